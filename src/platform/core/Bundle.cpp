@@ -1,0 +1,128 @@
+#include "platform/core/Bundle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace quorbit::platform {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path findResources() {
+    if (const char* env = std::getenv("QUORBIT_RESOURCES"); env && *env) return env;
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        for (fs::path candidate : {exe.parent_path() / "resources",
+                                   exe.parent_path().parent_path() / "share" / "quorbit"}) {
+            if (fs::is_directory(candidate / "shaders", ec)) return candidate;
+        }
+    }
+#ifdef QUORBIT_INSTALL_RESOURCES
+    if (fs::is_directory(fs::path(QUORBIT_INSTALL_RESOURCES) / "shaders", ec))
+        return QUORBIT_INSTALL_RESOURCES;
+#endif
+#ifdef QUORBIT_SOURCE_RESOURCES
+    return QUORBIT_SOURCE_RESOURCES;
+#else
+    return "resources";
+#endif
+}
+
+}  // namespace
+
+Bundle& Bundle::main() {
+    static Bundle bundle(findResources());
+    return bundle;
+}
+
+Bundle::Bundle(fs::path resourcesDir) : _resourcesDir(std::move(resourcesDir)) {}
+
+std::string Bundle::version() const {
+#ifdef QUORBIT_VERSION
+    return QUORBIT_VERSION;
+#else
+    return "0";
+#endif
+}
+
+std::optional<fs::path> Bundle::pathForResource(const std::string& name, const std::string& type,
+                                                const std::string& subdir) const {
+    if (name.empty()) return std::nullopt;
+    fs::path path = _resourcesDir;
+    if (!subdir.empty()) path /= subdir;
+    path /= type.empty() ? name : name + "." + type;
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return std::nullopt;
+    return path;
+}
+
+std::optional<std::string> Bundle::readResource(const std::string& name, const std::string& type,
+                                                const std::string& subdir) const {
+    auto path = pathForResource(name, type, subdir);
+    if (!path) return std::nullopt;
+    return readFile(*path);
+}
+
+std::optional<std::string> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream out;
+    out << in.rdbuf();
+    if (in.bad()) return std::nullopt;
+    return std::move(out).str();
+}
+
+std::string writeFileAtomically(const fs::path& path, const std::string& bytes, bool durable,
+                                int mode) {
+    fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+    int fd = mkstemp(pattern.data());
+    if (fd < 0) return "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
+    auto fail = [&](const char* what) {
+        std::string reason = std::string(what) + " " + path.string() + ": " + std::strerror(errno);
+        close(fd);
+        unlink(pattern.c_str());
+        return reason;
+    };
+    if (fchmod(fd, static_cast<mode_t>(mode)) != 0) return fail("cannot set the mode of");
+    const char* data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = write(fd, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return fail("cannot write");
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (durable && fsync(fd) != 0) return fail("cannot flush");
+    if (close(fd) != 0) {
+        std::string reason = "cannot write " + path.string() + ": " + std::strerror(errno);
+        unlink(pattern.c_str());
+        return reason;
+    }
+    if (rename(pattern.c_str(), path.c_str()) != 0) {
+        std::string reason = "cannot replace " + path.string() + ": " + std::strerror(errno);
+        unlink(pattern.c_str());
+        return reason;
+    }
+    if (durable) {
+        int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd >= 0) {
+            fsync(dirFd);
+            close(dirFd);
+        }
+    }
+    return {};
+}
+
+}  // namespace quorbit::platform

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace quorbit::platform {
+
+// The application's bundle: its name, version and resources folder. Resources are found in
+// $QUORBIT_RESOURCES, else in "resources" beside the binary, else in the installed share
+// folder, else in the source tree (for a build that was not installed).
+class Bundle {
+public:
+    static Bundle& main();
+
+    explicit Bundle(std::filesystem::path resourcesDir);
+
+    std::string name() const { return "Flurio"; }
+    std::string version() const;
+    const std::filesystem::path& resourcesDir() const { return _resourcesDir; }
+
+    // The file named "<name>.<type>" (or just name when type is empty), optionally inside a
+    // sub-folder of the resources; empty when there is no such regular file.
+    std::optional<std::filesystem::path> pathForResource(const std::string& name,
+                                                         const std::string& type,
+                                                         const std::string& subdir = {}) const;
+
+    // The whole file as bytes, or empty when it is missing or unreadable.
+    std::optional<std::string> readResource(const std::string& name, const std::string& type,
+                                            const std::string& subdir = {}) const;
+
+private:
+    std::filesystem::path _resourcesDir;
+};
+
+// Reads a whole file; empty on any error.
+std::optional<std::string> readFile(const std::filesystem::path& path);
+
+// Writes bytes to path through a temporary file in the same folder and a rename, so that
+// readers see either the old file or the whole new one. With durable, the data is flushed
+// to disk before the rename. Returns an empty string on success, else a readable reason.
+std::string writeFileAtomically(const std::filesystem::path& path, const std::string& bytes,
+                                bool durable = false, int mode = 0644);
+
+}  // namespace quorbit::platform

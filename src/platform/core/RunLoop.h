@@ -1,0 +1,94 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace quorbit::platform {
+
+// The main thread's event loop: one poll() over file descriptors, timers and tasks posted
+// from any thread. It sleeps in poll() when there is nothing to do.
+//
+// Timers, watches and hooks are added and removed on the loop's own thread; post() may be
+// called from any thread.
+class RunLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Duration = Clock::duration;
+    using Task = std::function<void()>;
+    using Id = std::uint64_t;
+
+    enum FdEvents : short { Readable = 0x001, Writable = 0x004 };
+
+    RunLoop();
+    ~RunLoop();
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
+    // The loop of the main thread; the thread that first asks for it becomes the main thread.
+    static RunLoop& main();
+    static bool isMainThread();
+
+    // Runs task on the loop's thread at its next turn, in posting order. Thread-safe.
+    void post(Task task);
+
+    // A one-shot timer (interval empty) or a repeating one. Returns an id for cancelTimer.
+    Id addTimer(Duration delay, Task task, std::optional<Duration> interval = std::nullopt);
+    void cancelTimer(Id id);
+    bool hasTimer(Id id) const;
+
+    // Calls handler with the poll() revents whenever fd is ready for any of events.
+    Id watchFd(int fd, short events, std::function<void(short)> handler);
+    void unwatchFd(Id id);
+
+    // A hook called on every turn of the loop (before sleeping) that may cap how long the
+    // loop sleeps; used for sources with no file descriptor of their own.
+    Id addHook(std::function<std::optional<Duration>()> hook);
+    void removeHook(Id id);
+
+    // Runs until quit().
+    void run();
+    // One turn: runs what is due, sleeping at most maxWait for something to become due.
+    // Returns whether anything ran.
+    bool runOnce(std::optional<Duration> maxWait = std::nullopt);
+    // Runs turns until predicate holds or timeout passes; returns the predicate's last answer.
+    bool runUntil(const std::function<bool()>& predicate, Duration timeout);
+    // Runs turns for the given time.
+    void runFor(Duration time);
+    void quit();
+    bool quitting() const { return _quit; }
+
+private:
+    struct Timer {
+        Clock::time_point due;
+        std::optional<Duration> interval;
+        std::shared_ptr<Task> task;
+    };
+    struct Watch {
+        int fd;
+        short events;
+        std::shared_ptr<std::function<void(short)>> handler;
+    };
+
+    bool runTasks();
+    bool runTimers();
+    void wake();
+
+    std::mutex _taskMutex;
+    std::vector<Task> _tasks;
+    int _wakeFd = -1;
+
+    std::map<Id, Timer> _timers;
+    std::map<Id, Watch> _watches;
+    std::map<Id, std::shared_ptr<std::function<std::optional<Duration>()>>> _hooks;
+    Id _nextId = 1;
+    bool _quit = false;
+};
+
+}  // namespace quorbit::platform

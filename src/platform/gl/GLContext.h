@@ -1,0 +1,78 @@
+#pragma once
+
+#include <GLES2/gl2.h>
+#include <GLES2/gl2ext.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/core/Error.h"
+
+struct SDL_Window;
+
+namespace quorbit::platform {
+
+class GLLayer;
+
+// One OpenGL ES 2.0 context, made through SDL2 on the application's window (or, when no
+// window was given, on a hidden window of SDL's current video driver). All contexts share
+// their objects with the first one, so a texture drawn in one can be shown by another.
+//
+// A GL view's drawable is its layer: "renderbuffer" storage allocated from a layer is a
+// texture of the layer's size in pixels, used as a framebuffer colour attachment. There is a
+// single buffer; presenting publishes that texture to the compositor, so what is read from
+// the bound framebuffer after presenting is the presented picture.
+class GLContext {
+public:
+    ~GLContext();
+    GLContext(const GLContext&) = delete;
+    GLContext& operator=(const GLContext&) = delete;
+
+    // Makes a new ES 2.0 context on the window set with setWindow, or on a hidden window.
+    static Result<std::shared_ptr<GLContext>> create();
+
+    // The window that new contexts draw into; the host sets it before creating any context.
+    static void setWindow(SDL_Window* window);
+    static SDL_Window* window();
+
+    // Starts SDL's video subsystem if needed. Without a display (no DISPLAY or WAYLAND_DISPLAY
+    // and no SDL_VIDEODRIVER chosen) it uses the offscreen driver when allowed, else fails.
+    static Result<void> initVideo(bool allowOffscreen);
+
+    bool makeCurrent();
+    static void clearCurrent();
+    static GLContext* current();
+
+    // The internal format that this driver takes for BGRA uploads: GL_BGRA_EXT where the
+    // driver follows EXT_texture_format_BGRA8888 to the letter, else GL_RGBA.
+    GLint bgraInternalFormat();
+
+    // Layer-backed drawables. The names are texture names.
+    GLuint genRenderbuffer();
+    void deleteRenderbuffer(GLuint name);
+    void bindRenderbuffer(GLuint name);
+    // Allocates the bound renderbuffer's storage at the layer's size in pixels.
+    bool renderbufferStorageFromLayer(GLLayer& layer);
+    GLint renderbufferWidth() const;
+    GLint renderbufferHeight() const;
+    // Presents the bound renderbuffer; false when it has no layer storage.
+    bool presentRenderbuffer();
+
+private:
+    GLContext(void* sdlContext);
+    struct Storage {
+        GLLayer* layer = nullptr;
+        GLint width = 0, height = 0;
+    };
+
+    void* _sdlContext;
+    GLint _bgraInternal = 0;
+    GLuint _boundRenderbuffer = 0;
+    std::map<GLuint, Storage> _storage;
+
+    friend class GLLayer;
+    void forgetLayer(GLLayer* layer);
+};
+
+}  // namespace quorbit::platform

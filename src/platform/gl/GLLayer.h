@@ -1,0 +1,57 @@
+#pragma once
+
+#include <GLES2/gl2.h>
+
+#include <cstdint>
+
+namespace quorbit::platform {
+
+class GLContext;
+
+// The backing of a GL view: a picture of pixelWidth x pixelHeight pixels held in a texture
+// whose storage a GL context allocated from this layer. The compositor samples the texture
+// once something has been presented.
+class GLLayer {
+public:
+    GLLayer() = default;
+    ~GLLayer();
+    GLLayer(const GLLayer&) = delete;
+    GLLayer& operator=(const GLLayer&) = delete;
+
+    // Size of the view in points and the layer's scale; storage is points x scale pixels.
+    void setBoundsSize(double width, double height);
+    void setContentsScale(double scale);
+    double contentsScale() const { return _scale; }
+    int pixelWidth() const;
+    int pixelHeight() const;
+
+    bool isOpaque() const { return _opaque; }
+    void setOpaque(bool opaque) { _opaque = opaque; }
+    // Drawable properties: retained backing and colour format ("RGBA8" is the only one).
+    bool retainedBacking() const { return _retainedBacking; }
+    void setRetainedBacking(bool retained) { _retainedBacking = retained; }
+
+    // The texture that holds the picture, 0 when no storage is allocated.
+    GLuint texture() const { return _texture; }
+    int textureWidth() const { return _textureWidth; }
+    int textureHeight() const { return _textureHeight; }
+    // Grows by one each time a picture is presented; 0 before the first.
+    std::uint64_t presentCount() const { return _presentCount; }
+    bool hasContent() const { return _texture != 0 && _presentCount > 0; }
+
+private:
+    friend class GLContext;
+    void attach(GLContext* context, GLuint texture, int width, int height);
+    void detach();
+    void presented();
+
+    double _width = 0, _height = 0, _scale = 1;
+    bool _opaque = true;
+    bool _retainedBacking = false;
+    GLContext* _context = nullptr;
+    GLuint _texture = 0;
+    int _textureWidth = 0, _textureHeight = 0;
+    std::uint64_t _presentCount = 0;
+};
+
+}  // namespace quorbit::platform
