@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorbit::capture {
+
+// One camera frame: width x height pixels, 4 bytes each in B, G, R, A order, rows tightly
+// packed (bytesPerRow == 4 * width), in the camera's landscape orientation. A consumer locks
+// the base address before reading and unlocks it when done; the buffer is valid only during
+// the delegate call that hands it over.
+class PixelBuffer {
+public:
+    PixelBuffer(std::uint8_t* data, int width, int height)
+        : _data(data), _width(width), _height(height) {}
+
+    void lockBaseAddress(unsigned flags = 0) {
+        (void)flags;
+        ++_locks;
+    }
+    void unlockBaseAddress(unsigned flags = 0) {
+        (void)flags;
+        if (_locks > 0) --_locks;
+    }
+    bool isLocked() const { return _locks > 0; }
+
+    int width() const { return _width; }
+    int height() const { return _height; }
+    std::size_t bytesPerRow() const { return std::size_t(_width) * 4; }
+    // The pixels; null unless the base address is locked.
+    std::uint8_t* baseAddress() const { return _locks > 0 ? _data : nullptr; }
+
+private:
+    std::uint8_t* _data;
+    int _width, _height;
+    int _locks = 0;
+};
+
+// Receives the camera's frames on the main thread.
+class CameraDelegate {
+public:
+    virtual ~CameraDelegate() = default;
+    virtual void processNewCameraFrame(PixelBuffer& frame) = 0;
+    virtual void cameraHasConnected() = 0;
+};
+
+// 0 = back camera, 1 = front camera.
+enum CameraType : int { kCameraBack = 0, kCameraFront = 1 };
+
+}  // namespace quorbit::capture
