@@ -1,0 +1,80 @@
+#include "gpu/GLView.h"
+
+namespace quorbit::gpu {
+
+using platform::GLContext;
+
+GLView::GLView(platform::Rect frame) : platform::View(frame) {
+    // Opaque, no retained backing, RGBA8: every frame is drawn whole.
+    setOpaque(true);
+    _layer.setOpaque(true);
+    _layer.setRetainedBacking(false);
+    _layer.setBoundsSize(bounds().width(), bounds().height());
+}
+
+GLView::~GLView() {
+    deleteFramebuffer();
+}
+
+void GLView::setContext(std::shared_ptr<GLContext> context) {
+    if (context == _context) return;
+    deleteFramebuffer();
+    _context = std::move(context);
+    GLContext::clearCurrent();
+}
+
+void GLView::setFrame(platform::Rect frame) {
+    platform::View::setFrame(frame);
+    _layer.setBoundsSize(bounds().width(), bounds().height());
+}
+
+void GLView::createFramebuffer() {
+    if (!_context || _defaultFramebuffer) return;
+    _context->makeCurrent();
+    glGenFramebuffers(1, &_defaultFramebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer);
+    _colorRenderbuffer = _context->genRenderbuffer();
+    _context->bindRenderbuffer(_colorRenderbuffer);
+    _layer.setBoundsSize(bounds().width(), bounds().height());
+    _context->renderbufferStorageFromLayer(_layer);
+    _framebufferWidth = _context->renderbufferWidth();
+    _framebufferHeight = _context->renderbufferHeight();
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, _colorRenderbuffer,
+                           0);
+    // An incomplete framebuffer (a zero-sized view) is not an error: drawing proceeds.
+    glCheckFramebufferStatus(GL_FRAMEBUFFER);
+}
+
+void GLView::deleteFramebuffer() {
+    if (!_context) return;
+    _context->makeCurrent();
+    if (_defaultFramebuffer) {
+        glDeleteFramebuffers(1, &_defaultFramebuffer);
+        _defaultFramebuffer = 0;
+    }
+    if (_colorRenderbuffer) {
+        _context->deleteRenderbuffer(_colorRenderbuffer);
+        _colorRenderbuffer = 0;
+    }
+}
+
+void GLView::setFramebuffer() {
+    if (!_context) return;
+    _context->makeCurrent();
+    if (!_defaultFramebuffer) createFramebuffer();
+    glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer);
+    glViewport(0, 0, _framebufferWidth, _framebufferHeight);
+}
+
+bool GLView::presentFramebuffer() {
+    if (!_context) return false;
+    _context->makeCurrent();
+    _context->bindRenderbuffer(_colorRenderbuffer);
+    return _context->presentRenderbuffer();
+}
+
+void GLView::layoutSubviews() {
+    deleteFramebuffer();
+}
+
+}  // namespace quorbit::gpu

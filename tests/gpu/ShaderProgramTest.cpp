@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "gpu/FilterCatalogue.h"
+#include "gpu/ShaderProgram.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::gpu {
+namespace {
+
+using testing::countGlShaderObjects;
+using testing::sharedGlContext;
+
+const char* kVertex =
+    "attribute vec2 position; attribute vec2 texCoord; varying vec2 v;\n"
+    "void main() { v = texCoord; gl_Position = vec4(position, 0.0, 1.0); }\n";
+const char* kFragment =
+    "precision mediump float; varying vec2 v; uniform sampler2D s_texture;\n"
+    "void main() { gl_FragColor = texture2D(s_texture, v); }\n";
+
+std::unique_ptr<ShaderProgram> programFrom(const char* vertex, const char* fragment) {
+    auto program = std::make_unique<ShaderProgram>();
+    if (vertex) program->setVertShaderSource(std::string(vertex));
+    if (fragment) program->setFragShaderSource(std::string(fragment));
+    return program;
+}
+
+GLint currentProgram() {
+    GLint name = -1;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &name);
+    return name;
+}
+
+TEST(ShaderProgram, CompileIsIdempotentAndDisableRebuildsFromKeptSources) {
+    sharedGlContext();
+    auto program = programFrom(kVertex, kFragment);
+    int before = countGlShaderObjects();
+    ASSERT_TRUE(program->compile());
+    GLuint first = program->program();
+    EXPECT_NE(first, 0u);
+    EXPECT_TRUE(program->compile());
+    EXPECT_EQ(program->program(), first);
+    // The program and its two shaders, which go when the program goes.
+    EXPECT_EQ(countGlShaderObjects(), before + 3);
+
+    program->disable();
+    EXPECT_EQ(program->program(), 0u);
+    EXPECT_FALSE(glIsProgram(first));
+    EXPECT_TRUE(program->vertShaderSource().has_value());
+    program->disable();  // nothing to delete: no effect
+
+    EXPECT_TRUE(program->enable());
+    EXPECT_NE(program->program(), 0u);
+    EXPECT_EQ(currentProgram(), GLint(program->program()));
+    EXPECT_GE(program->getAttributeLocation("position"), 0);
+    EXPECT_EQ(program->getAttributeLocation("nothing"), -1);
+    EXPECT_GE(program->getUniformLocation("s_texture"), 0);
+    glUseProgram(0);  // a current program outlives its deletion until it is replaced
+    program.reset();
+    EXPECT_EQ(countGlShaderObjects(), before);
+}
+
+TEST(ShaderProgram, FailuresLeaveNoGlObjectsAndEnableInstallsNothing) {
+    sharedGlContext();
+    struct Case {
+        const char* name;
+        const char* vertex;
+        const char* fragment;
+    } cases[] = {
+        {"missing vertex source", nullptr, kFragment},
+        {"missing fragment source", kVertex, nullptr},
+        {"vertex does not compile", "void main() { gl_Position = nonsense; }", kFragment},
+        {"fragment does not compile", kVertex, "precision mediump float; void main() { x; }"},
+        {"does not link", kVertex,
+         "precision mediump float; varying vec3 v;\nvoid main() { gl_FragColor = vec4(v, 1.0); }"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto program = programFrom(c.vertex, c.fragment);
+        int before = countGlShaderObjects();
+        EXPECT_FALSE(program->compile());
+        EXPECT_EQ(program->program(), 0u);
+        EXPECT_EQ(countGlShaderObjects(), before);
+        // Without a program the lookups answer 0 and enable still reports success.
+        EXPECT_EQ(program->getAttributeLocation("position"), 0);
+        EXPECT_EQ(program->getUniformLocation("u_scale"), 0);
+        auto valid = programFrom(kVertex, kFragment);
+        valid->enable();
+        EXPECT_TRUE(program->enable());
+        EXPECT_EQ(currentProgram(), 0);
+        EXPECT_EQ(countGlShaderObjects(), before + 3);
+    }
+}
+
+TEST(ShaderProgram, ReadsBothFilesByBaseNameIncludingSpaces) {
+    sharedGlContext();
+    ShaderProgram tunnel("Light Tunnel", "Light Tunnel");
+    EXPECT_TRUE(tunnel.vertShaderSource().has_value());
+    EXPECT_TRUE(tunnel.fragShaderSource().has_value());
+    ShaderProgram missing("No Such Filter", "Normal");
+    EXPECT_FALSE(missing.vertShaderSource().has_value());
+    EXPECT_TRUE(missing.fragShaderSource().has_value());
+    EXPECT_FALSE(missing.compile());
+}
+
+TEST(FilterCatalogue, SixteenDistinctProgramsWithNormalOpeningEveryPage) {
+    sharedGlContext();
+    ProgramList programs = createFilterPrograms();
+    ASSERT_EQ(programs.size(), 16u);
+    for (int slot = 0; slot < 16; ++slot) {
+        SCOPED_TRACE(slot);
+        EXPECT_NE(programs[slot]->program(), 0u) << kFilterSlotNames[slot];
+        EXPECT_EQ(slotOfProgram(programs, programs[slot].get()), slot);
+        for (int other = 0; other < slot; ++other) {
+            EXPECT_NE(programs[slot]->program(), programs[other]->program());
+        }
+    }
+    for (int slot : {4, 8, 12}) {
+        EXPECT_EQ(programs[slot]->fragShaderSource(), programs[0]->fragShaderSource());
+        EXPECT_EQ(slotFromName(std::to_string(slot)), slot);
+    }
+    EXPECT_EQ(slotFromName("light tunnel"), 14);
+    EXPECT_EQ(slotFromName("Normal"), 0);
+    EXPECT_FALSE(slotFromName("16").has_value());
+    EXPECT_FALSE(slotFromName("Blur").has_value());
+    EXPECT_EQ(distinctFilterNames().size(), 13u);
+}
+
+}  // namespace
+}  // namespace quorbit::gpu

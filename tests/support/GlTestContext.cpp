@@ -1,0 +1,32 @@
+#include "support/GlTestContext.h"
+
+#include <stdexcept>
+
+namespace quorbit::testing {
+
+std::shared_ptr<platform::GLContext> sharedGlContext() {
+    static std::shared_ptr<platform::GLContext> context = [] {
+        auto made = platform::GLContext::create();
+        if (!made) throw std::runtime_error(made.error().localizedDescription());
+        return made.value();
+    }();
+    context->makeCurrent();
+    return context;
+}
+
+int countGlShaderObjects(GLuint limit) {
+    int count = 0;
+    for (GLuint name = 1; name <= limit; ++name) {
+        if (glIsShader(name) || glIsProgram(name)) ++count;
+    }
+    return count;
+}
+
+std::vector<unsigned char> readPixels(int width, int height) {
+    std::vector<unsigned char> pixels(size_t(width) * size_t(height) * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    return pixels;
+}
+
+}  // namespace quorbit::testing
