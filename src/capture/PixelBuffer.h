@@ -47,4 +47,18 @@ public:
 // 0 = back camera, 1 = front camera.
 enum CameraType : int { kCameraBack = 0, kCameraFront = 1 };
 
+// What a frame consumer may ask of the camera that delivers the frames: which camera it is.
+class CameraTypeSource {
+public:
+    virtual ~CameraTypeSource() = default;
+    virtual int curCameraType() const = 0;
+};
+
+// Takes camera frames in place of the live view while it is on screen (the filter picker).
+class FrameConsumer {
+public:
+    virtual ~FrameConsumer() = default;
+    virtual void cameraUpdated(PixelBuffer& frame) = 0;
+};
+
 }  // namespace quorbit::capture
