@@ -35,8 +35,12 @@ struct Rect {
     double midX() const { return origin.x + size.width / 2; }
     double midY() const { return origin.y + size.height / 2; }
     bool isEmpty() const { return size.width <= 0 || size.height <= 0; }
-    bool contains(Point p) const { return p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY(); }
-    Rect offsetBy(double dx, double dy) const { return {origin.x + dx, origin.y + dy, size.width, size.height}; }
+    bool contains(Point p) const {
+        return p.x >= minX() && p.x < maxX() && p.y >= minY() && p.y < maxY();
+    }
+    Rect offsetBy(double dx, double dy) const {
+        return {origin.x + dx, origin.y + dy, size.width, size.height};
+    }
     Rect insetBy(double dx, double dy) const {
         return {origin.x + dx, origin.y + dy, size.width - 2 * dx, size.height - 2 * dy};
     }
@@ -49,7 +53,8 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-// A 2-D affine transform [a b; c d] + (tx, ty), applied as x' = a x + c y + tx, y' = b x + d y + ty.
+// A 2-D affine transform [a b; c d] + (tx, ty), applied as x' = a x + c y + tx, y' = b x + d y +
+// ty.
 struct AffineTransform {
     double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
 
@@ -63,14 +68,15 @@ struct AffineTransform {
     bool isIdentity() const { return *this == AffineTransform{}; }
     // this, then other
     AffineTransform concat(const AffineTransform& o) const {
-        return {a * o.a + b * o.c,         a * o.b + b * o.d,         c * o.a + d * o.c,
-                c * o.b + d * o.d,         tx * o.a + ty * o.c + o.tx, tx * o.b + ty * o.d + o.ty};
+        return {a * o.a + b * o.c, a * o.b + b * o.d,          c * o.a + d * o.c,
+                c * o.b + d * o.d, tx * o.a + ty * o.c + o.tx, tx * o.b + ty * o.d + o.ty};
     }
     Point apply(Point p) const { return {a * p.x + c * p.y + tx, b * p.x + d * p.y + ty}; }
     AffineTransform inverted() const {
         double det = a * d - b * c;
         if (det == 0) return *this;
-        return {d / det, -b / det, -c / det, a / det, (c * ty - d * tx) / det, (b * tx - a * ty) / det};
+        return {
+            d / det, -b / det, -c / det, a / det, (c * ty - d * tx) / det, (b * tx - a * ty) / det};
     }
     bool operator==(const AffineTransform&) const = default;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ui/Animation.h"
+
 namespace quorbit::platform {
 
 namespace {
@@ -11,7 +13,9 @@ bool& windowDirtyFlag() {
 }
 }  // namespace
 
-void View::markWindowDirty() { windowDirtyFlag() = true; }
+void View::markWindowDirty() {
+    windowDirtyFlag() = true;
+}
 
 bool View::takeWindowDirty() {
     bool dirty = windowDirtyFlag();
@@ -26,10 +30,12 @@ Point Touch::locationIn(const View* view) const {
 View::View(Rect frame) : _frame(frame), _bounds(0, 0, frame.width(), frame.height()) {}
 
 View::~View() {
-    for (auto& child : _subviews) child->_superview = nullptr;
+    for (auto& child : _subviews)
+        child->_superview = nullptr;
 }
 
 void View::setFrame(Rect frame) {
+    if (Animation::intercept(this, Animation::Property::Frame, _frame, frame)) return;
     Size oldSize = _bounds.size;
     _frame = frame;
     _bounds.size = frame.size;
@@ -55,11 +61,15 @@ void View::setBounds(Rect bounds) {
 }
 
 void View::setCenter(Point c) {
-    _frame.origin = {c.x - _frame.width() / 2, c.y - _frame.height() / 2};
+    Rect moved(c.x - _frame.width() / 2, c.y - _frame.height() / 2, _frame.width(),
+               _frame.height());
+    if (Animation::intercept(this, Animation::Property::Frame, _frame, moved)) return;
+    _frame = moved;
     markWindowDirty();
 }
 
 void View::setTransform(const AffineTransform& transform) {
+    if (Animation::intercept(this, Animation::Property::Transform, _transform, transform)) return;
     _transform = transform;
     markWindowDirty();
 }
@@ -79,7 +89,7 @@ void View::resizeSubviews(Size oldSize) {
         if (mask == None) continue;
         Rect f = child->_frame;
         auto share = [](double delta, bool a, bool b, bool c, double wa, double wb, double wc,
-                         double& da, double& db) {
+                        double& da, double& db) {
             // Distribute delta over the flexible parts in proportion to their sizes.
             double total = (a ? wa : 0) + (b ? wb : 0) + (c ? wc : 0);
             int count = int(a) + int(b) + int(c);
@@ -97,8 +107,8 @@ void View::resizeSubviews(Size oldSize) {
         double dTop = 0, dHeight = 0;
         share(dh, mask & FlexibleTopMargin, mask & FlexibleHeight, mask & FlexibleBottomMargin,
               f.minY(), f.height(), oldSize.height - f.maxY(), dTop, dHeight);
-        child->setFrame(Rect(f.minX() + dLeft, f.minY() + dTop, f.width() + dWidth,
-                             f.height() + dHeight));
+        child->setFrame(
+            Rect(f.minX() + dLeft, f.minY() + dTop, f.width() + dWidth, f.height() + dHeight));
     }
 }
 
@@ -153,7 +163,8 @@ bool View::isDescendantOf(const View* ancestor) const {
 
 View* View::rootView() {
     View* v = this;
-    while (v->_superview) v = v->_superview;
+    while (v->_superview)
+        v = v->_superview;
     return v;
 }
 
@@ -170,7 +181,8 @@ Point View::convertToWindow(Point p) const {
 
 Point View::convertFromWindow(Point p) const {
     std::vector<const View*> chain;
-    for (const View* v = this; v; v = v->_superview) chain.push_back(v);
+    for (const View* v = this; v; v = v->_superview)
+        chain.push_back(v);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const View* v = *it;
         Point centred{p.x - v->_frame.midX(), p.y - v->_frame.midY()};
@@ -185,10 +197,12 @@ void View::setHidden(bool hidden) {
     if (_hidden == hidden) return;
     _hidden = hidden;
     markWindowDirty();
+    didChangeHidden();
 }
 
 void View::setAlpha(double alpha) {
     alpha = std::clamp(alpha, 0.0, 1.0);
+    if (Animation::intercept(this, Animation::Property::Alpha, _alpha, alpha)) return;
     if (_alpha == alpha) return;
     _alpha = alpha;
     markWindowDirty();
@@ -204,7 +218,9 @@ void View::setClipsToBounds(bool clips) {
     markWindowDirty();
 }
 
-bool View::pointInside(Point p) const { return _bounds.contains(p); }
+bool View::pointInside(Point p) const {
+    return _bounds.contains(p);
+}
 
 View* View::hitTest(Point p) {
     if (_hidden || !_userInteractionEnabled || _alpha < 0.01) return nullptr;
@@ -247,7 +263,8 @@ void View::layoutIfNeeded() {
         _needsLayout = false;
         layoutSubviews();
     }
-    for (auto& child : std::vector<std::shared_ptr<View>>(_subviews)) child->layoutIfNeeded();
+    for (auto& child : std::vector<std::shared_ptr<View>>(_subviews))
+        child->layoutIfNeeded();
 }
 
 View* View::findControl(const std::string& name) {

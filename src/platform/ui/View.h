@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,12 +13,18 @@ namespace quorbit::platform {
 class GLLayer;
 class View;
 
+enum class TouchPhase { Began, Moved, Ended, Cancelled };
+
 // One finger (or the mouse) on the screen. Locations are in window points.
 struct Touch {
     int id = 0;
     Point windowLocation;
     Point previousWindowLocation;
     int tapCount = 1;
+    TouchPhase phase = TouchPhase::Began;
+    // Where the finger went down, and when this event happened.
+    Point initialWindowLocation;
+    std::chrono::steady_clock::time_point timestamp{};
     Point locationIn(const View* view) const;
 };
 
@@ -25,7 +32,7 @@ struct Touch {
 // Views are owned by their parent (and by whoever else keeps a shared_ptr); the parent
 // pointer is not owning.
 class View : public std::enable_shared_from_this<View> {
-public:
+  public:
     enum Autoresizing : unsigned {
         None = 0,
         FlexibleLeftMargin = 1 << 0,
@@ -94,6 +101,10 @@ public:
     virtual void touchesMoved(const std::vector<Touch>& touches);
     virtual void touchesEnded(const std::vector<Touch>& touches);
     virtual void touchesCancelled(const std::vector<Touch>& touches);
+    // Asked of the ancestors of the view a touch is bound to, nearest first, each time that
+    // touch moves: answering true takes the touch over (the view gets touchesCancelled and
+    // this view gets touchesBegan and the later events). Scroll views use it for drags.
+    virtual bool shouldInterceptTouch(const Touch&) { return false; }
 
     // Drawing and layout. A view that draws overrides draws() to return true and draw() to
     // paint its bounds; the picture is cached until setNeedsDisplay().
@@ -119,12 +130,13 @@ public:
     static void markWindowDirty();
     static bool takeWindowDirty();
 
-protected:
+  protected:
     virtual void didMoveToSuperview() {}
+    virtual void didChangeHidden() {}
     virtual void willRemoveSubview(View*) {}
     void resizeSubviews(Size oldSize);
 
-private:
+  private:
     Rect _frame;
     Rect _bounds;
     AffineTransform _transform;

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/ui/View.h"
+
+namespace quorbit::platform {
+
+class ViewController;
+
+// A top-level view: the root of one tree that the compositor draws. Windows are stacked by
+// level (alerts above the application) and, within a level, by the order they were shown.
+// A window starts hidden; makeKeyAndVisible() shows it and makes it the key window.
+class Window : public View {
+  public:
+    static constexpr double kLevelNormal = 0;
+    static constexpr double kLevelStatusBar = 1000;
+    static constexpr double kLevelAlert = 2000;
+
+    explicit Window(Rect frame = screenBounds());
+    ~Window() override;
+
+    void makeKeyAndVisible();
+    void makeKeyWindow();
+    bool isKeyWindow() const { return keyWindow() == this; }
+    static Window* keyWindow();
+    // Every live window, back to front (hidden ones included; the compositor skips them).
+    static std::vector<Window*> windows();
+
+    double windowLevel() const { return _windowLevel; }
+    void setWindowLevel(double level);
+
+    // The controller whose view fills the window. Setting it puts the view in and, when the
+    // window is visible, sends the appearance callbacks.
+    std::shared_ptr<ViewController> rootViewController() const { return _rootViewController; }
+    void setRootViewController(std::shared_ptr<ViewController> controller);
+
+    // The screen in points; the host sets it before the first window is made.
+    static Rect screenBounds();
+    static void setScreenBounds(Rect bounds);
+    // Pixels per point of the screen; the host sets it (--scale).
+    static double screenScale();
+    static void setScreenScale(double scale);
+
+    // Touch input from the host, in window points. The topmost visible window under the
+    // point receives a new touch; a touch stays with the view it began on until it ends.
+    // A scroll view above that view may take a moving touch over as a drag, in which case
+    // the view underneath gets touchesCancelled.
+    static void dispatchTouch(TouchPhase phase, int touchId, Point point);
+    // Cancels every touch in progress (focus lost, a modal alert coming up).
+    static void cancelAllTouches();
+    // Whether any touch is down.
+    static bool hasActiveTouches();
+
+  protected:
+    void didChangeHidden() override;
+
+  private:
+    void sendRootAppearance(bool appearing);
+
+    double _windowLevel = kLevelNormal;
+    std::shared_ptr<ViewController> _rootViewController;
+    bool _rootAppeared = false;
+    unsigned long _order = 0;
+};
+
+}  // namespace quorbit::platform
