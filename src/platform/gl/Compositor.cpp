@@ -1,0 +1,403 @@
+#include "platform/gl/Compositor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "platform/core/Log.h"
+#include "platform/gfx/Canvas.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/ui/View.h"
+
+namespace quorbit::platform {
+namespace {
+
+const char* kVertexShader = R"(
+attribute vec2 a_position;
+attribute vec2 a_texCoord;
+varying vec2 v_texCoord;
+void main() {
+    gl_Position = vec4(a_position, 0.0, 1.0);
+    v_texCoord = a_texCoord;
+}
+)";
+
+// Modes: 0 a plain colour (premultiplied); 1 a Canvas picture (premultiplied B,G,R,A bytes
+// uploaded as RGBA); 2 an opaque GL picture; 3 a GL picture with premultiplied alpha.
+const char* kFragmentShader = R"(
+precision mediump float;
+varying vec2 v_texCoord;
+uniform sampler2D u_texture;
+uniform vec4 u_color;
+uniform float u_alpha;
+uniform int u_mode;
+void main() {
+    if (u_mode == 0) {
+        gl_FragColor = u_color;
+        return;
+    }
+    vec4 t = texture2D(u_texture, v_texCoord);
+    if (u_mode == 1) t = t.bgra;
+    else if (u_mode == 2) t.a = 1.0;
+    gl_FragColor = t * u_alpha;
+}
+)";
+
+// Texture coordinates for the corners top-left, top-right, bottom-left, bottom-right.
+// A Canvas picture is uploaded top row first; a GL picture has its top row last.
+const float kCanvasUV[8] = {0, 0, 1, 0, 0, 1, 1, 1};
+const float kLayerUV[8] = {0, 1, 1, 1, 0, 0, 1, 0};
+
+// An unused picture of a view that is not held by a shared_ptr (so its death cannot be
+// seen) is dropped after this many frames; it is drawn again if the view shows up again.
+constexpr std::uint64_t kUntrackedLifetime = 600;
+
+GLuint compile(GLenum type, const char* source) {
+    GLuint shader = glCreateShader(type);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint ok = 0;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (!ok) {
+        char log[1024] = {};
+        glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+        Log::error(std::string("compositor shader does not compile: ") + log);
+        glDeleteShader(shader);
+        return 0;
+    }
+    return shader;
+}
+
+}  // namespace
+
+Compositor::Texture& Compositor::Texture::operator=(Texture&& o) noexcept {
+    if (this != &o) {
+        if (name) glDeleteTextures(1, &name);
+        name = o.name;
+        o.name = 0;
+    }
+    return *this;
+}
+
+Compositor::Texture::~Texture() {
+    if (name) glDeleteTextures(1, &name);
+}
+
+Result<std::unique_ptr<Compositor>> Compositor::create(std::shared_ptr<GLContext> context) {
+    if (!context) return Error::make("quorbit.gl", 10, "the compositor needs a GL context");
+    auto compositor = std::make_unique<Compositor>(std::move(context));
+    if (!compositor->_program)
+        return Error::make("quorbit.gl", 11, "cannot build the compositor's GL program");
+    return compositor;
+}
+
+Compositor::Compositor(std::shared_ptr<GLContext> context) : _context(std::move(context)) {
+    if (!_context) return;
+    GLContext* previous = GLContext::current();
+    _context->makeCurrent();
+    buildProgram();
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &_maxTextureSize);
+    if (previous && previous != _context.get()) previous->makeCurrent();
+}
+
+Compositor::~Compositor() {
+    if (!_context) return;
+    GLContext* previous = GLContext::current();
+    _context->makeCurrent();
+    _cache.clear();  // deletes the textures while our context is current
+    if (_program) glDeleteProgram(_program);
+    if (previous && previous != _context.get()) previous->makeCurrent();
+}
+
+bool Compositor::buildProgram() {
+    GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
+    GLuint fs = compile(GL_FRAGMENT_SHADER, kFragmentShader);
+    if (!vs || !fs) {
+        if (vs) glDeleteShader(vs);
+        if (fs) glDeleteShader(fs);
+        return false;
+    }
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glBindAttribLocation(program, 0, "a_position");
+    glBindAttribLocation(program, 1, "a_texCoord");
+    glLinkProgram(program);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
+    if (!ok) {
+        char log[1024] = {};
+        glGetProgramInfoLog(program, sizeof log, nullptr, log);
+        Log::error(std::string("compositor program does not link: ") + log);
+        glDeleteProgram(program);
+        return false;
+    }
+    _program = program;
+    _positionAttr = 0;
+    _texCoordAttr = 1;
+    _colorUniform = glGetUniformLocation(program, "u_color");
+    _modeUniform = glGetUniformLocation(program, "u_mode");
+    _alphaUniform = glGetUniformLocation(program, "u_alpha");
+    _samplerUniform = glGetUniformLocation(program, "u_texture");
+    return true;
+}
+
+void Compositor::setScale(double scale) {
+    if (scale <= 0 || scale == _scale) return;
+    _scale = scale;
+    // Every picture must be drawn again at the new resolution.
+    _cache.clear();
+}
+
+void Compositor::restoreContext() {
+    if (_previous && _previous != _context.get()) _previous->makeCurrent();
+    _previous = nullptr;
+}
+
+void Compositor::draw(const std::vector<View*>& roots, int width, int height, GLuint framebuffer) {
+    _stats = {};
+    if (!_context || !_program || width <= 0 || height <= 0) return;
+    GLContext* current = GLContext::current();
+    if (current != _context.get()) _previous = current;
+    _context->makeCurrent();
+    ++_frame;
+
+    for (View* root : roots) {
+        if (root && !root->isHidden()) root->layoutIfNeeded();
+    }
+
+    _width = width;
+    _height = height;
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, width, height);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_SCISSOR_TEST);
+    _scissorOn = false;
+    glClearColor(float(_clearColor.r), float(_clearColor.g), float(_clearColor.b), 1.f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glUseProgram(_program);
+    glActiveTexture(GL_TEXTURE0);
+    glUniform1i(_samplerUniform, 0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glEnableVertexAttribArray(GLuint(_positionAttr));
+    glEnableVertexAttribArray(GLuint(_texCoordAttr));
+
+    ClipRect full{0, 0, width, height};
+    for (View* root : roots) {
+        if (root) drawView(*root, AffineTransform::identity(), 1.0, full);
+    }
+
+    glDisableVertexAttribArray(GLuint(_positionAttr));
+    glDisableVertexAttribArray(GLuint(_texCoordAttr));
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_BLEND);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    collectGarbage();
+    _stats.cachedTextures = static_cast<int>(_cache.size());
+}
+
+void Compositor::collectGarbage() {
+    for (auto it = _cache.begin(); it != _cache.end();) {
+        const Cached& entry = it->second;
+        bool dead =
+            entry.tracked ? entry.owner.expired() : _frame - entry.lastUsed > kUntrackedLifetime;
+        it = dead ? _cache.erase(it) : std::next(it);
+    }
+}
+
+void Compositor::setScissor(const ClipRect& clip) {
+    bool whole = clip.x0 <= 0 && clip.y0 <= 0 && clip.x1 >= _width && clip.y1 >= _height;
+    if (whole) {
+        if (_scissorOn) glDisable(GL_SCISSOR_TEST);
+        _scissorOn = false;
+        return;
+    }
+    if (!_scissorOn) glEnable(GL_SCISSOR_TEST);
+    _scissorOn = true;
+    if (clip.x0 == _scissor.x0 && clip.y0 == _scissor.y0 && clip.x1 == _scissor.x1 &&
+        clip.y1 == _scissor.y1)
+        return;
+    _scissor = clip;
+    // GL counts rows from the bottom.
+    glScissor(clip.x0, _height - clip.y1, clip.x1 - clip.x0, clip.y1 - clip.y0);
+}
+
+void Compositor::drawQuad(const AffineTransform& toWindow, Rect rect, const float uv[8]) {
+    const Point corners[4] = {{rect.minX(), rect.minY()},
+                              {rect.maxX(), rect.minY()},
+                              {rect.minX(), rect.maxY()},
+                              {rect.maxX(), rect.maxY()}};
+    float vertices[16];
+    for (int i = 0; i < 4; ++i) {
+        Point w = toWindow.apply(corners[i]);
+        vertices[i * 4 + 0] = float(w.x * _scale / _width * 2 - 1);
+        vertices[i * 4 + 1] = float(1 - w.y * _scale / _height * 2);
+        vertices[i * 4 + 2] = uv[i * 2];
+        vertices[i * 4 + 3] = uv[i * 2 + 1];
+    }
+    glVertexAttribPointer(GLuint(_positionAttr), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
+                          vertices);
+    glVertexAttribPointer(GLuint(_texCoordAttr), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
+                          vertices + 2);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+void Compositor::drawView(View& view, const AffineTransform& parentToWindow, double parentAlpha,
+                          const ClipRect& clip) {
+    if (view.isHidden()) return;
+    double alpha = parentAlpha * view.alpha();
+    if (alpha <= 0.001) return;
+
+    // The view's bounds coordinates -> its parent's: the transform applies about the centre,
+    // and the bounds origin shifts what the view shows.
+    Rect bounds = view.bounds();
+    Rect frame = view.frame();
+    AffineTransform local = AffineTransform::translation(-bounds.minX() - bounds.width() / 2,
+                                                         -bounds.minY() - bounds.height() / 2)
+                                .concat(view.transform())
+                                .concat(AffineTransform::translation(frame.midX(), frame.midY()));
+    AffineTransform toWindow = local.concat(parentToWindow);
+
+    // The view's extent in window pixels (the bounding box when rotated), within the clip.
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    for (Point c : {Point{bounds.minX(), bounds.minY()}, Point{bounds.maxX(), bounds.minY()},
+                    Point{bounds.minX(), bounds.maxY()}, Point{bounds.maxX(), bounds.maxY()}}) {
+        Point w = toWindow.apply(c);
+        x0 = std::min(x0, w.x * _scale);
+        y0 = std::min(y0, w.y * _scale);
+        x1 = std::max(x1, w.x * _scale);
+        y1 = std::max(y1, w.y * _scale);
+    }
+    auto clampInt = [](double v, int lo, int hi) {
+        return static_cast<int>(std::clamp(v, double(lo), double(hi)));
+    };
+    ClipRect box{std::max(clip.x0, clampInt(std::floor(x0 + 1e-6), 0, _width)),
+                 std::max(clip.y0, clampInt(std::floor(y0 + 1e-6), 0, _height)),
+                 std::min(clip.x1, clampInt(std::ceil(x1 - 1e-6), 0, _width)),
+                 std::min(clip.y1, clampInt(std::ceil(y1 - 1e-6), 0, _height))};
+
+    if (!box.empty() && !bounds.isEmpty()) {
+        bool drew = false;
+        setScissor(clip);
+        if (auto color = view.backgroundColor(); color && color->a > 0) {
+            double a = color->a * alpha;
+            glUniform1i(_modeUniform, 0);
+            glUniform4f(_colorUniform, float(color->r * a), float(color->g * a),
+                        float(color->b * a), float(a));
+            drawQuad(toWindow, bounds, kCanvasUV);
+            drew = true;
+        }
+        if (GLLayer* layer = view.glLayer(); layer && layer->hasContent()) {
+            glBindTexture(GL_TEXTURE_2D, layer->texture());
+            glUniform1i(_modeUniform, layer->isOpaque() ? 2 : 3);
+            glUniform1f(_alphaUniform, float(alpha));
+            drawQuad(toWindow, bounds, kLayerUV);
+            ++_stats.layerQuads;
+            drew = true;
+        }
+        if (view.draws()) {
+            double scale = _scale;
+            double longest = std::max(bounds.width(), bounds.height());
+            if (longest * scale > _maxTextureSize) scale = _maxTextureSize / longest;
+            int pw = std::max(1, static_cast<int>(std::ceil(bounds.width() * scale - 1e-6)));
+            int ph = std::max(1, static_cast<int>(std::ceil(bounds.height() * scale - 1e-6)));
+            if (GLuint texture = canvasTexture(view, pw, ph, scale)) {
+                glBindTexture(GL_TEXTURE_2D, texture);
+                glUniform1i(_modeUniform, 1);
+                glUniform1f(_alphaUniform, float(alpha));
+                // The picture covers whole pixels; stretch the quad to match it exactly.
+                Rect covered(bounds.minX(), bounds.minY(), pw / scale, ph / scale);
+                drawQuad(toWindow, covered, kCanvasUV);
+                drew = true;
+            }
+        }
+        if (drew) ++_stats.viewsDrawn;
+    }
+
+    ClipRect childClip = clip;
+    if (view.clipsToBounds()) {
+        childClip = box;
+        if (childClip.empty()) return;
+    }
+    // Children may be added or removed by layout or drawing; walk a copy.
+    auto children = view.subviews();
+    for (auto& child : children)
+        drawView(*child, toWindow, alpha, childClip);
+}
+
+GLuint Compositor::canvasTexture(View& view, int pixelWidth, int pixelHeight, double scale) {
+    auto it = _cache.find(&view);
+    // A new view may live at the address of one that died since the last sweep.
+    if (it != _cache.end() && it->second.tracked && it->second.owner.expired()) _cache.erase(it);
+    Cached& entry = _cache[&view];
+    entry.lastUsed = _frame;
+    bool sizeChanged = entry.width != pixelWidth || entry.height != pixelHeight;
+    if (entry.texture.name && !view.needsDisplay() && !sizeChanged) return entry.texture.name;
+
+    entry.owner = view.weak_from_this();
+    entry.tracked = !entry.owner.expired();
+    Canvas canvas(pixelWidth, pixelHeight, scale);
+    Rect bounds = view.bounds();
+    if (bounds.minX() != 0 || bounds.minY() != 0) canvas.translate(-bounds.minX(), -bounds.minY());
+    view.draw(canvas);
+    view.clearNeedsDisplay();
+    ++_stats.canvasRedraws;
+
+    const std::uint8_t* data = canvas.data();
+    int stride = canvas.stride();
+    std::vector<std::uint8_t> packed;
+    if (stride != pixelWidth * 4) {
+        packed.resize(std::size_t(pixelWidth) * 4 * std::size_t(pixelHeight));
+        for (int y = 0; y < pixelHeight; ++y)
+            std::memcpy(packed.data() + std::size_t(y) * pixelWidth * 4,
+                        data + std::size_t(y) * std::size_t(stride), std::size_t(pixelWidth) * 4);
+        data = packed.data();
+    }
+    if (!entry.texture.name) {
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        entry.texture = Texture(name);
+        sizeChanged = true;
+    }
+    glBindTexture(GL_TEXTURE_2D, entry.texture.name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (sizeChanged) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, pixelWidth, pixelHeight, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, data);
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pixelWidth, pixelHeight, GL_RGBA, GL_UNSIGNED_BYTE,
+                        data);
+    }
+    entry.width = pixelWidth;
+    entry.height = pixelHeight;
+    return entry.texture.name;
+}
+
+Image Compositor::readPixels(int width, int height) {
+    if (width <= 0 || height <= 0) return {};
+    Image image(width, height);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    std::vector<std::uint8_t> rows(std::size_t(width) * 4 * std::size_t(height));
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+    std::size_t rowBytes = std::size_t(width) * 4;
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(image.data() + std::size_t(y) * rowBytes,
+                    rows.data() + std::size_t(height - 1 - y) * rowBytes, rowBytes);
+    }
+    for (std::size_t i = 3; i < image.pixels().size(); i += 4)
+        image.pixels()[i] = 255;
+    return image;
+}
+
+}  // namespace quorbit::platform

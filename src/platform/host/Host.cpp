@@ -1,0 +1,346 @@
+#include "platform/host/Host.h"
+
+#include <SDL2/SDL.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "platform/core/Log.h"
+#include "platform/gl/Compositor.h"
+#include "platform/gl/DisplayLink.h"
+#include "platform/gl/GLContext.h"
+#include "platform/host/Application.h"
+#include "platform/host/DisplayConnection.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long the loop may sleep with nothing to do: with the display connection watched, new
+// input wakes the loop by itself; without it, SDL must be asked now and then.
+constexpr RunLoop::Duration kIdleWithDisplayFd = 1s;
+constexpr RunLoop::Duration kIdleOffscreen = 250ms;
+constexpr RunLoop::Duration kIdlePolling = 10ms;
+
+bool isOffscreenDriver() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::string(driver) == "offscreen";
+}
+
+Application::Orientation orientationFromSdl(int sdl) {
+    switch (sdl) {
+        case SDL_ORIENTATION_PORTRAIT:
+            return Application::Orientation::Portrait;
+        case SDL_ORIENTATION_PORTRAIT_FLIPPED:
+            return Application::Orientation::PortraitUpsideDown;
+        case SDL_ORIENTATION_LANDSCAPE:
+            return Application::Orientation::LandscapeRight;
+        case SDL_ORIENTATION_LANDSCAPE_FLIPPED:
+            return Application::Orientation::LandscapeLeft;
+        default:
+            return Application::Orientation::Unknown;
+    }
+}
+
+}  // namespace
+
+Host::Host(const HostOptions& options) : _options(options) {}
+
+Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
+    if (options.width <= 0 || options.height <= 0 || options.scale <= 0)
+        return Error::make("quorbit.host", 1, "the screen needs a positive size and scale");
+    if (options.headless)
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+    if (auto video = GLContext::initVideo(options.headless); !video) {
+        std::string reason = video.error().localizedDescription();
+        if (!options.headless)
+            reason +=
+                ". To run without a display, use --headless (with --script FILE to "
+                "drive it), or set SDL_VIDEODRIVER=offscreen";
+        return Error::make("quorbit.host", 2, reason);
+    }
+    // The mouse stands for one finger; SDL must not make up the other direction.
+    SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
+    SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
+
+    std::unique_ptr<Host> host(new Host(options));
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    int w = static_cast<int>(std::lround(options.width * options.scale));
+    int h = static_cast<int>(std::lround(options.height * options.scale));
+    host->_window = SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_CENTERED,
+                                     SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_OPENGL);
+    if (!host->_window)
+        return Error::make("quorbit.host", 3,
+                           std::string("cannot open a window: ") + SDL_GetError());
+    GLContext::setWindow(host->_window);
+    auto context = GLContext::create();
+    if (!context) return context.error();
+    host->_context = context.value();
+    auto compositor = Compositor::create(host->_context);
+    if (!compositor) return compositor.error();
+    host->_compositor = std::move(compositor.value());
+
+    host->_context->makeCurrent();
+    // A real display paces frames by its refresh; offscreen nothing waits.
+    if (SDL_GL_SetSwapInterval(options.headless ? 0 : 1) != 0 && !options.headless)
+        Log::debug(std::string("no vertical sync: ") + SDL_GetError());
+    SDL_GL_GetDrawableSize(host->_window, &host->_pixelWidth, &host->_pixelHeight);
+    if (host->_pixelWidth <= 0 || host->_pixelHeight <= 0) {
+        host->_pixelWidth = w;
+        host->_pixelHeight = h;
+    }
+    double scale = host->_pixelWidth / options.width;
+    host->_compositor->setScale(scale);
+    Window::setScreenBounds(Rect(0, 0, options.width, options.height));
+    Window::setScreenScale(scale);
+    return host;
+}
+
+Host::~Host() {
+    uninstall();
+    _compositor.reset();
+    _context.reset();
+    GLContext::clearCurrent();
+    if (GLContext::window() == _window) GLContext::setWindow(nullptr);
+    if (_window) SDL_DestroyWindow(_window);
+}
+
+void Host::install(RunLoop& loop) {
+    uninstall();
+    _loop = &loop;
+    _hook = loop.addHook([this] { return onLoopTurn(); });
+    watchDisplayConnection();
+}
+
+void Host::uninstall() {
+    if (!_loop) return;
+    if (_hook) _loop->removeHook(_hook);
+    if (_displayWatch) _loop->unwatchFd(_displayWatch);
+    _hook = _displayWatch = 0;
+    _displayFd = -1;
+    _loop = nullptr;
+}
+
+void Host::watchDisplayConnection() {
+    if (isOffscreenDriver()) return;
+    _displayFd = displayConnectionFd(_window);
+    // Readable means input arrived; the next turn's hook reads it through SDL.
+    if (_displayFd >= 0)
+        _displayWatch = _loop->watchFd(_displayFd, RunLoop::Readable, [](short) {});
+}
+
+std::optional<RunLoop::Duration> Host::onLoopTurn() {
+    // Event handlers may run a nested loop; the nested turns must not draw or read input.
+    if (_inTurn) return std::nullopt;
+    _inTurn = true;
+    pumpEvents();
+    if (View::takeWindowDirty()) _framePending = true;
+    std::optional<RunLoop::Duration> wait;
+    if (_framePending) {
+        auto period = std::chrono::duration_cast<RunLoop::Duration>(
+            std::chrono::duration<double>(1.0 / DisplayLink::refreshRate()));
+        auto since = RunLoop::Clock::now() - _lastFrame;
+        if (since >= period) {
+            renderFrame(true);
+            // Input that arrived while the frame was presented is read now, not when the
+            // connection next becomes readable.
+            if (pumpEvents() || _framePending) wait = RunLoop::Duration::zero();
+        } else {
+            wait = period - since;
+        }
+    }
+    if (!wait) {
+        wait = _displayFd >= 0       ? kIdleWithDisplayFd
+               : isOffscreenDriver() ? kIdleOffscreen
+                                     : kIdlePolling;
+    }
+    _inTurn = false;
+    return wait;
+}
+
+bool Host::renderFrame(bool force) {
+    if (View::takeWindowDirty()) _framePending = true;
+    if (!force && !_framePending) return false;
+    _framePending = false;
+    std::vector<View*> roots;
+    for (Window* window : Window::windows())
+        roots.push_back(window);
+    _compositor->draw(roots, _pixelWidth, _pixelHeight, 0);
+    SDL_GL_SwapWindow(_window);
+    _compositor->restoreContext();
+    // Changes made by the frame's own layout and drawing are already on screen.
+    View::takeWindowDirty();
+    _lastFrame = RunLoop::Clock::now();
+    ++_framesDrawn;
+    return true;
+}
+
+Result<Image> Host::screenshot() {
+    std::vector<View*> roots;
+    for (Window* window : Window::windows())
+        roots.push_back(window);
+    _compositor->draw(roots, _pixelWidth, _pixelHeight, 0);
+    Image image = Compositor::readPixels(_pixelWidth, _pixelHeight);
+    SDL_GL_SwapWindow(_window);
+    _compositor->restoreContext();
+    View::takeWindowDirty();
+    _framePending = false;
+    _lastFrame = RunLoop::Clock::now();
+    ++_framesDrawn;
+    if (image.empty()) return Error::make("quorbit.host", 4, "cannot read the window back");
+    return image;
+}
+
+bool Host::pumpEvents() {
+    bool any = false;
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+        handleEvent(event);
+        any = true;
+    }
+    if (any) updateKeyboard();
+    return any;
+}
+
+Point Host::pointFromWindow(double x, double y) const {
+    int w = 0, h = 0;
+    SDL_GetWindowSize(_window, &w, &h);
+    if (w <= 0 || h <= 0) return {x / _options.scale, y / _options.scale};
+    return {x * _options.width / w, y * _options.height / h};
+}
+
+void Host::handleEvent(const SDL_Event& event) {
+    Application& app = Application::shared();
+    auto quit = [this] {
+        if (_loop)
+            _loop->quit();
+        else
+            RunLoop::main().quit();
+    };
+    switch (event.type) {
+        case SDL_QUIT:
+        case SDL_APP_TERMINATING:
+            quit();
+            break;
+        case SDL_APP_LOWMEMORY:
+            app.receiveMemoryWarning();
+            break;
+        case SDL_APP_WILLENTERBACKGROUND:
+            app.resignActive();
+            break;
+        case SDL_APP_DIDENTERBACKGROUND:
+            app.enterBackground();
+            break;
+        case SDL_APP_WILLENTERFOREGROUND:
+            app.enterForeground();
+            break;
+        case SDL_APP_DIDENTERFOREGROUND:
+            app.becomeActive();
+            break;
+        case SDL_DISPLAYEVENT:
+            if (event.display.event == SDL_DISPLAYEVENT_ORIENTATION)
+                app.setStatusBarOrientation(orientationFromSdl(event.display.data1));
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.windowID != SDL_GetWindowID(_window)) break;
+            switch (event.window.event) {
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    _focused = false;
+                    _mouseDown = false;
+                    Window::cancelAllTouches();
+                    app.resignActive();
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    _focused = true;
+                    if (!_minimized) app.becomeActive();
+                    break;
+                case SDL_WINDOWEVENT_MINIMIZED:
+                case SDL_WINDOWEVENT_HIDDEN:
+                    if (_minimized) break;
+                    _minimized = true;
+                    _mouseDown = false;
+                    Window::cancelAllTouches();
+                    app.enterBackground();
+                    break;
+                case SDL_WINDOWEVENT_RESTORED:
+                case SDL_WINDOWEVENT_SHOWN:
+                case SDL_WINDOWEVENT_MAXIMIZED:
+                    _framePending = true;
+                    if (!_minimized) break;
+                    _minimized = false;
+                    app.enterForeground();
+                    if (_focused) app.becomeActive();
+                    break;
+                case SDL_WINDOWEVENT_EXPOSED:
+                    _framePending = true;
+                    break;
+                case SDL_WINDOWEVENT_SIZE_CHANGED: {
+                    int pw = 0, ph = 0;
+                    SDL_GL_GetDrawableSize(_window, &pw, &ph);
+                    if (pw > 0 && ph > 0) {
+                        _pixelWidth = pw;
+                        _pixelHeight = ph;
+                    }
+                    _framePending = true;
+                    break;
+                }
+                case SDL_WINDOWEVENT_CLOSE:
+                    quit();
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+            if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT)
+                break;
+            _mouseDown = true;
+            Window::dispatchTouch(TouchPhase::Began, 0,
+                                  pointFromWindow(event.button.x, event.button.y));
+            break;
+        case SDL_MOUSEMOTION:
+            if (event.motion.which == SDL_TOUCH_MOUSEID || !_mouseDown) break;
+            Window::dispatchTouch(TouchPhase::Moved, 0,
+                                  pointFromWindow(event.motion.x, event.motion.y));
+            break;
+        case SDL_MOUSEBUTTONUP:
+            if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT ||
+                !_mouseDown)
+                break;
+            _mouseDown = false;
+            Window::dispatchTouch(TouchPhase::Ended, 0,
+                                  pointFromWindow(event.button.x, event.button.y));
+            break;
+        case SDL_FINGERDOWN:
+        case SDL_FINGERMOTION:
+        case SDL_FINGERUP: {
+            // Finger positions are fractions of the window; touch 0 is the mouse.
+            int id = 1 + static_cast<int>(event.tfinger.fingerId & 0x3fffffff);
+            Point p{event.tfinger.x * _options.width, event.tfinger.y * _options.height};
+            TouchPhase phase = event.type == SDL_FINGERDOWN ? TouchPhase::Began
+                               : event.type == SDL_FINGERUP ? TouchPhase::Ended
+                                                            : TouchPhase::Moved;
+            Window::dispatchTouch(phase, id, p);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void Host::updateKeyboard() {
+    if (!SDL_HasScreenKeyboardSupport()) return;
+    Application::shared().setKeyboardVisible(SDL_IsScreenKeyboardShown(_window) == SDL_TRUE);
+}
+
+}  // namespace quorbit::platform

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/core/Error.h"
+#include "platform/core/RunLoop.h"
+#include "platform/gfx/Image.h"
+#include "platform/host/HostOptions.h"
+#include "platform/ui/Geometry.h"
+
+union SDL_Event;
+struct SDL_Window;
+
+namespace quorbit::platform {
+
+class Compositor;
+class GLContext;
+
+// The window the application runs in: an SDL2 window (or, headless, a window of SDL's
+// offscreen driver) with the compositor's GL context. Installed on the main run loop, it
+// turns SDL events into touches, lifecycle calls and notifications, and draws a frame
+// whenever a view changed, at most once per display refresh. With nothing changing and no
+// input it sleeps.
+class Host {
+  public:
+    // Fails (with a readable message) when there is no display and headless is not set, or
+    // when SDL cannot make the window or a GL context.
+    static Result<std::unique_ptr<Host>> create(const HostOptions& options);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    bool headless() const { return _options.headless; }
+    SDL_Window* window() const { return _window; }
+    Compositor& compositor() { return *_compositor; }
+    // The screen in points and the drawable in pixels.
+    Size pointSize() const { return {_options.width, _options.height}; }
+    int pixelWidth() const { return _pixelWidth; }
+    int pixelHeight() const { return _pixelHeight; }
+
+    // Starts and stops handling events and drawing on the loop.
+    void install(RunLoop& loop);
+    void uninstall();
+
+    // Draws the windows and presents them, if anything changed since the last frame (or
+    // always, with force). Returns whether a frame was drawn.
+    bool renderFrame(bool force = false);
+    std::uint64_t framesDrawn() const { return _framesDrawn; }
+    // Draws the windows now and reads them back: exactly what the window shows.
+    Result<Image> screenshot();
+
+    // Handles what SDL has queued; returns whether anything came.
+    bool pumpEvents();
+    void handleEvent(const SDL_Event& event);
+    // Window points of a position in SDL window coordinates.
+    Point pointFromWindow(double x, double y) const;
+
+  private:
+    explicit Host(const HostOptions& options);
+    std::optional<RunLoop::Duration> onLoopTurn();
+    void watchDisplayConnection();
+    void updateKeyboard();
+
+    HostOptions _options;
+    SDL_Window* _window = nullptr;
+    std::shared_ptr<GLContext> _context;
+    std::unique_ptr<Compositor> _compositor;
+    int _pixelWidth = 0, _pixelHeight = 0;
+    RunLoop* _loop = nullptr;
+    RunLoop::Id _hook = 0;
+    RunLoop::Id _displayWatch = 0;
+    int _displayFd = -1;
+    bool _inTurn = false;
+    bool _framePending = true;
+    RunLoop::Clock::time_point _lastFrame{};
+    std::uint64_t _framesDrawn = 0;
+    bool _mouseDown = false;
+    bool _minimized = false;
+    bool _focused = true;
+};
+
+}  // namespace quorbit::platform

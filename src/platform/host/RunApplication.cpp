@@ -1,0 +1,63 @@
+#include "platform/host/RunApplication.h"
+
+#include <cstdio>
+
+#include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
+#include "platform/host/Host.h"
+#include "platform/host/ScriptRunner.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+
+int runApplication(const HostOptions& options,
+                   std::function<std::shared_ptr<ViewController>()> makeRoot,
+                   ApplicationDelegate* delegate) {
+    // A bad script is reported before any window opens.
+    std::vector<ScriptRunner::Command> commands;
+    if (options.scriptPath) {
+        auto parsed = ScriptRunner::parseFile(*options.scriptPath);
+        if (!parsed) {
+            std::fprintf(stderr, "quorbit: %s\n", parsed.error().localizedDescription().c_str());
+            return 1;
+        }
+        commands = std::move(parsed.value());
+    }
+    auto host = Host::create(options);
+    if (!host) {
+        std::fprintf(stderr, "quorbit: %s\n", host.error().localizedDescription().c_str());
+        return 1;
+    }
+    RunLoop& loop = RunLoop::main();
+    Application& app = Application::shared();
+    app.setDelegate(delegate);
+
+    auto window = std::make_shared<Window>();
+    app.setMainWindow(window);
+    if (makeRoot) window->setRootViewController(makeRoot());
+    window->makeKeyAndVisible();
+    app.finishLaunching();
+    app.becomeActive();
+    host.value()->install(loop);
+
+    int status = 0;
+    if (options.scriptPath) {
+        ScriptRunner runner(*host.value(), *options.scriptPath);
+        status = runner.run(commands);
+    } else {
+        loop.run();
+    }
+
+    app.terminate();
+    host.value()->uninstall();
+    // The views (and any GL views' framebuffers) go before the window system does.
+    window->setRootViewController(nullptr);
+    window->setHidden(true);
+    app.setMainWindow(nullptr);
+    window.reset();
+    host.value().reset();
+    return status;
+}
+
+}  // namespace quorbit::platform
