@@ -3,9 +3,12 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "platform/core/Log.h"
 
@@ -25,6 +28,46 @@ using LayoutPtr = std::unique_ptr<PangoLayout, LayoutDeleter>;
 struct FontDescriptionDeleter {
     void operator()(PangoFontDescription* d) const { pango_font_description_free(d); }
 };
+
+// The font families installed, lowercased; looked up once.
+const std::set<std::string>& installedFamilies() {
+    static const std::set<std::string> families = [] {
+        std::set<std::string> names;
+        PangoFontFamily** list = nullptr;
+        int count = 0;
+        pango_font_map_list_families(pango_cairo_font_map_get_default(), &list, &count);
+        for (int i = 0; i < count; ++i) {
+            std::string name = pango_font_family_get_name(list[i]);
+            for (auto& c : name)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            names.insert(name);
+        }
+        g_free(list);
+        if (names.empty()) Log::error("Canvas: no fonts are installed; text is not drawn");
+        return names;
+    }();
+    return families;
+}
+
+// Whether text can be drawn in font at all. A missing family is logged once and drawn in
+// the fallback face that Pango picks; with no fonts at all nothing is drawn.
+bool usableFont(const Font& font) {
+    const auto& families = installedFamilies();
+    if (families.empty()) return false;
+    std::string name = font.family;
+    for (auto& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!families.count(name)) {
+        static std::mutex mutex;
+        static std::set<std::string> reported;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (reported.insert(name).second) {
+            Log::warn(format("Canvas: font family \"%s\" is not installed; using a fallback face",
+                             font.family.c_str()));
+        }
+    }
+    return true;
+}
 
 // A layout for text in font; Pango falls back to another face when the family is missing,
 // which is logged once per family so that a missing font is visible but never fatal.
@@ -221,8 +264,25 @@ void Canvas::clipToRect(Rect rect) {
     cairo_clip(_cr);
 }
 
+bool Canvas::hasFontFamily(const std::string& family) {
+    std::string name = family;
+    for (auto& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return installedFamilies().count(name) > 0;
+}
+
+Size Canvas::measureText(const std::string& text, const Font& font, double width) {
+    if (text.empty() || !usableFont(font)) return {0, 0};
+    auto layout = makeLayout(_cr, text, font);
+    pango_layout_set_width(layout.get(), static_cast<int>(std::max(width, 1.0) * PANGO_SCALE));
+    pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+    PangoRectangle logical;
+    pango_layout_get_extents(layout.get(), nullptr, &logical);
+    return {double(logical.width) / PANGO_SCALE, double(logical.height) / PANGO_SCALE};
+}
+
 Size Canvas::measureText(const std::string& text, const Font& font) {
-    if (text.empty()) return {0, 0};
+    if (text.empty() || !usableFont(font)) return {0, 0};
     auto layout = makeLayout(_cr, text, font);
     PangoRectangle logical;
     pango_layout_get_extents(layout.get(), nullptr, &logical);
@@ -230,7 +290,7 @@ Size Canvas::measureText(const std::string& text, const Font& font) {
 }
 
 void Canvas::drawText(const std::string& text, Point origin, const Font& font, Color color) {
-    if (text.empty()) return;
+    if (text.empty() || !usableFont(font)) return;
     auto layout = makeLayout(_cr, text, font);
     cairo_new_path(_cr);
     cairo_move_to(_cr, origin.x, origin.y);
@@ -241,10 +301,22 @@ void Canvas::drawText(const std::string& text, Point origin, const Font& font, C
 
 void Canvas::drawText(const std::string& text, Rect rect, const Font& font, Color color,
                       TextAlignment alignment) {
-    if (text.empty() || rect.isEmpty()) return;
+    drawText(text, rect, font, color, alignment, 1);
+}
+
+void Canvas::drawText(const std::string& text, Rect rect, const Font& font, Color color,
+                      TextAlignment alignment, int maxLines) {
+    if (text.empty() || rect.isEmpty() || !usableFont(font)) return;
     auto layout = makeLayout(_cr, text, font);
     pango_layout_set_width(layout.get(), static_cast<int>(rect.width() * PANGO_SCALE));
     pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+    if (maxLines == 1) {
+        pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
+    } else {
+        pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+        // A negative height limits the paragraph to that many lines.
+        pango_layout_set_height(layout.get(), maxLines > 1 ? -maxLines : -1000);
+    }
     pango_layout_set_alignment(layout.get(), alignment == TextAlignment::Center ? PANGO_ALIGN_CENTER
                                              : alignment == TextAlignment::Right
                                                  ? PANGO_ALIGN_RIGHT

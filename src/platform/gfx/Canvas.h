@@ -78,6 +78,14 @@ class Canvas {
     // Text on one line: measure gives the logical size; draw puts the top left at origin.
     Size measureText(const std::string& text, const Font& font);
     void drawText(const std::string& text, Point origin, const Font& font, Color color);
+    // The size text takes when wrapped at width.
+    Size measureText(const std::string& text, const Font& font, double width);
+    // Text in a rectangle, wrapped to at most maxLines lines (0: any number), aligned
+    // horizontally and centred vertically; the last line ends in an ellipsis when cut.
+    void drawText(const std::string& text, Rect rect, const Font& font, Color color,
+                  TextAlignment alignment, int maxLines);
+    // Whether a font family is installed (missing ones fall back to another face).
+    static bool hasFontFamily(const std::string& family);
     // Text in a rectangle: one line, aligned horizontally and centred vertically, ending in
     // an ellipsis when it does not fit.
     void drawText(const std::string& text, Rect rect, const Font& font, Color color,

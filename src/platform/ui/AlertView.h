@@ -68,9 +68,9 @@ class AlertView : public View {
     void draw(Canvas& canvas) override;
 
   private:
-    void buttonTapped(int index);
     void finishDismiss(int index);
-    Rect boxRect() const;
+    void rebuildButtons();
+    double layoutHeight(bool apply);
 
     std::string _title;
     std::string _message;
@@ -81,6 +81,7 @@ class AlertView : public View {
     std::shared_ptr<Label> _titleLabel;
     std::shared_ptr<Label> _messageLabel;
     std::shared_ptr<Window> _window;
+    Window* _previousKeyWindow = nullptr;
     bool _visible = false;
     bool _dismissing = false;
 };

@@ -57,10 +57,6 @@ class ScrollView : public View {
     void setAlwaysBounceVertical(bool on) { _alwaysBounceVertical = on; }
     bool alwaysBounceHorizontal() const { return _alwaysBounceHorizontal; }
     void setAlwaysBounceHorizontal(bool on) { _alwaysBounceHorizontal = on; }
-    bool showsHorizontalScrollIndicator() const { return _showsHorizontalIndicator; }
-    void setShowsHorizontalScrollIndicator(bool on) { _showsHorizontalIndicator = on; }
-    bool showsVerticalScrollIndicator() const { return _showsVerticalIndicator; }
-    void setShowsVerticalScrollIndicator(bool on) { _showsVerticalIndicator = on; }
 
     bool isDragging() const { return _dragging; }
     bool isDecelerating() const { return _decelerating; }
@@ -79,22 +75,24 @@ class ScrollView : public View {
     bool shouldInterceptTouch(const Touch& touch) override;
 
   protected:
-    // Hooks for subclasses (TableView): a touch went down on the content, and it became a
-    // drag or was lifted without moving.
+    // Hooks for subclasses (TableView): a touch went down on the content; it stopped being a
+    // tap (it became a drag or was cancelled); it was lifted without dragging (a tap).
     virtual void contentTouchBegan(const Touch&) {}
-    virtual void contentTouchBecameDrag() {}
+    virtual void contentTouchCancelled() {}
     virtual void contentTouchEnded(const Touch&) {}
     // Called whenever the offset changes, after didScroll.
     virtual void offsetDidChange() {}
 
   private:
-    void beginDrag(const Touch& touch);
     void dragTo(const Touch& touch);
-    void endDrag(const Touch& touch, bool cancelled);
+    void endDrag(bool cancelled);
     void startMotion(Point target, double duration, bool deceleration);
+    // Stops a running motion where it is; a stopped deceleration still reports its end.
     void stopMotion();
     void motionStep();
     void applyOffset(Point offset);
+    Point pagedTarget(Point offset) const;
+    Point rubberBand(Point offset) const;
     bool canScrollHorizontally() const;
     bool canScrollVertically() const;
     Point clampOffset(Point offset) const;
@@ -105,8 +103,6 @@ class ScrollView : public View {
     bool _bounces = true;
     bool _alwaysBounceVertical = false;
     bool _alwaysBounceHorizontal = false;
-    bool _showsHorizontalIndicator = true;
-    bool _showsVerticalIndicator = true;
     bool _dragging = false;
     bool _decelerating = false;
     ScrollViewDelegate* _delegate = nullptr;
@@ -115,7 +111,7 @@ class ScrollView : public View {
     Point _touchStart;
     Point _offsetAtStart;
     Point _lastTouch;
-    RunLoop::Clock::time_point _lastTouchTime;
+    RunLoop::Clock::time_point _lastTouchTime{};
     Point _velocity;  // points per second, of the content offset
 
     RunLoop::Id _motionTimer = 0;

@@ -81,7 +81,7 @@ class TableView : public ScrollView {
 
   protected:
     void contentTouchBegan(const Touch& touch) override;
-    void contentTouchBecameDrag() override;
+    void contentTouchCancelled() override;
     void contentTouchEnded(const Touch& touch) override;
     void offsetDidChange() override;
 
@@ -96,10 +96,12 @@ class TableView : public ScrollView {
     void computeGeometry();
     void ensureGeometry();
     void layoutCells();
+    void layoutTitles();
     void enqueue(std::shared_ptr<TableViewCell> cell);
     TableViewCell::GroupPosition groupPositionFor(IndexPath path);
     double cellInset() const;
     void highlightRow(std::optional<IndexPath> path);
+    bool validRow(IndexPath path);
 
     Style _style;
     TableViewDataSource* _dataSource = nullptr;
@@ -114,6 +116,7 @@ class TableView : public ScrollView {
     std::map<IndexPath, std::shared_ptr<TableViewCell>> _visibleCells;
     std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> _reusableCells;
     std::vector<std::shared_ptr<View>> _titleViews;
+    double _geometryWidth = -1;
     std::optional<IndexPath> _selected;
     std::optional<IndexPath> _highlighted;
 };

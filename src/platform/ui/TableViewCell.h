@@ -40,7 +40,9 @@ class TableViewCell : public View {
     bool isHighlighted() const { return _highlighted; }
     void setHighlighted(bool highlighted, bool animated = false);
     // How much of the selection colour shows, 0..1 (moves during a fade).
-    double selectionAmount() const { return _selectionAmount; }
+    double selectionAmount() const;
+    // The view behind the content that shows the selection colour.
+    View* selectedBackgroundView() const { return _selectedBackgroundView.get(); }
 
     // Called before a cell is handed out again by dequeueReusableCell.
     virtual void prepareForReuse();
@@ -61,12 +63,12 @@ class TableViewCell : public View {
     std::shared_ptr<View> _contentView;
     std::shared_ptr<Label> _textLabel;
     std::shared_ptr<ImageView> _imageView;
+    std::shared_ptr<View> _selectedBackgroundView;
+    std::shared_ptr<View> _accessoryView;
     Accessory _accessoryType = Accessory::None;
     SelectionStyle _selectionStyle = SelectionStyle::Blue;
     bool _selected = false;
     bool _highlighted = false;
-    double _selectionAmount = 0;
-    unsigned long _fadeAnimation = 0;
     GroupPosition _groupPosition = GroupPosition::None;
 };
 
