@@ -1,0 +1,232 @@
+#include "app/RenderCommands.h"
+
+#include <SDL2/SDL.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <optional>
+
+#include "camera_screen/quorbitViewController.h"
+#include "gpu/FrameDrawing.h"
+#include "picker/PreviewGrid.h"
+#include "platform/gfx/ImageCodec.h"
+
+namespace quorbit::app {
+namespace {
+
+using platform::Image;
+
+constexpr int kFrameWidth = 640;
+constexpr int kFrameHeight = 480;
+
+struct UsageError {
+    std::string message;
+};
+
+// --name value pairs; every option takes one value.
+std::map<std::string, std::string> parseOptions(const std::vector<std::string>& args,
+                                                std::initializer_list<const char*> known) {
+    std::map<std::string, std::string> options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        bool isKnown = false;
+        for (const char* name : known)
+            isKnown |= arg == name;
+        if (!isKnown) throw UsageError{"unknown argument '" + arg + "'"};
+        if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+        options[arg] = args[++i];
+    }
+    return options;
+}
+
+std::string required(const std::map<std::string, std::string>& options, const char* name) {
+    auto it = options.find(name);
+    if (it == options.end() || it->second.empty()) throw UsageError{std::string("missing ") + name};
+    return it->second;
+}
+
+int cameraTypeOption(const std::map<std::string, std::string>& options) {
+    auto it = options.find("--camera");
+    if (it == options.end() || it->second == "back") return capture::kCameraBack;
+    if (it->second == "front") return capture::kCameraFront;
+    throw UsageError{"--camera takes back or front, not '" + it->second + "'"};
+}
+
+class FixedCamera : public capture::CameraTypeSource {
+  public:
+    explicit FixedCamera(int type) : _type(type) {}
+    int curCameraType() const override { return _type; }
+
+  private:
+    int _type;
+};
+
+// The camera frame made from a picture: 640 x 480 pictures are taken as they stand, others
+// are scaled to cover 640 x 480 and cropped about the centre. Returned as BGRA rows.
+std::vector<std::uint8_t> frameFromImage(const Image& picture) {
+    Image rgba = picture.width() == kFrameWidth && picture.height() == kFrameHeight
+                     ? picture
+                     : picture.scaledToCover(kFrameWidth, kFrameHeight);
+    std::vector<std::uint8_t> bgra(rgba.pixels());
+    for (size_t i = 0; i < bgra.size(); i += 4)
+        std::swap(bgra[i], bgra[i + 2]);
+    return bgra;
+}
+
+std::optional<Image> loadInput(const std::map<std::string, std::string>& options, bool optional) {
+    auto it = options.find("--input");
+    if (it == options.end() && optional) return builtinTestFrame();
+    std::string path = required(options, "--input");
+    auto image = platform::ImageCodec::readFile(path);
+    if (!image) {
+        std::fprintf(stderr, "quorbit: %s\n", image.error().localizedDescription().c_str());
+        return std::nullopt;
+    }
+    return std::move(image).value();
+}
+
+std::shared_ptr<platform::GLContext> makeOffscreenContext() {
+    // The tools draw into textures only: SDL's offscreen driver needs no display.
+    if (!SDL_WasInit(SDL_INIT_VIDEO) && !SDL_getenv("SDL_VIDEODRIVER"))
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    auto context = platform::GLContext::create();
+    if (!context) {
+        std::fprintf(stderr, "quorbit: %s\n", context.error().localizedDescription().c_str());
+        return nullptr;
+    }
+    return context.value();
+}
+
+int writeOutput(const Image& image, const std::string& path) {
+    auto written = platform::ImageCodec::writePng(image, path);
+    if (!written) {
+        std::fprintf(stderr, "quorbit: %s\n", written.error().localizedDescription().c_str());
+        return kExitFailure;
+    }
+    std::printf("%s\n", path.c_str());
+    return kExitOk;
+}
+
+std::string knownFilters() {
+    std::string list;
+    for (const auto& name : gpu::distinctFilterNames())
+        list += (list.empty() ? "" : ", ") + name;
+    return list;
+}
+
+int usage(const UsageError& error, const char* synopsis) {
+    std::fprintf(stderr, "quorbit: %s\nusage: %s\n", error.message.c_str(), synopsis);
+    return kExitUsage;
+}
+
+}  // namespace
+
+Image builtinTestFrame() {
+    Image image(kFrameWidth, kFrameHeight);
+    const std::uint8_t quadrant[4][3] = {
+        {230, 40, 40}, {40, 200, 60}, {40, 70, 230}, {240, 220, 40}};
+    for (int y = 0; y < kFrameHeight; ++y) {
+        for (int x = 0; x < kFrameWidth; ++x) {
+            auto* p = image.pixel(x, y);
+            int q = (y >= kFrameHeight / 2) * 2 + (x >= kFrameWidth / 2);
+            for (int c = 0; c < 3; ++c)
+                p[c] = quadrant[q][c];
+            p[3] = 255;
+            // A grey ramp along the bottom and fine stripes along the top.
+            if (y >= 440) {
+                std::uint8_t v = std::uint8_t(x * 255 / (kFrameWidth - 1));
+                p[0] = p[1] = p[2] = v;
+            } else if (y < 24 && (x / 4) % 2 == 0) {
+                p[0] = p[1] = p[2] = 16;
+            }
+            double dx = x - 320.0, dy = y - 240.0;
+            double r = std::sqrt(dx * dx + dy * dy);
+            if (r < 90) {
+                double t = r / 90;
+                p[0] = std::uint8_t(255 - 40 * t);
+                p[1] = std::uint8_t(245 - 80 * t);
+                p[2] = std::uint8_t(230 - 120 * t);
+            } else if (r < 96) {
+                p[0] = p[1] = p[2] = 20;
+            }
+        }
+    }
+    return image;
+}
+
+int runRender(const std::vector<std::string>& args) {
+    const char* synopsis =
+        "quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front]";
+    std::map<std::string, std::string> options;
+    int slot = 0, cameraType = 0;
+    std::string output;
+    try {
+        options = parseOptions(args, {"--filter", "--input", "--output", "--camera"});
+        std::string filter = required(options, "--filter");
+        auto found = gpu::slotFromName(filter);
+        if (!found) {
+            throw UsageError{"unknown filter '" + filter + "'; known filters: " + knownFilters() +
+                             ", or a slot number from 0 to 15"};
+        }
+        slot = *found;
+        required(options, "--input");
+        output = required(options, "--output");
+        cameraType = cameraTypeOption(options);
+    } catch (const UsageError& error) {
+        return usage(error, synopsis);
+    }
+    auto picture = loadInput(options, false);
+    if (!picture) return kExitFailure;
+    auto context = makeOffscreenContext();
+    if (!context) return kExitFailure;
+
+    std::vector<std::uint8_t> pixels = frameFromImage(*picture);
+    capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
+    camera_screen::quorbitViewController screen(context, std::make_shared<FixedCamera>(cameraType));
+    screen.setFilter(screen.programArray()[size_t(slot)].get());
+    screen.processNewCameraFrame(frame);
+    Image still = gpu::readFramebufferImage(*screen.glview());
+    return writeOutput(still, output);
+}
+
+int runContactSheet(const std::vector<std::string>& args) {
+    const char* synopsis =
+        "quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]";
+    std::map<std::string, std::string> options;
+    std::string output;
+    int cameraType = 0;
+    try {
+        options = parseOptions(args, {"--input", "--output", "--camera"});
+        output = required(options, "--output");
+        cameraType = cameraTypeOption(options);
+    } catch (const UsageError& error) {
+        return usage(error, synopsis);
+    }
+    auto picture = loadInput(options, true);
+    if (!picture) return kExitFailure;
+    auto context = makeOffscreenContext();
+    if (!context) return kExitFailure;
+
+    std::vector<std::uint8_t> pixels = frameFromImage(*picture);
+    capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
+    gpu::ProgramList programs = gpu::createFilterPrograms();
+    picker::PreviewGrid grid(context, programs, nullptr);
+    grid.drawFrame(frame, cameraType);
+
+    int pages = picker::pageCountFor(int(programs.size()));
+    Image sheet(int(picker::kPageWidth) * pages, 416);
+    for (size_t i = 0; i < sheet.pixels().size(); i += 4)
+        sheet.pixels()[i + 3] = 255;
+    for (size_t slot = 0; slot < grid.glViews().size(); ++slot) {
+        Image preview = gpu::readFramebufferImage(*grid.glViews()[slot]);
+        platform::Rect place = picker::previewFrameForSlot(int(slot));
+        for (int y = 0; y < preview.height(); ++y) {
+            std::copy_n(preview.pixel(0, y), size_t(preview.width()) * 4,
+                        sheet.pixel(int(place.x()), int(place.y()) + y));
+        }
+    }
+    return writeOutput(sheet, output);
+}
+
+}  // namespace quorbit::app

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/gfx/Image.h"
+
+namespace quorbit::app {
+
+// Exit statuses of the command-line tools.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // unreadable input, unwritable output, no GL
+inline constexpr int kExitUsage = 2;    // unknown or missing arguments
+
+// `quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front]`:
+// one frame through the live view's frame path, read back as the shutter reads it.
+int runRender(const std::vector<std::string>& args);
+
+// `quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]`: the sixteen
+// previews as the filter picker lays them out, four pages side by side on black. Without
+// an input the built-in test frame is used.
+int runContactSheet(const std::vector<std::string>& args);
+
+// A 640 x 480 test picture: four coloured quadrants, a grey ramp, fine stripes and a bright
+// disc, so that every filter visibly changes it.
+platform::Image builtinTestFrame();
+
+}  // namespace quorbit::app

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <GLES2/gl2.h>
+
+#include <memory>
+
+#include "capture/PixelBuffer.h"
+#include "gpu/FilterCatalogue.h"
+#include "gpu/GLPostView.h"
+#include "platform/gl/DisplayLink.h"
+#include "platform/gl/GLContext.h"
+
+namespace quorbit::camera_screen {
+
+// The camera screen: owns the GL context, the 320 x 427 live surface and the sixteen filter
+// programs, and turns every camera frame into the live picture. Drawing is driven by frame
+// arrival; the display-synchronised timer it runs has an empty callback.
+class quorbitViewController : public capture::CameraDelegate {
+  public:
+    // Builds the live surface on context and the sixteen programs (context current).
+    quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                          std::shared_ptr<capture::CameraTypeSource> camera);
+    ~quorbitViewController() override;
+
+    // Frame entry: routes the frame by the child-screen flags, else draws it.
+    void processNewCameraFrame(capture::PixelBuffer& frame) override;
+    void cameraHasConnected() override {}
+    // Draws the texture in camTexture through filter() into the live surface and presents.
+    void renderCamera();
+
+    // The display-synchronised timer.
+    void startAnimation();
+    void stopAnimation();
+    bool isAnimating() const { return _animating; }
+    int animationFrameInterval() const { return _animationFrameInterval; }
+    // Values below 1 are ignored; a running timer restarts at the new interval.
+    void setAnimationFrameInterval(int interval);
+    platform::DisplayLink* displayLink() const { return _displayLink.get(); }
+    void drawFrame() {}
+
+    // Filters.
+    void createShaders();
+    const gpu::ProgramList& programArray() const { return _programArray; }
+    gpu::ShaderProgram* filter() const { return _filter; }
+    void setFilter(gpu::ShaderProgram* program);
+    int lastFilterUsed() const { return _lastFilterUsed; }
+
+    const std::shared_ptr<gpu::GLPostView>& glview() const { return _glview; }
+    const std::shared_ptr<platform::GLContext>& context() const { return _context; }
+    const std::shared_ptr<capture::CameraTypeSource>& camera() const { return _camera; }
+
+    // Which child screen is up; decides where frames go.
+    bool filterPickerOpen = false;
+    bool sharingWindowOpen = false;
+    bool settingsViewOpen = false;
+    capture::FrameConsumer* filterPicker() const { return _filterPicker; }
+    void setFilterPicker(capture::FrameConsumer* picker) { _filterPicker = picker; }
+
+    // The texture of the frame being drawn; 0 outside the frame path.
+    GLuint camTexture() const { return _camTexture; }
+
+  private:
+    std::shared_ptr<platform::GLContext> _context;
+    std::shared_ptr<capture::CameraTypeSource> _camera;
+    std::shared_ptr<gpu::GLPostView> _glview;
+    gpu::ProgramList _programArray;
+    gpu::ShaderProgram* _filter = nullptr;
+    int _lastFilterUsed = 0;
+    capture::FrameConsumer* _filterPicker = nullptr;
+    GLuint _camTexture = 0;
+    bool _animating = false;
+    int _animationFrameInterval = 1;
+    std::unique_ptr<platform::DisplayLink> _displayLink;
+};
+
+}  // namespace quorbit::camera_screen

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <GLES2/gl2.h>
+
+#include "capture/PixelBuffer.h"
+#include "gpu/GLView.h"
+#include "gpu/ShaderProgram.h"
+#include "platform/gfx/Image.h"
+#include "platform/ui/Geometry.h"
+
+namespace quorbit::gpu {
+
+// The value fed to every program's "u_scale": (1.0, the float nearest 1.33).
+inline constexpr GLfloat kFrameScale[2] = {1.0f, 1.33f};
+
+// The full-surface quad and the two texture-coordinate tables, in triangle-strip order. The
+// frame's first column is at the top of the screen (a quarter turn clockwise); the back
+// camera's first row is at the right-hand edge and the front picture is its mirror.
+extern const GLfloat kSquareVertices[8];
+extern const GLfloat kBackCameraTexCoords[8];
+extern const GLfloat kFrontCameraTexCoords[8];
+
+// Makes a texture of the frame (linear, clamped), uploaded from its BGRA rows as they stand.
+// The frame must be locked. Returns the texture's name; the caller deletes it.
+GLuint uploadFrameTexture(const capture::PixelBuffer& frame, GLint bgraInternalFormat);
+
+// Draws texture through program as one quad covering view, after clearing it to clear, and
+// presents it. The texture-coordinate table follows cameraType. A program that has no GL
+// program object (its shaders are missing or broken) draws nothing: the surface shows the
+// clear colour.
+void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cameraType,
+                   const platform::Color& clear);
+
+// The view's picture as the shutter takes it: RGBA, top row first, at the framebuffer's size.
+// Binds the view's framebuffer first, so whatever else was drawn since does not matter.
+platform::Image readFramebufferImage(GLView& view);
+
+}  // namespace quorbit::gpu

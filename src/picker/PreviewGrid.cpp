@@ -1,0 +1,47 @@
+#include "picker/PreviewGrid.h"
+
+#include "gpu/FrameDrawing.h"
+
+namespace quorbit::picker {
+
+platform::Rect previewFrameForSlot(int slot) {
+    int page = slot / 4, place = slot % 4;
+    double x = kPageWidth * page + (place % 2 == 0 ? 11 : 165);
+    double y = place < 2 ? 11 : 213;
+    return {x, y, kPreviewWidth, kPreviewHeight};
+}
+
+int pageCountFor(int programCount) {
+    return programCount / 4 + (programCount % 4 ? 1 : 0);
+}
+
+PreviewGrid::PreviewGrid(std::shared_ptr<platform::GLContext> context,
+                         const gpu::ProgramList& programs, gpu::FilterSelectionDelegate* delegate)
+    : _context(std::move(context)), _programs(programs) {
+    for (size_t i = 0; i < _programs.size(); ++i) {
+        auto view = std::make_shared<gpu::GLPostView>(previewFrameForSlot(int(i)));
+        view->setContext(_context);
+        view->setBackgroundColor(platform::Color::black());
+        view->setOpaque(true);
+        view->setPostShader(_programs[i]);
+        view->setUserInteractionEnabled(true);
+        view->setIsPreviewWindow(true);
+        view->setDelegate(delegate);
+        view->setControlName("preview-" + std::to_string(i));
+        _glViews.push_back(std::move(view));
+    }
+}
+
+void PreviewGrid::drawFrame(capture::PixelBuffer& frame, int cameraType) {
+    if (_glViews.empty()) return;
+    _context->makeCurrent();
+    frame.lockBaseAddress(0);
+    GLuint texture = gpu::uploadFrameTexture(frame, _context->bgraInternalFormat());
+    for (size_t k = 0; k < _glViews.size(); ++k) {
+        gpu::drawFrameQuad(*_glViews[k], *_programs[k], texture, cameraType, {1, 0, 1, 1});
+    }
+    glDeleteTextures(1, &texture);
+    frame.unlockBaseAddress(0);
+}
+
+}  // namespace quorbit::picker

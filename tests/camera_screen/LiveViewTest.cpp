@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "camera_screen/quorbitViewController.h"
+#include "gpu/FrameDrawing.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::camera_screen {
+namespace {
+
+using testing::sharedGlContext;
+
+struct SwitchableCamera : capture::CameraTypeSource {
+    int type = capture::kCameraBack;
+    int curCameraType() const override { return type; }
+};
+
+struct RecordingPicker : capture::FrameConsumer {
+    int frames = 0;
+    void cameraUpdated(capture::PixelBuffer& frame) override {
+        ++frames;
+        EXPECT_FALSE(frame.isLocked());
+    }
+};
+
+// A 640 x 480 BGRA frame of four quadrants. Each pixel's four channels differ, so a swapped
+// channel order shows up in every quadrant.
+struct QuadrantFrame {
+    // RGB of the quadrants: top left, top right, bottom left, bottom right.
+    static constexpr std::array<std::array<int, 3>, 4> kColours = {
+        {{200, 40, 10}, {20, 180, 90}, {60, 30, 220}, {240, 230, 120}}};
+    std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4);
+    QuadrantFrame() {
+        for (int y = 0; y < 480; ++y) {
+            for (int x = 0; x < 640; ++x) {
+                const auto& rgb = kColours[(y >= 240) * 2 + (x >= 320)];
+                std::uint8_t* p = &bgra[(size_t(y) * 640 + size_t(x)) * 4];
+                p[0] = std::uint8_t(rgb[2]);
+                p[1] = std::uint8_t(rgb[1]);
+                p[2] = std::uint8_t(rgb[0]);
+                p[3] = 255;
+            }
+        }
+    }
+    capture::PixelBuffer buffer() { return capture::PixelBuffer(bgra.data(), 640, 480); }
+};
+
+class LiveView : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        camera = std::make_shared<SwitchableCamera>();
+        screen = std::make_unique<quorbitViewController>(sharedGlContext(), camera);
+        screen->setFilter(screen->programArray()[0].get());
+    }
+    std::array<int, 3> pixelAt(int x, int y) {
+        platform::Image image = gpu::readFramebufferImage(*screen->glview());
+        const auto* p = image.pixel(x, y);
+        return {p[0], p[1], p[2]};
+    }
+    std::uint64_t presents() { return screen->glview()->glLayer()->presentCount(); }
+
+    std::shared_ptr<SwitchableCamera> camera;
+    std::unique_ptr<quorbitViewController> screen;
+    QuadrantFrame frame;
+};
+
+TEST_F(LiveView, BothCameraTablesTurnTheFrameAndKeepTheChannelOrder) {
+    const auto& c = QuadrantFrame::kColours;
+    // Screen quadrant centres (x, y) in the 320 x 427 surface, and which frame quadrant shows
+    // there. Back: a quarter turn clockwise. Front: the same, mirrored left to right.
+    struct Case {
+        int cameraType;
+        std::array<int, 4>
+            frameQuadrantAt;  // screen top left, top right, bottom left, bottom right
+    } cases[] = {
+        {capture::kCameraBack, {2, 0, 3, 1}},
+        {capture::kCameraFront, {0, 2, 1, 3}},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.cameraType);
+        camera->type = tc.cameraType;
+        auto buffer = frame.buffer();
+        screen->processNewCameraFrame(buffer);
+        const int xs[2] = {80, 240}, ys[2] = {100, 320};
+        for (int q = 0; q < 4; ++q) {
+            auto expected = c[size_t(tc.frameQuadrantAt[size_t(q)])];
+            auto got = pixelAt(xs[q % 2], ys[q / 2]);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(got[size_t(k)], expected[size_t(k)], 1) << q;
+        }
+    }
+    EXPECT_FALSE(frame.buffer().isLocked());
+}
+
+TEST_F(LiveView, ChildScreensDecideWhereFramesGo) {
+    auto picker = std::make_shared<RecordingPicker>();
+    screen->setFilterPicker(picker.get());
+    struct Case {
+        bool picker, sharing, settings;
+        int pickerFrames;
+        bool drawn;
+    } cases[] = {
+        {false, false, false, 0, true}, {true, false, false, 1, false},
+        {false, true, false, 0, false}, {false, false, true, 0, false},
+        {true, true, false, 0, false},  {true, false, true, 0, false},
+    };
+    for (const auto& tc : cases) {
+        screen->filterPickerOpen = tc.picker;
+        screen->sharingWindowOpen = tc.sharing;
+        screen->settingsViewOpen = tc.settings;
+        picker->frames = 0;
+        std::uint64_t before = presents();
+        GLuint probe = 0;
+        glGenTextures(1, &probe);
+        glDeleteTextures(1, &probe);
+        auto buffer = frame.buffer();
+        screen->processNewCameraFrame(buffer);
+        EXPECT_EQ(picker->frames, tc.pickerFrames);
+        EXPECT_EQ(presents() - before, tc.drawn ? 1u : 0u);
+        // Texture names are handed out in increasing order here: a drawn frame takes one,
+        // a dropped frame none, and no texture outlives its frame.
+        GLuint next = 0;
+        glGenTextures(1, &next);
+        glDeleteTextures(1, &next);
+        EXPECT_EQ(next - probe - 1, tc.drawn ? 1u : 0u);
+        if (tc.drawn) {
+            EXPECT_FALSE(glIsTexture(probe + 1));
+        }
+        EXPECT_EQ(screen->camTexture(), 0u);
+    }
+    screen->setFilterPicker(nullptr);
+}
+
+TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
+    gpu::ShaderProgram* broken = screen->programArray()[6].get();
+    broken->disable();
+    broken->setFragShaderSource(std::nullopt);
+    screen->setFilter(broken);
+    EXPECT_EQ(screen->lastFilterUsed(), 6);
+    auto buffer = frame.buffer();
+    screen->processNewCameraFrame(buffer);
+    EXPECT_EQ(pixelAt(160, 213), (std::array<int, 3>{255, 255, 0}));
+}
+
+TEST_F(LiveView, FiltersAreChosenOnlyFromTheScreensOwnListByIdentity) {
+    EXPECT_EQ(screen->lastFilterUsed(), 0);
+    screen->setFilter(screen->programArray()[8].get());
+    EXPECT_EQ(screen->lastFilterUsed(), 8);  // same files as slot 0, distinct slot
+    EXPECT_EQ(screen->filter(), screen->programArray()[8].get());
+    gpu::ShaderProgram stranger;
+    screen->setFilter(&stranger);
+    EXPECT_EQ(screen->filter(), screen->programArray()[8].get());
+}
+
+TEST_F(LiveView, DisplayTimerStartsOnceAndRestartsForANewInterval) {
+    EXPECT_FALSE(screen->isAnimating());
+    EXPECT_EQ(screen->animationFrameInterval(), 1);
+    screen->stopAnimation();  // stopped: nothing happens
+    EXPECT_EQ(screen->displayLink(), nullptr);
+
+    screen->startAnimation();
+    platform::DisplayLink* first = screen->displayLink();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->isScheduled());
+    screen->startAnimation();
+    EXPECT_EQ(screen->displayLink(), first);
+
+    for (int ignored : {0, -3}) {
+        screen->setAnimationFrameInterval(ignored);
+        EXPECT_EQ(screen->animationFrameInterval(), 1);
+        EXPECT_EQ(screen->displayLink(), first);
+    }
+    screen->setAnimationFrameInterval(2);
+    EXPECT_EQ(screen->animationFrameInterval(), 2);
+    ASSERT_NE(screen->displayLink(), nullptr);
+    EXPECT_EQ(screen->displayLink()->frameInterval(), 2);
+    EXPECT_TRUE(screen->isAnimating());
+
+    screen->stopAnimation();
+    EXPECT_FALSE(screen->isAnimating());
+    EXPECT_EQ(screen->displayLink(), nullptr);
+    screen->setAnimationFrameInterval(3);  // stopped: stored, nothing started
+    EXPECT_FALSE(screen->isAnimating());
+    screen->startAnimation();
+    EXPECT_EQ(screen->displayLink()->frameInterval(), 3);
+}
+
+}  // namespace
+}  // namespace quorbit::camera_screen
