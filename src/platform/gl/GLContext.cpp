@@ -149,8 +149,9 @@ void GLContext::deleteRenderbuffer(GLuint name) {
 }
 
 void GLContext::bindRenderbuffer(GLuint name) {
+    // Only recorded: binding the texture that is being drawn into as a sampler source would
+    // make the driver check for feedback on every frame.
     _boundRenderbuffer = name;
-    glBindTexture(GL_TEXTURE_2D, name);
 }
 
 bool GLContext::renderbufferStorageFromLayer(GLLayer& layer) {

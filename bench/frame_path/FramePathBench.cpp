@@ -1,0 +1,157 @@
+// The live frame (upload a 640 x 480 BGRA frame, draw it through a filter into the 320 x 427
+// surface, present) and the picker frame (one upload, sixteen 144 x 192 previews), each
+// finished with glFinish, beside a minimal loop that makes the same GL calls with nothing
+// around them.
+#include <SDL2/SDL.h>
+#include <benchmark/benchmark.h>
+
+#include "app/RenderCommands.h"
+#include "camera_screen/quorbitViewController.h"
+#include "gpu/FrameDrawing.h"
+#include "picker/PreviewGrid.h"
+
+namespace {
+
+using namespace quorbit;
+
+struct FixedCamera : capture::CameraTypeSource {
+    int curCameraType() const override { return capture::kCameraBack; }
+};
+
+std::shared_ptr<platform::GLContext> context() {
+    static std::shared_ptr<platform::GLContext> made = [] {
+        if (!SDL_getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        auto result = platform::GLContext::create();
+        if (!result) {
+            std::fprintf(stderr, "%s\n", result.error().localizedDescription().c_str());
+            std::exit(1);
+        }
+        return result.value();
+    }();
+    made->makeCurrent();
+    return made;
+}
+
+std::vector<std::uint8_t>& frameBytes() {
+    static std::vector<std::uint8_t> bytes = [] {
+        platform::Image image = app::builtinTestFrame();
+        std::vector<std::uint8_t> bgra = image.pixels();
+        for (size_t i = 0; i < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
+        return bgra;
+    }();
+    return bytes;
+}
+
+// A texture-backed framebuffer of the given size, made with plain GL.
+struct RawTarget {
+    GLuint framebuffer = 0, texture = 0;
+    GLsizei width, height;
+    RawTarget(GLsizei w, GLsizei h) : width(w), height(h) {
+        glGenTextures(1, &texture);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        glGenFramebuffers(1, &framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    }
+    ~RawTarget() {
+        glDeleteFramebuffers(1, &framebuffer);
+        glDeleteTextures(1, &texture);
+    }
+};
+
+GLuint rawUpload(GLint internalFormat) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, 640, 480, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE,
+                 frameBytes().data());
+    return texture;
+}
+
+void rawDraw(const RawTarget& target, GLuint program, GLuint texture, float r, float g, float b) {
+    glUseProgram(program);
+    GLint position = glGetAttribLocation(program, "position");
+    GLint texCoord = glGetAttribLocation(program, "texCoord");
+    GLint sampler = glGetUniformLocation(program, "s_texture");
+    GLint scale = glGetUniformLocation(program, "u_scale");
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    glViewport(0, 0, target.width, target.height);
+    glClearColor(r, g, b, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glVertexAttribPointer(GLuint(position), 2, GL_FLOAT, GL_FALSE, 0, gpu::kSquareVertices);
+    glEnableVertexAttribArray(GLuint(position));
+    glVertexAttribPointer(GLuint(texCoord), 2, GL_FLOAT, GL_FALSE, 0, gpu::kBackCameraTexCoords);
+    glEnableVertexAttribArray(GLuint(texCoord));
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glUniform1i(sampler, 0);
+    glUniform2f(scale, 1.0f, 1.33f);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
+int liveSlot(const benchmark::State& state) { return int(state.range(0)); }
+
+void BM_LiveFrame_Quorbit(benchmark::State& state) {
+    camera_screen::quorbitViewController screen(context(), std::make_shared<FixedCamera>());
+    screen.setFilter(screen.programArray()[size_t(liveSlot(state))].get());
+    capture::PixelBuffer frame(frameBytes().data(), 640, 480);
+    for (auto _ : state) {
+        screen.processNewCameraFrame(frame);
+        glFinish();
+    }
+    state.SetLabel(gpu::kFilterSlotNames[liveSlot(state)]);
+}
+
+void BM_LiveFrame_Minimal(benchmark::State& state) {
+    auto ctx = context();
+    auto programs = gpu::createFilterPrograms();
+    GLuint program = programs[size_t(liveSlot(state))]->program();
+    GLint internalFormat = ctx->bgraInternalFormat();
+    RawTarget target(320, 427);
+    for (auto _ : state) {
+        GLuint texture = rawUpload(internalFormat);
+        rawDraw(target, program, texture, 1, 1, 0);
+        glDeleteTextures(1, &texture);
+        glFinish();
+    }
+    state.SetLabel(gpu::kFilterSlotNames[liveSlot(state)]);
+}
+
+void BM_PickerFrame_Quorbit(benchmark::State& state) {
+    auto programs = gpu::createFilterPrograms();
+    picker::PreviewGrid grid(context(), programs, nullptr);
+    capture::PixelBuffer frame(frameBytes().data(), 640, 480);
+    for (auto _ : state) {
+        grid.drawFrame(frame, capture::kCameraBack);
+        glFinish();
+    }
+}
+
+void BM_PickerFrame_Minimal(benchmark::State& state) {
+    auto ctx = context();
+    auto programs = gpu::createFilterPrograms();
+    GLint internalFormat = ctx->bgraInternalFormat();
+    std::vector<std::unique_ptr<RawTarget>> targets;
+    for (int i = 0; i < 16; ++i) targets.push_back(std::make_unique<RawTarget>(144, 192));
+    for (auto _ : state) {
+        GLuint texture = rawUpload(internalFormat);
+        for (size_t k = 0; k < 16; ++k) rawDraw(*targets[k], programs[k]->program(), texture, 1, 0, 1);
+        glDeleteTextures(1, &texture);
+        glFinish();
+    }
+}
+
+// Interleave ours and the minimal loop so that machine noise hits both alike.
+BENCHMARK(BM_LiveFrame_Minimal)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LiveFrame_Quorbit)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PickerFrame_Minimal)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PickerFrame_Quorbit)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
