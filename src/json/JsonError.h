@@ -1,0 +1,72 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorbit::json {
+
+// The error domain of every JSON error.
+inline constexpr const char* kJsonErrorDomain = "org.quorbit.JSON.ErrorDomain";
+
+class JsonError;
+using JsonErrorPtr = std::shared_ptr<const JsonError>;
+// The errors of one operation, innermost cause first; each wraps the one before it. Empty
+// when the operation succeeded or the trace was cleared.
+using ErrorTrace = std::vector<JsonErrorPtr>;
+
+// One error of the JSON layer: a code (see the table below), a readable description and the
+// error it wraps, if any.
+//
+//   1  value cannot be written as JSON     7  nesting deeper than maxDepth
+//   2  malformed number                    8  unknown escape in a string
+//   3  unexpected character                9  trailing comma
+//   4  top level not an object or array   10  text after the value
+//   5  control character inside a string  11  input ended early
+//   6  bad unicode escape                 12  no input
+//  13  a string that is not valid UTF-8: "Invalid UTF-8 sequence starting with byte '0x%x'"
+//      (the parser; the writer refuses such strings with code 1, "JSON serialisation not
+//      supported for invalid UTF-8 text")
+class JsonError {
+  public:
+    enum Code : unsigned {
+        kUnsupported = 1,
+        kBadNumber = 2,
+        kUnexpectedCharacter = 3,
+        kNotContainer = 4,
+        kControlCharacter = 5,
+        kBadUnicode = 6,
+        kTooDeep = 7,
+        kBadEscape = 8,
+        kTrailingComma = 9,
+        kGarbage = 10,
+        kEndOfInput = 11,
+        kNoInput = 12,
+        kInvalidUtf8 = 13,
+    };
+
+    JsonError(unsigned code, std::shared_ptr<const std::string> description,
+              JsonErrorPtr underlying);
+    ~JsonError();
+    JsonError(const JsonError&) = delete;
+    JsonError& operator=(const JsonError&) = delete;
+
+    std::string_view domain() const { return kJsonErrorDomain; }
+    unsigned code() const { return _code; }
+    const std::string& localizedDescription() const { return *_description; }
+    // The error this one wraps: the one that was last in the trace when this one was added.
+    const JsonErrorPtr& underlyingError() const { return _underlyingError; }
+
+  private:
+    unsigned _code;
+    std::shared_ptr<const std::string> _description;
+    // Mutable so that a long chain can be taken apart link by link when it is destroyed.
+    mutable JsonErrorPtr _underlyingError;
+};
+
+// The trace on one line: [6 "Missing hex digit in quad", 3 "Expected value while parsing
+// array"]; the form the log lines of the conveniences use.
+std::string describeTrace(const ErrorTrace& trace);
+
+}  // namespace quorbit::json

@@ -1,0 +1,589 @@
+#include "json/JsonParser.h"
+
+#include <cstdio>
+
+#include "json/detail/Scan.h"
+
+namespace quorbit::json {
+
+namespace {
+
+using detail::skipWhitespace;
+
+// Zero bytes after the text: the first ends the input, the rest let block scans read on.
+constexpr std::size_t kPadding = 64;
+
+bool isDigit(char c) {
+    return static_cast<unsigned char>(c - '0') < 10;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string withByte(const char* format, unsigned char byte) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, static_cast<unsigned>(byte));
+    return text;
+}
+
+// The wrapping message every enclosing array adds; shared because deep input repeats it.
+const std::shared_ptr<const std::string>& expectedValueInArray() {
+    static const auto message =
+        std::make_shared<const std::string>("Expected value while parsing array");
+    return message;
+}
+
+// Two keys are equal when their 16 bytes are (short keys are stored inline and
+// zero-padded), or when both are long and have the same text.
+bool sameKey(const Value& a, const Value& b, std::uint64_t a0, std::uint64_t a1) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&b);
+    std::uint64_t b0, b1;
+    std::memcpy(&b0, bytes, 8);
+    std::memcpy(&b1, bytes + 8, 8);
+    if (a0 == b0 && a1 == b1) return true;
+    if (a1 != b1) {
+        // Different lengths or tags; long keys of equal length share everything but the
+        // pointer in the first word.
+        return false;
+    }
+    return a.asString() == b.asString();
+}
+
+std::uint64_t keyHash(const Value& key) {
+    std::string_view text = key.asString();
+    std::uint64_t hash = 0xcbf29ce484222325ull ^ text.size();
+    for (unsigned char c : text)
+        hash = (hash ^ c) * 0x100000001b3ull;
+    return hash ^ (hash >> 29);
+}
+
+}  // namespace
+
+JsonParser::JsonParser() = default;
+JsonParser::~JsonParser() = default;
+
+std::optional<Value> JsonParser::fragmentWithString(const char* text) {
+    if (!text) return fragmentWithString(std::optional<std::string_view>());
+    return fragmentWithString(std::optional<std::string_view>(text));
+}
+
+std::optional<Value> JsonParser::objectWithString(const char* text) {
+    if (!text) return objectWithString(std::optional<std::string_view>());
+    return objectWithString(std::optional<std::string_view>(text));
+}
+
+std::optional<Value> JsonParser::fragmentWithString(std::optional<std::string_view> text) {
+    clearErrorTrace();
+    if (!text) {
+        addError(JsonError::kNoInput, "Input was 'nil'");
+        return std::nullopt;
+    }
+    _text.clear();
+    _text.reserve(text->size() + kPadding);
+    _text.insert(_text.end(), text->begin(), text->end());
+    _text.insert(_text.end(), kPadding, '\0');
+    Value result;
+    bool ok = parse(result);
+    _values.clear();
+    _frames.clear();
+    if (_text.capacity() > (std::size_t(4) << 20)) {
+        // Do not keep a very large copy alive between parses.
+        std::vector<char>().swap(_text);
+    }
+    if (!ok) return std::nullopt;
+    return result;
+}
+
+std::optional<Value> JsonParser::objectWithString(std::optional<std::string_view> text) {
+    std::optional<Value> value = fragmentWithString(text);
+    if (!value) return std::nullopt;
+    if (!value->isArray() && !value->isObject()) {
+        addError(JsonError::kNotContainer, "Valid fragment, but not JSON");
+        return std::nullopt;
+    }
+    return value;
+}
+
+void JsonParser::addError(unsigned code, const char* message) {
+    addErrorWithCode(code, std::string(message));
+}
+
+void JsonParser::unwind(std::size_t count) {
+    for (std::size_t i = count; i-- > 0;) {
+        if (!_frames[i].isObject) {
+            addErrorWithCode(JsonError::kUnexpectedCharacter, expectedValueInArray());
+            continue;
+        }
+        // The key being read is the last entry of this container's range.
+        std::size_t end = i + 1 < _frames.size() ? _frames[i + 1].base : _values.size();
+        addErrorWithCode(
+            JsonError::kUnexpectedCharacter,
+            "Object value expected for key: " + std::string(_values[end - 1].asString()));
+    }
+}
+
+bool JsonParser::parse(Value& result) {
+    depth = 0;
+    const char* p = _text.data();
+    Value value;
+    std::size_t failedFrames = 0;  // open containers that wrap the error being reported
+
+    // The parser is one loop over three states: expecting a value, after a value, and at the
+    // start of the next element or member of the innermost open container.
+scanValue:
+    p = skipWhitespace(p);
+    switch (*p++) {
+        case '{':
+        case '[': {
+            bool isObject = p[-1] == '{';
+            if (maxDepth() != 0 && _frames.size() + 1 > maxDepth()) {
+                addError(JsonError::kTooDeep, "Nested too deep");
+                failedFrames = _frames.size();
+                goto fail;
+            }
+            _frames.push_back({static_cast<std::uint32_t>(_values.size()), isObject});
+            depth = static_cast<std::uint32_t>(_frames.size());
+            if (isObject) goto nextMember;
+            goto nextElement;
+        }
+        case '"':
+            if (!scanString(p, value)) {
+                failedFrames = _frames.size();
+                goto fail;
+            }
+            goto valueDone;
+        case 't':
+            if (p[0] != 'r' || p[1] != 'u' || p[2] != 'e') {
+                addError(JsonError::kUnexpectedCharacter, "Expected 'true'");
+                failedFrames = _frames.size();
+                goto fail;
+            }
+            p += 3;
+            value = Value(true);
+            goto valueDone;
+        case 'f':
+            if (p[0] != 'a' || p[1] != 'l' || p[2] != 's' || p[3] != 'e') {
+                addError(JsonError::kUnexpectedCharacter, "Expected 'false'");
+                failedFrames = _frames.size();
+                goto fail;
+            }
+            p += 4;
+            value = Value(false);
+            goto valueDone;
+        case 'n':
+            if (p[0] != 'u' || p[1] != 'l' || p[2] != 'l') {
+                addError(JsonError::kUnexpectedCharacter, "Expected 'null'");
+                failedFrames = _frames.size();
+                goto fail;
+            }
+            p += 3;
+            value = Value();
+            goto valueDone;
+        case '-':
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9':
+            --p;
+            if (!scanNumber(p, value)) {
+                failedFrames = _frames.size();
+                goto fail;
+            }
+            goto valueDone;
+        case '+':
+            addError(JsonError::kBadNumber, "Leading + disallowed in number");
+            failedFrames = _frames.size();
+            goto fail;
+        case '\0':
+            addError(JsonError::kEndOfInput, "Unexpected end of string");
+            failedFrames = _frames.size();
+            goto fail;
+        default:
+            addError(JsonError::kUnexpectedCharacter, "Unrecognised leading character");
+            failedFrames = _frames.size();
+            goto fail;
+    }
+
+valueDone:
+    if (_frames.empty()) {
+        p = skipWhitespace(p);
+        if (*p != '\0') {
+            addError(JsonError::kGarbage, "Garbage after JSON");
+            return false;
+        }
+        result = std::move(value);
+        return true;
+    }
+    _values.push_back(std::move(value));
+    p = skipWhitespace(p);
+    if (_frames.back().isObject) {
+        if (*p == ',') {
+            p = skipWhitespace(p + 1);
+            if (*p == '}') {
+                addError(JsonError::kTrailingComma, "Trailing comma disallowed in object");
+                failedFrames = _frames.size() - 1;
+                goto fail;
+            }
+        }
+        goto nextMember;
+    }
+    if (*p == ',') {
+        p = skipWhitespace(p + 1);
+        if (*p == ']') {
+            addError(JsonError::kTrailingComma, "Trailing comma disallowed in array");
+            failedFrames = _frames.size() - 1;
+            goto fail;
+        }
+    }
+    // fall through to the next element
+
+nextElement:
+    if (*p == '\0') {
+        addError(JsonError::kEndOfInput, "End of input while parsing array");
+        failedFrames = _frames.size() - 1;
+        goto fail;
+    }
+    p = skipWhitespace(p);
+    if (*p != ']') goto scanValue;
+    ++p;
+    {
+        std::uint32_t base = _frames.back().base;
+        value = Value::adoptArray(_values.data() + base, _values.size() - base);
+        _values.resize(base);
+        _frames.pop_back();
+        depth = static_cast<std::uint32_t>(_frames.size());
+    }
+    goto valueDone;
+
+nextMember:
+    if (*p == '\0') {
+        addError(JsonError::kEndOfInput, "End of input while parsing object");
+        failedFrames = _frames.size() - 1;
+        goto fail;
+    }
+    p = skipWhitespace(p);
+    if (*p == '}') {
+        ++p;
+        std::uint32_t base = _frames.back().base;
+        std::uint32_t count = finishObject(base);
+        value = Value::adoptObject(_values.data() + base, count);
+        _values.resize(base);
+        _frames.pop_back();
+        depth = static_cast<std::uint32_t>(_frames.size());
+        goto valueDone;
+    }
+    if (*p != '"') {
+        addError(JsonError::kUnexpectedCharacter, "Object key string expected");
+        failedFrames = _frames.size() - 1;
+        goto fail;
+    }
+    ++p;
+    if (!scanString(p, value)) {
+        addError(JsonError::kUnexpectedCharacter, "Object key string expected");
+        failedFrames = _frames.size() - 1;
+        goto fail;
+    }
+    _values.push_back(std::move(value));
+    p = skipWhitespace(p);
+    if (*p != ':') {
+        addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value");
+        failedFrames = _frames.size() - 1;
+        goto fail;
+    }
+    ++p;
+    goto scanValue;
+
+fail:
+    unwind(failedFrames);
+    return false;
+}
+
+// Collapses repeated keys of the object whose keys and values start at `base`: the first
+// occurrence keeps its place and takes the last value. Answers the number of members left.
+std::uint32_t JsonParser::finishObject(std::uint32_t base) {
+    Value* kv = _values.data() + base;
+    std::uint32_t count = static_cast<std::uint32_t>((_values.size() - base) / 2);
+    if (count < 2) return count;
+    auto words = [](const Value& key, std::uint64_t& w0, std::uint64_t& w1) {
+        std::memcpy(&w0, reinterpret_cast<const unsigned char*>(&key), 8);
+        std::memcpy(&w1, reinterpret_cast<const unsigned char*>(&key) + 8, 8);
+    };
+    std::uint32_t kept = 1;
+    if (count <= 16) {
+        for (std::uint32_t j = 1; j < count; ++j) {
+            std::uint64_t w0, w1;
+            words(kv[2 * j], w0, w1);
+            std::uint32_t i = 0;
+            while (i < kept && !sameKey(kv[2 * j], kv[2 * i], w0, w1))
+                ++i;
+            if (i < kept) {
+                kv[2 * i + 1] = std::move(kv[2 * j + 1]);
+            } else {
+                if (kept != j) {
+                    kv[2 * kept] = std::move(kv[2 * j]);
+                    kv[2 * kept + 1] = std::move(kv[2 * j + 1]);
+                }
+                ++kept;
+            }
+        }
+    } else {
+        // Open addressing over the kept members; slots hold index + 1.
+        std::size_t capacity = 64;
+        while (capacity < 2 * std::size_t(count))
+            capacity *= 2;
+        _slots.assign(capacity, 0);
+        std::size_t mask = capacity - 1;
+        kept = 0;
+        for (std::uint32_t j = 0; j < count; ++j) {
+            std::uint64_t w0, w1;
+            words(kv[2 * j], w0, w1);
+            std::size_t slot = keyHash(kv[2 * j]) & mask;
+            for (;;) {
+                std::uint32_t entry = _slots[slot];
+                if (entry == 0) {
+                    if (kept != j) {
+                        kv[2 * kept] = std::move(kv[2 * j]);
+                        kv[2 * kept + 1] = std::move(kv[2 * j + 1]);
+                    }
+                    _slots[slot] = ++kept;
+                    break;
+                }
+                if (sameKey(kv[2 * j], kv[2 * (entry - 1)], w0, w1)) {
+                    kv[2 * (entry - 1) + 1] = std::move(kv[2 * j + 1]);
+                    break;
+                }
+                slot = (slot + 1) & mask;
+            }
+        }
+    }
+    _values.resize(base + 2 * std::size_t(kept));
+    return kept;
+}
+
+bool JsonParser::scanString(const char*& p, Value& out) {
+    const char* start = p;
+    for (;;) {
+        p = detail::findStringSpecial(p);
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '"') {
+            out.initString(start, p - start);
+            ++p;
+            return true;
+        }
+        if (c < 0x80) break;
+        do {
+            int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(p));
+            if (length == 0) {
+                addErrorWithCode(JsonError::kInvalidUtf8,
+                                 withByte("Invalid UTF-8 sequence starting with byte '0x%x'", c));
+                return false;
+            }
+            p += length;
+            c = static_cast<unsigned char>(*p);
+        } while (c >= 0x80);
+    }
+    return scanEscapedString(p, start, out);
+}
+
+bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out) {
+    _decoded.assign(start, p);
+    for (;;) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '"') {
+            ++p;
+            out.initString(_decoded.data(), _decoded.size());
+            return true;
+        }
+        if (c == '\\') {
+            char escape = p[1];
+            p += 2;
+            switch (escape) {
+                case '"':
+                case '\\':
+                case '/':
+                    _decoded += escape;
+                    break;
+                case 'b':
+                    _decoded += '\b';
+                    break;
+                case 'f':
+                    _decoded += '\f';
+                    break;
+                case 'n':
+                    _decoded += '\n';
+                    break;
+                case 'r':
+                    _decoded += '\r';
+                    break;
+                case 't':
+                    _decoded += '\t';
+                    break;
+                case 'u': {
+                    std::uint32_t codePoint;
+                    if (!scanUnicodeChar(p, codePoint)) {
+                        addError(JsonError::kBadUnicode, "Broken unicode character");
+                        return false;
+                    }
+                    char utf8[4];
+                    _decoded.append(utf8, detail::encodeUtf8(utf8, codePoint));
+                    break;
+                }
+                default:
+                    addErrorWithCode(JsonError::kBadEscape,
+                                     withByte("Illegal escape sequence '0x%x'", escape));
+                    return false;
+            }
+            continue;
+        }
+        if (c == '\0') {
+            addError(JsonError::kEndOfInput, "Unexpected EOF while parsing string");
+            return false;
+        }
+        if (c < 0x20) {
+            addErrorWithCode(JsonError::kControlCharacter,
+                             withByte("Unescaped control character '0x%x'", c));
+            return false;
+        }
+        // Plain content up to the next special byte, with its UTF-8 checked.
+        const char* run = p;
+        for (;;) {
+            p = detail::findStringSpecial(p);
+            unsigned char high = static_cast<unsigned char>(*p);
+            if (high < 0x80) break;
+            int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(p));
+            if (length == 0) {
+                addErrorWithCode(
+                    JsonError::kInvalidUtf8,
+                    withByte("Invalid UTF-8 sequence starting with byte '0x%x'", high));
+                return false;
+            }
+            p += length;
+        }
+        _decoded.append(run, p);
+    }
+}
+
+bool JsonParser::scanHexQuad(const char*& p, std::uint32_t& quad) {
+    quad = 0;
+    for (int i = 0; i < 4; ++i) {
+        int digit = hexValue(*p++);
+        if (digit < 0) {
+            addError(JsonError::kBadUnicode, "Missing hex digit in quad");
+            return false;
+        }
+        quad = quad * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return true;
+}
+
+bool JsonParser::scanUnicodeChar(const char*& p, std::uint32_t& codePoint) {
+    std::uint32_t high;
+    if (!scanHexQuad(p, high)) {
+        addError(JsonError::kBadUnicode, "Missing hex quad");
+        return false;
+    }
+    if (high < 0xD800 || high >= 0xE000) {
+        codePoint = high;
+        return true;
+    }
+    if (high >= 0xDC00) {
+        addError(JsonError::kBadUnicode, "Invalid high character in surrogate pair");
+        return false;
+    }
+    std::uint32_t low;
+    if (p[0] != '\\' || p[1] != 'u' || (p += 2, !scanHexQuad(p, low))) {
+        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair");
+        return false;
+    }
+    if (low < 0xDC00 || low > 0xDFFF) {
+        addError(JsonError::kBadUnicode, "Invalid low surrogate char");
+        return false;
+    }
+    codePoint = 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00);
+    return true;
+}
+
+bool JsonParser::scanNumber(const char*& p, Value& out) {
+    const char* start = p;
+    bool negative = *p == '-';
+    if (negative) ++p;
+    const char* digits = p;
+    std::uint64_t significand = 0;
+    if (*p == '0') {
+        ++p;
+        if (isDigit(*p)) {
+            addError(JsonError::kBadNumber, "Leading 0 disallowed in number");
+            return false;
+        }
+    } else {
+        if (!isDigit(*p)) {
+            addError(JsonError::kBadNumber, "No digits after initial minus");
+            return false;
+        }
+        while (isDigit(*p))
+            significand = significand * 10 + static_cast<unsigned>(*p++ - '0');
+    }
+    std::size_t digitCount = p - digits;
+    std::int64_t fractionDigits = 0;
+    if (*p == '.') {
+        ++p;
+        if (!isDigit(*p)) {
+            addError(JsonError::kBadNumber, "No digits after decimal point");
+            return false;
+        }
+        const char* fraction = p;
+        while (isDigit(*p))
+            significand = significand * 10 + static_cast<unsigned>(*p++ - '0');
+        fractionDigits = p - fraction;
+        digitCount += fractionDigits;
+    }
+    std::int64_t exponent = 0;
+    if ((*p | 0x20) == 'e') {
+        ++p;
+        bool negativeExponent = false;
+        if (*p == '+' || *p == '-') negativeExponent = *p++ == '-';
+        if (!isDigit(*p)) {
+            addError(JsonError::kBadNumber, "No digits after exponent");
+            return false;
+        }
+        while (isDigit(*p)) {
+            // Saturates; any exponent this large is out of range.
+            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p - '0');
+            ++p;
+        }
+        if (negativeExponent) exponent = -exponent;
+    }
+    if (digitCount <= 19) {
+        // The digits fit 64 bits exactly.
+        if (significand == 0) {
+            out = Value(Decimal());
+            return true;
+        }
+        exponent -= fractionDigits;
+        while (significand % 10 == 0) {
+            significand /= 10;
+            ++exponent;
+        }
+        if (exponent >= Decimal::kMinExponent && exponent <= Decimal::kMaxExponent) {
+            out.setSmallDecimal(negative, significand, static_cast<int>(exponent));
+            return true;
+        }
+    } else if (auto decimal = Decimal::fromString(std::string_view(start, p - start))) {
+        out = Value(*decimal);
+        return true;
+    }
+    addError(JsonError::kBadNumber, "Failed creating decimal instance");
+    return false;
+}
+
+}  // namespace quorbit::json

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "json/JsonBase.h"
+#include "json/Value.h"
+
+namespace quorbit::json {
+
+// Reads JSON text into a Value.
+//
+// The grammar is the strict one (no leading '+' or zeros in numbers, no trailing commas, no
+// raw control characters in strings, only the standard escapes) with three leniencies: the
+// comma between two elements or members may be missing, vertical tab and form feed count as
+// white space, and a NUL byte ends the input. A key that repeats keeps its first place and
+// its last value. Numbers become exact Decimals.
+//
+// On failure the answer is empty and errorTrace() holds the reasons, innermost first: each
+// enclosing array adds "Expected value while parsing array" (code 3) and each enclosing
+// object "Object value expected for key: KEY" (code 3). Text that is not valid UTF-8 inside
+// a string fails with code 13 "Invalid UTF-8 sequence starting with byte '0x%x'"; outside
+// strings such bytes are simply unexpected characters.
+//
+// Nesting is followed with an explicit stack, so neither maxDepth() nor maxDepth() 0 (no
+// limit) lets deep input exhaust the call stack. A parser is reusable and keeps its working
+// buffers between calls; one thread at a time.
+class JsonParser : public JsonBase {
+  public:
+    JsonParser();
+    ~JsonParser() override;
+
+    // Any single value. Empty text, or no text at all (nullopt or a null pointer), fails.
+    std::optional<Value> fragmentWithString(std::optional<std::string_view> text);
+    std::optional<Value> fragmentWithString(const char* text);
+    // Only an object or an array at the top level.
+    std::optional<Value> objectWithString(std::optional<std::string_view> text);
+    std::optional<Value> objectWithString(const char* text);
+
+  private:
+    struct Frame {
+        std::uint32_t base;  // where the container's elements start on _values
+        bool isObject;
+    };
+
+    bool parse(Value& result);
+    void addError(unsigned code, const char* message);
+    // Adds the errors of the open containers below `count`, innermost first.
+    void unwind(std::size_t count);
+    std::uint32_t finishObject(std::uint32_t base);
+    bool scanString(const char*& p, Value& out);
+    bool scanEscapedString(const char*& p, const char* start, Value& out);
+    bool scanUnicodeChar(const char*& p, std::uint32_t& codePoint);
+    bool scanHexQuad(const char*& p, std::uint32_t& quad);
+    bool scanNumber(const char*& p, Value& out);
+
+    // The text being parsed, followed by a 0 byte and padding.
+    std::vector<char> _text;
+    // Elements of the open containers: values for arrays, key and value for objects.
+    std::vector<Value> _values;
+    std::vector<Frame> _frames;
+    std::string _decoded;               // a string with escapes, while it is decoded
+    std::vector<std::uint32_t> _slots;  // hash table for repeated keys in large objects
+};
+
+}  // namespace quorbit::json
