@@ -36,7 +36,8 @@ std::vector<std::uint8_t>& frameBytes() {
     static std::vector<std::uint8_t> bytes = [] {
         platform::Image image = app::builtinTestFrame();
         std::vector<std::uint8_t> bgra = image.pixels();
-        for (size_t i = 0; i < bgra.size(); i += 4) std::swap(bgra[i], bgra[i + 2]);
+        for (size_t i = 0; i < bgra.size(); i += 4)
+            std::swap(bgra[i], bgra[i + 2]);
         return bgra;
     }();
     return bytes;
@@ -94,7 +95,9 @@ void rawDraw(const RawTarget& target, GLuint program, GLuint texture, float r, f
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
-int liveSlot(const benchmark::State& state) { return int(state.range(0)); }
+int liveSlot(const benchmark::State& state) {
+    return int(state.range(0));
+}
 
 void BM_LiveFrame_Quorbit(benchmark::State& state) {
     camera_screen::quorbitViewController screen(context(), std::make_shared<FixedCamera>());
@@ -137,10 +140,12 @@ void BM_PickerFrame_Minimal(benchmark::State& state) {
     auto programs = gpu::createFilterPrograms();
     GLint internalFormat = ctx->bgraInternalFormat();
     std::vector<std::unique_ptr<RawTarget>> targets;
-    for (int i = 0; i < 16; ++i) targets.push_back(std::make_unique<RawTarget>(144, 192));
+    for (int i = 0; i < 16; ++i)
+        targets.push_back(std::make_unique<RawTarget>(144, 192));
     for (auto _ : state) {
         GLuint texture = rawUpload(internalFormat);
-        for (size_t k = 0; k < 16; ++k) rawDraw(*targets[k], programs[k]->program(), texture, 1, 0, 1);
+        for (size_t k = 0; k < 16; ++k)
+            rawDraw(*targets[k], programs[k]->program(), texture, 1, 0, 1);
         glDeleteTextures(1, &texture);
         glFinish();
     }

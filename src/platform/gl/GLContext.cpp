@@ -30,8 +30,7 @@ Result<void> GLContext::initVideo(bool allowOffscreen) {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return {};
     const char* chosen = std::getenv("SDL_VIDEODRIVER");
     if ((!chosen || !*chosen) && !haveDisplay()) {
-        if (!allowOffscreen)
-            return Error::make("quorbit.gl", 1, "no display to open a window on");
+        if (!allowOffscreen) return Error::make("quorbit.gl", 1, "no display to open a window on");
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -46,9 +45,13 @@ Result<void> GLContext::initVideo(bool allowOffscreen) {
     return {};
 }
 
-void GLContext::setWindow(SDL_Window* window) { gWindow = window; }
+void GLContext::setWindow(SDL_Window* window) {
+    gWindow = window;
+}
 
-SDL_Window* GLContext::window() { return gWindow ? gWindow : gOwnWindow; }
+SDL_Window* GLContext::window() {
+    return gWindow ? gWindow : gOwnWindow;
+}
 
 Result<std::shared_ptr<GLContext>> GLContext::create() {
     if (!window()) {
@@ -65,7 +68,8 @@ Result<std::shared_ptr<GLContext>> GLContext::create() {
         gOwnWindow = SDL_CreateWindow("quorbit", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                       16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
         if (!gOwnWindow)
-            return Error::make("quorbit.gl", 3, std::string("cannot make a GL window: ") + SDL_GetError());
+            return Error::make("quorbit.gl", 3,
+                               std::string("cannot make a GL window: ") + SDL_GetError());
     }
     // Every context after the first shares objects with whichever context is current.
     SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, gContextCount > 0 ? 1 : 0);
@@ -111,7 +115,9 @@ void GLContext::clearCurrent() {
     gCurrent = nullptr;
 }
 
-GLContext* GLContext::current() { return gCurrent; }
+GLContext* GLContext::current() {
+    return gCurrent;
+}
 
 GLint GLContext::bgraInternalFormat() {
     if (_bgraInternal) return _bgraInternal;

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/core/Bundle.h"
+#include "platform/gfx/ImageCodec.h"
+
+namespace quorbit::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BundleFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("quorbit-core-" + std::to_string(getpid()));
+        fs::create_directories(dir / "shaders");
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(BundleFiles, ResourcesAreFoundByBaseNameAndType) {
+    std::ofstream(dir / "shaders" / "Light Tunnel.vsh") << "vertex";
+    std::ofstream(dir / "camera click.wav") << "RIFF";
+    fs::create_directories(dir / "shaders" / "Folder.fsh");
+    Bundle bundle(dir);
+    EXPECT_EQ(bundle.name(), "Flurio");
+    EXPECT_EQ(bundle.readResource("Light Tunnel", "vsh", "shaders"), "vertex");
+    EXPECT_EQ(bundle.pathForResource("camera click", "wav"), dir / "camera click.wav");
+    EXPECT_FALSE(bundle.pathForResource("Light Tunnel", "fsh", "shaders"));
+    EXPECT_FALSE(bundle.pathForResource("Folder", "fsh", "shaders"));  // not a regular file
+    EXPECT_FALSE(bundle.pathForResource("", "vsh", "shaders"));
+    EXPECT_FALSE(bundle.readResource("Missing", "vsh"));
+}
+
+TEST_F(BundleFiles, AtomicWritesReplaceWholeFilesAndLeaveNothingBehindOnFailure) {
+    fs::path target = dir / "defaults.json";
+    EXPECT_EQ(writeFileAtomically(target, "first", true, 0600), "");
+    EXPECT_EQ(writeFileAtomically(target, "second", true, 0600), "");
+    EXPECT_EQ(readFile(target), "second");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_NE(writeFileAtomically(dir / "no" / "such" / "file", "x"), "");
+    size_t entries = 0;
+    for (auto& e : fs::directory_iterator(dir))
+        entries += e.path().filename() != "shaders";
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST(ImageCodec, PngAndJpegRoundTripsAndCorruptInputIsRefused) {
+    Image image(5, 3);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            std::uint8_t* p = image.pixel(x, y);
+            p[0] = std::uint8_t(40 * x), p[1] = std::uint8_t(80 * y), p[2] = 200, p[3] = 255;
+        }
+    }
+    auto png = ImageCodec::encodePng(image);
+    ASSERT_TRUE(png);
+    auto back = ImageCodec::decode(*png);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->pixels(), image.pixels());
+
+    Image flat(16, 16);
+    for (size_t i = 0; i < flat.pixels().size(); i += 4) {
+        flat.pixels()[i] = 10, flat.pixels()[i + 1] = 120, flat.pixels()[i + 2] = 230;
+        flat.pixels()[i + 3] = 255;
+    }
+    auto jpeg = ImageCodec::encodeJpeg(flat, 95);
+    ASSERT_TRUE(jpeg);
+    auto decoded = ImageCodec::decode(*jpeg);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width(), 16);
+    EXPECT_NEAR(decoded->pixel(8, 8)[2], 230, 3);
+    EXPECT_EQ(decoded->pixel(8, 8)[3], 255);
+
+    std::string corrupt[] = {
+        "",
+        "hello",
+        png->substr(0, png->size() / 2),
+        jpeg->substr(0, 40),
+        std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, '\xff'),
+    };
+    for (const auto& bytes : corrupt)
+        EXPECT_FALSE(ImageCodec::decode(bytes)) << bytes.size();
+}
+
+TEST(Image, ScalingToCoverKeepsTheCentre) {
+    Image wide(4, 1);
+    const std::uint8_t values[4] = {0, 100, 200, 50};
+    for (int x = 0; x < 4; ++x) {
+        std::uint8_t* p = wide.pixel(x, 0);
+        p[0] = p[1] = p[2] = values[x];
+        p[3] = 255;
+    }
+    Image middle = wide.scaledToCover(2, 1);  // the middle two pixels, unscaled
+    EXPECT_EQ(middle.pixel(0, 0)[0], 100);
+    EXPECT_EQ(middle.pixel(1, 0)[0], 200);
+    Image grown = wide.scaledToCover(8, 4);  // twice as large: 8 x 2 covers, height 4 wants 4x
+    EXPECT_EQ(grown.width(), 8);
+    EXPECT_EQ(grown.height(), 4);
+}
+
+}  // namespace
+}  // namespace quorbit::platform
