@@ -1,0 +1,100 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+
+#include "capture/DeviceLayer.h"
+#include "capture/FrameMailbox.h"
+#include "capture/PixelBuffer.h"
+#include "capture/SourceSpec.h"
+#include "platform/core/RunLoop.h"
+
+namespace quorbit::capture {
+
+// How a camera runs; the defaults suit the application, tests shorten them.
+struct CameraOptions {
+    FrameMailbox::Clock clock;                   // the frame-rate cap's clock; empty: steady clock
+    platform::RunLoop* loop = nullptr;           // where frames are delivered; null: the main loop
+    std::chrono::milliseconds pollInterval{50};  // how promptly the capture thread reacts
+    std::chrono::milliseconds retryDelay{2000};  // before opening a failed device again
+    std::chrono::milliseconds stallTimeout{3000};  // silence after which a device is reported
+};
+
+// The camera: finds the front and back cameras, captures from one of them on its own
+// thread and hands each frame to the delegate on the main thread, 640 x 480 BGRA, at most
+// 24 a second, dropping frames that come while the delegate is busy (see FrameMailbox).
+//
+// Everything but the capture thread runs on the main thread. Devices are opened, read and
+// closed on the capture thread only, so a slow or failing device never blocks the main
+// thread; a device that fails (busy, unplugged, silent) is reported once in the log, tried
+// again now and then, and delivers no frames meanwhile.
+class Camera : public CameraTypeSource {
+  public:
+    // The sources chosen for the process (SourceSpec::current()).
+    Camera();
+    explicit Camera(const SourceSpec& spec);
+    explicit Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options = {});
+    ~Camera() override;
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    // Starts capture on the front camera when there is one, else on the back camera.
+    // Returns whether there is a camera to capture from. Run by the constructors.
+    bool createAndStartCapture();
+    // Switches to the other camera without stopping. With no camera on the other side,
+    // nothing changes and frames keep coming from the current one.
+    void swapCamera();
+    // Stops delivering frames and releases the device; nothing when already stopped.
+    void stopCamera();
+    // Resumes capture on the current camera; nothing when running.
+    void restartCamera();
+
+    bool isRunning() const { return _running; }
+    // kCameraFront or kCameraBack.
+    int curCameraType() const override { return _curCameraType; }
+    // Devices found at the front or back position (two at one position count twice).
+    int numCameras() const { return _numCameras; }
+    const std::shared_ptr<CaptureDevice>& frontCameraDevice() const { return _frontCameraDevice; }
+    const std::shared_ptr<CaptureDevice>& backCameraDevice() const { return _backCameraDevice; }
+
+    // Not owned.
+    CameraDelegate* delegate() const { return _mailbox->delegate(); }
+    void setDelegate(CameraDelegate* delegate) { _mailbox->setDelegate(delegate); }
+
+    const FrameMailbox& mailbox() const { return *_mailbox; }
+
+  private:
+    struct Wanted {
+        std::shared_ptr<CaptureDevice> device;  // null: capture nothing
+        std::uint64_t epoch = 0;
+    };
+
+    void findDevices(DeviceLayer& layer);
+    const std::shared_ptr<CaptureDevice>& currentDevice() const;
+    void updateWanted();
+    void captureLoop(std::stop_token stop);
+    void waitForChange(std::stop_token& stop, std::uint64_t version,
+                       std::optional<std::chrono::milliseconds> timeout);
+
+    CameraOptions _options;
+    std::shared_ptr<FrameMailbox> _mailbox;
+    std::shared_ptr<CaptureDevice> _frontCameraDevice, _backCameraDevice;
+    int _numCameras = 0;
+    std::atomic<int> _curCameraType{kCameraBack};
+    bool _running = false;
+
+    std::mutex _mutex;
+    std::condition_variable_any _wake;
+    Wanted _want;                    // guarded by _mutex
+    std::uint64_t _wantVersion = 0;  // guarded by _mutex
+    std::jthread _thread;
+};
+
+}  // namespace quorbit::capture

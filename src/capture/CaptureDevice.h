@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/core/Error.h"
+
+namespace quorbit::capture {
+
+// Where a camera faces. The values are the platform's: 1 = back, 2 = front; anything else
+// is not a camera the application switches between.
+enum class DevicePosition : int { Unspecified = 0, Back = 1, Front = 2 };
+
+const char* positionName(DevicePosition position);
+
+// What discovery tells about a frame source.
+struct DeviceInfo {
+    std::string id;    // "/dev/video0", "synthetic:front", "image:/path/photo.jpg"
+    std::string name;  // readable name
+    DevicePosition position = DevicePosition::Unspecified;
+    std::vector<std::string> formats;  // what the source offers, for listings
+};
+
+// One frame source. open(), readFrame() and close() are called on the capture thread only,
+// never on the main thread; info() on any thread.
+class CaptureDevice {
+  public:
+    static constexpr int kFrameWidth = 640;
+    static constexpr int kFrameHeight = 480;
+
+    // Hands out the buffer for the next frame (640 x 480 BGRA, tightly packed), or null
+    // when the frame is not wanted.
+    using Destination = std::function<std::uint8_t*()>;
+
+    virtual ~CaptureDevice() = default;
+    virtual const DeviceInfo& info() const = 0;
+
+    // Starts producing frames.
+    virtual platform::Result<void> open() = 0;
+    // Waits at most timeout for the next frame. When one came, asks destination for a
+    // buffer and, when it gets one, writes the frame into it. Answers whether a usable frame
+    // came: false when none came in time or it was damaged, and then a buffer handed out
+    // holds nothing of use. An error means the source failed (busy, disconnected) and has to
+    // be opened again.
+    virtual platform::Result<bool> readFrame(std::chrono::milliseconds timeout,
+                                             const Destination& destination) = 0;
+    // Stops producing frames and lets go of the source. Harmless when not open.
+    virtual void close() = 0;
+};
+
+}  // namespace quorbit::capture

@@ -1,0 +1,198 @@
+#include "capture/FrameConverter.h"
+
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace quorbit::capture {
+namespace {
+
+// BT.601 limited range, scaled by 256:
+//   R = 1.164 (Y - 16) + 1.596 (V - 128)
+//   G = 1.164 (Y - 16) - 0.391 (U - 128) - 0.813 (V - 128)
+//   B = 1.164 (Y - 16) + 2.018 (U - 128)
+struct YuvTables {
+    std::array<int, 256> y{}, rv{}, gu{}, gv{}, bu{};
+    // Sums shifted down by 8 stay within [-277, 534]; clamp through a table.
+    static constexpr int kClampOffset = 384;
+    std::array<std::uint8_t, 1024> clamp{};
+};
+
+constexpr YuvTables makeTables() {
+    YuvTables t;
+    for (int i = 0; i < 256; ++i) {
+        t.y[i] = 298 * (i - 16) + 128;
+        t.rv[i] = 409 * (i - 128);
+        t.gu[i] = -100 * (i - 128);
+        t.gv[i] = -208 * (i - 128);
+        t.bu[i] = 516 * (i - 128);
+    }
+    for (int i = 0; i < 1024; ++i)
+        t.clamp[i] = std::uint8_t(std::clamp(i - YuvTables::kClampOffset, 0, 255));
+    return t;
+}
+
+constexpr YuvTables kYuv = makeTables();
+
+inline std::uint8_t clampShift(int value) {
+    return kYuv.clamp[(value >> 8) + YuvTables::kClampOffset];
+}
+
+inline void yuvToBgra(int y, int u, int v, std::uint8_t* out) {
+    int luma = kYuv.y[y];
+    out[0] = clampShift(luma + kYuv.bu[u]);
+    out[1] = clampShift(luma + kYuv.gu[u] + kYuv.gv[v]);
+    out[2] = clampShift(luma + kYuv.rv[v]);
+    out[3] = 255;
+}
+
+// Where a channel lies in a source pixel: blue, green, red offsets; -1 alpha when absent.
+struct Layout {
+    int b, g, r, a;
+};
+
+Layout layoutOf(FrameConverter::Format format) {
+    switch (format) {
+        case FrameConverter::Format::BGR24:
+            return {0, 1, 2, -1};
+        case FrameConverter::Format::RGB24:
+            return {2, 1, 0, -1};
+        case FrameConverter::Format::BGRA32:
+            return {0, 1, 2, 3};
+        case FrameConverter::Format::RGBA32:
+            return {2, 1, 0, 3};
+        case FrameConverter::Format::YUYV:
+            break;
+    }
+    return {0, 0, 0, -1};
+}
+
+}  // namespace
+
+std::optional<FrameConverter::Format> FrameConverter::fromFourcc(std::uint32_t fourcc) {
+    switch (fourcc) {
+        case V4L2_PIX_FMT_YUYV:
+            return Format::YUYV;
+        case V4L2_PIX_FMT_BGR24:
+            return Format::BGR24;
+        case V4L2_PIX_FMT_RGB24:
+            return Format::RGB24;
+        case V4L2_PIX_FMT_ABGR32:
+            return Format::BGRA32;  // bytes B, G, R, A
+        case V4L2_PIX_FMT_RGBA32:
+            return Format::RGBA32;  // bytes R, G, B, A
+        default:
+            return std::nullopt;
+    }
+}
+
+int FrameConverter::bytesPerPixel(Format format) {
+    switch (format) {
+        case Format::YUYV:
+            return 2;
+        case Format::BGR24:
+        case Format::RGB24:
+            return 3;
+        case Format::BGRA32:
+        case Format::RGBA32:
+            return 4;
+    }
+    return 4;
+}
+
+FrameConverter::FrameConverter(Format format, int width, int height, std::size_t bytesPerRow,
+                               int outWidth, int outHeight)
+    : _format(format),
+      _width(width),
+      _height(height),
+      _outWidth(outWidth),
+      _outHeight(outHeight),
+      _bytesPerRow(bytesPerRow) {
+    _valid = width > 0 && height > 0 && outWidth > 0 && outHeight > 0 &&
+             !(format == Format::YUYV && width % 2 != 0);
+    std::size_t packed = _valid ? std::size_t(width) * std::size_t(bytesPerPixel(format)) : 0;
+    if (_bytesPerRow == 0) _bytesPerRow = packed;
+    _valid = _valid && _bytesPerRow >= packed;
+    _scaled = _valid && (width != outWidth || height != outHeight);
+    if (!_scaled) return;
+
+    // Nearest source pixel of each output pixel centre, the source scaled to cover the
+    // output and centred on it.
+    double scale = std::max(double(outWidth) / width, double(outHeight) / height);
+    double offsetX = (width - outWidth / scale) / 2, offsetY = (height - outHeight / scale) / 2;
+    _sourceX.resize(std::size_t(outWidth));
+    _sourceY.resize(std::size_t(outHeight));
+    for (int x = 0; x < outWidth; ++x)
+        _sourceX[std::size_t(x)] = std::clamp(int(offsetX + (x + 0.5) / scale), 0, width - 1);
+    for (int y = 0; y < outHeight; ++y)
+        _sourceY[std::size_t(y)] = std::clamp(int(offsetY + (y + 0.5) / scale), 0, height - 1);
+}
+
+std::size_t FrameConverter::requiredBytes() const {
+    if (!_valid) return 0;
+    return _bytesPerRow * std::size_t(_height - 1) +
+           std::size_t(_width) * std::size_t(bytesPerPixel(_format));
+}
+
+bool FrameConverter::convert(const std::uint8_t* source, std::size_t size,
+                             std::uint8_t* out) const {
+    if (!_valid || !source || size < requiredBytes()) return false;
+    std::size_t outRow = std::size_t(_outWidth) * 4;
+    for (int y = 0; y < _outHeight; ++y) {
+        int sourceY = _scaled ? _sourceY[std::size_t(y)] : y;
+        const std::uint8_t* row = source + _bytesPerRow * std::size_t(sourceY);
+        if (_scaled)
+            convertScaledRow(row, out + outRow * std::size_t(y));
+        else
+            convertRow(row, out + outRow * std::size_t(y));
+    }
+    return true;
+}
+
+void FrameConverter::convertRow(const std::uint8_t* row, std::uint8_t* out) const {
+    if (_format == Format::YUYV) {
+        // Two pixels share one U and one V: Y0 U Y1 V.
+        for (int x = 0; x < _width; x += 2, row += 4, out += 8) {
+            yuvToBgra(row[0], row[1], row[3], out);
+            yuvToBgra(row[2], row[1], row[3], out + 4);
+        }
+        return;
+    }
+    if (_format == Format::BGRA32) {
+        std::memcpy(out, row, std::size_t(_width) * 4);
+        return;
+    }
+    Layout l = layoutOf(_format);
+    int step = bytesPerPixel(_format);
+    for (int x = 0; x < _width; ++x, row += step, out += 4) {
+        out[0] = row[l.b];
+        out[1] = row[l.g];
+        out[2] = row[l.r];
+        out[3] = l.a < 0 ? 255 : row[l.a];
+    }
+}
+
+void FrameConverter::convertScaledRow(const std::uint8_t* row, std::uint8_t* out) const {
+    if (_format == Format::YUYV) {
+        for (int sourceX : _sourceX) {
+            const std::uint8_t* pair = row + std::size_t(sourceX & ~1) * 2;
+            yuvToBgra(pair[(sourceX & 1) * 2], pair[1], pair[3], out);
+            out += 4;
+        }
+        return;
+    }
+    Layout l = layoutOf(_format);
+    std::size_t step = std::size_t(bytesPerPixel(_format));
+    for (int sourceX : _sourceX) {
+        const std::uint8_t* p = row + step * std::size_t(sourceX);
+        out[0] = p[l.b];
+        out[1] = p[l.g];
+        out[2] = p[l.r];
+        out[3] = l.a < 0 ? 255 : p[l.a];
+        out += 4;
+    }
+}
+
+}  // namespace quorbit::capture

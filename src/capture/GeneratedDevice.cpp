@@ -1,0 +1,34 @@
+#include "capture/GeneratedDevice.h"
+
+#include <thread>
+
+namespace quorbit::capture {
+
+GeneratedDevice::GeneratedDevice(DeviceInfo info, std::chrono::nanoseconds interval)
+    : _info(std::move(info)), _interval(interval) {}
+
+platform::Result<void> GeneratedDevice::open() {
+    auto prepared = prepare();
+    if (!prepared) return prepared;
+    _open = true;
+    _next = std::chrono::steady_clock::now();
+    return {};
+}
+
+platform::Result<bool> GeneratedDevice::readFrame(std::chrono::milliseconds timeout,
+                                                  const Destination& destination) {
+    if (!_open) return platform::Error::make("quorbit.capture", 2, "not open");
+    auto now = std::chrono::steady_clock::now();
+    if (_next > now + timeout) {
+        std::this_thread::sleep_for(timeout);
+        return false;
+    }
+    std::this_thread::sleep_until(_next);
+    // Keep the cadence, but after a stall start again from now instead of catching up.
+    _next = std::max(_next, now) + _interval;
+    if (std::uint8_t* out = destination()) render(_frameIndex, out);
+    ++_frameIndex;
+    return true;
+}
+
+}  // namespace quorbit::capture

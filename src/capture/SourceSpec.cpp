@@ -1,0 +1,95 @@
+#include "capture/SourceSpec.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+
+#include "platform/core/Log.h"
+
+namespace quorbit::capture {
+namespace {
+
+constexpr const char* kErrorDomain = "quorbit.capture";
+
+std::mutex& selectionMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::optional<SourceSpec>& selection() {
+    static std::optional<SourceSpec> spec;
+    return spec;
+}
+
+platform::Error badSpec(const std::string& text, const char* why) {
+    return platform::Error::make(
+        kErrorDomain, 1,
+        platform::format("bad camera source \"%s\": %s (expected v4l2[:/dev/videoN], "
+                         "synthetic[:front|:back] or image:PATH)",
+                         text.c_str(), why));
+}
+
+}  // namespace
+
+platform::Result<SourceSpec> SourceSpec::parse(const std::string& text) {
+    auto colon = text.find(':');
+    std::string kind = text.substr(0, colon);
+    std::optional<std::string> argument;
+    if (colon != std::string::npos) argument = text.substr(colon + 1);
+
+    if (text.empty()) return SourceSpec{};
+    if (kind == "v4l2") {
+        if (argument && argument->empty()) return badSpec(text, "no device after \"v4l2:\"");
+        return SourceSpec{Kind::V4L2, argument.value_or(""), true, true};
+    }
+    if (kind == "synthetic") {
+        if (!argument) return synthetic();
+        if (*argument == "front") return SourceSpec{Kind::Synthetic, {}, true, false};
+        if (*argument == "back") return SourceSpec{Kind::Synthetic, {}, false, true};
+        return badSpec(text, "the synthetic cameras are \"front\" and \"back\"");
+    }
+    if (kind == "image") {
+        if (!argument || argument->empty()) return badSpec(text, "no picture after \"image:\"");
+        return image(*argument);
+    }
+    return badSpec(text, "unknown kind");
+}
+
+std::string SourceSpec::toString() const {
+    switch (kind) {
+        case Kind::Default:
+            return "";
+        case Kind::V4L2:
+            return path.empty() ? "v4l2" : "v4l2:" + path;
+        case Kind::Synthetic:
+            if (front && !back) return "synthetic:front";
+            if (back && !front) return "synthetic:back";
+            return "synthetic";
+        case Kind::Image:
+            return "image:" + path;
+    }
+    return "";
+}
+
+SourceSpec SourceSpec::current() {
+    {
+        std::lock_guard lock(selectionMutex());
+        if (selection()) return *selection();
+    }
+    const char* value = std::getenv("QUORBIT_CAMERA");
+    if (!value || !*value) return SourceSpec{};
+    auto parsed = parse(value);
+    if (parsed) return parsed.value();
+    static std::once_flag warned;
+    std::call_once(warned, [&] {
+        platform::Log::warn("QUORBIT_CAMERA ignored: " + parsed.error().localizedDescription());
+    });
+    return SourceSpec{};
+}
+
+void SourceSpec::select(const SourceSpec& spec) {
+    std::lock_guard lock(selectionMutex());
+    selection() = spec;
+}
+
+}  // namespace quorbit::capture

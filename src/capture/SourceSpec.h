@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "platform/core/Error.h"
+
+namespace quorbit::capture {
+
+// Which frame sources the camera uses, as written in QUORBIT_CAMERA and --camera:
+//   v4l2                 every V4L2 video-capture device
+//   v4l2:/dev/videoN     that device only
+//   synthetic            the moving test scene as a front and a back camera
+//   synthetic:front      the test scene as one camera (also synthetic:back)
+//   image:PATH           a still picture (PNG or JPEG) delivered as frames
+// With no choice: the V4L2 cameras, or the test scene when there is none.
+struct SourceSpec {
+    enum class Kind { Default, V4L2, Synthetic, Image };
+
+    Kind kind = Kind::Default;
+    std::string path;                // the V4L2 device (empty: all) or the picture
+    bool front = true, back = true;  // which synthetic cameras there are
+
+    static platform::Result<SourceSpec> parse(const std::string& text);
+    static SourceSpec synthetic() { return SourceSpec{Kind::Synthetic, {}, true, true}; }
+    static SourceSpec image(std::string path) {
+        return SourceSpec{Kind::Image, std::move(path), true, true};
+    }
+
+    // The text parse() reads back.
+    std::string toString() const;
+
+    // The process-wide choice: the one made with select() (the --camera option), else
+    // QUORBIT_CAMERA (a bad value is logged and ignored), else the default.
+    static SourceSpec current();
+    static void select(const SourceSpec& spec);
+};
+
+}  // namespace quorbit::capture

@@ -1,0 +1,182 @@
+#include "capture/V4L2Device.h"
+
+#include <fcntl.h>
+#include <libv4l2.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/core/Log.h"
+
+namespace quorbit::capture {
+namespace {
+
+constexpr unsigned kBufferCount = 4;
+
+int xioctl(int fd, unsigned long request, void* argument) {
+    int result;
+    do {
+        result = v4l2_ioctl(fd, request, argument);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+}  // namespace
+
+platform::Error V4L2Device::errnoError(const char* what, int error) {
+    const char* reason;
+    switch (error) {
+        case EBUSY:
+            reason = "busy (in use by another program)";
+            break;
+        case ENODEV:
+        case ENXIO:
+        case ENOENT:
+            reason = "disconnected";
+            break;
+        case EACCES:
+        case EPERM:
+            reason = "permission denied";
+            break;
+        default:
+            reason = std::strerror(error);
+    }
+    return platform::Error::make("quorbit.capture", error,
+                                 platform::format("%s: %s", what, reason));
+}
+
+platform::Result<void> V4L2Device::open() {
+    close();
+    _fd = v4l2_open(_info.id.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (_fd < 0) return errnoError("cannot be opened", errno);
+    auto result = setFormat();
+    if (result) result = startStreaming();
+    if (!result) close();
+    return result;
+}
+
+platform::Result<void> V4L2Device::setFormat() {
+    // YUYV is what most webcams send as is; BGR24 is the fallback libv4l2 converts to.
+    for (std::uint32_t wanted : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24}) {
+        v4l2_format format{};
+        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        format.fmt.pix.width = kFrameWidth;
+        format.fmt.pix.height = kFrameHeight;
+        format.fmt.pix.pixelformat = wanted;
+        format.fmt.pix.field = V4L2_FIELD_NONE;
+        if (xioctl(_fd, VIDIOC_S_FMT, &format) < 0)
+            return errnoError("format could not be set", errno);
+        const v4l2_pix_format& pix = format.fmt.pix;
+        auto kind = FrameConverter::fromFourcc(pix.pixelformat);
+        if (!kind) continue;
+        _converter.emplace(*kind, int(pix.width), int(pix.height), pix.bytesperline, kFrameWidth,
+                           kFrameHeight);
+        if (!_converter->valid()) {
+            _converter.reset();
+            continue;
+        }
+        if (pix.width != unsigned(kFrameWidth) || pix.height != unsigned(kFrameHeight)) {
+            platform::Log::info(platform::format("camera %s: %ux%u frames, scaled to %dx%d",
+                                                 _info.id.c_str(), pix.width, pix.height,
+                                                 kFrameWidth, kFrameHeight));
+        }
+        // Ask for 24 frames a second where the driver lets us choose; the cap downstream
+        // holds either way.
+        v4l2_streamparm parm{};
+        parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (xioctl(_fd, VIDIOC_G_PARM, &parm) == 0 &&
+            (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) {
+            parm.parm.capture.timeperframe = {1, 24};
+            xioctl(_fd, VIDIOC_S_PARM, &parm);
+        }
+        return {};
+    }
+    return platform::Error::make("quorbit.capture", EINVAL,
+                                 "offers no frame format that can be converted");
+}
+
+platform::Result<void> V4L2Device::startStreaming() {
+    v4l2_requestbuffers request{};
+    request.count = kBufferCount;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(_fd, VIDIOC_REQBUFS, &request) < 0)
+        return errnoError("buffers could not be allocated", errno);
+    if (request.count < 2)
+        return platform::Error::make("quorbit.capture", ENOMEM, "too few capture buffers");
+    for (unsigned i = 0; i < request.count; ++i) {
+        v4l2_buffer buffer{};
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        buffer.index = i;
+        if (xioctl(_fd, VIDIOC_QUERYBUF, &buffer) < 0)
+            return errnoError("buffer could not be queried", errno);
+        void* start = v4l2_mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, _fd,
+                                buffer.m.offset);
+        if (start == MAP_FAILED) return errnoError("buffer could not be mapped", errno);
+        _buffers.push_back({start, buffer.length});
+        if (xioctl(_fd, VIDIOC_QBUF, &buffer) < 0)
+            return errnoError("buffer could not be queued", errno);
+    }
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (xioctl(_fd, VIDIOC_STREAMON, &type) < 0)
+        return errnoError("streaming could not be started", errno);
+    _streaming = true;
+    return {};
+}
+
+platform::Result<bool> V4L2Device::readFrame(std::chrono::milliseconds timeout,
+                                             const Destination& destination) {
+    if (!_streaming) return platform::Error::make("quorbit.capture", EINVAL, "not streaming");
+    pollfd fd{_fd, POLLIN, 0};
+    int ready = poll(&fd, 1, int(timeout.count()));
+    if (ready < 0) {
+        if (errno == EINTR) return false;
+        return errnoError("waiting for a frame failed", errno);
+    }
+    if (ready == 0) return false;
+
+    v4l2_buffer buffer{};
+    buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(_fd, VIDIOC_DQBUF, &buffer) < 0) {
+        int error = errno;
+        if (error == EAGAIN && !(fd.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+        return errnoError("capture stopped", error == EAGAIN ? ENODEV : error);
+    }
+    if (buffer.index >= _buffers.size())
+        return platform::Error::make("quorbit.capture", EIO, "driver returned an unknown buffer");
+
+    // A damaged or short frame counts as no frame.
+    bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR);
+    if (usable) {
+        const Buffer& mapped = _buffers[buffer.index];
+        std::size_t size = buffer.bytesused ? buffer.bytesused : mapped.length;
+        size = std::min(size, mapped.length);
+        if (std::uint8_t* out = destination())
+            usable = _converter->convert(static_cast<const std::uint8_t*>(mapped.start), size, out);
+    }
+    if (xioctl(_fd, VIDIOC_QBUF, &buffer) < 0)
+        return errnoError("buffer could not be queued again", errno);
+    return usable;
+}
+
+void V4L2Device::close() {
+    if (_fd < 0) return;
+    if (_streaming) {
+        v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        xioctl(_fd, VIDIOC_STREAMOFF, &type);
+        _streaming = false;
+    }
+    for (const Buffer& buffer : _buffers)
+        v4l2_munmap(buffer.start, buffer.length);
+    _buffers.clear();
+    _converter.reset();
+    v4l2_close(_fd);
+    _fd = -1;
+}
+
+}  // namespace quorbit::capture
