@@ -1,0 +1,37 @@
+// Black-and-white halftone: round ink dots on a screen turned by 45 degrees, each as large as
+// the darkness of the picture under it. Dots grow into a checkerboard at mid grey and into
+// white holes in the shadows.
+precision mediump float;
+
+uniform sampler2D s_texture;
+uniform vec2 u_scale;
+
+varying vec2 v_cell;
+
+const vec3 kLuma = vec3(0.299, 0.587, 0.114);
+const float kCells = 56.0;  // as in the vertex stage
+const float kSoft = 0.08;   // antialiasing of the dot edges
+const float kTwoPi = 6.2831853;
+
+void main() {
+    // The dot this pixel belongs to, turned back to (across, down) in screen widths and then
+    // to frame coordinates.
+    vec2 dotCell = floor(v_cell + 0.5);
+    vec2 onScreen = vec2(dotCell.x - dotCell.y, dotCell.x + dotCell.y) * (0.70710678 / kCells);
+    vec2 at = 0.5 + (onScreen / u_scale).yx;
+    // The darkness of the dot's cell: four reads a quarter cell around its centre.
+    vec2 quarter = (0.25 / kCells) / u_scale.yx;
+    float luma = 0.25 * (dot(texture2D(s_texture, at - quarter).rgb, kLuma) +
+                         dot(texture2D(s_texture, at + quarter).rgb, kLuma) +
+                         dot(texture2D(s_texture, at + vec2(quarter.x, -quarter.y)).rgb, kLuma) +
+                         dot(texture2D(s_texture, at + vec2(-quarter.x, quarter.y)).rgb, kLuma));
+
+    // A smooth bump, 1 at the dot centres and 0 between them; ink where it rises above the
+    // brightness. The threshold spans a little beyond 0..1 so that white stays clean white
+    // and black solid black.
+    vec2 phase = kTwoPi * fract(v_cell);
+    float bump = 0.5 + 0.25 * (cos(phase.x) + cos(phase.y));
+    float threshold = mix(-kSoft, 1.0 + kSoft, luma);
+    float ink = smoothstep(-kSoft, kSoft, bump - threshold);
+    gl_FragColor = vec4(vec3(1.0 - ink), 1.0);
+}

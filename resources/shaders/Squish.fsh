@@ -1,0 +1,19 @@
+// Pinch: the middle of the picture drawn inward, the opposite of the bulge. Inside a circle
+// on screen points are read farther out, most strongly near the centre.
+precision mediump float;
+
+uniform sampler2D s_texture;
+uniform vec2 u_scale;
+
+varying vec2 v_texCoord;
+
+const float kRadius = 0.55;   // in screen widths
+const float kStrength = 0.7;  // the centre is read 1.7 times farther out; below 1.25 stays monotonic
+
+void main() {
+    vec2 offset = v_texCoord - 0.5;
+    vec2 onScreen = offset * u_scale.yx;
+    float inside = 1.0 - min(dot(onScreen, onScreen) / (kRadius * kRadius), 1.0);
+    float scale = 1.0 + kStrength * inside * inside;
+    gl_FragColor = texture2D(s_texture, 0.5 + offset * scale);
+}
