@@ -1,0 +1,343 @@
+// The filter shaders drawn the way the live view draws them (a 640 x 480 BGRA frame in a
+// texture, one quad into a 320 x 427 surface cleared to yellow), read back and judged by what
+// each look must do to the picture.
+#include <GLES2/gl2.h>
+#include <GLES2/gl2ext.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+
+#include "gpu/ShaderProgram.h"
+#include "platform/core/Bundle.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::gpu {
+namespace {
+
+constexpr int kFrameWidth = 640, kFrameHeight = 480, kWidth = 320, kHeight = 427;
+const char* const kFilters[] = {"Normal",    "Xray",         "Sketch",    "Bulge",   "Sepia",
+                                "Thermal",   "Mirror",       "Grayscale", "Stretch", "Squish",
+                                "Valentine", "Light Tunnel", "Newspaper"};
+// Corners (-1,-1), (1,-1), (-1,1), (1,1) and the frame coordinates of each camera there.
+const GLfloat kPositions[] = {-1, -1, 1, -1, -1, 1, 1, 1};
+const GLfloat kBackCamera[] = {1, 1, 1, 0, 0, 1, 0, 0};
+const GLfloat kFrontCamera[] = {1, 0, 1, 1, 0, 0, 0, 1};
+
+using Frame = std::vector<uint8_t>;  // B, G, R, A; first row first
+
+Frame paintFrame(const std::function<void(int x, int y, int* rgb)>& paint) {
+    Frame frame(size_t(kFrameWidth) * kFrameHeight * 4, 255);
+    for (int y = 0, rgb[3]; y < kFrameHeight; ++y)
+        for (int x = 0; x < kFrameWidth; ++x) {
+            paint(x, y, rgb);
+            for (int c = 0; c < 3; ++c)
+                frame[(size_t(y) * kFrameWidth + x) * 4 + 2 - c] = rgb[c];
+        }
+    return frame;
+}
+
+// Colour bars, a colour ramp, a board of sharp-edged squares and a bright disc in the middle.
+const Frame& sceneFrame() {
+    static const Frame frame = paintFrame([](int x, int y, int* rgb) {
+        static const int bars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235},
+                                       {16, 235, 16},   {235, 16, 235}, {235, 16, 16},
+                                       {16, 16, 235},   {16, 16, 16}};
+        int square = (x / 20 + y / 20) % 2 ? 190 : 50;
+        int ramp[3] = {x * 255 / 639, (y - 160) * 255 / 159, 160 - x / 5},
+            board[3] = {square, square - 20, square + 20};
+        const int* from = y < 160 ? bars[x / 80] : y < 320 ? ramp : board;
+        bool disc = (x - 320) * (x - 320) + (y - 240) * (y - 240) < 60 * 60;
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = disc ? 255 : from[c];
+    });
+    return frame;
+}
+
+// Each texel tells where it is: red = column, green = row.
+const Frame& coordinateFrame() {
+    static const Frame frame = paintFrame([](int x, int y, int* rgb) {
+        rgb[0] = (x * 255 + 319) / 639, rgb[1] = (y * 255 + 239) / 479, rgb[2] = 128;
+    });
+    return frame;
+}
+
+Frame greyFrame(int grey) {
+    return paintFrame([grey](int, int, int* rgb) { rgb[0] = rgb[1] = rgb[2] = grey; });
+}
+
+struct Picture {
+    int width, height;
+    std::vector<uint8_t> rgba;  // top row first
+    const uint8_t* at(int x, int y) const { return &rgba[(size_t(y) * width + x) * 4]; }
+    double luma(int x, int y) const {
+        return 0.299 * at(x, y)[0] + 0.587 * at(x, y)[1] + 0.114 * at(x, y)[2];
+    }
+};
+
+ShaderProgram& program(const std::string& name) {
+    static std::map<std::string, std::unique_ptr<ShaderProgram>> programs;
+    auto& made = programs[name];
+    if (!made) made = std::make_unique<ShaderProgram>(name, name);
+    return *made;
+}
+
+// The frame path's GL calls, drawing into a texture-backed framebuffer that is then read back.
+Picture render(const std::string& filter, const Frame& frame, const GLfloat* table = kBackCamera,
+               int width = kWidth, int height = kHeight) {
+    auto context = testing::sharedGlContext();
+    GLuint surface = 0, framebuffer = 0, texture = 0;
+    glGenTextures(1, &surface);
+    glBindTexture(GL_TEXTURE_2D, surface);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, surface, 0);
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    for (GLenum name : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER})
+        glTexParameteri(GL_TEXTURE_2D, name, GL_LINEAR);
+    for (GLenum name : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T})
+        glTexParameteri(GL_TEXTURE_2D, name, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, context->bgraInternalFormat(), kFrameWidth, kFrameHeight, 0,
+                 GL_BGRA_EXT, GL_UNSIGNED_BYTE, frame.data());
+    ShaderProgram& shader = program(filter);
+    shader.enable();
+    glViewport(0, 0, width, height);
+    glClearColor(1, 1, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    GLuint attributes[] = {GLuint(shader.getAttributeLocation("position")),
+                           GLuint(shader.getAttributeLocation("texCoord"))};
+    glVertexAttribPointer(attributes[0], 2, GL_FLOAT, GL_FALSE, 0, kPositions);
+    glVertexAttribPointer(attributes[1], 2, GL_FLOAT, GL_FALSE, 0, table);
+    for (GLuint attribute : attributes)
+        glEnableVertexAttribArray(attribute);
+    glUniform1i(shader.getUniformLocation("s_texture"), 0);
+    glUniform2f(shader.getUniformLocation("u_scale"), 1.0f, 1.33f);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+
+    Picture picture{width, height, testing::readPixels(width, height)};
+    for (int y = 0, row = width * 4; y < height / 2; ++y)  // GL reads the bottom row first
+        std::swap_ranges(picture.rgba.begin() + y * row, picture.rgba.begin() + (y + 1) * row,
+                         picture.rgba.end() - (y + 1) * row);
+    for (GLuint attribute : attributes)
+        glDisableVertexAttribArray(attribute);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteTextures(1, &texture);
+    glDeleteTextures(1, &surface);
+    return picture;
+}
+
+TEST(FilterLooks, EveryFilterBuildsWithinTheLimitsOfSmallGpus) {
+    testing::sharedGlContext();
+    const std::regex comment("//[^\n]*"), loop("\\b(for|while|do)\\b"), read("texture2D");
+    for (const char* name : kFilters) {
+        SCOPED_TRACE(name);
+        auto vertex = platform::Bundle::main().readResource(name, "vsh", "shaders");
+        auto fragment = platform::Bundle::main().readResource(name, "fsh", "shaders");
+        ASSERT_TRUE(vertex && fragment);
+        std::string code = std::regex_replace(*vertex + *fragment, comment, "");
+        auto reads = std::distance(std::sregex_iterator(code.begin(), code.end(), read),
+                                   std::sregex_iterator());
+        EXPECT_TRUE(reads >= 1 && reads <= 9) << reads;
+        EXPECT_FALSE(std::regex_search(code, loop));
+        EXPECT_NE(fragment->find("precision mediump float;"), std::string::npos);
+        ASSERT_TRUE(program(name).compile());
+        EXPECT_GE(program(name).getAttributeLocation("position"), 0);
+        EXPECT_GE(program(name).getAttributeLocation("texCoord"), 0);
+    }
+}
+
+TEST(FilterLooks, NormalShowsTheFrameTurnedAQuarterTurnMirroredForTheFrontCamera) {
+    auto texel = [](int x, int y, int c) {  // clamped at the edges, as the texture is
+        x = std::clamp(x, 0, kFrameWidth - 1), y = std::clamp(y, 0, kFrameHeight - 1);
+        return double(sceneFrame()[(size_t(y) * kFrameWidth + x) * 4 + 2 - c]);
+    };
+    for (bool front : {false, true}) {
+        Picture look = render("Normal", sceneFrame(), front ? kFrontCamera : kBackCamera);
+        double worst = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                // s = (1 - y) / 2 runs down the screen; t across, leftward for the back camera.
+                double u = (y + 0.5) / kHeight * kFrameWidth - 0.5;
+                double v =
+                    (front ? (x + 0.5) / kWidth : 1 - (x + 0.5) / kWidth) * kFrameHeight - 0.5;
+                int i = int(std::floor(u)), j = int(std::floor(v));
+                double a = u - i, b = v - j;
+                for (int c = 0; c < 3; ++c) {
+                    double want = (1 - b) * ((1 - a) * texel(i, j, c) + a * texel(i + 1, j, c)) +
+                                  b * ((1 - a) * texel(i, j + 1, c) + a * texel(i + 1, j + 1, c));
+                    worst = std::max(worst, std::abs(look.at(x, y)[c] - want));
+                }
+            }
+        EXPECT_LE(worst, 2.0) << (front ? "front" : "back");
+    }
+}
+
+TEST(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
+    Picture normal = render("Normal", sceneFrame());
+    for (std::string name : kFilters) {
+        Picture look = render(name, sceneFrame());
+        for (const Picture& each : {look, render(name, sceneFrame(), kFrontCamera, 144, 192)}) {
+            int cleared = 0, translucent = 0;
+            for (size_t i = 0; i < each.rgba.size(); i += 4) {
+                cleared += each.rgba[i] > 252 && each.rgba[i + 1] > 252 && each.rgba[i + 2] < 3;
+                translucent += each.rgba[i + 3] != 255;
+            }
+            EXPECT_EQ(cleared + translucent, 0) << name << " " << each.width;
+        }
+        double change = 0;
+        for (size_t i = 0; i < look.rgba.size(); ++i)
+            change += std::abs(look.rgba[i] - normal.rgba[i]);
+        EXPECT_TRUE(name == "Normal" || change / look.rgba.size() > 8) << name;
+    }
+}
+
+TEST(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance) {
+    using Rule = std::function<bool(const uint8_t* look, const uint8_t* picture)>;
+    const struct {
+        const char* filter;
+        double correlation;  // of the luminances: at least this, or at most when negative
+        Rule holds;
+    } looks[] = {
+        {"Grayscale", 0.99,
+         [](auto p, auto n) {  // Rec. 601 luma in all three channels
+             double luma = 0.299 * n[0] + 0.587 * n[1] + 0.114 * n[2];
+             return std::abs(p[0] - p[1]) <= 1 && std::abs(p[1] - p[2]) <= 1 &&
+                    std::abs(p[1] - luma) <= 2;
+         }},
+        {"Sepia", 0.95,
+         [](auto p, auto) { return p[0] + 1 >= p[1] && p[1] + 1 >= p[2] && p[0] > p[2] + 8; }},
+        {"Xray", -0.8, [](auto p, auto) { return p[2] + 1 >= p[1] && p[1] + 1 >= p[0]; }},
+        {"Thermal", 0.85, [](auto p, auto) { return p[0] + 1 >= p[1]; }},
+        {"Valentine", 0.4, [](auto p, auto) { return p[0] > p[1] && p[0] > p[2]; }},
+        {"Sketch", 0.2,
+         [](auto p, auto) {
+             return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) <= 10;
+         }},
+        {"Newspaper", 0.5, [](auto p, auto) { return p[0] == p[1] && p[1] == p[2]; }},
+    };
+    Picture normal = render("Normal", sceneFrame());
+    for (const auto& want : looks) {
+        Picture look = render(want.filter, sceneFrame());
+        int broken = 0;
+        double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0, n = kWidth * kHeight;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                double a = look.luma(x, y), b = normal.luma(x, y);
+                sa += a, sb += b, saa += a * a, sbb += b * b, sab += a * b;
+                broken += !want.holds(look.at(x, y), normal.at(x, y));
+            }
+        double correlation =
+            (sab - sa * sb / n) / std::sqrt((saa - sa * sa / n) * (sbb - sb * sb / n));
+        EXPECT_EQ(broken, 0) << want.filter;
+        EXPECT_GT(want.correlation < 0 ? -correlation : correlation, std::abs(want.correlation))
+            << want.filter;
+    }
+}
+
+TEST(FilterLooks, WarpsKeepTheCentreAndMoveTheRestTheirWayRoundOnScreen) {
+    // The frame position that a pixel shows, relative to the frame's centre, from its colour.
+    auto shown = [](const Picture& p, int x, int y) {
+        return std::pair(p.at(x, y)[0] * 639.0 / 255 - 319.5, p.at(x, y)[1] * 479.0 / 255 - 239.5);
+    };
+    const struct {
+        const char* filter;
+        double low, high;  // how far out the warp reads, relative to the plain picture
+        bool downOnly;     // only the direction down the screen (frame columns) changes
+    } warps[] = {
+        {"Bulge", 0.45, 0.8, false}, {"Squish", 1.25, 1.9, false}, {"Stretch", 0.45, 0.8, true}};
+    const int cx = kWidth / 2, cy = kHeight / 2,
+              probes[][2] = {{60, 0}, {-60, 0}, {0, 60}, {0, -60}, {42, 42}, {-42, -42}};
+    Picture normal = render("Normal", coordinateFrame());
+    for (const auto& warp : warps) {
+        SCOPED_TRACE(warp.filter);
+        Picture look = render(warp.filter, coordinateFrame());
+        auto [centreU, centreV] = shown(look, cx, cy);
+        EXPECT_NEAR(centreU, shown(normal, cx, cy).first, 2.5);
+        EXPECT_NEAR(centreV, shown(normal, cx, cy).second, 2.5);
+        std::vector<double> ratios;
+        for (auto [dx, dy] : probes) {
+            auto [u, v] = shown(look, cx + dx, cy + dy);
+            auto [nu, nv] = shown(normal, cx + dx, cy + dy);
+            if (warp.downOnly) {
+                EXPECT_NEAR(v, nv, 2.5);
+                if (dy != 0) ratios.push_back(u / nu);
+            } else {
+                ratios.push_back(std::hypot(u, v) / std::hypot(nu, nv));
+            }
+        }
+        for (double ratio : ratios) {
+            EXPECT_TRUE(ratio > warp.low && ratio < warp.high) << ratio;
+            EXPECT_TRUE(warp.downOnly || std::abs(ratio - ratios.front()) < 0.06) << ratio;
+        }
+    }
+}
+
+TEST(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
+    Picture normal = render("Normal", sceneFrame()), mirror = render("Mirror", sceneFrame()),
+            tunnel = render("Light Tunnel", sceneFrame()), sketch = render("Sketch", sceneFrame());
+    auto step = [&](int x, int y, int d) {  // luminance change across the pixel, both ways
+        return std::abs(normal.luma(x + d, y) - normal.luma(x - d, y)) +
+               std::abs(normal.luma(x, y + d) - normal.luma(x, y - d));
+    };
+    auto differ = [](const Picture& a, int x, int y, const Picture& b, int x2, int y2, int by) {
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(a.at(x, y)[c] - b.at(x2, y2)[c]) > by) return true;
+        return false;
+    };
+    int asymmetric = 0, changed = 0, discChanged = 0, along = 0, around = 0, edges = 0, flats = 0;
+    double edgeLuma = 0, flatLuma = 0;
+    for (int y = 3; y < kHeight - 3; ++y)
+        for (int x = 3; x < kWidth - 3; ++x) {
+            // The mirror keeps the left half and reflects it onto the right.
+            asymmetric += differ(mirror, x, y, mirror, kWidth - 1 - x, y, 1);
+            changed += x < kWidth / 2 && differ(mirror, x, y, normal, x, y, 1);
+            // The tunnel keeps a disc and repeats its rim outward: few steps along the rays.
+            double dx = x + 0.5 - kWidth / 2.0, dy = y + 0.5 - kHeight / 2.0,
+                   r = std::hypot(dx, dy);
+            int ox = int(std::lround(3 * dx / r)), oy = int(std::lround(3 * dy / r));
+            discChanged += r < 0.2 * kWidth && differ(tunnel, x, y, normal, x, y, 1);
+            along += r > 0.3 * kWidth && differ(tunnel, x, y, tunnel, x + ox, y + oy, 10);
+            around += r > 0.3 * kWidth && differ(tunnel, x, y, tunnel, x - oy, y + ox, 10);
+            // The sketch is dark on the picture's edges and paper where it is flat and bright.
+            if (step(x, y, 1) > 100)
+                edgeLuma += sketch.luma(x, y), ++edges;
+            else if (step(x, y, 1) + step(x, y, 3) < 2 && normal.luma(x, y) > 150)
+                flatLuma += sketch.luma(x, y), ++flats;
+        }
+    EXPECT_EQ(asymmetric + changed + discChanged, 0);
+    EXPECT_LT(along, around / 4) << along << " " << around;
+    EXPECT_LT(edgeLuma / edges, 140);
+    EXPECT_GT(flatLuma / flats, 230);
+}
+
+TEST(FilterLooks, NewspaperInksInProportionToDarknessAndValentineFramesAHeart) {
+    for (int grey : {51, 128, 204}) {
+        Picture look = render("Newspaper", greyFrame(grey));
+        double ink = 0, solid = 0, n = kWidth * kHeight;
+        for (size_t i = 0; i < look.rgba.size(); i += 4)
+            ink += look.rgba[i] < 128, solid += look.rgba[i] < 30 || look.rgba[i] > 225;
+        EXPECT_NEAR(ink / n, 1 - grey / 255.0, 0.1) << grey;
+        EXPECT_GT(solid / n, 0.7) << grey;
+    }
+    Picture heart = render("Valentine", greyFrame(200));
+    EXPECT_GT(heart.luma(kWidth / 2, kHeight / 2), heart.luma(0, 0) + 60);
+    // Unlike a round vignette, a heart has a notch: a row darker in the middle than both sides.
+    bool notch = false;
+    for (int y = 0; y < kHeight / 2; ++y) {
+        double left = 0, right = 0, middle = heart.luma(kWidth / 2, y);
+        for (int x = 0; x < kWidth / 2; ++x)
+            left = std::max(left, heart.luma(x, y)),
+            right = std::max(right, heart.luma(kWidth - 1 - x, y));
+        notch = notch || (left > middle + 15 && right > middle + 15);
+    }
+    EXPECT_TRUE(notch);
+}
+
+}  // namespace
+}  // namespace quorbit::gpu
