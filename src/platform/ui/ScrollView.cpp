@@ -154,10 +154,12 @@ void ScrollView::touchesEnded(const std::vector<Touch>& touches) {
             endDrag(false);
         } else {
             contentTouchEnded(touch);
-            // A tap may land on content resting past an edge (caught mid-bounce).
-            if (clampOffset(contentOffset()) != contentOffset()) {
-                startMotion(clampOffset(contentOffset()), kPageSettleTime, false);
-            }
+            // Content caught mid-way (past an edge, or between pages) goes to rest.
+            _offsetAtStart = contentOffset();
+            _velocity = {};
+            Point rest =
+                _pagingEnabled ? pagedTarget(contentOffset()) : clampOffset(contentOffset());
+            if (rest != contentOffset()) startMotion(rest, kPageSettleTime, false);
         }
         return;
     }

@@ -76,8 +76,6 @@ class TableView : public ScrollView {
     void scrollToRowAtIndexPath(IndexPath path, bool animated);
 
     void layoutSubviews() override;
-    bool draws() const override { return true; }
-    void draw(Canvas& canvas) override;
 
   protected:
     void contentTouchBegan(const Touch& touch) override;

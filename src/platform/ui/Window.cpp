@@ -121,8 +121,9 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
 }
 
 void Window::didChangeHidden() {
-    if (!_rootViewController) return;
     bool visible = !isHidden();
+    if (!visible) cancelTouchesIn(this);
+    if (!_rootViewController) return;
     if (visible == _rootAppeared) return;
     // The window's visibility is its root screen's appearance; a modal screen covering the
     // root hears it instead.
@@ -132,7 +133,6 @@ void Window::didChangeHidden() {
     top->beginAppearance(visible, false);
     top->endAppearance(visible, false);
     _rootAppeared = visible;
-    if (!visible) cancelAllTouches();
 }
 
 Rect Window::screenBounds() {
@@ -213,6 +213,19 @@ void Window::cancelAllTouches() {
     std::vector<int> ids;
     for (auto& [id, active] : activeTouches())
         ids.push_back(id);
+    for (int id : ids) {
+        auto it = activeTouches().find(id);
+        if (it == activeTouches().end()) continue;
+        dispatchTouch(TouchPhase::Cancelled, id, it->second.touch.windowLocation);
+    }
+}
+
+void Window::cancelTouchesIn(const Window* window) {
+    std::vector<int> ids;
+    for (auto& [id, active] : activeTouches()) {
+        auto view = active.view.lock();
+        if (!view || view->rootView() == window) ids.push_back(id);
+    }
     for (int id : ids) {
         auto it = activeTouches().find(id);
         if (it == activeTouches().end()) continue;

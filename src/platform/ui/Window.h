@@ -57,7 +57,7 @@ class Window : public View {
     void didChangeHidden() override;
 
   private:
-    void sendRootAppearance(bool appearing);
+    static void cancelTouchesIn(const Window* window);
 
     double _windowLevel = kLevelNormal;
     std::shared_ptr<ViewController> _rootViewController;

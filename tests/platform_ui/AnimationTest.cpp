@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/View.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace quorbit::testing;
+
+TEST(Animation, PropertiesEndExactlyOnTheirNewValues) {
+    struct Case {
+        const char* name;
+        std::function<void(View&)> change;
+        std::function<bool(const View&)> atEnd;
+    };
+    const AffineTransform turned =
+        AffineTransform::rotation(0.5).concat(AffineTransform::scale(2, 2));
+    const Case cases[] = {
+        {"alpha", [](View& v) { v.setAlpha(0.02); },
+         [](const View& v) { return v.alpha() == 0.02; }},
+        {"transform", [&](View& v) { v.setTransform(turned); },
+         [&](const View& v) { return v.transform() == turned; }},
+        {"frame", [](View& v) { v.setFrame(Rect(100, 200, 30, 40)); },
+         [](const View& v) { return v.frame() == Rect(100, 200, 30, 40); }},
+        {"centre",
+         [](View& v) {
+             v.setCenter({160, 240});
+         },
+         [](const View& v) { return v.frame() == Rect(110, 190, 100, 100); }},
+    };
+    for (const auto& c : cases) {
+        auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
+        std::vector<bool> completions;
+        Animation::animate(
+            0.2, [&] { c.change(*view); }, [&](bool finished) { completions.push_back(finished); });
+        EXPECT_FALSE(c.atEnd(*view)) << c.name << ": starts from the old value";
+        EXPECT_TRUE(Animation::isAnimating(view.get())) << c.name;
+        RunLoop::main().runFor(100ms);
+        EXPECT_FALSE(c.atEnd(*view)) << c.name << ": moving half way";
+        ASSERT_TRUE(runUntil([&] { return !completions.empty(); })) << c.name;
+        EXPECT_TRUE(c.atEnd(*view)) << c.name;
+        EXPECT_EQ(completions, std::vector<bool>{true}) << c.name;
+        EXPECT_FALSE(Animation::isAnimating(view.get())) << c.name;
+    }
+    EXPECT_EQ(Animation::runningCount(), 0);
+}
+
+TEST(Animation, InBetweenValuesFollowTheCurve) {
+    auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
+    view->setAlpha(0);
+    Animation::animate(0.4, [&] { view->setAlpha(1); }, {}, {0, Animation::Curve::Linear});
+    std::vector<double> seen;
+    while (Animation::isAnimating(view.get())) {
+        RunLoop::main().runOnce(50ms);
+        seen.push_back(view->alpha());
+    }
+    ASSERT_GT(seen.size(), 5u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_DOUBLE_EQ(seen.back(), 1);
+    EXPECT_DOUBLE_EQ(Animation::ease(Animation::Curve::EaseInOut, 0.5), 0.5);
+    EXPECT_LT(Animation::ease(Animation::Curve::EaseIn, 0.5), 0.5);
+    EXPECT_GT(Animation::ease(Animation::Curve::EaseOut, 0.5), 0.5);
+}
+
+TEST(Animation, ChainedAnimationsRunOneAfterAnother) {
+    auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
+    std::vector<std::string> steps;
+    // Grow past full size, shrink a little, settle: the pop-in shape.
+    view->setTransform(AffineTransform::scale(0.001, 0.001));
+    Animation::animate(
+        0.1, [&] { view->setTransform(AffineTransform::scale(1.1, 1.1)); },
+        [&](bool) {
+            steps.push_back("grown " + std::to_string(view->transform().a));
+            Animation::animate(
+                0.05, [&] { view->setTransform(AffineTransform::scale(0.9, 0.9)); },
+                [&](bool) {
+                    steps.push_back("shrunk " + std::to_string(view->transform().a));
+                    Animation::animate(
+                        0.05, [&] { view->setTransform(AffineTransform::identity()); },
+                        [&](bool) { steps.push_back("settled"); });
+                });
+        });
+    ASSERT_TRUE(runUntil([&] { return steps.size() == 3; }));
+    EXPECT_EQ(steps, (std::vector<std::string>{"grown 1.100000", "shrunk 0.900000", "settled"}));
+    EXPECT_TRUE(view->transform().isIdentity());
+}
+
+TEST(Animation, ANewAnimationTakesOverAndTheOldOneReportsUnfinished) {
+    auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
+    std::vector<std::string> done;
+    Animation::animate(
+        0.3, [&] { view->setAlpha(0); },
+        [&](bool f) { done.push_back(f ? "fade finished" : "fade cut"); });
+    RunLoop::main().runFor(100ms);
+    double midway = view->alpha();
+    EXPECT_GT(midway, 0);
+    EXPECT_LT(midway, 1);
+    Animation::animate(
+        0.1, [&] { view->setAlpha(1); },
+        [&](bool f) { done.push_back(f ? "back finished" : "back cut"); });
+    EXPECT_EQ(done, std::vector<std::string>{"fade cut"});
+    EXPECT_DOUBLE_EQ(view->alpha(), midway) << "continues from where it was";
+    ASSERT_TRUE(runUntil([&] { return done.size() == 2; }));
+    EXPECT_EQ(done.back(), "back finished");
+    EXPECT_DOUBLE_EQ(view->alpha(), 1);
+}
+
+TEST(Animation, ImmediateAndEdgeCases) {
+    auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
+    // No duration: applied and completed before animate returns.
+    bool completed = false;
+    Animation::animate(
+        0, [&] { view->setAlpha(0.5); }, [&](bool f) { completed = f; });
+    EXPECT_TRUE(completed);
+    EXPECT_DOUBLE_EQ(view->alpha(), 0.5);
+
+    // Nothing animatable changed: the completion still comes, later.
+    completed = false;
+    Animation::animate(
+        0.05, [] {}, [&](bool f) { completed = f; });
+    EXPECT_FALSE(completed);
+    ASSERT_TRUE(runUntil([&] { return completed; }));
+
+    // A view that dies mid-animation ends its animation without touching freed memory.
+    completed = false;
+    Animation::animate(
+        0.1, [&] { view->setFrame(Rect(5, 5, 5, 5)); }, [&](bool) { completed = true; });
+    view.reset();
+    ASSERT_TRUE(runUntil([&] { return completed; }));
+    EXPECT_EQ(Animation::runningCount(), 0);
+
+    // finishAll jumps to the end.
+    auto other = std::make_shared<View>(Rect(0, 0, 100, 100));
+    bool finished = true;
+    Animation::animate(
+        5, [&] { other->setAlpha(0); }, [&](bool f) { finished = f; });
+    Animation::finishAll(other.get());
+    EXPECT_FALSE(finished);
+    EXPECT_DOUBLE_EQ(other->alpha(), 0);
+    EXPECT_EQ(Animation::runningCount(), 0);
+}
+
+}  // namespace
+}  // namespace quorbit::platform

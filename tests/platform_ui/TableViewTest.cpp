@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "UiTestSupport.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace quorbit::testing;
+
+// A table with configurable sections, counting the cells it makes.
+struct Rows {
+    std::vector<int> rowsPerSection{2};
+    std::map<int, std::string> headers, footers;
+    int cellsMade = 0;
+    int reused = 0;
+    std::vector<IndexPath> selected;
+    TableViewDataSource dataSource;
+    TableViewDelegate delegate;
+
+    Rows() {
+        dataSource.numberOfSections = [this](TableView&) { return int(rowsPerSection.size()); };
+        dataSource.numberOfRowsInSection = [this](TableView&, int s) { return rowsPerSection[s]; };
+        dataSource.titleForHeaderInSection = [this](TableView&,
+                                                    int s) -> std::optional<std::string> {
+            if (headers.count(s)) return headers[s];
+            return std::nullopt;
+        };
+        dataSource.titleForFooterInSection = [this](TableView&,
+                                                    int s) -> std::optional<std::string> {
+            if (footers.count(s)) return footers[s];
+            return std::nullopt;
+        };
+        dataSource.cellForRow = [this](TableView& table, IndexPath path) {
+            auto cell = table.dequeueReusableCell("row");
+            if (cell) {
+                ++reused;
+            } else {
+                cell = std::make_shared<TableViewCell>(TableViewCell::Style::Default, "row");
+                cell->setAccessoryType(TableViewCell::Accessory::DisclosureIndicator);
+                ++cellsMade;
+            }
+            cell->textLabel()->setText(std::to_string(path.section) + ":" +
+                                       std::to_string(path.row));
+            return cell;
+        };
+        delegate.didSelectRow = [this](TableView& table, IndexPath path) {
+            selected.push_back(path);
+            table.deselectRowAtIndexPath(path, true);
+        };
+    }
+
+    std::shared_ptr<TableView> attach(Window& window, Rect frame,
+                                      TableView::Style style = TableView::Style::Plain) {
+        auto table = std::make_shared<TableView>(frame, style);
+        table->setRowHeight(40);
+        table->setDataSource(&dataSource);
+        table->setTableDelegate(&delegate);
+        window.addSubview(table);
+        table->reloadData();
+        return table;
+    }
+};
+
+TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
+    struct Case {
+        const char* name;
+        TableView::Style style;
+        std::vector<int> rows;
+        bool header;
+        IndexPath path;
+        Rect expected;
+    };
+    const Case cases[] = {
+        {"first row, plain", TableView::Style::Plain, {2}, false, {0, 0}, {0, 0, 320, 40}},
+        {"second row, plain", TableView::Style::Plain, {2}, false, {0, 1}, {0, 40, 320, 40}},
+        {"after a titled header", TableView::Style::Plain, {2}, true, {0, 1}, {0, 62, 320, 40}},
+        {"second section", TableView::Style::Plain, {2, 3}, false, {1, 2}, {0, 160, 320, 40}},
+        {"grouped, untitled", TableView::Style::Grouped, {1}, false, {0, 0}, {10, 10, 300, 40}},
+        {"grouped, titled", TableView::Style::Grouped, {1}, true, {0, 0}, {10, 36, 300, 40}},
+        // Second grouped section: 10 + 2 rows + 10 footer gap + 10 header gap.
+        {"grouped, second", TableView::Style::Grouped, {2, 1}, false, {1, 0}, {10, 110, 300, 40}},
+        {"no such row", TableView::Style::Plain, {2}, false, {0, 2}, {}},
+        {"no such section", TableView::Style::Plain, {2}, false, {1, 0}, {}},
+    };
+    for (const auto& c : cases) {
+        auto window = makeWindow();
+        Rows rows;
+        rows.rowsPerSection = c.rows;
+        if (c.header) rows.headers[0] = "Facebook";
+        auto table = rows.attach(*window, Rect(0, 0, 320, 400), c.style);
+        EXPECT_EQ(table->rectForRowAtIndexPath(c.path), c.expected) << c.name;
+        EXPECT_EQ(table->numberOfSections(), int(c.rows.size())) << c.name;
+        EXPECT_EQ(table->numberOfRowsInSection(0), c.rows[0]) << c.name;
+        if (!c.expected.isEmpty()) {
+            Point inside{c.expected.midX(), c.expected.midY()};
+            EXPECT_EQ(table->indexPathForRowAtPoint(inside), c.path) << c.name;
+            ASSERT_NE(table->cellForRowAtIndexPath(c.path), nullptr) << c.name;
+            EXPECT_EQ(table->cellForRowAtIndexPath(c.path)->frame(), c.expected) << c.name;
+        }
+    }
+}
+
+TEST(TableView, HeaderAndFooterTitlesAreShownAndMakeRoom) {
+    auto window = makeWindow();
+    Rows rows;
+    rows.rowsPerSection = {1};
+    rows.headers[0] = "Facebook";
+    rows.footers[0] =
+        "If you are experiencing problems with Facebook, logout and login again using the "
+        "button above.";
+    auto table = rows.attach(*window, Rect(0, 0, 320, 400), TableView::Style::Grouped);
+    auto* header = dynamic_cast<Label*>(table->findControl("table-header-0"));
+    auto* footer = dynamic_cast<Label*>(table->findControl("table-footer-0"));
+    ASSERT_NE(header, nullptr);
+    ASSERT_NE(footer, nullptr);
+    EXPECT_EQ(header->text(), "Facebook");
+    // The long footer wraps onto more than one line inside its area.
+    Rect footerArea = table->rectForFooterInSection(0);
+    EXPECT_GT(footerArea.height(), 2 * 18);
+    EXPECT_GE(footerArea.minY(), table->rectForRowAtIndexPath({0, 0}).maxY());
+    EXPECT_DOUBLE_EQ(table->contentSize().height, footerArea.maxY());
+}
+
+TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
+    auto window = makeWindow();
+    Rows rows;
+    rows.rowsPerSection = {100};
+    auto table = rows.attach(*window, Rect(0, 0, 320, 200));
+    EXPECT_EQ(rows.cellsMade, 5);  // 200 / 40
+    EXPECT_EQ(table->indexPathsForVisibleRows().size(), 5u);
+
+    for (int step = 1; step <= 50; ++step)
+        table->setContentOffset({0, step * 30.0});
+    EXPECT_LE(rows.cellsMade, 7);
+    EXPECT_GT(rows.reused, 30);
+    auto visible = table->indexPathsForVisibleRows();
+    ASSERT_FALSE(visible.empty());
+    EXPECT_EQ(visible.front(), (IndexPath{0, 37}));  // 1500 / 40
+    auto* cell = table->cellForRowAtIndexPath({0, 40});
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->textLabel()->text(), "0:40");
+    EXPECT_EQ(cell->accessoryType(), TableViewCell::Accessory::DisclosureIndicator);
+    // Only on-screen cells are in the tree.
+    int cellsInTree = 0;
+    for (auto& child : table->subviews()) {
+        if (dynamic_cast<TableViewCell*>(child.get())) ++cellsInTree;
+    }
+    EXPECT_EQ(cellsInTree, int(visible.size()));
+
+    // Reloading with fewer rows pulls the offset back inside the content.
+    rows.rowsPerSection = {3};
+    table->reloadData();
+    EXPECT_DOUBLE_EQ(table->contentOffset().y, 0);
+    EXPECT_EQ(table->indexPathsForVisibleRows().size(), 3u);
+}
+
+TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
+    auto window = makeWindow();
+    Rows rows;
+    auto table = rows.attach(*window, Rect(0, 100, 320, 200));
+    auto* cell = table->cellForRowAtIndexPath({0, 1});
+    ASSERT_NE(cell, nullptr);
+
+    // The finger highlights the row; lifting selects it and the delegate deselects it.
+    touchDown({100, 100 + 60});
+    EXPECT_TRUE(cell->isHighlighted());
+    EXPECT_DOUBLE_EQ(cell->selectionAmount(), 1);
+    EXPECT_TRUE(cell->textLabel()->isHighlighted());
+    touchUp({100, 100 + 60});
+    EXPECT_EQ(rows.selected, (std::vector<IndexPath>{{0, 1}}));
+    EXPECT_FALSE(table->indexPathForSelectedRow().has_value());
+    EXPECT_FALSE(cell->isSelected());
+    EXPECT_GT(cell->selectionAmount(), 0.9) << "the colour fades rather than vanishing";
+    ASSERT_TRUE(runUntil([&] { return cell->selectionAmount() == 0; }));
+    RunLoop::main().runFor(30ms);
+    EXPECT_FALSE(cell->textLabel()->isHighlighted());
+
+    // A finger that drags the list selects nothing.
+    rows.rowsPerSection = {20};
+    table->reloadData();
+    drag({100, 180}, {100, 120});
+    EXPECT_EQ(rows.selected.size(), 1u);
+    for (auto path : table->indexPathsForVisibleRows()) {
+        EXPECT_FALSE(table->cellForRowAtIndexPath(path)->isHighlighted());
+    }
+
+    // Below the last row nothing is selected.
+    rows.rowsPerSection = {1};
+    table->reloadData();
+    tap({100, 100 + 150});
+    EXPECT_EQ(rows.selected.size(), 1u);
+}
+
+TEST(TableView, SelectionPersistsAcrossReuseOnlyForItsRow) {
+    auto window = makeWindow();
+    Rows rows;
+    rows.rowsPerSection = {50};
+    rows.delegate.didSelectRow = [&](TableView&, IndexPath path) { rows.selected.push_back(path); };
+    auto table = rows.attach(*window, Rect(0, 0, 320, 200));
+    tap({100, 20});
+    ASSERT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 0}));
+    table->setContentOffset({0, 800});
+    for (auto path : table->indexPathsForVisibleRows()) {
+        EXPECT_FALSE(table->cellForRowAtIndexPath(path)->isSelected());
+    }
+    table->setContentOffset({0, 0});
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 0})->isSelected());
+    table->deselectRowAtIndexPath({0, 0}, false);
+    EXPECT_DOUBLE_EQ(table->cellForRowAtIndexPath({0, 0})->selectionAmount(), 0);
+}
+
+TEST(TableView, MissingCellFromTheDataSourceShowsAnEmptyRow) {
+    auto window = makeWindow();
+    Rows rows;
+    rows.dataSource.cellForRow = [](TableView&, IndexPath) {
+        return std::shared_ptr<TableViewCell>();
+    };
+    auto table = rows.attach(*window, Rect(0, 0, 320, 200));
+    ASSERT_NE(table->cellForRowAtIndexPath({0, 0}), nullptr);
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 0})->textLabel()->text().empty());
+}
+
+}  // namespace
+}  // namespace quorbit::platform

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ScrollView.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace quorbit::testing;
+
+// A view that records the touches it is sent (and does not pass them on).
+class Recorder : public View {
+  public:
+    using View::View;
+    std::vector<std::string> events;
+    void touchesBegan(const std::vector<Touch>&) override { events.push_back("began"); }
+    void touchesMoved(const std::vector<Touch>&) override { events.push_back("moved"); }
+    void touchesEnded(const std::vector<Touch>&) override { events.push_back("ended"); }
+    void touchesCancelled(const std::vector<Touch>&) override { events.push_back("cancelled"); }
+};
+
+struct HitCase {
+    const char* name;
+    std::function<void(View& child, View& grandchild)> setup;
+    Point point;
+    const char* expected;  // "root", "child", "grandchild" or "none"
+};
+
+TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
+    const HitCase cases[] = {
+        {"plain", [](View&, View&) {}, {30, 30}, "grandchild"},
+        {"outside grandchild", [](View&, View&) {}, {15, 15}, "child"},
+        {"outside everything", [](View&, View&) {}, {300, 300}, "root"},
+        {"hidden grandchild", [](View&, View& g) { g.setHidden(true); }, {30, 30}, "child"},
+        {"disabled grandchild",
+         [](View&, View& g) { g.setUserInteractionEnabled(false); },
+         {30, 30},
+         "child"},
+        {"transparent grandchild", [](View&, View& g) { g.setAlpha(0); }, {30, 30}, "child"},
+        {"disabled child hides its subtree",
+         [](View& c, View&) { c.setUserInteractionEnabled(false); },
+         {30, 30},
+         "root"},
+        {"hidden child", [](View& c, View&) { c.setHidden(true); }, {30, 30}, "root"},
+        // A grandchild sticking out of its parent is not hit outside the parent's bounds.
+        {"outside the parent",
+         [](View&, View& g) { g.setFrame(Rect(10, 10, 200, 20)); },
+         {150, 25},
+         "root"},
+        // Scaled up about its centre, the child covers more of the root.
+        {"transformed child",
+         [](View& c, View&) { c.setTransform(AffineTransform::scale(2, 2)); },
+         {150, 150},
+         "child"},
+        // Content scrolled by the bounds origin moves the grandchild under the finger.
+        {"bounds origin",
+         [](View& c, View&) { c.setBounds(Rect(20, 20, 100, 100)); },
+         {15, 15},
+         "grandchild"},
+    };
+    for (const auto& c : cases) {
+        auto root = std::make_shared<View>(Rect(0, 0, 320, 480));
+        auto child = std::make_shared<View>(Rect(10, 10, 100, 100));
+        auto grandchild = std::make_shared<View>(Rect(10, 10, 40, 40));
+        root->addSubview(child);
+        child->addSubview(grandchild);
+        c.setup(*child, *grandchild);
+        View* hit = root->hitTest(c.point);
+        std::string got = hit == root.get()         ? "root"
+                          : hit == child.get()      ? "child"
+                          : hit == grandchild.get() ? "grandchild"
+                                                    : "none";
+        EXPECT_EQ(got, c.expected) << c.name;
+    }
+}
+
+TEST(TouchRouting, TouchStaysWithTheViewItBeganOn) {
+    auto window = makeWindow();
+    auto left = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
+    auto right = std::make_shared<Recorder>(Rect(100, 0, 100, 100));
+    window->addSubview(left);
+    window->addSubview(right);
+
+    touchDown({50, 50});
+    touchMove({150, 50});  // over the other view now
+    touchUp({150, 50});
+    EXPECT_EQ(left->events, (std::vector<std::string>{"began", "moved", "ended"}));
+    EXPECT_TRUE(right->events.empty());
+    EXPECT_FALSE(Window::hasActiveTouches());
+
+    // Two fingers at once go to their own views.
+    touchDown({50, 50}, 1);
+    touchDown({150, 50}, 2);
+    touchUp({150, 50}, 2);
+    touchUp({50, 50}, 1);
+    EXPECT_EQ(right->events, (std::vector<std::string>{"began", "ended"}));
+}
+
+TEST(TouchRouting, UnhandledTouchesClimbToTheParent) {
+    auto window = makeWindow();
+    auto parent = std::make_shared<Recorder>(Rect(0, 0, 200, 200));
+    auto plain = std::make_shared<View>(Rect(10, 10, 50, 50));
+    window->addSubview(parent);
+    parent->addSubview(plain);
+    tap({20, 20});
+    EXPECT_EQ(parent->events, (std::vector<std::string>{"began", "ended"}));
+}
+
+TEST(TouchRouting, TopmostVisibleWindowTakesTheTouch) {
+    auto back = makeWindow();
+    auto backView = std::make_shared<Recorder>(Rect(0, 0, 320, 480));
+    back->addSubview(backView);
+    auto front = std::make_shared<Window>(Window::screenBounds());
+    auto frontView = std::make_shared<Recorder>(Rect(0, 0, 320, 480));
+    front->addSubview(frontView);
+
+    tap({10, 10});  // the front window is still hidden
+    EXPECT_EQ(backView->events.size(), 2u);
+    front->setHidden(false);
+    tap({10, 10});
+    EXPECT_EQ(frontView->events.size(), 2u);
+    EXPECT_EQ(backView->events.size(), 2u);
+
+    // A higher level wins over a later window.
+    front->setWindowLevel(Window::kLevelNormal);
+    back->setWindowLevel(Window::kLevelAlert);
+    tap({10, 10});
+    EXPECT_EQ(backView->events.size(), 4u);
+    EXPECT_EQ(Window::windows().back(), back.get());
+}
+
+TEST(TouchRouting, ViewRemovedUnderTheFingerIsForgotten) {
+    auto window = makeWindow();
+    auto view = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
+    window->addSubview(view);
+    touchDown({10, 10});
+    std::weak_ptr<View> weak = view;
+    view->removeFromSuperview();
+    view.reset();
+    EXPECT_TRUE(weak.expired());
+    touchMove({20, 20});
+    touchUp({20, 20});
+    EXPECT_FALSE(Window::hasActiveTouches());
+}
+
+TEST(TouchRouting, ButtonRunsItsActionOnlyOnTouchUpInside) {
+    auto window = makeWindow();
+    auto button = Button::create(Button::Type::Custom, Rect(100, 100, 60, 40));
+    window->addSubview(button);
+    CallLog log;
+    button->addAction([&](Button&) { log("up-inside"); });
+    button->addAction([&](Button&) { log("down"); }, Button::Event::TouchDown);
+    button->addAction([&](Button&) { log("up-outside"); }, Button::Event::TouchUpOutside);
+
+    touchDown({120, 120});
+    EXPECT_TRUE(button->isHighlighted());
+    touchUp({120, 120});
+    EXPECT_FALSE(button->isHighlighted());
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"down", "up-inside"}));
+
+    // Out and back in still counts; out and lifted does not.
+    log.clear();
+    touchDown({120, 120});
+    touchMove({300, 400});
+    EXPECT_FALSE(button->isHighlighted());
+    touchMove({130, 130});
+    EXPECT_TRUE(button->isHighlighted());
+    touchUp({130, 130});
+    touchDown({120, 120});
+    touchMove({300, 400});
+    touchUp({300, 400});
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"down", "up-inside", "down", "up-outside"}));
+
+    // A disabled button is not hit at all: the touch falls through to the window.
+    log.clear();
+    button->setEnabled(false);
+    tap({120, 120});
+    EXPECT_TRUE(log.calls.empty());
+}
+
+TEST(TouchRouting, DragOnAButtonInsideAScrollViewScrollsInstead) {
+    auto window = makeWindow();
+    auto scroll = std::make_shared<ScrollView>(Rect(0, 0, 320, 200));
+    scroll->setContentSize({960, 200});
+    window->addSubview(scroll);
+    auto button = Button::create(Button::Type::Custom, Rect(100, 50, 100, 100));
+    scroll->addSubview(button);
+    int taps = 0, cancels = 0;
+    button->addAction([&](Button&) { ++taps; });
+    button->addAction([&](Button&) { ++cancels; }, Button::Event::TouchCancel);
+    CallLog log;
+    ScrollViewDelegate delegate;
+    delegate.willBeginDragging = [&](ScrollView&) { log("willBeginDragging"); };
+    scroll->setDelegate(&delegate);
+
+    // A small wobble is still a tap.
+    touchDown({150, 100});
+    touchMove({154, 103});
+    touchUp({154, 103});
+    EXPECT_EQ(taps, 1);
+    EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
+
+    // A real move becomes a drag: the button is cancelled and the content follows.
+    touchDown({150, 100});
+    touchMove({120, 100});
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(button->isHighlighted());
+    EXPECT_TRUE(scroll->isDragging());
+    touchMove({90, 100});
+    EXPECT_DOUBLE_EQ(scroll->contentOffset().x, 60);
+    touchUp({90, 100});
+    EXPECT_EQ(taps, 1);
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"willBeginDragging"}));
+
+    // A vertical move in a scroll view that only scrolls sideways stays with the button.
+    runUntil([&] { return !scroll->isDecelerating(); });
+    scroll->setContentOffset({0, 0});
+    touchDown({150, 100});
+    touchMove({150, 140});
+    EXPECT_TRUE(button->isHighlighted());
+    touchMove({150, 110});
+    touchUp({150, 110});
+    EXPECT_EQ(taps, 2);
+}
+
+TEST(TouchRouting, HidingAWindowCancelsItsTouchesAndEndsItsScreen) {
+    auto window = makeWindow();
+    auto view = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
+    window->addSubview(view);
+    touchDown({10, 10});
+    window->setHidden(true);
+    EXPECT_EQ(view->events, (std::vector<std::string>{"began", "cancelled"}));
+    EXPECT_FALSE(Window::hasActiveTouches());
+}
+
+}  // namespace
+}  // namespace quorbit::platform

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/ViewController.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace quorbit::testing;
+
+// A screen that writes every lifecycle callback, prefixed with its name, into a shared log.
+class Screen : public ViewController {
+  public:
+    Screen(std::string name, CallLog& log) : _name(std::move(name)), _log(log) {}
+    void loadView() override {
+        _log(_name + ".loadView");
+        ViewController::loadView();
+    }
+    void viewDidLoad() override { _log(_name + ".viewDidLoad"); }
+    void viewWillAppear(bool) override { _log(_name + ".willAppear"); }
+    void viewDidAppear(bool) override {
+        _log(_name + ".didAppear");
+        if (onDidAppear) onDidAppear();
+    }
+    void viewWillDisappear(bool) override { _log(_name + ".willDisappear"); }
+    void viewDidDisappear(bool) override {
+        _log(_name + ".didDisappear");
+        if (onDidDisappear) onDidDisappear();
+    }
+    void viewDidUnload() override { _log(_name + ".didUnload"); }
+    std::function<void()> onDidAppear, onDidDisappear;
+
+  private:
+    std::string _name;
+    CallLog& _log;
+};
+
+using Calls = std::vector<std::string>;
+
+TEST(ViewController, LoadsItsViewOnceOnFirstUse) {
+    CallLog log;
+    auto screen = std::make_shared<Screen>("a", log);
+    EXPECT_FALSE(screen->isViewLoaded());
+    auto view = screen->view();
+    EXPECT_EQ(screen->view(), view);
+    EXPECT_EQ(log.calls, (Calls{"a.loadView", "a.viewDidLoad"}));
+    EXPECT_EQ(view->frame(), Window::screenBounds());
+}
+
+TEST(ViewController, RootScreenAppearsWithItsWindow) {
+    CallLog log;
+    auto root = std::make_shared<Screen>("root", log);
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(root);
+    EXPECT_EQ(log.calls, (Calls{"root.loadView", "root.viewDidLoad"}));
+    window->makeKeyAndVisible();
+    EXPECT_EQ(root->view()->superview(), window.get());
+    window->setHidden(true);
+    EXPECT_EQ(log.calls, (Calls{"root.loadView", "root.viewDidLoad", "root.willAppear",
+                                "root.didAppear", "root.willDisappear", "root.didDisappear"}));
+}
+
+// The order in which both screens hear a modal presentation and its dismissal, with and
+// without animation.
+TEST(ViewController, ModalPresentationAndDismissalOrder) {
+    for (bool animated : {false, true}) {
+        CallLog log;
+        auto root = std::make_shared<Screen>("root", log);
+        auto child = std::make_shared<Screen>("child", log);
+        auto window = std::make_shared<Window>();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        log.clear();
+
+        root->presentModalViewController(child, animated);
+        if (animated) {
+            EXPECT_TRUE(root->isTransitioning());
+            EXPECT_EQ(root->view()->superview(), window.get()) << "covered only at the end";
+            ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
+        }
+        EXPECT_EQ(log.calls, (Calls{"child.loadView", "child.viewDidLoad", "root.willDisappear",
+                                    "child.willAppear", "root.didDisappear", "child.didAppear"}))
+            << "animated " << animated;
+        EXPECT_EQ(root->modalViewController(), child);
+        EXPECT_EQ(child->parentViewController(), root.get());
+        EXPECT_EQ(child->view()->superview(), window.get());
+        EXPECT_EQ(child->view()->frame(), window->bounds());
+        EXPECT_EQ(root->view()->superview(), nullptr);
+
+        log.clear();
+        child->dismissModalViewControllerAnimated(animated);  // asks the presenter
+        if (animated) {
+            ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
+        }
+        EXPECT_EQ(log.calls, (Calls{"child.willDisappear", "root.willAppear", "child.didDisappear",
+                                    "root.didAppear"}))
+            << "animated " << animated;
+        EXPECT_EQ(root->modalViewController(), nullptr);
+        EXPECT_EQ(child->parentViewController(), nullptr);
+        EXPECT_EQ(child->view()->superview(), nullptr);
+        EXPECT_EQ(root->view()->superview(), window.get());
+        EXPECT_EQ(child->view()->frame(), window->bounds()) << "slid back for the next time";
+    }
+}
+
+// What the screens rely on: a child that closes itself and, on disappearing, tells the
+// parent, which may at once present again when it reappears.
+TEST(ViewController, ScreensMayPresentAgainFromTheirCallbacks) {
+    CallLog log;
+    auto root = std::make_shared<Screen>("root", log);
+    auto child = std::make_shared<Screen>("child", log);
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(root);
+    int restarts = 0, presents = 0;
+    child->onDidDisappear = [&] { ++restarts; };
+    root->onDidAppear = [&] {
+        if (presents++ < 2) root->presentModalViewController(child, false);
+    };
+    window->makeKeyAndVisible();
+    EXPECT_EQ(root->modalViewController(), child);
+    child->dismissModalViewControllerAnimated(false);
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(root->modalViewController(), child) << "presented again from didAppear";
+    child->dismissModalViewControllerAnimated(false);
+    EXPECT_EQ(restarts, 2);
+    EXPECT_EQ(root->modalViewController(), nullptr);
+}
+
+TEST(ViewController, RefusesASecondModalOrOneDuringATransition) {
+    CallLog log;
+    auto root = std::make_shared<Screen>("root", log);
+    auto a = std::make_shared<Screen>("a", log);
+    auto b = std::make_shared<Screen>("b", log);
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+
+    root->presentModalViewController(a, true);
+    root->presentModalViewController(b, false);       // while a slides in
+    root->dismissModalViewControllerAnimated(false);  // also refused mid-transition
+    ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
+    EXPECT_EQ(root->modalViewController(), a);
+    root->presentModalViewController(b, false);  // a is up
+    EXPECT_EQ(root->modalViewController(), a);
+    EXPECT_FALSE(b->isViewLoaded());
+}
+
+TEST(ViewController, DismissingTakesDownAScreenTheModalPresented) {
+    CallLog log;
+    auto root = std::make_shared<Screen>("root", log);
+    auto share = std::make_shared<Screen>("share", log);
+    auto mail = std::make_shared<Screen>("mail", log);
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    root->presentModalViewController(share, false);
+    share->presentModalViewController(mail, false);
+    EXPECT_EQ(mail->view()->superview(), window.get());
+
+    // The mail screen dismissing itself returns to the share screen.
+    mail->dismissModalViewControllerAnimated(false);
+    EXPECT_EQ(share->view()->superview(), window.get());
+    EXPECT_EQ(root->modalViewController(), share);
+
+    share->presentModalViewController(mail, false);
+    log.clear();
+    root->dismissModalViewControllerAnimated(false);
+    EXPECT_EQ(mail->view()->superview(), nullptr);
+    EXPECT_EQ(share->view()->superview(), nullptr);
+    EXPECT_EQ(root->view()->superview(), window.get());
+    EXPECT_EQ(log.calls.back(), "root.didAppear");
+}
+
+TEST(ViewController, MemoryWarningUnloadsOnlyViewsOffScreen) {
+    CallLog log;
+    auto root = std::make_shared<Screen>("root", log);
+    auto child = std::make_shared<Screen>("child", log);
+    auto window = std::make_shared<Window>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    root->presentModalViewController(child, false);
+    root->dismissModalViewControllerAnimated(false);
+    log.clear();
+
+    ViewController::postMemoryWarning();
+    EXPECT_TRUE(root->isViewLoaded());
+    EXPECT_FALSE(child->isViewLoaded());
+    EXPECT_EQ(log.calls, (Calls{"child.didUnload"}));
+
+    // The next presentation builds it again.
+    log.clear();
+    root->presentModalViewController(child, false);
+    EXPECT_EQ(log.calls.front(), "child.loadView");
+    EXPECT_EQ(child->view()->superview(), window.get());
+
+    // The covered root unloads too and comes back when the child goes.
+    ViewController::postMemoryWarning();
+    EXPECT_FALSE(root->isViewLoaded());
+    root->dismissModalViewControllerAnimated(false);
+    EXPECT_TRUE(root->isViewLoaded());
+    EXPECT_EQ(root->view()->superview(), window.get());
+}
+
+}  // namespace
+}  // namespace quorbit::platform

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "platform/gfx/Canvas.h"
+#include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ImageView.h"
+#include "platform/ui/PageControl.h"
+#include "platform/ui/ProgressView.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace quorbit::testing;
+
+std::shared_ptr<const Image> solid(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    auto image = std::make_shared<Image>(4, 4);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 4; ++x) {
+            auto* p = image->pixel(x, y);
+            p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
+        }
+    }
+    return image;
+}
+
+TEST(Button, ContentPerStateFallsBackToNormal) {
+    auto button = Button::create(Button::Type::Custom, Rect(0, 0, 40, 40));
+    auto normal = solid(255, 0, 0), pressed = solid(0, 255, 0);
+    button->setImage(normal);
+    button->setImage(pressed, Button::Highlighted);
+    button->setTitle("Close");
+    button->setTitleColor(Color{0.65, 0.72, 0.85, 1});
+    button->setTitleColor(Color::white(), Button::Highlighted);
+
+    struct Case {
+        bool highlighted, selected, enabled;
+        std::shared_ptr<const Image> image;
+        Color titleColor;
+    };
+    const Case cases[] = {
+        {false, false, true, normal, {0.65, 0.72, 0.85, 1}},
+        {true, false, true, pressed, Color::white()},
+        {false, true, true, normal, {0.65, 0.72, 0.85, 1}},
+        {true, true, true, pressed, Color::white()},
+        {false, false, false, normal, {0.65, 0.72, 0.85, 1}},
+    };
+    for (const auto& c : cases) {
+        button->setEnabled(c.enabled);
+        button->setHighlighted(c.highlighted);
+        button->setSelected(c.selected);
+        EXPECT_EQ(button->currentImage(), c.image);
+        EXPECT_EQ(button->titleColorForState(button->state()), c.titleColor);
+        EXPECT_EQ(button->currentTitle(), "Close");
+    }
+}
+
+TEST(Button, HighlightDrawsTheGlowAndTheDarkenedImage) {
+    auto button = Button::create(Button::Type::Custom, Rect(0, 0, 40, 40));
+    button->setImage(solid(0, 0, 200));
+    Canvas plain(40, 40), pressed(40, 40), glowing(40, 40);
+    button->draw(plain);
+    button->setHighlighted(true);
+    button->draw(pressed);
+    button->setShowsTouchWhenHighlighted(true);
+    button->draw(glowing);
+    Image a = plain.toImage(), b = pressed.toImage(), c = glowing.toImage();
+    EXPECT_EQ(a.pixel(20, 20)[2], 200);
+    EXPECT_LT(b.pixel(20, 20)[2], 200) << "darkened while pressed";
+    EXPECT_GT(c.pixel(20, 20)[0], b.pixel(20, 20)[0]) << "white glow in the middle";
+    EXPECT_EQ(c.pixel(0, 0)[0], b.pixel(0, 0)[0]) << "but not in the corners";
+}
+
+TEST(PageControl, TapsStepOnePageAndPagesStayInRange) {
+    auto page = std::make_shared<PageControl>(Rect(0, 0, 320, 36));
+    int changes = 0;
+    page->setValueChangedAction([&](PageControl&) { ++changes; });
+    page->setNumberOfPages(4);
+    page->setCurrentPage(9);
+    EXPECT_EQ(page->currentPage(), 3);
+    page->setCurrentPage(-2);
+    EXPECT_EQ(page->currentPage(), 0);
+
+    auto window = makeWindow();
+    window->addSubview(page);
+    tap({300, 18});
+    tap({300, 18});
+    EXPECT_EQ(page->currentPage(), 2);
+    tap({10, 18});
+    EXPECT_EQ(page->currentPage(), 1);
+    EXPECT_EQ(changes, 3);
+    page->setNumberOfPages(1);
+    EXPECT_EQ(page->currentPage(), 0);
+    tap({10, 18});
+    EXPECT_EQ(changes, 3);
+}
+
+TEST(ActivityIndicator, TurnsOnlyWhileAnimating) {
+    auto spinner = std::make_shared<ActivityIndicator>(ActivityIndicator::Style::WhiteLarge);
+    EXPECT_EQ(spinner->frame().size, (Size{37, 37}));
+    EXPECT_TRUE(spinner->isHidden());
+    spinner->startAnimating();
+    EXPECT_FALSE(spinner->isHidden());
+    int start = spinner->phase();
+    RunLoop::main().runFor(250ms);
+    EXPECT_NE(spinner->phase(), start);
+    spinner->stopAnimating();
+    EXPECT_TRUE(spinner->isHidden());
+    int stopped = spinner->phase();
+    RunLoop::main().runFor(200ms);
+    EXPECT_EQ(spinner->phase(), stopped);
+
+    // The brightest spoke is drawn opaque, the one behind it faded.
+    Canvas canvas(37, 37);
+    spinner->draw(canvas);
+    Image image = canvas.toImage();
+    int maxAlpha = 0;
+    for (int y = 0; y < 37; ++y) {
+        for (int x = 0; x < 37; ++x)
+            maxAlpha = std::max<int>(maxAlpha, image.pixel(x, y)[3]);
+    }
+    EXPECT_EQ(maxAlpha, 255);
+}
+
+TEST(ProgressView, ValueIsClampedAndDrawnBySubclasses) {
+    ProgressView bar(Rect(0, 0, 100, 9));
+    for (auto [in, out] : {std::pair{0.5, 0.5}, {-1.0, 0.0}, {7.0, 1.0}, {NAN, 0.0}}) {
+        bar.setProgress(in);
+        EXPECT_DOUBLE_EQ(bar.progress(), out);
+    }
+
+    // A dial drawn from progress(): the pie covers the upper right quarter at 0.25.
+    struct Dial : ProgressView {
+        using ProgressView::ProgressView;
+        void draw(Canvas& canvas) override {
+            Rect b = bounds();
+            canvas.beginPath();
+            canvas.moveTo({b.midX(), b.midY()});
+            canvas.arc({b.midX(), b.midY()}, b.width() / 2, -M_PI / 2,
+                       progress() * 2 * M_PI - M_PI / 2);
+            canvas.closePath();
+            canvas.fill(Color::white());
+        }
+    };
+    Dial dial(Rect(0, 0, 37, 37));
+    dial.clearNeedsDisplay();
+    dial.setProgress(0.25);
+    EXPECT_TRUE(dial.needsDisplay());
+    Canvas canvas(37, 37);
+    dial.draw(canvas);
+    Image image = canvas.toImage();
+    EXPECT_EQ(image.pixel(27, 10)[3], 255);
+    EXPECT_EQ(image.pixel(10, 10)[3], 0);
+}
+
+}  // namespace
+}  // namespace quorbit::platform
