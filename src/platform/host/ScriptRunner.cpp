@@ -248,15 +248,19 @@ void ScriptRunner::tapAt(Point p) {
     settle();
 }
 
+// Whether a finger at windowPoint would reach view: the topmost visible window under the
+// point takes the touch, and its deepest interactive view under the point gets it.
 std::string ScriptRunner::checkTappable(View& view, Point windowPoint) const {
     for (Window* window : frontToBack()) {
         if (window->isHidden()) continue;
-        View* hit = window->hitTest(window->convertFromWindow(windowPoint));
-        if (!hit) continue;
+        Point local = window->convertFromWindow(windowPoint);
+        if (!window->pointInside(local)) continue;
+        View* hit = window->hitTest(local);
+        if (!hit) return "a window above it takes the touch";
         if (hit->isDescendantOf(&view)) return {};
         return "it is covered by " + describe(hit);
     }
-    return "it does not take touches";
+    return "it is not in any window";
 }
 
 std::string ScriptRunner::execute(const Command& c, bool& quit) {

@@ -1,0 +1,189 @@
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include "HostTestSupport.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/gl/Compositor.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
+    auto ok = HostOptions::parse(
+        {"--camera", "synthetic", "--headless", "--script", "a.txt", "--scale", "2"});
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(ok->headless);
+    EXPECT_EQ(ok->scriptPath, "a.txt");
+    EXPECT_EQ(ok->scale, 2);
+    EXPECT_EQ(ok->rest, (std::vector<std::string>{"--camera", "synthetic"}));
+    for (auto bad : std::vector<std::vector<std::string>>{{"--script"},
+                                                          {"--scale"},
+                                                          {"--scale", "0"},
+                                                          {"--scale", "2x"},
+                                                          {"--scale", "nan"},
+                                                          {"--scale", "100"},
+                                                          {"--script", ""}}) {
+        EXPECT_FALSE(HostOptions::parse(bad)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
+    }
+}
+
+// Records the lifecycle calls the delegate hears.
+struct Recorder {
+    std::vector<std::string> calls;
+    ApplicationDelegate delegate;
+    Recorder() {
+        auto note = [this](const char* name) {
+            return [this, name](Application&) { calls.push_back(name); };
+        };
+        delegate.didFinishLaunching = [this](Application&) {
+            calls.push_back("launched");
+            return true;
+        };
+        delegate.willResignActive = note("resign");
+        delegate.didBecomeActive = note("active");
+        delegate.didEnterBackground = note("background");
+        delegate.willEnterForeground = note("foreground");
+        delegate.willTerminate = note("terminate");
+    }
+};
+
+TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
+    using V = std::vector<std::string>;
+    struct Case {
+        std::vector<void (Application::*)()> events;
+        V calls;
+    } cases[] = {
+        {{&Application::finishLaunching, &Application::becomeActive}, {"launched", "active"}},
+        // Minimised while active: resign first; restored: foreground, then active.
+        {{&Application::finishLaunching, &Application::becomeActive, &Application::enterBackground,
+          &Application::becomeActive},
+         {"launched", "active", "resign", "background", "foreground", "active"}},
+        // Repeated and unpaired events change nothing.
+        {{&Application::becomeActive, &Application::finishLaunching, &Application::resignActive,
+          &Application::becomeActive, &Application::becomeActive, &Application::enterForeground},
+         {"launched", "active"}},
+        {{&Application::finishLaunching, &Application::becomeActive, &Application::terminate,
+          &Application::terminate, &Application::becomeActive},
+         {"launched", "active", "resign", "terminate"}},
+    };
+    for (const auto& c : cases) {
+        Recorder recorder;
+        Application& app = Application::shared();
+        app.reset();
+        app.setDelegate(&recorder.delegate);
+        for (auto event : c.events)
+            (app.*event)();
+        EXPECT_EQ(recorder.calls, c.calls);
+        app.reset();
+    }
+}
+
+SDL_Event windowEvent(Host& host, Uint8 what) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = SDL_GetWindowID(host.window());
+    e.window.event = what;
+    return e;
+}
+
+TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
+    HeadlessApp app;
+    Recorder recorder;
+    Application::shared().setDelegate(&recorder.delegate);
+    Application::shared().finishLaunching();
+    Application::shared().becomeActive();
+    for (Uint8 what : {SDL_WINDOWEVENT_FOCUS_LOST, SDL_WINDOWEVENT_MINIMIZED,
+                       SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_FOCUS_GAINED})
+        app.host->handleEvent(windowEvent(*app.host, what));
+    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"launched", "active", "resign",
+                                                        "background", "foreground", "active"}));
+
+    std::vector<std::string> orientations;
+    auto id = NotificationCenter::defaultCenter().addObserver(
+        kDeviceOrientationDidChangeNotification, nullptr,
+        [&](const Notification& n) { orientations.push_back(n.userInfo.at("orientation")); });
+    SDL_Event turn{};
+    turn.type = SDL_DISPLAYEVENT;
+    turn.display.event = SDL_DISPLAYEVENT_ORIENTATION;
+    for (int o : {SDL_ORIENTATION_LANDSCAPE, SDL_ORIENTATION_LANDSCAPE,
+                  SDL_ORIENTATION_PORTRAIT_FLIPPED, SDL_ORIENTATION_UNKNOWN}) {
+        turn.display.data1 = o;
+        app.host->handleEvent(turn);
+    }
+    NotificationCenter::defaultCenter().removeObserver(id);
+    EXPECT_EQ(orientations, (std::vector<std::string>{"3", "2"}));
+    EXPECT_EQ(Application::shared().statusBarOrientation(),
+              Application::Orientation::PortraitUpsideDown);
+}
+
+TEST(Host, MouseBecomesOneFingerInPoints) {
+    HeadlessApp app(2);
+    EXPECT_EQ(app.host->pixelWidth(), 640);
+    auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    app.window->addSubview(pad);
+    auto mouse = [&](Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+        SDL_Event e{};
+        e.type = type;
+        if (type == SDL_MOUSEMOTION) {
+            e.motion.x = x;
+            e.motion.y = y;
+        } else {
+            e.button.button = button;
+            e.button.x = x;
+            e.button.y = y;
+        }
+        app.host->handleEvent(e);
+    };
+    mouse(SDL_MOUSEMOTION, 2, 2);  // no button down: no touch
+    mouse(SDL_MOUSEBUTTONDOWN, 20, 40, SDL_BUTTON_RIGHT);
+    mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
+    mouse(SDL_MOUSEMOTION, 60, 40);
+    mouse(SDL_MOUSEBUTTONUP, 60, 80);
+    app.host->handleEvent(windowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST));
+    ASSERT_EQ(pad->events.size(), 3u);
+    EXPECT_EQ(pad->events[0].phase, TouchPhase::Began);
+    EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
+    EXPECT_EQ(pad->events[1].at, (Point{30, 20}));
+    EXPECT_EQ(pad->events[2].phase, TouchPhase::Ended);
+    EXPECT_EQ(pad->events[2].at, (Point{30, 40}));
+
+    // Focus lost in the middle of a touch cancels it.
+    mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
+    app.host->handleEvent(windowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST));
+    mouse(SDL_MOUSEBUTTONUP, 20, 40);
+    ASSERT_EQ(pad->events.size(), 5u);
+    EXPECT_EQ(pad->events[4].phase, TouchPhase::Cancelled);
+}
+
+TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {
+    HeadlessApp app;
+    auto view = std::make_shared<View>(Rect(0, 0, 10, 10));
+    app.window->addSubview(view);
+    RunLoop::main().runFor(50ms);
+    auto frames = app.host->framesDrawn();
+    RunLoop::main().runFor(100ms);
+    EXPECT_EQ(app.host->framesDrawn(), frames) << "nothing changed";
+    view->setAlpha(0.5);
+    RunLoop::main().runFor(50ms);
+    EXPECT_EQ(app.host->framesDrawn(), frames + 1);
+
+    // An idle application costs (almost) no CPU time.
+    auto cpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_utime.tv_sec * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_sec * 1e6 +
+               usage.ru_stime.tv_usec;
+    };
+    double before = cpu();
+    auto start = RunLoop::Clock::now();
+    RunLoop::main().runFor(2s);
+    double wall = std::chrono::duration<double, std::micro>(RunLoop::Clock::now() - start).count();
+    EXPECT_LT((cpu() - before) / wall, 0.01);
+    EXPECT_EQ(app.host->framesDrawn(), frames + 1);
+}
+
+}  // namespace
+}  // namespace quorbit::platform

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "platform/core/RunLoop.h"
+#include "platform/host/Application.h"
+#include "platform/host/Host.h"
+#include "platform/ui/View.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+
+// A headless host on the main run loop with one visible window, as the application has.
+struct HeadlessApp {
+    explicit HeadlessApp(double scale = 1) {
+        HostOptions options;
+        options.headless = true;
+        options.scale = scale;
+        auto made = Host::create(options);
+        if (!made) throw std::runtime_error(made.error().localizedDescription());
+        host = std::move(made.value());
+        Application::shared().reset();
+        window = std::make_shared<Window>();
+        window->setBackgroundColor(Color::black());
+        window->makeKeyAndVisible();
+        host->install(RunLoop::main());
+    }
+    ~HeadlessApp() {
+        host->uninstall();
+        Window::cancelAllTouches();
+        window.reset();
+        host.reset();
+        Application::shared().reset();
+    }
+    std::unique_ptr<Host> host;
+    std::shared_ptr<Window> window;
+};
+
+// A view that records the touches it gets.
+class TouchRecorder : public View {
+  public:
+    using View::View;
+    struct Event {
+        TouchPhase phase;
+        Point at;
+    };
+    void touchesBegan(const std::vector<Touch>& t) override { add(TouchPhase::Began, t); }
+    void touchesMoved(const std::vector<Touch>& t) override { add(TouchPhase::Moved, t); }
+    void touchesEnded(const std::vector<Touch>& t) override { add(TouchPhase::Ended, t); }
+    void touchesCancelled(const std::vector<Touch>& t) override { add(TouchPhase::Cancelled, t); }
+    std::vector<Event> events;
+
+  private:
+    void add(TouchPhase phase, const std::vector<Touch>& touches) {
+        for (const Touch& t : touches)
+            events.push_back({phase, t.locationIn(this)});
+    }
+};
+
+}  // namespace quorbit::platform
