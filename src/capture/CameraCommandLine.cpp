@@ -4,6 +4,29 @@
 
 namespace quorbit::capture {
 
+std::optional<int> CameraCommandLine::takeOptions(std::vector<std::string>& args, std::FILE* out,
+                                                  std::FILE* err) {
+    if (args.empty() || args.front().rfind("-", 0) != 0) return std::nullopt;
+    bool list = false;
+    for (std::size_t i = 0; i < args.size();) {
+        if (args[i] == "--list-cameras") {
+            list = true;
+            args.erase(args.begin() + long(i));
+        } else if (args[i] == "--camera") {
+            if (i + 1 >= args.size()) {
+                std::fprintf(err, "quorbit: --camera needs a source\n");
+                return 2;
+            }
+            if (!selectSource(args[i + 1], err)) return 2;
+            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+        } else {
+            ++i;
+        }
+    }
+    if (list) return listCameras(out);
+    return std::nullopt;
+}
+
 bool CameraCommandLine::selectSource(const std::string& spec, std::FILE* err) {
     auto parsed = SourceSpec::parse(spec);
     if (!parsed) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/DeviceLayer.h"
 #include "capture/SourceSpec.h"
@@ -13,6 +15,12 @@ namespace quorbit::capture {
 //   --list-cameras   prints the sources found, with position and formats
 class CameraCommandLine {
   public:
+    // Acts on the camera options of an application run (arguments that do not start with a
+    // subcommand such as render): takes every "--camera SPEC" out of args, then lists the
+    // cameras when "--list-cameras" is among them. Answers the exit status when the process
+    // is to end here: 0 after the listing, 2 after a bad or missing SPEC.
+    static std::optional<int> takeOptions(std::vector<std::string>& args, std::FILE* out = stdout,
+                                          std::FILE* err = stderr);
     // Makes spec the process's choice. A bad spec is explained on err and answers false.
     static bool selectSource(const std::string& spec, std::FILE* err);
     // Lists the sources of the process's choice; the exit status (0).

@@ -155,8 +155,17 @@ void FrameConverter::convertRow(const std::uint8_t* row, std::uint8_t* out) cons
     if (_format == Format::YUYV) {
         // Two pixels share one U and one V: Y0 U Y1 V.
         for (int x = 0; x < _width; x += 2, row += 4, out += 8) {
-            yuvToBgra(row[0], row[1], row[3], out);
-            yuvToBgra(row[2], row[1], row[3], out + 4);
+            int blue = kYuv.bu[row[1]], green = kYuv.gu[row[1]] + kYuv.gv[row[3]],
+                red = kYuv.rv[row[3]];
+            int luma0 = kYuv.y[row[0]], luma1 = kYuv.y[row[2]];
+            out[0] = clampShift(luma0 + blue);
+            out[1] = clampShift(luma0 + green);
+            out[2] = clampShift(luma0 + red);
+            out[3] = 255;
+            out[4] = clampShift(luma1 + blue);
+            out[5] = clampShift(luma1 + green);
+            out[6] = clampShift(luma1 + red);
+            out[7] = 255;
         }
         return;
     }
