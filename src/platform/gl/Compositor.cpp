@@ -24,25 +24,37 @@ void main() {
 }
 )";
 
-// Modes: 0 a plain colour (premultiplied); 1 a Canvas picture (premultiplied B,G,R,A bytes
-// uploaded as RGBA); 2 an opaque GL picture; 3 a GL picture with premultiplied alpha.
-const char* kFragmentShader = R"(
+// One fragment shader per kind of quad, so that none of them branches.
+const char* kColorShader = R"(
+precision mediump float;
+uniform vec4 u_color;
+void main() { gl_FragColor = u_color; }
+)";
+
+// A Canvas picture: premultiplied B,G,R,A bytes, uploaded as RGBA.
+const char* kCanvasShader = R"(
 precision mediump float;
 varying vec2 v_texCoord;
 uniform sampler2D u_texture;
-uniform vec4 u_color;
 uniform float u_alpha;
-uniform int u_mode;
-void main() {
-    if (u_mode == 0) {
-        gl_FragColor = u_color;
-        return;
-    }
-    vec4 t = texture2D(u_texture, v_texCoord);
-    if (u_mode == 1) t = t.bgra;
-    else if (u_mode == 2) t.a = 1.0;
-    gl_FragColor = t * u_alpha;
-}
+void main() { gl_FragColor = texture2D(u_texture, v_texCoord).bgra * u_alpha; }
+)";
+
+const char* kOpaqueLayerShader = R"(
+precision mediump float;
+varying vec2 v_texCoord;
+uniform sampler2D u_texture;
+uniform float u_alpha;
+void main() { gl_FragColor = vec4(texture2D(u_texture, v_texCoord).rgb, 1.0) * u_alpha; }
+)";
+
+// A GL picture with premultiplied alpha.
+const char* kLayerShader = R"(
+precision mediump float;
+varying vec2 v_texCoord;
+uniform sampler2D u_texture;
+uniform float u_alpha;
+void main() { gl_FragColor = texture2D(u_texture, v_texCoord) * u_alpha; }
 )";
 
 // Texture coordinates for the corners top-left, top-right, bottom-left, bottom-right.
@@ -88,7 +100,7 @@ Compositor::Texture::~Texture() {
 Result<std::unique_ptr<Compositor>> Compositor::create(std::shared_ptr<GLContext> context) {
     if (!context) return Error::make("quorbit.gl", 10, "the compositor needs a GL context");
     auto compositor = std::make_unique<Compositor>(std::move(context));
-    if (!compositor->_program)
+    if (!compositor->_programs[kLayerProgram].id)
         return Error::make("quorbit.gl", 11, "cannot build the compositor's GL program");
     return compositor;
 }
@@ -97,7 +109,7 @@ Compositor::Compositor(std::shared_ptr<GLContext> context) : _context(std::move(
     if (!_context) return;
     GLContext* previous = GLContext::current();
     _context->makeCurrent();
-    buildProgram();
+    buildPrograms();
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &_maxTextureSize);
     if (previous && previous != _context.get()) previous->makeCurrent();
 }
@@ -107,43 +119,65 @@ Compositor::~Compositor() {
     GLContext* previous = GLContext::current();
     _context->makeCurrent();
     _cache.clear();  // deletes the textures while our context is current
-    if (_program) glDeleteProgram(_program);
+    for (auto& program : _programs) {
+        if (program.id) glDeleteProgram(program.id);
+    }
     if (previous && previous != _context.get()) previous->makeCurrent();
 }
 
-bool Compositor::buildProgram() {
-    GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
-    GLuint fs = compile(GL_FRAGMENT_SHADER, kFragmentShader);
-    if (!vs || !fs) {
-        if (vs) glDeleteShader(vs);
-        if (fs) glDeleteShader(fs);
-        return false;
+bool Compositor::buildPrograms() {
+    const char* fragments[kProgramCount] = {kColorShader, kCanvasShader, kOpaqueLayerShader,
+                                            kLayerShader};
+    for (int kind = 0; kind < kProgramCount; ++kind) {
+        GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
+        GLuint fs = compile(GL_FRAGMENT_SHADER, fragments[kind]);
+        if (!vs || !fs) {
+            if (vs) glDeleteShader(vs);
+            if (fs) glDeleteShader(fs);
+            return false;
+        }
+        GLuint program = glCreateProgram();
+        glAttachShader(program, vs);
+        glAttachShader(program, fs);
+        glBindAttribLocation(program, kPositionAttr, "a_position");
+        glBindAttribLocation(program, kTexCoordAttr, "a_texCoord");
+        glLinkProgram(program);
+        glDeleteShader(vs);
+        glDeleteShader(fs);
+        GLint ok = 0;
+        glGetProgramiv(program, GL_LINK_STATUS, &ok);
+        if (!ok) {
+            char log[1024] = {};
+            glGetProgramInfoLog(program, sizeof log, nullptr, log);
+            Log::error(std::string("compositor program does not link: ") + log);
+            glDeleteProgram(program);
+            return false;
+        }
+        Program& p = _programs[kind];
+        p.id = program;
+        p.color = glGetUniformLocation(program, "u_color");
+        p.alpha = glGetUniformLocation(program, "u_alpha");
+        p.sampler = glGetUniformLocation(program, "u_texture");
+        glUseProgram(program);
+        if (p.sampler >= 0) glUniform1i(p.sampler, 0);
     }
-    GLuint program = glCreateProgram();
-    glAttachShader(program, vs);
-    glAttachShader(program, fs);
-    glBindAttribLocation(program, 0, "a_position");
-    glBindAttribLocation(program, 1, "a_texCoord");
-    glLinkProgram(program);
-    glDeleteShader(vs);
-    glDeleteShader(fs);
-    GLint ok = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (!ok) {
-        char log[1024] = {};
-        glGetProgramInfoLog(program, sizeof log, nullptr, log);
-        Log::error(std::string("compositor program does not link: ") + log);
-        glDeleteProgram(program);
-        return false;
-    }
-    _program = program;
-    _positionAttr = 0;
-    _texCoordAttr = 1;
-    _colorUniform = glGetUniformLocation(program, "u_color");
-    _modeUniform = glGetUniformLocation(program, "u_mode");
-    _alphaUniform = glGetUniformLocation(program, "u_alpha");
-    _samplerUniform = glGetUniformLocation(program, "u_texture");
+    glUseProgram(0);
     return true;
+}
+
+void Compositor::use(ProgramKind kind) {
+    if (_currentProgram == kind) return;
+    _currentProgram = kind;
+    glUseProgram(_programs[kind].id);
+}
+
+void Compositor::setBlending(bool on) {
+    if (_blending == on) return;
+    _blending = on;
+    if (on)
+        glEnable(GL_BLEND);
+    else
+        glDisable(GL_BLEND);
 }
 
 void Compositor::setScale(double scale) {
@@ -160,7 +194,7 @@ void Compositor::restoreContext() {
 
 void Compositor::draw(const std::vector<View*>& roots, int width, int height, GLuint framebuffer) {
     _stats = {};
-    if (!_context || !_program || width <= 0 || height <= 0) return;
+    if (!_context || !_programs[kLayerProgram].id || width <= 0 || height <= 0) return;
     GLContext* current = GLContext::current();
     if (current != _context.get()) _previous = current;
     _context->makeCurrent();
@@ -178,26 +212,43 @@ void Compositor::draw(const std::vector<View*>& roots, int width, int height, GL
     glDisable(GL_CULL_FACE);
     glDisable(GL_SCISSOR_TEST);
     _scissorOn = false;
-    glClearColor(float(_clearColor.r), float(_clearColor.g), float(_clearColor.b), 1.f);
+    // An opaque window background that covers everything is drawn by the clear itself,
+    // which costs far less than a quad over the whole target.
+    Color clear = _clearColor;
+    _clearedBackground = nullptr;
+    for (View* root : roots) {
+        if (!root || root->isHidden()) continue;
+        auto color = root->backgroundColor();
+        Rect f = root->frame();
+        if (color && color->a >= 1 && root->alpha() >= 1 && root->transform().isIdentity() &&
+            f.minX() <= 0 && f.minY() <= 0 && f.maxX() * _scale >= width &&
+            f.maxY() * _scale >= height) {
+            clear = *color;
+            _clearedBackground = root;
+        }
+        break;
+    }
+    glClearColor(float(clear.r), float(clear.g), float(clear.b), 1.f);
     glClear(GL_COLOR_BUFFER_BIT);
-    glEnable(GL_BLEND);
+    glDisable(GL_BLEND);
+    _blending = false;
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-    glUseProgram(_program);
+    _currentProgram = -1;
     glActiveTexture(GL_TEXTURE0);
-    glUniform1i(_samplerUniform, 0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glEnableVertexAttribArray(GLuint(_positionAttr));
-    glEnableVertexAttribArray(GLuint(_texCoordAttr));
+    glEnableVertexAttribArray(kPositionAttr);
+    glEnableVertexAttribArray(kTexCoordAttr);
 
     ClipRect full{0, 0, width, height};
     for (View* root : roots) {
         if (root) drawView(*root, AffineTransform::identity(), 1.0, full);
     }
 
-    glDisableVertexAttribArray(GLuint(_positionAttr));
-    glDisableVertexAttribArray(GLuint(_texCoordAttr));
+    glDisableVertexAttribArray(kPositionAttr);
+    glDisableVertexAttribArray(kTexCoordAttr);
     glDisable(GL_SCISSOR_TEST);
-    glDisable(GL_BLEND);
+    setBlending(false);
+    glUseProgram(0);
     glBindTexture(GL_TEXTURE_2D, 0);
     collectGarbage();
     _stats.cachedTextures = static_cast<int>(_cache.size());
@@ -229,23 +280,36 @@ void Compositor::setScissor(const ClipRect& clip) {
     glScissor(clip.x0, _height - clip.y1, clip.x1 - clip.x0, clip.y1 - clip.y0);
 }
 
-void Compositor::drawQuad(const AffineTransform& toWindow, Rect rect, const float uv[8]) {
+void Compositor::drawQuad(const AffineTransform& toWindow, Rect rect, const float uv[8],
+                          GLuint texture, int textureWidth, int textureHeight) {
     const Point corners[4] = {{rect.minX(), rect.minY()},
                               {rect.maxX(), rect.minY()},
                               {rect.minX(), rect.maxY()},
                               {rect.maxX(), rect.maxY()}};
     float vertices[16];
+    Point pixels[4];
     for (int i = 0; i < 4; ++i) {
         Point w = toWindow.apply(corners[i]);
-        vertices[i * 4 + 0] = float(w.x * _scale / _width * 2 - 1);
-        vertices[i * 4 + 1] = float(1 - w.y * _scale / _height * 2);
+        pixels[i] = {w.x * _scale, w.y * _scale};
+        vertices[i * 4 + 0] = float(pixels[i].x / _width * 2 - 1);
+        vertices[i * 4 + 1] = float(1 - pixels[i].y / _height * 2);
         vertices[i * 4 + 2] = uv[i * 2];
         vertices[i * 4 + 3] = uv[i * 2 + 1];
     }
-    glVertexAttribPointer(GLuint(_positionAttr), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
-                          vertices);
-    glVertexAttribPointer(GLuint(_texCoordAttr), 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float),
-                          vertices + 2);
+    if (texture) {
+        // A picture that lands texel for pixel is copied (nearest), which is much cheaper
+        // than filtering where GL runs on the CPU; anything scaled or turned is filtered.
+        auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-3; };
+        bool exact = toWindow.b == 0 && toWindow.c == 0 && whole(pixels[0].x) &&
+                     whole(pixels[0].y) && whole(pixels[3].x - pixels[0].x - textureWidth) &&
+                     whole(pixels[3].y - pixels[0].y - textureHeight);
+        GLint filter = exact ? GL_NEAREST : GL_LINEAR;
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    }
+    glVertexAttribPointer(kPositionAttr, 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float), vertices);
+    glVertexAttribPointer(kTexCoordAttr, 2, GL_FLOAT, GL_FALSE, 4 * sizeof(float), vertices + 2);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
@@ -286,19 +350,23 @@ void Compositor::drawView(View& view, const AffineTransform& parentToWindow, dou
     if (!box.empty() && !bounds.isEmpty()) {
         bool drew = false;
         setScissor(clip);
-        if (auto color = view.backgroundColor(); color && color->a > 0) {
+        if (auto color = view.backgroundColor();
+            color && color->a > 0 && &view != _clearedBackground) {
             double a = color->a * alpha;
-            glUniform1i(_modeUniform, 0);
-            glUniform4f(_colorUniform, float(color->r * a), float(color->g * a),
+            use(kColorProgram);
+            setBlending(a < 1);
+            glUniform4f(_programs[kColorProgram].color, float(color->r * a), float(color->g * a),
                         float(color->b * a), float(a));
             drawQuad(toWindow, bounds, kCanvasUV);
             drew = true;
         }
         if (GLLayer* layer = view.glLayer(); layer && layer->hasContent()) {
-            glBindTexture(GL_TEXTURE_2D, layer->texture());
-            glUniform1i(_modeUniform, layer->isOpaque() ? 2 : 3);
-            glUniform1f(_alphaUniform, float(alpha));
-            drawQuad(toWindow, bounds, kLayerUV);
+            ProgramKind kind = layer->isOpaque() ? kOpaqueLayerProgram : kLayerProgram;
+            use(kind);
+            setBlending(kind == kLayerProgram || alpha < 1);
+            glUniform1f(_programs[kind].alpha, float(alpha));
+            drawQuad(toWindow, bounds, kLayerUV, layer->texture(), layer->textureWidth(),
+                     layer->textureHeight());
             ++_stats.layerQuads;
             drew = true;
         }
@@ -309,12 +377,12 @@ void Compositor::drawView(View& view, const AffineTransform& parentToWindow, dou
             int pw = std::max(1, static_cast<int>(std::ceil(bounds.width() * scale - 1e-6)));
             int ph = std::max(1, static_cast<int>(std::ceil(bounds.height() * scale - 1e-6)));
             if (GLuint texture = canvasTexture(view, pw, ph, scale)) {
-                glBindTexture(GL_TEXTURE_2D, texture);
-                glUniform1i(_modeUniform, 1);
-                glUniform1f(_alphaUniform, float(alpha));
+                use(kCanvasProgram);
+                setBlending(true);
+                glUniform1f(_programs[kCanvasProgram].alpha, float(alpha));
                 // The picture covers whole pixels; stretch the quad to match it exactly.
                 Rect covered(bounds.minX(), bounds.minY(), pw / scale, ph / scale);
-                drawQuad(toWindow, covered, kCanvasUV);
+                drawQuad(toWindow, covered, kCanvasUV, texture, pw, ph);
                 drew = true;
             }
         }

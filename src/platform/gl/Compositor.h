@@ -87,20 +87,33 @@ class Compositor {
         bool empty() const { return x1 <= x0 || y1 <= y0; }
     };
 
-    bool buildProgram();
+    enum ProgramKind { kColorProgram, kCanvasProgram, kOpaqueLayerProgram, kLayerProgram };
+    static constexpr int kProgramCount = 4;
+    static constexpr GLuint kPositionAttr = 0, kTexCoordAttr = 1;
+    struct Program {
+        GLuint id = 0;
+        GLint color = -1, alpha = -1, sampler = -1;
+    };
+
+    bool buildPrograms();
+    void use(ProgramKind kind);
+    void setBlending(bool on);
     void drawView(View& view, const AffineTransform& parentToWindow, double parentAlpha,
                   const ClipRect& clip);
     void setScissor(const ClipRect& clip);
-    void drawQuad(const AffineTransform& toWindow, Rect rect, const float uv[8]);
+    // With a texture, textureWidth x textureHeight is its size in texels.
+    void drawQuad(const AffineTransform& toWindow, Rect rect, const float uv[8], GLuint texture = 0,
+                  int textureWidth = 0, int textureHeight = 0);
     GLuint canvasTexture(View& view, int pixelWidth, int pixelHeight, double scale);
 
     std::shared_ptr<GLContext> _context;
     GLContext* _previous = nullptr;
     double _scale = 1;
     Color _clearColor = Color::black();
-    GLuint _program = 0;
-    GLint _positionAttr = -1, _texCoordAttr = -1;
-    GLint _colorUniform = -1, _modeUniform = -1, _alphaUniform = -1, _samplerUniform = -1;
+    Program _programs[kProgramCount];
+    int _currentProgram = -1;
+    bool _blending = false;
+    const View* _clearedBackground = nullptr;
     GLint _maxTextureSize = 2048;
     int _width = 0, _height = 0;
     ClipRect _scissor{0, 0, 0, 0};
