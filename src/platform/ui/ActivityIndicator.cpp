@@ -36,7 +36,11 @@ void ActivityIndicator::sizeToFit() {
 
 void ActivityIndicator::startAnimating() {
     setHidden(false);
-    if (_timer) return;
+    if (_timer || _pausedOffScreen) return;
+    if (!superview()) {
+        _pausedOffScreen = true;  // starts turning once it is put on screen
+        return;
+    }
     _timer = RunLoop::main().addTimer(
         kStepInterval, [this] { step(); }, kStepInterval);
 }
@@ -44,6 +48,7 @@ void ActivityIndicator::startAnimating() {
 void ActivityIndicator::stopAnimating() {
     if (_timer) RunLoop::main().cancelTimer(_timer);
     _timer = 0;
+    _pausedOffScreen = false;
     if (_hidesWhenStopped) setHidden(true);
 }
 
@@ -57,9 +62,9 @@ void ActivityIndicator::didMoveToSuperview() {
     if (!superview() && _timer) {
         RunLoop::main().cancelTimer(_timer);
         _timer = 0;
-        _phase = -_phase - 1;  // remembers that it was running
-    } else if (superview() && _phase < 0) {
-        _phase = -_phase - 1;
+        _pausedOffScreen = true;
+    } else if (superview() && _pausedOffScreen) {
+        _pausedOffScreen = false;
         _timer = RunLoop::main().addTimer(
             kStepInterval, [this] { step(); }, kStepInterval);
     }
@@ -76,7 +81,7 @@ void ActivityIndicator::draw(Canvas& canvas) {
     double inner = radius * 0.45;
     double width = _style == Style::WhiteLarge ? 4 : 2.2;
     Color base = _style == Style::Gray ? Color{0.4, 0.4, 0.4, 1} : Color::white();
-    int phase = std::max(_phase, 0);
+    int phase = _phase;
     canvas.setLineWidth(width);
     for (int i = 0; i < kSpokes; ++i) {
         // The brightest spoke is the current phase; those behind it fade out.

@@ -20,7 +20,7 @@ class ActivityIndicator : public View {
     void setStyle(Style style);
     void startAnimating();
     void stopAnimating();
-    bool isAnimating() const { return _timer != 0; }
+    bool isAnimating() const { return _timer != 0 || _pausedOffScreen; }
     bool hidesWhenStopped() const { return _hidesWhenStopped; }
     void setHidesWhenStopped(bool on);
     // Which spoke is brightest; moves one step each tick while animating.
@@ -40,6 +40,7 @@ class ActivityIndicator : public View {
     bool _hidesWhenStopped = true;
     int _phase = 0;
     RunLoop::Id _timer = 0;
+    bool _pausedOffScreen = false;
 };
 
 }  // namespace quorbit::platform

@@ -204,7 +204,7 @@ void Animation::animate(double duration, const std::function<void()>& changes,
         for (auto& change : recording.changes) {
             // Finish whatever was moving this property, then jump.
             for (size_t i = 0; i < s.tracks.size();) {
-                if (s.tracks[i].viewKey == change.viewKey &&
+                if (s.tracks[i].viewKey == change.viewKey && !s.tracks[i].view.expired() &&
                     s.tracks[i].property == change.property) {
                     Track old = std::move(s.tracks[i]);
                     s.tracks.erase(s.tracks.begin() + static_cast<long>(i));
@@ -226,7 +226,8 @@ void Animation::animate(double duration, const std::function<void()>& changes,
     for (auto& change : recording.changes) {
         Value from = change.from;
         for (size_t i = 0; i < s.tracks.size();) {
-            if (s.tracks[i].viewKey == change.viewKey && s.tracks[i].property == change.property) {
+            if (s.tracks[i].viewKey == change.viewKey && !s.tracks[i].view.expired() &&
+                s.tracks[i].property == change.property) {
                 superseded.push_back(std::move(s.tracks[i]));
                 s.tracks.erase(s.tracks.begin() + static_cast<long>(i));
             } else {
@@ -252,14 +253,15 @@ void Animation::animate(double duration, const std::function<void()>& changes,
 
 bool Animation::isAnimating(const View* view) {
     for (auto& track : state().tracks) {
-        if (track.viewKey == view) return true;
+        if (track.viewKey == view && !track.view.expired()) return true;
     }
     return false;
 }
 
 bool Animation::isAnimating(const View* view, Property property) {
     for (auto& track : state().tracks) {
-        if (track.viewKey == view && track.property == property) return true;
+        if (track.viewKey == view && !track.view.expired() && track.property == property)
+            return true;
     }
     return false;
 }
@@ -268,7 +270,7 @@ void Animation::finishAll(const View* view) {
     State& s = state();
     std::vector<Track> ended;
     for (size_t i = 0; i < s.tracks.size();) {
-        if (s.tracks[i].viewKey == view) {
+        if (s.tracks[i].viewKey == view && !s.tracks[i].view.expired()) {
             ended.push_back(std::move(s.tracks[i]));
             s.tracks.erase(s.tracks.begin() + static_cast<long>(i));
         } else {
