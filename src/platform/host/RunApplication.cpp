@@ -1,6 +1,9 @@
 #include "platform/host/RunApplication.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
@@ -24,9 +27,25 @@ int runApplication(const HostOptions& options,
         }
         commands = std::move(parsed.value());
     }
+    // Headless runs (tests, scripts) keep their settings in a folder of their own unless
+    // told otherwise, so that they neither read nor change the user's.
+    std::filesystem::path scratchConfig;
+    const char* configDir = std::getenv("QUORBIT_CONFIG_DIR");
+    if (options.headless && (!configDir || !*configDir)) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quorbit-config-XXXXXX");
+        if (mkdtemp(pattern.data())) {
+            scratchConfig = pattern;
+            setenv("QUORBIT_CONFIG_DIR", pattern.c_str(), 1);
+            Log::info("headless: settings are kept in " + pattern);
+        }
+    }
     auto host = Host::create(options);
     if (!host) {
         std::fprintf(stderr, "quorbit: %s\n", host.error().localizedDescription().c_str());
+        if (!scratchConfig.empty()) {
+            std::error_code ec;
+            std::filesystem::remove(scratchConfig, ec);
+        }
         return 1;
     }
     RunLoop& loop = RunLoop::main();
@@ -57,6 +76,10 @@ int runApplication(const HostOptions& options,
     app.setMainWindow(nullptr);
     window.reset();
     host.value().reset();
+    if (!scratchConfig.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(scratchConfig, ec);
+    }
     return status;
 }
 

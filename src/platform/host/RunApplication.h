@@ -11,7 +11,8 @@ namespace quorbit::platform {
 class ViewController;
 
 // Runs the application until it quits: opens the host (a window, or the offscreen one with
-// --headless), makes the main window with makeRoot() as its root screen, finishes launching
+// --headless; its settings then live in a temporary folder unless QUORBIT_CONFIG_DIR names
+// one), makes the main window with makeRoot() as its root screen, finishes launching
 // (telling delegate, which is not owned and may be null), becomes active, then either
 // serves the user or runs the script of --script. Returns the process exit status: 0, or
 // 1 when the host cannot start (the message says how to run without a display) or a
