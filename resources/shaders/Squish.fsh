@@ -7,8 +7,9 @@ uniform vec2 u_scale;
 
 varying vec2 v_texCoord;
 
-const float kRadius = 0.55;   // in screen widths
-const float kStrength = 0.7;  // the centre is read 1.7 times farther out; below 1.25 stays monotonic
+const float kRadius = 0.55;  // in screen widths
+// The centre is read 1.7 times farther out; any strength below 1.25 keeps the mapping monotonic.
+const float kStrength = 0.7;
 
 void main() {
     vec2 offset = v_texCoord - 0.5;

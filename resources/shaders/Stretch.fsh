@@ -8,7 +8,7 @@ uniform sampler2D s_texture;
 varying vec2 v_texCoord;
 
 void main() {
-    float down = v_texCoord.x - 0.5;          // -0.5 at the top, 0.5 at the bottom
+    float down = v_texCoord.x - 0.5;            // -0.5 at the top, 0.5 at the bottom
     float across = 2.0 * (v_texCoord.y - 0.5);  // -1 .. 1 from one side to the other
     // Magnification at the middle row: 2x on the centre column, 1.5x at the sides.
     float strength = 0.5 - 0.17 * across * across;
