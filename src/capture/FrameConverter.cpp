@@ -2,6 +2,10 @@
 
 #include <linux/videodev2.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -47,6 +51,48 @@ inline void yuvToBgra(int y, int u, int v, std::uint8_t* out) {
     out[2] = clampShift(luma + kYuv.rv[v]);
     out[3] = 255;
 }
+
+#if defined(__SSE2__)
+// YUYV to BGRA for the first width & ~7 pixels of a row, eight at a time, with the same
+// integer arithmetic as yuvToBgra (so the same result); answers how many it did.
+int yuyvToBgraSse2(const std::uint8_t* row, std::uint8_t* out, int width) {
+    const __m128i lowBytes = _mm_set1_epi16(0x00ff), k16 = _mm_set1_epi16(16),
+                  k128 = _mm_set1_epi16(128), round = _mm_set1_epi32(128),
+                  alpha = _mm_set1_epi8(-1), zero = _mm_setzero_si128();
+    // Pairs (luma factor, chroma factor) for _mm_madd_epi16.
+    const __m128i kBlue = _mm_set1_epi32((516 << 16) | 298),
+                  kRed = _mm_set1_epi32((409 << 16) | 298),
+                  kGreen = _mm_set1_epi32(int((0xffffu & std::uint32_t(-100)) << 16 | 298)),
+                  kGreenV = _mm_set1_epi32(0xffff & -208);
+    auto channel = [&](__m128i c, __m128i chroma, __m128i factors, const __m128i* greenV) {
+        __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(c, chroma), factors);
+        __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(c, chroma), factors);
+        if (greenV) {
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(*greenV, zero), kGreenV));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(*greenV, zero), kGreenV));
+        }
+        lo = _mm_srai_epi32(_mm_add_epi32(lo, round), 8);
+        hi = _mm_srai_epi32(_mm_add_epi32(hi, round), 8);
+        return _mm_packs_epi32(lo, hi);
+    };
+    int x = 0;
+    for (; x + 8 <= width; x += 8, row += 16, out += 32) {
+        __m128i yuyv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+        __m128i c = _mm_sub_epi16(_mm_and_si128(yuyv, lowBytes), k16);         // Y - 16
+        __m128i uv = _mm_sub_epi16(_mm_srli_epi16(yuyv, 8), k128);             // U0 V0 U1 V1 ...
+        __m128i d = _mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, 0xA0), 0xA0);  // U0 U0 U1 U1 ...
+        __m128i e = _mm_shufflehi_epi16(_mm_shufflelo_epi16(uv, 0xF5), 0xF5);  // V0 V0 V1 V1 ...
+        __m128i blue = channel(c, d, kBlue, nullptr), green = channel(c, d, kGreen, &e),
+                red = channel(c, e, kRed, nullptr);
+        __m128i blueGreen = _mm_packus_epi16(blue, green);  // clamps to 0..255
+        __m128i redAlpha = _mm_unpacklo_epi8(_mm_packus_epi16(red, red), alpha);
+        __m128i bg = _mm_unpacklo_epi8(blueGreen, _mm_srli_si128(blueGreen, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bg, redAlpha));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(bg, redAlpha));
+    }
+    return x;
+}
+#endif
 
 // Where a channel lies in a source pixel: blue, green, red offsets; -1 alpha when absent.
 struct Layout {
@@ -153,8 +199,14 @@ bool FrameConverter::convert(const std::uint8_t* source, std::size_t size,
 
 void FrameConverter::convertRow(const std::uint8_t* row, std::uint8_t* out) const {
     if (_format == Format::YUYV) {
+        int x = 0;
+#if defined(__SSE2__)
+        x = yuyvToBgraSse2(row, out, _width);
+        row += std::size_t(x) * 2;
+        out += std::size_t(x) * 4;
+#endif
         // Two pixels share one U and one V: Y0 U Y1 V.
-        for (int x = 0; x < _width; x += 2, row += 4, out += 8) {
+        for (; x < _width; x += 2, row += 4, out += 8) {
             int blue = kYuv.bu[row[1]], green = kYuv.gu[row[1]] + kYuv.gv[row[3]],
                 red = kYuv.rv[row[3]];
             int luma0 = kYuv.y[row[0]], luma1 = kYuv.y[row[2]];

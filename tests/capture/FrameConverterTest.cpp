@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace quorbit::capture {
@@ -21,13 +22,14 @@ std::vector<std::uint8_t> randomBytes(std::size_t size) {
 
 TEST(FrameConverter, DecodesYuyvAsBt601LimitedRange) {
     // Every pixel of a random frame against the floating-point formula; a pair of pixels
-    // shares its U and V.
-    auto yuyv = randomBytes(640 * 480 * 2);
-    std::vector<std::uint8_t> out(640 * 480 * 4);
-    ASSERT_TRUE(
-        FrameConverter(Format::YUYV, 640, 480).convert(yuyv.data(), yuyv.size(), out.data()));
+    // shares its U and V. The width is no multiple of 8, so rows end in single pairs.
+    constexpr std::size_t kWidth = 646, kPixels = kWidth * 480;
+    auto yuyv = randomBytes(kPixels * 2);
+    std::vector<std::uint8_t> out(kPixels * 4);
+    ASSERT_TRUE(FrameConverter(Format::YUYV, int(kWidth), 480, 0, int(kWidth), 480)
+                    .convert(yuyv.data(), yuyv.size(), out.data()));
     int worst = 0;
-    for (std::size_t pixel = 0; pixel < 640 * 480; ++pixel) {
+    for (std::size_t pixel = 0; pixel < kPixels; ++pixel) {
         const std::uint8_t* pair = &yuyv[(pixel & ~std::size_t(1)) * 2];
         double y = 1.164383 * (yuyv[pixel * 2] - 16), u = pair[1] - 128.0, v = pair[3] - 128.0;
         double bgr[3] = {y + 2.017232 * u, y - 0.391762 * u - 0.812968 * v, y + 1.596027 * v};
@@ -111,6 +113,17 @@ TEST(FrameConverter, ScalesOtherSizesToCoverTheFrame) {
         EXPECT_NEAR((at(639, 0).first - at(0, 0).first) / 639.0,
                     (at(0, 479).second - at(0, 0).second) / 479.0, 0.01);
     }
+    // YUYV doubled: each output pixel is the decoded source pixel under it.
+    auto yuyv = randomBytes(320 * 240 * 2);
+    std::vector<std::uint8_t> small(320 * 240 * 4), big(640 * 480 * 4);
+    ASSERT_TRUE(FrameConverter(Format::YUYV, 320, 240, 0, 320, 240)
+                    .convert(yuyv.data(), yuyv.size(), small.data()));
+    ASSERT_TRUE(
+        FrameConverter(Format::YUYV, 320, 240).convert(yuyv.data(), yuyv.size(), big.data()));
+    for (std::size_t y = 0; y < 480; ++y)
+        for (std::size_t x = 0; x < 640; ++x)
+            ASSERT_EQ(std::memcmp(&big[(y * 640 + x) * 4], &small[(y / 2 * 320 + x / 2) * 4], 4), 0)
+                << x << "," << y;
 }
 
 }  // namespace
