@@ -242,11 +242,17 @@ void TableView::layoutTitles() {
                                : Rect(0, g.footerTop, width, g.footerHeight);
             auto label = std::make_shared<Label>();
             label->setText(*title);
+            std::shared_ptr<View> titleView = label;
             if (_style == Style::Plain) {
-                label->setFrame(area);
-                label->setBackgroundColor(Color{0.56, 0.62, 0.69, 0.95});
+                // A bar across the table with the title inset from its left edge.
+                titleView = std::make_shared<View>(area);
+                titleView->setBackgroundColor(Color{0.56, 0.62, 0.69, 0.95});
+                titleView->setUserInteractionEnabled(false);
+                label->setFrame(Rect(10, 0, std::max(0.0, width - 20), area.height()));
                 label->setFont(Font::boldSystem(17));
                 label->setTextColor(Color::white());
+                label->setShadow(Color{0, 0, 0, 0.3}, {0, 1});
+                titleView->addSubview(label);
             } else if (header) {
                 label->setFrame(
                     Rect(kGroupedInset + 10, area.minY() + 8, width - 40, area.height() - 12));
@@ -264,8 +270,8 @@ void TableView::layoutTitles() {
             }
             label->setControlName(header ? "table-header-" + std::to_string(s)
                                          : "table-footer-" + std::to_string(s));
-            addSubview(label);
-            _titleViews.push_back(label);
+            addSubview(titleView);
+            _titleViews.push_back(titleView);
         }
     }
 }
