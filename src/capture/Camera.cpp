@@ -8,9 +8,9 @@
 
 namespace quorbit::capture {
 
-Camera::Camera() : Camera(SourceSpec::current()) {}
+Camera::Camera() : Camera(CameraSource::current()) {}
 
-Camera::Camera(const SourceSpec& spec) : Camera(std::make_shared<SourceDeviceLayer>(spec)) {}
+Camera::Camera(const CameraSource& source) : Camera(std::make_shared<SourceDeviceLayer>(source)) {}
 
 Camera::Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options)
     : _options(std::move(options)) {

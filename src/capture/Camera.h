@@ -10,10 +10,10 @@
 #include <stop_token>
 #include <thread>
 
+#include "capture/CameraSource.h"
 #include "capture/DeviceLayer.h"
 #include "capture/FrameMailbox.h"
 #include "capture/PixelBuffer.h"
-#include "capture/SourceSpec.h"
 #include "platform/core/RunLoop.h"
 
 namespace quorbit::capture {
@@ -37,9 +37,9 @@ struct CameraOptions {
 // again now and then, and delivers no frames meanwhile.
 class Camera : public CameraTypeSource {
   public:
-    // The sources chosen for the process (SourceSpec::current()).
+    // The sources chosen for the process (CameraSource::current()).
     Camera();
-    explicit Camera(const SourceSpec& spec);
+    explicit Camera(const CameraSource& source);
     explicit Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options = {});
     ~Camera() override;
     Camera(const Camera&) = delete;

@@ -27,27 +27,27 @@ std::optional<int> CameraCommandLine::takeOptions(std::vector<std::string>& args
     return std::nullopt;
 }
 
-bool CameraCommandLine::selectSource(const std::string& spec, std::FILE* err) {
-    auto parsed = SourceSpec::parse(spec);
+bool CameraCommandLine::selectSource(const std::string& source, std::FILE* err) {
+    auto parsed = CameraSource::parse(source);
     if (!parsed) {
         std::fprintf(err, "quorbit: %s\n", parsed.error().localizedDescription().c_str());
         return false;
     }
-    SourceSpec::select(parsed.value());
+    CameraSource::select(parsed.value());
     return true;
 }
 
 int CameraCommandLine::listCameras(std::FILE* out) {
-    SourceSpec spec = SourceSpec::current();
-    SourceDeviceLayer layer(spec);
-    return listCameras(out, spec, layer);
+    CameraSource source = CameraSource::current();
+    SourceDeviceLayer layer(source);
+    return listCameras(out, source, layer);
 }
 
-int CameraCommandLine::listCameras(std::FILE* out, const SourceSpec& spec, DeviceLayer& layer) {
-    std::string source = spec.kind == SourceSpec::Kind::Default
-                             ? "default (V4L2 cameras, else synthetic)"
-                             : spec.toString();
-    std::fprintf(out, "source: %s\n", source.c_str());
+int CameraCommandLine::listCameras(std::FILE* out, const CameraSource& source, DeviceLayer& layer) {
+    std::string description = source.kind == CameraSource::Kind::Default
+                                  ? "default (V4L2 cameras, else synthetic)"
+                                  : source.toString();
+    std::fprintf(out, "source: %s\n", description.c_str());
     auto devices = layer.devices();
     if (devices.empty()) std::fprintf(out, "no camera found\n");
     for (const auto& device : devices) {

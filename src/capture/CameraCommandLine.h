@@ -5,27 +5,27 @@
 #include <string>
 #include <vector>
 
+#include "capture/CameraSource.h"
 #include "capture/DeviceLayer.h"
-#include "capture/SourceSpec.h"
 
 namespace quorbit::capture {
 
 // The camera options of the command line:
-//   --camera SPEC    chooses the frame source for this run (the syntax of SourceSpec)
+//   --camera SOURCE    chooses the frame source for this run (the syntax of CameraSource)
 //   --list-cameras   prints the sources found, with position and formats
 class CameraCommandLine {
   public:
     // Acts on the camera options of an application run (arguments that do not start with a
-    // subcommand such as render): takes every "--camera SPEC" out of args, then lists the
+    // subcommand such as render): takes every "--camera SOURCE" out of args, then lists the
     // cameras when "--list-cameras" is among them. Answers the exit status when the process
-    // is to end here: 0 after the listing, 2 after a bad or missing SPEC.
+    // is to end here: 0 after the listing, 2 after a bad or missing SOURCE.
     static std::optional<int> takeOptions(std::vector<std::string>& args, std::FILE* out = stdout,
                                           std::FILE* err = stderr);
-    // Makes spec the process's choice. A bad spec is explained on err and answers false.
-    static bool selectSource(const std::string& spec, std::FILE* err);
+    // Makes source the process's choice. A bad source is explained on err and answers false.
+    static bool selectSource(const std::string& source, std::FILE* err);
     // Lists the sources of the process's choice; the exit status (0).
     static int listCameras(std::FILE* out);
-    static int listCameras(std::FILE* out, const SourceSpec& spec, DeviceLayer& layer);
+    static int listCameras(std::FILE* out, const CameraSource& source, DeviceLayer& layer);
 };
 
 }  // namespace quorbit::capture

@@ -13,18 +13,18 @@ std::vector<std::shared_ptr<CaptureDevice>> SourceDeviceLayer::devices() {
         if (front) found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Front));
         if (back) found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Back));
     };
-    switch (_spec.kind) {
-        case SourceSpec::Kind::V4L2:
-            return V4L2DeviceLayer(_spec.path, _deviceDir).devices();
-        case SourceSpec::Kind::Synthetic:
-            synthetic(_spec.front, _spec.back);
+    switch (_source.kind) {
+        case CameraSource::Kind::V4L2:
+            return V4L2DeviceLayer(_source.path, _deviceDir).devices();
+        case CameraSource::Kind::Synthetic:
+            synthetic(_source.front, _source.back);
             break;
-        case SourceSpec::Kind::Image:
+        case CameraSource::Kind::Image:
             // The same picture on both sides, so that either camera can be chosen.
-            found.push_back(std::make_shared<ImageDevice>(_spec.path, DevicePosition::Front));
-            found.push_back(std::make_shared<ImageDevice>(_spec.path, DevicePosition::Back));
+            found.push_back(std::make_shared<ImageDevice>(_source.path, DevicePosition::Front));
+            found.push_back(std::make_shared<ImageDevice>(_source.path, DevicePosition::Back));
             break;
-        case SourceSpec::Kind::Default:
+        case CameraSource::Kind::Default:
             found = V4L2DeviceLayer({}, _deviceDir).devices();
             if (found.empty()) {
                 platform::Log::info("no camera found: showing the synthetic test scene");

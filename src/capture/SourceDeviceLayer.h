@@ -1,22 +1,22 @@
 #pragma once
 
+#include "capture/CameraSource.h"
 #include "capture/DeviceLayer.h"
-#include "capture/SourceSpec.h"
 
 namespace quorbit::capture {
 
-// The frame sources a SourceSpec names: V4L2 cameras, the synthetic scene, or a still
+// The frame sources a CameraSource names: V4L2 cameras, the synthetic scene, or a still
 // picture; by default the V4L2 cameras, or the synthetic scene when none is found.
 class SourceDeviceLayer : public DeviceLayer {
   public:
-    explicit SourceDeviceLayer(SourceSpec spec, std::string deviceDir = "/dev")
-        : _spec(std::move(spec)), _deviceDir(std::move(deviceDir)) {}
+    explicit SourceDeviceLayer(CameraSource source, std::string deviceDir = "/dev")
+        : _source(std::move(source)), _deviceDir(std::move(deviceDir)) {}
 
     std::vector<std::shared_ptr<CaptureDevice>> devices() override;
-    const SourceSpec& spec() const { return _spec; }
+    const CameraSource& source() const { return _source; }
 
   private:
-    SourceSpec _spec;
+    CameraSource _source;
     std::string _deviceDir;
 };
 

@@ -13,7 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(FramePath, SyntheticFramesReachTheLiveSurface) {
-    auto camera = std::make_shared<Camera>(SourceSpec::synthetic());
+    auto camera = std::make_shared<Camera>(CameraSource::synthetic());
     camera_screen::quorbitViewController screen(quorbit::testing::sharedGlContext(), camera);
     screen.setFilter(screen.programArray()[0].get());
     camera->setDelegate(&screen);

@@ -15,7 +15,7 @@ namespace quorbit::capture::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using Kind = SourceSpec::Kind;
+using Kind = CameraSource::Kind;
 
 struct TempDir {
     fs::path path = fs::temp_directory_path() / ("quorbit-capture-" + std::to_string(getpid()));
@@ -23,18 +23,18 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-TEST(SourceSpec, ParsesTheSourceNames) {
+TEST(CameraSource, ParsesTheSourceNames) {
     struct Case {
         const char* text;
-        std::optional<SourceSpec> expected;  // none: refused
+        std::optional<CameraSource> expected;  // none: refused
     } cases[] = {
-        {"", SourceSpec{}},
-        {"v4l2", SourceSpec{Kind::V4L2, "", true, true}},
-        {"v4l2:/dev/video3", SourceSpec{Kind::V4L2, "/dev/video3", true, true}},
-        {"synthetic", SourceSpec{Kind::Synthetic, "", true, true}},
-        {"synthetic:front", SourceSpec{Kind::Synthetic, "", true, false}},
-        {"synthetic:back", SourceSpec{Kind::Synthetic, "", false, true}},
-        {"image:/tmp/a:b.png", SourceSpec{Kind::Image, "/tmp/a:b.png", true, true}},
+        {"", CameraSource{}},
+        {"v4l2", CameraSource{Kind::V4L2, "", true, true}},
+        {"v4l2:/dev/video3", CameraSource{Kind::V4L2, "/dev/video3", true, true}},
+        {"synthetic", CameraSource{Kind::Synthetic, "", true, true}},
+        {"synthetic:front", CameraSource{Kind::Synthetic, "", true, false}},
+        {"synthetic:back", CameraSource{Kind::Synthetic, "", false, true}},
+        {"image:/tmp/a:b.png", CameraSource{Kind::Image, "/tmp/a:b.png", true, true}},
         {"v4l2:", {}},
         {"image:", {}},
         {"image", {}},
@@ -43,14 +43,14 @@ TEST(SourceSpec, ParsesTheSourceNames) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        auto spec = SourceSpec::parse(c.text);
-        ASSERT_EQ(spec.ok(), c.expected.has_value());
-        if (!spec.ok()) continue;
-        EXPECT_EQ(spec->kind, c.expected->kind);
-        EXPECT_EQ(spec->path, c.expected->path);
-        EXPECT_EQ(spec->front, c.expected->front);
-        EXPECT_EQ(spec->back, c.expected->back);
-        EXPECT_EQ(spec->toString(), c.text);
+        auto source = CameraSource::parse(c.text);
+        ASSERT_EQ(source.ok(), c.expected.has_value());
+        if (!source.ok()) continue;
+        EXPECT_EQ(source->kind, c.expected->kind);
+        EXPECT_EQ(source->path, c.expected->path);
+        EXPECT_EQ(source->front, c.expected->front);
+        EXPECT_EQ(source->back, c.expected->back);
+        EXPECT_EQ(source->toString(), c.text);
     }
 }
 
@@ -78,7 +78,7 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
         EXPECT_TRUE(c.status || c.args == c.left);
         EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
     }
-    EXPECT_EQ(SourceSpec::current().toString(), "synthetic");  // the last good choice
+    EXPECT_EQ(CameraSource::current().toString(), "synthetic");  // the last good choice
 }
 
 TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
@@ -115,7 +115,7 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
     EXPECT_EQ(V4L2DeviceLayer::deviceNodes(dir.path), expected);
     // None of these is a device: the default falls back to the synthetic scene.
     EXPECT_TRUE(V4L2DeviceLayer({}, dir.path).devices().empty());
-    auto fallback = SourceDeviceLayer(SourceSpec{}, dir.path).devices();
+    auto fallback = SourceDeviceLayer(CameraSource{}, dir.path).devices();
     ASSERT_EQ(fallback.size(), 2u);
     EXPECT_EQ(fallback[0]->info().id, "synthetic:front");
 }
@@ -130,7 +130,7 @@ TEST(Camera, DeliversAStillPicture) {
             p[0] = x < 40 ? 255 : 0, p[1] = 0, p[2] = x < 40 ? 0 : 255, p[3] = 255;
         }
     ASSERT_TRUE(platform::ImageCodec::writePng(picture, dir.path / "still.png").ok());
-    Camera camera(SourceSpec::image(dir.path / "still.png"));
+    Camera camera(CameraSource::image(dir.path / "still.png"));
     RecordingDelegate delegate;
     camera.setDelegate(&delegate);
     EXPECT_EQ(camera.numCameras(), 2);
@@ -144,7 +144,7 @@ TEST(Camera, DeliversAStillPicture) {
 
     // A picture that cannot be read: said once, no frames, the camera stays up.
     LogCapture log;
-    Camera missing(SourceSpec::image(dir.path / "missing.png"));
+    Camera missing(CameraSource::image(dir.path / "missing.png"));
     RecordingDelegate none;
     missing.setDelegate(&none);
     EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));

@@ -13,17 +13,17 @@ namespace quorbit::capture {
 //   synthetic:front      the test scene as one camera (also synthetic:back)
 //   image:PATH           a still picture (PNG or JPEG) delivered as frames
 // With no choice: the V4L2 cameras, or the test scene when there is none.
-struct SourceSpec {
+struct CameraSource {
     enum class Kind { Default, V4L2, Synthetic, Image };
 
     Kind kind = Kind::Default;
     std::string path;                // the V4L2 device (empty: all) or the picture
     bool front = true, back = true;  // which synthetic cameras there are
 
-    static platform::Result<SourceSpec> parse(const std::string& text);
-    static SourceSpec synthetic() { return SourceSpec{Kind::Synthetic, {}, true, true}; }
-    static SourceSpec image(std::string path) {
-        return SourceSpec{Kind::Image, std::move(path), true, true};
+    static platform::Result<CameraSource> parse(const std::string& text);
+    static CameraSource synthetic() { return CameraSource{Kind::Synthetic, {}, true, true}; }
+    static CameraSource image(std::string path) {
+        return CameraSource{Kind::Image, std::move(path), true, true};
     }
 
     // The text parse() reads back.
@@ -31,8 +31,8 @@ struct SourceSpec {
 
     // The process-wide choice: the one made with select() (the --camera option), else
     // QUORBIT_CAMERA (a bad value is logged and ignored), else the default.
-    static SourceSpec current();
-    static void select(const SourceSpec& spec);
+    static CameraSource current();
+    static void select(const CameraSource& source);
 };
 
 }  // namespace quorbit::capture

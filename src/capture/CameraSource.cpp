@@ -1,4 +1,4 @@
-#include "capture/SourceSpec.h"
+#include "capture/CameraSource.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -16,12 +16,12 @@ std::mutex& selectionMutex() {
     return mutex;
 }
 
-std::optional<SourceSpec>& selection() {
-    static std::optional<SourceSpec> spec;
-    return spec;
+std::optional<CameraSource>& selection() {
+    static std::optional<CameraSource> source;
+    return source;
 }
 
-platform::Error badSpec(const std::string& text, const char* why) {
+platform::Error badSource(const std::string& text, const char* why) {
     return platform::Error::make(
         kErrorDomain, 1,
         platform::format("bad camera source \"%s\": %s (expected v4l2[:/dev/videoN], "
@@ -31,31 +31,31 @@ platform::Error badSpec(const std::string& text, const char* why) {
 
 }  // namespace
 
-platform::Result<SourceSpec> SourceSpec::parse(const std::string& text) {
+platform::Result<CameraSource> CameraSource::parse(const std::string& text) {
     auto colon = text.find(':');
     std::string kind = text.substr(0, colon);
     std::optional<std::string> argument;
     if (colon != std::string::npos) argument = text.substr(colon + 1);
 
-    if (text.empty()) return SourceSpec{};
+    if (text.empty()) return CameraSource{};
     if (kind == "v4l2") {
-        if (argument && argument->empty()) return badSpec(text, "no device after \"v4l2:\"");
-        return SourceSpec{Kind::V4L2, argument.value_or(""), true, true};
+        if (argument && argument->empty()) return badSource(text, "no device after \"v4l2:\"");
+        return CameraSource{Kind::V4L2, argument.value_or(""), true, true};
     }
     if (kind == "synthetic") {
         if (!argument) return synthetic();
-        if (*argument == "front") return SourceSpec{Kind::Synthetic, {}, true, false};
-        if (*argument == "back") return SourceSpec{Kind::Synthetic, {}, false, true};
-        return badSpec(text, "the synthetic cameras are \"front\" and \"back\"");
+        if (*argument == "front") return CameraSource{Kind::Synthetic, {}, true, false};
+        if (*argument == "back") return CameraSource{Kind::Synthetic, {}, false, true};
+        return badSource(text, "the synthetic cameras are \"front\" and \"back\"");
     }
     if (kind == "image") {
-        if (!argument || argument->empty()) return badSpec(text, "no picture after \"image:\"");
+        if (!argument || argument->empty()) return badSource(text, "no picture after \"image:\"");
         return image(*argument);
     }
-    return badSpec(text, "unknown kind");
+    return badSource(text, "unknown kind");
 }
 
-std::string SourceSpec::toString() const {
+std::string CameraSource::toString() const {
     switch (kind) {
         case Kind::Default:
             return "";
@@ -71,25 +71,25 @@ std::string SourceSpec::toString() const {
     return "";
 }
 
-SourceSpec SourceSpec::current() {
+CameraSource CameraSource::current() {
     {
         std::lock_guard lock(selectionMutex());
         if (selection()) return *selection();
     }
     const char* value = std::getenv("QUORBIT_CAMERA");
-    if (!value || !*value) return SourceSpec{};
+    if (!value || !*value) return CameraSource{};
     auto parsed = parse(value);
     if (parsed) return parsed.value();
     static std::once_flag warned;
     std::call_once(warned, [&] {
         platform::Log::warn("QUORBIT_CAMERA ignored: " + parsed.error().localizedDescription());
     });
-    return SourceSpec{};
+    return CameraSource{};
 }
 
-void SourceSpec::select(const SourceSpec& spec) {
+void CameraSource::select(const CameraSource& source) {
     std::lock_guard lock(selectionMutex());
-    selection() = spec;
+    selection() = source;
 }
 
 }  // namespace quorbit::capture
