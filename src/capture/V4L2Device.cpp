@@ -34,8 +34,10 @@ platform::Error V4L2Device::errnoError(const char* what, int error) {
             break;
         case ENODEV:
         case ENXIO:
-        case ENOENT:
             reason = "disconnected";
+            break;
+        case ENOENT:
+            reason = "no such device";
             break;
         case EACCES:
         case EPERM:
