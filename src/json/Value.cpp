@@ -101,6 +101,8 @@ struct Value::Impl {
                         allocateBlock(from->size, isObject ? sizeof(Member) : sizeof(Value));
                     setBlock(target, to, source.tag());
                     jobs.push_back({from, to, isObject});
+                } else {
+                    setBlock(target, nullptr, source.tag());
                 }
                 break;
             default:

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The qjson program of the same build (beside the tests folder of the build tree).
+fs::path qjsonPath() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "qjson";
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class Qjson : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(qjsonPath())) GTEST_SKIP() << "qjson is not built beside the tests";
+        _dir = fs::temp_directory_path() / ("qjson-test-" + std::to_string(getpid()));
+        fs::create_directories(_dir);
+    }
+    void TearDown() override {
+        if (!_dir.empty()) fs::remove_all(_dir);
+    }
+
+    // Runs qjson with `args`, `input` on standard input.
+    Outcome run(const std::string& args, const std::string& input) {
+        std::ofstream(_dir / "in", std::ios::binary) << input;
+        std::string command = qjsonPath().string() + " " + args + " < " + (_dir / "in").string() +
+                              " > " + (_dir / "out").string() + " 2> " + (_dir / "err").string();
+        int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(_dir / "out"),
+                readFile(_dir / "err")};
+    }
+
+    fs::path _dir;
+};
+
+TEST_F(Qjson, WritesCompactPrettyAndSorted) {
+    Outcome compact = run("", "{ \"b\" : [1, 2.50], \"a\" : null }");
+    EXPECT_EQ(compact.status, 0);
+    EXPECT_EQ(compact.out, "{\"b\":[1,2.5],\"a\":null}\n");
+    Outcome pretty = run("--pretty --sort-keys -", "{\"b\":[1],\"a\":{}}");
+    EXPECT_EQ(pretty.status, 0);
+    EXPECT_EQ(pretty.out, "{\n  \"a\" : {},\n  \"b\" : [\n    1\n  ]\n}\n");
+}
+
+TEST_F(Qjson, PrintsTheTraceOnFailure) {
+    Outcome failed = run("", "[\"\\u12\"]");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err,
+              "6 Missing hex digit in quad\n6 Missing hex quad\n6 Broken unicode character\n"
+              "3 Expected value while parsing array\n");
+}
+
+TEST_F(Qjson, FragmentsQuietAndFiles) {
+    EXPECT_EQ(run("", "42").err, "4 Valid fragment, but not JSON\n");
+    Outcome fragment = run("--fragment", " 42 ");
+    EXPECT_EQ(fragment.status, 0);
+    EXPECT_EQ(fragment.out, "42\n");
+    Outcome quiet = run("--quiet", "[1]");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.out, "");
+    EXPECT_EQ(run("--quiet", "[1,]").status, 1);
+    std::ofstream(_dir / "doc.json") << "[true]";
+    EXPECT_EQ(run((_dir / "doc.json").string(), "").out, "[true]\n");
+    EXPECT_EQ(run((_dir / "missing.json").string(), "").status, 2);
+    EXPECT_EQ(run("--bogus", "").status, 2);
+}
+
+}  // namespace
