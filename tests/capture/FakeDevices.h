@@ -31,7 +31,7 @@ struct FakeClock {
 };
 
 // Fills its frames with its tag byte. It can refuse to open, fail for good after some
-// frames, or never deliver (moving the clock on as time passes).
+// frames, or never deliver (slowly, moving the clock on as time passes).
 struct FakeDevice : CaptureDevice {
     FakeDevice(DevicePosition position, std::uint8_t tag)
         : description{"/dev/fake" + std::to_string(tag), "fake", position, {}}, tag(tag) {}
@@ -43,11 +43,11 @@ struct FakeDevice : CaptureDevice {
         if (!openError.empty()) return platform::Error::make("test", 1, openError);
         return {};
     }
-    platform::Result<bool> readFrame(std::chrono::milliseconds timeout,
+    platform::Result<bool> readFrame(std::chrono::milliseconds,
                                      const Destination& destination) override {
-        if (silent) {
-            std::this_thread::sleep_for(5ms);
-            if (clock) clock->advance(timeout);
+        if (silent) {  // and slow: it overstays the timeout
+            std::this_thread::sleep_for(100ms);
+            if (clock) clock->advance(100ms);
             return false;
         }
         if (failAfter >= 0 && frames >= failAfter) {

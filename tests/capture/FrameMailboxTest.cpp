@@ -116,19 +116,5 @@ TEST(FrameMailbox, ANewEpochDropsFramesOfTheOldOne) {
     EXPECT_EQ(f.delegate.tags, std::vector<int>{3});
 }
 
-TEST(FrameMailbox, OutlivedByItsDeliveryTask) {
-    platform::RunLoop loop;
-    FakeClock clock;
-    RecordingDelegate delegate;
-    {
-        auto mailbox = FrameMailbox::create(loop, clock.function());
-        mailbox->setDelegate(&delegate);
-        ASSERT_NE(mailbox->reserve(mailbox->advanceEpoch()), nullptr);
-        mailbox->publish();
-    }
-    loop.runOnce(milliseconds(0));
-    EXPECT_TRUE(delegate.tags.empty());
-}
-
 }  // namespace
 }  // namespace quorbit::capture::testing

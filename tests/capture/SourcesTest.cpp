@@ -100,10 +100,11 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
     for (const auto& c : cases)
         EXPECT_EQ(V4L2DeviceLayer::isCaptureDevice(c.capabilities, c.deviceCaps), c.camera)
             << c.name;
-    EXPECT_EQ(V4L2DeviceLayer::positionFor(V4L2_CAMERA_ORIENTATION_BACK), DevicePosition::Back);
-    EXPECT_EQ(V4L2DeviceLayer::positionFor(V4L2_CAMERA_ORIENTATION_FRONT), DevicePosition::Front);
-    EXPECT_EQ(V4L2DeviceLayer::positionFor(V4L2_CAMERA_ORIENTATION_EXTERNAL),
-              DevicePosition::Front);
+    for (auto [orientation, position] :
+         {std::pair{V4L2_CAMERA_ORIENTATION_BACK, DevicePosition::Back},
+          {V4L2_CAMERA_ORIENTATION_FRONT, DevicePosition::Front},
+          {V4L2_CAMERA_ORIENTATION_EXTERNAL, DevicePosition::Front}})
+        EXPECT_EQ(V4L2DeviceLayer::positionFor(orientation), position);
     EXPECT_EQ(V4L2DeviceLayer::positionFor(std::nullopt), DevicePosition::Front);
 
     TempDir dir;
