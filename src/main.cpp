@@ -4,31 +4,88 @@
 #include <vector>
 
 #include "app/RenderCommands.h"
+#include "camera_screen/quorbitViewController.h"
+#include "capture/Camera.h"
+#include "capture/CameraCommandLine.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/host/RunApplication.h"
 
 namespace {
 
+using namespace quorbit;
+
 int usage() {
     std::fprintf(stderr,
-                 "usage: quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
+                 "usage: quorbit [--camera SPEC] [--scale N]\n"
+                 "       quorbit --headless [--script FILE] [--camera SPEC]\n"
+                 "       quorbit --list-cameras\n"
+                 "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
                  "[--camera back|front]\n"
                  "       quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]\n"
                  "       quorbit --version\n");
-    return quorbit::app::kExitUsage;
+    return app::kExitUsage;
+}
+
+// The application: the camera screen on the chosen camera, its display timer running while
+// the application is active.
+int runApplication(const platform::HostOptions& options) {
+    std::weak_ptr<camera_screen::quorbitViewController> screen;
+    platform::ApplicationDelegate delegate;
+    delegate.didBecomeActive = [&screen](platform::Application&) {
+        if (auto s = screen.lock()) s->startAnimation();
+    };
+    auto stop = [&screen](platform::Application&) {
+        if (auto s = screen.lock()) s->stopAnimation();
+    };
+    delegate.willResignActive = stop;
+    delegate.willTerminate = stop;
+    return platform::runApplication(
+        options,
+        [&screen]() -> std::shared_ptr<platform::ViewController> {
+            auto context = platform::GLContext::create();
+            if (!context) {
+                std::fprintf(stderr, "quorbit: %s\n",
+                             context.error().localizedDescription().c_str());
+                return nullptr;
+            }
+            auto camera = std::make_shared<capture::Camera>();
+            auto made =
+                std::make_shared<camera_screen::quorbitViewController>(context.value(), camera);
+            made->setUserDefaults(&platform::UserDefaults::standard());
+            camera->setDelegate(made.get());
+            screen = made;
+            return made;
+        },
+        &delegate);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return usage();
-    std::string command = args.front();
-    std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (command == "--version") {
-        std::printf("quorbit %s\n", QUORBIT_VERSION);
-        return 0;
+    if (!args.empty()) {
+        const std::string& command = args.front();
+        std::vector<std::string> rest(args.begin() + 1, args.end());
+        if (command == "--version") {
+            std::printf("quorbit %s\n", QUORBIT_VERSION);
+            return 0;
+        }
+        if (command == "--help" || command == "-h") {
+            usage();
+            return 0;
+        }
+        if (command == "render") return app::runRender(rest);
+        if (command == "contact-sheet") return app::runContactSheet(rest);
     }
-    if (command == "render") return quorbit::app::runRender(rest);
-    if (command == "contact-sheet") return quorbit::app::runContactSheet(rest);
-    std::fprintf(stderr, "quorbit: unknown command '%s'\n", command.c_str());
-    return usage();
+    if (auto status = capture::CameraCommandLine::takeOptions(args)) return *status;
+    auto options = platform::HostOptions::parse(args);
+    if (!options) {
+        std::fprintf(stderr, "quorbit: %s\n", options.error().localizedDescription().c_str());
+        return usage();
+    }
+    if (!options->rest.empty()) {
+        std::fprintf(stderr, "quorbit: unknown argument '%s'\n", options->rest.front().c_str());
+        return usage();
+    }
+    return runApplication(options.value());
 }

@@ -28,6 +28,20 @@ quorbitViewController::~quorbitViewController() {
     _programArray.clear();
 }
 
+void quorbitViewController::loadView() {
+    auto root = std::make_shared<platform::View>(platform::Rect(0, 0, 320, 480));
+    root->setBackgroundColor(platform::Color::black());
+    root->addSubview(_glview);
+    setView(root);
+}
+
+void quorbitViewController::viewWillAppear(bool animated) {
+    platform::ViewController::viewWillAppear(animated);
+    std::int64_t saved = _userDefaults ? _userDefaults->integerForKey(kLastFilterUsedKey) : 0;
+    int slot = saved > 0 && saved < std::int64_t(_programArray.size()) ? int(saved) : 0;
+    setFilter(_programArray[size_t(slot)].get());
+}
+
 void quorbitViewController::createShaders() {
     _programArray = gpu::createFilterPrograms();
 }
@@ -37,6 +51,7 @@ void quorbitViewController::setFilter(gpu::ShaderProgram* program) {
     if (!slot) return;  // only programs of this screen's list can be chosen
     _filter = program;
     _lastFilterUsed = *slot;
+    if (_userDefaults) _userDefaults->setInteger(kLastFilterUsedKey, *slot);
 }
 
 void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {

@@ -7,20 +7,31 @@
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
 #include "gpu/GLPostView.h"
+#include "platform/core/UserDefaults.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
+#include "platform/ui/ViewController.h"
 
 namespace quorbit::camera_screen {
 
 // The camera screen: owns the GL context, the 320 x 427 live surface and the sixteen filter
 // programs, and turns every camera frame into the live picture. Drawing is driven by frame
 // arrival; the display-synchronised timer it runs has an empty callback.
-class quorbitViewController : public capture::CameraDelegate {
+class quorbitViewController : public platform::ViewController, public capture::CameraDelegate {
   public:
+    // The key under which the chosen slot is kept.
+    static constexpr const char* kLastFilterUsedKey = "LastFilterUsed";
+
     // Builds the live surface on context and the sixteen programs (context current).
     quorbitViewController(std::shared_ptr<platform::GLContext> context,
                           std::shared_ptr<capture::CameraTypeSource> camera);
     ~quorbitViewController() override;
+
+    // The screen's view: the live surface at the top of a black 320 x 480 screen.
+    void loadView() override;
+    // Each time the screen appears the saved slot becomes the filter (slot 0 when none is
+    // saved).
+    void viewWillAppear(bool animated) override;
 
     // Frame entry: routes the frame by the child-screen flags, else draws it.
     void processNewCameraFrame(capture::PixelBuffer& frame) override;
@@ -42,7 +53,12 @@ class quorbitViewController : public capture::CameraDelegate {
     void createShaders();
     const gpu::ProgramList& programArray() const { return _programArray; }
     gpu::ShaderProgram* filter() const { return _filter; }
+    // Makes program (one of programArray) the filter and saves its slot.
     void setFilter(gpu::ShaderProgram* program);
+    // Where the chosen slot is saved (the application gives its standard store); null keeps
+    // nothing, as for one-off tools. Not owned.
+    platform::UserDefaults* userDefaults() const { return _userDefaults; }
+    void setUserDefaults(platform::UserDefaults* defaults) { _userDefaults = defaults; }
     int lastFilterUsed() const { return _lastFilterUsed; }
 
     const std::shared_ptr<gpu::GLPostView>& glview() const { return _glview; }
@@ -66,6 +82,7 @@ class quorbitViewController : public capture::CameraDelegate {
     gpu::ProgramList _programArray;
     gpu::ShaderProgram* _filter = nullptr;
     int _lastFilterUsed = 0;
+    platform::UserDefaults* _userDefaults = nullptr;
     capture::FrameConsumer* _filterPicker = nullptr;
     GLuint _camTexture = 0;
     bool _animating = false;
