@@ -24,6 +24,11 @@ int hexValue(char c) {
     return -1;
 }
 
+template <typename T>
+void releaseIfLarge(std::vector<T>& buffer) {
+    if (buffer.capacity() * sizeof(T) > (std::size_t(4) << 20)) std::vector<T>().swap(buffer);
+}
+
 std::string withByte(const char* format, unsigned char byte) {
     char text[96];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(byte));
@@ -90,10 +95,10 @@ std::optional<Value> JsonParser::fragmentWithString(std::optional<std::string_vi
     bool ok = parse(result);
     _values.clear();
     _frames.clear();
-    if (_text.capacity() > (std::size_t(4) << 20)) {
-        // Do not keep a very large copy alive between parses.
-        std::vector<char>().swap(_text);
-    }
+    // The buffers are kept for the next parse, unless one input made them very large.
+    releaseIfLarge(_text);
+    releaseIfLarge(_values);
+    releaseIfLarge(_frames);
     if (!ok) return std::nullopt;
     return result;
 }
@@ -145,7 +150,7 @@ scanValue:
                 failedFrames = _frames.size();
                 goto fail;
             }
-            _frames.push_back({static_cast<std::uint32_t>(_values.size()), isObject});
+            _frames.push_back({_values.size(), isObject});
             depth = static_cast<std::uint32_t>(_frames.size());
             if (isObject) goto nextMember;
             goto nextElement;
@@ -257,7 +262,7 @@ nextElement:
     if (*p != ']') goto scanValue;
     ++p;
     {
-        std::uint32_t base = _frames.back().base;
+        std::size_t base = _frames.back().base;
         value = Value::adoptArray(_values.data() + base, _values.size() - base);
         _values.resize(base);
         _frames.pop_back();
@@ -274,8 +279,8 @@ nextMember:
     p = skipWhitespace(p);
     if (*p == '}') {
         ++p;
-        std::uint32_t base = _frames.back().base;
-        std::uint32_t count = finishObject(base);
+        std::size_t base = _frames.back().base;
+        std::size_t count = finishObject(base);
         value = Value::adoptObject(_values.data() + base, count);
         _values.resize(base);
         _frames.pop_back();
@@ -310,20 +315,20 @@ fail:
 
 // Collapses repeated keys of the object whose keys and values start at `base`: the first
 // occurrence keeps its place and takes the last value. Answers the number of members left.
-std::uint32_t JsonParser::finishObject(std::uint32_t base) {
+std::size_t JsonParser::finishObject(std::size_t base) {
     Value* kv = _values.data() + base;
-    std::uint32_t count = static_cast<std::uint32_t>((_values.size() - base) / 2);
+    std::size_t count = (_values.size() - base) / 2;
     if (count < 2) return count;
     auto words = [](const Value& key, std::uint64_t& w0, std::uint64_t& w1) {
         std::memcpy(&w0, reinterpret_cast<const unsigned char*>(&key), 8);
         std::memcpy(&w1, reinterpret_cast<const unsigned char*>(&key) + 8, 8);
     };
-    std::uint32_t kept = 1;
+    std::size_t kept = 1;
     if (count <= 16) {
-        for (std::uint32_t j = 1; j < count; ++j) {
+        for (std::size_t j = 1; j < count; ++j) {
             std::uint64_t w0, w1;
             words(kv[2 * j], w0, w1);
-            std::uint32_t i = 0;
+            std::size_t i = 0;
             while (i < kept && !sameKey(kv[2 * j], kv[2 * i], w0, w1))
                 ++i;
             if (i < kept) {
@@ -344,18 +349,18 @@ std::uint32_t JsonParser::finishObject(std::uint32_t base) {
         _slots.assign(capacity, 0);
         std::size_t mask = capacity - 1;
         kept = 0;
-        for (std::uint32_t j = 0; j < count; ++j) {
+        for (std::size_t j = 0; j < count; ++j) {
             std::uint64_t w0, w1;
             words(kv[2 * j], w0, w1);
             std::size_t slot = keyHash(kv[2 * j]) & mask;
             for (;;) {
-                std::uint32_t entry = _slots[slot];
+                std::size_t entry = _slots[slot];
                 if (entry == 0) {
                     if (kept != j) {
                         kv[2 * kept] = std::move(kv[2 * j]);
                         kv[2 * kept + 1] = std::move(kv[2 * j + 1]);
                     }
-                    _slots[slot] = ++kept;
+                    _slots[slot] = static_cast<std::uint32_t>(++kept);
                     break;
                 }
                 if (sameKey(kv[2 * j], kv[2 * (entry - 1)], w0, w1)) {
@@ -366,7 +371,7 @@ std::uint32_t JsonParser::finishObject(std::uint32_t base) {
             }
         }
     }
-    _values.resize(base + 2 * std::size_t(kept));
+    _values.resize(base + 2 * kept);
     return kept;
 }
 

@@ -42,7 +42,7 @@ class JsonParser : public JsonBase {
 
   private:
     struct Frame {
-        std::uint32_t base;  // where the container's elements start on _values
+        std::size_t base;  // where the container's elements start on _values
         bool isObject;
     };
 
@@ -50,7 +50,7 @@ class JsonParser : public JsonBase {
     void addError(unsigned code, const char* message);
     // Adds the errors of the open containers below `count`, innermost first.
     void unwind(std::size_t count);
-    std::uint32_t finishObject(std::uint32_t base);
+    std::size_t finishObject(std::size_t base);
     bool scanString(const char*& p, Value& out);
     bool scanEscapedString(const char*& p, const char* start, Value& out);
     bool scanUnicodeChar(const char*& p, std::uint32_t& codePoint);

@@ -62,7 +62,7 @@ std::string readableTypeName(const std::type_info& type);
 // object gets "Unsupported value for key KEY in object" on top of its own error.
 class JsonWriter : public JsonBase {
   public:
-    static constexpr std::uint32_t kNativeNestingLimit = 10'000;
+    static constexpr std::uint32_t kNativeNestingLimit = 1024;
 
     JsonWriter();
     ~JsonWriter() override;

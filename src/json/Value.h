@@ -26,7 +26,8 @@ namespace quorbit::json {
 //
 // Objects keep their members in one flat array in insertion order: a key set again keeps
 // its place and takes the new value. Lookup is a linear scan, which is the fastest choice
-// for the small objects JSON documents are made of.
+// for the small objects JSON documents are made of. As with std::vector, adding an element
+// or member may move the others, so references into a container do not outlive its growth.
 class Value {
   public:
     enum class Type : std::uint8_t { Null, Bool, Number, String, Array, Object };

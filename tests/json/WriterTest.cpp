@@ -30,6 +30,13 @@ struct Label {
 struct Hollow {
     Opaque proxyForJson() const { return {}; }
 };
+// A type that nests through its own proxy: Chain{n} is n + 1 arrays deep.
+struct Chain {
+    int depth;
+    std::vector<Chain> proxyForJson() const {
+        return depth > 0 ? std::vector<Chain>{Chain{depth - 1}} : std::vector<Chain>{};
+    }
+};
 
 std::string opaqueName() {
     return detail::readableTypeName(typeid(Opaque));
@@ -193,6 +200,15 @@ TEST(Writer, DeepTreeWithoutLimit) {
     std::optional<std::string> text = writer.stringWithObject(nestedArrays(200'000));
     ASSERT_TRUE(text);
     EXPECT_EQ(*text, std::string(200'000, '[') + std::string(200'000, ']'));
+}
+
+TEST(Writer, NativeNestingStaysWithinTheStackBound) {
+    JsonWriter writer;
+    writer.setMaxDepth(0);
+    EXPECT_EQ(writer.stringWithObject(Chain{3}), "[[[[]]]]");
+    EXPECT_TRUE(writer.stringWithObject(Chain{int(JsonWriter::kNativeNestingLimit) - 1}));
+    EXPECT_FALSE(writer.stringWithFragment(Chain{int(JsonWriter::kNativeNestingLimit)}));
+    EXPECT_EQ(writer.errorTrace().front()->localizedDescription(), "Nested too deep");
 }
 
 TEST(Writer, ReusableAfterFailure) {
