@@ -5,6 +5,7 @@
 //
 //   bench_json [--json-dir=DIR] [benchmark options]
 //
+// With --benchmark_repetitions=N the table shows the median of the repetitions.
 // The documents are DIR/{canada,citm_catalog,twitter}.json; DIR defaults to
 // $QUORBIT_BENCH_JSON_DIR, else ../shared/bench/json beside the source tree.
 #include <benchmark/benchmark.h>
@@ -110,7 +111,11 @@ class TableReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred || run.iterations == 0) continue;
-            std::string name = run.benchmark_name();
+            // With repetitions the median stands for the benchmark; the other statistics
+            // are left out of the table.
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            std::string name = run.run_name.str();
             // CPU time: the machine may be shared, and every run is single-threaded.
             double seconds = run.cpu_accumulated_time / double(run.iterations);
             auto size = sizes.find(name);

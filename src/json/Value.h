@@ -90,7 +90,8 @@ class Value {
 
     // The boolean; false for every other kind of value.
     bool asBool() const { return tag() == kTrue; }
-    // The text; empty for every other kind of value.
+    // The text; empty for every other kind of value. Short texts live inside the value, so
+    // the view is good while the value is neither changed, moved nor destroyed.
     std::string_view asString() const;
     // Numbers as an exact decimal (a double through its shortest round-trip text); empty
     // for other values and for numbers a Decimal cannot hold.
