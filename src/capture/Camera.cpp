@@ -125,18 +125,22 @@ void Camera::captureLoop(std::stop_token stop) {
         if (want.device != active) {
             if (active) active->close();
             active.reset();
-            if (!want.device) {
-                waitForChange(stop, version, std::nullopt);
-                continue;
+            if (want.device) {
+                auto opened = want.device->open();
+                if (!opened) {
+                    report(*want.device, opened.error().localizedDescription());
+                    waitForChange(stop, version, _options.retryDelay);
+                    continue;
+                }
+                active = want.device;
+                lastFrame = _options.clock();
             }
-            auto opened = want.device->open();
-            if (!opened) {
-                report(*want.device, opened.error().localizedDescription());
-                waitForChange(stop, version, _options.retryDelay);
-                continue;
-            }
-            active = want.device;
-            lastFrame = _options.clock();
+        }
+        // Nothing to capture from: stopped, or stopped right after the device failed (then
+        // both the wanted and the active device are empty).
+        if (!active) {
+            waitForChange(stop, version, std::nullopt);
+            continue;
         }
 
         bool reserved = false;

@@ -150,6 +150,10 @@ TEST(Camera, FailingDevicesAreReportedOnceAndTheCameraStaysUp) {
         auto before = std::chrono::steady_clock::now();
         camera.stopCamera();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 50ms);
+        // The capture thread, woken by the stop while it waits to retry the failed device,
+        // must go idle (it once read from the device it had just let go of).
+        std::this_thread::sleep_for(50ms);
+        EXPECT_FALSE(camera.isRunning());
     }
 }
 
