@@ -9,6 +9,7 @@
 #include "camera_screen/quorbitViewController.h"
 #include "gpu/FrameDrawing.h"
 #include "picker/PreviewGrid.h"
+#include "platform/gl/GLTextureTarget.h"
 
 namespace {
 
@@ -43,24 +44,6 @@ std::vector<std::uint8_t>& frameBytes() {
     return bytes;
 }
 
-// A texture-backed framebuffer of the given size, made with plain GL.
-struct RawTarget {
-    GLuint framebuffer = 0, texture = 0;
-    GLsizei width, height;
-    RawTarget(GLsizei w, GLsizei h) : width(w), height(h) {
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glGenFramebuffers(1, &framebuffer);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    }
-    ~RawTarget() {
-        glDeleteFramebuffers(1, &framebuffer);
-        glDeleteTextures(1, &texture);
-    }
-};
-
 GLuint rawUpload(GLint internalFormat) {
     GLuint texture = 0;
     glGenTextures(1, &texture);
@@ -74,14 +57,15 @@ GLuint rawUpload(GLint internalFormat) {
     return texture;
 }
 
-void rawDraw(const RawTarget& target, GLuint program, GLuint texture, float r, float g, float b) {
+void rawDraw(const platform::GLTextureTarget& target, GLuint program, GLuint texture, float r,
+             float g, float b) {
     glUseProgram(program);
     GLint position = glGetAttribLocation(program, "position");
     GLint texCoord = glGetAttribLocation(program, "texCoord");
     GLint sampler = glGetUniformLocation(program, "s_texture");
     GLint scale = glGetUniformLocation(program, "u_scale");
-    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
-    glViewport(0, 0, target.width, target.height);
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer());
+    glViewport(0, 0, target.width(), target.height());
     glClearColor(r, g, b, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glVertexAttribPointer(GLuint(position), 2, GL_FLOAT, GL_FALSE, 0, gpu::kSquareVertices);
@@ -115,7 +99,7 @@ void BM_LiveFrame_Minimal(benchmark::State& state) {
     auto programs = gpu::createFilterPrograms();
     GLuint program = programs[size_t(liveSlot(state))]->program();
     GLint internalFormat = ctx->bgraInternalFormat();
-    RawTarget target(320, 427);
+    platform::GLTextureTarget target(320, 427);
     for (auto _ : state) {
         GLuint texture = rawUpload(internalFormat);
         rawDraw(target, program, texture, 1, 1, 0);
@@ -139,9 +123,9 @@ void BM_PickerFrame_Minimal(benchmark::State& state) {
     auto ctx = context();
     auto programs = gpu::createFilterPrograms();
     GLint internalFormat = ctx->bgraInternalFormat();
-    std::vector<std::unique_ptr<RawTarget>> targets;
+    std::vector<std::unique_ptr<platform::GLTextureTarget>> targets;
     for (int i = 0; i < 16; ++i)
-        targets.push_back(std::make_unique<RawTarget>(144, 192));
+        targets.push_back(std::make_unique<platform::GLTextureTarget>(144, 192));
     for (auto _ : state) {
         GLuint texture = rawUpload(internalFormat);
         for (size_t k = 0; k < 16; ++k)

@@ -17,6 +17,7 @@
 
 #include "gpu/ShaderProgram.h"
 #include "platform/core/Bundle.h"
+#include "platform/gl/GLTextureTarget.h"
 #include "support/GlTestContext.h"
 
 namespace quorbit::gpu {
@@ -93,13 +94,8 @@ ShaderProgram& program(const std::string& name) {
 Picture render(const std::string& filter, const Frame& frame, const GLfloat* table = kBackCamera,
                int width = kWidth, int height = kHeight) {
     auto context = testing::sharedGlContext();
-    GLuint surface = 0, framebuffer = 0, texture = 0;
-    glGenTextures(1, &surface);
-    glBindTexture(GL_TEXTURE_2D, surface);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, surface, 0);
+    platform::GLTextureTarget surface(width, height);
+    GLuint texture = 0;
     glGenTextures(1, &texture);
     glBindTexture(GL_TEXTURE_2D, texture);
     for (GLenum name : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER})
@@ -130,9 +126,7 @@ Picture render(const std::string& filter, const Frame& frame, const GLfloat* tab
     for (GLuint attribute : attributes)
         glDisableVertexAttribArray(attribute);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glDeleteFramebuffers(1, &framebuffer);
     glDeleteTextures(1, &texture);
-    glDeleteTextures(1, &surface);
     return picture;
 }
 

@@ -7,29 +7,12 @@
 #include "platform/gl/Compositor.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
+#include "platform/gl/GLTextureTarget.h"
 #include "platform/ui/View.h"
 #include "support/GlTestContext.h"
 
 namespace quorbit::platform {
 namespace {
-
-// A target framebuffer of the compositor's context, of width x height pixels.
-struct Target {
-    GLuint framebuffer = 0, texture = 0;
-    int width, height;
-    Target(int w, int h) : width(w), height(h) {
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glGenFramebuffers(1, &framebuffer);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    }
-    ~Target() {
-        glDeleteFramebuffers(1, &framebuffer);
-        glDeleteTextures(1, &texture);
-    }
-};
 
 class CompositorTest : public ::testing::Test {
   protected:
@@ -41,7 +24,7 @@ class CompositorTest : public ::testing::Test {
         ASSERT_TRUE(made) << made.error().localizedDescription();
         compositor = std::move(made.value());
         compositor->context()->makeCurrent();
-        target = std::make_unique<Target>(40, 40);
+        target = std::make_unique<GLTextureTarget>(40, 40);
     }
     void TearDown() override {
         if (compositor) compositor->context()->makeCurrent();
@@ -50,12 +33,12 @@ class CompositorTest : public ::testing::Test {
     }
 
     Image frame(const std::vector<View*>& roots) {
-        compositor->draw(roots, target->width, target->height, target->framebuffer);
-        return Compositor::readPixels(target->width, target->height);
+        compositor->draw(roots, target->width(), target->height(), target->framebuffer());
+        return Compositor::readPixels(target->width(), target->height());
     }
 
     std::unique_ptr<Compositor> compositor;
-    std::unique_ptr<Target> target;
+    std::unique_ptr<GLTextureTarget> target;
 };
 
 struct Rgb {
@@ -261,7 +244,7 @@ TEST_F(CompositorTest, DrawMakesTheCallersContextCurrentAgainOnRestore) {
     auto gl = testing::sharedGlContext();
     gl->makeCurrent();
     auto root = box(Rect(0, 0, 40, 40), Color{1, 1, 1, 1});
-    compositor->draw({root.get()}, target->width, target->height, target->framebuffer);
+    compositor->draw({root.get()}, target->width(), target->height(), target->framebuffer());
     EXPECT_EQ(GLContext::current(), compositor->context().get());
     compositor->restoreContext();
     EXPECT_EQ(GLContext::current(), gl.get());

@@ -24,7 +24,7 @@ class GLLayer;
 // single buffer; presenting publishes that texture to the compositor, so what is read from
 // the bound framebuffer after presenting is the presented picture.
 class GLContext {
-public:
+  public:
     ~GLContext();
     GLContext(const GLContext&) = delete;
     GLContext& operator=(const GLContext&) = delete;
@@ -34,6 +34,9 @@ public:
 
     // The window that new contexts draw into; the host sets it before creating any context.
     static void setWindow(SDL_Window* window);
+    // Asks SDL for windows fit for OpenGL ES 2.0 contexts with 8-bit colour; call before
+    // making the window.
+    static void setWindowAttributes();
     static SDL_Window* window();
 
     // Starts SDL's video subsystem if needed. Without a display (no DISPLAY or WAYLAND_DISPLAY
@@ -59,7 +62,7 @@ public:
     // Presents the bound renderbuffer; false when it has no layer storage.
     bool presentRenderbuffer();
 
-private:
+  private:
     GLContext(void* sdlContext);
     struct Storage {
         GLLayer* layer = nullptr;

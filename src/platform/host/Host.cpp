@@ -68,13 +68,7 @@ Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
     SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
 
     std::unique_ptr<Host> host(new Host(options));
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    GLContext::setWindowAttributes();
     int w = static_cast<int>(std::lround(options.width * options.scale));
     int h = static_cast<int>(std::lround(options.height * options.scale));
     host->_window = SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_CENTERED,
