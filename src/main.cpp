@@ -7,6 +7,8 @@
 #include "camera_screen/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
+#include "json/JsonLog.h"
+#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
 
@@ -16,8 +18,8 @@ using namespace quorbit;
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: quorbit [--camera SPEC] [--scale N]\n"
-                 "       quorbit --headless [--script FILE] [--camera SPEC]\n"
+                 "usage: quorbit [--camera SOURCE] [--scale N]\n"
+                 "       quorbit --headless [--script FILE] [--camera SOURCE]\n"
                  "       quorbit --list-cameras\n"
                  "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
                  "[--camera back|front]\n"
@@ -62,6 +64,7 @@ int runApplication(const platform::HostOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    json::JsonLog::setSink([](const std::string& line) { platform::Log::debug(line); });
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {
         const std::string& command = args.front();

@@ -34,15 +34,15 @@ std::shared_ptr<AudioPlayer> AudioPlayer::createWithContentsOfFile(
     }
     SDL_RWops* rw = SDL_RWFromConstMem(bytes->data(), static_cast<int>(bytes->size()));
     if (!rw) return nullptr;
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec wav{};
     Uint8* buffer = nullptr;
     Uint32 length = 0;
-    if (!SDL_LoadWAV_RW(rw, 1, &spec, &buffer, &length)) {
+    if (!SDL_LoadWAV_RW(rw, 1, &wav, &buffer, &length)) {
         Log::warn("cannot read the sound " + path.string() + ": " + SDL_GetError());
         return nullptr;
     }
     std::shared_ptr<AudioPlayer> player(new AudioPlayer());
-    player->_format = Format{spec.freq, spec.format, spec.channels, spec.silence};
+    player->_format = Format{wav.freq, wav.format, wav.channels, wav.silence};
     player->_samples.assign(buffer, buffer + length);
     SDL_FreeWAV(buffer);
     return player;
