@@ -79,6 +79,10 @@ void rawDraw(const platform::GLTextureTarget& target, GLuint program, GLuint tex
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
+// Frames drawn before timing starts, so that the driver's compiling of shader variants for
+// new programs and surfaces is not counted.
+constexpr int kWarmUpFrames = 5;
+
 int liveSlot(const benchmark::State& state) {
     return int(state.range(0));
 }
@@ -87,6 +91,9 @@ void BM_LiveFrame_Quorbit(benchmark::State& state) {
     camera_screen::quorbitViewController screen(context(), std::make_shared<FixedCamera>());
     screen.setFilter(screen.programArray()[size_t(liveSlot(state))].get());
     capture::PixelBuffer frame(frameBytes().data(), 640, 480);
+    for (int i = 0; i < kWarmUpFrames; ++i)
+        screen.processNewCameraFrame(frame);
+    glFinish();
     for (auto _ : state) {
         screen.processNewCameraFrame(frame);
         glFinish();
@@ -100,6 +107,12 @@ void BM_LiveFrame_Minimal(benchmark::State& state) {
     GLuint program = programs[size_t(liveSlot(state))]->program();
     GLint internalFormat = ctx->bgraInternalFormat();
     platform::GLTextureTarget target(320, 427);
+    for (int i = 0; i < kWarmUpFrames; ++i) {
+        GLuint texture = rawUpload(internalFormat);
+        rawDraw(target, program, texture, 1, 1, 0);
+        glDeleteTextures(1, &texture);
+    }
+    glFinish();
     for (auto _ : state) {
         GLuint texture = rawUpload(internalFormat);
         rawDraw(target, program, texture, 1, 1, 0);
@@ -113,6 +126,9 @@ void BM_PickerFrame_Quorbit(benchmark::State& state) {
     auto programs = gpu::createFilterPrograms();
     picker::PreviewGrid grid(context(), programs, nullptr);
     capture::PixelBuffer frame(frameBytes().data(), 640, 480);
+    for (int i = 0; i < kWarmUpFrames; ++i)
+        grid.drawFrame(frame, capture::kCameraBack);
+    glFinish();
     for (auto _ : state) {
         grid.drawFrame(frame, capture::kCameraBack);
         glFinish();
@@ -126,11 +142,17 @@ void BM_PickerFrame_Minimal(benchmark::State& state) {
     std::vector<std::unique_ptr<platform::GLTextureTarget>> targets;
     for (int i = 0; i < 16; ++i)
         targets.push_back(std::make_unique<platform::GLTextureTarget>(144, 192));
-    for (auto _ : state) {
+    auto drawFrame = [&] {
         GLuint texture = rawUpload(internalFormat);
         for (size_t k = 0; k < 16; ++k)
             rawDraw(*targets[k], programs[k]->program(), texture, 1, 0, 1);
         glDeleteTextures(1, &texture);
+    };
+    for (int i = 0; i < kWarmUpFrames; ++i)
+        drawFrame();
+    glFinish();
+    for (auto _ : state) {
+        drawFrame();
         glFinish();
     }
 }
