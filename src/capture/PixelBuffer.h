@@ -10,7 +10,7 @@ namespace quorbit::capture {
 // the base address before reading and unlocks it when done; the buffer is valid only during
 // the delegate call that hands it over.
 class PixelBuffer {
-public:
+  public:
     PixelBuffer(std::uint8_t* data, int width, int height)
         : _data(data), _width(width), _height(height) {}
 
@@ -30,7 +30,7 @@ public:
     // The pixels; null unless the base address is locked.
     std::uint8_t* baseAddress() const { return _locks > 0 ? _data : nullptr; }
 
-private:
+  private:
     std::uint8_t* _data;
     int _width, _height;
     int _locks = 0;
@@ -38,7 +38,7 @@ private:
 
 // Receives the camera's frames on the main thread.
 class CameraDelegate {
-public:
+  public:
     virtual ~CameraDelegate() = default;
     virtual void processNewCameraFrame(PixelBuffer& frame) = 0;
     virtual void cameraHasConnected() = 0;
@@ -49,14 +49,14 @@ enum CameraType : int { kCameraBack = 0, kCameraFront = 1 };
 
 // What a frame consumer may ask of the camera that delivers the frames: which camera it is.
 class CameraTypeSource {
-public:
+  public:
     virtual ~CameraTypeSource() = default;
     virtual int curCameraType() const = 0;
 };
 
 // Takes camera frames in place of the live view while it is on screen (the filter picker).
 class FrameConsumer {
-public:
+  public:
     virtual ~FrameConsumer() = default;
     virtual void cameraUpdated(PixelBuffer& frame) = 0;
 };

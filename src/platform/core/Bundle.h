@@ -10,7 +10,7 @@ namespace quorbit::platform {
 // $QUORBIT_RESOURCES, else in "resources" beside the binary, else in the installed share
 // folder, else in the source tree (for a build that was not installed).
 class Bundle {
-public:
+  public:
     static Bundle& main();
 
     explicit Bundle(std::filesystem::path resourcesDir);
@@ -29,7 +29,7 @@ public:
     std::optional<std::string> readResource(const std::string& name, const std::string& type,
                                             const std::string& subdir = {}) const;
 
-private:
+  private:
     std::filesystem::path _resourcesDir;
 };
 

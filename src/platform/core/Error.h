@@ -33,7 +33,7 @@ struct Error {
 // Value-or-error result of a fallible platform call.
 template <typename T>
 class Result {
-public:
+  public:
     Result(T value) : _state(std::move(value)) {}
     Result(Error error) : _state(std::move(error)) {}
 
@@ -47,13 +47,13 @@ public:
     T& operator*() & { return value(); }
     const Error& error() const { return std::get<1>(_state); }
 
-private:
+  private:
     std::variant<T, Error> _state;
 };
 
 template <>
 class Result<void> {
-public:
+  public:
     Result() = default;
     Result(Error error) : _error(std::make_shared<Error>(std::move(error))) {}
 
@@ -61,7 +61,7 @@ public:
     explicit operator bool() const { return ok(); }
     const Error& error() const { return *_error; }
 
-private:
+  private:
     std::shared_ptr<Error> _error;
 };
 

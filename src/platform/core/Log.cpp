@@ -36,19 +36,27 @@ Log::Sink& sink() {
 
 const char* levelName(Log::Level level) {
     switch (level) {
-        case Log::Level::Debug: return "debug";
-        case Log::Level::Info: return "info";
-        case Log::Level::Warn: return "warning";
-        case Log::Level::Error: return "error";
+        case Log::Level::Debug:
+            return "debug";
+        case Log::Level::Info:
+            return "info";
+        case Log::Level::Warn:
+            return "warning";
+        case Log::Level::Error:
+            return "error";
     }
     return "";
 }
 
 }  // namespace
 
-bool Log::enabled(Level level) { return static_cast<int>(level) >= threshold().load(); }
+bool Log::enabled(Level level) {
+    return static_cast<int>(level) >= threshold().load();
+}
 
-void Log::setThreshold(Level level) { threshold().store(static_cast<int>(level)); }
+void Log::setThreshold(Level level) {
+    threshold().store(static_cast<int>(level));
+}
 
 void Log::write(Level level, const std::string& message) {
     std::lock_guard lock(sinkMutex());

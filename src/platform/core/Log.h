@@ -9,7 +9,7 @@ namespace quorbit::platform {
 // one to read what was logged). The threshold comes from QUORBIT_LOG (debug, info, warn,
 // error); the default is info.
 class Log {
-public:
+  public:
     enum class Level { Debug = 0, Info = 1, Warn = 2, Error = 3 };
     using Sink = std::function<void(Level, const std::string&)>;
 

@@ -62,9 +62,13 @@ RunLoop::Id RunLoop::addTimer(Duration delay, Task task, std::optional<Duration>
     return id;
 }
 
-void RunLoop::cancelTimer(Id id) { _timers.erase(id); }
+void RunLoop::cancelTimer(Id id) {
+    _timers.erase(id);
+}
 
-bool RunLoop::hasTimer(Id id) const { return _timers.count(id) != 0; }
+bool RunLoop::hasTimer(Id id) const {
+    return _timers.count(id) != 0;
+}
 
 RunLoop::Id RunLoop::watchFd(int fd, short events, std::function<void(short)> handler) {
     Id id = _nextId++;
@@ -73,7 +77,9 @@ RunLoop::Id RunLoop::watchFd(int fd, short events, std::function<void(short)> ha
     return id;
 }
 
-void RunLoop::unwatchFd(Id id) { _watches.erase(id); }
+void RunLoop::unwatchFd(Id id) {
+    _watches.erase(id);
+}
 
 RunLoop::Id RunLoop::addHook(std::function<std::optional<Duration>()> hook) {
     Id id = _nextId++;
@@ -81,7 +87,9 @@ RunLoop::Id RunLoop::addHook(std::function<std::optional<Duration>()> hook) {
     return id;
 }
 
-void RunLoop::removeHook(Id id) { _hooks.erase(id); }
+void RunLoop::removeHook(Id id) {
+    _hooks.erase(id);
+}
 
 bool RunLoop::runTasks() {
     std::vector<Task> tasks;
@@ -89,7 +97,8 @@ bool RunLoop::runTasks() {
         std::lock_guard lock(_taskMutex);
         tasks.swap(_tasks);
     }
-    for (auto& task : tasks) task();
+    for (auto& task : tasks)
+        task();
     return !tasks.empty();
 }
 
@@ -124,7 +133,8 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
         if (!wait || d < *wait) wait = d;
     };
     std::vector<std::shared_ptr<std::function<std::optional<Duration>()>>> hooks;
-    for (auto& [id, hook] : _hooks) hooks.push_back(hook);
+    for (auto& [id, hook] : _hooks)
+        hooks.push_back(hook);
     for (auto& hook : hooks) {
         if (auto limit = (*hook)()) cap(*limit);
     }
@@ -134,7 +144,8 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
         if (!_tasks.empty()) cap(Duration::zero());
     }
     auto now = Clock::now();
-    for (auto& [id, timer] : _timers) cap(timer.due - now);
+    for (auto& [id, timer] : _timers)
+        cap(timer.due - now);
 
     std::vector<pollfd> fds;
     std::vector<std::pair<Id, std::shared_ptr<std::function<void(short)>>>> handlers;
@@ -169,7 +180,8 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
 
 void RunLoop::run() {
     _quit = false;
-    while (!_quit) runOnce();
+    while (!_quit)
+        runOnce();
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout) {
@@ -184,7 +196,8 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, Duration timeout)
 
 void RunLoop::runFor(Duration time) {
     auto end = Clock::now() + time;
-    for (auto now = Clock::now(); now < end; now = Clock::now()) runOnce(end - now);
+    for (auto now = Clock::now(); now < end; now = Clock::now())
+        runOnce(end - now);
 }
 
 void RunLoop::quit() {

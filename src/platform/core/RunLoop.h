@@ -18,7 +18,7 @@ namespace quorbit::platform {
 // Timers, watches and hooks are added and removed on the loop's own thread; post() may be
 // called from any thread.
 class RunLoop {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     using Duration = Clock::duration;
     using Task = std::function<void()>;
@@ -64,7 +64,7 @@ public:
     void quit();
     bool quitting() const { return _quit; }
 
-private:
+  private:
     struct Timer {
         Clock::time_point due;
         std::optional<Duration> interval;

@@ -9,9 +9,10 @@ namespace quorbit::platform {
 // A bitmap of RGBA pixels, 8 bits a channel, rows top first and tightly packed, alpha not
 // premultiplied.
 class Image {
-public:
+  public:
     Image() = default;
-    Image(int width, int height) : _width(width), _height(height), _pixels(std::size_t(width) * std::size_t(height) * 4) {}
+    Image(int width, int height)
+        : _width(width), _height(height), _pixels(std::size_t(width) * std::size_t(height) * 4) {}
     Image(int width, int height, std::vector<std::uint8_t> rgba)
         : _width(width), _height(height), _pixels(std::move(rgba)) {}
 
@@ -22,7 +23,9 @@ public:
     const std::uint8_t* data() const { return _pixels.data(); }
     std::vector<std::uint8_t>& pixels() { return _pixels; }
     const std::vector<std::uint8_t>& pixels() const { return _pixels; }
-    std::uint8_t* pixel(int x, int y) { return _pixels.data() + (std::size_t(y) * std::size_t(_width) + std::size_t(x)) * 4; }
+    std::uint8_t* pixel(int x, int y) {
+        return _pixels.data() + (std::size_t(y) * std::size_t(_width) + std::size_t(x)) * 4;
+    }
     const std::uint8_t* pixel(int x, int y) const {
         return _pixels.data() + (std::size_t(y) * std::size_t(_width) + std::size_t(x)) * 4;
     }
@@ -30,7 +33,7 @@ public:
     // A copy scaled (bilinear) to cover width x height and cropped about its centre.
     Image scaledToCover(int width, int height) const;
 
-private:
+  private:
     int _width = 0, _height = 0;
     std::vector<std::uint8_t> _pixels;
 };

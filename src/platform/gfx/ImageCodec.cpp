@@ -14,7 +14,9 @@ namespace {
 constexpr const char* kDomain = "quorbit.image";
 constexpr long kMaxPixels = 1L << 28;  // refuse absurd sizes before allocating
 
-Error imageError(long code, const std::string& message) { return Error::make(kDomain, code, message); }
+Error imageError(long code, const std::string& message) {
+    return Error::make(kDomain, code, message);
+}
 
 struct PngReadState {
     const std::string* bytes;
@@ -73,7 +75,8 @@ Result<Image> decodePng(const std::string& bytes) {
     if (png_get_rowbytes(png, info) != width * 4) png_error(png, "unexpected row layout");
     image = Image(int(width), int(height));
     rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.pixel(0, int(y));
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = image.pixel(0, int(y));
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
@@ -134,7 +137,9 @@ Result<Image> readFile(const std::filesystem::path& path) {
     auto bytes = platform::readFile(path);
     if (!bytes) return imageError(5, "cannot read " + path.string());
     auto image = decode(*bytes);
-    if (!image) return imageError(image.error().code, path.string() + ": " + image.error().localizedDescription());
+    if (!image)
+        return imageError(image.error().code,
+                          path.string() + ": " + image.error().localizedDescription());
     return image;
 }
 
@@ -162,7 +167,8 @@ Result<std::string> encodePng(const Image& image) {
                  PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, 3);
     png_write_info(png, info);
-    for (int y = 0; y < image.height(); ++y) png_write_row(png, image.pixel(0, y));
+    for (int y = 0; y < image.height(); ++y)
+        png_write_row(png, image.pixel(0, y));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;

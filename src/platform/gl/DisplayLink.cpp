@@ -9,7 +9,9 @@ double gRefreshOverride = 0;
 
 DisplayLink::DisplayLink(std::function<void()> target) : _target(std::move(target)) {}
 
-DisplayLink::~DisplayLink() { invalidate(); }
+DisplayLink::~DisplayLink() {
+    invalidate();
+}
 
 double DisplayLink::refreshRate() {
     if (gRefreshOverride > 0) return gRefreshOverride;
@@ -21,7 +23,9 @@ double DisplayLink::refreshRate() {
     return 60.0;
 }
 
-void DisplayLink::setRefreshRate(double hz) { gRefreshOverride = hz; }
+void DisplayLink::setRefreshRate(double hz) {
+    gRefreshOverride = hz;
+}
 
 void DisplayLink::setFrameInterval(int interval) {
     if (interval < 1 || interval == _frameInterval) return;
@@ -39,7 +43,12 @@ void DisplayLink::schedule() {
     if (_timer) _loop->cancelTimer(_timer);
     auto period = std::chrono::duration_cast<RunLoop::Duration>(
         std::chrono::duration<double>(_frameInterval / refreshRate()));
-    _timer = _loop->addTimer(period, [this] { if (_target) _target(); }, period);
+    _timer = _loop->addTimer(
+        period,
+        [this] {
+            if (_target) _target();
+        },
+        period);
 }
 
 void DisplayLink::invalidate() {

@@ -9,7 +9,7 @@ namespace quorbit::platform {
 // A timer synchronised with the display's refresh: calls its target once every
 // frameInterval refreshes while it is added to a run loop, until invalidated.
 class DisplayLink {
-public:
+  public:
     explicit DisplayLink(std::function<void()> target);
     ~DisplayLink();
     DisplayLink(const DisplayLink&) = delete;
@@ -28,7 +28,7 @@ public:
     // Replaces the refresh rate (tests, or a host that knows better); 0 restores the default.
     static void setRefreshRate(double hz);
 
-private:
+  private:
     void schedule();
 
     std::function<void()> _target;

@@ -20,8 +20,12 @@ void GLLayer::setContentsScale(double scale) {
     if (scale > 0) _scale = scale;
 }
 
-int GLLayer::pixelWidth() const { return static_cast<int>(std::lround(_width * _scale)); }
-int GLLayer::pixelHeight() const { return static_cast<int>(std::lround(_height * _scale)); }
+int GLLayer::pixelWidth() const {
+    return static_cast<int>(std::lround(_width * _scale));
+}
+int GLLayer::pixelHeight() const {
+    return static_cast<int>(std::lround(_height * _scale));
+}
 
 void GLLayer::attach(GLContext* context, GLuint texture, int width, int height) {
     if (_context && _context != context) _context->forgetLayer(this);

@@ -12,7 +12,7 @@ class GLContext;
 // whose storage a GL context allocated from this layer. The compositor samples the texture
 // once something has been presented.
 class GLLayer {
-public:
+  public:
     GLLayer() = default;
     ~GLLayer();
     GLLayer(const GLLayer&) = delete;
@@ -39,7 +39,7 @@ public:
     std::uint64_t presentCount() const { return _presentCount; }
     bool hasContent() const { return _texture != 0 && _presentCount > 0; }
 
-private:
+  private:
     friend class GLContext;
     void attach(GLContext* context, GLuint texture, int width, int height);
     void detach();
