@@ -24,21 +24,25 @@ inline int firstBit(unsigned mask) {
     return __builtin_ctz(mask);
 }
 
+#if defined(__SSE2__)
+// One bit per byte of the 16 at p that ends a run of plain string content: a quote, a
+// backslash or a control byte. A signed compare below 0x20 also catches every byte of 0x80
+// and above, which the slow path then looks at.
+inline unsigned specialMask16(const char* p) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')),
+                                                   _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'))),
+                                      _mm_cmplt_epi8(block, _mm_set1_epi8(0x20)));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+#endif
+
 // The first special byte at or after `p`. The input must end with a 0 byte followed by at
 // least 15 readable bytes, so that whole blocks can be read up to the end.
 inline const char* findStringSpecial(const char* p) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
     for (;;) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // A signed compare below 0x20 also catches every byte of 0x80 and above.
-        __m128i hits = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)),
-            _mm_cmplt_epi8(block, space));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (mask) return p + firstBit(mask);
+        if (unsigned mask = specialMask16(p)) return p + firstBit(mask);
         p += 16;
     }
 #else
@@ -52,16 +56,8 @@ inline const char* findStringSpecial(const char* p) {
 // no byte is special.
 inline const char* findStringSpecial(const char* p, const char* end) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
     while (end - p >= 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i hits = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)),
-            _mm_cmplt_epi8(block, space));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-        if (mask) return p + firstBit(mask);
+        if (unsigned mask = specialMask16(p)) return p + firstBit(mask);
         p += 16;
     }
 #endif
