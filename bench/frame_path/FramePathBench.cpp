@@ -7,6 +7,7 @@
 
 #include "app/RenderCommands.h"
 #include "camera_screen/quorbitViewController.h"
+#include "capture/ImageDevice.h"
 #include "gpu/FrameDrawing.h"
 #include "picker/PreviewGrid.h"
 #include "platform/gl/GLTextureTarget.h"
@@ -34,13 +35,8 @@ std::shared_ptr<platform::GLContext> context() {
 }
 
 std::vector<std::uint8_t>& frameBytes() {
-    static std::vector<std::uint8_t> bytes = [] {
-        platform::Image image = app::builtinTestFrame();
-        std::vector<std::uint8_t> bgra = image.pixels();
-        for (size_t i = 0; i < bgra.size(); i += 4)
-            std::swap(bgra[i], bgra[i + 2]);
-        return bgra;
-    }();
+    static std::vector<std::uint8_t> bytes =
+        capture::cameraFrameFromPicture(app::builtinTestFrame());
     return bytes;
 }
 

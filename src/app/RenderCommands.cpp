@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "camera_screen/quorbitViewController.h"
+#include "capture/ImageDevice.h"
 #include "gpu/FrameDrawing.h"
 #include "picker/PreviewGrid.h"
 #include "platform/gfx/ImageCodec.h"
@@ -17,8 +18,8 @@ namespace {
 
 using platform::Image;
 
-constexpr int kFrameWidth = 640;
-constexpr int kFrameHeight = 480;
+constexpr int kFrameWidth = capture::CaptureDevice::kFrameWidth;
+constexpr int kFrameHeight = capture::CaptureDevice::kFrameHeight;
 
 struct UsageError {
     std::string message;
@@ -61,18 +62,6 @@ class FixedCamera : public capture::CameraTypeSource {
   private:
     int _type;
 };
-
-// The camera frame made from a picture: 640 x 480 pictures are taken as they stand, others
-// are scaled to cover 640 x 480 and cropped about the centre. Returned as BGRA rows.
-std::vector<std::uint8_t> frameFromImage(const Image& picture) {
-    Image rgba = picture.width() == kFrameWidth && picture.height() == kFrameHeight
-                     ? picture
-                     : picture.scaledToCover(kFrameWidth, kFrameHeight);
-    std::vector<std::uint8_t> bgra(rgba.pixels());
-    for (size_t i = 0; i < bgra.size(); i += 4)
-        std::swap(bgra[i], bgra[i + 2]);
-    return bgra;
-}
 
 std::optional<Image> loadInput(const std::map<std::string, std::string>& options, bool optional) {
     auto it = options.find("--input");
@@ -181,7 +170,7 @@ int runRender(const std::vector<std::string>& args) {
     auto context = makeOffscreenContext();
     if (!context) return kExitFailure;
 
-    std::vector<std::uint8_t> pixels = frameFromImage(*picture);
+    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
     capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
     camera_screen::quorbitViewController screen(context, std::make_shared<FixedCamera>(cameraType));
     screen.setFilter(screen.programArray()[size_t(slot)].get());
@@ -208,7 +197,7 @@ int runContactSheet(const std::vector<std::string>& args) {
     auto context = makeOffscreenContext();
     if (!context) return kExitFailure;
 
-    std::vector<std::uint8_t> pixels = frameFromImage(*picture);
+    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
     capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
     gpu::ProgramList programs = gpu::createFilterPrograms();
     picker::PreviewGrid grid(context, programs, nullptr);

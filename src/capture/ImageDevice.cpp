@@ -7,6 +7,20 @@
 
 namespace quorbit::capture {
 
+std::vector<std::uint8_t> cameraFrameFromPicture(const platform::Image& picture) {
+    constexpr int kFrameWidth = CaptureDevice::kFrameWidth;
+    constexpr int kFrameHeight = CaptureDevice::kFrameHeight;
+    if (picture.empty()) return {};
+    bool asItStands = picture.width() == kFrameWidth && picture.height() == kFrameHeight;
+    platform::Image covered =
+        asItStands ? platform::Image() : picture.scaledToCover(kFrameWidth, kFrameHeight);
+    const platform::Image& rgba = asItStands ? picture : covered;
+    std::vector<std::uint8_t> frame(rgba.pixels().size());
+    FrameConverter toBgra(FrameConverter::Format::RGBA32, kFrameWidth, kFrameHeight);
+    toBgra.convert(rgba.data(), rgba.pixels().size(), frame.data());
+    return frame;
+}
+
 ImageDevice::ImageDevice(std::string path, DevicePosition position)
     : GeneratedDevice(DeviceInfo{
           "image:" + path, "Still picture " + path, position, {"BGRA 640x480, 24 fps (still)"}}),
@@ -17,13 +31,7 @@ platform::Result<void> ImageDevice::prepare() {
     auto image = platform::ImageCodec::readFile(_path);
     if (!image) return image.error();
     if (image->empty()) return platform::Error::make("quorbit.capture", 3, "empty picture");
-    platform::Image covered = image->scaledToCover(kFrameWidth, kFrameHeight);
-    std::vector<std::uint8_t> frame(covered.pixels().size());
-    FrameConverter toBgra(FrameConverter::Format::RGBA32, kFrameWidth, kFrameHeight, 0, kFrameWidth,
-                          kFrameHeight);
-    if (!toBgra.convert(covered.data(), covered.pixels().size(), frame.data()))
-        return platform::Error::make("quorbit.capture", 3, "picture could not be converted");
-    _frame = std::move(frame);
+    _frame = cameraFrameFromPicture(*image);
     return {};
 }
 

@@ -5,8 +5,14 @@
 #include <vector>
 
 #include "capture/GeneratedDevice.h"
+#include "platform/gfx/Image.h"
 
 namespace quorbit::capture {
+
+// A picture as a 640 x 480 BGRA camera frame: taken as it stands when it is 640 x 480,
+// otherwise scaled to cover the frame and cropped about its centre. Empty for an empty
+// picture.
+std::vector<std::uint8_t> cameraFrameFromPicture(const platform::Image& picture);
 
 // A still picture (PNG or JPEG) delivered as 640 x 480 frames: scaled to cover the frame
 // and cropped about its centre. The file is read on the first open, on the capture thread.
