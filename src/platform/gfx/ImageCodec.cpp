@@ -174,8 +174,9 @@ Result<std::string> encodePng(const Image& image) {
     return out;
 }
 
-Result<std::string> encodeJpeg(const Image& image, int quality) {
+Result<std::string> encodeJpeg(const Image& image, int quality, const std::string& app1) {
     if (image.empty()) return imageError(6, "empty image");
+    if (app1.size() > 65533) return imageError(8, "cannot encode JPEG: APP1 segment too long");
     jpeg_compress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
@@ -196,7 +197,11 @@ Result<std::string> encodeJpeg(const Image& image, int quality) {
     info.in_color_space = JCS_EXT_RGBA;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
+    if (!app1.empty()) info.write_JFIF_header = FALSE;
     jpeg_start_compress(&info, TRUE);
+    if (!app1.empty())
+        jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(app1.data()),
+                          static_cast<unsigned>(app1.size()));
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(image.pixel(0, int(info.next_scanline)));
         jpeg_write_scanlines(&info, &row, 1);
