@@ -50,7 +50,8 @@ std::shared_ptr<AudioPlayer> AudioPlayer::createWithContentsOfFile(
 
 std::shared_ptr<AudioPlayer> AudioPlayer::createWithResource(const std::string& name,
                                                              const std::string& type) {
-    auto path = Bundle::main().pathForResource(name, type);
+    auto path = Bundle::main().pathForResource(name, type, "sounds");
+    if (!path) path = Bundle::main().pathForResource(name, type);
     if (!path) {
         Log::warn("no sound resource \"" + name + "." + type + "\"");
         return nullptr;

@@ -26,7 +26,8 @@ class AudioPlayer {
   public:
     // Null, with a log line, when the file is missing or is not a WAV file.
     static std::shared_ptr<AudioPlayer> createWithContentsOfFile(const std::filesystem::path& path);
-    // The resource "<name>.<type>" of the main bundle; null when there is none.
+    // The resource "<name>.<type>" of the main bundle, in its "sounds" folder or at its top;
+    // null when there is none.
     static std::shared_ptr<AudioPlayer> createWithResource(const std::string& name,
                                                            const std::string& type = "wav");
 
