@@ -1,0 +1,15 @@
+#include "camera_screen/ControlBarView.h"
+
+#include "camera_screen/ControlArt.h"
+
+namespace quorbit::camera_screen {
+
+ControlBarView::ControlBarView(platform::Rect frame) : View(frame) {
+    setOpaque(true);
+}
+
+void ControlBarView::draw(platform::Canvas& canvas) {
+    ControlArt::drawBar(canvas, bounds());
+}
+
+}  // namespace quorbit::camera_screen
