@@ -92,6 +92,7 @@ platform::Image render(int pixels) {
 
 platform::Result<void> writeSvg(const std::filesystem::path& path, double size) {
     cairo_surface_t* surface = cairo_svg_surface_create(path.c_str(), size, size);
+    cairo_svg_surface_set_document_unit(surface, CAIRO_SVG_UNIT_PX);
     cairo_t* cr = cairo_create(surface);
     draw(cr, size);
     cairo_destroy(cr);

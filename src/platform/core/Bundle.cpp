@@ -45,6 +45,14 @@ Bundle& Bundle::main() {
 
 Bundle::Bundle(fs::path resourcesDir) : _resourcesDir(std::move(resourcesDir)) {}
 
+std::string Bundle::identifier() const {
+#ifdef QUORBIT_APP_ID
+    return QUORBIT_APP_ID;
+#else
+    return "io.github.quorbit.Flurio";
+#endif
+}
+
 std::string Bundle::version() const {
 #ifdef QUORBIT_VERSION
     return QUORBIT_VERSION;

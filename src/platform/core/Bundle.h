@@ -16,6 +16,10 @@ class Bundle {
     explicit Bundle(std::filesystem::path resourcesDir);
 
     std::string name() const { return "Flurio"; }
+    // The application's identifier ("io.github.quorbit.Flurio" unless the build names
+    // another): its desktop entry, icon and metainfo carry it, and it is the default store
+    // identifier.
+    std::string identifier() const;
     std::string version() const;
     const std::filesystem::path& resourcesDir() const { return _resourcesDir; }
 

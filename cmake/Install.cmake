@@ -1,0 +1,25 @@
+# What `cmake --install` puts in the prefix: the program, its resources, and the desktop
+# integration (desktop entry, AppStream metainfo, icons), all named by one identifier.
+set(QUORBIT_APP_ID "io.github.quorbit.Flurio" CACHE STRING
+  "AppStream identifier: names the desktop entry, the metainfo and the icon; the default store identifier")
+set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/platform/core/Bundle.cpp APPEND PROPERTY
+  COMPILE_DEFINITIONS "QUORBIT_APP_ID=\"${QUORBIT_APP_ID}\"")
+
+configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.desktop
+  ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.metainfo.xml
+  ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml @ONLY)
+
+install(TARGETS quorbit RUNTIME DESTINATION bin)
+install(DIRECTORY resources/ DESTINATION share/quorbit
+  PATTERN icons EXCLUDE
+  PATTERN quorbit.desktop EXCLUDE
+  PATTERN quorbit.metainfo.xml EXCLUDE)
+install(FILES ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop DESTINATION share/applications)
+install(FILES ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml DESTINATION share/metainfo)
+install(FILES resources/icons/hicolor/scalable/apps/quorbit.svg
+  DESTINATION share/icons/hicolor/scalable/apps RENAME ${QUORBIT_APP_ID}.svg)
+foreach(size 48 64 128 256)
+  install(FILES resources/icons/hicolor/${size}x${size}/apps/quorbit.png
+    DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME ${QUORBIT_APP_ID}.png)
+endforeach()
