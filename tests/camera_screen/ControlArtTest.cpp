@@ -108,23 +108,6 @@ TEST(ControlArt, GlyphsAndTheirStatesAreToldApart) {
     }
 }
 
-TEST(ControlArt, TheShutterIsALightRingAroundADiscThatSinksWhenPressed) {
-    Image normal = drawn(Glyph::Shutter, 2),
-          pressed = drawn(Glyph::Shutter, 2, ControlState::Pressed);
-    // Along the middle row from the centre outwards, in points: disc, gap, ring, outside.
-    struct Probe {
-        double x;
-        bool inked;
-    } probes[] = {{20, true}, {27, true}, {29.7, false}, {31.2, true}, {33, false}};
-    for (const auto& probe : probes) {
-        const std::uint8_t* p = normal.pixel(int(probe.x * 2), 40);
-        EXPECT_EQ(p[3] > 128, probe.inked) << "at x = " << probe.x;
-    }
-    EXPECT_EQ(normal.pixel(17, 17)[3], 0) << "the corners of its square are empty";
-    EXPECT_EQ(pressed.pixel(40, 40)[3], 255);
-    EXPECT_LT(pressed.pixel(40, 40)[0] + 30, normal.pixel(40, 40)[0]);
-}
-
 TEST(ControlArt, TheThumbnailCropsThePhotoToFillItsSquare) {
     // A wide photo with narrow red and blue edges: a filled square shows only its green middle.
     Image photo(640, 480);

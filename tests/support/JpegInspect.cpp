@@ -50,7 +50,7 @@ void readExif(const std::string& payload, JpegFacts& facts) {
     auto e = tiff.find(tiff.u32(*pointer + 8), 0x9003);
     if (!e || tiff.u16(*e + 2) != 2) return;
     std::uint32_t count = tiff.u32(*e + 4);
-    size_t at = count <= 4 ? *e + 8 : tiff.u32(*e + 8);
+    size_t at = tiff.u32(*e + 8);  // the date is longer than four bytes: kept elsewhere
     if (count == 0 || !tiff.has(at, count)) return;
     facts.dateTimeOriginal = tiff.data.substr(at, count - 1);
 }
@@ -71,18 +71,12 @@ std::optional<JpegFacts> inspectJpeg(const std::filesystem::path& path) {
         size_t length = size_t(byte(at + 2)) << 8 | byte(at + 3);
         if (length < 2 || at + 2 + length > bytes.size()) return std::nullopt;
         std::string payload = bytes.substr(at + 4, length - 2);
-        if (marker == 0xE0 && payload.compare(0, 5, std::string("JFIF\0", 5)) == 0)
-            facts.hasJfif = true;
         if (marker == 0xE1 && payload.compare(0, 6, std::string("Exif\0\0", 6)) == 0) {
             facts.exifFirst = first;
             readExif(payload, facts);
         }
         if (marker == 0xDB && !payload.empty() && (payload[0] & 0x0F) == 0)
             facts.firstLuminanceQuant = std::uint8_t(payload[1]);
-        if (marker == 0xC0 && payload.size() >= 5) {
-            facts.height = int(std::uint8_t(payload[1])) << 8 | std::uint8_t(payload[2]);
-            facts.width = int(std::uint8_t(payload[3])) << 8 | std::uint8_t(payload[4]);
-        }
         if (marker == 0xDA) return facts;  // image data follows
         at += 2 + length;
         first = false;

@@ -9,10 +9,8 @@ namespace quorbit::testing {
 // What a JPEG file says about itself, read from its segments directly (not through the
 // application's own encoder or decoder).
 struct JpegFacts {
-    int width = 0, height = 0;
     int firstLuminanceQuant = 0;  // the DC entry of quantisation table 0
-    bool hasJfif = false;
-    bool exifFirst = false;  // the Exif APP1 segment directly follows the start of the image
+    bool exifFirst = false;       // the Exif APP1 segment directly follows the start of the image
     std::optional<int> orientation;               // Exif 0x0112
     std::optional<std::string> dateTimeOriginal;  // Exif 0x9003
 };
