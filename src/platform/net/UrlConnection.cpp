@@ -1,0 +1,525 @@
+#include "platform/net/UrlConnection.h"
+
+#include <curl/curl.h>
+#include <poll.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+#include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
+#include "platform/net/CookieStore.h"
+
+namespace quorbit::platform {
+
+namespace {
+
+constexpr long kMaxRedirects = 16;
+
+using Clock = RunLoop::Clock;
+
+// A piece of the load waiting to be reported: libcurl's callbacks only queue, and the queue
+// goes to the delegate once libcurl has returned (its own calls may not be made from inside
+// its callbacks, and a delegate may cancel).
+struct Event {
+    bool isResponse = false;
+    UrlResponse response;
+    std::string data;
+};
+
+std::string trim(std::string text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+class Engine;
+
+}  // namespace
+
+struct UrlConnection::Impl {
+    std::weak_ptr<UrlConnection> self;
+    UrlRequest request;
+    UrlConnectionDelegate delegate;
+    CURL* easy = nullptr;
+    curl_slist* headerList = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    // The header block being read.
+    long blockStatus = 0;
+    std::vector<std::pair<std::string, std::string>> blockHeaders;
+
+    std::vector<Event> events;
+    std::size_t bodyBytes = 0;
+    bool tooLarge = false;
+
+    curl_off_t lastDownloaded = 0, lastUploaded = 0;
+    Clock::time_point lastActivity;
+    RunLoop::Id timeoutTimer = 0;
+
+    bool loading = false;
+    bool completed = false;  // libcurl is done with it; result holds how
+    CURLcode result = CURLE_OK;
+
+    ~Impl() {
+        if (headerList) curl_slist_free_all(headerList);
+        if (easy) curl_easy_cleanup(easy);
+    }
+
+    void touch() { lastActivity = Clock::now(); }
+    void endOfHeaderBlock();
+};
+
+namespace {
+
+UrlErrorCode codeFor(CURLcode code) {
+    switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return UrlErrorCode::TimedOut;
+        case CURLE_URL_MALFORMAT:
+            return UrlErrorCode::BadUrl;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return UrlErrorCode::UnsupportedUrl;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return UrlErrorCode::CannotFindHost;
+        case CURLE_COULDNT_CONNECT:
+            return UrlErrorCode::CannotConnectToHost;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return UrlErrorCode::HttpTooManyRedirects;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return UrlErrorCode::NetworkConnectionLost;
+        case CURLE_WEIRD_SERVER_REPLY:
+            return UrlErrorCode::BadServerResponse;
+        case CURLE_FILESIZE_EXCEEDED:
+            return UrlErrorCode::DataLengthExceedsMaximum;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return UrlErrorCode::ServerCertificateUntrusted;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_USE_SSL_FAILED:
+            return UrlErrorCode::SecureConnectionFailed;
+        default:
+            return UrlErrorCode::Unknown;
+    }
+}
+
+const char* describe(UrlErrorCode code) {
+    switch (code) {
+        case UrlErrorCode::Cancelled:
+            return "The load was cancelled";
+        case UrlErrorCode::BadUrl:
+            return "The URL is not valid";
+        case UrlErrorCode::TimedOut:
+            return "The request timed out";
+        case UrlErrorCode::UnsupportedUrl:
+            return "The URL's scheme is not supported";
+        case UrlErrorCode::CannotFindHost:
+            return "The server's name could not be found";
+        case UrlErrorCode::CannotConnectToHost:
+            return "Could not connect to the server";
+        case UrlErrorCode::NetworkConnectionLost:
+            return "The network connection was lost";
+        case UrlErrorCode::HttpTooManyRedirects:
+            return "Too many redirects";
+        case UrlErrorCode::InsecureConnectionRefused:
+            return "A secure connection is required";
+        case UrlErrorCode::BadServerResponse:
+            return "The server's answer is not valid";
+        case UrlErrorCode::DataLengthExceedsMaximum:
+            return "The answer is too large";
+        case UrlErrorCode::SecureConnectionFailed:
+            return "A secure connection failed";
+        case UrlErrorCode::ServerCertificateUntrusted:
+            return "The server's certificate is not trusted";
+        case UrlErrorCode::Unknown:
+            break;
+    }
+    return "The load failed";
+}
+
+Error errorFor(const UrlConnection::Impl& impl) {
+    UrlErrorCode code =
+        impl.tooLarge ? UrlErrorCode::DataLengthExceedsMaximum : codeFor(impl.result);
+    std::string detail = impl.errorBuffer[0] ? impl.errorBuffer : curl_easy_strerror(impl.result);
+    std::string description = describe(code);
+    if (code == UrlErrorCode::DataLengthExceedsMaximum) {
+        description += format(" (more than %zu bytes)", impl.request.maximumBodySize);
+    } else if (!detail.empty()) {
+        description += ": " + detail;
+    }
+    Error error = makeUrlError(code, description);
+    if (impl.result != CURLE_OK) {
+        error.underlying = std::make_shared<Error>(
+            Error::make("libcurl", static_cast<long>(impl.result), std::move(detail)));
+    }
+    return error;
+}
+
+// The one libcurl multi handle of the process, driven by the main run loop: libcurl says
+// which sockets to watch and when to call it back; the loop's watches and timers do so.
+class Engine {
+  public:
+    struct Active {
+        std::shared_ptr<UrlConnection> connection;
+        UrlConnection::Impl* impl;
+    };
+
+    static Engine& shared() {
+        static Engine* engine = new Engine();  // lives as long as the process
+        return *engine;
+    }
+
+    size_t activeCount() const { return _active.size(); }
+
+    bool add(std::shared_ptr<UrlConnection> connection, UrlConnection::Impl& impl) {
+        if (curl_multi_add_handle(_multi, impl.easy) != CURLM_OK) return false;
+        _active[impl.easy] = Active{std::move(connection), &impl};
+        return true;
+    }
+
+    // Takes the handle out of the multi and forgets the connection (the caller holds it).
+    void remove(UrlConnection::Impl& impl) {
+        curl_multi_remove_handle(_multi, impl.easy);
+        _active.erase(impl.easy);
+    }
+
+  private:
+    Engine() {
+        CookieStore::shared();  // libcurl's global set-up happens there
+        _multi = curl_multi_init();
+        curl_multi_setopt(_multi, CURLMOPT_SOCKETFUNCTION, &Engine::onSocket);
+        curl_multi_setopt(_multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(_multi, CURLMOPT_TIMERFUNCTION, &Engine::onTimer);
+        curl_multi_setopt(_multi, CURLMOPT_TIMERDATA, this);
+    }
+
+    static int onSocket(CURL*, curl_socket_t socket, int what, void* userp, void*) {
+        auto* engine = static_cast<Engine*>(userp);
+        RunLoop& loop = RunLoop::main();
+        if (auto it = engine->_watches.find(socket); it != engine->_watches.end()) {
+            loop.unwatchFd(it->second);
+            engine->_watches.erase(it);
+        }
+        if (what == CURL_POLL_REMOVE) return 0;
+        short events = 0;
+        if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) events |= RunLoop::Readable;
+        if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) events |= RunLoop::Writable;
+        engine->_watches[socket] = loop.watchFd(socket, events, [engine, socket](short revents) {
+            int flags = 0;
+            if (revents & (POLLIN | POLLHUP)) flags |= CURL_CSELECT_IN;
+            if (revents & POLLOUT) flags |= CURL_CSELECT_OUT;
+            if (revents & POLLERR) flags |= CURL_CSELECT_ERR;
+            engine->act(socket, flags);
+        });
+        return 0;
+    }
+
+    static int onTimer(CURLM*, long timeoutMs, void* userp) {
+        auto* engine = static_cast<Engine*>(userp);
+        RunLoop& loop = RunLoop::main();
+        if (engine->_timer) loop.cancelTimer(engine->_timer);
+        engine->_timer = 0;
+        if (timeoutMs >= 0) {
+            engine->_timer = loop.addTimer(std::chrono::milliseconds(timeoutMs), [engine] {
+                engine->_timer = 0;
+                engine->act(CURL_SOCKET_TIMEOUT, 0);
+            });
+        }
+        return 0;
+    }
+
+    void act(curl_socket_t socket, int flags);
+
+    CURLM* _multi = nullptr;
+    std::map<CURL*, Active> _active;
+    std::map<curl_socket_t, RunLoop::Id> _watches;
+    RunLoop::Id _timer = 0;
+};
+
+// Ends a load: the connection leaves the engine, and the delegate hears the outcome and is
+// then let go (with whatever its callbacks hold).
+void finish(UrlConnection& connection, UrlConnection::Impl& impl, const Error* error) {
+    impl.loading = false;
+    if (impl.timeoutTimer) RunLoop::main().cancelTimer(impl.timeoutTimer);
+    impl.timeoutTimer = 0;
+    Engine::shared().remove(impl);
+    impl.events.clear();
+    UrlConnectionDelegate delegate = std::move(impl.delegate);
+    impl.delegate = {};
+    if (error) {
+        if (delegate.didFailWithError) delegate.didFailWithError(connection, *error);
+    } else if (delegate.didFinishLoading) {
+        delegate.didFinishLoading(connection);
+    }
+}
+
+void Engine::act(curl_socket_t socket, int flags) {
+    int running = 0;
+    curl_multi_socket_action(_multi, socket, flags, &running);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(_multi, &left)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        auto it = _active.find(message->easy_handle);
+        if (it == _active.end()) continue;
+        it->second.impl->completed = true;
+        it->second.impl->result = message->data.result;
+    }
+
+    // Report what libcurl queued, connection by connection, in order. A delegate may cancel
+    // its own or another connection, or start new ones, on the way.
+    std::vector<Active> pending;
+    for (auto& [easy, active] : _active) {
+        if (!active.impl->events.empty() || active.impl->completed) pending.push_back(active);
+    }
+    for (Active& active : pending) {
+        UrlConnection::Impl& impl = *active.impl;
+        std::vector<Event> events = std::move(impl.events);
+        impl.events.clear();
+        for (Event& event : events) {
+            if (!impl.loading) break;
+            if (event.isResponse) {
+                auto call = impl.delegate.didReceiveResponse;
+                if (call) call(*active.connection, event.response);
+            } else {
+                auto call = impl.delegate.didReceiveData;
+                if (call) call(*active.connection, event.data);
+            }
+        }
+        if (!impl.loading || !impl.completed) continue;
+        if (impl.result == CURLE_OK) {
+            finish(*active.connection, impl, nullptr);
+        } else {
+            Error error = errorFor(impl);
+            finish(*active.connection, impl, &error);
+        }
+    }
+}
+
+// libcurl's callbacks. They only record and queue.
+
+size_t onHeader(char* buffer, size_t size, size_t count, void* userdata) {
+    auto& impl = *static_cast<UrlConnection::Impl*>(userdata);
+    size_t length = size * count;
+    std::string line(buffer, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    impl.touch();
+    if (line.rfind("HTTP/", 0) == 0) {
+        impl.blockHeaders.clear();
+        size_t space = line.find(' ');
+        impl.blockStatus = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
+    } else if (line.empty()) {
+        impl.endOfHeaderBlock();
+    } else if ((line[0] == ' ' || line[0] == '\t') && !impl.blockHeaders.empty()) {
+        impl.blockHeaders.back().second += " " + trim(line);  // a folded continuation
+    } else if (size_t colon = line.find(':'); colon != std::string::npos) {
+        impl.blockHeaders.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    }
+    return length;
+}
+
+size_t onData(char* buffer, size_t size, size_t count, void* userdata) {
+    auto& impl = *static_cast<UrlConnection::Impl*>(userdata);
+    size_t length = size * count;
+    impl.touch();
+    if (impl.request.maximumBodySize && impl.bodyBytes + length > impl.request.maximumBodySize) {
+        impl.tooLarge = true;
+        return 0;  // libcurl ends the transfer with a write error
+    }
+    impl.bodyBytes += length;
+    if (!impl.events.empty() && !impl.events.back().isResponse) {
+        impl.events.back().data.append(buffer, length);
+    } else {
+        Event event;
+        event.data.assign(buffer, length);
+        impl.events.push_back(std::move(event));
+    }
+    return length;
+}
+
+int onProgress(void* userdata, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto& impl = *static_cast<UrlConnection::Impl*>(userdata);
+    if (downloaded != impl.lastDownloaded || uploaded != impl.lastUploaded) {
+        impl.lastDownloaded = downloaded;
+        impl.lastUploaded = uploaded;
+        impl.touch();
+    }
+    return 0;
+}
+
+void scheduleTimeout(const std::shared_ptr<UrlConnection>& connection, UrlConnection::Impl& impl,
+                     Clock::time_point due) {
+    std::weak_ptr<UrlConnection> weak = connection;
+    UrlConnection::Impl* target = &impl;
+    impl.timeoutTimer = RunLoop::main().addTimer(due - Clock::now(), [weak, target] {
+        auto connection = weak.lock();
+        if (!connection || !target->loading) return;
+        target->timeoutTimer = 0;
+        auto limit = std::chrono::duration_cast<Clock::duration>(target->request.timeoutInterval);
+        Clock::time_point due = target->lastActivity + limit;
+        if (Clock::now() < due) {
+            scheduleTimeout(connection, *target, due);
+            return;
+        }
+        target->result = CURLE_OPERATION_TIMEDOUT;
+        std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
+                      "nothing moved for %g seconds", target->request.timeoutInterval.count());
+        Error error = errorFor(*target);
+        finish(*connection, *target, &error);
+    });
+}
+
+}  // namespace
+
+void UrlConnection::Impl::endOfHeaderBlock() {
+    long status = blockStatus;
+    bool hasLocation = false;
+    for (auto& [name, value] : blockHeaders) {
+        if (strcasecmp(name.c_str(), "Location") == 0 && !value.empty()) hasLocation = true;
+    }
+    // Informational answers and redirects that libcurl follows are not the final answer.
+    bool followed = hasLocation && (status == 301 || status == 302 || status == 303 ||
+                                    status == 307 || status == 308);
+    if (status < 200 || followed) return;
+    Event event;
+    event.isResponse = true;
+    event.response.statusCode = status;
+    event.response.headers = std::move(blockHeaders);
+    char* url = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
+        event.response.url = url;
+    blockHeaders.clear();
+    bodyBytes = 0;
+    events.push_back(std::move(event));
+}
+
+UrlConnection::UrlConnection() : _impl(std::make_unique<Impl>()) {}
+
+UrlConnection::~UrlConnection() = default;
+
+std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
+                                                    UrlConnectionDelegate delegate) {
+    std::shared_ptr<UrlConnection> connection(new UrlConnection());
+    Impl& impl = *connection->_impl;
+    impl.self = connection;
+    impl.request = std::move(request);
+    impl.delegate = std::move(delegate);
+    impl.loading = true;
+    impl.touch();
+
+    CURL* easy = impl.easy = curl_easy_init();
+    const UrlRequest& r = impl.request;
+    if (easy) {
+        curl_easy_setopt(easy, CURLOPT_PRIVATE, &impl);
+        curl_easy_setopt(easy, CURLOPT_URL, r.url.c_str());
+        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl.errorBuffer);
+        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(easy, CURLOPT_SHARE, CookieStore::shared().share());
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // the cookie engine, in memory
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &onHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &impl);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &onData);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &impl);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &onProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &impl);
+        auto timeoutMs = static_cast<long>(r.timeoutInterval.count() * 1000);
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, timeoutMs));
+        if (r.maximumBodySize)
+            curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                             static_cast<curl_off_t>(r.maximumBodySize));
+
+        bool hasBody = !r.body.empty();
+        if (r.httpMethod == "POST" || (hasBody && r.httpMethod != "HEAD")) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(r.body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, r.body.data());
+            if (r.httpMethod != "POST")
+                curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, r.httpMethod.c_str());
+        } else if (r.httpMethod == "HEAD") {
+            curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        } else if (r.httpMethod != "GET") {
+            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, r.httpMethod.c_str());
+        }
+        // No "Expect: 100-continue" round trip before a large body.
+        impl.headerList = curl_slist_append(impl.headerList, "Expect:");
+        for (const auto& [name, value] : r.headers) {
+            std::string line = value.empty() ? name + ";" : name + ": " + value;
+            impl.headerList = curl_slist_append(impl.headerList, line.c_str());
+        }
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, impl.headerList);
+    }
+
+    if (!easy || !Engine::shared().add(connection, impl)) {
+        // Reported from the run loop, as every other outcome is.
+        std::snprintf(impl.errorBuffer, sizeof impl.errorBuffer, "libcurl cannot start a transfer");
+        impl.result = CURLE_FAILED_INIT;
+        RunLoop::main().post([connection] {
+            if (!connection->_impl->loading) return;
+            Impl& impl = *connection->_impl;
+            impl.loading = false;
+            Error error = errorFor(impl);
+            UrlConnectionDelegate delegate = std::move(impl.delegate);
+            impl.delegate = {};
+            if (delegate.didFailWithError) delegate.didFailWithError(*connection, error);
+        });
+        return connection;
+    }
+    auto limit = std::chrono::duration_cast<Clock::duration>(r.timeoutInterval);
+    scheduleTimeout(connection, impl, impl.lastActivity + limit);
+    return connection;
+}
+
+void UrlConnection::cancel() {
+    Impl& impl = *_impl;
+    if (!impl.loading) return;
+    impl.loading = false;
+    if (impl.timeoutTimer) RunLoop::main().cancelTimer(impl.timeoutTimer);
+    impl.timeoutTimer = 0;
+    impl.events.clear();
+    // This may run inside one of the delegate's own callbacks: the callbacks (and what they
+    // hold) go on the run loop's next turn rather than from under the caller.
+    auto keep = shared_from_this();
+    Engine::shared().remove(impl);
+    RunLoop::main().post([delegate = std::move(impl.delegate), keep]() mutable { delegate = {}; });
+    impl.delegate = {};
+}
+
+bool UrlConnection::isLoading() const {
+    return _impl->loading;
+}
+
+const UrlRequest& UrlConnection::originalRequest() const {
+    return _impl->request;
+}
+
+size_t UrlConnection::activeCount() {
+    return Engine::shared().activeCount();
+}
+
+}  // namespace quorbit::platform

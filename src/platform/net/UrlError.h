@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "platform/core/Error.h"
+
+namespace quorbit::platform {
+
+// The domain of URL loading failures, shared by URL connections and the web view.
+inline constexpr const char* kUrlErrorDomain = "NSURLErrorDomain";
+
+// Why a URL load failed. The codes are negative, as the domain has always numbered them.
+enum class UrlErrorCode : long {
+    Unknown = -1,                        // a failure with no closer code
+    Cancelled = -999,                    // the load was cancelled (or replaced by another)
+    BadUrl = -1000,                      // the URL cannot be parsed
+    TimedOut = -1001,                    // nothing moved for the request's whole timeout
+    UnsupportedUrl = -1002,              // a scheme the connection does not speak
+    CannotFindHost = -1003,              // the host name does not resolve
+    CannotConnectToHost = -1004,         // the host refused or never answered the connection
+    NetworkConnectionLost = -1005,       // the connection broke mid-load (a truncated body too)
+    HttpTooManyRedirects = -1007,        // the redirects did not end
+    InsecureConnectionRefused = -1022,   // plain HTTP where a secure connection is required
+    BadServerResponse = -1011,           // the answer is not HTTP
+    DataLengthExceedsMaximum = -1103,    // the body is larger than the request allows
+    SecureConnectionFailed = -1200,      // the TLS handshake failed
+    ServerCertificateUntrusted = -1202,  // the server's certificate did not verify
+};
+
+inline Error makeUrlError(UrlErrorCode code, std::string description) {
+    return Error::make(kUrlErrorDomain, static_cast<long>(code), std::move(description));
+}
+
+inline bool isUrlError(const Error& error, UrlErrorCode code) {
+    return error.domain == kUrlErrorDomain && error.code == static_cast<long>(code);
+}
+
+}  // namespace quorbit::platform

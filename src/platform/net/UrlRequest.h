@@ -1,0 +1,33 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorbit::platform {
+
+// What a URL connection sends: the URL, the method, header fields in order, a body, and
+// the limits of the load. Nothing is ever answered from a cache: every load goes to the
+// server.
+struct UrlRequest {
+    std::string url;
+    std::string httpMethod = "GET";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    // How long the load may go without any progress (connecting, sending or receiving)
+    // before it fails as timed out.
+    std::chrono::duration<double> timeoutInterval{60.0};
+    // The largest response body accepted; 0 accepts any size.
+    std::size_t maximumBodySize = 0;
+
+    explicit UrlRequest(std::string url = {}) : url(std::move(url)) {}
+
+    // Sets a header field, replacing one of the same name (names compare case-blind).
+    void setValue(const std::string& value, const std::string& field);
+    std::optional<std::string> valueForHeader(const std::string& field) const;
+};
+
+}  // namespace quorbit::platform
