@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -169,7 +170,11 @@ std::string UrlOpener::handlerForScheme(const std::string& scheme) {
         if (output.size() < kMaxQueryOutput) output.append(buffer, static_cast<size_t>(got));
     }
     close(child.output);
-    std::optional<int> status = waitFor(child.pid, std::chrono::milliseconds(0));
+    // The output has ended; the query exits right after.
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    std::optional<int> status =
+        waitFor(child.pid, std::max(left, std::chrono::milliseconds(0)));
     if (!status) {
         kill(child.pid, SIGKILL);
         reapLater(child.pid);
