@@ -57,6 +57,32 @@ TEST(RunLoop, OneShotAndRepeatingTimersAndCancellation) {
     EXPECT_FALSE(loop.hasTimer(repeating));
 }
 
+TEST(RunLoop, TimersGoByTheClockSetOnTheLoop) {
+    RunLoop& loop = RunLoop::main();
+    auto t = RunLoop::Clock::now();
+    loop.setClock([&t] { return t; });
+    std::vector<int> fired;
+    loop.addTimer(500ms, [&] { fired.push_back(500); });
+    loop.addTimer(1s, [&] { fired.push_back(1000); });
+    // Real time passing does not move the set clock.
+    loop.runOnce(20ms);
+    EXPECT_TRUE(fired.empty());
+    t += 499ms;
+    loop.runOnce(0ms);
+    EXPECT_TRUE(fired.empty());
+    t += 1ms;
+    loop.runOnce(0ms);
+    EXPECT_EQ(fired, std::vector<int>{500});
+    t += 500ms;
+    loop.runOnce(0ms);
+    EXPECT_EQ(fired, (std::vector<int>{500, 1000}));
+    // Without a set clock, timers go by real time again; a pending one keeps the time it
+    // had left (the set clock ran a second ahead of the real one).
+    loop.addTimer(50ms, [&] { fired.push_back(50); });
+    loop.setClock({});
+    EXPECT_TRUE(loop.runUntil([&] { return fired.size() == 3; }, 500ms));
+}
+
 TEST(RunLoop, WatchesFileDescriptorsAndSleepsWhenIdle) {
     RunLoop& loop = RunLoop::main();
     int fds[2];

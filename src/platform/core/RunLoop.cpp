@@ -57,9 +57,17 @@ void RunLoop::wake() {
 RunLoop::Id RunLoop::addTimer(Duration delay, Task task, std::optional<Duration> interval) {
     Id id = _nextId++;
     if (interval && *interval <= Duration::zero()) interval = std::chrono::milliseconds(1);
-    _timers[id] = Timer{Clock::now() + std::max(delay, Duration::zero()), interval,
+    _timers[id] = Timer{now() + std::max(delay, Duration::zero()), interval,
                         std::make_shared<Task>(std::move(task))};
     return id;
+}
+
+void RunLoop::setClock(std::function<Clock::time_point()> clock) {
+    auto before = now();
+    _clock = std::move(clock);
+    auto after = now();
+    for (auto& [id, timer] : _timers)
+        timer.due += after - before;
 }
 
 void RunLoop::cancelTimer(Id id) {
@@ -103,7 +111,7 @@ bool RunLoop::runTasks() {
 }
 
 bool RunLoop::runTimers() {
-    auto now = Clock::now();
+    auto now = this->now();
     std::vector<std::pair<Id, std::shared_ptr<Task>>> due;
     for (auto& [id, timer] : _timers) {
         if (timer.due <= now) due.emplace_back(id, timer.task);
@@ -143,7 +151,7 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
         std::lock_guard lock(_taskMutex);
         if (!_tasks.empty()) cap(Duration::zero());
     }
-    auto now = Clock::now();
+    auto now = this->now();
     for (auto& [id, timer] : _timers)
         cap(timer.due - now);
 

@@ -43,6 +43,14 @@ class RunLoop {
     void cancelTimer(Id id);
     bool hasTimer(Id id) const;
 
+    // The time that timers (and the animations driven by them) go by: the steady clock, or
+    // the clock set here. Tests set one they move by hand; a timer then fires on the first
+    // turn after that clock has passed its due time. An empty clock restores the steady one.
+    // Pending timers keep the time they had left. runUntil() and runFor() still measure
+    // their limits in real time.
+    Clock::time_point now() const { return _clock ? _clock() : Clock::now(); }
+    void setClock(std::function<Clock::time_point()> clock);
+
     // Calls handler with the poll() revents whenever fd is ready for any of events.
     Id watchFd(int fd, short events, std::function<void(short)> handler);
     void unwatchFd(Id id);
@@ -89,6 +97,7 @@ class RunLoop {
     std::map<Id, std::shared_ptr<std::function<std::optional<Duration>()>>> _hooks;
     Id _nextId = 1;
     bool _quit = false;
+    std::function<Clock::time_point()> _clock;
 };
 
 }  // namespace quorbit::platform

@@ -102,7 +102,7 @@ void stopTimerIfIdle() {
 
 void tick() {
     State& s = state();
-    auto now = Clock::now();
+    auto now = RunLoop::main().now();
     std::vector<Track> done;
     // Apply in-between values; collect the tracks that reached their end.
     for (size_t i = 0; i < s.tracks.size();) {
@@ -220,7 +220,8 @@ void Animation::animate(double duration, const std::function<void()>& changes,
         return;
     }
 
-    auto start = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+    auto start =
+        RunLoop::main().now() + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>(std::max(options.delay, 0.0)));
     std::vector<Track> superseded;
     for (auto& change : recording.changes) {
