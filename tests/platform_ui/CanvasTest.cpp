@@ -94,6 +94,21 @@ TEST(Canvas, TextIsMeasuredAndDrawn) {
         EXPECT_EQ(image.pixel(150, y)[3], 0) << "past the word";
 }
 
+// Labels are sized with a measuring canvas of scale 1 and drawn at the screen's scale: a
+// text must take the same width at both, or it is cut short with an ellipsis.
+TEST(Canvas, TextTakesTheSameWidthAtEveryScale) {
+    Canvas one(1, 1, 1);
+    for (double scale : {2.0, 3.0}) {
+        Canvas scaled(1, 1, scale);
+        for (const char* text : {"Uploading Photo", "Complete", "1 of 3 photos sent"}) {
+            for (const Font& font : {Font::system(17), Font::boldSystem(16)}) {
+                EXPECT_EQ(scaled.measureText(text, font), one.measureText(text, font))
+                    << text << " at scale " << scale;
+            }
+        }
+    }
+}
+
 TEST(Canvas, MissingFontFallsBackWithOneLogLine) {
     std::vector<std::string> lines;
     auto old = Log::setSink([&](Log::Level, const std::string& line) { lines.push_back(line); });

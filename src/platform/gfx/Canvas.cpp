@@ -73,6 +73,13 @@ bool usableFont(const Font& font) {
 // which is logged once per family so that a missing font is visible but never fatal.
 LayoutPtr makeLayout(cairo_t* cr, const std::string& text, const Font& font) {
     LayoutPtr layout(pango_cairo_create_layout(cr));
+    // Glyph advances are not rounded to device pixels, so that a text takes the same width in
+    // points at every scale: labels are measured at one scale and drawn at another.
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(pango_layout_get_context(layout.get()), options);
+    cairo_font_options_destroy(options);
+    pango_layout_context_changed(layout.get());
     std::unique_ptr<PangoFontDescription, FontDescriptionDeleter> desc(
         pango_font_description_new());
     pango_font_description_set_family(desc.get(), font.family.c_str());
