@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "hud/ProgressHud.h"
+#include "hud/RoundProgressView.h"
+#include "platform/gl/Compositor.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLTextureTarget.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::hud {
+namespace {
+
+using platform::Color;
+using platform::Image;
+using platform::Rect;
+using platform::View;
+
+struct Rgb {
+    int r, g, b;
+};
+
+::testing::AssertionResult pixelIs(const Image& image, int x, int y, Rgb want, int slack = 4) {
+    const std::uint8_t* p = image.pixel(x, y);
+    if (std::abs(p[0] - want.r) <= slack && std::abs(p[1] - want.g) <= slack &&
+        std::abs(p[2] - want.b) <= slack)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "pixel (" << x << ", " << y << ") is " << int(p[0]) << "," << int(p[1]) << ","
+           << int(p[2]) << ", expected " << want.r << "," << want.g << "," << want.b;
+}
+
+// The overlay drawn by the compositor on a real GL context and read back.
+TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
+    testing::sharedGlContext();
+    auto context = platform::GLContext::create();
+    ASSERT_TRUE(context) << context.error().localizedDescription();
+    auto made = platform::Compositor::create(context.value());
+    ASSERT_TRUE(made) << made.error().localizedDescription();
+    auto compositor = std::move(made.value());
+    compositor->context()->makeCurrent();
+    platform::GLTextureTarget target(120, 120);
+
+    const Color background{0.2, 0.4, 0.6, 1};
+    auto root = std::make_shared<View>(Rect(0, 0, 120, 120));
+    root->setBackgroundColor(background);
+    auto hud = std::make_shared<ProgressHud>(root.get());
+    root->addSubview(hud);
+    hud->setMode(ProgressHud::Mode::Determinate);
+    hud->setProgress(0.25);
+    hud->show(false);
+
+    compositor->draw({root.get()}, 120, 120, target.framebuffer());
+    Image image = platform::Compositor::readPixels(120, 120);
+    compositor->restoreContext();
+
+    // The box is 77 points square from 21.5, black at 0.8 over the background, with corners
+    // of radius 10; the dial's disc (centre 59.5, 59.5, radius 16.5) adds white at 0.1 and
+    // its pie is white. Pixel centres lie half a point further on than their indices.
+    const Rgb bg{51, 102, 153}, box{10, 20, 31}, disc{35, 44, 53}, white{255, 255, 255};
+    struct Case {
+        const char* what;
+        int x, y;
+        Rgb want;
+    } cases[] = {
+        {"outside the box", 10, 59, bg},
+        {"box beside the dial", 30, 59, box},
+        {"cut-off corner", 22, 22, bg},
+        {"inside the corner's arc", 26, 26, box},
+        {"pie just right of twelve o'clock", 61, 48, white},
+        {"disc just left of twelve o'clock", 57, 48, disc},
+        {"pie just above three o'clock", 70, 57, white},
+        {"disc just below three o'clock", 70, 61, disc},
+        {"disc between six and nine o'clock", 53, 65, disc},
+        {"rim", 43, 59, white},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(pixelIs(image, c.x, c.y, c.want)) << c.what;
+}
+
+}  // namespace
+}  // namespace quorbit::hud

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "HudTestSupport.h"
+#include "hud/ProgressHud.h"
+#include "hud/RoundProgressView.h"
+#include "platform/core/Log.h"
+#include "platform/host/Application.h"
+#include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::hud {
+namespace {
+
+using platform::ActivityIndicator;
+using platform::AffineTransform;
+using platform::Application;
+using platform::Rect;
+using platform::RunLoop;
+using platform::View;
+using namespace quorbit::testing;
+
+TEST(ProgressHud, ClassHelpersShowOverAViewAndHideItsLastOverlay) {
+    auto parent = std::make_shared<View>(Rect(0, 0, 320, 480));
+    auto first = ProgressHud::showHUDAddedTo(parent.get(), false);
+    auto second = ProgressHud::showHUDAddedTo(parent.get(), false);
+    parent->addSubview(std::make_shared<View>(Rect(0, 0, 10, 10)));  // not an overlay
+    EXPECT_EQ(first->frame(), parent->bounds());
+    EXPECT_EQ(first->alpha(), 1);
+
+    EXPECT_TRUE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_EQ(second->superview(), nullptr);
+    EXPECT_EQ(second->alpha(), 0);
+    EXPECT_EQ(first->superview(), parent.get());
+    EXPECT_EQ(first->alpha(), 1);
+    EXPECT_TRUE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_EQ(first->superview(), nullptr);
+    EXPECT_FALSE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_FALSE(ProgressHud::hideHUDForView(nullptr, false));
+
+    try {
+        ProgressHud::showHUDAddedTo(nullptr, true);
+        ADD_FAILURE() << "no exception";
+    } catch (const ProgressHudViewIsNilException& e) {
+        EXPECT_STREQ(e.name(), "ProgressHudViewIsNilException");
+        EXPECT_STREQ(e.what(), "The view used in the ProgressHud initializer is nil.");
+    }
+}
+
+TEST(ProgressHud, ModesChooseTheIndicator) {
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    auto spinner = std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator());
+    ASSERT_TRUE(spinner);
+    EXPECT_TRUE(spinner->isAnimating());
+    hud->setMode(ProgressHud::Mode::Indeterminate);  // again: a new spinner
+    EXPECT_NE(hud->indicator(), spinner);
+    EXPECT_EQ(spinner->superview(), nullptr);
+
+    hud->setProgress(0.6);
+    hud->setMode(ProgressHud::Mode::Determinate);
+    auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
+    ASSERT_TRUE(dial);
+    EXPECT_DOUBLE_EQ(dial->progress(), 0.6) << "the dial starts at the progress set";
+    hud->setMode(ProgressHud::Mode::Determinate);  // again: the same dial
+    EXPECT_EQ(hud->indicator(), dial);
+    hud->setProgress(0.25);
+    EXPECT_DOUBLE_EQ(dial->progress(), 0.25);
+
+    hud->setMode(ProgressHud::Mode::CustomView);  // no custom view: a spinner
+    EXPECT_TRUE(std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator()));
+    auto custom = std::make_shared<View>(Rect(0, 0, 20, 20));
+    hud->setCustomView(custom);
+    hud->setMode(ProgressHud::Mode::Indeterminate);
+    hud->setMode(ProgressHud::Mode::CustomView);
+    EXPECT_EQ(hud->indicator(), custom);
+    EXPECT_EQ(hud->subviews().size(), 1u) << "one indicator at a time";
+}
+
+TEST(ProgressHud, SettersFromOtherThreadsApplyOnTheMainThread) {
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    std::thread([&] {
+        hud->setMode(ProgressHud::Mode::Determinate);
+        hud->setProgress(0.5);
+        hud->setLabelText("Uploading Photo");
+        hud->setDetailsLabelText("1 of 3");
+    }).join();
+    EXPECT_TRUE(std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator()));
+    EXPECT_EQ(hud->labelText(), "");
+    ASSERT_TRUE(runUntil([&] { return hud->detailsLabelText() == "1 of 3"; }));
+    EXPECT_EQ(hud->labelText(), "Uploading Photo");
+    auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
+    ASSERT_TRUE(dial);
+    EXPECT_DOUBLE_EQ(dial->progress(), 0.5);
+}
+
+struct Photo {};
+struct Uploader {
+    std::promise<void> go;
+    std::shared_future<void> released = go.get_future().share();
+    std::thread::id* ranOn;
+    void upload(std::shared_ptr<Photo>) {
+        *ranOn = std::this_thread::get_id();
+        released.wait();
+    }
+};
+
+TEST(ProgressHud, TaskRunsOnItsOwnThreadAndTheBoxHidesOnTheMainThreadWhenItReturns) {
+    struct Recorder : ProgressHudDelegate {
+        int hidden = 0;
+        bool onMain = false;
+        void hudWasHidden(ProgressHud&) override { ++hidden, onMain = RunLoop::isMainThread(); }
+    } recorder;
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    hud->setDelegate(&recorder);
+    std::thread::id ranOn;
+    auto uploader = std::make_shared<Uploader>();
+    uploader->ranOn = &ranOn;
+    std::weak_ptr<Uploader> target = uploader;
+    auto photo = std::make_shared<Photo>();
+    std::weak_ptr<Photo> object = photo;
+
+    hud->showWhileExecuting(&Uploader::upload, std::move(uploader), std::move(photo), false);
+    RunLoop::main().runFor(20ms);
+    EXPECT_TRUE(hud->taskInProgress());
+    EXPECT_EQ(hud->alpha(), 1);
+    ASSERT_FALSE(target.expired()) << "held while the task runs";
+    target.lock()->go.set_value();
+    ASSERT_TRUE(runUntil([&] { return recorder.hidden == 1; }));
+    EXPECT_TRUE(recorder.onMain);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_FALSE(hud->taskInProgress());
+    EXPECT_TRUE(target.expired() && object.expired()) << "let go once the task has ended";
+    ASSERT_TRUE(hud->indicator());
+    EXPECT_EQ(hud->indicator()->superview(), hud.get()) << "the indicator stays for next time";
+
+    std::string logged;
+    auto previous = platform::Log::setSink(
+        [&](platform::Log::Level, const std::string& line) { logged += line; });
+    hud->showWhileExecuting([] { throw std::runtime_error("network down"); }, false);
+    EXPECT_TRUE(runUntil([&] { return recorder.hidden == 2; })) << "hidden after a failure too";
+    platform::Log::setSink(previous);
+    EXPECT_NE(logged.find("network down"), std::string::npos) << logged;
+}
+
+TEST(ProgressHud, TurnsWithTheScreenOnAWindowAndFollowsItsParentsSize) {
+    auto& app = Application::shared();
+    app.setStatusBarOrientation(Application::Orientation::LandscapeLeft);
+    auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+    auto onWindow = std::make_shared<ProgressHud>(window.get());
+    window->addSubview(onWindow);
+    EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(-M_PI / 2)) << "turned at once";
+    auto parent = std::make_shared<View>(Rect(0, 0, 320, 480));
+    auto onView = std::make_shared<ProgressHud>(parent.get());
+    parent->addSubview(onView);
+    auto loose = std::make_shared<ProgressHud>(parent.get());  // never added
+
+    ManualClock clock;
+    for (auto [orientation, degrees] :
+         {std::pair{Application::Orientation::LandscapeRight, 90},
+          std::pair{Application::Orientation::PortraitUpsideDown, 180},
+          std::pair{Application::Orientation::Portrait, 0},
+          std::pair{Application::Orientation::LandscapeLeft, -90}}) {
+        SCOPED_TRACE(degrees);
+        parent->setFrame(Rect(0, 0, 200 + degrees, 300));
+        window->setFrame(Rect(0, 0, 480 + degrees, 320));
+        app.setStatusBarOrientation(orientation);
+        clock.advance(400ms);
+        EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(degrees * M_PI / 180));
+        EXPECT_EQ(onWindow->frame(), window->bounds());
+        EXPECT_TRUE(onView->transform().isIdentity());
+        EXPECT_EQ(onView->frame(), parent->bounds());
+        EXPECT_EQ(loose->frame(), Rect(0, 0, 320, 480));
+    }
+    app.setStatusBarOrientation(Application::Orientation::Portrait);
+}
+
+}  // namespace
+}  // namespace quorbit::hud
