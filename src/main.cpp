@@ -55,6 +55,14 @@ int runApplication(const platform::HostOptions& options) {
                 std::make_shared<camera_screen::quorbitViewController>(context.value(), camera);
             made->setUserDefaults(&platform::UserDefaults::standard());
             camera->setDelegate(made.get());
+            // A camera that is not available is a note on the live view, never an alert.
+            std::weak_ptr<camera_screen::quorbitViewController> weak = made;
+            auto show = [weak](const capture::CameraAvailability& availability) {
+                if (auto s = weak.lock())
+                    s->showCameraAvailability(availability.available, availability.reason);
+            };
+            camera->setAvailabilityHandler(show);
+            show(camera->availability());
             screen = made;
             return made;
         },

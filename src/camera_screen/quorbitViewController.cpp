@@ -32,7 +32,24 @@ void quorbitViewController::loadView() {
     auto root = std::make_shared<platform::View>(platform::Rect(0, 0, 320, 480));
     root->setBackgroundColor(platform::Color::black());
     root->addSubview(_glview);
+    _cameraNote = std::make_shared<platform::Label>(platform::Rect(20, 163, 280, 100));
+    _cameraNote->setControlName("camera-unavailable");
+    _cameraNote->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
+    _cameraNote->setTextColor(platform::Color::white());
+    _cameraNote->setTextAlignment(platform::TextAlignment::Center);
+    _cameraNote->setNumberOfLines(0);
+    root->addSubview(_cameraNote);
     setView(root);
+    showCameraAvailability(_cameraAvailable, _cameraProblem);
+}
+
+void quorbitViewController::showCameraAvailability(bool available, const std::string& reason) {
+    _cameraAvailable = available;
+    _cameraProblem = reason;
+    if (!_cameraNote) return;
+    _cameraNote->setText(reason.empty() ? "Camera not available"
+                                        : "Camera not available\n" + reason);
+    _cameraNote->setHidden(available);
 }
 
 void quorbitViewController::viewWillAppear(bool animated) {

@@ -3,6 +3,7 @@
 #include <GLES2/gl2.h>
 
 #include <memory>
+#include <string>
 
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
@@ -10,6 +11,7 @@
 #include "platform/core/UserDefaults.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
 
 namespace quorbit::camera_screen {
@@ -72,6 +74,12 @@ class quorbitViewController : public platform::ViewController, public capture::C
     capture::FrameConsumer* filterPicker() const { return _filterPicker; }
     void setFilterPicker(capture::FrameConsumer* picker) { _filterPicker = picker; }
 
+    // Says over the live view that the camera is not available, and why (access refused,
+    // unplugged, busy); the last picture stays beneath. Hidden while the camera is available.
+    void showCameraAvailability(bool available, const std::string& reason);
+    // The note ("camera-unavailable" to scripts); made when the screen's view is loaded.
+    const std::shared_ptr<platform::Label>& cameraNote() const { return _cameraNote; }
+
     // The texture of the frame being drawn; 0 outside the frame path.
     GLuint camTexture() const { return _camTexture; }
 
@@ -85,6 +93,9 @@ class quorbitViewController : public platform::ViewController, public capture::C
     platform::UserDefaults* _userDefaults = nullptr;
     capture::FrameConsumer* _filterPicker = nullptr;
     GLuint _camTexture = 0;
+    std::shared_ptr<platform::Label> _cameraNote;
+    bool _cameraAvailable = true;
+    std::string _cameraProblem;
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;

@@ -8,6 +8,37 @@
 
 namespace quorbit::capture {
 
+// Availability as the capture thread last reported it, and as the main thread has taken it.
+struct Camera::AvailabilityState : std::enable_shared_from_this<AvailabilityState> {
+    platform::RunLoop& loop;
+    std::mutex mutex;
+    CameraAvailability reported;                             // guarded by mutex
+    CameraAvailability current;                              // main thread
+    std::function<void(const CameraAvailability&)> handler;  // main thread
+
+    explicit AvailabilityState(platform::RunLoop& loop) : loop(loop) {}
+
+    // Any thread: the main thread takes the change at its next turn.
+    void report(CameraAvailability availability) {
+        {
+            std::lock_guard lock(mutex);
+            if (reported == availability) return;
+            reported = std::move(availability);
+        }
+        loop.post([self = shared_from_this()] { self->take(); });
+    }
+    void take() {
+        CameraAvailability now;
+        {
+            std::lock_guard lock(mutex);
+            now = reported;
+        }
+        if (now == current) return;
+        current = std::move(now);
+        if (handler) handler(current);
+    }
+};
+
 Camera::Camera() : Camera(CameraSource::current()) {}
 
 Camera::Camera(const CameraSource& source) : Camera(std::make_shared<SourceDeviceLayer>(source)) {}
@@ -15,9 +46,10 @@ Camera::Camera(const CameraSource& source) : Camera(std::make_shared<SourceDevic
 Camera::Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options)
     : _options(std::move(options)) {
     if (!_options.clock) _options.clock = [] { return std::chrono::steady_clock::now(); };
-    _mailbox = FrameMailbox::create(_options.loop ? *_options.loop : platform::RunLoop::main(),
-                                    _options.clock, CaptureDevice::kFrameWidth,
+    platform::RunLoop& loop = _options.loop ? *_options.loop : platform::RunLoop::main();
+    _mailbox = FrameMailbox::create(loop, _options.clock, CaptureDevice::kFrameWidth,
                                     CaptureDevice::kFrameHeight);
+    _availability = std::make_shared<AvailabilityState>(loop);
     if (devices) findDevices(*devices);
     createAndStartCapture();
 }
@@ -29,11 +61,22 @@ Camera::~Camera() {
         _thread.join();
     }
     _mailbox->advanceEpoch();  // a frame still waiting for the main thread is dropped
+    _availability->handler = nullptr;
+}
+
+const CameraAvailability& Camera::availability() const {
+    return _availability->current;
+}
+
+void Camera::setAvailabilityHandler(std::function<void(const CameraAvailability&)> handler) {
+    _availability->handler = std::move(handler);
 }
 
 void Camera::findDevices(DeviceLayer& layer) {
     // The later of two devices at one position wins; both are counted.
-    for (const auto& device : layer.devices()) {
+    auto devices = layer.devices();
+    _unavailableReason = layer.unavailableReason();
+    for (const auto& device : devices) {
         if (!device) continue;
         switch (device->info().position) {
             case DevicePosition::Front:
@@ -58,6 +101,11 @@ bool Camera::createAndStartCapture() {
     _curCameraType = _frontCameraDevice ? kCameraFront : kCameraBack;
     _running = true;
     updateWanted();
+    if (!currentDevice()) {
+        _availability->report(CameraAvailability{
+            false, _unavailableReason.empty() ? "No camera found." : _unavailableReason});
+        _availability->take();
+    }
     return currentDevice() != nullptr;
 }
 
@@ -108,6 +156,7 @@ void Camera::captureLoop(std::stop_token stop) {
     // Devices whose problem has been logged: each is reported once, until frames come again.
     std::set<const CaptureDevice*> reported;
     auto report = [&](const CaptureDevice& device, const std::string& problem) {
+        _availability->report(CameraAvailability{false, "The camera " + problem + "."});
         if (!reported.insert(&device).second) return;
         platform::Log::warn(
             platform::format("camera %s: %s", device.info().id.c_str(), problem.c_str()));
@@ -152,6 +201,7 @@ void Camera::captureLoop(std::stop_token stop) {
         if (frame.ok() && frame.value()) {
             if (reserved) _mailbox->publish();
             lastFrame = _options.clock();
+            _availability->report(CameraAvailability{});
             if (reported.erase(active.get())) {
                 platform::Log::info(platform::format("camera %s: delivering frames again",
                                                      active->info().id.c_str()));

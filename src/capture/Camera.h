@@ -4,10 +4,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <thread>
 
 #include "capture/CameraSource.h"
@@ -27,6 +29,13 @@ struct CameraOptions {
     std::chrono::milliseconds stallTimeout{3000};  // silence after which a device is reported
 };
 
+// Whether the camera delivers pictures, for the live view to tell the user.
+struct CameraAvailability {
+    bool available = true;
+    std::string reason;  // why not, in words for the user; empty when available
+    bool operator==(const CameraAvailability&) const = default;
+};
+
 // The camera: finds the front and back cameras, captures from one of them on its own
 // thread and hands each frame to the delegate on the main thread, 640 x 480 BGRA, at most
 // 24 a second, dropping frames that come while the delegate is busy (see FrameMailbox).
@@ -34,7 +43,8 @@ struct CameraOptions {
 // Everything but the capture thread runs on the main thread. Devices are opened, read and
 // closed on the capture thread only, so a slow or failing device never blocks the main
 // thread; a device that fails (busy, unplugged, silent) is reported once in the log, tried
-// again now and then, and delivers no frames meanwhile.
+// again now and then, and delivers no frames meanwhile. The camera is then not available
+// (see availability()) until frames come again.
 class Camera : public CameraTypeSource {
   public:
     // The sources chosen for the process (CameraSource::current()).
@@ -70,11 +80,19 @@ class Camera : public CameraTypeSource {
 
     const FrameMailbox& mailbox() const { return *_mailbox; }
 
+    // Main thread. Not available while there is no camera to capture from, or the current
+    // one cannot be opened or has failed (refused access, unplugged, busy, silent);
+    // available again from its next frame. The handler hears of every change.
+    const CameraAvailability& availability() const;
+    void setAvailabilityHandler(std::function<void(const CameraAvailability&)> handler);
+
   private:
     struct Wanted {
         std::shared_ptr<CaptureDevice> device;  // null: capture nothing
         std::uint64_t epoch = 0;
     };
+
+    struct AvailabilityState;
 
     void findDevices(DeviceLayer& layer);
     const std::shared_ptr<CaptureDevice>& currentDevice() const;
@@ -87,6 +105,8 @@ class Camera : public CameraTypeSource {
     std::shared_ptr<FrameMailbox> _mailbox;
     std::shared_ptr<CaptureDevice> _frontCameraDevice, _backCameraDevice;
     int _numCameras = 0;
+    std::string _unavailableReason;  // from the device layer, when it found no camera
+    std::shared_ptr<AvailabilityState> _availability;
     std::atomic<int> _curCameraType{kCameraBack};
     bool _running = false;
 

@@ -45,11 +45,15 @@ int CameraCommandLine::listCameras(std::FILE* out) {
 
 int CameraCommandLine::listCameras(std::FILE* out, const CameraSource& source, DeviceLayer& layer) {
     std::string description = source.kind == CameraSource::Kind::Default
-                                  ? "default (V4L2 cameras, else synthetic)"
+                                  ? "default (PipeWire cameras, else V4L2 cameras, else synthetic)"
                                   : source.toString();
     std::fprintf(out, "source: %s\n", description.c_str());
     auto devices = layer.devices();
-    if (devices.empty()) std::fprintf(out, "no camera found\n");
+    std::string unavailable = layer.unavailableReason();
+    if (!unavailable.empty())
+        std::fprintf(out, "camera not available: %s\n", unavailable.c_str());
+    else if (devices.empty())
+        std::fprintf(out, "no camera found\n");
     for (const auto& device : devices) {
         const DeviceInfo& info = device->info();
         std::fprintf(out, "%s\t%s\t%s\n", info.id.c_str(), positionName(info.position),

@@ -24,8 +24,8 @@ std::optional<CameraSource>& selection() {
 platform::Error badSource(const std::string& text, const char* why) {
     return platform::Error::make(
         kErrorDomain, 1,
-        platform::format("bad camera source \"%s\": %s (expected v4l2[:/dev/videoN], "
-                         "synthetic[:front|:back] or image:PATH)",
+        platform::format("bad camera source \"%s\": %s (expected pipewire[:NAME], "
+                         "v4l2[:/dev/videoN], synthetic[:front|:back] or image:PATH)",
                          text.c_str(), why));
 }
 
@@ -41,6 +41,11 @@ platform::Result<CameraSource> CameraSource::parse(const std::string& text) {
     if (kind == "v4l2") {
         if (argument && argument->empty()) return badSource(text, "no device after \"v4l2:\"");
         return CameraSource{Kind::V4L2, argument.value_or(""), true, true};
+    }
+    if (kind == "pipewire") {
+        if (argument && argument->empty())
+            return badSource(text, "no node name after \"pipewire:\"");
+        return CameraSource{Kind::PipeWire, argument.value_or(""), true, true};
     }
     if (kind == "synthetic") {
         if (!argument) return synthetic();
@@ -61,6 +66,8 @@ std::string CameraSource::toString() const {
             return "";
         case Kind::V4L2:
             return path.empty() ? "v4l2" : "v4l2:" + path;
+        case Kind::PipeWire:
+            return path.empty() ? "pipewire" : "pipewire:" + path;
         case Kind::Synthetic:
             if (front && !back) return "synthetic:front";
             if (back && !front) return "synthetic:back";

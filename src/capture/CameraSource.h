@@ -7,17 +7,20 @@
 namespace quorbit::capture {
 
 // Which frame sources the camera uses, as written in QUORBIT_CAMERA and --camera:
+//   pipewire             every camera node PipeWire offers
+//   pipewire:NAME        the camera node of that node name only
 //   v4l2                 every V4L2 video-capture device
 //   v4l2:/dev/videoN     that device only
 //   synthetic            the moving test scene as a front and a back camera
 //   synthetic:front      the test scene as one camera (also synthetic:back)
 //   image:PATH           a still picture (PNG or JPEG) delivered as frames
-// With no choice: the V4L2 cameras, or the test scene when there is none.
+// With no choice: the PipeWire cameras when a PipeWire daemon answers and offers any, else
+// the V4L2 cameras, else the test scene.
 struct CameraSource {
-    enum class Kind { Default, V4L2, Synthetic, Image };
+    enum class Kind { Default, V4L2, Synthetic, Image, PipeWire };
 
     Kind kind = Kind::Default;
-    std::string path;                // the V4L2 device (empty: all) or the picture
+    std::string path;  // the V4L2 device or PipeWire node name (empty: all), or the picture
     bool front = true, back = true;  // which synthetic cameras there are
 
     static platform::Result<CameraSource> parse(const std::string& text);

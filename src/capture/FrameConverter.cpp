@@ -109,7 +109,13 @@ Layout layoutOf(FrameConverter::Format format) {
             return {0, 1, 2, 3};
         case FrameConverter::Format::RGBA32:
             return {2, 1, 0, 3};
+        case FrameConverter::Format::BGRX32:
+            return {0, 1, 2, -1};
+        case FrameConverter::Format::RGBX32:
+            return {2, 1, 0, -1};
         case FrameConverter::Format::YUYV:
+        case FrameConverter::Format::NV12:
+        case FrameConverter::Format::I420:
             break;
     }
     return {0, 0, 0, -1};
@@ -129,6 +135,14 @@ std::optional<FrameConverter::Format> FrameConverter::fromFourcc(std::uint32_t f
             return Format::BGRA32;  // bytes B, G, R, A
         case V4L2_PIX_FMT_RGBA32:
             return Format::RGBA32;  // bytes R, G, B, A
+        case V4L2_PIX_FMT_XBGR32:
+            return Format::BGRX32;  // bytes B, G, R, padding
+        case V4L2_PIX_FMT_RGBX32:
+            return Format::RGBX32;  // bytes R, G, B, padding
+        case V4L2_PIX_FMT_NV12:
+            return Format::NV12;
+        case V4L2_PIX_FMT_YUV420:
+            return Format::I420;
         default:
             return std::nullopt;
     }
@@ -143,9 +157,29 @@ int FrameConverter::bytesPerPixel(Format format) {
             return 3;
         case Format::BGRA32:
         case Format::RGBA32:
+        case Format::BGRX32:
+        case Format::RGBX32:
             return 4;
+        case Format::NV12:
+        case Format::I420:
+            return 1;
     }
     return 4;
+}
+
+bool FrameConverter::isPlanar(Format format) {
+    return format == Format::NV12 || format == Format::I420;
+}
+
+int FrameConverter::planeCount(Format format) {
+    switch (format) {
+        case Format::NV12:
+            return 2;
+        case Format::I420:
+            return 3;
+        default:
+            return 1;
+    }
 }
 
 FrameConverter::FrameConverter(Format format, int width, int height, std::size_t bytesPerRow,
@@ -176,16 +210,73 @@ FrameConverter::FrameConverter(Format format, int width, int height, std::size_t
         _sourceY[std::size_t(y)] = std::clamp(int(offsetY + (y + 0.5) / scale), 0, height - 1);
 }
 
+std::size_t FrameConverter::planeBytes(std::size_t bytesPerRow, std::size_t rowBytes, int rows) {
+    return bytesPerRow * std::size_t(rows - 1) + rowBytes;
+}
+
+std::size_t FrameConverter::chromaRowBytes() const {
+    std::size_t half = (std::size_t(_width) + 1) / 2;
+    return _format == Format::NV12 ? half * 2 : half;
+}
+
+std::size_t FrameConverter::chromaBytesPerRow() const {
+    return _format == Format::NV12 ? _bytesPerRow : (_bytesPerRow + 1) / 2;
+}
+
 std::size_t FrameConverter::requiredBytes() const {
     if (!_valid) return 0;
-    return _bytesPerRow * std::size_t(_height - 1) +
-           std::size_t(_width) * std::size_t(bytesPerPixel(_format));
+    std::size_t luma = std::size_t(_width) * std::size_t(bytesPerPixel(_format));
+    if (!isPlanar(_format)) return planeBytes(_bytesPerRow, luma, _height);
+    // Every plane but the last is whole, padding included.
+    int chromaRows = (_height + 1) / 2;
+    std::size_t chroma = chromaBytesPerRow() * std::size_t(chromaRows);
+    return _bytesPerRow * std::size_t(_height) + chroma * std::size_t(planeCount(_format) - 2) +
+           planeBytes(chromaBytesPerRow(), chromaRowBytes(), chromaRows);
 }
 
 bool FrameConverter::convert(const std::uint8_t* source, std::size_t size,
                              std::uint8_t* out) const {
     if (!_valid || !source || size < requiredBytes()) return false;
+    if (isPlanar(_format)) {
+        // The planes one after the other.
+        std::size_t chroma = chromaBytesPerRow() * std::size_t((_height + 1) / 2);
+        Plane planes[3];
+        std::size_t offset = 0;
+        for (int i = 0; i < planeCount(_format); ++i) {
+            std::size_t length = i == 0 ? _bytesPerRow * std::size_t(_height) : chroma;
+            planes[i] = Plane{source + offset, size - offset, i == 0 ? _bytesPerRow : 0};
+            offset += length;
+        }
+        return convert(planes, out);
+    }
+    return convert(std::array{Plane{source, size, _bytesPerRow}}.data(), out);
+}
+
+bool FrameConverter::convert(const Plane* planes, std::uint8_t* out) const {
+    if (!_valid || !planes) return false;
     std::size_t outRow = std::size_t(_outWidth) * 4;
+    if (isPlanar(_format)) {
+        // Every plane present and long enough, its rows at least as long as its pixels.
+        Plane checked[3];
+        int chromaRows = (_height + 1) / 2;
+        for (int i = 0; i < planeCount(_format); ++i) {
+            checked[i] = planes[i];
+            std::size_t rowBytes = i == 0 ? std::size_t(_width) : chromaRowBytes();
+            if (checked[i].bytesPerRow == 0)
+                checked[i].bytesPerRow = i == 0 ? _bytesPerRow : chromaBytesPerRow();
+            if (!checked[i].data || checked[i].bytesPerRow < rowBytes ||
+                checked[i].size <
+                    planeBytes(checked[i].bytesPerRow, rowBytes, i == 0 ? _height : chromaRows))
+                return false;
+        }
+        for (int y = 0; y < _outHeight; ++y)
+            convertPlanarRow(checked, _scaled ? _sourceY[std::size_t(y)] : y,
+                             out + outRow * std::size_t(y));
+        return true;
+    }
+    const std::uint8_t* source = planes[0].data;
+    std::size_t bytesPerRow = planes[0].bytesPerRow ? planes[0].bytesPerRow : _bytesPerRow;
+    if (!source || bytesPerRow != _bytesPerRow || planes[0].size < requiredBytes()) return false;
     for (int y = 0; y < _outHeight; ++y) {
         int sourceY = _scaled ? _sourceY[std::size_t(y)] : y;
         const std::uint8_t* row = source + _bytesPerRow * std::size_t(sourceY);
@@ -232,6 +323,28 @@ void FrameConverter::convertRow(const std::uint8_t* row, std::uint8_t* out) cons
         out[1] = row[l.g];
         out[2] = row[l.r];
         out[3] = l.a < 0 ? 255 : row[l.a];
+    }
+}
+
+void FrameConverter::convertPlanarRow(const Plane* planes, int sourceY, std::uint8_t* out) const {
+    const std::uint8_t* luma = planes[0].data + planes[0].bytesPerRow * std::size_t(sourceY);
+    std::size_t chromaRow = std::size_t(sourceY / 2);
+    const std::uint8_t* u = planes[1].data + planes[1].bytesPerRow * chromaRow;
+    // NV12 interleaves U and V in one plane: U at even bytes, V at odd ones.
+    const std::uint8_t* v =
+        _format == Format::NV12 ? u + 1 : planes[2].data + planes[2].bytesPerRow * chromaRow;
+    std::size_t step = _format == Format::NV12 ? 2 : 1;
+    if (_scaled) {
+        for (int sourceX : _sourceX) {
+            std::size_t c = std::size_t(sourceX / 2) * step;
+            yuvToBgra(luma[sourceX], u[c], v[c], out);
+            out += 4;
+        }
+        return;
+    }
+    for (int x = 0; x < _width; ++x, out += 4) {
+        std::size_t c = std::size_t(x / 2) * step;
+        yuvToBgra(luma[x], u[c], v[c], out);
     }
 }
 

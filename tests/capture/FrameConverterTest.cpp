@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -44,14 +45,92 @@ TEST(FrameConverter, DecodesYuyvAsBt601LimitedRange) {
 
 TEST(FrameConverter, PacksEachFormatIntoBgra) {
     const std::uint8_t source[4] = {10, 20, 30, 40};
-    std::pair<Format, std::array<int, 4>> cases[] = {{Format::BGR24, {10, 20, 30, 255}},
-                                                     {Format::RGB24, {30, 20, 10, 255}},
-                                                     {Format::BGRA32, {10, 20, 30, 40}},
-                                                     {Format::RGBA32, {30, 20, 10, 40}}};
+    std::pair<Format, std::array<int, 4>> cases[] = {
+        {Format::BGR24, {10, 20, 30, 255}},  {Format::RGB24, {30, 20, 10, 255}},
+        {Format::BGRA32, {10, 20, 30, 40}},  {Format::RGBA32, {30, 20, 10, 40}},
+        {Format::BGRX32, {10, 20, 30, 255}}, {Format::RGBX32, {30, 20, 10, 255}}};
     for (const auto& [format, bgra] : cases) {
         std::uint8_t out[4];
         ASSERT_TRUE(FrameConverter(format, 1, 1, 0, 1, 1).convert(source, 4, out));
         EXPECT_EQ((std::array<int, 4>{out[0], out[1], out[2], out[3]}), bgra) << int(format);
+    }
+}
+
+// BGRA of one pixel by the floating-point BT.601 formula.
+std::array<long, 3> bt601(int y, int u, int v) {
+    double luma = 1.164383 * (y - 16), cb = u - 128.0, cr = v - 128.0;
+    double bgr[3] = {luma + 2.017232 * cb, luma - 0.391762 * cb - 0.812968 * cr,
+                     luma + 1.596027 * cr};
+    std::array<long, 3> out;
+    for (int ch = 0; ch < 3; ++ch)
+        out[std::size_t(ch)] = std::clamp(std::lround(bgr[ch]), 0L, 255L);
+    return out;
+}
+
+TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
+    // Odd sizes: the last chroma column and row cover one pixel each. Rows are padded.
+    constexpr int kWidth = 37, kHeight = 23;
+    constexpr std::size_t kStride = 48, kChromaWidth = 19, kChromaHeight = 12;
+    for (Format format : {Format::NV12, Format::I420}) {
+        SCOPED_TRACE(int(format));
+        bool nv12 = format == Format::NV12;
+        std::size_t chromaStride = nv12 ? kStride : kStride / 2;
+        auto luma = randomBytes(kStride * kHeight);
+        auto u = randomBytes(kStride * kChromaHeight + 1),
+             v = randomBytes(chromaStride * kChromaHeight);
+        std::vector<std::uint8_t> chroma(chromaStride *
+                                         kChromaHeight);  // NV12: U and V interleaved
+        for (std::size_t i = 0; nv12 && i < chroma.size() / 2; ++i)
+            chroma[2 * i] = u[i], chroma[2 * i + 1] = v[i];
+        auto uAt = [&](int x, int y) {
+            return nv12 ? u[std::size_t(y) * kStride / 2 + std::size_t(x)]
+                        : u[std::size_t(y) * chromaStride + std::size_t(x)];
+        };
+        auto vAt = [&](int x, int y) {
+            return nv12 ? v[std::size_t(y) * kStride / 2 + std::size_t(x)]
+                        : v[std::size_t(y) * chromaStride + std::size_t(x)];
+        };
+
+        FrameConverter converter(format, kWidth, kHeight, kStride, kWidth, kHeight);
+        ASSERT_TRUE(converter.valid());
+        FrameConverter::Plane planes[3] = {
+            {luma.data(), luma.size(), kStride},
+            {nv12 ? chroma.data() : u.data(), nv12 ? chroma.size() : u.size(), chromaStride},
+            {v.data(), v.size(), chromaStride}};
+        std::vector<std::uint8_t> apart(std::size_t(kWidth * kHeight * 4));
+        ASSERT_TRUE(converter.convert(planes, apart.data()));
+        int worst = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                auto expected = bt601(luma[std::size_t(y) * kStride + std::size_t(x)],
+                                      uAt(x / 2, y / 2), vAt(x / 2, y / 2));
+                const std::uint8_t* got = &apart[std::size_t(y * kWidth + x) * 4];
+                for (std::size_t ch = 0; ch < 3; ++ch)
+                    worst = std::max(worst, int(std::abs(got[ch] - expected[ch])));
+                ASSERT_EQ(got[3], 255);
+            }
+        }
+        EXPECT_LE(worst, 1);
+
+        // The same frame as one block: the planes one after the other.
+        std::vector<std::uint8_t> block(luma);
+        if (nv12) {
+            block.insert(block.end(), chroma.begin(), chroma.end());
+        } else {
+            block.insert(block.end(), u.begin(), u.begin() + long(chromaStride * kChromaHeight));
+            block.insert(block.end(), v.begin(), v.end());
+        }
+        std::size_t lastRowPadding = chromaStride - (nv12 ? 2 * kChromaWidth : kChromaWidth);
+        EXPECT_EQ(converter.requiredBytes(), block.size() - lastRowPadding);
+        std::vector<std::uint8_t> single(apart.size(), 0x55);
+        EXPECT_FALSE(converter.convert(block.data(), converter.requiredBytes() - 1, single.data()));
+        EXPECT_EQ(std::count(single.begin(), single.end(), 0x55), long(single.size()));
+        ASSERT_TRUE(converter.convert(block.data(), converter.requiredBytes(), single.data()));
+        EXPECT_EQ(single, apart);
+
+        // A plane too short for its rows is refused.
+        planes[1].size = planes[1].bytesPerRow * (kChromaHeight - 1);
+        EXPECT_FALSE(converter.convert(planes, single.data()));
     }
 }
 
