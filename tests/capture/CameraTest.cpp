@@ -157,5 +157,40 @@ TEST(Camera, FailingDevicesAreReportedOnceAndTheCameraStaysUp) {
     }
 }
 
+TEST(Camera, TellsWhenItIsNotAvailableAndWhenItIsBack) {
+    // No camera at all: not available from the start, for the layer's reason if it has one.
+    for (std::string reason : {"", "Flurio is not allowed to use the camera."}) {
+        CameraFixture f;
+        f.layer->reason = reason;
+        Camera& camera = f.start();
+        EXPECT_FALSE(camera.availability().available);
+        EXPECT_EQ(camera.availability().reason, reason.empty() ? "No camera found." : reason);
+    }
+
+    // A camera that fails and comes back: each change heard once, on the main thread.
+    CameraFixture f;
+    FakeDevice& device = f.add(Pos::Front, 6);
+    Camera& camera = f.start();
+    std::vector<CameraAvailability> heard;
+    camera.setAvailabilityHandler([&](const CameraAvailability& a) {
+        EXPECT_TRUE(platform::RunLoop::isMainThread());
+        heard.push_back(a);
+    });
+    ASSERT_TRUE(f.frames(2));
+    EXPECT_TRUE(camera.availability().available);
+    EXPECT_TRUE(heard.empty());
+    device.unplugged = true;
+    ASSERT_TRUE(pumpUntil([&] { return !camera.availability().available; }, 3000ms));
+    EXPECT_EQ(camera.availability().reason, "The camera unplugged.");
+    f.frames(1, 200ms);  // tried again meanwhile
+    device.unplugged = false;
+    ASSERT_TRUE(pumpUntil([&] { return camera.availability().available; }, 3000ms));
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard.front(), (CameraAvailability{false, "The camera unplugged."}));
+    EXPECT_EQ(heard.back(), CameraAvailability{});
+    for (std::size_t i = 1; i < heard.size(); ++i)
+        EXPECT_NE(heard[i], heard[i - 1]);
+}
+
 }  // namespace
 }  // namespace quorbit::capture::testing

@@ -39,7 +39,7 @@ struct FakeDevice : CaptureDevice {
     const DeviceInfo& info() const override { return description; }
     platform::Result<void> open() override {
         ++opens;
-        if (failed) return platform::Error::make("test", 1, "gone");
+        if (failed || unplugged) return platform::Error::make("test", 1, "gone");
         if (!openError.empty()) return platform::Error::make("test", 1, openError);
         return {};
     }
@@ -50,6 +50,7 @@ struct FakeDevice : CaptureDevice {
             if (clock) clock->advance(100ms);
             return false;
         }
+        if (unplugged) return platform::Error::make("test", 3, "unplugged");
         if (failAfter >= 0 && frames >= failAfter) {
             failed = true;
             return platform::Error::make("test", 3, "unplugged");
@@ -70,11 +71,14 @@ struct FakeDevice : CaptureDevice {
     FakeClock* clock = nullptr;
     std::atomic<int> opens{0}, closes{0}, frames{0};
     std::atomic<bool> failed{false};
+    std::atomic<bool> unplugged{false};  // reading and opening fail while set
 };
 
 struct FakeLayer : DeviceLayer {
     std::vector<std::shared_ptr<CaptureDevice>> list;
+    std::string reason;  // why there is no camera
     std::vector<std::shared_ptr<CaptureDevice>> devices() override { return list; }
+    std::string unavailableReason() const override { return reason; }
 };
 
 // Reads each frame as a consumer does (lock, read, unlock) and keeps its first byte.

@@ -35,6 +35,9 @@ TEST(CameraSource, ParsesTheSourceNames) {
         {"synthetic:front", CameraSource{Kind::Synthetic, "", true, false}},
         {"synthetic:back", CameraSource{Kind::Synthetic, "", false, true}},
         {"image:/tmp/a:b.png", CameraSource{Kind::Image, "/tmp/a:b.png", true, true}},
+        {"pipewire", CameraSource{Kind::PipeWire, "", true, true}},
+        {"pipewire:libcamera_front", CameraSource{Kind::PipeWire, "libcamera_front", true, true}},
+        {"pipewire:", {}},
         {"v4l2:", {}},
         {"image:", {}},
         {"image", {}},
@@ -114,9 +117,14 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
     for (const char* name : {"video0", "video2", "video10"})
         expected.push_back(dir.path / name);
     EXPECT_EQ(V4L2DeviceLayer::deviceNodes(dir.path), expected);
-    // None of these is a device: the default falls back to the synthetic scene.
+    // None of these is a device and no PipeWire daemon answers: the default falls back to
+    // the synthetic scene.
     EXPECT_TRUE(V4L2DeviceLayer({}, dir.path).devices().empty());
-    auto fallback = SourceDeviceLayer(CameraSource{}, dir.path).devices();
+    SourceDeviceLayer::Settings settings;
+    settings.deviceDir = dir.path;
+    settings.sandboxMarker = dir.path / "no-marker";
+    settings.pipeWireRemote = dir.path / "no-pipewire";
+    auto fallback = SourceDeviceLayer(CameraSource{}, settings).devices();
     ASSERT_EQ(fallback.size(), 2u);
     EXPECT_EQ(fallback[0]->info().id, "synthetic:front");
 }

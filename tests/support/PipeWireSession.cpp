@@ -72,8 +72,11 @@ ChildGroup::ChildGroup(const std::string& command, const std::map<std::string, s
     for (auto& entry : entries)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    // The leader starts the command, then waits for the lifeline to close.
-    std::string script = "sh -c \"$1\" </dev/null & read -r _; kill -KILL 0";
+    // The leader runs the command and ends with it; a watcher beside it, reading the
+    // lifeline (descriptor 3), kills the whole group once the lifeline closes.
+    std::string script =
+        "sh -c \"$1\" </dev/null 3<&- & command=$!; { read -r _; kill -KILL 0; } <&3 & "
+        "exec 3<&-; wait $command";
     std::vector<std::string> args = {"sh", "-c", script, "sh", command};
     std::vector<char*> argv;
     for (auto& arg : args)
@@ -82,7 +85,8 @@ ChildGroup::ChildGroup(const std::string& command, const std::map<std::string, s
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, lifeline[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, lifeline[0], 3);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     posix_spawnattr_t attributes;

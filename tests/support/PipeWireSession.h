@@ -11,8 +11,8 @@
 namespace quorbit::testing {
 
 // A process group that the tests started. It dies with the test process, however that
-// ends: its leader waits on a pipe that only the test process holds open, and kills its
-// whole group when the pipe closes.
+// ends: one of its processes waits on a pipe that only the test process holds open, and
+// kills the whole group when the pipe closes.
 class ChildGroup {
   public:
     // Runs command with sh in a new session, output appended to log.
@@ -24,11 +24,11 @@ class ChildGroup {
 
     bool started() const { return _pid > 0; }
     pid_t pid() const { return _pid; }
-    // Whether the leader is still running.
+    // Whether the command is still running.
     bool running();
-    // Kills every process of the group and waits for the leader.
+    // Kills every process of the group.
     void kill();
-    // Waits at most timeout for the leader to end by itself; its exit status, or -1.
+    // Waits at most timeout for the command to end by itself; its exit status, or -1.
     int wait(std::chrono::milliseconds timeout);
 
   private:

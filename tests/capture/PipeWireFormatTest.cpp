@@ -1,0 +1,117 @@
+#include "capture/PipeWireFormat.h"
+
+#include <gtest/gtest.h>
+#include <spa/param/format-utils.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+namespace quorbit::capture {
+namespace {
+
+using Offer = PipeWireFormat::Offer;
+using Size = PipeWireFormat::Size;
+using Choice = PipeWireFormat::Choice;
+
+Offer raw(std::vector<std::uint32_t> formats, std::vector<Size> sizes, bool range = false) {
+    return Offer{"raw", std::move(formats), std::move(sizes), range};
+}
+
+TEST(PipeWireFormat, ChoosesTheFormatAndSizeToAskFor) {
+    struct Case {
+        const char* name;
+        std::vector<Offer> offers;
+        std::optional<Choice> expected;
+    } cases[] = {
+        {"YUY2 before everything",
+         {raw({SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_BGRx}, {{640, 480}}),
+          raw({SPA_VIDEO_FORMAT_YUY2}, {{1280, 720}})},
+         Choice{SPA_VIDEO_FORMAT_YUY2, {1280, 720}}},
+        {"RGB formats before NV12",
+         {raw({SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_RGB}, {{640, 480}})},
+         Choice{SPA_VIDEO_FORMAT_RGB, {640, 480}}},
+        {"NV12 before I420",
+         {raw({SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_NV12}, {{640, 480}})},
+         Choice{SPA_VIDEO_FORMAT_NV12, {640, 480}}},
+        {"640 x 480 among the sizes",
+         {raw({SPA_VIDEO_FORMAT_YUY2}, {{1920, 1080}, {640, 480}, {320, 240}})},
+         Choice{SPA_VIDEO_FORMAT_YUY2, {640, 480}}},
+        {"else the smallest that covers it",
+         {raw({SPA_VIDEO_FORMAT_YUY2}, {{1920, 1080}, {320, 240}, {800, 600}, {1280, 400}})},
+         Choice{SPA_VIDEO_FORMAT_YUY2, {800, 600}}},
+        {"else the largest",
+         {raw({SPA_VIDEO_FORMAT_YUY2}, {{160, 120}, {352, 288}, {320, 240}})},
+         Choice{SPA_VIDEO_FORMAT_YUY2, {352, 288}}},
+        {"a range holding 640 x 480",
+         {raw({SPA_VIDEO_FORMAT_NV12}, {{32, 32}, {4096, 4096}}, true)},
+         Choice{SPA_VIDEO_FORMAT_NV12, {640, 480}}},
+        {"a range above it: its smallest",
+         {raw({SPA_VIDEO_FORMAT_NV12}, {{1280, 720}, {4096, 4096}}, true)},
+         Choice{SPA_VIDEO_FORMAT_NV12, {1280, 720}}},
+        {"compressed and unknown formats are passed over",
+         {Offer{"mjpg", {}, {{640, 480}}, false}, raw({SPA_VIDEO_FORMAT_GRAY8}, {{640, 480}}),
+          raw({SPA_VIDEO_FORMAT_I420}, {{320, 240}})},
+         Choice{SPA_VIDEO_FORMAT_I420, {320, 240}}},
+        {"nothing convertible", {raw({SPA_VIDEO_FORMAT_GRAY8}, {{640, 480}})}, std::nullopt},
+        {"no sizes", {raw({SPA_VIDEO_FORMAT_YUY2}, {})}, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PipeWireFormat::choose(c.offers), c.expected) << c.name;
+}
+
+TEST(PipeWireFormat, ReadsANodesOffersAndAsksBack) {
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    // Formats as an enumeration (its default first), sizes as a range.
+    spa_rectangle preferred = SPA_RECTANGLE(1280, 720), smallest = SPA_RECTANGLE(160, 120),
+                  largest = SPA_RECTANGLE(1920, 1080);
+    auto* offer = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_NV12,
+                               SPA_VIDEO_FORMAT_YUY2),
+        SPA_FORMAT_VIDEO_size, SPA_POD_CHOICE_RANGE_Rectangle(&preferred, &smallest, &largest)));
+    auto parsed = PipeWireFormat::parse(offer);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->formats,
+              (std::vector<std::uint32_t>{SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_YUY2}));
+    EXPECT_EQ(PipeWireFormat::describe(*parsed),
+              (std::vector<std::string>{"NV12 160x120-1920x1080", "YUY2 160x120-1920x1080"}));
+    auto choice = PipeWireFormat::choose({*parsed});
+    EXPECT_EQ(choice, (Choice{SPA_VIDEO_FORMAT_YUY2, {640, 480}}));
+
+    // A compressed format: listed, never chosen.
+    spa_rectangle size = SPA_RECTANGLE(1280, 720);
+    auto* mjpg = static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_mjpg), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size)));
+    auto compressed = PipeWireFormat::parse(mjpg);
+    ASSERT_TRUE(compressed);
+    EXPECT_EQ(PipeWireFormat::describe(*compressed), std::vector<std::string>{"MJPG 1280x720"});
+    EXPECT_FALSE(PipeWireFormat::choose({*compressed}));
+
+    // What the camera asks for reads back as the choice, at one size and format.
+    std::uint8_t askBuffer[1024];
+    spa_pod_builder ask = SPA_POD_BUILDER_INIT(askBuffer, sizeof askBuffer);
+    const spa_pod* asked = PipeWireFormat::build(ask, *choice);
+    spa_video_info_raw info{};
+    ASSERT_GE(spa_format_video_raw_parse(asked, &info), 0);
+    EXPECT_EQ(info.format, SPA_VIDEO_FORMAT_YUY2);
+    EXPECT_EQ(info.size.width, 640u);
+    EXPECT_EQ(info.size.height, 480u);
+    // Any frame rate, 24 a second preferred.
+    const spa_pod_prop* rate = spa_pod_object_find_prop(
+        reinterpret_cast<const spa_pod_object*>(asked), nullptr, SPA_FORMAT_VIDEO_framerate);
+    ASSERT_TRUE(rate);
+    std::uint32_t count = 0, kind = 0;
+    const spa_pod* values = spa_pod_get_values(&rate->value, &count, &kind);
+    ASSERT_EQ(kind, std::uint32_t(SPA_CHOICE_Range));
+    ASSERT_EQ(count, 3u);
+    const auto* fractions = static_cast<const spa_fraction*>(SPA_POD_BODY_CONST(values));
+    EXPECT_EQ(fractions[0].num, 24u);
+    EXPECT_EQ(fractions[1].num, 0u);
+}
+
+}  // namespace
+}  // namespace quorbit::capture
