@@ -201,12 +201,15 @@ void PipeWireConnection::onDone(void* data, std::uint32_t id, int seq) {
 
 void PipeWireConnection::onError(void* data, std::uint32_t id, int, int res, const char* message) {
     auto* self = static_cast<PipeWireConnection*>(data);
-    // Errors about other objects (a stream's, say) reach their owners on their own.
+    // Errors about other objects (a stream's, say) reach their owners on their own; of the
+    // daemon's own, only a lost connection ends this one.
     if (id != PW_ID_CORE) return;
-    if (res == -EPIPE)
+    if (res == -EPIPE) {
         self->fail("the PipeWire daemon went away");
-    else
-        self->fail(message && *message ? message : spa_strerror(res));
+        return;
+    }
+    platform::Log::debug(platform::format("PipeWire: %s",
+                                          message && *message ? message : spa_strerror(res)));
 }
 
 void PipeWireConnection::fail(const std::string& why) {

@@ -13,8 +13,8 @@ namespace {
 
 using Format = FrameConverter::Format;
 
-std::vector<std::uint8_t> randomBytes(std::size_t size) {
-    std::mt19937 random(7);
+std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed = 7) {
+    std::mt19937 random(seed);
     std::vector<std::uint8_t> bytes(size);
     for (auto& byte : bytes)
         byte = std::uint8_t(random());
@@ -75,9 +75,9 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
         SCOPED_TRACE(int(format));
         bool nv12 = format == Format::NV12;
         std::size_t chromaStride = nv12 ? kStride : kStride / 2;
-        auto luma = randomBytes(kStride * kHeight);
-        auto u = randomBytes(kStride * kChromaHeight + 1),
-             v = randomBytes(chromaStride * kChromaHeight);
+        auto luma = randomBytes(kStride * kHeight, 1);
+        auto u = randomBytes(kStride * kChromaHeight + 1, 2),
+             v = randomBytes(chromaStride * kChromaHeight, 3);
         std::vector<std::uint8_t> chroma(chromaStride *
                                          kChromaHeight);  // NV12: U and V interleaved
         for (std::size_t i = 0; nv12 && i < chroma.size() / 2; ++i)
