@@ -176,8 +176,9 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionAndFormats) {
 
     // The application itself, finding the daemon through XDG_RUNTIME_DIR.
     fs::path log = fs::path(session->runtimeDir()) / "list.log";
-    ChildGroup app(std::string(QUORBIT_BINARY) + " --list-cameras", session->environment(),
-                   log.string());
+    auto env = session->environment();
+    env["QUORBIT_CAMERA"] = "";
+    ChildGroup app(std::string(QUORBIT_BINARY) + " --list-cameras", env, log.string());
     EXPECT_EQ(app.wait(kEventTimeout), 0);
     std::ifstream in(log);
     std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -286,13 +287,13 @@ TEST_F(PipeWire, RefusesANodeWhoseFormatsCannotBeConverted) {
 }
 
 TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
-    start(frontCamera("portalcam"));
-    waitForCameras({"portalcam"});
     fs::path marker = fs::path(session->runtimeDir()) / "flatpak-info";
     std::ofstream(marker) << "[Application]\nname=org.example.Flurio\n";
 
+    // Each case has a camera node of its own (see the swap test on reused fake nodes).
     struct Case {
         const char* name;
+        const char* node;
         bool portal, present;
         unsigned response;
         bool direct;  // whether the daemon's own socket is reachable
@@ -300,13 +301,15 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
         std::string unavailable;
     } cases[] = {
         {"granted: connections come from the portal",
+         "portalgranted",
          true,
          true,
          0,
          false,
-         {"pipewire:portalcam"},
+         {"pipewire:portalgranted"},
          ""},
         {"denied: no camera, not even the test scene",
+         "portaldenied",
          true,
          true,
          1,
@@ -314,16 +317,26 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
          {},
          SourceDeviceLayer::kAccessDenied},
         {"no camera: the test scene",
+         "portalnone",
          true,
          false,
          0,
          true,
          {"synthetic:front", "synthetic:back"},
          ""},
-        {"no portal: the daemon's own socket", false, true, 0, true, {"pipewire:portalcam"}, ""},
+        {"no portal: the daemon's own socket",
+         "portalabsent",
+         false,
+         true,
+         0,
+         true,
+         {"pipewire:portalabsent"},
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        start(frontCamera(c.node));
+        waitForCameras({c.node});
         std::unique_ptr<FakePortal> portal;
         if (c.portal) {
             portal = std::make_unique<FakePortal>(session->busAddress(), session->socketPath());
@@ -358,6 +371,7 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
         if (portal && c.response == 0 && c.present) {
             EXPECT_GE(portal->remotesOpened, 2);
         }
+        session->stopCamera(c.node);
     }
 }
 
