@@ -208,8 +208,8 @@ void PipeWireConnection::onError(void* data, std::uint32_t id, int, int res, con
         self->fail("the PipeWire daemon went away");
         return;
     }
-    platform::Log::debug(platform::format("PipeWire: %s",
-                                          message && *message ? message : spa_strerror(res)));
+    platform::Log::debug(
+        platform::format("PipeWire: %s", message && *message ? message : spa_strerror(res)));
 }
 
 void PipeWireConnection::fail(const std::string& why) {
