@@ -14,7 +14,6 @@
 namespace quorbit::capture {
 namespace {
 
-constexpr const char* kErrorDomain = "quorbit.capture.portal";
 constexpr const char* kBusName = "org.freedesktop.portal.Desktop";
 constexpr const char* kObjectPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kCameraInterface = "org.freedesktop.portal.Camera";
@@ -185,7 +184,8 @@ platform::Result<int> CameraPortal::openPipeWireRemote() {
     GDBusConnection* bus = sessionBus(&rawError);
     ErrorPtr error(rawError);
     if (!bus)
-        return platform::Error::make(kErrorDomain, 1, "no session bus: " + messageOf(error.get()));
+        return platform::Error::make(kPortalErrorDomain, long(PortalError::NoSessionBus),
+                                     "no session bus: " + messageOf(error.get()));
     ObjectPtr busRef(G_OBJECT(bus));
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
@@ -198,7 +198,7 @@ platform::Result<int> CameraPortal::openPipeWireRemote() {
     ObjectPtr fdsRef(fds ? G_OBJECT(fds) : nullptr);
     if (!reply) {
         return platform::Error::make(
-            kErrorDomain, 2,
+            kPortalErrorDomain, long(PortalError::NoConnection),
             "the camera portal gave no PipeWire connection: " + messageOf(error.get()));
     }
     gint32 index = -1;
@@ -207,7 +207,7 @@ platform::Result<int> CameraPortal::openPipeWireRemote() {
     error.reset(rawError);
     if (fd < 0) {
         return platform::Error::make(
-            kErrorDomain, 2,
+            kPortalErrorDomain, long(PortalError::NoConnection),
             "the camera portal handed out no connection: " + messageOf(error.get()));
     }
     return fd;

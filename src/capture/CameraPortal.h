@@ -9,6 +9,13 @@
 
 namespace quorbit::capture {
 
+// The errors of the camera portal: their domain and codes.
+inline constexpr const char* kPortalErrorDomain = "quorbit.capture.portal";
+enum class PortalError : long {
+    NoSessionBus = 1,  // there is no D-Bus session bus to ask on
+    NoConnection = 2,  // the portal handed out no PipeWire connection
+};
+
 // The desktop's camera portal (org.freedesktop.portal.Camera on the session bus), through
 // which a sandboxed application gets at the cameras: the user grants access once
 // (AccessCamera), and each PipeWire connection then comes from the portal

@@ -13,10 +13,8 @@
 namespace quorbit::capture {
 namespace {
 
-constexpr const char* kErrorDomain = "quorbit.capture.pipewire";
-
 platform::Error connectionError(const std::string& what) {
-    return platform::Error::make(kErrorDomain, 1, what);
+    return platform::Error::make(kPipeWireErrorDomain, long(PipeWireError::NoDaemon), what);
 }
 
 void initPipeWire() {

@@ -20,6 +20,13 @@ struct spa_dict;
 
 namespace quorbit::capture {
 
+// The errors of the PipeWire cameras: their domain and codes.
+inline constexpr const char* kPipeWireErrorDomain = "quorbit.capture.pipewire";
+enum class PipeWireError : long {
+    NoDaemon = 1,      // no PipeWire daemon answers, or the connection could not be made
+    CameraFailed = 2,  // a camera node cannot be opened, went away or stopped delivering
+};
+
 // One connection to the PipeWire daemon, served by a loop thread of its own, with the
 // daemon's nodes as its registry announces them.
 //

@@ -16,13 +16,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kErrorDomain = "quorbit.capture.pipewire";
 // How long open() waits for the daemon, and for the stream to agree on a format.
 constexpr auto kConnectTimeout = 3000ms;
 constexpr auto kNegotiateTimeout = 5000ms;
 
 platform::Error deviceError(const std::string& what) {
-    return platform::Error::make(kErrorDomain, 2, what);
+    return platform::Error::make(kPipeWireErrorDomain, long(PipeWireError::CameraFailed), what);
 }
 
 std::string offered(const std::vector<PipeWireFormat::Offer>& offers) {
