@@ -161,5 +161,32 @@ TEST(Reachability, AStandInAnswerReplacesTheSystemsUntilCleared) {
     EXPECT_TRUE(Reachability::internetFlags().has_value());  // this machine can be asked
 }
 
+// The stand-in answer of $QUORBIT_REACHABILITY; text it cannot read leaves the real one.
+TEST(Reachability, TheEnvironmentCanStandInForTheSystem) {
+    struct Case {
+        const char* text;
+        bool valid;
+        std::optional<unsigned> flags;
+    };
+    const unsigned R = Reachability::Reachable;
+    const Case cases[] = {
+        {"unreadable", true, std::nullopt},
+        {"offline", true, 0u},
+        {"reachable", true, R},
+        {"reachable,transient,connection-required", true, 7u},
+        {"reachable,", false, std::nullopt},
+        {"online", false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        setenv("QUORBIT_REACHABILITY", c.text, 1);
+        if (c.valid)
+            EXPECT_EQ(Reachability::internetFlags(), c.flags);
+        else
+            EXPECT_TRUE(Reachability::internetFlags().has_value());
+    }
+    unsetenv("QUORBIT_REACHABILITY");
+}
+
 }  // namespace
 }  // namespace quorbit::platform

@@ -11,6 +11,10 @@ namespace quorbit::platform {
 // Whether the internet can be reached, told from the network interfaces (getifaddrs) and
 // the default routes (/proc/net/route, /proc/net/ipv6_route), as reachability flags. It
 // sends nothing on the network. Callable from any thread.
+//
+// $QUORBIT_REACHABILITY, when set, is the answer instead (headless runs that must not
+// depend on the machine's network): "unreadable", "offline", or flag names joined by
+// commas ("reachable", "transient", "connection-required").
 class Reachability {
   public:
     enum Flag : unsigned {
@@ -23,6 +27,7 @@ class Reachability {
     static std::optional<unsigned> internetFlags();
 
     // A stand-in answer (tests, demonstrations); an empty function restores the real one.
+    // It comes before $QUORBIT_REACHABILITY.
     static void setOverride(std::function<std::optional<unsigned>()> answer);
 
     // One network interface as getifaddrs describes it.
