@@ -11,6 +11,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
+#include "rating/RatingPrompt.h"
 
 namespace {
 
@@ -29,10 +30,18 @@ int usage() {
 }
 
 // The application: the camera screen on the chosen camera, its display timer running while
-// the application is active.
+// the application is active; each launch and each return to the foreground counts a use
+// for the rating prompt.
 int runApplication(const platform::HostOptions& options) {
     std::weak_ptr<camera_screen::quorbitViewController> screen;
     platform::ApplicationDelegate delegate;
+    delegate.didFinishLaunching = [](platform::Application&) {
+        rating::RatingPrompt::appLaunched(true);
+        return true;
+    };
+    delegate.willEnterForeground = [](platform::Application&) {
+        rating::RatingPrompt::appLaunched(true);
+    };
     delegate.didBecomeActive = [&screen](platform::Application&) {
         if (auto s = screen.lock()) s->startAnimation();
     };
@@ -40,7 +49,11 @@ int runApplication(const platform::HostOptions& options) {
         if (auto s = screen.lock()) s->stopAnimation();
     };
     delegate.willResignActive = stop;
-    delegate.willTerminate = stop;
+    delegate.willTerminate = [stop](platform::Application& app) {
+        stop(app);
+        // The counts still being written are kept before the settings go away.
+        rating::RatingPrompt::sharedInstance().waitUntilIdle();
+    };
     return platform::runApplication(
         options,
         [&screen]() -> std::shared_ptr<platform::ViewController> {
