@@ -108,10 +108,10 @@ class RatingPromptTest : public ::testing::Test {
     fs::path dir;
     std::unique_ptr<UserDefaults> store;
     std::unique_ptr<platform::UrlOpener> opener;
-    quorbit::testing::LocalHttpServer server;
     std::atomic<int> probes{0};
     std::atomic<long> flags{Reachability::Reachable};
     std::atomic<double> clock{kT0};
+    quorbit::testing::LocalHttpServer server;  // goes first: its handler counts probes
 };
 
 TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
@@ -152,33 +152,30 @@ TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
 }
 
 // Each case: the state before one more use, and whether that use asks.
-TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnUnlessAnsweredOrRemindedRecently) {
+TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnUnlessAnswered) {
     struct Case {
         const char* what;
         long uses;
-        double firstUseAgo, reminderAgo;
-        bool declined, rated, canPrompt, asks;
+        double firstUseAgo;
+        bool rated, canPrompt, asks;
     };
-    const double never = kT0;  // a reminder date of 0
     const Case cases[] = {
-        {"fifth use, long after", 4, 30 * kDay, never, false, false, true, false},
-        {"sixth use, a second early", 5, 7 * kDay - 1, never, false, false, true, false},
-        {"sixth use, on the mark", 5, 7 * kDay, never, false, false, true, true},
-        {"reminded 23 h ago", 9, 30 * kDay, 23 * 3600, false, false, true, false},
-        {"reminded 25 h ago", 9, 30 * kDay, 25 * 3600, false, false, true, true},
-        {"declined", 9, 30 * kDay, never, true, false, true, false},
-        {"rated", 9, 30 * kDay, never, false, true, true, false},
-        {"may not prompt", 9, 30 * kDay, never, false, false, false, false},
+        {"fifth use, long after", 4, 30 * kDay, false, true, false},
+        {"sixth use, a second early", 5, 7 * kDay - 1, false, true, false},
+        {"sixth use, on the mark", 5, 7 * kDay, false, true, true},
+        {"rated", 9, 30 * kDay, true, true, false},
+        {"may not prompt", 9, 30 * kDay, false, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        prepare(c.uses, kT0 - c.firstUseAgo, kT0 - c.reminderAgo, c.declined, c.rated);
+        prepare(c.uses, kT0 - c.firstUseAgo, 0, false, c.rated);
         EXPECT_EQ(use(c.canPrompt), c.asks);
         EXPECT_EQ(store->integerForKey(P::kUseCount), c.uses + 1);
         if (c.asks) answer(2);
     }
 }
 
+// After "Remind me later" the next ask is a day later; after "No, Thanks" never.
 TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
     prepare(5, kT0 - 8 * kDay);
     ASSERT_TRUE(use());
