@@ -36,6 +36,7 @@ const std::string kId = "io.github.quorbit.Flurio";
 class RatingPromptTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        RunLoop::main();  // this thread is the main thread, whichever thread posts first
         std::string pattern = (fs::temp_directory_path() / "rating-XXXXXX").string();
         ASSERT_TRUE(mkdtemp(pattern.data()));
         dir = pattern;
