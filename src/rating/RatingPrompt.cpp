@@ -164,16 +164,16 @@ void RatingPrompt::waitUntilIdle() {
 void RatingPrompt::incrementAndRate(bool canPromptForRating) {
     std::lock_guard lock(_runMutex);
     incrementUseCount();
-    if (canPromptForRating && ratingConditionsHaveBeenMet() && connectedToNetwork()) {
-        RunLoop::main().post([handle = _handle] {
-            if (*handle) (*handle)->showRatingAlert();
-        });
-    }
+    askIfDue(canPromptForRating);
 }
 
 void RatingPrompt::incrementSignificantEventAndRate(bool canPromptForRating) {
     std::lock_guard lock(_runMutex);
     incrementSignificantEventCount();
+    askIfDue(canPromptForRating);
+}
+
+void RatingPrompt::askIfDue(bool canPromptForRating) {
     if (canPromptForRating && ratingConditionsHaveBeenMet() && connectedToNetwork()) {
         RunLoop::main().post([handle = _handle] {
             if (*handle) (*handle)->showRatingAlert();

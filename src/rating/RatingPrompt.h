@@ -119,6 +119,8 @@ class RatingPrompt {
 
     void runInBackground(std::function<void()> work);
     void increment(bool significantEvent);
+    // Shows the alert from the main thread when allowed, due and with a network.
+    void askIfDue(bool canPromptForRating);
     void openStore(const std::string& url);
 
     mutable std::mutex _servicesMutex;
