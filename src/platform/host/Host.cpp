@@ -46,6 +46,67 @@ Application::Orientation orientationFromSdl(int sdl) {
     }
 }
 
+KeyEvent keyEventFromSdl(const SDL_KeyboardEvent& sdl) {
+    KeyEvent event;
+    SDL_Keycode sym = sdl.keysym.sym;
+    switch (sym) {
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER:
+            event.key = KeyEvent::Key::Return;
+            break;
+        case SDLK_TAB:
+            event.key = KeyEvent::Key::Tab;
+            break;
+        case SDLK_BACKSPACE:
+            event.key = KeyEvent::Key::Backspace;
+            break;
+        case SDLK_DELETE:
+            event.key = KeyEvent::Key::Delete;
+            break;
+        case SDLK_ESCAPE:
+            event.key = KeyEvent::Key::Escape;
+            break;
+        case SDLK_LEFT:
+            event.key = KeyEvent::Key::Left;
+            break;
+        case SDLK_RIGHT:
+            event.key = KeyEvent::Key::Right;
+            break;
+        case SDLK_UP:
+            event.key = KeyEvent::Key::Up;
+            break;
+        case SDLK_DOWN:
+            event.key = KeyEvent::Key::Down;
+            break;
+        case SDLK_HOME:
+            event.key = KeyEvent::Key::Home;
+            break;
+        case SDLK_END:
+            event.key = KeyEvent::Key::End;
+            break;
+        case SDLK_PAGEUP:
+            event.key = KeyEvent::Key::PageUp;
+            break;
+        case SDLK_PAGEDOWN:
+            event.key = KeyEvent::Key::PageDown;
+            break;
+        default:
+            // Keys that type something have their character as their key code.
+            if (!(sym & SDLK_SCANCODE_MASK) && sym >= 0x20 && sym != 0x7f) {
+                event.key = KeyEvent::Key::Character;
+                event.character = static_cast<char32_t>(sym);
+            }
+            break;
+    }
+    Uint16 mod = sdl.keysym.mod;
+    event.shift = mod & KMOD_SHIFT;
+    event.control = mod & KMOD_CTRL;
+    event.alt = mod & KMOD_ALT;
+    event.meta = mod & KMOD_GUI;
+    event.repeat = sdl.repeat != 0;
+    return event;
+}
+
 }  // namespace
 
 Host::Host(const HostOptions& options) : _options(options) {}
@@ -314,6 +375,13 @@ void Host::handleEvent(const SDL_Event& event) {
             _mouseDown = false;
             Window::dispatchTouch(TouchPhase::Ended, 0,
                                   pointFromWindow(event.button.x, event.button.y));
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            Window::dispatchKey(keyEventFromSdl(event.key), event.type == SDL_KEYDOWN);
+            break;
+        case SDL_TEXTINPUT:
+            Window::dispatchText(event.text.text);
             break;
         case SDL_FINGERDOWN:
         case SDL_FINGERMOTION:

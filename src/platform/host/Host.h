@@ -20,8 +20,8 @@ class GLContext;
 
 // The window the application runs in: an SDL2 window (or, headless, a window of SDL's
 // offscreen driver) with the compositor's GL context. Installed on the main run loop, it
-// turns SDL events into touches, lifecycle calls and notifications, and draws a frame
-// whenever a view changed, at most once per display refresh. With nothing changing and no
+// turns SDL events into touches, key and text input, lifecycle calls and notifications, and draws a
+// frame whenever a view changed, at most once per display refresh. With nothing changing and no
 // input it sleeps.
 class Host {
   public:

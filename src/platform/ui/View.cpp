@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui/Animation.h"
+#include "platform/ui/Window.h"
 
 namespace quorbit::platform {
 
@@ -244,6 +245,33 @@ void View::touchesEnded(const std::vector<Touch>& touches) {
 }
 void View::touchesCancelled(const std::vector<Touch>& touches) {
     if (_superview) _superview->touchesCancelled(touches);
+}
+
+bool View::isFocused() const {
+    auto* window = dynamic_cast<Window*>(const_cast<View*>(this)->rootView());
+    return window && window->focusedView() == this;
+}
+
+bool View::becomeFocused() {
+    auto* window = dynamic_cast<Window*>(rootView());
+    if (!window || !canBecomeFocused()) return false;
+    window->setFocusedView(this);
+    return true;
+}
+
+void View::resignFocused() {
+    if (!isFocused()) return;
+    static_cast<Window*>(rootView())->setFocusedView(nullptr);
+}
+
+void View::keyDown(const KeyEvent& event) {
+    if (_superview) _superview->keyDown(event);
+}
+void View::keyUp(const KeyEvent& event) {
+    if (_superview) _superview->keyUp(event);
+}
+void View::textInput(const std::string& text) {
+    if (_superview) _superview->textInput(text);
 }
 
 void View::draw(Canvas&) {}

@@ -28,6 +28,33 @@ struct Touch {
     Point locationIn(const View* view) const;
 };
 
+// A key pressed or let go. Text that keys type arrives on its own (View::textInput), so a
+// key event matters for the keys that type nothing (Return, Backspace, the arrows) and for
+// keys held with Control, Alt or Meta.
+struct KeyEvent {
+    enum class Key {
+        Other,
+        Character,  // a key that types `character` (lower case for letters)
+        Return,
+        Tab,
+        Backspace,
+        Delete,
+        Escape,
+        Left,
+        Right,
+        Up,
+        Down,
+        Home,
+        End,
+        PageUp,
+        PageDown,
+    };
+    Key key = Key::Other;
+    char32_t character = 0;
+    bool shift = false, control = false, alt = false, meta = false;
+    bool repeat = false;
+};
+
 // A rectangle of the screen with its own drawing, children and touch handling.
 // Views are owned by their parent (and by whoever else keeps a shared_ptr); the parent
 // pointer is not owning.
@@ -106,6 +133,20 @@ class View : public std::enable_shared_from_this<View> {
     // this view gets touchesBegan and the later events). Scroll views use it for drags.
     virtual bool shouldInterceptTouch(const Touch&) { return false; }
 
+    // Keyboard input goes to the focused view of the key window. A view that takes it
+    // answers canBecomeFocused(); a touch that begins in such a view (or in a view inside
+    // it) focuses it. Default handling passes the input on to the parent.
+    virtual bool canBecomeFocused() const { return false; }
+    // Whether this view is the focused view of the window it is in.
+    bool isFocused() const;
+    // Makes this view its window's focused view; false when it cannot be focused or is not
+    // in a window.
+    bool becomeFocused();
+    void resignFocused();
+    virtual void keyDown(const KeyEvent& event);
+    virtual void keyUp(const KeyEvent& event);
+    virtual void textInput(const std::string& text);
+
     // Drawing and layout. A view that draws overrides draws() to return true and draw() to
     // paint its bounds; the picture is cached until setNeedsDisplay().
     virtual bool draws() const { return false; }
@@ -134,9 +175,13 @@ class View : public std::enable_shared_from_this<View> {
     virtual void didMoveToSuperview() {}
     virtual void didChangeHidden() {}
     virtual void willRemoveSubview(View*) {}
+    // Called when the view becomes or stops being its window's focused view.
+    virtual void didChangeFocus(bool /*focused*/) {}
     void resizeSubviews(Size oldSize);
 
   private:
+    friend class Window;
+
     Rect _frame;
     Rect _bounds;
     AffineTransform _transform;

@@ -170,6 +170,11 @@ void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {
             touch.phase = TouchPhase::Began;
             touch.timestamp = now;
             touches[touchId] = {target->weak_from_this(), touch};
+            for (View* v = target; v; v = v->superview()) {
+                if (!v->canBecomeFocused()) continue;
+                window->setFocusedView(v);
+                break;
+            }
             deliver(target, phase, touch);
             return;
         }
@@ -235,6 +240,43 @@ void Window::cancelTouchesIn(const Window* window) {
 
 bool Window::hasActiveTouches() {
     return !activeTouches().empty();
+}
+
+View* Window::focusedView() const {
+    auto view = _focused.lock();
+    if (!view || view->rootView() != this) return nullptr;
+    return view.get();
+}
+
+void Window::setFocusedView(View* view) {
+    if (view && (view->rootView() != this || !view->canBecomeFocused())) return;
+    View* old = focusedView();
+    if (old == view) return;
+    // Only a view held by a shared_ptr can be focused: the window must see it die.
+    _focused = view ? view->weak_from_this() : std::weak_ptr<View>();
+    if (old) old->didChangeFocus(false);
+    if (view && focusedView() == view) view->didChangeFocus(true);
+}
+
+bool Window::dispatchKey(const KeyEvent& event, bool pressed) {
+    Window* window = keyWindow();
+    View* view = window ? window->focusedView() : nullptr;
+    if (!view) return false;
+    auto keep = view->shared_from_this();
+    if (pressed)
+        view->keyDown(event);
+    else
+        view->keyUp(event);
+    return true;
+}
+
+bool Window::dispatchText(const std::string& text) {
+    Window* window = keyWindow();
+    View* view = window ? window->focusedView() : nullptr;
+    if (!view || text.empty()) return false;
+    auto keep = view->shared_from_this();
+    view->textInput(text);
+    return true;
 }
 
 }  // namespace quorbit::platform

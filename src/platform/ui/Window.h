@@ -53,6 +53,16 @@ class Window : public View {
     // Whether any touch is down.
     static bool hasActiveTouches();
 
+    // The view in this window that keyboard input goes to, or null. A view that has left
+    // the window is no longer focused.
+    View* focusedView() const;
+    // Focuses view (null: none), telling the views that lose and gain the focus.
+    void setFocusedView(View* view);
+    // Keyboard input from the host, to the focused view of the key window. Returns whether
+    // a view received it.
+    static bool dispatchKey(const KeyEvent& event, bool pressed);
+    static bool dispatchText(const std::string& text);
+
   protected:
     void didChangeHidden() override;
 
@@ -63,6 +73,7 @@ class Window : public View {
     std::shared_ptr<ViewController> _rootViewController;
     bool _rootAppeared = false;
     unsigned long _order = 0;
+    std::weak_ptr<View> _focused;
 };
 
 }  // namespace quorbit::platform
