@@ -167,9 +167,10 @@ class WebViewTest : public ::testing::Test {
         view->loadRequest(server.url(path));
         return waitUntil([&] { return recorder.finished > before; });
     }
-    void tap(Point p) {
-        Window::dispatchTouch(TouchPhase::Began, 0, p);
-        Window::dispatchTouch(TouchPhase::Ended, 0, p);
+    // Touch 0 is the mouse; the others are fingers.
+    void tap(Point p, int touch = 0) {
+        Window::dispatchTouch(TouchPhase::Began, touch, p);
+        Window::dispatchTouch(TouchPhase::Ended, touch, p);
     }
 
     std::unique_ptr<HeadlessApp> app;
@@ -249,7 +250,9 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
                              "<a class=at style='left:10px;top:10px;width:100px;height:30px;"
                              "display:block' href='/form'>next</a>"
                              "<a class=at style='left:10px;top:60px;width:100px;height:30px;"
-                             "display:block' href='/refused-link'>away</a>"),
+                             "display:block' href='/refused-link'>away</a>"
+                             "<a class=at style='left:10px;top:110px;width:100px;height:30px;"
+                             "display:block' href='/done' target=_blank>new window</a>"),
                         "text/html");
     });
     server.server.Get("/form", [](const httplib::Request&, httplib::Response& res) {
@@ -263,7 +266,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
         res.set_redirect("/done", 303);
     });
     server.server.Get("/done", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("done", ""), "text/html");
+        res.set_content(page("done", "<div style='height:3000px'></div>"), "text/html");
     });
     server.server.Get("/bounce", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/refused-redirect");
@@ -274,9 +277,14 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
         return url.find("/refused") != std::string::npos;
     };
     ASSERT_TRUE(load("/start"));
-    tap({20 + 50, 40 + 25});
+    // A mouse press that is cancelled clicks nothing.
+    Window::dispatchTouch(TouchPhase::Began, 0, {20 + 50, 40 + 25});
+    Window::cancelAllTouches();
+    RunLoop::main().runFor(300ms);
+    EXPECT_EQ(recorder.navigations.size(), 1u);
+    tap({20 + 50, 40 + 25}, 1);  // a finger
     ASSERT_TRUE(waitUntil([&] { return recorder.finished == 2; }));
-    tap({20 + 50, 40 + 25});
+    tap({20 + 50, 40 + 25});  // the mouse
     ASSERT_TRUE(waitUntil([&] { return recorder.finished == 3; }));
     using T = WebNavigationType;
     std::vector<std::pair<std::string, T>> expected{{server.url("/start"), T::Other},
@@ -287,6 +295,16 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
     EXPECT_TRUE(server.received("POST /submit k=v"));
     EXPECT_EQ(view->currentUrl(), server.url("/done"));
     EXPECT_TRUE(recorder.failures.empty());
+    // A dragging finger scrolls the page.
+    Window::dispatchTouch(TouchPhase::Began, 2, {100, 200});
+    for (double y = 190; y >= 100; y -= 10) {
+        Window::dispatchTouch(TouchPhase::Moved, 2, {100, y});
+        RunLoop::main().runFor(10ms);
+    }
+    Window::dispatchTouch(TouchPhase::Ended, 2, {100, 100});
+    EXPECT_TRUE(waitUntil([&] {
+        return std::atoi(view->stringByEvaluatingJavaScript("scrollY").c_str()) >= 50;
+    })) << view->stringByEvaluatingJavaScript("scrollY");
 
     // A refused redirect fails its load with 102, once; the server never sees the target.
     recorder.navigations.clear();
@@ -315,6 +333,15 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
     EXPECT_EQ(view->currentUrl(), server.url("/start"));
     for (const auto& line : server.log())
         EXPECT_EQ(line.find("/refused"), std::string::npos) << line;
+
+    // A link to a new window opens in this view, asked about once.
+    recorder.navigations.clear();
+    int finished = recorder.finished;
+    tap({20 + 50, 40 + 125});
+    ASSERT_TRUE(waitUntil([&] { return recorder.finished > finished; }));
+    EXPECT_EQ(view->currentUrl(), server.url("/done"));
+    expected = {{server.url("/done"), T::LinkClicked}};
+    EXPECT_EQ(recorder.navigations, expected);
 }
 
 TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {

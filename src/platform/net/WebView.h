@@ -45,7 +45,9 @@ struct WebViewDelegate {
 
 // A web page shown as a view. The web engine starts with the first WebView made in the
 // process (nothing is paid before). Pointer events on the view and key events while it is
-// the focused view go to the page.
+// the focused view go to the page: the mouse (touch 0) presses, drags and clicks as in a
+// desktop browser; fingers are touches, so a dragging finger scrolls the page and a tap
+// clicks.
 //
 // The page is rendered offscreen by the engine's own processes at the view's size in points
 // and its contentScaleFactor (the screen's scale to begin with); each finished page frame

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
@@ -159,15 +161,19 @@ struct WebView::Impl {
     bool loadFailed = false;
     // A page that asked for a new window loads here; its navigation has been allowed.
     std::string allowedUrl;
-    // The touch that drives the pointer, or -1.
-    int pointerTouch = -1;
+    // Whether the mouse button is down on the page, and the fingers on it.
+    bool mouseDown = false;
+    std::map<int, wpe_input_touch_event_raw> fingers;
 
     ~Impl();
     void sync();
     void takeFrame(wl_shm_buffer* buffer);
     void frameDone();
-    void pointer(wpe_input_pointer_event_type type, Point at, std::uint32_t button,
-                 std::uint32_t state, std::uint32_t modifiers);
+    // A point of the view in the page's pixels.
+    std::pair<int, int> pixel(Point at) const;
+    void pointer(wpe_input_pointer_event_type type, Point at, std::uint32_t state,
+                 std::uint32_t modifiers);
+    void touch(int id, TouchPhase phase, Point at);
     void key(std::uint32_t symbol, bool pressed, std::uint32_t modifiers);
     // Runs body on the main loop's next turn, if the view is still there then.
     void later(std::function<void(WebView&, Impl&)> body);
@@ -385,21 +391,81 @@ void WebView::Impl::onProcessTerminated(WebKitWebView* webView,
     impl->fail(std::move(error));
 }
 
-void WebView::Impl::pointer(wpe_input_pointer_event_type type, Point at, std::uint32_t button,
-                            std::uint32_t state, std::uint32_t modifiers) {
-    if (!backend || !owner) return;
-    // The engine takes pointer positions in pixels.
+std::pair<int, int> WebView::Impl::pixel(Point at) const {
+    // The engine takes input positions in pixels.
     Rect bounds = owner->bounds();
     double scale = pageScale > 0 ? pageScale : 1;
+    return {static_cast<int>(std::lround((at.x - bounds.minX()) * scale)),
+            static_cast<int>(std::lround((at.y - bounds.minY()) * scale))};
+}
+
+void WebView::Impl::pointer(wpe_input_pointer_event_type type, Point at, std::uint32_t state,
+                            std::uint32_t modifiers) {
     wpe_input_pointer_event event{};
     event.type = type;
     event.time = eventTime();
-    event.x = static_cast<int>(std::lround((at.x - bounds.minX()) * scale));
-    event.y = static_cast<int>(std::lround((at.y - bounds.minY()) * scale));
-    event.button = button;
+    std::tie(event.x, event.y) = pixel(at);
+    event.button = type == wpe_input_pointer_event_type_button ? 1 : 0;
     event.state = state;
     event.modifiers = modifiers;
     wpe_view_backend_dispatch_pointer_event(backend, &event);
+}
+
+void WebView::Impl::touch(int id, TouchPhase phase, Point at) {
+    if (!backend || !owner) return;
+    if (id == 0) {
+        switch (phase) {
+            case TouchPhase::Began:
+                if (mouseDown) return;
+                mouseDown = true;
+                pointer(wpe_input_pointer_event_type_motion, at, 0, 0);
+                pointer(wpe_input_pointer_event_type_button, at, 1,
+                        wpe_input_pointer_modifier_button1);
+                break;
+            case TouchPhase::Moved:
+                if (!mouseDown) return;
+                pointer(wpe_input_pointer_event_type_motion, at, 0,
+                        wpe_input_pointer_modifier_button1);
+                break;
+            case TouchPhase::Ended:
+            case TouchPhase::Cancelled:
+                if (!mouseDown) return;
+                mouseDown = false;
+                // A cancelled press comes up away from the page, so that nothing is clicked.
+                if (phase == TouchPhase::Cancelled) {
+                    Rect b = owner->bounds();
+                    at = {b.minX() - b.width() - 100, b.minY() - b.height() - 100};
+                }
+                pointer(wpe_input_pointer_event_type_motion, at, 0,
+                        wpe_input_pointer_modifier_button1);
+                pointer(wpe_input_pointer_event_type_button, at, 0, 0);
+                break;
+        }
+        return;
+    }
+    wpe_input_touch_event_type type = phase == TouchPhase::Began ? wpe_input_touch_event_type_down
+                                      : phase == TouchPhase::Moved
+                                          ? wpe_input_touch_event_type_motion
+                                          : wpe_input_touch_event_type_up;
+    bool known = fingers.count(id) != 0;
+    if (known == (phase == TouchPhase::Began)) return;
+    // The engine has no cancelled touch: a cancelled finger lifts where it is.
+    wpe_input_touch_event_raw& point = fingers[id];
+    point.type = type;
+    point.time = eventTime();
+    point.id = id;
+    std::tie(point.x, point.y) = pixel(at);
+    std::vector<wpe_input_touch_event_raw> points;
+    for (const auto& [_, p] : fingers)
+        points.push_back(p);
+    wpe_input_touch_event event{};
+    event.touchpoints = points.data();
+    event.touchpoints_length = points.size();
+    event.type = type;
+    event.id = id;
+    event.time = point.time;
+    wpe_view_backend_dispatch_touch_event(backend, &event);
+    if (type == wpe_input_touch_event_type_up) fingers.erase(id);
 }
 
 void WebView::Impl::key(std::uint32_t symbol, bool pressed, std::uint32_t modifiers) {
@@ -616,45 +682,27 @@ void WebView::draw(Canvas& canvas) {
     cairo_restore(cr);
 }
 
+// The mouse (touch 0) is a pointer: it presses, drags (selecting text) and clicks as in a
+// desktop browser. Fingers are touches: the page scrolls under a dragging finger and a tap
+// clicks, as in a phone's browser.
 void WebView::touchesBegan(const std::vector<Touch>& touches) {
-    if (_impl->pointerTouch >= 0 || touches.empty()) return;
-    const Touch& touch = touches.front();
-    _impl->pointerTouch = touch.id;
-    Point at = touch.locationIn(this);
-    _impl->pointer(wpe_input_pointer_event_type_motion, at, 0, 0, 0);
-    _impl->pointer(wpe_input_pointer_event_type_button, at, 1, 1,
-                   wpe_input_pointer_modifier_button1);
+    for (const Touch& touch : touches)
+        _impl->touch(touch.id, TouchPhase::Began, touch.locationIn(this));
 }
 
 void WebView::touchesMoved(const std::vector<Touch>& touches) {
-    for (const Touch& touch : touches) {
-        if (touch.id != _impl->pointerTouch) continue;
-        _impl->pointer(wpe_input_pointer_event_type_motion, touch.locationIn(this), 0, 0,
-                       wpe_input_pointer_modifier_button1);
-    }
+    for (const Touch& touch : touches)
+        _impl->touch(touch.id, TouchPhase::Moved, touch.locationIn(this));
 }
 
 void WebView::touchesEnded(const std::vector<Touch>& touches) {
-    for (const Touch& touch : touches) {
-        if (touch.id != _impl->pointerTouch) continue;
-        _impl->pointerTouch = -1;
-        Point at = touch.locationIn(this);
-        _impl->pointer(wpe_input_pointer_event_type_motion, at, 0, 0,
-                       wpe_input_pointer_modifier_button1);
-        _impl->pointer(wpe_input_pointer_event_type_button, at, 1, 0, 0);
-    }
+    for (const Touch& touch : touches)
+        _impl->touch(touch.id, TouchPhase::Ended, touch.locationIn(this));
 }
 
 void WebView::touchesCancelled(const std::vector<Touch>& touches) {
-    for (const Touch& touch : touches) {
-        if (touch.id != _impl->pointerTouch) continue;
-        _impl->pointerTouch = -1;
-        // The button comes up away from the page, so that nothing is clicked.
-        Point away{bounds().minX() - 1000, bounds().minY() - 1000};
-        _impl->pointer(wpe_input_pointer_event_type_motion, away, 0, 0,
-                       wpe_input_pointer_modifier_button1);
-        _impl->pointer(wpe_input_pointer_event_type_button, away, 1, 0, 0);
-    }
+    for (const Touch& touch : touches)
+        _impl->touch(touch.id, TouchPhase::Cancelled, touch.locationIn(this));
 }
 
 void WebView::keyDown(const KeyEvent& event) {

@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace quorbit::testing;
+
+// A view that takes keyboard input and records it, and whether it holds the focus.
+class KeyTaker : public View {
+  public:
+    using View::View;
+    bool canBecomeFocused() const override { return true; }
+    void keyDown(const KeyEvent& e) override {
+        log.push_back("down " + std::to_string(int(e.key)));
+    }
+    void keyUp(const KeyEvent& e) override { log.push_back("up " + std::to_string(int(e.key))); }
+    void textInput(const std::string& text) override { log.push_back("text " + text); }
+    std::vector<std::string> log;
+    int focusChanges = 0;
+
+  protected:
+    void didChangeFocus(bool) override { ++focusChanges; }
+};
+
+TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
+    auto window = makeWindow();
+    auto first = std::make_shared<KeyTaker>(Rect(0, 0, 100, 100));
+    auto second = std::make_shared<KeyTaker>(Rect(0, 200, 100, 100));
+    auto plain = std::make_shared<View>(Rect(5, 5, 20, 20));  // inside first, takes no keys
+    first->addSubview(plain);
+    window->addSubview(first);
+    window->addSubview(second);
+    KeyEvent enter{KeyEvent::Key::Return};
+
+    EXPECT_FALSE(Window::dispatchText("lost")) << "nothing is focused yet";
+    tap({10, 10});  // on the plain view: its focusable parent takes the focus
+    EXPECT_TRUE(first->isFocused());
+    EXPECT_TRUE(Window::dispatchText("hé"));
+    EXPECT_TRUE(Window::dispatchKey(enter, true));
+    EXPECT_TRUE(Window::dispatchKey(enter, false));
+    tap({50, 250});
+    EXPECT_TRUE(second->isFocused());
+    EXPECT_FALSE(first->isFocused());
+    Window::dispatchText("b");
+    EXPECT_EQ(first->log, (std::vector<std::string>{"text hé", "down 2", "up 2"}));
+    EXPECT_EQ(second->log, (std::vector<std::string>{"text b"}));
+    EXPECT_EQ(first->focusChanges, 2);
+
+    tap({300, 400});  // the window itself takes no keys: the focus stays
+    EXPECT_TRUE(second->isFocused());
+    second->removeFromSuperview();  // a view that left the window gets nothing
+    EXPECT_FALSE(Window::dispatchText("c"));
+    EXPECT_EQ(second->log.size(), 1u);
+    EXPECT_FALSE(plain->becomeFocused());
+    EXPECT_TRUE(first->becomeFocused());
+    first->resignFocused();
+    EXPECT_FALSE(Window::dispatchKey(enter, true));
+}
+
+}  // namespace
+}  // namespace quorbit::platform
