@@ -222,7 +222,7 @@ TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
     EXPECT_EQ(rgb(160, 50), (std::array<int, 3>{0, 0, 255}));
 }
 
-TEST_F(WebViewTest, ScriptsRunInThePageEvenFromTheDelegate) {
+TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
     server.server.Get("/titled", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("Sign in &amp; more", "<p>hello</p>"), "text/html");
     });

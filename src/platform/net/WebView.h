@@ -31,7 +31,8 @@ struct WebViewDelegate {
     // Every navigation and every redirect, main frame, before it loads: answer false to refuse
     // it (the load then fails with domain "WebKitErrorDomain", code 102, "frame load
     // interrupted", reported through didFailLoad). A server redirect comes as Other, whatever
-    // started the load.
+    // started the load. The engine does not say which frame a navigation is for, so the
+    // navigations of frames inside the page (iframes) are asked about too, mostly as Other.
     std::function<bool(WebView&, const std::string& url, WebNavigationType)> shouldStartLoad;
     std::function<void(WebView&)> didStartLoad;
     std::function<void(WebView&)> didFinishLoad;

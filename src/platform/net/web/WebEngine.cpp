@@ -137,6 +137,9 @@ std::optional<Error> WebEngine::start() {
         _dataManager = webkit_website_data_manager_new_ephemeral();
     }
     _context = webkit_web_context_new_with_website_data_manager(_dataManager);
+    // The engine's sandbox needs bubblewrap and a D-Bus proxy, which a phone may well lack;
+    // the engine's processes run as the application does.
+    webkit_web_context_set_sandbox_enabled(_context, FALSE);
     // Pages are shown one at a time and briefly (sign-in dialogs): no page cache.
     webkit_web_context_set_cache_model(_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     Log::debug("web engine started; website data in " +

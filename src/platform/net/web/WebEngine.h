@@ -22,7 +22,9 @@ class GLibMainContextPump;
 //
 // Website data is kept in $QUORBIT_CONFIG_DIR/web when that is set (tests and headless runs
 // keep it apart), else in $XDG_DATA_HOME/quorbit/web (cache in $XDG_CACHE_HOME/quorbit/web),
-// folders of mode 0700; when they cannot be made it is kept in memory only.
+// folders of mode 0700; when they cannot be made it is kept in memory only. Nothing else is
+// needed from the environment: no display, no GPU (pages render in software into shared
+// memory), no runtime folder, no D-Bus session.
 class WebEngine {
   public:
     // The engine, started on the first call; null when it cannot run here (startError()
