@@ -15,9 +15,11 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "platform/net/WebView.h"
 #include "platform_host/HostTestSupport.h"
+#include "support/LocalHttpServer.h"
 
 namespace quorbit::platform {
 namespace {
@@ -51,31 +53,22 @@ bool waitUntil(const std::function<bool()>& done, RunLoop::Duration timeout = 20
     return RunLoop::main().runUntil(done, timeout);
 }
 
-// An HTTP server on 127.0.0.1 that logs every request it answers.
-class TestServer {
+// The test's HTTP server on 127.0.0.1, logging every request it answers.
+class TestServer : public quorbit::testing::LocalHttpServer {
   public:
     TestServer() {
-        // One request a connection, and connections opened ahead of need closed soon: an
-        // open connection holds stop() up.
-        server.set_keep_alive_max_count(1);
-        server.set_keep_alive_timeout(1);
-        server.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+        // Connections the engine opens ahead of need are closed soon: an open connection
+        // holds stop() up.
+        server().set_keep_alive_timeout(1);
+        server().set_logger([this](const httplib::Request& request, const httplib::Response&) {
             std::lock_guard lock(_mutex);
             _log.push_back(request.method + " " + request.path + " " + request.body);
         });
     }
     ~TestServer() { stop(); }
-    void start() {
-        port = server.bind_to_any_port("127.0.0.1");
-        _thread = std::thread([this] { server.listen_after_bind(); });
-    }
     void stop() {
         released = true;
-        server.stop();
-        if (_thread.joinable()) _thread.join();
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port) + path;
+        LocalHttpServer::stop();
     }
     std::vector<std::string> log() {
         std::lock_guard lock(_mutex);
@@ -86,12 +79,9 @@ class TestServer {
         return std::find(all.begin(), all.end(), line) != all.end();
     }
 
-    httplib::Server server;
-    int port = 0;
     std::atomic<bool> released = false;  // lets slow answers finish
 
   private:
-    std::thread _thread;
     std::mutex _mutex;
     std::vector<std::string> _log;
 };
@@ -144,7 +134,7 @@ class WebViewTest : public ::testing::Test {
         if (auto why = WebView::engineUnavailable())
             GTEST_SKIP() << "the web engine cannot start here: " << why->localizedDescription();
         app = std::make_unique<HeadlessApp>(2);
-        server.server.Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
+        server.server().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
             for (int i = 0; i < 1000 && !server.released; ++i)
                 std::this_thread::sleep_for(10ms);
             res.set_content(page("slow", ""), "text/html");
@@ -181,7 +171,7 @@ class WebViewTest : public ::testing::Test {
 
 TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
     EXPECT_FALSE(engineStartedAtLaunch) << "nothing may start the web engine before a web view";
-    server.server.Get("/halves", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/halves", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("halves",
                              "<div class=at style='left:0;top:0;width:50%;height:100%;"
                              "background:#ff0000'></div><div class=at style='left:50%;top:0;"
@@ -223,7 +213,7 @@ TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
 }
 
 TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
-    server.server.Get("/titled", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/titled", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("Sign in &amp; more", "<p>hello</p>"), "text/html");
     });
     server.start();
@@ -245,7 +235,7 @@ TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
 }
 
 TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
-    server.server.Get("/start", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/start", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("start",
                              "<a class=at style='left:10px;top:10px;width:100px;height:30px;"
                              "display:block' href='/form'>next</a>"
@@ -255,20 +245,20 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
                              "display:block' href='/done' target=_blank>new window</a>"),
                         "text/html");
     });
-    server.server.Get("/form", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/form", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("form",
                              "<form method=post action='/submit'><input type=hidden name=k "
                              "value=v><input type=submit class=at style='left:10px;top:10px;"
                              "width:100px;height:30px' value=go></form>"),
                         "text/html");
     });
-    server.server.Post("/submit", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Post("/submit", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/done", 303);
     });
-    server.server.Get("/done", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/done", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("done", "<div style='height:3000px'></div>"), "text/html");
     });
-    server.server.Get("/bounce", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/bounce", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/refused-redirect");
     });
     server.start();
@@ -345,7 +335,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
 }
 
 TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
-    server.server.Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("quick", ""), "text/html");
     });
     server.start();
@@ -374,7 +364,8 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
     const Error& refused = recorder.failures[2];
     EXPECT_EQ(refused.domain, "NSURLErrorDomain");
     EXPECT_EQ(refused.code, -1004);
-    EXPECT_EQ(refused.localizedDescription(), "Could not connect to the server.");
+    EXPECT_EQ(refused.localizedDescription().rfind("Could not connect to the server: ", 0), 0u)
+        << refused.localizedDescription();
     EXPECT_EQ(refused.userInfo.at("NSErrorFailingURLStringKey"), nowhere);
     ASSERT_TRUE(refused.underlying);
     RunLoop::main().runFor(200ms);
@@ -382,7 +373,7 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
 }
 
 TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
-    server.server.Get("/login", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/login", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("login",
                              "<form method=post action='/login'>"
                              "<input name=user class=at style='left:10px;top:10px;width:150px;"
@@ -392,7 +383,7 @@ TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
                              "height:30px' value='Log in'></form>"),
                         "text/html");
     });
-    server.server.Post("/login", [](const httplib::Request&, httplib::Response& res) {
+    server.server().Post("/login", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("welcome", ""), "text/html");
     });
     server.start();
@@ -448,13 +439,13 @@ TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
 
 TEST_F(WebViewTest, DeletingTheCookiesOfAHostLeavesOtherHostsAlone) {
     std::string token = std::to_string(std::random_device{}());
-    server.server.Get("/set", [&](const httplib::Request&, httplib::Response& res) {
+    server.server().Get("/set", [&](const httplib::Request&, httplib::Response& res) {
         res.set_header("Set-Cookie", "session=" + token + "; Path=/; Max-Age=3600");
         res.set_content(page("set", ""), "text/html");
     });
     std::mutex mutex;
     std::string cookieSeen;
-    server.server.Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {
+    server.server().Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard lock(mutex);
         cookieSeen = req.get_header_value("Cookie");
         res.set_content(page("echo", ""), "text/html");

@@ -12,14 +12,17 @@ namespace {
 struct Mapped {
     const char* domain;
     long code;
-    const char* text;  // null: the engine's own message
+    const char* text;        // null: the engine's own message alone
+    bool withDetail = true;  // the engine's message follows the text
 };
 
-const Mapped kUnknown{kUrlErrorDomain, -1, nullptr};
-const Mapped kCancelled{kUrlErrorDomain, kUrlErrorCancelled, "The page load was cancelled."};
-const Mapped kCannotConnect{kUrlErrorDomain, -1004, "Could not connect to the server."};
-const Mapped kCannotFindHost{kUrlErrorDomain, -1003,
-                             "A server with the specified host name could not be found."};
+Mapped url(UrlErrorCode code, const char* text) {
+    return {kUrlErrorDomain, static_cast<long>(code), text};
+}
+
+const Mapped kUnknown{kUrlErrorDomain, static_cast<long>(UrlErrorCode::Unknown), nullptr};
+const Mapped kCancelled{kUrlErrorDomain, static_cast<long>(UrlErrorCode::Cancelled),
+                        "The load was cancelled", false};
 
 bool is(const std::string& domain, GQuark quark) {
     return domain == g_quark_to_string(quark);
@@ -27,15 +30,17 @@ bool is(const std::string& domain, GQuark quark) {
 
 Mapped map(const std::string& domain, long code) {
     if (is(domain, WEBKIT_POLICY_ERROR) || is(domain, WEBKIT_PLUGIN_ERROR)) {
+        // The engine numbers these as the web view's error domain always has.
         switch (code) {
             case WEBKIT_POLICY_ERROR_CANNOT_SHOW_MIME_TYPE:
-                return {kWebKitErrorDomain, code, "Content of this type cannot be shown."};
+                return {kWebKitErrorDomain, code, "Content of this type cannot be shown", false};
             case WEBKIT_POLICY_ERROR_CANNOT_SHOW_URI:
-                return {kWebKitErrorDomain, code, "The URL cannot be shown."};
+                return {kWebKitErrorDomain, code, "The URL cannot be shown", false};
             case WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE:
-                return {kWebKitErrorDomain, code, "Frame load interrupted"};
+                return {kWebKitErrorDomain, code, "Frame load interrupted", false};
             case WEBKIT_POLICY_ERROR_CANNOT_USE_RESTRICTED_PORT:
-                return {kWebKitErrorDomain, code, "Not allowed to use a restricted network port."};
+                return {kWebKitErrorDomain, code, "Not allowed to use a restricted network port",
+                        false};
             default:
                 return {kWebKitErrorDomain, code, nullptr};
         }
@@ -45,9 +50,9 @@ Mapped map(const std::string& domain, long code) {
             case WEBKIT_NETWORK_ERROR_CANCELLED:
                 return kCancelled;
             case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
-                return {kUrlErrorDomain, -1002, "The URL's scheme is not supported."};
+                return url(UrlErrorCode::UnsupportedUrl, "The URL's scheme is not supported");
             case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
-                return {kUrlErrorDomain, -1100, "The requested file does not exist."};
+                return {kUrlErrorDomain, -1100, "The file does not exist"};
             default:
                 return kUnknown;
         }
@@ -58,35 +63,34 @@ Mapped map(const std::string& domain, long code) {
                 return kCancelled;
             case G_IO_ERROR_CONNECTION_REFUSED:
             case G_IO_ERROR_HOST_UNREACHABLE:
-                return kCannotConnect;
-            case G_IO_ERROR_TIMED_OUT:
-                return {kUrlErrorDomain, -1001, "The request timed out."};
             case G_IO_ERROR_NETWORK_UNREACHABLE:
-                return {kUrlErrorDomain, -1009, "The network connection appears to be offline."};
+                return url(UrlErrorCode::CannotConnectToHost, "Could not connect to the server");
+            case G_IO_ERROR_TIMED_OUT:
+                return url(UrlErrorCode::TimedOut, "The request timed out");
             case G_IO_ERROR_CONNECTION_CLOSED:
-                return {kUrlErrorDomain, -1005, "The network connection was lost."};
+                return url(UrlErrorCode::NetworkConnectionLost, "The network connection was lost");
             default:
                 return kUnknown;
         }
     }
-    if (is(domain, G_RESOLVER_ERROR)) return kCannotFindHost;
+    if (is(domain, G_RESOLVER_ERROR))
+        return url(UrlErrorCode::CannotFindHost, "The server's name could not be found");
     if (is(domain, G_TLS_ERROR)) {
         if (code == G_TLS_ERROR_BAD_CERTIFICATE)
-            return {kUrlErrorDomain, -1202, "The certificate for this server is invalid."};
-        return {kUrlErrorDomain, -1200,
-                "A secure connection to the server cannot be made (TLS error)."};
+            return url(UrlErrorCode::ServerCertificateUntrusted,
+                       "The server's certificate is not trusted");
+        return url(UrlErrorCode::SecureConnectionFailed, "A secure connection failed");
     }
     if (is(domain, SOUP_SESSION_ERROR)) {
         switch (code) {
             case SOUP_SESSION_ERROR_TOO_MANY_REDIRECTS:
             case SOUP_SESSION_ERROR_TOO_MANY_RESTARTS:
-                return {kUrlErrorDomain, -1007, "The server redirected too many times."};
+                return url(UrlErrorCode::HttpTooManyRedirects, "Too many redirects");
             case SOUP_SESSION_ERROR_PARSING:
+            case SOUP_SESSION_ERROR_ENCODING:
             case SOUP_SESSION_ERROR_REDIRECT_NO_LOCATION:
             case SOUP_SESSION_ERROR_REDIRECT_BAD_URI:
-                return {kUrlErrorDomain, -1011, "The server returned a bad response."};
-            case SOUP_SESSION_ERROR_ENCODING:
-                return {kUrlErrorDomain, -1015, "The server's response cannot be decoded."};
+                return url(UrlErrorCode::BadServerResponse, "The server's answer is not valid");
             default:
                 return kUnknown;
         }
@@ -97,21 +101,26 @@ Mapped map(const std::string& domain, long code) {
 }  // namespace
 
 Error webLoadError(const std::string& engineDomain, long engineCode,
-                   const std::string& engineMessage, const std::string& url) {
+                   const std::string& engineMessage, const std::string& failingUrl) {
     Mapped mapped = map(engineDomain, engineCode);
-    std::string text = mapped.text ? mapped.text : engineMessage;
-    if (text.empty()) text = "The page could not be loaded.";
+    std::string text;
+    if (!mapped.text)
+        text = engineMessage.empty() ? "The page could not be loaded" : engineMessage;
+    else if (mapped.withDetail && !engineMessage.empty())
+        text = std::string(mapped.text) + ": " + engineMessage;
+    else
+        text = mapped.text;
     Error error = Error::make(mapped.domain, mapped.code, std::move(text));
-    if (!url.empty()) error.userInfo[kFailingUrlKey] = url;
+    if (!failingUrl.empty()) error.userInfo[kFailingUrlKey] = failingUrl;
     error.underlying =
         std::make_shared<const Error>(Error::make(engineDomain, engineCode, engineMessage));
     return error;
 }
 
-Error webLoadInterrupted(const std::string& url) {
+Error webLoadInterrupted(const std::string& failingUrl) {
     Error error =
         Error::make(kWebKitErrorDomain, kWebKitErrorFrameLoadInterrupted, "Frame load interrupted");
-    if (!url.empty()) error.userInfo[kFailingUrlKey] = url;
+    if (!failingUrl.empty()) error.userInfo[kFailingUrlKey] = failingUrl;
     return error;
 }
 

@@ -3,22 +3,22 @@
 #include <string>
 
 #include "platform/core/Error.h"
+#include "platform/net/UrlError.h"
 
 namespace quorbit::platform {
 
-// Error domains and keys that a web view's load failures are reported in.
+// The domain of the web engine's own load failures (a refused navigation, content it cannot
+// show), and the key of the URL that failed to load.
 inline constexpr const char* kWebKitErrorDomain = "WebKitErrorDomain";
-inline constexpr const char* kUrlErrorDomain = "NSURLErrorDomain";
 inline constexpr const char* kFailingUrlKey = "NSErrorFailingURLStringKey";
 
 inline constexpr long kWebKitErrorFrameLoadInterrupted = 102;
-inline constexpr long kUrlErrorCancelled = -999;
 
 // The error a web view reports for a page load that failed with the engine's error (its
 // GLib error domain name, code and message) at url. A cancelled load is NSURLErrorDomain
 // -999; the engine's policy errors (a refused navigation is 102) keep their codes in
-// WebKitErrorDomain; network failures become NSURLErrorDomain codes with a readable text.
-// The engine's error is kept as the underlying error.
+// WebKitErrorDomain; network failures become NSURLErrorDomain codes with a readable text
+// that ends in the engine's message. The engine's error is kept as the underlying error.
 Error webLoadError(const std::string& engineDomain, long engineCode,
                    const std::string& engineMessage, const std::string& url);
 

@@ -386,7 +386,7 @@ void WebView::Impl::onProcessTerminated(WebKitWebView* webView,
     if (!webkit_web_view_is_loading(webView)) return;
     impl->loadFailed = true;
     const char* uri = webkit_web_view_get_uri(webView);
-    Error error = Error::make(kUrlErrorDomain, -1, std::string("The page's process ") + why + ".");
+    Error error = makeUrlError(UrlErrorCode::Unknown, std::string("The page's process ") + why);
     if (uri) error.userInfo[kFailingUrlKey] = uri;
     impl->fail(std::move(error));
 }
