@@ -73,13 +73,12 @@ WebEngine* WebEngine::shared() {
     EngineState& s = state();
     if (!s.tried) {
         s.tried = true;
-        auto engine = new WebEngine();  // lives as long as the process, like its processes
+        std::unique_ptr<WebEngine> engine(new WebEngine());
         if (auto error = engine->start()) {
             s.error = error;
             Log::warn("web engine: " + error->localizedDescription());
-            delete engine;
         } else {
-            s.engine = engine;
+            s.engine = engine.release();  // lives as long as the process, like its processes
         }
     }
     return s.engine;

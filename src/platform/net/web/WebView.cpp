@@ -149,7 +149,8 @@ struct WebView::Impl {
     std::uint32_t pageWidth = 0, pageHeight = 0;
     double pageScale = 0;
     // The latest page frame, premultiplied ARGB32, and the scale it was rendered at.
-    cairo_surface_t* frame = nullptr;
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> frame{
+        nullptr, &cairo_surface_destroy};
     double frameScale = 1;
     std::uint64_t frameCount = 0;
     bool warnedFormat = false;
@@ -198,7 +199,6 @@ WebView::Impl::~Impl() {
         g_signal_handlers_disconnect_by_data(webView, this);
         g_object_unref(webView);
     }
-    if (frame) cairo_surface_destroy(frame);
 }
 
 void WebView::Impl::later(std::function<void(WebView&, Impl&)> body) {
@@ -246,15 +246,19 @@ void WebView::Impl::takeFrame(wl_shm_buffer* buffer) {
         warnedFormat = true;
         return;
     }
-    if (!frame || cairo_image_surface_get_width(frame) != width ||
-        cairo_image_surface_get_height(frame) != height) {
-        if (frame) cairo_surface_destroy(frame);
-        frame = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (!frame || cairo_image_surface_get_width(frame.get()) != width ||
+        cairo_image_surface_get_height(frame.get()) != height)
+        frame.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+    if (cairo_surface_status(frame.get()) != CAIRO_STATUS_SUCCESS) {
+        wl_shm_buffer_end_access(buffer);
+        frame.reset();
+        Log::warn(format("web view: no memory for a page frame of %d x %d", width, height));
+        return;
     }
-    cairo_surface_flush(frame);
+    cairo_surface_flush(frame.get());
     // Both formats are B, G, R, A bytes (premultiplied) in memory, as Cairo keeps them.
-    std::uint8_t* out = cairo_image_surface_get_data(frame);
-    int outStride = cairo_image_surface_get_stride(frame);
+    std::uint8_t* out = cairo_image_surface_get_data(frame.get());
+    int outStride = cairo_image_surface_get_stride(frame.get());
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* row = pixels + std::size_t(y) * std::size_t(stride);
         std::uint8_t* dest = out + std::size_t(y) * std::size_t(outStride);
@@ -265,7 +269,7 @@ void WebView::Impl::takeFrame(wl_shm_buffer* buffer) {
         }
     }
     wl_shm_buffer_end_access(buffer);
-    cairo_surface_mark_dirty(frame);
+    cairo_surface_mark_dirty(frame.get());
     frameScale = pageScale > 0 ? pageScale : 1;
     ++frameCount;
     if (owner) owner->setNeedsDisplay();
@@ -612,7 +616,7 @@ bool WebView::engineStarted() {
 }
 
 Image WebView::pageSnapshot() const {
-    cairo_surface_t* frame = _impl->frame;
+    cairo_surface_t* frame = _impl->frame.get();
     if (!frame) return {};
     cairo_surface_flush(frame);
     int width = cairo_image_surface_get_width(frame);
@@ -664,7 +668,7 @@ void WebView::draw(Canvas& canvas) {
     _impl->sync();
     Rect b = bounds();
     canvas.fillRect(b, Color::white());
-    cairo_surface_t* frame = _impl->frame;
+    cairo_surface_t* frame = _impl->frame.get();
     if (!frame) return;
     cairo_t* cr = canvas.cairo();
     cairo_save(cr);
