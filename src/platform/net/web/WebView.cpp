@@ -154,8 +154,10 @@ struct WebView::Impl {
     double frameScale = 1;
     std::uint64_t frameCount = 0;
     bool warnedFormat = false;
-    RunLoop::Id frameCompleteTimer = 0;
-    RunLoop::Clock::time_point lastFrameComplete{};
+    // While the engine waits to hear that its last frame is shown: the loop hook that tells
+    // it, and when.
+    RunLoop::Id frameHook = 0;
+    RunLoop::Clock::time_point frameDue{}, lastFrameComplete{};
 
     // Whether the load in progress has reported a failure (the engine ends a failed load
     // with a finish as well, which is not a successful one).
@@ -193,7 +195,7 @@ struct WebView::Impl {
 };
 
 WebView::Impl::~Impl() {
-    if (frameCompleteTimer) RunLoop::main().cancelTimer(frameCompleteTimer);
+    if (frameHook) RunLoop::main().removeHook(frameHook);
     if (sink) sink->impl = nullptr;
     if (webView) {
         g_signal_handlers_disconnect_by_data(webView, this);
@@ -276,20 +278,25 @@ void WebView::Impl::takeFrame(wl_shm_buffer* buffer) {
 }
 
 // The engine draws its next frame once told the last one is on screen; telling it once per
-// display refresh keeps an animated page from rendering faster than anything can show.
+// display refresh keeps an animated page from rendering faster than anything can show. The
+// page runs in real time, so this goes by the steady clock (a loop hook), not by the loop's
+// timer clock, which tests may stop.
 void WebView::Impl::frameDone() {
-    if (frameCompleteTimer) return;
+    if (frameHook) return;
     auto period = std::chrono::duration_cast<RunLoop::Duration>(
         std::chrono::duration<double>(1.0 / DisplayLink::refreshRate()));
-    auto wait =
-        std::max(RunLoop::Duration::zero(), lastFrameComplete + period - RunLoop::Clock::now());
-    frameCompleteTimer = RunLoop::main().addTimer(wait, [weak = self] {
+    frameDue = lastFrameComplete + period;
+    frameHook = RunLoop::main().addHook([weak = self]() -> std::optional<RunLoop::Duration> {
         auto impl = weak.lock();
-        if (!impl) return;
-        impl->frameCompleteTimer = 0;
-        impl->lastFrameComplete = RunLoop::Clock::now();
+        if (!impl) return std::nullopt;
+        auto now = RunLoop::Clock::now();
+        if (now < impl->frameDue) return impl->frameDue - now;
+        RunLoop::main().removeHook(impl->frameHook);
+        impl->frameHook = 0;
+        impl->lastFrameComplete = now;
         if (impl->sink)
             wpe_view_backend_exportable_fdo_dispatch_frame_complete(impl->sink->exportable);
+        return std::nullopt;
     });
 }
 
