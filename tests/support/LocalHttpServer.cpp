@@ -1,5 +1,6 @@
 #include "support/LocalHttpServer.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace quorbit::testing {
@@ -23,6 +24,9 @@ void LocalHttpServer::start() {
     _port = _server->bind_to_any_port("127.0.0.1");
     if (_port <= 0) throw std::runtime_error("cannot bind a test server on 127.0.0.1");
     _thread = std::thread([this] { _server->listen_after_bind(); });
+    // stop() only reaches a server whose loop has begun.
+    while (!_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void LocalHttpServer::stop() {

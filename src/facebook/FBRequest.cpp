@@ -1,0 +1,256 @@
+#include "facebook/FBRequest.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "facebook/FBConfiguration.h"
+#include "facebook/FBUrl.h"
+#include "json/JsonConveniences.h"
+#include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
+#include "platform/gfx/ImageCodec.h"
+
+namespace quorbit::facebook {
+
+using platform::Error;
+using platform::Log;
+
+namespace {
+
+constexpr const char* kFalseMessage = "This operation can not be completed";
+
+// The integer value of an "error_code": numbers (fractions cut off) and texts that start
+// with digits; any other value has none.
+std::optional<long> errorCodeOf(const json::Value& value) {
+    if (auto integer = value.asInt64()) {
+        return static_cast<long>(std::clamp<std::int64_t>(*integer,
+                                                          std::numeric_limits<long>::min(),
+                                                          std::numeric_limits<long>::max()));
+    }
+    if (auto real = value.asDouble()) {
+        if (!std::isfinite(*real)) return std::nullopt;
+        double clamped = std::clamp(*real, double(std::numeric_limits<long>::min()),
+                                    double(std::numeric_limits<long>::max()));
+        return static_cast<long>(clamped);
+    }
+    if (value.isString()) {
+        std::string_view text = value.asString();
+        size_t i = 0;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+        long long code = FBUrl::integerValue(text);
+        return static_cast<long>(std::clamp<long long>(code, std::numeric_limits<long>::min(),
+                                                       std::numeric_limits<long>::max()));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::shared_ptr<FBRequest> FBRequest::getRequestWithParams(
+    std::shared_ptr<FBParams> params, const std::string& httpMethod,
+    std::weak_ptr<FBRequestDelegate> delegate, const std::string& requestURL) {
+    std::shared_ptr<FBRequest> request(new FBRequest());
+    request->_delegate = std::move(delegate);
+    request->_url = requestURL;
+    request->_httpMethod = httpMethod;
+    request->_params = params ? std::move(params) : std::make_shared<FBParams>();
+    return request;
+}
+
+FBRequest::~FBRequest() {
+    if (_connection) _connection->cancel();
+}
+
+std::string FBRequest::serializeURL(const std::string& baseUrl, const FBParams& params,
+                                    const std::string& httpMethod) {
+    std::string query;
+    for (const auto& [key, value] : params.entries()) {
+        if (FBParams::isFile(value)) {
+            if (httpMethod == "GET") Log::info("can not use GET to upload a file");
+            continue;
+        }
+        if (!query.empty()) query += '&';
+        query += key + "=" + FBUrl::escape(std::get<std::string>(value));
+    }
+    return baseUrl + (FBUrl::hasQuery(baseUrl) ? "&" : "?") + query;
+}
+
+std::string FBRequest::generatePostBody() const {
+    const std::string boundary = kBoundary;
+    const std::string separator = "\r\n--" + boundary + "\r\n";
+    std::string body;
+    utfAppendBody(body, "--" + boundary + "\r\n");
+    std::vector<const FBParams::Entry*> files;
+    for (const FBParams::Entry& entry : _params->entries()) {
+        if (FBParams::isFile(entry.second)) {
+            files.push_back(&entry);
+            continue;
+        }
+        utfAppendBody(body, "Content-Disposition: form-data; name=\"" + entry.first + "\"\r\n\r\n");
+        utfAppendBody(body, std::get<std::string>(entry.second));
+        utfAppendBody(body, separator);
+    }
+    for (const FBParams::Entry* entry : files) {
+        std::string bytes;
+        std::string typeLine;
+        if (const auto* image = std::get_if<FBParams::Image>(&entry->second)) {
+            auto png = *image ? platform::ImageCodec::encodePng(**image)
+                              : platform::Result<std::string>(Error::make(
+                                    "quorbit.image", 0, "no image"));
+            if (!png) {
+                Log::warn("the image \"" + entry->first + "\" is left out of the upload: " +
+                          png.error().localizedDescription());
+                continue;
+            }
+            bytes = std::move(png.value());
+            typeLine = "Content-Type: image/png\r\n\r\n";
+        } else {
+            bytes = std::get<FBData>(entry->second).bytes;
+            typeLine = "Content-Type: content/unknown\r\n\r\n";
+        }
+        // Both a name and a file name: multipart parsers drop file parts without a name.
+        utfAppendBody(body, "Content-Disposition: form-data; name=\"" + entry->first +
+                                "\"; filename=\"" + entry->first + "\"\r\n");
+        utfAppendBody(body, typeLine);
+        body.append(bytes);
+        utfAppendBody(body, separator);
+    }
+    // The last separator line becomes the closing delimiter: "--", the boundary, "--".
+    body.replace(body.size() - 2, 2, "--\r\n");
+    return body;
+}
+
+void FBRequest::connect() {
+    if (auto d = _delegate.lock(); d && d->requestLoading) d->requestLoading(*this);
+
+    platform::UrlRequest request(serializeURL(_url, *_params, _httpMethod));
+    request.timeoutInterval = _timeoutInterval;
+    request.maximumBodySize = kMaxResponseSize;
+    request.setValue(kUserAgent, "User-Agent");
+    request.httpMethod = _httpMethod;
+    if (_httpMethod == "POST") {
+        request.setValue(std::string("multipart/form-data; boundary=") + kBoundary,
+                         "Content-Type");
+        request.body = generatePostBody();
+    }
+
+    auto self = shared_from_this();
+    if (!FBConfiguration::isAllowedEndpoint(_url)) {
+        // Tokens travel only over HTTPS (plain HTTP is for the loopback address alone).
+        Error error = platform::makeUrlError(platform::UrlErrorCode::InsecureConnectionRefused,
+                                             "Facebook requests need an HTTPS URL");
+        platform::RunLoop::main().post([self, error] { self->failWithError(error); });
+        return;
+    }
+    platform::UrlConnectionDelegate callbacks;
+    callbacks.didReceiveResponse = [self](platform::UrlConnection&,
+                                          const platform::UrlResponse& response) {
+        self->connectionDidReceiveResponse(response);
+    };
+    callbacks.didReceiveData = [self](platform::UrlConnection&, std::string_view data) {
+        self->connectionDidReceiveData(data);
+    };
+    callbacks.didFinishLoading = [self](platform::UrlConnection&) {
+        self->connectionDidFinishLoading();
+    };
+    callbacks.didFailWithError = [self](platform::UrlConnection&, const Error& error) {
+        self->connectionDidFailWithError(error);
+    };
+    _connection = platform::UrlConnection::start(std::move(request), std::move(callbacks));
+}
+
+void FBRequest::connectionDidReceiveResponse(const platform::UrlResponse& response) {
+    _responseText = std::string();
+    if (auto d = _delegate.lock(); d && d->didReceiveResponse) d->didReceiveResponse(*this, response);
+}
+
+void FBRequest::connectionDidReceiveData(std::string_view data) {
+    if (!_responseText) _responseText = std::string();
+    _responseText->append(data);
+}
+
+void FBRequest::connectionDidFinishLoading() {
+    std::string body = _responseText.value_or(std::string());
+    handleResponseData(body);
+    _responseText.reset();
+    _connection.reset();
+}
+
+void FBRequest::connectionDidFailWithError(const Error& error) {
+    failWithError(error);
+    _responseText.reset();
+    _connection.reset();
+}
+
+void FBRequest::handleResponseData(const std::string& data) {
+    if (auto d = _delegate.lock(); d && d->didLoadRawResponse) d->didLoadRawResponse(*this, data);
+
+    {
+        auto d = _delegate.lock();
+        if (!d || (!d->didLoad && !d->didFailWithError)) return;
+    }
+    std::optional<Error> error;
+    std::optional<json::Value> result = parseJsonResponse(data, &error);
+    if (error) {
+        failWithError(*error);
+        return;
+    }
+    if (auto d = _delegate.lock(); d && d->didLoad) {
+        FBResult delivered;
+        if (result) {
+            delivered.value = std::move(result);
+        } else {
+            delivered.rawBytes = data;
+        }
+        d->didLoad(*this, delivered);
+    }
+}
+
+std::optional<json::Value> FBRequest::parseJsonResponse(const std::string& data,
+                                                        std::optional<Error>* error) const {
+    auto fail = [error](long code, json::Value userInfo) {
+        if (error) *error = formError(code, userInfo);
+    };
+    if (!FBUrl::isValidUtf8(data)) return std::nullopt;
+    if (data == "true") return json::Value::object({{"result", "true"}});
+    if (data == "false") {
+        fail(static_cast<long>(FBErrorCode::Generic), json::Value::object({{"error_msg", kFalseMessage}}));
+        return std::nullopt;
+    }
+    std::optional<json::Value> value = json::JSONValue(data);
+    if (!value || value->isArray()) return value;
+
+    const long generic = static_cast<long>(FBErrorCode::Generic);
+    if (value->contains("error")) {
+        fail(generic, *value);
+        return std::nullopt;
+    }
+    if (const json::Value* code = value->find("error_code")) {
+        fail(errorCodeOf(*code).value_or(generic), *value);
+        return std::nullopt;
+    }
+    if (value->contains("error_msg")) fail(generic, *value);
+    if (value->contains("error_reason")) fail(generic, *value);
+    return value;
+}
+
+Error FBRequest::formError(long code, const json::Value& userInfo) {
+    Error error{kFacebookErrorDomain, code, {}, nullptr};
+    for (const auto& member : userInfo.members()) {
+        const json::Value& v = member.value();
+        std::string text = v.isString() ? std::string(v.asString())
+                                        : json::JSONFragment(v).value_or(std::string());
+        error.userInfo[std::string(member.key())] = std::move(text);
+    }
+    return error;
+}
+
+void FBRequest::failWithError(const Error& error) {
+    if (auto d = _delegate.lock(); d && d->didFailWithError) d->didFailWithError(*this, error);
+}
+
+}  // namespace quorbit::facebook

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "facebook/FBError.h"
+#include "facebook/FBParams.h"
+#include "json/Value.h"
+#include "platform/core/Error.h"
+#include "platform/net/UrlConnection.h"
+
+namespace quorbit::facebook {
+
+class FBRequest;
+
+// What a finished request hands to didLoad: the interpreted answer (an object or an array),
+// or, when the body was neither, its bytes as received.
+struct FBResult {
+    std::optional<json::Value> value;
+    std::string rawBytes;
+
+    bool isJson() const { return value.has_value(); }
+};
+
+// The callbacks of a request; an empty member is not implemented. All on the main thread.
+struct FBRequestDelegate {
+    // The load finished; the body before any interpretation.
+    std::function<void(FBRequest&, const std::string& bytes)> didLoadRawResponse;
+    // The body was interpreted without error.
+    std::function<void(FBRequest&, const FBResult& result)> didLoad;
+    // The connection failed, or the body carried an error.
+    std::function<void(FBRequest&, const platform::Error& error)> didFailWithError;
+    // The server's response header arrived.
+    std::function<void(FBRequest&, const platform::UrlResponse& response)> didReceiveResponse;
+    // connect() is about to start the connection.
+    std::function<void(FBRequest&)> requestLoading;
+};
+
+// One HTTP call to Facebook: a URL, a method and parameters turned into a request (the text
+// parameters in the query string for every method; for POST also a multipart/form-data
+// body with the files), run on a URL connection, the answer collected and interpreted
+// ("true", "false", JSON objects and arrays, the service's error objects) and reported to
+// the delegate. A running request keeps itself alive until it ends. Main thread only.
+class FBRequest : public std::enable_shared_from_this<FBRequest> {
+  public:
+    static constexpr const char* kBoundary = "3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f";
+    static constexpr const char* kUserAgent = "FacebookConnect";
+    static constexpr std::chrono::duration<double> kTimeout{180.0};
+    // Larger answers are refused (DataLengthExceedsMaximum in the URL error domain).
+    static constexpr std::size_t kMaxResponseSize = 32u << 20;
+
+    static std::shared_ptr<FBRequest> getRequestWithParams(std::shared_ptr<FBParams> params,
+                                                           const std::string& httpMethod,
+                                                           std::weak_ptr<FBRequestDelegate> delegate,
+                                                           const std::string& requestURL);
+    ~FBRequest();
+    FBRequest(const FBRequest&) = delete;
+    FBRequest& operator=(const FBRequest&) = delete;
+
+    // The full URL: the base, "?" (or "&" when the base has a query already) and the text
+    // parameters as "key=escaped value" joined with "&". Files are left out, with the log
+    // line "can not use GET to upload a file" for a GET.
+    static std::string serializeURL(const std::string& baseUrl, const FBParams& params,
+                                    const std::string& httpMethod = "GET");
+
+    // Starts the request; once per request.
+    void connect();
+    bool loading() const { return _connection != nullptr; }
+
+    // The multipart body: all text parts, then the files (images as PNG), ending in the
+    // closing delimiter.
+    std::string generatePostBody() const;
+    static void utfAppendBody(std::string& body, std::string_view text) { body.append(text); }
+
+    // Interprets a finished body and tells the delegate.
+    void handleResponseData(const std::string& data);
+    // The answer's value; error, when given, receives the error the body carries.
+    std::optional<json::Value> parseJsonResponse(const std::string& data,
+                                                 std::optional<platform::Error>* error) const;
+    // An error in the Facebook domain; userInfo's members become texts (strings as they
+    // are, other values as compact JSON).
+    static platform::Error formError(long code, const json::Value& userInfo);
+    void failWithError(const platform::Error& error);
+
+    std::weak_ptr<FBRequestDelegate> delegate() const { return _delegate; }
+    void setDelegate(std::weak_ptr<FBRequestDelegate> delegate) { _delegate = std::move(delegate); }
+    const std::string& url() const { return _url; }
+    void setUrl(std::string url) { _url = std::move(url); }
+    const std::string& httpMethod() const { return _httpMethod; }
+    void setHttpMethod(std::string method) { _httpMethod = std::move(method); }
+    const std::shared_ptr<FBParams>& params() const { return _params; }
+    void setParams(std::shared_ptr<FBParams> params) { _params = std::move(params); }
+    const std::shared_ptr<platform::UrlConnection>& connection() const { return _connection; }
+    const std::optional<std::string>& responseText() const { return _responseText; }
+
+    // How long the load may stand still before it fails; kTimeout unless changed before
+    // connect().
+    std::chrono::duration<double> timeoutInterval() const { return _timeoutInterval; }
+    void setTimeoutInterval(std::chrono::duration<double> interval) { _timeoutInterval = interval; }
+
+    // The URL connection's callbacks (the request is its delegate): a response header
+    // starts the body again empty; data is appended; the end interprets the body; a failure
+    // is passed on unchanged. The connection and the body are let go after the last two.
+    void connectionDidReceiveResponse(const platform::UrlResponse& response);
+    void connectionDidReceiveData(std::string_view data);
+    void connectionDidFinishLoading();
+    void connectionDidFailWithError(const platform::Error& error);
+
+  private:
+    FBRequest() = default;
+
+    std::weak_ptr<FBRequestDelegate> _delegate;
+    std::string _url;
+    std::string _httpMethod;
+    std::shared_ptr<FBParams> _params;
+    std::shared_ptr<platform::UrlConnection> _connection;
+    std::optional<std::string> _responseText;
+    std::chrono::duration<double> _timeoutInterval = kTimeout;
+};
+
+}  // namespace quorbit::facebook

@@ -1,0 +1,190 @@
+#include "facebook/FBUrl.h"
+
+#include <cctype>
+#include <cstdint>
+#include <limits>
+
+namespace quorbit::facebook::FBUrl {
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace
+
+std::string escape(std::string_view text) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += ch;
+        } else {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> unescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    if (!isValidUtf8(out)) return std::nullopt;
+    return out;
+}
+
+bool isValidUtf8(std::string_view text) {
+    size_t i = 0, n = text.size();
+    while (i < n) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length;
+        std::uint32_t code;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > n) return false;
+        for (size_t k = 1; k < length; ++k) {
+            unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF.
+        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+std::map<std::string, std::string> parseParams(std::string_view query) {
+    std::map<std::string, std::string> params;
+    size_t start = 0;
+    while (start <= query.size()) {
+        size_t end = query.find('&', start);
+        if (end == std::string_view::npos) end = query.size();
+        std::string_view piece = query.substr(start, end - start);
+        size_t equals = piece.find('=');
+        if (equals != std::string_view::npos) {
+            std::string_view value = piece.substr(equals + 1);
+            value = value.substr(0, value.find('='));
+            if (auto unescaped = unescape(value))
+                params[std::string(piece.substr(0, equals))] = std::move(*unescaped);
+        }
+        start = end + 1;
+    }
+    return params;
+}
+
+std::optional<std::string> valueForNeedle(std::string_view url, std::string_view needle) {
+    size_t at = url.find(needle);
+    if (at == std::string_view::npos || needle.empty()) return std::nullopt;
+    std::string_view rest = url.substr(at + needle.size());
+    return unescape(rest.substr(0, rest.find('&')));
+}
+
+std::optional<std::string_view> fragmentOrQuery(std::string_view url) {
+    size_t hash = url.find('#');
+    if (hash != std::string_view::npos) return url.substr(hash + 1);
+    size_t question = url.find('?');
+    if (question != std::string_view::npos) return url.substr(question + 1);
+    return std::nullopt;
+}
+
+bool hasQuery(std::string_view url) {
+    size_t question = url.find('?');
+    return question != std::string_view::npos && question < url.find('#');
+}
+
+std::optional<std::string> schemeOf(std::string_view url) {
+    size_t colon = url.find(':');
+    if (colon == 0 || colon == std::string_view::npos) return std::nullopt;
+    if (!std::isalpha(static_cast<unsigned char>(url[0]))) return std::nullopt;
+    for (size_t i = 1; i < colon; ++i) {
+        unsigned char c = static_cast<unsigned char>(url[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+    }
+    return lower(url.substr(0, colon));
+}
+
+std::optional<std::string> hostOf(std::string_view url) {
+    auto scheme = schemeOf(url);
+    if (!scheme) return std::nullopt;
+    std::string_view rest = url.substr(scheme->size() + 1);
+    if (rest.substr(0, 2) != "//") return std::nullopt;
+    rest = rest.substr(2);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (size_t at = rest.rfind('@'); at != std::string_view::npos) rest = rest.substr(at + 1);
+    std::string_view host;
+    if (!rest.empty() && rest[0] == '[') {
+        size_t close = rest.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        host = rest.substr(1, close - 1);
+    } else {
+        host = rest.substr(0, rest.find(':'));
+    }
+    if (host.empty()) return std::nullopt;
+    return lower(host);
+}
+
+long long integerValue(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    constexpr long long max = std::numeric_limits<long long>::max();
+    unsigned long long value = 0;
+    bool overflow = false;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+        unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (value > (static_cast<unsigned long long>(max) + 1 - digit) / 10) overflow = true;
+        if (!overflow) value = value * 10 + digit;
+    }
+    if (negative) {
+        if (overflow || value > static_cast<unsigned long long>(max)) return std::numeric_limits<long long>::min();
+        return -static_cast<long long>(value);
+    }
+    if (overflow || value > static_cast<unsigned long long>(max)) return max;
+    return static_cast<long long>(value);
+}
+
+}  // namespace quorbit::facebook::FBUrl
