@@ -12,11 +12,11 @@ namespace quorbit::facebook {
 // client to do.
 struct FBCallbackUrl {
     enum class Outcome {
-        NotForThisApp,      // another application's URL: nothing happens
-        LoggedIn,           // token and expiry
-        RetryWithBrowser,   // the service wants the browser instead of its application
-        RetryWithDialog,    // the service wants the in-app login dialog
-        NotLoggedIn,        // cancelled says whether the user cancelled (else it failed)
+        NotForThisApp,     // another application's URL: nothing happens
+        LoggedIn,          // token and expiry
+        RetryWithBrowser,  // the service wants the browser instead of its application
+        RetryWithDialog,   // the service wants the in-app login dialog
+        NotLoggedIn,       // cancelled says whether the user cancelled (else it failed)
     };
 
     Outcome outcome = Outcome::NotForThisApp;

@@ -24,9 +24,8 @@ constexpr const char* kFalseMessage = "This operation can not be completed";
 // with digits; any other value has none.
 std::optional<long> errorCodeOf(const json::Value& value) {
     if (auto integer = value.asInt64()) {
-        return static_cast<long>(std::clamp<std::int64_t>(*integer,
-                                                          std::numeric_limits<long>::min(),
-                                                          std::numeric_limits<long>::max()));
+        return static_cast<long>(std::clamp<std::int64_t>(
+            *integer, std::numeric_limits<long>::min(), std::numeric_limits<long>::max()));
     }
     if (auto real = value.asDouble()) {
         if (!std::isfinite(*real)) return std::nullopt;
@@ -98,12 +97,12 @@ std::string FBRequest::generatePostBody() const {
         std::string bytes;
         std::string typeLine;
         if (const auto* image = std::get_if<FBParams::Image>(&entry->second)) {
-            auto png = *image ? platform::ImageCodec::encodePng(**image)
-                              : platform::Result<std::string>(Error::make(
-                                    "quorbit.image", 0, "no image"));
+            auto png =
+                *image ? platform::ImageCodec::encodePng(**image)
+                       : platform::Result<std::string>(Error::make("quorbit.image", 0, "no image"));
             if (!png) {
-                Log::warn("the image \"" + entry->first + "\" is left out of the upload: " +
-                          png.error().localizedDescription());
+                Log::warn("the image \"" + entry->first +
+                          "\" is left out of the upload: " + png.error().localizedDescription());
                 continue;
             }
             bytes = std::move(png.value());
@@ -133,8 +132,7 @@ void FBRequest::connect() {
     request.setValue(kUserAgent, "User-Agent");
     request.httpMethod = _httpMethod;
     if (_httpMethod == "POST") {
-        request.setValue(std::string("multipart/form-data; boundary=") + kBoundary,
-                         "Content-Type");
+        request.setValue(std::string("multipart/form-data; boundary=") + kBoundary, "Content-Type");
         request.body = generatePostBody();
     }
 
@@ -165,7 +163,8 @@ void FBRequest::connect() {
 
 void FBRequest::connectionDidReceiveResponse(const platform::UrlResponse& response) {
     _responseText = std::string();
-    if (auto d = _delegate.lock(); d && d->didReceiveResponse) d->didReceiveResponse(*this, response);
+    if (auto d = _delegate.lock(); d && d->didReceiveResponse)
+        d->didReceiveResponse(*this, response);
 }
 
 void FBRequest::connectionDidReceiveData(std::string_view data) {
@@ -218,7 +217,8 @@ std::optional<json::Value> FBRequest::parseJsonResponse(const std::string& data,
     if (!FBUrl::isValidUtf8(data)) return std::nullopt;
     if (data == "true") return json::Value::object({{"result", "true"}});
     if (data == "false") {
-        fail(static_cast<long>(FBErrorCode::Generic), json::Value::object({{"error_msg", kFalseMessage}}));
+        fail(static_cast<long>(FBErrorCode::Generic),
+             json::Value::object({{"error_msg", kFalseMessage}}));
         return std::nullopt;
     }
     std::optional<json::Value> value = json::JSONValue(data);

@@ -53,10 +53,9 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     // Larger answers are refused (DataLengthExceedsMaximum in the URL error domain).
     static constexpr std::size_t kMaxResponseSize = 32u << 20;
 
-    static std::shared_ptr<FBRequest> getRequestWithParams(std::shared_ptr<FBParams> params,
-                                                           const std::string& httpMethod,
-                                                           std::weak_ptr<FBRequestDelegate> delegate,
-                                                           const std::string& requestURL);
+    static std::shared_ptr<FBRequest> getRequestWithParams(
+        std::shared_ptr<FBParams> params, const std::string& httpMethod,
+        std::weak_ptr<FBRequestDelegate> delegate, const std::string& requestURL);
     ~FBRequest();
     FBRequest(const FBRequest&) = delete;
     FBRequest& operator=(const FBRequest&) = delete;

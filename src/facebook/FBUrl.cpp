@@ -180,7 +180,8 @@ long long integerValue(std::string_view text) {
         if (!overflow) value = value * 10 + digit;
     }
     if (negative) {
-        if (overflow || value > static_cast<unsigned long long>(max)) return std::numeric_limits<long long>::min();
+        if (overflow || value > static_cast<unsigned long long>(max))
+            return std::numeric_limits<long long>::min();
         return -static_cast<long long>(value);
     }
     if (overflow || value > static_cast<unsigned long long>(max)) return max;

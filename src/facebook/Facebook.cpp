@@ -64,13 +64,20 @@ bool Facebook::handleOpenURL(const std::string& url) {
     FBCallbackUrl callback =
         FBCallbackUrl::interpret(url, _appId, std::chrono::system_clock::now());
     switch (callback.outcome) {
-        case FBCallbackUrl::Outcome::NotForThisApp: return false;
+        case FBCallbackUrl::Outcome::NotForThisApp:
+            return false;
         case FBCallbackUrl::Outcome::LoggedIn:
             fbDialogLogin(callback.token, callback.expiry);
             break;
-        case FBCallbackUrl::Outcome::RetryWithBrowser: authorizeWithFBAppAuth(false, true); break;
-        case FBCallbackUrl::Outcome::RetryWithDialog: authorizeWithFBAppAuth(false, false); break;
-        case FBCallbackUrl::Outcome::NotLoggedIn: fbDialogNotLogin(callback.cancelled); break;
+        case FBCallbackUrl::Outcome::RetryWithBrowser:
+            authorizeWithFBAppAuth(false, true);
+            break;
+        case FBCallbackUrl::Outcome::RetryWithDialog:
+            authorizeWithFBAppAuth(false, false);
+            break;
+        case FBCallbackUrl::Outcome::NotLoggedIn:
+            fbDialogNotLogin(callback.cancelled);
+            break;
     }
     return true;
 }
@@ -95,29 +102,28 @@ void Facebook::logout(std::weak_ptr<FBSessionDelegate> delegate) {
     if (auto d = _sessionDelegate.lock(); d && d->fbDidLogout) d->fbDidLogout();
 }
 
-std::shared_ptr<FBRequest> Facebook::requestWithGraphPath(const std::string& graphPath,
-                                                          std::weak_ptr<FBRequestDelegate> delegate) {
-    return requestWithGraphPath(graphPath, std::make_shared<FBParams>(), "GET", std::move(delegate));
+std::shared_ptr<FBRequest> Facebook::requestWithGraphPath(
+    const std::string& graphPath, std::weak_ptr<FBRequestDelegate> delegate) {
+    return requestWithGraphPath(graphPath, std::make_shared<FBParams>(), "GET",
+                                std::move(delegate));
 }
 
-std::shared_ptr<FBRequest> Facebook::requestWithGraphPath(const std::string& graphPath,
-                                                          std::shared_ptr<FBParams> params,
-                                                          std::weak_ptr<FBRequestDelegate> delegate) {
+std::shared_ptr<FBRequest> Facebook::requestWithGraphPath(
+    const std::string& graphPath, std::shared_ptr<FBParams> params,
+    std::weak_ptr<FBRequestDelegate> delegate) {
     return requestWithGraphPath(graphPath, std::move(params), "GET", std::move(delegate));
 }
 
-std::shared_ptr<FBRequest> Facebook::requestWithGraphPath(const std::string& graphPath,
-                                                          std::shared_ptr<FBParams> params,
-                                                          const std::string& httpMethod,
-                                                          std::weak_ptr<FBRequestDelegate> delegate) {
+std::shared_ptr<FBRequest> Facebook::requestWithGraphPath(
+    const std::string& graphPath, std::shared_ptr<FBParams> params, const std::string& httpMethod,
+    std::weak_ptr<FBRequestDelegate> delegate) {
     return openUrl(_endpoints.graphURL + graphPath, std::move(params), httpMethod,
                    std::move(delegate));
 }
 
-std::shared_ptr<FBRequest> Facebook::requestWithMethodName(const std::string& methodName,
-                                                           std::shared_ptr<FBParams> params,
-                                                           const std::string& httpMethod,
-                                                           std::weak_ptr<FBRequestDelegate> delegate) {
+std::shared_ptr<FBRequest> Facebook::requestWithMethodName(
+    const std::string& methodName, std::shared_ptr<FBParams> params, const std::string& httpMethod,
+    std::weak_ptr<FBRequestDelegate> delegate) {
     return openUrl(_endpoints.restURL + methodName, std::move(params), httpMethod,
                    std::move(delegate));
 }
@@ -142,7 +148,8 @@ std::shared_ptr<FBRequest> Facebook::openUrl(const std::string& url,
     params->set("sdk", kSDK);
     params->set("sdk_version", kSDKVersion);
     if (isSessionValid()) params->set("access_token", *_accessToken);
-    _request = FBRequest::getRequestWithParams(std::move(params), httpMethod, std::move(delegate), url);
+    _request =
+        FBRequest::getRequestWithParams(std::move(params), httpMethod, std::move(delegate), url);
     _request->connect();
     return _request;
 }
@@ -166,7 +173,8 @@ void Facebook::dialog(const std::string& action, std::weak_ptr<FBDialogDelegate>
     dialog(action, std::make_shared<FBParams>(), std::move(delegate));
 }
 
-void Facebook::dialog(const std::string&, std::shared_ptr<FBParams>, std::weak_ptr<FBDialogDelegate>) {
+void Facebook::dialog(const std::string&, std::shared_ptr<FBParams>,
+                      std::weak_ptr<FBDialogDelegate>) {
     Log::warn("web dialogs are not built yet");
 }
 

@@ -43,8 +43,8 @@ class Facebook : public FBLoginDialogDelegate, public std::enable_shared_from_th
     static constexpr const char* kSDKVersion = "2";
 
     // The endpoints come from endpoints (their app identifier is not used).
-    static std::shared_ptr<Facebook> create(std::string appId,
-                                            FBConfiguration endpoints = FBConfiguration::fromEnvironment());
+    static std::shared_ptr<Facebook> create(
+        std::string appId, FBConfiguration endpoints = FBConfiguration::fromEnvironment());
     ~Facebook() override;
     Facebook(const Facebook&) = delete;
     Facebook& operator=(const Facebook&) = delete;

@@ -30,7 +30,8 @@ std::shared_ptr<const platform::Image> checkerImage() {
 
 std::shared_ptr<FBRequest> start(const std::string& url, std::shared_ptr<FBParams> params,
                                  const std::string& method, RequestRecorder& recorder) {
-    auto request = FBRequest::getRequestWithParams(std::move(params), method, recorder.delegate, url);
+    auto request =
+        FBRequest::getRequestWithParams(std::move(params), method, recorder.delegate, url);
     request->connect();
     return request;
 }
@@ -50,13 +51,18 @@ TEST_F(FBRequestTest, QueryStringsAsTheServerReceivesThem) {
     };
     const std::vector<Case> cases = {
         {"no parameters: a lone question mark", "/canned/a", {}, "GET", "/canned/a?"},
-        {"a query already there: an ampersand", "/canned/a?x=1", {{"k", "v"}}, "GET",
+        {"a query already there: an ampersand",
+         "/canned/a?x=1",
+         {{"k", "v"}},
+         "GET",
          "/canned/a?x=1&k=v"},
         {"values escaped, keys not, order kept",
          "/canned/a",
          {{"message", "a &b=c"}, {"z_key", "é!*'();:@&=+$,/?%#[]~-_."}},
          "POST",
-         "/canned/a?message=a%20%26b%3Dc&z_key=%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D~-_."},
+         "/canned/"
+         "a?message=a%20%26b%3Dc&z_key=%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%"
+         "5B%5D~-_."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,8 +108,9 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
     EXPECT_EQ(seen->contentType,
               "multipart/form-data; boundary=3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f");
     // The text parameters travel in the query too; files do not.
-    EXPECT_EQ(seen->target,
-              "/graph/me/photos?message=hello%20%26%20good%0D%0Abye&access_token=mock%20token%2F1%2B");
+    EXPECT_EQ(
+        seen->target,
+        "/graph/me/photos?message=hello%20%26%20good%0D%0Abye&access_token=mock%20token%2F1%2B");
     // Text parts first (in order), then the files, each file under a name and a file name.
     ASSERT_EQ(seen->parts.size(), 4u);
     EXPECT_EQ(seen->parts[0].name, "message");
@@ -129,8 +136,8 @@ TEST_F(FBRequestTest, TheBodyEndsWithTheClosingDelimiter) {
     auto request = FBRequest::getRequestWithParams(params, "POST", {}, service.url("/x"));
     const std::string B = FBRequest::kBoundary;
     EXPECT_EQ(request->generatePostBody(),
-              "--" + B + "\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\nhi\r\n--" + B +
-                  "--\r\n");
+              "--" + B + "\r\nContent-Disposition: form-data; name=\"message\"\r\n\r\nhi\r\n--" +
+                  B + "--\r\n");
 }
 
 TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
@@ -149,10 +156,13 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         {"literal false", "false", Fail, 10000, "error_msg", "This operation can not be completed"},
         {"error key", R"({"error":{"type":"OAuthException","message":"bad"}})", Fail, 10000,
          "error", R"({"type":"OAuthException","message":"bad"})"},
-        {"error and error_code: error wins", R"({"error":"x","error_code":5})", Fail, 10000, "error", "x"},
-        {"error_code", R"({"error_code":190,"error_msg":"expired"})", Fail, 190, "error_msg", "expired"},
+        {"error and error_code: error wins", R"({"error":"x","error_code":5})", Fail, 10000,
+         "error", "x"},
+        {"error_code", R"({"error_code":190,"error_msg":"expired"})", Fail, 190, "error_msg",
+         "expired"},
         {"error_code as text", R"({"error_code":"341"})", Fail, 341, "error_code", "341"},
-        {"error_code that is no number", R"({"error_code":null})", Fail, 10000, "error_code", "null"},
+        {"error_code that is no number", R"({"error_code":null})", Fail, 10000, "error_code",
+         "null"},
         {"error_msg alone", R"({"error_msg":"nope","id":3})", Fail, 10000, "id", "3"},
         {"error_reason alone", R"({"error_reason":"user_denied"})", Fail, 10000, "error_reason",
          "user_denied"},
@@ -203,7 +213,8 @@ TEST_F(FBRequestTest, ADelegateWithOnlyTheRawCallbackGetsTheBytesAndNothingIsPar
     auto delegate = std::make_shared<FBRequestDelegate>();
     std::optional<std::string> raw;
     delegate->didLoadRawResponse = [&raw](FBRequest&, const std::string& bytes) { raw = bytes; };
-    auto request = FBRequest::getRequestWithParams({}, "GET", delegate, service.url("/canned/answer"));
+    auto request =
+        FBRequest::getRequestWithParams({}, "GET", delegate, service.url("/canned/answer"));
     request->connect();
     EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return !request->loading(); }, 5s));
     json::JsonLog::setSink({});
@@ -248,7 +259,8 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     start(service.url("/canned/huge"), {}, "GET", huge);
     ASSERT_TRUE(huge.wait(20s));
     ASSERT_TRUE(huge.error);
-    EXPECT_TRUE(platform::isUrlError(*huge.error, platform::UrlErrorCode::DataLengthExceedsMaximum));
+    EXPECT_TRUE(
+        platform::isUrlError(*huge.error, platform::UrlErrorCode::DataLengthExceedsMaximum));
 }
 
 TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
@@ -257,7 +269,8 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     EXPECT_FALSE(request->loading());
     ASSERT_TRUE(recorder.wait());
     ASSERT_TRUE(recorder.error);
-    EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlErrorCode::InsecureConnectionRefused));
+    EXPECT_TRUE(
+        platform::isUrlError(*recorder.error, platform::UrlErrorCode::InsecureConnectionRefused));
 
     struct Case {
         const char* url;

@@ -14,11 +14,20 @@ std::string htmlEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -28,9 +37,13 @@ std::string signInPage(const std::string& redirectUri, const std::string& notice
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Sign in to Mockbook</title>"
            "<style>body{font:16px sans-serif;margin:12px;background:#fff}input,button{font-size:"
            "16px;margin:4px 0;display:block;width:90%}</style></head><body>"
-           "<p id=\"notice\">" + htmlEscape(notice) + "</p>"
+           "<p id=\"notice\">" +
+           htmlEscape(notice) +
+           "</p>"
            "<form method=\"post\" action=\"/dialog/oauth\">"
-           "<input type=\"hidden\" name=\"redirect_uri\" value=\"" + htmlEscape(redirectUri) + "\">"
+           "<input type=\"hidden\" name=\"redirect_uri\" value=\"" +
+           htmlEscape(redirectUri) +
+           "\">"
            "<input name=\"user\" id=\"user\" placeholder=\"user\" autofocus>"
            "<input name=\"password\" id=\"password\" type=\"password\" placeholder=\"password\">"
            "<button id=\"login\" type=\"submit\" name=\"action\" value=\"login\">Log In</button>"
@@ -45,7 +58,8 @@ std::optional<std::string> MockFacebookService::Received::param(const std::strin
     return std::nullopt;
 }
 
-const MockFacebookService::Part* MockFacebookService::Received::part(const std::string& name) const {
+const MockFacebookService::Part* MockFacebookService::Received::part(
+    const std::string& name) const {
     for (const Part& p : parts) {
         if (p.name == name) return &p;
     }
@@ -123,8 +137,9 @@ MockFacebookService::MockFacebookService() {
         record(r);
         if (!valid) return authError(res);
         if (!picture || picture->contentType != "image/png") {
-            res.set_content(R"({"error":{"type":"Exception","message":"(#324) Requires upload file"}})",
-                            "application/json");
+            res.set_content(
+                R"({"error":{"type":"Exception","message":"(#324) Requires upload file"}})",
+                "application/json");
             return;
         }
         {
@@ -133,16 +148,17 @@ MockFacebookService::MockFacebookService() {
         }
         res.set_content(R"({"id":"1001"})", "application/json");
     });
-    s.Get("/method/auth.expireSession", [=, this](const httplib::Request& req, httplib::Response& res) {
-        Received r = common(req);
-        bool valid = tokenOf(r) == std::string(kToken);
-        record(r);
-        if (valid) {
-            std::lock_guard lock(_mutex);
-            _tokenExpired = true;
-        }
-        res.set_content(valid ? "true" : "false", "text/plain");
-    });
+    s.Get("/method/auth.expireSession",
+          [=, this](const httplib::Request& req, httplib::Response& res) {
+              Received r = common(req);
+              bool valid = tokenOf(r) == std::string(kToken);
+              record(r);
+              if (valid) {
+                  std::lock_guard lock(_mutex);
+                  _tokenExpired = true;
+              }
+              res.set_content(valid ? "true" : "false", "text/plain");
+          });
     s.Post("/method/fql.query", [=, this](const httplib::Request& req, httplib::Response& res,
                                           const httplib::ContentReader& reader) {
         Received r = common(req);
@@ -227,7 +243,8 @@ std::vector<MockFacebookService::Received> MockFacebookService::received() const
     return _received;
 }
 
-std::optional<MockFacebookService::Received> MockFacebookService::last(const std::string& path) const {
+std::optional<MockFacebookService::Received> MockFacebookService::last(
+    const std::string& path) const {
     std::lock_guard lock(_mutex);
     for (auto it = _received.rbegin(); it != _received.rend(); ++it) {
         if (it->path == path) return *it;

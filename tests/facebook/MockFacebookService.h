@@ -39,7 +39,7 @@ class MockFacebookService {
         std::multimap<std::string, std::string> query;
         std::string userAgent, contentType;
         bool multipartRefused = false;
-        std::vector<Part> parts;  // in the order received
+        std::vector<Part> parts;                  // in the order received
         std::map<std::string, std::string> form;  // an urlencoded form's fields
 
         std::optional<std::string> param(const std::string& key) const;
@@ -55,6 +55,8 @@ class MockFacebookService {
 
     facebook::FBConfiguration configuration(const std::string& appId = "123456") const;
     std::string url(const std::string& path) const { return _server.url(path); }
+    // The same server under the host name "localhost".
+    std::string localhostUrl(const std::string& path) const { return _server.localhostUrl(path); }
 
     void setCanned(const std::string& name, std::string body);
     std::vector<Received> received() const;

@@ -1,0 +1,306 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FBTestSupport.h"
+#include "MockFacebookService.h"
+#include "facebook/FBCallbackUrl.h"
+#include "facebook/FBUrl.h"
+#include "facebook/Facebook.h"
+#include "platform/core/Bundle.h"
+#include "platform/net/CookieStore.h"
+#include "platform/net/UrlConnection.h"
+#include "platform/net/UrlOpener.h"
+
+namespace quorbit::facebook {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::LogCapture;
+using testing::MockFacebookService;
+using testing::RequestRecorder;
+
+// A session delegate that writes down what it heard.
+struct SessionRecorder {
+    std::vector<std::string> events;
+    std::shared_ptr<FBSessionDelegate> delegate = std::make_shared<FBSessionDelegate>();
+    SessionRecorder() {
+        delegate->fbDidLogin = [this] { events.push_back("login"); };
+        delegate->fbDidNotLogin = [this](bool cancelled) {
+            events.push_back(cancelled ? "not-login:cancelled" : "not-login:failed");
+        };
+        delegate->fbDidLogout = [this] { events.push_back("logout"); };
+    }
+};
+
+// The URL opener replaced by a script that writes down every URL it is given and answers
+// with the given exit status; the handler query answers that nothing handles fbauth:.
+class OpenerStandIn {
+  public:
+    explicit OpenerStandIn(int status) {
+        std::string pattern = (fs::temp_directory_path() / "fb-opener-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+        std::ofstream(dir / "open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
+                                    << (dir / "log").string() << "\"\nexit " << status << "\n";
+        std::ofstream(dir / "query") << "#!/bin/sh\nexit 0\n";
+        fs::permissions(dir / "open", fs::perms::owner_all);
+        fs::permissions(dir / "query", fs::perms::owner_all);
+        saved = platform::UrlOpener::shared().commands();
+        platform::UrlOpener::Commands commands;
+        commands.open = {(dir / "open").string()};
+        commands.handlerQuery = {(dir / "query").string()};
+        platform::UrlOpener::shared().setCommands(commands);
+    }
+    ~OpenerStandIn() {
+        platform::UrlOpener::shared().setCommands(saved);
+        fs::remove_all(dir);
+    }
+    std::vector<std::string> opened() const {
+        std::vector<std::string> urls;
+        std::ifstream in(dir / "log");
+        for (std::string line; std::getline(in, line);)
+            urls.push_back(line);
+        return urls;
+    }
+
+    fs::path dir;
+    platform::UrlOpener::Commands saved;
+};
+
+TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
+    using O = FBCallbackUrl::Outcome;
+    const Date now = Date(std::chrono::seconds(1'700'000'000));
+    struct Case {
+        std::string url;
+        O outcome;
+        std::string token = {};
+        std::optional<Date> expiry = {};
+        bool cancelled = false;
+    };
+    const std::vector<Case> cases = {
+        {"fb123://authorize#access_token=T%2F1&expires_in=3600", O::LoggedIn, "T/1", now + 3600s},
+        {"fb123://authorize#access_token=T&expires_in=0", O::LoggedIn, "T", distantFuture()},
+        {"fb123://authorize#access_token=T", O::LoggedIn, "T", distantFuture()},
+        {"fb123://authorize#access_token=T&expires_in=99999999999999999999", O::LoggedIn, "T",
+         distantFuture()},
+        {"fb123://authorize#access_token=T&expires_in=-60", O::LoggedIn, "T", now - 60s},
+        // The query when there is no fragment; only the fragment when there are both.
+        {"fb123://authorize?access_token=Q&expires_in=60", O::LoggedIn, "Q", now + 60s},
+        {"fb123://authorize?access_token=Q#error=access_denied", O::NotLoggedIn, "", {}, true},
+        {"fb123://authorize#error=access_denied", O::NotLoggedIn, "", {}, true},
+        {"fb123://authorize#error=access_denied&error_code=200", O::NotLoggedIn, "", {}, false},
+        {"fb123://authorize#error=other", O::NotLoggedIn, "", {}, false},
+        {"fb123://authorize#error_code=1", O::NotLoggedIn, "", {}, false},
+        {"fb123://authorize", O::NotLoggedIn, "", {}, true},
+        {"fb123://authorize#", O::NotLoggedIn, "", {}, true},
+        {"fb123://authorize#error=service_disabled", O::RetryWithDialog},
+        {"fb123://authorize#error=service_disabled_use_browser", O::RetryWithBrowser},
+        // An empty token is no sign-in; pieces without "=" or with broken escapes are skipped.
+        {"fb123://authorize#access_token=&expires_in=60", O::NotLoggedIn, "", {}, true},
+        {"fb123://authorize#access_token&expires_in", O::NotLoggedIn, "", {}, true},
+        {"fb123://authorize#access_token=%zz&error=x", O::NotLoggedIn, "", {}, false},
+        {"fb123://authorize#access_token=%C3%28", O::NotLoggedIn, "", {}, true},
+        // Not this application's.
+        {"fb1234://authorize#access_token=T", O::NotForThisApp},
+        {"fb12://authorize#access_token=T", O::NotForThisApp},
+        {"FB123://authorize#access_token=T", O::NotForThisApp},
+        {"https://fb123://authorize#access_token=T", O::NotForThisApp},
+        {"", O::NotForThisApp},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        FBCallbackUrl got = FBCallbackUrl::interpret(c.url, "123", now);
+        EXPECT_EQ(got.outcome, c.outcome);
+        if (c.outcome == O::LoggedIn) {
+            EXPECT_EQ(got.token, c.token);
+            EXPECT_EQ(got.expiry, c.expiry);
+        }
+        if (c.outcome == O::NotLoggedIn) {
+            EXPECT_EQ(got.cancelled, c.cancelled);
+        }
+    }
+}
+
+TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
+    SessionRecorder session;
+    auto facebook = Facebook::create("123");
+    facebook->setSessionDelegate(session.delegate);
+
+    EXPECT_FALSE(facebook->handleOpenURL("fb999://authorize#access_token=T"));
+    EXPECT_FALSE(facebook->accessToken());
+    EXPECT_TRUE(session.events.empty());
+
+    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=access_denied"));
+    EXPECT_EQ(session.events, std::vector<std::string>{"not-login:cancelled"});
+
+    auto before = std::chrono::system_clock::now();
+    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#access_token=abc&expires_in=3600"));
+    EXPECT_EQ(session.events.back(), "login");
+    EXPECT_EQ(facebook->accessToken(), "abc");
+    ASSERT_TRUE(facebook->expirationDate());
+    EXPECT_GE(*facebook->expirationDate(), before + 3600s);
+    EXPECT_LE(*facebook->expirationDate(), std::chrono::system_clock::now() + 3600s);
+    EXPECT_TRUE(facebook->isSessionValid());
+}
+
+TEST(Facebook, ASessionIsValidOnlyWithATokenAndAnExpiryStillAhead) {
+    auto facebook = Facebook::create("123");
+    auto now = std::chrono::system_clock::now();
+    struct Case {
+        std::optional<std::string> token;
+        std::optional<Date> expiry;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"t", now + 60s, true},     {"t", distantFuture(), true},
+        {"t", std::nullopt, false}, {std::nullopt, now + 60s, false},
+        {"t", now, false},          {"t", now - 1s, false},
+    };
+    for (const Case& c : cases) {
+        facebook->setAccessToken(c.token);
+        facebook->setExpirationDate(c.expiry);
+        EXPECT_EQ(facebook->isSessionValid(), c.valid);
+    }
+}
+
+class FacebookServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { facebook = Facebook::create("123", service.configuration("123")); }
+    void signIn() {
+        facebook->setAccessToken(MockFacebookService::kToken);
+        facebook->setExpirationDate(std::chrono::system_clock::now() + 1h);
+    }
+
+    MockFacebookService service;
+    std::shared_ptr<Facebook> facebook;
+};
+
+TEST_F(FacebookServiceTest, RequestsCarryTheCommonParametersAndTheTokenOnlyWhileValid) {
+    struct Case {
+        bool signedIn;
+        const char* method;
+    };
+    for (Case c : {Case{true, "GET"}, Case{false, "GET"}, Case{true, "POST"}}) {
+        SCOPED_TRACE(std::string(c.signedIn ? "signed in, " : "signed out, ") + c.method);
+        facebook->setAccessToken(std::nullopt);
+        if (c.signedIn) signIn();
+        service.setCanned("me", R"({"ok":1})");
+        auto params = std::make_shared<FBParams>(FBParams{{"fields", "name"}});
+        RequestRecorder recorder;
+        auto request =
+            facebook->requestWithGraphPath("../canned/me", params, c.method, recorder.delegate);
+        EXPECT_EQ(facebook->request(), request);
+        // The caller's own dictionary gets the common parameters.
+        EXPECT_EQ(params->text("format"), "json");
+        ASSERT_TRUE(recorder.wait());
+        auto seen = service.last("/canned/me");
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->param("fields"), "name");
+        EXPECT_EQ(seen->param("format"), "json");
+        EXPECT_EQ(seen->param("sdk"), "ios");
+        EXPECT_EQ(seen->param("sdk_version"), "2");
+        EXPECT_EQ(
+            seen->param("access_token"),
+            c.signedIn ? std::optional<std::string>(MockFacebookService::kToken) : std::nullopt);
+    }
+    // An expired token is not sent.
+    facebook->setAccessToken("old");
+    facebook->setExpirationDate(std::chrono::system_clock::now() - 1s);
+    RequestRecorder recorder;
+    facebook->requestWithGraphPath("../canned/me", recorder.delegate);
+    ASSERT_TRUE(recorder.wait());
+    EXPECT_EQ(service.last("/canned/me")->param("access_token"), std::nullopt);
+}
+
+TEST_F(FacebookServiceTest, EachRequestReportsToItsOwnDelegateWhenTheNextOneComes) {
+    signIn();
+    RequestRecorder first, second;
+    auto slow = facebook->requestWithGraphPath("../slow", first.delegate);
+    facebook->requestWithGraphPath("me", second.delegate);
+    slow.reset();  // only the client's latest request is kept by anyone but the connection
+    ASSERT_TRUE(second.wait());
+    ASSERT_TRUE(first.wait());
+    EXPECT_EQ(first.raw, "true");
+    ASSERT_TRUE(second.result && second.result->isJson());
+    EXPECT_EQ((*second.result->value)["name"], json::Value("Ann"));
+}
+
+TEST_F(FacebookServiceTest, RestRequestsTakeTheMethodFromTheParameters) {
+    LogCapture log;
+    RequestRecorder recorder;
+    EXPECT_EQ(facebook->requestWithParams(std::make_shared<FBParams>(FBParams{{"a", "1"}}),
+                                          recorder.delegate),
+              nullptr);
+    EXPECT_TRUE(log.contains("API Method must be specified"));
+
+    service.setCanned("m", "true");
+    auto params = std::make_shared<FBParams>(FBParams{{"method", "../canned/m"}, {"a", "1"}});
+    ASSERT_TRUE(facebook->requestWithParams(params, recorder.delegate));
+    ASSERT_TRUE(recorder.wait());
+    auto seen = service.last("/canned/m");
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->method, "GET");
+    EXPECT_EQ(seen->param("a"), "1");
+    EXPECT_EQ(seen->param("method"), std::nullopt);
+}
+
+TEST_F(FacebookServiceTest, LogoutExpiresTheTokenAtTheServiceAndForgetsTheSession) {
+    // A cookie of the login host and one of another host.
+    for (std::string url : {service.url("/login.php"), service.localhostUrl("/login.php")}) {
+        bool done = false;
+        platform::UrlConnectionDelegate d;
+        d.didFinishLoading = [&done](platform::UrlConnection&) { done = true; };
+        d.didFailWithError = [&done](platform::UrlConnection&, const platform::Error&) {
+            done = true;
+        };
+        platform::UrlConnection::start(platform::UrlRequest(url), d);
+        ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return done; }, 5s));
+    }
+    ASSERT_EQ(platform::CookieStore::shared().cookiesForHost("127.0.0.1").size(), 1u);
+    ASSERT_EQ(platform::CookieStore::shared().cookiesForHost("localhost").size(), 1u);
+
+    signIn();
+    SessionRecorder session;
+    facebook->logout(session.delegate);
+    EXPECT_EQ(session.events, std::vector<std::string>{"logout"});
+    EXPECT_FALSE(facebook->accessToken());
+    EXPECT_FALSE(facebook->expirationDate());
+    EXPECT_TRUE(platform::CookieStore::shared().cookiesForHost("127.0.0.1").empty());
+    EXPECT_EQ(platform::CookieStore::shared().cookiesForHost("localhost").size(), 1u);
+
+    ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return service.tokenExpired(); }, 5s));
+    auto seen = service.last("/method/auth.expireSession");
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->param("access_token"), MockFacebookService::kToken);
+    EXPECT_EQ(seen->param("format"), "json");
+    platform::CookieStore::shared().deleteAllCookies();
+}
+
+TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrowser) {
+    OpenerStandIn opener(0);
+    SessionRecorder session;
+    facebook->authorize({"publish_stream", "offline_access"}, session.delegate);
+    // Nothing handles fbauth:, so the browser got the sign-in page, set to come back here.
+    auto opened = opener.opened();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].rfind(service.url("/dialog/oauth?"), 0), 0u) << opened[0];
+    auto query = FBUrl::parseParams(opened[0].substr(opened[0].find('?') + 1));
+    EXPECT_EQ(query["client_id"], "123");
+    EXPECT_EQ(query["type"], "user_agent");
+    EXPECT_EQ(query["redirect_uri"], "fb123://authorize");
+    EXPECT_EQ(query["display"], "touch");
+    EXPECT_EQ(query["sdk"], "2");
+    EXPECT_EQ(query["scope"], "publish_stream,offline_access");
+    EXPECT_TRUE(session.events.empty());  // the answer comes later, through the callback URL
+
+    // The service asks for the browser instead of its application: the browser, at once.
+    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=service_disabled_use_browser"));
+    ASSERT_EQ(opener.opened().size(), 2u);
+    EXPECT_EQ(opener.opened()[1], opened[0]);
+}
+
+}  // namespace
+}  // namespace quorbit::facebook
