@@ -1,14 +1,19 @@
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/IncomingUrl.h"
 #include "app/RenderCommands.h"
 #include "camera_screen/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
+#include "facebook/FBConfiguration.h"
 #include "json/JsonLog.h"
 #include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
 #include "rating/RatingPrompt.h"
@@ -25,18 +30,38 @@ int usage() {
                  "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
                  "[--camera back|front]\n"
                  "       quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]\n"
+                 "       quorbit URL            hand an incoming URL to the running instance\n"
                  "       quorbit --version\n");
     return app::kExitUsage;
 }
 
 // The application: the camera screen on the chosen camera, its display timer running while
 // the application is active; each launch and each return to the foreground counts a use
-// for the rating prompt.
-int runApplication(const platform::HostOptions& options) {
+// for the rating prompt. Incoming URLs (the sign-in's return) come through the hand-off
+// socket and go to the application delegate's openURL, as does pendingUrl once launched.
+int runApplication(const platform::HostOptions& options,
+                   std::unique_ptr<app::IncomingUrl> incoming = nullptr,
+                   std::optional<std::string> pendingUrl = std::nullopt) {
+    if (!incoming) {
+        auto listener = app::IncomingUrl::listen(facebook::FBConfiguration::fromEnvironment().callbackScheme());
+        if (listener) {
+            incoming = std::move(listener.value());
+        } else {
+            platform::Log::info("incoming URLs go elsewhere: " +
+                                listener.error().localizedDescription());
+        }
+    }
     std::weak_ptr<camera_screen::quorbitViewController> screen;
     platform::ApplicationDelegate delegate;
-    delegate.didFinishLaunching = [](platform::Application&) {
+    delegate.didFinishLaunching = [&incoming, &pendingUrl](platform::Application&) {
         rating::RatingPrompt::appLaunched(true);
+        auto handOver = [](const std::string& url) {
+            return platform::Application::shared().openURL(url);
+        };
+        if (incoming) incoming->start(handOver);
+        if (pendingUrl) {
+            platform::RunLoop::main().post([url = *pendingUrl, handOver] { handOver(url); });
+        }
         return true;
     };
     delegate.willEnterForeground = [](platform::Application&) {
@@ -101,6 +126,26 @@ int main(int argc, char** argv) {
         if (command == "render") return app::runRender(rest);
         if (command == "contact-sheet") return app::runContactSheet(rest);
     }
+    // `quorbit [OPTIONS] URL`: an incoming URL for the running instance; with none running,
+    // this process becomes the application and takes the URL itself.
+    std::unique_ptr<app::IncomingUrl> incoming;
+    std::optional<std::string> pendingUrl;
+    if (!args.empty() && args.back().rfind("-", 0) != 0 && app::IncomingUrl::looksLikeUrl(args.back())) {
+        std::string scheme = facebook::FBConfiguration::fromEnvironment().callbackScheme();
+        auto handOff = app::IncomingUrl::handOff(args.back(), scheme);
+        if (!handOff) {
+            std::fprintf(stderr, "quorbit: %s\n", handOff.error().localizedDescription().c_str());
+            return 1;
+        }
+        if (handOff->taken) {
+            if (*handOff->taken) return 0;
+            std::fprintf(stderr, "quorbit: the running Flurio did not take the URL\n");
+            return 1;
+        }
+        incoming = std::move(handOff->listener);
+        pendingUrl = args.back();
+        args.pop_back();
+    }
     if (auto status = capture::CameraCommandLine::takeOptions(args)) return *status;
     auto options = platform::HostOptions::parse(args);
     if (!options) {
@@ -111,5 +156,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorbit: unknown argument '%s'\n", options->rest.front().c_str());
         return usage();
     }
-    return runApplication(options.value());
+    return runApplication(options.value(), std::move(incoming), std::move(pendingUrl));
 }

@@ -1,0 +1,295 @@
+#include "app/IncomingUrl.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "platform/core/Log.h"
+
+namespace quorbit::app {
+
+namespace fs = std::filesystem;
+using platform::Error;
+using platform::Log;
+
+namespace {
+
+constexpr auto kReadDeadline = std::chrono::seconds(5);
+constexpr size_t kMaxClients = 16;
+constexpr const char* kSocketName = "incoming.sock";
+constexpr const char* kLockName = "instance.lock";
+
+Error failure(IncomingUrlErrorCode code, std::string description) {
+    return Error::make(kIncomingUrlErrorDomain, static_cast<long>(code), std::move(description));
+}
+
+Error failure(IncomingUrlErrorCode code, const std::string& what, int error) {
+    Error e = failure(code, what + ": " + std::strerror(error));
+    e.underlying = std::make_shared<Error>(Error::make("errno", error, std::strerror(error)));
+    return e;
+}
+
+bool fillAddress(const fs::path& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    const std::string& text = path.native();
+    if (text.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    return true;
+}
+
+// Writes all of text, waiting at most until deadline; false when it could not.
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+struct IncomingUrl::Client {
+    int fd = -1;
+    std::string buffer;
+    platform::RunLoop::Id watch = 0;
+    platform::RunLoop::Id deadline = 0;
+};
+
+platform::Result<fs::path> IncomingUrl::folder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    fs::path path = runtime && *runtime == '/' ? fs::path(runtime) / "quorbit"
+                                               : fs::path("/tmp") / ("quorbit-" + std::to_string(geteuid()));
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot make " + path.native(), errno);
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0)
+        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot look at " + path.native(), errno);
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
+        return failure(IncomingUrlErrorCode::UnsafeFolder,
+                       path.native() + " is not a folder of this user; not handing URLs over through it");
+    }
+    if ((st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
+        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot make " + path.native() + " private", errno);
+    return path;
+}
+
+bool IncomingUrl::looksLikeUrl(std::string_view text) {
+    size_t colon = text.find(':');
+    if (colon == 0 || colon == std::string_view::npos || colon + 1 == text.size()) return false;
+    if (!std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+    for (size_t i = 1; i < colon; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+    }
+    return true;
+}
+
+bool IncomingUrl::accepts(std::string_view url, const std::string& scheme) {
+    if (url.size() > kMaxUrlLength || scheme.empty() || url.size() <= scheme.size()) return false;
+    for (char c : url) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) return false;
+    }
+    if (url[scheme.size()] != ':') return false;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) !=
+            std::tolower(static_cast<unsigned char>(scheme[i])))
+            return false;
+    }
+    return true;
+}
+
+platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string scheme) {
+    auto dir = folder();
+    if (!dir) return dir.error();
+    std::unique_ptr<IncomingUrl> listener(new IncomingUrl());
+    listener->_scheme = std::move(scheme);
+    listener->_socketPath = dir.value() / kSocketName;
+
+    fs::path lockPath = dir.value() / kLockName;
+    listener->_lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (listener->_lockFd < 0)
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot open " + lockPath.native(), errno);
+    if (flock(listener->_lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return failure(IncomingUrlErrorCode::AlreadyRunning, "another instance is running");
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot lock " + lockPath.native(), errno);
+    }
+
+    sockaddr_un address;
+    if (!fillAddress(listener->_socketPath, address))
+        return failure(IncomingUrlErrorCode::SocketFailed, listener->_socketPath.native() + " is too long for a socket");
+    // Holding the lock, whatever sits at the socket's name was left by an instance that died.
+    struct stat st{};
+    if (lstat(listener->_socketPath.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return failure(IncomingUrlErrorCode::SocketFailed, listener->_socketPath.native() + " is a folder");
+        unlink(listener->_socketPath.c_str());
+        Log::info("replaced the hand-off socket left by an earlier run");
+    }
+    listener->_listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listener->_listenFd < 0) return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+    if (bind(listener->_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot bind " + listener->_socketPath.native(), errno);
+    chmod(listener->_socketPath.c_str(), 0600);
+    if (::listen(listener->_listenFd, 8) != 0)
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot listen on " + listener->_socketPath.native(), errno);
+    return listener;
+}
+
+IncomingUrl::~IncomingUrl() {
+    platform::RunLoop& loop = platform::RunLoop::main();
+    for (auto& [fd, client] : _clients) {
+        loop.unwatchFd(client->watch);
+        loop.cancelTimer(client->deadline);
+        close(fd);
+    }
+    if (_watch) loop.unwatchFd(_watch);
+    if (_listenFd >= 0) {
+        close(_listenFd);
+        unlink(_socketPath.c_str());
+    }
+    if (_lockFd >= 0) close(_lockFd);  // releases the lock
+}
+
+void IncomingUrl::start(Handler handler) {
+    _handler = std::move(handler);
+    if (_watch) return;
+    _watch = platform::RunLoop::main().watchFd(_listenFd, platform::RunLoop::Readable,
+                                               [this](short) { acceptClients(); });
+}
+
+void IncomingUrl::acceptClients() {
+    for (;;) {
+        int fd = accept4(_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR) continue;
+            return;  // EAGAIN: nobody else waiting
+        }
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid()) {
+            Log::warn("refused a hand-off connection from another user");
+            close(fd);
+            continue;
+        }
+        if (_clients.size() >= kMaxClients) {
+            Log::warn("too many hand-off connections at once; refused one");
+            close(fd);
+            continue;
+        }
+        auto client = std::make_unique<Client>();
+        client->fd = fd;
+        platform::RunLoop& loop = platform::RunLoop::main();
+        client->watch = loop.watchFd(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
+        client->deadline = loop.addTimer(kReadDeadline, [this, fd] {
+            Log::warn("a hand-off connection sent no URL in time");
+            finish(fd, false);
+        });
+        _clients[fd] = std::move(client);
+    }
+}
+
+void IncomingUrl::readFrom(int fd) {
+    auto it = _clients.find(fd);
+    if (it == _clients.end()) return;
+    Client& client = *it->second;
+    char chunk[2048];
+    ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    bool ended = n <= 0;
+    if (n > 0) client.buffer.append(chunk, static_cast<size_t>(n));
+    size_t newline = client.buffer.find('\n');
+    if (newline == std::string::npos && !ended) {
+        if (client.buffer.size() > kMaxUrlLength) {
+            Log::warn("refused a hand-off longer than a URL may be");
+            finish(fd, false);
+        }
+        return;
+    }
+    std::string url = client.buffer.substr(0, newline);
+    if (!url.empty() && url.back() == '\r') url.pop_back();
+    if (!accepts(url, _scheme)) {
+        Log::info("ignored a handed-over URL that is not for " + _scheme + ":");
+        finish(fd, false);
+        return;
+    }
+    bool taken = _handler && _handler(url);
+    Log::info(std::string("handed an incoming ") + _scheme + ": URL to the application" +
+              (taken ? "" : ", which did not take it"));
+    finish(fd, taken);
+}
+
+void IncomingUrl::finish(int fd, bool taken) {
+    auto it = _clients.find(fd);
+    if (it == _clients.end()) return;
+    platform::RunLoop& loop = platform::RunLoop::main();
+    loop.unwatchFd(it->second->watch);
+    loop.cancelTimer(it->second->deadline);
+    writeAll(fd, taken ? "ok\n" : "no\n");
+    close(fd);
+    _clients.erase(it);
+}
+
+platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& url,
+                                                            const std::string& scheme,
+                                                            std::chrono::milliseconds wait) {
+    if (!accepts(url, scheme))
+        return failure(IncomingUrlErrorCode::NotOurUrl, "not a URL for " + scheme + ":");
+    auto dir = folder();
+    if (!dir) return dir.error();
+    sockaddr_un address;
+    if (!fillAddress(dir.value() / kSocketName, address))
+        return failure(IncomingUrlErrorCode::SocketFailed, "the socket's path is too long");
+
+    auto end = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            timeval timeout{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(wait).count()) + 1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+            bool sent = writeAll(fd, url + "\n");
+            shutdown(fd, SHUT_WR);
+            char reply[8] = {};
+            ssize_t n = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
+            close(fd);
+            if (n < 2) return failure(IncomingUrlErrorCode::NoAnswer, "the running instance did not answer");
+            HandOff result;
+            result.taken = std::string_view(reply, 3) == "ok\n";
+            return result;
+        }
+        int error = errno;
+        close(fd);
+        if (error != ENOENT && error != ECONNREFUSED)
+            return failure(IncomingUrlErrorCode::SocketFailed, "cannot reach the running instance", error);
+        // Nobody listens: become the instance, unless one is just starting.
+        auto listener = listen(scheme);
+        if (listener) {
+            HandOff result;
+            result.listener = std::move(listener.value());
+            return result;
+        }
+        if (listener.error().code != static_cast<long>(IncomingUrlErrorCode::AlreadyRunning))
+            return listener.error();
+        if (std::chrono::steady_clock::now() >= end)
+            return failure(IncomingUrlErrorCode::NoAnswer, "the running instance does not listen");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+}  // namespace quorbit::app

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "app/IncomingUrl.h"
+#include "platform/core/RunLoop.h"
+
+namespace quorbit::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* kScheme = "fb123";
+constexpr const char* kUrl = "fb123://authorize#access_token=abc&expires_in=3600";
+
+// A private XDG_RUNTIME_DIR for each test.
+class IncomingUrlTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "runtime-XXXXXX").string();
+        runtime = mkdtemp(pattern.data());
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        if (old) saved = old;
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
+    void TearDown() override {
+        if (saved) {
+            setenv("XDG_RUNTIME_DIR", saved->c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");
+        }
+        fs::remove_all(runtime);
+    }
+
+    std::unique_ptr<IncomingUrl> listening(std::vector<std::string>& got, bool take = true) {
+        auto listener = IncomingUrl::listen(kScheme);
+        EXPECT_TRUE(listener) << (listener ? "" : listener.error().localizedDescription());
+        if (!listener) return nullptr;
+        listener.value()->start([&got, take](const std::string& url) {
+            got.push_back(url);
+            return take;
+        });
+        return std::move(listener.value());
+    }
+
+    // Runs work on another thread while the main loop serves the socket.
+    template <typename F>
+    auto offMain(F work) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        auto future = std::async(std::launch::async, [work, done] {
+            auto result = work();
+            *done = true;
+            platform::RunLoop::main().post([] {});  // wakes the loop to look again
+            return result;
+        });
+        platform::RunLoop::main().runUntil([&] { return done->load(); }, 10s);
+        return future.get();
+    }
+
+    // Sends raw bytes on a fresh connection and reads the answer until the server closes.
+    std::string exchange(const std::string& bytes) {
+        return offMain([this, bytes] {
+            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::string path = (runtime / "quorbit" / "incoming.sock").string();
+            std::strcpy(address.sun_path, path.c_str());
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                close(fd);
+                return std::string("<no connection>");
+            }
+            ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            (void)sent;
+            shutdown(fd, SHUT_WR);
+            std::string answer;
+            char buffer[64];
+            for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                answer.append(buffer, static_cast<size_t>(n));
+            close(fd);
+            return answer;
+        });
+    }
+
+    fs::path runtime;
+    std::optional<std::string> saved;
+};
+
+TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
+    auto made = IncomingUrl::folder();
+    ASSERT_TRUE(made) << made.error().localizedDescription();
+    EXPECT_EQ(made.value(), runtime / "quorbit");
+    struct stat st{};
+    ASSERT_EQ(stat(made.value().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A folder that others may enter is closed up; a link in its place is refused.
+    chmod(made.value().c_str(), 0755);
+    ASSERT_TRUE(IncomingUrl::folder());
+    ASSERT_EQ(stat(made.value().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    fs::remove(made.value());
+    fs::create_directory(runtime / "elsewhere");
+    fs::create_directory_symlink(runtime / "elsewhere", made.value());
+    EXPECT_FALSE(IncomingUrl::folder());
+    if (geteuid() == 0) {
+        // Someone else's folder at our name.
+        fs::remove(made.value());
+        fs::create_directory(made.value());
+        ASSERT_EQ(chown(made.value().c_str(), 65534, 65534), 0);
+        auto refused = IncomingUrl::folder();
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().code, long(IncomingUrlErrorCode::UnsafeFolder));
+    }
+}
+
+TEST_F(IncomingUrlTest, TheRunningInstanceGetsTheUrlAndSaysWhetherItTookIt) {
+    std::vector<std::string> got;
+    auto listener = listening(got);
+    ASSERT_TRUE(listener);
+    auto handed = offMain([] { return IncomingUrl::handOff(kUrl, kScheme); });
+    ASSERT_TRUE(handed) << handed.error().localizedDescription();
+    EXPECT_EQ(handed->taken, true);
+    EXPECT_FALSE(handed->listener);
+    EXPECT_EQ(got, std::vector<std::string>{kUrl});
+
+    std::vector<std::string> refusedBy;
+    listener.reset();
+    auto declining = listening(refusedBy, false);
+    handed = offMain([] { return IncomingUrl::handOff("FB123://authorize#error=x", kScheme); });
+    ASSERT_TRUE(handed);
+    EXPECT_EQ(handed->taken, false);
+    EXPECT_EQ(refusedBy.size(), 1u);
+}
+
+TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
+    std::vector<std::string> got;
+    auto listener = listening(got);
+    ASSERT_TRUE(listener);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string answer;
+        std::vector<std::string> handled;
+    };
+    const std::vector<Case> cases = {
+        {"one URL, then the end", kUrl, "ok\n", {kUrl}},
+        {"two URLs: the first only", std::string(kUrl) + "\nfb123://authorize#two\n", "ok\n", {kUrl}},
+        {"another scheme", "https://evil.example/\n", "no\n", {}},
+        {"a scheme we merely start", "fb1234://authorize#access_token=x\n", "no\n", {}},
+        {"a control character", "fb123://authorize#a\x01" "b\n", "no\n", {}},
+        {"longer than a URL may be", "fb123://" + std::string(IncomingUrl::kMaxUrlLength, 'a'), "no\n", {}},
+        {"nothing at all", "", "no\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        got.clear();
+        EXPECT_EQ(exchange(c.bytes), c.answer);
+        EXPECT_EQ(got, c.handled);
+    }
+    // Refused before anything is sent.
+    auto local = IncomingUrl::handOff("https://evil.example/", kScheme);
+    ASSERT_FALSE(local);
+    EXPECT_EQ(local.error().code, long(IncomingUrlErrorCode::NotOurUrl));
+}
+
+TEST_F(IncomingUrlTest, ASilentConnectionHoldsUpNobody) {
+    std::vector<std::string> got;
+    auto listener = listening(got);
+    ASSERT_TRUE(listener);
+    int silent = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, listener->socketPath().c_str());
+    ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    auto handed = offMain([] { return IncomingUrl::handOff(kUrl, kScheme); });
+    close(silent);
+    ASSERT_TRUE(handed);
+    EXPECT_EQ(handed->taken, true);
+}
+
+TEST_F(IncomingUrlTest, OneInstanceAtATimeAndAStaleSocketIsReplaced) {
+    // A socket left behind by an instance that died: bound, never unlinked, nobody listening.
+    ASSERT_TRUE(IncomingUrl::folder());
+    fs::path path = runtime / "quorbit" / "incoming.sock";
+    int dead = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(dead);
+    ASSERT_TRUE(fs::exists(path));
+
+    // No instance: the caller is handed the listener and becomes the instance.
+    auto handed = IncomingUrl::handOff(kUrl, kScheme);
+    ASSERT_TRUE(handed) << handed.error().localizedDescription();
+    EXPECT_FALSE(handed->taken);
+    ASSERT_TRUE(handed->listener);
+    std::vector<std::string> got;
+    handed->listener->start([&got](const std::string& url) {
+        got.push_back(url);
+        return true;
+    });
+
+    auto second = IncomingUrl::listen(kScheme);
+    ASSERT_FALSE(second);
+    EXPECT_EQ(second.error().code, long(IncomingUrlErrorCode::AlreadyRunning));
+
+    EXPECT_EQ(exchange(kUrl), "ok\n");
+    EXPECT_EQ(got, std::vector<std::string>{kUrl});
+}
+
+TEST_F(IncomingUrlTest, AnotherUsersConnectionIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+    std::vector<std::string> got;
+    auto listener = listening(got);
+    ASSERT_TRUE(listener);
+    // A folder and socket opened up by mistake: the peer check still keeps others out.
+    chmod(runtime.c_str(), 0755);
+    chmod((runtime / "quorbit").c_str(), 0755);
+    chmod(listener->socketPath().c_str(), 0777);
+    std::string path = listener->socketPath();
+    std::string answer = offMain([path] {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) return std::string("<no pipe>");
+        pid_t child = fork();
+        if (child == 0) {
+            close(pipeFds[0]);
+            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strcpy(address.sun_path, path.c_str());
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(3);
+            std::string url = std::string(kUrl) + "\n";
+            if (send(fd, url.data(), url.size(), MSG_NOSIGNAL) < 0) _exit(0);  // closed on us
+            char buffer[16];
+            ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            if (n > 0 && write(pipeFds[1], buffer, size_t(n)) < 0) _exit(5);
+            _exit(0);
+        }
+        close(pipeFds[1]);
+        std::string got;
+        char buffer[16];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            got.append(buffer, size_t(n));
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return "exit " + std::to_string(WEXITSTATUS(status)) + ": " + got;
+    });
+    EXPECT_EQ(answer, "exit 0: ");
+    EXPECT_TRUE(got.empty());
+}
+
+}  // namespace
+}  // namespace quorbit::app
