@@ -43,7 +43,8 @@ int runApplication(const platform::HostOptions& options,
                    std::unique_ptr<app::IncomingUrl> incoming = nullptr,
                    std::optional<std::string> pendingUrl = std::nullopt) {
     if (!incoming) {
-        auto listener = app::IncomingUrl::listen(facebook::FBConfiguration::fromEnvironment().callbackScheme());
+        auto listener =
+            app::IncomingUrl::listen(facebook::FBConfiguration::fromEnvironment().callbackScheme());
         if (listener) {
             incoming = std::move(listener.value());
         } else {
@@ -130,7 +131,8 @@ int main(int argc, char** argv) {
     // this process becomes the application and takes the URL itself.
     std::unique_ptr<app::IncomingUrl> incoming;
     std::optional<std::string> pendingUrl;
-    if (!args.empty() && args.back().rfind("-", 0) != 0 && app::IncomingUrl::looksLikeUrl(args.back())) {
+    if (!args.empty() && args.back().rfind("-", 0) != 0 &&
+        app::IncomingUrl::looksLikeUrl(args.back())) {
         std::string scheme = facebook::FBConfiguration::fromEnvironment().callbackScheme();
         auto handOff = app::IncomingUrl::handOff(args.back(), scheme);
         if (!handOff) {

@@ -70,19 +70,23 @@ struct IncomingUrl::Client {
 
 platform::Result<fs::path> IncomingUrl::folder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    fs::path path = runtime && *runtime == '/' ? fs::path(runtime) / "quorbit"
-                                               : fs::path("/tmp") / ("quorbit-" + std::to_string(geteuid()));
+    fs::path path = runtime && *runtime == '/'
+                        ? fs::path(runtime) / "quorbit"
+                        : fs::path("/tmp") / ("quorbit-" + std::to_string(geteuid()));
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot make " + path.native(), errno);
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
-        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot look at " + path.native(), errno);
+        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot look at " + path.native(),
+                       errno);
     if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-        return failure(IncomingUrlErrorCode::UnsafeFolder,
-                       path.native() + " is not a folder of this user; not handing URLs over through it");
+        return failure(
+            IncomingUrlErrorCode::UnsafeFolder,
+            path.native() + " is not a folder of this user; not handing URLs over through it");
     }
     if ((st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
-        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot make " + path.native() + " private", errno);
+        return failure(IncomingUrlErrorCode::UnsafeFolder,
+                       "cannot make " + path.native() + " private", errno);
     return path;
 }
 
@@ -122,31 +126,38 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
     fs::path lockPath = dir.value() / kLockName;
     listener->_lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (listener->_lockFd < 0)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot open " + lockPath.native(), errno);
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot open " + lockPath.native(),
+                       errno);
     if (flock(listener->_lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             return failure(IncomingUrlErrorCode::AlreadyRunning, "another instance is running");
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot lock " + lockPath.native(), errno);
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot lock " + lockPath.native(),
+                       errno);
     }
 
     sockaddr_un address;
     if (!fillAddress(listener->_socketPath, address))
-        return failure(IncomingUrlErrorCode::SocketFailed, listener->_socketPath.native() + " is too long for a socket");
+        return failure(IncomingUrlErrorCode::SocketFailed,
+                       listener->_socketPath.native() + " is too long for a socket");
     // Holding the lock, whatever sits at the socket's name was left by an instance that died.
-    struct stat st{};
+    struct stat st {};
     if (lstat(listener->_socketPath.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            return failure(IncomingUrlErrorCode::SocketFailed, listener->_socketPath.native() + " is a folder");
+            return failure(IncomingUrlErrorCode::SocketFailed,
+                           listener->_socketPath.native() + " is a folder");
         unlink(listener->_socketPath.c_str());
         Log::info("replaced the hand-off socket left by an earlier run");
     }
     listener->_listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listener->_listenFd < 0) return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+    if (listener->_listenFd < 0)
+        return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
     if (bind(listener->_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot bind " + listener->_socketPath.native(), errno);
+        return failure(IncomingUrlErrorCode::SocketFailed,
+                       "cannot bind " + listener->_socketPath.native(), errno);
     chmod(listener->_socketPath.c_str(), 0600);
     if (::listen(listener->_listenFd, 8) != 0)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot listen on " + listener->_socketPath.native(), errno);
+        return failure(IncomingUrlErrorCode::SocketFailed,
+                       "cannot listen on " + listener->_socketPath.native(), errno);
     return listener;
 }
 
@@ -194,7 +205,8 @@ void IncomingUrl::acceptClients() {
         auto client = std::make_unique<Client>();
         client->fd = fd;
         platform::RunLoop& loop = platform::RunLoop::main();
-        client->watch = loop.watchFd(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
+        client->watch =
+            loop.watchFd(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
         client->deadline = loop.addTimer(kReadDeadline, [this, fd] {
             Log::warn("a hand-off connection sent no URL in time");
             finish(fd, false);
@@ -258,9 +270,13 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
     auto end = std::chrono::steady_clock::now() + wait;
     for (;;) {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+        if (fd < 0)
+            return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            timeval timeout{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(wait).count()) + 1, 0};
+            timeval timeout{static_cast<time_t>(
+                                std::chrono::duration_cast<std::chrono::seconds>(wait).count()) +
+                                1,
+                            0};
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
             bool sent = writeAll(fd, url + "\n");
@@ -268,7 +284,9 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             char reply[8] = {};
             ssize_t n = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
             close(fd);
-            if (n < 2) return failure(IncomingUrlErrorCode::NoAnswer, "the running instance did not answer");
+            if (n < 2)
+                return failure(IncomingUrlErrorCode::NoAnswer,
+                               "the running instance did not answer");
             HandOff result;
             result.taken = std::string_view(reply, 3) == "ok\n";
             return result;
@@ -276,7 +294,8 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
         int error = errno;
         close(fd);
         if (error != ENOENT && error != ECONNREFUSED)
-            return failure(IncomingUrlErrorCode::SocketFailed, "cannot reach the running instance", error);
+            return failure(IncomingUrlErrorCode::SocketFailed, "cannot reach the running instance",
+                           error);
         // Nobody listens: become the instance, unless one is just starting.
         auto listener = listen(scheme);
         if (listener) {

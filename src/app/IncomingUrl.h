@@ -67,8 +67,9 @@ class IncomingUrl {
         std::optional<bool> taken;
         std::unique_ptr<IncomingUrl> listener;
     };
-    static platform::Result<HandOff> handOff(const std::string& url, const std::string& scheme,
-                                             std::chrono::milliseconds wait = std::chrono::seconds(10));
+    static platform::Result<HandOff> handOff(
+        const std::string& url, const std::string& scheme,
+        std::chrono::milliseconds wait = std::chrono::seconds(10));
 
   private:
     struct Client;

@@ -69,8 +69,8 @@ class IncomingUrlTest : public ::testing::Test {
     }
 
     // Sends raw bytes on a fresh connection and reads the answer until the server closes.
-    std::string exchange(const std::string& bytes) {
-        return offMain([this, bytes] {
+    std::string exchange(const std::string& bytes, bool endStream = true) {
+        return offMain([this, bytes, endStream] {
             int fd = socket(AF_UNIX, SOCK_STREAM, 0);
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
@@ -80,9 +80,11 @@ class IncomingUrlTest : public ::testing::Test {
                 close(fd);
                 return std::string("<no connection>");
             }
+            timeval wait{2, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
             ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             (void)sent;
-            shutdown(fd, SHUT_WR);
+            if (endStream) shutdown(fd, SHUT_WR);
             std::string answer;
             char buffer[64];
             for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;)
@@ -100,7 +102,7 @@ TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
     auto made = IncomingUrl::folder();
     ASSERT_TRUE(made) << made.error().localizedDescription();
     EXPECT_EQ(made.value(), runtime / "quorbit");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(made.value().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
@@ -155,11 +157,25 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     };
     const std::vector<Case> cases = {
         {"one URL, then the end", kUrl, "ok\n", {kUrl}},
-        {"two URLs: the first only", std::string(kUrl) + "\nfb123://authorize#two\n", "ok\n", {kUrl}},
+        {"two URLs: the first only",
+         std::string(kUrl) + "\nfb123://authorize#two\n",
+         "ok\n",
+         {kUrl}},
         {"another scheme", "https://evil.example/\n", "no\n", {}},
         {"a scheme we merely start", "fb1234://authorize#access_token=x\n", "no\n", {}},
-        {"a control character", "fb123://authorize#a\x01" "b\n", "no\n", {}},
-        {"longer than a URL may be", "fb123://" + std::string(IncomingUrl::kMaxUrlLength, 'a'), "no\n", {}},
+        {"a control character",
+         "fb123://authorize#a\x01"
+         "b\n",
+         "no\n",
+         {}},
+        {"longer than a URL may be",
+         "fb123://" + std::string(IncomingUrl::kMaxUrlLength, 'a'),
+         "no\n",
+         {}},
+        {"longer, then a newline",
+         "fb123://" + std::string(IncomingUrl::kMaxUrlLength, 'a') + "\n",
+         "no\n",
+         {}},
         {"nothing at all", "", "no\n", {}},
     };
     for (const Case& c : cases) {
@@ -168,6 +184,10 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
         EXPECT_EQ(exchange(c.bytes), c.answer);
         EXPECT_EQ(got, c.handled);
     }
+    // A stream that goes on and on is cut off once it is longer than any URL.
+    got.clear();
+    EXPECT_EQ(exchange("fb123://" + std::string(100000, 'a'), false), "no\n");
+    EXPECT_TRUE(got.empty());
     // Refused before anything is sent.
     auto local = IncomingUrl::handOff("https://evil.example/", kScheme);
     ASSERT_FALSE(local);
