@@ -5,6 +5,13 @@ set(QUORBIT_APP_ID "io.github.quorbit.Flurio" CACHE STRING
 set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/platform/core/Bundle.cpp APPEND PROPERTY
   COMPILE_DEFINITIONS "QUORBIT_APP_ID=\"${QUORBIT_APP_ID}\"")
 
+# The Facebook app identifier: the client's built-in one, and the URL scheme "fb" + it with
+# which a sign-in in the browser comes back, which the desktop entry claims.
+set(QUORBIT_FB_APP_ID "211348732232715" CACHE STRING
+  "Facebook app identifier built into the client (QUORBIT_FB_APP_ID in the environment overrides it)")
+set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/facebook/FBConfiguration.cpp APPEND PROPERTY
+  COMPILE_DEFINITIONS "QUORBIT_FB_APP_ID=\"${QUORBIT_FB_APP_ID}\"")
+
 configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.desktop
   ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.metainfo.xml
@@ -23,3 +30,19 @@ foreach(size 48 64 128 256)
   install(FILES resources/icons/hicolor/${size}x${size}/apps/quorbit.png
     DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME ${QUORBIT_APP_ID}.png)
 endforeach()
+
+# Make the installed entry the handler of the sign-in scheme, for an installation the desktop
+# sees (not a staged one, nor one in a scratch prefix).
+install(CODE "
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\" AND (\"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"/usr\" OR
+     \"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"/usr/local\"))
+    find_program(XDG_MIME xdg-mime)
+    find_program(UPDATE_DESKTOP_DATABASE update-desktop-database)
+    if(UPDATE_DESKTOP_DATABASE)
+      execute_process(COMMAND \${UPDATE_DESKTOP_DATABASE} \${CMAKE_INSTALL_PREFIX}/share/applications)
+    endif()
+    if(XDG_MIME)
+      execute_process(COMMAND \${XDG_MIME} default ${QUORBIT_APP_ID}.desktop
+                              x-scheme-handler/fb${QUORBIT_FB_APP_ID})
+    endif()
+  endif()")

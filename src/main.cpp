@@ -61,7 +61,12 @@ int runApplication(const platform::HostOptions& options,
         };
         if (incoming) incoming->start(handOver);
         if (pendingUrl) {
-            platform::RunLoop::main().post([url = *pendingUrl, handOver] { handOver(url); });
+            platform::RunLoop::main().post([url = *pendingUrl, handOver] {
+                bool taken = handOver(url);
+                platform::Log::info(std::string("handed the URL this run started with to the "
+                                                "application") +
+                                    (taken ? "" : ", which did not take it"));
+            });
         }
         return true;
     };

@@ -46,7 +46,7 @@ void replaceFrom(const char* variable, std::string& endpoint) {
 
 FBConfiguration FBConfiguration::builtIn() {
     FBConfiguration c;
-    c.appId = "211348732232715";
+    c.appId = QUORBIT_FB_APP_ID;
     c.graphURL = "https://graph.facebook.com/";
     c.restURL = "https://api.facebook.com/method/";
     c.dialogURL = "https://m.facebook.com/dialog/";

@@ -58,7 +58,8 @@ void Application::receiveMemoryWarning() {
 
 bool Application::openURL(const std::string& url) {
     if (!_delegate || !_delegate->openURL) {
-        Log::info("no one takes the incoming URL " + url);
+        // Only the scheme: the rest may carry a sign-in token.
+        Log::info("no one takes the incoming " + url.substr(0, url.find(':')) + ": URL");
         return false;
     }
     return _delegate->openURL(*this, url);
