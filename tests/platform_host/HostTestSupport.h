@@ -13,10 +13,10 @@ namespace quorbit::platform {
 
 // A headless host on the main run loop with one visible window, as the application has.
 struct HeadlessApp {
-    explicit HeadlessApp(double scale = 1) {
-        HostOptions options;
+    explicit HeadlessApp(double scale = 1) : HeadlessApp(optionsWithScale(scale)) {}
+    // With the given options (headless is set).
+    explicit HeadlessApp(HostOptions options) {
         options.headless = true;
-        options.scale = scale;
         auto made = Host::create(options);
         if (!made) throw std::runtime_error(made.error().localizedDescription());
         host = std::move(made.value());
@@ -35,6 +35,13 @@ struct HeadlessApp {
     }
     std::unique_ptr<Host> host;
     std::shared_ptr<Window> window;
+
+  private:
+    static HostOptions optionsWithScale(double scale) {
+        HostOptions options;
+        options.scale = scale;
+        return options;
+    }
 };
 
 // A view that records the touches it gets.
