@@ -1,10 +1,13 @@
 #include "facebook/Facebook.h"
 
 #include "facebook/FBCallbackUrl.h"
+#include "facebook/FBDialog.h"
+#include "facebook/FBLoginDialog.h"
 #include "facebook/FBUrl.h"
 #include "platform/core/Log.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/UrlOpener.h"
+#include "platform/net/WebView.h"
 
 namespace quorbit::facebook {
 
@@ -98,6 +101,7 @@ void Facebook::logout(std::weak_ptr<FBSessionDelegate> delegate) {
     _expirationDate.reset();
     if (auto host = FBUrl::hostOf(_endpoints.loginURL)) {
         platform::CookieStore::shared().deleteCookiesForHost(*host);
+        platform::WebView::deleteCookiesForHost(*host);
     }
     if (auto d = _sessionDelegate.lock(); d && d->fbDidLogout) d->fbDidLogout();
 }
@@ -164,18 +168,37 @@ void Facebook::fbDialogNotLogin(bool cancelled) {
     if (auto d = _sessionDelegate.lock(); d && d->fbDidNotLogin) d->fbDidNotLogin(cancelled);
 }
 
-void Facebook::showLoginDialog(const std::string&, std::shared_ptr<FBParams>) {
-    Log::warn("the in-app login dialog is not built yet");
-    fbDialogNotLogin(false);
+void Facebook::showLoginDialog(const std::string& url, std::shared_ptr<FBParams> params) {
+    _loginDialog = FBLoginDialog::create(url, std::move(params),
+                                         std::weak_ptr<FBLoginDialogDelegate>(shared_from_this()));
+    _loginDialog->show();
 }
 
 void Facebook::dialog(const std::string& action, std::weak_ptr<FBDialogDelegate> delegate) {
     dialog(action, std::make_shared<FBParams>(), std::move(delegate));
 }
 
-void Facebook::dialog(const std::string&, std::shared_ptr<FBParams>,
-                      std::weak_ptr<FBDialogDelegate>) {
-    Log::warn("web dialogs are not built yet");
+void Facebook::dialog(const std::string& action, std::shared_ptr<FBParams> params,
+                      std::weak_ptr<FBDialogDelegate> delegate) {
+    _fbDialog.reset();
+    std::string dialogURL = _endpoints.dialogURL + action;
+    if (!params) params = std::make_shared<FBParams>();
+    params->set("display", "touch");
+    params->set("sdk", "2");
+    params->set("redirect_uri", kRedirectURL);
+    if (action == kLoginDialogAction) {
+        params->set("type", "user_agent");
+        _fbDialog = FBLoginDialog::create(dialogURL, params,
+                                          std::weak_ptr<FBLoginDialogDelegate>(shared_from_this()));
+    } else {
+        params->set("app_id", _appId);
+        if (isSessionValid()) {
+            // A token kept escaped goes out as itself; one that does not unescape, unchanged.
+            params->set("access_token", FBUrl::unescape(*_accessToken).value_or(*_accessToken));
+        }
+        _fbDialog = FBDialog::create(dialogURL, params, std::move(delegate));
+    }
+    _fbDialog->show();
 }
 
 }  // namespace quorbit::facebook

@@ -68,6 +68,9 @@ const MockFacebookService::Part* MockFacebookService::Received::part(
 
 MockFacebookService::MockFacebookService() {
     httplib::Server& s = _server.server();
+    // The web engine opens connections ahead of need; idle ones are dropped soon, since an
+    // open connection holds the server's stop up.
+    s.set_keep_alive_timeout(1);
 
     auto common = [](const httplib::Request& req) {
         Received r;

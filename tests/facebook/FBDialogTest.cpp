@@ -1,0 +1,578 @@
+// The web dialogs against the real web view, a headless host and the mock service.
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "FBTestSupport.h"
+#include "MockFacebookService.h"
+#include "facebook/FBDialog.h"
+#include "facebook/FBLoginDialog.h"
+#include "facebook/Facebook.h"
+#include "json/JsonConveniences.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/gfx/ImageCodec.h"
+#include "platform/net/UrlOpener.h"
+#include "platform/ui/Animation.h"
+#include "platform_host/HostTestSupport.h"
+
+namespace quorbit::facebook {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using platform::Application;
+using platform::Error;
+using platform::Rect;
+using platform::WebNavigationType;
+using testing::MockFacebookService;
+using Orientation = platform::Application::Orientation;
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+    return platform::RunLoop::main().runUntil(done, limit);
+}
+
+// Everything the dialog delegates heard, in order.
+struct Heard : FBLoginDialogDelegate {
+    std::vector<std::string> events;
+    std::optional<Error> error;
+    std::optional<Date> expiry;
+    std::string token;
+    std::shared_ptr<FBDialogDelegate> dialog = std::make_shared<FBDialogDelegate>();
+    std::function<bool(const std::string&)> openExternally;
+
+    Heard() {
+        dialog->dialogCompleteWithUrl = [this](const std::string& url) {
+            events.push_back("completeWithUrl " + url);
+        };
+        dialog->dialogDidComplete = [this](FBDialog&) { events.push_back("didComplete"); };
+        dialog->dialogDidNotCompleteWithUrl = [this](const std::string& url) {
+            events.push_back("notCompleteWithUrl " + url);
+        };
+        dialog->dialogDidNotComplete = [this](FBDialog&) { events.push_back("didNotComplete"); };
+        dialog->didFailWithError = [this](FBDialog&, const Error& e) {
+            events.push_back("fail " + std::to_string(e.code));
+            error = e;
+        };
+    }
+    void fbDialogLogin(const std::string& t, std::optional<Date> e) override {
+        events.push_back("login");
+        token = t;
+        expiry = e;
+    }
+    void fbDialogNotLogin(bool cancelled) override {
+        events.push_back(cancelled ? "notLogin cancelled" : "notLogin failed");
+    }
+};
+
+// Replaces the URL opener with a script that writes down what it is given and exits with
+// status; nothing is registered for fbauth:.
+class OpenerStandIn {
+  public:
+    explicit OpenerStandIn(int status) {
+        std::string pattern = (fs::temp_directory_path() / "fb-dialog-opener-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+        std::ofstream(dir / "open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
+                                    << (dir / "log").string() << "\"\nexit " << status << "\n";
+        std::ofstream(dir / "query") << "#!/bin/sh\nexit 0\n";
+        fs::permissions(dir / "open", fs::perms::owner_all);
+        fs::permissions(dir / "query", fs::perms::owner_all);
+        saved = platform::UrlOpener::shared().commands();
+        platform::UrlOpener::Commands commands;
+        commands.open = {(dir / "open").string()};
+        commands.handlerQuery = {(dir / "query").string()};
+        platform::UrlOpener::shared().setCommands(commands);
+    }
+    ~OpenerStandIn() {
+        platform::UrlOpener::shared().setCommands(saved);
+        fs::remove_all(dir);
+    }
+    std::vector<std::string> opened() const {
+        std::vector<std::string> urls;
+        std::ifstream in(dir / "log");
+        for (std::string line; std::getline(in, line);)
+            urls.push_back(line);
+        return urls;
+    }
+    fs::path dir;
+    platform::UrlOpener::Commands saved;
+};
+
+class FBDialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (auto why = platform::WebView::engineUnavailable())
+            GTEST_SKIP() << "the web engine cannot start here: " << why->localizedDescription();
+    }
+    void TearDown() override {
+        Application::shared().setKeyboardVisible(false);
+        Application::shared().setStatusBarOrientation(Orientation::Portrait);
+    }
+    // A headless application with a screen of the given size in points, two pixels a point.
+    void startApp(double width = 320, double height = 480) {
+        platform::HostOptions options;
+        options.scale = 2;
+        options.width = width;
+        options.height = height;
+        app = std::make_unique<platform::HeadlessApp>(options);
+    }
+    // The login dialog of a client that cannot leave the application.
+    std::shared_ptr<FBLoginDialog> signInInTheApp(std::shared_ptr<Facebook>& facebook,
+                                                  std::shared_ptr<FBSessionDelegate> session) {
+        facebook = Facebook::create("123", service.configuration("123"));
+        facebook->setMultitaskingSupported(false);
+        facebook->authorize({"publish_stream"}, session);
+        return facebook->loginDialog();
+    }
+    bool settled(const std::shared_ptr<FBDialog>& dialog) {
+        return waitUntil([&] { return !platform::Animation::isAnimating(dialog.get()); }, 5s);
+    }
+
+    MockFacebookService service;
+    std::unique_ptr<platform::HeadlessApp> app;
+};
+
+TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
+    const std::string page = "https://m.example.invalid/dialog/feed?x=1";
+    enum Kind { Plain, Login };
+    struct Case {
+        const char* name;
+        Kind kind;
+        std::string url;
+        WebNavigationType type;
+        bool load;
+        std::vector<std::string> events;
+        bool opened = false;
+    };
+    const std::string success = "fbconnect://success#access_token=T%2B1&expires_in=3600";
+    const std::string cancel = "fbconnect://cancel";
+    const std::string failed = "fbconnect://cancel?error_code=4201&error_msg=Bad%20thing";
+    const std::vector<Case> cases = {
+        {"success, plain",
+         Plain,
+         success,
+         WebNavigationType::Other,
+         false,
+         {"completeWithUrl " + success, "didComplete"}},
+        {"success, login", Login, success, WebNavigationType::Other, false, {"login"}},
+        {"cancel, plain",
+         Plain,
+         cancel,
+         WebNavigationType::LinkClicked,
+         false,
+         {"notCompleteWithUrl " + cancel, "didNotComplete"}},
+        {"cancel, login", Login, cancel, WebNavigationType::Other, false, {"notLogin cancelled"}},
+        {"cancel with an error code, plain",
+         Plain,
+         failed,
+         WebNavigationType::Other,
+         false,
+         {"fail 4201"}},
+        {"cancel with an error code, login", Login, failed, WebNavigationType::Other, false, {}},
+        {"success without a token, login",
+         Login,
+         "fbconnect://success#expires_in=0",
+         WebNavigationType::Other,
+         false,
+         {"notLogin cancelled"}},
+        {"success with an empty token, login",
+         Login,
+         "fbconnect://success#access_token=&expires_in=0",
+         WebNavigationType::Other,
+         false,
+         {"notLogin cancelled"}},
+        {"the page being loaded", Plain, page, WebNavigationType::LinkClicked, true, {}},
+        {"a form sent elsewhere",
+         Plain,
+         "https://other.invalid/post",
+         WebNavigationType::FormSubmitted,
+         true,
+         {}},
+        {"a redirect elsewhere",
+         Login,
+         "https://other.invalid/next",
+         WebNavigationType::Other,
+         true,
+         {}},
+        {"a tapped link elsewhere: the browser",
+         Plain,
+         "https://other.invalid/help",
+         WebNavigationType::LinkClicked,
+         false,
+         {},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenerStandIn opener(0);
+        auto heard = std::make_shared<Heard>();
+        std::shared_ptr<FBDialog> dialog =
+            c.kind == Plain
+                ? FBDialog::create("https://m.example.invalid/dialog/feed",
+                                   std::make_shared<FBParams>(FBParams{{"x", "1"}}), heard->dialog)
+                : std::static_pointer_cast<FBDialog>(FBLoginDialog::create(
+                      "https://m.example.invalid/dialog/oauth", std::make_shared<FBParams>(),
+                      std::weak_ptr<FBLoginDialogDelegate>(heard)));
+        if (c.kind == Plain) dialog->load();
+        EXPECT_EQ(dialog->shouldStartLoad(c.url, c.type), c.load);
+        EXPECT_EQ(heard->events, c.events);
+        EXPECT_EQ(opener.opened().size(), c.opened ? 1u : 0u);
+        if (c.url == failed && c.kind == Plain) {
+            ASSERT_TRUE(heard->error);
+            EXPECT_EQ(heard->error->domain, "facebookErrDomain");
+            EXPECT_EQ(heard->error->userInfo["error_msg"], "Bad thing");
+        }
+        if (c.url == success && c.kind == Login) {
+            EXPECT_EQ(heard->token, "T+1");
+            ASSERT_TRUE(heard->expiry);
+            EXPECT_NEAR(
+                std::chrono::duration<double>(*heard->expiry - std::chrono::system_clock::now())
+                    .count(),
+                3600, 5);
+        }
+        platform::RunLoop::main().runFor(50ms);
+    }
+}
+
+TEST_F(FBDialogTest, TheLoginLifetimeGivesTheExpiryAndNoLifetimeNeverExpires) {
+    for (auto [url, distant] :
+         {std::pair{"fbconnect://success#access_token=T&expires_in=0", true},
+          std::pair{"fbconnect://success#access_token=T", true},
+          std::pair{"fbconnect://success#access_token=T&expires_in=60", false}}) {
+        SCOPED_TRACE(url);
+        auto heard = std::make_shared<Heard>();
+        auto dialog = FBLoginDialog::create("https://m.example.invalid/dialog/oauth", nullptr,
+                                            std::weak_ptr<FBLoginDialogDelegate>(heard));
+        dialog->shouldStartLoad(url, WebNavigationType::Other);
+        ASSERT_EQ(heard->events, std::vector<std::string>{"login"});
+        ASSERT_TRUE(heard->expiry);
+        EXPECT_EQ(*heard->expiry == distantFuture(), distant);
+        // The client takes it as a valid session.
+        auto facebook = Facebook::create("123");
+        facebook->fbDialogLogin(heard->token, heard->expiry);
+        EXPECT_TRUE(facebook->isSessionValid());
+    }
+}
+
+TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialog) {
+    struct Case {
+        Error error;
+        std::vector<std::string> plain, login;
+    };
+    const Case cases[] = {
+        {Error::make("WebKitErrorDomain", 102, "frame load interrupted"), {}, {}},
+        {Error::make("NSURLErrorDomain", -999, "cancelled"), {"fail -999"}, {}},
+        {Error::make("NSURLErrorDomain", -1004, "could not connect"),
+         {"fail -1004"},
+         {"fail -1004", "notLogin failed"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error.code);
+        auto heard = std::make_shared<Heard>();
+        auto plain =
+            FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
+        plain->webViewDidFailLoad(c.error);
+        EXPECT_EQ(heard->events, c.plain);
+
+        auto loginHeard = std::make_shared<Heard>();
+        auto login = FBLoginDialog::create("https://m.example.invalid/dialog/oauth", nullptr,
+                                           std::weak_ptr<FBLoginDialogDelegate>(loginHeard));
+        login->setDelegate(loginHeard->dialog);
+        login->webViewDidFailLoad(c.error);
+        EXPECT_EQ(loginHeard->events, c.login);
+    }
+}
+
+TEST_F(FBDialogTest, ThePanelFillsTheScreenLessTheMarginsAndLaysOutItsTitleBar) {
+    struct Case {
+        double screenWidth, screenHeight;
+        double panelWidth, panelHeight, titleFont;
+    };
+    for (Case c : {Case{320, 480, 300, 460, 14}, Case{768, 1024, 440, 594, 18}}) {
+        SCOPED_TRACE(c.screenWidth);
+        startApp(c.screenWidth, c.screenHeight);
+        auto heard = std::make_shared<Heard>();
+        auto dialog = FBDialog::create(service.url("/dialog/feed"), std::make_shared<FBParams>(),
+                                       heard->dialog);
+        dialog->show();
+        EXPECT_EQ(dialog->superview(), app->window.get());
+        EXPECT_EQ(dialog->modalBackgroundView()->superview(), app->window.get());
+        EXPECT_EQ(dialog->modalBackgroundView()->frame(), app->window->bounds());
+        ASSERT_TRUE(settled(dialog));
+        EXPECT_TRUE(dialog->transform().isIdentity());
+        // Centred on the screen: 10 points from its edges on a phone.
+        EXPECT_EQ(dialog->frame(), Rect(std::ceil(c.screenWidth / 2) - c.panelWidth / 2,
+                                        std::ceil(c.screenHeight / 2) - c.panelHeight / 2,
+                                        c.panelWidth, c.panelHeight));
+        EXPECT_EQ(dialog->titleLabel()->font().size, c.titleFont);
+
+        platform::Label probe;
+        probe.setFont(dialog->titleLabel()->font());
+        probe.setText(FBDialog::kDefaultTitle);
+        double fitted = probe.sizeThatFits().height, title = fitted + 8, inner = c.panelWidth - 22;
+        EXPECT_EQ(dialog->titleLabel()->frame(), Rect(42, 10, inner - (fitted + 16 + 16), title));
+        EXPECT_EQ(dialog->iconView()->frame(), Rect(18, 10 + std::floor(title / 2 - 8), 16, 16));
+        EXPECT_EQ(dialog->closeButton()->frame(),
+                  Rect(c.panelWidth - (title + 10), 10, title, title));
+        EXPECT_EQ(dialog->webView()->frame(),
+                  Rect(11, 10 + title, inner, c.panelHeight - (title + 21)));
+        EXPECT_EQ(dialog->spinner()->center(), dialog->webView()->center());
+        dialog->dismiss(false);
+        app.reset();
+    }
+}
+
+TEST_F(FBDialogTest, ThePanelTurnsWithTheInterfaceUnlessTheKeyboardIsUp) {
+    startApp();
+    auto heard = std::make_shared<Heard>();
+    auto dialog =
+        FBDialog::create(service.url("/dialog/feed"), std::make_shared<FBParams>(), heard->dialog);
+    dialog->show();
+    ASSERT_TRUE(settled(dialog));
+    Rect web = dialog->webView()->frame();
+    double title = dialog->titleLabel()->frame().height();
+
+    Application::shared().setStatusBarOrientation(Orientation::LandscapeRight);
+    ASSERT_TRUE(settled(dialog));
+    EXPECT_EQ(dialog->orientation(), Orientation::LandscapeRight);
+    EXPECT_EQ(dialog->bounds().size, (platform::Size{460, 300}));
+    platform::AffineTransform quarter = platform::AffineTransform::rotation(M_PI / 2);
+    EXPECT_NEAR(dialog->transform().b, quarter.b, 1e-9);
+    EXPECT_NEAR(dialog->transform().a, quarter.a, 1e-9);
+    EXPECT_EQ(dialog->webView()->stringByEvaluatingJavaScript(
+                  "document.body.getAttribute('orientation')"),
+              "90");
+
+    // The keyboard in landscape gives the page the title bar and the border.
+    web = dialog->webView()->frame();
+    Application::shared().setKeyboardVisible(true);
+    EXPECT_TRUE(dialog->showingKeyboard());
+    EXPECT_EQ(dialog->webView()->frame(), web.insetBy(-20, -(20 + title)));
+    // No turning while it is up, nor when it goes, until the next change.
+    Application::shared().setStatusBarOrientation(Orientation::Portrait);
+    platform::RunLoop::main().runFor(400ms);
+    EXPECT_EQ(dialog->orientation(), Orientation::LandscapeRight);
+    Application::shared().setKeyboardVisible(false);
+    EXPECT_EQ(dialog->webView()->frame(), web);
+    EXPECT_EQ(dialog->orientation(), Orientation::LandscapeRight);
+    Application::shared().setStatusBarOrientation(Orientation::PortraitUpsideDown);
+    ASSERT_TRUE(settled(dialog));
+    EXPECT_EQ(dialog->orientation(), Orientation::PortraitUpsideDown);
+    EXPECT_EQ(dialog->bounds().size, (platform::Size{300, 460}));
+    dialog->dismiss(false);
+}
+
+// Signs in through the in-app dialog on the mock service's HTML form: text typed as key
+// events, the button pressed with the pointer, the service's redirect followed to the
+// success URL.
+class FBDialogSignInTest : public FBDialogTest {
+  protected:
+    // Window points of the centre of an element of the page.
+    platform::Point centreOf(FBDialog& dialog, const std::string& id) {
+        std::string text = dialog.webView()->stringByEvaluatingJavaScript(
+            "(function(){var r=document.getElementById('" + id +
+            "').getBoundingClientRect();return "
+            "JSON.stringify([r.left+r.width/2,r.top+r.height/2]);})()");
+        auto value = json::JSONValue(text);
+        EXPECT_TRUE(value && value->isArray()) << text;
+        if (!value) return {};
+        return dialog.webView()->convertToWindow(
+            platform::Point{*(*value)[0].asDouble(), *(*value)[1].asDouble()});
+    }
+    void click(platform::Point p) {
+        for (Uint32 type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) {
+            SDL_Event e{};
+            e.type = type;
+            e.button.button = SDL_BUTTON_LEFT;
+            e.button.x = int(p.x * 2);
+            e.button.y = int(p.y * 2);
+            app->host->handleEvent(e);
+        }
+    }
+    void type(const std::string& text) {
+        SDL_Event e{};
+        e.type = SDL_TEXTINPUT;
+        std::strncpy(e.text.text, text.c_str(), sizeof e.text.text - 1);
+        app->host->handleEvent(e);
+    }
+    void press(SDL_Keycode key) {
+        for (Uint32 t : {SDL_KEYDOWN, SDL_KEYUP}) {
+            SDL_Event e{};
+            e.type = t;
+            e.key.keysym.sym = key;
+            app->host->handleEvent(e);
+        }
+    }
+    std::string field(FBDialog& dialog, const std::string& id) {
+        return dialog.webView()->stringByEvaluatingJavaScript("document.getElementById('" + id +
+                                                              "').value");
+    }
+};
+
+TEST_F(FBDialogSignInTest, AfterAFailedBrowserAttemptTheDialogSignsInOnTheServicesForm) {
+    startApp();
+    OpenerStandIn browserFails(1);
+    std::vector<std::string> session;
+    auto delegate = std::make_shared<FBSessionDelegate>();
+    delegate->fbDidLogin = [&session] { session.push_back("login"); };
+    delegate->fbDidNotLogin = [&session](bool c) { session.push_back(c ? "cancelled" : "failed"); };
+    auto facebook = Facebook::create("123", service.configuration("123"));
+    facebook->authorize({"publish_stream", "offline_access"}, delegate);
+    ASSERT_EQ(browserFails.opened().size(), 1u);  // the browser was tried, and failed
+    auto dialog = facebook->loginDialog();
+    ASSERT_TRUE(dialog);
+    // The dialog keeps its own redirect, which it can follow.
+    EXPECT_EQ(dialog->params()->text("redirect_uri"), "fbconnect://success");
+    EXPECT_NE(dialog->loadingURL()->find("redirect_uri=fbconnect%3A%2F%2Fsuccess"),
+              std::string::npos);
+
+    ASSERT_TRUE(waitUntil([&] { return dialog->title() == "Sign in to Mockbook"; }))
+        << dialog->title();
+    ASSERT_TRUE(settled(dialog));
+    EXPECT_TRUE(dialog->spinner()->isHidden());
+
+    click(centreOf(*dialog, "user"));
+    ASSERT_TRUE(waitUntil([&] {
+        return dialog->webView()->stringByEvaluatingJavaScript("document.activeElement.id") ==
+               "user";
+    }));
+    type("anx");
+    press(SDLK_BACKSPACE);
+    type("n");
+    press(SDLK_TAB);
+    type(MockFacebookService::kPassword);
+    ASSERT_TRUE(
+        waitUntil([&] { return field(*dialog, "password") == MockFacebookService::kPassword; }));
+    EXPECT_EQ(field(*dialog, "user"), MockFacebookService::kUser);
+
+    // What the user sees: the panel over the window, the page in it.
+    // Wait for a page frame that shows what was typed: dark text in both fields (their
+    // placeholders are light grey).
+    auto typedInto = [&](const std::string& id) {
+        platform::Image page = dialog->webView()->pageSnapshot();
+        double scale = page.width() / dialog->webView()->bounds().width();
+        auto box = json::JSONValue(dialog->webView()->stringByEvaluatingJavaScript(
+            "(function(){var r=document.getElementById('" + id +
+            "').getBoundingClientRect();return "
+            "JSON.stringify([r.left,r.top,r.right,r.bottom]);})()"));
+        if (!box || !box->isArray() || box->size() != 4) return false;
+        int x0 = int(*(*box)[0].asDouble() * scale) + 4,
+            y0 = int(*(*box)[1].asDouble() * scale) + 4;
+        int x1 = std::min(page.width(), int(*(*box)[2].asDouble() * scale) - 4);
+        int y1 = std::min(page.height(), int(*(*box)[3].asDouble() * scale) - 4);
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (page.pixel(x, y)[3] == 255 && page.pixel(x, y)[0] < 90) return true;
+        return false;
+    };
+    ASSERT_TRUE(waitUntil([&] { return typedInto("user") && typedInto("password"); }))
+        << dialog->webView()->pageFrameCount() << " frames";
+    auto shot = app->host->screenshot();
+    ASSERT_TRUE(shot);
+    ASSERT_TRUE(platform::ImageCodec::writePng(*shot, "facebook-login-dialog.png"));
+    dialog->webView()->setNeedsDisplay();
+    auto rgb = [&](double x, double y) {
+        const std::uint8_t* p = shot->pixel(int(x * 2), int(y * 2));
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    double titleY = dialog->frame().y() + 10 + dialog->titleLabel()->frame().height() / 2;
+    auto bar = rgb(dialog->frame().x() + 13, titleY);  // the title bar's blue
+    EXPECT_NEAR(bar[0], 109, 2);
+    EXPECT_NEAR(bar[1], 132, 2);
+    EXPECT_NEAR(bar[2], 180, 2);
+    auto border =
+        rgb(dialog->frame().x() + 4, dialog->frame().midY());  // grey over the black window
+    EXPECT_NEAR(border[0], 61, 3);
+    EXPECT_EQ(border[0], border[2]);
+    platform::Point inPage = dialog->webView()->convertToWindow(platform::Point{4, 4});
+    EXPECT_EQ(rgb(inPage.x, inPage.y), (std::array<int, 3>{255, 255, 255}));
+
+    click(centreOf(*dialog, "login"));
+    ASSERT_TRUE(waitUntil([&] { return !session.empty(); }));
+    EXPECT_EQ(session, std::vector<std::string>{"login"});
+    EXPECT_EQ(facebook->accessToken(), MockFacebookService::kToken);
+    EXPECT_TRUE(facebook->isSessionValid());
+    auto posted = service.last("/dialog/oauth");
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(posted->method, "POST");
+    // The panel fades away and leaves the window.
+    ASSERT_TRUE(waitUntil([&] { return dialog->superview() == nullptr; }, 5s));
+    EXPECT_EQ(dialog->modalBackgroundView()->superview(), nullptr);
+}
+
+TEST_F(FBDialogSignInTest, CancelOnTheFormOrTheCloseButtonMeansNotSignedIn) {
+    startApp();
+    for (bool closeButton : {false, true}) {
+        SCOPED_TRACE(closeButton ? "close button" : "the form's Cancel");
+        std::vector<std::string> session;
+        auto delegate = std::make_shared<FBSessionDelegate>();
+        delegate->fbDidLogin = [&session] { session.push_back("login"); };
+        delegate->fbDidNotLogin = [&session](bool c) {
+            session.push_back(c ? "cancelled" : "failed");
+        };
+        std::shared_ptr<Facebook> facebook;
+        OpenerStandIn opener(0);
+        auto dialog = signInInTheApp(facebook, delegate);
+        ASSERT_TRUE(dialog);
+        EXPECT_TRUE(opener.opened().empty());  // no other application was tried
+        size_t observersWhileUp = platform::NotificationCenter::defaultCenter().observerCount();
+        ASSERT_TRUE(waitUntil([&] { return dialog->title() == "Sign in to Mockbook"; }));
+        ASSERT_TRUE(settled(dialog));
+        if (closeButton) {
+            platform::Point close =
+                dialog->closeButton()->convertToWindow(dialog->closeButton()->bounds().origin);
+            close.x += dialog->closeButton()->bounds().width() / 2;
+            close.y += dialog->closeButton()->bounds().height() / 2;
+            click(close);
+        } else {
+            click(centreOf(*dialog, "cancel"));
+        }
+        ASSERT_TRUE(waitUntil([&] { return !session.empty(); }));
+        EXPECT_EQ(session, std::vector<std::string>{"cancelled"});
+        EXPECT_FALSE(facebook->accessToken());
+        ASSERT_TRUE(waitUntil([&] { return dialog->superview() == nullptr; }, 5s));
+        EXPECT_EQ(platform::NotificationCenter::defaultCenter().observerCount(),
+                  observersWhileUp - 3);
+    }
+}
+
+TEST_F(FBDialogSignInTest, TheServiceCanSendTheSignInStraightToTheDialog) {
+    startApp();
+    OpenerStandIn opener(0);
+    auto facebook = Facebook::create("123", service.configuration("123"));
+    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=service_disabled"));
+    EXPECT_TRUE(opener.opened().empty());
+    ASSERT_TRUE(facebook->loginDialog());
+    EXPECT_EQ(facebook->loginDialog()->superview(), app->window.get());
+    facebook->loginDialog()->dismiss(false);
+}
+
+TEST_F(FBDialogSignInTest, OtherDialogsCarryTheAppAndTheToken) {
+    startApp();
+    auto facebook = Facebook::create("123", service.configuration("123"));
+    facebook->setAccessToken("to%2Fken");
+    facebook->setExpirationDate(std::chrono::system_clock::now() + 1h);
+    auto heard = std::make_shared<Heard>();
+    auto params = std::make_shared<FBParams>(FBParams{{"message", "hi"}});
+    facebook->dialog("feed", params, heard->dialog);
+    auto dialog = facebook->fbDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->serverURL(), service.url("/dialog/feed"));
+    EXPECT_EQ(params->text("app_id"), "123");
+    EXPECT_EQ(params->text("access_token"), "to/ken");
+    EXPECT_EQ(params->text("redirect_uri"), "fbconnect://success");
+    EXPECT_EQ(params->text("display"), "touch");
+    EXPECT_FALSE(std::dynamic_pointer_cast<FBLoginDialog>(dialog));
+    dialog->dismiss(false);
+
+    facebook->dialog("oauth", std::make_shared<FBParams>(), heard->dialog);
+    ASSERT_TRUE(std::dynamic_pointer_cast<FBLoginDialog>(facebook->fbDialog()));
+    EXPECT_EQ(facebook->fbDialog()->params()->text("type"), "user_agent");
+    facebook->fbDialog()->dismiss(false);
+}
+
+}  // namespace
+}  // namespace quorbit::facebook
