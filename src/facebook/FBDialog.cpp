@@ -149,7 +149,7 @@ void FBDialog::build() {
 
 FBDialog::~FBDialog() {
     if (_webView) _webView->setDelegate(nullptr);
-    platform::NotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
+    if (_observing) removeObservers();
 }
 
 std::shared_ptr<FBDialog> FBDialog::self() {
@@ -244,12 +244,14 @@ void FBDialog::addObservers() {
                        on(&FBDialog::deviceOrientationDidChange), owner);
     center.addObserver(platform::kKeyboardWillShowNotification, nullptr,
                        on(&FBDialog::keyboardWillShow), owner);
+    _observing = true;
     center.addObserver(platform::kKeyboardWillHideNotification, nullptr,
                        on(&FBDialog::keyboardWillHide), owner);
 }
 
 void FBDialog::removeObservers() {
     platform::NotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
+    _observing = false;
 }
 
 // The web view's callbacks.
@@ -345,19 +347,20 @@ void FBDialog::show() {
 
     AffineTransform turned = transformForOrientation(_orientation);
     setTransform(turned.concat(AffineTransform::scale(0.001, 0.001)));
-    auto keep = self();
+    // The opening bounces; the steps hold the panel weakly, so that nothing but its owner
+    // and its window keeps it.
+    std::weak_ptr<View> weak = weak_from_this();
+    auto step = [weak, turned](double scale) {
+        if (auto view = weak.lock())
+            view->setTransform(turned.concat(AffineTransform::scale(scale, scale)));
+    };
     Animation::animate(
-        kTransitionDuration / 1.5,
-        [this, turned] { setTransform(turned.concat(AffineTransform::scale(1.1, 1.1))); },
-        [keep, turned](bool) {
+        kTransitionDuration / 1.5, [step] { step(1.1); },
+        [step](bool) {
             Animation::animate(
-                kTransitionDuration / 2,
-                [keep, turned] {
-                    keep->setTransform(turned.concat(AffineTransform::scale(0.9, 0.9)));
-                },
-                [keep, turned](bool) {
-                    Animation::animate(kTransitionDuration / 2,
-                                       [keep, turned] { keep->setTransform(turned); });
+                kTransitionDuration / 2, [step] { step(0.9); },
+                [step](bool) {
+                    Animation::animate(kTransitionDuration / 2, [step] { step(1.0); });
                 });
         });
     addObservers();

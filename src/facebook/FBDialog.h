@@ -127,6 +127,7 @@ class FBDialog : public platform::View {
     platform::Application::Orientation _orientation = platform::Application::Orientation::Unknown;
     bool _showingKeyboard = false;
     bool _webGrownForKeyboard = false;
+    bool _observing = false;
     std::shared_ptr<platform::View> _modalBackgroundView;
 };
 

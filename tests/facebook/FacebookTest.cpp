@@ -295,6 +295,7 @@ TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrows
     EXPECT_EQ(query["sdk"], "2");
     EXPECT_EQ(query["scope"], "publish_stream,offline_access");
     EXPECT_TRUE(session.events.empty());  // the answer comes later, through the callback URL
+    EXPECT_FALSE(facebook->loginDialog());  // and no dialog meanwhile
 
     // The service asks for the browser instead of its application: the browser, at once.
     EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=service_disabled_use_browser"));
