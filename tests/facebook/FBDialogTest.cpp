@@ -29,6 +29,7 @@ using platform::Error;
 using platform::Rect;
 using platform::WebNavigationType;
 using testing::MockFacebookService;
+using testing::OpenerStandIn;
 using Orientation = platform::Application::Orientation;
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
@@ -66,39 +67,6 @@ struct Heard : FBLoginDialogDelegate {
     void fbDialogNotLogin(bool cancelled) override {
         events.push_back(cancelled ? "notLogin cancelled" : "notLogin failed");
     }
-};
-
-// Replaces the URL opener with a script that writes down what it is given and exits with
-// status; nothing is registered for fbauth:.
-class OpenerStandIn {
-  public:
-    explicit OpenerStandIn(int status) {
-        std::string pattern = (fs::temp_directory_path() / "fb-dialog-opener-XXXXXX").string();
-        dir = mkdtemp(pattern.data());
-        std::ofstream(dir / "open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
-                                    << (dir / "log").string() << "\"\nexit " << status << "\n";
-        std::ofstream(dir / "query") << "#!/bin/sh\nexit 0\n";
-        fs::permissions(dir / "open", fs::perms::owner_all);
-        fs::permissions(dir / "query", fs::perms::owner_all);
-        saved = platform::UrlOpener::shared().commands();
-        platform::UrlOpener::Commands commands;
-        commands.open = {(dir / "open").string()};
-        commands.handlerQuery = {(dir / "query").string()};
-        platform::UrlOpener::shared().setCommands(commands);
-    }
-    ~OpenerStandIn() {
-        platform::UrlOpener::shared().setCommands(saved);
-        fs::remove_all(dir);
-    }
-    std::vector<std::string> opened() const {
-        std::vector<std::string> urls;
-        std::ifstream in(dir / "log");
-        for (std::string line; std::getline(in, line);)
-            urls.push_back(line);
-        return urls;
-    }
-    fs::path dir;
-    platform::UrlOpener::Commands saved;
 };
 
 class FBDialogTest : public ::testing::Test {

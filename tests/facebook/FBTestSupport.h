@@ -1,6 +1,10 @@
 #pragma once
 
+#include <stdlib.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +13,7 @@
 #include "facebook/FBRequest.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/net/UrlOpener.h"
 
 namespace quorbit::testing {
 
@@ -61,6 +66,41 @@ struct LogCapture {
         }
         return false;
     }
+};
+
+// The URL opener replaced, while alive, by a script that writes down every URL it is given
+// and exits with status; nothing is registered for fbauth: (the handler query prints nothing).
+class OpenerStandIn {
+  public:
+    explicit OpenerStandIn(int status) {
+        namespace fs = std::filesystem;
+        std::string pattern = (fs::temp_directory_path() / "fb-opener-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+        std::ofstream(dir / "open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
+                                    << (dir / "log").string() << "\"\nexit " << status << "\n";
+        std::ofstream(dir / "query") << "#!/bin/sh\nexit 0\n";
+        fs::permissions(dir / "open", fs::perms::owner_all);
+        fs::permissions(dir / "query", fs::perms::owner_all);
+        saved = platform::UrlOpener::shared().commands();
+        platform::UrlOpener::Commands commands;
+        commands.open = {(dir / "open").string()};
+        commands.handlerQuery = {(dir / "query").string()};
+        platform::UrlOpener::shared().setCommands(commands);
+    }
+    ~OpenerStandIn() {
+        platform::UrlOpener::shared().setCommands(saved);
+        std::filesystem::remove_all(dir);
+    }
+    std::vector<std::string> opened() const {
+        std::vector<std::string> urls;
+        std::ifstream in(dir / "log");
+        for (std::string line; std::getline(in, line);)
+            urls.push_back(line);
+        return urls;
+    }
+
+    std::filesystem::path dir;
+    platform::UrlOpener::Commands saved;
 };
 
 }  // namespace quorbit::testing

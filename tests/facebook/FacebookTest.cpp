@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::LogCapture;
 using testing::MockFacebookService;
+using testing::OpenerStandIn;
 using testing::RequestRecorder;
 
 // A session delegate that writes down what it heard.
@@ -34,40 +35,6 @@ struct SessionRecorder {
         };
         delegate->fbDidLogout = [this] { events.push_back("logout"); };
     }
-};
-
-// The URL opener replaced by a script that writes down every URL it is given and answers
-// with the given exit status; the handler query answers that nothing handles fbauth:.
-class OpenerStandIn {
-  public:
-    explicit OpenerStandIn(int status) {
-        std::string pattern = (fs::temp_directory_path() / "fb-opener-XXXXXX").string();
-        dir = mkdtemp(pattern.data());
-        std::ofstream(dir / "open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
-                                    << (dir / "log").string() << "\"\nexit " << status << "\n";
-        std::ofstream(dir / "query") << "#!/bin/sh\nexit 0\n";
-        fs::permissions(dir / "open", fs::perms::owner_all);
-        fs::permissions(dir / "query", fs::perms::owner_all);
-        saved = platform::UrlOpener::shared().commands();
-        platform::UrlOpener::Commands commands;
-        commands.open = {(dir / "open").string()};
-        commands.handlerQuery = {(dir / "query").string()};
-        platform::UrlOpener::shared().setCommands(commands);
-    }
-    ~OpenerStandIn() {
-        platform::UrlOpener::shared().setCommands(saved);
-        fs::remove_all(dir);
-    }
-    std::vector<std::string> opened() const {
-        std::vector<std::string> urls;
-        std::ifstream in(dir / "log");
-        for (std::string line; std::getline(in, line);)
-            urls.push_back(line);
-        return urls;
-    }
-
-    fs::path dir;
-    platform::UrlOpener::Commands saved;
 };
 
 TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
@@ -294,7 +261,7 @@ TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrows
     EXPECT_EQ(query["display"], "touch");
     EXPECT_EQ(query["sdk"], "2");
     EXPECT_EQ(query["scope"], "publish_stream,offline_access");
-    EXPECT_TRUE(session.events.empty());  // the answer comes later, through the callback URL
+    EXPECT_TRUE(session.events.empty());    // the answer comes later, through the callback URL
     EXPECT_FALSE(facebook->loginDialog());  // and no dialog meanwhile
 
     // The service asks for the browser instead of its application: the browser, at once.
