@@ -411,6 +411,11 @@ TEST_F(FBDialogSignInTest, AfterAFailedBrowserAttemptTheDialogSignsInOnTheServic
     press(SDLK_BACKSPACE);
     type("n");
     press(SDLK_TAB);
+    // The page moves the focus on its own time, as a person waits for the cursor to move.
+    ASSERT_TRUE(waitUntil([&] {
+        return dialog->webView()->stringByEvaluatingJavaScript("document.activeElement.id") ==
+               "password";
+    }));
     type(MockFacebookService::kPassword);
     ASSERT_TRUE(
         waitUntil([&] { return field(*dialog, "password") == MockFacebookService::kPassword; }));
