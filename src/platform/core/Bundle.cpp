@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+
+#include "platform/core/Files.h"
 
 namespace quorbit::platform {
 namespace fs = std::filesystem;
@@ -80,12 +80,9 @@ std::optional<std::string> Bundle::readResource(const std::string& name, const s
 }
 
 std::optional<std::string> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return std::move(out).str();
+    auto bytes = readRegularFile(path, kMaxReadFileBytes);
+    if (!bytes) return std::nullopt;
+    return std::move(bytes).value();
 }
 
 std::string writeFileAtomically(const fs::path& path, const std::string& bytes, bool durable,

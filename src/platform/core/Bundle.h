@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ class Bundle {
     std::filesystem::path _resourcesDir;
 };
 
-// Reads a whole file; empty on any error.
+// Reads a whole regular file of at most kMaxReadFileBytes; empty on any error.
+inline constexpr std::uint64_t kMaxReadFileBytes = std::uint64_t(256) << 20;
 std::optional<std::string> readFile(const std::filesystem::path& path);
 
 // Writes bytes to path through a temporary file in the same folder and a rename, so that
