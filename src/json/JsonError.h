@@ -28,6 +28,10 @@ using ErrorTrace = std::vector<JsonErrorPtr>;
 //  13  a string that is not valid UTF-8: "Invalid UTF-8 sequence starting with byte '0x%x'"
 //      (the parser; the writer refuses such strings with code 1, "JSON serialisation not
 //      supported for invalid UTF-8 text")
+//
+// Code 2 also answers a well-formed number that a Decimal cannot hold ("Failed creating
+// decimal instance"), unless the parser's setOutOfRangeNumbersAsDoubles(true) is on: then
+// such a number is kept as a double and parsing goes on (the settings store reads this way).
 class JsonError {
   public:
     enum Code : unsigned {

@@ -1,6 +1,8 @@
 #include "json/JsonParser.h"
 
+#include <charconv>
 #include <cstdio>
+#include <limits>
 
 #include "json/detail/Scan.h"
 
@@ -587,8 +589,48 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
         out = Value(*decimal);
         return true;
     }
+    if (_outOfRangeAsDouble) {
+        out = Value(nearestDouble(std::string_view(start, p - start)));
+        return true;
+    }
     addError(JsonError::kBadNumber, "Failed creating decimal instance");
     return false;
+}
+
+double JsonParser::nearestDouble(std::string_view number) {
+    double value = 0;
+    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error == std::errc()) return value;
+    // Out of the double range: the power of ten of the first significant digit tells an
+    // overflow from an underflow. The text is a well-formed JSON number.
+    bool negative = number.front() == '-';
+    std::size_t i = negative ? 1 : 0;
+    std::int64_t order = 0;
+    if (number[i] != '0') {
+        while (i < number.size() && number[i] >= '0' && number[i] <= '9') {
+            ++order;
+            ++i;
+        }
+        --order;
+    } else if (++i < number.size() && number[i] == '.') {
+        for (++i, order = -1; i < number.size() && number[i] == '0'; ++i)
+            --order;
+    }
+    while (i < number.size() && (number[i] | 0x20) != 'e')
+        ++i;
+    std::int64_t exponent = 0;
+    if (i < number.size()) {
+        bool negativeExponent = number[i + 1] == '-';
+        for (++i; i < number.size(); ++i) {
+            if (number[i] >= '0' && number[i] <= '9' && exponent < 1'000'000'000)
+                exponent = exponent * 10 + (number[i] - '0');
+        }
+        if (negativeExponent) exponent = -exponent;
+    }
+    if (order + exponent >= 0) {
+        return negative ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
+    }
+    return 0.0;
 }
 
 }  // namespace quorbit::json

@@ -17,7 +17,8 @@ namespace quorbit::json {
 // raw control characters in strings, only the standard escapes) with three leniencies: the
 // comma between two elements or members may be missing, vertical tab and form feed count as
 // white space, and a NUL byte ends the input. A key that repeats keeps its first place and
-// its last value. Numbers become exact Decimals.
+// its last value. Numbers become exact Decimals; one that a Decimal cannot hold fails with
+// code 2, unless setOutOfRangeNumbersAsDoubles(true) keeps it as a double (see JsonError.h).
 //
 // On failure the answer is empty and errorTrace() holds the reasons, innermost first: each
 // enclosing array adds "Expected value while parsing array" (code 3) and each enclosing
@@ -40,6 +41,13 @@ class JsonParser : public JsonBase {
     std::optional<Value> objectWithString(std::optional<std::string_view> text);
     std::optional<Value> objectWithString(const char* text);
 
+    // Off by default. When on, a number outside the Decimal range (more than 38 significant
+    // digits, or an exponent beyond -128..127: 1e200, 5e-324) becomes the nearest double
+    // instead of failing; beyond the double range it becomes the largest finite double of its
+    // sign, and below it zero, so that whatever is read can be written again.
+    bool outOfRangeNumbersAsDoubles() const { return _outOfRangeAsDouble; }
+    void setOutOfRangeNumbersAsDoubles(bool on) { _outOfRangeAsDouble = on; }
+
   private:
     struct Frame {
         std::size_t base;  // where the container's elements start on _values
@@ -56,6 +64,7 @@ class JsonParser : public JsonBase {
     bool scanUnicodeChar(const char*& p, std::uint32_t& codePoint);
     bool scanHexQuad(const char*& p, std::uint32_t& quad);
     bool scanNumber(const char*& p, Value& out);
+    static double nearestDouble(std::string_view number);
 
     // The text being parsed, followed by a 0 byte and padding.
     std::vector<char> _text;
@@ -64,6 +73,7 @@ class JsonParser : public JsonBase {
     std::vector<Frame> _frames;
     std::string _decoded;               // a string with escapes, while it is decoded
     std::vector<std::uint32_t> _slots;  // hash table for repeated keys in large objects
+    bool _outOfRangeAsDouble = false;
 };
 
 }  // namespace quorbit::json

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "json/JsonParser.h"
@@ -285,6 +286,49 @@ TEST(Parser, ManyMembersWithRepeatedKeys) {
     EXPECT_EQ(value->members()[7].key(), "key7");
     EXPECT_EQ(value->members()[9].key(), "key" + std::string(20, 'x') + "9");
     EXPECT_EQ(value->members()[9].value().asInt64(), 2009);
+}
+
+}  // namespace
+}  // namespace quorbit::json
+
+namespace quorbit::json {
+namespace {
+
+TEST(Parser, KeepsOutOfRangeNumbersAsDoublesWhenAsked) {
+    const double kMax = std::numeric_limits<double>::max();
+    struct Case {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"1e200", 1e200},
+        {"-1e-129", -1e-129},
+        {"5e-324", 5e-324},
+        {"12345678901234567890123456789012345678901", 1.2345678901234568e40},
+        {"1e400", kMax},
+        {"-123.4e307", -kMax},
+        {"0.5e309", kMax},
+        {"1e-400", 0.0},
+        {"-0.0001e-330", 0.0},
+        {"1234e-330", 0.0},
+        {"1e99999999999999999999999", kMax},
+    };
+    JsonParser parser;
+    parser.setOutOfRangeNumbersAsDoubles(true);
+    for (const auto& c : cases) {
+        std::optional<Value> value = parser.fragmentWithString(c.text);
+        ASSERT_TRUE(value) << c.text;
+        ASSERT_EQ(value->numberKind(), Value::NumberKind::Double) << c.text;
+        EXPECT_EQ(value->asDouble(), c.value) << c.text;
+    }
+    // Numbers a decimal holds stay exact decimals, and the rest of a document is kept.
+    std::optional<Value> doc = parser.objectWithString(R"({"a": 1e200, "b": 0.1, "c": [1e-400]})");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ((*doc)["b"].numberKind(), Value::NumberKind::Decimal);
+    EXPECT_EQ((*doc)["a"].asDouble(), 1e200);
+    // Off, the same numbers fail as before.
+    parser.setOutOfRangeNumbersAsDoubles(false);
+    EXPECT_FALSE(parser.fragmentWithString("1e200"));
+    EXPECT_EQ(parser.errorTrace().front()->code(), 2u);
 }
 
 }  // namespace
