@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -129,8 +130,13 @@ int main(int argc, char** argv) {
             usage();
             return 0;
         }
-        if (command == "render") return app::runRender(rest);
-        if (command == "contact-sheet") return app::runContactSheet(rest);
+        try {
+            if (command == "render") return app::runRender(rest);
+            if (command == "contact-sheet") return app::runContactSheet(rest);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "quorbit: out of memory\n");
+            return app::kExitFailure;
+        }
     }
     // `quorbit [OPTIONS] URL`: an incoming URL for the running instance; with none running,
     // this process becomes the application and takes the URL itself.

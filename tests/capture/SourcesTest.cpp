@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "FakeDevices.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
+#include "capture/ImageDevice.h"
 #include "capture/SourceDeviceLayer.h"
 #include "capture/V4L2DeviceLayer.h"
 #include "platform/gfx/ImageCodec.h"
+#include "support/HostileFiles.h"
 
 namespace quorbit::capture::testing {
 namespace {
@@ -158,6 +162,30 @@ TEST(Camera, DeliversAStillPicture) {
     missing.setDelegate(&none);
     EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));
     EXPECT_EQ(log.count("missing.png"), 1);
+}
+
+TEST(ImageDevice, OpensOnlyAPictureFileAndNeverBlocks) {
+    TempDir dir;
+    fs::create_directories(dir.path / "folder");
+    ASSERT_EQ(mkfifo((dir.path / "pipe").c_str(), 0600), 0);
+    struct Case {
+        fs::path path;
+        const char* error;
+    } cases[] = {
+        {dir.path / "pipe", "pipe is a FIFO (named pipe), not a regular file"},
+        {"/dev/zero", "/dev/zero is a character device, not a regular file"},
+        {dir.path / "folder", "folder is a directory, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        ImageDevice device(c.path, DevicePosition::Back);
+        quorbit::testing::FifoRelease release(dir.path / "pipe");
+        auto start = std::chrono::steady_clock::now();
+        auto opened = device.open();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
+        ASSERT_FALSE(opened) << c.path;
+        EXPECT_NE(opened.error().localizedDescription().find(c.error), std::string::npos)
+            << opened.error().localizedDescription();
+    }
 }
 
 }  // namespace

@@ -2,33 +2,131 @@
 
 #include <jpeglib.h>
 #include <png.h>
+// After jpeglib.h, whose configuration decides which messages exist.
+#include <jerror.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "platform/core/Bundle.h"
+#include "platform/core/Files.h"
 
 namespace quorbit::platform::ImageCodec {
 namespace {
 
 constexpr const char* kDomain = "quorbit.image";
-constexpr long kMaxPixels = 1L << 28;  // refuse absurd sizes before allocating
 
 Error imageError(long code, const std::string& message) {
     return Error::make(kDomain, code, message);
 }
 
+std::string describePixels() {
+    return "pictures of more than 16.8 megapixels (4096 x 4096) are refused";
+}
+
+Error tooManyPixels(unsigned long width, unsigned long height) {
+    return imageError(10, "the picture is " + std::to_string(width) + " x " +
+                              std::to_string(height) + " pixels; " + describePixels());
+}
+
+Error outOfMemory(unsigned long width, unsigned long height) {
+    return imageError(2, "not enough memory for a picture of " + std::to_string(width) + " x " +
+                             std::to_string(height) + " pixels");
+}
+
+bool tooLarge(unsigned long width, unsigned long height) {
+    return std::uint64_t(width) * std::uint64_t(height) > std::uint64_t(kMaxPixels);
+}
+
+// Makes the picture (and, for libpng, pointers to its rows); false when the memory cannot be
+// had. Kept out of line: the decoders hold setjmp points, and no exception may cross them.
+__attribute__((noinline)) bool allocate(Image& image, int width, int height,
+                                        std::vector<std::uint8_t*>* rows) {
+    try {
+        image = Image(width, height);
+        if (rows) {
+            rows->resize(std::size_t(height));
+            for (int y = 0; y < height; ++y)
+                (*rows)[std::size_t(y)] = image.pixel(0, y);
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        image = Image();
+        return false;
+    }
+}
+
+// Where the decoders take their bytes from: memory, or an open file.
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Up to `size` bytes; fewer only at the end of the data, or when reading failed (then
+    // problem() says why).
+    virtual std::size_t read(unsigned char* out, std::size_t size) = 0;
+    const std::string& problem() const { return _problem; }
+
+  protected:
+    std::string _problem;
+};
+
+class MemorySource : public ByteSource {
+  public:
+    explicit MemorySource(std::string_view bytes) : _bytes(bytes) {}
+    std::size_t read(unsigned char* out, std::size_t size) override {
+        std::size_t n = std::min(size, _bytes.size() - _offset);
+        if (n) std::memcpy(out, _bytes.data() + _offset, n);
+        _offset += n;
+        return n;
+    }
+
+  private:
+    std::string_view _bytes;
+    std::size_t _offset = 0;
+};
+
+// An open file, read no further than a limit: a file that grows while it is decoded is
+// refused rather than followed.
+class FileSource : public ByteSource {
+  public:
+    FileSource(int fd, std::uint64_t limit, std::string name)
+        : _fd(fd), _left(limit), _limit(limit), _name(std::move(name)) {}
+    std::size_t read(unsigned char* out, std::size_t size) override {
+        if (!_problem.empty()) return 0;
+        std::size_t want = std::size_t(std::min<std::uint64_t>(size, _left));
+        auto got = readUpTo(_fd, out, want, _name);
+        if (!got) {
+            _problem = got.error().localizedDescription();
+            return 0;
+        }
+        _left -= *got;
+        if (*got == want && want < size) {
+            unsigned char more;
+            auto extra = readUpTo(_fd, &more, 1, _name);
+            if (extra && *extra == 1)
+                _problem = _name + " is larger than the limit of " + describeSize(_limit);
+        }
+        return *got;
+    }
+
+  private:
+    int _fd;
+    std::uint64_t _left, _limit;
+    std::string _name;
+};
+
+// ---- PNG
+
 struct PngReadState {
-    const std::string* bytes;
-    size_t offset;
+    ByteSource* source;
     std::string error;
 };
 
 void pngRead(png_structp png, png_bytep out, png_size_t length) {
     auto* state = static_cast<PngReadState*>(png_get_io_ptr(png));
-    if (state->offset + length > state->bytes->size()) png_error(png, "truncated PNG data");
-    std::memcpy(out, state->bytes->data() + state->offset, length);
-    state->offset += length;
+    if (state->source->read(out, length) != length) png_error(png, "truncated PNG data");
 }
 
 void pngError(png_structp png, png_const_charp message) {
@@ -39,33 +137,35 @@ void pngError(png_structp png, png_const_charp message) {
 
 void pngWarning(png_structp, png_const_charp) {}
 
-}  // namespace
-
-Result<Image> decode(const std::string& bytes) {
-    if (bytes.size() >= 8 && !png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.data()), 0, 8))
-        return decodePng(bytes);
-    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xD8)
-        return decodeJpeg(bytes);
-    return imageError(1, "not a PNG or JPEG image");
-}
-
-Result<Image> decodePng(const std::string& bytes) {
-    PngReadState state{&bytes, 0, {}};
+// `signature` bytes of the PNG signature have been read from the source already.
+Result<Image> readPng(ByteSource& source, int signature) {
+    PngReadState state{&source, {}};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
     if (!png) return imageError(2, "out of memory");
     png_infop info = png_create_info_struct(png);
     Image image;
     std::vector<png_bytep> rows;
+    // Set between setjmp and a longjmp: volatile, so that the value survives the jump.
+    volatile int refused = 0;  // 1: too many pixels, 2: out of memory
+    volatile png_uint_32 width = 0, height = 0;
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
+        if (!source.problem().empty()) return imageError(5, source.problem());
+        if (refused == 1) return tooManyPixels(width, height);
+        if (refused == 2) return outOfMemory(width, height);
         return imageError(3, "corrupt PNG image: " + state.error);
     }
     png_set_read_fn(png, &state, pngRead);
+    png_set_sig_bytes(png, signature);
     png_read_info(png, info);
-    png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    if (width == 0 || height == 0 || long(width) * long(height) > kMaxPixels)
-        png_error(png, "unsupported image size");
+    width = png_get_image_width(png, info);
+    height = png_get_image_height(png, info);
+    if (width == 0 || height == 0) png_error(png, "unsupported image size");
+    // The header is checked before any pixel memory is taken.
+    if (tooLarge(width, height)) {
+        refused = 1;
+        png_error(png, "too many pixels");
+    }
     png_set_expand(png);
     png_set_strip_16(png);
     png_set_gray_to_rgb(png);
@@ -73,17 +173,18 @@ Result<Image> decodePng(const std::string& bytes) {
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != width * 4) png_error(png, "unexpected row layout");
-    image = Image(int(width), int(height));
-    rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y)
-        rows[y] = image.pixel(0, int(y));
+    if (!allocate(image, int(width), int(height), &rows)) {
+        refused = 2;
+        png_error(png, "out of memory");
+    }
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return image;
 }
 
-namespace {
+// ---- JPEG
+
 struct JpegError {
     jpeg_error_mgr base;
     std::jmp_buf jump;
@@ -97,34 +198,128 @@ void jpegErrorExit(j_common_ptr info) {
 }
 
 void jpegSilence(j_common_ptr, int) {}
-}  // namespace
 
-Result<Image> decodeJpeg(const std::string& bytes) {
+// Warnings that mean part of the picture is missing end the decoding as errors: without
+// this, a truncated or damaged file decodes "successfully" with grey where the data was.
+// Harmless ones (unknown JFIF revision, stray bytes between markers) are let through.
+void jpegWarning(j_common_ptr info, int level) {
+    if (level >= 0) return;  // trace messages
+    switch (info->err->msg_code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+#if JPEG_LIB_VERSION >= 70 || defined(D_ARITH_CODING_SUPPORTED)
+        case JWRN_ARITH_BAD_CODE:
+#endif
+        case JWRN_MUST_RESYNC:
+        case JWRN_NOT_SEQUENTIAL:
+        case JWRN_BOGUS_PROGRESSION:
+            jpegErrorExit(info);
+            break;
+        default:
+            break;
+    }
+}
+
+// A libjpeg source over a ByteSource. The bytes read to tell the format come first.
+struct JpegSource {
+    jpeg_source_mgr manager;
+    ByteSource* source;
+    JOCTET buffer[64 * 1024];
+};
+
+void jpegInitSource(j_decompress_ptr) {}
+void jpegTermSource(j_decompress_ptr) {}
+
+boolean jpegFill(j_decompress_ptr info) {
+    auto* src = reinterpret_cast<JpegSource*>(info->src);
+    std::size_t n = src->source->read(src->buffer, sizeof src->buffer);
+    if (n == 0) {
+        // The data ended early: the warning ends the decoding (see jpegWarning).
+        WARNMS(info, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    src->manager.next_input_byte = src->buffer;
+    src->manager.bytes_in_buffer = n;
+    return TRUE;
+}
+
+void jpegSkip(j_decompress_ptr info, long count) {
+    if (count <= 0) return;
+    jpeg_source_mgr* manager = info->src;
+    while (count > long(manager->bytes_in_buffer)) {
+        count -= long(manager->bytes_in_buffer);
+        (*manager->fill_input_buffer)(info);
+    }
+    manager->next_input_byte += count;
+    manager->bytes_in_buffer -= std::size_t(count);
+}
+
+// CMYK rows as libjpeg gives them (Adobe files store the inks inverted) to RGBA, in place.
+void cmykToRgba(std::uint8_t* row, int width, bool inverted) {
+    for (int x = 0; x < width; ++x, row += 4) {
+        unsigned c = row[0], m = row[1], y = row[2], k = row[3];
+        if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+        row[0] = std::uint8_t((c * k + 127) / 255);
+        row[1] = std::uint8_t((m * k + 127) / 255);
+        row[2] = std::uint8_t((y * k + 127) / 255);
+        row[3] = 255;
+    }
+}
+
+Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_t headSize) {
     jpeg_decompress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
     error.base.error_exit = jpegErrorExit;
-    error.base.emit_message = jpegSilence;
+    error.base.emit_message = jpegWarning;
     error.message[0] = 0;
+    auto input = std::make_unique<JpegSource>();
     Image* volatile image = new Image();  // survives the longjmp; freed on both paths
+    volatile int refused = 0;             // 1: too many pixels, 2: out of memory
     if (setjmp(error.jump)) {
+        unsigned long width = info.image_width, height = info.image_height;
         jpeg_destroy_decompress(&info);
         delete image;
+        if (!source.problem().empty()) return imageError(5, source.problem());
+        if (refused == 1) return tooManyPixels(width, height);
+        if (refused == 2 || error.base.msg_code == JERR_NO_BACKING_STORE ||
+            error.base.msg_code == JERR_OUT_OF_MEMORY)
+            return outOfMemory(width, height);
         return imageError(4, std::string("corrupt JPEG image: ") + error.message);
     }
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    // Multi-scan files keep every coefficient of the picture while they are decoded; past
+    // this, decoding stops with an error instead of growing further.
+    info.mem->max_memory_to_use = long(kMaxJpegWorkingMemory);
+    input->source = &source;
+    input->manager.init_source = jpegInitSource;
+    input->manager.fill_input_buffer = jpegFill;
+    input->manager.skip_input_data = jpegSkip;
+    input->manager.resync_to_restart = jpeg_resync_to_restart;
+    input->manager.term_source = jpegTermSource;
+    input->manager.next_input_byte = head;
+    input->manager.bytes_in_buffer = headSize;
+    info.src = &input->manager;
     jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_EXT_RGBA;
-    jpeg_start_decompress(&info);
-    if (long(info.output_width) * long(info.output_height) > kMaxPixels) {
-        std::strcpy(error.message, "unsupported image size");
+    if (tooLarge(info.image_width, info.image_height)) {
+        refused = 1;
         std::longjmp(error.jump, 1);
     }
-    *image = Image(int(info.output_width), int(info.output_height));
+    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    jpeg_start_decompress(&info);
+    if (!allocate(*image, int(info.output_width), int(info.output_height), nullptr)) {
+        refused = 2;
+        std::longjmp(error.jump, 1);
+    }
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image->pixel(0, int(info.output_scanline));
-        jpeg_read_scanlines(&info, &row, 1);
+        int y = int(info.output_scanline);
+        JSAMPROW row = image->pixel(0, y);
+        if (jpeg_read_scanlines(&info, &row, 1) == 1 && cmyk)
+            cmykToRgba(row, int(info.output_width), info.saw_Adobe_marker);
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
@@ -133,11 +328,39 @@ Result<Image> decodeJpeg(const std::string& bytes) {
     return result;
 }
 
+// Tells the format by its signature, then decodes.
+Result<Image> readImage(ByteSource& source) {
+    unsigned char head[8];
+    std::size_t n = source.read(head, sizeof head);
+    if (!source.problem().empty()) return imageError(5, source.problem());
+    if (n == 8 && !png_sig_cmp(head, 0, 8)) return readPng(source, 8);
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8) return readJpeg(source, head, n);
+    return imageError(1, "not a PNG or JPEG image");
+}
+
+}  // namespace
+
+Result<Image> decode(const std::string& bytes) {
+    MemorySource source(bytes);
+    return readImage(source);
+}
+
+Result<Image> decodePng(const std::string& bytes) {
+    MemorySource source(bytes);
+    return readPng(source, 0);
+}
+
+Result<Image> decodeJpeg(const std::string& bytes) {
+    MemorySource source(bytes);
+    return readJpeg(source, nullptr, 0);
+}
+
 Result<Image> readFile(const std::filesystem::path& path) {
-    auto bytes = platform::readFile(path);
-    if (!bytes) return imageError(5, "cannot read " + path.string());
-    auto image = decode(*bytes);
-    if (!image)
+    auto file = openRegularFile(path, kMaxFileBytes);
+    if (!file) return imageError(5, file.error().localizedDescription());
+    FileSource source(file->fd(), kMaxFileBytes, path.string());
+    auto image = readImage(source);
+    if (!image && image.error().code != 5)
         return imageError(image.error().code,
                           path.string() + ": " + image.error().localizedDescription());
     return image;
@@ -153,7 +376,7 @@ void pngFlush(png_structp) {}
 Result<std::string> encodePng(const Image& image) {
     if (image.empty()) return imageError(6, "empty image");
     std::string out;
-    PngReadState state{nullptr, 0, {}};
+    PngReadState state{nullptr, {}};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
     if (!png) return imageError(2, "out of memory");
     png_infop info = png_create_info_struct(png);

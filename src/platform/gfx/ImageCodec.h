@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -10,11 +11,24 @@ namespace quorbit::platform {
 
 // PNG (libpng) and JPEG (libjpeg-turbo) reading and writing. Errors are readable texts in the
 // "quorbit.image" domain; nothing throws and corrupt input never crashes.
+//
+// Reading is bounded: a picture's size is checked from its header before any pixel memory
+// is taken, and pictures of more than kMaxPixels are refused; so is a JPEG whose decoding
+// needs more than kMaxJpegWorkingMemory (a multi-scan file keeps all its coefficients). A
+// picture that is damaged or cut short (a truncated PNG or JPEG, a JPEG whose scan data is
+// corrupt or missing) is an error, never a partly grey picture. CMYK and YCCK JPEGs are
+// converted to RGB. Running out of memory is an error, not an exception.
 namespace ImageCodec {
+
+inline constexpr long kMaxPixels = 4096L * 4096L;  // 16.8 megapixels
+inline constexpr std::uint64_t kMaxJpegWorkingMemory = std::uint64_t(112) << 20;
+// Files: only regular files (see platform/core/Files.h) of at most this size.
+inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t(128) << 20;
 
 Result<Image> decode(const std::string& bytes);  // PNG or JPEG, told apart by signature
 Result<Image> decodePng(const std::string& bytes);
 Result<Image> decodeJpeg(const std::string& bytes);
+// Reads the signature first, then the header, then the pixels, straight from the file.
 Result<Image> readFile(const std::filesystem::path& path);
 
 Result<std::string> encodePng(const Image& image);
