@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,12 +8,15 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <thread>
 
 #include "json/JsonParser.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
+#include "support/HostileFiles.h"
 
 namespace quorbit::platform {
 namespace {
@@ -76,29 +80,204 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"})) << "no temporary left";
 }
 
-TEST_F(UserDefaultsTest, ABadFileIsKeptAsideAndTheStoreStartsEmpty) {
-    const char* bad[] = {"{\"LastFilterUsed\": 3", "[1, 2]", "\"text\"", "", "\xff\xfe{}"};
-    for (const char* text : bad) {
+// What sits at a path: its type, and the bytes of a regular file or the target of a link.
+std::string snapshot(const fs::path& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return "absent";
+    if (S_ISLNK(st.st_mode)) return "link to " + fs::read_symlink(path).string();
+    if (S_ISDIR(st.st_mode))
+        return "directory of " + std::to_string(std::distance(fs::directory_iterator(path), {}));
+    if (S_ISFIFO(st.st_mode)) return "fifo";
+    return "file of " + std::to_string(st.st_size) + ": " + readFile(path).value_or("?");
+}
+
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    // Each is what sits at defaults.json; the store must say so once, start empty, keep
+    // changes in memory and leave the thing as it was.
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+        const char* logged;
+    } cases[] = {
+        {"directory", [](const fs::path& p) { fs::create_directory(p); },
+         "is a directory, not a regular file"},
+        {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
+         "is a FIFO (named pipe), not a regular file"},
+        {"loop of links", [](const fs::path& p) { fs::create_symlink(p.filename(), p); },
+         "Too many levels of symbolic links"},
+        {"larger than the limit",
+         [](const fs::path& p) {
+             std::ofstream(p) << "{\"k\": 1}";
+             fs::resize_file(p, UserDefaults::kMaxFileBytes + 1);  // sparse: no disk used
+         },
+         "is larger than the limit of 64 MiB"},
+        {"no permission to read",
+         [](const fs::path& p) {
+             std::ofstream(p) << "{\"k\": 1}";
+             chmod(p.c_str(), 0200);
+         },
+         "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir);
         fs::create_directories(path.parent_path());
-        fs::remove(path.string() + ".corrupt");
+        c.make(path);
+        if (std::string(c.name) == "no permission to read" && access(path.c_str(), R_OK) == 0)
+            continue;  // root reads it anyway
+        std::string before = snapshot(path);
+        std::vector<std::string> lines;
+        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+        {
+            std::optional<testing::FifoRelease> release;
+            if (std::string(c.name) == "fifo") release.emplace(path);
+            auto start = steady_clock::now();
+            UserDefaults d(path);
+            EXPECT_LT(steady_clock::now() - start, 2s) << "blocked on the file";
+            EXPECT_FALSE(d.contains("k"));
+            EXPECT_FALSE(d.setInteger("k", 7));
+            EXPECT_EQ(d.integerForKey("k"), 7) << "kept in memory for this session";
+            EXPECT_FALSE(d.synchronize());
+        }
+        Log::setSink(previous);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.logged), std::string::npos) << lines[0];
+        EXPECT_EQ(snapshot(path), before);
+        EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"}));
+    }
+}
+
+TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKept) {
+    const std::string bad[] = {
+        "{\"LastFilterUsed\": 3", "[1, 2]", "\"text\"", "", "\xff\xfe{}", "{]", "nul\0l"};
+    fs::create_directories(path.parent_path());
+    for (const std::string& text : bad) {
+        SCOPED_TRACE(text);
         std::ofstream(path, std::ios::binary) << text;
         std::vector<std::string> lines;
         auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
         UserDefaults d(path);
         Log::setSink(previous);
-        EXPECT_EQ(lines.size(), 1u) << text;
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("moved to " + path.string() + ".corrupt-"), std::string::npos)
+            << lines[0];
         EXPECT_FALSE(d.contains("LastFilterUsed"));
-        EXPECT_EQ(readFile(path.string() + ".corrupt"), std::string(text));
         EXPECT_FALSE(fs::exists(path));
         EXPECT_TRUE(d.setInteger("LastFilterUsed", 4));
         EXPECT_EQ(UserDefaults(path).integerForKey("LastFilterUsed"), 4);
     }
-    // A member of a kind the store does not hold is left out; the rest is kept.
-    std::ofstream(path) << R"({"list": [1], "n": 2, "d": {"date": "yesterday"}})";
+    // Seven were set aside: the last five remain, oldest first by name.
+    std::vector<std::string> kept;
+    for (const auto& name : filesInDir()) {
+        if (name.rfind("defaults.json.corrupt-", 0) == 0)
+            kept.push_back(readFile(path.parent_path() / name).value_or("?"));
+    }
+    EXPECT_EQ(kept, std::vector<std::string>(std::begin(bad) + 2, std::end(bad)));
+}
+
+TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
+    // As a dotfile manager makes it: a relative link into another folder.
+    fs::path dotfiles = dir / "dotfiles";
+    fs::create_directories(dotfiles);
+    fs::create_directories(path.parent_path());
+    std::ofstream(dotfiles / "quorbit.json") << R"({"a": 1})";
+    fs::create_symlink("../dotfiles/quorbit.json", path);
+    {
+        UserDefaults d(path);
+        EXPECT_EQ(d.integerForKey("a"), 1);
+        EXPECT_TRUE(d.setInteger("b", 2));
+    }
+    EXPECT_EQ(snapshot(path), "link to ../dotfiles/quorbit.json");
+    UserDefaults back(path);
+    EXPECT_EQ(back.integerForKey("a"), 1);
+    EXPECT_EQ(back.integerForKey("b"), 2);
+    EXPECT_EQ(fs::status(dotfiles / "quorbit.json").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), {}), 1) << "no temporary left";
+
+    // A link whose target is not there yet: the write makes the target.
+    fs::remove(dotfiles / "quorbit.json");
+    EXPECT_TRUE(UserDefaults(path).setString("c", "x"));
+    EXPECT_EQ(snapshot(path), "link to ../dotfiles/quorbit.json");
+    EXPECT_EQ(UserDefaults(path).stringForKey("c"), "x");
+
+    // A corrupt target is moved aside beside itself; the link stays.
+    std::ofstream(dotfiles / "quorbit.json") << "{";
+    EXPECT_TRUE(UserDefaults(path).setString("d", "y"));
+    EXPECT_EQ(snapshot(path), "link to ../dotfiles/quorbit.json");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), {}), 2);
+    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"}));
+}
+
+TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
+    fs::create_directories(path.parent_path());
+    const std::string fifty = "12345678901234567890123456789012345678901234567890";
+    const std::string exact = "0.12345678901234567890123456789";
+    std::ofstream(path) << R"({"big": 1e200, "tiny": 5e-324, "huge": -1e400, "long": )" << fifty
+                        << R"(, "exact": )" << exact << R"(, "n": 3, "s": "x"})";
+    std::vector<std::string> lines;
+    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    {
+        UserDefaults d(path);
+        EXPECT_TRUE(lines.empty()) << lines.front();
+        EXPECT_EQ(d.doubleForKey("big"), 1e200);
+        EXPECT_EQ(d.doubleForKey("tiny"), 5e-324);
+        EXPECT_EQ(d.doubleForKey("huge"), -std::numeric_limits<double>::max());
+        EXPECT_EQ(d.doubleForKey("long"), std::strtod(fifty.c_str(), nullptr));
+        EXPECT_EQ(d.integerForKey("long"), INT64_MAX);
+        EXPECT_EQ(d.stringForKey("exact"), "0.12345678901234568");
+        EXPECT_EQ(d.integerForKey("n"), 3);
+        // The store writes such numbers too, and reads them back.
+        EXPECT_TRUE(d.setDouble("written", 1e200));
+        EXPECT_TRUE(d.setDouble("small", -2.5e-310));
+    }
+    Log::setSink(previous);
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"}));
+    UserDefaults back(path);
+    EXPECT_EQ(back.doubleForKey("written"), 1e200);
+    EXPECT_EQ(back.doubleForKey("small"), -2.5e-310);
+    EXPECT_EQ(back.doubleForKey("big"), 1e200);
+    EXPECT_EQ(back.doubleForKey("long"), std::strtod(fifty.c_str(), nullptr));
+    EXPECT_EQ(back.stringForKey("s"), "x");
+    // In the file, a number a decimal holds keeps every digit, beyond what a double holds.
+    std::string text = readFile(path).value_or("");
+    EXPECT_NE(text.find("\"exact\" : " + exact + ",\n"), std::string::npos) << text;
+}
+
+TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
+    fs::create_directories(path.parent_path());
+    const char* original =
+        R"({"list":[1,{"a":null}],"object":{"x":[]},"nothing":null,"when":{"date":"yesterday"},)"
+        R"("late":{"date":"2262-04-12T00:00:00Z"},"LastFilterUsed":3,"ratio":2})";
+    std::ofstream(path) << original;
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
     UserDefaults d(path);
-    EXPECT_EQ(d.integerForKey("n"), 2);
-    EXPECT_FALSE(d.contains("list"));
-    EXPECT_FALSE(d.contains("d"));
+    EXPECT_TRUE(d.contains("list"));
+    EXPECT_TRUE(d.contains("nothing"));
+    EXPECT_EQ(d.integerForKey("list"), 0);
+    EXPECT_EQ(d.stringForKey("object"), std::nullopt);
+    EXPECT_EQ(d.dateForKey("when"), std::nullopt);
+    // Setting what is there already, in any form that is written alike, writes nothing.
+    EXPECT_TRUE(d.setInteger("LastFilterUsed", 3));
+    EXPECT_TRUE(d.setDouble("ratio", 2.0));
+    EXPECT_TRUE(d.removeObjectForKey("absent"));
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    EXPECT_EQ(readFile(path), std::string(original));
+
+    EXPECT_TRUE(d.setInteger("LastFilterUsed", 4));
+    json::JsonParser parser;
+    auto was = parser.objectWithString(original);
+    auto now = parser.objectWithString(readFile(path).value_or(""));
+    ASSERT_TRUE(was && now);
+    for (const char* key : {"list", "object", "nothing", "when", "late"}) {
+        ASSERT_TRUE(now->find(key)) << key;
+        EXPECT_TRUE(*now->find(key) == *was->find(key)) << key;
+    }
+    EXPECT_EQ((*now)["LastFilterUsed"].asInt64(), 4);
 }
 
 TEST_F(UserDefaultsTest, ValuesThatCannotBeWrittenAreRefusedAndWritingGoesOn) {
@@ -153,7 +332,8 @@ TEST_F(UserDefaultsTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
         json::JsonParser parser;
         auto value = parser.objectWithString(std::string_view(*text));
         ASSERT_TRUE(value && value->isObject()) << "round " << round;
-        EXPECT_FALSE(fs::exists(path.string() + ".corrupt"));
+        for (const auto& name : filesInDir())
+            EXPECT_EQ(name.find(".corrupt"), std::string::npos) << name;
     }
 }
 

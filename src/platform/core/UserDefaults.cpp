@@ -2,15 +2,20 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "json/JsonParser.h"
 #include "json/JsonWriter.h"
 #include "platform/core/Bundle.h"
+#include "platform/core/Files.h"
 #include "platform/core/Log.h"
 
 namespace quorbit::platform {
@@ -18,8 +23,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kDateKey = "date";
+constexpr const char* kCorruptSuffix = ".corrupt-";
+constexpr std::size_t kKeptCorruptCopies = 5;
 
-std::string formatDate(UserDefaults::Date date) {
+// The text of a date in the years 1 to 9999 (the four-digit years the file holds).
+std::optional<std::string> formatDate(UserDefaults::Date date) {
     using namespace std::chrono;
     long long us = duration_cast<microseconds>(date.time_since_epoch()).count();
     long long seconds = us / 1'000'000;
@@ -30,7 +38,8 @@ std::string formatDate(UserDefaults::Date date) {
     }
     std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-    gmtime_r(&t, &tm);
+    if (!gmtime_r(&t, &tm) || tm.tm_year + 1900 < 1 || tm.tm_year + 1900 > 9999)
+        return std::nullopt;
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, fraction);
@@ -43,6 +52,12 @@ std::optional<UserDefaults::Date> parseDate(std::string_view text) {
     int used = 0;
     if (std::sscanf(s.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
                     &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &used) != 6)
+        return std::nullopt;
+    // Fields out of their ranges would be carried over into the next (a month 13 is January
+    // of the next year) and could leave the years the file can hold.
+    if (tm.tm_year < 1 || tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 ||
+        tm.tm_hour < 0 || tm.tm_hour > 23 || tm.tm_min < 0 || tm.tm_min > 59 || tm.tm_sec < 0 ||
+        tm.tm_sec > 59)
         return std::nullopt;
     long long micros = 0;
     size_t i = static_cast<size_t>(used);
@@ -58,8 +73,63 @@ std::optional<UserDefaults::Date> parseDate(std::string_view text) {
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
     std::time_t seconds = timegm(&tm);
-    return UserDefaults::Date(std::chrono::duration_cast<UserDefaults::Date::duration>(
+    // Only dates the clock's time points can hold (on some systems a few centuries around
+    // 1970).
+    using Duration = UserDefaults::Date::duration;
+    constexpr long long kLimit =
+        std::chrono::duration_cast<std::chrono::seconds>(Duration::max()).count() - 1;
+    if (seconds > kLimit || seconds < -kLimit) return std::nullopt;
+    return UserDefaults::Date(std::chrono::duration_cast<Duration>(
         std::chrono::seconds(seconds) + std::chrono::microseconds(micros)));
+}
+
+// The date of a {"date": TEXT} object.
+std::optional<UserDefaults::Date> dateIn(const json::Value& v) {
+    const json::Value* date = v.find(kDateKey);
+    if (!date || v.size() != 1 || !date->isString()) return std::nullopt;
+    return parseDate(date->asString());
+}
+
+bool isUtf8(const std::string& text) {
+    return json::JsonWriter().stringWithFragment(json::Value(text)).has_value();
+}
+
+// "<file>.corrupt-<UTC time to the microsecond>", with a number added in the unlikely case
+// that the name is taken.
+fs::path corruptCopyPath(const fs::path& file) {
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    std::time_t t = system_clock::to_time_t(now);
+    long long micros = duration_cast<microseconds>(now.time_since_epoch()).count() % 1'000'000;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02dT%02d%02d%02d.%06lldZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  micros < 0 ? 0 : micros);
+    std::string base = file.string() + kCorruptSuffix + stamp;
+    std::string name = base;
+    struct stat st {};
+    for (int n = 1; lstat(name.c_str(), &st) == 0; ++n)
+        name = base + "-" + std::to_string(n);
+    return name;
+}
+
+// Removes the oldest corrupt copies of file beyond the newest kKeptCorruptCopies.
+void pruneCorruptCopies(const fs::path& file) {
+    std::string prefix = file.filename().string() + kCorruptSuffix;
+    fs::path dir = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    std::vector<fs::path> copies;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) == 0) copies.push_back(it->path());
+    }
+    if (copies.size() <= kKeptCorruptCopies) return;
+    // The time stamps are of fixed width: names sort oldest first.
+    std::sort(copies.begin(), copies.end());
+    for (std::size_t i = 0; i + kKeptCorruptCopies < copies.size(); ++i)
+        fs::remove(copies[i], ec);
 }
 
 // A text holding a number, as that number.
@@ -103,45 +173,51 @@ UserDefaults::UserDefaults(fs::path path) : _path(std::move(path)) {
 }
 
 void UserDefaults::load() {
-    std::error_code ec;
-    if (!fs::exists(_path, ec)) return;
-    auto text = readFile(_path);
+    auto text = readRegularFile(_path, kMaxFileBytes);
     if (!text) {
-        Log::warn("cannot read the settings file " + _path.string() + "; starting without it");
+        if (text.error().code == static_cast<long>(FileError::Missing)) return;
+        _leaveFileAlone = true;
+        Log::warn("cannot read the settings file: " + text.error().localizedDescription() +
+                  "; using the built-in settings for this session and leaving the file alone");
         return;
     }
     json::JsonParser parser;
+    parser.setOutOfRangeNumbersAsDoubles(true);
     auto root = parser.objectWithString(std::string_view(*text));
+    text = std::string();  // the text is no longer needed; large files are freed early
     if (!root || !root->isObject()) {
-        fs::path aside = _path.string() + ".corrupt";
-        fs::rename(_path, aside, ec);
-        Log::warn("the settings file " + _path.string() +
-                  (root ? " does not hold an object" : " is not valid JSON") +
-                  (ec ? "; it could not be moved aside (" + ec.message() + ")"
-                      : "; it was moved to " + aside.string()) +
-                  "; starting with empty settings");
+        setAside(root ? " does not hold an object" : " is not valid JSON");
         return;
     }
-    for (const auto& member : root->members()) {
-        std::string key(member.key());
-        const json::Value& v = member.value();
+    for (auto& member : root->members()) {
+        json::Value& v = member.value();
+        Stored stored;
         if (v.isBool()) {
-            _values[key] = v.asBool();
-        } else if (v.isNumber()) {
-            if (auto i = v.asInt64())
-                _values[key] = *i;
-            else if (auto d = v.asDouble())
-                _values[key] = *d;
+            stored.value = v.asBool();
         } else if (v.isString()) {
-            _values[key] = std::string(v.asString());
-        } else if (const json::Value* date = v.find(kDateKey);
-                   date && v.size() == 1 && date->isString() && parseDate(date->asString())) {
-            _values[key] = *parseDate(date->asString());
+            stored.value = std::string(v.asString());
+        } else if (auto i = v.asInt64()) {
+            stored.value = *i;
+        } else if (auto date = dateIn(v)) {
+            stored.value = *date;
         } else {
-            Log::warn("the settings file " + _path.string() +
-                      " has a value of an unknown kind for \"" + key + "\"; it is left out");
+            // Other numbers keep all their digits; other kinds are kept as they are.
+            stored.value = std::move(v);
         }
+        _values.emplace_hint(_values.end(), std::string(member.key()), std::move(stored));
     }
+}
+
+json::Value UserDefaults::Stored::proxyForJson() const {
+    return std::visit(
+        [](const auto& v) -> json::Value {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, Date>)
+                return json::Value::object({{kDateKey, formatDate(v).value_or("")}});
+            else
+                return json::Value(v);
+        },
+        value);
 }
 
 std::optional<UserDefaults::Stored> UserDefaults::find(const std::string& key) const {
@@ -151,6 +227,27 @@ std::optional<UserDefaults::Stored> UserDefaults::find(const std::string& key) c
     return it->second;
 }
 
+// Whether two values are written alike: equal, or numbers of different types with the same
+// text.
+bool UserDefaults::sameInFile(const Stored& a, const Stored& b) {
+    if (a.value == b.value) return true;
+    auto isNumber = [](const Stored& s) {
+        const auto* kept = std::get_if<json::Value>(&s.value);
+        return std::holds_alternative<std::int64_t>(s.value) ||
+               std::holds_alternative<double>(s.value) || (kept && kept->isNumber());
+    };
+    if (!isNumber(a) || !isNumber(b)) return false;
+    json::JsonWriter writer;
+    return writer.stringWithFragment(a.proxyForJson()) ==
+           writer.stringWithFragment(b.proxyForJson());
+}
+
+// A JSON value kept as read, when it is a number.
+const json::Value* UserDefaults::keptNumber(const std::optional<Stored>& stored) {
+    const auto* v = stored ? std::get_if<json::Value>(&stored->value) : nullptr;
+    return v && v->isNumber() ? v : nullptr;
+}
+
 bool UserDefaults::contains(const std::string& key) const {
     return find(key).has_value();
 }
@@ -158,10 +255,11 @@ bool UserDefaults::contains(const std::string& key) const {
 bool UserDefaults::boolForKey(const std::string& key) const {
     auto v = find(key);
     if (!v) return false;
-    if (auto* b = std::get_if<bool>(&*v)) return *b;
-    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i != 0;
-    if (auto* d = std::get_if<double>(&*v)) return *d != 0;
-    if (auto* s = std::get_if<std::string>(&*v)) {
+    if (auto* b = std::get_if<bool>(&v->value)) return *b;
+    if (auto* i = std::get_if<std::int64_t>(&v->value)) return *i != 0;
+    if (auto* d = std::get_if<double>(&v->value)) return *d != 0;
+    if (auto* n = keptNumber(v)) return *n->asDouble() != 0;
+    if (auto* s = std::get_if<std::string>(&v->value)) {
         std::string lower;
         for (char c : *s)
             lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
@@ -175,10 +273,11 @@ bool UserDefaults::boolForKey(const std::string& key) const {
 std::int64_t UserDefaults::integerForKey(const std::string& key) const {
     auto v = find(key);
     if (!v) return 0;
-    if (auto* b = std::get_if<bool>(&*v)) return *b ? 1 : 0;
-    if (auto* i = std::get_if<std::int64_t>(&*v)) return *i;
-    if (auto* d = std::get_if<double>(&*v)) return toInteger(*d);
-    if (auto* s = std::get_if<std::string>(&*v)) {
+    if (auto* b = std::get_if<bool>(&v->value)) return *b ? 1 : 0;
+    if (auto* i = std::get_if<std::int64_t>(&v->value)) return *i;
+    if (auto* d = std::get_if<double>(&v->value)) return toInteger(*d);
+    if (auto* n = keptNumber(v)) return toInteger(*n->asDouble());
+    if (auto* s = std::get_if<std::string>(&v->value)) {
         std::int64_t exact = 0;
         auto [end, err] = std::from_chars(s->data(), s->data() + s->size(), exact);
         if (err == std::errc() && end == s->data() + s->size()) return exact;
@@ -191,39 +290,41 @@ std::int64_t UserDefaults::integerForKey(const std::string& key) const {
 double UserDefaults::doubleForKey(const std::string& key) const {
     auto v = find(key);
     if (!v) return 0;
-    if (auto* b = std::get_if<bool>(&*v)) return *b ? 1 : 0;
-    if (auto* i = std::get_if<std::int64_t>(&*v)) return static_cast<double>(*i);
-    if (auto* d = std::get_if<double>(&*v)) return *d;
-    if (auto* s = std::get_if<std::string>(&*v)) return numberInText(*s).value_or(0);
+    if (auto* b = std::get_if<bool>(&v->value)) return *b ? 1 : 0;
+    if (auto* i = std::get_if<std::int64_t>(&v->value)) return static_cast<double>(*i);
+    if (auto* d = std::get_if<double>(&v->value)) return *d;
+    if (auto* n = keptNumber(v)) return *n->asDouble();
+    if (auto* s = std::get_if<std::string>(&v->value)) return numberInText(*s).value_or(0);
     return 0;
 }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
     auto v = find(key);
     if (!v) return std::nullopt;
-    if (auto* s = std::get_if<std::string>(&*v)) return *s;
-    if (auto* i = std::get_if<std::int64_t>(&*v)) return std::to_string(*i);
-    if (auto* d = std::get_if<double>(&*v)) {
-        char text[32];
-        auto [end, err] = std::to_chars(text, text + sizeof text, *d);
-        return err == std::errc() ? std::optional<std::string>(std::string(text, end))
-                                  : std::nullopt;
-    }
-    return std::nullopt;
+    if (auto* s = std::get_if<std::string>(&v->value)) return *s;
+    if (auto* i = std::get_if<std::int64_t>(&v->value)) return std::to_string(*i);
+    // Other numbers read as the shortest text of their double, however the file holds them,
+    // so that the answer stays the same when the file is written again.
+    const double* d = std::get_if<double>(&v->value);
+    auto* n = keptNumber(v);
+    if (!d && !n) return std::nullopt;
+    char text[32];
+    auto [end, err] = std::to_chars(text, text + sizeof text, d ? *d : *n->asDouble());
+    return err == std::errc() ? std::optional<std::string>(std::string(text, end)) : std::nullopt;
 }
 
 std::optional<UserDefaults::Date> UserDefaults::dateForKey(const std::string& key) const {
     auto v = find(key);
     if (!v) return std::nullopt;
-    if (auto* d = std::get_if<Date>(&*v)) return *d;
+    if (auto* d = std::get_if<Date>(&v->value)) return *d;
     return std::nullopt;
 }
 
 bool UserDefaults::setBool(const std::string& key, bool value) {
-    return store(key, value);
+    return store(key, Stored{value});
 }
 bool UserDefaults::setInteger(const std::string& key, std::int64_t value) {
-    return store(key, value);
+    return store(key, Stored{value});
 }
 
 bool UserDefaults::setDouble(const std::string& key, double value) {
@@ -231,22 +332,25 @@ bool UserDefaults::setDouble(const std::string& key, double value) {
         Log::warn("the setting \"" + key + "\" cannot hold a number that is not finite");
         return false;
     }
-    return store(key, value);
+    return store(key, Stored{value});
 }
 
 bool UserDefaults::setString(const std::string& key, const std::string& value) {
     // The file is JSON: a text that the writer refuses (not UTF-8) would block every later
     // write, so it is refused here.
-    json::JsonWriter writer;
-    if (!writer.stringWithFragment(json::Value(value))) {
+    if (!isUtf8(value)) {
         Log::warn("the setting \"" + key + "\" cannot hold a text that is not UTF-8");
         return false;
     }
-    return store(key, value);
+    return store(key, Stored{value});
 }
 
 bool UserDefaults::setDate(const std::string& key, Date value) {
-    return store(key, value);
+    if (!formatDate(value)) {
+        Log::warn("the setting \"" + key + "\" cannot hold a date outside the years 1 to 9999");
+        return false;
+    }
+    return store(key, Stored{value});
 }
 
 bool UserDefaults::removeObjectForKey(const std::string& key) {
@@ -254,52 +358,60 @@ bool UserDefaults::removeObjectForKey(const std::string& key) {
 }
 
 bool UserDefaults::store(const std::string& key, std::optional<Stored> value) {
+    if (!isUtf8(key)) {
+        Log::warn("a setting's key must be UTF-8 text");
+        return false;
+    }
     {
         std::lock_guard lock(_mutex);
+        bool changed = true;
         if (value) {
-            _values[key] = std::move(*value);
-        } else if (!_values.erase(key)) {
-            return true;
+            auto it = _values.find(key);
+            if (it == _values.end())
+                _values.emplace(key, std::move(*value));
+            else if (sameInFile(it->second, *value))
+                changed = false;  // the file stays as it is
+            else
+                it->second = std::move(*value);
+        } else {
+            changed = _values.erase(key) > 0;
         }
-        ++_version;
+        if (changed) ++_version;
     }
     return synchronize();
 }
 
 bool UserDefaults::synchronize() {
     std::lock_guard writing(_writeMutex);
-    json::Value root = json::Value::object();
+    std::optional<std::string> text;
     std::uint64_t version;
     {
         std::lock_guard lock(_mutex);
+        if (_leaveFileAlone) return false;
         if (_writtenVersion == _version) return true;
         version = _version;
-        for (const auto& [key, stored] : _values) {
-            std::visit(
-                [&](const auto& v) {
-                    using T = std::decay_t<decltype(v)>;
-                    if constexpr (std::is_same_v<T, Date>)
-                        root.set(key, json::Value::object({{kDateKey, formatDate(v)}}));
-                    else
-                        root.set(key, json::Value(v));
-                },
-                stored);
-        }
+        // The map is in byte order of its keys already: one pass writes it.
+        json::JsonWriter writer;
+        writer.setHumanReadable(true);
+        writer.setMaxDepth(0);  // kept values are no deeper than the parser allowed
+        text = writer.stringWithObject(_values);
     }
-    json::JsonWriter writer;
-    writer.setHumanReadable(true);
-    writer.setSortKeys(true);
-    auto text = writer.stringWithObject(root);
     if (!text) {
         Log::error("cannot write the settings as JSON");
         return false;
     }
+    auto target = writeTarget(_path);
+    if (!target) {
+        Log::error("cannot save the settings: " + target.error().localizedDescription());
+        return false;
+    }
     std::error_code ec;
-    fs::path dir = _path.parent_path();
-    if (!dir.empty() && !fs::exists(dir, ec)) {
+    fs::path dir = target->parent_path();
+    if (*target == _path && !dir.empty() && !fs::exists(dir, ec)) {
         if (fs::create_directories(dir, ec)) chmod(dir.c_str(), 0700);
     }
-    std::string problem = writeFileAtomically(_path, *text + "\n", true, 0600);
+    text->push_back('\n');
+    std::string problem = writeFileAtomically(*target, *text, true, 0600);
     if (!problem.empty()) {
         Log::error("cannot save the settings: " + problem);
         return false;
@@ -307,6 +419,27 @@ bool UserDefaults::synchronize() {
     std::lock_guard lock(_mutex);
     if (version > _writtenVersion) _writtenVersion = version;
     return true;
+}
+
+void UserDefaults::setAside(const std::string& why) {
+    // The file itself is moved, at the end of any symbolic link, so that a link stays.
+    std::string problem;
+    if (auto file = writeTarget(_path)) {
+        fs::path aside = corruptCopyPath(*file);
+        if (std::rename(file->c_str(), aside.c_str()) == 0) {
+            pruneCorruptCopies(*file);
+            Log::warn("the settings file " + _path.string() + why + "; it was moved to " +
+                      aside.string() + "; starting with empty settings");
+            return;
+        }
+        problem = std::strerror(errno);
+    } else {
+        problem = file.error().localizedDescription();
+    }
+    _leaveFileAlone = true;
+    Log::warn("the settings file " + _path.string() + why + " and could not be moved aside (" +
+              problem + "); using the built-in settings for this session and leaving the file " +
+              "alone");
 }
 
 }  // namespace quorbit::platform

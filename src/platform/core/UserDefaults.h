@@ -9,6 +9,8 @@
 #include <string>
 #include <variant>
 
+#include "json/Value.h"
+
 namespace quorbit::platform {
 
 // The application's persistent settings: typed values (bool, integer, double, text, date)
@@ -16,19 +18,27 @@ namespace quorbit::platform {
 //
 // Every change is written through at once: a temporary file in the same folder, flushed
 // to disk, then renamed over the old one, so the file is always either the old or the new
-// whole; it is readable by its owner only (0600). Changes from several threads are all
-// kept: one writer at a time writes the latest state, and a writer that finds its change
-// already written by another returns at once.
+// whole; it is readable by its owner only (0600). A change that leaves the file as it was
+// writes nothing. Changes from several threads are all kept: one writer at a time writes
+// the latest state, and a writer that finds its change already written by another returns
+// at once. When the settings file is a symbolic link, the write goes to the file at the end
+// of the link (in that file's folder), and the link stays.
 //
-// A file that cannot be parsed, or whose top level is not an object, is moved aside to
-// "<name>.corrupt" (replacing an older one) and the store starts empty; this is logged.
-// A member of a kind the store does not hold (an array, say) is skipped with a log line.
+// The file is never written over when it could not be read: when it exists but cannot be
+// read (no permission, larger than kMaxFileBytes) or is not a regular file (a directory, a
+// FIFO), the store starts empty, says so once in the log and keeps this session's changes
+// in memory only. A file that cannot be parsed, or whose top level is not an object, is
+// moved aside to "<name>.corrupt-<UTC time>" beside it (the newest five such copies are
+// kept) and the store starts empty; this is logged. Every number a JSON file can hold is
+// read (see JsonParser::setOutOfRangeNumbersAsDoubles), and members the store has no type
+// for (arrays, objects, null) are kept as they are and written back unchanged.
 //
 // In the file, bools, numbers and texts are plain JSON values; a date is an object
 // {"date": "YYYY-MM-DDThh:mm:ss.ffffffZ"} (UTC, to the microsecond).
 class UserDefaults {
   public:
     using Date = std::chrono::system_clock::time_point;
+    static constexpr std::uint64_t kMaxFileBytes = std::uint64_t(64) << 20;
 
     // The application's store: defaults.json in $QUORBIT_CONFIG_DIR, else in
     // $XDG_CONFIG_HOME/quorbit, else in ~/.config/quorbit.
@@ -42,9 +52,10 @@ class UserDefaults {
 
     const std::filesystem::path& path() const { return _path; }
 
+    // True for every key in the file, also those of a kind the store has no type for.
     bool contains(const std::string& key) const;
-    // Absent values read as false, 0 and empty. Numbers and bools convert into each other
-    // (non-zero is true), and texts holding a number read as that number.
+    // Absent values, and those of other kinds, read as false, 0 and empty. Numbers and bools
+    // convert into each other (non-zero is true), and texts holding a number read as that number.
     bool boolForKey(const std::string& key) const;
     std::int64_t integerForKey(const std::string& key) const;
     double doubleForKey(const std::string& key) const;
@@ -53,8 +64,9 @@ class UserDefaults {
     std::optional<Date> dateForKey(const std::string& key) const;
 
     // Each stores the value and writes the file; false when the value cannot be stored (a
-    // double that is not finite, a text that is not UTF-8) or the file cannot be written
-    // (the value is then kept in memory and written with the next change).
+    // double that is not finite, a text or key that is not UTF-8, a date outside the years
+    // 1 to 9999) or the file cannot be written (the value is then kept in memory and written
+    // with the next change, unless the file could not be read: see above).
     bool setBool(const std::string& key, bool value);
     bool setInteger(const std::string& key, std::int64_t value);
     bool setDouble(const std::string& key, double value);
@@ -62,22 +74,34 @@ class UserDefaults {
     bool setDate(const std::string& key, Date value);
     bool removeObjectForKey(const std::string& key);
 
-    // Writes any change not yet on disk; false when the file cannot be written.
+    // Writes any change not yet on disk; false when the file cannot be written, or is left
+    // alone because it could not be read.
     bool synchronize();
 
   private:
-    using Stored = std::variant<bool, std::int64_t, double, std::string, Date>;
+    // One value: of a type the store reads and writes, or a JSON value kept as it was read
+    // (another kind, or a number that is not a 64-bit integer, kept with all its digits).
+    struct Stored {
+        std::variant<bool, std::int64_t, double, std::string, Date, json::Value> value;
+        // How the writer puts it in the file.
+        json::Value proxyForJson() const;
+    };
+
+    static bool sameInFile(const Stored& a, const Stored& b);
+    static const json::Value* keptNumber(const std::optional<Stored>& stored);
 
     void load();
+    void setAside(const std::string& why);
     bool store(const std::string& key, std::optional<Stored> value);
     std::optional<Stored> find(const std::string& key) const;
 
     std::filesystem::path _path;
-    mutable std::mutex _mutex;  // the values and versions
+    mutable std::mutex _mutex;  // the values, versions and state
     std::mutex _writeMutex;     // one writer at a time
     std::map<std::string, Stored> _values;
     std::uint64_t _version = 0;  // changes made
     std::uint64_t _writtenVersion = 0;
+    bool _leaveFileAlone = false;  // the file could not be read: never write over it
 };
 
 }  // namespace quorbit::platform
