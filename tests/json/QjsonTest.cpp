@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "support/HostileFiles.h"
 
 namespace {
 
@@ -84,6 +87,46 @@ TEST_F(Qjson, FragmentsQuietAndFiles) {
     EXPECT_EQ(run((_dir / "doc.json").string(), "").out, "[true]\n");
     EXPECT_EQ(run((_dir / "missing.json").string(), "").status, 2);
     EXPECT_EQ(run("--bogus", "").status, 2);
+}
+
+TEST_F(Qjson, ReadsOnlyBoundedInputAndReportsOutputThatCannotBeWritten) {
+    // Output beyond any buffer, so that the writes fail part of the way.
+    std::string big = "[\"" + std::string(300000, 'x') + "\"]";
+    std::ofstream(_dir / "big.json") << big;
+    std::string qjson = qjsonPath().string();
+    std::string in = (_dir / "big.json").string(), err = (_dir / "err").string();
+    auto shell = [&](const std::string& command) {
+        int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(shell(qjson + " " + in + " > /dev/full 2> " + err), 1);
+    EXPECT_EQ(readFile(err), "qjson: cannot write the output: No space left on device\n");
+    // A reader that has gone, with SIGPIPE ignored as some launchers leave it.
+    std::string status = (_dir / "status").string();
+    shell("(trap '' PIPE; " + qjson + " " + in + " 2> " + err + "; echo $? > " + status +
+          ") | true");
+    EXPECT_EQ(readFile(status), "1\n");
+    EXPECT_EQ(readFile(err), "qjson: cannot write the output: Broken pipe\n");
+
+    fs::create_directory(_dir / "folder");
+    ASSERT_EQ(mkfifo((_dir / "pipe").c_str(), 0600), 0);
+    struct Case {
+        std::string command;
+        std::string message;
+    } cases[] = {
+        {qjson + " " + (_dir / "folder").string(),
+         (_dir / "folder").string() + " is a directory, not a regular file"},
+        {qjson + " " + (_dir / "pipe").string(),
+         (_dir / "pipe").string() + " is a FIFO (named pipe), not a regular file"},
+        {qjson + " /dev/zero", "/dev/zero is a character device, not a regular file"},
+        {qjson + " < /dev/zero",
+         "standard input is a character device, not a file, a pipe or a terminal"},
+    };
+    for (const auto& c : cases) {
+        quorbit::testing::FifoRelease release(_dir / "pipe");
+        EXPECT_EQ(shell(c.command + " > /dev/null 2> " + err), 2) << c.command;
+        EXPECT_EQ(readFile(err), "qjson: " + c.message + "\n");
+    }
 }
 
 }  // namespace

@@ -4,28 +4,32 @@
 //
 // On success the text is written to standard output (compact unless --pretty) and the exit
 // status is 0; --quiet only parses. On failure the error trace goes to standard error, one
-// error a line as "CODE MESSAGE", innermost first, and the exit status is 1. Usage and file
-// errors exit with status 2.
+// error a line as "CODE MESSAGE", innermost first, and the exit status is 1; so is output
+// that could not be written (a full disk, a closed pipe), with a message. Usage and input
+// errors exit with status 2: FILE must be a regular file, and the input holds at most
+// kMaxInputBytes.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <iterator>
 #include <string>
 
 #include "json/Json.h"
+#include "platform/core/Files.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: qjson [--pretty] [--sort-keys] [--fragment] [--quiet] [FILE|-]\n";
 
-bool readAll(std::FILE* file, std::string& text) {
-    char buffer[65536];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, count);
-    return !std::ferror(file);
+constexpr std::uint64_t kMaxInputBytes = std::uint64_t(256) << 20;
+
+// Writes all of text to standard output and flushes it; false (errno set) when any of it
+// could not be written.
+bool writeAll(const std::string& text) {
+    errno = 0;
+    bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    ok = std::fflush(stdout) == 0 && ok;
+    return ok && !std::ferror(stdout);
 }
 
 void printTrace(const quorbit::json::ErrorTrace& trace) {
@@ -60,25 +64,15 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::string text;
-    if (!path || std::strcmp(path, "-") == 0) {
-        if (!readAll(stdin, text)) {
-            std::fprintf(stderr, "qjson: cannot read standard input: %s\n", std::strerror(errno));
-            return 2;
-        }
-    } else {
-        std::FILE* file = std::fopen(path, "rb");
-        if (!file) {
-            std::fprintf(stderr, "qjson: cannot open %s: %s\n", path, std::strerror(errno));
-            return 2;
-        }
-        bool ok = readAll(file, text);
-        std::fclose(file);
-        if (!ok) {
-            std::fprintf(stderr, "qjson: cannot read %s: %s\n", path, std::strerror(errno));
-            return 2;
-        }
+    namespace platform = quorbit::platform;
+    bool fromStdin = !path || std::strcmp(path, "-") == 0;
+    auto input = fromStdin ? platform::readStandardInput(kMaxInputBytes)
+                           : platform::readRegularFile(path, kMaxInputBytes);
+    if (!input) {
+        std::fprintf(stderr, "qjson: %s\n", input.error().localizedDescription().c_str());
+        return 2;
     }
+    std::string text = std::move(input).value();
 
     quorbit::json::Json json;
     json.setHumanReadable(pretty);
@@ -95,6 +89,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     output->push_back('\n');
-    std::fwrite(output->data(), 1, output->size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 2;
+    if (!writeAll(*output)) {
+        std::fprintf(stderr, "qjson: cannot write the output: %s\n",
+                     errno ? std::strerror(errno) : "write error");
+        return 1;
+    }
+    return 0;
 }

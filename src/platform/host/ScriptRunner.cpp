@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/core/Bundle.h"
+#include "platform/core/Files.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/ImageCodec.h"
@@ -188,8 +189,11 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
 }
 
 Result<std::vector<Command>> ScriptRunner::parseFile(const std::string& path) {
-    auto text = readFile(path);
-    if (!text) return Error::make("quorbit.script", 2, "cannot read the script " + path);
+    auto text = readRegularFile(path, kMaxScriptBytes);
+    if (!text) {
+        return Error::make("quorbit.script", 2,
+                           "cannot read the script: " + text.error().localizedDescription());
+    }
     return parse(*text, path);
 }
 

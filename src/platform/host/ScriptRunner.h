@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ class ScriptRunner {
     // Checks every line; the error names the first bad line as "NAME:LINE: reason".
     static Result<std::vector<Command>> parse(const std::string& text,
                                               const std::string& scriptName = "script");
+    // Only a regular file of at most kMaxScriptBytes is read: a directory, a FIFO or a device
+    // is refused.
+    static constexpr std::uint64_t kMaxScriptBytes = std::uint64_t(1) << 20;
     static Result<std::vector<Command>> parseFile(const std::string& path);
 
     ScriptRunner(Host& host, std::string scriptName = "script");

@@ -1,0 +1,223 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "platform/gfx/ImageCodec.h"
+#include "support/HostileFiles.h"
+
+namespace quorbit::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::JpegKind;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The application of the same build (beside the tests folder of the build tree).
+fs::path quorbitPath() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "quorbit";
+}
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Outcome {
+    int status = -1;  // exit status, or -1 when killed
+    std::string err;
+    long peakKiB = 0;  // the largest resident size the process reached
+};
+
+// Runs the application with `args`, its output in dir; kills it after `limit`. A non-zero
+// `addressSpace` caps the memory it may map.
+Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& dir,
+                   std::chrono::seconds limit = 60s, rlim_t addressSpace = 0) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (addressSpace) {
+            rlimit cap{addressSpace, addressSpace};
+            setrlimit(RLIMIT_AS, &cap);
+        }
+        int err = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int out = open("/dev/null", O_WRONLY);
+        dup2(err, 2);
+        dup2(out, 1);
+        std::vector<char*> argv{const_cast<char*>("quorbit")};
+        for (const auto& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(quorbitPath().c_str(), argv.data());
+        _exit(127);
+    }
+    Outcome outcome;
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    rusage usage{};
+    while (wait4(child, &status, WNOHANG, &usage) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            wait4(child, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.err = slurp(dir / "stderr");
+    outcome.peakKiB = usage.ru_maxrss;
+    fs::remove(dir / "stderr");
+    return outcome;
+}
+
+class HostileInput : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(quorbitPath())) GTEST_SKIP() << "quorbit is not built beside the tests";
+        dir = fs::temp_directory_path() / ("quorbit-hostile-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+    std::string file(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return (dir / name).string();
+    }
+    // Everything in dir but the named inputs.
+    std::vector<std::string> leftOver(const std::set<std::string>& inputs) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            std::string name = entry.path().filename().string();
+            if (!inputs.count(name)) names.push_back(name);
+        }
+        return names;
+    }
+    fs::path dir;
+};
+
+TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
+    platform::Image picture = testing::quadrantPicture(64, 48);
+    std::string jpeg = testing::encodeJpeg(picture, JpegKind::Baseline);
+    std::string pngBomb = file("bomb.png", testing::pngClaiming(16384, 16384));
+    std::string jpegBomb =
+        file("bomb.jpg", testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)));
+    std::string cut = file("cut.jpg", jpeg.substr(0, jpeg.size() / 2));
+    std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_directory(dir / "folder");
+    std::string folder = (dir / "folder").string();
+    std::string huge = file("huge.png", "\x89PNG\r\n\x1a\n");
+    fs::resize_file(huge, platform::ImageCodec::kMaxFileBytes + 1);  // sparse
+    std::string longScript = file("long.script", "wait 1\n");
+    fs::resize_file(longScript, 2 << 20);
+    std::set<std::string> inputs{"bomb.png", "bomb.jpg", "cut.jpg",    "pipe",
+                                 "folder",   "huge.png", "long.script"};
+    std::string out = (dir / "out.png").string();
+    auto render = [&](const std::string& input) {
+        return std::vector<std::string>{"render", "--filter", "Normal", "--input",
+                                        input,    "--output", out};
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {render(pngBomb), "the picture is 16384 x 16384 pixels"},
+        {render(jpegBomb), "the picture is 30000 x 30000 pixels"},
+        {render(cut), "cut.jpg: corrupt JPEG image: Premature end of JPEG file"},
+        {render(fifo), "pipe is a FIFO (named pipe), not a regular file"},
+        {render(folder), "folder is a directory, not a regular file"},
+        {render("/dev/zero"), "/dev/zero is a character device, not a regular file"},
+        {render(huge), "huge.png is larger than the limit of 128 MiB"},
+        {{"contact-sheet", "--input", fifo, "--output", out}, "is a FIFO"},
+        {{"contact-sheet", "--input", pngBomb, "--output", out}, "16384 x 16384"},
+        {{"--headless", "--script", folder},
+         "cannot read the script: " + folder + " is a directory, not a regular file"},
+        {{"--headless", "--script", fifo}, "pipe is a FIFO (named pipe), not a regular file"},
+        {{"--headless", "--script", "/dev/null"}, "/dev/null is a character device"},
+        {{"--headless", "--script", longScript}, "long.script is larger than the limit of 1 MiB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        auto start = std::chrono::steady_clock::now();
+        Outcome outcome = runQuorbit(c.args, dir, 20s);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_EQ(leftOver(inputs), std::vector<std::string>{}) << "an output or a temporary";
+        if (!kSanitized) {
+            EXPECT_LT(outcome.peakKiB, 200 * 1024);
+        }
+    }
+    // Nothing read from the FIFO: it is still there and still a FIFO.
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(HostileInput, MemoryThatCannotBeHadIsAnErrorWithAMessage) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than the cap";
+    // 80 MB of address space: enough to start, not enough for 4096 x 4096 pixels (64 MiB)
+    // beside the libraries. The PNG fails where the picture is made, the progressive JPEG
+    // where the decoder keeps its coefficients.
+    std::string png = file("large.png", testing::pngClaiming(4096, 4096));
+    std::string jpeg = file(
+        "large.jpg", testing::withClaimedSize(testing::encodeJpeg(testing::quadrantPicture(64, 64),
+                                                                  JpegKind::Progressive444),
+                                              4096, 4096));
+    for (const std::string& input : {png, jpeg}) {
+        Outcome outcome = runQuorbit({"render", "--filter", "Normal", "--input", input, "--output",
+                                      (dir / "out.png").string()},
+                                     dir, 20s, 80 << 20);
+        EXPECT_EQ(outcome.status, 1) << input;
+        EXPECT_NE(outcome.err.find("not enough memory for a picture of 4096 x 4096 pixels"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_FALSE(fs::exists(dir / "out.png"));
+    }
+}
+
+TEST_F(HostileInput, TheLargestPictureAcceptedRendersWithinTheMemoryBound) {
+    // 4096 x 4096, progressive with full-resolution colour: the decoder keeps every
+    // coefficient (96 MiB) beside the picture itself (64 MiB).
+    std::string input = file("large.jpg", testing::encodeJpeg(testing::quadrantPicture(4096, 4096),
+                                                              JpegKind::Progressive444, 75));
+    std::string out = (dir / "out.png").string();
+    Outcome outcome =
+        runQuorbit({"render", "--filter", "Normal", "--input", input, "--output", out}, dir);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    auto rendered = platform::ImageCodec::readFile(out);
+    ASSERT_TRUE(rendered);
+    // The back camera's frame turned a quarter: the blue quadrant comes to the top left.
+    EXPECT_NEAR(rendered->pixel(60, 60)[2], 200, 12);
+    if (!kSanitized) {
+        EXPECT_LT(outcome.peakKiB, 200 * 1024);
+    }
+    std::printf("peak resident size of render on a 4096 x 4096 progressive JPEG: %ld MiB\n",
+                outcome.peakKiB / 1024);
+}
+
+}  // namespace
+}  // namespace quorbit::app
