@@ -167,13 +167,10 @@ int runRender(const std::vector<std::string>& args) {
     }
     auto picture = loadInput(options, false);
     if (!picture) return kExitFailure;
-    // Only the frame is needed from here on: a large picture is let go before the GL
-    // context takes its share of memory.
-    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
-    picture.reset();
     auto context = makeOffscreenContext();
     if (!context) return kExitFailure;
 
+    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
     capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
     camera_screen::quorbitViewController screen(context, std::make_shared<FixedCamera>(cameraType));
     screen.setFilter(screen.programArray()[size_t(slot)].get());
@@ -197,11 +194,10 @@ int runContactSheet(const std::vector<std::string>& args) {
     }
     auto picture = loadInput(options, true);
     if (!picture) return kExitFailure;
-    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
-    picture.reset();
     auto context = makeOffscreenContext();
     if (!context) return kExitFailure;
 
+    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
     capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
     gpu::ProgramList programs = gpu::createFilterPrograms();
     picker::PreviewGrid grid(context, programs, nullptr);
