@@ -24,12 +24,13 @@ const char* const kUsage =
 constexpr std::uint64_t kMaxInputBytes = std::uint64_t(256) << 20;
 
 // Writes all of text to standard output and flushes it; false (errno set) when any of it
-// could not be written.
+// could not be written. A write that fails part of the way leaves the stream's error flag
+// set even when the final flush has nothing left to write, so the flag is what tells.
 bool writeAll(const std::string& text) {
     errno = 0;
-    bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-    ok = std::fflush(stdout) == 0 && ok;
-    return ok && !std::ferror(stdout);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    return !std::ferror(stdout);
 }
 
 void printTrace(const quorbit::json::ErrorTrace& trace) {
