@@ -23,13 +23,11 @@ Error imageError(long code, const std::string& message) {
     return Error::make(kDomain, code, message);
 }
 
-std::string describePixels() {
-    return "pictures of more than 16.8 megapixels (4096 x 4096) are refused";
-}
-
 Error tooManyPixels(unsigned long width, unsigned long height) {
     return imageError(10, "the picture is " + std::to_string(width) + " x " +
-                              std::to_string(height) + " pixels; " + describePixels());
+                              std::to_string(height) +
+                              " pixels; pictures of more than 16.8 megapixels (4096 x 4096) "
+                              "are refused");
 }
 
 Error outOfMemory(unsigned long width, unsigned long height) {
