@@ -324,6 +324,9 @@ TEST_F(UserDefaultsTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
             for (int i = 0;; ++i)
                 d.setString(format("k%d", i % 50), big + std::to_string(i));
         }
+        // The kill falls among later writes: the first one may take a while on a busy disk.
+        for (int wait = 0; wait < 1000 && !fs::exists(path); ++wait)
+            usleep(10000);
         usleep(20000 + 15000 * round);
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
