@@ -285,6 +285,7 @@ TEST_F(UserDefaultsTest, ValuesThatCannotBeWrittenAreRefusedAndWritingGoesOn) {
     EXPECT_FALSE(d.setDouble("x", std::nan("")));
     EXPECT_FALSE(d.setDouble("x", INFINITY));
     EXPECT_FALSE(d.setString("x", "\xc3("));
+    EXPECT_FALSE(d.setDate("x", UserDefaults::Date::max()));  // would not read back
     EXPECT_TRUE(d.setInteger("y", 1));
     EXPECT_FALSE(UserDefaults(path).contains("x"));
     EXPECT_EQ(UserDefaults(path).integerForKey("y"), 1);

@@ -346,8 +346,11 @@ bool UserDefaults::setString(const std::string& key, const std::string& value) {
 }
 
 bool UserDefaults::setDate(const std::string& key, Date value) {
-    if (!formatDate(value)) {
-        Log::warn("the setting \"" + key + "\" cannot hold a date outside the years 1 to 9999");
+    // Only a date that reads back: the file holds four-digit years, and the clock's time
+    // points reach only so far.
+    auto text = formatDate(value);
+    if (!text || !parseDate(*text)) {
+        Log::warn("the setting \"" + key + "\" cannot hold a date that could not be read back");
         return false;
     }
     return store(key, Stored{value});

@@ -64,8 +64,8 @@ class UserDefaults {
     std::optional<Date> dateForKey(const std::string& key) const;
 
     // Each stores the value and writes the file; false when the value cannot be stored (a
-    // double that is not finite, a text or key that is not UTF-8, a date outside the years
-    // 1 to 9999) or the file cannot be written (the value is then kept in memory and written
+    // double that is not finite, a text or key that is not UTF-8, a date too far out to be
+    // read back) or the file cannot be written (the value is then kept in memory and written
     // with the next change, unless the file could not be read: see above).
     bool setBool(const std::string& key, bool value);
     bool setInteger(const std::string& key, std::int64_t value);
