@@ -207,6 +207,32 @@ void PipeWireSession::stopCamera(const std::string& name) {
     _cameras.erase(name);
 }
 
+const std::string& PipeWireSession::framesProblem() {
+    if (_framesProblem) return *_framesProblem;
+    _framesProblem.emplace();
+    if (!_problem.empty()) return *_framesProblem = _problem;
+    CameraNode probe{"frameprobe", "Frame-probe", "front"};
+    startCamera(probe);
+    // The consumer asks for the node by name, as a camera's video, and ends by itself after
+    // a few frames. One that came before the node was offered is never linked: it is
+    // stopped and asked again.
+    int status = -1;
+    auto end = std::chrono::steady_clock::now() + kStartTimeout;
+    while (status != 0 && std::chrono::steady_clock::now() < end) {
+        ChildGroup consumer("exec gst-launch-1.0 -q pipewiresrc target-object=" + probe.name +
+                                " num-buffers=3 stream-properties=\"props,media.type=Video,"
+                                "media.category=Capture,media.role=Camera\" ! fakesink",
+                            environment(), _dir + "/frameconsumer.log");
+        status = consumer.wait(5s);
+    }
+    if (status != 0)
+        *_framesProblem = std::string(status < 0 ? "no frame reached GStreamer's own consumer"
+                                                 : "GStreamer's own consumer failed") +
+                          logTail("frameconsumer") + logTail(probe.name) + daemonLogs();
+    stopCamera(probe.name);
+    return *_framesProblem;
+}
+
 std::string PipeWireSession::logTail(const std::string& name) const {
     std::string text = readFile(_dir + "/" + name + ".log");
     if (text.size() > 1500) text = "..." + text.substr(text.size() - 1500);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,9 +69,17 @@ class PipeWireSession {
     void stopCamera(const std::string& name);
     // The last lines of a log of the session ("pipewire", "wireplumber" or a camera name).
     std::string logTail(const std::string& name) const;
+    // Whether this machine moves frames between two processes through the session at all,
+    // tried once with GStreamer alone (a fake camera and a consumer of a few frames), so
+    // that a sandbox that cannot share buffers is told apart from a fault of ours. Empty
+    // when it does; otherwise what went wrong, with the logs.
+    const std::string& framesProblem();
+    // The daemons' logs, for a failure message.
+    std::string daemonLogs() const { return logTail("pipewire") + logTail("wireplumber"); }
 
   private:
     std::string _dir, _problem, _busAddress;
+    std::optional<std::string> _framesProblem;
     std::unique_ptr<ChildGroup> _daemons;
     std::map<std::string, std::unique_ptr<ChildGroup>> _cameras;
 };
