@@ -7,7 +7,7 @@
 //
 // With --benchmark_repetitions=N the table shows the median of the repetitions.
 // The documents are DIR/{canada,citm_catalog,twitter}.json; DIR defaults to
-// $QUORBIT_BENCH_JSON_DIR, else ../shared/bench/json beside the source tree.
+// $QUORBIT_BENCH_JSON_DIR, else the samples under tests/data/json.
 #include <benchmark/benchmark.h>
 
 #include <rapidjson/document.h>

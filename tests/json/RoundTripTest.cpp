@@ -13,7 +13,7 @@ namespace {
 
 std::string sample(const std::string& name) {
     const char* data = std::getenv("QUORBIT_TEST_DATA");
-    std::string path = std::string(data ? data : "../shared") + "/bench/json/" + name;
+    std::string path = std::string(data ? data : "tests/data") + "/json/" + name;
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
