@@ -8,6 +8,7 @@
 
 #include "app/IncomingUrl.h"
 #include "app/RenderCommands.h"
+#include "app/quorbitAppDelegate.h"
 #include "camera_screen/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
@@ -17,7 +18,6 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
-#include "rating/RatingPrompt.h"
 
 namespace {
 
@@ -36,10 +36,9 @@ int usage() {
     return app::kExitUsage;
 }
 
-// The application: the camera screen on the chosen camera, its display timer running while
-// the application is active; each launch and each return to the foreground counts a use
-// for the rating prompt. Incoming URLs (the sign-in's return) come through the hand-off
-// socket and go to the application delegate's openURL, as does pendingUrl once launched.
+// The application: the camera screen on the chosen camera, under the application delegate.
+// Incoming URLs (the sign-in's return) come through the hand-off socket and go to the
+// application's openURL, as does pendingUrl once launched.
 int runApplication(const platform::HostOptions& options,
                    std::unique_ptr<app::IncomingUrl> incoming = nullptr,
                    std::optional<std::string> pendingUrl = std::nullopt) {
@@ -53,10 +52,8 @@ int runApplication(const platform::HostOptions& options,
                                 listener.error().localizedDescription());
         }
     }
-    std::weak_ptr<camera_screen::quorbitViewController> screen;
-    platform::ApplicationDelegate delegate;
-    delegate.didFinishLaunching = [&incoming, &pendingUrl](platform::Application&) {
-        rating::RatingPrompt::appLaunched(true);
+    app::quorbitAppDelegate delegate;
+    delegate.setLaunchedHandler([&incoming, &pendingUrl] {
         auto handOver = [](const std::string& url) {
             return platform::Application::shared().openURL(url);
         };
@@ -69,26 +66,10 @@ int runApplication(const platform::HostOptions& options,
                                     (taken ? "" : ", which did not take it"));
             });
         }
-        return true;
-    };
-    delegate.willEnterForeground = [](platform::Application&) {
-        rating::RatingPrompt::appLaunched(true);
-    };
-    delegate.didBecomeActive = [&screen](platform::Application&) {
-        if (auto s = screen.lock()) s->startAnimation();
-    };
-    auto stop = [&screen](platform::Application&) {
-        if (auto s = screen.lock()) s->stopAnimation();
-    };
-    delegate.willResignActive = stop;
-    delegate.willTerminate = [stop](platform::Application& app) {
-        stop(app);
-        // The counts still being written are kept before the settings go away.
-        rating::RatingPrompt::sharedInstance().waitUntilIdle();
-    };
+    });
     return platform::runApplication(
         options,
-        [&screen]() -> std::shared_ptr<platform::ViewController> {
+        [&delegate]() -> std::shared_ptr<platform::ViewController> {
             auto context = platform::GLContext::create();
             if (!context) {
                 std::fprintf(stderr, "quorbit: %s\n",
@@ -96,10 +77,8 @@ int runApplication(const platform::HostOptions& options,
                 return nullptr;
             }
             auto camera = std::make_shared<capture::Camera>();
-            auto made =
-                std::make_shared<camera_screen::quorbitViewController>(context.value(), camera);
-            made->setUserDefaults(&platform::UserDefaults::standard());
-            camera->setDelegate(made.get());
+            auto made = std::make_shared<camera_screen::quorbitViewController>(
+                context.value(), camera, &platform::UserDefaults::standard());
             // A camera that is not available is a note on the live view, never an alert.
             std::weak_ptr<camera_screen::quorbitViewController> weak = made;
             auto show = [weak](const capture::CameraAvailability& availability) {
@@ -108,10 +87,10 @@ int runApplication(const platform::HostOptions& options,
             };
             camera->setAvailabilityHandler(show);
             show(camera->availability());
-            screen = made;
+            delegate.setViewController(made);
             return made;
         },
-        &delegate);
+        &delegate.callbacks());
 }
 
 }  // namespace

@@ -2,38 +2,76 @@
 
 #include <GLES2/gl2.h>
 
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "camera_screen/ControlBarView.h"
+#include "camera_screen/ControlButton.h"
+#include "camera_screen/LastPictureButtonViewController.h"
+#include "capture/Camera.h"
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
 #include "gpu/GLPostView.h"
+#include "picker/PickerHost.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
+#include "platform/media/AudioPlayer.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
+#include "share/PhotoLibrary.h"
+#include "share/PhotoViewController.h"
+#include "share/ScreenHost.h"
+#include "share/SettingsView.h"
 
 namespace quorbit::camera_screen {
 
 // The camera screen: owns the GL context, the 320 x 427 live surface and the sixteen filter
 // programs, and turns every camera frame into the live picture. Drawing is driven by frame
 // arrival; the display-synchronised timer it runs has an empty callback.
-class quorbitViewController : public platform::ViewController, public capture::CameraDelegate {
+//
+// Below the live view lies the control bar: the last-photo thumbnail, the filters button,
+// the shutter in the middle, the camera switch (only with two cameras) and the settings
+// button. The filter picker, the share screen and the settings screen are presented over it
+// without animation; while one is up, touches on this screen are off and camera frames go
+// to the picker or nowhere, until the child screen has gone and called restart().
+class quorbitViewController : public platform::ViewController,
+                              public capture::CameraDelegate,
+                              public picker::PickerHost,
+                              public share::ScreenHost,
+                              public share::PhotoLibraryDelegate,
+                              public LastPictureButtonDelegate {
   public:
     // The key under which the chosen slot is kept.
     static constexpr const char* kLastFilterUsedKey = "LastFilterUsed";
+    // The live view's size, which is also the size of every photo.
+    static constexpr int kLiveWidth = 320;
+    static constexpr int kLiveHeight = 427;
+    // The alert shown when a photo could not be written.
+    static constexpr const char* kSaveFailedTitle = "Could not save photo";
 
-    // Builds the live surface on context and the sixteen programs (context current).
+    // The application's camera screen: builds the live surface on context, the sixteen
+    // programs, the child screens, the shutter sound and the photo writer (on albumFolder,
+    // else the default album), becomes camera's delegate and restores the slot kept in
+    // defaults (not owned; null keeps nothing).
+    quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                          std::shared_ptr<capture::Camera> camera, platform::UserDefaults* defaults,
+                          std::optional<std::filesystem::path> albumFolder = std::nullopt);
+    // A screen whose camera only says which side it is on (tools and frame tests): the
+    // shutter and the camera switch then leave the camera alone, and no slot is kept.
     quorbitViewController(std::shared_ptr<platform::GLContext> context,
                           std::shared_ptr<capture::CameraTypeSource> camera);
     ~quorbitViewController() override;
 
-    // The screen's view: the live surface at the top of a black 320 x 480 screen.
+    // The screen's view: the live surface at the top of a black 320 x 480 screen, the control
+    // bar below it.
     void loadView() override;
-    // Each time the screen appears the saved slot becomes the filter (slot 0 when none is
-    // saved).
-    void viewWillAppear(bool animated) override;
+    void viewDidLoad() override;
+    // Each time the screen appears the kept slot becomes the filter; when none is kept,
+    // slot 0 does and the filter picker opens.
+    void viewDidAppear(bool animated) override;
 
     // Frame entry: routes the frame by the child-screen flags, else draws it.
     void processNewCameraFrame(capture::PixelBuffer& frame) override;
@@ -53,26 +91,64 @@ class quorbitViewController : public platform::ViewController, public capture::C
 
     // Filters.
     void createShaders();
-    const gpu::ProgramList& programArray() const { return _programArray; }
+    const gpu::ProgramList& programArray() const override { return _programArray; }
     gpu::ShaderProgram* filter() const { return _filter; }
-    // Makes program (one of programArray) the filter and saves its slot.
-    void setFilter(gpu::ShaderProgram* program);
-    // Where the chosen slot is saved (the application gives its standard store); null keeps
-    // nothing, as for one-off tools. Not owned.
+    // Makes program (one of programArray) the filter and keeps its slot.
+    void setFilter(gpu::ShaderProgram* program) override;
+    // Where the chosen slot is kept; not owned, may be null.
     platform::UserDefaults* userDefaults() const { return _userDefaults; }
-    void setUserDefaults(platform::UserDefaults* defaults) { _userDefaults = defaults; }
+    // The slot to restore when the screen appears; -1 while none has been chosen.
     int lastFilterUsed() const { return _lastFilterUsed; }
 
     const std::shared_ptr<gpu::GLPostView>& glview() const { return _glview; }
-    const std::shared_ptr<platform::GLContext>& context() const { return _context; }
-    const std::shared_ptr<capture::CameraTypeSource>& camera() const { return _camera; }
+    const std::shared_ptr<platform::GLContext>& context() const override { return _context; }
+    const std::shared_ptr<capture::CameraTypeSource>& camera() const override { return _camera; }
+    // The camera the actions drive; null for a screen built on a side only.
+    const std::shared_ptr<capture::Camera>& captureCamera() const { return _captureCamera; }
+
+    // Actions of the controls.
+    void snapPhoto();
+    void openFilterPicker();
+    void openSettings();
+    void swapCamera();
+    // Each child screen calls this once it has disappeared: clears the three open flags
+    // and turns touches back on. It leaves a photo being saved, the camera and the filter
+    // alone.
+    void restart() override;
 
     // Which child screen is up; decides where frames go.
     bool filterPickerOpen = false;
     bool sharingWindowOpen = false;
     bool settingsViewOpen = false;
+    // A photo is being taken and written.
+    bool isTakingPhoto = false;
+
+    // The filter picker, made by the application on this screen (it needs the screen as
+    // its host): the screen presented, and where frames go while it is up. Without one the
+    // filters button does nothing.
+    void setFilterPicker(std::shared_ptr<platform::ViewController> controller,
+                         capture::FrameConsumer* frames);
+    const std::shared_ptr<platform::ViewController>& filterPickerController() const {
+        return _filterPickerController;
+    }
     capture::FrameConsumer* filterPicker() const { return _filterPicker; }
-    void setFilterPicker(capture::FrameConsumer* picker) { _filterPicker = picker; }
+
+    const std::shared_ptr<share::SettingsView>& settingsView() const { return _settingsView; }
+    const std::shared_ptr<share::PhotoViewController>& getPhotoViewController() const {
+        return _photoView;
+    }
+    const std::shared_ptr<share::PhotoLibrary>& library() const { return _library; }
+    const std::shared_ptr<platform::AudioPlayer>& soundPlayer() const { return _soundPlayer; }
+
+    // Still capture.
+    void captureToPhotoAlbum();
+    // The live surface as it is now: 320 x 427 RGBA, top row first.
+    platform::Image glToCGImageRef();
+    void updateLastPictureView(std::shared_ptr<const platform::Image> image);
+    void photoFinishedSaving() override;
+    // A photo that could not be written: the camera runs again, and an alert says why.
+    void photoFailedSaving(const platform::Error& error) override;
+    void showSharingWindow() override;
 
     // Says over the live view that the camera is not available, and why (access refused,
     // unplugged, busy); the last picture stays beneath. Hidden while the camera is available.
@@ -80,25 +156,58 @@ class quorbitViewController : public platform::ViewController, public capture::C
     // The note ("camera-unavailable" to scripts); made when the screen's view is loaded.
     const std::shared_ptr<platform::Label>& cameraNote() const { return _cameraNote; }
 
+    // The controls, made with the view.
+    const std::shared_ptr<ControlBarView>& controlBarView() const { return _controlBarView; }
+    const std::shared_ptr<ControlButton>& shutterButton() const { return _shutterButton; }
+    const std::shared_ptr<ControlButton>& filtersButton() const { return _filtersButton; }
+    const std::shared_ptr<ControlButton>& settingsButton() const { return _settingsButton; }
+    const std::shared_ptr<ControlButton>& swapCameraButton() const { return _swapCameraButton; }
+    const std::shared_ptr<LastPictureButtonViewController>& photoViewButton() const {
+        return _photoViewButton;
+    }
+
     // The texture of the frame being drawn; 0 outside the frame path.
     GLuint camTexture() const { return _camTexture; }
 
   private:
-    std::shared_ptr<platform::GLContext> _context;
-    std::shared_ptr<capture::CameraTypeSource> _camera;
+    quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                          std::shared_ptr<capture::CameraTypeSource> camera,
+                          std::shared_ptr<capture::Camera> captureCamera,
+                          platform::UserDefaults* defaults,
+                          std::optional<std::filesystem::path> albumFolder);
+    // Presents child modally without animation; false (and nothing changed) when the
+    // presentation did not happen.
+    bool presentChild(const std::shared_ptr<platform::ViewController>& child);
+    void setTouchesEnabled(bool enabled);
+
     std::shared_ptr<gpu::GLPostView> _glview;
-    gpu::ProgramList _programArray;
-    gpu::ShaderProgram* _filter = nullptr;
-    int _lastFilterUsed = 0;
-    platform::UserDefaults* _userDefaults = nullptr;
-    capture::FrameConsumer* _filterPicker = nullptr;
-    GLuint _camTexture = 0;
-    std::shared_ptr<platform::Label> _cameraNote;
-    bool _cameraAvailable = true;
-    std::string _cameraProblem;
+    std::shared_ptr<platform::GLContext> _context;
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;
+    GLuint _camTexture = 0;
+    gpu::ShaderProgram* _filter = nullptr;
+    std::shared_ptr<capture::CameraTypeSource> _camera;
+    std::shared_ptr<capture::Camera> _captureCamera;
+    std::shared_ptr<platform::AudioPlayer> _soundPlayer;
+    std::shared_ptr<platform::ViewController> _filterPickerController;
+    capture::FrameConsumer* _filterPicker = nullptr;
+    gpu::ProgramList _programArray;
+    std::shared_ptr<share::PhotoLibrary> _library;
+    std::shared_ptr<share::SettingsView> _settingsView;
+    std::shared_ptr<share::PhotoViewController> _photoView;
+    int _lastFilterUsed = -1;
+    platform::UserDefaults* _userDefaults = nullptr;
+
+    std::shared_ptr<ControlBarView> _controlBarView;
+    std::shared_ptr<LastPictureButtonViewController> _photoViewButton;
+    std::shared_ptr<ControlButton> _shutterButton;
+    std::shared_ptr<ControlButton> _filtersButton;
+    std::shared_ptr<ControlButton> _swapCameraButton;
+    std::shared_ptr<ControlButton> _settingsButton;
+    std::shared_ptr<platform::Label> _cameraNote;
+    bool _cameraAvailable = true;
+    std::string _cameraProblem;
 };
 
 }  // namespace quorbit::camera_screen

@@ -97,7 +97,7 @@ TEST_F(LiveView, BothCameraTablesTurnTheFrameAndKeepTheChannelOrder) {
 
 TEST_F(LiveView, ChildScreensDecideWhereFramesGo) {
     auto picker = std::make_shared<RecordingPicker>();
-    screen->setFilterPicker(picker.get());
+    screen->setFilterPicker(nullptr, picker.get());
     struct Case {
         bool picker, sharing, settings;
         int pickerFrames;
@@ -131,7 +131,7 @@ TEST_F(LiveView, ChildScreensDecideWhereFramesGo) {
         }
         EXPECT_EQ(screen->camTexture(), 0u);
     }
-    screen->setFilterPicker(nullptr);
+    screen->setFilterPicker(nullptr, nullptr);
 }
 
 TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
@@ -143,35 +143,6 @@ TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
     auto buffer = frame.buffer();
     screen->processNewCameraFrame(buffer);
     EXPECT_EQ(pixelAt(160, 213), (std::array<int, 3>{255, 255, 0}));
-}
-
-TEST_F(LiveView, TheChosenSlotIsSavedAndRestoredWhenTheScreenAppears) {
-    auto path = std::filesystem::temp_directory_path() /
-                ("quorbit-live-" + std::to_string(getpid()) + ".json");
-    platform::UserDefaults defaults(path);
-    screen->setUserDefaults(&defaults);
-    screen->setFilter(screen->programArray()[8].get());
-    EXPECT_EQ(screen->lastFilterUsed(), 8);  // same files as slot 0, distinct slot
-    EXPECT_EQ(defaults.integerForKey(quorbitViewController::kLastFilterUsedKey), 8);
-    gpu::ShaderProgram stranger;
-    screen->setFilter(&stranger);  // not one of the screen's programs: ignored
-    EXPECT_EQ(screen->filter(), screen->programArray()[8].get());
-
-    // Saved values that name no slot above 0 select slot 0.
-    const std::pair<std::optional<int>, int> cases[] = {
-        {13, 13}, {std::nullopt, 0}, {0, 0}, {-1, 0}, {99, 0}};
-    for (const auto& [saved, slot] : cases) {
-        screen->setFilter(screen->programArray()[5].get());  // saves 5
-        if (saved) {
-            defaults.setInteger(quorbitViewController::kLastFilterUsedKey, *saved);
-        } else {
-            defaults.removeObjectForKey(quorbitViewController::kLastFilterUsedKey);
-        }
-        screen->viewWillAppear(false);
-        EXPECT_EQ(screen->filter(), screen->programArray()[size_t(slot)].get());
-    }
-    screen->setUserDefaults(nullptr);
-    std::filesystem::remove(path);
 }
 
 TEST_F(LiveView, DisplayTimerStartsOnceAndRestartsForANewInterval) {

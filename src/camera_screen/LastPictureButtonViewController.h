@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/gfx/Image.h"
+#include "platform/ui/Button.h"
+
+namespace quorbit::camera_screen {
+
+// Told when the last-photo thumbnail is touched.
+class LastPictureButtonDelegate {
+  public:
+    virtual ~LastPictureButtonDelegate() = default;
+    virtual void showSharingWindow() = 0;
+};
+
+// The last-photo thumbnail in the control bar: the last photo taken, cropped into a rounded
+// square (a picture-frame glyph before the first photo). A touch that ends on it, after
+// beginning on it, sends showSharingWindow to the delegate.
+class LastPictureButtonViewController : public platform::Button {
+  public:
+    explicit LastPictureButtonViewController(platform::Rect frame = {});
+
+    // Not owned.
+    LastPictureButtonDelegate* delegate() const { return _delegate; }
+    void setDelegate(LastPictureButtonDelegate* delegate) { _delegate = delegate; }
+
+    // The photo shown; null before the first one.
+    const std::shared_ptr<const platform::Image>& image() const { return _image; }
+    void setImage(std::shared_ptr<const platform::Image> image);
+
+    void touchesEnded(const std::vector<platform::Touch>& touches) override;
+    void draw(platform::Canvas& canvas) override;
+
+  private:
+    LastPictureButtonDelegate* _delegate = nullptr;
+    std::shared_ptr<const platform::Image> _image;
+};
+
+}  // namespace quorbit::camera_screen

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace quorbit::controls {
+
+// The stable names of the application's controls, for scripts, tests and assistive
+// technology (View::setControlName). Screens and end-to-end scripts use these and no others,
+// so that a renamed control breaks the build rather than a script.
+
+// The camera screen.
+inline constexpr const char* kShutter = "shutter";
+inline constexpr const char* kFilters = "filters";
+inline constexpr const char* kSettings = "settings";
+inline constexpr const char* kSwapCamera = "swap-camera";
+inline constexpr const char* kLastPhoto = "last-photo";
+inline constexpr const char* kLiveView = "live-view";
+inline constexpr const char* kCameraUnavailable = "camera-unavailable";
+
+// The filter picker: one preview per slot, and its close button.
+inline constexpr const char* kPreviewPrefix = "preview-";
+inline constexpr int kPreviewCount = 16;
+inline std::string preview(int slot) {
+    return kPreviewPrefix + std::to_string(slot);
+}
+inline constexpr const char* kPickerClose = "picker-close";
+
+// The share screen and the settings screen.
+inline constexpr const char* kShareBack = "share-back";
+inline constexpr const char* kSharePhoto = "share-photo";
+inline constexpr const char* kSettingsBack = "settings-back";
+
+}  // namespace quorbit::controls
