@@ -198,6 +198,10 @@ void quorbitViewController::setTouchesEnabled(bool enabled) {
     view()->setUserInteractionEnabled(enabled);
 }
 
+bool quorbitViewController::childScreenUp() const {
+    return modalViewController() != nullptr || isTransitioning();
+}
+
 bool quorbitViewController::presentChild(const std::shared_ptr<platform::ViewController>& child) {
     presentModalViewController(child, false);
     return modalViewController() == child;
@@ -211,6 +215,7 @@ void quorbitViewController::openFilterPicker() {
     }
     setTouchesEnabled(false);
     if (filterPickerOpen) return;
+    if (childScreenUp()) return;  // another child screen is up; its restart turns touches on
     filterPickerOpen = true;
     if (!presentChild(_filterPickerController)) {
         // Another screen is up or moving: nothing opened, so nothing stays switched off.
@@ -220,7 +225,7 @@ void quorbitViewController::openFilterPicker() {
 }
 
 void quorbitViewController::openSettings() {
-    if (isTakingPhoto || settingsViewOpen) return;
+    if (isTakingPhoto || settingsViewOpen || childScreenUp()) return;
     settingsViewOpen = true;
     setTouchesEnabled(false);
     if (!presentChild(_settingsView)) {
@@ -230,7 +235,8 @@ void quorbitViewController::openSettings() {
 }
 
 void quorbitViewController::showSharingWindow() {
-    if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || sharingWindowOpen)
+    if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || sharingWindowOpen ||
+        childScreenUp())
         return;
     sharingWindowOpen = true;
     setTouchesEnabled(false);

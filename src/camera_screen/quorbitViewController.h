@@ -178,6 +178,8 @@ class quorbitViewController : public platform::ViewController,
     // Presents child modally without animation; false (and nothing changed) when the
     // presentation did not happen.
     bool presentChild(const std::shared_ptr<platform::ViewController>& child);
+    // Whether a child screen is up or coming or going.
+    bool childScreenUp() const;
     void setTouchesEnabled(bool enabled);
 
     std::shared_ptr<gpu::GLPostView> _glview;
