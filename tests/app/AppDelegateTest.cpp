@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "app/quorbitAppDelegate.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::app {
+namespace {
+
+struct BackCamera : capture::CameraTypeSource {
+    int curCameraType() const override { return capture::kCameraBack; }
+};
+
+// The lifecycle as the host drives it, step by step: what the rating prompt has heard and
+// whether the camera screen's frame timer runs after each step.
+TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
+    int launches = 0, waits = 0;
+    quorbitAppDelegate delegate(
+        {[&](bool canPrompt) { launches += canPrompt ? 1 : 100; }, [&] { ++waits; }});
+    int launchedHandler = 0;
+    delegate.setLaunchedHandler([&] {
+        EXPECT_EQ(launches, 1);  // after the launch was counted
+        ++launchedHandler;
+    });
+    auto screen = std::make_shared<camera_screen::quorbitViewController>(
+        quorbit::testing::sharedGlContext(), std::make_shared<BackCamera>());
+    delegate.setViewController(screen);
+    platform::Application& app = platform::Application::shared();
+    app.reset();
+    auto window = std::make_shared<platform::Window>();
+    app.setMainWindow(window);
+    app.setDelegate(&delegate.callbacks());
+
+    struct Step {
+        const char* name;
+        void (platform::Application::*event)();
+        int launches;
+        bool animating;
+        int waits;
+    } steps[] = {
+        {"launch", &platform::Application::finishLaunching, 1, false, 0},
+        {"active", &platform::Application::becomeActive, 1, true, 0},
+        {"active again", &platform::Application::becomeActive, 1, true, 0},
+        {"background", &platform::Application::enterBackground, 1, false, 0},
+        {"background again", &platform::Application::enterBackground, 1, false, 0},
+        {"foreground", &platform::Application::enterForeground, 2, false, 0},
+        {"active", &platform::Application::becomeActive, 2, true, 0},
+        {"inactive", &platform::Application::resignActive, 2, false, 0},
+        {"active", &platform::Application::becomeActive, 2, true, 0},
+        {"terminate", &platform::Application::terminate, 2, false, 1},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        (app.*step.event)();
+        EXPECT_EQ(launches, step.launches);
+        EXPECT_EQ(screen->isAnimating(), step.animating);
+        EXPECT_EQ(waits, step.waits);
+    }
+    EXPECT_EQ(launchedHandler, 1);
+    EXPECT_EQ(delegate.window(), window);
+    // Incoming URLs are not taken yet: the application says nobody took one.
+    EXPECT_FALSE(app.openURL("fb123://authorize#access_token=x"));
+    app.reset();
+}
+
+TEST(AppDelegate, AScreenAlreadyGoneIsLeftAlone) {
+    int launches = 0;
+    quorbitAppDelegate delegate({[&](bool) { ++launches; }, [] {}});
+    {
+        auto screen = std::make_shared<camera_screen::quorbitViewController>(
+            quorbit::testing::sharedGlContext(), std::make_shared<BackCamera>());
+        delegate.setViewController(screen);
+    }
+    platform::Application& app = platform::Application::shared();
+    app.reset();
+    app.setDelegate(&delegate.callbacks());
+    app.finishLaunching();
+    app.becomeActive();
+    app.terminate();
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(delegate.viewController(), nullptr);
+    app.reset();
+}
+
+}  // namespace
+}  // namespace quorbit::app
