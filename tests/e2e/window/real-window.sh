@@ -1,0 +1,69 @@
+#!/bin/sh
+# The application in a real X11 window on a private Xvfb display, clicked with real pointer
+# events at its controls' window positions (points times SCALE): the shutter, the last-photo
+# thumbnail, the share screen's back button, the settings button and its back button. The
+# script the application runs meanwhile (clicks.script) checks that each click did its work;
+# afterwards exactly one photo must be in the album.
+#   real-window.sh QUORBIT SCRIPT SCALE
+# Exits 77 (skipped) when Xvfb or xdotool is missing or Xvfb cannot start.
+set -u
+quorbit=$1 script=$2 scale=$3
+skip() { echo "SKIPPED: $*"; exit 77; }
+command -v Xvfb >/dev/null 2>&1 || skip "Xvfb is not installed (scripts/install-deps installs it)"
+command -v xdotool >/dev/null 2>&1 || skip "xdotool is not installed (scripts/install-deps installs it)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorbit-window-XXXXXX") || exit 1
+xvfb_pid= app_pid=
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/config" "$work/album"
+# A filter kept from an earlier run, so the picker does not open at start.
+printf '{"LastFilterUsed": 3}\n' > "$work/config/defaults.json"
+
+# Xvfb picks a free display number and writes it to the descriptor given.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+done
+[ -s "$work/display" ] || { cat "$work/xvfb.log"; skip "Xvfb could not start"; }
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY SDL_VIDEODRIVER
+
+QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
+    "$quorbit" --scale "$scale" --script "$script" &
+app_pid=$!
+
+# The window, once mapped, and a click at a point of the 320 x 480 screen.
+window=$(xdotool search --sync --onlyvisible --name '^Flurio$' 2>/dev/null | head -n1)
+[ -n "$window" ] || { echo "the application's window did not appear" >&2; exit 1; }
+click() {
+    x=$(awk "BEGIN { printf \"%d\", $1 * $scale }")
+    y=$(awk "BEGIN { printf \"%d\", $2 * $scale }")
+    xdotool mousemove --window "$window" "$x" "$y" mousedown 1
+    sleep 0.05
+    xdotool mouseup 1
+    sleep 0.8
+}
+sleep 0.5
+click 160 453.5  # shutter
+click 30 453.5   # last-photo: the share screen opens
+click 40 22      # share-back
+click 290 453.5  # settings
+click 40 22      # settings-back
+
+wait "$app_pid"
+status=$?
+app_pid=
+[ $status -eq 0 ] || { echo "the application's script failed with status $status" >&2; exit 1; }
+found=$(find "$work/album" -maxdepth 1 -name '*.jpg' | wc -l)
+[ "$found" -eq 1 ] || { echo "expected 1 photo in the album, found $found" >&2; exit 1; }
+echo "clicked at scale $scale: $found photo in the album"
