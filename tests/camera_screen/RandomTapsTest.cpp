@@ -44,8 +44,9 @@ void expectConsistent(ScreenFixture& f) {
 }
 
 // Random taps and drags over every screen: on controls mostly, anywhere sometimes, with
-// camera frames between them. Nothing crashes, the flags always match what is up, and at
-// the end the camera screen can be brought back live and takes a photo.
+// camera frames between them and the camera now and then unavailable. Nothing crashes, the flags
+// always match what is up, and at the end the camera screen can be brought back live and takes a
+// photo.
 void tapAtRandom(unsigned seed, bool albumFails) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     auto blocker = std::filesystem::temp_directory_path() /
@@ -70,6 +71,8 @@ void tapAtRandom(unsigned seed, bool albumFails) {
             auto buffer = frame.buffer();
             f.screen->processNewCameraFrame(buffer);
         }
+        // Now and then the camera goes away and comes back; the controls keep working.
+        if (chance(0.05)) f.screen->showCameraAvailability(chance(0.5), "unplugged");
         bool wasTaking = f.screen->isTakingPhoto;
         if (chance(0.15)) {
             platform::Point a = anywhere(), b = anywhere();
