@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
         args.pop_back();
     }
     if (auto status = capture::CameraCommandLine::takeOptions(args)) {
+        if (*status == app::kExitUsage) return usage();
         if (capture::Camera::abandonedCaptureThreads() > 0) {
             std::fflush(nullptr);
             std::_Exit(*status);
