@@ -324,6 +324,15 @@ TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
             EXPECT_TRUE(contains(outcome.err, c.refused)) << outcome.err;
         }
     }
+
+    // The application on such a source shows its note on the live view and keeps working.
+    std::string script = file("nocamera.script",
+                              "expect-control camera-unavailable\ntap 160 200\nwait 100\n"
+                              "screenshot " +
+                                  (dir / "shot.png").string() + "\nquit\n");
+    Outcome app = run({"--headless", "--camera", "image:" + corrupt, "--script", script});
+    EXPECT_EQ(app.status, 0) << app.err;
+    EXPECT_TRUE(platform::ImageCodec::readFile(dir / "shot.png"));
 }
 
 }  // namespace
