@@ -240,7 +240,7 @@ TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
 }
 
 TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothingBehind) {
-    std::string script = file("long.script", "wait 30000\nquit\n");
+    std::string script = file("long.script", "expect-control nothing-of-that-name\nwait 30000\n");
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     fs::create_directory(dir / "tmp");
     struct Case {
@@ -264,6 +264,7 @@ TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothing
         options.signalWhen = "headless: settings are kept in";
         Outcome outcome = run({"--headless", "--camera", c.camera, "--script", script}, options);
         EXPECT_EQ(outcome.status, 128 + c.signal) << outcome.err;
+        EXPECT_FALSE(contains(outcome.err, "no visible control")) << outcome.err;
         EXPECT_GE(outcome.afterSignal.count(), 0) << "never signalled: " << outcome.err;
         EXPECT_LT(outcome.afterSignal, 1000ms);
         EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the scratch settings folder is left";

@@ -321,6 +321,9 @@ int ScriptRunner::run(const std::vector<Command>& commands) {
         std::string problem = entry ? (this->*entry->handler)(command, quit)
                                     : "unknown command " + inQuotes(command.name);
         if (!problem.empty()) {
+            // A wait cut short by the end of the application (a signal, a quit) is not what
+            // the command found.
+            if (RunLoop::main().quitting()) problem = "cut short: the application is ending";
             _failure = format("%s:%d: %s: %s", _scriptName.c_str(), command.line,
                               echo(command.text).c_str(), problem.c_str());
             Log::error(_failure);
