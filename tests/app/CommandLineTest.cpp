@@ -240,7 +240,10 @@ TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
 }
 
 TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothingBehind) {
-    std::string script = file("long.script", "expect-control nothing-of-that-name\nwait 30000\n");
+    // The signal comes while the script waits for a control that never shows.
+    std::string script =
+        file("long.script", "screenshot " + (dir / "shot.png").string() +
+                                "\nexpect-control nothing-of-that-name\nwait 30000\n");
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     fs::create_directory(dir / "tmp");
     struct Case {
@@ -261,7 +264,7 @@ TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothing
         // The scratch settings folder is made in TMPDIR when no settings folder is named.
         options.env = {{"QUORBIT_CONFIG_DIR", std::nullopt}, {"TMPDIR", (dir / "tmp").string()}};
         options.signal = c.signal;
-        options.signalWhen = "headless: settings are kept in";
+        options.signalWhen = "screenshot written to";
         Outcome outcome = run({"--headless", "--camera", c.camera, "--script", script}, options);
         EXPECT_EQ(outcome.status, 128 + c.signal) << outcome.err;
         EXPECT_FALSE(contains(outcome.err, "no visible control")) << outcome.err;
