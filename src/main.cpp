@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,13 +19,14 @@
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
+#include "platform/host/ScriptRunner.h"
 
 namespace {
 
 using namespace quorbit;
 
-int usage() {
-    std::fprintf(stderr,
+int usage(std::FILE* out = stderr) {
+    std::fprintf(out,
                  "usage: quorbit [--camera SOURCE] [--scale N]\n"
                  "       quorbit --headless [--script FILE] [--camera SOURCE]\n"
                  "       quorbit --list-cameras\n"
@@ -105,10 +107,6 @@ int main(int argc, char** argv) {
             std::printf("quorbit %s\n", QUORBIT_VERSION);
             return 0;
         }
-        if (command == "--help" || command == "-h") {
-            usage();
-            return 0;
-        }
         try {
             if (command == "render") return app::runRender(rest);
             if (command == "contact-sheet") return app::runContactSheet(rest);
@@ -117,11 +115,24 @@ int main(int argc, char** argv) {
             return app::kExitFailure;
         }
     }
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            std::printf("commands of a --script FILE, one a line:\n%s",
+                        platform::ScriptRunner::helpText().c_str());
+            return 0;
+        }
+    }
     // `quorbit [OPTIONS] URL`: an incoming URL for the running instance; with none running,
-    // this process becomes the application and takes the URL itself.
+    // this process becomes the application and takes the URL itself. The value of an option
+    // ("--camera image:/photo.jpg") is not one.
+    auto takesValue = [](const std::string& option) {
+        return option == "--camera" || option == "--script" || option == "--scale";
+    };
     std::unique_ptr<app::IncomingUrl> incoming;
     std::optional<std::string> pendingUrl;
     if (!args.empty() && args.back().rfind("-", 0) != 0 &&
+        !(args.size() >= 2 && takesValue(args[args.size() - 2])) &&
         app::IncomingUrl::looksLikeUrl(args.back())) {
         std::string scheme = facebook::FBConfiguration::fromEnvironment().callbackScheme();
         auto handOff = app::IncomingUrl::handOff(args.back(), scheme);
@@ -138,7 +149,14 @@ int main(int argc, char** argv) {
         pendingUrl = args.back();
         args.pop_back();
     }
-    if (auto status = capture::CameraCommandLine::takeOptions(args)) return *status;
+    if (auto status = capture::CameraCommandLine::takeOptions(args)) {
+        if (*status == app::kExitUsage) return usage();
+        if (capture::Camera::abandonedCaptureThreads() > 0) {
+            std::fflush(nullptr);
+            std::_Exit(*status);
+        }
+        return *status;
+    }
     auto options = platform::HostOptions::parse(args);
     if (!options) {
         std::fprintf(stderr, "quorbit: %s\n", options.error().localizedDescription().c_str());
@@ -148,5 +166,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quorbit: unknown argument '%s'\n", options->rest.front().c_str());
         return usage();
     }
-    return runApplication(options.value(), std::move(incoming), std::move(pendingUrl));
+    int status = runApplication(options.value(), std::move(incoming), std::move(pendingUrl));
+    if (capture::Camera::abandonedCaptureThreads() > 0) {
+        // A capture thread still caught in a device call must not see the process's static
+        // objects destroyed under it: the process ends here, everything written already.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

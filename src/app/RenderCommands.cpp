@@ -25,9 +25,15 @@ struct UsageError {
     std::string message;
 };
 
-// --name value pairs; every option takes one value.
+// --help (or -h) anywhere among the arguments.
+struct HelpWanted {};
+
+// --name value pairs; every option takes one value and may be given once.
 std::map<std::string, std::string> parseOptions(const std::vector<std::string>& args,
                                                 std::initializer_list<const char*> known) {
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") throw HelpWanted{};
+    }
     std::map<std::string, std::string> options;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -36,6 +42,7 @@ std::map<std::string, std::string> parseOptions(const std::vector<std::string>& 
             isKnown |= arg == name;
         if (!isKnown) throw UsageError{"unknown argument '" + arg + "'"};
         if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+        if (options.count(arg)) throw UsageError{arg + " is given more than once"};
         options[arg] = args[++i];
     }
     return options;
@@ -97,6 +104,16 @@ int writeOutput(const Image& image, const std::string& path) {
     return kExitOk;
 }
 
+// A filter whose program could not be built would give a picture of the clear colour: the
+// tools fail instead, naming the filter and why.
+bool filterBuilt(const gpu::ProgramList& programs, size_t slot) {
+    if (programs[slot] && programs[slot]->program()) return true;
+    std::fprintf(stderr, "quorbit: the filter %s (slot %zu) cannot be used: %s\n",
+                 gpu::kFilterSlotNames[slot], slot,
+                 programs[slot] ? programs[slot]->buildFailure().c_str() : "no program");
+    return false;
+}
+
 std::string knownFilters() {
     std::string list;
     for (const auto& name : gpu::distinctFilterNames())
@@ -107,6 +124,11 @@ std::string knownFilters() {
 int usage(const UsageError& error, const char* synopsis) {
     std::fprintf(stderr, "quorbit: %s\nusage: %s\n", error.message.c_str(), synopsis);
     return kExitUsage;
+}
+
+int help(const char* synopsis) {
+    std::printf("usage: %s\n", synopsis);
+    return kExitOk;
 }
 
 }  // namespace
@@ -164,6 +186,8 @@ int runRender(const std::vector<std::string>& args) {
         cameraType = cameraTypeOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
+    } catch (const HelpWanted&) {
+        return help(synopsis);
     }
     auto picture = loadInput(options, false);
     if (!picture) return kExitFailure;
@@ -173,6 +197,7 @@ int runRender(const std::vector<std::string>& args) {
     std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
     capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
     camera_screen::quorbitViewController screen(context, std::make_shared<FixedCamera>(cameraType));
+    if (!filterBuilt(screen.programArray(), size_t(slot))) return kExitFailure;
     screen.setFilter(screen.programArray()[size_t(slot)].get());
     screen.processNewCameraFrame(frame);
     Image still = gpu::readFramebufferImage(*screen.glview());
@@ -191,6 +216,8 @@ int runContactSheet(const std::vector<std::string>& args) {
         cameraType = cameraTypeOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
+    } catch (const HelpWanted&) {
+        return help(synopsis);
     }
     auto picture = loadInput(options, true);
     if (!picture) return kExitFailure;
@@ -200,6 +227,9 @@ int runContactSheet(const std::vector<std::string>& args) {
     std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
     capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
     gpu::ProgramList programs = gpu::createFilterPrograms();
+    for (size_t slot = 0; slot < programs.size(); ++slot) {
+        if (!filterBuilt(programs, slot)) return kExitFailure;
+    }
     picker::PreviewGrid grid(context, programs, nullptr);
     grid.drawFrame(frame, cameraType);
 

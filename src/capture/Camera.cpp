@@ -39,6 +39,46 @@ struct Camera::AvailabilityState : std::enable_shared_from_this<AvailabilityStat
     }
 };
 
+struct Camera::CaptureState {
+    struct Wanted {
+        std::shared_ptr<CaptureDevice> device;  // null: capture nothing
+        std::uint64_t epoch = 0;
+    };
+
+    CameraOptions options;
+    std::shared_ptr<FrameMailbox> mailbox;
+    std::shared_ptr<AvailabilityState> availability;
+
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    Wanted want;                    // guarded by mutex
+    std::uint64_t wantVersion = 0;  // guarded by mutex
+    bool finished = false;          // guarded by mutex: the capture thread has returned
+    std::condition_variable finishedChanged;
+
+    void waitForChange(std::stop_token& stop, std::uint64_t version,
+                       std::optional<std::chrono::milliseconds> timeout) {
+        std::unique_lock lock(mutex);
+        auto changed = [&] { return wantVersion != version; };
+        if (timeout)
+            wake.wait_for(lock, stop, *timeout, changed);
+        else
+            wake.wait(lock, stop, changed);
+    }
+};
+
+namespace {
+std::atomic<int> gAbandonedThreads{0};
+}  // namespace
+
+int Camera::abandonedCaptureThreads() {
+    return gAbandonedThreads;
+}
+
+void Camera::noteAbandonedThread() {
+    ++gAbandonedThreads;
+}
+
 Camera::Camera() : Camera(CameraSource::current()) {}
 
 Camera::Camera(const CameraSource& source) : Camera(std::make_shared<SourceDeviceLayer>(source)) {}
@@ -50,6 +90,10 @@ Camera::Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options)
     _mailbox = FrameMailbox::create(loop, _options.clock, CaptureDevice::kFrameWidth,
                                     CaptureDevice::kFrameHeight);
     _availability = std::make_shared<AvailabilityState>(loop);
+    _state = std::make_shared<CaptureState>();
+    _state->options = _options;
+    _state->mailbox = _mailbox;
+    _state->availability = _availability;
     if (devices) findDevices(*devices);
     createAndStartCapture();
 }
@@ -58,9 +102,24 @@ Camera::~Camera() {
     _running = false;
     if (_thread.joinable()) {
         _thread.request_stop();
-        _thread.join();
+        bool finished;
+        {
+            std::unique_lock lock(_state->mutex);
+            finished = _state->finishedChanged.wait_for(lock, kStopWait,
+                                                        [this] { return _state->finished; });
+        }
+        if (finished) {
+            _thread.join();
+        } else {
+            platform::Log::warn(
+                "the camera did not stop in time; its capture thread is left to "
+                "end on its own");
+            ++gAbandonedThreads;
+            _thread.detach();
+        }
     }
     _mailbox->advanceEpoch();  // a frame still waiting for the main thread is dropped
+    _mailbox->setDelegate(nullptr);
     _availability->handler = nullptr;
 }
 
@@ -132,44 +191,47 @@ void Camera::updateWanted() {
     std::uint64_t epoch = _mailbox->advanceEpoch();
     std::shared_ptr<CaptureDevice> device = _running ? currentDevice() : nullptr;
     {
-        std::lock_guard lock(_mutex);
-        _want = Wanted{device, epoch};
-        ++_wantVersion;
+        std::lock_guard lock(_state->mutex);
+        _state->want = CaptureState::Wanted{device, epoch};
+        ++_state->wantVersion;
     }
-    _wake.notify_all();
-    if (device && !_thread.joinable())
-        _thread = std::jthread([this](std::stop_token stop) { captureLoop(stop); });
+    _state->wake.notify_all();
+    if (device && !_thread.joinable()) {
+        _thread = std::jthread([state = _state](std::stop_token stop) {
+            captureLoop(state, stop);
+            std::lock_guard lock(state->mutex);
+            state->finished = true;
+            state->finishedChanged.notify_all();
+        });
+    }
 }
 
-void Camera::waitForChange(std::stop_token& stop, std::uint64_t version,
-                           std::optional<std::chrono::milliseconds> timeout) {
-    std::unique_lock lock(_mutex);
-    auto changed = [&] { return _wantVersion != version; };
-    if (timeout)
-        _wake.wait_for(lock, stop, *timeout, changed);
-    else
-        _wake.wait(lock, stop, changed);
-}
-
-void Camera::captureLoop(std::stop_token stop) {
+void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_token stop) {
+    const CameraOptions& options = state->options;
+    FrameMailbox& mailbox = *state->mailbox;
+    AvailabilityState& availability = *state->availability;
     std::shared_ptr<CaptureDevice> active;
     // Devices whose problem has been logged: each is reported once, until frames come again.
     std::set<const CaptureDevice*> reported;
+    // Devices that have delivered a frame. One that never has is no camera to the user: the
+    // live view says so plainly, and the log has the details.
+    std::set<const CaptureDevice*> delivered;
     auto report = [&](const CaptureDevice& device, const std::string& problem) {
-        _availability->report(CameraAvailability{false, "The camera " + problem + "."});
+        availability.report(CameraAvailability{
+            false, delivered.count(&device) ? "The camera " + problem + "." : "No camera found."});
         if (!reported.insert(&device).second) return;
         platform::Log::warn(
             platform::format("camera %s: %s", device.info().id.c_str(), problem.c_str()));
     };
-    auto lastFrame = _options.clock();
+    auto lastFrame = options.clock();
 
     while (!stop.stop_requested()) {
-        Wanted want;
+        CaptureState::Wanted want;
         std::uint64_t version;
         {
-            std::lock_guard lock(_mutex);
-            want = _want;
-            version = _wantVersion;
+            std::lock_guard lock(state->mutex);
+            want = state->want;
+            version = state->wantVersion;
         }
         if (want.device != active) {
             if (active) active->close();
@@ -178,43 +240,44 @@ void Camera::captureLoop(std::stop_token stop) {
                 auto opened = want.device->open();
                 if (!opened) {
                     report(*want.device, opened.error().localizedDescription());
-                    waitForChange(stop, version, _options.retryDelay);
+                    state->waitForChange(stop, version, options.retryDelay);
                     continue;
                 }
                 active = want.device;
-                lastFrame = _options.clock();
+                lastFrame = options.clock();
             }
         }
         // Nothing to capture from: stopped, or stopped right after the device failed (then
         // both the wanted and the active device are empty).
         if (!active) {
-            waitForChange(stop, version, std::nullopt);
+            state->waitForChange(stop, version, std::nullopt);
             continue;
         }
 
         bool reserved = false;
-        auto frame = active->readFrame(_options.pollInterval, [&]() -> std::uint8_t* {
-            std::uint8_t* buffer = _mailbox->reserve(want.epoch);
+        auto frame = active->readFrame(options.pollInterval, [&]() -> std::uint8_t* {
+            std::uint8_t* buffer = mailbox.reserve(want.epoch);
             reserved = buffer != nullptr;
             return buffer;
         });
         if (frame.ok() && frame.value()) {
-            if (reserved) _mailbox->publish();
-            lastFrame = _options.clock();
-            _availability->report(CameraAvailability{});
+            if (reserved) mailbox.publish();
+            lastFrame = options.clock();
+            delivered.insert(active.get());
+            availability.report(CameraAvailability{});
             if (reported.erase(active.get())) {
                 platform::Log::info(platform::format("camera %s: delivering frames again",
                                                      active->info().id.c_str()));
             }
             continue;
         }
-        if (reserved) _mailbox->cancel();
+        if (reserved) mailbox.cancel();
         if (!frame.ok()) {
             report(*active, frame.error().localizedDescription());
             active->close();
             active.reset();
-            waitForChange(stop, version, _options.retryDelay);
-        } else if (_options.clock() - lastFrame >= _options.stallTimeout) {
+            state->waitForChange(stop, version, options.retryDelay);
+        } else if (options.clock() - lastFrame >= options.stallTimeout) {
             report(*active, "delivers no frames");
         }
     }

@@ -86,20 +86,26 @@ class Camera : public CameraTypeSource {
     const CameraAvailability& availability() const;
     void setAvailabilityHandler(std::function<void(const CameraAvailability&)> handler);
 
-  private:
-    struct Wanted {
-        std::shared_ptr<CaptureDevice> device;  // null: capture nothing
-        std::uint64_t epoch = 0;
-    };
+    // How long the camera's destruction waits for the capture thread to stop. A thread still
+    // caught in a device call after that is left to finish on its own: quitting never waits
+    // for a device that does not answer.
+    static constexpr std::chrono::milliseconds kStopWait{400};
+    // Capture threads left running that way in this process (the process should then end
+    // without running static destructors under them).
+    static int abandonedCaptureThreads();
+    // Counts a thread of the capture layer (a device probe, say) left running the same way.
+    static void noteAbandonedThread();
 
+  private:
     struct AvailabilityState;
+    // What the capture thread shares with the camera; the thread holds it, so a thread left
+    // behind never touches a destroyed camera.
+    struct CaptureState;
 
     void findDevices(DeviceLayer& layer);
     const std::shared_ptr<CaptureDevice>& currentDevice() const;
     void updateWanted();
-    void captureLoop(std::stop_token stop);
-    void waitForChange(std::stop_token& stop, std::uint64_t version,
-                       std::optional<std::chrono::milliseconds> timeout);
+    static void captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_token stop);
 
     CameraOptions _options;
     std::shared_ptr<FrameMailbox> _mailbox;
@@ -110,10 +116,7 @@ class Camera : public CameraTypeSource {
     std::atomic<int> _curCameraType{kCameraBack};
     bool _running = false;
 
-    std::mutex _mutex;
-    std::condition_variable_any _wake;
-    Wanted _want;                    // guarded by _mutex
-    std::uint64_t _wantVersion = 0;  // guarded by _mutex
+    std::shared_ptr<CaptureState> _state;
     std::jthread _thread;
 };
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/core/Log.h"
+
 namespace quorbit::gpu {
 
 ProgramList createFilterPrograms() {
@@ -10,7 +12,10 @@ ProgramList createFilterPrograms() {
     programs.reserve(kFilterSlotCount);
     for (const char* name : kFilterSlotNames) {
         auto program = std::make_shared<ShaderProgram>(name, name);
-        program->compile();
+        if (!program->compile()) {
+            platform::Log::warn(platform::format("filter %s (slot %zu) cannot be used: %s", name,
+                                                 programs.size(), program->buildFailure().c_str()));
+        }
         programs.push_back(std::move(program));
     }
     return programs;

@@ -21,7 +21,8 @@ inline constexpr std::array<const char*, kFilterSlotCount> kFilterSlotNames = {
 using ProgramList = std::vector<std::shared_ptr<ShaderProgram>>;
 
 // One compiled program per slot, in slot order. A slot whose shaders are missing or do not
-// compile is kept like any other; drawing with it installs no program.
+// compile is kept like any other (drawing with it installs no program) and logged as a
+// warning with the reason.
 ProgramList createFilterPrograms();
 
 // The slot of a program in the list, by identity; empty when it is not there.

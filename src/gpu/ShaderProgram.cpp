@@ -25,8 +25,17 @@ std::string infoLog(GLuint object, bool isProgram) {
     return std::string(text.data());
 }
 
-// Compiles one shader; returns its name, or 0 after deleting it when it did not compile.
-GLuint compileShader(GLenum type, const std::string& source) {
+// The first line of a compile or link log that says anything.
+std::string firstLine(const std::string& log) {
+    size_t start = log.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) return "no log";
+    size_t end = log.find_first_of("\r\n", start);
+    return log.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// Compiles one shader; returns its name, or 0 after deleting it when it did not compile
+// (the first line of its log then in failure).
+GLuint compileShader(GLenum type, const std::string& source, std::string& failure) {
     GLuint shader = glCreateShader(type);
     const GLchar* text = source.c_str();
     glShaderSource(shader, 1, &text, nullptr);
@@ -34,17 +43,20 @@ GLuint compileShader(GLenum type, const std::string& source) {
     GLint status = 0;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
     if (status) return shader;
+    std::string log = infoLog(shader, false);
     if (Log::enabled(Log::Level::Debug)) {
         Log::debug(std::string(type == GL_VERTEX_SHADER ? "vertex" : "fragment") +
-                   " shader did not compile: " + infoLog(shader, false));
+                   " shader did not compile: " + log);
     }
+    failure = "does not compile: " + firstLine(log);
     glDeleteShader(shader);
     return 0;
 }
 
 }  // namespace
 
-ShaderProgram::ShaderProgram(const std::string& vertShaderFile, const std::string& fragShaderFile) {
+ShaderProgram::ShaderProgram(const std::string& vertShaderFile, const std::string& fragShaderFile)
+    : _vertShaderName(vertShaderFile + ".vsh"), _fragShaderName(fragShaderFile + ".fsh") {
     auto& bundle = platform::Bundle::main();
     setVertShaderSource(bundle.readResource(vertShaderFile, "vsh", "shaders"));
     setFragShaderSource(bundle.readResource(fragShaderFile, "fsh", "shaders"));
@@ -56,11 +68,24 @@ ShaderProgram::~ShaderProgram() {
 
 bool ShaderProgram::compile() {
     if (_program) return true;
-    if (!_vertShaderSource || !_fragShaderSource) return false;
-    GLuint vertex = compileShader(GL_VERTEX_SHADER, *_vertShaderSource);
-    if (!vertex) return false;
-    GLuint fragment = compileShader(GL_FRAGMENT_SHADER, *_fragShaderSource);
+    _buildFailure.clear();
+    for (const auto* source : {&_vertShaderSource, &_fragShaderSource}) {
+        if (!*source) {
+            _buildFailure = (source == &_vertShaderSource ? _vertShaderName : _fragShaderName) +
+                            " is missing or unreadable in " +
+                            (platform::Bundle::main().resourcesDir() / "shaders").string();
+            return false;
+        }
+    }
+    std::string failure;
+    GLuint vertex = compileShader(GL_VERTEX_SHADER, *_vertShaderSource, failure);
+    if (!vertex) {
+        _buildFailure = _vertShaderName + " " + failure;
+        return false;
+    }
+    GLuint fragment = compileShader(GL_FRAGMENT_SHADER, *_fragShaderSource, failure);
     if (!fragment) {
+        _buildFailure = _fragShaderName + " " + failure;
         glDeleteShader(vertex);
         return false;
     }
@@ -74,8 +99,9 @@ bool ShaderProgram::compile() {
     GLint status = 0;
     glGetProgramiv(program, GL_LINK_STATUS, &status);
     if (!status) {
-        if (Log::enabled(Log::Level::Debug))
-            Log::debug("shader program did not link: " + infoLog(program, true));
+        std::string log = infoLog(program, true);
+        if (Log::enabled(Log::Level::Debug)) Log::debug("shader program did not link: " + log);
+        _buildFailure = "the program does not link: " + firstLine(log);
         glDeleteProgram(program);
         return false;
     }

@@ -23,9 +23,12 @@ class ShaderProgram {
     ShaderProgram& operator=(const ShaderProgram&) = delete;
 
     // Builds the program if none exists; true when a linked program exists afterwards. A
-    // failed attempt deletes every GL object it made; compile and link logs go to the debug
-    // log.
+    // failed attempt deletes every GL object it made and says why in buildFailure(); the
+    // whole compile and link logs go to the debug log.
     bool compile();
+    // Why the last compile() failed: a missing source, or the shader that did not compile
+    // (or the link) with the first line of its log. Empty after a success.
+    const std::string& buildFailure() const { return _buildFailure; }
     // Compiles if needed, then installs the program (none at all when compiling failed).
     // Always true.
     bool enable();
@@ -48,6 +51,8 @@ class ShaderProgram {
 
   private:
     GLuint _program = 0;
+    std::string _vertShaderName = "vertex shader", _fragShaderName = "fragment shader";
+    std::string _buildFailure;
     std::optional<std::string> _vertShaderSource;
     std::optional<std::string> _fragShaderSource;
 };

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
 
@@ -23,74 +24,16 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::JpegKind;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using app::process::kSanitized;
+using app::process::Outcome;
+using app::process::quorbitPath;
 
-// The application of the same build (beside the tests folder of the build tree).
-fs::path quorbitPath() {
-    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "quorbit";
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct Outcome {
-    int status = -1;  // exit status, or -1 when killed
-    std::string err;
-    long peakKiB = 0;  // the largest resident size the process reached
-};
-
-// Runs the application with `args`, its output in dir; kills it after `limit`. A non-zero
-// `addressSpace` caps the memory it may map.
 Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& dir,
                    std::chrono::seconds limit = 60s, rlim_t addressSpace = 0) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (addressSpace) {
-            rlimit cap{addressSpace, addressSpace};
-            setrlimit(RLIMIT_AS, &cap);
-        }
-        int err = open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int out = open("/dev/null", O_WRONLY);
-        dup2(err, 2);
-        dup2(out, 1);
-        std::vector<char*> argv{const_cast<char*>("quorbit")};
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(quorbitPath().c_str(), argv.data());
-        _exit(127);
-    }
-    Outcome outcome;
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    rusage usage{};
-    while (wait4(child, &status, WNOHANG, &usage) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            wait4(child, &status, 0, &usage);
-            break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = slurp(dir / "stderr");
-    outcome.peakKiB = usage.ru_maxrss;
-    fs::remove(dir / "stderr");
-    return outcome;
+    app::process::RunOptions options;
+    options.limit = limit;
+    options.addressSpace = addressSpace;
+    return app::process::runQuorbit(args, dir, options);
 }
 
 class HostileInput : public ::testing::Test {

@@ -192,5 +192,42 @@ TEST(Camera, TellsWhenItIsNotAvailableAndWhenItIsBack) {
         EXPECT_NE(heard[i], heard[i - 1]);
 }
 
+TEST(Camera, ACameraThatNeverDeliveredIsNoCameraToTheUser) {
+    CameraFixture f;
+    f.add(Pos::Front, 8).openError = "busy";
+    Camera& camera = f.start();
+    ASSERT_TRUE(pumpUntil([&] { return !camera.availability().available; }, 3000ms));
+    EXPECT_EQ(camera.availability().reason, "No camera found.");
+}
+
+TEST(Camera, IsDestroyedPromptlyWhateverItsDeviceIsDoing) {
+    for (bool inOpen : {true, false}) {
+        SCOPED_TRACE(inOpen ? "stuck opening" : "stuck reading");
+        CameraFixture f;
+        FakeDevice& device = f.add(Pos::Back, 9);
+        (inOpen ? device.hangInOpen : device.hangInRead) = true;
+        f.start();
+        ASSERT_TRUE(pumpUntil([&] { return device.hanging.load(); }, 3000ms));
+        int abandoned = Camera::abandonedCaptureThreads();
+        auto before = std::chrono::steady_clock::now();
+        f.camera.reset();
+        auto took = std::chrono::steady_clock::now() - before;
+        EXPECT_GE(took, Camera::kStopWait - 10ms);
+        EXPECT_LT(took, Camera::kStopWait + 300ms);
+        EXPECT_EQ(Camera::abandonedCaptureThreads(), abandoned + 1);
+        // Set free, the thread left behind ends by itself, closing the device.
+        device.hangInOpen = device.hangInRead = false;
+        EXPECT_TRUE(pumpUntil([&] { return device.closes > 0; }, 3000ms));
+    }
+    // A device that answers is waited for: no thread is left behind.
+    CameraFixture f;
+    f.add(Pos::Back, 10);
+    f.start();
+    ASSERT_TRUE(f.frames(1));
+    int abandoned = Camera::abandonedCaptureThreads();
+    f.camera.reset();
+    EXPECT_EQ(Camera::abandonedCaptureThreads(), abandoned);
+}
+
 }  // namespace
 }  // namespace quorbit::capture::testing

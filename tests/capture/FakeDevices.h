@@ -39,12 +39,14 @@ struct FakeDevice : CaptureDevice {
     const DeviceInfo& info() const override { return description; }
     platform::Result<void> open() override {
         ++opens;
+        hangWhile(hangInOpen);
         if (failed || unplugged) return platform::Error::make("test", 1, "gone");
         if (!openError.empty()) return platform::Error::make("test", 1, openError);
         return {};
     }
     platform::Result<bool> readFrame(std::chrono::milliseconds,
                                      const Destination& destination) override {
+        hangWhile(hangInRead);
         if (silent) {  // and slow: it overstays the timeout
             std::this_thread::sleep_for(100ms);
             if (clock) clock->advance(100ms);
@@ -72,6 +74,18 @@ struct FakeDevice : CaptureDevice {
     std::atomic<int> opens{0}, closes{0}, frames{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> unplugged{false};  // reading and opening fail while set
+    // open() or readFrame() does not return while set, as a device that does not answer.
+    std::atomic<bool> hangInOpen{false}, hangInRead{false};
+    std::atomic<bool> hanging{false};
+
+  private:
+    void hangWhile(const std::atomic<bool>& flag) {
+        while (flag) {
+            hanging = true;
+            std::this_thread::sleep_for(1ms);
+        }
+        hanging = false;
+    }
 };
 
 struct FakeLayer : DeviceLayer {

@@ -87,6 +87,12 @@ TEST_F(Qjson, FragmentsQuietAndFiles) {
     EXPECT_EQ(run((_dir / "doc.json").string(), "").out, "[true]\n");
     EXPECT_EQ(run((_dir / "missing.json").string(), "").status, 2);
     EXPECT_EQ(run("--bogus", "").status, 2);
+    Outcome twice = run("--pretty --quiet --pretty", "[1]");
+    EXPECT_EQ(twice.status, 2);
+    EXPECT_NE(twice.err.find("--pretty is given more than once"), std::string::npos) << twice.err;
+    Outcome help = run("--sort-keys --help", "");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: qjson", 0), 0u) << help.out;
 }
 
 TEST_F(Qjson, ReadsOnlyBoundedInputAndReportsOutputThatCannotBeWritten) {

@@ -47,6 +47,41 @@ TEST(ScriptParse, ChecksEveryLineAndNamesTheFirstBadOne) {
     EXPECT_EQ(parsed.value()[0].line, 1);
 }
 
+TEST(ScriptParse, ScriptTextInMessagesHasControlBytesEscapedAndLongLinesCut) {
+    std::string e = "\xc3\xa9";  // one two-byte character
+    struct Case {
+        std::string text, echoed;
+    } cases[] = {
+        {"plain words", "plain words"},
+        {"a\tb\r\x1b[31m\x7f", "a\\x09b\\x0d\\x1b[31m\\x7f"},
+        {std::string(80, 'x'), std::string(80, 'x')},
+        {std::string(81, 'x'), std::string(80, 'x') + "..."},
+        {std::string(79, 'x') + e, std::string(79, 'x') + "..."},  // never half a character
+        {std::string(78, 'x') + e + "y", std::string(78, 'x') + e + "..."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ScriptRunner::echo(c.text), c.echoed) << c.text;
+
+    // The parser's messages echo that way, however long or strange the line.
+    auto parsed =
+        ScriptRunner::parse("tap \x1b]0;owned\x07 1\n" + std::string(5000, 'z') + "\n", "s");
+    ASSERT_FALSE(parsed);
+    EXPECT_NE(
+        parsed.error().localizedDescription().find("s:1: \"\\x1b]0;owned\\x07\" is not a number"),
+        std::string::npos)
+        << parsed.error().localizedDescription();
+    parsed = ScriptRunner::parse(std::string(5000, 'z') + "\n", "s");
+    ASSERT_FALSE(parsed);
+    EXPECT_LT(parsed.error().localizedDescription().size(), 400u);
+    // Every command of the table is known to the parser and listed in the help.
+    for (const auto& entry : ScriptRunner::commandTable()) {
+        EXPECT_NE(ScriptRunner::helpText().find(std::string("  ") + entry.name + " "),
+                  std::string::npos)
+            << entry.name;
+        EXPECT_NE(parsed.error().localizedDescription().find(entry.name), std::string::npos);
+    }
+}
+
 class ScriptRun : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -139,6 +174,26 @@ TEST_F(ScriptRun, AFailedCommandStopsTheRunAndNamesItsLine) {
         for (const auto& event : pad->events)
             EXPECT_NE(event.at, (Point{2, 2})) << c.script;
     }
+}
+
+TEST_F(ScriptRun, TapControlRefusesANameThatTwoVisibleControlsShare) {
+    auto twin = std::make_shared<TouchRecorder>(Rect(200, 300, 50, 50));
+    twin->setControlName("pad");
+    app->window->addSubview(twin);
+    EXPECT_EQ(run("tap-control pad\n"), 1);
+    EXPECT_NE(runner->failure().find("2 visible controls are named \"pad\""), std::string::npos)
+        << runner->failure();
+    EXPECT_TRUE(pad->events.empty());
+    EXPECT_TRUE(twin->events.empty());
+    // Hidden, the second one no longer counts.
+    twin->setHidden(true);
+    EXPECT_EQ(run("tap-control pad\n"), 0) << runner->failure();
+    EXPECT_FALSE(pad->events.empty());
+    // The failed line is echoed safely.
+    EXPECT_EQ(run("expect-control \x01" + std::string(200, 'n') + "\n"), 1);
+    EXPECT_NE(runner->failure().find("t.script:1: expect-control \\x01nnn"), std::string::npos)
+        << runner->failure();
+    EXPECT_LT(runner->failure().size(), 300u);
 }
 
 TEST_F(ScriptRun, AlertButtonsAndTableRowsAreTappedThroughTheScreen) {

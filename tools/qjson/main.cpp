@@ -5,9 +5,9 @@
 // On success the text is written to standard output (compact unless --pretty) and the exit
 // status is 0; --quiet only parses. On failure the error trace goes to standard error, one
 // error a line as "CODE MESSAGE", innermost first, and the exit status is 1; so is output
-// that could not be written (a full disk, a closed pipe), with a message. Usage and input
-// errors exit with status 2: FILE must be a regular file, and the input holds at most
-// kMaxInputBytes.
+// that could not be written (a full disk, a closed pipe), with a message. Usage errors (an
+// unknown or repeated option) and input errors exit with status 2: FILE must be a regular
+// file, and the input holds at most kMaxInputBytes.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +46,13 @@ int main(int argc, char** argv) {
     const char* path = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        // Each option may be given once.
+        for (int j = 1; j < i; ++j) {
+            if (arg.size() > 2 && arg.rfind("--", 0) == 0 && arg == argv[j]) {
+                std::fprintf(stderr, "qjson: %s is given more than once\n%s", arg.c_str(), kUsage);
+                return 2;
+            }
+        }
         if (arg == "--pretty") {
             pretty = true;
         } else if (arg == "--sort-keys") {

@@ -435,9 +435,14 @@ Result<std::string> encodeJpeg(const Image& image, int quality, const std::strin
 }
 
 Result<void> writePng(const Image& image, const std::filesystem::path& path) {
+    // Only a regular file is replaced, at the end of any symbolic links: a device, a FIFO or
+    // a directory at the path is left as it is.
+    auto target = writeTarget(path);
+    if (!target)
+        return imageError(9, "cannot write the picture: " + target.error().localizedDescription());
     auto bytes = encodePng(image);
     if (!bytes) return bytes.error();
-    std::string reason = writeFileAtomically(path, *bytes);
+    std::string reason = writeFileAtomically(*target, *bytes);
     if (!reason.empty()) return imageError(9, reason);
     return {};
 }

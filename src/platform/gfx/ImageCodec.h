@@ -37,7 +37,9 @@ Result<std::string> encodePng(const Image& image);
 // the JFIF header.
 Result<std::string> encodeJpeg(const Image& image, int quality = 90, const std::string& app1 = {});
 
-// Encodes and writes through a temporary file and a rename: never a partial file.
+// Encodes and writes through a temporary file and a rename: never a partial file. The path
+// must be absent or a regular file; a symbolic link is followed and its target replaced (the
+// link stays); anything else (a device, a FIFO, a directory) is refused untouched.
 Result<void> writePng(const Image& image, const std::filesystem::path& path);
 
 }  // namespace ImageCodec

@@ -2,14 +2,18 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <set>
 
 namespace quorbit::platform {
 
 Result<HostOptions> HostOptions::parse(const std::vector<std::string>& args) {
     HostOptions options;
     auto fail = [](const std::string& message) { return Error::make("quorbit.host", 1, message); };
+    std::set<std::string> seen;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        bool ours = arg == "--headless" || arg == "--script" || arg == "--scale";
+        if (ours && !seen.insert(arg).second) return fail(arg + " is given more than once");
         if (arg == "--headless") {
             options.headless = true;
         } else if (arg == "--script" || arg == "--scale") {

@@ -24,7 +24,7 @@ struct HostOptions {
     std::vector<std::string> rest;
 
     // Takes --headless, --script FILE and --scale N out of args; the other arguments are
-    // kept in rest. Fails on a missing or bad value.
+    // kept in rest. Fails on a missing or bad value, and on an option given twice.
     static Result<HostOptions> parse(const std::vector<std::string>& args);
 };
 

@@ -9,6 +9,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/host/Host.h"
 #include "platform/host/ScriptRunner.h"
+#include "platform/host/TerminationSignals.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
@@ -27,6 +28,8 @@ int runApplication(const HostOptions& options,
         }
         commands = std::move(parsed.value());
     }
+    RunLoop& loop = RunLoop::main();
+    TerminationSignals signals(loop);
     // Headless runs (tests, scripts) keep their settings in a folder of their own unless
     // told otherwise, so that they neither read nor change the user's.
     std::filesystem::path scratchConfig;
@@ -46,9 +49,8 @@ int runApplication(const HostOptions& options,
             std::error_code ec;
             std::filesystem::remove(scratchConfig, ec);
         }
-        return 1;
+        return signals.exitStatus(1);
     }
-    RunLoop& loop = RunLoop::main();
     Application& app = Application::shared();
     app.setDelegate(delegate);
 
@@ -61,7 +63,9 @@ int runApplication(const HostOptions& options,
     host.value()->install(loop);
 
     int status = 0;
-    if (options.scriptPath) {
+    if (signals.received()) {
+        // Told to end while starting: nothing is run.
+    } else if (options.scriptPath) {
         ScriptRunner runner(*host.value(), *options.scriptPath);
         status = runner.run(commands);
     } else {
@@ -80,7 +84,7 @@ int runApplication(const HostOptions& options,
         std::error_code ec;
         std::filesystem::remove_all(scratchConfig, ec);
     }
-    return status;
+    return signals.exitStatus(status);
 }
 
 }  // namespace quorbit::platform

@@ -16,7 +16,8 @@ class ViewController;
 // (telling delegate, which is not owned and may be null), becomes active, then either
 // serves the user or runs the script of --script. Returns the process exit status: 0, or
 // 1 when the host cannot start (the message says how to run without a display) or a
-// script command fails.
+// script command fails, or 128 + the signal's number when SIGTERM, SIGINT or SIGHUP ended
+// the run (see TerminationSignals).
 int runApplication(const HostOptions& options,
                    std::function<std::shared_ptr<ViewController>()> makeRoot,
                    ApplicationDelegate* delegate = nullptr);

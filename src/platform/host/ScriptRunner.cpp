@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <sstream>
 
 #include "platform/core/Bundle.h"
@@ -32,26 +31,7 @@ constexpr int kScriptTouch = 9000;
 // How long a scripted finger rests on the glass for a tap.
 constexpr auto kTapHold = 30ms;
 
-enum class Arg { Number, Count, Word, Text };
-
-// The arguments each command takes.
-const std::map<std::string, std::vector<Arg>>& grammar() {
-    static const std::map<std::string, std::vector<Arg>> table = {
-        {"wait", {Arg::Count}},
-        {"wait-frames", {Arg::Count}},
-        {"tap", {Arg::Number, Arg::Number}},
-        {"drag", {Arg::Number, Arg::Number, Arg::Number, Arg::Number, Arg::Count}},
-        {"tap-control", {Arg::Word}},
-        {"tap-row", {Arg::Count}},
-        {"tap-alert-button", {Arg::Count}},
-        {"expect-alert", {Arg::Text}},
-        {"expect-control", {Arg::Word}},
-        {"open-url", {Arg::Word}},
-        {"screenshot", {Arg::Text}},
-        {"quit", {}},
-    };
-    return table;
-}
+using Arg = ScriptRunner::Arg;
 
 bool parseNumber(const std::string& word, double& out) {
     if (word.empty()) return false;
@@ -126,13 +106,138 @@ View* findShownAnywhere(const std::function<bool(View&)>& match) {
     return nullptr;
 }
 
+void collectShown(View& view, const std::function<bool(View&)>& match, std::vector<View*>& found) {
+    if (view.isHidden()) return;
+    if (match(view) && isShown(view)) found.push_back(&view);
+    for (const auto& child : view.subviews())
+        collectShown(*child, match, found);
+}
+
+// Every visible view that matches, in all windows.
+std::vector<View*> findAllShown(const std::function<bool(View&)>& match) {
+    std::vector<View*> found;
+    for (Window* window : frontToBack())
+        collectShown(*window, match, found);
+    return found;
+}
+
 std::string describe(View* view) {
     if (!view) return "nothing";
-    if (!view->controlName().empty()) return "\"" + view->controlName() + "\"";
+    if (!view->controlName().empty()) return "\"" + ScriptRunner::echo(view->controlName()) + "\"";
     return "another view";
 }
 
+std::string inQuotes(const std::string& text) {
+    return "\"" + ScriptRunner::echo(text) + "\"";
+}
+
 }  // namespace
+
+const std::vector<ScriptRunner::CommandEntry>& ScriptRunner::commandTable() {
+    static const std::vector<CommandEntry> table = {
+        {"wait",
+         {Arg::Count},
+         "MS",
+         "let the application run for MS milliseconds",
+         &ScriptRunner::doWait},
+        {"wait-frames",
+         {Arg::Count},
+         "N",
+         "let it run for N display refreshes",
+         &ScriptRunner::doWaitFrames},
+        {"tap",
+         {Arg::Number, Arg::Number},
+         "X Y",
+         "a finger down and up at window point (X, Y)",
+         &ScriptRunner::doTapOrDrag},
+        {"drag",
+         {Arg::Number, Arg::Number, Arg::Number, Arg::Number, Arg::Count},
+         "X1 Y1 X2 Y2 MS",
+         "a finger moved from one point to the other over MS ms",
+         &ScriptRunner::doTapOrDrag},
+        {"tap-control",
+         {Arg::Word},
+         "NAME",
+         "a tap at the centre of the one visible control NAME",
+         &ScriptRunner::doTapControl},
+        {"tap-row",
+         {Arg::Count},
+         "N",
+         "a tap on row N (over all sections) of the table on top",
+         &ScriptRunner::doTapRow},
+        {"tap-alert-button",
+         {Arg::Count},
+         "N",
+         "a tap on button N of the alert on screen",
+         &ScriptRunner::doTapAlertButton},
+        {"expect-alert",
+         {Arg::Text},
+         "TITLE",
+         "an alert titled TITLE is on screen (waits a little)",
+         &ScriptRunner::doExpectAlert},
+        {"expect-control",
+         {Arg::Word},
+         "NAME",
+         "the control NAME is visible (waits a little)",
+         &ScriptRunner::doExpectControl},
+        {"open-url",
+         {Arg::Word},
+         "URL",
+         "hands URL to the application as an incoming URL",
+         &ScriptRunner::doOpenUrl},
+        {"screenshot",
+         {Arg::Text},
+         "PNG",
+         "writes what the window shows to the file PNG",
+         &ScriptRunner::doScreenshot},
+        {"quit", {}, "", "ends the run with status 0", &ScriptRunner::doQuit},
+    };
+    return table;
+}
+
+const ScriptRunner::CommandEntry* ScriptRunner::findCommand(const std::string& name) {
+    for (const CommandEntry& entry : commandTable()) {
+        if (name == entry.name) return &entry;
+    }
+    return nullptr;
+}
+
+std::string ScriptRunner::helpText() {
+    std::string text;
+    for (const CommandEntry& entry : commandTable()) {
+        std::string synopsis =
+            std::string(entry.name) + (*entry.synopsis ? " " : "") + entry.synopsis;
+        text += format("  %-30s %s\n", synopsis.c_str(), entry.help);
+    }
+    return text;
+}
+
+std::string ScriptRunner::echo(const std::string& text, std::size_t maxLength) {
+    std::string out;
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        // A character is whole or absent: a UTF-8 sequence is not split by the cut.
+        std::size_t length = 1;
+        if (byte >= 0xc0) {
+            while (i + length < text.size() &&
+                   (static_cast<unsigned char>(text[i + length]) & 0xc0) == 0x80)
+                ++length;
+        }
+        if (shown + length > maxLength) {
+            out += "...";
+            break;
+        }
+        if (byte < 0x20 || byte == 0x7f) {
+            out += format("\\x%02x", byte);
+        } else {
+            out.append(text, i, length);
+        }
+        shown += length;
+        i += length - 1;
+    }
+    return out;
+}
 
 Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
                                                  const std::string& scriptName) {
@@ -165,9 +270,15 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
             return Error::make("quorbit.script", 1,
                                format("%s:%d: %s", scriptName.c_str(), lineNumber, reason.c_str()));
         };
-        auto it = grammar().find(command.name);
-        if (it == grammar().end()) return fail("unknown command \"" + command.name + "\"");
-        const auto& expected = it->second;
+        const CommandEntry* entry = findCommand(command.name);
+        if (!entry) {
+            std::string known;
+            for (const CommandEntry& e : commandTable())
+                known += (known.empty() ? "" : ", ") + std::string(e.name);
+            return fail("unknown command " + inQuotes(command.name) + " (the commands: " + known +
+                        ")");
+        }
+        const auto& expected = entry->args;
         if (!expected.empty() && expected.back() == Arg::Text) {
             if (command.rest.empty()) return fail(command.name + " needs an argument");
         } else if (command.args.size() != expected.size()) {
@@ -179,9 +290,9 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
             double d;
             long n;
             if (expected[i] == Arg::Number && !parseNumber(command.args[i], d))
-                return fail("\"" + command.args[i] + "\" is not a number");
+                return fail(inQuotes(command.args[i]) + " is not a number");
             if (expected[i] == Arg::Count && !parseCount(command.args[i], n))
-                return fail("\"" + command.args[i] + "\" is not a whole number of 0 or more");
+                return fail(inQuotes(command.args[i]) + " is not a whole number of 0 or more");
         }
         commands.push_back(std::move(command));
     }
@@ -206,10 +317,15 @@ int ScriptRunner::run(const std::vector<Command>& commands) {
     for (const Command& command : commands) {
         if (RunLoop::main().quitting()) return 0;
         bool quit = false;
-        std::string problem = execute(command, quit);
+        const CommandEntry* entry = findCommand(command.name);
+        std::string problem = entry ? (this->*entry->handler)(command, quit)
+                                    : "unknown command " + inQuotes(command.name);
         if (!problem.empty()) {
+            // A wait cut short by the end of the application (a signal, a quit) is not what
+            // the command found.
+            if (RunLoop::main().quitting()) problem = "cut short: the application is ending";
             _failure = format("%s:%d: %s: %s", _scriptName.c_str(), command.line,
-                              command.text.c_str(), problem.c_str());
+                              echo(command.text).c_str(), problem.c_str());
             Log::error(_failure);
             return 1;
         }
@@ -267,145 +383,155 @@ std::string ScriptRunner::checkTappable(View& view, Point windowPoint) const {
     return "it is not in any window";
 }
 
-std::string ScriptRunner::execute(const Command& c, bool& quit) {
-    const std::string& name = c.name;
-    if (name == "quit") {
-        quit = true;
+std::string ScriptRunner::doQuit(const Command&, bool& quit) {
+    quit = true;
+    return {};
+}
+
+std::string ScriptRunner::doWait(const Command& c, bool&) {
+    runFor(std::chrono::milliseconds(count(c.args[0])));
+    return {};
+}
+
+std::string ScriptRunner::doWaitFrames(const Command& c, bool&) {
+    auto period = std::chrono::duration<double, std::milli>(1000.0 / DisplayLink::refreshRate());
+    for (long i = 0; i < count(c.args[0]) && !RunLoop::main().quitting(); ++i)
+        runFor(std::chrono::milliseconds(std::lround(period.count())));
+    return {};
+}
+
+std::string ScriptRunner::doTapOrDrag(const Command& c, bool&) {
+    std::vector<Point> points;
+    for (size_t i = 0; i + 1 < c.args.size(); i += 2)
+        points.push_back({number(c.args[i]), number(c.args[i + 1])});
+    for (Point p : points) {
+        if (!Window::screenBounds().contains(p))
+            return format("(%g, %g) is outside the screen", p.x, p.y);
+    }
+    if (c.name == "tap") {
+        tapAt(points[0]);
         return {};
     }
-    if (name == "wait") {
-        runFor(std::chrono::milliseconds(count(c.args[0])));
-        return {};
+    long ms = count(c.args[4]);
+    Point from = points[0], to = points[1];
+    Window::dispatchTouch(TouchPhase::Began, kScriptTouch, from);
+    // One move per display refresh, the last one on the end point.
+    long frame = std::max(1L, std::lround(1000.0 / DisplayLink::refreshRate()));
+    long steps = std::max(1L, ms / frame);
+    auto stepTime = std::chrono::milliseconds(ms / steps);
+    for (long i = 1; i <= steps; ++i) {
+        runFor(stepTime);
+        double t = double(i) / double(steps);
+        Window::dispatchTouch(TouchPhase::Moved, kScriptTouch,
+                              {from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t});
     }
-    if (name == "wait-frames") {
-        auto period =
-            std::chrono::duration<double, std::milli>(1000.0 / DisplayLink::refreshRate());
-        for (long i = 0; i < count(c.args[0]) && !RunLoop::main().quitting(); ++i)
-            runFor(std::chrono::milliseconds(std::lround(period.count())));
-        return {};
+    Window::dispatchTouch(TouchPhase::Ended, kScriptTouch, to);
+    settle();
+    return {};
+}
+
+std::string ScriptRunner::doTapControl(const Command& c, bool&) {
+    const std::string& control = c.args[0];
+    auto named = [&](View& v) { return v.controlName() == control; };
+    std::vector<View*> views;
+    waitFor([&] {
+        views = findAllShown(named);
+        return !views.empty();
+    });
+    if (views.empty()) return "no visible control named " + inQuotes(control);
+    // A name two controls share would make the tap land on whichever is found first.
+    if (views.size() > 1)
+        return format("%zu visible controls are named %s", views.size(), inQuotes(control).c_str());
+    View* view = views.front();
+    Rect b = view->bounds();
+    Point centre = view->convertToWindow({b.midX(), b.midY()});
+    if (auto problem = checkTappable(*view, centre); !problem.empty())
+        return "cannot tap " + inQuotes(control) + ": " + problem;
+    tapAt(centre);
+    return {};
+}
+
+std::string ScriptRunner::doTapRow(const Command& c, bool&) {
+    long wanted = count(c.args[0]);
+    auto* table = static_cast<TableView*>(
+        findShownAnywhere([](View& v) { return dynamic_cast<TableView*>(&v) != nullptr; }));
+    if (!table) return "no table on screen";
+    long index = wanted;
+    std::optional<IndexPath> path;
+    int sections = table->numberOfSections();
+    for (int s = 0; s < sections && !path; ++s) {
+        int rows = table->numberOfRowsInSection(s);
+        if (index < rows)
+            path = IndexPath{s, static_cast<int>(index)};
+        else
+            index -= rows;
     }
-    if (name == "tap" || name == "drag") {
-        std::vector<Point> points;
-        for (size_t i = 0; i + 1 < c.args.size(); i += 2)
-            points.push_back({number(c.args[i]), number(c.args[i + 1])});
-        for (Point p : points) {
-            if (!Window::screenBounds().contains(p))
-                return format("(%g, %g) is outside the screen", p.x, p.y);
-        }
-        if (name == "tap") {
-            tapAt(points[0]);
-            return {};
-        }
-        long ms = count(c.args[4]);
-        Point from = points[0], to = points[1];
-        Window::dispatchTouch(TouchPhase::Began, kScriptTouch, from);
-        // One move per display refresh, the last one on the end point.
-        long frame = std::max(1L, std::lround(1000.0 / DisplayLink::refreshRate()));
-        long steps = std::max(1L, ms / frame);
-        auto stepTime = std::chrono::milliseconds(ms / steps);
-        for (long i = 1; i <= steps; ++i) {
-            runFor(stepTime);
-            double t = double(i) / double(steps);
-            Window::dispatchTouch(TouchPhase::Moved, kScriptTouch,
-                                  {from.x + (to.x - from.x) * t, from.y + (to.y - from.y) * t});
-        }
-        Window::dispatchTouch(TouchPhase::Ended, kScriptTouch, to);
+    if (!path) return format("the table has no row %ld", wanted);
+    Rect visible = table->rectForRowAtIndexPath(*path).intersection(table->bounds());
+    if (visible.height() < 1) return format("row %ld is scrolled out of view", wanted);
+    Point centre = table->convertToWindow({visible.midX(), visible.midY()});
+    if (auto problem = checkTappable(*table, centre); !problem.empty())
+        return format("cannot tap row %ld: %s", wanted, problem.c_str());
+    tapAt(centre);
+    return {};
+}
+
+std::string ScriptRunner::doTapAlertButton(const Command& c, bool&) {
+    long index = count(c.args[0]);
+    AlertView* alert = nullptr;
+    waitFor([&] { return (alert = AlertView::visibleAlert()) != nullptr; });
+    if (!alert) return "no alert on screen";
+    if (index >= alert->numberOfButtons())
+        return format("the alert %s has %d button%s", inQuotes(alert->title()).c_str(),
+                      alert->numberOfButtons(), alert->numberOfButtons() == 1 ? "" : "s");
+    Button* button = alert->buttonAtIndex(static_cast<int>(index));
+    if (button && isShown(*button)) {
+        Rect b = button->bounds();
+        Point centre = button->convertToWindow({b.midX(), b.midY()});
+        if (auto problem = checkTappable(*button, centre); !problem.empty())
+            return format("cannot tap button %ld: %s", index, problem.c_str());
+        tapAt(centre);
+    } else {
+        alert->dismissWithClickedButtonIndex(static_cast<int>(index), true);
         settle();
-        return {};
     }
-    if (name == "tap-control") {
-        const std::string& control = c.args[0];
-        View* view = nullptr;
-        waitFor([&] {
-            view = findShownAnywhere([&](View& v) { return v.controlName() == control; });
-            return view != nullptr;
-        });
-        if (!view) return "no visible control named \"" + control + "\"";
-        Rect b = view->bounds();
-        Point centre = view->convertToWindow({b.midX(), b.midY()});
-        if (auto problem = checkTappable(*view, centre); !problem.empty())
-            return "cannot tap \"" + control + "\": " + problem;
-        tapAt(centre);
-        return {};
-    }
-    if (name == "tap-row") {
-        long wanted = count(c.args[0]);
-        auto* table = static_cast<TableView*>(
-            findShownAnywhere([](View& v) { return dynamic_cast<TableView*>(&v) != nullptr; }));
-        if (!table) return "no table on screen";
-        long index = wanted;
-        std::optional<IndexPath> path;
-        int sections = table->numberOfSections();
-        for (int s = 0; s < sections && !path; ++s) {
-            int rows = table->numberOfRowsInSection(s);
-            if (index < rows)
-                path = IndexPath{s, static_cast<int>(index)};
-            else
-                index -= rows;
-        }
-        if (!path) return format("the table has no row %ld", wanted);
-        Rect visible = table->rectForRowAtIndexPath(*path).intersection(table->bounds());
-        if (visible.height() < 1) return format("row %ld is scrolled out of view", wanted);
-        Point centre = table->convertToWindow({visible.midX(), visible.midY()});
-        if (auto problem = checkTappable(*table, centre); !problem.empty())
-            return format("cannot tap row %ld: %s", wanted, problem.c_str());
-        tapAt(centre);
-        return {};
-    }
-    if (name == "tap-alert-button") {
-        long index = count(c.args[0]);
-        AlertView* alert = nullptr;
-        waitFor([&] { return (alert = AlertView::visibleAlert()) != nullptr; });
-        if (!alert) return "no alert on screen";
-        if (index >= alert->numberOfButtons())
-            return format("the alert \"%s\" has %d button%s", alert->title().c_str(),
-                          alert->numberOfButtons(), alert->numberOfButtons() == 1 ? "" : "s");
-        Button* button = alert->buttonAtIndex(static_cast<int>(index));
-        if (button && isShown(*button)) {
-            Rect b = button->bounds();
-            Point centre = button->convertToWindow({b.midX(), b.midY()});
-            if (auto problem = checkTappable(*button, centre); !problem.empty())
-                return format("cannot tap button %ld: %s", index, problem.c_str());
-            tapAt(centre);
-        } else {
-            alert->dismissWithClickedButtonIndex(static_cast<int>(index), true);
-            settle();
-        }
-        return {};
-    }
-    if (name == "expect-alert") {
-        bool found = waitFor([&] {
-            AlertView* alert = AlertView::visibleAlert();
-            return alert && alert->title() == c.rest;
-        });
-        if (found) return {};
+    return {};
+}
+
+std::string ScriptRunner::doExpectAlert(const Command& c, bool&) {
+    bool found = waitFor([&] {
         AlertView* alert = AlertView::visibleAlert();
-        return alert ? "the alert on screen is \"" + alert->title() + "\"" : "no alert on screen";
-    }
-    if (name == "expect-control") {
-        const std::string& control = c.args[0];
-        bool found = waitFor(
-            [&] { return findShownAnywhere([&](View& v) { return v.controlName() == control; }); });
-        return found ? std::string() : "no visible control named \"" + control + "\"";
-    }
-    if (name == "open-url") {
-        if (!Application::shared().openURL(c.args[0]))
-            Log::info("the application did not take " + c.args[0]);
-        settle();
-        return {};
-    }
-    if (name == "screenshot") {
-        auto image = _host.screenshot();
-        if (!image) return image.error().localizedDescription();
-        std::filesystem::path path = c.rest;
-        std::error_code ec;
-        if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-        if (auto written = ImageCodec::writePng(*image, path); !written)
-            return written.error().localizedDescription();
-        Log::info("screenshot written to " + path.string());
-        return {};
-    }
-    return "unknown command";
+        return alert && alert->title() == c.rest;
+    });
+    if (found) return {};
+    AlertView* alert = AlertView::visibleAlert();
+    return alert ? "the alert on screen is " + inQuotes(alert->title()) : "no alert on screen";
+}
+
+std::string ScriptRunner::doExpectControl(const Command& c, bool&) {
+    const std::string& control = c.args[0];
+    bool found = waitFor(
+        [&] { return findShownAnywhere([&](View& v) { return v.controlName() == control; }); });
+    return found ? std::string() : "no visible control named " + inQuotes(control);
+}
+
+std::string ScriptRunner::doOpenUrl(const Command& c, bool&) {
+    if (!Application::shared().openURL(c.args[0]))
+        Log::info("the application did not take " + echo(c.args[0]));
+    settle();
+    return {};
+}
+
+std::string ScriptRunner::doScreenshot(const Command& c, bool&) {
+    auto image = _host.screenshot();
+    if (!image) return image.error().localizedDescription();
+    std::filesystem::path path = c.rest;
+    std::error_code ec;
+    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+    if (auto written = ImageCodec::writePng(*image, path); !written)
+        return written.error().localizedDescription();
+    Log::info("screenshot written to " + echo(path.string()));
+    return {};
 }
 
 }  // namespace quorbit::platform

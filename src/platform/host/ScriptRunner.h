@@ -15,22 +15,13 @@ class Host;
 class View;
 
 // Runs a headless script: one command a line, "#" starting a comment, against the
-// application on the main run loop. The commands:
-//   wait MS                       let the application run for MS milliseconds
-//   wait-frames N                 let it run for N display refreshes
-//   tap X Y                       a finger down and up at window point (X, Y)
-//   drag X1 Y1 X2 Y2 MS           a finger moved from one point to the other over MS ms
-//   tap-control NAME              a tap at the centre of the visible control NAME
-//   tap-row N                     a tap on row N (counted over all sections) of the table
-//                                 on top
-//   tap-alert-button N            a tap on button N of the alert on screen
-//   expect-alert TITLE            an alert titled TITLE is on screen (waits a little)
-//   expect-control NAME           the control NAME is visible (waits a little)
-//   open-url URL                  hands URL to the application as an incoming URL
-//   screenshot PNG                writes what the window shows to the file PNG
-//   quit                          ends the run with status 0
+// application on the main run loop. The commands, their arguments and their help all come
+// from one table (see helpText()); among them wait, wait-frames, tap, drag, tap-control,
+// tap-row, tap-alert-button, expect-alert, expect-control, open-url, screenshot and quit.
+// tap-control refuses a name that two visible controls share.
 // The whole script is checked before it runs. The first command that fails ends the run
-// with a message naming the script and line, and status 1.
+// with a message naming the script and line, and status 1. Script text echoed in messages
+// has its control bytes escaped and long lines shortened (see echo()).
 class ScriptRunner {
   public:
     struct Command {
@@ -40,6 +31,12 @@ class ScriptRunner {
         std::vector<std::string> args;  // the words after it
         std::string rest;               // everything after the command word, trimmed
     };
+
+    // One line a command: its synopsis and what it does, from the command table.
+    static std::string helpText();
+    // Script text as it may appear in a message: control bytes written as \xNN, and anything
+    // past maxLength bytes cut off (at a character boundary) and marked with "...".
+    static std::string echo(const std::string& text, std::size_t maxLength = 80);
 
     // Checks every line; the error names the first bad line as "NAME:LINE: reason".
     static Result<std::vector<Command>> parse(const std::string& text,
@@ -60,9 +57,32 @@ class ScriptRunner {
     // How long expect-alert and expect-control wait for their condition.
     void setExpectTimeout(std::chrono::milliseconds timeout) { _expectTimeout = timeout; }
 
+    // An entry of the command table: the command word, the kinds of its arguments, their
+    // names and what the command does (for helpText()), and the handler that runs it. A
+    // handler answers an empty string when the command passed, else what went wrong.
+    enum class Arg { Number, Count, Word, Text };
+    struct CommandEntry {
+        const char* name;
+        std::vector<Arg> args;
+        const char* synopsis;
+        const char* help;
+        std::string (ScriptRunner::*handler)(const Command&, bool& quit);
+    };
+    static const std::vector<CommandEntry>& commandTable();
+
   private:
-    // An empty result means the command passed.
-    std::string execute(const Command& command, bool& quit);
+    static const CommandEntry* findCommand(const std::string& name);
+    std::string doWait(const Command& c, bool& quit);
+    std::string doWaitFrames(const Command& c, bool& quit);
+    std::string doTapOrDrag(const Command& c, bool& quit);
+    std::string doTapControl(const Command& c, bool& quit);
+    std::string doTapRow(const Command& c, bool& quit);
+    std::string doTapAlertButton(const Command& c, bool& quit);
+    std::string doExpectAlert(const Command& c, bool& quit);
+    std::string doExpectControl(const Command& c, bool& quit);
+    std::string doOpenUrl(const Command& c, bool& quit);
+    std::string doScreenshot(const Command& c, bool& quit);
+    std::string doQuit(const Command& c, bool& quit);
     void tapAt(Point p);
     void settle();
     bool runFor(std::chrono::milliseconds time);

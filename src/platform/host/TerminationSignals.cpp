@@ -1,0 +1,74 @@
+#include "platform/host/TerminationSignals.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/core/Log.h"
+
+namespace quorbit::platform {
+namespace {
+
+constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+volatile std::sig_atomic_t gReceived = 0;
+int gPipe[2] = {-1, -1};
+
+// Only async-signal-safe calls: the signal is noted and the loop woken through the pipe.
+void onSignal(int sig) {
+    if (gReceived != 0) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
+    gReceived = sig;
+    int saved = errno;
+    char byte = 1;
+    if (gPipe[1] >= 0) (void)!::write(gPipe[1], &byte, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+TerminationSignals::TerminationSignals(RunLoop& loop) : _loop(loop) {
+    gReceived = 0;
+    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        Log::warn("signals will end the application at once: no pipe to hear them on");
+        gPipe[0] = gPipe[1] = -1;
+    }
+    if (gPipe[0] >= 0) {
+        _watch = _loop.watchFd(gPipe[0], RunLoop::Readable, [this](short) {
+            char bytes[16];
+            while (::read(gPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            if (received()) {
+                Log::info(format("ending on signal %d (%s)", received(), strsignal(received())));
+                _loop.quit();
+            }
+        });
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i)
+        sigaction(kSignals[i], &action, &_previous[i]);
+}
+
+TerminationSignals::~TerminationSignals() {
+    for (int i = 0; i < 3; ++i)
+        sigaction(kSignals[i], &_previous[i], nullptr);
+    if (_watch) _loop.unwatchFd(_watch);
+}
+
+int TerminationSignals::received() const {
+    return gReceived;
+}
+
+int TerminationSignals::exitStatus(int fallback) const {
+    return gReceived ? 128 + gReceived : fallback;
+}
+
+}  // namespace quorbit::platform

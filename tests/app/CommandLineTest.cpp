@@ -1,0 +1,321 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "QuorbitProcess.h"
+#include "platform/gfx/ImageCodec.h"
+#include "support/HostileFiles.h"
+
+namespace quorbit::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using process::Outcome;
+using process::RunOptions;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class CommandLine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(process::quorbitPath())) GTEST_SKIP() << "quorbit is not built";
+        dir = fs::temp_directory_path() / ("quorbit-cli-" + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+    std::string file(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return (dir / name).string();
+    }
+    // The names in dir, links included, apart from the given ones.
+    std::set<std::string> namesBut(const std::set<std::string>& known) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            std::string name = entry.path().filename().string();
+            if (!known.count(name)) names.insert(name);
+        }
+        return names;
+    }
+    // A small PNG in dir, as in.png.
+    std::string picture(int width, int height) {
+        auto png = platform::ImageCodec::encodePng(testing::quadrantPicture(width, height));
+        return file("in.png", png.value());
+    }
+    Outcome run(const std::vector<std::string>& args, RunOptions options = {}) {
+        options.limit = std::min(options.limit, std::chrono::seconds(30));
+        return process::runQuorbit(args, dir, options);
+    }
+    fs::path dir;
+};
+
+TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
+    std::string input = picture(8, 8);
+    std::string out = (dir / "out.png").string();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        bool onStdout;  // else on standard error
+        std::string message;
+    } cases[] = {
+        {{"--version"}, 0, true, "quorbit 0."},
+        {{"--help"}, 0, true, "usage: quorbit [--camera SOURCE]"},
+        {{"--help"}, 0, true, "  tap-control NAME "},  // the script commands too
+        {{"--headless", "-h"}, 0, true, "usage: quorbit [--camera SOURCE]"},
+        {{"render", "--filter", "Normal", "--help"}, 0, true, "usage: quorbit render --filter"},
+        {{"contact-sheet", "-h"}, 0, true, "usage: quorbit contact-sheet"},
+        {{"--bogus"}, 2, false, "unknown argument '--bogus'"},
+        {{"--scale"}, 2, false, "--scale needs a value"},
+        {{"--scale", "2", "--scale", "2"}, 2, false, "--scale is given more than once"},
+        {{"--camera", "synthetic", "--camera", "synthetic"},
+         2,
+         false,
+         "--camera is given more than once"},
+        {{"--list-cameras", "--list-cameras"}, 2, false, "--list-cameras is given more than once"},
+        {{"render", "--filter", "Normal", "--input", input, "--output", out, "--output", out},
+         2,
+         false,
+         "--output is given more than once"},
+        {{"contact-sheet", "--output", out, "--input", input, "--input", input},
+         2,
+         false,
+         "--input is given more than once"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        Outcome outcome = run(c.args);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_TRUE(contains(c.onStdout ? outcome.out : outcome.err, c.message))
+            << "out: " << outcome.out << "\nerr: " << outcome.err;
+        if (c.status == 2) {
+            EXPECT_TRUE(contains(outcome.err, "usage: quorbit")) << outcome.err;
+        }
+        EXPECT_EQ(namesBut({"in.png"}), std::set<std::string>{}) << "nothing is written";
+    }
+}
+
+TEST_F(CommandLine, OutputsGoOnlyWhereNothingOrARegularFileIs) {
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/null", dir / "to-device");
+    fs::create_symlink("fifo", dir / "to-fifo");
+    fs::create_symlink("/proc/self/status", dir / "to-proc");
+    file("old.png", "old");
+    fs::create_symlink("old.png", dir / "to-old");
+    fs::create_symlink("nothing-yet.png", dir / "dangling");
+    const std::set<std::string> made = {"folder",  "fifo",    "to-device", "to-fifo",
+                                        "to-proc", "old.png", "to-old",    "dangling"};
+    std::string script = file("shot.script", "screenshot TARGET\nquit\n");
+
+    struct Target {
+        std::string name;
+        bool written;         // else refused with exit status 1
+        std::string message;  // when refused
+        std::string lands;    // when written: the file that gets the picture
+    } targets[] = {
+        {"new.png", true, "", "new.png"},
+        {"old.png", true, "", "old.png"},
+        {"to-old", true, "", "old.png"},
+        {"dangling", true, "", "nothing-yet.png"},
+        {"folder", false, "folder is a directory, not a regular file", ""},
+        {"fifo", false, "fifo is a FIFO (named pipe), not a regular file", ""},
+        {"to-fifo", false, "fifo is a FIFO (named pipe), not a regular file", ""},
+        {"to-device", false, "/dev/null is a character device, not a regular file", ""},
+        {"to-proc", false, "cannot create a file in /proc/self", ""},
+    };
+    for (const char* command : {"render", "contact-sheet", "screenshot"}) {
+        for (const auto& t : targets) {
+            SCOPED_TRACE(std::string(command) + " to " + t.name);
+            std::string path = (dir / t.name).string();
+            std::vector<std::string> args;
+            if (std::string(command) == "render") {
+                args = {"render",        "--filter", "Sepia", "--input",
+                        picture(32, 24), "--output", path};
+            } else if (std::string(command) == "contact-sheet") {
+                args = {"contact-sheet", "--output", path};
+            } else {
+                file("shot.script", "screenshot " + path + "\nquit\n");
+                args = {"--headless", "--camera", "synthetic", "--script", script};
+            }
+            Outcome outcome = run(args);
+            std::set<std::string> expectedNew = {"in.png", "shot.script"};
+            if (t.written) {
+                EXPECT_EQ(outcome.status, 0) << outcome.err;
+                auto written = platform::ImageCodec::readFile(dir / t.lands);
+                EXPECT_TRUE(written) << "the picture is in " << t.lands;
+                expectedNew.insert(t.lands);
+            } else {
+                EXPECT_EQ(outcome.status, 1);
+                EXPECT_TRUE(contains(outcome.err, t.message)) << outcome.err;
+            }
+            // Nothing else is left behind, and nothing in place was replaced.
+            std::set<std::string> extra = namesBut(made);
+            for (const auto& name : expectedNew)
+                extra.erase(name);
+            EXPECT_EQ(extra, std::set<std::string>{});
+            EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+            EXPECT_TRUE(fs::is_directory(dir / "folder"));
+            EXPECT_TRUE(fs::is_empty(dir / "folder"));
+            EXPECT_EQ(fs::read_symlink(dir / "to-device"), "/dev/null");
+            EXPECT_EQ(fs::read_symlink(dir / "to-proc"), "/proc/self/status");
+            EXPECT_EQ(fs::read_symlink(dir / "to-old"), "old.png");
+            EXPECT_EQ(fs::read_symlink(dir / "dangling"), "nothing-yet.png");
+            for (const std::string name : {"new.png", "nothing-yet.png"})
+                fs::remove(dir / name);
+            file("old.png", "old");
+        }
+    }
+}
+
+TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
+    const char* resources = std::getenv("QUORBIT_RESOURCES");
+    ASSERT_TRUE(resources);
+    std::string input = picture(32, 24);
+    struct Case {
+        std::string filter;
+        std::string breakage;  // "missing", "empty" or shader text
+        std::string file;      // the shader file broken
+        std::string reason;    // what the message says after the filter's name
+    } cases[] = {
+        {"Sepia", "missing", "Sepia.fsh", "Sepia.fsh is missing or unreadable in "},
+        {"Thermal", "empty", "Thermal.fsh", "Thermal.fsh does not compile: 0:1"},
+        {"Mirror", "void main() { gl_FragColor = vec4(1.0) }", "Mirror.fsh",
+         "Mirror.fsh does not compile: 0:1"},
+    };
+    const std::map<std::string, int> slots = {{"Sepia", 5}, {"Thermal", 6}, {"Mirror", 7}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.filter + ": " + c.breakage);
+        fs::path copy = dir / "resources";
+        fs::remove_all(copy);
+        fs::create_directories(copy);
+        fs::copy(fs::path(resources) / "shaders", copy / "shaders");
+        if (c.breakage == "missing")
+            fs::remove(copy / "shaders" / c.file);
+        else
+            std::ofstream(copy / "shaders" / c.file) << (c.breakage == "empty" ? "" : c.breakage);
+        RunOptions options;
+        options.env = {{"QUORBIT_RESOURCES", copy.string()}};
+        std::string named = "the filter " + c.filter + " (slot " +
+                            std::to_string(slots.at(c.filter)) + ") cannot be used: " + c.reason;
+        std::string warned = "warning: filter " + c.filter + " (slot " +
+                             std::to_string(slots.at(c.filter)) + ") cannot be used: " + c.reason;
+        std::string out = (dir / "out.png").string();
+        for (const auto& args : {std::vector<std::string>{"render", "--filter", c.filter, "--input",
+                                                          input, "--output", out},
+                                 std::vector<std::string>{"contact-sheet", "--output", out}}) {
+            Outcome outcome = run(args, options);
+            EXPECT_EQ(outcome.status, 1) << args[0];
+            EXPECT_TRUE(contains(outcome.err, named)) << outcome.err;
+            EXPECT_TRUE(contains(outcome.err, warned)) << outcome.err;
+            EXPECT_FALSE(fs::exists(out)) << args[0];
+        }
+        // Another filter still renders with those resources.
+        Outcome normal = run({"render", "--filter", c.filter == "Sepia" ? "Grayscale" : "Sepia",
+                              "--input", input, "--output", out},
+                             options);
+        EXPECT_EQ(normal.status, 0) << normal.err;
+        fs::remove(out);
+    }
+    // Resources in the wrong place: every filter fails.
+    RunOptions nowhere;
+    nowhere.env = {{"QUORBIT_RESOURCES", (dir / "nowhere").string()}};
+    Outcome outcome =
+        run({"render", "--filter", "Normal", "--input", input, "--output", "o.png"}, nowhere);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(contains(outcome.err,
+                         "the filter Normal (slot 0) cannot be used: Normal.vsh is "
+                         "missing or unreadable in " +
+                             (dir / "nowhere" / "shaders").string()))
+        << outcome.err;
+}
+
+TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothingBehind) {
+    // The signal comes while the script waits for a control that never shows.
+    std::string script =
+        file("long.script", "screenshot " + (dir / "shot.png").string() +
+                                "\nexpect-control nothing-of-that-name\nwait 30000\n");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_directory(dir / "tmp");
+    struct Case {
+        int signal;
+        std::string camera;
+    } cases[] = {
+        {SIGTERM, "synthetic"},
+        {SIGINT, "synthetic"},
+        {SIGHUP, "synthetic"},
+        // Cameras that would never deliver, or never end a read.
+        {SIGTERM, "image:" + (dir / "fifo").string()},
+        {SIGTERM, "image:/dev/zero"},
+        {SIGINT, "v4l2:/dev/null"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + " with " + c.camera);
+        RunOptions options;
+        // The scratch settings folder is made in TMPDIR when no settings folder is named.
+        options.env = {{"QUORBIT_CONFIG_DIR", std::nullopt}, {"TMPDIR", (dir / "tmp").string()}};
+        options.signal = c.signal;
+        options.signalWhen = "screenshot written to";
+        Outcome outcome = run({"--headless", "--camera", c.camera, "--script", script}, options);
+        EXPECT_EQ(outcome.status, 128 + c.signal) << outcome.err;
+        EXPECT_FALSE(contains(outcome.err, "no visible control")) << outcome.err;
+        EXPECT_GE(outcome.afterSignal.count(), 0) << "never signalled: " << outcome.err;
+        EXPECT_LT(outcome.afterSignal, 1000ms);
+        EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the scratch settings folder is left";
+        EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    }
+}
+
+TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
+    std::string input = picture(32, 24);
+    std::string corrupt = file("corrupt.png", "\x89PNG\r\n\x1a\nnot really");
+    fs::create_directory(dir / "folder");
+    struct Case {
+        std::string source;
+        std::vector<std::string> listed;  // lines of the listing
+        std::string refused;              // on standard error; empty: nothing refused
+    } cases[] = {
+        {"synthetic:back", {"synthetic:back\tback\t"}, ""},
+        {"image:" + input, {"image:" + input + "\tfront\t", "image:" + input + "\tback\t"}, ""},
+        {"image:" + (dir / "none.png").string(), {"no camera found"}, "No such file"},
+        {"image:" + (dir / "folder").string(), {"no camera found"}, "is a directory"},
+        {"image:" + corrupt, {"no camera found"}, "(front) cannot be used: "},
+        {"image:/dev/zero", {"no camera found"}, "is a character device"},
+        {"v4l2:/dev/null", {"no camera found"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        Outcome outcome = run({"--list-cameras", "--camera", c.source});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        for (const auto& line : c.listed)
+            EXPECT_TRUE(contains(outcome.out, line)) << outcome.out;
+        if (c.listed.front() == "no camera found") {
+            EXPECT_FALSE(contains(outcome.out, "front\t")) << outcome.out;
+            EXPECT_FALSE(contains(outcome.out, "back\t")) << outcome.out;
+        }
+        if (!c.refused.empty()) {
+            EXPECT_TRUE(contains(outcome.err, c.refused)) << outcome.err;
+        }
+    }
+
+    // The application on such a source shows its note on the live view and keeps working.
+    std::string script = file("nocamera.script",
+                              "expect-control camera-unavailable\ntap 160 200\nwait 100\n"
+                              "screenshot " +
+                                  (dir / "shot.png").string() + "\nquit\n");
+    Outcome app = run({"--headless", "--camera", "image:" + corrupt, "--script", script});
+    EXPECT_EQ(app.status, 0) << app.err;
+    EXPECT_TRUE(platform::ImageCodec::readFile(dir / "shot.png"));
+}
+
+}  // namespace
+}  // namespace quorbit::app
