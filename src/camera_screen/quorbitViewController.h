@@ -81,7 +81,7 @@ class quorbitViewController : public platform::ViewController, public capture::C
     const std::shared_ptr<platform::Label>& cameraNote() const { return _cameraNote; }
 
     // The texture of the frame being drawn; 0 outside the frame path.
-    GLuint camTexture() const { return _camTexture; }
+    GLuint camTexture() const { return _camTexture.name(); }
 
   private:
     std::shared_ptr<platform::GLContext> _context;
@@ -92,7 +92,7 @@ class quorbitViewController : public platform::ViewController, public capture::C
     int _lastFilterUsed = 0;
     platform::UserDefaults* _userDefaults = nullptr;
     capture::FrameConsumer* _filterPicker = nullptr;
-    GLuint _camTexture = 0;
+    platform::GLTexture _camTexture;
     std::shared_ptr<platform::Label> _cameraNote;
     bool _cameraAvailable = true;
     std::string _cameraProblem;

@@ -1,48 +1,12 @@
 #include "gpu/ShaderProgram.h"
 
-#include <vector>
-
 #include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLSupport.h"
 
 namespace quorbit::gpu {
-namespace {
-
 using platform::Log;
-
-std::string infoLog(GLuint object, bool isProgram) {
-    GLint length = 0;
-    if (isProgram)
-        glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
-    else
-        glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
-    if (length <= 1) return {};
-    std::vector<char> text(static_cast<size_t>(length));
-    if (isProgram)
-        glGetProgramInfoLog(object, length, nullptr, text.data());
-    else
-        glGetShaderInfoLog(object, length, nullptr, text.data());
-    return std::string(text.data());
-}
-
-// Compiles one shader; returns its name, or 0 after deleting it when it did not compile.
-GLuint compileShader(GLenum type, const std::string& source) {
-    GLuint shader = glCreateShader(type);
-    const GLchar* text = source.c_str();
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint status = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
-    if (status) return shader;
-    if (Log::enabled(Log::Level::Debug)) {
-        Log::debug(std::string(type == GL_VERTEX_SHADER ? "vertex" : "fragment") +
-                   " shader did not compile: " + infoLog(shader, false));
-    }
-    glDeleteShader(shader);
-    return 0;
-}
-
-}  // namespace
 
 ShaderProgram::ShaderProgram(const std::string& vertShaderFile, const std::string& fragShaderFile) {
     auto& bundle = platform::Bundle::main();
@@ -50,59 +14,42 @@ ShaderProgram::ShaderProgram(const std::string& vertShaderFile, const std::strin
     setFragShaderSource(bundle.readResource(fragShaderFile, "fsh", "shaders"));
 }
 
-ShaderProgram::~ShaderProgram() {
-    disable();
-}
-
 bool ShaderProgram::compile() {
     if (_program) return true;
     if (!_vertShaderSource || !_fragShaderSource) return false;
-    GLuint vertex = compileShader(GL_VERTEX_SHADER, *_vertShaderSource);
-    if (!vertex) return false;
-    GLuint fragment = compileShader(GL_FRAGMENT_SHADER, *_fragShaderSource);
-    if (!fragment) {
-        glDeleteShader(vertex);
+    auto context = platform::GLContext::currentShared();
+    if (!context) {
+        Log::debug("shader program: no GL context is current");
         return false;
     }
-    GLuint program = glCreateProgram();
-    glAttachShader(program, vertex);
-    glAttachShader(program, fragment);
-    glLinkProgram(program);
-    // The shaders go with the program once it is linked; on failure everything goes now.
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
-    GLint status = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &status);
-    if (!status) {
+    auto built = platform::buildProgram(std::move(context), *_vertShaderSource, *_fragShaderSource);
+    if (!built) {
         if (Log::enabled(Log::Level::Debug))
-            Log::debug("shader program did not link: " + infoLog(program, true));
-        glDeleteProgram(program);
+            Log::debug("shader program: " + built.error().localizedDescription());
         return false;
     }
-    _program = program;
+    _program = std::move(built).value();
     return true;
 }
 
 bool ShaderProgram::enable() {
     if (!_program) compile();
-    glUseProgram(_program);
+    glUseProgram(_program.name());
     return true;
 }
 
 void ShaderProgram::disable() {
-    if (!_program) return;
-    glDeleteProgram(_program);
-    _program = 0;
+    _program.reset();
 }
 
 GLint ShaderProgram::getAttributeLocation(const std::string& name) const {
     if (!_program) return 0;
-    return glGetAttribLocation(_program, name.c_str());
+    return glGetAttribLocation(_program.name(), name.c_str());
 }
 
 GLint ShaderProgram::getUniformLocation(const std::string& name) const {
     if (!_program) return 0;
-    return glGetUniformLocation(_program, name.c_str());
+    return glGetUniformLocation(_program.name(), name.c_str());
 }
 
 }  // namespace quorbit::gpu

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/core/Error.h"
+#include "platform/gl/GLObject.h"
 
 struct SDL_Window;
 
@@ -23,7 +24,9 @@ class GLLayer;
 // texture of the layer's size in pixels, used as a framebuffer colour attachment. There is a
 // single buffer; presenting publishes that texture to the compositor, so what is read from
 // the bound framebuffer after presenting is the presented picture.
-class GLContext {
+//
+// Contexts are always held by shared_ptr: every GL object owner keeps its context alive.
+class GLContext : public std::enable_shared_from_this<GLContext> {
   public:
     ~GLContext();
     GLContext(const GLContext&) = delete;
@@ -46,14 +49,16 @@ class GLContext {
     bool makeCurrent();
     static void clearCurrent();
     static GLContext* current();
+    // The current context as a reference that keeps it alive; null when none is current.
+    static std::shared_ptr<GLContext> currentShared();
 
     // The internal format that this driver takes for BGRA uploads: GL_BGRA_EXT where the
     // driver follows EXT_texture_format_BGRA8888 to the letter, else GL_RGBA.
     GLint bgraInternalFormat();
 
-    // Layer-backed drawables. The names are texture names.
-    GLuint genRenderbuffer();
-    void deleteRenderbuffer(GLuint name);
+    // Layer-backed drawables. The names are texture names; when the owner deletes one, this
+    // context forgets its layer storage (and the layer shows nothing until given new storage).
+    GLRenderbuffer makeRenderbuffer();
     void bindRenderbuffer(GLuint name);
     // Allocates the bound renderbuffer's storage at the layer's size in pixels.
     bool renderbufferStorageFromLayer(GLLayer& layer);
@@ -76,6 +81,10 @@ class GLContext {
 
     friend class GLLayer;
     void forgetLayer(GLLayer* layer);
+
+    // Drops the layer storage of a drawable whose texture is being deleted.
+    friend void detail::deleteGLObject(GLContext&, GLObjectKind, GLuint);
+    void forgetRenderbuffer(GLuint name);
 };
 
 }  // namespace quorbit::platform
