@@ -56,13 +56,13 @@ class GLObject {
 
     // A new object made in context, which is left current. Empty when context is null or
     // GL made nothing.
-    static GLObject make(std::shared_ptr<GLContext> context) requires(Kind !=
-                                                                      GLObjectKind::Shader) {
+    static GLObject make(std::shared_ptr<GLContext> context) {
+        static_assert(Kind != GLObjectKind::Shader, "a shader is made with its type");
         return makeIn(std::move(context), 0);
     }
     // A new shader of type (GL_VERTEX_SHADER or GL_FRAGMENT_SHADER) made in context.
-    static GLObject make(std::shared_ptr<GLContext> context,
-                         GLenum shaderType) requires(Kind == GLObjectKind::Shader) {
+    static GLObject make(std::shared_ptr<GLContext> context, GLenum shaderType) {
+        static_assert(Kind == GLObjectKind::Shader, "only a shader has a type");
         return makeIn(std::move(context), shaderType);
     }
 
