@@ -17,8 +17,9 @@ namespace quorbit::platform {
 class GLLayer;
 
 // One OpenGL ES 2.0 context, made through SDL2 on the application's window (or, when no
-// window was given, on a hidden window of SDL's current video driver). All contexts share
-// their objects with the first one, so a texture drawn in one can be shown by another.
+// window was given, on a hidden window of SDL's current video driver). A context made while
+// another is current shares its objects with that one, so a texture drawn in one can be
+// shown by another; one made while none is current shares with none.
 //
 // A GL view's drawable is its layer: "renderbuffer" storage allocated from a layer is a
 // texture of the layer's size in pixels, used as a framebuffer colour attachment. There is a
