@@ -307,16 +307,15 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
         return;
     }
     frame.lockBaseAddress(0);
-    _camTexture = gpu::uploadFrameTexture(frame, _context->bgraInternalFormat());
+    _camTexture = gpu::uploadFrameTexture(frame, _context);
     renderCamera();
-    glDeleteTextures(1, &_camTexture);
-    _camTexture = 0;
+    _camTexture.reset();
     frame.unlockBaseAddress(0);
 }
 
 void quorbitViewController::renderCamera() {
     int cameraType = _camera ? _camera->curCameraType() : capture::kCameraBack;
-    gpu::drawFrameQuad(*_glview, *_filter, _camTexture, cameraType, {1, 1, 0, 1});
+    gpu::drawFrameQuad(*_glview, *_filter, _camTexture.name(), cameraType, {1, 1, 0, 1});
 }
 
 void quorbitViewController::startAnimation() {

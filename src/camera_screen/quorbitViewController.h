@@ -167,7 +167,7 @@ class quorbitViewController : public platform::ViewController,
     }
 
     // The texture of the frame being drawn; 0 outside the frame path.
-    GLuint camTexture() const { return _camTexture; }
+    GLuint camTexture() const { return _camTexture.name(); }
 
   private:
     quorbitViewController(std::shared_ptr<platform::GLContext> context,
@@ -187,7 +187,7 @@ class quorbitViewController : public platform::ViewController,
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;
-    GLuint _camTexture = 0;
+    platform::GLTexture _camTexture;
     gpu::ShaderProgram* _filter = nullptr;
     std::shared_ptr<capture::CameraTypeSource> _camera;
     std::shared_ptr<capture::Camera> _captureCamera;

@@ -6,6 +6,8 @@
 #include "gpu/GLView.h"
 #include "gpu/ShaderProgram.h"
 #include "platform/gfx/Image.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLObject.h"
 #include "platform/ui/Geometry.h"
 
 namespace quorbit::gpu {
@@ -20,9 +22,11 @@ extern const GLfloat kSquareVertices[8];
 extern const GLfloat kBackCameraTexCoords[8];
 extern const GLfloat kFrontCameraTexCoords[8];
 
-// Makes a texture of the frame (linear, clamped), uploaded from its BGRA rows as they stand.
-// The frame must be locked. Returns the texture's name; the caller deletes it.
-GLuint uploadFrameTexture(const capture::PixelBuffer& frame, GLint bgraInternalFormat);
+// Makes a texture of the frame in context (left current; linear, clamped), uploaded from its
+// BGRA rows as they stand. The frame must be locked. The texture is deleted, in context,
+// with the returned owner.
+platform::GLTexture uploadFrameTexture(const capture::PixelBuffer& frame,
+                                       const std::shared_ptr<platform::GLContext>& context);
 
 // Draws texture through program as one quad covering view, after clearing it to clear, and
 // presents it. The texture-coordinate table follows cameraType. A program that has no GL
@@ -31,8 +35,9 @@ GLuint uploadFrameTexture(const capture::PixelBuffer& frame, GLint bgraInternalF
 void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cameraType,
                    const platform::Color& clear);
 
-// The view's picture as the shutter takes it: RGBA, top row first, at the framebuffer's size.
-// Binds the view's framebuffer first, so whatever else was drawn since does not matter.
+// The view's picture as the shutter takes it: RGBA, top row first, at the framebuffer's size
+// (platform::readBoundFramebuffer on the view's framebuffer). Makes the view's context
+// current and binds its framebuffer first, so whatever else was drawn since does not matter.
 platform::Image readFramebufferImage(GLView& view);
 
 }  // namespace quorbit::gpu

@@ -12,9 +12,7 @@ GLView::GLView(platform::Rect frame) : platform::View(frame) {
     _layer.setBoundsSize(bounds().width(), bounds().height());
 }
 
-GLView::~GLView() {
-    deleteFramebuffer();
-}
+GLView::~GLView() = default;
 
 void GLView::setContext(std::shared_ptr<GLContext> context) {
     if (context == _context) return;
@@ -30,46 +28,37 @@ void GLView::setFrame(platform::Rect frame) {
 
 void GLView::createFramebuffer() {
     if (!_context || _defaultFramebuffer) return;
-    _context->makeCurrent();
-    glGenFramebuffers(1, &_defaultFramebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer);
-    _colorRenderbuffer = _context->genRenderbuffer();
-    _context->bindRenderbuffer(_colorRenderbuffer);
+    _defaultFramebuffer = platform::GLFramebuffer::make(_context);
+    glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer.name());
+    _colorRenderbuffer = _context->makeRenderbuffer();
+    _context->bindRenderbuffer(_colorRenderbuffer.name());
     _layer.setBoundsSize(bounds().width(), bounds().height());
     _context->renderbufferStorageFromLayer(_layer);
     _framebufferWidth = _context->renderbufferWidth();
     _framebufferHeight = _context->renderbufferHeight();
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, _colorRenderbuffer,
-                           0);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                           _colorRenderbuffer.name(), 0);
     // An incomplete framebuffer (a zero-sized view) is not an error: drawing proceeds.
     glCheckFramebufferStatus(GL_FRAMEBUFFER);
 }
 
 void GLView::deleteFramebuffer() {
-    if (!_context) return;
-    _context->makeCurrent();
-    if (_defaultFramebuffer) {
-        glDeleteFramebuffers(1, &_defaultFramebuffer);
-        _defaultFramebuffer = 0;
-    }
-    if (_colorRenderbuffer) {
-        _context->deleteRenderbuffer(_colorRenderbuffer);
-        _colorRenderbuffer = 0;
-    }
+    _defaultFramebuffer.reset();
+    _colorRenderbuffer.reset();
 }
 
 void GLView::setFramebuffer() {
     if (!_context) return;
     _context->makeCurrent();
     if (!_defaultFramebuffer) createFramebuffer();
-    glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer.name());
     glViewport(0, 0, _framebufferWidth, _framebufferHeight);
 }
 
 bool GLView::presentFramebuffer() {
     if (!_context) return false;
     _context->makeCurrent();
-    _context->bindRenderbuffer(_colorRenderbuffer);
+    _context->bindRenderbuffer(_colorRenderbuffer.name());
     return _context->presentRenderbuffer();
 }
 

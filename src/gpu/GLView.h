@@ -6,6 +6,7 @@
 
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
+#include "platform/gl/GLObject.h"
 #include "platform/ui/View.h"
 
 namespace quorbit::gpu {
@@ -41,16 +42,17 @@ class GLView : public platform::View {
 
     GLint framebufferWidth() const { return _framebufferWidth; }
     GLint framebufferHeight() const { return _framebufferHeight; }
-    GLuint defaultFramebuffer() const { return _defaultFramebuffer; }
-    GLuint colorRenderbuffer() const { return _colorRenderbuffer; }
+    GLuint defaultFramebuffer() const { return _defaultFramebuffer.name(); }
+    GLuint colorRenderbuffer() const { return _colorRenderbuffer.name(); }
 
   private:
     std::shared_ptr<platform::GLContext> _context;
     platform::GLLayer _layer;
     GLint _framebufferWidth = 0;
     GLint _framebufferHeight = 0;
-    GLuint _defaultFramebuffer = 0;
-    GLuint _colorRenderbuffer = 0;
+    // Deleted in their own context wherever the view goes; the framebuffer first.
+    platform::GLRenderbuffer _colorRenderbuffer;
+    platform::GLFramebuffer _defaultFramebuffer;
 };
 
 }  // namespace quorbit::gpu

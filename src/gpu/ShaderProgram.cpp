@@ -1,29 +1,14 @@
 #include "gpu/ShaderProgram.h"
 
-#include <vector>
-
 #include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLSupport.h"
 
 namespace quorbit::gpu {
-namespace {
-
 using platform::Log;
 
-std::string infoLog(GLuint object, bool isProgram) {
-    GLint length = 0;
-    if (isProgram)
-        glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length);
-    else
-        glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
-    if (length <= 1) return {};
-    std::vector<char> text(static_cast<size_t>(length));
-    if (isProgram)
-        glGetProgramInfoLog(object, length, nullptr, text.data());
-    else
-        glGetShaderInfoLog(object, length, nullptr, text.data());
-    return std::string(text.data());
-}
+namespace {
 
 // The first line of a compile or link log that says anything.
 std::string firstLine(const std::string& log) {
@@ -33,26 +18,6 @@ std::string firstLine(const std::string& log) {
     return log.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-// Compiles one shader; returns its name, or 0 after deleting it when it did not compile
-// (the first line of its log then in failure).
-GLuint compileShader(GLenum type, const std::string& source, std::string& failure) {
-    GLuint shader = glCreateShader(type);
-    const GLchar* text = source.c_str();
-    glShaderSource(shader, 1, &text, nullptr);
-    glCompileShader(shader);
-    GLint status = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
-    if (status) return shader;
-    std::string log = infoLog(shader, false);
-    if (Log::enabled(Log::Level::Debug)) {
-        Log::debug(std::string(type == GL_VERTEX_SHADER ? "vertex" : "fragment") +
-                   " shader did not compile: " + log);
-    }
-    failure = "does not compile: " + firstLine(log);
-    glDeleteShader(shader);
-    return 0;
-}
-
 }  // namespace
 
 ShaderProgram::ShaderProgram(const std::string& vertShaderFile, const std::string& fragShaderFile)
@@ -60,10 +25,6 @@ ShaderProgram::ShaderProgram(const std::string& vertShaderFile, const std::strin
     auto& bundle = platform::Bundle::main();
     setVertShaderSource(bundle.readResource(vertShaderFile, "vsh", "shaders"));
     setFragShaderSource(bundle.readResource(fragShaderFile, "fsh", "shaders"));
-}
-
-ShaderProgram::~ShaderProgram() {
-    disable();
 }
 
 bool ShaderProgram::compile() {
@@ -77,58 +38,50 @@ bool ShaderProgram::compile() {
             return false;
         }
     }
-    std::string failure;
-    GLuint vertex = compileShader(GL_VERTEX_SHADER, *_vertShaderSource, failure);
-    if (!vertex) {
-        _buildFailure = _vertShaderName + " " + failure;
+    auto context = platform::GLContext::currentShared();
+    if (!context) {
+        _buildFailure = "no GL context is current";
+        Log::debug("shader program: no GL context is current");
         return false;
     }
-    GLuint fragment = compileShader(GL_FRAGMENT_SHADER, *_fragShaderSource, failure);
-    if (!fragment) {
-        _buildFailure = _fragShaderName + " " + failure;
-        glDeleteShader(vertex);
+    auto built = platform::buildProgram(std::move(context), *_vertShaderSource, *_fragShaderSource);
+    if (!built) {
+        // The builder says which stage failed, then GL's whole log; the short form names
+        // the file and keeps the log's first line.
+        const std::string message = built.error().localizedDescription();
+        if (Log::enabled(Log::Level::Debug)) Log::debug("shader program: " + message);
+        std::size_t colon = message.find(": ");
+        std::string log = colon == std::string::npos ? std::string() : message.substr(colon + 2);
+        if (message.rfind("vertex shader", 0) == 0)
+            _buildFailure = _vertShaderName + " does not compile: " + firstLine(log);
+        else if (message.rfind("fragment shader", 0) == 0)
+            _buildFailure = _fragShaderName + " does not compile: " + firstLine(log);
+        else
+            _buildFailure = "the program does not link: " + firstLine(log);
         return false;
     }
-    GLuint program = glCreateProgram();
-    glAttachShader(program, vertex);
-    glAttachShader(program, fragment);
-    glLinkProgram(program);
-    // The shaders go with the program once it is linked; on failure everything goes now.
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
-    GLint status = 0;
-    glGetProgramiv(program, GL_LINK_STATUS, &status);
-    if (!status) {
-        std::string log = infoLog(program, true);
-        if (Log::enabled(Log::Level::Debug)) Log::debug("shader program did not link: " + log);
-        _buildFailure = "the program does not link: " + firstLine(log);
-        glDeleteProgram(program);
-        return false;
-    }
-    _program = program;
+    _program = std::move(built).value();
     return true;
 }
 
 bool ShaderProgram::enable() {
     if (!_program) compile();
-    glUseProgram(_program);
+    glUseProgram(_program.name());
     return true;
 }
 
 void ShaderProgram::disable() {
-    if (!_program) return;
-    glDeleteProgram(_program);
-    _program = 0;
+    _program.reset();
 }
 
 GLint ShaderProgram::getAttributeLocation(const std::string& name) const {
     if (!_program) return 0;
-    return glGetAttribLocation(_program, name.c_str());
+    return glGetAttribLocation(_program.name(), name.c_str());
 }
 
 GLint ShaderProgram::getUniformLocation(const std::string& name) const {
     if (!_program) return 0;
-    return glGetUniformLocation(_program, name.c_str());
+    return glGetUniformLocation(_program.name(), name.c_str());
 }
 
 }  // namespace quorbit::gpu

@@ -36,11 +36,10 @@ void PreviewGrid::drawFrame(capture::PixelBuffer& frame, int cameraType) {
     if (_glViews.empty()) return;
     _context->makeCurrent();
     frame.lockBaseAddress(0);
-    GLuint texture = gpu::uploadFrameTexture(frame, _context->bgraInternalFormat());
+    platform::GLTexture texture = gpu::uploadFrameTexture(frame, _context);
     for (size_t k = 0; k < _glViews.size(); ++k) {
-        gpu::drawFrameQuad(*_glViews[k], *_programs[k], texture, cameraType, {1, 0, 1, 1});
+        gpu::drawFrameQuad(*_glViews[k], *_programs[k], texture.name(), cameraType, {1, 0, 1, 1});
     }
-    glDeleteTextures(1, &texture);
     frame.unlockBaseAddress(0);
 }
 

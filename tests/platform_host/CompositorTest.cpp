@@ -197,19 +197,19 @@ TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
     auto gl = testing::sharedGlContext();
     gl->makeCurrent();
     view->layer.setBoundsSize(20, 20);
-    GLuint renderbuffer = gl->genRenderbuffer();
-    gl->bindRenderbuffer(renderbuffer);
+    GLRenderbuffer renderbuffer = gl->makeRenderbuffer();
+    gl->bindRenderbuffer(renderbuffer.name());
     ASSERT_TRUE(gl->renderbufferStorageFromLayer(view->layer));
-    GLuint fbo = 0;
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, renderbuffer, 0);
+    GLFramebuffer fbo = GLFramebuffer::make(gl);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.name());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, renderbuffer.name(),
+                           0);
     Image before = frame({root.get()});
     EXPECT_TRUE(pixelIs(before, 20, 20, {0, 0, 255}));
 
     // GL's upper half (high y) green, lower half red, then presented.
     gl->makeCurrent();
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.name());
     glViewport(0, 0, 20, 20);
     glEnable(GL_SCISSOR_TEST);
     glScissor(0, 10, 20, 10);
@@ -219,7 +219,7 @@ TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
     glClearColor(1, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);
     glDisable(GL_SCISSOR_TEST);
-    gl->bindRenderbuffer(renderbuffer);
+    gl->bindRenderbuffer(renderbuffer.name());
     ASSERT_TRUE(gl->presentRenderbuffer());
 
     view->setAlpha(1);
@@ -234,9 +234,8 @@ TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
     Image faded = frame({root.get()});
     EXPECT_TRUE(pixelIs(faded, 20, 13, {0, 128, 64}));
 
-    gl->makeCurrent();
-    glDeleteFramebuffers(1, &fbo);
-    gl->deleteRenderbuffer(renderbuffer);
+    fbo.reset();
+    renderbuffer.reset();
     compositor->context()->makeCurrent();
 }
 

@@ -9,6 +9,7 @@
 #include "platform/gfx/Canvas.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
+#include "platform/gl/GLSupport.h"
 #include "platform/ui/View.h"
 
 namespace quorbit::platform {
@@ -66,41 +67,12 @@ const float kLayerUV[8] = {0, 1, 1, 1, 0, 0, 1, 0};
 // seen) is dropped after this many frames; it is drawn again if the view shows up again.
 constexpr std::uint64_t kUntrackedLifetime = 600;
 
-GLuint compile(GLenum type, const char* source) {
-    GLuint shader = glCreateShader(type);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = 0;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (!ok) {
-        char log[1024] = {};
-        glGetShaderInfoLog(shader, sizeof log, nullptr, log);
-        Log::error(std::string("compositor shader does not compile: ") + log);
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
-}
-
 }  // namespace
-
-Compositor::Texture& Compositor::Texture::operator=(Texture&& o) noexcept {
-    if (this != &o) {
-        if (name) glDeleteTextures(1, &name);
-        name = o.name;
-        o.name = 0;
-    }
-    return *this;
-}
-
-Compositor::Texture::~Texture() {
-    if (name) glDeleteTextures(1, &name);
-}
 
 Result<std::unique_ptr<Compositor>> Compositor::create(std::shared_ptr<GLContext> context) {
     if (!context) return Error::make("quorbit.gl", 10, "the compositor needs a GL context");
     auto compositor = std::make_unique<Compositor>(std::move(context));
-    if (!compositor->_programs[kLayerProgram].id)
+    if (!compositor->_programs[kLayerProgram].program)
         return Error::make("quorbit.gl", 11, "cannot build the compositor's GL program");
     return compositor;
 }
@@ -118,10 +90,11 @@ Compositor::~Compositor() {
     if (!_context) return;
     GLContext* previous = GLContext::current();
     _context->makeCurrent();
-    _cache.clear();  // deletes the textures while our context is current
-    for (auto& program : _programs) {
-        if (program.id) glDeleteProgram(program.id);
-    }
+    // Deleted here, while the compositor's context is current, so that the owners need not
+    // switch contexts for each object.
+    _cache.clear();
+    for (auto& program : _programs)
+        program.program.reset();
     if (previous && previous != _context.get()) previous->makeCurrent();
 }
 
@@ -129,32 +102,15 @@ bool Compositor::buildPrograms() {
     const char* fragments[kProgramCount] = {kColorShader, kCanvasShader, kOpaqueLayerShader,
                                             kLayerShader};
     for (int kind = 0; kind < kProgramCount; ++kind) {
-        GLuint vs = compile(GL_VERTEX_SHADER, kVertexShader);
-        GLuint fs = compile(GL_FRAGMENT_SHADER, fragments[kind]);
-        if (!vs || !fs) {
-            if (vs) glDeleteShader(vs);
-            if (fs) glDeleteShader(fs);
-            return false;
-        }
-        GLuint program = glCreateProgram();
-        glAttachShader(program, vs);
-        glAttachShader(program, fs);
-        glBindAttribLocation(program, kPositionAttr, "a_position");
-        glBindAttribLocation(program, kTexCoordAttr, "a_texCoord");
-        glLinkProgram(program);
-        glDeleteShader(vs);
-        glDeleteShader(fs);
-        GLint ok = 0;
-        glGetProgramiv(program, GL_LINK_STATUS, &ok);
-        if (!ok) {
-            char log[1024] = {};
-            glGetProgramInfoLog(program, sizeof log, nullptr, log);
-            Log::error(std::string("compositor program does not link: ") + log);
-            glDeleteProgram(program);
+        auto built = buildProgram(_context, kVertexShader, fragments[kind],
+                                  {{kPositionAttr, "a_position"}, {kTexCoordAttr, "a_texCoord"}});
+        if (!built) {
+            Log::error("compositor: " + built.error().localizedDescription());
             return false;
         }
         Program& p = _programs[kind];
-        p.id = program;
+        p.program = std::move(built).value();
+        GLuint program = p.program.name();
         p.color = glGetUniformLocation(program, "u_color");
         p.alpha = glGetUniformLocation(program, "u_alpha");
         p.sampler = glGetUniformLocation(program, "u_texture");
@@ -168,7 +124,7 @@ bool Compositor::buildPrograms() {
 void Compositor::use(ProgramKind kind) {
     if (_currentProgram == kind) return;
     _currentProgram = kind;
-    glUseProgram(_programs[kind].id);
+    glUseProgram(_programs[kind].program.name());
 }
 
 void Compositor::setBlending(bool on) {
@@ -194,7 +150,7 @@ void Compositor::restoreContext() {
 
 void Compositor::draw(const std::vector<View*>& roots, int width, int height, GLuint framebuffer) {
     _stats = {};
-    if (!_context || !_programs[kLayerProgram].id || width <= 0 || height <= 0) return;
+    if (!_context || !_programs[kLayerProgram].program || width <= 0 || height <= 0) return;
     GLContext* current = GLContext::current();
     if (current != _context.get()) _previous = current;
     _context->makeCurrent();
@@ -407,7 +363,7 @@ GLuint Compositor::canvasTexture(View& view, int pixelWidth, int pixelHeight, do
     Cached& entry = _cache[&view];
     entry.lastUsed = _frame;
     bool sizeChanged = entry.width != pixelWidth || entry.height != pixelHeight;
-    if (entry.texture.name && !view.needsDisplay() && !sizeChanged) return entry.texture.name;
+    if (entry.texture && !view.needsDisplay() && !sizeChanged) return entry.texture.name();
 
     entry.owner = view.weak_from_this();
     entry.tracked = !entry.owner.expired();
@@ -428,44 +384,26 @@ GLuint Compositor::canvasTexture(View& view, int pixelWidth, int pixelHeight, do
                         data + std::size_t(y) * std::size_t(stride), std::size_t(pixelWidth) * 4);
         data = packed.data();
     }
-    if (!entry.texture.name) {
-        GLuint name = 0;
-        glGenTextures(1, &name);
-        entry.texture = Texture(name);
+    if (!entry.texture) {
+        entry.texture = GLTexture::make(_context);
+        if (!entry.texture) return 0;
         sizeChanged = true;
     }
-    glBindTexture(GL_TEXTURE_2D, entry.texture.name);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     if (sizeChanged) {
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, pixelWidth, pixelHeight, 0, GL_RGBA,
-                     GL_UNSIGNED_BYTE, data);
+        setUpTexture(entry.texture.name(), GL_RGBA, pixelWidth, pixelHeight, GL_RGBA, data);
     } else {
+        glBindTexture(GL_TEXTURE_2D, entry.texture.name());
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, pixelWidth, pixelHeight, GL_RGBA, GL_UNSIGNED_BYTE,
                         data);
     }
     entry.width = pixelWidth;
     entry.height = pixelHeight;
-    return entry.texture.name;
+    return entry.texture.name();
 }
 
 Image Compositor::readPixels(int width, int height) {
-    if (width <= 0 || height <= 0) return {};
-    Image image(width, height);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    std::vector<std::uint8_t> rows(std::size_t(width) * 4 * std::size_t(height));
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-    std::size_t rowBytes = std::size_t(width) * 4;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(image.data() + std::size_t(y) * rowBytes,
-                    rows.data() + std::size_t(height - 1 - y) * rowBytes, rowBytes);
-    }
-    for (std::size_t i = 3; i < image.pixels().size(); i += 4)
-        image.pixels()[i] = 255;
-    return image;
+    return readBoundFramebuffer(width, height, ReadBackAlpha::Opaque);
 }
 
 }  // namespace quorbit::platform

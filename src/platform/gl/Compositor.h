@@ -9,6 +9,7 @@
 
 #include "platform/core/Error.h"
 #include "platform/gfx/Image.h"
+#include "platform/gl/GLObject.h"
 #include "platform/ui/Geometry.h"
 
 namespace quorbit::platform {
@@ -56,7 +57,7 @@ class Compositor {
     void restoreContext();
 
     // Reads the bound framebuffer (the compositor's context must be current) as an opaque
-    // RGBA image, top row first.
+    // RGBA image, top row first: readBoundFramebuffer with opaque alpha.
     static Image readPixels(int width, int height);
 
     const FrameStats& lastFrame() const { return _stats; }
@@ -65,20 +66,10 @@ class Compositor {
     size_t cachedTextureCount() const { return _cache.size(); }
 
   private:
-    struct Texture {
-        GLuint name = 0;
-        Texture() = default;
-        explicit Texture(GLuint n) : name(n) {}
-        Texture(Texture&& o) noexcept : name(o.name) { o.name = 0; }
-        Texture& operator=(Texture&& o) noexcept;
-        Texture(const Texture&) = delete;
-        Texture& operator=(const Texture&) = delete;
-        ~Texture();
-    };
     struct Cached {
         std::weak_ptr<View> owner;
         bool tracked = false;  // false when the view is not held by a shared_ptr
-        Texture texture;
+        GLTexture texture;
         int width = 0, height = 0;
         std::uint64_t lastUsed = 0;
     };
@@ -91,7 +82,7 @@ class Compositor {
     static constexpr int kProgramCount = 4;
     static constexpr GLuint kPositionAttr = 0, kTexCoordAttr = 1;
     struct Program {
-        GLuint id = 0;
+        GLProgram program;
         GLint color = -1, alpha = -1, sampler = -1;
     };
 

@@ -7,6 +7,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/gl/GLLayer.h"
+#include "platform/gl/GLSupport.h"
 
 namespace quorbit::platform {
 namespace {
@@ -123,6 +124,10 @@ GLContext* GLContext::current() {
     return gCurrent;
 }
 
+std::shared_ptr<GLContext> GLContext::currentShared() {
+    return gCurrent ? gCurrent->shared_from_this() : nullptr;
+}
+
 GLint GLContext::bgraInternalFormat() {
     if (_bgraInternal) return _bgraInternal;
     makeCurrent();
@@ -130,32 +135,26 @@ GLint GLContext::bgraInternalFormat() {
     }
     GLint previous = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &previous);
-    GLuint probe = 0;
-    glGenTextures(1, &probe);
-    glBindTexture(GL_TEXTURE_2D, probe);
-    const unsigned char pixel[4] = {1, 2, 3, 4};
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_BGRA_EXT, 1, 1, 0, GL_BGRA_EXT, GL_UNSIGNED_BYTE, pixel);
-    _bgraInternal = glGetError() == GL_NO_ERROR ? GL_BGRA_EXT : GL_RGBA;
-    glDeleteTextures(1, &probe);
+    {
+        const unsigned char pixel[4] = {1, 2, 3, 4};
+        GLTexture probe = makeTexture(shared_from_this(), GL_BGRA_EXT, 1, 1, GL_BGRA_EXT, pixel);
+        _bgraInternal = glGetError() == GL_NO_ERROR ? GL_BGRA_EXT : GL_RGBA;
+    }
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
     return _bgraInternal;
 }
 
-GLuint GLContext::genRenderbuffer() {
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    return name;
+GLRenderbuffer GLContext::makeRenderbuffer() {
+    return GLRenderbuffer::make(shared_from_this());
 }
 
-void GLContext::deleteRenderbuffer(GLuint name) {
-    if (!name) return;
+void GLContext::forgetRenderbuffer(GLuint name) {
     auto it = _storage.find(name);
     if (it != _storage.end()) {
         if (it->second.layer) it->second.layer->detach();
         _storage.erase(it);
     }
     if (_boundRenderbuffer == name) _boundRenderbuffer = 0;
-    glDeleteTextures(1, &name);
 }
 
 void GLContext::bindRenderbuffer(GLuint name) {
@@ -170,12 +169,7 @@ bool GLContext::renderbufferStorageFromLayer(GLLayer& layer) {
     for (auto& [name, storage] : _storage) {
         if (storage.layer == &layer && name != _boundRenderbuffer) storage.layer = nullptr;
     }
-    glBindTexture(GL_TEXTURE_2D, _boundRenderbuffer);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    setUpTexture(_boundRenderbuffer, GL_RGBA, width, height, GL_RGBA, nullptr);
     _storage[_boundRenderbuffer] = Storage{&layer, width, height};
     layer.attach(this, _boundRenderbuffer, width, height);
     return width > 0 && height > 0;

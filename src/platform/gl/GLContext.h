@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/core/Error.h"
+#include "platform/gl/GLObject.h"
 
 struct SDL_Window;
 
@@ -16,14 +17,17 @@ namespace quorbit::platform {
 class GLLayer;
 
 // One OpenGL ES 2.0 context, made through SDL2 on the application's window (or, when no
-// window was given, on a hidden window of SDL's current video driver). All contexts share
-// their objects with the first one, so a texture drawn in one can be shown by another.
+// window was given, on a hidden window of SDL's current video driver). A context made while
+// another is current shares its objects with that one, so a texture drawn in one can be
+// shown by another; one made while none is current shares with none.
 //
 // A GL view's drawable is its layer: "renderbuffer" storage allocated from a layer is a
 // texture of the layer's size in pixels, used as a framebuffer colour attachment. There is a
 // single buffer; presenting publishes that texture to the compositor, so what is read from
 // the bound framebuffer after presenting is the presented picture.
-class GLContext {
+//
+// Contexts are always held by shared_ptr: every GL object owner keeps its context alive.
+class GLContext : public std::enable_shared_from_this<GLContext> {
   public:
     ~GLContext();
     GLContext(const GLContext&) = delete;
@@ -46,14 +50,16 @@ class GLContext {
     bool makeCurrent();
     static void clearCurrent();
     static GLContext* current();
+    // The current context as a reference that keeps it alive; null when none is current.
+    static std::shared_ptr<GLContext> currentShared();
 
     // The internal format that this driver takes for BGRA uploads: GL_BGRA_EXT where the
     // driver follows EXT_texture_format_BGRA8888 to the letter, else GL_RGBA.
     GLint bgraInternalFormat();
 
-    // Layer-backed drawables. The names are texture names.
-    GLuint genRenderbuffer();
-    void deleteRenderbuffer(GLuint name);
+    // Layer-backed drawables. The names are texture names; when the owner deletes one, this
+    // context forgets its layer storage (and the layer shows nothing until given new storage).
+    GLRenderbuffer makeRenderbuffer();
     void bindRenderbuffer(GLuint name);
     // Allocates the bound renderbuffer's storage at the layer's size in pixels.
     bool renderbufferStorageFromLayer(GLLayer& layer);
@@ -76,6 +82,10 @@ class GLContext {
 
     friend class GLLayer;
     void forgetLayer(GLLayer* layer);
+
+    // Drops the layer storage of a drawable whose texture is being deleted.
+    friend void detail::deleteGLObject(GLContext&, GLObjectKind, GLuint);
+    void forgetRenderbuffer(GLuint name);
 };
 
 }  // namespace quorbit::platform

@@ -7,6 +7,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/gl/GLObject.h"
 #include "platform/host/Host.h"
 #include "platform/host/ScriptRunner.h"
 #include "platform/host/TerminationSignals.h"
@@ -42,6 +43,8 @@ int runApplication(const HostOptions& options,
             Log::info("headless: settings are kept in " + pattern);
         }
     }
+    const int glObjectsAtStart = liveGLObjects();
+    const long long glObjectsMadeBefore = madeGLObjects();
     auto host = Host::create(options);
     if (!host) {
         std::fprintf(stderr, "quorbit: %s\n", host.error().localizedDescription().c_str());
@@ -80,6 +83,18 @@ int runApplication(const HostOptions& options,
     app.setMainWindow(nullptr);
     window.reset();
     host.value().reset();
+    // Every GL object the run made must be gone with the views and the host that held them;
+    // a headless run (tests, scripts) that leaves any fails.
+    if (options.headless) {
+        if (liveGLObjects() != glObjectsAtStart) {
+            std::fprintf(stderr, "quorbit: GL objects left at exit: %s\n",
+                         describeLiveGLObjects().c_str());
+            if (status == 0) status = 1;
+        } else {
+            Log::info(format("headless: all %lld GL objects made in the run were deleted at exit",
+                             madeGLObjects() - glObjectsMadeBefore));
+        }
+    }
     if (!scratchConfig.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(scratchConfig, ec);
