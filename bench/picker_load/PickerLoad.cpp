@@ -11,11 +11,13 @@
 //   - the time from the start of the process to the first live frame on screen, with the
 //     sixteen programs compiled on the way.
 //
-// usage: bench_picker_load [--seconds N] [--precision shipped|mediump]
-//   --precision mediump builds the fragment shaders as a GPU without highp fragments would.
+// usage: bench_picker_load [--seconds N] [--precision shipped|mediump] [--filters]
+//   --precision mediump builds the fragment shaders as a GPU without highp fragments would;
+//   --filters adds the live view at 24 fps through each of the thirteen looks.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "camera_screen/quorbitViewController.h"
 #include "capture/Camera.h"
@@ -96,13 +99,13 @@ struct CountingDelegate : capture::CameraDelegate {
 };
 
 struct Row {
-    const char* what;
+    std::string what;
     double seconds, cpuShare, framesPerSecond, compositesPerSecond;
 };
 
 void printRow(const Row& row) {
     std::printf("%-44s %6.1f %% of a core  %5.1f frames/s  %5.1f composites/s  (%.1f s)\n",
-                row.what, row.cpuShare * 100, row.framesPerSecond, row.compositesPerSecond,
+                row.what.c_str(), row.cpuShare * 100, row.framesPerSecond, row.compositesPerSecond,
                 row.seconds);
 }
 
@@ -110,16 +113,19 @@ void printRow(const Row& row) {
 
 int main(int argc, char** argv) {
     double seconds = 5;
-    bool mediump = false;
+    bool mediump = false, eachFilter = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (arg == "--precision" && i + 1 < argc) {
             mediump = std::string(argv[++i]) == "mediump";
+        } else if (arg == "--filters") {
+            eachFilter = true;
         } else {
             std::fprintf(stderr,
-                         "usage: bench_picker_load [--seconds N] [--precision shipped|mediump]\n");
+                         "usage: bench_picker_load [--seconds N] [--precision shipped|mediump] "
+                         "[--filters]\n");
             return 2;
         }
     }
@@ -176,7 +182,7 @@ int main(int argc, char** argv) {
     };
     auto closePicker = [&] { picker->close(); };
 
-    auto measure = [&](const char* what) {
+    auto measure = [&](const std::string& what) {
         loop.runFor(std::chrono::milliseconds(1000));  // settle: first draws, caches
         std::uint64_t frames = counter.frames, drawn = host.value()->framesDrawn();
         double cpu = cpuSeconds();
@@ -224,6 +230,15 @@ int main(int argc, char** argv) {
     Row live = measure("live view (Normal), camera at 24 fps");
     screen->setFilter(screen->programArray()[14].get());
     Row liveTunnel = measure("live view (Light Tunnel), camera at 24 fps");
+    std::vector<Row> filterRows;
+    std::vector<std::string> seen;
+    for (int slot = 0; eachFilter && slot < gpu::kFilterSlotCount; ++slot) {
+        std::string name = gpu::kFilterSlotNames[size_t(slot)];
+        if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+        seen.push_back(name);
+        screen->setFilter(screen->programArray()[size_t(slot)].get());
+        filterRows.push_back(measure("live view (" + name + "), camera at 24 fps"));
+    }
     screen->setFilter(screen->programArray()[0].get());
     openPicker();
     Row pickerRow = measure("picker up, 16 previews live, camera at 24 fps");
@@ -235,6 +250,8 @@ int main(int argc, char** argv) {
     Row pickerMax = flatOut("picker up, frames back to back");
     closePicker();
     for (const Row& row : {live, liveTunnel, pickerRow, idle, liveMax, pickerMax})
+        printRow(row);
+    for (const Row& row : filterRows)
         printRow(row);
 
     host.value()->uninstall();
