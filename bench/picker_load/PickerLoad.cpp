@@ -12,8 +12,10 @@
 //     sixteen programs compiled on the way.
 //
 // usage: bench_picker_load [--seconds N] [--precision shipped|mediump] [--filters]
+//                          [--screenshot PNG]
 //   --precision mediump builds the fragment shaders as a GPU without highp fragments would;
-//   --filters adds the live view at 24 fps through each of the thirteen looks.
+//   --filters adds the live view at 24 fps through each of the thirteen looks;
+//   --screenshot writes what the screen shows with the picker up.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -33,6 +35,7 @@
 #include "capture/SyntheticScene.h"
 #include "picker/FilterPickerController.h"
 #include "platform/core/RunLoop.h"
+#include "platform/gfx/ImageCodec.h"
 #include "platform/host/Host.h"
 #include "platform/ui/Window.h"
 
@@ -114,18 +117,21 @@ void printRow(const Row& row) {
 int main(int argc, char** argv) {
     double seconds = 5;
     bool mediump = false, eachFilter = false;
+    std::string screenshot;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--seconds" && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (arg == "--precision" && i + 1 < argc) {
             mediump = std::string(argv[++i]) == "mediump";
+        } else if (arg == "--screenshot" && i + 1 < argc) {
+            screenshot = argv[++i];
         } else if (arg == "--filters") {
             eachFilter = true;
         } else {
             std::fprintf(stderr,
                          "usage: bench_picker_load [--seconds N] [--precision shipped|mediump] "
-                         "[--filters]\n");
+                         "[--filters] [--screenshot PNG]\n");
             return 2;
         }
     }
@@ -242,6 +248,12 @@ int main(int argc, char** argv) {
     screen->setFilter(screen->programArray()[0].get());
     openPicker();
     Row pickerRow = measure("picker up, 16 previews live, camera at 24 fps");
+    if (!screenshot.empty()) {
+        auto shot = host.value()->screenshot();
+        auto written = shot ? platform::ImageCodec::writePng(shot.value(), screenshot)
+                            : platform::Result<void>(shot.error());
+        if (!written) std::fprintf(stderr, "%s\n", written.error().localizedDescription().c_str());
+    }
     closePicker();
     camera->stopCamera();
     Row idle = measure("camera stopped (nothing to draw)");
