@@ -186,7 +186,8 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
         glDeleteTextures(1, &texture);
         // The plain previews turn the frame a quarter turn; the front camera's is mirrored:
         // the top left shows the frame's bottom left (back) or top left (front).
-        const std::uint8_t* topLeft = preview(8).pixel(20, 20);
+        platform::Image plain = preview(8);
+        const std::uint8_t* topLeft = plain.pixel(20, 20);
         EXPECT_LT(topLeft[0], 60);
         EXPECT_TRUE(side == capture::kCameraBack ? topLeft[1] > 200 : topLeft[1] < 60);
     }
