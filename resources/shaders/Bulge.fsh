@@ -1,6 +1,11 @@
 // Fisheye swelling of the middle: inside a circle on screen the picture is magnified, twice
 // at the centre and blending smoothly back to unchanged at the rim.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 uniform vec2 u_scale;

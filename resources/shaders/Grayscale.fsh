@@ -1,5 +1,10 @@
 // Luminance with the Rec. 601 weights.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 

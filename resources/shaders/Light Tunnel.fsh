@@ -1,6 +1,11 @@
 // A sharp disc in the middle; outside it each pixel repeats the disc's rim along its own ray
 // from the centre, so the picture streaks outward like light down a tunnel.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 uniform vec2 u_scale;

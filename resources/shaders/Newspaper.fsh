@@ -1,10 +1,15 @@
 // Black-and-white halftone: round ink dots on a screen turned by 45 degrees, each as large as
 // the darkness of the picture under it. Dots grow into a checkerboard at mid grey and into
 // white holes in the shadows.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
-uniform vec2 u_scale;
+uniform mediump vec2 u_scale;  // declared alike in the vertex stage
 
 varying vec2 v_cell;
 

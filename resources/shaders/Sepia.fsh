@@ -1,6 +1,11 @@
 // Warm brown monochrome: luminance mapped onto a ramp from dark umber through tan to cream,
 // with a faint darkening towards the corners like an old print.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 uniform vec2 u_scale;

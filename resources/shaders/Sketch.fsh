@@ -1,6 +1,11 @@
 // Pencil drawing: dark strokes where the luminance has edges, light diagonal hatching in the
 // shadows, everything else left as white paper.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 

@@ -1,6 +1,11 @@
 // Pinch: the middle of the picture drawn inward, the opposite of the bulge. Inside a circle
 // on screen points are read farther out, most strongly near the centre.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 uniform vec2 u_scale;

@@ -1,7 +1,12 @@
 // Tall funhouse mirror: the middle rows are pulled apart vertically and the top and bottom
 // squeezed to make room, strongest down the centre column so that horizontal lines bow.
 // Only the vertical direction (s, down the screen) changes.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 

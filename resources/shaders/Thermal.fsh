@@ -1,6 +1,11 @@
 // Thermal camera: softened luminance read as heat on an iron ramp, black through blue,
 // magenta, red and yellow to white.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 

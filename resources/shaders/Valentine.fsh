@@ -1,6 +1,11 @@
 // Pink-and-red duotone inside a soft heart: luminance runs from deep wine through red to
 // rose pink, and outside the heart the picture sinks into a dark crimson veil.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 uniform vec2 u_scale;

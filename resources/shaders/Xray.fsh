@@ -1,6 +1,11 @@
 // A glowing negative: the luminance inverted, local contrast lifted so that outlines shine,
 // a soft halo from the neighbourhood, all toned from deep navy to cold blue-white.
+// Full precision where the fragment stage offers it, mediump elsewhere.
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
 precision mediump float;
+#endif
 
 uniform sampler2D s_texture;
 

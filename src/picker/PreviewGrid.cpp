@@ -27,14 +27,14 @@ PreviewGrid::PreviewGrid(std::shared_ptr<platform::GLContext> context,
         view->setUserInteractionEnabled(true);
         view->setIsPreviewWindow(true);
         view->setDelegate(delegate);
-        view->setControlName("preview-" + std::to_string(i));
+        view->setControlName(kPreviewControlPrefix + std::to_string(i));
         _glViews.push_back(std::move(view));
     }
 }
 
 void PreviewGrid::drawFrame(capture::PixelBuffer& frame, int cameraType) {
-    if (_glViews.empty()) return;
-    _context->makeCurrent();
+    // Nothing is uploaded without the shared context current (no context, nothing shown).
+    if (_glViews.empty() || !_context || !_context->makeCurrent()) return;
     frame.lockBaseAddress(0);
     platform::GLTexture texture = gpu::uploadFrameTexture(frame, _context);
     for (size_t k = 0; k < _glViews.size(); ++k) {

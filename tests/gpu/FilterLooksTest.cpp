@@ -83,12 +83,30 @@ struct Picture {
     }
 };
 
+// The fragment shaders ask for highp where the GPU has it in the fragment stage and mediump
+// elsewhere; every look is judged both ways: as shipped, and built as a GPU without highp
+// fragments builds them.
+enum class Precision { AsShipped, Mediump };
+Precision gPrecision = Precision::AsShipped;
+const char* const kHighpTest = "#ifdef GL_FRAGMENT_PRECISION_HIGH";
+
 ShaderProgram& program(const std::string& name) {
-    static std::map<std::string, std::unique_ptr<ShaderProgram>> programs;
-    auto& made = programs[name];
-    if (!made) made = std::make_unique<ShaderProgram>(name, name);
+    static std::map<std::pair<std::string, Precision>, std::unique_ptr<ShaderProgram>> programs;
+    auto& made = programs[{name, gPrecision}];
+    if (!made) {
+        made = std::make_unique<ShaderProgram>(name, name);
+        std::string fragment = made->fragShaderSource().value_or("");
+        if (gPrecision == Precision::Mediump && fragment.find(kHighpTest) != std::string::npos)
+            made->setFragShaderSource(fragment.replace(fragment.find(kHighpTest),
+                                                       std::string(kHighpTest).size(), "#if 0"));
+    }
     return *made;
 }
+
+class FilterLooks : public ::testing::TestWithParam<Precision> {
+  protected:
+    void SetUp() override { gPrecision = GetParam(); }
+};
 
 // The frame path's GL calls, drawing into a texture-backed framebuffer that is then read back.
 Picture render(const std::string& filter, const Frame& frame, const GLfloat* table = kBackCamera,
@@ -130,7 +148,7 @@ Picture render(const std::string& filter, const Frame& frame, const GLfloat* tab
     return picture;
 }
 
-TEST(FilterLooks, EveryFilterBuildsWithinTheLimitsOfSmallGpus) {
+TEST_P(FilterLooks, EveryFilterBuildsWithinTheLimitsOfSmallGpus) {
     testing::sharedGlContext();
     for (const char* name : kFilters) {
         SCOPED_TRACE(name);
@@ -149,14 +167,19 @@ TEST(FilterLooks, EveryFilterBuildsWithinTheLimitsOfSmallGpus) {
         EXPECT_TRUE(reads >= 1 && reads <= 9) << reads;
         for (const char* loop : {"for", "while", "do"})
             EXPECT_EQ(std::count(words.begin(), words.end(), loop), 0) << loop;
-        EXPECT_NE(fragment->find("precision mediump float;"), std::string::npos);
+        EXPECT_NE(
+            fragment->find(std::string(kHighpTest) +
+                           "\nprecision highp float;\n#else\nprecision mediump float;\n#endif"),
+            std::string::npos);
+        const std::string& built = *program(name).fragShaderSource();
+        EXPECT_EQ(built.find(kHighpTest) == std::string::npos, GetParam() == Precision::Mediump);
         ASSERT_TRUE(program(name).compile());
         EXPECT_GE(program(name).getAttributeLocation("position"), 0);
         EXPECT_GE(program(name).getAttributeLocation("texCoord"), 0);
     }
 }
 
-TEST(FilterLooks, NormalShowsTheFrameTurnedAQuarterTurnMirroredForTheFrontCamera) {
+TEST_P(FilterLooks, NormalShowsTheFrameTurnedAQuarterTurnMirroredForTheFrontCamera) {
     auto texel = [](int x, int y, int c) {  // clamped at the edges, as the texture is
         x = std::clamp(x, 0, kFrameWidth - 1), y = std::clamp(y, 0, kFrameHeight - 1);
         return double(sceneFrame()[(size_t(y) * kFrameWidth + x) * 4 + 2 - c]);
@@ -182,7 +205,7 @@ TEST(FilterLooks, NormalShowsTheFrameTurnedAQuarterTurnMirroredForTheFrontCamera
     }
 }
 
-TEST(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
+TEST_P(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Picture normal = render("Normal", sceneFrame());
     for (std::string name : kFilters) {
         Picture look = render(name, sceneFrame());
@@ -201,7 +224,7 @@ TEST(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
     }
 }
 
-TEST(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance) {
+TEST_P(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance) {
     using Rule = std::function<bool(const uint8_t* look, const uint8_t* picture)>;
     const struct {
         const char* filter;
@@ -244,7 +267,7 @@ TEST(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance) {
     }
 }
 
-TEST(FilterLooks, WarpsKeepTheCentreAndMoveTheRestTheirWayRoundOnScreen) {
+TEST_P(FilterLooks, WarpsKeepTheCentreAndMoveTheRestTheirWayRoundOnScreen) {
     // The frame position that a pixel shows, relative to the frame's centre, from its colour.
     auto shown = [](const Picture& p, int x, int y) {
         return std::pair(p.at(x, y)[0] * 639.0 / 255 - 319.5, p.at(x, y)[1] * 479.0 / 255 - 239.5);
@@ -282,7 +305,7 @@ TEST(FilterLooks, WarpsKeepTheCentreAndMoveTheRestTheirWayRoundOnScreen) {
     }
 }
 
-TEST(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
+TEST_P(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
     Picture normal = render("Normal", sceneFrame()), mirror = render("Mirror", sceneFrame()),
             tunnel = render("Light Tunnel", sceneFrame()), sketch = render("Sketch", sceneFrame());
     auto step = [&](int x, int y, int d) {  // luminance change across the pixel, both ways
@@ -320,7 +343,7 @@ TEST(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
     EXPECT_GT(flatLuma / flats, 230);
 }
 
-TEST(FilterLooks, NewspaperInksInProportionToDarknessAndValentineFramesAHeart) {
+TEST_P(FilterLooks, NewspaperInksInProportionToDarknessAndValentineFramesAHeart) {
     for (int grey : {51, 128, 204}) {
         Picture look = render("Newspaper", greyFrame(grey));
         double ink = 0, solid = 0, n = kWidth * kHeight;
@@ -342,6 +365,12 @@ TEST(FilterLooks, NewspaperInksInProportionToDarknessAndValentineFramesAHeart) {
     }
     EXPECT_TRUE(notch);
 }
+
+INSTANTIATE_TEST_SUITE_P(Precisions, FilterLooks,
+                         ::testing::Values(Precision::AsShipped, Precision::Mediump),
+                         [](const auto& info) {
+                             return info.param == Precision::Mediump ? "Mediump" : "AsShipped";
+                         });
 
 }  // namespace
 }  // namespace quorbit::gpu
