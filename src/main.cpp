@@ -13,6 +13,7 @@
 #include "camera_screen/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
+#include "picker/FilterPickerController.h"
 #include "facebook/FBConfiguration.h"
 #include "json/JsonLog.h"
 #include "platform/core/Log.h"
@@ -89,6 +90,8 @@ int runApplication(const platform::HostOptions& options,
             };
             camera->setAvailabilityHandler(show);
             show(camera->availability());
+            auto picker = std::make_shared<picker::FilterPickerController>(*made);
+            made->setFilterPicker(picker, picker.get());
             delegate.setViewController(made);
             return made;
         },

@@ -72,24 +72,6 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// The picker's side of the camera screen, as the application wires it.
-class ScreenAsPickerHost : public picker::PickerHost {
-  public:
-    explicit ScreenAsPickerHost(camera_screen::quorbitViewController& screen) : _screen(screen) {}
-    const gpu::ProgramList& programArray() const override { return _screen.programArray(); }
-    const std::shared_ptr<platform::GLContext>& context() const override {
-        return _screen.context();
-    }
-    const std::shared_ptr<capture::CameraTypeSource>& camera() const override {
-        return _screen.camera();
-    }
-    void setFilter(gpu::ShaderProgram* program) override { _screen.setFilter(program); }
-    void restart() override { _screen.filterPickerOpen = false; }
-
-  private:
-    camera_screen::quorbitViewController& _screen;
-};
-
 // Passes frames on to the camera screen and counts them.
 struct CountingDelegate : capture::CameraDelegate {
     capture::CameraDelegate* next = nullptr;
@@ -179,13 +161,10 @@ int main(int argc, char** argv) {
         std::chrono::seconds(10));
     double startup = processAge();
 
-    ScreenAsPickerHost pickerHost(*screen);
-    auto picker = std::make_shared<picker::FilterPickerController>(pickerHost);
-    screen->setFilterPicker(picker.get());
-    auto openPicker = [&] {
-        screen->filterPickerOpen = true;
-        screen->presentModalViewController(picker, false);
-    };
+    // The picker as the application wires it: the screen is its host and opens it.
+    auto picker = std::make_shared<picker::FilterPickerController>(*screen);
+    screen->setFilterPicker(picker, picker.get());
+    auto openPicker = [&] { screen->openFilterPicker(); };
     auto closePicker = [&] { picker->close(); };
 
     auto measure = [&](const std::string& what) {

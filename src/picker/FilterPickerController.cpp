@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::picker {
@@ -51,7 +52,7 @@ void FilterPickerController::loadView() {
 
     _closeButton = platform::Button::create(platform::Button::Type::RoundedRect, kCloseFrame);
     _closeButton->setTitle("Close");
-    _closeButton->setControlName(kPickerCloseControl);
+    _closeButton->setControlName(controls::kPickerClose);
     _closeButton->addAction([this](platform::Button&) { close(); });
     root->addSubview(_closeButton);
 

@@ -15,10 +15,6 @@
 
 namespace quorbit::picker {
 
-// The close control's name for scripts and assistive technology (the previews are named by
-// PreviewGrid).
-inline constexpr const char* kPickerCloseControl = "picker-close";
-
 // The screen on which the user chooses the live filter: every filter slot as a live
 // preview, four to a page in a 2 x 2 grid, on pages scrolled sideways with a page indicator
 // below them and a close control.

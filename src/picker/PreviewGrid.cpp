@@ -1,6 +1,7 @@
 #include "picker/PreviewGrid.h"
 
 #include "gpu/FrameDrawing.h"
+#include "platform/ui/ControlNames.h"
 
 namespace quorbit::picker {
 
@@ -27,7 +28,7 @@ PreviewGrid::PreviewGrid(std::shared_ptr<platform::GLContext> context,
         view->setUserInteractionEnabled(true);
         view->setIsPreviewWindow(true);
         view->setDelegate(delegate);
-        view->setControlName(kPreviewControlPrefix + std::to_string(i));
+        view->setControlName(controls::preview(int(i)));
         _glViews.push_back(std::move(view));
     }
 }

@@ -13,8 +13,6 @@ namespace quorbit::picker {
 inline constexpr double kPageWidth = 320;
 inline constexpr double kPreviewWidth = 144;
 inline constexpr double kPreviewHeight = 192;
-// Slot i's preview is the control "preview-i".
-inline constexpr const char* kPreviewControlPrefix = "preview-";
 
 // Where slot i's preview lies in the picker's scrolled content: page i / 4, 2 x 2 places
 // with 11-point outer margins and 10 points between columns and rows.

@@ -309,6 +309,7 @@ TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
 
     // The application on such a source shows its note on the live view and keeps working.
     std::string script = file("nocamera.script",
+                              "expect-control picker-close\ntap-control picker-close\n"
                               "expect-control camera-unavailable\ntap 160 200\nwait 100\n"
                               "screenshot " +
                                   (dir / "shot.png").string() + "\nquit\n");

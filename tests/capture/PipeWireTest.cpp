@@ -422,6 +422,8 @@ TEST_F(PipeWire, TheHeadlessApplicationShowsTheNodeAndOutlivesItsLoss) {
     waitForCameras({"appcam"});
     fs::path dir = fs::path(session->runtimeDir()) / "app";
     fs::create_directories(dir / "config");
+    // A filter kept from an earlier run (the plain look of slot 4), so the picker stays shut.
+    std::ofstream(dir / "config" / "defaults.json") << "{\"LastFilterUsed\": 4}\n";
     {
         std::ofstream script(dir / "run.script");
         for (int i = 0; i < 150; ++i)

@@ -10,6 +10,7 @@
 
 #include "gpu/FrameDrawing.h"
 #include "picker/FilterPickerController.h"
+#include "platform/ui/ControlNames.h"
 #include "platform_ui/UiTestSupport.h"
 #include "support/GlTestContext.h"
 
@@ -123,7 +124,7 @@ TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) 
     for (auto [slot, x, y] : places) {
         EXPECT_EQ(scroll().subviews()[size_t(slot)].get(), picker().glViews()[size_t(slot)].get());
         EXPECT_EQ(picker().glViews()[size_t(slot)]->frame(), platform::Rect(x, y, 144, 192));
-        EXPECT_EQ(window->findControl("preview-" + std::to_string(slot)),
+        EXPECT_EQ(window->findControl(controls::preview(slot)),
                   picker().glViews()[size_t(slot)].get());
     }
     // The page whose left edge is nearest; at exactly half a page the higher one.
@@ -172,18 +173,18 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
         host->glContext->makeCurrent();
         auto buffer = frame.buffer();
         buffer.lockBaseAddress();
-        GLuint texture = gpu::uploadFrameTexture(buffer, host->glContext->bgraInternalFormat());
+        platform::GLTexture texture = gpu::uploadFrameTexture(buffer, host->glContext);
         for (int slot = 0; slot < 16; ++slot) {
             gpu::ShaderProgram program(gpu::kFilterSlotNames[size_t(slot)],
                                        gpu::kFilterSlotNames[size_t(slot)]);
-            gpu::drawFrameQuad(reference, program, texture, side, {0, 0, 0, 1});
+            gpu::drawFrameQuad(reference, program, texture.name(), side, {0, 0, 0, 1});
             platform::Image want = gpu::readFramebufferImage(reference), got = preview(slot);
             int worst = 0;
             for (size_t i = 0; i < want.pixels().size(); ++i)
                 worst = std::max(worst, std::abs(want.pixels()[i] - got.pixels()[i]));
             EXPECT_LE(worst, 1) << "slot " << slot;
         }
-        glDeleteTextures(1, &texture);
+        texture.reset();
         // The plain previews turn the frame a quarter turn; the front camera's is mirrored:
         // the top left shows the frame's bottom left (back) or top left (front).
         platform::Image plain = preview(8);
@@ -242,7 +243,7 @@ TEST_F(FilterPicker, ATapOnThePage3TopLeftPreviewChoosesSlot8AndClosesThePicker)
 
 TEST_F(FilterPicker, CloseRestartsWithoutChoosingEvenForAFingerLiftedLater) {
     touchDown(previewCentre(1), 2);
-    platform::View* close = window->findControl(kPickerCloseControl);
+    platform::View* close = window->findControl(controls::kPickerClose);
     ASSERT_NE(close, nullptr);
     tap(close->convertToWindow({close->bounds().midX(), close->bounds().midY()}));
     touchUp(previewCentre(1), 2);

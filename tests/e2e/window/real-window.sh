@@ -1,7 +1,8 @@
 #!/bin/sh
 # The application in a real X11 window on a private Xvfb display, clicked with real pointer
 # events at its controls' window positions (points times SCALE): the shutter, the last-photo
-# thumbnail, the share screen's back button, the settings button and its back button. The
+# thumbnail, the share screen's back button, the settings button and its back button, the
+# filters button and a preview of the picker it opens. The
 # script the application runs meanwhile (clicks.script) checks that each click did its work;
 # afterwards exactly one photo must be in the album.
 #   real-window.sh QUORBIT SCRIPT SCALE
@@ -59,6 +60,8 @@ click 30 453.5   # last-photo: the share screen opens
 click 40 22      # share-back
 click 290 453.5  # settings
 click 40 22      # settings-back
+click 92 453.5   # filters: the picker opens
+click 237 107    # preview-1: chosen, the picker closes
 
 wait "$app_pid"
 status=$?
@@ -66,4 +69,6 @@ app_pid=
 [ $status -eq 0 ] || { echo "the application's script failed with status $status" >&2; exit 1; }
 found=$(find "$work/album" -maxdepth 1 -name '*.jpg' | wc -l)
 [ "$found" -eq 1 ] || { echo "expected 1 photo in the album, found $found" >&2; exit 1; }
+grep -Eq '"LastFilterUsed" *: *1[^0-9]' "$work/config/defaults.json" ||
+    { echo "the preview clicked was not kept as the filter" >&2; exit 1; }
 echo "clicked at scale $scale: $found photo in the album"
