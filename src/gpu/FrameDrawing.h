@@ -5,8 +5,8 @@
 #include "capture/PixelBuffer.h"
 #include "gpu/GLView.h"
 #include "gpu/ShaderProgram.h"
+#include "platform/core/Geometry.h"
 #include "platform/gfx/Image.h"
-#include "platform/ui/Geometry.h"
 
 namespace quorbit::gpu {
 

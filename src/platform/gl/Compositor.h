@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/core/Error.h"
+#include "platform/core/Geometry.h"
 #include "platform/gfx/Image.h"
-#include "platform/ui/Geometry.h"
 
 namespace quorbit::platform {
 

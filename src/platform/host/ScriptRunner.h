@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/core/Error.h"
-#include "platform/ui/Geometry.h"
+#include "platform/core/Geometry.h"
 
 namespace quorbit::platform {
 
