@@ -13,6 +13,19 @@ struct SDL_Window;
 
 namespace quorbit::platform {
 
+// Why GL drawing could not be set up; the codes of the "quorbit.gl" domain.
+enum class GLError : long {
+    NoDisplay = 1,             // no display to open a window on, and offscreen not allowed
+    VideoUnavailable = 2,      // SDL's video subsystem would not start
+    NoWindow = 3,              // the hidden window a context needs could not be made
+    NoContext = 4,             // the OpenGL ES 2.0 context could not be made
+    NoCompositorContext = 10,  // a compositor was asked for without a context
+    CompositorProgram = 11,    // the compositor's shader program did not build
+};
+constexpr const char* errorDomain(GLError) {
+    return "quorbit.gl";
+}
+
 class GLLayer;
 
 // One OpenGL ES 2.0 context, made through SDL2 on the application's window (or, when no

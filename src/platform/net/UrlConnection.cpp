@@ -143,6 +143,8 @@ const char* describe(UrlErrorCode code) {
             return "A secure connection is required";
         case UrlErrorCode::BadServerResponse:
             return "The server's answer is not valid";
+        case UrlErrorCode::FileDoesNotExist:
+            return "The file does not exist";
         case UrlErrorCode::DataLengthExceedsMaximum:
             return "The answer is too large";
         case UrlErrorCode::SecureConnectionFailed:
