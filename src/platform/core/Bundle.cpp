@@ -94,7 +94,11 @@ std::string writeFileAtomically(const fs::path& path, const std::string& bytes, 
                                 int mode) {
     const AtomicWriteCalls& calls = atomicWriteCalls();
     fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+    // Built by appending: GCC 12 at -O3 takes "literal" + std::string for an overlapping copy.
+    std::string name(1, '.');
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string pattern = (dir / name).string();
     int fd = mkstemp(pattern.data());
     if (fd < 0) return "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
     auto fail = [&](const char* what) {
