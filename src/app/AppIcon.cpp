@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/gfx/Canvas.h"
+#include "platform/gfx/ImageCodec.h"
 
 namespace quorbit::app::AppIcon {
 namespace {
@@ -101,7 +102,7 @@ platform::Result<void> writeSvg(const std::filesystem::path& path, double size) 
     cairo_surface_destroy(surface);
     if (status != CAIRO_STATUS_SUCCESS)
         return platform::Error::make(
-            "quorbit.image", 9,
+            platform::ImageError::WriteFailed,
             "cannot write " + path.string() + ": " + cairo_status_to_string(status));
     return {};
 }

@@ -30,13 +30,11 @@ constexpr const char* kSocketName = "incoming.sock";
 constexpr const char* kLockName = "instance.lock";
 
 Error failure(IncomingUrlErrorCode code, std::string description) {
-    return Error::make(kIncomingUrlErrorDomain, static_cast<long>(code), std::move(description));
+    return Error::make(code, std::move(description));
 }
 
 Error failure(IncomingUrlErrorCode code, const std::string& what, int error) {
-    Error e = failure(code, what + ": " + std::strerror(error));
-    e.underlying = std::make_shared<Error>(Error::make("errno", error, std::strerror(error)));
-    return e;
+    return Error::make(code, what + ": " + std::strerror(error), error);
 }
 
 bool fillAddress(const fs::path& path, sockaddr_un& address) {
@@ -303,8 +301,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             result.listener = std::move(listener.value());
             return result;
         }
-        if (listener.error().code != static_cast<long>(IncomingUrlErrorCode::AlreadyRunning))
-            return listener.error();
+        if (!listener.error().is(IncomingUrlErrorCode::AlreadyRunning)) return listener.error();
         if (std::chrono::steady_clock::now() >= end)
             return failure(IncomingUrlErrorCode::NoAnswer, "the running instance does not listen");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

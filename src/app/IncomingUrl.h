@@ -23,6 +23,9 @@ enum class IncomingUrlErrorCode : long {
     NotOurUrl = 4,       // the URL is not one of this application's
     NoAnswer = 5,        // the running instance did not answer in time
 };
+constexpr const char* errorDomain(IncomingUrlErrorCode) {
+    return kIncomingUrlErrorDomain;
+}
 
 // The hand-off of an incoming URL (the sign-in's return to the application, which carries
 // an access token): `quorbit URL`, started by the desktop for our URL scheme, gives the URL

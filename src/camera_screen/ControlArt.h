@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/core/Geometry.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/gfx/Image.h"
-#include "platform/ui/Geometry.h"
 
 namespace quorbit::camera_screen {
 

@@ -184,7 +184,7 @@ platform::Result<int> CameraPortal::openPipeWireRemote() {
     GDBusConnection* bus = sessionBus(&rawError);
     ErrorPtr error(rawError);
     if (!bus)
-        return platform::Error::make(kPortalErrorDomain, long(PortalError::NoSessionBus),
+        return platform::Error::make(PortalError::NoSessionBus,
                                      "no session bus: " + messageOf(error.get()));
     ObjectPtr busRef(G_OBJECT(bus));
     GVariantBuilder options;
@@ -198,7 +198,7 @@ platform::Result<int> CameraPortal::openPipeWireRemote() {
     ObjectPtr fdsRef(fds ? G_OBJECT(fds) : nullptr);
     if (!reply) {
         return platform::Error::make(
-            kPortalErrorDomain, long(PortalError::NoConnection),
+            PortalError::NoConnection,
             "the camera portal gave no PipeWire connection: " + messageOf(error.get()));
     }
     gint32 index = -1;
@@ -207,7 +207,7 @@ platform::Result<int> CameraPortal::openPipeWireRemote() {
     error.reset(rawError);
     if (fd < 0) {
         return platform::Error::make(
-            kPortalErrorDomain, long(PortalError::NoConnection),
+            PortalError::NoConnection,
             "the camera portal handed out no connection: " + messageOf(error.get()));
     }
     return fd;

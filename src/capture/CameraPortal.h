@@ -15,6 +15,9 @@ enum class PortalError : long {
     NoSessionBus = 1,  // there is no D-Bus session bus to ask on
     NoConnection = 2,  // the portal handed out no PipeWire connection
 };
+constexpr const char* errorDomain(PortalError) {
+    return kPortalErrorDomain;
+}
 
 // The desktop's camera portal (org.freedesktop.portal.Camera on the session bus), through
 // which a sandboxed application gets at the cameras: the user grants access once

@@ -4,12 +4,11 @@
 #include <mutex>
 #include <optional>
 
+#include "capture/CaptureDevice.h"
 #include "platform/core/Log.h"
 
 namespace quorbit::capture {
 namespace {
-
-constexpr const char* kErrorDomain = "quorbit.capture";
 
 std::mutex& selectionMutex() {
     static std::mutex mutex;
@@ -23,7 +22,7 @@ std::optional<CameraSource>& selection() {
 
 platform::Error badSource(const std::string& text, const char* why) {
     return platform::Error::make(
-        kErrorDomain, 1,
+        CaptureError::BadSource,
         platform::format("bad camera source \"%s\": %s (expected pipewire[:NAME], "
                          "v4l2[:/dev/videoN], synthetic[:front|:back] or image:PATH)",
                          text.c_str(), why));

@@ -10,6 +10,21 @@
 
 namespace quorbit::capture {
 
+// Why a frame source failed; the codes of the "quorbit.capture" domain. Where a system call
+// failed, its errno is the underlying error (Error::systemError()).
+enum class CaptureError : long {
+    BadSource = 1,       // a camera source named on the command line cannot be parsed
+    NotOpen = 2,         // frames were asked of a source that is not open (or not streaming)
+    EmptyPicture = 3,    // the picture a source shows is empty
+    DeviceFailed = 4,    // a call into the device failed: busy, gone, no permission, ...
+    NoUsableFormat = 5,  // the device offers no frame format that can be converted
+    TooFewBuffers = 6,   // the driver gave fewer capture buffers than streaming needs
+    UnknownBuffer = 7,   // the driver handed back a buffer that was never queued
+};
+constexpr const char* errorDomain(CaptureError) {
+    return "quorbit.capture";
+}
+
 // Where a camera faces. The values are the platform's: 1 = back, 2 = front; anything else
 // is not a camera the application switches between.
 enum class DevicePosition : int { Unspecified = 0, Back = 1, Front = 2 };

@@ -17,7 +17,7 @@ platform::Result<void> GeneratedDevice::open() {
 
 platform::Result<bool> GeneratedDevice::readFrame(std::chrono::milliseconds timeout,
                                                   const Destination& destination) {
-    if (!_open) return platform::Error::make("quorbit.capture", 2, "not open");
+    if (!_open) return platform::Error::make(CaptureError::NotOpen, "not open");
     auto now = std::chrono::steady_clock::now();
     if (_next > now + timeout) {
         std::this_thread::sleep_for(timeout);

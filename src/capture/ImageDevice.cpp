@@ -30,7 +30,7 @@ platform::Result<void> ImageDevice::prepare() {
     if (!_frame.empty()) return {};
     auto image = platform::ImageCodec::readFile(_path);
     if (!image) return image.error();
-    if (image->empty()) return platform::Error::make("quorbit.capture", 3, "empty picture");
+    if (image->empty()) return platform::Error::make(CaptureError::EmptyPicture, "empty picture");
     _frame = cameraFrameFromPicture(*image);
     return {};
 }

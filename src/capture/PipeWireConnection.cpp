@@ -14,7 +14,7 @@ namespace quorbit::capture {
 namespace {
 
 platform::Error connectionError(const std::string& what) {
-    return platform::Error::make(kPipeWireErrorDomain, long(PipeWireError::NoDaemon), what);
+    return platform::Error::make(PipeWireError::NoDaemon, what);
 }
 
 void initPipeWire() {

@@ -26,6 +26,9 @@ enum class PipeWireError : long {
     NoDaemon = 1,      // no PipeWire daemon answers, or the connection could not be made
     CameraFailed = 2,  // a camera node cannot be opened, went away or stopped delivering
 };
+constexpr const char* errorDomain(PipeWireError) {
+    return kPipeWireErrorDomain;
+}
 
 // One connection to the PipeWire daemon, served by a loop thread of its own, with the
 // daemon's nodes as its registry announces them.

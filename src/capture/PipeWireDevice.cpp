@@ -21,7 +21,7 @@ constexpr auto kConnectTimeout = 3000ms;
 constexpr auto kNegotiateTimeout = 5000ms;
 
 platform::Error deviceError(const std::string& what) {
-    return platform::Error::make(kPipeWireErrorDomain, long(PipeWireError::CameraFailed), what);
+    return platform::Error::make(PipeWireError::CameraFailed, what);
 }
 
 std::string offered(const std::vector<PipeWireFormat::Offer>& offers) {

@@ -14,17 +14,34 @@
 namespace quorbit::capture {
 namespace {
 
-constexpr unsigned kBufferCount = 4;
+class SystemCalls : public V4L2Calls {
+  public:
+    int open(const char* path, int flags) override { return v4l2_open(path, flags); }
+    int close(int fd) override { return v4l2_close(fd); }
+    int ioctl(int fd, unsigned long request, void* argument) override {
+        return v4l2_ioctl(fd, request, argument);
+    }
+    void* mmap(std::size_t length, int fd, std::int64_t offset) override {
+        return v4l2_mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+    }
+    int munmap(void* start, std::size_t length) override { return v4l2_munmap(start, length); }
+    int poll(pollfd* fd, int timeoutMs) override { return ::poll(fd, 1, timeoutMs); }
+};
 
-int xioctl(int fd, unsigned long request, void* argument) {
+}  // namespace
+
+V4L2Calls& V4L2Calls::system() {
+    static SystemCalls calls;
+    return calls;
+}
+
+int V4L2Device::xioctl(unsigned long request, void* argument) {
     int result;
     do {
-        result = v4l2_ioctl(fd, request, argument);
+        result = _calls.ioctl(_fd, request, argument);
     } while (result < 0 && errno == EINTR);
     return result;
 }
-
-}  // namespace
 
 platform::Error V4L2Device::errnoError(const char* what, int error) {
     const char* reason;
@@ -46,13 +63,13 @@ platform::Error V4L2Device::errnoError(const char* what, int error) {
         default:
             reason = std::strerror(error);
     }
-    return platform::Error::make("quorbit.capture", error,
-                                 platform::format("%s: %s", what, reason));
+    return platform::Error::make(CaptureError::DeviceFailed,
+                                 platform::format("%s: %s", what, reason), error);
 }
 
 platform::Result<void> V4L2Device::open() {
     close();
-    _fd = v4l2_open(_info.id.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    _fd = _calls.open(_info.id.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (_fd < 0) return errnoError("cannot be opened", errno);
     auto result = setFormat();
     if (result) result = startStreaming();
@@ -69,8 +86,7 @@ platform::Result<void> V4L2Device::setFormat() {
         format.fmt.pix.height = kFrameHeight;
         format.fmt.pix.pixelformat = wanted;
         format.fmt.pix.field = V4L2_FIELD_NONE;
-        if (xioctl(_fd, VIDIOC_S_FMT, &format) < 0)
-            return errnoError("format could not be set", errno);
+        if (xioctl(VIDIOC_S_FMT, &format) < 0) return errnoError("format could not be set", errno);
         const v4l2_pix_format& pix = format.fmt.pix;
         auto kind = FrameConverter::fromFourcc(pix.pixelformat);
         if (!kind) continue;
@@ -89,14 +105,14 @@ platform::Result<void> V4L2Device::setFormat() {
         // holds either way.
         v4l2_streamparm parm{};
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(_fd, VIDIOC_G_PARM, &parm) == 0 &&
+        if (xioctl(VIDIOC_G_PARM, &parm) == 0 &&
             (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) {
             parm.parm.capture.timeperframe = {1, 24};
-            xioctl(_fd, VIDIOC_S_PARM, &parm);
+            xioctl(VIDIOC_S_PARM, &parm);
         }
         return {};
     }
-    return platform::Error::make("quorbit.capture", EINVAL,
+    return platform::Error::make(CaptureError::NoUsableFormat,
                                  "offers no frame format that can be converted");
 }
 
@@ -105,26 +121,25 @@ platform::Result<void> V4L2Device::startStreaming() {
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(_fd, VIDIOC_REQBUFS, &request) < 0)
+    if (xioctl(VIDIOC_REQBUFS, &request) < 0)
         return errnoError("buffers could not be allocated", errno);
     if (request.count < 2)
-        return platform::Error::make("quorbit.capture", ENOMEM, "too few capture buffers");
+        return platform::Error::make(CaptureError::TooFewBuffers, "too few capture buffers");
     for (unsigned i = 0; i < request.count; ++i) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (xioctl(_fd, VIDIOC_QUERYBUF, &buffer) < 0)
+        if (xioctl(VIDIOC_QUERYBUF, &buffer) < 0)
             return errnoError("buffer could not be queried", errno);
-        void* start = v4l2_mmap(nullptr, buffer.length, PROT_READ | PROT_WRITE, MAP_SHARED, _fd,
-                                buffer.m.offset);
+        void* start = _calls.mmap(buffer.length, _fd, buffer.m.offset);
         if (start == MAP_FAILED) return errnoError("buffer could not be mapped", errno);
         _buffers.push_back({start, buffer.length});
-        if (xioctl(_fd, VIDIOC_QBUF, &buffer) < 0)
+        if (xioctl(VIDIOC_QBUF, &buffer) < 0)
             return errnoError("buffer could not be queued", errno);
     }
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (xioctl(_fd, VIDIOC_STREAMON, &type) < 0)
+    if (xioctl(VIDIOC_STREAMON, &type) < 0)
         return errnoError("streaming could not be started", errno);
     _streaming = true;
     return {};
@@ -132,9 +147,9 @@ platform::Result<void> V4L2Device::startStreaming() {
 
 platform::Result<bool> V4L2Device::readFrame(std::chrono::milliseconds timeout,
                                              const Destination& destination) {
-    if (!_streaming) return platform::Error::make("quorbit.capture", EINVAL, "not streaming");
+    if (!_streaming) return platform::Error::make(CaptureError::NotOpen, "not streaming");
     pollfd fd{_fd, POLLIN, 0};
-    int ready = poll(&fd, 1, int(timeout.count()));
+    int ready = _calls.poll(&fd, int(timeout.count()));
     if (ready < 0) {
         if (errno == EINTR) return false;
         return errnoError("waiting for a frame failed", errno);
@@ -144,13 +159,14 @@ platform::Result<bool> V4L2Device::readFrame(std::chrono::milliseconds timeout,
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(_fd, VIDIOC_DQBUF, &buffer) < 0) {
+    if (xioctl(VIDIOC_DQBUF, &buffer) < 0) {
         int error = errno;
         if (error == EAGAIN && !(fd.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
         return errnoError("capture stopped", error == EAGAIN ? ENODEV : error);
     }
     if (buffer.index >= _buffers.size())
-        return platform::Error::make("quorbit.capture", EIO, "driver returned an unknown buffer");
+        return platform::Error::make(CaptureError::UnknownBuffer,
+                                     "driver returned an unknown buffer");
 
     // A damaged or short frame counts as no frame.
     bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR);
@@ -161,7 +177,7 @@ platform::Result<bool> V4L2Device::readFrame(std::chrono::milliseconds timeout,
         if (std::uint8_t* out = destination())
             usable = _converter->convert(static_cast<const std::uint8_t*>(mapped.start), size, out);
     }
-    if (xioctl(_fd, VIDIOC_QBUF, &buffer) < 0)
+    if (xioctl(VIDIOC_QBUF, &buffer) < 0)
         return errnoError("buffer could not be queued again", errno);
     return usable;
 }
@@ -170,14 +186,14 @@ void V4L2Device::close() {
     if (_fd < 0) return;
     if (_streaming) {
         v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        xioctl(_fd, VIDIOC_STREAMOFF, &type);
+        xioctl(VIDIOC_STREAMOFF, &type);
         _streaming = false;
     }
     for (const Buffer& buffer : _buffers)
-        v4l2_munmap(buffer.start, buffer.length);
+        _calls.munmap(buffer.start, buffer.length);
     _buffers.clear();
     _converter.reset();
-    v4l2_close(_fd);
+    _calls.close(_fd);
     _fd = -1;
 }
 

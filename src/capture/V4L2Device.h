@@ -1,6 +1,9 @@
 #pragma once
 
+#include <poll.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -9,12 +12,32 @@
 
 namespace quorbit::capture {
 
+// The calls a V4L2Device makes into the driver. The system's go through libv4l2; tests put
+// a driver of their own behind them. Each answers as the system call does (-1 or MAP_FAILED
+// with errno set on failure).
+class V4L2Calls {
+  public:
+    virtual ~V4L2Calls() = default;
+    virtual int open(const char* path, int flags) = 0;
+    virtual int close(int fd) = 0;
+    virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
+    virtual void* mmap(std::size_t length, int fd, std::int64_t offset) = 0;
+    virtual int munmap(void* start, std::size_t length) = 0;
+    virtual int poll(pollfd* fd, int timeoutMs) = 0;
+
+    // The driver through libv4l2.
+    static V4L2Calls& system();
+};
+
 // A V4L2 video-capture device streamed through libv4l2 with memory-mapped buffers. It asks
 // for 640 x 480 YUYV and, when the driver has no YUYV, for BGR24 (which libv4l2 makes from
 // MJPEG and the like); each frame is converted to BGRA on the capture thread.
 class V4L2Device : public CaptureDevice {
   public:
-    explicit V4L2Device(DeviceInfo info) : _info(std::move(info)) {}
+    static constexpr unsigned kBufferCount = 4;
+
+    explicit V4L2Device(DeviceInfo info, V4L2Calls& calls = V4L2Calls::system())
+        : _info(std::move(info)), _calls(calls) {}
     ~V4L2Device() override { close(); }
     V4L2Device(const V4L2Device&) = delete;
     V4L2Device& operator=(const V4L2Device&) = delete;
@@ -25,7 +48,8 @@ class V4L2Device : public CaptureDevice {
                                      const Destination& destination) override;
     void close() override;
 
-    // A readable error for a failed call; errno values a user meets get plain words.
+    // A readable error for a failed call (CaptureError::DeviceFailed, with the errno
+    // underneath); errno values a user meets get plain words.
     static platform::Error errnoError(const char* what, int error);
 
   private:
@@ -36,8 +60,10 @@ class V4L2Device : public CaptureDevice {
 
     platform::Result<void> setFormat();
     platform::Result<void> startStreaming();
+    int xioctl(unsigned long request, void* argument);
 
     DeviceInfo _info;
+    V4L2Calls& _calls;
     int _fd = -1;
     bool _streaming = false;
     std::vector<Buffer> _buffers;

@@ -295,7 +295,7 @@ void FBDialog::webViewDidFinishLoad() {
 
 void FBDialog::webViewDidFailLoad(const platform::Error& error) {
     // A load the filter refused is no failure of the dialog.
-    if (error.domain == "WebKitErrorDomain" && error.code == 102) return;
+    if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
     dismissWithError(error, true);
 }
 

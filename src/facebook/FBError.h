@@ -14,5 +14,8 @@ inline constexpr const char* kFacebookErrorDomain = "facebookErrDomain";
 enum class FBErrorCode : long {
     Generic = 10000,  // the service refused or could not complete the operation
 };
+constexpr const char* errorDomain(FBErrorCode) {
+    return kFacebookErrorDomain;
+}
 
 }  // namespace quorbit::facebook

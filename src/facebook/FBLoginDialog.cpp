@@ -43,7 +43,7 @@ void FBLoginDialog::dialogDidCancel(const std::optional<std::string>&) {
 
 void FBLoginDialog::webViewDidFailLoad(const platform::Error& error) {
     if (platform::isUrlError(error, platform::UrlErrorCode::Cancelled)) return;
-    if (error.domain == "WebKitErrorDomain" && error.code == 102) return;
+    if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
     auto keep = self();
     FBDialog::webViewDidFailLoad(error);
     if (auto d = _loginDelegate.lock()) d->fbDialogNotLogin(false);

@@ -97,9 +97,9 @@ std::string FBRequest::generatePostBody() const {
         std::string bytes;
         std::string typeLine;
         if (const auto* image = std::get_if<FBParams::Image>(&entry->second)) {
-            auto png =
-                *image ? platform::ImageCodec::encodePng(**image)
-                       : platform::Result<std::string>(Error::make("quorbit.image", 0, "no image"));
+            auto png = *image ? platform::ImageCodec::encodePng(**image)
+                              : platform::Result<std::string>(
+                                    Error::make(platform::ImageError::EmptyImage, "no image"));
             if (!png) {
                 Log::warn("the image \"" + entry->first +
                           "\" is left out of the upload: " + png.error().localizedDescription());

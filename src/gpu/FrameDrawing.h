@@ -5,10 +5,10 @@
 #include "capture/PixelBuffer.h"
 #include "gpu/GLView.h"
 #include "gpu/ShaderProgram.h"
+#include "platform/core/Geometry.h"
 #include "platform/gfx/Image.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLObject.h"
-#include "platform/ui/Geometry.h"
 
 namespace quorbit::gpu {
 

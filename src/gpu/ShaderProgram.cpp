@@ -46,18 +46,21 @@ bool ShaderProgram::compile() {
     }
     auto built = platform::buildProgram(std::move(context), *_vertShaderSource, *_fragShaderSource);
     if (!built) {
-        // The builder says which stage failed, then GL's whole log; the short form names
+        // The builder's text is the failing step, then GL's whole log; the short form names
         // the file and keeps the log's first line.
-        const std::string message = built.error().localizedDescription();
+        const platform::Error& error = built.error();
+        const std::string message = error.localizedDescription();
         if (Log::enabled(Log::Level::Debug)) Log::debug("shader program: " + message);
         std::size_t colon = message.find(": ");
         std::string log = colon == std::string::npos ? std::string() : message.substr(colon + 2);
-        if (message.rfind("vertex shader", 0) == 0)
+        if (error.is(platform::GLError::VertexShader))
             _buildFailure = _vertShaderName + " does not compile: " + firstLine(log);
-        else if (message.rfind("fragment shader", 0) == 0)
+        else if (error.is(platform::GLError::FragmentShader))
             _buildFailure = _fragShaderName + " does not compile: " + firstLine(log);
-        else
+        else if (error.is(platform::GLError::ProgramLink))
             _buildFailure = "the program does not link: " + firstLine(log);
+        else
+            _buildFailure = message;
         return false;
     }
     _program = std::move(built).value();

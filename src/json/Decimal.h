@@ -42,11 +42,8 @@ class Decimal {
     // for NaN, infinities and doubles outside the exponent range.
     static std::optional<Decimal> fromDouble(double value);
 
-    bool isNegative() const { return _negative; }
-    bool isZero() const { return _significand == 0; }
     Significand significand() const { return _significand; }
     int exponent() const { return _exponent; }
-    bool isInteger() const { return _exponent >= 0; }
 
     // The exact value in plain notation, without an exponent: "-12.5", "1000", "0.001".
     std::string toString() const;

@@ -77,10 +77,6 @@ void JsonWriter::notValidType() {
     addErrorWithCode(JsonError::kNotContainer, "Not valid type for JSON");
 }
 
-std::string JsonWriter::indent() const {
-    return "\n" + std::string(2 * std::size_t(depth), ' ');
-}
-
 void JsonWriter::appendIndent() {
     std::size_t length = 1 + 2 * std::size_t(depth);
     if (_indent.size() < length) {

@@ -83,9 +83,6 @@ class JsonWriter : public JsonBase {
     template <typename T>
     std::optional<std::string> stringWithFragment(const T& value);
 
-    // A line feed followed by two spaces per level of the current depth.
-    std::string indent() const;
-
   private:
     struct Frame;
 

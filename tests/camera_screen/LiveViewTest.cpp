@@ -145,38 +145,5 @@ TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
     EXPECT_EQ(pixelAt(160, 213), (std::array<int, 3>{255, 255, 0}));
 }
 
-TEST_F(LiveView, DisplayTimerStartsOnceAndRestartsForANewInterval) {
-    EXPECT_FALSE(screen->isAnimating());
-    EXPECT_EQ(screen->animationFrameInterval(), 1);
-    screen->stopAnimation();  // stopped: nothing happens
-    EXPECT_EQ(screen->displayLink(), nullptr);
-
-    screen->startAnimation();
-    platform::DisplayLink* first = screen->displayLink();
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(first->isScheduled());
-    screen->startAnimation();
-    EXPECT_EQ(screen->displayLink(), first);
-
-    for (int ignored : {0, -3}) {
-        screen->setAnimationFrameInterval(ignored);
-        EXPECT_EQ(screen->animationFrameInterval(), 1);
-        EXPECT_EQ(screen->displayLink(), first);
-    }
-    screen->setAnimationFrameInterval(2);
-    EXPECT_EQ(screen->animationFrameInterval(), 2);
-    ASSERT_NE(screen->displayLink(), nullptr);
-    EXPECT_EQ(screen->displayLink()->frameInterval(), 2);
-    EXPECT_TRUE(screen->isAnimating());
-
-    screen->stopAnimation();
-    EXPECT_FALSE(screen->isAnimating());
-    EXPECT_EQ(screen->displayLink(), nullptr);
-    screen->setAnimationFrameInterval(3);  // stopped: stored, nothing started
-    EXPECT_FALSE(screen->isAnimating());
-    screen->startAnimation();
-    EXPECT_EQ(screen->displayLink()->frameInterval(), 3);
-}
-
 }  // namespace
 }  // namespace quorbit::camera_screen

@@ -101,7 +101,7 @@ TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
     EXPECT_TRUE(session.events.empty());
 
     EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=access_denied"));
-    EXPECT_EQ(session.events, std::vector<std::string>{"not-login:cancelled"});
+    ASSERT_EQ(session.events, std::vector<std::string>{"not-login:cancelled"});
 
     auto before = std::chrono::system_clock::now();
     EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#access_token=abc&expires_in=3600"));

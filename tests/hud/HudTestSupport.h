@@ -4,8 +4,8 @@
 #include <chrono>
 #include <ostream>
 
+#include "platform/core/Geometry.h"
 #include "platform/core/RunLoop.h"
-#include "platform/ui/Geometry.h"
 
 namespace quorbit::platform {
 // Readable geometry in test failures.

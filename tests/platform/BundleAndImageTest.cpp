@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/core/Bundle.h"
 #include "platform/gfx/ImageCodec.h"
@@ -48,6 +53,78 @@ TEST_F(BundleFiles, AtomicWritesReplaceWholeFilesAndLeaveNothingBehindOnFailure)
     for (auto& e : fs::directory_iterator(dir))
         entries += e.path().filename() != "shaders";
     EXPECT_EQ(entries, 1u);
+}
+
+// Puts the system's own calls back when a test that replaced some of them ends.
+struct RestoreAtomicWriteCalls {
+    AtomicWriteCalls saved = atomicWriteCalls();
+    ~RestoreAtomicWriteCalls() { atomicWriteCalls() = saved; }
+};
+
+TEST_F(BundleFiles, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
+    struct Case {
+        const char* step;
+        std::function<void(AtomicWriteCalls&)> breakIt;
+        const char* reason;  // the start of the reason given
+    };
+    auto failWith = [](int error) {
+        errno = error;
+        return -1;
+    };
+    const Case cases[] = {
+        {"write",
+         [&](AtomicWriteCalls& c) {
+             c.write = [&](int, const void*, size_t) { return ssize_t(failWith(EIO)); };
+         },
+         "cannot write"},
+        {"write after part of the data",
+         [&](AtomicWriteCalls& c) {
+             c.write = [&, first = true](int fd, const void* data, size_t size) mutable {
+                 if (!first) return ssize_t(failWith(ENOSPC));
+                 first = false;
+                 return ::write(fd, data, size / 2);
+             };
+         },
+         "cannot write"},
+        {"write that makes no progress",
+         [](AtomicWriteCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; },
+         "cannot write"},
+        {"flush", [&](AtomicWriteCalls& c) { c.fsync = [&](int) { return failWith(EIO); }; },
+         "cannot flush"},
+        {"close",
+         [&](AtomicWriteCalls& c) {
+             c.close = [&](int fd) {
+                 ::close(fd);
+                 return failWith(EIO);
+             };
+         },
+         "cannot write"},
+        {"rename",
+         [&](AtomicWriteCalls& c) {
+             c.rename = [&](const char*, const char*) { return failWith(EXDEV); };
+         },
+         "cannot replace"},
+    };
+    fs::path target = dir / "defaults.json";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        ASSERT_EQ(writeFileAtomically(target, "old contents", true, 0600), "");
+        std::string reason;
+        {
+            RestoreAtomicWriteCalls restore;
+            c.breakIt(atomicWriteCalls());
+            reason = writeFileAtomically(target, std::string(10000, 'n'), true, 0600);
+        }
+        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+        EXPECT_EQ(readFile(target), "old contents");
+        std::vector<std::string> left;
+        for (auto& e : fs::directory_iterator(dir))
+            if (e.path().filename() != "shaders") left.push_back(e.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"defaults.json"});
+    }
+    // With the system's calls back, the write goes through.
+    EXPECT_EQ(writeFileAtomically(target, "new", true, 0600), "");
+    EXPECT_EQ(readFile(target), "new");
 }
 
 TEST(ImageCodec, PngAndJpegRoundTripsAndCorruptInputIsRefused) {

@@ -32,7 +32,7 @@ TEST(RunLoop, TasksFromOtherThreadsRunOnTheLoopInPostingOrder) {
     });
     worker.join();
     EXPECT_TRUE(offMain);
-    EXPECT_TRUE(loop.runUntil([&] { return order.size() == 100; }, 2s));
+    ASSERT_TRUE(loop.runUntil([&] { return order.size() == 100; }, 2s));
     for (int i = 0; i < 100; ++i)
         EXPECT_EQ(order[size_t(i)], i);
 }
@@ -81,6 +81,30 @@ TEST(RunLoop, TimersGoByTheClockSetOnTheLoop) {
     loop.addTimer(50ms, [&] { fired.push_back(50); });
     loop.setClock({});
     EXPECT_TRUE(loop.runUntil([&] { return fired.size() == 3; }, 500ms));
+}
+
+TEST(RunLoop, TimersDueInOnePassFireInDueOrderThenInTheOrderAdded) {
+    RunLoop& loop = RunLoop::main();
+    auto t = RunLoop::Clock::now();
+    loop.setClock([&t] { return t; });
+    std::string fired;
+    loop.addTimer(30ms, [&] { fired += 'a'; });
+    loop.addTimer(10ms, [&] { fired += 'b'; });
+    RunLoop::Id repeating = loop.addTimer(
+        20ms, [&] { fired += 'c'; }, 100ms);
+    loop.addTimer(10ms, [&] { fired += 'd'; });
+    RunLoop::Id cancelled = loop.addTimer(5ms, [&] { fired += 'x'; });
+    loop.addTimer(0ms, [&] { loop.cancelTimer(cancelled); });
+    t += 50ms;  // all of them are due in the same pass
+    loop.runOnce(0ms);
+    EXPECT_EQ(fired, "bdca");
+    // The repeating timer (next due at 120 ms) goes by that time, not by when it was added.
+    loop.addTimer(60ms, [&] { fired += 'e'; });  // due at 110 ms
+    t += 100ms;
+    loop.runOnce(0ms);
+    EXPECT_EQ(fired, "bdcaec");
+    loop.cancelTimer(repeating);
+    loop.setClock({});
 }
 
 TEST(RunLoop, WatchesFileDescriptorsAndSleepsWhenIdle) {

@@ -101,7 +101,10 @@ class ScriptRun : public ::testing::Test {
     }
     int run(const std::string& text) {
         auto commands = ScriptRunner::parse(text, "t.script");
-        EXPECT_TRUE(commands);
+        if (!commands) {
+            ADD_FAILURE() << commands.error().localizedDescription();
+            return -1;
+        }
         runner = std::make_unique<ScriptRunner>(*app->host, "t.script");
         runner->setExpectTimeout(100ms);
         return runner->run(commands.value());

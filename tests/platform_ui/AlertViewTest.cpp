@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "UiTestSupport.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
@@ -85,6 +87,66 @@ TEST(AlertView, TappingAButtonTellsTheDelegateItsIndexThenGoesAway) {
         EXPECT_EQ(log.log.calls, (Calls{"clicked " + n, "willDismiss " + n, "didDismiss " + n}));
         EXPECT_TRUE(weak.expired());
         EXPECT_EQ(Window::keyWindow(), window.get()) << "key window given back";
+    }
+}
+
+// Where each button sits and which index a tap there reports, found from the screen alone:
+// the buttons in reading order (top to bottom, left to right) and the index each one has.
+TEST(AlertView, ButtonsSitInTheirPlacesAndReportTheirOwnIndexes) {
+    struct Slot {
+        const char* title;
+        int index;
+    };
+    struct Case {
+        std::optional<std::string> cancel;
+        std::vector<std::string> others;
+        bool sideBySide;
+        std::vector<Slot> slots;  // in reading order
+    };
+    const Case cases[] = {
+        {"No", {"Yes"}, true, {{"No", 0}, {"Yes", 1}}},
+        {std::nullopt, {"Left", "Right"}, true, {{"Left", 0}, {"Right", 1}}},
+        {"No thanks",
+         {"Rate It Now", "Remind Me Later"},
+         false,
+         {{"Rate It Now", 1}, {"Remind Me Later", 2}, {"No thanks", 0}}},
+        {std::nullopt, {"One", "Two", "Three"}, false, {{"One", 0}, {"Two", 1}, {"Three", 2}}},
+        {"Cancel", {}, false, {{"Cancel", 0}}},
+    };
+    for (const auto& c : cases) {
+        for (size_t slot = 0; slot < c.slots.size(); ++slot) {
+            SCOPED_TRACE(c.slots[slot].title);
+            auto window = makeWindow();
+            AlertLog log;
+            auto alert = AlertView::create("T", "M", &log.delegate, c.cancel, c.others);
+            alert->show();
+            RunLoop::main().runFor(300ms);  // let it pop in
+            std::vector<Button*> buttons;
+            for (const auto& view : alert->subviews()) {
+                if (auto* button = dynamic_cast<Button*>(view.get())) buttons.push_back(button);
+            }
+            ASSERT_EQ(buttons.size(), c.slots.size());
+            std::sort(buttons.begin(), buttons.end(), [](Button* a, Button* b) {
+                Rect fa = a->frame(), fb = b->frame();
+                return fa.minY() != fb.minY() ? fa.minY() < fb.minY() : fa.minX() < fb.minX();
+            });
+            for (size_t i = 1; i < buttons.size(); ++i) {
+                Rect before = buttons[i - 1]->frame(), here = buttons[i]->frame();
+                if (c.sideBySide) {
+                    EXPECT_EQ(here.minY(), before.minY());
+                    EXPECT_GE(here.minX(), before.maxX());
+                } else {
+                    EXPECT_GE(here.minY(), before.maxY());
+                }
+            }
+            Button* button = buttons[slot];
+            EXPECT_EQ(button->currentTitle(), c.slots[slot].title);
+            EXPECT_EQ(alert->buttonAtIndex(c.slots[slot].index), button);
+            Rect b = button->bounds();
+            tap(button->convertToWindow({b.midX(), b.midY()}));
+            ASSERT_TRUE(runUntil([&] { return log.log.calls.size() == 3; }));
+            EXPECT_EQ(log.log.calls[0], "clicked " + std::to_string(c.slots[slot].index));
+        }
     }
 }
 

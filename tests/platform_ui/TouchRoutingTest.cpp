@@ -77,6 +77,41 @@ TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
     }
 }
 
+// Frames are half-open: a point on the edge two siblings share belongs to the one whose
+// left (or top) edge it is, whichever of the two lies on top.
+TEST(HitTesting, APointOnTheEdgeOfTwoSiblingsHitsTheOneItStarts) {
+    struct Case {
+        Point point;
+        const char* expected;  // "first" at (0, 0, 50, 50), "second" beside or below it
+    };
+    for (bool beside : {true, false}) {
+        Rect second = beside ? Rect(50, 0, 50, 50) : Rect(0, 50, 50, 50);
+        const Case cases[] = {
+            {beside ? Point{50, 25} : Point{25, 50}, "second"},
+            {beside ? Point{49.75, 25} : Point{25, 49.75}, "first"},
+            {{0, 0}, "first"},
+            {beside ? Point{100, 25} : Point{25, 100}, "root"},  // past the far edge
+        };
+        for (bool secondOnTop : {true, false}) {
+            auto root = std::make_shared<View>(Rect(0, 0, 320, 480));
+            auto a = std::make_shared<View>(Rect(0, 0, 50, 50));
+            auto b = std::make_shared<View>(second);
+            root->addSubview(secondOnTop ? a : b);
+            root->addSubview(secondOnTop ? b : a);
+            for (const auto& c : cases) {
+                View* hit = root->hitTest(c.point);
+                std::string got = hit == a.get()      ? "first"
+                                  : hit == b.get()    ? "second"
+                                  : hit == root.get() ? "root"
+                                                      : "none";
+                EXPECT_EQ(got, c.expected)
+                    << "at " << c.point.x << ", " << c.point.y << (beside ? " beside" : " below")
+                    << (secondOnTop ? ", second on top" : "");
+            }
+        }
+    }
+}
+
 TEST(TouchRouting, TouchStaysWithTheViewItBeganOn) {
     auto window = makeWindow();
     auto left = std::make_shared<Recorder>(Rect(0, 0, 100, 100));

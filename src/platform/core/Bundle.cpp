@@ -85,10 +85,20 @@ std::optional<std::string> readFile(const fs::path& path) {
     return std::move(bytes).value();
 }
 
+AtomicWriteCalls& atomicWriteCalls() {
+    static AtomicWriteCalls calls{::write, ::fsync, ::close, ::rename};
+    return calls;
+}
+
 std::string writeFileAtomically(const fs::path& path, const std::string& bytes, bool durable,
                                 int mode) {
+    const AtomicWriteCalls& calls = atomicWriteCalls();
     fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    std::string pattern = (dir / ("." + path.filename().string() + ".XXXXXX")).string();
+    // Built by appending: GCC 12 at -O3 takes "literal" + std::string for an overlapping copy.
+    std::string name(1, '.');
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string pattern = (dir / name).string();
     int fd = mkstemp(pattern.data());
     if (fd < 0) return "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
     auto fail = [&](const char* what) {
@@ -101,21 +111,22 @@ std::string writeFileAtomically(const fs::path& path, const std::string& bytes, 
     const char* data = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
-        ssize_t n = write(fd, data, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+        ssize_t n = calls.write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;  // no progress: retrying would loop for ever
             return fail("cannot write");
         }
         data += n;
         left -= static_cast<size_t>(n);
     }
-    if (durable && fsync(fd) != 0) return fail("cannot flush");
-    if (close(fd) != 0) {
+    if (durable && calls.fsync(fd) != 0) return fail("cannot flush");
+    if (calls.close(fd) != 0) {
         std::string reason = "cannot write " + path.string() + ": " + std::strerror(errno);
         unlink(pattern.c_str());
         return reason;
     }
-    if (rename(pattern.c_str(), path.c_str()) != 0) {
+    if (calls.rename(pattern.c_str(), path.c_str()) != 0) {
         std::string reason = "cannot replace " + path.string() + ": " + std::strerror(errno);
         unlink(pattern.c_str());
         return reason;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,5 +51,16 @@ std::optional<std::string> readFile(const std::filesystem::path& path);
 // to disk before the rename. Returns an empty string on success, else a readable reason.
 std::string writeFileAtomically(const std::filesystem::path& path, const std::string& bytes,
                                 bool durable = false, int mode = 0644);
+
+// The system calls an atomic write makes once its temporary file is open. They are the
+// system's own; tests put others in their place to make one fail (or the process end) at a
+// chosen step.
+struct AtomicWriteCalls {
+    std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
+    std::function<int(int fd)> fsync;
+    std::function<int(int fd)> close;
+    std::function<int(const char* from, const char* to)> rename;
+};
+AtomicWriteCalls& atomicWriteCalls();
 
 }  // namespace quorbit::platform

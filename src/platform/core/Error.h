@@ -1,12 +1,25 @@
 #pragma once
 
+#include <concepts>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
 namespace quorbit::platform {
+
+// The domain of the system's errno values, which errors carry as their underlying cause.
+inline constexpr const char* kPosixErrorDomain = "posix";
+
+// The codes of an error domain: an enum class, with a function errorDomain(Code) beside it
+// (found by argument-dependent lookup) that names the domain.
+template <typename Code>
+concept ErrorCode = std::is_enum_v<Code> && requires(Code code) {
+    { errorDomain(code) } -> std::convertible_to<const char*>;
+};
 
 // An error object: a domain, an integer code, a user-information dictionary of texts and
 // the error it wraps, if any. The readable message is the "NSLocalizedDescription" entry.
@@ -24,15 +37,50 @@ struct Error {
         return error;
     }
 
+    // An error of a domain's own code.
+    template <ErrorCode Code>
+    static Error make(Code code, std::string description) {
+        return make(errorDomain(code), static_cast<long>(code), std::move(description));
+    }
+
+    // An error of a domain's own code caused by a failed system call's errno (none when
+    // errnum is 0).
+    template <ErrorCode Code>
+    static Error make(Code code, std::string description, int errnum) {
+        Error error = make(code, std::move(description));
+        if (errnum != 0) error.underlying = std::make_shared<const Error>(posix(errnum));
+        return error;
+    }
+
+    // The system's own error for an errno value.
+    static Error posix(int errnum) {
+        return make(kPosixErrorDomain, errnum, std::strerror(errnum));
+    }
+
+    // Whether this is the error of that code (domain and number).
+    template <ErrorCode Code>
+    bool is(Code c) const {
+        return code == static_cast<long>(c) && domain == errorDomain(c);
+    }
+
+    // The errno beneath this error, or 0 where no system call failed.
+    int systemError() const {
+        for (const Error* e = this; e; e = e->underlying.get()) {
+            if (e->domain == kPosixErrorDomain) return static_cast<int>(e->code);
+        }
+        return 0;
+    }
+
     std::string localizedDescription() const {
         auto it = userInfo.find(kDescriptionKey);
         return it == userInfo.end() ? domain + " error " + std::to_string(code) : it->second;
     }
 };
 
-// Value-or-error result of a fallible platform call.
+// Value-or-error result of a fallible call. Ignoring one ignores a failure, so the compiler
+// warns where a result is dropped.
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
   public:
     Result(T value) : _state(std::move(value)) {}
     Result(Error error) : _state(std::move(error)) {}
@@ -52,7 +100,7 @@ class Result {
 };
 
 template <>
-class Result<void> {
+class [[nodiscard]] Result<void> {
   public:
     Result() = default;
     Result(Error error) : _error(std::make_shared<Error>(std::move(error))) {}

@@ -14,8 +14,8 @@ namespace {
 
 constexpr int kMaxLinkHops = 40;  // as the kernel allows
 
-Error fileError(FileError code, std::string message) {
-    return Error::make(kFileErrorDomain, static_cast<long>(code), std::move(message));
+Error fileError(FileError code, std::string message, int errnum = 0) {
+    return Error::make(code, std::move(message), errnum);
 }
 
 // An error from errno after an open or stat of path.
@@ -23,7 +23,8 @@ Error systemError(const fs::path& path, const char* action, int error) {
     FileError code =
         error == ENOENT || error == ENOTDIR ? FileError::Missing : FileError::Unreadable;
     return fileError(
-        code, std::string("cannot ") + action + " " + path.string() + ": " + std::strerror(error));
+        code, std::string("cannot ") + action + " " + path.string() + ": " + std::strerror(error),
+        error);
 }
 
 const char* kindOf(mode_t mode) {
@@ -85,7 +86,7 @@ Result<std::size_t> readUpTo(int fd, void* out, std::size_t size, const std::str
         if (n < 0) {
             if (errno == EINTR) continue;
             return fileError(FileError::Unreadable,
-                             "cannot read " + name + ": " + std::strerror(errno));
+                             "cannot read " + name + ": " + std::strerror(errno), errno);
         }
         if (n == 0) break;
         done += std::size_t(n);
@@ -123,8 +124,8 @@ Result<std::string> readStandardInput(std::uint64_t maxBytes) {
     const std::string name = "standard input";
     struct stat st {};
     if (::fstat(STDIN_FILENO, &st) != 0) {
-        return fileError(FileError::Unreadable,
-                         "cannot read " + name + ": " + std::strerror(errno));
+        return fileError(FileError::Unreadable, "cannot read " + name + ": " + std::strerror(errno),
+                         errno);
     }
     bool usable = S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ||
                   (S_ISCHR(st.st_mode) && ::isatty(STDIN_FILENO));

@@ -21,6 +21,9 @@ enum class FileError : long {
     TooLarge = 3,    // more bytes than the limit
     Unreadable = 4,  // no permission, a loop of links, an I/O error
 };
+constexpr const char* errorDomain(FileError) {
+    return kFileErrorDomain;
+}
 
 inline constexpr std::uint64_t kMiB = 1024 * 1024;
 

@@ -112,12 +112,21 @@ bool RunLoop::runTasks() {
 
 bool RunLoop::runTimers() {
     auto now = this->now();
-    std::vector<std::pair<Id, std::shared_ptr<Task>>> due;
+    struct Due {
+        Clock::time_point at;
+        Id id;
+        std::shared_ptr<Task> task;
+    };
+    std::vector<Due> due;
     for (auto& [id, timer] : _timers) {
-        if (timer.due <= now) due.emplace_back(id, timer.task);
+        if (timer.due <= now) due.push_back({timer.due, id, timer.task});
     }
-    for (auto& [id, task] : due) {
-        auto it = _timers.find(id);
+    // In the order they came due; timers due at the same moment in the order they were added
+    // (ids grow with each timer added).
+    std::sort(due.begin(), due.end(),
+              [](const Due& a, const Due& b) { return a.at != b.at ? a.at < b.at : a.id < b.id; });
+    for (const Due& entry : due) {
+        auto it = _timers.find(entry.id);
         if (it == _timers.end()) continue;  // cancelled by an earlier callback
         if (it->second.interval) {
             // Keep the cadence, but never schedule a burst to catch up on missed ticks.
@@ -126,7 +135,7 @@ bool RunLoop::runTimers() {
         } else {
             _timers.erase(it);
         }
-        (*task)();
+        (*entry.task)();
     }
     return !due.empty();
 }

@@ -175,7 +175,7 @@ UserDefaults::UserDefaults(fs::path path) : _path(std::move(path)) {
 void UserDefaults::load() {
     auto text = readRegularFile(_path, kMaxFileBytes);
     if (!text) {
-        if (text.error().code == static_cast<long>(FileError::Missing)) return;
+        if (text.error().is(FileError::Missing)) return;
         _leaveFileAlone = true;
         Log::warn("cannot read the settings file: " + text.error().localizedDescription() +
                   "; using the built-in settings for this session and leaving the file alone");

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/core/Geometry.h"
 #include "platform/gfx/Image.h"
-#include "platform/ui/Geometry.h"
 
 typedef struct _cairo cairo_t;
 typedef struct _cairo_surface cairo_surface_t;

@@ -17,22 +17,21 @@
 namespace quorbit::platform::ImageCodec {
 namespace {
 
-constexpr const char* kDomain = "quorbit.image";
-
-Error imageError(long code, const std::string& message) {
-    return Error::make(kDomain, code, message);
+Error imageError(ImageError code, const std::string& message) {
+    return Error::make(code, message);
 }
 
 Error tooManyPixels(unsigned long width, unsigned long height) {
-    return imageError(10, "the picture is " + std::to_string(width) + " x " +
-                              std::to_string(height) +
-                              " pixels; pictures of more than 16.8 megapixels (4096 x 4096) "
-                              "are refused");
+    return imageError(ImageError::TooManyPixels,
+                      "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
+                          " pixels; pictures of more than 16.8 megapixels (4096 x 4096) "
+                          "are refused");
 }
 
 Error outOfMemory(unsigned long width, unsigned long height) {
-    return imageError(2, "not enough memory for a picture of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels");
+    return imageError(ImageError::OutOfMemory, "not enough memory for a picture of " +
+                                                   std::to_string(width) + " x " +
+                                                   std::to_string(height) + " pixels");
 }
 
 bool tooLarge(unsigned long width, unsigned long height) {
@@ -139,7 +138,7 @@ void pngWarning(png_structp, png_const_charp) {}
 Result<Image> readPng(ByteSource& source, int signature) {
     PngReadState state{&source, {}};
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
-    if (!png) return imageError(2, "out of memory");
+    if (!png) return imageError(ImageError::OutOfMemory, "out of memory");
     png_infop info = png_create_info_struct(png);
     Image image;
     std::vector<png_bytep> rows;
@@ -148,10 +147,10 @@ Result<Image> readPng(ByteSource& source, int signature) {
     volatile png_uint_32 width = 0, height = 0;
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
-        if (!source.problem().empty()) return imageError(5, source.problem());
+        if (!source.problem().empty()) return imageError(ImageError::Unreadable, source.problem());
         if (refused == 1) return tooManyPixels(width, height);
         if (refused == 2) return outOfMemory(width, height);
-        return imageError(3, "corrupt PNG image: " + state.error);
+        return imageError(ImageError::CorruptPng, "corrupt PNG image: " + state.error);
     }
     png_set_read_fn(png, &state, pngRead);
     png_set_sig_bytes(png, signature);
@@ -281,12 +280,13 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
         unsigned long width = info.image_width, height = info.image_height;
         jpeg_destroy_decompress(&info);
         delete image;
-        if (!source.problem().empty()) return imageError(5, source.problem());
+        if (!source.problem().empty()) return imageError(ImageError::Unreadable, source.problem());
         if (refused == 1) return tooManyPixels(width, height);
         if (refused == 2 || error.base.msg_code == JERR_NO_BACKING_STORE ||
             error.base.msg_code == JERR_OUT_OF_MEMORY)
             return outOfMemory(width, height);
-        return imageError(4, std::string("corrupt JPEG image: ") + error.message);
+        return imageError(ImageError::CorruptJpeg,
+                          std::string("corrupt JPEG image: ") + error.message);
     }
     jpeg_create_decompress(&info);
     // Multi-scan files keep every coefficient of the picture while they are decoded; past
@@ -330,10 +330,10 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
 Result<Image> readImage(ByteSource& source) {
     unsigned char head[8];
     std::size_t n = source.read(head, sizeof head);
-    if (!source.problem().empty()) return imageError(5, source.problem());
+    if (!source.problem().empty()) return imageError(ImageError::Unreadable, source.problem());
     if (n == 8 && !png_sig_cmp(head, 0, 8)) return readPng(source, 8);
     if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8) return readJpeg(source, head, n);
-    return imageError(1, "not a PNG or JPEG image");
+    return imageError(ImageError::NotAnImage, "not a PNG or JPEG image");
 }
 
 }  // namespace
@@ -355,11 +355,15 @@ Result<Image> decodeJpeg(const std::string& bytes) {
 
 Result<Image> readFile(const std::filesystem::path& path) {
     auto file = openRegularFile(path, kMaxFileBytes);
-    if (!file) return imageError(5, file.error().localizedDescription());
+    if (!file) {
+        Error error = imageError(ImageError::Unreadable, file.error().localizedDescription());
+        error.underlying = std::make_shared<const Error>(file.error());
+        return error;
+    }
     FileSource source(file->fd(), kMaxFileBytes, path.string());
     auto image = readImage(source);
-    if (!image && image.error().code != 5)
-        return imageError(image.error().code,
+    if (!image && !image.error().is(ImageError::Unreadable))
+        return imageError(static_cast<ImageError>(image.error().code),
                           path.string() + ": " + image.error().localizedDescription());
     return image;
 }
@@ -372,15 +376,15 @@ void pngFlush(png_structp) {}
 }  // namespace
 
 Result<std::string> encodePng(const Image& image) {
-    if (image.empty()) return imageError(6, "empty image");
+    if (image.empty()) return imageError(ImageError::EmptyImage, "empty image");
     std::string out;
     PngReadState state{nullptr, {}};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
-    if (!png) return imageError(2, "out of memory");
+    if (!png) return imageError(ImageError::OutOfMemory, "out of memory");
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_write_struct(&png, &info);
-        return imageError(7, "cannot encode PNG: " + state.error);
+        return imageError(ImageError::PngEncoding, "cannot encode PNG: " + state.error);
     }
     png_set_write_fn(png, &out, pngWrite, pngFlush);
     png_set_IHDR(png, info, png_uint_32(image.width()), png_uint_32(image.height()), 8,
@@ -396,8 +400,9 @@ Result<std::string> encodePng(const Image& image) {
 }
 
 Result<std::string> encodeJpeg(const Image& image, int quality, const std::string& app1) {
-    if (image.empty()) return imageError(6, "empty image");
-    if (app1.size() > 65533) return imageError(8, "cannot encode JPEG: APP1 segment too long");
+    if (image.empty()) return imageError(ImageError::EmptyImage, "empty image");
+    if (app1.size() > 65533)
+        return imageError(ImageError::JpegEncoding, "cannot encode JPEG: APP1 segment too long");
     jpeg_compress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
@@ -408,7 +413,8 @@ Result<std::string> encodeJpeg(const Image& image, int quality, const std::strin
     if (setjmp(error.jump)) {
         jpeg_destroy_compress(&info);
         free(buffer);
-        return imageError(8, std::string("cannot encode JPEG: ") + error.message);
+        return imageError(ImageError::JpegEncoding,
+                          std::string("cannot encode JPEG: ") + error.message);
     }
     jpeg_create_compress(&info);
     jpeg_mem_dest(&info, &buffer, &size);
@@ -439,11 +445,11 @@ Result<void> writePng(const Image& image, const std::filesystem::path& path) {
     // a directory at the path is left as it is.
     auto target = writeTarget(path);
     if (!target)
-        return imageError(9, "cannot write the picture: " + target.error().localizedDescription());
+        return imageError(ImageError::WriteFailed, "cannot write the picture: " + target.error().localizedDescription());
     auto bytes = encodePng(image);
     if (!bytes) return bytes.error();
     std::string reason = writeFileAtomically(*target, *bytes);
-    if (!reason.empty()) return imageError(9, reason);
+    if (!reason.empty()) return imageError(ImageError::WriteFailed, reason);
     return {};
 }
 

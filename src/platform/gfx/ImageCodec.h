@@ -9,6 +9,23 @@
 
 namespace quorbit::platform {
 
+// Why a picture could not be read or written; the codes of the "quorbit.image" domain.
+enum class ImageError : long {
+    NotAnImage = 1,      // neither a PNG nor a JPEG signature
+    OutOfMemory = 2,     // the pixels (or the decoder's working memory) could not be had
+    CorruptPng = 3,      // a PNG that is damaged or cut short
+    CorruptJpeg = 4,     // a JPEG that is damaged or cut short
+    Unreadable = 5,      // the file could not be opened or read (see platform/core/Files.h)
+    EmptyImage = 6,      // there is no picture to encode
+    PngEncoding = 7,     // the PNG encoder failed
+    JpegEncoding = 8,    // the JPEG encoder failed (or the Exif block is too long)
+    WriteFailed = 9,     // the encoded file could not be written
+    TooManyPixels = 10,  // more than ImageCodec::kMaxPixels
+};
+constexpr const char* errorDomain(ImageError) {
+    return "quorbit.image";
+}
+
 // PNG (libpng) and JPEG (libjpeg-turbo) reading and writing. Errors are readable texts in the
 // "quorbit.image" domain; nothing throws and corrupt input never crashes.
 //

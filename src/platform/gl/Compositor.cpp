@@ -70,10 +70,11 @@ constexpr std::uint64_t kUntrackedLifetime = 600;
 }  // namespace
 
 Result<std::unique_ptr<Compositor>> Compositor::create(std::shared_ptr<GLContext> context) {
-    if (!context) return Error::make("quorbit.gl", 10, "the compositor needs a GL context");
+    if (!context)
+        return Error::make(GLError::NoCompositorContext, "the compositor needs a GL context");
     auto compositor = std::make_unique<Compositor>(std::move(context));
     if (!compositor->_programs[kLayerProgram].program)
-        return Error::make("quorbit.gl", 11, "cannot build the compositor's GL program");
+        return Error::make(GLError::CompositorProgram, "cannot build the compositor's GL program");
     return compositor;
 }
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "platform/core/Error.h"
+#include "platform/core/Geometry.h"
 #include "platform/gfx/Image.h"
 #include "platform/gl/GLObject.h"
-#include "platform/ui/Geometry.h"
 
 namespace quorbit::platform {
 

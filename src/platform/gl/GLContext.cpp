@@ -31,7 +31,8 @@ Result<void> GLContext::initVideo(bool allowOffscreen) {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return {};
     const char* chosen = std::getenv("SDL_VIDEODRIVER");
     if ((!chosen || !*chosen) && !haveDisplay()) {
-        if (!allowOffscreen) return Error::make("quorbit.gl", 1, "no display to open a window on");
+        if (!allowOffscreen)
+            return Error::make(GLError::NoDisplay, "no display to open a window on");
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -41,7 +42,7 @@ Result<void> GLContext::initVideo(bool allowOffscreen) {
             SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
             if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return {};
         }
-        return Error::make("quorbit.gl", 2, "cannot start SDL video: " + reason);
+        return Error::make(GLError::VideoUnavailable, "cannot start SDL video: " + reason);
     }
     return {};
 }
@@ -73,14 +74,14 @@ Result<std::shared_ptr<GLContext>> GLContext::create() {
         gOwnWindow = SDL_CreateWindow("quorbit", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                       16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
         if (!gOwnWindow)
-            return Error::make("quorbit.gl", 3,
+            return Error::make(GLError::NoWindow,
                                std::string("cannot make a GL window: ") + SDL_GetError());
     }
     // Every context after the first shares objects with whichever context is current.
     SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, gContextCount > 0 ? 1 : 0);
     SDL_GLContext sdl = SDL_GL_CreateContext(window());
     if (!sdl) {
-        return Error::make("quorbit.gl", 4,
+        return Error::make(GLError::NoContext,
                            std::string("cannot make an OpenGL ES 2.0 context: ") + SDL_GetError());
     }
     ++gContextCount;

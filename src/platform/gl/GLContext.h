@@ -14,6 +14,23 @@ struct SDL_Window;
 
 namespace quorbit::platform {
 
+// Why GL drawing could not be set up; the codes of the "quorbit.gl" domain.
+enum class GLError : long {
+    NoDisplay = 1,             // no display to open a window on, and offscreen not allowed
+    VideoUnavailable = 2,      // SDL's video subsystem would not start
+    NoWindow = 3,              // the hidden window a context needs could not be made
+    NoContext = 4,             // the OpenGL ES 2.0 context could not be made
+    NoCompositorContext = 10,  // a compositor was asked for without a context
+    CompositorProgram = 11,    // the compositor's shader program did not build
+    NoGLObject = 12,           // GL would not make a shader or program object
+    VertexShader = 13,         // the vertex shader does not compile (GL's log follows)
+    FragmentShader = 14,       // the fragment shader does not compile (GL's log follows)
+    ProgramLink = 15,          // the program does not link (GL's log follows)
+};
+constexpr const char* errorDomain(GLError) {
+    return "quorbit.gl";
+}
+
 class GLLayer;
 
 // One OpenGL ES 2.0 context, made through SDL2 on the application's window (or, when no

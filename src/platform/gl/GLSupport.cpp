@@ -8,8 +8,6 @@
 namespace quorbit::platform {
 namespace {
 
-constexpr long kBuildFailed = 12;
-
 std::string infoLog(GLuint object, bool isProgram) {
     GLint length = 0;
     if (isProgram)
@@ -33,8 +31,7 @@ Result<GLShader> compileShader(const std::shared_ptr<GLContext>& context, GLenum
     const char* kind = type == GL_VERTEX_SHADER ? "vertex" : "fragment";
     GLShader shader = GLShader::make(context, type);
     if (!shader)
-        return Error::make("quorbit.gl", kBuildFailed,
-                           std::string(kind) + " shader cannot be made");
+        return Error::make(GLError::NoGLObject, std::string(kind) + " shader cannot be made");
     const GLchar* text = source.c_str();
     glShaderSource(shader.name(), 1, &text, nullptr);
     glCompileShader(shader.name());
@@ -42,7 +39,7 @@ Result<GLShader> compileShader(const std::shared_ptr<GLContext>& context, GLenum
     glGetShaderiv(shader.name(), GL_COMPILE_STATUS, &status);
     if (!status)
         return Error::make(
-            "quorbit.gl", kBuildFailed,
+            type == GL_VERTEX_SHADER ? GLError::VertexShader : GLError::FragmentShader,
             std::string(kind) + " shader does not compile: " + infoLog(shader.name(), false));
     return shader;
 }
@@ -76,7 +73,7 @@ Result<GLProgram> buildProgram(std::shared_ptr<GLContext> context, const std::st
     auto fragment = compileShader(context, GL_FRAGMENT_SHADER, fragmentSource);
     if (!fragment) return fragment.error();
     GLProgram program = GLProgram::make(context);
-    if (!program) return Error::make("quorbit.gl", kBuildFailed, "program cannot be made");
+    if (!program) return Error::make(GLError::NoGLObject, "program cannot be made");
     glAttachShader(program.name(), vertex->name());
     glAttachShader(program.name(), fragment->name());
     for (const auto& binding : bindings)
@@ -86,7 +83,7 @@ Result<GLProgram> buildProgram(std::shared_ptr<GLContext> context, const std::st
     GLint status = 0;
     glGetProgramiv(program.name(), GL_LINK_STATUS, &status);
     if (!status)
-        return Error::make("quorbit.gl", kBuildFailed,
+        return Error::make(GLError::ProgramLink,
                            "program does not link: " + infoLog(program.name(), true));
     return program;
 }

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ui/Geometry.h"
+#include "platform/core/Geometry.h"
 
 namespace quorbit::platform {
 

@@ -113,7 +113,7 @@ Host::Host(const HostOptions& options) : _options(options) {}
 
 Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
     if (options.width <= 0 || options.height <= 0 || options.scale <= 0)
-        return Error::make("quorbit.host", 1, "the screen needs a positive size and scale");
+        return Error::make(HostError::BadScreen, "the screen needs a positive size and scale");
     if (options.headless)
         SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
     if (auto video = GLContext::initVideo(options.headless); !video) {
@@ -122,7 +122,9 @@ Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
             reason +=
                 ". To run without a display, use --headless (with --script FILE to "
                 "drive it), or set SDL_VIDEODRIVER=offscreen";
-        return Error::make("quorbit.host", 2, reason);
+        Error error = Error::make(HostError::NoVideo, reason);
+        error.underlying = std::make_shared<const Error>(video.error());
+        return error;
     }
     // The mouse stands for one finger; SDL must not make up the other direction.
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
@@ -135,7 +137,7 @@ Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
     host->_window = SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_CENTERED,
                                      SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_OPENGL);
     if (!host->_window)
-        return Error::make("quorbit.host", 3,
+        return Error::make(HostError::NoWindow,
                            std::string("cannot open a window: ") + SDL_GetError());
     GLContext::setWindow(host->_window);
     auto context = GLContext::create();
@@ -252,7 +254,7 @@ Result<Image> Host::screenshot() {
     _framePending = false;
     _lastFrame = RunLoop::Clock::now();
     ++_framesDrawn;
-    if (image.empty()) return Error::make("quorbit.host", 4, "cannot read the window back");
+    if (image.empty()) return Error::make(HostError::NoReadBack, "cannot read the window back");
     return image;
 }
 

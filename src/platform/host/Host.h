@@ -5,10 +5,10 @@
 #include <optional>
 
 #include "platform/core/Error.h"
+#include "platform/core/Geometry.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/Image.h"
 #include "platform/host/HostOptions.h"
-#include "platform/ui/Geometry.h"
 
 union SDL_Event;
 struct SDL_Window;

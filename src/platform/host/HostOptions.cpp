@@ -8,7 +8,9 @@ namespace quorbit::platform {
 
 Result<HostOptions> HostOptions::parse(const std::vector<std::string>& args) {
     HostOptions options;
-    auto fail = [](const std::string& message) { return Error::make("quorbit.host", 1, message); };
+    auto fail = [](const std::string& message) {
+        return Error::make(HostError::BadOption, message);
+    };
     std::set<std::string> seen;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];

@@ -8,6 +8,18 @@
 
 namespace quorbit::platform {
 
+// Why the application's window could not be had; the codes of the "quorbit.host" domain.
+enum class HostError : long {
+    BadScreen = 1,   // the screen's size or scale is not positive
+    NoVideo = 2,     // no display, and not headless (the GL error lies underneath)
+    NoWindow = 3,    // the window could not be opened
+    NoReadBack = 4,  // the window's picture could not be read back
+    BadOption = 5,   // a command-line option is unknown or lacks its value
+};
+constexpr const char* errorDomain(HostError) {
+    return "quorbit.host";
+}
+
 // What the command line says about the window the application runs in.
 struct HostOptions {
     // No display: SDL's offscreen driver, nothing shown on screen.

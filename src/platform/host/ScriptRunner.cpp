@@ -267,7 +267,7 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
             command.args.push_back(w);
 
         auto fail = [&](const std::string& reason) {
-            return Error::make("quorbit.script", 1,
+            return Error::make(ScriptError::BadLine,
                                format("%s:%d: %s", scriptName.c_str(), lineNumber, reason.c_str()));
         };
         const CommandEntry* entry = findCommand(command.name);
@@ -302,8 +302,10 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
 Result<std::vector<Command>> ScriptRunner::parseFile(const std::string& path) {
     auto text = readRegularFile(path, kMaxScriptBytes);
     if (!text) {
-        return Error::make("quorbit.script", 2,
-                           "cannot read the script: " + text.error().localizedDescription());
+        Error error = Error::make(ScriptError::Unreadable,
+                                  "cannot read the script: " + text.error().localizedDescription());
+        error.underlying = std::make_shared<const Error>(text.error());
+        return error;
     }
     return parse(*text, path);
 }

@@ -7,9 +7,18 @@
 #include <vector>
 
 #include "platform/core/Error.h"
-#include "platform/ui/Geometry.h"
+#include "platform/core/Geometry.h"
 
 namespace quorbit::platform {
+
+// Why a script cannot run; the codes of the "quorbit.script" domain.
+enum class ScriptError : long {
+    BadLine = 1,     // a line names an unknown command or gives it the wrong arguments
+    Unreadable = 2,  // the script file could not be read (the file error lies underneath)
+};
+constexpr const char* errorDomain(ScriptError) {
+    return "quorbit.script";
+}
 
 class Host;
 class View;

@@ -110,9 +110,7 @@ std::optional<fs::path> picturesFromUserDirs(const fs::path& home) {
 // ---- errors ----
 
 Error albumError(PhotoAlbumError code, const std::string& description, int err) {
-    Error error = Error::make(PhotoAlbum::kErrorDomain, static_cast<long>(code), description);
-    if (err) error.underlying = std::make_shared<Error>(Error::make("posix", err, strerror(err)));
-    return error;
+    return Error::make(code, description, err);
 }
 
 bool isPermissionError(int err) {

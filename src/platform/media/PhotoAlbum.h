@@ -97,4 +97,8 @@ class PhotoAlbum {
     std::thread _worker;
 };
 
+constexpr const char* errorDomain(PhotoAlbumError) {
+    return PhotoAlbum::kErrorDomain;
+}
+
 }  // namespace quorbit::platform

@@ -143,6 +143,8 @@ const char* describe(UrlErrorCode code) {
             return "A secure connection is required";
         case UrlErrorCode::BadServerResponse:
             return "The server's answer is not valid";
+        case UrlErrorCode::FileDoesNotExist:
+            return "The file does not exist";
         case UrlErrorCode::DataLengthExceedsMaximum:
             return "The answer is too large";
         case UrlErrorCode::SecureConnectionFailed:
@@ -329,7 +331,9 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userdata) {
     } else if (line.empty()) {
         impl.endOfHeaderBlock();
     } else if ((line[0] == ' ' || line[0] == '\t') && !impl.blockHeaders.empty()) {
-        impl.blockHeaders.back().second += " " + trim(line);  // a folded continuation
+        std::string& value = impl.blockHeaders.back().second;  // a folded continuation
+        value += ' ';
+        value += trim(line);
     } else if (size_t colon = line.find(':'); colon != std::string::npos) {
         impl.blockHeaders.emplace_back(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
     }

@@ -22,17 +22,34 @@ enum class UrlErrorCode : long {
     HttpTooManyRedirects = -1007,        // the redirects did not end
     InsecureConnectionRefused = -1022,   // plain HTTP where a secure connection is required
     BadServerResponse = -1011,           // the answer is not HTTP
+    FileDoesNotExist = -1100,            // a file: URL names no file
     DataLengthExceedsMaximum = -1103,    // the body is larger than the request allows
     SecureConnectionFailed = -1200,      // the TLS handshake failed
     ServerCertificateUntrusted = -1202,  // the server's certificate did not verify
 };
+constexpr const char* errorDomain(UrlErrorCode) {
+    return kUrlErrorDomain;
+}
+
+// The domain of the web engine's own load failures (a refused navigation, content it cannot
+// show). Codes the engine adds later pass through with their own numbers.
+inline constexpr const char* kWebKitErrorDomain = "WebKitErrorDomain";
+enum class WebKitError : long {
+    CannotShowMimeType = 100,    // content of a type the view cannot show
+    CannotShowUrl = 101,         // a URL the view cannot show
+    FrameLoadInterrupted = 102,  // the navigation filter refused the load
+    RestrictedPort = 103,        // a port the engine does not connect to
+};
+constexpr const char* errorDomain(WebKitError) {
+    return kWebKitErrorDomain;
+}
 
 inline Error makeUrlError(UrlErrorCode code, std::string description) {
-    return Error::make(kUrlErrorDomain, static_cast<long>(code), std::move(description));
+    return Error::make(code, std::move(description));
 }
 
 inline bool isUrlError(const Error& error, UrlErrorCode code) {
-    return error.domain == kUrlErrorDomain && error.code == static_cast<long>(code);
+    return error.is(code);
 }
 
 }  // namespace quorbit::platform

@@ -12,6 +12,18 @@
 
 namespace quorbit::platform {
 
+// Why the web engine cannot show pages; the codes of the "quorbit.web" domain.
+enum class WebError : long {
+    NotOnMainThread = 1,     // the engine was started off the main thread
+    NoBackend = 2,           // the engine's backend library could not be loaded
+    NoSharedMemory = 3,      // the backend cannot render into shared memory
+    MainContextTaken = 4,    // GLib's main context belongs to another thread
+    EngineUnavailable = 10,  // a page was loaded while the engine cannot run
+};
+constexpr const char* errorDomain(WebError) {
+    return "quorbit.web";
+}
+
 // How a navigation came about, as the navigation filter sees it.
 enum class WebNavigationType {
     LinkClicked,

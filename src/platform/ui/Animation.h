@@ -4,7 +4,7 @@
 #include <memory>
 #include <variant>
 
-#include "platform/ui/Geometry.h"
+#include "platform/core/Geometry.h"
 
 namespace quorbit::platform {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/Geometry.h"
+#include "platform/core/Geometry.h"
 
 namespace quorbit::platform {
 

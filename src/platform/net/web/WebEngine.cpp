@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/core/Log.h"
+#include "platform/net/WebView.h"
 #include "platform/net/web/GLibMainContextPump.h"
 
 namespace quorbit::platform {
@@ -95,16 +96,17 @@ std::optional<Error> WebEngine::startError() {
 
 std::optional<Error> WebEngine::start() {
     if (!RunLoop::isMainThread())
-        return Error::make("quorbit.web", 1, "the web engine must start on the main thread");
+        return Error::make(WebError::NotOnMainThread,
+                           "the web engine must start on the main thread");
     if (!wpe_loader_init(kBackendLibrary))
-        return Error::make("quorbit.web", 2,
+        return Error::make(WebError::NoBackend,
                            std::string("cannot load the web engine's backend ") + kBackendLibrary);
     if (!wpe_fdo_initialize_shm())
-        return Error::make("quorbit.web", 3,
+        return Error::make(WebError::NoSharedMemory,
                            "the web engine's backend cannot render into shared memory");
     _pump = std::make_unique<GLibMainContextPump>(RunLoop::main(), g_main_context_default());
     if (!_pump->context())
-        return Error::make("quorbit.web", 4,
+        return Error::make(WebError::MainContextTaken,
                            "GLib's main context belongs to another thread; the web engine "
                            "cannot run on the main loop");
 

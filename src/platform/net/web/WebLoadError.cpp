@@ -52,7 +52,7 @@ Mapped map(const std::string& domain, long code) {
             case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
                 return url(UrlErrorCode::UnsupportedUrl, "The URL's scheme is not supported");
             case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
-                return {kUrlErrorDomain, -1100, "The file does not exist"};
+                return url(UrlErrorCode::FileDoesNotExist, "The file does not exist");
             default:
                 return kUnknown;
         }
@@ -118,8 +118,7 @@ Error webLoadError(const std::string& engineDomain, long engineCode,
 }
 
 Error webLoadInterrupted(const std::string& failingUrl) {
-    Error error =
-        Error::make(kWebKitErrorDomain, kWebKitErrorFrameLoadInterrupted, "Frame load interrupted");
+    Error error = Error::make(WebKitError::FrameLoadInterrupted, "Frame load interrupted");
     if (!failingUrl.empty()) error.userInfo[kFailingUrlKey] = failingUrl;
     return error;
 }

@@ -7,12 +7,9 @@
 
 namespace quorbit::platform {
 
-// The domain of the web engine's own load failures (a refused navigation, content it cannot
-// show), and the key of the URL that failed to load.
-inline constexpr const char* kWebKitErrorDomain = "WebKitErrorDomain";
+// The key of the URL that failed to load (the web engine's own domain and codes are in
+// platform/net/UrlError.h).
 inline constexpr const char* kFailingUrlKey = "NSErrorFailingURLStringKey";
-
-inline constexpr long kWebKitErrorFrameLoadInterrupted = 102;
 
 // The error a web view reports for a page load that failed with the engine's error (its
 // GLib error domain name, code and message) at url. A cancelled load is NSURLErrorDomain

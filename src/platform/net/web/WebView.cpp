@@ -545,7 +545,7 @@ WebViewDelegate* WebView::delegate() const {
 void WebView::loadRequest(const std::string& url) {
     if (!_impl->webView) {
         auto why = WebEngine::startError();
-        Error error = Error::make("quorbit.web", 10,
+        Error error = Error::make(WebError::EngineUnavailable,
                                   "The web engine is not available" +
                                       (why ? ": " + why->localizedDescription() : std::string()));
         error.userInfo[kFailingUrlKey] = url;

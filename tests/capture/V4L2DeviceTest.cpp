@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "capture/V4L2Device.h"
+
+namespace quorbit::capture {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kW = CaptureDevice::kFrameWidth, kH = CaptureDevice::kFrameHeight;
+
+// A capture driver behind the device's calls: it answers a format request from a table,
+// hands out buffers of its own memory and delivers the frames a test queues.
+class FakeDriver : public V4L2Calls {
+  public:
+    struct Answer {
+        std::uint32_t fourcc;
+        unsigned width = kW, height = kH, bytesPerLine = 0;
+    };
+    struct Frame {
+        std::vector<std::uint8_t> bytes;
+        bool damaged = false;
+        std::optional<unsigned> index = std::nullopt;  // a buffer index of the driver's choosing
+    };
+
+    int openErrno = 0;
+    std::map<std::uint32_t, Answer> formats;  // what a request for a fourcc gets
+    std::map<unsigned long, int> failing;     // ioctl request -> errno
+    unsigned buffersGiven = V4L2Device::kBufferCount;
+    bool hungUp = false;
+    std::deque<Frame> frames;
+
+    // What the device did.
+    std::vector<std::uint32_t> requested;
+    std::vector<unsigned> queued;
+    bool open_ = false, streaming = false;
+    int mapped = 0;
+
+    int open(const char*, int) override {
+        if (openErrno) return fail(openErrno);
+        open_ = true;
+        return 7;
+    }
+    int close(int fd) override {
+        EXPECT_EQ(fd, 7);
+        open_ = false;
+        return 0;
+    }
+    void* mmap(std::size_t length, int, std::int64_t offset) override {
+        auto& memory = buffers.at(std::size_t(offset) / kOffsetStep);
+        EXPECT_EQ(length, memory.size());
+        ++mapped;
+        return memory.data();
+    }
+    int munmap(void*, std::size_t) override {
+        --mapped;
+        return 0;
+    }
+    int poll(pollfd* fd, int) override {
+        fd->revents = !frames.empty() ? POLLIN : hungUp ? POLLERR : 0;
+        return fd->revents ? 1 : 0;
+    }
+    int ioctl(int fd, unsigned long request, void* argument) override {
+        EXPECT_EQ(fd, 7);
+        if (auto it = failing.find(request); it != failing.end()) return fail(it->second);
+        switch (request) {
+            case VIDIOC_S_FMT: {
+                auto& pix = static_cast<v4l2_format*>(argument)->fmt.pix;
+                requested.push_back(pix.pixelformat);
+                Answer answer = formats.count(pix.pixelformat) ? formats[pix.pixelformat]
+                                                               : Answer{V4L2_PIX_FMT_MJPEG};
+                pix.pixelformat = answer.fourcc;
+                pix.width = answer.width;
+                pix.height = answer.height;
+                pix.bytesperline = answer.bytesPerLine;
+                pix.sizeimage = 2 * answer.width * answer.height;
+                format = answer;
+                return 0;
+            }
+            case VIDIOC_G_PARM:
+                return fail(EINVAL);
+            case VIDIOC_REQBUFS: {
+                auto* r = static_cast<v4l2_requestbuffers*>(argument);
+                r->count = buffersGiven;
+                buffers.assign(buffersGiven, std::vector<std::uint8_t>(frameBytes()));
+                return 0;
+            }
+            case VIDIOC_QUERYBUF: {
+                auto* b = static_cast<v4l2_buffer*>(argument);
+                b->length = unsigned(frameBytes());
+                b->m.offset = b->index * kOffsetStep;
+                return 0;
+            }
+            case VIDIOC_QBUF:
+                queued.push_back(static_cast<v4l2_buffer*>(argument)->index);
+                return 0;
+            case VIDIOC_DQBUF: {
+                if (frames.empty() || queued.empty()) return fail(EAGAIN);
+                Frame frame = std::move(frames.front());
+                frames.pop_front();
+                auto* b = static_cast<v4l2_buffer*>(argument);
+                b->index = frame.index.value_or(queued.front());
+                queued.erase(queued.begin());
+                if (b->index < buffers.size())
+                    std::memcpy(buffers[b->index].data(), frame.bytes.data(),
+                                std::min(frame.bytes.size(), buffers[b->index].size()));
+                b->bytesused = unsigned(frame.bytes.size());
+                b->flags = frame.damaged ? V4L2_BUF_FLAG_ERROR : 0;
+                return 0;
+            }
+            case VIDIOC_STREAMON:
+                streaming = true;
+                return 0;
+            case VIDIOC_STREAMOFF:
+                streaming = false;
+                return 0;
+        }
+        return fail(ENOTTY);
+    }
+
+  private:
+    static constexpr unsigned kOffsetStep = 1 << 24;
+    static int fail(int error) {
+        errno = error;
+        return -1;
+    }
+    std::size_t frameBytes() const {
+        return std::size_t(format.fourcc == V4L2_PIX_FMT_BGR24 ? 3 : 2) * format.width *
+               format.height;
+    }
+    Answer format{V4L2_PIX_FMT_YUYV};
+    std::vector<std::vector<std::uint8_t>> buffers;
+};
+
+DeviceInfo camera() {
+    DeviceInfo info;
+    info.id = "/dev/video0";
+    info.name = "Test camera";
+    return info;
+}
+
+class V4L2DeviceTest : public ::testing::Test {
+  protected:
+    FakeDriver driver;
+    V4L2Device device{camera(), driver};
+    std::vector<std::uint8_t> out = std::vector<std::uint8_t>(std::size_t(kW) * kH * 4);
+    CaptureDevice::Destination destination = [this] { return out.data(); };
+};
+
+TEST_F(V4L2DeviceTest, OpenChoosesYuyvThenBgr24AndRefusesFormatsItCannotConvert) {
+    struct Case {
+        const char* name;
+        std::map<std::uint32_t, FakeDriver::Answer> formats;
+        std::vector<std::uint32_t> requests;
+        bool opens;
+    };
+    const Case cases[] = {
+        {"YUYV", {{V4L2_PIX_FMT_YUYV, {V4L2_PIX_FMT_YUYV}}}, {V4L2_PIX_FMT_YUYV}, true},
+        {"no YUYV: BGR24",
+         {{V4L2_PIX_FMT_BGR24, {V4L2_PIX_FMT_BGR24}}},
+         {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24},
+         true},
+        {"YUYV of an odd width",
+         {{V4L2_PIX_FMT_YUYV, {V4L2_PIX_FMT_YUYV, 641, 480}}},
+         {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24},
+         false},
+        {"neither", {}, {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDriver driver;
+        driver.formats = c.formats;
+        V4L2Device device(camera(), driver);
+        auto opened = device.open();
+        EXPECT_EQ(driver.requested, c.requests);
+        ASSERT_EQ(bool(opened), c.opens);
+        if (c.opens) {
+            EXPECT_TRUE(driver.streaming);
+            EXPECT_EQ(driver.queued.size(), V4L2Device::kBufferCount);
+        } else {
+            EXPECT_TRUE(opened.error().is(CaptureError::NoUsableFormat));
+            EXPECT_EQ(opened.error().localizedDescription(),
+                      "offers no frame format that can be converted");
+            EXPECT_FALSE(driver.open_) << "closed again";
+        }
+    }
+}
+
+TEST_F(V4L2DeviceTest, FailuresSayWhatFailedInPlainWordsAndKeepTheErrno) {
+    struct Case {
+        int openErrno;
+        unsigned long failingRequest;  // with requestErrno
+        int requestErrno;
+        CaptureError code;
+        std::string text;
+        unsigned buffers = V4L2Device::kBufferCount;  // what the driver grants
+    };
+    const Case cases[] = {
+        {EBUSY, 0, 0, CaptureError::DeviceFailed,
+         "cannot be opened: busy (in use by another program)"},
+        {ENODEV, 0, 0, CaptureError::DeviceFailed, "cannot be opened: disconnected"},
+        {ENOENT, 0, 0, CaptureError::DeviceFailed, "cannot be opened: no such device"},
+        {EACCES, 0, 0, CaptureError::DeviceFailed, "cannot be opened: permission denied"},
+        {EIO, 0, 0, CaptureError::DeviceFailed,
+         std::string("cannot be opened: ") + std::strerror(EIO)},
+        {0, VIDIOC_S_FMT, EBUSY, CaptureError::DeviceFailed,
+         "format could not be set: busy (in use by another program)"},
+        {0, VIDIOC_REQBUFS, ENOMEM, CaptureError::DeviceFailed,
+         std::string("buffers could not be allocated: ") + std::strerror(ENOMEM)},
+        {0, VIDIOC_QBUF, EINVAL, CaptureError::DeviceFailed,
+         std::string("buffer could not be queued: ") + std::strerror(EINVAL)},
+        {0, VIDIOC_STREAMON, ENOSPC, CaptureError::DeviceFailed,
+         std::string("streaming could not be started: ") + std::strerror(ENOSPC)},
+        {0, 0, 0, CaptureError::TooFewBuffers, "too few capture buffers", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        FakeDriver driver;
+        driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
+        driver.openErrno = c.openErrno;
+        if (c.failingRequest) driver.failing[c.failingRequest] = c.requestErrno;
+        driver.buffersGiven = c.buffers;
+        V4L2Device device(camera(), driver);
+        auto opened = device.open();
+        ASSERT_FALSE(opened);
+        EXPECT_TRUE(opened.error().is(c.code));
+        EXPECT_EQ(opened.error().localizedDescription(), c.text);
+        EXPECT_EQ(opened.error().systemError(), c.openErrno ? c.openErrno : c.requestErrno);
+        EXPECT_FALSE(driver.open_);
+        EXPECT_EQ(driver.mapped, 0) << "every mapped buffer let go";
+    }
+}
+
+TEST_F(V4L2DeviceTest, StreamsConvertedFramesAndRequeuesEveryBuffer) {
+    auto notOpen = device.readFrame(0ms, destination);
+    ASSERT_FALSE(notOpen);
+    EXPECT_TRUE(notOpen.error().is(CaptureError::NotOpen));
+
+    driver.formats[V4L2_PIX_FMT_BGR24] = {V4L2_PIX_FMT_BGR24};
+    ASSERT_TRUE(device.open());
+    auto none = device.readFrame(0ms, destination);
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(*none) << "no frame in time";
+
+    // A BGR24 frame whose first pixel is (B 10, G 20, R 30) and whose last is (200, 100, 50).
+    std::vector<std::uint8_t> bgr(std::size_t(kW) * kH * 3, 0);
+    bgr[0] = 10, bgr[1] = 20, bgr[2] = 30;
+    bgr[bgr.size() - 3] = 200, bgr[bgr.size() - 2] = 100, bgr[bgr.size() - 1] = 50;
+    driver.frames.push_back({bgr});
+    driver.frames.push_back({bgr, true});  // damaged
+    driver.frames.push_back({{1, 2, 3}});  // short
+    auto got = device.readFrame(0ms, destination);
+    ASSERT_TRUE(got);
+    EXPECT_TRUE(*got);
+    EXPECT_EQ(std::vector<int>(out.begin(), out.begin() + 4), (std::vector<int>{10, 20, 30, 255}));
+    EXPECT_EQ(std::vector<int>(out.end() - 4, out.end()), (std::vector<int>{200, 100, 50, 255}));
+    for (const char* what : {"damaged", "short"}) {
+        auto bad = device.readFrame(0ms, destination);
+        ASSERT_TRUE(bad) << what;
+        EXPECT_FALSE(*bad) << what;
+    }
+    EXPECT_EQ(driver.queued.size(), V4L2Device::kBufferCount) << "every buffer back in the queue";
+
+    // A frame nobody wants is still taken off the driver and its buffer queued again.
+    driver.frames.push_back({bgr});
+    ASSERT_TRUE(device.readFrame(0ms, [] { return nullptr; }));
+    EXPECT_EQ(driver.queued.size(), V4L2Device::kBufferCount);
+
+    driver.frames.push_back({bgr, false, 9});
+    auto unknown = device.readFrame(0ms, destination);
+    ASSERT_FALSE(unknown);
+    EXPECT_TRUE(unknown.error().is(CaptureError::UnknownBuffer));
+
+    // Unplugged: the driver hangs up with no frame left to take.
+    driver.hungUp = true;
+    auto gone = device.readFrame(0ms, destination);
+    ASSERT_FALSE(gone);
+    EXPECT_TRUE(gone.error().is(CaptureError::DeviceFailed));
+    EXPECT_EQ(gone.error().localizedDescription(), "capture stopped: disconnected");
+    EXPECT_EQ(gone.error().systemError(), ENODEV);
+
+    device.close();
+    EXPECT_FALSE(driver.streaming);
+    EXPECT_EQ(driver.mapped, 0);
+    EXPECT_FALSE(driver.open_);
+}
+
+}  // namespace
+}  // namespace quorbit::capture
