@@ -184,6 +184,8 @@ class quorbitViewController : public platform::ViewController,
     }
     const std::shared_ptr<share::PhotoLibrary>& library() const { return _library; }
     const std::shared_ptr<platform::AudioPlayer>& soundPlayer() const { return _soundPlayer; }
+    // The countdown's tick, played as each number comes up.
+    const std::shared_ptr<platform::AudioPlayer>& tickPlayer() const { return _tickPlayer; }
 
     // Still capture.
     void captureToPhotoAlbum();
