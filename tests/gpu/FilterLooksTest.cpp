@@ -135,6 +135,9 @@ Picture render(const std::string& filter, const Frame& frame, const GLfloat* tab
         glEnableVertexAttribArray(attribute);
     glUniform1i(shader.getUniformLocation("s_texture"), 0);
     glUniform2f(shader.getUniformLocation("u_scale"), 1.0f, 1.33f);
+    // The distortions' centre in the middle of the view, which is the middle of the frame for
+    // both cameras.
+    glUniform2f(shader.getUniformLocation("u_center"), 0.5f, 0.5f);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
     Picture picture{width, height, testing::readPixels(width, height)};
