@@ -37,6 +37,7 @@ void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cam
     GLint sampler = program.getUniformLocation("s_texture");
     GLint scale = program.getUniformLocation("u_scale");
     GLint centreLocation = program.getUniformLocation("u_center");
+    GLint viewSize = program.getUniformLocation("u_viewSize");
 
     view.setFramebuffer();
     glClearColor(GLfloat(clear.r), GLfloat(clear.g), GLfloat(clear.b), GLfloat(clear.a));
@@ -52,6 +53,7 @@ void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cam
         glBindTexture(GL_TEXTURE_2D, texture);
         glUniform1i(sampler, 0);
         glUniform2f(scale, kFrameScale[0], kFrameScale[1]);
+        glUniform2f(viewSize, GLfloat(view.framebufferWidth()), GLfloat(view.framebufferHeight()));
         if (centreLocation >= 0) {
             platform::Point at = frameCoordinateAt(cameraType, centre);
             glUniform2f(centreLocation, GLfloat(at.x), GLfloat(at.y));

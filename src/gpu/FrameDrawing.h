@@ -43,7 +43,8 @@ platform::Point frameCoordinateAt(int cameraType, platform::Point viewPoint);
 // Programs whose effect has a centre (the distortions) take it as the uniform "u_center":
 // centre is given as a point of the view (normalised view coordinates) and fed as the frame
 // coordinate drawn there, so that the effect sits under that point of the view whichever
-// camera table (mirrored or not) is in use. Other programs do not declare it.
+// camera table (mirrored or not) is in use. Other programs do not declare it. Programs whose
+// look depends on how many pixels the surface has take "u_viewSize", its size in pixels.
 void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cameraType,
                    const platform::Color& clear, platform::Point centre = kViewCentre);
 
