@@ -20,7 +20,7 @@ constexpr double kBarTop = quorbitViewController::kLiveHeight;
 constexpr double kBarHeight = kScreenHeight - kBarTop;
 constexpr double kBarMid = kBarTop + kBarHeight / 2;
 constexpr double kShutterSide = 48;
-constexpr double kButtonSide = 46;
+constexpr double kButtonSide = 44;  // side by side, 44 points apart
 constexpr double kGlyphSide = 26;
 constexpr double kThumbnailSide = 40;
 
@@ -168,7 +168,7 @@ void quorbitViewController::loadView() {
     root->addSubview(_controlBarView);
 
     _photoViewButton =
-        std::make_shared<LastPictureButtonViewController>(centredAt(30, kThumbnailSide));
+        std::make_shared<LastPictureButtonViewController>(centredAt(26, kThumbnailSide));
     _photoViewButton->setControlName(controls::kLastPhoto);
     root->addSubview(_photoViewButton);
 
