@@ -104,6 +104,11 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
     settingsViewOpen = false;
 
     createShaders();
+    // Which programs have a centre, asked once while the context is current (touches come
+    // while other contexts may be).
+    for (const auto& program : _programArray)
+        _centredPrograms.push_back(program && program->program() &&
+                                   program->getUniformLocation("u_center") >= 0);
     // Until the screen first appears and restores the kept slot, Sketch is active.
     _filter = _programArray[2].get();
     _animating = false;
@@ -456,7 +461,8 @@ void quorbitViewController::setDistortionCentre(platform::Point centre) {
 }
 
 bool quorbitViewController::filterHasCentre() const {
-    return _filter && _filter->program() && _filter->getUniformLocation("u_center") >= 0;
+    auto slot = gpu::slotOfProgram(_programArray, _filter);
+    return slot && size_t(*slot) < _centredPrograms.size() && _centredPrograms[size_t(*slot)];
 }
 
 void quorbitViewController::liveViewTouched(platform::TouchPhase phase, platform::Point at) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "camera_screen/ControlBarView.h"
 #include "camera_screen/ControlButton.h"
@@ -280,6 +281,7 @@ class quorbitViewController : public platform::ViewController,
     platform::RunLoop::Id _flashReadTimer = 0;
     platform::RunLoop::Id _flashEndTimer = 0;
     platform::Point _distortionCentre = gpu::kViewCentre;
+    std::vector<bool> _centredPrograms;  // by slot: the program takes "u_center"
     // The live view's touch: where it went down, whether it has become a drag, and when the
     // last tap ended (for double taps).
     platform::Point _touchStart;
