@@ -211,7 +211,7 @@ void quorbitViewController::loadView() {
 
     // The countdown: large digits in the middle of the live view; touches go through it to
     // the live view, where a tap cancels.
-    _countdownLabel = std::make_shared<platform::Label>(platform::Rect(60, 113, 200, 200));
+    _countdownLabel = std::make_shared<platform::Label>(platform::Rect(20, 113, 280, 200));
     _countdownLabel->setControlName(controls::kCountdown);
     _countdownLabel->setFont(platform::Font::boldSystem(150));
     _countdownLabel->setTextColor(platform::Color::white());
