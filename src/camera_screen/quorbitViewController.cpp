@@ -435,6 +435,9 @@ void quorbitViewController::takeStill() {
     // The screen lights up first; frames keep coming for a moment so that the lit picture is
     // on the surface, and the overlay (which lies over the window, not in the live surface) is
     // on screen when that surface is read back.
+    // A flash still fading from the last photo (whose save was quick) gives way to this one.
+    cancelTimer(_flashReadTimer);
+    cancelTimer(_flashEndTimer);
     _flashView->setHidden(false);
     _flashReadTimer = platform::RunLoop::main().addTimer(kFlashLead, [this] {
         _flashReadTimer = 0;

@@ -207,6 +207,16 @@ TEST(ScreenFlash, LightsTheWindowBeforeTheReadBackAndStaysOutOfThePhoto) {
     clock.advance(quorbitViewController::kFlashLength - quorbitViewController::kFlashLead);
     EXPECT_FALSE(f.screen->isFlashing());
     EXPECT_FALSE(isWhite(windowPicture(*f.window).pixel(160, 200)));
+    // A photo taken while the last flash still fades gets a whole flash of its own.
+    f.tap(controls::kShutter);
+    clock.advance(quorbitViewController::kFlashLead);
+    ASSERT_TRUE(f.waitForSave());
+    f.tap(controls::kShutter);
+    clock.advance(quorbitViewController::kFlashLength - quorbitViewController::kFlashLead);
+    EXPECT_TRUE(f.screen->isFlashing());
+    clock.advance(quorbitViewController::kFlashLead);
+    EXPECT_FALSE(f.screen->isFlashing());
+    ASSERT_TRUE(f.waitForSave());
 }
 
 TEST(ScreenFlash, OnlyTheFrontCameraWithTheFlashOnLightsAndTheChoiceIsKept) {
