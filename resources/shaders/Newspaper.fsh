@@ -10,12 +10,17 @@ precision mediump float;
 
 uniform sampler2D s_texture;
 uniform mediump vec2 u_scale;  // declared alike in the vertex stage
+// The surface's size in pixels. The dot pitch follows the view (kCells across its width, so a
+// preview shows the live view's screen of dots, only smaller); the dot edges are softened over
+// the same width in pixels as in the live view, so that the few pixels of a small preview's
+// dot do not break up into jagged noise.
+uniform vec2 u_viewSize;
 
 varying vec2 v_cell;
 
 const vec3 kLuma = vec3(0.299, 0.587, 0.114);
 const float kCells = 56.0;  // as in the vertex stage
-const float kSoft = 0.08;   // antialiasing of the dot edges
+const float kSoft = 0.08;   // antialiasing of the dot edges, at least
 const float kTwoPi = 6.2831853;
 
 void main() {
@@ -36,7 +41,10 @@ void main() {
     // and black solid black.
     vec2 phase = kTwoPi * fract(v_cell);
     float bump = 0.5 + 0.25 * (cos(phase.x) + cos(phase.y));
-    float threshold = mix(-kSoft, 1.0 + kSoft, luma);
-    float ink = smoothstep(-kSoft, kSoft, bump - threshold);
+    // The bump changes by up to about 1.6 per cell; kSoft is the live view's edge at 320
+    // pixels across, and smaller surfaces keep that edge width in pixels.
+    float soft = max(kSoft, 0.45 * kCells / max(u_viewSize.x, 1.0));
+    float threshold = mix(-soft, 1.0 + soft, luma);
+    float ink = smoothstep(-soft, soft, bump - threshold);
     gl_FragColor = vec4(vec3(1.0 - ink), 1.0);
 }

@@ -1,4 +1,4 @@
-// Pinch: the middle of the picture drawn inward, the opposite of the bulge. Inside a circle
+// Pinch: the picture around the centre drawn inward, the opposite of the bulge. Inside a circle
 // on screen points are read farther out, most strongly near the centre.
 // Full precision where the fragment stage offers it, mediump elsewhere.
 #ifdef GL_FRAGMENT_PRECISION_HIGH
@@ -9,6 +9,8 @@ precision mediump float;
 
 uniform sampler2D s_texture;
 uniform vec2 u_scale;
+// The frame coordinate of the effect's centre (the middle of the view unless moved).
+uniform vec2 u_center;
 
 varying vec2 v_texCoord;
 
@@ -17,9 +19,9 @@ const float kRadius = 0.55;  // in screen widths
 const float kStrength = 0.7;
 
 void main() {
-    vec2 offset = v_texCoord - 0.5;
+    vec2 offset = v_texCoord - u_center;
     vec2 onScreen = offset * u_scale.yx;
     float inside = 1.0 - min(dot(onScreen, onScreen) / (kRadius * kRadius), 1.0);
     float scale = 1.0 + kStrength * inside * inside;
-    gl_FragColor = texture2D(s_texture, 0.5 + offset * scale);
+    gl_FragColor = texture2D(s_texture, u_center + offset * scale);
 }

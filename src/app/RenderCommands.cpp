@@ -61,6 +61,32 @@ int cameraTypeOption(const std::map<std::string, std::string>& options) {
     throw UsageError{"--camera takes back or front, not '" + it->second + "'"};
 }
 
+// --center X,Y: the distortion centre in the view's normalised coordinates (x across, y down),
+// each from 0 to 1; the middle without the option.
+platform::Point centreOption(const std::map<std::string, std::string>& options) {
+    auto it = options.find("--center");
+    if (it == options.end()) return gpu::kViewCentre;
+    const std::string& text = it->second;
+    auto bad = [&] {
+        return UsageError{"--center takes X,Y with each from 0 to 1, not '" + text + "'"};
+    };
+    auto comma = text.find(',');
+    if (comma == std::string::npos) throw bad();
+    auto number = [&](const std::string& part) {
+        if (part.empty() || part.size() > 32) throw bad();
+        std::size_t used = 0;
+        double value = 0;
+        try {
+            value = std::stod(part, &used);
+        } catch (const std::exception&) {
+            throw bad();
+        }
+        if (used != part.size() || !(value >= 0 && value <= 1)) throw bad();
+        return value;
+    };
+    return {number(text.substr(0, comma)), number(text.substr(comma + 1))};
+}
+
 class FixedCamera : public capture::CameraTypeSource {
   public:
     explicit FixedCamera(int type) : _type(type) {}
@@ -168,12 +194,14 @@ Image builtinTestFrame() {
 
 int runRender(const std::vector<std::string>& args) {
     const char* synopsis =
-        "quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front]";
+        "quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front] "
+        "[--center X,Y]";
     std::map<std::string, std::string> options;
     int slot = 0, cameraType = 0;
+    platform::Point centre = gpu::kViewCentre;
     std::string output;
     try {
-        options = parseOptions(args, {"--filter", "--input", "--output", "--camera"});
+        options = parseOptions(args, {"--filter", "--input", "--output", "--camera", "--center"});
         std::string filter = required(options, "--filter");
         auto found = gpu::slotFromName(filter);
         if (!found) {
@@ -184,6 +212,7 @@ int runRender(const std::vector<std::string>& args) {
         required(options, "--input");
         output = required(options, "--output");
         cameraType = cameraTypeOption(options);
+        centre = centreOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
     } catch (const HelpWanted&) {
@@ -199,6 +228,7 @@ int runRender(const std::vector<std::string>& args) {
     camera_screen::quorbitViewController screen(context, std::make_shared<FixedCamera>(cameraType));
     if (!filterBuilt(screen.programArray(), size_t(slot))) return kExitFailure;
     screen.setFilter(screen.programArray()[size_t(slot)].get());
+    screen.setDistortionCentre(centre);
     screen.processNewCameraFrame(frame);
     Image still = gpu::readFramebufferImage(*screen.glview());
     return writeOutput(still, output);

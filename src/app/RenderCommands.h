@@ -12,8 +12,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // unreadable input, unwritable output, no GL
 inline constexpr int kExitUsage = 2;    // unknown or missing arguments
 
-// `quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front]`:
-// one frame through the live view's frame path, read back as the shutter reads it.
+// `quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front]
+// [--center X,Y]`: one frame through the live view's frame path, read back as the shutter
+// reads it. --center places the distortions' centre as a drag on the live view would (view
+// coordinates, x across and y down, 0..1 each; 0.5,0.5 without it).
 int runRender(const std::vector<std::string>& args);
 
 // `quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]`: the sixteen

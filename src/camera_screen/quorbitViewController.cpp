@@ -1,5 +1,9 @@
 #include "camera_screen/quorbitViewController.h"
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
 #include "gpu/FrameDrawing.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
@@ -16,12 +20,47 @@ constexpr double kBarTop = quorbitViewController::kLiveHeight;
 constexpr double kBarHeight = kScreenHeight - kBarTop;
 constexpr double kBarMid = kBarTop + kBarHeight / 2;
 constexpr double kShutterSide = 48;
-constexpr double kButtonSide = 46;
+constexpr double kButtonSide = 44;  // side by side, 44 points apart
 constexpr double kGlyphSide = 26;
 constexpr double kThumbnailSide = 40;
 
 platform::Rect centredAt(double x, double side) {
     return {x - side / 2, kBarMid - side / 2, side, side};
+}
+
+// A finger has to move this far (points) on the live view before a touch becomes a drag.
+constexpr double kDragSlop = 6;
+
+// A clear view over the whole live view that hands its touches to the camera screen. It lies
+// inside the live surface, so a tap on the "live-view" control lands on it.
+class LiveTouchArea : public platform::View {
+  public:
+    LiveTouchArea(platform::Rect frame, quorbitViewController& screen)
+        : platform::View(frame), _screen(screen) {}
+    void touchesBegan(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Began, touches);
+    }
+    void touchesMoved(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Moved, touches);
+    }
+    void touchesEnded(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Ended, touches);
+    }
+    void touchesCancelled(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Cancelled, touches);
+    }
+
+  private:
+    void forward(platform::TouchPhase phase, const std::vector<platform::Touch>& touches) {
+        if (!touches.empty()) _screen.liveViewTouched(phase, touches.front().locationIn(this));
+    }
+    quorbitViewController& _screen;
+};
+
+ControlArt::Glyph timerGlyph(int seconds) {
+    if (seconds == 3) return ControlArt::Glyph::Timer3;
+    if (seconds == 10) return ControlArt::Glyph::Timer10;
+    return ControlArt::Glyph::TimerOff;
 }
 
 }  // namespace
@@ -65,6 +104,11 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
     settingsViewOpen = false;
 
     createShaders();
+    // Which programs have a centre, asked once while the context is current (touches come
+    // while other contexts may be).
+    for (const auto& program : _programArray)
+        _centredPrograms.push_back(program && program->program() &&
+                                   program->getUniformLocation("u_center") >= 0);
     // Until the screen first appears and restores the kept slot, Sketch is active.
     _filter = _programArray[2].get();
     _animating = false;
@@ -78,6 +122,17 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
     _soundPlayer = platform::AudioPlayer::createWithResource("camera click", "wav");
     if (_soundPlayer) _soundPlayer->setVolume(1.0);
+    _tickPlayer = platform::AudioPlayer::createWithResource("timer tick", "wav");
+    if (_tickPlayer) _tickPlayer->setVolume(1.0);
+
+    // A kept timer that is none of the choices counts as off.
+    if (_userDefaults) {
+        auto kept = _userDefaults->integerForKey(kSelfTimerKey);
+        for (int choice : kTimerChoices)
+            if (kept == choice) _selfTimerSeconds = choice;
+        _screenFlashOn =
+            !_userDefaults->contains(kScreenFlashKey) || _userDefaults->boolForKey(kScreenFlashKey);
+    }
 
     _library = share::PhotoLibrary::create(std::move(albumFolder));
     _library->setBaseViewController(this);
@@ -96,6 +151,9 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
 quorbitViewController::~quorbitViewController() {
     stopAnimation();
+    cancelTimer(_countdownTimer);
+    cancelTimer(_flashReadTimer);
+    cancelTimer(_flashEndTimer);
     if (_captureCamera && _captureCamera->delegate() == this) _captureCamera->setDelegate(nullptr);
     if (_library) _library->setBaseViewController(nullptr);
     if (_photoViewButton) _photoViewButton->setDelegate(nullptr);
@@ -115,7 +173,7 @@ void quorbitViewController::loadView() {
     root->addSubview(_controlBarView);
 
     _photoViewButton =
-        std::make_shared<LastPictureButtonViewController>(centredAt(30, kThumbnailSide));
+        std::make_shared<LastPictureButtonViewController>(centredAt(26, kThumbnailSide));
     _photoViewButton->setControlName(controls::kLastPhoto);
     root->addSubview(_photoViewButton);
 
@@ -127,14 +185,20 @@ void quorbitViewController::loadView() {
         root->addSubview(made);
         return made;
     };
-    _filtersButton = button(ControlArt::Glyph::Filters, centredAt(92, kButtonSide), kGlyphSide,
+    // Three controls either side of the shutter: thumbnail, filters, timer | flash (front
+    // camera only), camera switch, settings.
+    _filtersButton = button(ControlArt::Glyph::Filters, centredAt(70, kButtonSide), kGlyphSide,
                             controls::kFilters, &quorbitViewController::openFilterPicker);
+    _timerButton = button(timerGlyph(_selfTimerSeconds), centredAt(114, kButtonSide), kGlyphSide,
+                          controls::kTimer, &quorbitViewController::cycleSelfTimer);
     _shutterButton = button(ControlArt::Glyph::Shutter, centredAt(160, kShutterSide), kShutterSide,
                             controls::kShutter, &quorbitViewController::snapPhoto);
+    _flashButton = button(ControlArt::Glyph::FlashOn, centredAt(206, kButtonSide), kGlyphSide,
+                          controls::kFlash, &quorbitViewController::toggleScreenFlash);
     _swapCameraButton =
-        button(ControlArt::Glyph::SwitchCamera, centredAt(228, kButtonSide), kGlyphSide,
+        button(ControlArt::Glyph::SwitchCamera, centredAt(250, kButtonSide), kGlyphSide,
                controls::kSwapCamera, &quorbitViewController::swapCamera);
-    _settingsButton = button(ControlArt::Glyph::Settings, centredAt(290, kButtonSide), kGlyphSide,
+    _settingsButton = button(ControlArt::Glyph::Settings, centredAt(294, kButtonSide), kGlyphSide,
                              controls::kSettings, &quorbitViewController::openSettings);
 
     _cameraNote = std::make_shared<platform::Label>(platform::Rect(20, 163, 280, 100));
@@ -144,14 +208,39 @@ void quorbitViewController::loadView() {
     _cameraNote->setTextAlignment(platform::TextAlignment::Center);
     _cameraNote->setNumberOfLines(0);
     root->addSubview(_cameraNote);
+
+    // The countdown: large digits in the middle of the live view; touches go through it to
+    // the live view, where a tap cancels.
+    _countdownLabel = std::make_shared<platform::Label>(platform::Rect(20, 113, 280, 200));
+    _countdownLabel->setControlName(controls::kCountdown);
+    _countdownLabel->setFont(platform::Font::boldSystem(150));
+    _countdownLabel->setTextColor(platform::Color::white());
+    _countdownLabel->setShadow(platform::Color{0, 0, 0, 0.6}, {0, 3});
+    _countdownLabel->setTextAlignment(platform::TextAlignment::Center);
+    _countdownLabel->setUserInteractionEnabled(false);
+    _countdownLabel->setHidden(true);
+    root->addSubview(_countdownLabel);
+
+    // The screen flash lies over everything, the control bar included.
+    _flashView = std::make_shared<platform::View>(root->bounds());
+    _flashView->setControlName(controls::kScreenFlash);
+    _flashView->setBackgroundColor(platform::Color::white());
+    _flashView->setUserInteractionEnabled(false);
+    _flashView->setHidden(true);
+    root->addSubview(_flashView);
+
     setView(root);
     showCameraAvailability(_cameraAvailable, _cameraProblem);
+    updateTimerControl();
+    updateFlashControl();
 }
 
 void quorbitViewController::viewDidLoad() {
     platform::ViewController::viewDidLoad();
     // The live picture lies beneath every control.
     view()->insertSubview(_glview, 0);
+    if (_glview->subviews().empty())
+        _glview->addSubview(std::make_shared<LiveTouchArea>(_glview->bounds(), *this));
     _photoViewButton->setDelegate(this);
     if (_captureCamera && _captureCamera->numCameras() < 2)
         _swapCameraButton->removeFromSuperview();
@@ -209,6 +298,7 @@ bool quorbitViewController::presentChild(const std::shared_ptr<platform::ViewCon
 
 void quorbitViewController::openFilterPicker() {
     if (isTakingPhoto) return;
+    cancelCountdown();
     if (!_filterPickerController) {
         platform::Log::info("no filter picker to open");
         return;
@@ -226,6 +316,7 @@ void quorbitViewController::openFilterPicker() {
 
 void quorbitViewController::openSettings() {
     if (isTakingPhoto || settingsViewOpen || childScreenUp()) return;
+    cancelCountdown();
     settingsViewOpen = true;
     setTouchesEnabled(false);
     if (!presentChild(_settingsView)) {
@@ -238,6 +329,7 @@ void quorbitViewController::showSharingWindow() {
     if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || sharingWindowOpen ||
         childScreenUp())
         return;
+    cancelCountdown();
     sharingWindowOpen = true;
     setTouchesEnabled(false);
     if (!presentChild(_photoView)) {
@@ -250,6 +342,7 @@ void quorbitViewController::swapCamera() {
     setTouchesEnabled(false);
     if (_captureCamera) _captureCamera->swapCamera();
     setTouchesEnabled(true);
+    updateFlashControl();
 }
 
 void quorbitViewController::restart() {
@@ -261,11 +354,158 @@ void quorbitViewController::restart() {
 
 void quorbitViewController::snapPhoto() {
     if (isTakingPhoto) return;
+    if (isCountingDown()) {
+        cancelCountdown();
+        return;
+    }
+    if (_selfTimerSeconds > 0) {
+        _countdownLeft = _selfTimerSeconds;
+        showCountdown();
+        _countdownTimer = platform::RunLoop::main().addTimer(
+            std::chrono::seconds(1), [this] { countdownStep(); }, std::chrono::seconds(1));
+        return;
+    }
+    takeStill();
+}
+
+void quorbitViewController::countdownStep() {
+    if (--_countdownLeft > 0) {
+        showCountdown();
+        return;
+    }
+    cancelCountdown();
+    takeStill();
+}
+
+void quorbitViewController::showCountdown() {
+    view();
+    _countdownLabel->setText(std::to_string(_countdownLeft));
+    _countdownLabel->setHidden(false);
+    if (_tickPlayer) _tickPlayer->play();
+}
+
+void quorbitViewController::cancelCountdown() {
+    cancelTimer(_countdownTimer);
+    _countdownLeft = 0;
+    if (_countdownLabel) _countdownLabel->setHidden(true);
+}
+
+void quorbitViewController::cancelTimer(platform::RunLoop::Id& id) {
+    if (id) platform::RunLoop::main().cancelTimer(id);
+    id = 0;
+}
+
+void quorbitViewController::cycleSelfTimer() {
+    if (isCountingDown() || isTakingPhoto) return;
+    size_t next = 0;
+    for (size_t i = 0; i < std::size(kTimerChoices); ++i)
+        if (kTimerChoices[i] == _selfTimerSeconds) next = (i + 1) % std::size(kTimerChoices);
+    _selfTimerSeconds = kTimerChoices[next];
+    if (_userDefaults) _userDefaults->setInteger(kSelfTimerKey, _selfTimerSeconds);
+    updateTimerControl();
+}
+
+void quorbitViewController::updateTimerControl() {
+    if (_timerButton) _timerButton->setGlyph(timerGlyph(_selfTimerSeconds));
+}
+
+void quorbitViewController::toggleScreenFlash() {
+    _screenFlashOn = !_screenFlashOn;
+    if (_userDefaults) _userDefaults->setBool(kScreenFlashKey, _screenFlashOn);
+    updateFlashControl();
+}
+
+void quorbitViewController::updateFlashControl() {
+    if (!_flashButton) return;
+    _flashButton->setGlyph(_screenFlashOn ? ControlArt::Glyph::FlashOn
+                                          : ControlArt::Glyph::FlashOff);
+    bool front = _camera && _camera->curCameraType() == capture::kCameraFront;
+    if (_flashButton->isHidden() == front) _flashButton->setHidden(!front);
+}
+
+void quorbitViewController::takeStill() {
+    if (isTakingPhoto) return;
     setTouchesEnabled(false);
     isTakingPhoto = true;
+    bool front = _camera && _camera->curCameraType() == capture::kCameraFront;
+    if (!front || !_screenFlashOn || !_flashView) {
+        captureStill();
+        return;
+    }
+    // The screen lights up first; frames keep coming for a moment so that the lit picture is
+    // on the surface, and the overlay (which lies over the window, not in the live surface) is
+    // on screen when that surface is read back.
+    // A flash still fading from the last photo (whose save was quick) gives way to this one.
+    cancelTimer(_flashReadTimer);
+    cancelTimer(_flashEndTimer);
+    _flashView->setHidden(false);
+    _flashReadTimer = platform::RunLoop::main().addTimer(kFlashLead, [this] {
+        _flashReadTimer = 0;
+        captureStill();
+    });
+    _flashEndTimer = platform::RunLoop::main().addTimer(kFlashLength, [this] {
+        _flashEndTimer = 0;
+        endFlash();
+    });
+}
+
+void quorbitViewController::endFlash() {
+    if (_flashView) _flashView->setHidden(true);
+}
+
+void quorbitViewController::captureStill() {
     // No later frame may replace the one on the surface.
     if (_captureCamera) _captureCamera->stopCamera();
     captureToPhotoAlbum();
+}
+
+void quorbitViewController::setDistortionCentre(platform::Point centre) {
+    _distortionCentre = {std::clamp(centre.x, 0.0, 1.0), std::clamp(centre.y, 0.0, 1.0)};
+}
+
+bool quorbitViewController::filterHasCentre() const {
+    auto slot = gpu::slotOfProgram(_programArray, _filter);
+    return slot && size_t(*slot) < _centredPrograms.size() && _centredPrograms[size_t(*slot)];
+}
+
+void quorbitViewController::liveViewTouched(platform::TouchPhase phase, platform::Point at) {
+    platform::Rect b = _glview->bounds();
+    platform::Point normalised{at.x / b.width(), at.y / b.height()};
+    switch (phase) {
+        case platform::TouchPhase::Began:
+            _touchStart = at;
+            _dragging = false;
+            return;
+        case platform::TouchPhase::Moved:
+            if (!_dragging && std::hypot(at.x - _touchStart.x, at.y - _touchStart.y) < kDragSlop)
+                return;
+            _dragging = true;
+            _lastTap.reset();
+            if (filterHasCentre() && !isTakingPhoto) setDistortionCentre(normalised);
+            return;
+        case platform::TouchPhase::Cancelled:
+            _dragging = false;
+            return;
+        case platform::TouchPhase::Ended:
+            break;
+    }
+    if (_dragging) {
+        _dragging = false;
+        return;
+    }
+    // A tap: it cancels a countdown; two in quick succession put the centre back.
+    if (isCountingDown()) {
+        cancelCountdown();
+        _lastTap.reset();
+        return;
+    }
+    auto now = platform::RunLoop::main().now();
+    if (_lastTap && now - *_lastTap <= kDoubleTapTime) {
+        _lastTap.reset();
+        if (!isTakingPhoto) setDistortionCentre(gpu::kViewCentre);
+        return;
+    }
+    _lastTap = now;
 }
 
 void quorbitViewController::captureToPhotoAlbum() {
@@ -306,6 +546,7 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
         if (_filterPicker) _filterPicker->cameraUpdated(frame);
         return;
     }
+    updateFlashControl();
     frame.lockBaseAddress(0);
     _camTexture = gpu::uploadFrameTexture(frame, _context);
     renderCamera();
@@ -315,7 +556,8 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
 
 void quorbitViewController::renderCamera() {
     int cameraType = _camera ? _camera->curCameraType() : capture::kCameraBack;
-    gpu::drawFrameQuad(*_glview, *_filter, _camTexture.name(), cameraType, {1, 1, 0, 1});
+    gpu::drawFrameQuad(*_glview, *_filter, _camTexture.name(), cameraType, {1, 1, 0, 1},
+                       _distortionCentre);
 }
 
 void quorbitViewController::startAnimation() {

@@ -2,10 +2,12 @@
 
 #include <GLES2/gl2.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "camera_screen/ControlBarView.h"
 #include "camera_screen/ControlButton.h"
@@ -13,8 +15,10 @@
 #include "capture/Camera.h"
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
+#include "gpu/FrameDrawing.h"
 #include "gpu/GLPostView.h"
 #include "picker/PickerHost.h"
+#include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
@@ -51,6 +55,18 @@ class quorbitViewController : public platform::ViewController,
     static constexpr int kLiveHeight = 427;
     // The alert shown when a photo could not be written.
     static constexpr const char* kSaveFailedTitle = "Could not save photo";
+    // The self-timer's seconds (0, 3 or 10) and whether the front camera's screen flash is
+    // on (absent: on) are kept under these keys.
+    static constexpr const char* kSelfTimerKey = "SelfTimer";
+    static constexpr const char* kScreenFlashKey = "ScreenFlash";
+    // The self-timer's choices, in the order the timer control cycles through them.
+    static constexpr int kTimerChoices[] = {0, 3, 10};
+    // The screen flash: white over the whole window for kFlashLength; the live surface is read
+    // back kFlashLead after it came up, so that the lit picture is what is taken.
+    static constexpr std::chrono::milliseconds kFlashLead{100};
+    static constexpr std::chrono::milliseconds kFlashLength{150};
+    // Two taps on the live view this close in time make a double tap.
+    static constexpr std::chrono::milliseconds kDoubleTapTime{350};
 
     // The application's camera screen: builds the live surface on context, the sixteen
     // programs, the child screens, the shutter sound and the photo writer (on albumFolder,
@@ -106,7 +122,8 @@ class quorbitViewController : public platform::ViewController,
     // The camera the actions drive; null for a screen built on a side only.
     const std::shared_ptr<capture::Camera>& captureCamera() const { return _captureCamera; }
 
-    // Actions of the controls.
+    // Actions of the controls. With the self-timer set the shutter starts a countdown, and
+    // during one it cancels it; otherwise it takes the still (takeStill).
     void snapPhoto();
     void openFilterPicker();
     void openSettings();
@@ -115,6 +132,35 @@ class quorbitViewController : public platform::ViewController,
     // and turns touches back on. It leaves a photo being saved, the camera and the filter
     // alone.
     void restart() override;
+
+    // The self-timer: its seconds (0: off), the control's action that moves it to the next
+    // choice and keeps it, and the countdown it starts: the seconds still to go (0: none), and
+    // its cancellation (a tap on the live view, the shutter, a child screen opening).
+    int selfTimerSeconds() const { return _selfTimerSeconds; }
+    void cycleSelfTimer();
+    bool isCountingDown() const { return _countdownLeft > 0; }
+    int countdownLeft() const { return _countdownLeft; }
+    void cancelCountdown();
+    // The still as the shutter takes it without a timer; with the front camera and the screen
+    // flash on, the white overlay comes first and the surface is read back under it.
+    void takeStill();
+
+    // The front camera's screen flash: on or off (kept), the control's action that switches
+    // it, and whether the overlay is up now.
+    bool screenFlashOn() const { return _screenFlashOn; }
+    void toggleScreenFlash();
+    bool isFlashing() const { return _flashView && !_flashView->isHidden(); }
+
+    // Where the distortions (the programs that take a centre) have their centre, in the live
+    // view's normalised coordinates (x across, y down, 0..1); kViewCentre unless moved. A drag
+    // on the live view moves it while such a filter is in use; a double tap puts it back.
+    platform::Point distortionCentre() const { return _distortionCentre; }
+    // Clamped into the view.
+    void setDistortionCentre(platform::Point centre);
+    // Whether the current filter has a centre that can be moved.
+    bool filterHasCentre() const;
+    // Touches on the live view, in its points (the live-view control forwards them).
+    void liveViewTouched(platform::TouchPhase phase, platform::Point at);
 
     // Which child screen is up; decides where frames go.
     bool filterPickerOpen = false;
@@ -139,6 +185,8 @@ class quorbitViewController : public platform::ViewController,
     }
     const std::shared_ptr<share::PhotoLibrary>& library() const { return _library; }
     const std::shared_ptr<platform::AudioPlayer>& soundPlayer() const { return _soundPlayer; }
+    // The countdown's tick, played as each number comes up.
+    const std::shared_ptr<platform::AudioPlayer>& tickPlayer() const { return _tickPlayer; }
 
     // Still capture.
     void captureToPhotoAlbum();
@@ -162,6 +210,10 @@ class quorbitViewController : public platform::ViewController,
     const std::shared_ptr<ControlButton>& filtersButton() const { return _filtersButton; }
     const std::shared_ptr<ControlButton>& settingsButton() const { return _settingsButton; }
     const std::shared_ptr<ControlButton>& swapCameraButton() const { return _swapCameraButton; }
+    const std::shared_ptr<ControlButton>& timerButton() const { return _timerButton; }
+    const std::shared_ptr<ControlButton>& flashButton() const { return _flashButton; }
+    const std::shared_ptr<platform::Label>& countdownLabel() const { return _countdownLabel; }
+    const std::shared_ptr<platform::View>& flashView() const { return _flashView; }
     const std::shared_ptr<LastPictureButtonViewController>& photoViewButton() const {
         return _photoViewButton;
     }
@@ -181,6 +233,15 @@ class quorbitViewController : public platform::ViewController,
     // Whether a child screen is up or coming or going.
     bool childScreenUp() const;
     void setTouchesEnabled(bool enabled);
+    // The still itself: stops the camera, reads back and saves (the part after any flash).
+    void captureStill();
+    void countdownStep();
+    void showCountdown();
+    void endFlash();
+    // The controls follow the settings and the active camera.
+    void updateTimerControl();
+    void updateFlashControl();
+    void cancelTimer(platform::RunLoop::Id& id);
 
     std::shared_ptr<gpu::GLPostView> _glview;
     std::shared_ptr<platform::GLContext> _context;
@@ -208,6 +269,24 @@ class quorbitViewController : public platform::ViewController,
     std::shared_ptr<ControlButton> _swapCameraButton;
     std::shared_ptr<ControlButton> _settingsButton;
     std::shared_ptr<platform::Label> _cameraNote;
+    std::shared_ptr<ControlButton> _timerButton;
+    std::shared_ptr<ControlButton> _flashButton;
+    std::shared_ptr<platform::Label> _countdownLabel;
+    std::shared_ptr<platform::View> _flashView;
+    std::shared_ptr<platform::AudioPlayer> _tickPlayer;
+    int _selfTimerSeconds = 0;
+    int _countdownLeft = 0;
+    platform::RunLoop::Id _countdownTimer = 0;
+    bool _screenFlashOn = true;
+    platform::RunLoop::Id _flashReadTimer = 0;
+    platform::RunLoop::Id _flashEndTimer = 0;
+    platform::Point _distortionCentre = gpu::kViewCentre;
+    std::vector<bool> _centredPrograms;  // by slot: the program takes "u_center"
+    // The live view's touch: where it went down, whether it has become a drag, and when the
+    // last tap ended (for double taps).
+    platform::Point _touchStart;
+    bool _dragging = false;
+    std::optional<platform::RunLoop::Clock::time_point> _lastTap;
     bool _cameraAvailable = true;
     std::string _cameraProblem;
 };

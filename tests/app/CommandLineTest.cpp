@@ -90,6 +90,18 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
          2,
          false,
          "--input is given more than once"},
+        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5"},
+         2,
+         false,
+         "--center takes X,Y"},
+        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "1.2,0"},
+         2,
+         false,
+         "--center takes X,Y"},
+        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5,x"},
+         2,
+         false,
+         "--center takes X,Y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

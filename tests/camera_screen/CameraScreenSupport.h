@@ -130,6 +130,9 @@ struct ScreenFixture {
         std::filesystem::create_directories(folder);
         defaults = std::make_unique<platform::UserDefaults>(folder / "defaults.json");
         if (keptSlot) defaults->setInteger(quorbitViewController::kLastFilterUsedKey, *keptSlot);
+        // The front camera's screen flash delays the still by a moment; the tests of the shutter
+        // itself start with it off (the flash's own tests turn it on).
+        defaults->setBool(quorbitViewController::kScreenFlashKey, false);
         albumFolder = album ? *album : folder / "album";
         camera = quietCamera(true, twoCameras);
         screen = std::make_shared<quorbitViewController>(quorbit::testing::sharedGlContext(),

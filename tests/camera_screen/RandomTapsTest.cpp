@@ -41,6 +41,10 @@ void expectConsistent(ScreenFixture& f) {
     if (!up) {
         EXPECT_EQ(s.view()->superview(), f.window.get());
     }
+    // A countdown never runs under a child screen or while a photo is taken.
+    if (up || s.isTakingPhoto) {
+        EXPECT_FALSE(s.isCountingDown());
+    }
 }
 
 // Random taps and drags over every screen: on controls mostly, anywhere sometimes, with
@@ -102,8 +106,12 @@ void tapAtRandom(unsigned seed, bool albumFails) {
             return;
         }
     }
-    // Back to live: close the alert and whatever child is up, let the save finish.
+    // Back to live: no countdown and no timer, close the alert and whatever child is up, let
+    // the save finish.
+    f.screen->cancelCountdown();
     ASSERT_TRUE(f.waitForSave());
+    for (int i = 0; i < 3 && f.screen->selfTimerSeconds() != 0; ++i)
+        f.screen->cycleSelfTimer();
     platform::RunLoop::main().runFor(20ms);
     while (auto* alert = platform::AlertView::visibleAlert())
         alert->dismissWithClickedButtonIndex(0, false);

@@ -135,6 +135,10 @@ Picture render(const std::string& filter, const Frame& frame, const GLfloat* tab
         glEnableVertexAttribArray(attribute);
     glUniform1i(shader.getUniformLocation("s_texture"), 0);
     glUniform2f(shader.getUniformLocation("u_scale"), 1.0f, 1.33f);
+    // The distortions' centre in the middle of the view, which is the middle of the frame for
+    // both cameras.
+    glUniform2f(shader.getUniformLocation("u_center"), 0.5f, 0.5f);
+    glUniform2f(shader.getUniformLocation("u_viewSize"), GLfloat(width), GLfloat(height));
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
     Picture picture{width, height, testing::readPixels(width, height)};
@@ -364,6 +368,52 @@ TEST_P(FilterLooks, NewspaperInksInProportionToDarknessAndValentineFramesAHeart)
         notch = notch || (left > middle + 15 && right > middle + 15);
     }
     EXPECT_TRUE(notch);
+}
+
+// Changes between ink and paper along the rows of the middle half, per row.
+double inkChangesPerRow(const Picture& look) {
+    int changes = 0, rows = 0;
+    for (int y = look.height / 4; y < look.height * 3 / 4; ++y, ++rows)
+        for (int x = 1; x < look.width; ++x)
+            changes += (look.luma(x - 1, y) < 128) != (look.luma(x, y) < 128);
+    return double(changes) / rows;
+}
+
+TEST_P(FilterLooks, NewspaperKeepsItsLookAtPreviewSize) {
+    // The 144 x 192 preview shows the live view's screen of dots, only smaller: as many dots
+    // across, and as much ink.
+    // Pixels between ink and paper, as a share of the picture.
+    auto edgeShare = [](const Picture& p) {
+        double edge = 0;
+        for (size_t i = 0; i < p.rgba.size(); i += 4)
+            edge += p.rgba[i] >= 30 && p.rgba[i] <= 225;
+        return edge / (p.width * p.height);
+    };
+    for (int grey : {64, 128, 190}) {
+        SCOPED_TRACE(grey);
+        Picture live = render("Newspaper", greyFrame(grey));
+        Picture preview = render("Newspaper", greyFrame(grey), kBackCamera, 144, 192);
+        if (grey == 128) {
+            // At mid grey dots and holes are alike and every change shows: as many dots across,
+            // and dot edges about as many pixels wide (not sharper, which breaks up into jagged
+            // noise on so few pixels a dot).
+            double liveChanges = inkChangesPerRow(live), previewChanges = inkChangesPerRow(preview);
+            EXPECT_NEAR(previewChanges / liveChanges, 1.0, 0.15)
+                << liveChanges << " in the live view, " << previewChanges << " in the preview";
+            double liveEdge = edgeShare(live) * live.width / liveChanges,
+                   previewEdge = edgeShare(preview) * preview.width / previewChanges;
+            EXPECT_NEAR(previewEdge / liveEdge, 1.0, 0.3)
+                << liveEdge << " pixels in the live view, " << previewEdge << " in the preview";
+        }
+        auto meanLuma = [](const Picture& p) {
+            double total = 0;
+            for (int y = 0; y < p.height; ++y)
+                for (int x = 0; x < p.width; ++x)
+                    total += p.luma(x, y);
+            return total / (p.width * p.height);
+        };
+        EXPECT_NEAR(meanLuma(preview), meanLuma(live), 12);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Precisions, FilterLooks,

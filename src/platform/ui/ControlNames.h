@@ -16,6 +16,12 @@ inline constexpr const char* kSwapCamera = "swap-camera";
 inline constexpr const char* kLastPhoto = "last-photo";
 inline constexpr const char* kLiveView = "live-view";
 inline constexpr const char* kCameraUnavailable = "camera-unavailable";
+// The self-timer (off, 3 s, 10 s), its countdown over the live view, the screen flash of the
+// front camera (off, on) and the white overlay it lights the screen with.
+inline constexpr const char* kTimer = "timer";
+inline constexpr const char* kCountdown = "countdown";
+inline constexpr const char* kFlash = "flash";
+inline constexpr const char* kScreenFlash = "screen-flash";
 
 // The filter picker: one preview per slot, and its close button.
 inline constexpr const char* kPreviewPrefix = "preview-";

@@ -58,9 +58,9 @@ sleep 0.5
 click 160 453.5  # shutter
 click 30 453.5   # last-photo: the share screen opens
 click 40 22      # share-back
-click 290 453.5  # settings
+click 294 453.5  # settings
 click 40 22      # settings-back
-click 92 453.5   # filters: the picker opens
+click 70 453.5   # filters: the picker opens
 click 237 107    # preview-1: chosen, the picker closes
 
 wait "$app_pid"
