@@ -234,6 +234,18 @@ TEST_F(Publishing, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
     }
 }
 
+// A sign-in turned down or failed: still signed out, and a later sign-in posts nothing.
+TEST_F(Publishing, AFailedSignInDropsTheWaitingPost) {
+    for (bool cancelled : {true, false}) {
+        auto screen = makeScreen();
+        screen->didSelectRow({0, 0});
+        ASSERT_TRUE(store->boolForKey(kOneClickPublishKey));
+        screen->fbDidNotLogin(cancelled);
+        EXPECT_FALSE(store->boolForKey(kOneClickPublishKey)) << cancelled;
+        EXPECT_FALSE(screen->getIsLoggedInToFB()) << cancelled;
+    }
+}
+
 TEST_F(Publishing, SettingsRowFollowsTheSignInState) {
     saveSignIn();
     auto screen = makeScreen();
