@@ -18,6 +18,9 @@ quorbitAppDelegate::quorbitAppDelegate(RatingCalls rating) : _rating(std::move(r
     _callbacks.didEnterBackground = [this](platform::Application& a) { didEnterBackground(a); };
     _callbacks.willEnterForeground = [this](platform::Application& a) { willEnterForeground(a); };
     _callbacks.willTerminate = [this](platform::Application& a) { willTerminate(a); };
+    _callbacks.openURL = [this](platform::Application& a, const std::string& url) {
+        return openURL(a, url);
+    };
 }
 
 bool quorbitAppDelegate::didFinishLaunching(platform::Application& application) {
@@ -49,6 +52,25 @@ void quorbitAppDelegate::willTerminate(platform::Application&) {
     if (auto screen = viewController()) screen->stopAnimation();
     // The counts still being written are kept before the settings go away.
     if (_rating.waitUntilIdle) _rating.waitUntilIdle();
+}
+
+}  // namespace quorbit::app
+
+namespace quorbit::app {
+
+bool quorbitAppDelegate::openURL(platform::Application&, const std::string& url) {
+    auto screen = viewController();
+    if (!screen) return false;
+    const auto& share = screen->getPhotoViewController();
+    if (!share) return false;
+    bool taken = share->facebook() && share->facebook()->handleOpenURL(url);
+    platform::UserDefaults& defaults = share->defaults();
+    if (defaults.boolForKey(share::kOneClickPublishKey)) {
+        // Cleared first, so that a failing post is not made again by the next URL.
+        defaults.setBool(share::kOneClickPublishKey, false);
+        screen->getPhotoViewController()->publishPhotoCurrentImage();
+    }
+    return taken;
 }
 
 }  // namespace quorbit::app

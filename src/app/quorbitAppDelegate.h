@@ -14,8 +14,8 @@ namespace quorbit::app {
 // the foreground for the rating prompt. The camera itself runs on regardless; only the timer
 // stops.
 //
-// Incoming URLs (the return of a Facebook sign-in) are not taken here yet: the delegate
-// leaves the openURL callback empty, so the application answers that nobody took the URL.
+// An incoming URL (the return of a Facebook sign-in) goes to the share screen's Facebook
+// client; a post the user asked for while signed out is then made.
 class quorbitAppDelegate {
   public:
     // The rating prompt's entry points the delegate calls.
@@ -52,6 +52,10 @@ class quorbitAppDelegate {
     void didEnterBackground(platform::Application& application);
     void willEnterForeground(platform::Application& application);
     void willTerminate(platform::Application& application);
+    // Hands url to the Facebook client and answers whether it took it; then, when a post
+    // waits for the sign-in ("oneClickPublish"), clears the wait and posts the share
+    // screen's photo, whether or not the client took the URL.
+    bool openURL(platform::Application& application, const std::string& url);
 
   private:
     RatingCalls _rating;

@@ -100,6 +100,7 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
     _photoView = std::make_shared<share::PhotoViewController>();
     _photoView->setBaseViewController(this);
+    _settingsView->setPhotoViewController(_photoView);
     sharingWindowOpen = false;
     settingsViewOpen = false;
 

@@ -57,7 +57,7 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
     }
     EXPECT_EQ(launchedHandler, 1);
     EXPECT_EQ(delegate.window(), window);
-    // Incoming URLs are not taken yet: the application says nobody took one.
+    // A URL that is not the Facebook client's: the application says nobody took it.
     EXPECT_FALSE(app.openURL("fb123://authorize#access_token=x"));
     app.reset();
 }

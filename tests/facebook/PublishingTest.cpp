@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "FBTestSupport.h"
+#include "MockFacebookService.h"
+#include "platform/core/Bundle.h"
+#include "platform/core/NotificationCenter.h"
+#include "platform/core/RunLoop.h"
+#include "platform/net/Reachability.h"
+#include "platform/net/UrlOpener.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/Window.h"
+#include "share/PhotoViewController.h"
+#include "share/SettingsView.h"
+
+namespace quorbit::share {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::MockFacebookService;
+
+constexpr const char* kFailureTitle = "There was an problem uploading your photo to Facebook.";
+
+// The share screen and the settings screen on the mock service, with a store, a network
+// answer and a URL opener of the test's own. The opener writes down every URL; it turns
+// down the Facebook application's scheme, so a sign-in goes on to the browser.
+class Publishing : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "publishing-XXXXXX").string();
+        dir = mkdtemp(pattern.data());
+        store = std::make_unique<platform::UserDefaults>(dir / "defaults.json");
+        setenv("QUORBIT_PROBE_URL", service.url("/canned/probe").c_str(), 1);
+        setOnline(true);
+        std::ofstream(dir / "open.sh") << "echo \"$1\" >> " << (dir / "opened").string()
+                                       << "\ncase \"$1\" in fbauth:*) exit 1;; esac\n";
+        saved = platform::UrlOpener::shared().commands();
+        platform::UrlOpener::Commands commands;
+        commands.open = {"sh", (dir / "open.sh").string()};
+        commands.handlerQuery = {};
+        platform::UrlOpener::shared().setCommands(commands);
+        observer = platform::NotificationCenter::defaultCenter().addObserver(
+            kFBUserLoginStatusChange, nullptr, [this](const platform::Notification&) { ++posts; });
+    }
+    void TearDown() override {
+        while (auto* alert = platform::AlertView::visibleAlert())
+            alert->dismissWithClickedButtonIndex(0, false);
+        platform::NotificationCenter::defaultCenter().removeObserver(observer);
+        platform::Reachability::setOverride({});
+        platform::UrlOpener::shared().setCommands(saved);
+        unsetenv("QUORBIT_PROBE_URL");
+        if (window) window->setRootViewController(nullptr);
+        fs::remove_all(dir);
+    }
+
+    void setOnline(bool online) {
+        platform::Reachability::setOverride([online] {
+            return std::optional<unsigned>(online ? platform::Reachability::Reachable : 0u);
+        });
+    }
+    PhotoViewController::Services services() {
+        return {store.get(), configuration, "io.example.Flurio", "help@example.org"};
+    }
+    // A sign-in kept from an earlier run, with token.
+    void saveSignIn(const std::string& token = MockFacebookService::kToken) {
+        auto client = facebook::Facebook::create("123", configuration);
+        client->setAccessToken(token);
+        client->setExpirationDate(std::chrono::system_clock::now() + 1h);
+        facebook::Session session(*store, configuration);
+        session.setSessionWithFacebook(client, "7");
+        session.save();
+    }
+    // The share screen in a visible window, with a photo.
+    std::shared_ptr<PhotoViewController> makeScreen() {
+        auto screen = std::make_shared<PhotoViewController>(services());
+        auto photo = std::make_shared<platform::Image>(64, 48);
+        screen->changeImage(photo);
+        window = std::make_shared<platform::Window>(platform::Window::screenBounds());
+        window->makeKeyAndVisible();
+        window->setRootViewController(screen);
+        return screen;
+    }
+    bool settle(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+        return platform::RunLoop::main().runUntil(done, limit);
+    }
+    std::string opened() const { return platform::readFile(dir / "opened").value_or(""); }
+
+    MockFacebookService service;
+    facebook::FBConfiguration configuration = service.configuration("123");
+    fs::path dir;
+    std::unique_ptr<platform::UserDefaults> store;
+    platform::UrlOpener::Commands saved;
+    platform::NotificationCenter::Id observer = 0;
+    int posts = 0;
+    std::shared_ptr<platform::Window> window;
+};
+
+TEST_F(Publishing, StartsFromTheSavedSignInOrSignedOut) {
+    {
+        auto screen = makeScreen();
+        EXPECT_FALSE(screen->getIsLoggedInToFB());
+        EXPECT_FALSE(screen->facebook()->isSessionValid());
+        EXPECT_FALSE(screen->userInfo());
+    }
+    saveSignIn();
+    auto screen = makeScreen();
+    EXPECT_TRUE(screen->getIsLoggedInToFB());
+    ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+    EXPECT_EQ(screen->userName(), "Ann");
+    EXPECT_EQ(store->stringForKey(facebook::Session::kUserIdKey), "42");
+    EXPECT_EQ(posts, 1);  // the name stored
+}
+
+TEST_F(Publishing, AFailedUserInfoLoadLeavesTheScreenSignedOut) {
+    saveSignIn("expired token");
+    auto screen = makeScreen();
+    ASSERT_TRUE(settle([&] { return !screen->getIsLoggedInToFB(); }));
+    EXPECT_FALSE(store->contains(facebook::Session::kAccessTokenKey));
+    EXPECT_FALSE(screen->userName());
+    EXPECT_GE(posts, 2);
+}
+
+TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
+    saveSignIn();
+    auto screen = makeScreen();
+    ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+    posts = 0;
+    screen->logout();
+    EXPECT_EQ(posts, 2);
+    EXPECT_FALSE(screen->getIsLoggedInToFB());
+    EXPECT_FALSE(store->contains(kFBUserNameKey));
+    EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
+}
+
+TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAnErrorBody) {
+    struct Case {
+        const char* name;
+        bool errorBody;
+    };
+    for (Case c : {Case{"accepted", false}, Case{"error in the answer", true}}) {
+        SCOPED_TRACE(c.name);
+        if (c.errorBody) {
+            // The Graph endpoint of canned answers: "me" knows the user, the upload fails.
+            configuration.graphURL = service.url("/canned/");
+            service.setCanned("me", R"({"id":"7","name":"Ann"})");
+            service.setCanned("me/photos", R"({"error":{"type":"OAuthException","message":"no"}})");
+        }
+        saveSignIn();
+        auto screen = makeScreen();
+        ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+        size_t before = service.received().size();
+
+        screen->publishPhotoCurrentImage();
+        auto hud = screen->HUD();
+        ASSERT_TRUE(hud);
+        EXPECT_EQ(hud->superview(), window.get());
+        EXPECT_EQ(hud->labelText(), "Uploading Photo");
+        ASSERT_TRUE(settle([&] { return hud->labelText() == "Complete"; }));
+        ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 2s));
+        settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 1s);
+        auto* alert = platform::AlertView::visibleAlert();
+        if (c.errorBody) {
+            ASSERT_TRUE(alert);
+            EXPECT_EQ(alert->title(), kFailureTitle);
+            EXPECT_TRUE(alert->message().ends_with("contact us at help@example.org"));
+            EXPECT_EQ(alert->buttonTitleAtIndex(0), "OK");
+        } else {
+            EXPECT_FALSE(alert);
+            ASSERT_EQ(service.uploads().size(), 1u);
+            EXPECT_EQ(service.uploads()[0].message, "Shot with Flurio for Linux");
+        }
+        auto received = service.received();
+        ASSERT_GT(received.size(), before);
+        EXPECT_EQ(received.back().method, "POST");
+        EXPECT_TRUE(received.back().path.ends_with("me/photos"));
+        EXPECT_TRUE(screen->getIsLoggedInToFB());
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(Publishing, NothingIsPostedWithoutAPhotoOrSignedOut) {
+    auto screen = makeScreen();
+    screen->publishPhotoCurrentImage();  // signed out
+    screen->setIsLoggedInToFB(true);
+    screen->publishPhoto(nullptr);
+    EXPECT_FALSE(screen->HUD());
+    platform::RunLoop::main().runFor(200ms);
+    EXPECT_TRUE(service.received().empty());
+}
+
+// The Facebook row, by network and sign-in state.
+TEST_F(Publishing, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
+    struct Case {
+        bool online, signedIn;
+        bool alert, browser, oneClick, upload;
+    };
+    const Case cases[] = {
+        {false, false, true, false, false, false},
+        {false, true, true, false, false, false},
+        {true, false, false, true, true, false},
+        {true, true, false, false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "online " << c.online << ", signed in " << c.signedIn);
+        if (c.signedIn) saveSignIn();
+        auto screen = makeScreen();
+        if (c.signedIn) {
+            ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+        }
+        setOnline(c.online);
+        platform::IndexPath row{0, 0};
+        screen->shareTable()->selectRowAtIndexPath(row, false);
+        screen->didSelectRow(row);
+        auto* alert = platform::AlertView::visibleAlert();
+        EXPECT_EQ(alert != nullptr, c.alert);
+        if (alert) {
+            EXPECT_EQ(alert->title(), "Cannot use Facebook");
+            EXPECT_EQ(alert->message(), "Currently not connected to the internet");
+        }
+        EXPECT_EQ(opened().find(configuration.dialogURL) != std::string::npos, c.browser);
+        EXPECT_EQ(store->boolForKey(kOneClickPublishKey), c.oneClick);
+        if (c.upload) {
+            EXPECT_TRUE(settle([&] { return service.uploads().size() == 1; }));
+        }
+        EXPECT_EQ(service.uploads().size(), c.upload ? 1u : 0u);
+        EXPECT_FALSE(screen->shareTable()->indexPathForSelectedRow());
+        TearDown();
+        SetUp();
+    }
+}
+
+// A sign-in turned down or failed: still signed out, and a later sign-in posts nothing.
+TEST_F(Publishing, AFailedSignInDropsTheWaitingPost) {
+    for (bool cancelled : {true, false}) {
+        auto screen = makeScreen();
+        screen->didSelectRow({0, 0});
+        ASSERT_TRUE(store->boolForKey(kOneClickPublishKey));
+        screen->fbDidNotLogin(cancelled);
+        EXPECT_FALSE(store->boolForKey(kOneClickPublishKey)) << cancelled;
+        EXPECT_FALSE(screen->getIsLoggedInToFB()) << cancelled;
+    }
+}
+
+TEST_F(Publishing, SettingsRowFollowsTheSignInState) {
+    saveSignIn();
+    auto screen = makeScreen();
+    auto settings = std::make_shared<SettingsView>();
+    settings->setPhotoViewController(screen);
+    settings->view();  // registers for the notification
+    auto rowText = [&] {
+        auto* cell = settings->settingsTable()->cellForRowAtIndexPath({0, 0});
+        return cell ? cell->textLabel()->text() : std::string("(no cell)");
+    };
+    settings->reload();
+    settings->settingsTable()->layoutSubviews();
+    ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+    settings->settingsTable()->layoutSubviews();
+    EXPECT_EQ(rowText(), "Logout: Ann");
+
+    // Offline: the alert, and nothing changes.
+    setOnline(false);
+    settings->didSelectRow({0, 0});
+    ASSERT_TRUE(platform::AlertView::visibleAlert());
+    platform::AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
+    EXPECT_TRUE(screen->getIsLoggedInToFB());
+
+    setOnline(true);
+    settings->didSelectRow({0, 0});
+    settings->settingsTable()->layoutSubviews();
+    EXPECT_EQ(rowText(), "Login");
+    EXPECT_FALSE(screen->getIsLoggedInToFB());
+
+    // Signing in from here starts the browser but asks for no post.
+    settings->didSelectRow({0, 0});
+    EXPECT_NE(opened().find(configuration.dialogURL), std::string::npos);
+    EXPECT_FALSE(store->boolForKey(kOneClickPublishKey));
+}
+
+}  // namespace
+}  // namespace quorbit::share
