@@ -6,20 +6,14 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <random>
+
+#include "FakeDevices.h"
 
 namespace quorbit::capture {
 namespace {
 
 using Format = FrameConverter::Format;
-
-std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed = 7) {
-    std::mt19937 random(seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& byte : bytes)
-        byte = std::uint8_t(random());
-    return bytes;
-}
+using testing::randomBytes;
 
 // BGRA of one pixel by the floating-point BT.601 formula.
 std::array<long, 3> bt601(int y, int u, int v) {
