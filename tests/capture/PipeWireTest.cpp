@@ -218,13 +218,6 @@ TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
         EXPECT_TRUE(shows());
     }
     EXPECT_EQ(delegate.maxDepth, 1);
-    // Never more than the cap: 24 a second (with a frame's slack at either end).
-    std::size_t from = delegate.tags.size();
-    auto begin = std::chrono::steady_clock::now();
-    pumpUntil([] { return false; }, 1000ms);
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-    EXPECT_LE(double(delegate.tags.size() - from), 24 * seconds + 2);
     EXPECT_TRUE(cam->availability().available);
 }
 
