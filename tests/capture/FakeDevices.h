@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,15 @@
 namespace quorbit::capture::testing {
 
 using namespace std::chrono_literals;
+
+// Bytes from a seeded generator: the same each run.
+inline std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed = 7) {
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& byte : bytes)
+        byte = std::uint8_t(random());
+    return bytes;
+}
 
 // A clock that moves only when told, from any thread.
 struct FakeClock {

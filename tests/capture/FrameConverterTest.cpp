@@ -6,19 +6,24 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <random>
+
+#include "FakeDevices.h"
 
 namespace quorbit::capture {
 namespace {
 
 using Format = FrameConverter::Format;
+using testing::randomBytes;
 
-std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed = 7) {
-    std::mt19937 random(seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& byte : bytes)
-        byte = std::uint8_t(random());
-    return bytes;
+// BGRA of one pixel by the floating-point BT.601 formula.
+std::array<long, 3> bt601(int y, int u, int v) {
+    double luma = 1.164383 * (y - 16), cb = u - 128.0, cr = v - 128.0;
+    double bgr[3] = {luma + 2.017232 * cb, luma - 0.391762 * cb - 0.812968 * cr,
+                     luma + 1.596027 * cr};
+    std::array<long, 3> out;
+    for (int ch = 0; ch < 3; ++ch)
+        out[std::size_t(ch)] = std::clamp(std::lround(bgr[ch]), 0L, 255L);
+    return out;
 }
 
 TEST(FrameConverter, DecodesYuyvAsBt601LimitedRange) {
@@ -32,12 +37,9 @@ TEST(FrameConverter, DecodesYuyvAsBt601LimitedRange) {
     int worst = 0;
     for (std::size_t pixel = 0; pixel < kPixels; ++pixel) {
         const std::uint8_t* pair = &yuyv[(pixel & ~std::size_t(1)) * 2];
-        double y = 1.164383 * (yuyv[pixel * 2] - 16), u = pair[1] - 128.0, v = pair[3] - 128.0;
-        double bgr[3] = {y + 2.017232 * u, y - 0.391762 * u - 0.812968 * v, y + 1.596027 * v};
-        for (int ch = 0; ch < 3; ++ch) {
-            long expected = std::clamp(std::lround(bgr[ch]), 0L, 255L);
-            worst = std::max(worst, int(std::abs(out[pixel * 4 + std::size_t(ch)] - expected)));
-        }
+        auto expected = bt601(yuyv[pixel * 2], pair[1], pair[3]);
+        for (std::size_t ch = 0; ch < 3; ++ch)
+            worst = std::max(worst, int(std::abs(out[pixel * 4 + ch] - expected[ch])));
         ASSERT_EQ(out[pixel * 4 + 3], 255);
     }
     EXPECT_LE(worst, 1);
@@ -56,17 +58,6 @@ TEST(FrameConverter, PacksEachFormatIntoBgra) {
     }
 }
 
-// BGRA of one pixel by the floating-point BT.601 formula.
-std::array<long, 3> bt601(int y, int u, int v) {
-    double luma = 1.164383 * (y - 16), cb = u - 128.0, cr = v - 128.0;
-    double bgr[3] = {luma + 2.017232 * cb, luma - 0.391762 * cb - 0.812968 * cr,
-                     luma + 1.596027 * cr};
-    std::array<long, 3> out;
-    for (int ch = 0; ch < 3; ++ch)
-        out[std::size_t(ch)] = std::clamp(std::lround(bgr[ch]), 0L, 255L);
-    return out;
-}
-
 TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
     // Odd sizes: the last chroma column and row cover one pixel each. Rows are padded.
     constexpr int kWidth = 37, kHeight = 23;
@@ -82,13 +73,9 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
                                          kChromaHeight);  // NV12: U and V interleaved
         for (std::size_t i = 0; nv12 && i < chroma.size() / 2; ++i)
             chroma[2 * i] = u[i], chroma[2 * i + 1] = v[i];
-        auto uAt = [&](int x, int y) {
-            return nv12 ? u[std::size_t(y) * kStride / 2 + std::size_t(x)]
-                        : u[std::size_t(y) * chromaStride + std::size_t(x)];
-        };
-        auto vAt = [&](int x, int y) {
-            return nv12 ? v[std::size_t(y) * kStride / 2 + std::size_t(x)]
-                        : v[std::size_t(y) * chromaStride + std::size_t(x)];
+        // Where a chroma sample lies in u and v (NV12: half the interleaved row's stride).
+        auto at = [&](int x, int y) {
+            return std::size_t(y) * (nv12 ? kStride / 2 : chromaStride) + std::size_t(x);
         };
 
         FrameConverter converter(format, kWidth, kHeight, kStride, kWidth, kHeight);
@@ -103,7 +90,7 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
                 auto expected = bt601(luma[std::size_t(y) * kStride + std::size_t(x)],
-                                      uAt(x / 2, y / 2), vAt(x / 2, y / 2));
+                                      u[at(x / 2, y / 2)], v[at(x / 2, y / 2)]);
                 const std::uint8_t* got = &apart[std::size_t(y * kWidth + x) * 4];
                 for (std::size_t ch = 0; ch < 3; ++ch)
                     worst = std::max(worst, int(std::abs(got[ch] - expected[ch])));

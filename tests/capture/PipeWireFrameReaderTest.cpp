@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 #include <spa/buffer/buffer.h>
 
-#include <random>
+#include "FakeDevices.h"
 
 namespace quorbit::capture {
 namespace {
 
 using Format = FrameConverter::Format;
+using testing::randomBytes;
 
 // One block of data of a buffer, as a producer fills it: the frame at an offset, with its
 // own row length.
@@ -26,14 +27,6 @@ struct Block {
         data.chunk = &chunk;
     }
 };
-
-std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& byte : bytes)
-        byte = std::uint8_t(random());
-    return bytes;
-}
 
 TEST(PipeWireFrameReader, ReadsTheChunkOfEachBlockAndRefusesBadOnes) {
     constexpr std::size_t kStride = 640 * 2 + 64;

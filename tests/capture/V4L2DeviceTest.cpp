@@ -163,17 +163,12 @@ TEST_F(V4L2DeviceTest, OpenChoosesYuyvThenBgr24AndRefusesFormatsItCannotConvert)
         std::vector<std::uint32_t> requests;
         bool opens;
     };
+    constexpr std::uint32_t Y = V4L2_PIX_FMT_YUYV, B = V4L2_PIX_FMT_BGR24;
     const Case cases[] = {
-        {"YUYV", {{V4L2_PIX_FMT_YUYV, {V4L2_PIX_FMT_YUYV}}}, {V4L2_PIX_FMT_YUYV}, true},
-        {"no YUYV: BGR24",
-         {{V4L2_PIX_FMT_BGR24, {V4L2_PIX_FMT_BGR24}}},
-         {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24},
-         true},
-        {"YUYV of an odd width",
-         {{V4L2_PIX_FMT_YUYV, {V4L2_PIX_FMT_YUYV, 641, 480}}},
-         {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24},
-         false},
-        {"neither", {}, {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24}, false},
+        {"YUYV", {{Y, {Y}}}, {Y}, true},
+        {"no YUYV: BGR24", {{B, {B}}}, {Y, B}, true},
+        {"YUYV of an odd width", {{Y, {Y, 641, 480}}}, {Y, B}, false},
+        {"neither", {}, {Y, B}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -62,7 +62,6 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
         {"fb123://authorize#error=other", O::NotLoggedIn, "", {}, false},
         {"fb123://authorize#error_code=1", O::NotLoggedIn, "", {}, false},
         {"fb123://authorize", O::NotLoggedIn, "", {}, true},
-        {"fb123://authorize#", O::NotLoggedIn, "", {}, true},
         {"fb123://authorize#error=service_disabled", O::RetryWithDialog},
         {"fb123://authorize#error=service_disabled_use_browser", O::RetryWithBrowser},
         // An empty token is no sign-in; pieces without "=" or with broken escapes are skipped.
@@ -157,9 +156,7 @@ TEST_F(FacebookServiceTest, RequestsCarryTheCommonParametersAndTheTokenOnlyWhile
         service.setCanned("me", R"({"ok":1})");
         auto params = std::make_shared<FBParams>(FBParams{{"fields", "name"}});
         RequestRecorder recorder;
-        auto request =
-            facebook->requestWithGraphPath("../canned/me", params, c.method, recorder.delegate);
-        EXPECT_EQ(facebook->request(), request);
+        facebook->requestWithGraphPath("../canned/me", params, c.method, recorder.delegate);
         // The caller's own dictionary gets the common parameters.
         EXPECT_EQ(params->text("format"), "json");
         ASSERT_TRUE(recorder.wait());

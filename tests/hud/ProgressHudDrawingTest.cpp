@@ -56,28 +56,16 @@ TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
     Image image = platform::Compositor::readPixels(120, 120);
     compositor->restoreContext();
 
-    // The box is 77 points square from 21.5, black at 0.8 over the background, with corners
-    // of radius 10; the dial's disc (centre 59.5, 59.5, radius 16.5) adds white at 0.1 and
-    // its pie is white. Pixel centres lie half a point further on than their indices.
+    // Outside, the box, a cut-off corner and inside its arc; the pie and disc on either side
+    // of twelve and three o'clock, the disc between six and nine, and the rim.
     const Rgb bg{51, 102, 153}, box{10, 20, 31}, disc{35, 44, 53}, white{255, 255, 255};
-    struct Case {
-        const char* what;
+    struct {
         int x, y;
         Rgb want;
-    } cases[] = {
-        {"outside the box", 10, 59, bg},
-        {"box beside the dial", 30, 59, box},
-        {"cut-off corner", 22, 22, bg},
-        {"inside the corner's arc", 26, 26, box},
-        {"pie just right of twelve o'clock", 61, 48, white},
-        {"disc just left of twelve o'clock", 57, 48, disc},
-        {"pie just above three o'clock", 70, 57, white},
-        {"disc just below three o'clock", 70, 61, disc},
-        {"disc between six and nine o'clock", 53, 65, disc},
-        {"rim", 43, 59, white},
-    };
+    } cases[] = {{10, 59, bg},   {30, 59, box},   {22, 22, bg},   {26, 26, box},  {61, 48, white},
+                 {57, 48, disc}, {70, 57, white}, {70, 61, disc}, {53, 65, disc}, {43, 59, white}};
     for (const auto& c : cases)
-        EXPECT_TRUE(pixelIs(image, c.x, c.y, c.want)) << c.what;
+        EXPECT_TRUE(pixelIs(image, c.x, c.y, c.want));
 }
 
 }  // namespace
