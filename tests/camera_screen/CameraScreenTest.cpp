@@ -5,7 +5,7 @@
 #include "camera_screen/CameraScreenSupport.h"
 #include "gpu/FrameDrawing.h"
 #include "platform/gfx/ImageCodec.h"
-#include "support/JpegInspect.h"
+#include "support/JpegFile.h"
 
 namespace quorbit::camera_screen {
 namespace {

@@ -23,7 +23,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/media/PhotoAlbum.h"
-#include "support/JpegInspect.h"
+#include "support/JpegFile.h"
 
 namespace quorbit::platform {
 namespace {

@@ -35,12 +35,12 @@ TEST(ShippedSounds, LoadPlayAndSoundRight) {
 
         auto path = Bundle::main().pathForResource(c.name, "wav", "sounds");
         ASSERT_TRUE(path);
-        SDL_AudioSpec spec{};
+        SDL_AudioSpec audio{};
         Uint8* buffer = nullptr;
         Uint32 length = 0;
-        ASSERT_NE(SDL_LoadWAV(path->c_str(), &spec, &buffer, &length), nullptr);
-        ASSERT_EQ(spec.format, AUDIO_S16LSB);
-        ASSERT_EQ(spec.channels, 1);
+        ASSERT_NE(SDL_LoadWAV(path->c_str(), &audio, &buffer, &length), nullptr);
+        ASSERT_EQ(audio.format, AUDIO_S16LSB);
+        ASSERT_EQ(audio.channels, 1);
         std::vector<Sint16> samples(length / 2);
         std::copy_n(reinterpret_cast<Sint16*>(buffer), samples.size(), samples.data());
         SDL_FreeWAV(buffer);
@@ -51,7 +51,7 @@ TEST(ShippedSounds, LoadPlayAndSoundRight) {
         double peak = std::abs(int(*loudest)) / 32768.0;
         EXPECT_GT(peak, 0.3);
         EXPECT_LT(peak, 0.95);
-        double peakAt = double(loudest - samples.begin()) / spec.freq;
+        double peakAt = double(loudest - samples.begin()) / audio.freq;
         EXPECT_LT(peakAt, 0.01) << "seconds before the loudest moment";
         EXPECT_LT(std::abs(int(samples.back())), 100) << "ends quietly, without a click";
     }

@@ -9,7 +9,7 @@
 
 #include "platform/core/RunLoop.h"
 #include "share/PhotoLibrary.h"
-#include "support/JpegInspect.h"
+#include "support/JpegFile.h"
 
 namespace quorbit::share {
 namespace {

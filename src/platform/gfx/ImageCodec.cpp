@@ -445,7 +445,8 @@ Result<void> writePng(const Image& image, const std::filesystem::path& path) {
     // a directory at the path is left as it is.
     auto target = writeTarget(path);
     if (!target)
-        return imageError(ImageError::WriteFailed, "cannot write the picture: " + target.error().localizedDescription());
+        return imageError(ImageError::WriteFailed,
+                          "cannot write the picture: " + target.error().localizedDescription());
     auto bytes = encodePng(image);
     if (!bytes) return bytes.error();
     std::string reason = writeFileAtomically(*target, *bytes);

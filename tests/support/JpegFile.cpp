@@ -1,4 +1,4 @@
-#include "support/JpegInspect.h"
+#include "support/JpegFile.h"
 
 #include <cstdint>
 #include <fstream>
