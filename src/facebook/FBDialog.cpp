@@ -1,5 +1,7 @@
 #include "facebook/FBDialog.h"
 
+#include "platform/ui/ControlNames.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -101,7 +103,7 @@ void FBDialog::build() {
     _closeButton->setFont(platform::Font::boldSystem(12));
     _closeButton->setShowsTouchWhenHighlighted(true);
     _closeButton->setAutoresizingMask(FlexibleLeftMargin | FlexibleBottomMargin);
-    _closeButton->setControlName("facebook-dialog-close");
+    _closeButton->setControlName(controls::kFacebookDialogClose);
     std::weak_ptr<View> weak = weak_from_this();
     _closeButton->addAction([weak](platform::Button&) {
         if (auto view = weak.lock()) std::static_pointer_cast<FBDialog>(view)->cancel();
@@ -133,7 +135,7 @@ void FBDialog::build() {
     _webView = std::make_shared<platform::WebView>(Rect(10, 10, 480, 480));
     _webView->setAutoresizingMask(FlexibleWidth | FlexibleHeight);
     _webView->setDelegate(&_webDelegate);
-    _webView->setControlName("facebook-dialog-page");
+    _webView->setControlName(controls::kFacebookDialogPage);
     addSubview(_webView);
 
     _spinner = std::make_shared<platform::ActivityIndicator>(

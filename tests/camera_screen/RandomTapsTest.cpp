@@ -115,7 +115,9 @@ void tapAtRandom(unsigned seed, bool albumFails) {
     platform::RunLoop::main().runFor(20ms);
     while (auto* alert = platform::AlertView::visibleAlert())
         alert->dismissWithClickedButtonIndex(0, false);
-    // An alert still fading out keeps its window over the screen until it has gone.
+    // A sign-in dialog opened from settings is closed; an alert or a dialog still fading out
+    // keeps its window over the screen until it has gone.
+    if (f.control(controls::kFacebookDialogClose)) f.tap(controls::kFacebookDialogClose);
     platform::RunLoop::main().runUntil([] { return platform::Window::windows().size() == 1; }, 2s);
     for (const char* back : {controls::kPickerClose, controls::kSettingsBack, controls::kShareBack})
         if (f.control(back)) f.tap(back);

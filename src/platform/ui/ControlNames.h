@@ -36,4 +36,8 @@ inline constexpr const char* kShareBack = "share-back";
 inline constexpr const char* kSharePhoto = "share-photo";
 inline constexpr const char* kSettingsBack = "settings-back";
 
+// The Facebook sign-in dialog's close button and its page.
+inline constexpr const char* kFacebookDialogClose = "facebook-dialog-close";
+inline constexpr const char* kFacebookDialogPage = "facebook-dialog-page";
+
 }  // namespace quorbit::controls
