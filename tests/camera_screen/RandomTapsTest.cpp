@@ -112,15 +112,21 @@ void tapAtRandom(unsigned seed, bool albumFails) {
     ASSERT_TRUE(f.waitForSave());
     for (int i = 0; i < 3 && f.screen->selfTimerSeconds() != 0; ++i)
         f.screen->cycleSelfTimer();
-    platform::RunLoop::main().runFor(20ms);
-    while (auto* alert = platform::AlertView::visibleAlert())
-        alert->dismissWithClickedButtonIndex(0, false);
-    // A sign-in dialog opened from settings is closed; an alert or a dialog still fading out
-    // keeps its window over the screen until it has gone.
-    if (f.control(controls::kFacebookDialogClose)) f.tap(controls::kFacebookDialogClose);
-    platform::RunLoop::main().runUntil([] { return platform::Window::windows().size() == 1; }, 2s);
-    for (const char* back : {controls::kPickerClose, controls::kSettingsBack, controls::kShareBack})
-        if (f.control(back)) f.tap(back);
+    // Answers still on their way (a network check, the mail program) may raise an alert
+    // late, so the alerts, a sign-in dialog and the child screen are closed until none is up;
+    // an alert or a dialog still fading out keeps its window until it has gone.
+    for (int round = 0; round < 5; ++round) {
+        platform::RunLoop::main().runFor(50ms);
+        while (auto* alert = platform::AlertView::visibleAlert())
+            alert->dismissWithClickedButtonIndex(0, false);
+        if (f.control(controls::kFacebookDialogClose)) f.tap(controls::kFacebookDialogClose);
+        platform::RunLoop::main().runUntil([] { return platform::Window::windows().size() == 1; },
+                                           2s);
+        for (const char* back :
+             {controls::kPickerClose, controls::kSettingsBack, controls::kShareBack})
+            if (f.control(back)) f.tap(back);
+        if (!f.screen->modalViewController() && !platform::AlertView::visibleAlert()) break;
+    }
     EXPECT_EQ(f.screen->modalViewController(), nullptr);
     expectConsistent(f);
     EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
