@@ -23,30 +23,9 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class CommandLine : public ::testing::Test {
+class CommandLine : public process::ScratchFolderTest {
   protected:
-    void SetUp() override {
-        if (!fs::exists(process::quorbitPath())) GTEST_SKIP() << "quorbit is not built";
-        dir = fs::temp_directory_path() / ("quorbit-cli-" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        if (!dir.empty()) fs::remove_all(dir);
-    }
-    std::string file(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        return (dir / name).string();
-    }
-    // The names in dir, links included, apart from the given ones.
-    std::set<std::string> namesBut(const std::set<std::string>& known) {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            std::string name = entry.path().filename().string();
-            if (!known.count(name)) names.insert(name);
-        }
-        return names;
-    }
+    CommandLine() : ScratchFolderTest("quorbit-cli-") {}
     // A small PNG in dir, as in.png.
     std::string picture(int width, int height) {
         auto png = platform::ImageCodec::encodePng(testing::quadrantPicture(width, height));
@@ -56,7 +35,6 @@ class CommandLine : public ::testing::Test {
         options.limit = std::min(options.limit, std::chrono::seconds(30));
         return process::runQuorbit(args, dir, options);
     }
-    fs::path dir;
 };
 
 TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {

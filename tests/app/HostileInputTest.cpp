@@ -36,31 +36,9 @@ Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& dir,
     return app::process::runQuorbit(args, dir, options);
 }
 
-class HostileInput : public ::testing::Test {
+class HostileInput : public process::ScratchFolderTest {
   protected:
-    void SetUp() override {
-        if (!fs::exists(quorbitPath())) GTEST_SKIP() << "quorbit is not built beside the tests";
-        dir = fs::temp_directory_path() / ("quorbit-hostile-" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        if (!dir.empty()) fs::remove_all(dir);
-    }
-    std::string file(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir / name, std::ios::binary) << bytes;
-        return (dir / name).string();
-    }
-    // Everything in dir but the named inputs.
-    std::vector<std::string> leftOver(const std::set<std::string>& inputs) {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            std::string name = entry.path().filename().string();
-            if (!inputs.count(name)) names.push_back(name);
-        }
-        return names;
-    }
-    fs::path dir;
+    HostileInput() : ScratchFolderTest("quorbit-hostile-") {}
 };
 
 TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
@@ -111,7 +89,7 @@ TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
         EXPECT_EQ(outcome.status, 1);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
-        EXPECT_EQ(leftOver(inputs), std::vector<std::string>{}) << "an output or a temporary";
+        EXPECT_EQ(namesBut(inputs), std::set<std::string>{}) << "an output or a temporary";
         if (!kSanitized) {
             EXPECT_LT(outcome.peakKiB, 200 * 1024);
         }

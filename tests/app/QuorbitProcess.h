@@ -1,6 +1,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -125,5 +127,39 @@ inline Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& 
     fs::remove(outPath);
     return outcome;
 }
+
+// A test with a scratch folder of its own (removed afterwards), skipped where the quorbit
+// program has not been built.
+class ScratchFolderTest : public ::testing::Test {
+  protected:
+    explicit ScratchFolderTest(std::string prefix) : _prefix(std::move(prefix)) {}
+    void SetUp() override {
+        if (!fs::exists(quorbitPath())) GTEST_SKIP() << "quorbit is not built beside the tests";
+        dir = fs::temp_directory_path() / (_prefix + std::to_string(getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        if (!dir.empty()) fs::remove_all(dir);
+    }
+    // Writes bytes to the file name in dir; its path.
+    std::string file(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir / name, std::ios::binary) << bytes;
+        return (dir / name).string();
+    }
+    // The names in dir, links included, apart from the given ones.
+    std::set<std::string> namesBut(const std::set<std::string>& known) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            std::string name = entry.path().filename().string();
+            if (!known.count(name)) names.insert(name);
+        }
+        return names;
+    }
+    fs::path dir;
+
+  private:
+    std::string _prefix;
+};
 
 }  // namespace quorbit::app::process
