@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "CameraScreenSupport.h"
 #include "camera_screen/quorbitViewController.h"
 #include "gpu/FrameDrawing.h"
 #include "support/GlTestContext.h"
@@ -11,7 +12,7 @@
 namespace quorbit::camera_screen {
 namespace {
 
-using testing::sharedGlContext;
+using quorbit::testing::sharedGlContext;
 
 struct SwitchableCamera : capture::CameraTypeSource {
     int type = capture::kCameraBack;
@@ -26,27 +27,7 @@ struct RecordingPicker : capture::FrameConsumer {
     }
 };
 
-// A 640 x 480 BGRA frame of four quadrants. Each pixel's four channels differ, so a swapped
-// channel order shows up in every quadrant.
-struct QuadrantFrame {
-    // RGB of the quadrants: top left, top right, bottom left, bottom right.
-    static constexpr std::array<std::array<int, 3>, 4> kColours = {
-        {{200, 40, 10}, {20, 180, 90}, {60, 30, 220}, {240, 230, 120}}};
-    std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4);
-    QuadrantFrame() {
-        for (int y = 0; y < 480; ++y) {
-            for (int x = 0; x < 640; ++x) {
-                const auto& rgb = kColours[(y >= 240) * 2 + (x >= 320)];
-                std::uint8_t* p = &bgra[(size_t(y) * 640 + size_t(x)) * 4];
-                p[0] = std::uint8_t(rgb[2]);
-                p[1] = std::uint8_t(rgb[1]);
-                p[2] = std::uint8_t(rgb[0]);
-                p[3] = 255;
-            }
-        }
-    }
-    capture::PixelBuffer buffer() { return capture::PixelBuffer(bgra.data(), 640, 480); }
-};
+using testing::QuadrantFrame;
 
 class LiveView : public ::testing::Test {
   protected:
