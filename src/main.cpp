@@ -28,8 +28,8 @@ using namespace quorbit;
 
 int usage(std::FILE* out = stderr) {
     std::fprintf(out,
-                 "usage: quorbit [--camera SOURCE] [--scale N]\n"
-                 "       quorbit --headless [--script FILE] [--camera SOURCE]\n"
+                 "usage: quorbit [--camera SOURCE] [--scale N] [--size WxH]\n"
+                 "       quorbit --headless [--script FILE] [--camera SOURCE] [--size WxH]\n"
                  "       quorbit --list-cameras\n"
                  "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
                  "[--camera back|front] [--center X,Y]\n"
@@ -130,7 +130,8 @@ int main(int argc, char** argv) {
     // this process becomes the application and takes the URL itself. The value of an option
     // ("--camera image:/photo.jpg") is not one.
     auto takesValue = [](const std::string& option) {
-        return option == "--camera" || option == "--script" || option == "--scale";
+        return option == "--camera" || option == "--script" || option == "--scale" ||
+               option == "--size";
     };
     std::unique_ptr<app::IncomingUrl> incoming;
     std::optional<std::string> pendingUrl;

@@ -1,5 +1,7 @@
 #include "gpu/GLView.h"
 
+#include "platform/ui/Window.h"
+
 namespace quorbit::gpu {
 
 using platform::GLContext;
@@ -26,6 +28,12 @@ void GLView::setFrame(platform::Rect frame) {
     _layer.setBoundsSize(bounds().width(), bounds().height());
 }
 
+void GLView::setMaximumFramebufferSize(int width, int height) {
+    if (width == _layer.maximumPixelWidth() && height == _layer.maximumPixelHeight()) return;
+    _layer.setMaximumPixelSize(width, height);
+    deleteFramebuffer();
+}
+
 void GLView::createFramebuffer() {
     if (!_context || _defaultFramebuffer) return;
     _defaultFramebuffer = platform::GLFramebuffer::make(_context);
@@ -33,6 +41,7 @@ void GLView::createFramebuffer() {
     _colorRenderbuffer = _context->makeRenderbuffer();
     _context->bindRenderbuffer(_colorRenderbuffer.name());
     _layer.setBoundsSize(bounds().width(), bounds().height());
+    _layer.setContentsScale(platform::Window::screenScale());
     _context->renderbufferStorageFromLayer(_layer);
     _framebufferWidth = _context->renderbufferWidth();
     _framebufferHeight = _context->renderbufferHeight();

@@ -37,6 +37,10 @@ class GLView : public platform::View {
     bool presentFramebuffer();
 
     void setFrame(platform::Rect frame) override;
+    // The framebuffer is the view's size in pixels (points x the screen's scale), but no
+    // larger than width x height pixels when a limit is set (see GLLayer); changing the
+    // limit rebuilds the framebuffer on the next setFramebuffer().
+    void setMaximumFramebufferSize(int width, int height);
     void layoutSubviews() override;
     platform::GLLayer* glLayer() override { return &_layer; }
 

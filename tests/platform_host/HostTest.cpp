@@ -1,6 +1,7 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <array>
 
 #include "HostTestSupport.h"
 #include "platform/core/NotificationCenter.h"
@@ -12,10 +13,12 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
-    auto ok = HostOptions::parse(
-        {"--camera", "synthetic", "--headless", "--script", "a.txt", "--scale", "2"});
+    auto ok = HostOptions::parse({"--camera", "synthetic", "--headless", "--script", "a.txt",
+                                  "--scale", "2", "--size", "1280x800"});
     ASSERT_TRUE(ok);
     EXPECT_TRUE(ok->headless);
+    EXPECT_EQ(ok->width, 1280);
+    EXPECT_EQ(ok->height, 800);
     EXPECT_EQ(ok->scriptPath, "a.txt");
     EXPECT_EQ(ok->scale, 2);
     EXPECT_EQ(ok->rest, (std::vector<std::string>{"--camera", "synthetic"}));
@@ -25,7 +28,13 @@ TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
                                                           {"--scale", "2x"},
                                                           {"--scale", "nan"},
                                                           {"--scale", "100"},
-                                                          {"--script", ""}}) {
+                                                          {"--script", ""},
+                                                          {"--size", "319x480"},
+                                                          {"--size", "320x7681"},
+                                                          {"--size", "320"},
+                                                          {"--size", "x480"},
+                                                          {"--size", "320x480x2"},
+                                                          {"--size", "-320x480"}}) {
         EXPECT_FALSE(HostOptions::parse(bad)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
     }
 }
@@ -156,6 +165,53 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
     mouse(SDL_MOUSEBUTTONUP, 20, 40);
     ASSERT_EQ(pad->events.size(), 5u);
     EXPECT_EQ(pad->events[4].phase, TouchPhase::Cancelled);
+}
+
+TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
+    HeadlessApp app(2);
+    auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    pad->setAutoresizingMask(View::FlexibleWidth | View::FlexibleHeight);
+    pad->setBackgroundColor(Color{0, 0, 1, 1});
+    app.window->addSubview(pad);
+    // A corner piece that keeps to the bottom right.
+    auto corner = std::make_shared<View>(Rect(300, 460, 20, 20));
+    corner->setAutoresizingMask(View::FlexibleLeftMargin | View::FlexibleTopMargin);
+    corner->setBackgroundColor(Color{1, 0, 0, 1});
+    pad->addSubview(corner);
+
+    app.host->resizeWindow(700, 400);
+    EXPECT_EQ(app.host->pointSize(), (Size{700, 400}));
+    EXPECT_EQ(app.host->pixelWidth(), 1400);
+    EXPECT_EQ(app.host->pixelHeight(), 800);
+    EXPECT_EQ(Window::screenBounds(), Rect(0, 0, 700, 400));
+    EXPECT_EQ(app.window->frame(), Rect(0, 0, 700, 400));
+    EXPECT_EQ(corner->frame(), Rect(680, 380, 20, 20));
+    EXPECT_EQ(app.host->resizeCount(), 1);
+
+    // The whole new window is drawn, its last pixels included.
+    auto shot = app.host->screenshot();
+    ASSERT_TRUE(shot);
+    ASSERT_EQ(shot->width(), 1400);
+    ASSERT_EQ(shot->height(), 800);
+    auto pixel = [&](int x, int y) {
+        const std::uint8_t* p = shot->data() + (size_t(y) * size_t(shot->width()) + size_t(x)) * 4;
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(pixel(1399, 799), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(pixel(10, 10), (std::array<int, 3>{0, 0, 255}));
+
+    // A finger in the middle of the window lands in the middle of its points.
+    SDL_Event finger{};
+    finger.type = SDL_FINGERDOWN;
+    finger.tfinger.x = 0.5f;
+    finger.tfinger.y = 0.25f;
+    app.host->handleEvent(finger);
+    finger.type = SDL_FINGERUP;
+    app.host->handleEvent(finger);
+    ASSERT_EQ(pad->events.size(), 2u);
+    EXPECT_EQ(pad->events[0].at, (Point{350, 100}));
+    app.host->resizeWindow(320, 480);
+    EXPECT_EQ(Window::screenBounds(), Rect(0, 0, 320, 480));
 }
 
 TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {

@@ -20,6 +20,9 @@ struct Notification {
 // Names of the notifications that the host posts.
 inline constexpr const char* kDeviceOrientationDidChangeNotification = "DeviceOrientationDidChange";
 inline constexpr const char* kKeyboardWillShowNotification = "KeyboardWillShow";
+// The window took a new size or pixel density (Window::resizeScreen); views laid out from the
+// screen's size rather than their parent's lay themselves out again.
+inline constexpr const char* kScreenDidResizeNotification = "ScreenDidResize";
 inline constexpr const char* kKeyboardWillHideNotification = "KeyboardWillHide";
 
 // In-process broadcast of notifications to observers registered by name and sender.

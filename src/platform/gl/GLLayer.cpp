@@ -1,5 +1,6 @@
 #include "platform/gl/GLLayer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/gl/GLContext.h"
@@ -20,11 +21,26 @@ void GLLayer::setContentsScale(double scale) {
     if (scale > 0) _scale = scale;
 }
 
-int GLLayer::pixelWidth() const {
-    return static_cast<int>(std::lround(_width * _scale));
+void GLLayer::setMaximumPixelSize(int width, int height) {
+    _maxWidth = width > 0 && height > 0 ? width : 0;
+    _maxHeight = width > 0 && height > 0 ? height : 0;
 }
+
+double GLLayer::fittedScale() const {
+    double scale = _scale;
+    if (_maxWidth > 0 && _width > 0 && _height > 0)
+        scale = std::min({scale, _maxWidth / _width, _maxHeight / _height});
+    return scale;
+}
+
+int GLLayer::pixelWidth() const {
+    if (_width <= 0) return 0;
+    return std::max(1, static_cast<int>(std::lround(_width * fittedScale())));
+}
+
 int GLLayer::pixelHeight() const {
-    return static_cast<int>(std::lround(_height * _scale));
+    if (_height <= 0) return 0;
+    return std::max(1, static_cast<int>(std::lround(_height * fittedScale())));
 }
 
 void GLLayer::attach(GLContext* context, GLuint texture, int width, int height) {

@@ -22,8 +22,16 @@ class GLLayer {
     void setBoundsSize(double width, double height);
     void setContentsScale(double scale);
     double contentsScale() const { return _scale; }
+    // The storage's size: points x scale, shrunk (keeping its aspect) to fit the maximum
+    // pixel size when one is set, and never below one pixel.
     int pixelWidth() const;
     int pixelHeight() const;
+    // A limit on the storage's size in pixels (0 x 0: none). A picture whose source has fewer
+    // pixels than the view (a camera frame on a large window) is drawn at the source's size
+    // and scaled up by the compositor, which costs far less than drawing every window pixel.
+    void setMaximumPixelSize(int width, int height);
+    int maximumPixelWidth() const { return _maxWidth; }
+    int maximumPixelHeight() const { return _maxHeight; }
 
     bool isOpaque() const { return _opaque; }
     void setOpaque(bool opaque) { _opaque = opaque; }
@@ -45,7 +53,10 @@ class GLLayer {
     void detach();
     void presented();
 
+    // Points x scale after the maximum pixel size is applied.
+    double fittedScale() const;
     double _width = 0, _height = 0, _scale = 1;
+    int _maxWidth = 0, _maxHeight = 0;
     bool _opaque = true;
     bool _retainedBacking = false;
     GLContext* _context = nullptr;

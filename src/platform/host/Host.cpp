@@ -11,6 +11,7 @@
 #include "platform/gl/Compositor.h"
 #include "platform/gl/DisplayLink.h"
 #include "platform/gl/GLContext.h"
+#include "platform/gl/GLSupport.h"
 #include "platform/host/Application.h"
 #include "platform/host/DisplayConnection.h"
 #include "platform/ui/Window.h"
@@ -134,11 +135,17 @@ Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
     GLContext::setWindowAttributes();
     int w = static_cast<int>(std::lround(options.width * options.scale));
     int h = static_cast<int>(std::lround(options.height * options.scale));
-    host->_window = SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_CENTERED,
-                                     SDL_WINDOWPOS_CENTERED, w, h, SDL_WINDOW_OPENGL);
+    // Resizable: phone shells give every window the screen's size, and desktop users maximise
+    // and drag. High-DPI: on a scaled output the drawable has more pixels than the window has
+    // points, and everything is drawn at that density instead of being blown up.
+    host->_window =
+        SDL_CreateWindow(options.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w,
+                         h, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!host->_window)
         return Error::make(HostError::NoWindow,
                            std::string("cannot open a window: ") + SDL_GetError());
+    int minimum = static_cast<int>(std::lround(HostOptions::kMinimumSide * options.scale));
+    SDL_SetWindowMinimumSize(host->_window, minimum, minimum);
     GLContext::setWindow(host->_window);
     auto context = GLContext::create();
     if (!context) return context.error();
@@ -151,25 +158,69 @@ Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
     // A real display paces frames by its refresh; offscreen nothing waits.
     if (SDL_GL_SetSwapInterval(options.headless ? 0 : 1) != 0 && !options.headless)
         Log::debug(std::string("no vertical sync: ") + SDL_GetError());
-    SDL_GL_GetDrawableSize(host->_window, &host->_pixelWidth, &host->_pixelHeight);
-    if (host->_pixelWidth <= 0 || host->_pixelHeight <= 0) {
-        host->_pixelWidth = w;
-        host->_pixelHeight = h;
-    }
-    double scale = host->_pixelWidth / options.width;
-    host->_compositor->setScale(scale);
-    Window::setScreenBounds(Rect(0, 0, options.width, options.height));
-    Window::setScreenScale(scale);
+    host->_points = {options.width, options.height};
+    host->windowSizeChanged();
+    host->_resizeCount = 0;
     return host;
 }
 
 Host::~Host() {
     uninstall();
+    _offscreenTarget.reset();
+    _offscreenTexture.reset();
     _compositor.reset();
     _context.reset();
     GLContext::clearCurrent();
     if (GLContext::window() == _window) GLContext::setWindow(nullptr);
     if (_window) SDL_DestroyWindow(_window);
+}
+
+void Host::windowSizeChanged() {
+    int ww = 0, wh = 0, pw = 0, ph = 0;
+    SDL_GetWindowSize(_window, &ww, &wh);
+    SDL_GL_GetDrawableSize(_window, &pw, &ph);
+    if (ww <= 0 || wh <= 0) return;
+    if (pw <= 0 || ph <= 0) {
+        pw = ww;
+        ph = wh;
+    }
+    Size points{ww / _options.scale, wh / _options.scale};
+    double scale = pw / points.width;
+    bool changed = points != _points || pw != _pixelWidth || ph != _pixelHeight ||
+                   scale != Window::screenScale();
+    _points = points;
+    _pixelWidth = pw;
+    _pixelHeight = ph;
+    _compositor->setScale(scale);
+    Window::resizeScreen(Rect(0, 0, points.width, points.height), scale);
+    _framePending = true;
+    if (changed) ++_resizeCount;
+}
+
+void Host::resizeWindow(double width, double height) {
+    int w = static_cast<int>(std::lround(width * _options.scale));
+    int h = static_cast<int>(std::lround(height * _options.scale));
+    SDL_SetWindowSize(_window, w, h);
+    // SDL reports the new size through an event; read it now too, so that a caller sees
+    // the screens laid out for it at once.
+    windowSizeChanged();
+}
+
+GLuint Host::targetFramebuffer() {
+    if (!isOffscreenDriver()) return 0;
+    if (!_offscreenTarget || _offscreenWidth != _pixelWidth || _offscreenHeight != _pixelHeight) {
+        _context->makeCurrent();
+        _offscreenTarget.reset();
+        _offscreenTexture =
+            makeTexture(_context, GL_RGBA, _pixelWidth, _pixelHeight, GL_RGBA, nullptr);
+        _offscreenTarget = GLFramebuffer::make(_context);
+        glBindFramebuffer(GL_FRAMEBUFFER, _offscreenTarget.name());
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                               _offscreenTexture.name(), 0);
+        _offscreenWidth = _pixelWidth;
+        _offscreenHeight = _pixelHeight;
+    }
+    return _offscreenTarget.name();
 }
 
 void Host::install(RunLoop& loop) {
@@ -232,7 +283,7 @@ bool Host::renderFrame(bool force) {
     std::vector<View*> roots;
     for (Window* window : Window::windows())
         roots.push_back(window);
-    _compositor->draw(roots, _pixelWidth, _pixelHeight, 0);
+    _compositor->draw(roots, _pixelWidth, _pixelHeight, targetFramebuffer());
     SDL_GL_SwapWindow(_window);
     _compositor->restoreContext();
     // Changes made by the frame's own layout and drawing are already on screen.
@@ -246,7 +297,7 @@ Result<Image> Host::screenshot() {
     std::vector<View*> roots;
     for (Window* window : Window::windows())
         roots.push_back(window);
-    _compositor->draw(roots, _pixelWidth, _pixelHeight, 0);
+    _compositor->draw(roots, _pixelWidth, _pixelHeight, targetFramebuffer());
     Image image = Compositor::readPixels(_pixelWidth, _pixelHeight);
     SDL_GL_SwapWindow(_window);
     _compositor->restoreContext();
@@ -270,10 +321,7 @@ bool Host::pumpEvents() {
 }
 
 Point Host::pointFromWindow(double x, double y) const {
-    int w = 0, h = 0;
-    SDL_GetWindowSize(_window, &w, &h);
-    if (w <= 0 || h <= 0) return {x / _options.scale, y / _options.scale};
-    return {x * _options.width / w, y * _options.height / h};
+    return {x / _options.scale, y / _options.scale};
 }
 
 void Host::handleEvent(const SDL_Event& event) {
@@ -341,16 +389,10 @@ void Host::handleEvent(const SDL_Event& event) {
                 case SDL_WINDOWEVENT_EXPOSED:
                     _framePending = true;
                     break;
-                case SDL_WINDOWEVENT_SIZE_CHANGED: {
-                    int pw = 0, ph = 0;
-                    SDL_GL_GetDrawableSize(_window, &pw, &ph);
-                    if (pw > 0 && ph > 0) {
-                        _pixelWidth = pw;
-                        _pixelHeight = ph;
-                    }
-                    _framePending = true;
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                case SDL_WINDOWEVENT_RESIZED:
+                    windowSizeChanged();
                     break;
-                }
                 case SDL_WINDOWEVENT_CLOSE:
                     quit();
                     break;
@@ -390,7 +432,7 @@ void Host::handleEvent(const SDL_Event& event) {
         case SDL_FINGERUP: {
             // Finger positions are fractions of the window; touch 0 is the mouse.
             int id = 1 + static_cast<int>(event.tfinger.fingerId & 0x3fffffff);
-            Point p{event.tfinger.x * _options.width, event.tfinger.y * _options.height};
+            Point p{event.tfinger.x * _points.width, event.tfinger.y * _points.height};
             TouchPhase phase = event.type == SDL_FINGERDOWN ? TouchPhase::Began
                                : event.type == SDL_FINGERUP ? TouchPhase::Ended
                                                             : TouchPhase::Moved;

@@ -8,6 +8,7 @@
 #include "platform/core/Geometry.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/Image.h"
+#include "platform/gl/GLObject.h"
 #include "platform/host/HostOptions.h"
 
 union SDL_Event;
@@ -35,8 +36,8 @@ class Host {
     bool headless() const { return _options.headless; }
     SDL_Window* window() const { return _window; }
     Compositor& compositor() { return *_compositor; }
-    // The screen in points and the drawable in pixels.
-    Size pointSize() const { return {_options.width, _options.height}; }
+    // The screen in points and the drawable in pixels; both follow the window's size.
+    Size pointSize() const { return _points; }
     int pixelWidth() const { return _pixelWidth; }
     int pixelHeight() const { return _pixelHeight; }
 
@@ -56,18 +57,34 @@ class Host {
     void handleEvent(const SDL_Event& event);
     // Window points of a position in SDL window coordinates.
     Point pointFromWindow(double x, double y) const;
+    // Asks for a window of width x height points (a desktop user dragging its edge, or a
+    // script); the screens are laid out again for it when the window reports its new size.
+    void resizeWindow(double width, double height);
+    // How many times the window's size or pixel density has changed since it was made.
+    int resizeCount() const { return _resizeCount; }
 
   private:
     explicit Host(const HostOptions& options);
     std::optional<RunLoop::Duration> onLoopTurn();
     void watchDisplayConnection();
     void updateKeyboard();
+    // Reads the window's size in points and pixels and lays the screens out for it.
+    void windowSizeChanged();
+    // Where frames are drawn: the window's own framebuffer, or with SDL's offscreen driver,
+    // whose surface keeps the size the window was made with, a framebuffer of the current size.
+    GLuint targetFramebuffer();
 
     HostOptions _options;
     SDL_Window* _window = nullptr;
     std::shared_ptr<GLContext> _context;
     std::unique_ptr<Compositor> _compositor;
     int _pixelWidth = 0, _pixelHeight = 0;
+    Size _points;
+    int _resizeCount = 0;
+    // The offscreen target and the size of its texture.
+    GLFramebuffer _offscreenTarget;
+    GLTexture _offscreenTexture;
+    int _offscreenWidth = 0, _offscreenHeight = 0;
     RunLoop* _loop = nullptr;
     RunLoop::Id _hook = 0;
     RunLoop::Id _displayWatch = 0;

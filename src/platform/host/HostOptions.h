@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/core/Error.h"
+#include "platform/core/Geometry.h"
 
 namespace quorbit::platform {
 
@@ -28,15 +29,22 @@ struct HostOptions {
     std::optional<std::string> scriptPath;
     // Window pixels per point (desktops: --scale 2 shows the 320-point screen 640 wide).
     double scale = 1;
-    // The screen in points.
+    // The window's first size in points (--size WxH); the user may resize it afterwards, and
+    // every screen lays itself out for whatever size it has.
     double width = 320, height = 480;
+    // The smallest and largest side --size takes, in points.
+    static constexpr double kMinimumSide = 320;
+    static constexpr double kMaximumSide = 7680;
     // The window title.
     std::string title = "Flurio";
     // Arguments that are not the host's, in their order.
     std::vector<std::string> rest;
 
-    // Takes --headless, --script FILE and --scale N out of args; the other arguments are
-    // kept in rest. Fails on a missing or bad value, and on an option given twice.
+    // "WIDTHxHEIGHT" in points, each side within the limits above.
+    static std::optional<Size> parseSize(const std::string& text);
+
+    // Takes --headless, --script FILE, --scale N and --size WxH out of args; the other arguments
+    // are kept in rest. Fails on a missing or bad value, and on an option given twice.
     static Result<HostOptions> parse(const std::vector<std::string>& args);
 };
 

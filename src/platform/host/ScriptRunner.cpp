@@ -185,6 +185,16 @@ const std::vector<ScriptRunner::CommandEntry>& ScriptRunner::commandTable() {
          "URL",
          "hands URL to the application as an incoming URL",
          &ScriptRunner::doOpenUrl},
+        {"resize",
+         {Arg::Word},
+         "WxH",
+         "resizes the window to W x H points, as a user dragging its edge would",
+         &ScriptRunner::doResize},
+        {"expect-size",
+         {Arg::Word},
+         "WxH",
+         "waits until the window is W x H points (resized by the user or the shell)",
+         &ScriptRunner::doResize},
         {"screenshot",
          {Arg::Text},
          "PNG",
@@ -522,6 +532,21 @@ std::string ScriptRunner::doOpenUrl(const Command& c, bool&) {
         Log::info("the application did not take " + echo(c.args[0]));
     settle();
     return {};
+}
+
+std::string ScriptRunner::doResize(const Command& c, bool&) {
+    auto size = HostOptions::parseSize(c.args[0]);
+    if (!size)
+        return format("%s takes WIDTHxHEIGHT in points, each from %g to %g", c.name.c_str(),
+                      HostOptions::kMinimumSide, HostOptions::kMaximumSide);
+    if (c.name == "resize") {
+        _host.resizeWindow(size->width, size->height);
+        settle();
+        return {};
+    }
+    if (waitFor([&] { return _host.pointSize() == *size; })) return {};
+    return format("the window is %g x %g points, not %g x %g", _host.pointSize().width,
+                  _host.pointSize().height, size->width, size->height);
 }
 
 std::string ScriptRunner::doScreenshot(const Command& c, bool&) {

@@ -90,6 +90,7 @@ class ScriptRunner {
     std::string doExpectAlert(const Command& c, bool& quit);
     std::string doExpectControl(const Command& c, bool& quit);
     std::string doOpenUrl(const Command& c, bool& quit);
+    std::string doResize(const Command& c, bool& quit);
     std::string doScreenshot(const Command& c, bool& quit);
     std::string doQuit(const Command& c, bool& quit);
     void tapAt(Point p);

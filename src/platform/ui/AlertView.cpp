@@ -221,6 +221,9 @@ void AlertView::show() {
     setFrame(Rect(std::floor(screen.midX() - kWidth / 2), std::floor(screen.midY() - height / 2),
                   kWidth, height));
     layoutHeight(true);
+    // The box stays in the middle when the window is resized.
+    setAutoresizingMask(FlexibleLeftMargin | FlexibleRightMargin | FlexibleTopMargin |
+                        FlexibleBottomMargin);
     _window->addSubview(self);
     _previousKeyWindow = Window::keyWindow();
     if (_delegate && _delegate->willPresent) _delegate->willPresent(*this);

@@ -107,8 +107,11 @@ void ViewController::presentModalViewController(std::shared_ptr<ViewController> 
     _coveredSuperview = host;
     _coveredFrame = _view ? _view->frame() : Rect{};
     Rect target = host ? host->bounds() : Window::screenBounds();
+    // A screen presented over the whole host keeps covering it when the window is resized.
+    _coveredWhole = host && _coveredFrame == host->bounds();
     if (host) {
         presentedView->setFrame(target);
+        presentedView->setAutoresizingMask(View::FlexibleWidth | View::FlexibleHeight);
         host->addSubview(presentedView);
     }
     if (animated && host) {
@@ -160,7 +163,11 @@ void ViewController::dismissModalViewControllerAnimated(bool animated) {
     }
     if (host) {
         auto myView = view();  // loads again if a memory warning let it go
-        if (_coveredFrame.isEmpty() == false) myView->setFrame(_coveredFrame);
+        // The window may have been resized while this view was covered.
+        if (_coveredWhole)
+            myView->setFrame(host->bounds());
+        else if (_coveredFrame.isEmpty() == false)
+            myView->setFrame(_coveredFrame);
         size_t index = host->subviews().size();
         if (presentedView) {
             auto& subviews = host->subviews();

@@ -74,6 +74,7 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // Where this view stood while a modal screen covered it.
     std::weak_ptr<View> _coveredSuperview;
     Rect _coveredFrame;
+    bool _coveredWhole = false;
     bool _transitioning = false;
 };
 

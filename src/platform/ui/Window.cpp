@@ -1,5 +1,7 @@
 #include "platform/ui/Window.h"
 
+#include "platform/core/NotificationCenter.h"
+
 #include <algorithm>
 #include <map>
 
@@ -113,6 +115,9 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
     auto view = _rootViewController->view();
     if (visible) _rootViewController->beginAppearance(true, false);
     if (view->frame().isEmpty()) view->setFrame(bounds());
+    // A root screen that fills the window keeps filling it when the window is resized.
+    if (view->frame() == bounds())
+        view->setAutoresizingMask(View::FlexibleWidth | View::FlexibleHeight);
     addSubview(view);
     if (visible) {
         _rootViewController->endAppearance(true, false);
@@ -146,6 +151,30 @@ double Window::screenScale() {
 }
 void Window::setScreenScale(double scale) {
     if (scale > 0) registry().scale = scale;
+}
+
+namespace {
+void invalidateTree(View& view) {
+    view.setNeedsLayout();
+    view.setNeedsDisplay();
+    for (const auto& child : view.subviews())
+        invalidateTree(*child);
+}
+}  // namespace
+
+void Window::resizeScreen(Rect bounds, double scale) {
+    auto& r = registry();
+    Rect old = r.screen;
+    bool rescaled = scale > 0 && scale != r.scale;
+    r.screen = bounds;
+    setScreenScale(scale);
+    for (Window* window : std::vector<Window*>(r.windows)) {
+        if (window->frame() == old && old != bounds) window->setFrame(bounds);
+        if (rescaled) invalidateTree(*window);
+    }
+    markWindowDirty();
+    if (old != bounds || rescaled)
+        NotificationCenter::defaultCenter().post(kScreenDidResizeNotification, nullptr, {});
 }
 
 void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {

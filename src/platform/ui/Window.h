@@ -39,9 +39,14 @@ class Window : public View {
     // The screen in points; the host sets it before the first window is made.
     static Rect screenBounds();
     static void setScreenBounds(Rect bounds);
-    // Pixels per point of the screen; the host sets it (--scale).
+    // Pixels per point of the screen; the host sets it (--scale, the output's density).
     static double screenScale();
     static void setScreenScale(double scale);
+    // The host's window took a new size (bounds, in points) or pixel density: every window
+    // that covered the whole screen covers the new one, the views inside follow their
+    // autoresizing masks and lay themselves out again, and when the density changed every
+    // picture is drawn again at the new one.
+    static void resizeScreen(Rect bounds, double scale);
 
     // Touch input from the host, in window points. The topmost visible window under the
     // point receives a new touch; a touch stays with the view it began on until it ends.
