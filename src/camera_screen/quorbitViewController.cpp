@@ -9,24 +9,14 @@
 #include "platform/core/RunLoop.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
+#include "platform/ui/LayoutView.h"
+#include "platform/ui/Window.h"
 
 namespace quorbit::camera_screen {
 
 namespace {
 
-// The control bar under the live view and its controls, in screen points.
-constexpr double kScreenHeight = 480;
-constexpr double kBarTop = quorbitViewController::kLiveHeight;
-constexpr double kBarHeight = kScreenHeight - kBarTop;
-constexpr double kBarMid = kBarTop + kBarHeight / 2;
-constexpr double kShutterSide = 48;
-constexpr double kButtonSide = 44;  // side by side, 44 points apart
 constexpr double kGlyphSide = 26;
-constexpr double kThumbnailSide = 40;
-
-platform::Rect centredAt(double x, double side) {
-    return {x - side / 2, kBarMid - side / 2, side, side};
-}
 
 // A finger has to move this far (points) on the live view before a touch becomes a drag.
 constexpr double kDragSlop = 6;
@@ -93,6 +83,7 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
     _glview->setOpaque(true);
     _glview->setIsPreviewWindow(false);
     _glview->setControlName(controls::kLiveView);
+    _glview->setMaximumFramebufferSize(int(_pictureSize.width), int(_pictureSize.height));
     _glview->setFramebuffer();
 
     // The picker itself comes from the application (setFilterPicker).
@@ -166,21 +157,23 @@ quorbitViewController::~quorbitViewController() {
 }
 
 void quorbitViewController::loadView() {
-    auto root = std::make_shared<platform::View>(platform::Rect(0, 0, kLiveWidth, kScreenHeight));
+    platform::Rect screen = platform::Window::screenBounds();
+    auto root = std::make_shared<platform::LayoutView>(
+        screen, [this](platform::LayoutView& view) { layoutControls(view.bounds().size); });
     root->setBackgroundColor(platform::Color::black());
 
-    _controlBarView =
-        std::make_shared<ControlBarView>(platform::Rect(0, kBarTop, kLiveWidth, kBarHeight));
+    _controlBarView = std::make_shared<ControlBarView>();
     root->addSubview(_controlBarView);
 
-    _photoViewButton =
-        std::make_shared<LastPictureButtonViewController>(centredAt(26, kThumbnailSide));
+    _photoViewButton = std::make_shared<LastPictureButtonViewController>(platform::Rect(
+        0, 0, CameraScreenLayout::kThumbnailSide, CameraScreenLayout::kThumbnailSide));
     _photoViewButton->setControlName(controls::kLastPhoto);
     root->addSubview(_photoViewButton);
 
-    auto button = [&](ControlArt::Glyph glyph, platform::Rect frame, double glyphSide,
-                      const char* name, void (quorbitViewController::*action)()) {
-        auto made = std::make_shared<ControlButton>(glyph, frame, glyphSide);
+    auto button = [&](ControlArt::Glyph glyph, double side, double glyphSide, const char* name,
+                      void (quorbitViewController::*action)()) {
+        auto made =
+            std::make_shared<ControlButton>(glyph, platform::Rect(0, 0, side, side), glyphSide);
         made->setControlName(name);
         made->addAction([this, action](platform::Button&) { (this->*action)(); });
         root->addSubview(made);
@@ -188,21 +181,22 @@ void quorbitViewController::loadView() {
     };
     // Three controls either side of the shutter: thumbnail, filters, timer | flash (front
     // camera only), camera switch, settings.
-    _filtersButton = button(ControlArt::Glyph::Filters, centredAt(70, kButtonSide), kGlyphSide,
-                            controls::kFilters, &quorbitViewController::openFilterPicker);
-    _timerButton = button(timerGlyph(_selfTimerSeconds), centredAt(114, kButtonSide), kGlyphSide,
-                          controls::kTimer, &quorbitViewController::cycleSelfTimer);
-    _shutterButton = button(ControlArt::Glyph::Shutter, centredAt(160, kShutterSide), kShutterSide,
-                            controls::kShutter, &quorbitViewController::snapPhoto);
-    _flashButton = button(ControlArt::Glyph::FlashOn, centredAt(206, kButtonSide), kGlyphSide,
-                          controls::kFlash, &quorbitViewController::toggleScreenFlash);
-    _swapCameraButton =
-        button(ControlArt::Glyph::SwitchCamera, centredAt(250, kButtonSide), kGlyphSide,
-               controls::kSwapCamera, &quorbitViewController::swapCamera);
-    _settingsButton = button(ControlArt::Glyph::Settings, centredAt(294, kButtonSide), kGlyphSide,
-                             controls::kSettings, &quorbitViewController::openSettings);
+    constexpr double kButton = CameraScreenLayout::kButtonSide;
+    _filtersButton = button(ControlArt::Glyph::Filters, kButton, kGlyphSide, controls::kFilters,
+                            &quorbitViewController::openFilterPicker);
+    _timerButton = button(timerGlyph(_selfTimerSeconds), kButton, kGlyphSide, controls::kTimer,
+                          &quorbitViewController::cycleSelfTimer);
+    _shutterButton = button(ControlArt::Glyph::Shutter, CameraScreenLayout::kShutterSide,
+                            CameraScreenLayout::kShutterSide, controls::kShutter,
+                            &quorbitViewController::snapPhoto);
+    _flashButton = button(ControlArt::Glyph::FlashOn, kButton, kGlyphSide, controls::kFlash,
+                          &quorbitViewController::toggleScreenFlash);
+    _swapCameraButton = button(ControlArt::Glyph::SwitchCamera, kButton, kGlyphSide,
+                               controls::kSwapCamera, &quorbitViewController::swapCamera);
+    _settingsButton = button(ControlArt::Glyph::Settings, kButton, kGlyphSide, controls::kSettings,
+                             &quorbitViewController::openSettings);
 
-    _cameraNote = std::make_shared<platform::Label>(platform::Rect(20, 163, 280, 100));
+    _cameraNote = std::make_shared<platform::Label>();
     _cameraNote->setControlName(controls::kCameraUnavailable);
     _cameraNote->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
     _cameraNote->setTextColor(platform::Color::white());
@@ -212,7 +206,7 @@ void quorbitViewController::loadView() {
 
     // The countdown: large digits in the middle of the live view; touches go through it to
     // the live view, where a tap cancels.
-    _countdownLabel = std::make_shared<platform::Label>(platform::Rect(20, 113, 280, 200));
+    _countdownLabel = std::make_shared<platform::Label>();
     _countdownLabel->setControlName(controls::kCountdown);
     _countdownLabel->setFont(platform::Font::boldSystem(150));
     _countdownLabel->setTextColor(platform::Color::white());
@@ -227,21 +221,66 @@ void quorbitViewController::loadView() {
     _flashView->setControlName(controls::kScreenFlash);
     _flashView->setBackgroundColor(platform::Color::white());
     _flashView->setUserInteractionEnabled(false);
+    _flashView->setAutoresizingMask(platform::View::FlexibleWidth | platform::View::FlexibleHeight);
     _flashView->setHidden(true);
     root->addSubview(_flashView);
 
     setView(root);
+    layoutControls(root->bounds().size);
     showCameraAvailability(_cameraAvailable, _cameraProblem);
     updateTimerControl();
     updateFlashControl();
+}
+
+CameraScreenLayout quorbitViewController::currentLayout() const {
+    platform::Size screen =
+        isViewLoaded() ? _rootBounds.size : platform::Window::screenBounds().size;
+    return CameraScreenLayout::make(screen, _pictureSize);
+}
+
+void quorbitViewController::layoutControls(platform::Size screen) {
+    _rootBounds = {0, 0, screen.width, screen.height};
+    CameraScreenLayout layout = CameraScreenLayout::make(screen, _pictureSize);
+    _glview->setFrame(layout.liveView);
+    _controlBarView->setFrame(layout.controlBar);
+    using L = CameraScreenLayout;
+    const std::pair<platform::View*, L::Control> placed[] = {
+        {_photoViewButton.get(), L::kLastPhoto}, {_filtersButton.get(), L::kFilters},
+        {_timerButton.get(), L::kTimer},         {_shutterButton.get(), L::kShutter},
+        {_flashButton.get(), L::kFlash},         {_swapCameraButton.get(), L::kSwapCamera},
+        {_settingsButton.get(), L::kSettings}};
+    for (auto [view, control] : placed)
+        if (view) view->setFrame(layout.controls[size_t(control)]);
+    // The note and the countdown sit in the middle of the live view, as wide as it allows.
+    platform::Rect live = layout.liveView;
+    auto middle = [&](double width, double height) {
+        width = std::min(width, live.width());
+        height = std::min(height, live.height());
+        return platform::Rect(std::floor(live.midX() - width / 2),
+                              std::floor(live.midY() - height / 2), width, height);
+    };
+    _cameraNote->setFrame(middle(live.width() - 40, 100));
+    _countdownLabel->setFrame(middle(live.width() - 40, 200));
+}
+
+void quorbitViewController::setPictureSize(platform::Size size) {
+    if (size == _pictureSize || size.width <= 0 || size.height <= 0) return;
+    _pictureSize = size;
+    // The live surface never has more pixels than the picture it shows: the compositor
+    // scales it to the view.
+    _glview->setMaximumFramebufferSize(int(size.width), int(size.height));
+    if (isViewLoaded()) view()->setNeedsLayout();
 }
 
 void quorbitViewController::viewDidLoad() {
     platform::ViewController::viewDidLoad();
     // The live picture lies beneath every control.
     view()->insertSubview(_glview, 0);
-    if (_glview->subviews().empty())
-        _glview->addSubview(std::make_shared<LiveTouchArea>(_glview->bounds(), *this));
+    if (_glview->subviews().empty()) {
+        auto area = std::make_shared<LiveTouchArea>(_glview->bounds(), *this);
+        area->setAutoresizingMask(platform::View::FlexibleWidth | platform::View::FlexibleHeight);
+        _glview->addSubview(area);
+    }
     _photoViewButton->setDelegate(this);
     if (_captureCamera && _captureCamera->numCameras() < 2)
         _swapCameraButton->removeFromSuperview();
@@ -548,6 +587,7 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
         return;
     }
     updateFlashControl();
+    setPictureSize({double(frame.height()), double(frame.width())});
     frame.lockBaseAddress(0);
     _camTexture = gpu::uploadFrameTexture(frame, _context);
     renderCamera();

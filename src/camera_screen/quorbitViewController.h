@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "camera_screen/CameraScreenLayout.h"
 #include "camera_screen/ControlBarView.h"
 #include "camera_screen/ControlButton.h"
 #include "camera_screen/LastPictureButtonViewController.h"
@@ -50,7 +51,8 @@ class quorbitViewController : public platform::ViewController,
   public:
     // The key under which the chosen slot is kept.
     static constexpr const char* kLastFilterUsedKey = "LastFilterUsed";
-    // The live view's size, which is also the size of every photo.
+    // The live view's size in a window of 320 x 480 points, which is also the size of a
+    // photo taken there (a phone sensor's picture, 3:4).
     static constexpr int kLiveWidth = 320;
     static constexpr int kLiveHeight = 427;
     // The alert shown when a photo could not be written.
@@ -81,9 +83,15 @@ class quorbitViewController : public platform::ViewController,
                           std::shared_ptr<capture::CameraTypeSource> camera);
     ~quorbitViewController() override;
 
-    // The screen's view: the live surface at the top of a black 320 x 480 screen, the control
-    // bar below it.
+    // The screen's view: the live surface and the control bar, laid out for the window's size
+    // (CameraScreenLayout) and again whenever it changes.
     void loadView() override;
+    // Where the parts of the screen are for its present size and camera picture.
+    CameraScreenLayout currentLayout() const;
+    // The camera picture's size as shown (upright), which gives the live view its aspect
+    // ratio and caps its surface's pixels; frames set it as they come.
+    platform::Size pictureSize() const override { return _pictureSize; }
+    void setPictureSize(platform::Size size);
     void viewDidLoad() override;
     // Each time the screen appears the kept slot becomes the filter; when none is kept,
     // slot 0 does and the filter picker opens.
@@ -242,9 +250,13 @@ class quorbitViewController : public platform::ViewController,
     void updateTimerControl();
     void updateFlashControl();
     void cancelTimer(platform::RunLoop::Id& id);
+    void layoutControls(platform::Size screen);
 
     std::shared_ptr<gpu::GLPostView> _glview;
     std::shared_ptr<platform::GLContext> _context;
+    // A phone sensor's 640 x 480 frame turned upright, until a frame says otherwise.
+    platform::Size _pictureSize{480, 640};
+    platform::Rect _rootBounds;
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;

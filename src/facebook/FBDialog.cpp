@@ -244,6 +244,8 @@ void FBDialog::addObservers() {
     };
     center.addObserver(platform::kDeviceOrientationDidChangeNotification, nullptr,
                        on(&FBDialog::deviceOrientationDidChange), owner);
+    center.addObserver(platform::kScreenDidResizeNotification, nullptr,
+                       on(&FBDialog::screenDidResize), owner);
     center.addObserver(platform::kKeyboardWillShowNotification, nullptr,
                        on(&FBDialog::keyboardWillShow), owner);
     _observing = true;
@@ -409,6 +411,11 @@ void FBDialog::deviceOrientationDidChange() {
     updateWebOrientation();
     Animation::animate(Application::statusBarOrientationAnimationDuration(),
                        [this] { sizeToFitOrientation(true); });
+}
+
+void FBDialog::screenDidResize() {
+    // The window's new size, at once: the user is dragging or the shell tiled it.
+    sizeToFitOrientation(false);
 }
 
 void FBDialog::updateWebOrientation() {

@@ -97,6 +97,7 @@ class FBDialog : public platform::View {
     // the panel is also turned with it.
     void sizeToFitOrientation(bool applyTransform);
     static platform::AffineTransform transformForOrientation(platform::Application::Orientation o);
+    void screenDidResize();
     void deviceOrientationDidChange();
     void keyboardWillShow();
     void keyboardWillHide();

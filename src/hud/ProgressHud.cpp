@@ -90,6 +90,13 @@ ProgressHud::ProgressHud(View* view) : ProgressHud(boundsOf(view)) {
     platform::NotificationCenter::defaultCenter().addObserver(
         platform::kDeviceOrientationDidChangeNotification, nullptr,
         [this](const platform::Notification&) { deviceOrientationDidChange(); }, this);
+    // A resized window is covered whole again.
+    platform::NotificationCenter::defaultCenter().addObserver(
+        platform::kScreenDidResizeNotification, nullptr,
+        [this](const platform::Notification&) {
+            if (View* parent = superview()) setFrame(parent->bounds());
+        },
+        this);
     _observing = true;
 }
 

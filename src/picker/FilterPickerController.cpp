@@ -1,8 +1,10 @@
 #include "picker/FilterPickerController.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/ui/ControlNames.h"
+#include "platform/ui/LayoutView.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::picker {
@@ -10,9 +12,9 @@ namespace quorbit::picker {
 namespace {
 
 // The screen below the pages: the indicator, then the close control.
-constexpr double kPagesHeight = 416;
+constexpr double kBelowPages = 64;
 constexpr double kIndicatorHeight = 20;
-const platform::Rect kCloseFrame{100, 438, 120, 34};
+constexpr double kCloseWidth = 120, kCloseHeight = 34, kCloseTop = 22;
 
 }  // namespace
 
@@ -32,25 +34,25 @@ FilterPickerController::~FilterPickerController() {
 
 void FilterPickerController::loadView() {
     platform::Rect screen = platform::Window::screenBounds();
-    auto root = std::make_shared<platform::View>(screen);
+    auto root = std::make_shared<platform::LayoutView>(
+        screen, [this](platform::LayoutView& view) { layoutPicker(view.bounds().size); });
     root->setBackgroundColor(platform::Color{0.07, 0.07, 0.08, 1});
 
-    auto scroll =
-        std::make_shared<platform::ScrollView>(platform::Rect(0, 0, screen.width(), kPagesHeight));
+    auto scroll = std::make_shared<platform::ScrollView>();
     scroll->setBackgroundColor(platform::Color::black());
     scroll->setPagingEnabled(true);
     scroll->setDelegate(&_scrollDelegate);
     root->addSubview(scroll);
     setFilterScroll(scroll);
 
-    auto indicator = std::make_shared<platform::PageControl>(
-        platform::Rect(0, kPagesHeight, screen.width(), kIndicatorHeight));
+    auto indicator = std::make_shared<platform::PageControl>();
     // The dots show where the pages are; they do not turn them.
     indicator->setUserInteractionEnabled(false);
     root->addSubview(indicator);
     setPageControl(indicator);
 
-    _closeButton = platform::Button::create(platform::Button::Type::RoundedRect, kCloseFrame);
+    _closeButton = platform::Button::create(platform::Button::Type::RoundedRect,
+                                            platform::Rect(0, 0, kCloseWidth, kCloseHeight));
     _closeButton->setTitle("Close");
     _closeButton->setControlName(controls::kPickerClose);
     _closeButton->addAction([this](platform::Button&) { close(); });
@@ -62,14 +64,35 @@ void FilterPickerController::loadView() {
 void FilterPickerController::viewDidLoad() {
     platform::ViewController::viewDidLoad();
     const gpu::ProgramList& programs = _host.programArray();
-    int pages = pageCountFor(int(programs.size()));
-    platform::Rect scrollFrame = _filterScroll->frame();
-    _filterScroll->setContentSize({pages * scrollFrame.width(), scrollFrame.height()});
-    _pageControl->setNumberOfPages(pages);
-
+    if (_picture.width <= 0) _picture = _host.pictureSize();
     _grid = std::make_unique<PreviewGrid>(_host.context(), programs, this);
     for (const auto& preview : _grid->glViews())
         _filterScroll->addSubview(preview);
+    layoutPicker(view()->bounds().size);
+}
+
+int FilterPickerController::previewsPerPage() const {
+    return _arrangement.perPage();
+}
+
+void FilterPickerController::layoutPicker(platform::Size screen) {
+    if (!_filterScroll || !_pageControl || !_closeButton) return;
+    // The page in view stays in view.
+    double oldWidth = _filterScroll->frame().width();
+    int page = oldWidth > 0 ? int(std::lround(_filterScroll->contentOffset().x / oldWidth)) : 0;
+    _arrangement = PreviewArrangement::forScreen(screen);
+    platform::Size pageSize{screen.width, std::max(0.0, screen.height - kBelowPages)};
+    int pages = pageCountFor(int(_host.programArray().size()), _arrangement.perPage());
+    _filterScroll->setFrame(platform::Rect({0, 0}, pageSize));
+    _filterScroll->setContentSize({pages * pageSize.width, pageSize.height});
+    _pageControl->setFrame(platform::Rect(0, pageSize.height, screen.width, kIndicatorHeight));
+    _pageControl->setNumberOfPages(pages);
+    _closeButton->setFrame(platform::Rect(std::floor((screen.width - kCloseWidth) / 2),
+                                          pageSize.height + kCloseTop, kCloseWidth, kCloseHeight));
+    if (_grid) _grid->layout(_arrangement, pageSize, _picture);
+    page = std::clamp(page, 0, std::max(0, pages - 1));
+    _filterScroll->setContentOffset({page * pageSize.width, 0});
+    _pageControl->setCurrentPage(page);
 }
 
 void FilterPickerController::viewDidDisappear(bool animated) {
@@ -97,6 +120,11 @@ const std::vector<std::shared_ptr<gpu::GLPostView>>& FilterPickerController::glV
 void FilterPickerController::cameraUpdated(capture::PixelBuffer& frame) {
     if (!_animateSubviews || !_grid) return;
     const auto& camera = _host.camera();
+    platform::Size picture{double(frame.height()), double(frame.width())};
+    if (picture != _picture) {
+        _picture = picture;
+        if (isViewLoaded()) view()->setNeedsLayout();
+    }
     _grid->drawFrame(frame, camera ? camera->curCameraType() : capture::kCameraBack);
 }
 

@@ -72,8 +72,15 @@ class FilterPickerController : public platform::ViewController,
         _pageControl = std::move(control);
     }
     const std::shared_ptr<platform::Button>& closeButton() const { return _closeButton; }
+    // How many previews one page holds for the window's size (PreviewArrangement).
+    int previewsPerPage() const;
 
   private:
+    // Lays the pages, the indicator and the close control out for a screen of that size.
+    void layoutPicker(platform::Size screen);
+    PreviewArrangement _arrangement;
+    // The camera picture as shown, whose aspect ratio the previews keep.
+    platform::Size _picture;
     PickerHost& _host;
     std::unique_ptr<PreviewGrid> _grid;
     bool _animateSubviews = true;

@@ -4,6 +4,7 @@
 
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
+#include "platform/core/Geometry.h"
 #include "platform/gl/GLContext.h"
 
 namespace quorbit::picker {
@@ -21,6 +22,9 @@ class PickerHost {
     virtual void setFilter(gpu::ShaderProgram* program) = 0;
     // Called once the picker has gone: frames go back to the live view, touches come back.
     virtual void restart() = 0;
+    // The camera picture's size as shown (upright), whose aspect ratio the previews keep
+    // until frames come; a phone sensor's portrait picture unless the host knows better.
+    virtual platform::Size pictureSize() const { return {480, 640}; }
 };
 
 }  // namespace quorbit::picker

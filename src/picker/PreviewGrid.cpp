@@ -1,19 +1,59 @@
 #include "picker/PreviewGrid.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "gpu/FrameDrawing.h"
 #include "platform/ui/ControlNames.h"
 
 namespace quorbit::picker {
 
-platform::Rect previewFrameForSlot(int slot) {
-    int page = slot / 4, place = slot % 4;
-    double x = kPageWidth * page + (place % 2 == 0 ? 11 : 165);
-    double y = place < 2 ? 11 : 213;
-    return {x, y, kPreviewWidth, kPreviewHeight};
+namespace {
+constexpr double kMargin = 11;
+constexpr double kGap = 10;
+}  // namespace
+
+PreviewArrangement PreviewArrangement::forScreen(platform::Size screen) {
+    double shorter = std::min(screen.width, screen.height);
+    if (shorter >= 1400) return {4, 4};
+    if (shorter >= 800)
+        return screen.width >= screen.height ? PreviewArrangement{4, 2} : PreviewArrangement{2, 4};
+    return {2, 2};
 }
 
-int pageCountFor(int programCount) {
-    return programCount / 4 + (programCount % 4 ? 1 : 0);
+platform::Rect previewFrame(int slot, PreviewArrangement arrangement, platform::Size page,
+                            platform::Size picture) {
+    int perPage = std::max(1, arrangement.perPage());
+    int pageIndex = slot / perPage, place = slot % perPage;
+    int column = place % arrangement.columns, row = place / arrangement.columns;
+    double cellWidth =
+        (page.width - 2 * kMargin - (arrangement.columns - 1) * kGap) / arrangement.columns;
+    double cellHeight =
+        (page.height - 2 * kMargin - (arrangement.rows - 1) * kGap) / arrangement.rows;
+    platform::Rect cell(page.width * pageIndex + kMargin + column * (cellWidth + kGap),
+                        kMargin + row * (cellHeight + kGap), std::max(0.0, cellWidth),
+                        std::max(0.0, cellHeight));
+    if (picture.width <= 0 || picture.height <= 0) return cell;
+    double scale = std::min(cell.width() / picture.width, cell.height() / picture.height);
+    double w = std::floor(picture.width * scale), h = std::floor(picture.height * scale);
+    return {std::round(cell.midX() - w / 2), std::round(cell.midY() - h / 2), w, h};
+}
+
+platform::Rect previewFrameForSlot(int slot) {
+    return previewFrame(slot, {}, {kPageWidth, kPageHeight}, {3, 4});
+}
+
+int pageCountFor(int programCount, int perPage) {
+    perPage = std::max(1, perPage);
+    return programCount / perPage + (programCount % perPage ? 1 : 0);
+}
+
+void PreviewGrid::layout(PreviewArrangement arrangement, platform::Size page,
+                         platform::Size picture) {
+    for (size_t i = 0; i < _glViews.size(); ++i) {
+        _glViews[i]->setFrame(previewFrame(int(i), arrangement, page, picture));
+        _glViews[i]->setMaximumFramebufferSize(int(picture.width), int(picture.height));
+    }
 }
 
 PreviewGrid::PreviewGrid(std::shared_ptr<platform::GLContext> context,

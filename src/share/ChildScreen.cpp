@@ -23,6 +23,8 @@ void ChildScreen::loadView() {
 
     auto bar = std::make_shared<platform::View>(platform::Rect(0, 0, screen.width(), kBarHeight));
     bar->setBackgroundColor(kBar);
+    // The bar spans the window at any width; the content below follows the window's size.
+    bar->setAutoresizingMask(platform::View::FlexibleWidth);
     root->addSubview(bar);
     auto heading =
         std::make_shared<platform::Label>(platform::Rect(80, 0, screen.width() - 160, kBarHeight));
@@ -32,6 +34,7 @@ void ChildScreen::loadView() {
     heading->setTextAlignment(platform::TextAlignment::Center);
     heading->setBackgroundColor(std::nullopt);
     heading->setOpaque(false);
+    heading->setAutoresizingMask(platform::View::FlexibleWidth);
     bar->addSubview(heading);
 
     _backButton = platform::Button::create(platform::Button::Type::Custom,

@@ -140,6 +140,7 @@ void PhotoViewController::loadContent(platform::View& root, platform::Rect area)
     _photoView->setBackgroundColor(platform::Color::black());
     _photoView->setControlName(controls::kSharePhoto);
     _photoView->setImage(_currentImage);
+    _photoView->setAutoresizingMask(platform::View::FlexibleWidth | platform::View::FlexibleHeight);
     root.addSubview(_photoView);
 
     _shareTable = std::make_shared<platform::TableView>(
@@ -147,6 +148,8 @@ void PhotoViewController::loadContent(platform::View& root, platform::Rect area)
     _shareTable->setRowHeight(kRowHeight);
     _shareTable->setDataSource(&_dataSource);
     _shareTable->setTableDelegate(&_tableDelegate);
+    _shareTable->setAutoresizingMask(platform::View::FlexibleWidth |
+                                     platform::View::FlexibleTopMargin);
     root.addSubview(_shareTable);
 }
 

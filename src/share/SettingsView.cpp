@@ -43,6 +43,8 @@ void SettingsView::loadContent(platform::View& root, platform::Rect area) {
         std::make_shared<platform::TableView>(area, platform::TableView::Style::Grouped);
     _settingsTable->setDataSource(&_dataSource);
     _settingsTable->setTableDelegate(&_tableDelegate);
+    _settingsTable->setAutoresizingMask(platform::View::FlexibleWidth |
+                                        platform::View::FlexibleHeight);
     root.addSubview(_settingsTable);
 }
 
