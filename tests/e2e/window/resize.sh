@@ -1,0 +1,96 @@
+#!/bin/sh
+# The application in a real X11 window on a private Xvfb display, resized by the X server as a
+# desktop user maximising or dragging it would: to a landscape 1280 x 800, then to a portrait
+# 720 x 1280. At each size the window's picture (written by resize.script) must show the live
+# view filling the rectangle the layout promises, black bands beside it and the control bar
+# lit, and a click where the shutter now is must take a photo. Then Space takes one more,
+# F opens the filter picker and Escape closes it. Three photos must be in the album.
+#   resize.sh QUORBIT SCRIPT
+# Exits 77 (skipped) when Xvfb or xdotool is missing or Xvfb cannot start.
+set -u
+quorbit=$1 script=$2
+here=$(cd "$(dirname "$0")" && pwd)
+skip() { echo "SKIPPED: $*"; exit 77; }
+command -v Xvfb >/dev/null 2>&1 || skip "Xvfb is not installed (scripts/install-deps installs it)"
+command -v xdotool >/dev/null 2>&1 || skip "xdotool is not installed (scripts/install-deps installs it)"
+command -v python3 >/dev/null 2>&1 || skip "python3 is not installed (scripts/install-deps installs it)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorbit-resize-XXXXXX") || exit 1
+xvfb_pid= app_pid=
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/config" "$work/album"
+printf '{"LastFilterUsed": 3}\n' > "$work/config/defaults.json"
+
+Xvfb -displayfd 3 -screen 0 1600x1400x24 -nolisten tcp -noreset 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+done
+[ -s "$work/display" ] || { cat "$work/xvfb.log"; skip "Xvfb could not start"; }
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY SDL_VIDEODRIVER
+
+(cd "$work" && QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
+    exec "$quorbit" --camera synthetic:back --script "$script") &
+app_pid=$!
+
+window=$(xdotool search --sync --onlyvisible --name '^Flurio$' 2>/dev/null | head -n1)
+[ -n "$window" ] || { echo "the application's window did not appear" >&2; exit 1; }
+click() {
+    xdotool mousemove --window "$window" "$1" "$2" mousedown 1
+    sleep 0.05
+    xdotool mouseup 1
+    sleep 1
+}
+fail() { echo "$*" >&2; exit 1; }
+sleep 0.5
+
+# Landscape: the bar is a 53-point column on the right; the 3:4 live view, 600 x 800, is
+# centred in the 1227 x 800 left of it (x from 314 to 914), black bands either side.
+xdotool windowsize --sync "$window" 1280 800
+for _ in $(seq 100); do [ -s "$work/landscape.png" ] && break; sleep 0.1; done
+sleep 0.3
+shot=$work/landscape.png
+python3 "$here/pixels.py" "$shot" size 1280 800 || fail "landscape: wrong picture size"
+python3 "$here/pixels.py" "$shot" lit 318 4 592 792 || fail "landscape: the live view is not lit"
+python3 "$here/pixels.py" "$shot" black 0 0 310 800 || fail "landscape: left of the live view"
+python3 "$here/pixels.py" "$shot" black 918 0 305 800 || fail "landscape: right of the live view"
+python3 "$here/pixels.py" "$shot" lit 1230 0 50 800 || fail "landscape: no control column"
+click 1253 400  # the shutter, in the middle of the column
+
+# Portrait: the bar runs along the bottom; the live view, 720 x 960, is centred in the
+# 720 x 1227 above it (y from 134 to 1094).
+xdotool windowsize --sync "$window" 720 1280
+for _ in $(seq 100); do [ -s "$work/portrait.png" ] && break; sleep 0.1; done
+sleep 0.3
+shot=$work/portrait.png
+python3 "$here/pixels.py" "$shot" size 720 1280 || fail "portrait: wrong picture size"
+python3 "$here/pixels.py" "$shot" lit 4 138 712 952 || fail "portrait: the live view is not lit"
+python3 "$here/pixels.py" "$shot" black 0 0 720 130 || fail "portrait: above the live view"
+python3 "$here/pixels.py" "$shot" black 0 1098 720 125 || fail "portrait: below the live view"
+python3 "$here/pixels.py" "$shot" lit 0 1230 720 50 || fail "portrait: no control bar"
+click 360 1253  # the shutter, in the middle of the bar
+
+xdotool key --window "$window" space
+sleep 1.5
+xdotool key --window "$window" f
+sleep 1
+xdotool key --window "$window" Escape
+sleep 0.5
+
+wait "$app_pid"
+status=$?
+app_pid=
+[ $status -eq 0 ] || fail "the application's script failed with status $status"
+found=$(find "$work/album" -maxdepth 1 -name '*.jpg' | wc -l)
+[ "$found" -eq 3 ] || fail "expected 3 photos in the album (two clicks, Space), found $found"
+echo "resized to 1280 x 800 and 720 x 1280: the layout's pixels checked, $found photos taken"
