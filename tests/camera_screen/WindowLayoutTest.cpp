@@ -108,6 +108,35 @@ TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape
     }
 }
 
+TEST(WindowLayout, TheShareScreenAndAnAlertFollowTheWindow) {
+    ScreenFixture f("child-layout", 5);
+    f.show();
+    f.screen->updateLastPictureView(std::make_shared<const platform::Image>(4, 4));
+    f.screen->showSharingWindow();
+    ASSERT_TRUE(f.screen->sharingWindowOpen);
+    auto alert = platform::AlertView::create("Title", "A message", nullptr, "OK");
+    alert->show();
+    platform::RunLoop::main().runFor(500ms);  // past its pop-in
+    ResizedScreen resized;
+    for (const WindowCase& c : kWindows) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
+        resized.to(c, *f.window);
+        Rect screen(0, 0, c.width, c.height);
+        Rect photo = inWindow(f.control(controls::kSharePhoto));
+        Rect back = inWindow(f.control(controls::kShareBack));
+        EXPECT_TRUE(inside(photo, screen));
+        EXPECT_TRUE(inside(back, screen));
+        // The photo takes the window's width, and most of its height.
+        EXPECT_EQ(photo.width(), c.width);
+        EXPECT_GT(photo.height(), c.height / 2);
+        Rect box = inWindow(alert.get());
+        EXPECT_TRUE(inside(box, screen));
+        EXPECT_NEAR(box.midX(), screen.midX(), 4);
+        EXPECT_NEAR(box.midY(), screen.midY(), 4);
+    }
+    alert->dismissWithClickedButtonIndex(0, false);
+}
+
 TEST(WindowLayout, PickerPagesHoldTheirPreviewsInSlotOrderInsideTheWindow) {
     ScreenFixture f("picker-layout", 5);
     auto picker = std::make_shared<picker::FilterPickerController>(*f.screen);

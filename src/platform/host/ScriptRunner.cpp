@@ -1,5 +1,6 @@
 #include "platform/host/ScriptRunner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -544,7 +545,12 @@ std::string ScriptRunner::doResize(const Command& c, bool&) {
         settle();
         return {};
     }
-    if (waitFor([&] { return _host.pointSize() == *size; })) return {};
+    // A person or a window manager resizes in its own time: a longer wait than for a control.
+    auto timeout = _expectTimeout;
+    _expectTimeout = std::max(_expectTimeout, std::chrono::milliseconds(30000));
+    bool reached = waitFor([&] { return _host.pointSize() == *size; });
+    _expectTimeout = timeout;
+    if (reached) return {};
     return format("the window is %g x %g points, not %g x %g", _host.pointSize().width,
                   _host.pointSize().height, size->width, size->height);
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Checks regions of a PNG screenshot (8-bit RGB or RGBA, as the application writes them).
 
-    pixels.py PNG lit X Y W H        most pixels of the rectangle are not black
-    pixels.py PNG black X Y W H      every pixel of the rectangle is black
-    pixels.py PNG size W H           the picture is W x H pixels
+    pixels.py PNG CHECK...     each CHECK one argument, the picture decoded once:
+      "size W H"               the picture is W x H pixels
+      "lit X Y W H"            most pixels of the rectangle are not black
+      "black X Y W H"          every pixel of the rectangle is black
 
-Exits 1 with a message when a check fails."""
+Exits 1 with a message naming the first check that fails."""
 import struct
 import sys
 import zlib
@@ -53,15 +54,15 @@ def read_png(path):
     return width, height, channels, rows
 
 
-def main():
-    path, check = sys.argv[1], sys.argv[2]
-    width, height, channels, rows = read_png(path)
-    if check == "size":
-        want = (int(sys.argv[3]), int(sys.argv[4]))
+def check(path, picture, words):
+    width, height, channels, rows = picture
+    kind = words[0]
+    if kind == "size":
+        want = (int(words[1]), int(words[2]))
         if (width, height) != want:
             sys.exit(f"{path}: {width} x {height}, expected {want[0]} x {want[1]}")
         return
-    x, y, w, h = (int(round(float(v))) for v in sys.argv[3:7])
+    x, y, w, h = (int(round(float(v))) for v in words[1:5])
     if x < 0 or y < 0 or x + w > width or y + h > height or w <= 0 or h <= 0:
         sys.exit(f"{path}: the rectangle {x},{y} {w}x{h} is not inside {width} x {height}")
     step = max(1, min(w, h) // 40)
@@ -72,10 +73,17 @@ def main():
             r, g, b = row[xx * channels:xx * channels + 3]
             total += 1
             lit += (r + g + b) > 24
-    if check == "lit" and lit < 0.8 * total:
+    if kind == "lit" and lit < 0.8 * total:
         sys.exit(f"{path}: only {lit} of {total} pixels in {x},{y} {w}x{h} are lit")
-    if check == "black" and lit > 0:
+    if kind == "black" and lit > 0:
         sys.exit(f"{path}: {lit} of {total} pixels in {x},{y} {w}x{h} are not black")
+
+
+def main():
+    path = sys.argv[1]
+    picture = read_png(path)
+    for words in sys.argv[2:]:
+        check(path, picture, words.split())
 
 
 main()

@@ -59,12 +59,8 @@ sleep 0.5
 xdotool windowsize --sync "$window" 1280 800
 for _ in $(seq 100); do [ -s "$work/landscape.png" ] && break; sleep 0.1; done
 sleep 0.3
-shot=$work/landscape.png
-python3 "$here/pixels.py" "$shot" size 1280 800 || fail "landscape: wrong picture size"
-python3 "$here/pixels.py" "$shot" lit 318 4 592 792 || fail "landscape: the live view is not lit"
-python3 "$here/pixels.py" "$shot" black 0 0 310 800 || fail "landscape: left of the live view"
-python3 "$here/pixels.py" "$shot" black 918 0 305 800 || fail "landscape: right of the live view"
-python3 "$here/pixels.py" "$shot" lit 1230 0 50 800 || fail "landscape: no control column"
+python3 "$here/pixels.py" "$work/landscape.png" "size 1280 800" "lit 318 4 592 792" \
+    "black 0 0 310 800" "black 918 0 305 800" "lit 1230 0 50 800" || fail "landscape layout"
 click 1253 400  # the shutter, in the middle of the column
 
 # Portrait: the bar runs along the bottom; the live view, 720 x 960, is centred in the
@@ -72,12 +68,8 @@ click 1253 400  # the shutter, in the middle of the column
 xdotool windowsize --sync "$window" 720 1280
 for _ in $(seq 100); do [ -s "$work/portrait.png" ] && break; sleep 0.1; done
 sleep 0.3
-shot=$work/portrait.png
-python3 "$here/pixels.py" "$shot" size 720 1280 || fail "portrait: wrong picture size"
-python3 "$here/pixels.py" "$shot" lit 4 138 712 952 || fail "portrait: the live view is not lit"
-python3 "$here/pixels.py" "$shot" black 0 0 720 130 || fail "portrait: above the live view"
-python3 "$here/pixels.py" "$shot" black 0 1098 720 125 || fail "portrait: below the live view"
-python3 "$here/pixels.py" "$shot" lit 0 1230 720 50 || fail "portrait: no control bar"
+python3 "$here/pixels.py" "$work/portrait.png" "size 720 1280" "lit 4 138 712 952" \
+    "black 0 0 720 130" "black 0 1098 720 125" "lit 0 1230 720 50" || fail "portrait layout"
 click 360 1253  # the shutter, in the middle of the bar
 
 xdotool key --window "$window" space
