@@ -549,7 +549,7 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
     }
     updateFlashControl();
     frame.lockBaseAddress(0);
-    _camTexture = gpu::uploadFrameTexture(frame, _context);
+    _camTexture.upload(frame, _context);
     renderCamera();
     _camTexture.reset();
     frame.unlockBaseAddress(0);
