@@ -1,5 +1,6 @@
 #include "gpu/FrameDrawing.h"
 
+#include "capture/CaptureDevice.h"
 #include "platform/core/Log.h"
 #include "platform/gl/GLSupport.h"
 
@@ -43,8 +44,10 @@ void main() {
 
 constexpr GLuint kTurnPosition = 0, kTurnTexCoord = 1;
 
+// The rotation as 0, 90, 180 or 270 (-90 is 270); anything but a quarter turn counts as 0.
 int normalRotation(int rotation) {
-    return ((rotation % 360) + 360) % 360;
+    int r = ((rotation % 360) + 360) % 360;
+    return capture::isRotation(r) ? r : 0;
 }
 
 }  // namespace
