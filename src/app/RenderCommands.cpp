@@ -102,7 +102,7 @@ struct InputFrame {
     std::vector<std::uint8_t> pixels;
     int width = 0, height = 0;
 
-    InputFrame(const Image& picture) {
+    explicit InputFrame(const Image& picture) {
         bool portrait = picture.height() > picture.width();
         width = portrait ? kFrameHeight : kFrameWidth;
         height = portrait ? kFrameWidth : kFrameHeight;
