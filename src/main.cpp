@@ -27,15 +27,21 @@ namespace {
 using namespace quorbit;
 
 int usage(std::FILE* out = stderr) {
-    std::fprintf(out,
-                 "usage: quorbit [--camera SOURCE] [--scale N] [--size WxH]\n"
-                 "       quorbit --headless [--script FILE] [--camera SOURCE] [--size WxH]\n"
-                 "       quorbit --list-cameras\n"
-                 "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
-                 "[--camera back|front] [--center X,Y]\n"
-                 "       quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]\n"
-                 "       quorbit URL            hand an incoming URL to the running instance\n"
-                 "       quorbit --version\n");
+    std::fprintf(
+        out,
+        "usage: quorbit [--camera SOURCE] [--scale N] [--size WxH]\n"
+        "       quorbit --headless [--script FILE] [--camera SOURCE] [--size WxH]\n"
+        "       quorbit --list-cameras\n"
+        "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
+        "[--camera back|front] [--center X,Y] [--rotation N]\n"
+        "       quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front] "
+        "[--rotation N]\n"
+        "       quorbit URL            hand an incoming URL to the running instance\n"
+        "       quorbit --version\n"
+        "SOURCE: pipewire[:NAME], v4l2[:/dev/videoN], synthetic[:front|:back][:rotation=N]\n"
+        "        or image:PATH; QUORBIT_CAMERA_ROTATION=N replaces every camera's rotation\n"
+        "N (a rotation): 0, 90, 180 or 270, the clockwise turn that shows a camera's\n"
+        "        frames upright; render and contact-sheet take their input as upright (0)\n");
     return app::kExitUsage;
 }
 

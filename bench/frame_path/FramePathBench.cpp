@@ -1,7 +1,8 @@
 // The live frame (upload a 640 x 480 BGRA frame, draw it through a filter into the 320 x 427
 // surface, present) and the picker frame (one upload, sixteen 144 x 192 previews), each
 // finished with glFinish, beside a minimal loop that makes the same GL calls with nothing
-// around them.
+// around them. The frames are a sideways sensor's (rotation 90), drawn as they are uploaded;
+// the _Upright runs take an upright webcam frame (rotation 0), which is turned first.
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
 
@@ -71,7 +72,7 @@ void rawDraw(const platform::GLTextureTarget& target, GLuint program, GLuint tex
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, texture);
     glUniform1i(sampler, 0);
-    glUniform2f(scale, 1.0f, 1.33f);
+    glUniform2f(scale, 1.0f, GLfloat(target.height()) / GLfloat(target.width()));
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
@@ -83,10 +84,10 @@ int liveSlot(const benchmark::State& state) {
     return int(state.range(0));
 }
 
-void BM_LiveFrame_Quorbit(benchmark::State& state) {
+void liveFrame(benchmark::State& state, int rotation) {
     camera_screen::quorbitViewController screen(context(), std::make_shared<FixedCamera>());
     screen.setFilter(screen.programArray()[size_t(liveSlot(state))].get());
-    capture::PixelBuffer frame(frameBytes().data(), 640, 480);
+    capture::PixelBuffer frame(frameBytes().data(), 640, 480, rotation);
     for (int i = 0; i < kWarmUpFrames; ++i)
         screen.processNewCameraFrame(frame);
     glFinish();
@@ -95,6 +96,14 @@ void BM_LiveFrame_Quorbit(benchmark::State& state) {
         glFinish();
     }
     state.SetLabel(gpu::kFilterSlotNames[liveSlot(state)]);
+}
+
+void BM_LiveFrame_Quorbit(benchmark::State& state) {
+    liveFrame(state, 90);
+}
+
+void BM_LiveFrame_QuorbitUpright(benchmark::State& state) {
+    liveFrame(state, 0);
 }
 
 void BM_LiveFrame_Minimal(benchmark::State& state) {
@@ -118,10 +127,10 @@ void BM_LiveFrame_Minimal(benchmark::State& state) {
     state.SetLabel(gpu::kFilterSlotNames[liveSlot(state)]);
 }
 
-void BM_PickerFrame_Quorbit(benchmark::State& state) {
+void pickerFrame(benchmark::State& state, int rotation) {
     auto programs = gpu::createFilterPrograms();
     picker::PreviewGrid grid(context(), programs, nullptr);
-    capture::PixelBuffer frame(frameBytes().data(), 640, 480);
+    capture::PixelBuffer frame(frameBytes().data(), 640, 480, rotation);
     for (int i = 0; i < kWarmUpFrames; ++i)
         grid.drawFrame(frame, capture::kCameraBack);
     glFinish();
@@ -129,6 +138,14 @@ void BM_PickerFrame_Quorbit(benchmark::State& state) {
         grid.drawFrame(frame, capture::kCameraBack);
         glFinish();
     }
+}
+
+void BM_PickerFrame_Quorbit(benchmark::State& state) {
+    pickerFrame(state, 90);
+}
+
+void BM_PickerFrame_QuorbitUpright(benchmark::State& state) {
+    pickerFrame(state, 0);
 }
 
 void BM_PickerFrame_Minimal(benchmark::State& state) {
@@ -156,8 +173,10 @@ void BM_PickerFrame_Minimal(benchmark::State& state) {
 // Interleave ours and the minimal loop so that machine noise hits both alike.
 BENCHMARK(BM_LiveFrame_Minimal)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LiveFrame_Quorbit)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LiveFrame_QuorbitUpright)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PickerFrame_Minimal)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PickerFrame_Quorbit)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PickerFrame_QuorbitUpright)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -87,6 +87,42 @@ platform::Point centreOption(const std::map<std::string, std::string>& options) 
     return {number(text.substr(0, comma)), number(text.substr(comma + 1))};
 }
 
+// --rotation N: how the input is mounted, as a sensor's frame (0, 90, 180 or 270); 0, an
+// upright picture, without the option.
+int rotationOption(const std::map<std::string, std::string>& options) {
+    auto it = options.find("--rotation");
+    if (it == options.end()) return 0;
+    if (auto rotation = capture::parseRotation(it->second)) return *rotation;
+    throw UsageError{"--rotation takes 0, 90, 180 or 270, not '" + it->second + "'"};
+}
+
+// The input as a camera frame of the given rotation: 640 x 480, or 480 x 640 for a portrait
+// picture, so that the picture is cropped no more than a camera's 4:3 frame needs.
+struct InputFrame {
+    std::vector<std::uint8_t> pixels;
+    int width = 0, height = 0;
+
+    explicit InputFrame(const Image& picture) {
+        bool portrait = picture.height() > picture.width();
+        width = portrait ? kFrameHeight : kFrameWidth;
+        height = portrait ? kFrameWidth : kFrameHeight;
+        pixels = capture::cameraFrameFromPicture(picture, width, height);
+    }
+};
+
+// Size fitted into box with the aspect of the frame as shown upright: the box as it stands
+// when their shapes agree (both portrait or both landscape), else the box turned, scaled
+// down to fit when fit is set.
+platform::Size shownSize(const InputFrame& frame, int rotation, platform::Size box, bool fit) {
+    platform::Size upright = gpu::uprightSize(frame.width, frame.height, rotation);
+    bool landscape = upright.width > upright.height;
+    if (landscape == (box.width > box.height)) return box;
+    platform::Size turned{box.height, box.width};
+    if (!fit) return turned;
+    double scale = std::min(box.width / turned.width, box.height / turned.height);
+    return {std::round(turned.width * scale), std::round(turned.height * scale)};
+}
+
 class FixedCamera : public capture::CameraTypeSource {
   public:
     explicit FixedCamera(int type) : _type(type) {}
@@ -195,13 +231,14 @@ Image builtinTestFrame() {
 int runRender(const std::vector<std::string>& args) {
     const char* synopsis =
         "quorbit render --filter NAME|SLOT --input IMAGE --output PNG [--camera back|front] "
-        "[--center X,Y]";
+        "[--center X,Y] [--rotation 0|90|180|270]";
     std::map<std::string, std::string> options;
-    int slot = 0, cameraType = 0;
+    int slot = 0, cameraType = 0, rotation = 0;
     platform::Point centre = gpu::kViewCentre;
     std::string output;
     try {
-        options = parseOptions(args, {"--filter", "--input", "--output", "--camera", "--center"});
+        options = parseOptions(
+            args, {"--filter", "--input", "--output", "--camera", "--center", "--rotation"});
         std::string filter = required(options, "--filter");
         auto found = gpu::slotFromName(filter);
         if (!found) {
@@ -213,6 +250,7 @@ int runRender(const std::vector<std::string>& args) {
         output = required(options, "--output");
         cameraType = cameraTypeOption(options);
         centre = centreOption(options);
+        rotation = rotationOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
     } catch (const HelpWanted&) {
@@ -223,10 +261,14 @@ int runRender(const std::vector<std::string>& args) {
     auto context = makeOffscreenContext();
     if (!context) return kExitFailure;
 
-    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
-    capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
+    InputFrame input(*picture);
+    capture::PixelBuffer frame(input.pixels.data(), input.width, input.height, rotation);
     camera_screen::quorbitViewController screen(context, std::make_shared<FixedCamera>(cameraType));
     if (!filterBuilt(screen.programArray(), size_t(slot))) return kExitFailure;
+    // The live view turned to the picture's shape, keeping its long side.
+    platform::Rect live = screen.glview()->frame();
+    screen.glview()->setFrame({live.origin, shownSize(input, rotation, live.size, false)});
+    screen.glview()->deleteFramebuffer();
     screen.setFilter(screen.programArray()[size_t(slot)].get());
     screen.setDistortionCentre(centre);
     screen.processNewCameraFrame(frame);
@@ -236,14 +278,16 @@ int runRender(const std::vector<std::string>& args) {
 
 int runContactSheet(const std::vector<std::string>& args) {
     const char* synopsis =
-        "quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front]";
+        "quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front] "
+        "[--rotation 0|90|180|270]";
     std::map<std::string, std::string> options;
     std::string output;
-    int cameraType = 0;
+    int cameraType = 0, rotation = 0;
     try {
-        options = parseOptions(args, {"--input", "--output", "--camera"});
+        options = parseOptions(args, {"--input", "--output", "--camera", "--rotation"});
         output = required(options, "--output");
         cameraType = cameraTypeOption(options);
+        rotation = rotationOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
     } catch (const HelpWanted&) {
@@ -254,13 +298,23 @@ int runContactSheet(const std::vector<std::string>& args) {
     auto context = makeOffscreenContext();
     if (!context) return kExitFailure;
 
-    std::vector<std::uint8_t> pixels = capture::cameraFrameFromPicture(*picture);
-    capture::PixelBuffer frame(pixels.data(), kFrameWidth, kFrameHeight);
+    InputFrame input(*picture);
+    capture::PixelBuffer frame(input.pixels.data(), input.width, input.height, rotation);
     gpu::ProgramList programs = gpu::createFilterPrograms();
     for (size_t slot = 0; slot < programs.size(); ++slot) {
         if (!filterBuilt(programs, slot)) return kExitFailure;
     }
     picker::PreviewGrid grid(context, programs, nullptr);
+    // Each preview fitted into its place in the picture's shape, centred.
+    for (size_t slot = 0; slot < grid.glViews().size(); ++slot) {
+        platform::Rect place = picker::previewFrameForSlot(int(slot));
+        platform::Size size = shownSize(input, rotation, place.size, true);
+        grid.glViews()[slot]->setFrame(
+            {{place.x() + std::floor((place.width() - size.width) / 2),
+              place.y() + std::floor((place.height() - size.height) / 2)},
+             size});
+        grid.glViews()[slot]->deleteFramebuffer();
+    }
     grid.drawFrame(frame, cameraType);
 
     int pages = picker::pageCountFor(int(programs.size()));
@@ -269,7 +323,7 @@ int runContactSheet(const std::vector<std::string>& args) {
         sheet.pixels()[i + 3] = 255;
     for (size_t slot = 0; slot < grid.glViews().size(); ++slot) {
         Image preview = gpu::readFramebufferImage(*grid.glViews()[slot]);
-        platform::Rect place = picker::previewFrameForSlot(int(slot));
+        platform::Rect place = grid.glViews()[slot]->frame();
         for (int y = 0; y < preview.height(); ++y) {
             std::copy_n(preview.pixel(0, y), size_t(preview.width()) * 4,
                         sheet.pixel(int(place.x()), int(place.y()) + y));

@@ -269,7 +269,8 @@ void quorbitViewController::setPictureSize(platform::Size size) {
     // The live surface never has more pixels than the picture it shows: the compositor
     // scales it to the view.
     _glview->setMaximumFramebufferSize(int(size.width), int(size.height));
-    if (isViewLoaded()) view()->setNeedsLayout();
+    // At once, so that the frame that brought the new shape is drawn in the new place.
+    if (isViewLoaded()) layoutControls(_rootBounds.size);
 }
 
 void quorbitViewController::viewDidLoad() {
@@ -587,9 +588,9 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
         return;
     }
     updateFlashControl();
-    setPictureSize({double(frame.height()), double(frame.width())});
+    setPictureSize(gpu::uprightSize(frame.width(), frame.height(), frame.rotation()));
     frame.lockBaseAddress(0);
-    _camTexture = gpu::uploadFrameTexture(frame, _context);
+    _camTexture.upload(frame, _context);
     renderCamera();
     _camTexture.reset();
     frame.unlockBaseAddress(0);

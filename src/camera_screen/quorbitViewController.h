@@ -260,7 +260,7 @@ class quorbitViewController : public platform::ViewController,
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;
-    platform::GLTexture _camTexture;
+    gpu::CameraTexture _camTexture;
     gpu::ShaderProgram* _filter = nullptr;
     std::shared_ptr<capture::CameraTypeSource> _camera;
     std::shared_ptr<capture::Camera> _captureCamera;

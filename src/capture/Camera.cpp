@@ -46,6 +46,7 @@ struct Camera::CaptureState {
     };
 
     CameraOptions options;
+    std::optional<int> rotation;  // QUORBIT_CAMERA_ROTATION, replacing every device's own
     std::shared_ptr<FrameMailbox> mailbox;
     std::shared_ptr<AvailabilityState> availability;
 
@@ -94,6 +95,11 @@ Camera::Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options)
     _state->options = _options;
     _state->mailbox = _mailbox;
     _state->availability = _availability;
+    if (auto rotation = rotationOverride(); rotation)
+        _state->rotation = rotation.value();
+    else
+        platform::Log::error(rotation.error().localizedDescription() +
+                             "; the cameras' own rotations are used");
     if (devices) findDevices(*devices);
     createAndStartCapture();
 }
@@ -261,7 +267,7 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
             return buffer;
         });
         if (frame.ok() && frame.value()) {
-            if (reserved) mailbox.publish();
+            if (reserved) mailbox.publish(state->rotation.value_or(active->rotation()));
             lastFrame = options.clock();
             delivered.insert(active.get());
             availability.report(CameraAvailability{});

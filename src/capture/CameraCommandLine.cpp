@@ -11,7 +11,13 @@ namespace quorbit::capture {
 
 std::optional<int> CameraCommandLine::takeOptions(std::vector<std::string>& args, std::FILE* out,
                                                   std::FILE* err) {
-    if (args.empty() || args.front().rfind("-", 0) != 0) return std::nullopt;
+    if (!args.empty() && args.front().rfind("-", 0) != 0) return std::nullopt;
+    // A rotation override that cannot be used stops the run: shown sideways, the picture
+    // would not say why.
+    if (auto rotation = rotationOverride(); !rotation) {
+        std::fprintf(err, "quorbit: %s\n", rotation.error().localizedDescription().c_str());
+        return 2;
+    }
     bool list = false, chosen = false;
     for (std::size_t i = 0; i < args.size();) {
         if ((args[i] == "--list-cameras" && list) || (args[i] == "--camera" && chosen)) {
@@ -106,6 +112,11 @@ int CameraCommandLine::listCameras(std::FILE* out, const CameraSource& source, D
                          positionName(found[i]->info().position), problems[i].c_str());
         }
     }
+    std::optional<int> rotation;
+    if (auto override = rotationOverride(); override)
+        rotation = override.value();
+    else
+        std::fprintf(err, "quorbit: %s\n", override.error().localizedDescription().c_str());
     std::string unavailable = layer.unavailableReason();
     if (!unavailable.empty())
         std::fprintf(out, "camera not available: %s\n", unavailable.c_str());
@@ -113,8 +124,8 @@ int CameraCommandLine::listCameras(std::FILE* out, const CameraSource& source, D
         std::fprintf(out, "no camera found\n");
     for (const auto& device : devices) {
         const DeviceInfo& info = device->info();
-        std::fprintf(out, "%s\t%s\t%s\n", info.id.c_str(), positionName(info.position),
-                     info.name.c_str());
+        std::fprintf(out, "%s\t%s\trotation %d\t%s\n", info.id.c_str(), positionName(info.position),
+                     rotation.value_or(device->rotation()), info.name.c_str());
         for (const std::string& format : info.formats)
             std::fprintf(out, "\t%s\n", format.c_str());
     }

@@ -13,14 +13,14 @@ namespace quorbit::capture {
 
 // The camera options of the command line:
 //   --camera SOURCE    chooses the frame source for this run (the syntax of CameraSource)
-//   --list-cameras   prints the sources found, with position and formats
+//   --list-cameras   prints the sources found, with position, rotation and formats
 class CameraCommandLine {
   public:
     // Acts on the camera options of an application run (arguments that do not start with a
     // subcommand such as render): takes every "--camera SOURCE" out of args, then lists the
     // cameras when "--list-cameras" is among them. Answers the exit status when the process
-    // is to end here: 0 after the listing, 2 after a bad or missing SOURCE or an option given
-    // twice.
+    // is to end here: 0 after the listing, 2 after a bad or missing SOURCE, an option given
+    // twice or a QUORBIT_CAMERA_ROTATION that is no rotation.
     static std::optional<int> takeOptions(std::vector<std::string>& args, std::FILE* out = stdout,
                                           std::FILE* err = stderr);
     // Makes source the process's choice. A bad source is explained on err and answers false.

@@ -24,7 +24,7 @@ platform::Error badSource(const std::string& text, const char* why) {
     return platform::Error::make(
         CaptureError::BadSource,
         platform::format("bad camera source \"%s\": %s (expected pipewire[:NAME], "
-                         "v4l2[:/dev/videoN], synthetic[:front|:back] or image:PATH)",
+                         "v4l2[:/dev/videoN], synthetic[:front|:back][:rotation=N] or image:PATH)",
                          text.c_str(), why));
 }
 
@@ -47,10 +47,28 @@ platform::Result<CameraSource> CameraSource::parse(const std::string& text) {
         return CameraSource{Kind::PipeWire, argument.value_or(""), true, true};
     }
     if (kind == "synthetic") {
-        if (!argument) return synthetic();
-        if (*argument == "front") return CameraSource{Kind::Synthetic, {}, true, false};
-        if (*argument == "back") return CameraSource{Kind::Synthetic, {}, false, true};
-        return badSource(text, "the synthetic cameras are \"front\" and \"back\"");
+        // synthetic[:front|:back][:rotation=N]
+        CameraSource source = synthetic();
+        if (!argument) return source;
+        std::string rest = *argument;
+        auto colon = rest.find(':');
+        std::string first = rest.substr(0, colon);
+        if (first == "front" || first == "back") {
+            source.front = first == "front";
+            source.back = first == "back";
+            if (colon == std::string::npos) return source;
+            rest = rest.substr(colon + 1);
+        }
+        const std::string key = "rotation=";
+        if (rest.compare(0, key.size(), key) != 0) {
+            return badSource(text,
+                             "the synthetic cameras are \"front\" and \"back\", "
+                             "then \"rotation=N\"");
+        }
+        auto rotation = parseRotation(rest.substr(key.size()));
+        if (!rotation) return badSource(text, "the rotation is 0, 90, 180 or 270");
+        source.rotation = *rotation;
+        return source;
     }
     if (kind == "image") {
         if (!argument || argument->empty()) return badSource(text, "no picture after \"image:\"");
@@ -67,10 +85,13 @@ std::string CameraSource::toString() const {
             return path.empty() ? "v4l2" : "v4l2:" + path;
         case Kind::PipeWire:
             return path.empty() ? "pipewire" : "pipewire:" + path;
-        case Kind::Synthetic:
-            if (front && !back) return "synthetic:front";
-            if (back && !front) return "synthetic:back";
-            return "synthetic";
+        case Kind::Synthetic: {
+            std::string text = "synthetic";
+            if (front && !back) text += ":front";
+            if (back && !front) text += ":back";
+            if (rotation != 90) text += ":rotation=" + std::to_string(rotation);
+            return text;
+        }
         case Kind::Image:
             return "image:" + path;
     }

@@ -13,6 +13,8 @@ namespace quorbit::capture {
 //   v4l2:/dev/videoN     that device only
 //   synthetic            the moving test scene as a front and a back camera
 //   synthetic:front      the test scene as one camera (also synthetic:back)
+//   synthetic:rotation=N the test scene as a sensor of that rotation (0, 90, 180, 270; 90
+//                        without it), alone or after the side: synthetic:back:rotation=0
 //   image:PATH           a still picture (PNG or JPEG) delivered as frames
 // With no choice: the PipeWire cameras when a PipeWire daemon answers and offers any, else
 // the V4L2 cameras, else the test scene.
@@ -22,6 +24,7 @@ struct CameraSource {
     Kind kind = Kind::Default;
     std::string path;  // the V4L2 device or PipeWire node name (empty: all), or the picture
     bool front = true, back = true;  // which synthetic cameras there are
+    int rotation = 90;               // the synthetic cameras' rotation
 
     static platform::Result<CameraSource> parse(const std::string& text);
     static CameraSource synthetic() { return CameraSource{Kind::Synthetic, {}, true, true}; }

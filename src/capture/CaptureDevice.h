@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,19 @@ struct DeviceInfo {
     std::string name;  // readable name
     DevicePosition position = DevicePosition::Unspecified;
     std::vector<std::string> formats;  // what the source offers, for listings
+    // The sensor's mounting as discovery tells it: the clockwise turn, in degrees (0, 90, 180,
+    // 270), that shows its frames upright.
+    int rotation = 0;
 };
+
+// A rotation as written by a user or a device ("0", "90", "180", "270"); none for anything else.
+std::optional<int> parseRotation(const std::string& text);
+// Whether degrees is one of 0, 90, 180, 270.
+bool isRotation(long long degrees);
+
+// QUORBIT_CAMERA_ROTATION: the rotation that replaces every camera's own. None when unset or
+// empty; an error (saying what the variable takes) for any other value than a rotation.
+platform::Result<std::optional<int>> rotationOverride();
 
 // One frame source. open(), readFrame() and close() are called on the capture thread only,
 // never on the main thread; info() on any thread.
@@ -52,6 +65,9 @@ class CaptureDevice {
 
     virtual ~CaptureDevice() = default;
     virtual const DeviceInfo& info() const = 0;
+    // The rotation of the frames it delivers (see DeviceInfo::rotation). A device that learns
+    // it on opening tells it from then on; any thread.
+    virtual int rotation() const { return info().rotation; }
 
     // Starts producing frames.
     virtual platform::Result<void> open() = 0;

@@ -57,10 +57,11 @@ void FrameMailbox::cancel() {
     if (_slot == Slot::Filling) _slot = Slot::Free;
 }
 
-void FrameMailbox::publish() {
+void FrameMailbox::publish(int rotation) {
     {
         std::lock_guard lock(_mutex);
         if (_slot != Slot::Filling) return;
+        _rotation = rotation;
         if (_fillEpoch != _epoch) {
             _slot = Slot::Free;
             ++_dropped;
@@ -74,14 +75,16 @@ void FrameMailbox::publish() {
 }
 
 void FrameMailbox::deliver() {
+    int rotation;
     {
         std::lock_guard lock(_mutex);
         if (_slot != Slot::Pending) return;  // dropped by a new epoch meanwhile
         _slot = Slot::Delivering;
+        rotation = _rotation;
     }
     // The capture thread leaves the buffer alone until the slot is free again.
     if (_delegate) {
-        PixelBuffer frame(_buffer.data(), _width, _height);
+        PixelBuffer frame(_buffer.data(), _width, _height, rotation);
         _delegate->processNewCameraFrame(frame);
     }
     std::lock_guard lock(_mutex);

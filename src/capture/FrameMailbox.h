@@ -46,9 +46,9 @@ class FrameMailbox : public std::enable_shared_from_this<FrameMailbox> {
 
     // Capture thread: reserve() answers the buffer to fill with a frame of the given epoch,
     // or null when the frame is to be dropped. A reserved buffer is then either published
-    // (handed to the main thread) or cancelled.
+    // (handed to the main thread, as a frame of that rotation) or cancelled.
     std::uint8_t* reserve(std::uint64_t epoch);
-    void publish();
+    void publish(int rotation = 0);
     void cancel();
 
     std::uint64_t delivered() const;
@@ -69,6 +69,7 @@ class FrameMailbox : public std::enable_shared_from_this<FrameMailbox> {
     mutable std::mutex _mutex;
     Slot _slot = Slot::Free;
     std::uint64_t _epoch = 0, _fillEpoch = 0;
+    int _rotation = 0;      // of the frame in the slot
     bool _started = false;  // whether _nextDue holds a slot yet
     TimePoint _nextDue{};   // the cadence: when the next frame is due
     TimePoint _earliest{};  // no frame before this

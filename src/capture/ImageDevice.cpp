@@ -7,16 +7,14 @@
 
 namespace quorbit::capture {
 
-std::vector<std::uint8_t> cameraFrameFromPicture(const platform::Image& picture) {
-    constexpr int kFrameWidth = CaptureDevice::kFrameWidth;
-    constexpr int kFrameHeight = CaptureDevice::kFrameHeight;
+std::vector<std::uint8_t> cameraFrameFromPicture(const platform::Image& picture, int width,
+                                                 int height) {
     if (picture.empty()) return {};
-    bool asItStands = picture.width() == kFrameWidth && picture.height() == kFrameHeight;
-    platform::Image covered =
-        asItStands ? platform::Image() : picture.scaledToCover(kFrameWidth, kFrameHeight);
+    bool asItStands = picture.width() == width && picture.height() == height;
+    platform::Image covered = asItStands ? platform::Image() : picture.scaledToCover(width, height);
     const platform::Image& rgba = asItStands ? picture : covered;
     std::vector<std::uint8_t> frame(rgba.pixels().size());
-    FrameConverter toBgra(FrameConverter::Format::RGBA32, kFrameWidth, kFrameHeight);
+    FrameConverter toBgra(FrameConverter::Format::RGBA32, width, height, 0, width, height);
     toBgra.convert(rgba.data(), rgba.pixels().size(), frame.data());
     return frame;
 }

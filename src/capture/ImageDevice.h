@@ -9,13 +9,16 @@
 
 namespace quorbit::capture {
 
-// A picture as a 640 x 480 BGRA camera frame: taken as it stands when it is 640 x 480,
-// otherwise scaled to cover the frame and cropped about its centre. Empty for an empty
-// picture.
-std::vector<std::uint8_t> cameraFrameFromPicture(const platform::Image& picture);
+// A picture as a BGRA camera frame of width x height (640 x 480 unless given): taken as it
+// stands when it has that size, otherwise scaled to cover the frame and cropped about its
+// centre. Empty for an empty picture.
+std::vector<std::uint8_t> cameraFrameFromPicture(const platform::Image& picture,
+                                                 int width = CaptureDevice::kFrameWidth,
+                                                 int height = CaptureDevice::kFrameHeight);
 
 // A still picture (PNG or JPEG) delivered as 640 x 480 frames: scaled to cover the frame
-// and cropped about its centre. The file is read on the first open, on the capture thread.
+// and cropped about its centre. The picture is upright: its frames have rotation 0. The file is
+// read on the first open, on the capture thread.
 class ImageDevice : public GeneratedDevice {
   public:
     ImageDevice(std::string path, DevicePosition position);

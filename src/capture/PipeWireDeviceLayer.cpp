@@ -21,6 +21,10 @@ DevicePosition PipeWireDeviceLayer::positionFor(const std::string& location) {
     return location == "back" ? DevicePosition::Back : DevicePosition::Front;
 }
 
+int PipeWireDeviceLayer::rotationFor(const std::string& rotation) {
+    return parseRotation(rotation).value_or(0);
+}
+
 std::string PipeWireDeviceLayer::nameOf(const PipeWireConnection::Node& node) {
     for (const char* key : {PW_KEY_NODE_DESCRIPTION, PW_KEY_NODE_NICK, PW_KEY_NODE_NAME}) {
         std::string value = node.prop(key);
@@ -51,8 +55,11 @@ std::vector<std::shared_ptr<CaptureDevice>> PipeWireDeviceLayer::devices() {
         auto details = c.detailsOf(id, kTimeout);
         PipeWireConnection::Node full = node;
         full.props.insert(details.props.begin(), details.props.end());
-        DeviceInfo info{
-            "pipewire:" + name, nameOf(full), positionFor(full.prop("api.libcamera.location")), {}};
+        DeviceInfo info{"pipewire:" + name,
+                        nameOf(full),
+                        positionFor(full.prop("api.libcamera.location")),
+                        {},
+                        rotationFor(full.prop("api.libcamera.rotation"))};
         for (const auto& offer : details.offers)
             for (std::string& line : PipeWireFormat::describe(offer))
                 info.formats.push_back(std::move(line));

@@ -22,6 +22,9 @@ class PipeWireDeviceLayer : public DeviceLayer {
 
     static bool isCamera(const PipeWireConnection::Node& node);
     static DevicePosition positionFor(const std::string& location);
+    // The rotation for the node property "api.libcamera.rotation"; 0 without it or for a
+    // value that is no quarter turn.
+    static int rotationFor(const std::string& rotation);
     // The readable name of a node: its description, else its nickname, else its name.
     static std::string nameOf(const PipeWireConnection::Node& node);
 

@@ -6,13 +6,15 @@
 namespace quorbit::capture {
 
 // One camera frame: width x height pixels, 4 bytes each in B, G, R, A order, rows tightly
-// packed (bytesPerRow == 4 * width), in the camera's landscape orientation. A consumer locks
-// the base address before reading and unlocks it when done; the buffer is valid only during
-// the delegate call that hands it over.
+// packed (bytesPerRow == 4 * width), as the sensor delivered it. rotation() is the turn, in
+// degrees clockwise as seen on the screen (0, 90, 180 or 270), that shows the picture upright:
+// 0 for a webcam's upright landscape frames, 90 for a phone sensor mounted sideways. A
+// consumer locks the base address before reading and unlocks it when done; the buffer is
+// valid only during the delegate call that hands it over.
 class PixelBuffer {
   public:
-    PixelBuffer(std::uint8_t* data, int width, int height)
-        : _data(data), _width(width), _height(height) {}
+    PixelBuffer(std::uint8_t* data, int width, int height, int rotation = 0)
+        : _data(data), _width(width), _height(height), _rotation(rotation) {}
 
     void lockBaseAddress(unsigned flags = 0) {
         (void)flags;
@@ -26,13 +28,14 @@ class PixelBuffer {
 
     int width() const { return _width; }
     int height() const { return _height; }
+    int rotation() const { return _rotation; }
     std::size_t bytesPerRow() const { return std::size_t(_width) * 4; }
     // The pixels; null unless the base address is locked.
     std::uint8_t* baseAddress() const { return _locks > 0 ? _data : nullptr; }
 
   private:
     std::uint8_t* _data;
-    int _width, _height;
+    int _width, _height, _rotation;
     int _locks = 0;
 };
 

@@ -42,9 +42,11 @@ std::vector<std::shared_ptr<CaptureDevice>> SourceDeviceLayer::pipeWireDevices(
 std::vector<std::shared_ptr<CaptureDevice>> SourceDeviceLayer::devices() {
     _unavailable.clear();
     std::vector<std::shared_ptr<CaptureDevice>> found;
-    auto synthetic = [&](bool front, bool back) {
-        if (front) found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Front));
-        if (back) found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Back));
+    auto synthetic = [&](bool front, bool back, int rotation) {
+        if (front)
+            found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Front, rotation));
+        if (back)
+            found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Back, rotation));
     };
     switch (_source.kind) {
         case CameraSource::Kind::PipeWire:
@@ -52,7 +54,7 @@ std::vector<std::shared_ptr<CaptureDevice>> SourceDeviceLayer::devices() {
         case CameraSource::Kind::V4L2:
             return V4L2DeviceLayer(_source.path, _settings.deviceDir).devices();
         case CameraSource::Kind::Synthetic:
-            synthetic(_source.front, _source.back);
+            synthetic(_source.front, _source.back, _source.rotation);
             break;
         case CameraSource::Kind::Image:
             // The same picture on both sides, so that either camera can be chosen.
@@ -65,7 +67,7 @@ std::vector<std::shared_ptr<CaptureDevice>> SourceDeviceLayer::devices() {
             found = V4L2DeviceLayer({}, _settings.deviceDir).devices();
             if (found.empty()) {
                 platform::Log::info("no camera found: showing the synthetic test scene");
-                synthetic(true, true);
+                synthetic(true, true, CameraSource::synthetic().rotation);
             }
             break;
     }

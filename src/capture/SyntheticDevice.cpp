@@ -2,15 +2,17 @@
 
 namespace quorbit::capture {
 
-DeviceInfo SyntheticDevice::describe(DevicePosition position) {
+DeviceInfo SyntheticDevice::describe(DevicePosition position, int rotation) {
     bool front = position == DevicePosition::Front;
     return DeviceInfo{front ? "synthetic:front" : "synthetic:back",
                       front ? "Synthetic test scene (front)" : "Synthetic test scene (back)",
                       position,
-                      {"BGRA 640x480, 24 fps"}};
+                      {"BGRA 640x480, 24 fps"},
+                      rotation};
 }
 
-SyntheticDevice::SyntheticDevice(DevicePosition position) : GeneratedDevice(describe(position)) {}
+SyntheticDevice::SyntheticDevice(DevicePosition position, int rotation)
+    : GeneratedDevice(describe(position, rotation)) {}
 
 platform::Result<void> SyntheticDevice::prepare() {
     if (!_scene) {

@@ -7,12 +7,14 @@
 
 namespace quorbit::capture {
 
-// The synthetic test scene as a camera at the front or back position.
+// The synthetic test scene as a camera at the front or back position. The scene is an upright
+// landscape picture; it is delivered as from a sensor of the given rotation (90 by default,
+// a phone's sideways sensor), so at rotation 0 it is shown as it is drawn.
 class SyntheticDevice : public GeneratedDevice {
   public:
-    explicit SyntheticDevice(DevicePosition position);
+    explicit SyntheticDevice(DevicePosition position, int rotation = 90);
 
-    static DeviceInfo describe(DevicePosition position);
+    static DeviceInfo describe(DevicePosition position, int rotation = 90);
 
   protected:
     platform::Result<void> prepare() override;

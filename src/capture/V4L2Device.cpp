@@ -71,10 +71,32 @@ platform::Result<void> V4L2Device::open() {
     close();
     _fd = _calls.open(_info.id.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (_fd < 0) return errnoError("cannot be opened", errno);
+    readRotation();
     auto result = setFormat();
     if (result) result = startStreaming();
     if (!result) close();
     return result;
+}
+
+void V4L2Device::readRotation() {
+    v4l2_ext_control control{};
+    control.id = V4L2_CID_CAMERA_SENSOR_ROTATION;
+    v4l2_ext_controls controls{};
+    controls.which = V4L2_CTRL_WHICH_CUR_VAL;
+    controls.count = 1;
+    controls.controls = &control;
+    if (xioctl(VIDIOC_G_EXT_CTRLS, &controls) < 0) {
+        _rotation = 0;  // no such control: a sensor mounted upright
+        return;
+    }
+    if (!isRotation(control.value)) {
+        platform::Log::warn(
+            platform::format("camera %s: rotation %d is not a quarter turn; 0 is used",
+                             _info.id.c_str(), int(control.value)));
+        _rotation = 0;
+        return;
+    }
+    _rotation = int(control.value);
 }
 
 platform::Result<void> V4L2Device::setFormat() {

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -31,18 +32,21 @@ class V4L2Calls {
 
 // A V4L2 video-capture device streamed through libv4l2 with memory-mapped buffers. It asks
 // for 640 x 480 YUYV and, when the driver has no YUYV, for BGR24 (which libv4l2 makes from
-// MJPEG and the like); each frame is converted to BGRA on the capture thread.
+// MJPEG and the like); each frame is converted to BGRA on the capture thread. Its rotation is
+// the driver's V4L2_CID_CAMERA_SENSOR_ROTATION, read on opening; 0 where the driver has no
+// such control (USB webcams).
 class V4L2Device : public CaptureDevice {
   public:
     static constexpr unsigned kBufferCount = 4;
 
     explicit V4L2Device(DeviceInfo info, V4L2Calls& calls = V4L2Calls::system())
-        : _info(std::move(info)), _calls(calls) {}
+        : _info(std::move(info)), _calls(calls), _rotation(_info.rotation) {}
     ~V4L2Device() override { close(); }
     V4L2Device(const V4L2Device&) = delete;
     V4L2Device& operator=(const V4L2Device&) = delete;
 
     const DeviceInfo& info() const override { return _info; }
+    int rotation() const override { return _rotation; }
     platform::Result<void> open() override;
     platform::Result<bool> readFrame(std::chrono::milliseconds timeout,
                                      const Destination& destination) override;
@@ -58,12 +62,14 @@ class V4L2Device : public CaptureDevice {
         std::size_t length;
     };
 
+    void readRotation();
     platform::Result<void> setFormat();
     platform::Result<void> startStreaming();
     int xioctl(unsigned long request, void* argument);
 
     DeviceInfo _info;
     V4L2Calls& _calls;
+    std::atomic<int> _rotation;
     int _fd = -1;
     bool _streaming = false;
     std::vector<Buffer> _buffers;

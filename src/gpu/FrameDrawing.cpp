@@ -1,5 +1,7 @@
 #include "gpu/FrameDrawing.h"
 
+#include "capture/CaptureDevice.h"
+#include "platform/core/Log.h"
 #include "platform/gl/GLSupport.h"
 
 namespace quorbit::gpu {
@@ -8,12 +10,152 @@ const GLfloat kSquareVertices[8] = {-1, -1, 1, -1, -1, 1, 1, 1};
 const GLfloat kBackCameraTexCoords[8] = {1, 1, 1, 0, 0, 1, 0, 0};
 const GLfloat kFrontCameraTexCoords[8] = {1, 0, 1, 1, 0, 0, 0, 1};
 
-platform::GLTexture uploadFrameTexture(const capture::PixelBuffer& frame,
-                                       const std::shared_ptr<platform::GLContext>& context) {
-    if (!context) return {};
+namespace {
+
+// The turning pass draws the whole target (s across it, t up it, as a texture's coordinates
+// run) from the frame coordinates at its corners, in strip order: for each rotation, the
+// frame's point that shows at (s, t) in the rotation-90 layout.
+const GLfloat kTurnFrom0[8] = {1, 0, 1, 1, 0, 0, 0, 1};    // (1 - t, s)
+const GLfloat kTurnFrom180[8] = {0, 1, 0, 0, 1, 1, 1, 0};  // (t, 1 - s)
+const GLfloat kTurnFrom270[8] = {1, 1, 0, 1, 1, 0, 0, 0};  // (1 - s, 1 - t)
+
+const char* const kTurnVertexShader = R"(
+attribute vec2 position;
+attribute vec2 texCoord;
+varying vec2 v_texCoord;
+void main() {
+    v_texCoord = texCoord;
+    gl_Position = vec4(position, 0.0, 1.0);
+}
+)";
+
+const char* const kTurnFragmentShader = R"(
+#ifdef GL_FRAGMENT_PRECISION_HIGH
+precision highp float;
+#else
+precision mediump float;
+#endif
+uniform sampler2D s_texture;
+varying vec2 v_texCoord;
+void main() {
+    gl_FragColor = texture2D(s_texture, v_texCoord);
+}
+)";
+
+constexpr GLuint kTurnPosition = 0, kTurnTexCoord = 1;
+
+// The rotation as 0, 90, 180 or 270 (-90 is 270); anything but a quarter turn counts as 0.
+int normalRotation(int rotation) {
+    int r = ((rotation % 360) + 360) % 360;
+    return capture::isRotation(r) ? r : 0;
+}
+
+}  // namespace
+
+platform::Size uprightSize(int width, int height, int rotation) {
+    int r = normalRotation(rotation);
+    if (r == 90 || r == 270) return {double(height), double(width)};
+    return {double(width), double(height)};
+}
+
+bool CameraTexture::upload(const capture::PixelBuffer& frame,
+                           const std::shared_ptr<platform::GLContext>& context) {
+    _current = 0;
+    if (!context) return false;
     GLint internalFormat = context->bgraInternalFormat();
-    return platform::makeTexture(context, internalFormat, frame.width(), frame.height(),
-                                 GL_BGRA_EXT, frame.baseAddress());
+    _frame = platform::makeTexture(context, internalFormat, frame.width(), frame.height(),
+                                   GL_BGRA_EXT, frame.baseAddress());
+    if (!_frame) return false;
+    int r = normalRotation(frame.rotation());
+    if (r == 90) {
+        _current = _frame.name();
+        return true;
+    }
+    if (!turn(frame, context)) {
+        _frame.reset();
+        return false;
+    }
+    _current = _turned.name();
+    _frame.reset();  // the turned texture holds the picture now
+    return true;
+}
+
+bool CameraTexture::turn(const capture::PixelBuffer& frame,
+                         const std::shared_ptr<platform::GLContext>& context) {
+    int r = normalRotation(frame.rotation());
+    // The target is a frame at rotation 90 showing the same upright picture.
+    platform::Size upright = uprightSize(frame.width(), frame.height(), r);
+    int width = int(upright.height), height = int(upright.width);
+
+    // What is kept belongs to one context and one size; anything else starts afresh.
+    if (_turned &&
+        (_turned.context() != context || _turnedWidth != width || _turnedHeight != height)) {
+        _turnedFramebuffer.reset();
+        _turned.reset();
+    }
+    if (_turnProgram && _turnProgram.context() != context) _turnProgram.reset();
+    if (!_turnProgram) {
+        auto built =
+            platform::buildProgram(context, kTurnVertexShader, kTurnFragmentShader,
+                                   {{kTurnPosition, "position"}, {kTurnTexCoord, "texCoord"}});
+        if (!built) {
+            platform::Log::error("the camera picture cannot be turned: " +
+                                 built.error().localizedDescription());
+            return false;
+        }
+        _turnProgram = std::move(built).value();
+    }
+    if (!_turned) {
+        _turned = platform::makeTexture(context, GL_RGBA, width, height, GL_RGBA, nullptr);
+        _turnedFramebuffer = platform::GLFramebuffer::make(context);
+        if (!_turned || !_turnedFramebuffer) {
+            _turnedFramebuffer.reset();
+            _turned.reset();
+            return false;
+        }
+        glBindFramebuffer(GL_FRAMEBUFFER, _turnedFramebuffer.name());
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, _turned.name(),
+                               0);
+        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+            platform::Log::error("the camera picture cannot be turned: incomplete framebuffer");
+            _turnedFramebuffer.reset();
+            _turned.reset();
+            return false;
+        }
+        _turnedWidth = width;
+        _turnedHeight = height;
+    }
+    context->makeCurrent();
+
+    // Leaves the binding and viewport as they were, for whoever draws next.
+    GLint previousFramebuffer = 0, previousViewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFramebuffer);
+    glGetIntegerv(GL_VIEWPORT, previousViewport);
+
+    glBindFramebuffer(GL_FRAMEBUFFER, _turnedFramebuffer.name());
+    glViewport(0, 0, width, height);
+    glUseProgram(_turnProgram.name());
+    const GLfloat* from = r == 0 ? kTurnFrom0 : r == 180 ? kTurnFrom180 : kTurnFrom270;
+    glVertexAttribPointer(kTurnPosition, 2, GL_FLOAT, GL_FALSE, 0, kSquareVertices);
+    glEnableVertexAttribArray(kTurnPosition);
+    glVertexAttribPointer(kTurnTexCoord, 2, GL_FLOAT, GL_FALSE, 0, from);
+    glEnableVertexAttribArray(kTurnTexCoord);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, _frame.name());
+    glUniform1i(glGetUniformLocation(_turnProgram.name(), "s_texture"), 0);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    // Whoever draws next installs a program of their own; none stays installed meanwhile, so
+    // that deleting this one (with the texture) really frees it.
+    glUseProgram(0);
+
+    glBindFramebuffer(GL_FRAMEBUFFER, GLuint(previousFramebuffer));
+    glViewport(previousViewport[0], previousViewport[1], previousViewport[2], previousViewport[3]);
+    return true;
+}
+
+void CameraTexture::reset() {
+    _current = 0;
+    _frame.reset();
 }
 
 platform::Point frameCoordinateAt(int cameraType, platform::Point viewPoint) {
@@ -52,7 +194,10 @@ void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cam
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, texture);
         glUniform1i(sampler, 0);
-        glUniform2f(scale, kFrameScale[0], kFrameScale[1]);
+        GLfloat aspect = view.framebufferWidth() > 0
+                             ? GLfloat(view.framebufferHeight()) / GLfloat(view.framebufferWidth())
+                             : 1.0f;
+        glUniform2f(scale, 1.0f, aspect);
         glUniform2f(viewSize, GLfloat(view.framebufferWidth()), GLfloat(view.framebufferHeight()));
         if (centreLocation >= 0) {
             platform::Point at = frameCoordinateAt(cameraType, centre);

@@ -12,21 +12,47 @@
 
 namespace quorbit::gpu {
 
-// The value fed to every program's "u_scale": (1.0, the float nearest 1.33).
-inline constexpr GLfloat kFrameScale[2] = {1.0f, 1.33f};
-
 // The full-surface quad and the two texture-coordinate tables, in triangle-strip order. The
-// frame's first column is at the top of the screen (a quarter turn clockwise); the back
-// camera's first row is at the right-hand edge and the front picture is its mirror.
+// programs draw from a texture in one layout, that of a sensor at rotation 90: s runs down
+// the screen and t across. The texture's first column is at the top of the screen (a quarter
+// turn clockwise); the back camera's first row is at the right-hand edge and the front
+// picture is its mirror.
 extern const GLfloat kSquareVertices[8];
 extern const GLfloat kBackCameraTexCoords[8];
 extern const GLfloat kFrontCameraTexCoords[8];
 
-// Makes a texture of the frame in context (left current; linear, clamped), uploaded from its
-// BGRA rows as they stand. The frame must be locked. The texture is deleted, in context,
-// with the returned owner.
-platform::GLTexture uploadFrameTexture(const capture::PixelBuffer& frame,
-                                       const std::shared_ptr<platform::GLContext>& context);
+// The size of a width x height frame of that rotation as it is shown upright: width and
+// height swapped at 90 and 270.
+platform::Size uprightSize(int width, int height, int rotation);
+
+// A camera frame as the texture the programs draw from. upload() makes a texture of the frame
+// from its BGRA rows as they stand; at rotation 90 that is the texture drawn. At any other
+// rotation a pass at the frame's size turns it into the layout above (so that it shows
+// upright), into a texture that is kept, with its framebuffer and the pass's program, and
+// drawn into again by the next frame of the same size. Everything is made in the upload's
+// context and deleted in it by the owners.
+class CameraTexture {
+  public:
+    // Uploads the frame, which must be locked, in context (left current); false, with no
+    // texture, without a context or when GL made nothing.
+    bool upload(const capture::PixelBuffer& frame,
+                const std::shared_ptr<platform::GLContext>& context);
+    // The texture to draw from; 0 before an upload and after reset().
+    GLuint name() const { return _current; }
+    // Lets go of the uploaded frame. What the turning pass keeps stays for the next frame.
+    void reset();
+
+  private:
+    bool turn(const capture::PixelBuffer& frame,
+              const std::shared_ptr<platform::GLContext>& context);
+
+    platform::GLTexture _frame;  // the frame as uploaded
+    platform::GLTexture _turned;
+    platform::GLFramebuffer _turnedFramebuffer;
+    platform::GLProgram _turnProgram;
+    int _turnedWidth = 0, _turnedHeight = 0;
+    GLuint _current = 0;
+};
 
 // The middle of the view, in its normalised coordinates: x across, y down, 0..1 each.
 inline constexpr platform::Point kViewCentre{0.5, 0.5};
@@ -35,10 +61,14 @@ inline constexpr platform::Point kViewCentre{0.5, 0.5};
 // coordinates, x across, y down): the corners' texture coordinates interpolated there.
 platform::Point frameCoordinateAt(int cameraType, platform::Point viewPoint);
 
-// Draws texture through program as one quad covering view, after clearing it to clear, and
-// presents it. The texture-coordinate table follows cameraType. A program that has no GL
-// program object (its shaders are missing or broken) draws nothing: the surface shows the
-// clear colour.
+// Draws texture (a CameraTexture's) through program as one quad covering view, after
+// clearing it to clear, and presents it. The texture-coordinate table follows cameraType. A
+// program that has no GL program object (its shaders are missing or broken) draws nothing:
+// the surface shows the clear colour.
+//
+// Every program's "u_scale" is (1.0, the framebuffer's height / its width): distances in s
+// and t times u_scale.yx are in screen widths, so the distortions stay round on screen at
+// any aspect ratio.
 //
 // Programs whose effect has a centre (the distortions) take it as the uniform "u_center":
 // centre is given as a point of the view (normalised view coordinates) and fed as the frame

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "gpu/FrameDrawing.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/LayoutView.h"
 #include "platform/ui/Window.h"
@@ -120,10 +121,10 @@ const std::vector<std::shared_ptr<gpu::GLPostView>>& FilterPickerController::glV
 void FilterPickerController::cameraUpdated(capture::PixelBuffer& frame) {
     if (!_animateSubviews || !_grid) return;
     const auto& camera = _host.camera();
-    platform::Size picture{double(frame.height()), double(frame.width())};
+    platform::Size picture = gpu::uprightSize(frame.width(), frame.height(), frame.rotation());
     if (picture != _picture) {
         _picture = picture;
-        if (isViewLoaded()) view()->setNeedsLayout();
+        if (isViewLoaded()) layoutPicker(view()->bounds().size);
     }
     _grid->drawFrame(frame, camera ? camera->curCameraType() : capture::kCameraBack);
 }

@@ -77,10 +77,12 @@ void PreviewGrid::drawFrame(capture::PixelBuffer& frame, int cameraType) {
     // Nothing is uploaded without the shared context current (no context, nothing shown).
     if (_glViews.empty() || !_context || !_context->makeCurrent()) return;
     frame.lockBaseAddress(0);
-    platform::GLTexture texture = gpu::uploadFrameTexture(frame, _context);
+    _frameTexture.upload(frame, _context);
     for (size_t k = 0; k < _glViews.size(); ++k) {
-        gpu::drawFrameQuad(*_glViews[k], *_programs[k], texture.name(), cameraType, {1, 0, 1, 1});
+        gpu::drawFrameQuad(*_glViews[k], *_programs[k], _frameTexture.name(), cameraType,
+                           {1, 0, 1, 1});
     }
+    _frameTexture.reset();
     frame.unlockBaseAddress(0);
 }
 

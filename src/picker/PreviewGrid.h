@@ -5,6 +5,7 @@
 
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
+#include "gpu/FrameDrawing.h"
 #include "gpu/GLPostView.h"
 #include "platform/gl/GLContext.h"
 
@@ -58,6 +59,7 @@ class PreviewGrid {
   private:
     std::shared_ptr<platform::GLContext> _context;
     gpu::ProgramList _programs;
+    gpu::CameraTexture _frameTexture;  // the frame being drawn, and what turning it keeps
     std::vector<std::shared_ptr<gpu::GLPostView>> _glViews;
 };
 

@@ -44,7 +44,10 @@ TEST(DragShot, ThePhotoShowsTheBulgeWhereTheDragLeftIt) {
     RunOptions options;
     options.env = {{"QUORBIT_CONFIG_DIR", (dir / "config").string()},
                    {"QUORBIT_PICTURES_DIR", (dir / "album").string()},
-                   {"QUORBIT_CAMERA", "image:" + input.string()}};
+                   {"QUORBIT_CAMERA", "image:" + input.string()},
+                   // Taken, here and by render, as a sideways sensor's frame: the live view's
+                   // portrait shape.
+                   {"QUORBIT_CAMERA_ROTATION", "90"}};
     Outcome app =
         runQuorbit({"--headless", "--script", (dir / "drag.script").string()}, dir, options);
     ASSERT_EQ(app.status, 0) << app.err;
@@ -64,7 +67,9 @@ TEST(DragShot, ThePhotoShowsTheBulgeWhereTheDragLeftIt) {
                                          "--output",
                                          (dir / name).string(),
                                          "--camera",
-                                         "front"};
+                                         "front",
+                                         "--rotation",
+                                         "90"};
         args.insert(args.end(), extra.begin(), extra.end());
         Outcome outcome = runQuorbit(args, dir);
         EXPECT_EQ(outcome.status, 0) << outcome.err;

@@ -42,26 +42,45 @@ class RenderCommands : public ::testing::Test {
     fs::path dir;
 };
 
-TEST_F(RenderCommands, NormalTurnsTheFrameAndTheFrontCameraMirrorsIt) {
-    ASSERT_EQ(runRender({"--filter", "Normal", "--input", input(), "--output", out("back.png")}),
-              0);
-    ASSERT_EQ(runRender({"--filter", "4", "--input", input(), "--output", out("front.png"),
-                         "--camera", "front"}),
-              0);
-    auto back = readFile(out("back.png"));
-    auto front = readFile(out("front.png"));
-    ASSERT_TRUE(back && front);
-    ASSERT_EQ(back->width(), 320);
-    ASSERT_EQ(back->height(), 427);
+TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
+    // The input turned a quarter, as a portrait picture: blue | red over white | green.
+    Image portrait(480, 640);
+    auto input = readFile(this->input());
+    ASSERT_TRUE(input);
+    for (int y = 0; y < 640; ++y)
+        for (int x = 0; x < 480; ++x)
+            std::copy_n(input->pixel(y, 479 - x), 4, portrait.pixel(x, y));
+    ASSERT_TRUE(platform::ImageCodec::writePng(portrait, out("portrait.png")));
     using C = std::array<int, 3>;
-    // A quarter turn clockwise: blue | red over white | green.
-    EXPECT_EQ(rgb(*back, 60, 60), (C{0, 0, 255}));
-    EXPECT_EQ(rgb(*back, 260, 60), (C{255, 0, 0}));
-    EXPECT_EQ(rgb(*back, 60, 360), (C{255, 255, 255}));
-    EXPECT_EQ(rgb(*back, 260, 360), (C{0, 255, 0}));
-    for (int y : {30, 200, 400}) {
-        for (int x : {10, 100, 150})
-            EXPECT_EQ(rgb(*front, x, y), rgb(*back, 319 - x, y));
+    const C red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
+    struct Case {
+        std::string input;
+        std::vector<std::string> rotation;
+        int width, height;
+        std::array<C, 4> quadrants;  // top left, top right, bottom left, bottom right
+    } cases[] = {
+        {this->input(), {}, 427, 320, {red, green, blue, white}},
+        {this->input(), {"--rotation", "0"}, 427, 320, {red, green, blue, white}},
+        // A sensor's frame of rotation 90: the live view's quarter turn clockwise.
+        {this->input(), {"--rotation", "90"}, 320, 427, {blue, red, white, green}},
+        {out("portrait.png"), {}, 320, 427, {blue, red, white, green}},
+        {this->input(), {"--rotation", "180"}, 427, 320, {white, blue, green, red}},
+        {this->input(), {"--rotation", "270"}, 320, 427, {green, white, red, blue}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input + " " + ::testing::PrintToString(c.rotation));
+        std::vector<std::string> args = {"--filter", "Normal",   "--input",
+                                         c.input,    "--output", out("r.png")};
+        args.insert(args.end(), c.rotation.begin(), c.rotation.end());
+        ASSERT_EQ(runRender(args), 0);
+        auto image = readFile(out("r.png"));
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->width(), c.width);
+        ASSERT_EQ(image->height(), c.height);
+        for (int q = 0; q < 4; ++q)
+            EXPECT_EQ(rgb(*image, q % 2 ? c.width - 40 : 40, q / 2 ? c.height - 40 : 40),
+                      c.quadrants[size_t(q)])
+                << "quadrant " << q;
     }
 }
 
@@ -81,11 +100,15 @@ TEST_F(RenderCommands, EveryFilterVisiblyChangesThePictureWithBothCameras) {
                       0);
             auto image = readFile(path);
             ASSERT_TRUE(image);
+            ASSERT_EQ(image->width(), normal->width());
+            ASSERT_EQ(image->height(), normal->height());
+            int width = image->width(), height = image->height();
             long changed = 0, yellow = 0;
-            for (int y = 0; y < 427; y += 3) {
-                for (int x = 0; x < 320; x += 3) {
+            for (int y = 0; y < height; y += 3) {
+                for (int x = 0; x < width; x += 3) {
                     auto got = rgb(*image, x, y);
-                    auto plain = rgb(*normal, std::string(camera) == "front" ? 319 - x : x, y);
+                    auto plain =
+                        rgb(*normal, std::string(camera) == "front" ? width - 1 - x : x, y);
                     int d = 0;
                     for (int k = 0; k < 3; ++k)
                         d += std::abs(got[size_t(k)] - plain[size_t(k)]);
@@ -93,7 +116,7 @@ TEST_F(RenderCommands, EveryFilterVisiblyChangesThePictureWithBothCameras) {
                     yellow += got == std::array<int, 3>{255, 255, 0};
                 }
             }
-            long total = (427 / 3 + 1) * (320 / 3 + 1);
+            long total = long(height / 3 + 1) * (width / 3 + 1);
             if (std::string(gpu::kFilterSlotNames[slot]) == "Normal") {
                 EXPECT_EQ(changed, 0);
             } else {
@@ -125,8 +148,8 @@ TEST_F(RenderCommands, OtherSizesAreScaledToCoverAndCentreCropped) {
     auto scaled = readFile(out("w.png"));
     auto plain = readFile(out("q.png"));
     ASSERT_TRUE(scaled && plain);
-    for (int y : {40, 380}) {
-        for (int x : {40, 280})
+    for (int y : {40, 280}) {
+        for (int x : {40, 380})
             EXPECT_EQ(rgb(*scaled, x, y), rgb(*plain, x, y));
     }
 }
@@ -148,6 +171,10 @@ TEST_F(RenderCommands, BadInputGetsAClearStatusAndNeverAPartialFile) {
         {{"--filter", "Normal", "--input", input(), "--output", out("x.png"), "--camera", "side"},
          kExitUsage},
         {{"--filter", "Normal", "--input", input(), "--output"}, kExitUsage},
+        {{"--filter", "Normal", "--input", input(), "--output", out("x.png"), "--rotation", "45"},
+         kExitUsage},
+        {{"--filter", "Normal", "--input", input(), "--output", out("x.png"), "--rotation", "-90"},
+         kExitUsage},
         {{"--filter", "Normal", "--input", input(), "--output", out("x.png"), "--bogus", "1"},
          kExitUsage},
         {{"--filter", "Normal", "--input", out("missing.png"), "--output", out("x.png")},
@@ -171,6 +198,7 @@ TEST_F(RenderCommands, BadInputGetsAClearStatusAndNeverAPartialFile) {
     EXPECT_EQ(runContactSheet({"--input", out("corrupt.png"), "--output", out("x.png")}),
               kExitFailure);
     EXPECT_EQ(runContactSheet({"--input", input()}), kExitUsage);
+    EXPECT_EQ(runContactSheet({"--output", out("x.png"), "--rotation", "1"}), kExitUsage);
     EXPECT_FALSE(fs::exists(out("x.png")));
     // Only the output itself and the inputs are left: no temporary files.
     for (const auto& entry : fs::directory_iterator(dir)) {
@@ -192,7 +220,7 @@ TEST_F(RenderCommands, ContactSheetShowsSixteenPreviewsAtThePickersPlaces) {
     for (int slot = 0; slot < 16; ++slot) {
         int x = 320 * (slot / 4) + (slot % 2 ? 165 : 11), y = slot % 4 < 2 ? 11 : 213;
         long cleared = 0, black = 0;
-        for (int dy = 0; dy < 192; dy += 4) {
+        for (int dy = 42; dy < 42 + 108; dy += 4) {
             for (int dx = 0; dx < 144; dx += 4) {
                 auto c = rgb(*sheet, x + dx, y + dy);
                 cleared += c == C{255, 0, 255};
@@ -200,8 +228,13 @@ TEST_F(RenderCommands, ContactSheetShowsSixteenPreviewsAtThePickersPlaces) {
             }
         }
         EXPECT_EQ(cleared, 0) << "slot " << slot;
-        EXPECT_LT(black, 36 * 48 / 2) << "slot " << slot;
+        EXPECT_LT(black, 36 * 27 / 2) << "slot " << slot;
     }
+    // The landscape picture upright, fitted into each place: 144 x 108, centred.
+    EXPECT_EQ(rgb(*sheet, 11 + 20, 11 + 42 + 20), (C{255, 0, 0}));
+    EXPECT_EQ(rgb(*sheet, 11 + 124, 11 + 42 + 20), (C{0, 255, 0}));
+    EXPECT_EQ(rgb(*sheet, 11 + 20, 11 + 42 + 88), (C{0, 0, 255}));
+    EXPECT_EQ(rgb(*sheet, 11 + 72, 11 + 30), (C{0, 0, 0}));  // above the picture
     // The four Normal slots show the same picture.
     for (int page = 1; page < 4; ++page) {
         for (int d : {20, 70, 130})

@@ -78,7 +78,10 @@ struct QuadrantFrame {
             }
         }
     }
-    capture::PixelBuffer buffer() { return capture::PixelBuffer(bgra.data(), 640, 480); }
+    // As a phone's sideways sensor delivers it unless rotation says otherwise.
+    capture::PixelBuffer buffer(int rotation = 90) {
+        return capture::PixelBuffer(bgra.data(), 640, 480, rotation);
+    }
 };
 
 // A stand-in for the filter picker: one button per slot that chooses it and closes, and a

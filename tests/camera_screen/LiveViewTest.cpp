@@ -48,32 +48,37 @@ class LiveView : public ::testing::Test {
     QuadrantFrame frame;
 };
 
-TEST_F(LiveView, BothCameraTablesTurnTheFrameAndKeepTheChannelOrder) {
+TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera) {
     const auto& c = QuadrantFrame::kColours;
-    // Screen quadrant centres (x, y) in the 320 x 427 surface, and which frame quadrant shows
-    // there. Back: a quarter turn clockwise. Front: the same, mirrored left to right.
+    constexpr int kBack = capture::kCameraBack, kFront = capture::kCameraFront;
+    // Which frame quadrant (top left, top right, bottom left, bottom right) shows in each
+    // quadrant of the photo, in the same order: the frame turned clockwise by its rotation,
+    // the front camera's picture mirrored left to right as the view shows it.
     struct Case {
-        int cameraType;
-        std::array<int, 4>
-            frameQuadrantAt;  // screen top left, top right, bottom left, bottom right
+        int rotation, cameraType;
+        std::array<int, 4> frameQuadrantAt;
     } cases[] = {
-        {capture::kCameraBack, {2, 0, 3, 1}},
-        {capture::kCameraFront, {0, 2, 1, 3}},
+        {0, kBack, {0, 1, 2, 3}},   {0, kFront, {1, 0, 3, 2}},   {90, kBack, {2, 0, 3, 1}},
+        {90, kFront, {0, 2, 1, 3}}, {180, kBack, {3, 2, 1, 0}},  {180, kFront, {2, 3, 0, 1}},
+        {270, kBack, {1, 3, 0, 2}}, {270, kFront, {3, 1, 2, 0}},
     };
     for (const auto& tc : cases) {
-        SCOPED_TRACE(tc.cameraType);
+        SCOPED_TRACE(::testing::Message() << tc.rotation << (tc.cameraType ? " front" : " back"));
         camera->type = tc.cameraType;
-        auto buffer = frame.buffer();
+        auto buffer = frame.buffer(tc.rotation);
         screen->processNewCameraFrame(buffer);
-        const int xs[2] = {80, 240}, ys[2] = {100, 320};
+        EXPECT_FALSE(buffer.isLocked());
+        // The photo is the live surface read back.
+        platform::Image photo = screen->glToCGImageRef();
+        const int xs[2] = {photo.width() / 4, photo.width() * 3 / 4};
+        const int ys[2] = {photo.height() / 4, photo.height() * 3 / 4};
         for (int q = 0; q < 4; ++q) {
             auto expected = c[size_t(tc.frameQuadrantAt[size_t(q)])];
-            auto got = pixelAt(xs[q % 2], ys[q / 2]);
+            const auto* got = photo.pixel(xs[q % 2], ys[q / 2]);
             for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(got[size_t(k)], expected[size_t(k)], 1) << q;
+                EXPECT_NEAR(got[k], expected[size_t(k)], 1) << "quadrant " << q;
         }
     }
-    EXPECT_FALSE(frame.buffer().isLocked());
 }
 
 TEST_F(LiveView, ChildScreensDecideWhereFramesGo) {

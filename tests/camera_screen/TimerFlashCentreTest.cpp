@@ -30,11 +30,12 @@ struct HandClock {
     }
 };
 
-// A screen showing the quadrant frame, slot 0 (the plain picture), with the timer and the
-// flash as given.
+// A screen showing the quadrant frame (of the rotation given), slot 0 (the plain picture),
+// with the timer and the flash as given.
 struct TimedScreen : ScreenFixture {
-    TimedScreen(const std::string& name, int timerSeconds, bool flash, bool front = true)
-        : ScreenFixture(name, 3) {
+    TimedScreen(const std::string& name, int timerSeconds, bool flash, bool front = true,
+                int rotation = 90)
+        : ScreenFixture(name, 3), rotation(rotation) {
         defaults->setInteger(quorbitViewController::kSelfTimerKey, timerSeconds);
         defaults->setBool(quorbitViewController::kScreenFlashKey, flash);
         // The settings are read when the screen is made: make it again on them.
@@ -49,10 +50,11 @@ struct TimedScreen : ScreenFixture {
         drawFrame();
     }
     void drawFrame() {
-        auto buffer = frame.buffer();
+        auto buffer = frame.buffer(rotation);
         screen->processNewCameraFrame(buffer);
     }
     platform::Label& countdown() { return *screen->countdownLabel(); }
+    int rotation;
     QuadrantFrame frame;
 };
 
@@ -254,14 +256,14 @@ int difference(const std::uint8_t* a, const std::uint8_t* b) {
     return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]);
 }
 
-TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCameras) {
+TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotations) {
     // Light Tunnel leaves a sharp disc of the plain picture around its centre and shades what
     // lies well outside it: where the plain picture shows through tells where the centre is.
     constexpr int kLightTunnel = 14;
     const platform::Point finger{250, 110}, mirrored{70, 110};
-    for (bool front : {true, false}) {
-        SCOPED_TRACE(front ? "front" : "back");
-        TimedScreen f("centre", 0, false, front);
+    for (auto [front, rotation] : {std::pair{true, 90}, {false, 90}, {true, 0}, {false, 270}}) {
+        SCOPED_TRACE(::testing::Message() << (front ? "front " : "back ") << rotation);
+        TimedScreen f("centre", 0, false, front, rotation);
         platform::Image plain = gpu::readFramebufferImage(*f.screen->glview());
         f.screen->setFilter(f.screen->programArray()[kLightTunnel].get());
         ASSERT_TRUE(f.screen->filterHasCentre());

@@ -113,6 +113,7 @@ struct RecordingDelegate : CameraDelegate {
         const std::uint8_t* pixels = frame.baseAddress();
         EXPECT_EQ(frame.width() * 1000 + frame.height(), 640480);
         tags.push_back(pixels[0]);
+        lastRotation = frame.rotation();
         last.assign(pixels, pixels + frame.bytesPerRow() * std::size_t(frame.height()));
         if (during) during();
         frame.unlockBaseAddress(0);
@@ -124,6 +125,7 @@ struct RecordingDelegate : CameraDelegate {
     std::vector<std::uint8_t> last;
     std::function<void()> during;
     int depth = 0, maxDepth = 0;
+    int lastRotation = -1;  // of the last frame
 };
 
 // Runs the main loop in short turns until predicate holds (for state other threads change

@@ -153,11 +153,15 @@ std::string listing(const CameraSource& source, DeviceLayer& layer) {
     return printed;
 }
 
-TEST_F(PipeWire, ListsTheCameraNodesWithPositionAndFormats) {
-    start(frontCamera("listfront"));
-    start(backCamera("listback"));
+TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
+    Node front = frontCamera("listfront"), back = backCamera("listback");
+    front.rotation = "270";
+    back.rotation = "90";
+    start(front);
+    start(back);
     Node external{"listext", "Webcam", "external"};
     external.caps = "video/x-raw,format=I420,width=320,height=240,framerate=15/1";
+    external.rotation = "45";  // no quarter turn: as without
     start(external);
     waitForCameras({"listfront", "listback", "listext"});
 
@@ -166,9 +170,9 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionAndFormats) {
     std::string printed = listing(CameraSource{}, layer);
     for (const char* line :
          {"source: default (PipeWire cameras, else V4L2 cameras, else synthetic)\n",
-          "pipewire:listfront\tfront\tFrontlistfront\n\tYUY2 640x480\n",
-          "pipewire:listback\tback\tBacklistback\n\tNV12 1280x720\n",
-          "pipewire:listext\tfront\tWebcam\n\tI420 320x240\n"})
+          "pipewire:listfront\tfront\trotation 270\tFrontlistfront\n\tYUY2 640x480\n",
+          "pipewire:listback\tback\trotation 90\tBacklistback\n\tNV12 1280x720\n",
+          "pipewire:listext\tfront\trotation 0\tWebcam\n\tI420 320x240\n"})
         EXPECT_NE(printed.find(line), std::string::npos) << line << "\nin:\n" << printed;
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
 
@@ -176,17 +180,21 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionAndFormats) {
     fs::path log = fs::path(session->runtimeDir()) / "list.log";
     auto env = session->environment();
     env["QUORBIT_CAMERA"] = "";
+    env["QUORBIT_CAMERA_ROTATION"] = "180";  // replaces every camera's own
     ChildGroup app(std::string(QUORBIT_BINARY) + " --list-cameras", env, log.string());
     EXPECT_EQ(app.wait(kEventTimeout), 0);
     std::ifstream in(log);
     std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(output.find("pipewire:listback\tback\tBacklistback"), std::string::npos) << output;
+    EXPECT_NE(output.find("pipewire:listback\tback\trotation 180\tBacklistback"), std::string::npos)
+        << output;
 }
 
 TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
     REQUIRE_FRAMES();
     start(frontCamera("swapfront"));
-    start(backCamera("swapback"));
+    Node back = backCamera("swapback");
+    back.rotation = "90";  // each frame carries its node's rotation
+    start(back);
     waitForCameras({"swapfront", "swapback"});
     auto cam = camera("pipewire");
     RecordingDelegate delegate;
@@ -216,6 +224,7 @@ TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
         std::size_t from = delegate.tags.size();
         ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() >= from + 3; }, kEventTimeout));
         EXPECT_TRUE(shows());
+        EXPECT_EQ(delegate.lastRotation, front ? 0 : 90);
     }
     EXPECT_EQ(delegate.maxDepth, 1);
     EXPECT_TRUE(cam->availability().available);
@@ -356,8 +365,9 @@ std::optional<platform::Image> screenshot(const fs::path& dir, int index) {
     return image.value();
 }
 
-// Whether the live view shows the bars of a front camera through Normal: the frame turned a
-// quarter, its left-to-right bars top to bottom, on the left two thirds of the view.
+// Whether the live view shows the bars of a front camera through Normal: the frame of a
+// sensor at rotation 90 turned a quarter, its left-to-right bars top to bottom, on the left
+// two thirds of the view.
 bool liveViewShowsBars(const platform::Image& shot) {
     for (std::size_t bar = 0; bar < kBars.size(); ++bar) {
         int y = int((2 * bar + 1) * 427 / 14);
@@ -376,7 +386,10 @@ bool showsNote(const platform::Image& shot) {
 
 TEST_F(PipeWire, TheHeadlessApplicationShowsTheNodeAndOutlivesItsLoss) {
     REQUIRE_FRAMES();
-    start(frontCamera("appcam"));
+    // A phone's sideways sensor: its rotation turns the picture on screen.
+    Node sideways = frontCamera("appcam");
+    sideways.rotation = "90";
+    start(sideways);
     waitForCameras({"appcam"});
     fs::path dir = fs::path(session->runtimeDir()) / "app";
     fs::create_directories(dir / "config");
@@ -424,7 +437,7 @@ TEST_F(PipeWire, TheHeadlessApplicationShowsTheNodeAndOutlivesItsLoss) {
     EXPECT_TRUE(app.running());
 
     // Back: the picture without the note.
-    start(frontCamera("appcam"));
+    start(sideways);
     ASSERT_TRUE(waitForShot([](auto& shot) { return liveViewShowsBars(shot) && !showsNote(shot); }))
         << appLog() << session->logTail("appcam") << session->daemonLogs();
     EXPECT_TRUE(app.running());

@@ -38,6 +38,12 @@ TEST(CameraSource, ParsesTheSourceNames) {
         {"synthetic", CameraSource{Kind::Synthetic, "", true, true}},
         {"synthetic:front", CameraSource{Kind::Synthetic, "", true, false}},
         {"synthetic:back", CameraSource{Kind::Synthetic, "", false, true}},
+        {"synthetic:rotation=0", CameraSource{Kind::Synthetic, "", true, true, 0}},
+        {"synthetic:back:rotation=270", CameraSource{Kind::Synthetic, "", false, true, 270}},
+        {"synthetic:rotation=45", {}},
+        {"synthetic:rotation=", {}},
+        {"synthetic:front:", {}},
+        {"synthetic:rotation=0:front", {}},
         {"image:/tmp/a:b.png", CameraSource{Kind::Image, "/tmp/a:b.png", true, true}},
         {"pipewire", CameraSource{Kind::PipeWire, "", true, true}},
         {"pipewire:libcamera_front", CameraSource{Kind::PipeWire, "libcamera_front", true, true}},
@@ -57,6 +63,7 @@ TEST(CameraSource, ParsesTheSourceNames) {
         EXPECT_EQ(source->path, c.expected->path);
         EXPECT_EQ(source->front, c.expected->front);
         EXPECT_EQ(source->back, c.expected->back);
+        EXPECT_EQ(source->rotation, c.expected->rotation);
         EXPECT_EQ(source->toString(), c.text);
     }
 }
@@ -71,7 +78,7 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
         {{"--camera", "bogus"}, {}, 2, "bad camera source"},
         {{"--headless", "--camera"}, {}, 2, "needs a source"},
         {{"render", "--camera", "back"}, {"render", "--camera", "back"}, {}, ""},
-        {{"--list-cameras", "--camera", "synthetic"}, {}, 0, "synthetic:back\tback\t"},
+        {{"--list-cameras", "--camera", "synthetic"}, {}, 0, "synthetic:back\tback\trotation 90\t"},
     };
     for (auto& c : cases) {
         char* text = nullptr;
@@ -162,6 +169,71 @@ TEST(Camera, DeliversAStillPicture) {
     missing.setDelegate(&none);
     EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));
     EXPECT_EQ(log.count("missing.png"), 1);
+}
+
+// Sets an environment variable while it lives (unsets it when value is null).
+struct ScopedEnv {
+    const char* name;
+    ScopedEnv(const char* name, const char* value) : name(name) {
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() { unsetenv(name); }
+};
+
+TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
+    TempDir dir;
+    ASSERT_TRUE(platform::ImageCodec::writePng(platform::Image(64, 48), dir.path / "p.png").ok());
+    std::string picture = "image:" + (dir.path / "p.png").string();
+    struct Case {
+        std::string source;
+        const char* override;  // QUORBIT_CAMERA_ROTATION; null: unset
+        int rotation;
+    } cases[] = {
+        {"synthetic", nullptr, 90},
+        {"synthetic:rotation=0", nullptr, 0},
+        {"synthetic:back:rotation=180", "", 180},
+        {picture, nullptr, 0},
+        {"synthetic", "270", 270},
+        {picture, "90", 90},
+        {"synthetic:rotation=0", "sideways", 0},  // said, and the camera's own used
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source + " " + (c.override ? c.override : "(unset)"));
+        ScopedEnv env("QUORBIT_CAMERA_ROTATION", c.override);
+        LogCapture log;
+        Camera camera(CameraSource::parse(c.source).value());
+        RecordingDelegate delegate;
+        camera.setDelegate(&delegate);
+        ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }, 3000ms));
+        EXPECT_EQ(delegate.lastRotation, c.rotation);
+        bool bad = c.override && *c.override && !parseRotation(c.override);
+        EXPECT_EQ(log.count("QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270"), bad ? 1 : 0);
+    }
+
+    // The command line lists the rotation, and refuses to start on a bad override.
+    CameraSource chosen = CameraSource::current();
+    for (const char* override : {"180", "-90"}) {
+        ScopedEnv env("QUORBIT_CAMERA_ROTATION", override);
+        char* text = nullptr;
+        std::size_t size = 0;
+        std::FILE* out = open_memstream(&text, &size);
+        std::vector<std::string> args = {"--list-cameras", "--camera", "synthetic:front"};
+        auto status = CameraCommandLine::takeOptions(args, out, out);
+        std::fclose(out);
+        std::string printed(text, size);
+        std::free(text);
+        bool bad = std::string(override) == "-90";
+        EXPECT_EQ(status, bad ? 2 : 0) << printed;
+        EXPECT_NE(printed.find(bad ? "QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270, not "
+                                     "\"-90\""
+                                   : "synthetic:front\tfront\trotation 180\t"),
+                  std::string::npos)
+            << printed;
+    }
+    CameraSource::select(chosen);
 }
 
 TEST(ImageDevice, OpensOnlyAPictureFileAndNeverBlocks) {

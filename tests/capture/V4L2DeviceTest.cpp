@@ -36,6 +36,7 @@ class FakeDriver : public V4L2Calls {
     std::map<std::uint32_t, Answer> formats;  // what a request for a fourcc gets
     std::map<unsigned long, int> failing;     // ioctl request -> errno
     unsigned buffersGiven = V4L2Device::kBufferCount;
+    std::optional<std::int64_t> sensorRotation;  // the control's value; none: no such control
     bool hungUp = false;
     std::deque<Frame> frames;
 
@@ -88,6 +89,14 @@ class FakeDriver : public V4L2Calls {
             }
             case VIDIOC_G_PARM:
                 return fail(EINVAL);
+            case VIDIOC_G_EXT_CTRLS: {
+                auto* controls = static_cast<v4l2_ext_controls*>(argument);
+                if (!sensorRotation || controls->count != 1 ||
+                    controls->controls[0].id != V4L2_CID_CAMERA_SENSOR_ROTATION)
+                    return fail(EINVAL);
+                controls->controls[0].value = std::int32_t(*sensorRotation);
+                return 0;
+            }
             case VIDIOC_REQBUFS: {
                 auto* r = static_cast<v4l2_requestbuffers*>(argument);
                 r->count = buffersGiven;
@@ -187,6 +196,22 @@ TEST_F(V4L2DeviceTest, OpenChoosesYuyvThenBgr24AndRefusesFormatsItCannotConvert)
                       "offers no frame format that can be converted");
             EXPECT_FALSE(driver.open_) << "closed again";
         }
+    }
+}
+
+TEST_F(V4L2DeviceTest, TheRotationIsTheDriversSensorRotationElseZero) {
+    struct Case {
+        std::optional<std::int64_t> control;
+        int rotation;
+    } cases[] = {{std::nullopt, 0}, {0, 0}, {90, 90}, {180, 180}, {270, 270}, {45, 0}, {-90, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control ? std::to_string(*c.control) : "no control");
+        FakeDriver driver;
+        driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
+        driver.sensorRotation = c.control;
+        V4L2Device device(camera(), driver);
+        ASSERT_TRUE(device.open());
+        EXPECT_EQ(device.rotation(), c.rotation);
     }
 }
 

@@ -173,7 +173,8 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
         host->glContext->makeCurrent();
         auto buffer = frame.buffer();
         buffer.lockBaseAddress();
-        platform::GLTexture texture = gpu::uploadFrameTexture(buffer, host->glContext);
+        gpu::CameraTexture texture;
+        texture.upload(buffer, host->glContext);
         for (int slot = 0; slot < 16; ++slot) {
             gpu::ShaderProgram program(gpu::kFilterSlotNames[size_t(slot)],
                                        gpu::kFilterSlotNames[size_t(slot)]);
@@ -185,12 +186,6 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
             EXPECT_LE(worst, 1) << "slot " << slot;
         }
         texture.reset();
-        // The plain previews turn the frame a quarter turn; the front camera's is mirrored:
-        // the top left shows the frame's bottom left (back) or top left (front).
-        platform::Image plain = preview(8);
-        const std::uint8_t* topLeft = plain.pixel(20, 20);
-        EXPECT_LT(topLeft[0], 60);
-        EXPECT_TRUE(side == capture::kCameraBack ? topLeft[1] > 200 : topLeft[1] < 60);
     }
     for (const auto& view : picker().glViews())
         EXPECT_EQ(view->glLayer()->presentCount(), 3u);

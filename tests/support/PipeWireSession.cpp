@@ -196,6 +196,7 @@ void PipeWireSession::startCamera(const CameraNode& node) {
     std::string props = "props,media.class=Video/Source,media.role=Camera,node.name=" + node.name +
                         ",node.description=" + node.description;
     if (!node.location.empty()) props += ",api.libcamera.location=" + node.location;
+    if (!node.rotation.empty()) props += ",api.libcamera.rotation=(string)" + node.rotation;
     std::string command =
         "exec gst-launch-1.0 -q videotestsrc is-live=true pattern=" + node.pattern + " ! " +
         node.caps + " ! pipewiresink mode=provide stream-properties=\"" + props + "\"";

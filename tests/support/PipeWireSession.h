@@ -45,9 +45,10 @@ class ChildGroup {
 class PipeWireSession {
   public:
     struct CameraNode {
-        std::string name;         // node.name
-        std::string description;  // node.description
-        std::string location;     // api.libcamera.location; empty: none
+        std::string name;           // node.name
+        std::string description;    // node.description
+        std::string location;       // api.libcamera.location; empty: none
+        std::string rotation = {};  // api.libcamera.rotation; empty: none
         std::string caps = "video/x-raw,format=YUY2,width=640,height=480,framerate=24/1";
         std::string pattern = "smpte";  // videotestsrc's pattern, with its other properties
     };
