@@ -6,6 +6,8 @@
 # black); after the script's key "2" has chosen a preview, the live view must show picture
 # and the chosen slot (1) must be kept. The window's Wayland app id must be APP_ID.
 #   wayland-window.sh QUORBIT SCRIPT SCALE [APP_ID]
+# (ctest -R e2e_wayland runs it at scale 1 and 2.) With QUORBIT_WAYLAND_SHOTS set to a
+# folder, a failed check leaves the two screenshots (PPM) there to look at.
 # sway refuses to run as root: as root, the test runs sway and the application as the
 # unprivileged user quorbit-wayland (made with useradd when missing). Exits 77 (skipped)
 # when sway or grim is missing, that user cannot be had, or sway cannot start here.
@@ -20,7 +22,7 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quorbit-wayland-XXXXXX") || exit 1
 chmod 755 "$work"
-sway_pid= app_pid=
+sway_pid='' app_pid=''
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
     [ -n "$sway_pid" ] && kill "$sway_pid" 2>/dev/null
@@ -32,7 +34,7 @@ trap cleanup EXIT
 # Who runs sway and the application: this user, or an unprivileged one when this is root.
 as_user() { "$@"; }
 if [ "$(id -u)" -eq 0 ]; then
-    user=quorbit-wayland
+    user='quorbit-wayland'
     if ! id "$user" >/dev/null 2>&1; then
         useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
             "$user" >/dev/null 2>&1 || skip "cannot make the unprivileged user $user (useradd)"
@@ -63,10 +65,14 @@ base_env="PATH=/usr/local/bin:/usr/bin:/bin HOME=$work/home XDG_RUNTIME_DIR=$wor
 as_user env -i $base_env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway --config "$work/sway.conf" >"$work/sway.log" 2>&1 &
 sway_pid=$!
-socket= ipc=
+socket='' ipc=''
 for _ in $(seq 100); do
-    socket=$(cd "$work/run" && ls wayland-* 2>/dev/null | grep -v '\.lock$' | head -n1)
-    ipc=$(ls "$work/run"/sway-ipc.*.sock 2>/dev/null | head -n1)
+    for path in "$work/run"/wayland-*; do
+        case "$path" in *.lock | *"*"*) ;; *) socket=${path##*/} ;; esac
+    done
+    for path in "$work/run"/sway-ipc.*.sock; do
+        [ -S "$path" ] && ipc=$path
+    done
     [ -n "$socket" ] && [ -n "$ipc" ] && break
     kill -0 "$sway_pid" 2>/dev/null || break
     sleep 0.1
@@ -161,10 +167,12 @@ print(f"{what}: picture in every part")
 PY
 }
 
+# shellcheck disable=SC2086
+shot() { as_user env -i $sway_env grim -t ppm "$1" || fail "grim could not take a screenshot"; }
 sleep 3
-as_user env -i $sway_env grim -t ppm "$work/shots/picker.ppm" || fail "grim could not take the screenshot"
+shot "$work/shots/picker.ppm"
 sleep 9
-as_user env -i $sway_env grim -t ppm "$work/shots/live.ppm" || fail "grim could not take the screenshot"
+shot "$work/shots/live.ppm"
 
 wait "$app_pid"
 status=$?
