@@ -32,6 +32,9 @@ cleanup() {
 trap cleanup EXIT
 
 # Who runs sway and the application: this user, or an unprivileged one when this is root.
+# $as is the command prefix for background jobs (a function would run in a subshell whose
+# pid is not the program's); as_user runs a command to its end.
+as=''
 as_user() { "$@"; }
 if [ "$(id -u)" -eq 0 ]; then
     user='quorbit-wayland'
@@ -39,8 +42,11 @@ if [ "$(id -u)" -eq 0 ]; then
         useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
             "$user" >/dev/null 2>&1 || skip "cannot make the unprivileged user $user (useradd)"
     fi
-    command -v runuser >/dev/null 2>&1 || skip "runuser is missing: cannot run sway as $user"
-    as_user() { runuser -u "$user" -- "$@"; }
+    command -v setpriv >/dev/null 2>&1 || skip "setpriv is missing: cannot run sway as $user"
+    # setpriv execs the command itself, so that a background job's pid is the program's.
+    as="setpriv --reuid=$user --regid=$user --init-groups --"
+    # shellcheck disable=SC2086
+    as_user() { $as "$@"; }
     # The user must reach the program, the script and the resources.
     for path in "$quorbit" "$script" "${QUORBIT_RESOURCES:-$work}"; do
         as_user test -r "$path" || skip "$user cannot read $path"
@@ -62,7 +68,7 @@ chmod 644 "$work/sway.conf"
 
 base_env="PATH=/usr/local/bin:/usr/bin:/bin HOME=$work/home XDG_RUNTIME_DIR=$work/run"
 # shellcheck disable=SC2086
-as_user env -i $base_env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+$as env -i $base_env WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
     sway --config "$work/sway.conf" >"$work/sway.log" 2>&1 &
 sway_pid=$!
 socket='' ipc=''
@@ -87,7 +93,7 @@ swaymsg_() { as_user env -i $sway_env swaymsg "$@"; }
 swaymsg_ -t get_outputs >"$work/outputs.json" || fail "swaymsg cannot reach sway"
 
 # shellcheck disable=SC2086
-as_user env -i $sway_env QUORBIT_RESOURCES="${QUORBIT_RESOURCES:-}" \
+$as env -i $sway_env QUORBIT_RESOURCES="${QUORBIT_RESOURCES:-}" \
     QUORBIT_CAMERA=synthetic SDL_AUDIODRIVER=dummy QUORBIT_LOG=info \
     QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
     "$quorbit" --script "$script" >"$work/app.log" 2>&1 &
