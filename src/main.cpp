@@ -45,6 +45,20 @@ int usage(std::FILE* out = stderr) {
     return app::kExitUsage;
 }
 
+constexpr const char* kKeysHelp =
+    "keys:\n"
+    "  Space, Return                  the shutter (starts the self-timer when one is set)\n"
+    "  F                              opens the filters\n"
+    "  1 ... 9, 0                     in the filters: the first ... tenth preview of the page\n"
+    "  Left, Right, Page Up/Down      in the filters: the page before or after (so does the "
+    "wheel)\n"
+    "  Escape                         closes the filters, the share and settings screens, an\n"
+    "                                 alert (its cancel button) and the sign-in dialog\n"
+    "  T                              the self-timer: off, 3 s, 10 s\n"
+    "  C                              switches the camera (with a front and a back camera)\n"
+    "  F11                            full screen on and off\n"
+    "  Ctrl+Q                         quits\n";
+
 // The application: the camera screen on the chosen camera, under the application delegate.
 // Incoming URLs (the sign-in's return) come through the hand-off socket and go to the
 // application's openURL, as does pendingUrl once launched.
@@ -129,6 +143,7 @@ int main(int argc, char** argv) {
             usage(stdout);
             std::printf("commands of a --script FILE, one a line:\n%s",
                         platform::ScriptRunner::helpText().c_str());
+            std::printf("%s", kKeysHelp);
             return 0;
         }
     }

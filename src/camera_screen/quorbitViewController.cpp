@@ -386,6 +386,26 @@ void quorbitViewController::swapCamera() {
     updateFlashControl();
 }
 
+bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
+    using Key = platform::KeyEvent::Key;
+    if (event.control || event.alt || event.meta || childScreenUp()) return false;
+    char32_t c = event.key == Key::Character ? event.character : 0;
+    bool shutter = event.key == Key::Return || c == U' ';
+    bool swap = c == U'c' && _captureCamera && _captureCamera->numCameras() >= 2;
+    if (!shutter && !swap && c != U'f' && c != U't') return false;
+    // A held key acts once: the repeats that follow take no burst of photos.
+    if (event.repeat) return true;
+    if (shutter)
+        snapPhoto();
+    else if (c == U'f')
+        openFilterPicker();
+    else if (c == U't')
+        cycleSelfTimer();
+    else
+        swapCamera();
+    return true;
+}
+
 void quorbitViewController::restart() {
     filterPickerOpen = false;
     sharingWindowOpen = false;

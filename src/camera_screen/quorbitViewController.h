@@ -136,6 +136,9 @@ class quorbitViewController : public platform::ViewController,
     void openFilterPicker();
     void openSettings();
     void swapCamera();
+    // The keyboard: Space or Return is the shutter (a key held down takes one photo), F
+    // opens the filters, T moves the self-timer on, C switches the camera (with two).
+    bool handleKey(const platform::KeyEvent& event) override;
     // Each child screen calls this once it has disappeared: clears the three open flags
     // and turns touches back on. It leaves a photo being saved, the camera and the filter
     // alone.

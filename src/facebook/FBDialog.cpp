@@ -215,7 +215,15 @@ void FBDialog::cancel() {
     dialogDidCancel(std::nullopt);
 }
 
+void FBDialog::keyDown(const platform::KeyEvent& event) {
+    // Once going (it fades out), a second Escape must not tell the delegate twice.
+    if (event.key == platform::KeyEvent::Key::Escape && !event.repeat && superview() &&
+        !_dismissing)
+        cancel();
+}
+
 void FBDialog::dismiss(bool animated) {
+    _dismissing = true;
     dialogWillDisappear();
     _loadingURL.reset();
     if (!animated) {
@@ -306,6 +314,7 @@ void FBDialog::webViewDidFailLoad(const platform::Error& error) {
 // Showing, turning and the keyboard.
 
 void FBDialog::show() {
+    _dismissing = false;
     load();
     sizeToFitOrientation(false);
 
@@ -345,6 +354,7 @@ void FBDialog::show() {
         _modalBackgroundView->setFrame(window->bounds());
         window->addSubview(_modalBackgroundView);
         window->addSubview(shared_from_this());
+        _webView->becomeFocused();
     }
 
     dialogWillAppear();

@@ -88,6 +88,13 @@ class FBDialog : public platform::View {
     void addObservers();
     void removeObservers();
 
+    // The dialog is modal for the keyboard too: its page has the focus once shown, Escape
+    // (from the page or the panel) closes it as the close button does, and no other key
+    // reaches the screen beneath.
+    bool canBecomeFocused() const override { return true; }
+    void keyDown(const platform::KeyEvent& event) override;
+    void keyUp(const platform::KeyEvent&) override {}
+
     // The web view's callbacks.
     bool shouldStartLoad(const std::string& url, platform::WebNavigationType type);
     void webViewDidFinishLoad();
@@ -129,6 +136,7 @@ class FBDialog : public platform::View {
     bool _showingKeyboard = false;
     bool _webGrownForKeyboard = false;
     bool _observing = false;
+    bool _dismissing = false;  // from dismiss() until shown again
     std::shared_ptr<platform::View> _modalBackgroundView;
 };
 

@@ -142,6 +142,69 @@ void FilterPickerController::close() {
     dismissModalViewControllerAnimated(false);
 }
 
+int FilterPickerController::pageCount() const {
+    int perPage = std::max(1, previewsPerPage());
+    int previews = int(glViews().size());
+    return (previews + perPage - 1) / perPage;
+}
+
+int FilterPickerController::currentPage() const {
+    if (!_filterScroll) return 0;
+    double width = _filterScroll->bounds().width();
+    if (width <= 0) return 0;
+    int page = int(std::lround(_filterScroll->contentOffset().x / width));
+    return std::clamp(page, 0, std::max(0, pageCount() - 1));
+}
+
+void FilterPickerController::showPage(int page) {
+    int pages = pageCount();
+    if (!_filterScroll || pages == 0) return;
+    page = std::clamp(page, 0, pages - 1);
+    platform::Point offset = _filterScroll->contentOffset();
+    offset.x = page * _filterScroll->bounds().width();
+    _filterScroll->setContentOffset(offset, false);
+}
+
+bool FilterPickerController::choosePreview(int index) {
+    if (index < 0 || index >= previewsPerPage()) return false;
+    size_t slot = size_t(currentPage() * previewsPerPage() + index);
+    if (slot >= glViews().size()) return false;
+    filterSelected(glViews()[slot]->postShader());
+    return true;
+}
+
+bool FilterPickerController::handleKey(const platform::KeyEvent& event) {
+    using Key = platform::KeyEvent::Key;
+    if (event.control || event.alt || event.meta) return false;
+    switch (event.key) {
+        case Key::Escape:
+            if (!event.repeat) close();
+            return true;
+        case Key::Left:
+        case Key::PageUp:
+            showPage(currentPage() - 1);
+            return true;
+        case Key::Right:
+        case Key::PageDown:
+            showPage(currentPage() + 1);
+            return true;
+        case Key::Character:
+            if (event.character < U'0' || event.character > U'9') return false;
+            // A held digit chooses once; the picker is gone by the time it repeats.
+            if (!event.repeat)
+                choosePreview(event.character == U'0' ? 9 : int(event.character - U'1'));
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool FilterPickerController::handleWheel(int right, int down) {
+    if (right + down == 0) return false;
+    showPage(currentPage() + right + down);
+    return true;
+}
+
 void FilterPickerController::scrollViewDidScroll(platform::ScrollView& scrollView) {
     double width = scrollView.frame().width();
     if (width <= 0 || !_pageControl) return;

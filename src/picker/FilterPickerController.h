@@ -51,6 +51,23 @@ class FilterPickerController : public platform::ViewController,
     // The close control's action: closes the picker, leaving the filter as it was.
     void close();
 
+    // The pages: how many previews one page holds, the page in view and how many pages
+    // there are (0 until the view is loaded). showPage scrolls to a page at once, clamped
+    // to the first and last.
+    int previewsPerPage() const;
+    int currentPage() const;
+    int pageCount() const;
+    void showPage(int page);
+    // Chooses the preview at index (0 = the first) of the page in view, as a tap on it
+    // would; false where that page has no such preview.
+    bool choosePreview(int index);
+
+    // The keyboard: Escape closes; Left or Page Up and Right or Page Down turn the pages
+    // (held down, they keep turning); 1 to 9 and 0 choose the first to tenth preview of the
+    // page in view. The wheel turns one page a notch, either way round.
+    bool handleKey(const platform::KeyEvent& event) override;
+    bool handleWheel(int right, int down) override;
+
     // Whether frames are drawn into the previews.
     bool animateSubviews() const { return _animateSubviews; }
     void startAnimating() { _animateSubviews = true; }
@@ -72,8 +89,6 @@ class FilterPickerController : public platform::ViewController,
         _pageControl = std::move(control);
     }
     const std::shared_ptr<platform::Button>& closeButton() const { return _closeButton; }
-    // How many previews one page holds for the window's size (PreviewArrangement).
-    int previewsPerPage() const;
 
   private:
     // Lays the pages, the indicator and the close control out for a screen of that size.

@@ -55,6 +55,12 @@ void ChildScreen::goBack() {
     dismissModalViewControllerAnimated(false);
 }
 
+bool ChildScreen::handleKey(const platform::KeyEvent& event) {
+    if (event.key != platform::KeyEvent::Key::Escape || event.repeat) return false;
+    goBack();
+    return true;
+}
+
 void ChildScreen::viewDidDisappear(bool animated) {
     platform::ViewController::viewDidDisappear(animated);
     if (_baseViewController) _baseViewController->restart();

@@ -30,6 +30,8 @@ class ChildScreen : public platform::ViewController {
     const std::shared_ptr<platform::Button>& backButton() const { return _backButton; }
     // Closes the screen.
     void goBack();
+    // Escape closes the screen as the back control does.
+    bool handleKey(const platform::KeyEvent& event) override;
 
   protected:
     // Fills the area below the title bar; the default leaves it empty.

@@ -440,10 +440,13 @@ TEST_F(FBDialogSignInTest, AfterAFailedBrowserAttemptTheDialogSignsInOnTheServic
     EXPECT_EQ(dialog->modalBackgroundView()->superview(), nullptr);
 }
 
-TEST_F(FBDialogSignInTest, CancelOnTheFormOrTheCloseButtonMeansNotSignedIn) {
+TEST_F(FBDialogSignInTest, CancelOnTheFormTheCloseButtonOrEscapeMeansNotSignedIn) {
     startApp();
-    for (bool closeButton : {false, true}) {
-        SCOPED_TRACE(closeButton ? "close button" : "the form's Cancel");
+    enum How { FormCancel, CloseButton, EscapeKey };
+    for (How how : {FormCancel, CloseButton, EscapeKey}) {
+        SCOPED_TRACE(how == CloseButton ? "close button"
+                     : how == EscapeKey ? "Escape"
+                                        : "the form's Cancel");
         std::vector<std::string> session;
         auto delegate = std::make_shared<FBSessionDelegate>();
         delegate->fbDidLogin = [&session] { session.push_back("login"); };
@@ -458,7 +461,17 @@ TEST_F(FBDialogSignInTest, CancelOnTheFormOrTheCloseButtonMeansNotSignedIn) {
         size_t observersWhileUp = platform::NotificationCenter::defaultCenter().observerCount();
         ASSERT_TRUE(waitUntil([&] { return dialog->title() == "Sign in to Mockbook"; }));
         ASSERT_TRUE(settled(dialog));
-        if (closeButton) {
+        if (how == EscapeKey) {
+            // The page has the focus; Escape leaves it for the dialog, once however long
+            // it is held.
+            EXPECT_TRUE(dialog->webView()->isFocused());
+            SDL_Event escape{};
+            escape.type = escape.key.type = SDL_KEYDOWN;
+            escape.key.keysym.sym = SDLK_ESCAPE;
+            app->host->handleEvent(escape);
+            escape.key.repeat = 1;
+            app->host->handleEvent(escape);
+        } else if (how == CloseButton) {
             platform::Point close =
                 dialog->closeButton()->convertToWindow(dialog->closeButton()->bounds().origin);
             close.x += dialog->closeButton()->bounds().width() / 2;

@@ -214,6 +214,88 @@ TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
     EXPECT_EQ(Window::screenBounds(), Rect(0, 0, 320, 480));
 }
 
+TEST(Host, WindowKeysWheelNotchesAndFingersInPoints) {
+    HeadlessApp app(2);
+    RunLoop loop;  // Ctrl+Q ends this loop, not the tests' main one
+    app.host->install(loop);
+    auto screen = std::make_shared<KeyScreen>();
+    app.window->setRootViewController(screen);
+    auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    screen->view()->addSubview(pad);
+    auto key = [&](SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
+        SDL_Event e{};
+        e.type = e.key.type = SDL_KEYDOWN;
+        e.key.keysym.sym = sym;
+        e.key.keysym.mod = mod;
+        e.key.repeat = repeat;
+        app.host->handleEvent(e);
+        e.type = e.key.type = SDL_KEYUP;
+        app.host->handleEvent(e);
+    };
+    auto wheel = [&](float x, float y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
+        SDL_Event e{};
+        e.type = SDL_MOUSEWHEEL;
+        e.wheel.preciseX = x;
+        e.wheel.preciseY = y;
+        e.wheel.direction = direction;
+        app.host->handleEvent(e);
+    };
+
+    key(SDLK_SPACE, KMOD_LSHIFT);
+    key(SDLK_SPACE, KMOD_NONE, 1);
+    key(SDLK_PAGEDOWN);
+    wheel(0, 0.5f);  // half a notch: nothing yet
+    wheel(0, 0.5f);  // a whole notch away from the user
+    wheel(1, -2);
+    wheel(1, 0, SDL_MOUSEWHEEL_FLIPPED);
+    EXPECT_EQ(screen->log, (std::vector<std::string>{"  shift", "  repeat", "key 14", "wheel 0,-1",
+                                                     "wheel 1,2", "wheel -1,0"}));
+
+    // F11 and Ctrl+Q belong to the window: no screen hears them.
+    bool wasFull = SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN;
+    key(SDLK_F11);
+    EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
+    key(SDLK_F11, KMOD_NONE, 1);  // held: no second switch
+    EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
+    key(SDLK_F11);
+    key(SDLK_q);
+    EXPECT_FALSE(loop.quitting());
+    key(SDLK_q, KMOD_RCTRL);
+    EXPECT_TRUE(loop.quitting());
+    EXPECT_EQ(screen->log.size(), 7u);
+    EXPECT_EQ(screen->log.back(), "q");
+
+    // A finger's place is a fraction of the window: points of the screen.
+    SDL_Event finger{};
+    finger.type = SDL_FINGERDOWN;
+    finger.tfinger.x = 0.5f;
+    finger.tfinger.y = 0.25f;
+    app.host->handleEvent(finger);
+    finger.type = SDL_FINGERUP;
+    app.host->handleEvent(finger);
+    ASSERT_EQ(pad->events.size(), 2u);
+    EXPECT_EQ(pad->events[0].at, (Point{160, 120}));
+    app.window->setRootViewController(nullptr);
+    app.host->install(RunLoop::main());
+}
+
+TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
+    struct Case {
+        const char *named, *wayland, *x11, *driver;
+    } cases[] = {
+        {nullptr, "wayland-0", ":0", "wayland,x11"},
+        {nullptr, "wayland-0", nullptr, "wayland"},
+        {"", "wayland-0", "", "wayland"},
+        {nullptr, nullptr, ":0", "x11"},
+        {"x11", "wayland-0", ":0", ""},  // the user's choice wins
+        {nullptr, nullptr, nullptr, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(preferredVideoDriver(c.named, c.wayland, c.x11), c.driver)
+            << (c.named ? c.named : "-") << " " << (c.wayland ? c.wayland : "-") << " "
+            << (c.x11 ? c.x11 : "-");
+}
+
 TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {
     HeadlessApp app;
     auto view = std::make_shared<View>(Rect(0, 0, 10, 10));

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/core/RunLoop.h"
 #include "platform/host/Application.h"
 #include "platform/host/Host.h"
 #include "platform/ui/View.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::platform {
@@ -63,6 +65,26 @@ class TouchRecorder : public View {
         for (const Touch& t : touches)
             events.push_back({phase, t.locationIn(this)});
     }
+};
+
+// A screen that records the keys (with their modifiers and repeats) and wheel notches it
+// is handed.
+class KeyScreen : public ViewController {
+  public:
+    bool handleKey(const KeyEvent& e) override {
+        std::string name = e.key == KeyEvent::Key::Character ? std::string(1, char(e.character))
+                                                             : "key " + std::to_string(int(e.key));
+        if (e.shift) name += " shift";
+        if (e.control) name += " ctrl";
+        if (e.repeat) name += " repeat";
+        log.push_back(name);
+        return true;
+    }
+    bool handleWheel(int right, int down) override {
+        log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down));
+        return true;
+    }
+    std::vector<std::string> log;
 };
 
 }  // namespace quorbit::platform

@@ -154,6 +154,36 @@ TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
     std::filesystem::remove_all(png.parent_path());
 }
 
+TEST_F(ScriptRun, KeysAndTheWheelArriveAsFromAKeyboardAndAMouse) {
+    auto screen = std::make_shared<KeyScreen>();
+    app->window->setRootViewController(screen);
+    ASSERT_EQ(run("key shift+F\nkey page down\nkey Return\nkey ctrl+1\nwheel 0 -2\n"
+                  "wheel 0.5 0\nquit\n"),
+              0)
+        << runner->failure();
+    EXPECT_EQ(screen->log,
+              (std::vector<std::string>{"f shift", "key 14", "key 2", "1 ctrl", "wheel 0,2"}));
+    app->window->setRootViewController(nullptr);
+
+    struct Case {
+        const char* script;
+        const char* message;  // null: accepted
+    } cases[] = {
+        {"key space\nkey escape\nkey f11\nkey ctrl+shift+q\nkey alt++\nkey 0\n", nullptr},
+        {"key\n", "s:1: key needs an argument"},
+        {"key ctrl+\n", "s:1: \"ctrl+\" is not a key SDL knows"},
+        {"key space\nkey nokey\n", "s:2: \"nokey\" is not a key SDL knows"},
+        {"wheel 1\n", "s:1: wheel takes 2 arguments, not 1"},
+    };
+    for (const Case& c : cases) {
+        auto parsed = ScriptRunner::parse(c.script, "s");
+        EXPECT_EQ(bool(parsed), c.message == nullptr) << c.script;
+        if (!parsed && c.message) {
+            EXPECT_EQ(parsed.error().localizedDescription(), c.message);
+        }
+    }
+}
+
 TEST_F(ScriptRun, AFailedCommandStopsTheRunAndNamesItsLine) {
     struct Case {
         const char* script;

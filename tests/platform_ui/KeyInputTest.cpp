@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::platform {
@@ -58,6 +60,84 @@ TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
     EXPECT_TRUE(first->becomeFocused());
     first->resignFocused();
     EXPECT_FALSE(Window::dispatchKey(enter, true));
+}
+
+// A screen that records the keys and wheel notches it is handed.
+class KeyScreen : public ViewController {
+  public:
+    bool handleKey(const KeyEvent& e) override {
+        log.push_back(e.key == KeyEvent::Key::Character ? std::string(1, char(e.character))
+                                                        : "key " + std::to_string(int(e.key)));
+        return true;
+    }
+    bool handleWheel(int right, int down) override {
+        log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down));
+        return true;
+    }
+    std::vector<std::string> log;
+};
+
+// A focusable view that keeps no key: everything passes on up.
+class PassingView : public View {
+  public:
+    using View::View;
+    bool canBecomeFocused() const override { return true; }
+};
+
+TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreenAndAlertsTakeEscape) {
+    auto window = makeWindow();
+    auto root = std::make_shared<KeyScreen>();
+    auto top = std::make_shared<KeyScreen>();
+    window->setRootViewController(root);
+    auto press = [](char32_t c) {
+        KeyEvent e{KeyEvent::Key::Character, c};
+        bool taken = Window::dispatchKey(e, true);
+        Window::dispatchKey(e, false);  // let go: no screen hears it
+        return taken;
+    };
+
+    EXPECT_TRUE(press('a')) << "nothing focused: straight to the screen";
+    root->presentModalViewController(top, false);
+    ASSERT_EQ(window->topViewController(), top.get());
+    EXPECT_TRUE(press('b'));
+    EXPECT_TRUE(Window::dispatchWheel(0, -2));
+    auto passing = std::make_shared<PassingView>(Rect(0, 0, 50, 50));
+    auto keeping = std::make_shared<KeyTaker>(Rect(5, 5, 20, 20));
+    passing->addSubview(keeping);
+    top->view()->addSubview(passing);
+    ASSERT_TRUE(passing->becomeFocused());
+    press('c');  // up the passing view's chain to the window, then the screen
+    ASSERT_TRUE(keeping->becomeFocused());
+    press('d');  // kept by the focused view
+    EXPECT_EQ(keeping->log, (std::vector<std::string>{"down 1", "up 1"}));
+    EXPECT_EQ(top->log, (std::vector<std::string>{"b", "wheel 0,-2", "c"}));
+    EXPECT_EQ(root->log, (std::vector<std::string>{"a"}));
+
+    // An alert is modal for keys: Escape is its cancel button, other keys reach no screen.
+    int clicked = -1;
+    AlertViewDelegate delegate;
+    delegate.clickedButtonAtIndex = [&](AlertView&, int index) { clicked = index; };
+    auto noCancel = AlertView::create("No cancel", "", &delegate, std::nullopt, {"OK"});
+    noCancel->show();
+    KeyEvent escape{KeyEvent::Key::Escape};
+    Window::dispatchKey(escape, true);
+    EXPECT_EQ(clicked, -1) << "no cancel button, nothing to press";
+    noCancel->dismissWithClickedButtonIndex(0, false);
+    clicked = -1;
+    auto alert = AlertView::create("Sure?", "", &delegate, std::string("Cancel"), {"OK"});
+    alert->show();
+    press('e');
+    KeyEvent held = escape;
+    held.repeat = true;
+    Window::dispatchKey(held, true);
+    EXPECT_EQ(clicked, -1) << "a repeat is no new press";
+    Window::dispatchKey(escape, true);
+    EXPECT_EQ(clicked, 0);
+    ASSERT_TRUE(runUntil([&] { return !alert->isVisible(); }));
+    EXPECT_EQ(Window::keyWindow(), window.get());
+    EXPECT_EQ(top->log.size(), 3u) << "the alert kept every key";
+    root->dismissModalViewControllerAnimated(false);
+    window->setRootViewController(nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
 #include "platform/gl/Compositor.h"
 #include "platform/gl/DisplayLink.h"
@@ -108,15 +109,41 @@ KeyEvent keyEventFromSdl(const SDL_KeyboardEvent& sdl) {
     return event;
 }
 
+// Names the application to the desktop before SDL opens its display connection: the
+// Wayland app id and the X11 WM_CLASS are the application's identifier, so that the shell
+// matches the window to the desktop entry and icon of that name. A class the user set in
+// the environment is kept.
+void setApplicationIdentity(const HostOptions& options) {
+    std::string id = Bundle::main().identifier();
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", id.c_str(), 0);
+    setenv("SDL_VIDEO_X11_WMCLASS", id.c_str(), 0);
+    SDL_SetHint(SDL_HINT_APP_NAME, options.title.c_str());
+}
+
 }  // namespace
+
+std::string preferredVideoDriver(const char* named, const char* waylandDisplay,
+                                 const char* x11Display) {
+    auto set = [](const char* v) { return v && *v; };
+    if (set(named)) return {};
+    if (set(waylandDisplay)) return set(x11Display) ? "wayland,x11" : "wayland";
+    if (set(x11Display)) return "x11";
+    return {};
+}
 
 Host::Host(const HostOptions& options) : _options(options) {}
 
 Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
     if (options.width <= 0 || options.height <= 0 || options.scale <= 0)
         return Error::make(HostError::BadScreen, "the screen needs a positive size and scale");
-    if (options.headless)
+    if (options.headless) {
         SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "offscreen", SDL_HINT_OVERRIDE);
+    } else {
+        std::string driver = preferredVideoDriver(
+            std::getenv("SDL_VIDEODRIVER"), std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+        if (!driver.empty()) SDL_SetHint(SDL_HINT_VIDEODRIVER, driver.c_str());
+    }
+    setApplicationIdentity(options);
     if (auto video = GLContext::initVideo(options.headless); !video) {
         std::string reason = video.error().localizedDescription();
         if (!options.headless)
@@ -326,12 +353,7 @@ Point Host::pointFromWindow(double x, double y) const {
 
 void Host::handleEvent(const SDL_Event& event) {
     Application& app = Application::shared();
-    auto quit = [this] {
-        if (_loop)
-            _loop->quit();
-        else
-            RunLoop::main().quit();
-    };
+    auto quit = [this] { requestQuit(); };
     switch (event.type) {
         case SDL_QUIT:
         case SDL_APP_TERMINATING:
@@ -422,17 +444,33 @@ void Host::handleEvent(const SDL_Event& event) {
             break;
         case SDL_KEYDOWN:
         case SDL_KEYUP:
+            if (handleWindowKey(event.key)) break;
             Window::dispatchKey(keyEventFromSdl(event.key), event.type == SDL_KEYDOWN);
             break;
+        case SDL_MOUSEWHEEL: {
+            if (event.wheel.which == SDL_TOUCH_MOUSEID) break;
+            // Fine-grained wheels (touchpads) add up to whole notches; a notch is a step.
+            double sign = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
+            _wheelRight += sign * double(event.wheel.preciseX);
+            _wheelUp += sign * double(event.wheel.preciseY);
+            int right = static_cast<int>(std::trunc(_wheelRight));
+            int up = static_cast<int>(std::trunc(_wheelUp));
+            _wheelRight -= right;
+            _wheelUp -= up;
+            if (right != 0 || up != 0) Window::dispatchWheel(right, -up);
+            break;
+        }
         case SDL_TEXTINPUT:
             Window::dispatchText(event.text.text);
             break;
         case SDL_FINGERDOWN:
         case SDL_FINGERMOTION:
         case SDL_FINGERUP: {
-            // Finger positions are fractions of the window; touch 0 is the mouse.
+            // Finger positions are fractions of the window (of the screen in points);
+            // touch 0 is the mouse.
             int id = 1 + static_cast<int>(event.tfinger.fingerId & 0x3fffffff);
-            Point p{event.tfinger.x * _points.width, event.tfinger.y * _points.height};
+            Size screen = pointSize();
+            Point p{event.tfinger.x * screen.width, event.tfinger.y * screen.height};
             TouchPhase phase = event.type == SDL_FINGERDOWN ? TouchPhase::Began
                                : event.type == SDL_FINGERUP ? TouchPhase::Ended
                                                             : TouchPhase::Moved;
@@ -442,6 +480,35 @@ void Host::handleEvent(const SDL_Event& event) {
         default:
             break;
     }
+}
+
+bool Host::handleWindowKey(const SDL_KeyboardEvent& key) {
+    SDL_Keycode sym = key.keysym.sym;
+    Uint16 mod = key.keysym.mod;
+    bool quitKey = sym == SDLK_q && (mod & KMOD_CTRL) && !(mod & (KMOD_ALT | KMOD_GUI));
+    bool fullscreenKey = sym == SDLK_F11 && !(mod & (KMOD_CTRL | KMOD_ALT | KMOD_GUI));
+    if (!quitKey && !fullscreenKey) return false;
+    // The window's own keys act when pressed, once however long they are held.
+    if (key.type != SDL_KEYDOWN || key.repeat) return true;
+    if (quitKey)
+        requestQuit();  // as closing the window does
+    else
+        toggleFullscreen();
+    return true;
+}
+
+void Host::requestQuit() {
+    if (_loop)
+        _loop->quit();
+    else
+        RunLoop::main().quit();
+}
+
+void Host::toggleFullscreen() {
+    bool full = SDL_GetWindowFlags(_window) & SDL_WINDOW_FULLSCREEN_DESKTOP;
+    if (SDL_SetWindowFullscreen(_window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP) != 0)
+        Log::warn(std::string("cannot switch full screen: ") + SDL_GetError());
+    _framePending = true;
 }
 
 void Host::updateKeyboard() {

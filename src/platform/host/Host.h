@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/core/Error.h"
 #include "platform/core/Geometry.h"
@@ -12,6 +13,7 @@
 #include "platform/host/HostOptions.h"
 
 union SDL_Event;
+struct SDL_KeyboardEvent;
 struct SDL_Window;
 
 namespace quorbit::platform {
@@ -19,9 +21,18 @@ namespace quorbit::platform {
 class Compositor;
 class GLContext;
 
+// The SDL video driver a windowed run asks for, given the environment's SDL_VIDEODRIVER,
+// WAYLAND_DISPLAY and DISPLAY: the application is a native Wayland client where a Wayland
+// compositor is announced (X11 the fallback where there is an X display too), an X11 one
+// where only an X display is. Empty where the user named a driver (it wins) or there is no
+// display.
+std::string preferredVideoDriver(const char* named, const char* waylandDisplay,
+                                 const char* x11Display);
+
 // The window the application runs in: an SDL2 window (or, headless, a window of SDL's
 // offscreen driver) with the compositor's GL context. Installed on the main run loop, it
-// turns SDL events into touches, key and text input, lifecycle calls and notifications, and draws a
+// turns SDL events into touches (mouse and fingers), key, wheel and text input, lifecycle
+// calls and notifications, and draws a
 // frame whenever a view changed, at most once per display refresh. With nothing changing and no
 // input it sleeps.
 class Host {
@@ -73,6 +84,11 @@ class Host {
     // Where frames are drawn: the window's own framebuffer, or with SDL's offscreen driver,
     // whose surface keeps the size the window was made with, a framebuffer of the current size.
     GLuint targetFramebuffer();
+    // Keys that belong to the window rather than to a screen: Ctrl+Q quits as closing the
+    // window does, F11 switches full screen. Returns whether the key was one of them.
+    bool handleWindowKey(const SDL_KeyboardEvent& key);
+    void toggleFullscreen();
+    void requestQuit();
 
     HostOptions _options;
     SDL_Window* _window = nullptr;
@@ -96,6 +112,8 @@ class Host {
     bool _mouseDown = false;
     bool _minimized = false;
     bool _focused = true;
+    // Wheel movement not yet a whole notch.
+    double _wheelRight = 0, _wheelUp = 0;
 };
 
 }  // namespace quorbit::platform

@@ -5,8 +5,12 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
+
+#include <SDL2/SDL.h>
+#include <strings.h>
 
 #include "platform/core/Bundle.h"
 #include "platform/core/Files.h"
@@ -171,6 +175,16 @@ const std::vector<ScriptRunner::CommandEntry>& ScriptRunner::commandTable() {
          "N",
          "a tap on button N of the alert on screen",
          &ScriptRunner::doTapAlertButton},
+        {"key",
+         {Arg::Key},
+         "NAME",
+         "presses and lets go the key SDL names NAME (ctrl+, shift+, alt+ hold those)",
+         &ScriptRunner::doKey},
+        {"wheel",
+         {Arg::Number, Arg::Number},
+         "DX DY",
+         "turns the wheel DX notches right, DY away from the user",
+         &ScriptRunner::doWheel},
         {"expect-alert",
          {Arg::Text},
          "TITLE",
@@ -290,7 +304,7 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
                         ")");
         }
         const auto& expected = entry->args;
-        if (!expected.empty() && expected.back() == Arg::Text) {
+        if (!expected.empty() && (expected.back() == Arg::Text || expected.back() == Arg::Key)) {
             if (command.rest.empty()) return fail(command.name + " needs an argument");
         } else if (command.args.size() != expected.size()) {
             return fail(format("%s takes %zu argument%s, not %zu", command.name.c_str(),
@@ -304,6 +318,9 @@ Result<std::vector<Command>> ScriptRunner::parse(const std::string& text,
                 return fail(inQuotes(command.args[i]) + " is not a number");
             if (expected[i] == Arg::Count && !parseCount(command.args[i], n))
                 return fail(inQuotes(command.args[i]) + " is not a whole number of 0 or more");
+            KeyChord chord;
+            if (expected[i] == Arg::Key && !parseKey(command.rest, chord))
+                return fail(inQuotes(command.rest) + " is not a key SDL knows");
         }
         commands.push_back(std::move(command));
     }
@@ -394,6 +411,85 @@ std::string ScriptRunner::checkTappable(View& view, Point windowPoint) const {
         return "it is covered by " + describe(hit);
     }
     return "it is not in any window";
+}
+
+bool ScriptRunner::parseKey(const std::string& text, KeyChord& chord) {
+    static const struct {
+        const char* prefix;
+        std::uint16_t modifier;
+    } kModifiers[] = {{"ctrl+", KMOD_LCTRL}, {"shift+", KMOD_LSHIFT}, {"alt+", KMOD_LALT}};
+    chord = {};
+    std::string rest = text;
+    for (bool found = true; found;) {
+        found = false;
+        for (const auto& m : kModifiers) {
+            std::size_t n = std::strlen(m.prefix);
+            // "ctrl++" holds Control with the plus key: a prefix needs a key after it.
+            if (rest.size() > n && strncasecmp(rest.c_str(), m.prefix, n) == 0) {
+                chord.modifiers |= m.modifier;
+                rest.erase(0, n);
+                found = true;
+            }
+        }
+    }
+    chord.key = SDL_GetKeyFromName(rest.c_str());
+    if (chord.key == SDLK_UNKNOWN && rest.find(' ') != std::string::npos) {
+        // SDL writes some names as one word ("PageDown"); "page down" means the same.
+        std::erase(rest, ' ');
+        chord.key = SDL_GetKeyFromName(rest.c_str());
+    }
+    return chord.key != SDLK_UNKNOWN;
+}
+
+std::string ScriptRunner::doKey(const Command& c, bool&) {
+    KeyChord chord;
+    if (!parseKey(c.rest, chord)) return inQuotes(c.rest) + " is not a key SDL knows";
+    Uint32 windowId = SDL_GetWindowID(_host.window());
+    SDL_Event event{};
+    event.key.windowID = windowId;
+    event.key.keysym.sym = chord.key;
+    event.key.keysym.scancode = SDL_GetScancodeFromKey(chord.key);
+    event.key.keysym.mod = chord.modifiers;
+    event.type = SDL_KEYDOWN;
+    event.key.type = SDL_KEYDOWN;
+    event.key.state = SDL_PRESSED;
+    if (SDL_PushEvent(&event) < 0) return std::string("cannot queue the key: ") + SDL_GetError();
+    // A key that types a character also types it where text is taken, as a keyboard does.
+    bool types = chord.key >= 0x20 && chord.key < 0x7f &&
+                 !(chord.modifiers & (KMOD_CTRL | KMOD_ALT)) && SDL_IsTextInputActive();
+    if (types) {
+        SDL_Event text{};
+        text.text.type = SDL_TEXTINPUT;
+        text.text.windowID = windowId;
+        char typed = static_cast<char>(chord.key);
+        if ((chord.modifiers & KMOD_SHIFT) && typed >= 'a' && typed <= 'z') typed -= 'a' - 'A';
+        text.text.text[0] = typed;
+        SDL_PushEvent(&text);
+    }
+    _host.pumpEvents();
+    event.type = SDL_KEYUP;
+    event.key.type = SDL_KEYUP;
+    event.key.state = SDL_RELEASED;
+    SDL_PushEvent(&event);
+    _host.pumpEvents();
+    settle();
+    return {};
+}
+
+std::string ScriptRunner::doWheel(const Command& c, bool&) {
+    SDL_Event event{};
+    event.type = SDL_MOUSEWHEEL;
+    event.wheel.type = SDL_MOUSEWHEEL;
+    event.wheel.windowID = SDL_GetWindowID(_host.window());
+    event.wheel.preciseX = static_cast<float>(number(c.args[0]));
+    event.wheel.preciseY = static_cast<float>(number(c.args[1]));
+    event.wheel.x = static_cast<Sint32>(event.wheel.preciseX);
+    event.wheel.y = static_cast<Sint32>(event.wheel.preciseY);
+    event.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+    if (SDL_PushEvent(&event) < 0) return std::string("cannot queue the wheel: ") + SDL_GetError();
+    _host.pumpEvents();
+    settle();
+    return {};
 }
 
 std::string ScriptRunner::doQuit(const Command&, bool& quit) {

@@ -26,7 +26,9 @@ class View;
 // Runs a headless script: one command a line, "#" starting a comment, against the
 // application on the main run loop. The commands, their arguments and their help all come
 // from one table (see helpText()); among them wait, wait-frames, tap, drag, tap-control,
-// tap-row, tap-alert-button, expect-alert, expect-control, open-url, screenshot and quit.
+// tap-row, tap-alert-button, key, wheel, expect-alert, expect-control, open-url, screenshot
+// and quit. key and wheel put real SDL events in the queue for the host to handle, as a
+// keyboard or mouse would.
 // tap-control refuses a name that two visible controls share.
 // The whole script is checked before it runs. The first command that fails ends the run
 // with a message naming the script and line, and status 1. Script text echoed in messages
@@ -69,7 +71,8 @@ class ScriptRunner {
     // An entry of the command table: the command word, the kinds of its arguments, their
     // names and what the command does (for helpText()), and the handler that runs it. A
     // handler answers an empty string when the command passed, else what went wrong.
-    enum class Arg { Number, Count, Word, Text };
+    // Key: the rest of the line names a key as SDL does (see parseKey).
+    enum class Arg { Number, Count, Word, Text, Key };
     struct CommandEntry {
         const char* name;
         std::vector<Arg> args;
@@ -78,6 +81,15 @@ class ScriptRunner {
         std::string (ScriptRunner::*handler)(const Command&, bool& quit);
     };
     static const std::vector<CommandEntry>& commandTable();
+
+    // A key as a script names it: SDL's name of the key ("space", "return", "escape", "f",
+    // "1", "left", "page down", "f11"), after any of the modifiers "ctrl+", "shift+",
+    // "alt+" (any case). False for a name SDL does not know.
+    struct KeyChord {
+        std::int32_t key = 0;         // SDL_Keycode
+        std::uint16_t modifiers = 0;  // SDL_Keymod
+    };
+    static bool parseKey(const std::string& text, KeyChord& chord);
 
   private:
     static const CommandEntry* findCommand(const std::string& name);
@@ -93,6 +105,8 @@ class ScriptRunner {
     std::string doResize(const Command& c, bool& quit);
     std::string doScreenshot(const Command& c, bool& quit);
     std::string doQuit(const Command& c, bool& quit);
+    std::string doKey(const Command& c, bool& quit);
+    std::string doWheel(const Command& c, bool& quit);
     void tapAt(Point p);
     void settle();
     bool runFor(std::chrono::milliseconds time);

@@ -228,6 +228,7 @@ void AlertView::show() {
     _previousKeyWindow = Window::keyWindow();
     if (_delegate && _delegate->willPresent) _delegate->willPresent(*this);
     _window->makeKeyAndVisible();
+    _window->setFocusedView(this);
 
     // Pop in: grow a little past full size, then settle.
     setTransform(AffineTransform::scale(0.6, 0.6));
@@ -273,6 +274,11 @@ void AlertView::dismissWithClickedButtonIndex(int index, bool animated) {
     } else {
         finishDismiss(index);
     }
+}
+
+void AlertView::keyDown(const KeyEvent& event) {
+    if (event.key == KeyEvent::Key::Escape && !event.repeat && _cancelButtonIndex >= 0)
+        dismissWithClickedButtonIndex(_cancelButtonIndex, true);
 }
 
 void AlertView::finishDismiss(int index) {

@@ -63,6 +63,12 @@ class AlertView : public View {
     // away (fading when animated). An index out of range is ignored.
     void dismissWithClickedButtonIndex(int index, bool animated);
 
+    // The alert holds its window's keyboard focus while shown: Escape is its cancel button
+    // (where it has one), and no key reaches the screens beneath.
+    bool canBecomeFocused() const override { return true; }
+    void keyDown(const KeyEvent& event) override;
+    void keyUp(const KeyEvent&) override {}
+
     void layoutSubviews() override;
     bool draws() const override { return true; }
     void draw(Canvas& canvas) override;

@@ -58,6 +58,20 @@ class ViewController : public std::enable_shared_from_this<ViewController> {
     // Whether a presentation or dismissal is running.
     bool isTransitioning() const { return _transitioning; }
 
+    // Keyboard and wheel input that no focused view took: the key window hands it to its
+    // top-most screen (the root's innermost presented screen). Answer whether the screen
+    // acted on it; the defaults take nothing. A key held down repeats with event.repeat set.
+    virtual bool handleKey(const KeyEvent& event) {
+        (void)event;
+        return false;
+    }
+    // Whole wheel notches: right > 0 toward the right, down > 0 toward the user.
+    virtual bool handleWheel(int right, int down) {
+        (void)right;
+        (void)down;
+        return false;
+    }
+
     // Used by Window for its root controller.
     void beginAppearance(bool appearing, bool animated);
     void endAppearance(bool appearing, bool animated);

@@ -289,14 +289,45 @@ void Window::setFocusedView(View* view) {
 
 bool Window::dispatchKey(const KeyEvent& event, bool pressed) {
     Window* window = keyWindow();
-    View* view = window ? window->focusedView() : nullptr;
-    if (!view) return false;
+    if (!window) return false;
+    View* view = window->focusedView();
+    if (!view) {
+        ViewController* top = window->topViewController();
+        if (!pressed || !top) return false;
+        auto keep = top->shared_from_this();
+        return top->handleKey(event);
+    }
     auto keep = view->shared_from_this();
     if (pressed)
         view->keyDown(event);
     else
         view->keyUp(event);
     return true;
+}
+
+ViewController* Window::topViewController() const {
+    ViewController* top = _rootViewController.get();
+    while (top && top->modalViewController())
+        top = top->modalViewController().get();
+    return top;
+}
+
+void Window::keyDown(const KeyEvent& event) {
+    // The end of the focused view's chain: the screen on top decides.
+    if (ViewController* top = topViewController()) {
+        auto keep = top->shared_from_this();
+        top->handleKey(event);
+    }
+}
+
+void Window::keyUp(const KeyEvent&) {}
+
+bool Window::dispatchWheel(int right, int down) {
+    Window* window = keyWindow();
+    ViewController* top = window ? window->topViewController() : nullptr;
+    if (!top || (right == 0 && down == 0)) return false;
+    auto keep = top->shared_from_this();
+    return top->handleWheel(right, down);
 }
 
 bool Window::dispatchText(const std::string& text) {

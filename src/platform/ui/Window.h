@@ -63,10 +63,20 @@ class Window : public View {
     View* focusedView() const;
     // Focuses view (null: none), telling the views that lose and gain the focus.
     void setFocusedView(View* view);
-    // Keyboard input from the host, to the focused view of the key window. Returns whether
-    // a view received it.
+    // Keyboard input from the host, to the focused view of the key window. A key the
+    // focused view does not keep passes up its superviews (View::keyDown) to the window,
+    // which hands a pressed key to its top-most screen (ViewController::handleKey); with
+    // nothing focused the key goes there directly. Returns whether a focused view received
+    // the key or a screen acted on it.
     static bool dispatchKey(const KeyEvent& event, bool pressed);
     static bool dispatchText(const std::string& text);
+    // Wheel notches from the host, to the key window's top-most screen (handleWheel).
+    static bool dispatchWheel(int right, int down);
+    // The root screen, or the innermost screen presented over it; null without a root.
+    ViewController* topViewController() const;
+
+    void keyDown(const KeyEvent& event) override;
+    void keyUp(const KeyEvent& event) override;
 
   protected:
     void didChangeHidden() override;

@@ -5,10 +5,11 @@
 # filters button and a preview of the picker it opens. The
 # script the application runs meanwhile (clicks.script) checks that each click did its work;
 # afterwards exactly one photo must be in the album.
-#   real-window.sh QUORBIT SCRIPT SCALE
+#   real-window.sh QUORBIT SCRIPT SCALE [APP_ID]
+# The window's X11 class must be APP_ID (the application's identifier).
 # Exits 77 (skipped) when Xvfb or xdotool is missing or Xvfb cannot start.
 set -u
-quorbit=$1 script=$2 scale=$3
+quorbit=$1 script=$2 scale=$3 app_id=${4:-io.github.quorbit.Flurio}
 skip() { echo "SKIPPED: $*"; exit 77; }
 command -v Xvfb >/dev/null 2>&1 || skip "Xvfb is not installed (scripts/install-deps installs it)"
 command -v xdotool >/dev/null 2>&1 || skip "xdotool is not installed (scripts/install-deps installs it)"
@@ -46,6 +47,9 @@ app_pid=$!
 # The window, once mapped, and a click at a point of the 320 x 480 screen.
 window=$(xdotool search --sync --onlyvisible --name '^Flurio$' 2>/dev/null | head -n1)
 [ -n "$window" ] || { echo "the application's window did not appear" >&2; exit 1; }
+class_pattern="^$(printf '%s' "$app_id" | sed 's/\./\\./g')\$"
+xdotool search --class "$class_pattern" 2>/dev/null | grep -qx "$window" ||
+    { echo "the window's X11 class is not $app_id" >&2; exit 1; }
 click() {
     x=$(awk "BEGIN { printf \"%d\", $1 * $scale }")
     y=$(awk "BEGIN { printf \"%d\", $2 * $scale }")

@@ -716,11 +716,15 @@ void WebView::touchesCancelled(const std::vector<Touch>& touches) {
         _impl->touch(touch.id, TouchPhase::Cancelled, touch.locationIn(this));
 }
 
+// Escape is the frame's key, not the page's: it goes on to the views around the page (a
+// dialog closes on it). Every other key stays with the page.
 void WebView::keyDown(const KeyEvent& event) {
+    if (event.key == KeyEvent::Key::Escape) return View::keyDown(event);
     _impl->key(keySymbol(event), true, keyModifiers(event));
 }
 
 void WebView::keyUp(const KeyEvent& event) {
+    if (event.key == KeyEvent::Key::Escape) return View::keyUp(event);
     _impl->key(keySymbol(event), false, keyModifiers(event));
 }
 
