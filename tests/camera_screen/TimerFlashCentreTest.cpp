@@ -260,28 +260,34 @@ TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotation
     // Light Tunnel leaves a sharp disc of the plain picture around its centre and shades what
     // lies well outside it: where the plain picture shows through tells where the centre is.
     constexpr int kLightTunnel = 14;
-    const platform::Point finger{250, 110}, mirrored{70, 110};
+    // The finger's place as fractions of the live view (across, down), and its mirror image.
+    const platform::Point finger{250.0 / 320, 110.0 / 427}, mirrored{70.0 / 320, 110.0 / 427};
     for (auto [front, rotation] : {std::pair{true, 90}, {false, 90}, {true, 0}, {false, 270}}) {
         SCOPED_TRACE(::testing::Message() << (front ? "front " : "back ") << rotation);
         TimedScreen f("centre", 0, false, front, rotation);
         platform::Image plain = gpu::readFramebufferImage(*f.screen->glview());
         f.screen->setFilter(f.screen->programArray()[kLightTunnel].get());
         ASSERT_TRUE(f.screen->filterHasCentre());
+        // The live view has the picture's shape: landscape at rotation 0.
+        platform::Rect live = f.screen->glview()->frame();
+        auto inWindow = [&](platform::Point p) {
+            return platform::Point{live.minX() + p.x * live.width(),
+                                   live.minY() + p.y * live.height()};
+        };
+        auto inPixels = [&](const platform::Image& image, platform::Point p) {
+            return image.pixel(int(p.x * image.width()), int(p.y * image.height()));
+        };
         // A drag from the middle of the live view to the finger's place.
-        platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, {160, 213});
-        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, {200, 160});
-        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, finger);
-        platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, finger);
-        EXPECT_NEAR(f.screen->distortionCentre().x, 250.0 / 320, 1e-9);
-        EXPECT_NEAR(f.screen->distortionCentre().y, 110.0 / 427, 1e-9);
+        platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, inWindow({0.5, 0.5}));
+        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow({0.6, 0.4}));
+        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow(finger));
+        platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, inWindow(finger));
+        EXPECT_NEAR(f.screen->distortionCentre().x, finger.x, 1e-9);
+        EXPECT_NEAR(f.screen->distortionCentre().y, finger.y, 1e-9);
         f.drawFrame();
         platform::Image moved = gpu::readFramebufferImage(*f.screen->glview());
-        EXPECT_LE(difference(moved.pixel(int(finger.x), int(finger.y)),
-                             plain.pixel(int(finger.x), int(finger.y))),
-                  6);
-        EXPECT_GT(difference(moved.pixel(int(mirrored.x), int(mirrored.y)),
-                             plain.pixel(int(mirrored.x), int(mirrored.y))),
-                  30);
+        EXPECT_LE(difference(inPixels(moved, finger), inPixels(plain, finger)), 6);
+        EXPECT_GT(difference(inPixels(moved, mirrored), inPixels(plain, mirrored)), 30);
         // The photo shows it where the view does.
         f.tap(controls::kShutter);
         ASSERT_NE(f.screen->photoViewButton()->image(), nullptr);

@@ -168,7 +168,10 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
         EXPECT_FALSE(glIsTexture(after - 1));  // the frame's texture went with the frame
 
         // What each slot's program draws of the frame, made without the picker.
-        gpu::GLPostView reference(platform::Rect(0, 0, 144, 192));
+        // The previews take the picture's shape: this frame is an upright landscape one.
+        platform::Size previewSize = picker().glViews()[0]->bounds().size;
+        EXPECT_EQ(previewSize, (platform::Size{144, 108}));
+        gpu::GLPostView reference(platform::Rect({0, 0}, previewSize));
         reference.setContext(host->glContext);
         host->glContext->makeCurrent();
         auto buffer = frame.buffer();

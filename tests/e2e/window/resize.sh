@@ -52,6 +52,10 @@ click() {
     sleep 1
 }
 fail() { echo "$*" >&2; exit 1; }
+# No window manager here: the window stays where it was made, so it is moved to the corner
+# first, where the screen has room for it at both sizes.
+xdotool windowmove --sync "$window" 0 0
+xdotool windowfocus --sync "$window" 2>/dev/null
 sleep 0.5
 
 # Landscape: the bar is a 53-point column on the right; the 3:4 live view, 600 x 800, is
@@ -72,11 +76,11 @@ python3 "$here/pixels.py" "$work/portrait.png" "size 720 1280" "lit 4 138 712 95
     "black 0 0 720 130" "black 0 1098 720 125" "lit 0 1230 720 50" || fail "portrait layout"
 click 360 1253  # the shutter, in the middle of the bar
 
-xdotool key --window "$window" space
+xdotool key space
 sleep 1.5
-xdotool key --window "$window" f
+xdotool key f
 sleep 1
-xdotool key --window "$window" Escape
+xdotool key Escape
 sleep 0.5
 
 wait "$app_pid"
