@@ -126,6 +126,23 @@ class Painter : public View {
     int draws_ = 0;
 };
 
+TEST_F(CompositorTest, ABackgroundThatCoversTheTargetIsTheClearNotAQuad) {
+    // A window with nothing of its own, a screen's opaque root filling it, a small box on it.
+    auto window = box(Rect(0, 0, 40, 40), std::nullopt);
+    auto screen = box(Rect(0, 0, 40, 40), Color{1, 0, 0, 1});
+    screen->addSubview(box(Rect(10, 10, 10, 10), Color{0, 0, 1, 1}));
+    window->addSubview(screen);
+    Image image = frame({window.get()});
+    EXPECT_TRUE(pixelIs(image, 2, 2, {255, 0, 0}));
+    EXPECT_TRUE(pixelIs(image, 15, 15, {0, 0, 255}));
+    EXPECT_EQ(compositor->lastFrame().viewsDrawn, 1);  // the box alone
+    // A root that does not cover the target is drawn as itself over the clear.
+    screen->setFrame(Rect(0, 0, 40, 30));
+    image = frame({window.get()});
+    EXPECT_TRUE(pixelIs(image, 2, 35, {0, 0, 0}));
+    EXPECT_EQ(compositor->lastFrame().viewsDrawn, 2);
+}
+
 TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) {
     auto root = box(Rect(0, 0, 40, 40), Color{0, 0, 1, 1});
     auto painter = std::make_shared<Painter>(Rect(0, 0, 20, 20));

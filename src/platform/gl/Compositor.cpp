@@ -169,21 +169,36 @@ void Compositor::draw(const std::vector<View*>& roots, int width, int height, GL
     glDisable(GL_CULL_FACE);
     glDisable(GL_SCISSOR_TEST);
     _scissorOn = false;
-    // An opaque window background that covers everything is drawn by the clear itself,
-    // which costs far less than a quad over the whole target.
+    // An opaque background that covers everything is drawn by the clear itself, which costs
+    // far less than a quad over the whole target: the first window's, or that of the first
+    // view inside it (a screen's root view) when nothing is drawn before it.
     Color clear = _clearColor;
-    _clearedBackground = nullptr;
+    _clearedBackgrounds.clear();
+    View* first = nullptr;
     for (View* root : roots) {
-        if (!root || root->isHidden()) continue;
-        auto color = root->backgroundColor();
-        Rect f = root->frame();
-        if (color && color->a >= 1 && root->alpha() >= 1 && root->transform().isIdentity() &&
-            f.minX() <= 0 && f.minY() <= 0 && f.maxX() * _scale >= width &&
-            f.maxY() * _scale >= height) {
-            clear = *color;
-            _clearedBackground = root;
+        if (root && !root->isHidden()) {
+            first = root;
+            break;
         }
-        break;
+    }
+    for (View* view = first;
+         view && !view->isHidden() && view->alpha() >= 1 && view->transform().isIdentity();) {
+        auto color = view->backgroundColor();
+        Rect f = view->frame();
+        bool covers = f.minX() <= 0 && f.minY() <= 0 && f.maxX() * _scale >= width &&
+                      f.maxY() * _scale >= height;
+        if (color && color->a >= 1 && covers) {
+            clear = *color;
+            _clearedBackgrounds.push_back(view);
+        } else if (color && color->a > 0) {
+            break;  // it paints something of its own under its children
+        }
+        // Only when the view itself shows nothing else is its first child the next thing drawn.
+        GLLayer* layer = view->glLayer();
+        if (view->draws() || (layer && layer->hasContent()) || view->subviews().empty() ||
+            view->bounds().origin != Point{} || !covers)
+            break;
+        view = view->subviews().front().get();
     }
     glClearColor(float(clear.r), float(clear.g), float(clear.b), 1.f);
     glClear(GL_COLOR_BUFFER_BIT);
@@ -307,8 +322,14 @@ void Compositor::drawView(View& view, const AffineTransform& parentToWindow, dou
     if (!box.empty() && !bounds.isEmpty()) {
         bool drew = false;
         setScissor(clip);
+        GLLayer* layer = view.glLayer();
+        bool layerShown = layer && layer->hasContent();
+        // An opaque layer that is shown whole hides its view's background: no quad for it.
+        bool hidesBackground = layerShown && layer->isOpaque() && alpha >= 1;
         if (auto color = view.backgroundColor();
-            color && color->a > 0 && &view != _clearedBackground) {
+            color && color->a > 0 && !hidesBackground &&
+            std::find(_clearedBackgrounds.begin(), _clearedBackgrounds.end(), &view) ==
+                _clearedBackgrounds.end()) {
             double a = color->a * alpha;
             use(kColorProgram);
             setBlending(a < 1);
@@ -317,7 +338,7 @@ void Compositor::drawView(View& view, const AffineTransform& parentToWindow, dou
             drawQuad(toWindow, bounds, kCanvasUV);
             drew = true;
         }
-        if (GLLayer* layer = view.glLayer(); layer && layer->hasContent()) {
+        if (layerShown) {
             ProgramKind kind = layer->isOpaque() ? kOpaqueLayerProgram : kLayerProgram;
             use(kind);
             setBlending(kind == kLayerProgram || alpha < 1);

@@ -104,7 +104,8 @@ class Compositor {
     Program _programs[kProgramCount];
     int _currentProgram = -1;
     bool _blending = false;
-    const View* _clearedBackground = nullptr;
+    // Views whose background the clear has drawn.
+    std::vector<const View*> _clearedBackgrounds;
     GLint _maxTextureSize = 2048;
     int _width = 0, _height = 0;
     ClipRect _scissor{0, 0, 0, 0};
