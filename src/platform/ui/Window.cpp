@@ -1,11 +1,10 @@
 #include "platform/ui/Window.h"
 
-#include "platform/core/NotificationCenter.h"
-
 #include <algorithm>
 #include <map>
 
 #include "platform/core/Log.h"
+#include "platform/core/NotificationCenter.h"
 #include "platform/ui/ViewController.h"
 
 namespace quorbit::platform {
