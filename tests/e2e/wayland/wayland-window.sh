@@ -93,7 +93,9 @@ swaymsg_() { as_user env -i $sway_env swaymsg "$@"; }
 swaymsg_ -t get_outputs >"$work/outputs.json" || fail "swaymsg cannot reach sway"
 
 # shellcheck disable=SC2086
+# The sanitizers' settings go along (a sanitized build's test run sets them).
 $as env -i $sway_env QUORBIT_RESOURCES="${QUORBIT_RESOURCES:-}" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
     QUORBIT_CAMERA=synthetic SDL_AUDIODRIVER=dummy QUORBIT_LOG=info \
     QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
     "$quorbit" --script "$script" >"$work/app.log" 2>&1 &
