@@ -47,6 +47,25 @@ std::optional<long> errorCodeOf(const json::Value& value) {
     return std::nullopt;
 }
 
+// An answer that is not one the client takes: says what came back (the status, the type,
+// the size and the first characters of the body).
+Error unacceptableAnswer(const char* why, const platform::UrlResponse& response,
+                         const std::string& body) {
+    constexpr size_t kShown = 64;
+    std::string type = response.mimeType();
+    std::string shown;
+    for (char c : std::string_view(body).substr(0, kShown)) {
+        auto byte = static_cast<unsigned char>(c);
+        shown += byte >= 0x20 && byte < 0x7f ? c : '?';
+    }
+    std::string description = platform::format(
+        "The server's answer is not valid: %s (HTTP %ld, %s, %zu bytes", why, response.statusCode,
+        type.empty() ? "no content type" : type.c_str(), body.size());
+    if (!body.empty()) description += ": \"" + shown + (body.size() > kShown ? "...\"" : "\"");
+    description += ")";
+    return platform::makeUrlError(platform::UrlErrorCode::BadServerResponse, description);
+}
+
 }  // namespace
 
 std::shared_ptr<FBRequest> FBRequest::getRequestWithParams(
@@ -163,6 +182,7 @@ void FBRequest::connect() {
 
 void FBRequest::connectionDidReceiveResponse(const platform::UrlResponse& response) {
     _responseText = std::string();
+    _response = response;
     if (auto d = _delegate.lock(); d && d->didReceiveResponse)
         d->didReceiveResponse(*this, response);
 }
@@ -176,12 +196,14 @@ void FBRequest::connectionDidFinishLoading() {
     std::string body = _responseText.value_or(std::string());
     handleResponseData(body);
     _responseText.reset();
+    _response.reset();
     _connection.reset();
 }
 
 void FBRequest::connectionDidFailWithError(const Error& error) {
     failWithError(error);
     _responseText.reset();
+    _response.reset();
     _connection.reset();
 }
 
@@ -192,19 +214,34 @@ void FBRequest::handleResponseData(const std::string& data) {
         auto d = _delegate.lock();
         if (!d || (!d->didLoad && !d->didFailWithError)) return;
     }
+    platform::UrlResponse response;
+    if (_response) {
+        response = *_response;
+    } else {
+        response.statusCode = 200;
+    }
     std::optional<Error> error;
     std::optional<json::Value> result = parseJsonResponse(data, &error);
+    // The service's own error wins whatever the status: it says why (and whether the
+    // sign-in is still good).
     if (error) {
         failWithError(*error);
         return;
     }
+    if (response.statusCode < 200 || response.statusCode > 299) {
+        failWithError(unacceptableAnswer("not a success", response, data));
+        return;
+    }
+    if (!result) {
+        const char* why = data.empty()                ? "an empty body"
+                          : !FBUrl::isValidUtf8(data) ? "not UTF-8"
+                                                      : "not a JSON object or array";
+        failWithError(unacceptableAnswer(why, response, data));
+        return;
+    }
     if (auto d = _delegate.lock(); d && d->didLoad) {
         FBResult delivered;
-        if (result) {
-            delivered.value = std::move(result);
-        } else {
-            delivered.rawBytes = data;
-        }
+        delivered.value = std::move(result);
         d->didLoad(*this, delivered);
     }
 }

@@ -17,11 +17,10 @@ namespace quorbit::facebook {
 
 class FBRequest;
 
-// What a finished request hands to didLoad: the interpreted answer (an object or an array),
-// or, when the body was neither, its bytes as received.
+// What a finished request hands to didLoad: the interpreted answer, an object or an array
+// ("true" becomes {"result": "true"}).
 struct FBResult {
     std::optional<json::Value> value;
-    std::string rawBytes;
 
     bool isJson() const { return value.has_value(); }
 };
@@ -30,9 +29,11 @@ struct FBResult {
 struct FBRequestDelegate {
     // The load finished; the body before any interpretation.
     std::function<void(FBRequest&, const std::string& bytes)> didLoadRawResponse;
-    // The body was interpreted without error.
+    // The transfer completed with a 2xx status and a body that is a JSON object or array
+    // carrying no error.
     std::function<void(FBRequest&, const FBResult& result)> didLoad;
-    // The connection failed, or the body carried an error.
+    // Anything else: the connection failed, the body carried the service's error, or the
+    // answer was not one (another status, a body that is not JSON; the error says what came).
     std::function<void(FBRequest&, const platform::Error& error)> didFailWithError;
     // The server's response header arrived.
     std::function<void(FBRequest&, const platform::UrlResponse& response)> didReceiveResponse;
@@ -75,7 +76,8 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     std::string generatePostBody() const;
     static void utfAppendBody(std::string& body, std::string_view text) { body.append(text); }
 
-    // Interprets a finished body and tells the delegate.
+    // Interprets a finished body (under the response header last received, or as a 200
+    // when none came) and tells the delegate.
     void handleResponseData(const std::string& data);
     // The answer's value; error, when given, receives the error the body carries.
     std::optional<json::Value> parseJsonResponse(const std::string& data,
@@ -118,6 +120,7 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     std::shared_ptr<FBParams> _params;
     std::shared_ptr<platform::UrlConnection> _connection;
     std::optional<std::string> _responseText;
+    std::optional<platform::UrlResponse> _response;
     std::chrono::duration<double> _timeoutInterval = kTimeout;
 };
 

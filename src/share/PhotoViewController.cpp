@@ -97,9 +97,9 @@ PhotoViewController::PhotoViewController(Services services)
     _sessionDelegate->fbDidNotLogin = [this](bool cancelled) { fbDidNotLogin(cancelled); };
     _sessionDelegate->fbDidLogout = [this] { fbDidLogout(); };
     _requestDelegate = std::make_shared<facebook::FBRequestDelegate>();
-    _requestDelegate->didReceiveResponse =
-        [this](facebook::FBRequest&, const platform::UrlResponse&) { requestDidReceiveResponse(); };
-    _requestDelegate->didLoad = [](facebook::FBRequest&, const facebook::FBResult&) {};
+    _requestDelegate->didLoad = [this](facebook::FBRequest&, const facebook::FBResult&) {
+        requestDidLoad();
+    };
     _requestDelegate->didFailWithError = [this](facebook::FBRequest&, const platform::Error& e) {
         requestDidFailWithError(e);
     };
@@ -324,7 +324,8 @@ void PhotoViewController::publishPhoto(std::shared_ptr<const platform::Image> im
     _facebook->requestWithGraphPath("me/photos", params, "POST", _requestDelegate);
 }
 
-void PhotoViewController::requestDidReceiveResponse() {
+void PhotoViewController::requestDidLoad() {
+    // Only an answer the client accepted counts as done.
     // The screen stays alive until the work has run.
     auto self = weak_from_this().lock();
     if (!self) return;

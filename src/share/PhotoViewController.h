@@ -94,7 +94,7 @@ class PhotoViewController : public ChildScreen {
     void fbDidLogout();
     void userInfoDidLoad();
     void userInfoFailToLoad();
-    void requestDidReceiveResponse();
+    void requestDidLoad();
     void requestDidFailWithError(const platform::Error& error);
 
   protected:

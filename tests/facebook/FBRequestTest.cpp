@@ -129,67 +129,102 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
     EXPECT_EQ(decoded->pixels(), checkerImage()->pixels());
 }
 
+// Every answer, well-formed or hostile: only a complete 2xx answer whose body is a JSON
+// object or array without an error is a success; anything else fails, saying what came.
 TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
-    enum Expect { LoadJson, LoadRaw, Fail };
+    enum Expect { LoadJson, ServiceError, BadAnswer, Lost };
     struct Case {
         const char* name;
         std::string body;
         Expect expect;
-        long code = 0;
-        std::string userInfoKey = {};
-        std::string userInfoValue = {};
+        int status = 200;
+        std::string contentType = "text/plain";
+        long code = 0;               // ServiceError: the code
+        std::string detail = {};     // ServiceError: the error_msg; else in the description
+        std::string rawAnswer = {};  // bytes on the wire in place of the mock's answer
     };
     const std::vector<Case> cases = {
         {"literal true", "true", LoadJson},
-        {"true and a newline is not the literal", "true\n", LoadRaw},
-        {"literal false", "false", Fail, 10000, "error_msg", "This operation can not be completed"},
-        {"error key", R"({"error":{"type":"OAuthException","message":"bad"}})", Fail, 10000,
-         "error", R"({"type":"OAuthException","message":"bad"})"},
-        {"error and error_code: error wins", R"({"error":"x","error_code":5})", Fail, 10000,
-         "error", "x"},
-        {"error_code", R"({"error_code":190,"error_msg":"expired"})", Fail, 190, "error_msg",
-         "expired"},
-        {"error_code as text", R"({"error_code":"341"})", Fail, 341, "error_code", "341"},
-        {"error_code that is no number", R"({"error_code":null})", Fail, 10000, "error_code",
-         "null"},
-        {"error_msg alone", R"({"error_msg":"nope","id":3})", Fail, 10000, "id", "3"},
-        {"error_reason alone", R"({"error_reason":"user_denied"})", Fail, 10000, "error_reason",
-         "user_denied"},
         {"plain object", R"({"id":"42","name":"Ann"})", LoadJson},
         {"array, whatever it holds", R"([{"error":1},2])", LoadJson},
-        {"JSON scalar", "42", LoadRaw},
-        {"not JSON", "<html>oops</html>", LoadRaw},
-        {"truncated JSON", R"({"id":"4)", LoadRaw},
-        {"not UTF-8", "{\"name\":\"\xff\xfe\"}", LoadRaw},
-        {"empty body", "", LoadRaw},
+        {"created, an object", R"({"id":"1001"})", LoadJson, 201},
+        {"literal false", "false", ServiceError, 200, "", 10000,
+         "This operation can not be completed"},
+        {"error key", R"({"error":{"type":"OAuthException","message":"bad"}})", ServiceError, 200,
+         "", 10000},
+        {"error and error_code: error wins", R"({"error":"x","error_code":5})", ServiceError, 200,
+         "", 10000},
+        {"error_code", R"({"error_code":190,"error_msg":"expired"})", ServiceError, 200, "", 190,
+         "expired"},
+        {"error_code as text", R"({"error_code":"341"})", ServiceError, 200, "", 341},
+        {"error_code that is no number", R"({"error_code":null})", ServiceError, 200, "", 10000},
+        {"error_msg alone", R"({"error_msg":"nope","id":3})", ServiceError, 200, "", 10000, "nope"},
+        {"error_reason alone", R"({"error_reason":"user_denied"})", ServiceError, 200, "", 10000},
+        {"400 with an error object", R"({"error_code":100,"error_msg":"bad"})", ServiceError, 400,
+         "application/json", 100, "bad"},
+        {"true and a newline is not the literal", "true\n", BadAnswer, 200, "", 0, "\"true?\""},
+        {"JSON number", "42", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"JSON string", "\"hello\"", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"JSON null", "null", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"not JSON", "<html>oops</html>", BadAnswer, 200, "text/html", 0,
+         "text/html, 17 bytes: \"<html>oops</html>\""},
+        {"truncated JSON", R"({"id": "12)", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"not UTF-8", "{\"name\":\"\xff\xfe\"}", BadAnswer, 200, "", 0, "not UTF-8"},
+        {"empty body", "", BadAnswer, 200, "", 0, "an empty body"},
+        {"500 with a page", "<html><body>Internal error</body></html>", BadAnswer, 500, "text/html",
+         0, "not a success (HTTP 500, text/html, 40 bytes: \"<html><body>"},
+        {"502 with a page", "<html>Bad gateway</html>", BadAnswer, 502, "text/html", 0, "HTTP 502"},
+        {"empty 500", "", BadAnswer, 500, "", 0, "HTTP 500"},
+        {"500 with a plain object", R"({"id":"1"})", BadAnswer, 500, "application/json", 0,
+         "HTTP 500"},
+        {"a long page is cut short in the error", std::string(500, 'x'), BadAnswer, 503, "", 0,
+         std::string(64, 'x') + "...\""},
+        {"Content-Length shorter than the body", "", BadAnswer, 200, "", 0,
+         "9 bytes: \"{\"id\": \"1\")",
+         "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{\"id\": \"1001\"}"},
+        {"body cut off", "", Lost, 200, "", 0, "cut off after 10 bytes",
+         "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n{\"id\": \"12"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        service.setCanned("answer", c.body);
+        std::optional<testing::RawHttpServer> raw;
+        std::string url = service.url("/canned/answer");
+        if (!c.rawAnswer.empty()) {
+            raw.emplace(c.rawAnswer);
+            url = raw->url("/answer");
+        }
+        service.setCanned("answer", c.body, c.status, c.contentType);
         RequestRecorder recorder;
-        start(service.url("/canned/answer"), std::make_shared<FBParams>(), "GET", recorder);
+        start(url, std::make_shared<FBParams>(), "GET", recorder);
         ASSERT_TRUE(recorder.wait());
-        EXPECT_EQ(recorder.raw, c.body);
+        if (c.expect == LoadJson) {
+            EXPECT_EQ(recorder.raw, c.body);
+            ASSERT_TRUE(recorder.result);
+            ASSERT_TRUE(recorder.result->isJson());
+            EXPECT_FALSE(recorder.error);
+            if (c.body == "true") {
+                EXPECT_EQ(*recorder.result->value, json::Value::object({{"result", "true"}}));
+            }
+            continue;
+        }
+        EXPECT_FALSE(recorder.result);
+        ASSERT_TRUE(recorder.error);
         switch (c.expect) {
-            case LoadJson:
-                ASSERT_TRUE(recorder.result);
-                ASSERT_TRUE(recorder.result->isJson());
-                EXPECT_FALSE(recorder.error);
-                if (c.body == "true") {
-                    EXPECT_EQ(*recorder.result->value, json::Value::object({{"result", "true"}}));
-                }
-                break;
-            case LoadRaw:
-                ASSERT_TRUE(recorder.result);
-                EXPECT_FALSE(recorder.result->isJson());
-                EXPECT_EQ(recorder.result->rawBytes, c.body);
-                break;
-            case Fail:
-                EXPECT_FALSE(recorder.result);
-                ASSERT_TRUE(recorder.error);
+            case ServiceError:
                 EXPECT_EQ(recorder.error->domain, "facebookErrDomain");
                 EXPECT_EQ(recorder.error->code, c.code);
-                EXPECT_EQ(recorder.error->userInfo[c.userInfoKey], c.userInfoValue);
+                EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
+                break;
+            case BadAnswer:
+            case Lost:
+                EXPECT_TRUE(platform::isUrlError(*recorder.error,
+                                                 c.expect == Lost
+                                                     ? platform::UrlErrorCode::NetworkConnectionLost
+                                                     : platform::UrlErrorCode::BadServerResponse));
+                EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
+                    << recorder.error->localizedDescription();
+                break;
+            case LoadJson:
                 break;
         }
     }

@@ -136,18 +136,27 @@ TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
     EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
 }
 
-TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAnErrorBody) {
+// "Complete" only for an answer the client accepted; every other answer the failure alert.
+TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
     struct Case {
         const char* name;
-        bool errorBody;
+        std::string body = {};  // the canned answer; none: the mock's own upload
+        int status = 200;
     };
-    for (Case c : {Case{"accepted", false}, Case{"error in the answer", true}}) {
+    const Case cases[] = {
+        {"accepted"},
+        {"error in the answer", R"({"error":{"type":"OAuthException","message":"no"}})"},
+        {"500 with a page", "<html>Internal Server Error</html>", 500},
+        {"a JSON scalar", "42"},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.errorBody) {
+        bool fails = !c.body.empty();
+        if (fails) {
             // The Graph endpoint of canned answers: "me" knows the user, the upload fails.
             configuration.graphURL = service.url("/canned/");
             service.setCanned("me", R"({"id":"7","name":"Ann"})");
-            service.setCanned("me/photos", R"({"error":{"type":"OAuthException","message":"no"}})");
+            service.setCanned("me/photos", c.body, c.status);
         }
         saveSignIn();
         auto screen = makeScreen();
@@ -159,11 +168,13 @@ TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAnErrorBody) {
         ASSERT_TRUE(hud);
         EXPECT_EQ(hud->superview(), window.get());
         EXPECT_EQ(hud->labelText(), "Uploading Photo");
-        ASSERT_TRUE(settle([&] { return hud->labelText() == "Complete"; }));
+        ASSERT_TRUE(settle(
+            [&] { return hud->labelText() == "Complete" || platform::AlertView::visibleAlert(); }));
+        EXPECT_EQ(hud->labelText(), fails ? "Uploading Photo" : "Complete");
         ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 2s));
         settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 1s);
         auto* alert = platform::AlertView::visibleAlert();
-        if (c.errorBody) {
+        if (fails) {
             ASSERT_TRUE(alert);
             EXPECT_EQ(alert->title(), kFailureTitle);
             EXPECT_TRUE(alert->message().ends_with("contact us at help@example.org"));

@@ -167,6 +167,9 @@ Error errorFor(const UrlConnection::Impl& impl) {
     } else if (!detail.empty()) {
         description += ": " + detail;
     }
+    // A body that ended before the length its answer announced.
+    if (impl.result == CURLE_PARTIAL_FILE)
+        description += format(" (cut off after %zu bytes)", impl.bodyBytes);
     Error error = makeUrlError(code, description);
     if (impl.result != CURLE_OK) {
         error.underlying = std::make_shared<Error>(
