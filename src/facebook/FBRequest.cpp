@@ -148,6 +148,8 @@ void FBRequest::connect() {
     platform::UrlRequest request(serializeURL(_url, *_params, _httpMethod));
     request.timeoutInterval = _timeoutInterval;
     request.maximumBodySize = kMaxResponseSize;
+    // The token travels in the URL and the body: never to another host, never in the clear.
+    request.redirectsWithinHostOnly = true;
     request.setValue(kUserAgent, "User-Agent");
     request.httpMethod = _httpMethod;
     if (_httpMethod == "POST") {

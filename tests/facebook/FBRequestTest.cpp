@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "FBTestSupport.h"
 #include "MockFacebookService.h"
 #include "facebook/FBConfiguration.h"
@@ -312,6 +314,72 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     };
     for (auto [url, allowed] : cases)
         EXPECT_EQ(FBConfiguration::isAllowedEndpoint(url), allowed) << url;
+}
+
+// The Graph endpoint redirects the upload elsewhere: the request fails and nothing, the
+// token least of all, reaches the other host. A redirect within the host is followed.
+TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
+    std::atomic<int> caught = 0;
+    testing::LocalHttpServer catcher;
+    auto steal = [&caught](const httplib::Request&, httplib::Response& res) {
+        ++caught;
+        res.set_content(R"({"id":"stolen"})", "application/json");
+    };
+    catcher.server().Post(".*", steal);
+    catcher.server().Get(".*", steal);
+    catcher.start("127.0.0.2");
+    struct Case {
+        const char* name;
+        std::string location;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"another host, plain HTTP", catcher.url("/steal"), false},
+        {"the same port under another name", service.localhostUrl("/canned/ok"), false},
+        {"the same host", service.url("/canned/ok"), true},
+        {"relative", "/canned/ok", true},
+    };
+    service.setCanned("ok", R"({"id":"1001"})");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::RawHttpServer graph([&c, this](int socket, const std::string&,
+                                                const std::atomic<bool>&) {
+            std::string location = c.location;
+            if (location.starts_with("/")) location = service.url(location);
+            testing::RawHttpServer::send(socket, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " +
+                                                     location + "\r\nContent-Length: 0\r\n\r\n");
+        });
+        auto params = std::make_shared<FBParams>(FBParams{{"access_token", "the token"}});
+        RequestRecorder recorder;
+        size_t before = service.received().size();
+        start(graph.url("/me/photos"), params, "POST", recorder);
+        ASSERT_TRUE(recorder.wait());
+        EXPECT_EQ(recorder.result.has_value(), c.followed);
+        EXPECT_EQ(service.received().size(), before + (c.followed ? 1 : 0));
+        if (!c.followed) {
+            ASSERT_TRUE(recorder.error);
+            EXPECT_TRUE(
+                platform::isUrlError(*recorder.error, platform::UrlErrorCode::RedirectRefused))
+                << recorder.error->localizedDescription();
+        }
+    }
+    EXPECT_EQ(caught, 0);
+
+    const std::tuple<const char*, const char*, bool> rules[] = {
+        {"https://graph.example/me", "https://graph.example/v2/me", true},
+        {"https://graph.example/me", "https://GRAPH.example:8443/me", true},
+        {"http://127.0.0.1:1/me", "https://127.0.0.1:2/me", true},
+        {"http://127.0.0.1:1/me", "http://127.0.0.1:2/me", true},
+        {"https://graph.example/me", "http://graph.example/me", false},
+        {"https://graph.example/me", "https://evil.example/me", false},
+        {"https://graph.example/me", "https://graph.example.evil.example/me", false},
+        {"http://127.0.0.1/me", "http://127.0.0.2/me", false},
+        {"https://graph.example/me", "ftp://graph.example/me", false},
+        {"https://graph.example/me", "not a url", false},
+    };
+    for (auto [from, to, allowed] : rules)
+        EXPECT_EQ(platform::UrlConnection::isRedirectWithinHost(from, to), allowed)
+            << from << " -> " << to;
 }
 
 }  // namespace

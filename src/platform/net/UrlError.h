@@ -20,6 +20,7 @@ enum class UrlErrorCode : long {
     CannotConnectToHost = -1004,         // the host refused or never answered the connection
     NetworkConnectionLost = -1005,       // the connection broke mid-load (a truncated body too)
     HttpTooManyRedirects = -1007,        // the redirects did not end
+    RedirectRefused = -1010,             // a redirect to a place the request does not allow
     InsecureConnectionRefused = -1022,   // plain HTTP where a secure connection is required
     BadServerResponse = -1011,           // the answer is not HTTP
     FileDoesNotExist = -1100,            // a file: URL names no file

@@ -22,6 +22,10 @@ struct UrlRequest {
     std::chrono::duration<double> timeoutInterval{60.0};
     // The largest response body accepted; 0 accepts any size.
     std::size_t maximumBodySize = 0;
+    // Whether a redirect may lead anywhere (HTTP or HTTPS), or only to the URL's own host
+    // and never from HTTPS to plain HTTP; a redirect the request does not allow fails the
+    // load before anything is sent to its target.
+    bool redirectsWithinHostOnly = false;
 
     explicit UrlRequest(std::string url = {}) : url(std::move(url)) {}
 
