@@ -66,7 +66,20 @@ Error unacceptableAnswer(const char* why, const platform::UrlResponse& response,
     return platform::makeUrlError(platform::UrlErrorCode::BadServerResponse, description);
 }
 
+FBRequest::Limits& currentDefaultLimits() {
+    static FBRequest::Limits limits;
+    return limits;
+}
+
 }  // namespace
+
+FBRequest::Limits FBRequest::defaultLimits() {
+    return currentDefaultLimits();
+}
+
+void FBRequest::setDefaultLimits(const Limits& limits) {
+    currentDefaultLimits() = limits;
+}
 
 std::shared_ptr<FBRequest> FBRequest::getRequestWithParams(
     std::shared_ptr<FBParams> params, const std::string& httpMethod,
@@ -146,7 +159,9 @@ void FBRequest::connect() {
     if (auto d = _delegate.lock(); d && d->requestLoading) d->requestLoading(*this);
 
     platform::UrlRequest request(serializeURL(_url, *_params, _httpMethod));
-    request.timeoutInterval = _timeoutInterval;
+    request.timeoutInterval = _limits.idle;
+    request.lowSpeedBytesPerSecond = _limits.lowSpeedBytesPerSecond;
+    request.lowSpeedWindow = _limits.lowSpeedWindow;
     request.maximumBodySize = kMaxResponseSize;
     // The token travels in the URL and the body: never to another host, never in the clear.
     request.redirectsWithinHostOnly = true;
@@ -156,6 +171,7 @@ void FBRequest::connect() {
         request.setValue(std::string("multipart/form-data; boundary=") + kBoundary, "Content-Type");
         request.body = generatePostBody();
     }
+    request.deadline = _limits.deadlineFor(request.body.size());
 
     auto self = shared_from_this();
     if (!FBConfiguration::isAllowedEndpoint(_url)) {

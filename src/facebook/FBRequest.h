@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -51,6 +52,27 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     static constexpr const char* kBoundary = "3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f";
     static constexpr const char* kUserAgent = "FacebookConnect";
     static constexpr std::chrono::duration<double> kTimeout{180.0};
+
+    // How long a request may take. A request fails as timed out when nothing moves for
+    // idle; when the whole request takes longer than its deadline, which is deadlineFloor,
+    // or for a body larger than deadlineFloor at bodyBytesPerSecond the time to send it at
+    // that rate (5 MB: about 20 minutes); or when fewer than lowSpeedBytesPerSecond bytes a
+    // second move for lowSpeedWindow on end (an answer that trickles).
+    struct Limits {
+        std::chrono::duration<double> idle = kTimeout;
+        std::chrono::duration<double> deadlineFloor{300.0};
+        double bodyBytesPerSecond = 4096;
+        long lowSpeedBytesPerSecond = 16;
+        std::chrono::seconds lowSpeedWindow{180};
+
+        std::chrono::duration<double> deadlineFor(std::size_t bodySize) const {
+            return std::max(deadlineFloor,
+                            std::chrono::duration<double>(double(bodySize) / bodyBytesPerSecond));
+        }
+    };
+    // The limits new requests start with (tests shorten them).
+    static Limits defaultLimits();
+    static void setDefaultLimits(const Limits& limits);
     // Larger answers are refused (DataLengthExceedsMaximum in the URL error domain).
     static constexpr std::size_t kMaxResponseSize = 32u << 20;
 
@@ -98,10 +120,12 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     const std::shared_ptr<platform::UrlConnection>& connection() const { return _connection; }
     const std::optional<std::string>& responseText() const { return _responseText; }
 
-    // How long the load may stand still before it fails; kTimeout unless changed before
-    // connect().
-    std::chrono::duration<double> timeoutInterval() const { return _timeoutInterval; }
-    void setTimeoutInterval(std::chrono::duration<double> interval) { _timeoutInterval = interval; }
+    // How long the load may stand still before it fails (limits().idle), and all the limits;
+    // set before connect().
+    std::chrono::duration<double> timeoutInterval() const { return _limits.idle; }
+    void setTimeoutInterval(std::chrono::duration<double> interval) { _limits.idle = interval; }
+    const Limits& limits() const { return _limits; }
+    void setLimits(const Limits& limits) { _limits = limits; }
 
     // The URL connection's callbacks (the request is its delegate): a response header
     // starts the body again empty; data is appended; the end interprets the body; a failure
@@ -121,7 +145,7 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     std::shared_ptr<platform::UrlConnection> _connection;
     std::optional<std::string> _responseText;
     std::optional<platform::UrlResponse> _response;
-    std::chrono::duration<double> _timeoutInterval = kTimeout;
+    Limits _limits = defaultLimits();
 };
 
 }  // namespace quorbit::facebook

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <atomic>
+#include <thread>
 
 #include "FBTestSupport.h"
 #include "MockFacebookService.h"
@@ -286,6 +288,52 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     ASSERT_TRUE(huge.error);
     EXPECT_TRUE(
         platform::isUrlError(*huge.error, platform::UrlErrorCode::DataLengthExceedsMaximum));
+}
+
+// An answer that never ends, a byte every 200 ms: the idle limit never fires, the deadline
+// or the low-speed limit does (shortened here).
+TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
+    testing::RawHttpServer trickle([](int socket, const std::string&,
+                                      const std::atomic<bool>& stopping) {
+        testing::RawHttpServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n[");
+        while (!stopping && ::send(socket, " ", 1, MSG_NOSIGNAL) == 1)
+            std::this_thread::sleep_for(200ms);
+    });
+    struct Case {
+        const char* name;
+        double deadline;
+        long lowSpeed;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"the deadline", 1.0, 0, "within the deadline of 1 seconds"},
+        {"the low-speed limit", 30.0, 1000, "too slow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FBRequest::Limits limits;
+        limits.idle = std::chrono::duration<double>(5.0);
+        limits.deadlineFloor = std::chrono::duration<double>(c.deadline);
+        limits.lowSpeedBytesPerSecond = c.lowSpeed;
+        limits.lowSpeedWindow = 1s;
+        RequestRecorder recorder;
+        auto request =
+            FBRequest::getRequestWithParams({}, "GET", recorder.delegate, trickle.url("/me"));
+        request->setLimits(limits);
+        auto started = std::chrono::steady_clock::now();
+        request->connect();
+        ASSERT_TRUE(recorder.wait(6s));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+        ASSERT_TRUE(recorder.error);
+        EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlErrorCode::TimedOut));
+        EXPECT_NE(recorder.error->localizedDescription().find(c.says), std::string::npos)
+            << recorder.error->localizedDescription();
+    }
+
+    // An upload's deadline grows with its body from the floor.
+    FBRequest::Limits limits;
+    EXPECT_EQ(limits.deadlineFor(0), limits.deadlineFloor);
+    EXPECT_EQ(limits.deadlineFor(4096 * 1000).count(), 1000.0);
 }
 
 TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {

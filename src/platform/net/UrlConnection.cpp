@@ -65,6 +65,7 @@ struct UrlConnection::Impl {
 
     curl_off_t lastDownloaded = 0, lastUploaded = 0;
     Clock::time_point lastActivity;
+    Clock::time_point started;
     RunLoop::Id timeoutTimer = 0;
 
     bool loading = false;
@@ -77,6 +78,16 @@ struct UrlConnection::Impl {
     }
 
     void touch() { lastActivity = Clock::now(); }
+    // When the load times out unless something moves first: the idle limit after the last
+    // activity, or the deadline, whichever comes first.
+    Clock::time_point due() const {
+        auto idle = std::chrono::duration_cast<Clock::duration>(request.timeoutInterval);
+        Clock::time_point at = lastActivity + idle;
+        if (request.deadline.count() > 0)
+            at = std::min(at,
+                          started + std::chrono::duration_cast<Clock::duration>(request.deadline));
+        return at;
+    }
     // False when the block is a redirect the request does not allow.
     bool endOfHeaderBlock();
 };
@@ -389,15 +400,23 @@ void scheduleTimeout(const std::shared_ptr<UrlConnection>& connection, UrlConnec
         auto connection = weak.lock();
         if (!connection || !target->loading) return;
         target->timeoutTimer = 0;
-        auto limit = std::chrono::duration_cast<Clock::duration>(target->request.timeoutInterval);
-        Clock::time_point due = target->lastActivity + limit;
-        if (Clock::now() < due) {
+        Clock::time_point due = target->due();
+        Clock::time_point now = Clock::now();
+        if (now < due) {
             scheduleTimeout(connection, *target, due);
             return;
         }
         target->result = CURLE_OPERATION_TIMEDOUT;
-        std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
-                      "nothing moved for %g seconds", target->request.timeoutInterval.count());
+        const UrlRequest& r = target->request;
+        if (r.deadline.count() > 0 &&
+            now >= target->started + std::chrono::duration_cast<Clock::duration>(r.deadline)) {
+            std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
+                          "no complete answer within the deadline of %g seconds",
+                          r.deadline.count());
+        } else {
+            std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
+                          "nothing moved for %g seconds", r.timeoutInterval.count());
+        }
         Error error = errorFor(*target);
         finish(*connection, *target, &error);
     });
@@ -493,6 +512,7 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
     impl.delegate = std::move(delegate);
     impl.loading = true;
     impl.touch();
+    impl.started = impl.lastActivity;
 
     CURL* easy = impl.easy = curl_easy_init();
     const UrlRequest& r = impl.request;
@@ -520,6 +540,11 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &impl);
         auto timeoutMs = static_cast<long>(r.timeoutInterval.count() * 1000);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, timeoutMs));
+        if (r.lowSpeedBytesPerSecond > 0 && r.lowSpeedWindow.count() > 0) {
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, r.lowSpeedBytesPerSecond);
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                             static_cast<long>(r.lowSpeedWindow.count()));
+        }
         if (r.maximumBodySize)
             curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                              static_cast<curl_off_t>(r.maximumBodySize));
@@ -560,8 +585,7 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         });
         return connection;
     }
-    auto limit = std::chrono::duration_cast<Clock::duration>(r.timeoutInterval);
-    scheduleTimeout(connection, impl, impl.lastActivity + limit);
+    scheduleTimeout(connection, impl, impl.due());
     return connection;
 }
 

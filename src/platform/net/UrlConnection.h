@@ -33,7 +33,8 @@ struct UrlConnectionDelegate {
 // certificates and host names are verified; redirects are followed (up to 16, and where the
 // request says so only within its host); cookies
 // come from and go to CookieStore::shared(); nothing is cached. The load fails as timed out
-// when nothing moves for the request's timeout interval, and with
+// when nothing moves for the request's timeout interval, when its deadline passes, or when
+// it stays under its low-speed limit; with
 // DataLengthExceedsMaximum when the body grows past the request's limit.
 //
 // A loading connection keeps itself, and with it its delegate's callbacks (and whatever

@@ -14,7 +14,8 @@ enum class UrlErrorCode : long {
     Unknown = -1,                        // a failure with no closer code
     Cancelled = -999,                    // the load was cancelled (or replaced by another)
     BadUrl = -1000,                      // the URL cannot be parsed
-    TimedOut = -1001,                    // nothing moved for the request's whole timeout
+    TimedOut = -1001,                    // nothing moved for the timeout, the deadline passed
+                                         // or the transfer stayed under the low-speed limit
     UnsupportedUrl = -1002,              // a scheme the connection does not speak
     CannotFindHost = -1003,              // the host name does not resolve
     CannotConnectToHost = -1004,         // the host refused or never answered the connection
