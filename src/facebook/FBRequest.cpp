@@ -293,6 +293,43 @@ std::optional<json::Value> FBRequest::parseJsonResponse(const std::string& data,
     return value;
 }
 
+bool isSignInRejected(const Error& error) {
+    if (error.domain != kFacebookErrorDomain) return false;
+    // 102: session key invalid; 190: access token invalid or expired; 450, 452: session
+    // expired or invalid; 458: the user took the application's permission back; 459, 460,
+    // 464: the user must sign in again (checkpoint, password changed, unconfirmed); 463:
+    // session expired; 467: access token invalid.
+    auto authentication = [](long code) {
+        switch (code) {
+            case 102:
+            case 190:
+            case 450:
+            case 452:
+            case 458:
+            case 459:
+            case 460:
+            case 463:
+            case 464:
+            case 467:
+                return true;
+            default:
+                return false;
+        }
+    };
+    if (authentication(error.code)) return true;
+    // A Graph error object: {"error": {"type": ..., "code": ..., "error_subcode": ...}}.
+    auto it = error.userInfo.find("error");
+    if (it == error.userInfo.end()) return false;
+    std::optional<json::Value> object = json::JSONFragmentValue(it->second);
+    if (!object || !object->isObject()) return false;
+    for (const char* key : {"code", "error_subcode"}) {
+        if (const json::Value* code = object->find(key)) {
+            if (auto number = errorCodeOf(*code); number && authentication(*number)) return true;
+        }
+    }
+    return false;
+}
+
 Error FBRequest::formError(long code, const json::Value& userInfo) {
     Error error{kFacebookErrorDomain, code, {}, nullptr};
     for (const auto& member : userInfo.members()) {

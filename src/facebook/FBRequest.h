@@ -42,6 +42,12 @@ struct FBRequestDelegate {
     std::function<void(FBRequest&)> requestLoading;
 };
 
+// Whether error is the service saying that the sign-in is no longer good: an expired,
+// revoked or invalid access token or session (its authentication error codes, as
+// "error_code" or as the code of an "error" object). Network failures, time-outs and
+// server faults are not.
+bool isSignInRejected(const platform::Error& error);
+
 // One HTTP call to Facebook: a URL, a method and parameters turned into a request (the text
 // parameters in the query string for every method; for POST also a multipart/form-data
 // body with the files), run on a URL connection, the answer collected and interpreted

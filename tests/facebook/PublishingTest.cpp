@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "FBTestSupport.h"
 #include "MockFacebookService.h"
@@ -115,13 +116,65 @@ TEST_F(Publishing, StartsFromTheSavedSignInOrSignedOut) {
     EXPECT_EQ(posts, 1);  // the name stored
 }
 
-TEST_F(Publishing, AFailedUserInfoLoadLeavesTheScreenSignedOut) {
-    saveSignIn("expired token");
-    auto screen = makeScreen();
-    ASSERT_TRUE(settle([&] { return !screen->getIsLoggedInToFB(); }));
-    EXPECT_FALSE(store->contains(facebook::Session::kAccessTokenKey));
-    EXPECT_FALSE(screen->userName());
-    EXPECT_GE(posts, 2);
+// A failed "me" at start signs out only when the service turns the sign-in down; any
+// passing cause keeps the session and the saved name, and the screen asks again on opening.
+TEST_F(Publishing, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
+    testing::RawHttpServer silent([](int, const std::string&, const std::atomic<bool>& stopping) {
+        while (!stopping)
+            std::this_thread::sleep_for(10ms);
+    });
+    auto limits = facebook::FBRequest::defaultLimits();
+    auto shortened = limits;
+    shortened.idle = std::chrono::duration<double>(0.3);
+    facebook::FBRequest::setDefaultLimits(shortened);
+    struct Case {
+        const char* name;
+        std::string graphURL;  // empty: the canned answer
+        std::string body = {};
+        int status = 200;
+        bool signsOut = false;
+    };
+    const Case cases[] = {
+        {"unreachable", "http://127.0.0.1:9/"},
+        {"timed out", silent.url("/")},
+        {"500 with a page", "", "<html>Internal Server Error</html>", 500},
+        {"503 with a service error", "", R"({"error":{"message":"Try later","code":2}})", 503},
+        {"404 from a path the service lacks", service.url("/nothing/")},
+        {"expired token", "", R"({"error":{"type":"OAuthException","code":190}})", 400, true},
+        {"revoked by the user", "", R"({"error_code":"458","error_msg":"revoked"})", 200, true},
+        {"session expired subcode", "",
+         R"({"error":{"type":"OAuthException","code":10,"error_subcode":463}})", 400, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::LogCapture log;
+        configuration.graphURL = c.graphURL.empty() ? service.url("/canned/") : c.graphURL;
+        service.setCanned("me", c.body, c.status);
+        saveSignIn();
+        store->setString(kFBUserNameKey, "Ann");
+        auto screen = makeScreen();
+        if (c.signsOut) {
+            ASSERT_TRUE(settle([&] { return !screen->getIsLoggedInToFB(); }));
+            EXPECT_FALSE(store->contains(facebook::Session::kAccessTokenKey));
+            EXPECT_FALSE(screen->userName());
+            EXPECT_GE(posts, 2);
+        } else {
+            ASSERT_TRUE(settle([&] { return log.contains("the sign-in is kept"); }));
+            EXPECT_TRUE(screen->getIsLoggedInToFB());
+            EXPECT_TRUE(store->contains(facebook::Session::kAccessTokenKey));
+            EXPECT_EQ(screen->userName(), "Ann");
+            if (c.graphURL.empty()) {
+                // The service is back when the screen opens again.
+                service.setCanned("me", R"({"id":"8","name":"Ann B"})");
+                screen->viewWillAppear(false);
+                ASSERT_TRUE(settle([&] { return screen->userName() == "Ann B"; }));
+                EXPECT_EQ(store->stringForKey(facebook::Session::kUserIdKey), "8");
+            }
+        }
+        TearDown();
+        SetUp();
+    }
+    facebook::FBRequest::setDefaultLimits(limits);
 }
 
 TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
