@@ -319,7 +319,7 @@ bool isSignInRejected(const Error& error) {
     if (authentication(error.code)) return true;
     // A Graph error object: {"error": {"type": ..., "code": ..., "error_subcode": ...}}.
     auto it = error.userInfo.find("error");
-    if (it == error.userInfo.end()) return false;
+    if (it == error.userInfo.end() || !it->second.starts_with("{")) return false;
     std::optional<json::Value> object = json::JSONFragmentValue(it->second);
     if (!object || !object->isObject()) return false;
     for (const char* key : {"code", "error_subcode"}) {
