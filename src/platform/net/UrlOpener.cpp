@@ -173,7 +173,8 @@ std::string UrlOpener::handlerForScheme(const std::string& scheme) {
     // The output has ended; the query exits right after.
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         end - std::chrono::steady_clock::now());
-    std::optional<int> status = waitFor(child.pid, std::max(left, std::chrono::milliseconds(0)));
+    std::optional<int> status =
+        waitFor(child.pid, std::max(left, std::chrono::milliseconds(0)));
     if (!status) {
         kill(child.pid, SIGKILL);
         reapLater(child.pid);
