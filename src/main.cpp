@@ -163,6 +163,13 @@ int main(int argc, char** argv) {
         auto handOff = app::IncomingUrl::handOff(args.back(), scheme);
         if (!handOff) {
             std::fprintf(stderr, "quorbit: %s\n", handOff.error().localizedDescription().c_str());
+            if (handOff.error().is(app::IncomingUrlErrorCode::NoAnswer)) {
+                // Gave up: the URL (a sign-in coming back) stays with the user to open again.
+                std::fprintf(stderr,
+                             "quorbit: gave up handing the URL to the running Flurio; "
+                             "the URL, to open again:\n");
+                std::printf("%s\n", args.back().c_str());
+            }
             return 1;
         }
         if (handOff->taken) {

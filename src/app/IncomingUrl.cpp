@@ -8,8 +8,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -24,8 +26,11 @@ using platform::Log;
 
 namespace {
 
-constexpr auto kReadDeadline = std::chrono::seconds(5);
+// A connection that has not sent its URL within this is closed.
+constexpr auto kReadDeadline = std::chrono::seconds(1);
+// Connections served at once; one more takes the place of the longest-waiting.
 constexpr size_t kMaxClients = 16;
+constexpr int kBacklog = 64;
 constexpr const char* kSocketName = "incoming.sock";
 constexpr const char* kLockName = "instance.lock";
 
@@ -64,6 +69,7 @@ struct IncomingUrl::Client {
     std::string buffer;
     platform::RunLoop::Id watch = 0;
     platform::RunLoop::Id deadline = 0;
+    std::uint64_t serial = 0;  // the order of arrival
 };
 
 platform::Result<fs::path> IncomingUrl::folder() {
@@ -153,7 +159,7 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
         return failure(IncomingUrlErrorCode::SocketFailed,
                        "cannot bind " + listener->_socketPath.native(), errno);
     chmod(listener->_socketPath.c_str(), 0600);
-    if (::listen(listener->_listenFd, 8) != 0)
+    if (::listen(listener->_listenFd, kBacklog) != 0)
         return failure(IncomingUrlErrorCode::SocketFailed,
                        "cannot listen on " + listener->_socketPath.native(), errno);
     return listener;
@@ -196,12 +202,18 @@ void IncomingUrl::acceptClients() {
             continue;
         }
         if (_clients.size() >= kMaxClients) {
-            Log::warn("too many hand-off connections at once; refused one");
-            close(fd);
-            continue;
+            // Every place is taken (by peers that send nothing, most likely): the one that has
+            // waited longest makes way, so that a newcomer is always served.
+            auto oldest = _clients.begin();
+            for (auto it = _clients.begin(); it != _clients.end(); ++it) {
+                if (it->second->serial < oldest->second->serial) oldest = it;
+            }
+            Log::warn("too many hand-off connections at once; closed the one waiting longest");
+            finish(oldest->first, false);
         }
         auto client = std::make_unique<Client>();
         client->fd = fd;
+        client->serial = ++_accepted;
         platform::RunLoop& loop = platform::RunLoop::main();
         client->watch =
             loop.watchFd(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
@@ -265,16 +277,19 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
     if (!fillAddress(dir.value() / kSocketName, address))
         return failure(IncomingUrlErrorCode::SocketFailed, "the socket's path is too long");
 
-    auto end = std::chrono::steady_clock::now() + wait;
+    using Clock = std::chrono::steady_clock;
+    auto end = Clock::now() + wait;
     for (;;) {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            timeval timeout{static_cast<time_t>(
-                                std::chrono::duration_cast<std::chrono::seconds>(wait).count()) +
-                                1,
-                            0};
+            // The answer may take what is left of the wait (at least a moment).
+            auto left =
+                std::max<Clock::duration>(end - Clock::now(), std::chrono::milliseconds(100));
+            auto micros = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+            timeval timeout{static_cast<time_t>(micros / 1000000),
+                            static_cast<suseconds_t>(micros % 1000000)};
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
             setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
             bool sent = writeAll(fd, url + "\n");
@@ -282,15 +297,26 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             char reply[8] = {};
             ssize_t n = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
             close(fd);
-            if (n < 2)
+            if (n >= 2) {
+                HandOff result;
+                result.taken = std::string_view(reply, 3) == "ok\n";
+                return result;
+            }
+            // Closed on without an answer (the instance was busy with other connections):
+            // again, until the wait is over.
+            if (Clock::now() >= end)
                 return failure(IncomingUrlErrorCode::NoAnswer,
                                "the running instance did not answer");
-            HandOff result;
-            result.taken = std::string_view(reply, 3) == "ok\n";
-            return result;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
         }
         int error = errno;
         close(fd);
+        if (error == EAGAIN && Clock::now() < end) {
+            // The instance's queue of connections is full: again in a moment.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
         if (error != ENOENT && error != ECONNREFUSED)
             return failure(IncomingUrlErrorCode::SocketFailed, "cannot reach the running instance",
                            error);

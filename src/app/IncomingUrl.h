@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -35,8 +36,9 @@ constexpr const char* errorDomain(IncomingUrlErrorCode) {
 // /tmp/quorbit-UID, mode 0700, owned by the user). The running instance holds a lock in that
 // folder for its whole life, accepts only connections from its own user (SO_PEERCRED),
 // reads one URL of at most kMaxUrlLength bytes per connection (ended by a newline or the end
-// of the stream) within a few seconds, and takes only URLs of its scheme. A socket left by
-// an instance that died is replaced by the next one.
+// of the stream) within a second, and takes only URLs of its scheme. It serves connections
+// as they come: sixteen at once, a newcomer taking the place of the one waiting longest. A socket
+// left by an instance that died is replaced by the next one.
 class IncomingUrl {
   public:
     static constexpr std::size_t kMaxUrlLength = 8192;
@@ -65,14 +67,16 @@ class IncomingUrl {
     const std::string& scheme() const { return _scheme; }
 
     // `quorbit URL`: either the running instance's answer (taken or not), or, when no
-    // instance runs, the listener with which this process becomes the instance itself.
+    // instance runs, the listener with which this process becomes the instance itself. An
+    // instance that closes the connection unanswered or cannot be reached yet is tried
+    // again until wait is over (NoAnswer then).
     struct HandOff {
         std::optional<bool> taken;
         std::unique_ptr<IncomingUrl> listener;
     };
     static platform::Result<HandOff> handOff(
         const std::string& url, const std::string& scheme,
-        std::chrono::milliseconds wait = std::chrono::seconds(10));
+        std::chrono::milliseconds wait = std::chrono::seconds(5));
 
   private:
     struct Client;
@@ -89,6 +93,7 @@ class IncomingUrl {
     platform::RunLoop::Id _watch = 0;
     Handler _handler;
     std::map<int, std::unique_ptr<Client>> _clients;
+    std::uint64_t _accepted = 0;
 };
 
 }  // namespace quorbit::app

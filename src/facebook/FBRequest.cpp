@@ -47,7 +47,39 @@ std::optional<long> errorCodeOf(const json::Value& value) {
     return std::nullopt;
 }
 
+// An answer that is not one the client takes: says what came back (the status, the type,
+// the size and the first characters of the body).
+Error unacceptableAnswer(const char* why, const platform::UrlResponse& response,
+                         const std::string& body) {
+    constexpr size_t kShown = 64;
+    std::string type = response.mimeType();
+    std::string shown;
+    for (char c : std::string_view(body).substr(0, kShown)) {
+        auto byte = static_cast<unsigned char>(c);
+        shown += byte >= 0x20 && byte < 0x7f ? c : '?';
+    }
+    std::string description = platform::format(
+        "The server's answer is not valid: %s (HTTP %ld, %s, %zu bytes", why, response.statusCode,
+        type.empty() ? "no content type" : type.c_str(), body.size());
+    if (!body.empty()) description += ": \"" + shown + (body.size() > kShown ? "...\"" : "\"");
+    description += ")";
+    return platform::makeUrlError(platform::UrlErrorCode::BadServerResponse, description);
+}
+
+FBRequest::Limits& currentDefaultLimits() {
+    static FBRequest::Limits limits;
+    return limits;
+}
+
 }  // namespace
+
+FBRequest::Limits FBRequest::defaultLimits() {
+    return currentDefaultLimits();
+}
+
+void FBRequest::setDefaultLimits(const Limits& limits) {
+    currentDefaultLimits() = limits;
+}
 
 std::shared_ptr<FBRequest> FBRequest::getRequestWithParams(
     std::shared_ptr<FBParams> params, const std::string& httpMethod,
@@ -127,14 +159,19 @@ void FBRequest::connect() {
     if (auto d = _delegate.lock(); d && d->requestLoading) d->requestLoading(*this);
 
     platform::UrlRequest request(serializeURL(_url, *_params, _httpMethod));
-    request.timeoutInterval = _timeoutInterval;
+    request.timeoutInterval = _limits.idle;
+    request.lowSpeedBytesPerSecond = _limits.lowSpeedBytesPerSecond;
+    request.lowSpeedWindow = _limits.lowSpeedWindow;
     request.maximumBodySize = kMaxResponseSize;
+    // The token travels in the URL and the body: never to another host, never in the clear.
+    request.redirectsWithinHostOnly = true;
     request.setValue(kUserAgent, "User-Agent");
     request.httpMethod = _httpMethod;
     if (_httpMethod == "POST") {
         request.setValue(std::string("multipart/form-data; boundary=") + kBoundary, "Content-Type");
         request.body = generatePostBody();
     }
+    request.deadline = _limits.deadlineFor(request.body.size());
 
     auto self = shared_from_this();
     if (!FBConfiguration::isAllowedEndpoint(_url)) {
@@ -163,6 +200,7 @@ void FBRequest::connect() {
 
 void FBRequest::connectionDidReceiveResponse(const platform::UrlResponse& response) {
     _responseText = std::string();
+    _response = response;
     if (auto d = _delegate.lock(); d && d->didReceiveResponse)
         d->didReceiveResponse(*this, response);
 }
@@ -176,12 +214,14 @@ void FBRequest::connectionDidFinishLoading() {
     std::string body = _responseText.value_or(std::string());
     handleResponseData(body);
     _responseText.reset();
+    _response.reset();
     _connection.reset();
 }
 
 void FBRequest::connectionDidFailWithError(const Error& error) {
     failWithError(error);
     _responseText.reset();
+    _response.reset();
     _connection.reset();
 }
 
@@ -192,19 +232,34 @@ void FBRequest::handleResponseData(const std::string& data) {
         auto d = _delegate.lock();
         if (!d || (!d->didLoad && !d->didFailWithError)) return;
     }
+    platform::UrlResponse response;
+    if (_response) {
+        response = *_response;
+    } else {
+        response.statusCode = 200;
+    }
     std::optional<Error> error;
     std::optional<json::Value> result = parseJsonResponse(data, &error);
+    // The service's own error wins whatever the status: it says why (and whether the
+    // sign-in is still good).
     if (error) {
         failWithError(*error);
         return;
     }
+    if (response.statusCode < 200 || response.statusCode > 299) {
+        failWithError(unacceptableAnswer("not a success", response, data));
+        return;
+    }
+    if (!result) {
+        const char* why = data.empty()                ? "an empty body"
+                          : !FBUrl::isValidUtf8(data) ? "not UTF-8"
+                                                      : "not a JSON object or array";
+        failWithError(unacceptableAnswer(why, response, data));
+        return;
+    }
     if (auto d = _delegate.lock(); d && d->didLoad) {
         FBResult delivered;
-        if (result) {
-            delivered.value = std::move(result);
-        } else {
-            delivered.rawBytes = data;
-        }
+        delivered.value = std::move(result);
         d->didLoad(*this, delivered);
     }
 }
@@ -236,6 +291,43 @@ std::optional<json::Value> FBRequest::parseJsonResponse(const std::string& data,
     if (value->contains("error_msg")) fail(generic, *value);
     if (value->contains("error_reason")) fail(generic, *value);
     return value;
+}
+
+bool isSignInRejected(const Error& error) {
+    if (error.domain != kFacebookErrorDomain) return false;
+    // 102: session key invalid; 190: access token invalid or expired; 450, 452: session
+    // expired or invalid; 458: the user took the application's permission back; 459, 460,
+    // 464: the user must sign in again (checkpoint, password changed, unconfirmed); 463:
+    // session expired; 467: access token invalid.
+    auto authentication = [](long code) {
+        switch (code) {
+            case 102:
+            case 190:
+            case 450:
+            case 452:
+            case 458:
+            case 459:
+            case 460:
+            case 463:
+            case 464:
+            case 467:
+                return true;
+            default:
+                return false;
+        }
+    };
+    if (authentication(error.code)) return true;
+    // A Graph error object: {"error": {"type": ..., "code": ..., "error_subcode": ...}}.
+    auto it = error.userInfo.find("error");
+    if (it == error.userInfo.end() || !it->second.starts_with("{")) return false;
+    std::optional<json::Value> object = json::JSONFragmentValue(it->second);
+    if (!object || !object->isObject()) return false;
+    for (const char* key : {"code", "error_subcode"}) {
+        if (const json::Value* code = object->find(key)) {
+            if (auto number = errorCodeOf(*code); number && authentication(*number)) return true;
+        }
+    }
+    return false;
 }
 
 Error FBRequest::formError(long code, const json::Value& userInfo) {

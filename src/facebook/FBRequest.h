@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -17,11 +18,10 @@ namespace quorbit::facebook {
 
 class FBRequest;
 
-// What a finished request hands to didLoad: the interpreted answer (an object or an array),
-// or, when the body was neither, its bytes as received.
+// What a finished request hands to didLoad: the interpreted answer, an object or an array
+// ("true" becomes {"result": "true"}).
 struct FBResult {
     std::optional<json::Value> value;
-    std::string rawBytes;
 
     bool isJson() const { return value.has_value(); }
 };
@@ -30,15 +30,23 @@ struct FBResult {
 struct FBRequestDelegate {
     // The load finished; the body before any interpretation.
     std::function<void(FBRequest&, const std::string& bytes)> didLoadRawResponse;
-    // The body was interpreted without error.
+    // The transfer completed with a 2xx status and a body that is a JSON object or array
+    // carrying no error.
     std::function<void(FBRequest&, const FBResult& result)> didLoad;
-    // The connection failed, or the body carried an error.
+    // Anything else: the connection failed, the body carried the service's error, or the
+    // answer was not one (another status, a body that is not JSON; the error says what came).
     std::function<void(FBRequest&, const platform::Error& error)> didFailWithError;
     // The server's response header arrived.
     std::function<void(FBRequest&, const platform::UrlResponse& response)> didReceiveResponse;
     // connect() is about to start the connection.
     std::function<void(FBRequest&)> requestLoading;
 };
+
+// Whether error is the service saying that the sign-in is no longer good: an expired,
+// revoked or invalid access token or session (its authentication error codes, as
+// "error_code" or as the code of an "error" object). Network failures, time-outs and
+// server faults are not.
+bool isSignInRejected(const platform::Error& error);
 
 // One HTTP call to Facebook: a URL, a method and parameters turned into a request (the text
 // parameters in the query string for every method; for POST also a multipart/form-data
@@ -50,6 +58,27 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     static constexpr const char* kBoundary = "3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f";
     static constexpr const char* kUserAgent = "FacebookConnect";
     static constexpr std::chrono::duration<double> kTimeout{180.0};
+
+    // How long a request may take. A request fails as timed out when nothing moves for
+    // idle; when the whole request takes longer than its deadline, which is deadlineFloor,
+    // or for a body larger than deadlineFloor at bodyBytesPerSecond the time to send it at
+    // that rate (5 MB: about 20 minutes); or when fewer than lowSpeedBytesPerSecond bytes a
+    // second move for lowSpeedWindow on end (an answer that trickles).
+    struct Limits {
+        std::chrono::duration<double> idle = kTimeout;
+        std::chrono::duration<double> deadlineFloor{300.0};
+        double bodyBytesPerSecond = 4096;
+        long lowSpeedBytesPerSecond = 16;
+        std::chrono::seconds lowSpeedWindow{180};
+
+        std::chrono::duration<double> deadlineFor(std::size_t bodySize) const {
+            return std::max(deadlineFloor,
+                            std::chrono::duration<double>(double(bodySize) / bodyBytesPerSecond));
+        }
+    };
+    // The limits new requests start with (tests shorten them).
+    static Limits defaultLimits();
+    static void setDefaultLimits(const Limits& limits);
     // Larger answers are refused (DataLengthExceedsMaximum in the URL error domain).
     static constexpr std::size_t kMaxResponseSize = 32u << 20;
 
@@ -75,7 +104,8 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     std::string generatePostBody() const;
     static void utfAppendBody(std::string& body, std::string_view text) { body.append(text); }
 
-    // Interprets a finished body and tells the delegate.
+    // Interprets a finished body (under the response header last received, or as a 200
+    // when none came) and tells the delegate.
     void handleResponseData(const std::string& data);
     // The answer's value; error, when given, receives the error the body carries.
     std::optional<json::Value> parseJsonResponse(const std::string& data,
@@ -96,10 +126,12 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     const std::shared_ptr<platform::UrlConnection>& connection() const { return _connection; }
     const std::optional<std::string>& responseText() const { return _responseText; }
 
-    // How long the load may stand still before it fails; kTimeout unless changed before
-    // connect().
-    std::chrono::duration<double> timeoutInterval() const { return _timeoutInterval; }
-    void setTimeoutInterval(std::chrono::duration<double> interval) { _timeoutInterval = interval; }
+    // How long the load may stand still before it fails (limits().idle), and all the limits;
+    // set before connect().
+    std::chrono::duration<double> timeoutInterval() const { return _limits.idle; }
+    void setTimeoutInterval(std::chrono::duration<double> interval) { _limits.idle = interval; }
+    const Limits& limits() const { return _limits; }
+    void setLimits(const Limits& limits) { _limits = limits; }
 
     // The URL connection's callbacks (the request is its delegate): a response header
     // starts the body again empty; data is appended; the end interprets the body; a failure
@@ -118,7 +150,8 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     std::shared_ptr<FBParams> _params;
     std::shared_ptr<platform::UrlConnection> _connection;
     std::optional<std::string> _responseText;
-    std::chrono::duration<double> _timeoutInterval = kTimeout;
+    std::optional<platform::UrlResponse> _response;
+    Limits _limits = defaultLimits();
 };
 
 }  // namespace quorbit::facebook

@@ -49,15 +49,18 @@ void UserInfo::requestFriendsDetail() {
 void UserInfo::userRequestCompleteWithResult(const FBResult& result) {
     if (!result.value || !result.value->isObject()) {
         platform::Log::info("the user's information is not an object");
-        userRequestFailed();
+        userRequestFailed(platform::makeUrlError(platform::UrlErrorCode::BadServerResponse,
+                                                 "the user's information is not an object"));
         return;
     }
+    _signInRejected = false;
     _name = textOf(result.value->find("name"));
     _uid = textOf(result.value->find("id"));
     if (auto d = _userInfoDelegate.lock()) d->userInfoDidLoad();
 }
 
-void UserInfo::userRequestFailed() {
+void UserInfo::userRequestFailed(const platform::Error& error) {
+    _signInRejected = isSignInRejected(error);
     if (auto d = _userInfoDelegate.lock()) d->userInfoFailToLoad();
 }
 

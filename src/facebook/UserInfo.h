@@ -47,12 +47,16 @@ class UserInfo : public UserRequestDelegate, public FriendsRequestDelegate {
 
     // The "me" answer: name and id; an answer that is not an object counts as a failure.
     void userRequestCompleteWithResult(const FBResult& result) override;
-    void userRequestFailed() override;
+    void userRequestFailed(const platform::Error& error) override;
+    // Whether the last "me" request failed because the service turned the sign-in down
+    // (isSignInRejected); a network failure, a time-out or a server fault is not that.
+    bool signInRejected() const { return _signInRejected; }
     void FriendsRequestCompleteWithFriendsInfo(std::vector<json::Value> friends) override;
 
   private:
     std::optional<std::string> _name;
     std::optional<std::string> _uid;
+    bool _signInRejected = false;
     std::vector<json::Value> _friendsList;
     std::vector<json::Value> _friendsInfo;
     std::shared_ptr<Facebook> _facebook;

@@ -11,7 +11,7 @@ UserRequestResult::UserRequestResult(UserRequestDelegate* delegate)
     };
     _requestDelegate->didFailWithError = [this](FBRequest&, const platform::Error& error) {
         platform::Log::info(error.localizedDescription());
-        _userRequestDelegate->userRequestFailed();
+        _userRequestDelegate->userRequestFailed(error);
     };
 }
 

@@ -11,7 +11,7 @@ class UserRequestDelegate {
   public:
     virtual ~UserRequestDelegate() = default;
     virtual void userRequestCompleteWithResult(const FBResult& result) = 0;
-    virtual void userRequestFailed() = 0;
+    virtual void userRequestFailed(const platform::Error& error) = 0;
 };
 
 // The request delegate of the "me" request: passes the result on, and on failure logs the

@@ -97,9 +97,9 @@ PhotoViewController::PhotoViewController(Services services)
     _sessionDelegate->fbDidNotLogin = [this](bool cancelled) { fbDidNotLogin(cancelled); };
     _sessionDelegate->fbDidLogout = [this] { fbDidLogout(); };
     _requestDelegate = std::make_shared<facebook::FBRequestDelegate>();
-    _requestDelegate->didReceiveResponse =
-        [this](facebook::FBRequest&, const platform::UrlResponse&) { requestDidReceiveResponse(); };
-    _requestDelegate->didLoad = [](facebook::FBRequest&, const facebook::FBResult&) {};
+    _requestDelegate->didLoad = [this](facebook::FBRequest&, const facebook::FBResult&) {
+        requestDidLoad();
+    };
     _requestDelegate->didFailWithError = [this](facebook::FBRequest&, const platform::Error& e) {
         requestDidFailWithError(e);
     };
@@ -155,6 +155,10 @@ void PhotoViewController::loadContent(platform::View& root, platform::Rect area)
 
 void PhotoViewController::viewWillAppear(bool animated) {
     ChildScreen::viewWillAppear(animated);
+    if (_userInfoPending && _isLoggedInToFB && _userInfo) {
+        _userInfoPending = false;
+        _userInfo->requestAllInfo();
+    }
     if (_photoView) _photoView->setImage(_currentImage);
 }
 
@@ -288,8 +292,15 @@ void PhotoViewController::userInfoDidLoad() {
 }
 
 void PhotoViewController::userInfoFailToLoad() {
-    // A sign-in whose user cannot be loaded counts as none: the screen stays signed out.
-    logout();
+    // Only the service can say a sign-in is over. A failure of the network or of the
+    // service keeps the session and the saved name; the user is asked for again when the
+    // screen next opens (or at the next start).
+    if (_userInfo && _userInfo->signInRejected()) {
+        logout();
+        return;
+    }
+    platform::Log::info("the user's information did not load; the sign-in is kept");
+    _userInfoPending = true;
 }
 
 std::optional<std::string> PhotoViewController::userName() const {
@@ -324,7 +335,8 @@ void PhotoViewController::publishPhoto(std::shared_ptr<const platform::Image> im
     _facebook->requestWithGraphPath("me/photos", params, "POST", _requestDelegate);
 }
 
-void PhotoViewController::requestDidReceiveResponse() {
+void PhotoViewController::requestDidLoad() {
+    // Only an answer the client accepted counts as done.
     // The screen stays alive until the work has run.
     auto self = weak_from_this().lock();
     if (!self) return;

@@ -94,7 +94,7 @@ class PhotoViewController : public ChildScreen {
     void fbDidLogout();
     void userInfoDidLoad();
     void userInfoFailToLoad();
-    void requestDidReceiveResponse();
+    void requestDidLoad();
     void requestDidFailWithError(const platform::Error& error);
 
   protected:
@@ -112,6 +112,7 @@ class PhotoViewController : public ChildScreen {
     std::vector<std::string> _permissions;
     std::shared_ptr<facebook::UserInfo> _userInfo;
     bool _isLoggedInToFB = false;
+    bool _userInfoPending = false;  // the user did not load for a passing cause: ask again
     std::weak_ptr<hud::ProgressHud> _HUD;
 
     std::shared_ptr<platform::ImageView> _photoView;

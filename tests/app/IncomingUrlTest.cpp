@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -194,19 +195,90 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     EXPECT_EQ(local.error().code, long(IncomingUrlErrorCode::NotOurUrl));
 }
 
-TEST_F(IncomingUrlTest, ASilentConnectionHoldsUpNobody) {
+// Twenty peers that connect and send nothing: a real hand-off is served at once, and each
+// silent peer is closed after a second.
+TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
     std::vector<std::string> got;
     auto listener = listening(got);
     ASSERT_TRUE(listener);
-    int silent = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, listener->socketPath().c_str());
-    ASSERT_EQ(connect(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::vector<int> silent;
+    for (int i = 0; i < 20; ++i) {
+        silent.push_back(socket(AF_UNIX, SOCK_STREAM, 0));
+        ASSERT_EQ(connect(silent.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    platform::RunLoop::main().runFor(50ms);  // all of them accepted
+    auto started = std::chrono::steady_clock::now();
     auto handed = offMain([] { return IncomingUrl::handOff(kUrl, kScheme); });
-    close(silent);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 500ms);
     ASSERT_TRUE(handed);
     EXPECT_EQ(handed->taken, true);
+    EXPECT_EQ(got, std::vector<std::string>{kUrl});
+
+    // The last silent peer, still waiting, is let go after a second.
+    int last = silent.back();
+    auto closed = offMain([last] {
+        timeval wait{3, 0};
+        setsockopt(last, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        auto start = std::chrono::steady_clock::now();
+        char buffer[8];
+        while (recv(last, buffer, sizeof buffer, 0) > 0) {
+        }
+        return std::chrono::steady_clock::now() - start;
+    });
+    EXPECT_LT(closed, 1500ms);
+    for (int fd : silent)
+        close(fd);
+}
+
+// An instance that closes the first connections unanswered (busy) is tried again; one that
+// never answers is given up on after the wait.
+TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
+    auto dir = IncomingUrl::folder();
+    ASSERT_TRUE(dir);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, (dir.value() / "incoming.sock").c_str());
+    int server = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(server, 8), 0);
+    for (int unanswered : {2, 1000}) {
+        SCOPED_TRACE(unanswered);
+        std::atomic<bool> stop = false;
+        std::thread instance([server, unanswered, &stop] {
+            int served = 0;
+            while (!stop) {
+                pollfd watch{server, POLLIN, 0};
+                if (poll(&watch, 1, 50) <= 0) continue;
+                int fd = accept(server, nullptr, nullptr);
+                if (served++ >= unanswered) {
+                    char buffer[256];
+                    while (recv(fd, buffer, sizeof buffer, 0) > 0) {
+                    }
+                    ssize_t sent = send(fd, "ok\n", 3, MSG_NOSIGNAL);
+                    (void)sent;
+                }
+                close(fd);
+            }
+        });
+        auto started = std::chrono::steady_clock::now();
+        auto handed = IncomingUrl::handOff(kUrl, kScheme, 1s);
+        auto took = std::chrono::steady_clock::now() - started;
+        stop = true;
+        instance.join();
+        if (unanswered == 2) {
+            ASSERT_TRUE(handed) << handed.error().localizedDescription();
+            EXPECT_EQ(handed->taken, true);
+        } else {
+            ASSERT_FALSE(handed);
+            EXPECT_TRUE(handed.error().is(IncomingUrlErrorCode::NoAnswer));
+            EXPECT_GE(took, 1s);
+            EXPECT_LT(took, 2s);
+        }
+    }
+    close(server);
 }
 
 TEST_F(IncomingUrlTest, OneInstanceAtATimeAndAStaleSocketIsReplaced) {

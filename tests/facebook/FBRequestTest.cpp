@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <thread>
 
 #include "FBTestSupport.h"
 #include "MockFacebookService.h"
@@ -129,67 +133,102 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
     EXPECT_EQ(decoded->pixels(), checkerImage()->pixels());
 }
 
+// Every answer, well-formed or hostile: only a complete 2xx answer whose body is a JSON
+// object or array without an error is a success; anything else fails, saying what came.
 TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
-    enum Expect { LoadJson, LoadRaw, Fail };
+    enum Expect { LoadJson, ServiceError, BadAnswer, Lost };
     struct Case {
         const char* name;
         std::string body;
         Expect expect;
-        long code = 0;
-        std::string userInfoKey = {};
-        std::string userInfoValue = {};
+        int status = 200;
+        std::string contentType = "text/plain";
+        long code = 0;               // ServiceError: the code
+        std::string detail = {};     // ServiceError: the error_msg; else in the description
+        std::string rawAnswer = {};  // bytes on the wire in place of the mock's answer
     };
     const std::vector<Case> cases = {
         {"literal true", "true", LoadJson},
-        {"true and a newline is not the literal", "true\n", LoadRaw},
-        {"literal false", "false", Fail, 10000, "error_msg", "This operation can not be completed"},
-        {"error key", R"({"error":{"type":"OAuthException","message":"bad"}})", Fail, 10000,
-         "error", R"({"type":"OAuthException","message":"bad"})"},
-        {"error and error_code: error wins", R"({"error":"x","error_code":5})", Fail, 10000,
-         "error", "x"},
-        {"error_code", R"({"error_code":190,"error_msg":"expired"})", Fail, 190, "error_msg",
-         "expired"},
-        {"error_code as text", R"({"error_code":"341"})", Fail, 341, "error_code", "341"},
-        {"error_code that is no number", R"({"error_code":null})", Fail, 10000, "error_code",
-         "null"},
-        {"error_msg alone", R"({"error_msg":"nope","id":3})", Fail, 10000, "id", "3"},
-        {"error_reason alone", R"({"error_reason":"user_denied"})", Fail, 10000, "error_reason",
-         "user_denied"},
         {"plain object", R"({"id":"42","name":"Ann"})", LoadJson},
         {"array, whatever it holds", R"([{"error":1},2])", LoadJson},
-        {"JSON scalar", "42", LoadRaw},
-        {"not JSON", "<html>oops</html>", LoadRaw},
-        {"truncated JSON", R"({"id":"4)", LoadRaw},
-        {"not UTF-8", "{\"name\":\"\xff\xfe\"}", LoadRaw},
-        {"empty body", "", LoadRaw},
+        {"created, an object", R"({"id":"1001"})", LoadJson, 201},
+        {"literal false", "false", ServiceError, 200, "", 10000,
+         "This operation can not be completed"},
+        {"error key", R"({"error":{"type":"OAuthException","message":"bad"}})", ServiceError, 200,
+         "", 10000},
+        {"error and error_code: error wins", R"({"error":"x","error_code":5})", ServiceError, 200,
+         "", 10000},
+        {"error_code", R"({"error_code":190,"error_msg":"expired"})", ServiceError, 200, "", 190,
+         "expired"},
+        {"error_code as text", R"({"error_code":"341"})", ServiceError, 200, "", 341},
+        {"error_code that is no number", R"({"error_code":null})", ServiceError, 200, "", 10000},
+        {"error_msg alone", R"({"error_msg":"nope","id":3})", ServiceError, 200, "", 10000, "nope"},
+        {"error_reason alone", R"({"error_reason":"user_denied"})", ServiceError, 200, "", 10000},
+        {"400 with an error object", R"({"error_code":100,"error_msg":"bad"})", ServiceError, 400,
+         "application/json", 100, "bad"},
+        {"true and a newline is not the literal", "true\n", BadAnswer, 200, "", 0, "\"true?\""},
+        {"JSON number", "42", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"JSON string", "\"hello\"", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"JSON null", "null", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"not JSON", "<html>oops</html>", BadAnswer, 200, "text/html", 0,
+         "text/html, 17 bytes: \"<html>oops</html>\""},
+        {"truncated JSON", R"({"id": "12)", BadAnswer, 200, "", 0, "not a JSON object or array"},
+        {"not UTF-8", "{\"name\":\"\xff\xfe\"}", BadAnswer, 200, "", 0, "not UTF-8"},
+        {"empty body", "", BadAnswer, 200, "", 0, "an empty body"},
+        {"500 with a page", "<html><body>Internal error</body></html>", BadAnswer, 500, "text/html",
+         0, "not a success (HTTP 500, text/html, 40 bytes: \"<html><body>"},
+        {"502 with a page", "<html>Bad gateway</html>", BadAnswer, 502, "text/html", 0, "HTTP 502"},
+        {"empty 500", "", BadAnswer, 500, "", 0, "HTTP 500"},
+        {"500 with a plain object", R"({"id":"1"})", BadAnswer, 500, "application/json", 0,
+         "HTTP 500"},
+        {"a long page is cut short in the error", std::string(500, 'x'), BadAnswer, 503, "", 0,
+         std::string(64, 'x') + "...\""},
+        {"Content-Length shorter than the body", "", BadAnswer, 200, "", 0,
+         "9 bytes: \"{\"id\": \"1\")",
+         "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{\"id\": \"1001\"}"},
+        {"body cut off", "", Lost, 200, "", 0, "cut off after 10 bytes",
+         "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n{\"id\": \"12"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        service.setCanned("answer", c.body);
+        std::optional<testing::RawHttpServer> raw;
+        std::string url = service.url("/canned/answer");
+        if (!c.rawAnswer.empty()) {
+            raw.emplace(c.rawAnswer);
+            url = raw->url("/answer");
+        }
+        service.setCanned("answer", c.body, c.status, c.contentType);
         RequestRecorder recorder;
-        start(service.url("/canned/answer"), std::make_shared<FBParams>(), "GET", recorder);
+        start(url, std::make_shared<FBParams>(), "GET", recorder);
         ASSERT_TRUE(recorder.wait());
-        EXPECT_EQ(recorder.raw, c.body);
+        if (c.expect == LoadJson) {
+            EXPECT_EQ(recorder.raw, c.body);
+            ASSERT_TRUE(recorder.result);
+            ASSERT_TRUE(recorder.result->isJson());
+            EXPECT_FALSE(recorder.error);
+            if (c.body == "true") {
+                EXPECT_EQ(*recorder.result->value, json::Value::object({{"result", "true"}}));
+            }
+            continue;
+        }
+        EXPECT_FALSE(recorder.result);
+        ASSERT_TRUE(recorder.error);
         switch (c.expect) {
-            case LoadJson:
-                ASSERT_TRUE(recorder.result);
-                ASSERT_TRUE(recorder.result->isJson());
-                EXPECT_FALSE(recorder.error);
-                if (c.body == "true") {
-                    EXPECT_EQ(*recorder.result->value, json::Value::object({{"result", "true"}}));
-                }
-                break;
-            case LoadRaw:
-                ASSERT_TRUE(recorder.result);
-                EXPECT_FALSE(recorder.result->isJson());
-                EXPECT_EQ(recorder.result->rawBytes, c.body);
-                break;
-            case Fail:
-                EXPECT_FALSE(recorder.result);
-                ASSERT_TRUE(recorder.error);
+            case ServiceError:
                 EXPECT_EQ(recorder.error->domain, "facebookErrDomain");
                 EXPECT_EQ(recorder.error->code, c.code);
-                EXPECT_EQ(recorder.error->userInfo[c.userInfoKey], c.userInfoValue);
+                EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
+                break;
+            case BadAnswer:
+            case Lost:
+                EXPECT_TRUE(platform::isUrlError(*recorder.error,
+                                                 c.expect == Lost
+                                                     ? platform::UrlErrorCode::NetworkConnectionLost
+                                                     : platform::UrlErrorCode::BadServerResponse));
+                EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
+                    << recorder.error->localizedDescription();
+                break;
+            case LoadJson:
                 break;
         }
     }
@@ -251,6 +290,52 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
         platform::isUrlError(*huge.error, platform::UrlErrorCode::DataLengthExceedsMaximum));
 }
 
+// An answer that never ends, a byte every 200 ms: the idle limit never fires, the deadline
+// or the low-speed limit does (shortened here).
+TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
+    testing::RawHttpServer trickle([](int socket, const std::string&,
+                                      const std::atomic<bool>& stopping) {
+        testing::RawHttpServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n[");
+        while (!stopping && ::send(socket, " ", 1, MSG_NOSIGNAL) == 1)
+            std::this_thread::sleep_for(200ms);
+    });
+    struct Case {
+        const char* name;
+        double deadline;
+        long lowSpeed;
+        std::string says;
+    };
+    const Case cases[] = {
+        {"the deadline", 1.0, 0, "within the deadline of 1 seconds"},
+        {"the low-speed limit", 30.0, 1000, "too slow"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FBRequest::Limits limits;
+        limits.idle = std::chrono::duration<double>(5.0);
+        limits.deadlineFloor = std::chrono::duration<double>(c.deadline);
+        limits.lowSpeedBytesPerSecond = c.lowSpeed;
+        limits.lowSpeedWindow = 1s;
+        RequestRecorder recorder;
+        auto request =
+            FBRequest::getRequestWithParams({}, "GET", recorder.delegate, trickle.url("/me"));
+        request->setLimits(limits);
+        auto started = std::chrono::steady_clock::now();
+        request->connect();
+        ASSERT_TRUE(recorder.wait(6s));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
+        ASSERT_TRUE(recorder.error);
+        EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlErrorCode::TimedOut));
+        EXPECT_NE(recorder.error->localizedDescription().find(c.says), std::string::npos)
+            << recorder.error->localizedDescription();
+    }
+
+    // An upload's deadline grows with its body from the floor.
+    FBRequest::Limits limits;
+    EXPECT_EQ(limits.deadlineFor(0), limits.deadlineFloor);
+    EXPECT_EQ(limits.deadlineFor(4096 * 1000).count(), 1000.0);
+}
+
 TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     RequestRecorder recorder;
     auto request = start("http://graph.example.invalid/me", {}, "GET", recorder);
@@ -277,6 +362,72 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     };
     for (auto [url, allowed] : cases)
         EXPECT_EQ(FBConfiguration::isAllowedEndpoint(url), allowed) << url;
+}
+
+// The Graph endpoint redirects the upload elsewhere: the request fails and nothing, the
+// token least of all, reaches the other host. A redirect within the host is followed.
+TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
+    std::atomic<int> caught = 0;
+    testing::LocalHttpServer catcher;
+    auto steal = [&caught](const httplib::Request&, httplib::Response& res) {
+        ++caught;
+        res.set_content(R"({"id":"stolen"})", "application/json");
+    };
+    catcher.server().Post(".*", steal);
+    catcher.server().Get(".*", steal);
+    catcher.start("127.0.0.2");
+    struct Case {
+        const char* name;
+        std::string location;
+        bool followed;
+    };
+    const Case cases[] = {
+        {"another host, plain HTTP", catcher.url("/steal"), false},
+        {"the same port under another name", service.localhostUrl("/canned/ok"), false},
+        {"the same host", service.url("/canned/ok"), true},
+        {"relative", "/canned/ok", true},
+    };
+    service.setCanned("ok", R"({"id":"1001"})");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::RawHttpServer graph([&c, this](int socket, const std::string&,
+                                                const std::atomic<bool>&) {
+            std::string location = c.location;
+            if (location.starts_with("/")) location = service.url(location);
+            testing::RawHttpServer::send(socket, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " +
+                                                     location + "\r\nContent-Length: 0\r\n\r\n");
+        });
+        auto params = std::make_shared<FBParams>(FBParams{{"access_token", "the token"}});
+        RequestRecorder recorder;
+        size_t before = service.received().size();
+        start(graph.url("/me/photos"), params, "POST", recorder);
+        ASSERT_TRUE(recorder.wait());
+        EXPECT_EQ(recorder.result.has_value(), c.followed);
+        EXPECT_EQ(service.received().size(), before + (c.followed ? 1 : 0));
+        if (!c.followed) {
+            ASSERT_TRUE(recorder.error);
+            EXPECT_TRUE(
+                platform::isUrlError(*recorder.error, platform::UrlErrorCode::RedirectRefused))
+                << recorder.error->localizedDescription();
+        }
+    }
+    EXPECT_EQ(caught, 0);
+
+    const std::tuple<const char*, const char*, bool> rules[] = {
+        {"https://graph.example/me", "https://graph.example/v2/me", true},
+        {"https://graph.example/me", "https://GRAPH.example:8443/me", true},
+        {"http://127.0.0.1:1/me", "https://127.0.0.1:2/me", true},
+        {"http://127.0.0.1:1/me", "http://127.0.0.1:2/me", true},
+        {"https://graph.example/me", "http://graph.example/me", false},
+        {"https://graph.example/me", "https://evil.example/me", false},
+        {"https://graph.example/me", "https://graph.example.evil.example/me", false},
+        {"http://127.0.0.1/me", "http://127.0.0.2/me", false},
+        {"https://graph.example/me", "ftp://graph.example/me", false},
+        {"https://graph.example/me", "not a url", false},
+    };
+    for (auto [from, to, allowed] : rules)
+        EXPECT_EQ(platform::UrlConnection::isRedirectWithinHost(from, to), allowed)
+            << from << " -> " << to;
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ MockFacebookService::MockFacebookService() {
     auto authError = [](httplib::Response& res) {
         res.status = 400;
         res.set_content(
-            R"({"error":{"type":"OAuthException","message":"An active access token must be used."}})",
+            R"({"error":{"type":"OAuthException","code":190,"message":"The access token has expired."}})",
             "application/json");
     };
 
@@ -207,7 +207,10 @@ MockFacebookService::MockFacebookService() {
     auto canned = [=, this](const httplib::Request& req, httplib::Response& res) {
         record(common(req));
         std::lock_guard lock(_mutex);
-        res.set_content(_canned[req.matches[1]], "text/plain");
+        const Canned& canned = _canned[req.matches[1]];
+        res.status = canned.status;
+        res.set_content(canned.body,
+                        canned.contentType.empty() ? "text/plain" : canned.contentType);
     };
     s.Get("/canned/(.+)", canned);
     s.Post("/canned/(.+)", canned);
@@ -231,9 +234,10 @@ facebook::FBConfiguration MockFacebookService::configuration(const std::string& 
     return c;
 }
 
-void MockFacebookService::setCanned(const std::string& name, std::string body) {
+void MockFacebookService::setCanned(const std::string& name, std::string body, int status,
+                                    std::string contentType) {
     std::lock_guard lock(_mutex);
-    _canned[name] = std::move(body);
+    _canned[name] = Canned{std::move(body), status, std::move(contentType)};
 }
 
 void MockFacebookService::record(Received r) {

@@ -21,7 +21,8 @@ namespace quorbit::testing {
 //          "#access_token=...&expires_in=3600", or, for Cancel, to "fbconnect://cancel" or
 //          redirect_uri "#error=access_denied")
 //   LOGIN  login.php (sets the cookie "fb_login=1")
-//   canned/NAME answers the body set with setCanned(NAME, ...); slow waits 1.5 s.
+//   canned/NAME answers the body, status and type set with setCanned(NAME, ...); slow
+//   waits 1.5 s.
 // Every request is recorded. Multipart bodies are read part by part as a strict parser
 // would: a body without its closing delimiter, or a file part without a name, is refused
 // with 400 and recorded as refused.
@@ -58,7 +59,8 @@ class MockFacebookService {
     // The same server under the host name "localhost".
     std::string localhostUrl(const std::string& path) const { return _server.localhostUrl(path); }
 
-    void setCanned(const std::string& name, std::string body);
+    void setCanned(const std::string& name, std::string body, int status = 200,
+                   std::string contentType = "text/plain");
     std::vector<Received> received() const;
     std::optional<Received> last(const std::string& path) const;
     std::vector<Upload> uploads() const;
@@ -70,7 +72,12 @@ class MockFacebookService {
     LocalHttpServer _server;
     mutable std::mutex _mutex;
     std::vector<Received> _received;
-    std::map<std::string, std::string> _canned;
+    struct Canned {
+        std::string body;
+        int status = 200;
+        std::string contentType;
+    };
+    std::map<std::string, Canned> _canned;
     std::vector<Upload> _uploads;
     bool _tokenExpired = false;
 };

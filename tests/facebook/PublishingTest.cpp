@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "FBTestSupport.h"
 #include "MockFacebookService.h"
@@ -115,13 +116,65 @@ TEST_F(Publishing, StartsFromTheSavedSignInOrSignedOut) {
     EXPECT_EQ(posts, 1);  // the name stored
 }
 
-TEST_F(Publishing, AFailedUserInfoLoadLeavesTheScreenSignedOut) {
-    saveSignIn("expired token");
-    auto screen = makeScreen();
-    ASSERT_TRUE(settle([&] { return !screen->getIsLoggedInToFB(); }));
-    EXPECT_FALSE(store->contains(facebook::Session::kAccessTokenKey));
-    EXPECT_FALSE(screen->userName());
-    EXPECT_GE(posts, 2);
+// A failed "me" at start signs out only when the service turns the sign-in down; any
+// passing cause keeps the session and the saved name, and the screen asks again on opening.
+TEST_F(Publishing, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
+    testing::RawHttpServer silent([](int, const std::string&, const std::atomic<bool>& stopping) {
+        while (!stopping)
+            std::this_thread::sleep_for(10ms);
+    });
+    auto limits = facebook::FBRequest::defaultLimits();
+    auto shortened = limits;
+    shortened.idle = std::chrono::duration<double>(0.3);
+    facebook::FBRequest::setDefaultLimits(shortened);
+    struct Case {
+        const char* name;
+        std::string graphURL;  // empty: the canned answer
+        std::string body = {};
+        int status = 200;
+        bool signsOut = false;
+    };
+    const Case cases[] = {
+        {"unreachable", "http://127.0.0.1:9/"},
+        {"timed out", silent.url("/")},
+        {"500 with a page", "", "<html>Internal Server Error</html>", 500},
+        {"503 with a service error", "", R"({"error":{"message":"Try later","code":2}})", 503},
+        {"404 from a path the service lacks", service.url("/nothing/")},
+        {"expired token", "", R"({"error":{"type":"OAuthException","code":190}})", 400, true},
+        {"revoked by the user", "", R"({"error_code":"458","error_msg":"revoked"})", 200, true},
+        {"session expired subcode", "",
+         R"({"error":{"type":"OAuthException","code":10,"error_subcode":463}})", 400, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::LogCapture log;
+        configuration.graphURL = c.graphURL.empty() ? service.url("/canned/") : c.graphURL;
+        service.setCanned("me", c.body, c.status);
+        saveSignIn();
+        store->setString(kFBUserNameKey, "Ann");
+        auto screen = makeScreen();
+        if (c.signsOut) {
+            ASSERT_TRUE(settle([&] { return !screen->getIsLoggedInToFB(); }));
+            EXPECT_FALSE(store->contains(facebook::Session::kAccessTokenKey));
+            EXPECT_FALSE(screen->userName());
+            EXPECT_GE(posts, 2);
+        } else {
+            ASSERT_TRUE(settle([&] { return log.contains("the sign-in is kept"); }));
+            EXPECT_TRUE(screen->getIsLoggedInToFB());
+            EXPECT_TRUE(store->contains(facebook::Session::kAccessTokenKey));
+            EXPECT_EQ(screen->userName(), "Ann");
+            if (c.graphURL.empty()) {
+                // The service is back when the screen opens again.
+                service.setCanned("me", R"({"id":"8","name":"Ann B"})");
+                screen->viewWillAppear(false);
+                ASSERT_TRUE(settle([&] { return screen->userName() == "Ann B"; }));
+                EXPECT_EQ(store->stringForKey(facebook::Session::kUserIdKey), "8");
+            }
+        }
+        TearDown();
+        SetUp();
+    }
+    facebook::FBRequest::setDefaultLimits(limits);
 }
 
 TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
@@ -136,18 +189,27 @@ TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
     EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
 }
 
-TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAnErrorBody) {
+// "Complete" only for an answer the client accepted; every other answer the failure alert.
+TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
     struct Case {
         const char* name;
-        bool errorBody;
+        std::string body = {};  // the canned answer; none: the mock's own upload
+        int status = 200;
     };
-    for (Case c : {Case{"accepted", false}, Case{"error in the answer", true}}) {
+    const Case cases[] = {
+        {"accepted"},
+        {"error in the answer", R"({"error":{"type":"OAuthException","message":"no"}})"},
+        {"500 with a page", "<html>Internal Server Error</html>", 500},
+        {"a JSON scalar", "42"},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.errorBody) {
+        bool fails = !c.body.empty();
+        if (fails) {
             // The Graph endpoint of canned answers: "me" knows the user, the upload fails.
             configuration.graphURL = service.url("/canned/");
             service.setCanned("me", R"({"id":"7","name":"Ann"})");
-            service.setCanned("me/photos", R"({"error":{"type":"OAuthException","message":"no"}})");
+            service.setCanned("me/photos", c.body, c.status);
         }
         saveSignIn();
         auto screen = makeScreen();
@@ -159,11 +221,13 @@ TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAnErrorBody) {
         ASSERT_TRUE(hud);
         EXPECT_EQ(hud->superview(), window.get());
         EXPECT_EQ(hud->labelText(), "Uploading Photo");
-        ASSERT_TRUE(settle([&] { return hud->labelText() == "Complete"; }));
+        ASSERT_TRUE(settle(
+            [&] { return hud->labelText() == "Complete" || platform::AlertView::visibleAlert(); }));
+        EXPECT_EQ(hud->labelText(), fails ? "Uploading Photo" : "Complete");
         ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 2s));
         settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 1s);
         auto* alert = platform::AlertView::visibleAlert();
-        if (c.errorBody) {
+        if (fails) {
             ASSERT_TRUE(alert);
             EXPECT_EQ(alert->title(), kFailureTitle);
             EXPECT_TRUE(alert->message().ends_with("contact us at help@example.org"));

@@ -1,6 +1,14 @@
 #include "support/LocalHttpServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace quorbit::testing {
@@ -20,9 +28,10 @@ LocalHttpServer::~LocalHttpServer() {
     stop();
 }
 
-void LocalHttpServer::start() {
-    _port = _server->bind_to_any_port("127.0.0.1");
-    if (_port <= 0) throw std::runtime_error("cannot bind a test server on 127.0.0.1");
+void LocalHttpServer::start(const std::string& host) {
+    _host = host;
+    _port = _server->bind_to_any_port(host);
+    if (_port <= 0) throw std::runtime_error("cannot bind a test server on " + host);
     _thread = std::thread([this] { _server->listen_after_bind(); });
     // stop() only reaches a server whose loop has begun.
     while (!_server->is_running())
@@ -36,11 +45,94 @@ void LocalHttpServer::stop() {
 }
 
 std::string LocalHttpServer::url(const std::string& path) const {
-    return std::string(_secure ? "https" : "http") + "://127.0.0.1:" + std::to_string(_port) + path;
+    return std::string(_secure ? "https" : "http") + "://" + _host + ":" + std::to_string(_port) +
+           path;
 }
 
 std::string LocalHttpServer::localhostUrl(const std::string& path) const {
     return std::string(_secure ? "https" : "http") + "://localhost:" + std::to_string(_port) + path;
+}
+
+RawHttpServer::RawHttpServer(std::string bytes, const std::string& host)
+    : RawHttpServer([bytes](int socket, const std::string&,
+                            const std::atomic<bool>&) { send(socket, bytes); },
+                    host) {}
+
+RawHttpServer::RawHttpServer(Answer answer, const std::string& host)
+    : _answer(std::move(answer)), _host(host) {
+    _fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, host.c_str(), &address.sin_addr);
+    if (bind(_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(_fd, 16) != 0) {
+        close(_fd);
+        throw std::runtime_error("cannot bind a raw test server on " + host);
+    }
+    socklen_t length = sizeof address;
+    getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    _port = ntohs(address.sin_port);
+    _thread = std::thread([this] {
+        while (!_stopping) {
+            pollfd watch{_fd, POLLIN, 0};
+            if (poll(&watch, 1, 50) <= 0) continue;
+            int client = accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) continue;
+            // The request: its header, then as many body bytes as it announces.
+            std::string request;
+            char buffer[65536];
+            size_t headerEnd = std::string::npos, want = 0;
+            while (!_stopping) {
+                pollfd in{client, POLLIN, 0};
+                if (poll(&in, 1, 2000) <= 0) break;
+                ssize_t got = read(client, buffer, sizeof buffer);
+                if (got <= 0) break;
+                request.append(buffer, size_t(got));
+                if (headerEnd == std::string::npos) {
+                    headerEnd = request.find("\r\n\r\n");
+                    if (headerEnd == std::string::npos) continue;
+                    headerEnd += 4;
+                    std::string head = request.substr(0, headerEnd);
+                    for (auto& c : head)
+                        c = char(std::tolower(static_cast<unsigned char>(c)));
+                    if (size_t at = head.find("\r\ncontent-length:"); at != std::string::npos)
+                        want = std::strtoul(head.c_str() + at + 17, nullptr, 10);
+                }
+                if (request.size() >= headerEnd + want) break;
+            }
+            {
+                std::lock_guard lock(_mutex);
+                _requests.push_back(request);
+            }
+            _answer(client, request, _stopping);
+            shutdown(client, SHUT_RDWR);
+            close(client);
+        }
+    });
+}
+
+RawHttpServer::~RawHttpServer() {
+    _stopping = true;
+    _thread.join();
+    close(_fd);
+}
+
+std::string RawHttpServer::url(const std::string& path) const {
+    return "http://" + _host + ":" + std::to_string(_port) + path;
+}
+
+std::vector<std::string> RawHttpServer::requests() const {
+    std::lock_guard lock(_mutex);
+    return _requests;
+}
+
+void RawHttpServer::send(int socket, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = ::send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        sent += size_t(n);
+    }
 }
 
 }  // namespace quorbit::testing

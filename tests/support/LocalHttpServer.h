@@ -2,9 +2,13 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace quorbit::testing {
 
@@ -20,7 +24,8 @@ class LocalHttpServer {
     LocalHttpServer& operator=(const LocalHttpServer&) = delete;
 
     httplib::Server& server() { return *_server; }
-    void start();
+    // Listens on host (a loopback address: 127.0.0.2 stands for a second machine).
+    void start(const std::string& host = "127.0.0.1");
     void stop();
     int port() const { return _port; }
     // "http://127.0.0.1:PORT" followed by path (https for the secure server).
@@ -31,8 +36,41 @@ class LocalHttpServer {
   private:
     std::unique_ptr<httplib::Server> _server;
     std::thread _thread;
+    std::string _host = "127.0.0.1";
     int _port = 0;
     bool _secure = false;
+};
+
+// A server that speaks whatever bytes the test writes: for answers no well-behaved HTTP
+// library sends (a short Content-Length, a body cut off, a trickle). Each connection's
+// request (header and a Content-Length body) is read, then handed to the answer on the
+// server's one thread; the connection is closed when it returns.
+class RawHttpServer {
+  public:
+    // Writes to the connection's socket; `stopping` turns true when the server stops.
+    using Answer = std::function<void(int socket, const std::string& request,
+                                      const std::atomic<bool>& stopping)>;
+    explicit RawHttpServer(Answer answer, const std::string& host = "127.0.0.1");
+    // Answers every request with these bytes.
+    explicit RawHttpServer(std::string bytes, const std::string& host = "127.0.0.1");
+    ~RawHttpServer();
+    RawHttpServer(const RawHttpServer&) = delete;
+    RawHttpServer& operator=(const RawHttpServer&) = delete;
+
+    std::string url(const std::string& path = "/") const;
+    // Every request received so far, as sent.
+    std::vector<std::string> requests() const;
+    static void send(int socket, const std::string& bytes);
+
+  private:
+    Answer _answer;
+    std::string _host;
+    int _fd = -1;
+    int _port = 0;
+    std::atomic<bool> _stopping{false};
+    mutable std::mutex _mutex;
+    std::vector<std::string> _requests;
+    std::thread _thread;
 };
 
 }  // namespace quorbit::testing

@@ -61,9 +61,11 @@ struct UrlConnection::Impl {
     std::vector<Event> events;
     std::size_t bodyBytes = 0;
     bool tooLarge = false;
+    std::string refusedRedirect;  // the target of a redirect the request does not allow
 
     curl_off_t lastDownloaded = 0, lastUploaded = 0;
     Clock::time_point lastActivity;
+    Clock::time_point started;
     RunLoop::Id timeoutTimer = 0;
 
     bool loading = false;
@@ -76,7 +78,18 @@ struct UrlConnection::Impl {
     }
 
     void touch() { lastActivity = Clock::now(); }
-    void endOfHeaderBlock();
+    // When the load times out unless something moves first: the idle limit after the last
+    // activity, or the deadline, whichever comes first.
+    Clock::time_point due() const {
+        auto idle = std::chrono::duration_cast<Clock::duration>(request.timeoutInterval);
+        Clock::time_point at = lastActivity + idle;
+        if (request.deadline.count() > 0)
+            at = std::min(at,
+                          started + std::chrono::duration_cast<Clock::duration>(request.deadline));
+        return at;
+    }
+    // False when the block is a redirect the request does not allow.
+    bool endOfHeaderBlock();
 };
 
 namespace {
@@ -139,6 +152,8 @@ const char* describe(UrlErrorCode code) {
             return "The network connection was lost";
         case UrlErrorCode::HttpTooManyRedirects:
             return "Too many redirects";
+        case UrlErrorCode::RedirectRefused:
+            return "A redirect was refused";
         case UrlErrorCode::InsecureConnectionRefused:
             return "A secure connection is required";
         case UrlErrorCode::BadServerResponse:
@@ -158,6 +173,11 @@ const char* describe(UrlErrorCode code) {
 }
 
 Error errorFor(const UrlConnection::Impl& impl) {
+    if (!impl.refusedRedirect.empty()) {
+        return makeUrlError(UrlErrorCode::RedirectRefused,
+                            "A redirect was refused: " + impl.refusedRedirect +
+                                " is on another host or not secure; nothing was sent there");
+    }
     UrlErrorCode code =
         impl.tooLarge ? UrlErrorCode::DataLengthExceedsMaximum : codeFor(impl.result);
     std::string detail = impl.errorBuffer[0] ? impl.errorBuffer : curl_easy_strerror(impl.result);
@@ -167,6 +187,9 @@ Error errorFor(const UrlConnection::Impl& impl) {
     } else if (!detail.empty()) {
         description += ": " + detail;
     }
+    // A body that ended before the length its answer announced.
+    if (impl.result == CURLE_PARTIAL_FILE)
+        description += format(" (cut off after %zu bytes)", impl.bodyBytes);
     Error error = makeUrlError(code, description);
     if (impl.result != CURLE_OK) {
         error.underlying = std::make_shared<Error>(
@@ -329,7 +352,7 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* userdata) {
         size_t space = line.find(' ');
         impl.blockStatus = space == std::string::npos ? 0 : std::atol(line.c_str() + space + 1);
     } else if (line.empty()) {
-        impl.endOfHeaderBlock();
+        if (!impl.endOfHeaderBlock()) return 0;  // libcurl ends the transfer, following nothing
     } else if ((line[0] == ' ' || line[0] == '\t') && !impl.blockHeaders.empty()) {
         std::string& value = impl.blockHeaders.back().second;  // a folded continuation
         value += ' ';
@@ -377,32 +400,92 @@ void scheduleTimeout(const std::shared_ptr<UrlConnection>& connection, UrlConnec
         auto connection = weak.lock();
         if (!connection || !target->loading) return;
         target->timeoutTimer = 0;
-        auto limit = std::chrono::duration_cast<Clock::duration>(target->request.timeoutInterval);
-        Clock::time_point due = target->lastActivity + limit;
-        if (Clock::now() < due) {
+        Clock::time_point due = target->due();
+        Clock::time_point now = Clock::now();
+        if (now < due) {
             scheduleTimeout(connection, *target, due);
             return;
         }
         target->result = CURLE_OPERATION_TIMEDOUT;
-        std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
-                      "nothing moved for %g seconds", target->request.timeoutInterval.count());
+        const UrlRequest& r = target->request;
+        if (r.deadline.count() > 0 &&
+            now >= target->started + std::chrono::duration_cast<Clock::duration>(r.deadline)) {
+            std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
+                          "no complete answer within the deadline of %g seconds",
+                          r.deadline.count());
+        } else {
+            std::snprintf(target->errorBuffer, sizeof target->errorBuffer,
+                          "nothing moved for %g seconds", r.timeoutInterval.count());
+        }
         Error error = errorFor(*target);
         finish(*connection, *target, &error);
     });
 }
 
+// The scheme and host of an absolute URL, lower case; false when it does not parse.
+bool schemeAndHost(const std::string& url, std::string& scheme, std::string& host) {
+    CURLU* parsed = curl_url();
+    char* part = nullptr;
+    bool ok = curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+              curl_url_get(parsed, CURLUPART_SCHEME, &part, 0) == CURLUE_OK;
+    if (ok) scheme = part;
+    curl_free(part);
+    part = nullptr;
+    ok = ok && curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK;
+    if (ok) host = part;
+    curl_free(part);
+    curl_url_cleanup(parsed);
+    for (std::string* text : {&scheme, &host})
+        for (char& c : *text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ok;
+}
+
+// Where a Location leads from the URL being loaded (a relative one resolved against it).
+std::string resolve(const std::string& base, const std::string& location) {
+    CURLU* parsed = curl_url();
+    char* resolved = nullptr;
+    std::string target;
+    if (curl_url_set(parsed, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+        curl_url_set(parsed, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_URL, &resolved, 0) == CURLUE_OK) {
+        target = resolved;
+    }
+    curl_free(resolved);
+    curl_url_cleanup(parsed);
+    return target.empty() ? location : target;
+}
+
 }  // namespace
 
-void UrlConnection::Impl::endOfHeaderBlock() {
+bool UrlConnection::isRedirectWithinHost(const std::string& original, const std::string& target) {
+    std::string fromScheme, fromHost, toScheme, toHost;
+    if (!schemeAndHost(original, fromScheme, fromHost) || !schemeAndHost(target, toScheme, toHost))
+        return false;
+    if (toScheme != "https" && !(toScheme == "http" && fromScheme == "http")) return false;
+    return fromHost == toHost;
+}
+
+bool UrlConnection::Impl::endOfHeaderBlock() {
     long status = blockStatus;
-    bool hasLocation = false;
+    std::string location;
     for (auto& [name, value] : blockHeaders) {
-        if (strcasecmp(name.c_str(), "Location") == 0 && !value.empty()) hasLocation = true;
+        if (strcasecmp(name.c_str(), "Location") == 0 && !value.empty() && location.empty())
+            location = value;
     }
     // Informational answers and redirects that libcurl follows are not the final answer.
-    bool followed = hasLocation && (status == 301 || status == 302 || status == 303 ||
-                                    status == 307 || status == 308);
-    if (status < 200 || followed) return;
+    bool followed = !location.empty() && (status == 301 || status == 302 || status == 303 ||
+                                          status == 307 || status == 308);
+    if (followed && request.redirectsWithinHostOnly) {
+        char* current = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current);
+        std::string target = resolve(current ? current : request.url, location);
+        if (!UrlConnection::isRedirectWithinHost(request.url, target)) {
+            refusedRedirect = target;
+            return false;
+        }
+    }
+    if (status < 200 || followed) return true;
     Event event;
     event.isResponse = true;
     event.response.statusCode = status;
@@ -413,6 +496,7 @@ void UrlConnection::Impl::endOfHeaderBlock() {
     blockHeaders.clear();
     bodyBytes = 0;
     events.push_back(std::move(event));
+    return true;
 }
 
 UrlConnection::UrlConnection() : _impl(std::make_unique<Impl>()) {}
@@ -428,6 +512,7 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
     impl.delegate = std::move(delegate);
     impl.loading = true;
     impl.touch();
+    impl.started = impl.lastActivity;
 
     CURL* easy = impl.easy = curl_easy_init();
     const UrlRequest& r = impl.request;
@@ -437,7 +522,8 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl.errorBuffer);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        bool secureOnly = r.redirectsWithinHostOnly && r.url.rfind("https:", 0) == 0;
+        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secureOnly ? "https" : "http,https");
         curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -454,6 +540,11 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &impl);
         auto timeoutMs = static_cast<long>(r.timeoutInterval.count() * 1000);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, timeoutMs));
+        if (r.lowSpeedBytesPerSecond > 0 && r.lowSpeedWindow.count() > 0) {
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, r.lowSpeedBytesPerSecond);
+            curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                             static_cast<long>(r.lowSpeedWindow.count()));
+        }
         if (r.maximumBodySize)
             curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                              static_cast<curl_off_t>(r.maximumBodySize));
@@ -494,8 +585,7 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         });
         return connection;
     }
-    auto limit = std::chrono::duration_cast<Clock::duration>(r.timeoutInterval);
-    scheduleTimeout(connection, impl, impl.lastActivity + limit);
+    scheduleTimeout(connection, impl, impl.due());
     return connection;
 }
 

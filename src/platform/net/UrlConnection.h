@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/core/Error.h"
@@ -29,9 +30,11 @@ struct UrlConnectionDelegate {
 };
 
 // One HTTP(S) load on libcurl's multi interface, driven by the main run loop. TLS
-// certificates and host names are verified; redirects are followed (up to 16); cookies
+// certificates and host names are verified; redirects are followed (up to 16, and where the
+// request says so only within its host); cookies
 // come from and go to CookieStore::shared(); nothing is cached. The load fails as timed out
-// when nothing moves for the request's timeout interval, and with
+// when nothing moves for the request's timeout interval, when its deadline passes, or when
+// it stays under its low-speed limit; with
 // DataLengthExceedsMaximum when the body grows past the request's limit.
 //
 // A loading connection keeps itself, and with it its delegate's callbacks (and whatever
@@ -51,6 +54,10 @@ class UrlConnection : public std::enable_shared_from_this<UrlConnection> {
 
     // Loads in progress in the process.
     static size_t activeCount();
+    // Whether a request for original that keeps to its own host may follow a redirect to
+    // target (absolute): the same host (names compare case-blind) and no step from HTTPS
+    // down to plain HTTP.
+    static bool isRedirectWithinHost(const std::string& original, const std::string& target);
 
     struct Impl;
 

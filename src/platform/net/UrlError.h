@@ -14,12 +14,14 @@ enum class UrlErrorCode : long {
     Unknown = -1,                        // a failure with no closer code
     Cancelled = -999,                    // the load was cancelled (or replaced by another)
     BadUrl = -1000,                      // the URL cannot be parsed
-    TimedOut = -1001,                    // nothing moved for the request's whole timeout
+    TimedOut = -1001,                    // nothing moved for the timeout, the deadline passed
+                                         // or the transfer stayed under the low-speed limit
     UnsupportedUrl = -1002,              // a scheme the connection does not speak
     CannotFindHost = -1003,              // the host name does not resolve
     CannotConnectToHost = -1004,         // the host refused or never answered the connection
     NetworkConnectionLost = -1005,       // the connection broke mid-load (a truncated body too)
     HttpTooManyRedirects = -1007,        // the redirects did not end
+    RedirectRefused = -1010,             // a redirect to a place the request does not allow
     InsecureConnectionRefused = -1022,   // plain HTTP where a secure connection is required
     BadServerResponse = -1011,           // the answer is not HTTP
     FileDoesNotExist = -1100,            // a file: URL names no file

@@ -20,8 +20,19 @@ struct UrlRequest {
     // How long the load may go without any progress (connecting, sending or receiving)
     // before it fails as timed out.
     std::chrono::duration<double> timeoutInterval{60.0};
+    // The longest the whole load may take, however steadily it moves, before it fails as
+    // timed out; 0 sets no limit.
+    std::chrono::duration<double> deadline{0.0};
+    // The load fails as timed out when it moves fewer than lowSpeedBytesPerSecond bytes a
+    // second for lowSpeedWindow on end (libcurl's low-speed limit); 0 sets no floor.
+    long lowSpeedBytesPerSecond = 0;
+    std::chrono::seconds lowSpeedWindow{0};
     // The largest response body accepted; 0 accepts any size.
     std::size_t maximumBodySize = 0;
+    // Whether a redirect may lead anywhere (HTTP or HTTPS), or only to the URL's own host
+    // and never from HTTPS to plain HTTP; a redirect the request does not allow fails the
+    // load before anything is sent to its target.
+    bool redirectsWithinHostOnly = false;
 
     explicit UrlRequest(std::string url = {}) : url(std::move(url)) {}
 
