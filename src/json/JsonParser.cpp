@@ -31,6 +31,14 @@ void releaseIfLarge(std::vector<T>& buffer) {
     if (buffer.capacity() * sizeof(T) > (std::size_t(4) << 20)) std::vector<T>().swap(buffer);
 }
 
+// The first byte at `p` that differs from `expected`.
+const char* mismatch(const char* p, std::string_view expected) {
+    std::size_t i = 0;
+    while (i < expected.size() && p[i] == expected[i])
+        ++i;
+    return p + i;
+}
+
 std::string withByte(const char* format, unsigned char byte) {
     char text[96];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(byte));
@@ -85,10 +93,12 @@ std::optional<Value> JsonParser::objectWithString(const char* text) {
 
 std::optional<Value> JsonParser::fragmentWithString(std::optional<std::string_view> text) {
     clearErrorTrace();
+    _failure.reset();
     if (!text) {
-        addError(JsonError::kNoInput, "Input was 'nil'");
+        addErrorWithCode(JsonError::kNoInput, "Input was 'nil'");
         return std::nullopt;
     }
+    _length = text->size();
     _text.clear();
     _text.reserve(text->size() + kPadding);
     _text.insert(_text.end(), text->begin(), text->end());
@@ -109,27 +119,41 @@ std::optional<Value> JsonParser::objectWithString(std::optional<std::string_view
     std::optional<Value> value = fragmentWithString(text);
     if (!value) return std::nullopt;
     if (!value->isArray() && !value->isObject()) {
-        addError(JsonError::kNotContainer, "Valid fragment, but not JSON");
+        // The position of the value itself: after any white space, which is ASCII.
+        std::size_t start = 0;
+        while (start < text->size() &&
+               detail::isWhitespace(static_cast<unsigned char>((*text)[start])))
+            ++start;
+        addErrorWithCode(JsonError::kNotContainer, "Valid fragment, but not JSON",
+                         TextPosition::in(*text, start));
         return std::nullopt;
     }
     return value;
 }
 
-void JsonParser::addError(unsigned code, const char* message) {
-    addErrorWithCode(code, std::string(message));
+void JsonParser::addError(unsigned code, const char* message, const char* at) {
+    addError(code, std::string(message), at);
+}
+
+void JsonParser::addError(unsigned code, std::string message, const char* at) {
+    if (!_failure) {
+        _failure = TextPosition::in(std::string_view(_text.data(), _length),
+                                    static_cast<std::size_t>(at - _text.data()));
+    }
+    addErrorWithCode(code, std::move(message), _failure);
 }
 
 void JsonParser::unwind(std::size_t count) {
     for (std::size_t i = count; i-- > 0;) {
         if (!_frames[i].isObject) {
-            addErrorWithCode(JsonError::kUnexpectedCharacter, expectedValueInArray());
+            addErrorWithCode(JsonError::kUnexpectedCharacter, expectedValueInArray(), _failure);
             continue;
         }
         // The key being read is the last entry of this container's range.
         std::size_t end = i + 1 < _frames.size() ? _frames[i + 1].base : _values.size();
         addErrorWithCode(
             JsonError::kUnexpectedCharacter,
-            "Object value expected for key: " + std::string(_values[end - 1].asString()));
+            "Object value expected for key: " + std::string(_values[end - 1].asString()), _failure);
     }
 }
 
@@ -148,7 +172,7 @@ scanValue:
         case '[': {
             bool isObject = p[-1] == '{';
             if (maxDepth() != 0 && _frames.size() + 1 > maxDepth()) {
-                addError(JsonError::kTooDeep, "Nested too deep");
+                addError(JsonError::kTooDeep, "Nested too deep", p - 1);
                 failedFrames = _frames.size();
                 goto fail;
             }
@@ -165,7 +189,7 @@ scanValue:
             goto valueDone;
         case 't':
             if (p[0] != 'r' || p[1] != 'u' || p[2] != 'e') {
-                addError(JsonError::kUnexpectedCharacter, "Expected 'true'");
+                addError(JsonError::kUnexpectedCharacter, "Expected 'true'", mismatch(p, "rue"));
                 failedFrames = _frames.size();
                 goto fail;
             }
@@ -174,7 +198,7 @@ scanValue:
             goto valueDone;
         case 'f':
             if (p[0] != 'a' || p[1] != 'l' || p[2] != 's' || p[3] != 'e') {
-                addError(JsonError::kUnexpectedCharacter, "Expected 'false'");
+                addError(JsonError::kUnexpectedCharacter, "Expected 'false'", mismatch(p, "alse"));
                 failedFrames = _frames.size();
                 goto fail;
             }
@@ -183,7 +207,7 @@ scanValue:
             goto valueDone;
         case 'n':
             if (p[0] != 'u' || p[1] != 'l' || p[2] != 'l') {
-                addError(JsonError::kUnexpectedCharacter, "Expected 'null'");
+                addError(JsonError::kUnexpectedCharacter, "Expected 'null'", mismatch(p, "ull"));
                 failedFrames = _frames.size();
                 goto fail;
             }
@@ -208,15 +232,15 @@ scanValue:
             }
             goto valueDone;
         case '+':
-            addError(JsonError::kBadNumber, "Leading + disallowed in number");
+            addError(JsonError::kBadNumber, "Leading + disallowed in number", p - 1);
             failedFrames = _frames.size();
             goto fail;
         case '\0':
-            addError(JsonError::kEndOfInput, "Unexpected end of string");
+            addError(JsonError::kEndOfInput, "Unexpected end of string", p - 1);
             failedFrames = _frames.size();
             goto fail;
         default:
-            addError(JsonError::kUnexpectedCharacter, "Unrecognised leading character");
+            addError(JsonError::kUnexpectedCharacter, "Unrecognised leading character", p - 1);
             failedFrames = _frames.size();
             goto fail;
     }
@@ -225,7 +249,7 @@ valueDone:
     if (_frames.empty()) {
         p = skipWhitespace(p);
         if (*p != '\0') {
-            addError(JsonError::kGarbage, "Garbage after JSON");
+            addError(JsonError::kGarbage, "Garbage after JSON", p);
             return false;
         }
         result = std::move(value);
@@ -237,7 +261,7 @@ valueDone:
         if (*p == ',') {
             p = skipWhitespace(p + 1);
             if (*p == '}') {
-                addError(JsonError::kTrailingComma, "Trailing comma disallowed in object");
+                addError(JsonError::kTrailingComma, "Trailing comma disallowed in object", p);
                 failedFrames = _frames.size() - 1;
                 goto fail;
             }
@@ -247,7 +271,7 @@ valueDone:
     if (*p == ',') {
         p = skipWhitespace(p + 1);
         if (*p == ']') {
-            addError(JsonError::kTrailingComma, "Trailing comma disallowed in array");
+            addError(JsonError::kTrailingComma, "Trailing comma disallowed in array", p);
             failedFrames = _frames.size() - 1;
             goto fail;
         }
@@ -256,7 +280,7 @@ valueDone:
 
 nextElement:
     if (*p == '\0') {
-        addError(JsonError::kEndOfInput, "End of input while parsing array");
+        addError(JsonError::kEndOfInput, "End of input while parsing array", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
@@ -274,7 +298,7 @@ nextElement:
 
 nextMember:
     if (*p == '\0') {
-        addError(JsonError::kEndOfInput, "End of input while parsing object");
+        addError(JsonError::kEndOfInput, "End of input while parsing object", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
@@ -290,20 +314,20 @@ nextMember:
         goto valueDone;
     }
     if (*p != '"') {
-        addError(JsonError::kUnexpectedCharacter, "Object key string expected");
+        addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
     ++p;
     if (!scanString(p, value)) {
-        addError(JsonError::kUnexpectedCharacter, "Object key string expected");
+        addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
     _values.push_back(std::move(value));
     p = skipWhitespace(p);
     if (*p != ':') {
-        addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value");
+        addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
@@ -391,8 +415,8 @@ bool JsonParser::scanString(const char*& p, Value& out) {
         do {
             int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(p));
             if (length == 0) {
-                addErrorWithCode(JsonError::kInvalidUtf8,
-                                 withByte("Invalid UTF-8 sequence starting with byte '0x%x'", c));
+                addError(JsonError::kInvalidUtf8,
+                         withByte("Invalid UTF-8 sequence starting with byte '0x%x'", c), p);
                 return false;
             }
             p += length;
@@ -438,7 +462,7 @@ bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out
                 case 'u': {
                     std::uint32_t codePoint;
                     if (!scanUnicodeChar(p, codePoint)) {
-                        addError(JsonError::kBadUnicode, "Broken unicode character");
+                        addError(JsonError::kBadUnicode, "Broken unicode character", p);
                         return false;
                     }
                     char utf8[4];
@@ -446,19 +470,19 @@ bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out
                     break;
                 }
                 default:
-                    addErrorWithCode(JsonError::kBadEscape,
-                                     withByte("Illegal escape sequence '0x%x'", escape));
+                    addError(JsonError::kBadEscape,
+                             withByte("Illegal escape sequence '0x%x'", escape), p - 1);
                     return false;
             }
             continue;
         }
         if (c == '\0') {
-            addError(JsonError::kEndOfInput, "Unexpected EOF while parsing string");
+            addError(JsonError::kEndOfInput, "Unexpected EOF while parsing string", p);
             return false;
         }
         if (c < 0x20) {
-            addErrorWithCode(JsonError::kControlCharacter,
-                             withByte("Unescaped control character '0x%x'", c));
+            addError(JsonError::kControlCharacter,
+                     withByte("Unescaped control character '0x%x'", c), p);
             return false;
         }
         // Plain content up to the next special byte, with its UTF-8 checked.
@@ -469,9 +493,8 @@ bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out
             if (high < 0x80) break;
             int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(p));
             if (length == 0) {
-                addErrorWithCode(
-                    JsonError::kInvalidUtf8,
-                    withByte("Invalid UTF-8 sequence starting with byte '0x%x'", high));
+                addError(JsonError::kInvalidUtf8,
+                         withByte("Invalid UTF-8 sequence starting with byte '0x%x'", high), p);
                 return false;
             }
             p += length;
@@ -485,7 +508,7 @@ bool JsonParser::scanHexQuad(const char*& p, std::uint32_t& quad) {
     for (int i = 0; i < 4; ++i) {
         int digit = hexValue(*p++);
         if (digit < 0) {
-            addError(JsonError::kBadUnicode, "Missing hex digit in quad");
+            addError(JsonError::kBadUnicode, "Missing hex digit in quad", p - 1);
             return false;
         }
         quad = quad * 16 + static_cast<std::uint32_t>(digit);
@@ -494,9 +517,12 @@ bool JsonParser::scanHexQuad(const char*& p, std::uint32_t& quad) {
 }
 
 bool JsonParser::scanUnicodeChar(const char*& p, std::uint32_t& codePoint) {
+    // `p` is after the backslash and 'u'; a pair that does not form a character is reported at the
+    // backslash of the escape at fault.
+    const char* escape = p - 2;
     std::uint32_t high;
     if (!scanHexQuad(p, high)) {
-        addError(JsonError::kBadUnicode, "Missing hex quad");
+        addError(JsonError::kBadUnicode, "Missing hex quad", p);
         return false;
     }
     if (high < 0xD800 || high >= 0xE000) {
@@ -504,16 +530,23 @@ bool JsonParser::scanUnicodeChar(const char*& p, std::uint32_t& codePoint) {
         return true;
     }
     if (high >= 0xDC00) {
-        addError(JsonError::kBadUnicode, "Invalid high character in surrogate pair");
+        addError(JsonError::kBadUnicode, "Invalid high character in surrogate pair", escape);
         return false;
     }
+    const char* lowEscape = p;
+    if (p[0] != '\\' || p[1] != 'u') {
+        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair",
+                 p[0] != '\\' ? p : p + 1);
+        return false;
+    }
+    p += 2;
     std::uint32_t low;
-    if (p[0] != '\\' || p[1] != 'u' || (p += 2, !scanHexQuad(p, low))) {
-        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair");
+    if (!scanHexQuad(p, low)) {
+        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair", p);
         return false;
     }
     if (low < 0xDC00 || low > 0xDFFF) {
-        addError(JsonError::kBadUnicode, "Invalid low surrogate char");
+        addError(JsonError::kBadUnicode, "Invalid low surrogate char", lowEscape);
         return false;
     }
     codePoint = 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00);
@@ -529,12 +562,12 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
     if (*p == '0') {
         ++p;
         if (isDigit(*p)) {
-            addError(JsonError::kBadNumber, "Leading 0 disallowed in number");
+            addError(JsonError::kBadNumber, "Leading 0 disallowed in number", p);
             return false;
         }
     } else {
         if (!isDigit(*p)) {
-            addError(JsonError::kBadNumber, "No digits after initial minus");
+            addError(JsonError::kBadNumber, "No digits after initial minus", p);
             return false;
         }
         while (isDigit(*p))
@@ -545,7 +578,7 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
     if (*p == '.') {
         ++p;
         if (!isDigit(*p)) {
-            addError(JsonError::kBadNumber, "No digits after decimal point");
+            addError(JsonError::kBadNumber, "No digits after decimal point", p);
             return false;
         }
         const char* fraction = p;
@@ -560,7 +593,7 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
         bool negativeExponent = false;
         if (*p == '+' || *p == '-') negativeExponent = *p++ == '-';
         if (!isDigit(*p)) {
-            addError(JsonError::kBadNumber, "No digits after exponent");
+            addError(JsonError::kBadNumber, "No digits after exponent", p);
             return false;
         }
         while (isDigit(*p)) {
@@ -593,7 +626,7 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
         out = Value(nearestDouble(std::string_view(start, p - start)));
         return true;
     }
-    addError(JsonError::kBadNumber, "Failed creating decimal instance");
+    addError(JsonError::kBadNumber, "Failed creating decimal instance", start);
     return false;
 }
 
