@@ -68,12 +68,27 @@ bool sameKey(const Value& a, const Value& b, std::uint64_t a0, std::uint64_t a1)
     return a.asString() == b.asString();
 }
 
-std::uint64_t keyHash(const Value& key) {
-    std::string_view text = key.asString();
-    std::uint64_t hash = 0xcbf29ce484222325ull ^ text.size();
-    for (unsigned char c : text)
-        hash = (hash ^ c) * 0x100000001b3ull;
-    return hash ^ (hash >> 29);
+std::uint64_t mixBits(std::uint64_t h) {
+    h ^= h >> 32;
+    h *= 0xd6e8feb86659fd93ull;
+    return h ^ (h >> 32);
+}
+
+// A hash that agrees with sameKey: short keys by their 16 bytes (words `w0` and `w1`, read
+// already), long ones by their text, eight bytes at a time.
+std::uint64_t keyHash(std::string_view text, std::uint64_t w0, std::uint64_t w1) {
+    if (text.size() <= 14) return mixBits(w0 * 0x9e3779b97f4a7c15ull ^ w1);  // stored inline
+    std::uint64_t hash = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, text.data() + i, 8);
+        hash = (hash ^ chunk) * 0x9e3779b97f4a7c15ull;
+        hash ^= hash >> 29;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, text.data() + i, text.size() - i);
+    return mixBits((hash ^ tail) * 0x9e3779b97f4a7c15ull);
 }
 
 }  // namespace
@@ -160,13 +175,17 @@ void JsonParser::unwind(std::size_t count) {
 bool JsonParser::parse(Value& result) {
     depth = 0;
     const char* p = _text.data();
-    Value value;
+    Value value;  // a container just closed, or the top-level value
+    Value* slot;  // where a scalar is read: in place at the end of _values, or `value`
     std::size_t failedFrames = 0;  // open containers that wrap the error being reported
 
     // The parser is one loop over three states: expecting a value, after a value, and at the
     // start of the next element or member of the innermost open container.
 scanValue:
     p = skipWhitespace(p);
+    // Scalars are made where they are kept: a value built aside and moved in is read back
+    // before its bytes have settled, which stalls.
+    slot = _frames.empty() ? &value : &_values.emplace_back();
     switch (*p++) {
         case '{':
         case '[': {
@@ -176,17 +195,18 @@ scanValue:
                 failedFrames = _frames.size();
                 goto fail;
             }
+            if (slot != &value) _values.pop_back();  // the container is kept when it closes
             _frames.push_back({_values.size(), isObject});
             depth = static_cast<std::uint32_t>(_frames.size());
             if (isObject) goto nextMember;
             goto nextElement;
         }
         case '"':
-            if (!scanString(p, value)) {
+            if (!scanString(p, *slot)) {
                 failedFrames = _frames.size();
                 goto fail;
             }
-            goto valueDone;
+            goto scalarDone;
         case 't':
             if (p[0] != 'r' || p[1] != 'u' || p[2] != 'e') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'true'", mismatch(p, "rue"));
@@ -194,8 +214,8 @@ scanValue:
                 goto fail;
             }
             p += 3;
-            value = Value(true);
-            goto valueDone;
+            slot->setTag(Value::kTrue);
+            goto scalarDone;
         case 'f':
             if (p[0] != 'a' || p[1] != 'l' || p[2] != 's' || p[3] != 'e') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'false'", mismatch(p, "alse"));
@@ -203,8 +223,8 @@ scanValue:
                 goto fail;
             }
             p += 4;
-            value = Value(false);
-            goto valueDone;
+            slot->setTag(Value::kFalse);
+            goto scalarDone;
         case 'n':
             if (p[0] != 'u' || p[1] != 'l' || p[2] != 'l') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'null'", mismatch(p, "ull"));
@@ -212,8 +232,7 @@ scanValue:
                 goto fail;
             }
             p += 3;
-            value = Value();
-            goto valueDone;
+            goto scalarDone;
         case '-':
         case '0':
         case '1':
@@ -226,11 +245,11 @@ scanValue:
         case '8':
         case '9':
             --p;
-            if (!scanNumber(p, value)) {
+            if (!scanNumber(p, *slot)) {
                 failedFrames = _frames.size();
                 goto fail;
             }
-            goto valueDone;
+            goto scalarDone;
         case '+':
             addError(JsonError::kBadNumber, "Leading + disallowed in number", p - 1);
             failedFrames = _frames.size();
@@ -245,6 +264,8 @@ scanValue:
             goto fail;
     }
 
+scalarDone:
+    if (!_frames.empty()) goto afterValue;
 valueDone:
     if (_frames.empty()) {
         p = skipWhitespace(p);
@@ -256,6 +277,7 @@ valueDone:
         return true;
     }
     _values.push_back(std::move(value));
+afterValue:
     p = skipWhitespace(p);
     if (_frames.back().isObject) {
         if (*p == ',') {
@@ -319,12 +341,11 @@ nextMember:
         goto fail;
     }
     ++p;
-    if (!scanString(p, value)) {
+    if (!scanString(p, _values.emplace_back())) {
         addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
-    _values.push_back(std::move(value));
     p = skipWhitespace(p);
     if (*p != ':') {
         addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value", p);
@@ -335,6 +356,8 @@ nextMember:
     goto scanValue;
 
 fail:
+    // A value that failed inside an object must not stand in for the key it belongs to.
+    if (failedFrames == _frames.size() && slot != &value) _values.pop_back();
     unwind(failedFrames);
     return false;
 }
@@ -378,7 +401,7 @@ std::size_t JsonParser::finishObject(std::size_t base) {
         for (std::size_t j = 0; j < count; ++j) {
             std::uint64_t w0, w1;
             words(kv[2 * j], w0, w1);
-            std::size_t slot = keyHash(kv[2 * j]) & mask;
+            std::size_t slot = keyHash(kv[2 * j].asString(), w0, w1) & mask;
             for (;;) {
                 std::size_t entry = _slots[slot];
                 if (entry == 0) {
@@ -407,7 +430,24 @@ bool JsonParser::scanString(const char*& p, Value& out) {
         p = detail::findStringSpecial(p);
         unsigned char c = static_cast<unsigned char>(*p);
         if (c == '"') {
-            out.initString(start, p - start);
+            std::size_t length = static_cast<std::size_t>(p - start);
+#if defined(__SSE2__)
+            if (length <= Value::kShortStringCapacity) {
+                // The text is padded, so sixteen bytes can be read from its start: the
+                // string's bytes, zeros, the length and the tag make the value in one store.
+                const __m128i index =
+                    _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+                __m128i keep = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)), index);
+                __m128i bytes =
+                    _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(start)), keep);
+                bytes = _mm_insert_epi16(bytes,
+                                         static_cast<int>(length | (Value::kShortString << 8)), 7);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out._bytes), bytes);
+                ++p;
+                return true;
+            }
+#endif
+            out.initString(start, length);
             ++p;
             return true;
         }
