@@ -267,16 +267,15 @@ scanValue:
 scalarDone:
     if (!_frames.empty()) goto afterValue;
 valueDone:
-    if (_frames.empty()) {
-        p = skipWhitespace(p);
-        if (*p != '\0') {
-            addError(JsonError::kGarbage, "Garbage after JSON", p);
-            return false;
-        }
-        result = std::move(value);
-        return true;
+    // The top-level value is complete.
+    p = skipWhitespace(p);
+    if (*p != '\0') {
+        addError(JsonError::kGarbage, "Garbage after JSON", p);
+        return false;
     }
-    _values.push_back(std::move(value));
+    result = std::move(value);
+    return true;
+
 afterValue:
     p = skipWhitespace(p);
     if (_frames.back().isObject) {
@@ -310,13 +309,21 @@ nextElement:
     if (*p != ']') goto scanValue;
     ++p;
     {
+        // The array is made where its first element was, its place in the enclosing one.
         std::size_t base = _frames.back().base;
-        value = Value::adoptArray(_values.data() + base, _values.size() - base);
-        _values.resize(base);
+        std::size_t count = _values.size() - base;
         _frames.pop_back();
         depth = static_cast<std::uint32_t>(_frames.size());
+        if (_frames.empty()) {
+            Value::adoptArray(value, _values.data() + base, count);
+            _values.resize(base);
+            goto valueDone;
+        }
+        if (count == 0) _values.emplace_back();
+        Value::adoptArray(_values[base], _values.data() + base, count);
+        _values.resize(base + 1);
     }
-    goto valueDone;
+    goto afterValue;
 
 nextMember:
     if (*p == '\0') {
@@ -329,11 +336,17 @@ nextMember:
         ++p;
         std::size_t base = _frames.back().base;
         std::size_t count = finishObject(base);
-        value = Value::adoptObject(_values.data() + base, count);
-        _values.resize(base);
         _frames.pop_back();
         depth = static_cast<std::uint32_t>(_frames.size());
-        goto valueDone;
+        if (_frames.empty()) {
+            Value::adoptObject(value, _values.data() + base, count);
+            _values.resize(base);
+            goto valueDone;
+        }
+        if (count == 0) _values.emplace_back();
+        Value::adoptObject(_values[base], _values.data() + base, count);
+        _values.resize(base + 1);
+        goto afterValue;
     }
     if (*p != '"') {
         addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
