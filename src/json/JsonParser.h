@@ -68,6 +68,7 @@ class JsonParser : public JsonBase {
     // Adds the errors of the open containers below `count`, innermost first.
     void unwind(std::size_t count);
     std::size_t finishObject(std::size_t base);
+    // The scanners make their value in `out`, which is null: a fresh place on _values.
     bool scanString(const char*& p, Value& out);
     bool scanEscapedString(const char*& p, const char* start, Value& out);
     bool scanUnicodeChar(const char*& p, std::uint32_t& codePoint);
