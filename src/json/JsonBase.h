@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "json/JsonError.h"
@@ -28,9 +29,12 @@ class JsonBase {
     unsigned maxDepth() const { return _maxDepth; }
     virtual void setMaxDepth(unsigned maxDepth) { _maxDepth = maxDepth; }
 
-    // Appends an error that wraps the current last error of the trace.
-    void addErrorWithCode(unsigned code, std::string description);
-    void addErrorWithCode(unsigned code, const std::shared_ptr<const std::string>& description);
+    // Appends an error that wraps the current last error of the trace, with the place in the
+    // text where it happened when there is one.
+    void addErrorWithCode(unsigned code, std::string description,
+                          std::optional<TextPosition> position = std::nullopt);
+    void addErrorWithCode(unsigned code, const std::shared_ptr<const std::string>& description,
+                          std::optional<TextPosition> position = std::nullopt);
 
   protected:
     ErrorTrace _errorTrace;

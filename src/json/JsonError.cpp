@@ -2,9 +2,33 @@
 
 namespace quorbit::json {
 
+TextPosition TextPosition::in(std::string_view text, std::size_t offset) {
+    TextPosition position;
+    position.offset = offset;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        char c = text[i];
+        // A carriage return followed by a line feed ends its line at the line feed.
+        if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+            ++position.line;
+            lineStart = i + 1;
+        }
+    }
+    // Every byte that does not continue a UTF-8 sequence starts a character.
+    std::size_t characters = 0;
+    for (std::size_t i = lineStart; i < offset && i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++characters;
+    }
+    position.column = characters + 1;
+    return position;
+}
+
 JsonError::JsonError(unsigned code, std::shared_ptr<const std::string> description,
-                     JsonErrorPtr underlying)
-    : _code(code), _description(std::move(description)), _underlyingError(std::move(underlying)) {}
+                     JsonErrorPtr underlying, std::optional<TextPosition> position)
+    : _code(code),
+      _description(std::move(description)),
+      _underlyingError(std::move(underlying)),
+      _position(position) {}
 
 JsonError::~JsonError() {
     // Releasing the chain recursively could exhaust the stack for very long traces: unlink

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +18,26 @@ using JsonErrorPtr = std::shared_ptr<const JsonError>;
 // when the operation succeeded or the trace was cleared.
 using ErrorTrace = std::vector<JsonErrorPtr>;
 
-// One error of the JSON layer: a code (see the table below), a readable description and the
-// error it wraps, if any.
+// Where in a parsed text an error was found: the byte offset from the start of the text, and
+// the same place as a 1-based line and column.
+//
+// A line ends at a line feed, at a carriage return and line feed together, or at a carriage
+// return alone. Columns count characters (the code points of the UTF-8 text), not bytes: a
+// two-byte e-acute before the failure moves the column by one, as does a tab.
+struct TextPosition {
+    std::size_t offset = 0;
+    std::size_t line = 1;
+    std::size_t column = 1;
+
+    // The position of byte `offset` of `text` (at most text.size(): the end of the text).
+    static TextPosition in(std::string_view text, std::size_t offset);
+
+    friend bool operator==(const TextPosition&, const TextPosition&) = default;
+};
+
+// One error of the JSON layer: a code (see the table below), a readable description, the
+// error it wraps, if any, and for the parser's errors the position in the text where the
+// parse failed (every error of one failed parse carries the same position).
 //
 //   1  value cannot be written as JSON     7  nesting deeper than maxDepth
 //   2  malformed number                    8  unknown escape in a string
@@ -51,7 +71,7 @@ class JsonError {
     };
 
     JsonError(unsigned code, std::shared_ptr<const std::string> description,
-              JsonErrorPtr underlying);
+              JsonErrorPtr underlying, std::optional<TextPosition> position = std::nullopt);
     ~JsonError();
     JsonError(const JsonError&) = delete;
     JsonError& operator=(const JsonError&) = delete;
@@ -61,12 +81,16 @@ class JsonError {
     const std::string& localizedDescription() const { return *_description; }
     // The error this one wraps: the one that was last in the trace when this one was added.
     const JsonErrorPtr& underlyingError() const { return _underlyingError; }
+    // Where the text being parsed failed; empty for errors that are not about a text (the
+    // writer's, and the parser's "Input was 'nil'").
+    const std::optional<TextPosition>& position() const { return _position; }
 
   private:
     unsigned _code;
     std::shared_ptr<const std::string> _description;
     // Mutable so that a long chain can be taken apart link by link when it is destroyed.
     mutable JsonErrorPtr _underlyingError;
+    std::optional<TextPosition> _position;
 };
 
 // The trace on one line: [6 "Missing hex digit in quad", 3 "Expected value while parsing

@@ -31,6 +31,14 @@ void releaseIfLarge(std::vector<T>& buffer) {
     if (buffer.capacity() * sizeof(T) > (std::size_t(4) << 20)) std::vector<T>().swap(buffer);
 }
 
+// The first byte at `p` that differs from `expected`.
+const char* mismatch(const char* p, std::string_view expected) {
+    std::size_t i = 0;
+    while (i < expected.size() && p[i] == expected[i])
+        ++i;
+    return p + i;
+}
+
 std::string withByte(const char* format, unsigned char byte) {
     char text[96];
     std::snprintf(text, sizeof text, format, static_cast<unsigned>(byte));
@@ -60,12 +68,27 @@ bool sameKey(const Value& a, const Value& b, std::uint64_t a0, std::uint64_t a1)
     return a.asString() == b.asString();
 }
 
-std::uint64_t keyHash(const Value& key) {
-    std::string_view text = key.asString();
-    std::uint64_t hash = 0xcbf29ce484222325ull ^ text.size();
-    for (unsigned char c : text)
-        hash = (hash ^ c) * 0x100000001b3ull;
-    return hash ^ (hash >> 29);
+std::uint64_t mixBits(std::uint64_t h) {
+    h ^= h >> 32;
+    h *= 0xd6e8feb86659fd93ull;
+    return h ^ (h >> 32);
+}
+
+// A hash that agrees with sameKey: short keys by their 16 bytes (words `w0` and `w1`, read
+// already), long ones by their text, eight bytes at a time.
+std::uint64_t keyHash(std::string_view text, std::uint64_t w0, std::uint64_t w1) {
+    if (text.size() <= 14) return mixBits(w0 * 0x9e3779b97f4a7c15ull ^ w1);  // stored inline
+    std::uint64_t hash = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, text.data() + i, 8);
+        hash = (hash ^ chunk) * 0x9e3779b97f4a7c15ull;
+        hash ^= hash >> 29;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, text.data() + i, text.size() - i);
+    return mixBits((hash ^ tail) * 0x9e3779b97f4a7c15ull);
 }
 
 }  // namespace
@@ -85,10 +108,12 @@ std::optional<Value> JsonParser::objectWithString(const char* text) {
 
 std::optional<Value> JsonParser::fragmentWithString(std::optional<std::string_view> text) {
     clearErrorTrace();
+    _failure.reset();
     if (!text) {
-        addError(JsonError::kNoInput, "Input was 'nil'");
+        addErrorWithCode(JsonError::kNoInput, "Input was 'nil'");
         return std::nullopt;
     }
+    _length = text->size();
     _text.clear();
     _text.reserve(text->size() + kPadding);
     _text.insert(_text.end(), text->begin(), text->end());
@@ -109,87 +134,105 @@ std::optional<Value> JsonParser::objectWithString(std::optional<std::string_view
     std::optional<Value> value = fragmentWithString(text);
     if (!value) return std::nullopt;
     if (!value->isArray() && !value->isObject()) {
-        addError(JsonError::kNotContainer, "Valid fragment, but not JSON");
+        // The position of the value itself: after any white space, which is ASCII.
+        std::size_t start = 0;
+        while (start < text->size() &&
+               detail::isWhitespace(static_cast<unsigned char>((*text)[start])))
+            ++start;
+        addErrorWithCode(JsonError::kNotContainer, "Valid fragment, but not JSON",
+                         TextPosition::in(*text, start));
         return std::nullopt;
     }
     return value;
 }
 
-void JsonParser::addError(unsigned code, const char* message) {
-    addErrorWithCode(code, std::string(message));
+void JsonParser::addError(unsigned code, const char* message, const char* at) {
+    addError(code, std::string(message), at);
+}
+
+void JsonParser::addError(unsigned code, std::string message, const char* at) {
+    if (!_failure) {
+        _failure = TextPosition::in(std::string_view(_text.data(), _length),
+                                    static_cast<std::size_t>(at - _text.data()));
+    }
+    addErrorWithCode(code, std::move(message), _failure);
 }
 
 void JsonParser::unwind(std::size_t count) {
     for (std::size_t i = count; i-- > 0;) {
         if (!_frames[i].isObject) {
-            addErrorWithCode(JsonError::kUnexpectedCharacter, expectedValueInArray());
+            addErrorWithCode(JsonError::kUnexpectedCharacter, expectedValueInArray(), _failure);
             continue;
         }
         // The key being read is the last entry of this container's range.
         std::size_t end = i + 1 < _frames.size() ? _frames[i + 1].base : _values.size();
         addErrorWithCode(
             JsonError::kUnexpectedCharacter,
-            "Object value expected for key: " + std::string(_values[end - 1].asString()));
+            "Object value expected for key: " + std::string(_values[end - 1].asString()), _failure);
     }
 }
 
 bool JsonParser::parse(Value& result) {
     depth = 0;
     const char* p = _text.data();
-    Value value;
+    Value value;  // a container just closed, or the top-level value
+    Value* slot;  // where a scalar is read: in place at the end of _values, or `value`
     std::size_t failedFrames = 0;  // open containers that wrap the error being reported
 
     // The parser is one loop over three states: expecting a value, after a value, and at the
     // start of the next element or member of the innermost open container.
 scanValue:
     p = skipWhitespace(p);
+    // Scalars are made where they are kept: a value built aside and moved in is read back
+    // before its bytes have settled, which stalls.
+    slot = _frames.empty() ? &value : &_values.emplace_back();
     switch (*p++) {
         case '{':
         case '[': {
             bool isObject = p[-1] == '{';
             if (maxDepth() != 0 && _frames.size() + 1 > maxDepth()) {
-                addError(JsonError::kTooDeep, "Nested too deep");
+                addError(JsonError::kTooDeep, "Nested too deep", p - 1);
                 failedFrames = _frames.size();
                 goto fail;
             }
+            if (slot != &value) _values.pop_back();  // the container is kept when it closes
             _frames.push_back({_values.size(), isObject});
             depth = static_cast<std::uint32_t>(_frames.size());
             if (isObject) goto nextMember;
             goto nextElement;
         }
         case '"':
-            if (!scanString(p, value)) {
+            if (!scanString(p, *slot)) {
                 failedFrames = _frames.size();
                 goto fail;
             }
-            goto valueDone;
+            goto scalarDone;
         case 't':
             if (p[0] != 'r' || p[1] != 'u' || p[2] != 'e') {
-                addError(JsonError::kUnexpectedCharacter, "Expected 'true'");
+                addError(JsonError::kUnexpectedCharacter, "Expected 'true'", mismatch(p, "rue"));
                 failedFrames = _frames.size();
                 goto fail;
             }
             p += 3;
-            value = Value(true);
-            goto valueDone;
+            slot->setTag(Value::kTrue);
+            goto scalarDone;
         case 'f':
             if (p[0] != 'a' || p[1] != 'l' || p[2] != 's' || p[3] != 'e') {
-                addError(JsonError::kUnexpectedCharacter, "Expected 'false'");
+                addError(JsonError::kUnexpectedCharacter, "Expected 'false'", mismatch(p, "alse"));
                 failedFrames = _frames.size();
                 goto fail;
             }
             p += 4;
-            value = Value(false);
-            goto valueDone;
+            slot->setTag(Value::kFalse);
+            goto scalarDone;
         case 'n':
             if (p[0] != 'u' || p[1] != 'l' || p[2] != 'l') {
-                addError(JsonError::kUnexpectedCharacter, "Expected 'null'");
+                addError(JsonError::kUnexpectedCharacter, "Expected 'null'", mismatch(p, "ull"));
                 failedFrames = _frames.size();
                 goto fail;
             }
             p += 3;
-            value = Value();
-            goto valueDone;
+            goto scalarDone;
         case '-':
         case '0':
         case '1':
@@ -202,42 +245,44 @@ scanValue:
         case '8':
         case '9':
             --p;
-            if (!scanNumber(p, value)) {
+            if (!scanNumber(p, *slot)) {
                 failedFrames = _frames.size();
                 goto fail;
             }
-            goto valueDone;
+            goto scalarDone;
         case '+':
-            addError(JsonError::kBadNumber, "Leading + disallowed in number");
+            addError(JsonError::kBadNumber, "Leading + disallowed in number", p - 1);
             failedFrames = _frames.size();
             goto fail;
         case '\0':
-            addError(JsonError::kEndOfInput, "Unexpected end of string");
+            addError(JsonError::kEndOfInput, "Unexpected end of string", p - 1);
             failedFrames = _frames.size();
             goto fail;
         default:
-            addError(JsonError::kUnexpectedCharacter, "Unrecognised leading character");
+            addError(JsonError::kUnexpectedCharacter, "Unrecognised leading character", p - 1);
             failedFrames = _frames.size();
             goto fail;
     }
 
+scalarDone:
+    if (!_frames.empty()) goto afterValue;
 valueDone:
-    if (_frames.empty()) {
-        p = skipWhitespace(p);
-        if (*p != '\0') {
-            addError(JsonError::kGarbage, "Garbage after JSON");
-            return false;
-        }
-        result = std::move(value);
-        return true;
+    // The top-level value is complete.
+    p = skipWhitespace(p);
+    if (*p != '\0') {
+        addError(JsonError::kGarbage, "Garbage after JSON", p);
+        return false;
     }
-    _values.push_back(std::move(value));
+    result = std::move(value);
+    return true;
+
+afterValue:
     p = skipWhitespace(p);
     if (_frames.back().isObject) {
         if (*p == ',') {
             p = skipWhitespace(p + 1);
             if (*p == '}') {
-                addError(JsonError::kTrailingComma, "Trailing comma disallowed in object");
+                addError(JsonError::kTrailingComma, "Trailing comma disallowed in object", p);
                 failedFrames = _frames.size() - 1;
                 goto fail;
             }
@@ -247,7 +292,7 @@ valueDone:
     if (*p == ',') {
         p = skipWhitespace(p + 1);
         if (*p == ']') {
-            addError(JsonError::kTrailingComma, "Trailing comma disallowed in array");
+            addError(JsonError::kTrailingComma, "Trailing comma disallowed in array", p);
             failedFrames = _frames.size() - 1;
             goto fail;
         }
@@ -256,7 +301,7 @@ valueDone:
 
 nextElement:
     if (*p == '\0') {
-        addError(JsonError::kEndOfInput, "End of input while parsing array");
+        addError(JsonError::kEndOfInput, "End of input while parsing array", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
@@ -264,17 +309,25 @@ nextElement:
     if (*p != ']') goto scanValue;
     ++p;
     {
+        // The array is made where its first element was, its place in the enclosing one.
         std::size_t base = _frames.back().base;
-        value = Value::adoptArray(_values.data() + base, _values.size() - base);
-        _values.resize(base);
+        std::size_t count = _values.size() - base;
         _frames.pop_back();
         depth = static_cast<std::uint32_t>(_frames.size());
+        if (_frames.empty()) {
+            Value::adoptArray(value, _values.data() + base, count);
+            _values.resize(base);
+            goto valueDone;
+        }
+        if (count == 0) _values.emplace_back();
+        Value::adoptArray(_values[base], _values.data() + base, count);
+        _values.resize(base + 1);
     }
-    goto valueDone;
+    goto afterValue;
 
 nextMember:
     if (*p == '\0') {
-        addError(JsonError::kEndOfInput, "End of input while parsing object");
+        addError(JsonError::kEndOfInput, "End of input while parsing object", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
@@ -283,27 +336,32 @@ nextMember:
         ++p;
         std::size_t base = _frames.back().base;
         std::size_t count = finishObject(base);
-        value = Value::adoptObject(_values.data() + base, count);
-        _values.resize(base);
         _frames.pop_back();
         depth = static_cast<std::uint32_t>(_frames.size());
-        goto valueDone;
+        if (_frames.empty()) {
+            Value::adoptObject(value, _values.data() + base, count);
+            _values.resize(base);
+            goto valueDone;
+        }
+        if (count == 0) _values.emplace_back();
+        Value::adoptObject(_values[base], _values.data() + base, count);
+        _values.resize(base + 1);
+        goto afterValue;
     }
     if (*p != '"') {
-        addError(JsonError::kUnexpectedCharacter, "Object key string expected");
+        addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
     ++p;
-    if (!scanString(p, value)) {
-        addError(JsonError::kUnexpectedCharacter, "Object key string expected");
+    if (!scanString(p, _values.emplace_back())) {
+        addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
-    _values.push_back(std::move(value));
     p = skipWhitespace(p);
     if (*p != ':') {
-        addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value");
+        addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value", p);
         failedFrames = _frames.size() - 1;
         goto fail;
     }
@@ -311,6 +369,8 @@ nextMember:
     goto scanValue;
 
 fail:
+    // A value that failed inside an object must not stand in for the key it belongs to.
+    if (failedFrames == _frames.size() && slot != &value) _values.pop_back();
     unwind(failedFrames);
     return false;
 }
@@ -354,7 +414,7 @@ std::size_t JsonParser::finishObject(std::size_t base) {
         for (std::size_t j = 0; j < count; ++j) {
             std::uint64_t w0, w1;
             words(kv[2 * j], w0, w1);
-            std::size_t slot = keyHash(kv[2 * j]) & mask;
+            std::size_t slot = keyHash(kv[2 * j].asString(), w0, w1) & mask;
             for (;;) {
                 std::size_t entry = _slots[slot];
                 if (entry == 0) {
@@ -383,7 +443,24 @@ bool JsonParser::scanString(const char*& p, Value& out) {
         p = detail::findStringSpecial(p);
         unsigned char c = static_cast<unsigned char>(*p);
         if (c == '"') {
-            out.initString(start, p - start);
+            std::size_t length = static_cast<std::size_t>(p - start);
+#if defined(__SSE2__)
+            if (length <= Value::kShortStringCapacity) {
+                // The text is padded, so sixteen bytes can be read from its start: the
+                // string's bytes, zeros, the length and the tag make the value in one store.
+                const __m128i index =
+                    _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+                __m128i keep = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)), index);
+                __m128i bytes =
+                    _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(start)), keep);
+                bytes = _mm_insert_epi16(bytes,
+                                         static_cast<int>(length | (Value::kShortString << 8)), 7);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out._bytes), bytes);
+                ++p;
+                return true;
+            }
+#endif
+            out.initString(start, length);
             ++p;
             return true;
         }
@@ -391,8 +468,8 @@ bool JsonParser::scanString(const char*& p, Value& out) {
         do {
             int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(p));
             if (length == 0) {
-                addErrorWithCode(JsonError::kInvalidUtf8,
-                                 withByte("Invalid UTF-8 sequence starting with byte '0x%x'", c));
+                addError(JsonError::kInvalidUtf8,
+                         withByte("Invalid UTF-8 sequence starting with byte '0x%x'", c), p);
                 return false;
             }
             p += length;
@@ -438,7 +515,7 @@ bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out
                 case 'u': {
                     std::uint32_t codePoint;
                     if (!scanUnicodeChar(p, codePoint)) {
-                        addError(JsonError::kBadUnicode, "Broken unicode character");
+                        addError(JsonError::kBadUnicode, "Broken unicode character", p);
                         return false;
                     }
                     char utf8[4];
@@ -446,19 +523,19 @@ bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out
                     break;
                 }
                 default:
-                    addErrorWithCode(JsonError::kBadEscape,
-                                     withByte("Illegal escape sequence '0x%x'", escape));
+                    addError(JsonError::kBadEscape,
+                             withByte("Illegal escape sequence '0x%x'", escape), p - 1);
                     return false;
             }
             continue;
         }
         if (c == '\0') {
-            addError(JsonError::kEndOfInput, "Unexpected EOF while parsing string");
+            addError(JsonError::kEndOfInput, "Unexpected EOF while parsing string", p);
             return false;
         }
         if (c < 0x20) {
-            addErrorWithCode(JsonError::kControlCharacter,
-                             withByte("Unescaped control character '0x%x'", c));
+            addError(JsonError::kControlCharacter,
+                     withByte("Unescaped control character '0x%x'", c), p);
             return false;
         }
         // Plain content up to the next special byte, with its UTF-8 checked.
@@ -469,9 +546,8 @@ bool JsonParser::scanEscapedString(const char*& p, const char* start, Value& out
             if (high < 0x80) break;
             int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(p));
             if (length == 0) {
-                addErrorWithCode(
-                    JsonError::kInvalidUtf8,
-                    withByte("Invalid UTF-8 sequence starting with byte '0x%x'", high));
+                addError(JsonError::kInvalidUtf8,
+                         withByte("Invalid UTF-8 sequence starting with byte '0x%x'", high), p);
                 return false;
             }
             p += length;
@@ -485,7 +561,7 @@ bool JsonParser::scanHexQuad(const char*& p, std::uint32_t& quad) {
     for (int i = 0; i < 4; ++i) {
         int digit = hexValue(*p++);
         if (digit < 0) {
-            addError(JsonError::kBadUnicode, "Missing hex digit in quad");
+            addError(JsonError::kBadUnicode, "Missing hex digit in quad", p - 1);
             return false;
         }
         quad = quad * 16 + static_cast<std::uint32_t>(digit);
@@ -494,9 +570,12 @@ bool JsonParser::scanHexQuad(const char*& p, std::uint32_t& quad) {
 }
 
 bool JsonParser::scanUnicodeChar(const char*& p, std::uint32_t& codePoint) {
+    // `p` is after the backslash and 'u'; a pair that does not form a character is reported at the
+    // backslash of the escape at fault.
+    const char* escape = p - 2;
     std::uint32_t high;
     if (!scanHexQuad(p, high)) {
-        addError(JsonError::kBadUnicode, "Missing hex quad");
+        addError(JsonError::kBadUnicode, "Missing hex quad", p);
         return false;
     }
     if (high < 0xD800 || high >= 0xE000) {
@@ -504,16 +583,23 @@ bool JsonParser::scanUnicodeChar(const char*& p, std::uint32_t& codePoint) {
         return true;
     }
     if (high >= 0xDC00) {
-        addError(JsonError::kBadUnicode, "Invalid high character in surrogate pair");
+        addError(JsonError::kBadUnicode, "Invalid high character in surrogate pair", escape);
         return false;
     }
+    const char* lowEscape = p;
+    if (p[0] != '\\' || p[1] != 'u') {
+        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair",
+                 p[0] != '\\' ? p : p + 1);
+        return false;
+    }
+    p += 2;
     std::uint32_t low;
-    if (p[0] != '\\' || p[1] != 'u' || (p += 2, !scanHexQuad(p, low))) {
-        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair");
+    if (!scanHexQuad(p, low)) {
+        addError(JsonError::kBadUnicode, "Missing low character in surrogate pair", p);
         return false;
     }
     if (low < 0xDC00 || low > 0xDFFF) {
-        addError(JsonError::kBadUnicode, "Invalid low surrogate char");
+        addError(JsonError::kBadUnicode, "Invalid low surrogate char", lowEscape);
         return false;
     }
     codePoint = 0x10000 + (high - 0xD800) * 0x400 + (low - 0xDC00);
@@ -529,12 +615,12 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
     if (*p == '0') {
         ++p;
         if (isDigit(*p)) {
-            addError(JsonError::kBadNumber, "Leading 0 disallowed in number");
+            addError(JsonError::kBadNumber, "Leading 0 disallowed in number", p);
             return false;
         }
     } else {
         if (!isDigit(*p)) {
-            addError(JsonError::kBadNumber, "No digits after initial minus");
+            addError(JsonError::kBadNumber, "No digits after initial minus", p);
             return false;
         }
         while (isDigit(*p))
@@ -545,7 +631,7 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
     if (*p == '.') {
         ++p;
         if (!isDigit(*p)) {
-            addError(JsonError::kBadNumber, "No digits after decimal point");
+            addError(JsonError::kBadNumber, "No digits after decimal point", p);
             return false;
         }
         const char* fraction = p;
@@ -560,7 +646,7 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
         bool negativeExponent = false;
         if (*p == '+' || *p == '-') negativeExponent = *p++ == '-';
         if (!isDigit(*p)) {
-            addError(JsonError::kBadNumber, "No digits after exponent");
+            addError(JsonError::kBadNumber, "No digits after exponent", p);
             return false;
         }
         while (isDigit(*p)) {
@@ -593,7 +679,7 @@ bool JsonParser::scanNumber(const char*& p, Value& out) {
         out = Value(nearestDouble(std::string_view(start, p - start)));
         return true;
     }
-    addError(JsonError::kBadNumber, "Failed creating decimal instance");
+    addError(JsonError::kBadNumber, "Failed creating decimal instance", start);
     return false;
 }
 

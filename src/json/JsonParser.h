@@ -26,6 +26,12 @@ namespace quorbit::json {
 // a string fails with code 13 "Invalid UTF-8 sequence starting with byte '0x%x'"; outside
 // strings such bytes are simply unexpected characters.
 //
+// Every error of a failed parse carries the position where the text stopped being JSON (see
+// TextPosition): the first byte that cannot continue the document, or the end of the text
+// where it ended early. Three kinds point at the start of what is at fault instead: a number
+// a Decimal cannot hold at its first byte, a surrogate escape that does not pair at the
+// backslash of the escape at fault, and code 4 at the value that is not a container.
+//
 // Nesting is followed with an explicit stack, so neither maxDepth() nor maxDepth() 0 (no
 // limit) lets deep input exhaust the call stack. A parser is reusable and keeps its working
 // buffers between calls; one thread at a time.
@@ -55,10 +61,14 @@ class JsonParser : public JsonBase {
     };
 
     bool parse(Value& result);
-    void addError(unsigned code, const char* message);
+    // Adds an error found at `at` in _text; the first error of a parse fixes the position
+    // that every error of the trace carries.
+    void addError(unsigned code, const char* message, const char* at);
+    void addError(unsigned code, std::string message, const char* at);
     // Adds the errors of the open containers below `count`, innermost first.
     void unwind(std::size_t count);
     std::size_t finishObject(std::size_t base);
+    // The scanners make their value in `out`, which is null: a fresh place on _values.
     bool scanString(const char*& p, Value& out);
     bool scanEscapedString(const char*& p, const char* start, Value& out);
     bool scanUnicodeChar(const char*& p, std::uint32_t& codePoint);
@@ -68,6 +78,8 @@ class JsonParser : public JsonBase {
 
     // The text being parsed, followed by a 0 byte and padding.
     std::vector<char> _text;
+    std::size_t _length = 0;  // of the text, without the padding
+    std::optional<TextPosition> _failure;
     // Elements of the open containers: values for arrays, key and value for objects.
     std::vector<Value> _values;
     std::vector<Frame> _frames;

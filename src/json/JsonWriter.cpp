@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "json/detail/DigitWriter.h"
 #include "json/detail/Scan.h"
 
 namespace quorbit::json {
@@ -27,16 +28,89 @@ namespace {
 // Output that outgrows this is not kept as the starting size of the next one.
 constexpr std::size_t kMaxSizeHint = std::size_t(4) << 20;
 
+// Room asked for beyond what a string needs, so that blocks of sixteen bytes can be stored
+// whole and cut short afterwards.
+constexpr std::size_t kBlockSlack = 16;
+
+// The number of decimal digits of a nonzero value.
+int digitCount(std::uint64_t value) {
+    static constexpr std::uint64_t kPowers[20] = {1ull,
+                                                  10ull,
+                                                  100ull,
+                                                  1000ull,
+                                                  10000ull,
+                                                  100000ull,
+                                                  1000000ull,
+                                                  10000000ull,
+                                                  100000000ull,
+                                                  1000000000ull,
+                                                  10000000000ull,
+                                                  100000000000ull,
+                                                  1000000000000ull,
+                                                  10000000000000ull,
+                                                  100000000000000ull,
+                                                  1000000000000000ull,
+                                                  10000000000000000ull,
+                                                  100000000000000000ull,
+                                                  1000000000000000000ull,
+                                                  10000000000000000000ull};
+    // log10 from log2: 1233 / 4096 is just above log10(2).
+    int guess = ((64 - __builtin_clzll(value | 1)) * 1233) >> 12;
+    return guess + (value >= kPowers[guess]);
+}
+
+// Writes the escape of an ASCII byte that needs one and returns the end.
+char* writeEscape(char* out, unsigned char c) {
+    out[0] = '\\';
+    switch (c) {
+        case '"':
+            out[1] = '"';
+            return out + 2;
+        case '\\':
+            out[1] = '\\';
+            return out + 2;
+        case '\t':
+            out[1] = 't';
+            return out + 2;
+        case '\n':
+            out[1] = 'n';
+            return out + 2;
+        case '\r':
+            out[1] = 'r';
+            return out + 2;
+        case '\b':
+            out[1] = 'b';
+            return out + 2;
+        case '\f':
+            out[1] = 'f';
+            return out + 2;
+        default: {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out[1] = 'u';
+            out[2] = '0';
+            out[3] = '0';
+            out[4] = kHex[c >> 4];
+            out[5] = kHex[c & 15];
+            return out + 6;
+        }
+    }
+}
+
 }  // namespace
 
 // An open array or object of a Value tree being written.
 struct JsonWriter::Frame {
-    const Value* container;
-    std::size_t index;  // the element or member being written
+    const Value* items;            // an array's elements
+    const Value::Member* members;  // an object's members, in their own order
+    std::size_t index;             // the element or member being written
     std::size_t count;
     std::size_t sortedBase;  // where its members' sorted order starts in _sorted
     bool isObject;
     bool sorted;
+
+    const Value::Member& member(const std::vector<const Value::Member*>& order) const {
+        return sorted ? *order[sortedBase + index] : members[index];
+    }
 };
 
 JsonWriter::JsonWriter() = default;
@@ -58,17 +132,29 @@ void JsonWriter::begin() {
     clearErrorTrace();
     depth = 0;
     _out = std::string();
-    _out.reserve(_sizeHint);
+    _out.resize(_sizeHint);
+    _cursor = _out.data();
+    _limit = _cursor + _out.size();
+}
+
+void JsonWriter::grow(std::size_t bytes) {
+    std::size_t used = static_cast<std::size_t>(_cursor - _out.data());
+    _out.resize(std::max(2 * _out.size(), used + bytes + kBlockSlack));
+    _cursor = _out.data() + used;
+    _limit = _out.data() + _out.size();
 }
 
 std::optional<std::string> JsonWriter::finish(bool ok) {
     _frames.clear();
     _sorted.clear();
+    std::size_t length = static_cast<std::size_t>(_cursor - _out.data());
+    _cursor = _limit = nullptr;
     if (!ok) {
         _out = std::string();
         return std::nullopt;
     }
-    _sizeHint = std::min(std::max<std::size_t>(_out.size() + 16, 128), kMaxSizeHint);
+    _out.resize(length);
+    _sizeHint = std::min(std::max<std::size_t>(length + kBlockSlack, 128), kMaxSizeHint);
     return std::move(_out);
 }
 
@@ -83,7 +169,7 @@ void JsonWriter::appendIndent() {
         _indent.assign(std::max<std::size_t>(length, 2 * _indent.size()), ' ');
         _indent[0] = '\n';
     }
-    _out.append(_indent.data(), length);
+    appendLiteral(std::string_view(_indent.data(), length));
 }
 
 bool JsonWriter::open(char bracket, bool native) {
@@ -92,18 +178,23 @@ bool JsonWriter::open(char bracket, bool native) {
         addErrorWithCode(JsonError::kTooDeep, "Nested too deep");
         return false;
     }
-    _out.push_back(bracket);
+    *room(1) = bracket;
+    ++_cursor;
     return true;
 }
 
 void JsonWriter::close(char bracket, bool hadItems) {
     --depth;
     if (_humanReadable && hadItems) appendIndent();
-    _out.push_back(bracket);
+    *room(1) = bracket;
+    ++_cursor;
 }
 
 void JsonWriter::separate(bool first) {
-    if (!first) _out.push_back(',');
+    if (!first) {
+        *room(1) = ',';
+        ++_cursor;
+    }
     if (_humanReadable) appendIndent();
 }
 
@@ -116,66 +207,84 @@ void JsonWriter::unsupportedKey(std::string_view key) {
                      "Unsupported value for key " + std::string(key) + " in object");
 }
 
+bool JsonWriter::appendStringValue(const Value& value) {
+#if defined(__SSE2__)
+    if (value.tag() == Value::kShortString) {
+        // The text, its zero padding, length and tag are the value's sixteen bytes: one load
+        // checks the text and one store copies it.
+        std::size_t length = value._bytes[14];
+        unsigned inText = (1u << length) - 1;
+        if ((detail::specialMask16(reinterpret_cast<const char*>(value._bytes)) & inText) == 0) {
+            char* out = room(length + 2 + kBlockSlack);
+            *out = '"';
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(value._bytes)));
+            out[length + 1] = '"';
+            _cursor = out + length + 2;
+            return true;
+        }
+    }
+#endif
+    return appendString(value.asString());
+}
+
 bool JsonWriter::appendString(std::string_view text) {
     const char* p = text.data();
     const char* end = p + text.size();
-    const char* run = p;  // start of the bytes not yet copied
-    _out.push_back('"');
+    // Room for the plain case; each escape asks for more.
+    char* out = room(text.size() + 2 + kBlockSlack);
+    *out++ = '"';
     for (;;) {
-        const char* special = detail::findStringSpecial(p, end);
-        if (special == end) break;
-        unsigned char c = static_cast<unsigned char>(*special);
-        if (c >= 0x80) {
-            int length = detail::utf8SequenceLength(reinterpret_cast<const unsigned char*>(special),
-                                                    end - special);
-            if (length == 0) {
-                unsupported("invalid UTF-8 text");
-                return false;
+#if defined(__SSE2__)
+        // Sixteen plain bytes at a time: stored whole, then cut at the first special one.
+        while (end - p >= 16) {
+            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
+            unsigned mask = detail::specialMask16(p);
+            if (mask) {
+                int plain = detail::firstBit(mask);
+                p += plain;
+                out += plain;
+                goto special;
             }
-            p = special + length;
+            p += 16;
+            out += 16;
+        }
+#endif
+        while (p < end && !detail::isStringSpecial(static_cast<unsigned char>(*p)))
+            *out++ = *p++;
+        if (p == end) break;
+#if defined(__SSE2__)
+    special:
+#endif
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x80) {
+            // UTF-8 text is checked and copied a sequence at a time while it lasts.
+            do {
+                const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+                int length = end - p >= 4 ? detail::utf8SequenceLength(bytes)
+                                          : detail::utf8SequenceLength(bytes, end - p);
+                if (length == 0) {
+                    _cursor = out;
+                    unsupported("invalid UTF-8 text");
+                    return false;
+                }
+                out[0] = p[0];
+                out[1] = p[1];
+                if (length > 2) out[2] = p[2];
+                if (length > 3) out[3] = p[3];
+                p += length;
+                out += length;
+            } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
             continue;
         }
-        _out.append(run, special);
-        char escape[7] = {'\\', 0, 0, 0, 0, 0, 0};
-        std::size_t escapeLength = 2;
-        switch (c) {
-            case '"':
-                escape[1] = '"';
-                break;
-            case '\\':
-                escape[1] = '\\';
-                break;
-            case '\t':
-                escape[1] = 't';
-                break;
-            case '\n':
-                escape[1] = 'n';
-                break;
-            case '\r':
-                escape[1] = 'r';
-                break;
-            case '\b':
-                escape[1] = 'b';
-                break;
-            case '\f':
-                escape[1] = 'f';
-                break;
-            default: {
-                static constexpr char kHex[] = "0123456789abcdef";
-                escape[1] = 'u';
-                escape[2] = '0';
-                escape[3] = '0';
-                escape[4] = kHex[c >> 4];
-                escape[5] = kHex[c & 15];
-                escapeLength = 6;
-                break;
-            }
-        }
-        _out.append(escape, escapeLength);
-        p = run = special + 1;
+        _cursor = out;
+        out = room(6 + static_cast<std::size_t>(end - p) + 1 + kBlockSlack);
+        out = writeEscape(out, c);
+        ++p;
     }
-    _out.append(run, end);
-    _out.push_back('"');
+    *out++ = '"';
+    _cursor = out;
     return true;
 }
 
@@ -184,24 +293,59 @@ bool JsonWriter::appendDouble(double value) {
         unsupported("non-finite number");
         return false;
     }
-    char buffer[32];
-    _out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+    char* out = room(32);
+    _cursor = std::to_chars(out, out + 32, value).ptr;
     return true;
 }
 
 void JsonWriter::appendDecimal(const Decimal& value) {
-    char buffer[Decimal::kMaxTextLength];
-    _out.append(buffer, value.write(buffer));
+    _cursor = value.write(room(Decimal::kMaxTextLength));
+}
+
+// The plain notation of a decimal that fits 64 bits, as Decimal::write gives it.
+void JsonWriter::appendSmallDecimal(const Value& value) {
+    std::uint64_t significand = value.word<std::uint64_t>();
+    std::int16_t exponent;
+    std::memcpy(&exponent, value._bytes + 8, 2);
+    char* out = room(2 + 20 + 1 + Decimal::kMaxExponent + 1);
+    if (value._bytes[10]) *out++ = '-';
+    if (significand == 0) {
+        *out++ = '0';
+        _cursor = out;
+        return;
+    }
+    int digits = digitCount(significand);
+    if (exponent >= 0) {
+        out = detail::writeUInt64Padded(out, significand, digits);
+        std::memset(out, '0', exponent);
+        _cursor = out + exponent;
+        return;
+    }
+    int fraction = -exponent;
+    if (digits > fraction) {
+        // Whole digits, the point, then the fraction digits moved one place on.
+        out = detail::writeUInt64Padded(out, significand, digits);
+        char* point = out - fraction;
+        std::memmove(point + 1, point, fraction);
+        *point = '.';
+        _cursor = out + 1;
+        return;
+    }
+    *out++ = '0';
+    *out++ = '.';
+    std::memset(out, '0', fraction - digits);
+    out += fraction - digits;
+    _cursor = detail::writeUInt64Padded(out, significand, digits);
 }
 
 void JsonWriter::appendInteger(std::int64_t value) {
-    char buffer[24];
-    _out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+    char* out = room(24);
+    _cursor = std::to_chars(out, out + 24, value).ptr;
 }
 
 void JsonWriter::appendUnsigned(std::uint64_t value) {
-    char buffer[24];
-    _out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+    char* out = room(24);
+    _cursor = std::to_chars(out, out + 24, value).ptr;
 }
 
 bool JsonWriter::appendScalar(const Value& value) {
@@ -215,9 +359,12 @@ bool JsonWriter::appendScalar(const Value& value) {
         case Value::kTrue:
             appendLiteral("true");
             return true;
+        case Value::kSmallDecimal:
+            appendSmallDecimal(value);
+            return true;
         case Value::kShortString:
         case Value::kLongString:
-            return appendString(value.asString());
+            return appendStringValue(value);
         case Value::kInt64:
             appendInteger(value.word<std::int64_t>());
             return true;
@@ -245,20 +392,28 @@ write:
     } else {
         bool isObject = value->isObject();
         if (!open(isObject ? '{' : '[', false)) goto fail;
-        std::size_t count = value->size();
+        const Value::Block* block = value->block();
+        std::size_t count = block ? block->size : 0;
         if (count == 0) {
             close(isObject ? '}' : ']', false);
         } else {
-            Frame frame{value, 0, count, _sorted.size(), isObject, isObject && _sortKeys};
+            // Filled in place: a frame built aside and copied in costs more than the rest.
+            Frame& frame = _frames.emplace_back();
+            frame.items = isObject ? nullptr : value->itemData();
+            frame.members = isObject ? value->memberData() : nullptr;
+            frame.index = 0;
+            frame.count = count;
+            frame.sortedBase = _sorted.size();
+            frame.isObject = isObject;
+            frame.sorted = isObject && _sortKeys;
             if (frame.sorted) {
-                for (const Value::Member& member : value->members())
-                    _sorted.push_back(&member);
+                for (std::size_t i = 0; i < count; ++i)
+                    _sorted.push_back(&frame.members[i]);
                 std::sort(_sorted.begin() + frame.sortedBase, _sorted.end(),
                           [](const Value::Member* a, const Value::Member* b) {
                               return a->key() < b->key();
                           });
             }
-            _frames.push_back(frame);
             goto element;
         }
     }
@@ -278,17 +433,16 @@ element : {
     Frame& frame = _frames.back();
     separate(frame.index == 0);
     if (!frame.isObject) {
-        value = &frame.container->items()[frame.index];
+        value = &frame.items[frame.index];
         goto write;
     }
-    const Value::Member* member = frame.sorted ? _sorted[frame.sortedBase + frame.index]
-                                               : &frame.container->members()[frame.index];
-    if (!appendString(member->key())) {
+    const Value::Member& member = frame.member(_sorted);
+    if (!appendStringValue(member._key)) {
         keyFailed = true;
         goto fail;
     }
     appendKeySeparator();
-    value = &member->value();
+    value = &member._value;
     goto write;
 }
 
@@ -299,9 +453,7 @@ fail:
         const Frame& frame = _frames[i];
         if (!frame.isObject) continue;
         if (keyFailed && i + 1 == _frames.size()) continue;
-        const Value::Member* member = frame.sorted ? _sorted[frame.sortedBase + frame.index]
-                                                   : &frame.container->members()[frame.index];
-        unsupportedKey(member->key());
+        unsupportedKey(frame.member(_sorted).key());
     }
     _frames.resize(base);
     return false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <ranges>
 #include <string>
@@ -100,23 +101,48 @@ class JsonWriter : public JsonBase {
     bool appendTree(const Value& value);
     bool appendScalar(const Value& value);
     bool appendString(std::string_view text);
+    // A string value or key; short ones are checked and copied sixteen bytes at once.
+    bool appendStringValue(const Value& value);
+    void appendSmallDecimal(const Value& value);
     bool appendDouble(double value);
     void appendDecimal(const Decimal& value);
     void appendInteger(std::int64_t value);
     void appendUnsigned(std::uint64_t value);
-    void appendLiteral(std::string_view text) { _out.append(text); }
+    void appendLiteral(std::string_view text) {
+        char* out = room(text.size());
+        std::memcpy(out, text.data(), text.size());
+        _cursor = out + text.size();
+    }
     void appendIndent();
     // Opens an array or object: checks the depth (code 7) and writes the bracket.
     bool open(char bracket, bool native);
     void close(char bracket, bool hadItems);
     void separate(bool first);
-    void appendKeySeparator() { _out.append(_humanReadable ? " : " : ":"); }
+    void appendKeySeparator() {
+        if (_humanReadable) {
+            appendLiteral(" : ");
+        } else {
+            *room(1) = ':';
+            ++_cursor;
+        }
+    }
     void unsupported(const std::string& what);
     void unsupportedKey(std::string_view key);
+
+    // The output is written through _cursor into _out, which is kept longer than what has
+    // been written (finish() cuts it to length): room() makes sure `bytes` more fit and
+    // answers where they go.
+    char* room(std::size_t bytes) {
+        if (static_cast<std::size_t>(_limit - _cursor) < bytes) grow(bytes);
+        return _cursor;
+    }
+    void grow(std::size_t bytes);
 
     bool _sortKeys = false;
     bool _humanReadable = false;
     std::string _out;
+    char* _cursor = nullptr;
+    char* _limit = nullptr;
     std::size_t _sizeHint = 128;
     std::string _indent;
     std::vector<Frame> _frames;

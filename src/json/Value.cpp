@@ -193,29 +193,31 @@ Value Value::object(std::initializer_list<std::pair<std::string_view, Value>> me
     return result;
 }
 
-Value Value::adoptArray(Value* items, std::size_t count) {
-    Value result(kArray);
-    if (count == 0) return result;
-    Block* block = Impl::allocateBlock(count, sizeof(Value));
-    Value* to = Impl::items(block);
-    for (std::size_t i = 0; i < count; ++i)
-        new (&to[i]) Value(std::move(items[i]));
-    block->size = count;
-    Impl::setBlock(result, block, kArray);
-    return result;
+// A member is its key and its value side by side, as the parser lays them out.
+static_assert(sizeof(Value::Member) == 2 * sizeof(Value));
+
+void Value::adoptArray(Value& into, Value* items, std::size_t count) {
+    Block* block = nullptr;
+    if (count != 0) {
+        // Values move by their bytes: copy them all, then leave the originals null.
+        block = Impl::allocateBlock(count, sizeof(Value));
+        std::memcpy(static_cast<void*>(Impl::items(block)), items, count * sizeof(Value));
+        std::memset(static_cast<void*>(items), 0, count * sizeof(Value));
+        block->size = count;
+    }
+    Impl::setBlock(into, block, kArray);
 }
 
-Value Value::adoptObject(Value* keysAndValues, std::size_t count) {
-    Value result(kObject);
-    if (count == 0) return result;
-    Block* block = Impl::allocateBlock(count, sizeof(Member));
-    Member* to = Impl::members(block);
-    for (std::size_t i = 0; i < count; ++i) {
-        new (&to[i]) Member(std::move(keysAndValues[2 * i]), std::move(keysAndValues[2 * i + 1]));
+void Value::adoptObject(Value& into, Value* keysAndValues, std::size_t count) {
+    Block* block = nullptr;
+    if (count != 0) {
+        block = Impl::allocateBlock(count, sizeof(Member));
+        std::memcpy(static_cast<void*>(Impl::members(block)), keysAndValues,
+                    count * sizeof(Member));
+        std::memset(static_cast<void*>(keysAndValues), 0, count * sizeof(Member));
+        block->size = count;
     }
-    block->size = count;
-    Impl::setBlock(result, block, kObject);
-    return result;
+    Impl::setBlock(into, block, kObject);
 }
 
 Value& Value::operator=(const Value& other) {

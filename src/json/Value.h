@@ -195,8 +195,10 @@ class Value {
         _bytes[10] = negative;
         setTag(kSmallDecimal);
     }
-    static Value adoptArray(Value* items, std::size_t count);
-    static Value adoptObject(Value* keysAndValues, std::size_t count);
+    // Move `count` items (or key and value pairs) into a new array (object) made in `into`,
+    // which is null and may be the first item; the items are left null.
+    static void adoptArray(Value& into, Value* items, std::size_t count);
+    static void adoptObject(Value& into, Value* keysAndValues, std::size_t count);
     Member* memberData() const;
     Value* itemData() const;
     void growTo(std::size_t capacity);

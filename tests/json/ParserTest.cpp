@@ -164,10 +164,79 @@ INSTANTIATE_TEST_SUITE_P(
                     {{3, "Unrecognised leading character"}, {kArrayWrap, kInArray}}}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
+// Where a broken document failed: the byte offset, and the line and column (characters,
+// not bytes) that every error of its trace carries.
+struct PositionCase {
+    const char* name;
+    std::string text;
+    bool fragment;
+    unsigned maxDepth;
+    unsigned code;  // of the innermost error, so that each row fails where it means to
+    TextPosition at;
+};
+
+std::ostream& operator<<(std::ostream& out, const PositionCase& c) {
+    return out << c.name;
+}
+
+class ParserPosition : public ::testing::TestWithParam<PositionCase> {};
+
+TEST_P(ParserPosition, EveryErrorNamesWhereTheTextFailed) {
+    const PositionCase& c = GetParam();
+    JsonParser parser;
+    parser.setMaxDepth(c.maxDepth);
+    EXPECT_FALSE(c.fragment ? parser.fragmentWithString(c.text) : parser.objectWithString(c.text));
+    const ErrorTrace& trace = parser.errorTrace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.front()->code(), c.code) << trace.front()->localizedDescription();
+    for (const JsonErrorPtr& error : trace) {
+        ASSERT_TRUE(error->position()) << error->localizedDescription();
+        EXPECT_EQ(error->position()->offset, c.at.offset) << error->localizedDescription();
+        EXPECT_EQ(error->position()->line, c.at.line) << error->localizedDescription();
+        EXPECT_EQ(error->position()->column, c.at.column) << error->localizedDescription();
+    }
+}
+
+const std::string kDeep = std::string(513, '[');
+const std::string kDeeper = std::string(3000, '[') + "x";
+
+INSTANTIATE_TEST_SUITE_P(
+    BrokenDocuments, ParserPosition,
+    ::testing::Values(
+        PositionCase{"FirstByte", "x[]", true, 512, 3, {0, 1, 1}},
+        PositionCase{"Empty", "", true, 512, 11, {0, 1, 1}},
+        PositionCase{"AtTheVeryEnd", "[1, 2", false, 512, 11, {5, 1, 6}},
+        PositionCase{"EndAfterCrLf", "[1,\r\n", false, 512, 11, {5, 2, 1}},
+        // e-acute, the euro sign and an emoji: 9 bytes, 3 characters.
+        PositionCase{"MultiByteBefore",
+                     "[\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\", x]",
+                     false,
+                     512,
+                     3,
+                     {14, 1, 9}},
+        PositionCase{"InvalidUtf8AfterMultiByte", "[\"\xc3\xa9\xff\"]", false, 512, 13, {4, 1, 4}},
+        PositionCase{
+            "CrLfLines", "{\r\n  \"a\": 1,\r\n  \"b\": tru\r\n}", false, 512, 3, {24, 3, 11}},
+        PositionCase{"LoneCrAndLfLines", "[1,\r2,\n\r\n\t?]", false, 512, 3, {10, 4, 2}},
+        PositionCase{"CrOfCrLfInString", "\"a\r\n\"", true, 512, 5, {2, 1, 3}},
+        PositionCase{"NumberOutOfRange", "[1,\n 1e999]", false, 512, 2, {5, 2, 2}},
+        PositionCase{"LeadingZero", "[-01]", false, 512, 2, {3, 1, 4}},
+        PositionCase{"TrailingComma", "{\"a\":[1,]}", false, 512, 9, {8, 1, 9}},
+        PositionCase{"BadEscape", "[\"\\q\"]", false, 512, 8, {3, 1, 4}},
+        PositionCase{"ShortQuad", "[\"\\u12\"]", false, 512, 6, {6, 1, 7}},
+        PositionCase{"LowSurrogateFirst", "\"ab\\ude00\"", true, 512, 6, {3, 1, 4}},
+        PositionCase{"NotLowSurrogate", "\"\\ud83d\\u0041\"", true, 512, 6, {7, 1, 8}},
+        PositionCase{"NotAContainer", "  \n 42", false, 512, 4, {4, 2, 2}},
+        PositionCase{"Garbage", "[]\n\n  x", false, 512, 10, {6, 3, 3}},
+        PositionCase{"TooDeep", kDeep, false, 512, 7, {512, 1, 513}},
+        PositionCase{"DeepWithoutLimit", kDeeper, false, 0, 3, {3000, 1, 3001}}),
+    [](const ::testing::TestParamInfo<PositionCase>& info) { return info.param.name; });
+
 TEST(Parser, NoInputAtAll) {
     JsonParser parser;
     EXPECT_FALSE(parser.fragmentWithString(std::optional<std::string_view>()));
     EXPECT_EQ(linesOf(parser.errorTrace()), (TraceLines{{12, "Input was 'nil'"}}));
+    EXPECT_FALSE(parser.errorTrace().front()->position()) << "no text, so no place in it";
     EXPECT_FALSE(parser.objectWithString(static_cast<const char*>(nullptr)));
     EXPECT_EQ(linesOf(parser.errorTrace()), (TraceLines{{12, "Input was 'nil'"}}));
 }

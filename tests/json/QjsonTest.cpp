@@ -70,12 +70,17 @@ TEST_F(Qjson, PrintsTheTraceOnFailure) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.out, "");
     EXPECT_EQ(failed.err,
-              "6 Missing hex digit in quad\n6 Missing hex quad\n6 Broken unicode character\n"
-              "3 Expected value while parsing array\n");
+              "1:7: 6 Missing hex digit in quad\n1:7: 6 Missing hex quad\n"
+              "1:7: 6 Broken unicode character\n1:7: 3 Expected value while parsing array\n");
+    // Lines end at CR LF as at LF; columns count characters.
+    Outcome lines = run("", "{\r\n\"\xc3\xa9\": [1,\r\n2,]}");
+    EXPECT_EQ(lines.err,
+              "3:3: 9 Trailing comma disallowed in array\n"
+              "3:3: 3 Object value expected for key: \xc3\xa9\n");
 }
 
 TEST_F(Qjson, FragmentsQuietAndFiles) {
-    EXPECT_EQ(run("", "42").err, "4 Valid fragment, but not JSON\n");
+    EXPECT_EQ(run("", "42").err, "1:1: 4 Valid fragment, but not JSON\n");
     Outcome fragment = run("--fragment", " 42 ");
     EXPECT_EQ(fragment.status, 0);
     EXPECT_EQ(fragment.out, "42\n");

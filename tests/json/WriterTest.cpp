@@ -175,6 +175,49 @@ TEST(Writer, Numbers) {
               "-1234567890123456789012345678.9012345678]");
 }
 
+TEST(Writer, EscapesAndCharactersAtEveryPlaceOfABlock) {
+    // Strings are copied sixteen bytes at a time and cut at special bytes: a special byte or
+    // a multi-byte character at each place of strings around one and two blocks long, as a
+    // key and as a value, must come out as it would alone.
+    struct Special {
+        std::string raw;
+        std::string written;
+    } specials[] = {{"\"", "\\\""},
+                    {"\\", "\\\\"},
+                    {"\n", "\\n"},
+                    {"\x01", "\\u0001"},
+                    {"\xc3\xa9", "\xc3\xa9"},
+                    {"\xe2\x82\xac", "\xe2\x82\xac"},
+                    {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"}};
+    JsonWriter writer;
+    for (std::size_t length : {1, 13, 14, 15, 16, 17, 31, 32, 33}) {
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const Special& special : specials) {
+                std::string raw =
+                    std::string(at, 'a') + special.raw + std::string(length - at - 1, 'b');
+                std::string quoted = "\"" + std::string(at, 'a') + special.written +
+                                     std::string(length - at - 1, 'b') + "\"";
+                EXPECT_EQ(writer.stringWithObject(Value::object({{raw, raw}})),
+                          "{" + quoted + ":" + quoted + "}")
+                    << length << " " << at;
+            }
+        }
+    }
+    // A character cut short by the end of the string is refused, not read past.
+    for (std::size_t length : {2, 15, 16, 17, 40}) {
+        std::string cut = std::string(length - 2, 'a') + "\xf0\x9f";
+        EXPECT_FALSE(writer.stringWithObject(Value::array({cut}))) << length;
+        EXPECT_EQ(writer.errorTrace().front()->code(), 1u);
+    }
+    // Escapes in a string far longer than the last output make the output grow mid-string.
+    std::string many, expected = "[\"";
+    for (int i = 0; i < 20000; ++i) {
+        many += "ab\t\"cd";
+        expected += "ab\\t\\\"cd";
+    }
+    EXPECT_EQ(writer.stringWithObject(Value::array({many})), expected + "\"]");
+}
+
 TEST(Writer, OutputReadsBackEqual) {
     // Every layout reads back as the same value, doubles included.
     Value value = Value::object({{"d", Value::array({0.1, 1.0 / 3, 123456.789e10, -2.5e-7})},

@@ -147,6 +147,30 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     }
 }
 
+TEST_F(UserDefaultsTest, TheWarningAboutADamagedFileNamesWhereItIsDamaged) {
+    struct Case {
+        std::string text;
+        const char* logged;
+    } cases[] = {
+        {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}",
+         " is not valid JSON at line 3, column 8 (Unrecognised leading character)"},
+        {"{\"LastFilterUsed\": 3",
+         " is not valid JSON at line 1, column 21 (End of input while parsing object)"},
+        {"[1, 2]", " does not hold an object;"},
+    };
+    fs::create_directories(path.parent_path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::ofstream(path, std::ios::binary) << c.text;
+        std::vector<std::string> lines;
+        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+        UserDefaults d(path);
+        Log::setSink(previous);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(path.string() + c.logged), std::string::npos) << lines[0];
+    }
+}
+
 TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKept) {
     const std::string bad[] = {
         "{\"LastFilterUsed\": 3", "[1, 2]", "\"text\"", "", "\xff\xfe{}", "{]", "nul\0l"};

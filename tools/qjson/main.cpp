@@ -4,7 +4,9 @@
 //
 // On success the text is written to standard output (compact unless --pretty) and the exit
 // status is 0; --quiet only parses. On failure the error trace goes to standard error, one
-// error a line as "CODE MESSAGE", innermost first, and the exit status is 1; so is output
+// error a line as "LINE:COLUMN: CODE MESSAGE" (where the text failed to parse; columns count
+// characters, see TextPosition) or "CODE MESSAGE" (an error of writing), innermost first,
+// and the exit status is 1; so is output
 // that could not be written (a full disk, a closed pipe), with a message. Usage errors (an
 // unknown or repeated option) and input errors exit with status 2: FILE must be a regular
 // file, and the input holds at most kMaxInputBytes.
@@ -35,6 +37,9 @@ bool writeAll(const std::string& text) {
 
 void printTrace(const quorbit::json::ErrorTrace& trace) {
     for (const auto& error : trace) {
+        if (const auto& at = error->position()) {
+            std::fprintf(stderr, "%zu:%zu: ", at->line, at->column);
+        }
         std::fprintf(stderr, "%u %s\n", error->code(), error->localizedDescription().c_str());
     }
 }

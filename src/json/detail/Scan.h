@@ -15,7 +15,7 @@ namespace quorbit::json::detail {
 // Bytes that end a run of plain string content for the parser: the double quote, the
 // backslash, 0 to 31 (the end of input included) and every byte of 128 and above (those are
 // checked as UTF-8 one sequence at a time). The same set serves the writer, which escapes
-// the first three kinds and checks the last.
+// the first three kinds and checks the last, sixteen bytes at a time through specialMask16.
 inline bool isStringSpecial(unsigned char c) {
     return c == '"' || c == '\\' || c < 0x20 || c >= 0x80;
 }
@@ -50,20 +50,6 @@ inline const char* findStringSpecial(const char* p) {
         ++p;
     return p;
 #endif
-}
-
-// The same for a bounded run [p, end) with nothing readable past `end`; answers `end` when
-// no byte is special.
-inline const char* findStringSpecial(const char* p, const char* end) {
-#if defined(__SSE2__)
-    while (end - p >= 16) {
-        if (unsigned mask = specialMask16(p)) return p + firstBit(mask);
-        p += 16;
-    }
-#endif
-    while (p < end && !isStringSpecial(static_cast<unsigned char>(*p)))
-        ++p;
-    return p;
 }
 
 // JSON white space as this parser reads it: space, tab, line feed, vertical tab, form feed

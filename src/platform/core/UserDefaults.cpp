@@ -186,7 +186,17 @@ void UserDefaults::load() {
     auto root = parser.objectWithString(std::string_view(*text));
     text = std::string();  // the text is no longer needed; large files are freed early
     if (!root || !root->isObject()) {
-        setAside(root ? " does not hold an object" : " is not valid JSON");
+        std::string why = root ? " does not hold an object" : " is not valid JSON";
+        const json::ErrorTrace& trace = parser.errorTrace();
+        if (!root && !trace.empty()) {
+            // Where the text went wrong and the innermost reason, so that it can be mended.
+            if (const auto& at = trace.back()->position()) {
+                why += " at line " + std::to_string(at->line) + ", column " +
+                       std::to_string(at->column);
+            }
+            why += " (" + trace.front()->localizedDescription() + ")";
+        }
+        setAside(why);
         return;
     }
     for (auto& member : root->members()) {
