@@ -214,14 +214,12 @@ TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
     EXPECT_EQ(Window::screenBounds(), Rect(0, 0, 320, 480));
 }
 
-TEST(Host, WindowKeysWheelNotchesAndFingersInPoints) {
+TEST(Host, WindowKeysAndWheelNotches) {
     HeadlessApp app(2);
     RunLoop loop;  // Ctrl+Q ends this loop, not the tests' main one
     app.host->install(loop);
     auto screen = std::make_shared<KeyScreen>();
     app.window->setRootViewController(screen);
-    auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
-    screen->view()->addSubview(pad);
     auto key = [&](SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
         SDL_Event e{};
         e.type = e.key.type = SDL_KEYDOWN;
@@ -265,16 +263,6 @@ TEST(Host, WindowKeysWheelNotchesAndFingersInPoints) {
     EXPECT_EQ(screen->log.size(), 7u);
     EXPECT_EQ(screen->log.back(), "q");
 
-    // A finger's place is a fraction of the window: points of the screen.
-    SDL_Event finger{};
-    finger.type = SDL_FINGERDOWN;
-    finger.tfinger.x = 0.5f;
-    finger.tfinger.y = 0.25f;
-    app.host->handleEvent(finger);
-    finger.type = SDL_FINGERUP;
-    app.host->handleEvent(finger);
-    ASSERT_EQ(pad->events.size(), 2u);
-    EXPECT_EQ(pad->events[0].at, (Point{160, 120}));
     app.window->setRootViewController(nullptr);
     app.host->install(RunLoop::main());
 }

@@ -10,35 +10,8 @@
 # Exits 77 (skipped) when Xvfb or xdotool is missing or Xvfb cannot start.
 set -u
 quorbit=$1 script=$2 scale=$3 app_id=${4:-io.github.quorbit.Flurio}
-skip() { echo "SKIPPED: $*"; exit 77; }
-command -v Xvfb >/dev/null 2>&1 || skip "Xvfb is not installed (scripts/install-deps installs it)"
-command -v xdotool >/dev/null 2>&1 || skip "xdotool is not installed (scripts/install-deps installs it)"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorbit-window-XXXXXX") || exit 1
-xvfb_pid= app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/config" "$work/album"
-# A filter kept from an earlier run, so the picker does not open at start.
-printf '{"LastFilterUsed": 3}\n' > "$work/config/defaults.json"
-
-# Xvfb picks a free display number and writes it to the descriptor given.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { cat "$work/xvfb.log"; skip "Xvfb could not start"; }
-export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY SDL_VIDEODRIVER
+. "$(dirname "$0")/xvfb-session.sh"
+window_session 1280x1024x24
 
 QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
     "$quorbit" --scale "$scale" --script "$script" &

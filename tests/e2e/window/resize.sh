@@ -10,34 +10,9 @@
 set -u
 quorbit=$1 script=$2
 here=$(cd "$(dirname "$0")" && pwd)
-skip() { echo "SKIPPED: $*"; exit 77; }
-command -v Xvfb >/dev/null 2>&1 || skip "Xvfb is not installed (scripts/install-deps installs it)"
-command -v xdotool >/dev/null 2>&1 || skip "xdotool is not installed (scripts/install-deps installs it)"
+. "$here/xvfb-session.sh"
 command -v python3 >/dev/null 2>&1 || skip "python3 is not installed (scripts/install-deps installs it)"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorbit-resize-XXXXXX") || exit 1
-xvfb_pid= app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-mkdir -p "$work/config" "$work/album"
-printf '{"LastFilterUsed": 3}\n' > "$work/config/defaults.json"
-
-Xvfb -displayfd 3 -screen 0 1600x1400x24 -nolisten tcp -noreset 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-done
-[ -s "$work/display" ] || { cat "$work/xvfb.log"; skip "Xvfb could not start"; }
-export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY SDL_VIDEODRIVER
+window_session 1600x1400x24
 
 (cd "$work" && QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
     exec "$quorbit" --camera synthetic:back --script "$script") &
@@ -58,22 +33,27 @@ xdotool windowmove --sync "$window" 0 0
 xdotool windowfocus --sync "$window" 2>/dev/null
 sleep 0.5
 
+# resize WIDTH HEIGHT SHOT CHECK...: the window resized, then the picture the script writes
+# at that size (SHOT) checked (see pixels.py).
+resize() {
+    w=$1 h=$2 shot=$work/$3
+    shift 3
+    xdotool windowsize --sync "$window" "$w" "$h"
+    for _ in $(seq 100); do [ -s "$shot" ] && break; sleep 0.1; done
+    sleep 0.3
+    python3 "$here/pixels.py" "$shot" "size $w $h" "$@" || fail "the layout at $w x $h"
+}
+
 # Landscape: the bar is a 53-point column on the right; the 3:4 live view, 600 x 800, is
 # centred in the 1227 x 800 left of it (x from 314 to 914), black bands either side.
-xdotool windowsize --sync "$window" 1280 800
-for _ in $(seq 100); do [ -s "$work/landscape.png" ] && break; sleep 0.1; done
-sleep 0.3
-python3 "$here/pixels.py" "$work/landscape.png" "size 1280 800" "lit 318 4 592 792" \
-    "black 0 0 310 800" "black 918 0 305 800" "lit 1230 0 50 800" || fail "landscape layout"
+resize 1280 800 landscape.png "lit 318 4 592 792" "black 0 0 310 800" "black 918 0 305 800" \
+    "lit 1230 0 50 800"
 click 1253 400  # the shutter, in the middle of the column
 
 # Portrait: the bar runs along the bottom; the live view, 720 x 960, is centred in the
 # 720 x 1227 above it (y from 134 to 1094).
-xdotool windowsize --sync "$window" 720 1280
-for _ in $(seq 100); do [ -s "$work/portrait.png" ] && break; sleep 0.1; done
-sleep 0.3
-python3 "$here/pixels.py" "$work/portrait.png" "size 720 1280" "lit 4 138 712 952" \
-    "black 0 0 720 130" "black 0 1098 720 125" "lit 0 1230 720 50" || fail "portrait layout"
+resize 720 1280 portrait.png "lit 4 138 712 952" "black 0 0 720 130" "black 0 1098 720 125" \
+    "lit 0 1230 720 50"
 click 360 1253  # the shutter, in the middle of the bar
 
 xdotool key space
