@@ -9,6 +9,7 @@
 // The documents are DIR/{canada,citm_catalog,twitter}.json; DIR defaults to
 // $QUORBIT_BENCH_JSON_DIR, else the samples under tests/data/json.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
@@ -137,7 +138,55 @@ std::string readFile(const std::string& path) {
 
 }  // namespace
 
+// Peak memory of one parse: the process's high-water mark of resident memory before and after
+// parsing the file once with the named library, in a process of its own for each.
+int peakMemory(const std::string& path, const std::string& library) {
+    // Read straight into its place, so that the reading leaves no higher mark than the text.
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fseek(file, 0, SEEK_END);
+        long size = std::ftell(file);
+        std::fseek(file, 0, SEEK_SET);
+        text.resize(size > 0 ? size_t(size) : 0);
+        if (std::fread(text.data(), 1, text.size(), file) != text.size()) text.clear();
+        std::fclose(file);
+    }
+    if (text.empty()) {
+        std::fprintf(stderr, "bench_json: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    auto peakKiB = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return long(usage.ru_maxrss);
+    };
+    long before = peakKiB();
+    bool parsed = false;
+    if (library == "quorbit") {
+        JsonParser parser;
+        auto value = parser.objectWithString(text);
+        parsed = bool(value);
+        benchmark::DoNotOptimize(value);
+    } else if (library == "rapidjson") {
+        rapidjson::Document value;
+        value.Parse<rapidjson::kParseFullPrecisionFlag>(text.c_str(), text.size());
+        parsed = !value.HasParseError();
+        benchmark::DoNotOptimize(value);
+    } else {
+        std::fprintf(stderr, "bench_json: --peak-memory takes quorbit or rapidjson\n");
+        return 2;
+    }
+    long after = peakKiB();
+    std::printf("%s: %s %.1f MB of text, peak memory %.1f MB above the text\n", library.c_str(),
+                parsed ? "parsed" : "FAILED to parse", double(text.size()) / 1e6,
+                double(after - before) / 1024);
+    return parsed ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+    // bench_json --peak-memory FILE quorbit|rapidjson
+    if (argc == 4 && std::strcmp(argv[1], "--peak-memory") == 0)
+        return peakMemory(argv[2], argv[3]);
     std::string dir = QUORBIT_DEFAULT_BENCH_JSON_DIR;
     if (const char* env = std::getenv("QUORBIT_BENCH_JSON_DIR")) dir = env;
     std::vector<char*> args;
