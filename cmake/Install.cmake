@@ -18,6 +18,8 @@ configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.metainfo.xml
   ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml @ONLY)
 
 install(TARGETS quorbit RUNTIME DESTINATION bin)
+# The web engine, loaded when a page is first shown (found from the program as ../lib/quorbit).
+install(TARGETS quorbit-webengine LIBRARY DESTINATION lib/quorbit)
 install(DIRECTORY resources/ DESTINATION share/quorbit
   PATTERN icons EXCLUDE
   PATTERN quorbit.desktop EXCLUDE

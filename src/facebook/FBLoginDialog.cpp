@@ -1,7 +1,9 @@
 #include "facebook/FBLoginDialog.h"
 
 #include "facebook/FBUrl.h"
+#include "platform/core/Log.h"
 #include "platform/net/UrlError.h"
+#include "platform/net/WebView.h"
 
 namespace quorbit::facebook {
 
@@ -45,7 +47,19 @@ void FBLoginDialog::webViewDidFailLoad(const platform::Error& error) {
     if (platform::isUrlError(error, platform::UrlErrorCode::Cancelled)) return;
     if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
     auto keep = self();
-    FBDialog::webViewDidFailLoad(error);
+    if (error.is(platform::WebError::EngineUnavailable)) {
+        // No page can be shown in this process: say so in words a person can act on; signing
+        // in through the browser needs no web engine and still works.
+        platform::Error unavailable = error;
+        unavailable.userInfo[platform::Error::kDescriptionKey] =
+            "The sign-in window cannot be shown: " + (error.underlying
+                                                          ? error.underlying->localizedDescription()
+                                                          : error.localizedDescription());
+        platform::Log::warn(unavailable.localizedDescription());
+        FBDialog::webViewDidFailLoad(unavailable);
+    } else {
+        FBDialog::webViewDidFailLoad(error);
+    }
     if (auto d = _loginDelegate.lock()) d->fbDialogNotLogin(false);
 }
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -523,6 +524,51 @@ TEST_F(FBDialogSignInTest, OtherDialogsCarryTheAppAndTheToken) {
     ASSERT_TRUE(std::dynamic_pointer_cast<FBLoginDialog>(facebook->fbDialog()));
     EXPECT_EQ(facebook->fbDialog()->params()->text("type"), "user_agent");
     facebook->fbDialog()->dismiss(false);
+}
+
+// Signs in with the web engine's module missing: the dialog, tried after a browser that
+// fails, must fail, and a later sign-in through the browser must go through. Exits 0 when
+// both happened; the dialog's words are on standard error.
+[[noreturn]] void signInWithoutTheEngine() {
+    setenv("QUORBIT_WEB_ENGINE", "/nonexistent/quorbit-webengine.so", 1);
+    MockFacebookService service;
+    platform::HostOptions options;
+    options.width = 320;
+    options.height = 480;
+    platform::HeadlessApp app(options);
+    std::vector<std::string> session;
+    auto delegate = std::make_shared<FBSessionDelegate>();
+    delegate->fbDidLogin = [&session] { session.push_back("login"); };
+    delegate->fbDidNotLogin = [&session](bool c) { session.push_back(c ? "cancelled" : "failed"); };
+    auto facebook = Facebook::create("123", service.configuration("123"));
+    {
+        OpenerStandIn browserFails(1);
+        facebook->authorize({"publish_stream"}, delegate);
+    }
+    bool dialogFailed = facebook->loginDialog() &&
+                        waitUntil([&] { return !session.empty(); }, 10s) &&
+                        session == std::vector<std::string>{"failed"};
+    bool signedIn = false;
+    {
+        OpenerStandIn browser(0);
+        facebook->authorize({"publish_stream"}, delegate);
+        bool opened = browser.opened().size() == 1;
+        facebook->handleOpenURL("fb123://authorize#access_token=T&expires_in=0");
+        signedIn = opened && !session.empty() && session.back() == "login" &&
+                   facebook->accessToken() == "T";
+    }
+    std::fprintf(stderr, "dialog failed: %d, signed in through the browser: %d\n", dialogFailed,
+                 signedIn);
+    std::_Exit(dialogFailed && signedIn ? 0 : 1);
+}
+
+// A process tries to load the engine once, so this runs in a process of its own.
+TEST(FBDialogWithoutEngineTest, TheSignInDialogSaysWhyAndTheBrowserStillSignsIn) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(signInWithoutTheEngine(), ::testing::ExitedWithCode(0),
+                "The sign-in window cannot be shown: the web engine's module "
+                "quorbit-webengine\\.so is not installed \\(looked in "
+                "/nonexistent/quorbit-webengine\\.so\\)");
 }
 
 }  // namespace

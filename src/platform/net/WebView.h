@@ -18,6 +18,7 @@ enum class WebError : long {
     NoBackend = 2,           // the engine's backend library could not be loaded
     NoSharedMemory = 3,      // the backend cannot render into shared memory
     MainContextTaken = 4,    // GLib's main context belongs to another thread
+    NoModule = 5,            // the web engine's module is missing or cannot be loaded
     EngineUnavailable = 10,  // a page was loaded while the engine cannot run
 };
 constexpr const char* errorDomain(WebError) {

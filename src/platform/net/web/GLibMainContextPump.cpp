@@ -7,7 +7,7 @@
 
 namespace quorbit::platform {
 
-GLibMainContextPump::GLibMainContextPump(RunLoop& loop, GMainContext* context) : _loop(loop) {
+GLibMainContextPump::GLibMainContextPump(WebEngineHost& loop, GMainContext* context) : _loop(loop) {
     if (!context || !g_main_context_acquire(context)) return;
     _context = g_main_context_ref(context);
     _hook = _loop.addHook([this] { return turn(); });

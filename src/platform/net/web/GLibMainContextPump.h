@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "platform/core/RunLoop.h"
+#include "platform/net/WebEngineModule.h"
 
 typedef struct _GMainContext GMainContext;
 
 namespace quorbit::platform {
 
-// Runs a GLib main context from a RunLoop, so that code built on GLib (the web engine) works
-// on the loop's thread with no thread of its own: every turn of the loop dispatches the
+// Runs a GLib main context from the program's run loop, so that code built on GLib (the web engine)
+// works on the loop's thread with no thread of its own: every turn of the loop dispatches the
 // context's sources whose file descriptors the loop's poll found ready or whose time has
 // come, then prepares the context again and hands its file descriptors and timeout to the
 // loop's next poll.
@@ -20,7 +21,7 @@ namespace quorbit::platform {
 class GLibMainContextPump {
   public:
     // Fails (context() is null afterwards) when another thread owns the context.
-    GLibMainContextPump(RunLoop& loop, GMainContext* context);
+    GLibMainContextPump(WebEngineHost& loop, GMainContext* context);
     ~GLibMainContextPump();
     GLibMainContextPump(const GLibMainContextPump&) = delete;
     GLibMainContextPump& operator=(const GLibMainContextPump&) = delete;
@@ -37,7 +38,7 @@ class GLibMainContextPump {
     std::optional<RunLoop::Duration> turn();
     void watch(const std::vector<PollFd>& fds);
 
-    RunLoop& _loop;
+    WebEngineHost& _loop;
     GMainContext* _context = nullptr;
     RunLoop::Id _hook = 0;
     // What the last prepare asked the loop to poll, with what the poll found.

@@ -11,8 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/core/Log.h"
-#include "platform/net/WebView.h"
+#include "platform/net/web/EnginePage.h"
 #include "platform/net/web/GLibMainContextPump.h"
 
 namespace quorbit::platform {
@@ -25,17 +24,6 @@ using namespace std::chrono_literals;
 constexpr const char* kBackendLibrary = "libWPEBackend-fdo-1.0.so.1";
 // How long cookie deletion waits for the engine's network process.
 constexpr RunLoop::Duration kCookieTimeout = 10s;
-
-struct EngineState {
-    bool tried = false;
-    std::optional<Error> error;
-    WebEngine* engine = nullptr;
-};
-
-EngineState& state() {
-    static EngineState s;
-    return s;
-}
 
 const char* env(const char* name) {
     const char* v = std::getenv(name);
@@ -70,32 +58,32 @@ bool endsWithLabel(const std::string& name, const std::string& suffix) {
 
 }  // namespace
 
-WebEngine* WebEngine::shared() {
-    EngineState& s = state();
-    if (!s.tried) {
-        s.tried = true;
-        std::unique_ptr<WebEngine> engine(new WebEngine());
-        if (auto error = engine->start()) {
-            s.error = error;
-            Log::warn("web engine: " + error->localizedDescription());
-        } else {
-            s.engine = engine.release();  // lives as long as the process, like its processes
-        }
-    }
-    return s.engine;
-}
+WebEngineHost* gHost = nullptr;
 
-bool WebEngine::started() {
-    return state().engine != nullptr;
-}
-
-std::optional<Error> WebEngine::startError() {
-    shared();
-    return state().error;
+WebEngineHost& engineHost() {
+    return *gHost;
 }
 
 std::optional<Error> WebEngine::start() {
-    if (!RunLoop::isMainThread())
+    if (!_tried) {
+        _tried = true;
+        _startError = startEngine();
+        if (_startError)
+            engineHost().logWarning("web engine: " + _startError->localizedDescription());
+        else
+            _started = true;
+    }
+    return _startError;
+}
+
+std::shared_ptr<WebPage> WebEngine::createPage(WebPageClient& client, std::uint32_t width,
+                                               std::uint32_t height) {
+    if (!_started) return nullptr;
+    return makeEnginePage(*this, client, width, height);
+}
+
+std::optional<Error> WebEngine::startEngine() {
+    if (!engineHost().isMainThread())
         return Error::make(WebError::NotOnMainThread,
                            "the web engine must start on the main thread");
     if (!wpe_loader_init(kBackendLibrary))
@@ -104,7 +92,7 @@ std::optional<Error> WebEngine::start() {
     if (!wpe_fdo_initialize_shm())
         return Error::make(WebError::NoSharedMemory,
                            "the web engine's backend cannot render into shared memory");
-    _pump = std::make_unique<GLibMainContextPump>(RunLoop::main(), g_main_context_default());
+    _pump = std::make_unique<GLibMainContextPump>(engineHost(), g_main_context_default());
     if (!_pump->context())
         return Error::make(WebError::MainContextTaken,
                            "GLib's main context belongs to another thread; the web engine "
@@ -133,8 +121,8 @@ std::optional<Error> WebEngine::start() {
             webkit_website_data_manager_get_cookie_manager(_dataManager),
             (data / "cookies.sqlite").c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     } else {
-        Log::warn("web engine: cannot make a folder for website data in " + data.string() +
-                  "; cookies are kept until the application ends");
+        engineHost().logWarning("web engine: cannot make a folder for website data in " +
+                                data.string() + "; cookies are kept until the application ends");
         _dataManager = webkit_website_data_manager_new_ephemeral();
     }
     _context = webkit_web_context_new_with_website_data_manager(_dataManager);
@@ -143,13 +131,14 @@ std::optional<Error> WebEngine::start() {
     webkit_web_context_set_sandbox_enabled(_context, FALSE);
     // Pages are shown one at a time and briefly (sign-in dialogs): no page cache.
     webkit_web_context_set_cache_model(_context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-    Log::debug("web engine started; website data in " +
-               (_dataDirectory.empty() ? std::string("memory") : _dataDirectory.string()));
+    engineHost().logDebug("web engine started; website data in " + (_dataDirectory.empty()
+                                                                        ? std::string("memory")
+                                                                        : _dataDirectory.string()));
     return std::nullopt;
 }
 
 bool WebEngine::waitFor(const std::function<bool()>& done, RunLoop::Duration timeout) {
-    return RunLoop::main().runUntil(done, timeout);
+    return engineHost().runUntil(done, timeout);
 }
 
 bool WebEngine::cookieSiteMatches(const std::string& siteName, const std::string& hostName) {
@@ -162,6 +151,7 @@ bool WebEngine::cookieSiteMatches(const std::string& siteName, const std::string
 }
 
 int WebEngine::deleteCookiesForHost(const std::string& host) {
+    if (start()) return 0;
     // The answers of the asynchronous calls land here; the calls keep it alive, since a
     // timed-out wait leaves them running.
     struct Pending {
@@ -186,7 +176,8 @@ int WebEngine::deleteCookiesForHost(const std::string& host) {
         },
         new std::shared_ptr<Pending>(fetch));
     if (!waitFor([&] { return fetch->done; }, kCookieTimeout)) {
-        Log::warn("web engine: the website data did not arrive; no cookies deleted for " + host);
+        engineHost().logWarning(
+            "web engine: the website data did not arrive; no cookies deleted for " + host);
         return 0;
     }
     GList* matching = nullptr;
@@ -212,8 +203,20 @@ int WebEngine::deleteCookiesForHost(const std::string& host) {
         new std::shared_ptr<Pending>(removal));
     g_list_free_full(matching, reinterpret_cast<GDestroyNotify>(webkit_website_data_unref));
     if (!waitFor([&] { return removal->done; }, kCookieTimeout))
-        Log::warn("web engine: deleting the cookies of " + host + " did not finish in time");
+        engineHost().logWarning("web engine: deleting the cookies of " + host +
+                                " did not finish in time");
     return count;
 }
 
 }  // namespace quorbit::platform
+
+// The module's one entry point. The engine is made once and kept for the process.
+extern "C" __attribute__((visibility("default"))) quorbit::platform::WebEngineModule*
+quorbit_web_engine_module(quorbit::platform::WebEngineHost* host) {
+    static quorbit::platform::WebEngine* engine = nullptr;
+    if (!engine) {
+        quorbit::platform::gHost = host;
+        engine = new quorbit::platform::WebEngine();
+    }
+    return engine;
+}
