@@ -41,7 +41,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY SDL_VIDEODRIVER
 
 QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
-    "$quorbit" --scale "$scale" --script "$script" &
+    "$quorbit" --new-instance --scale "$scale" --script "$script" &
 app_pid=$!
 
 # The window, once mapped, and a click at a point of the 320 x 480 screen.

@@ -40,7 +40,7 @@ export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY SDL_VIDEODRIVER
 
 (cd "$work" && QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
-    exec "$quorbit" --camera synthetic:back --script "$script") &
+    exec "$quorbit" --new-instance --camera synthetic:back --script "$script") &
 app_pid=$!
 
 window=$(xdotool search --sync --onlyvisible --name '^Flurio$' 2>/dev/null | head -n1)
