@@ -29,7 +29,7 @@ using namespace quorbit;
 int usage(std::FILE* out = stderr) {
     std::fprintf(
         out,
-        "usage: quorbit [--camera SOURCE] [--scale N] [--size WxH]\n"
+        "usage: quorbit [--camera SOURCE] [--scale N] [--size WxH] [--new-instance]\n"
         "       quorbit --headless [--script FILE] [--camera SOURCE] [--size WxH]\n"
         "       quorbit --list-cameras\n"
         "       quorbit render --filter NAME|SLOT --input IMAGE --output PNG "
@@ -37,6 +37,8 @@ int usage(std::FILE* out = stderr) {
         "       quorbit contact-sheet [--input IMAGE] --output PNG [--camera back|front] "
         "[--rotation N]\n"
         "       quorbit URL            hand an incoming URL to the running instance\n"
+        "A launch with a window while Flurio runs brings that one to the front and ends;\n"
+        "--new-instance starts another all the same (--headless runs never hand over).\n"
         "       quorbit --version\n"
         "SOURCE: pipewire[:NAME], v4l2[:/dev/videoN], synthetic[:front|:back][:rotation=N]\n"
         "        or image:PATH; QUORBIT_CAMERA_ROTATION=N replaces every camera's rotation\n"
@@ -80,7 +82,9 @@ int runApplication(const platform::HostOptions& options,
         auto handOver = [](const std::string& url) {
             return platform::Application::shared().openURL(url);
         };
-        if (incoming) incoming->start(handOver);
+        if (incoming)
+            incoming->start(handOver,
+                            [] { return platform::Application::shared().bringToFront(); });
         if (pendingUrl) {
             platform::RunLoop::main().post([url = *pendingUrl, handOver] {
                 bool taken = handOver(url);
@@ -147,6 +151,12 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // One instance a session, since one camera serves one program: a launch while one runs
+    // hands over to it, unless told otherwise (or headless, below).
+    bool newInstance = false;
+    std::erase_if(args, [&newInstance](const std::string& arg) {
+        return arg == "--new-instance" && (newInstance = true);
+    });
     // `quorbit [OPTIONS] URL`: an incoming URL for the running instance; with none running,
     // this process becomes the application and takes the URL itself. The value of an option
     // ("--camera image:/photo.jpg") is not one.
@@ -197,6 +207,24 @@ int main(int argc, char** argv) {
     if (!options->rest.empty()) {
         std::fprintf(stderr, "quorbit: unknown argument '%s'\n", options->rest.front().c_str());
         return usage();
+    }
+    // A windowed launch while an instance runs brings that one's window to the front and
+    // ends. Headless runs (tests, scripts) never hand over, and a headless instance has no
+    // window to bring: the launch then runs on its own.
+    if (!pendingUrl && !newInstance && !options->headless) {
+        std::string scheme = facebook::FBConfiguration::fromEnvironment().callbackScheme();
+        auto handOff = app::IncomingUrl::handOff(app::IncomingUrl::kBringToFront, scheme);
+        if (handOff && handOff->taken && *handOff->taken) {
+            std::fprintf(stderr,
+                         "quorbit: Flurio is running already and was brought to the front "
+                         "(--new-instance starts another)\n");
+            return 0;
+        }
+        if (handOff && handOff->listener) {
+            incoming = std::move(handOff->listener);
+        } else if (!handOff) {
+            platform::Log::info("starting on its own: " + handOff.error().localizedDescription());
+        }
     }
     int status = runApplication(options.value(), std::move(incoming), std::move(pendingUrl));
     if (capture::Camera::abandonedCaptureThreads() > 0) {

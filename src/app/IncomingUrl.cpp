@@ -180,8 +180,9 @@ IncomingUrl::~IncomingUrl() {
     if (_lockFd >= 0) close(_lockFd);  // releases the lock
 }
 
-void IncomingUrl::start(Handler handler) {
+void IncomingUrl::start(Handler handler, FrontHandler front) {
     _handler = std::move(handler);
+    _front = std::move(front);
     if (_watch) return;
     _watch = platform::RunLoop::main().watchFd(_listenFd, platform::RunLoop::Readable,
                                                [this](short) { acceptClients(); });
@@ -244,6 +245,14 @@ void IncomingUrl::readFrom(int fd) {
     }
     std::string url = client.buffer.substr(0, newline);
     if (!url.empty() && url.back() == '\r') url.pop_back();
+    if (url == kBringToFront) {
+        bool raised = _front && _front();
+        Log::info(raised ? "another launch handed over; the window came to the front"
+                         : "another launch asked for a window to bring to the front; there is "
+                           "none, so it runs on its own");
+        finish(fd, raised);
+        return;
+    }
     if (!accepts(url, _scheme)) {
         Log::info("ignored a handed-over URL that is not for " + _scheme + ":");
         finish(fd, false);
@@ -269,7 +278,7 @@ void IncomingUrl::finish(int fd, bool taken) {
 platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& url,
                                                             const std::string& scheme,
                                                             std::chrono::milliseconds wait) {
-    if (!accepts(url, scheme))
+    if (url != kBringToFront && !accepts(url, scheme))
         return failure(IncomingUrlErrorCode::NotOurUrl, "not a URL for " + scheme + ":");
     auto dir = folder();
     if (!dir) return dir.error();

@@ -36,14 +36,19 @@ constexpr const char* errorDomain(IncomingUrlErrorCode) {
 // /tmp/quorbit-UID, mode 0700, owned by the user). The running instance holds a lock in that
 // folder for its whole life, accepts only connections from its own user (SO_PEERCRED),
 // reads one URL of at most kMaxUrlLength bytes per connection (ended by a newline or the end
-// of the stream) within a second, and takes only URLs of its scheme. It serves connections
-// as they come: sixteen at once, a newcomer taking the place of the one waiting longest. A socket
-// left by an instance that died is replaced by the next one.
+// of the stream) within a second, and takes only URLs of its scheme, or kBringToFront. It serves
+// connections as they come: sixteen at once, a newcomer taking the place of the one waiting
+// longest. A socket left by an instance that died is replaced by the next one.
 class IncomingUrl {
   public:
     static constexpr std::size_t kMaxUrlLength = 8192;
+    // The message (in place of a URL) of a second launch: the running instance is asked to
+    // bring its window to the front, and the launch ends.
+    static constexpr const char* kBringToFront = "bring-to-front";
     // Answers whether the application took the URL. Runs on the main thread.
     using Handler = std::function<bool(const std::string& url)>;
+    // Answers whether the window came to the front. Runs on the main thread.
+    using FrontHandler = std::function<bool()>;
 
     // The private folder, made when missing and checked: a folder of this user, mode 0700.
     static platform::Result<std::filesystem::path> folder();
@@ -61,15 +66,16 @@ class IncomingUrl {
     IncomingUrl(const IncomingUrl&) = delete;
     IncomingUrl& operator=(const IncomingUrl&) = delete;
 
-    // Starts handing URLs to handler from the main run loop.
-    void start(Handler handler);
+    // Starts handing URLs to handler, and requests to come to the front to front, from the
+    // main run loop.
+    void start(Handler handler, FrontHandler front = {});
     const std::filesystem::path& socketPath() const { return _socketPath; }
     const std::string& scheme() const { return _scheme; }
 
-    // `quorbit URL`: either the running instance's answer (taken or not), or, when no
-    // instance runs, the listener with which this process becomes the instance itself. An
-    // instance that closes the connection unanswered or cannot be reached yet is tried
-    // again until wait is over (NoAnswer then).
+    // `quorbit URL` (or a second launch, with kBringToFront for url): either the running
+    // instance's answer (taken or not), or, when no instance runs, the listener with which
+    // this process becomes the instance itself. An instance that closes the connection
+    // unanswered or cannot be reached yet is tried again until wait is over (NoAnswer then).
     struct HandOff {
         std::optional<bool> taken;
         std::unique_ptr<IncomingUrl> listener;
@@ -92,6 +98,7 @@ class IncomingUrl {
     int _listenFd = -1;
     platform::RunLoop::Id _watch = 0;
     Handler _handler;
+    FrontHandler _front;
     std::map<int, std::unique_ptr<Client>> _clients;
     std::uint64_t _accepted = 0;
 };

@@ -96,6 +96,16 @@ FBRequest::~FBRequest() {
     if (_connection) _connection->cancel();
 }
 
+void FBRequest::cancel() {
+    if (!_connection) return;
+    // The connection's callbacks may hold the last reference to this request.
+    auto keep = weak_from_this().lock();
+    auto connection = std::move(_connection);
+    _responseText.reset();
+    _response.reset();
+    connection->cancel();
+}
+
 std::string FBRequest::serializeURL(const std::string& baseUrl, const FBParams& params,
                                     const std::string& httpMethod) {
     std::string query;

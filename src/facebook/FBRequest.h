@@ -98,6 +98,9 @@ class FBRequest : public std::enable_shared_from_this<FBRequest> {
     // Starts the request; once per request.
     void connect();
     bool loading() const { return _connection != nullptr; }
+    // Stops the load; the delegate hears nothing more of this request. Nothing happens once
+    // it has ended. Main thread only, as the connection.
+    void cancel();
 
     // The multipart body: all text parts, then the files (images as PNG), ending in the
     // closing delimiter.

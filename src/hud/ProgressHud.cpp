@@ -215,6 +215,7 @@ void ProgressHud::animationFinished(unsigned long hideNumber) {
 void ProgressHud::done() {
     auto keep = weak_from_this().lock();  // the parent may hold the last reference
     setAlpha(0);
+    if (isFocused()) resignFocused();
     if (_delegate) _delegate->hudWasHidden(*this);
     if (_removeFromSuperViewOnHide) removeFromSuperview();
 }
@@ -364,6 +365,25 @@ void ProgressHud::layoutSubviews() {
         return measured <= b.width - 2 * kMargin ? measured : std::max(0.0, b.width - 4 * kMargin);
     };
     auto finish = [&] {
+        if (_cancelButton) {
+            // Under the lines: the box grows by the button, and what is in it moves up by
+            // half that to stay in the middle.
+            const Size button{kCancelWidth, kCancelHeight};
+            const double extra = button.height + kPadding;
+            const double contentBottom = std::floor((b.height + _height) / 2) + _yOffset - kMargin;
+            for (platform::View* v : {_indicator.get(), static_cast<platform::View*>(_label.get()),
+                                      static_cast<platform::View*>(_detailsLabel.get())}) {
+                if (!v || v->superview() != this) continue;
+                Rect f = v->frame();
+                f.origin.y -= std::floor(extra / 2);
+                v->setFrame(f);
+            }
+            _cancelButton->setFrame(Rect(std::floor((b.width - button.width) / 2) + _xOffset,
+                                         contentBottom - std::floor(extra / 2) + kPadding,
+                                         button.width, button.height));
+            _height += extra;
+            _width = std::max(_width, button.width + 2 * kMargin);
+        }
         if (_width != oldWidth || _height != oldHeight) setNeedsDisplay();
     };
 
@@ -410,6 +430,43 @@ void ProgressHud::layoutSubviews() {
     addIfAbsent(*this, _detailsLabel);
     finish();
 }
+
+// Cancelling.
+
+void ProgressHud::setCancelAction(std::function<void()> action) {
+    _cancelAction = std::move(action);
+    if (!_cancelAction) {
+        if (_cancelButton) _cancelButton->removeFromSuperview();
+        _cancelButton.reset();
+        setNeedsLayout();
+        return;
+    }
+    if (!_cancelButton) {
+        _cancelButton = platform::Button::create(platform::Button::Type::RoundedRect);
+        _cancelButton->setTitle("Cancel");
+        _cancelButton->setFont(_detailsLabelFont);
+        _cancelButton->addAction([this](platform::Button&) { cancel(); });
+        addSubview(_cancelButton);
+    }
+    setNeedsLayout();
+    becomeFocused();
+}
+
+bool ProgressHud::cancel() {
+    if (!_cancelAction) return false;
+    auto keep = weak_from_this().lock();
+    auto action = std::move(_cancelAction);
+    // The button goes first: the action may change the text or hide the overlay.
+    setCancelAction(nullptr);
+    action();
+    return true;
+}
+
+void ProgressHud::keyDown(const platform::KeyEvent& event) {
+    if (event.key == platform::KeyEvent::Key::Escape && !event.repeat) cancel();
+}
+
+void ProgressHud::keyUp(const platform::KeyEvent&) {}
 
 void ProgressHud::draw(platform::Canvas& canvas) {
     const Size b = bounds().size;

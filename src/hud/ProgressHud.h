@@ -13,6 +13,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/Canvas.h"
+#include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
 
@@ -64,6 +65,9 @@ class ProgressHud : public platform::View {
     static constexpr double kPadding = 4;
     // Corner radius of the box.
     static constexpr double kCornerRadius = 10;
+    // Size of the Cancel button.
+    static constexpr double kCancelWidth = 100;
+    static constexpr double kCancelHeight = 30;
 
     // Lays a new overlay over view, shows it and returns it. The view keeps it; callers that
     // do not own the overlay should keep only a weak reference. Throws
@@ -161,6 +165,18 @@ class ProgressHud : public platform::View {
     bool removeFromSuperViewOnHide() const { return _removeFromSuperViewOnHide; }
     void setRemoveFromSuperViewOnHide(bool on) { _removeFromSuperViewOnHide = on; }
 
+    // A Cancel button under the text, which runs action once and goes away. While it is
+    // there the overlay takes the keyboard (the window under it is covered): Escape presses
+    // the button, and other keys go nowhere. Null takes the button away.
+    void setCancelAction(std::function<void()> action);
+    const std::shared_ptr<platform::Button>& cancelButton() const { return _cancelButton; }
+    // Presses the Cancel button; false when there is none.
+    bool cancel();
+
+    bool canBecomeFocused() const override { return _cancelButton != nullptr; }
+    void keyDown(const platform::KeyEvent& event) override;
+    void keyUp(const platform::KeyEvent& event) override;
+
     // The rotation matching the screen's orientation; the view's resting transform.
     const platform::AffineTransform& rotationTransform() const { return _rotationTransform; }
 
@@ -217,6 +233,8 @@ class ProgressHud : public platform::View {
     platform::Font _detailsLabelFont = platform::Font::boldSystem(12);
     bool _removeFromSuperViewOnHide = false;
     std::shared_ptr<platform::View> _customView;
+    std::shared_ptr<platform::Button> _cancelButton;
+    std::function<void()> _cancelAction;
     platform::AffineTransform _rotationTransform;
     // Counts hides begun; a hide animation ends in done() only if no show or hide came after.
     unsigned long _hideNumber = 0;

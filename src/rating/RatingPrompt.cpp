@@ -199,8 +199,9 @@ void RatingPrompt::increment(bool significantEvent) {
     }
     if (*tracked == s.version) {
         if (d.doubleForKey(kFirstUseDate) == 0) d.setDouble(kFirstUseDate, s.now());
-        const char* counter = significantEvent ? kSignificantEventCount : kUseCount;
-        d.setInteger(counter, d.integerForKey(counter) + 1);
+        // Counted in the file as it is now: another instance started at the same time
+        // counts too, and neither count is lost.
+        d.incrementInteger(significantEvent ? kSignificantEventCount : kUseCount);
     } else {
         // A new version: everything counts from the start again. A significant event leaves
         // the first-use time to the next counted use.

@@ -322,6 +322,7 @@ platform::View* PhotoViewController::overlayHost() {
 
 void PhotoViewController::publishPhoto(std::shared_ptr<const platform::Image> image) {
     if (!image || !_isLoggedInToFB) return;
+    ++_uploadNumber;
     if (platform::View* host = overlayHost()) {
         auto hud = hud::ProgressHud::showHUDAddedTo(host, true);
         hud->setLabelText("Uploading Photo");
@@ -332,7 +333,29 @@ void PhotoViewController::publishPhoto(std::shared_ptr<const platform::Image> im
     auto params = std::make_shared<facebook::FBParams>();
     params->set("picture", std::move(image));
     params->set("message", std::string(kUploadMessage));
-    _facebook->requestWithGraphPath("me/photos", params, "POST", _requestDelegate);
+    _upload = _facebook->requestWithGraphPath("me/photos", params, "POST", _requestDelegate);
+    if (auto hud = _HUD.lock()) {
+        // The rest of the window stays covered; the overlay's Cancel (and Escape) stop it.
+        hud->setCancelAction([weak = weak_from_this()] {
+            if (auto self = weak.lock())
+                std::static_pointer_cast<PhotoViewController>(self)->cancelUpload();
+        });
+        hud->cancelButton()->setControlName(controls::kUploadCancel);
+    }
+}
+
+void PhotoViewController::cancelUpload() {
+    ++_uploadNumber;
+    if (auto request = _upload.lock()) request->cancel();
+    _upload.reset();
+    platform::Log::info("the photo upload was cancelled");
+    auto hud = _HUD.lock();
+    if (!hud) return;
+    hud->setCancelAction(nullptr);
+    hud->setLabelText("Upload cancelled");
+    platform::RunLoop::main().addTimer(kCancelledShownFor, [weak = _HUD] {
+        if (auto shown = weak.lock()) shown->hide(true);
+    });
 }
 
 void PhotoViewController::requestDidLoad() {
@@ -340,8 +363,10 @@ void PhotoViewController::requestDidLoad() {
     // The screen stays alive until the work has run.
     auto self = weak_from_this().lock();
     if (!self) return;
-    platform::RunLoop::main().post([this, self] {
+    platform::RunLoop::main().post([this, self, number = _uploadNumber] {
+        if (number != _uploadNumber) return;  // cancelled meanwhile
         if (auto hud = _HUD.lock()) {
+            hud->setCancelAction(nullptr);
             hud->setLabelText("Complete");
             hud->hide(true);
         }
@@ -353,8 +378,12 @@ void PhotoViewController::requestDidFailWithError(const platform::Error& error) 
     // The screen stays alive until the work has run.
     auto self = weak_from_this().lock();
     if (!self) return;
-    platform::RunLoop::main().post([this, self] {
-        if (auto hud = _HUD.lock()) hud->hide(true);
+    platform::RunLoop::main().post([this, self, number = _uploadNumber] {
+        if (number != _uploadNumber) return;  // cancelled meanwhile
+        if (auto hud = _HUD.lock()) {
+            hud->setCancelAction(nullptr);
+            hud->hide(true);
+        }
         platform::AlertView::create(kUploadFailedTitle,
                                     kUploadFailedMessage + _services.supportEmail, nullptr, "OK")
             ->show();

@@ -96,6 +96,10 @@ class PhotoViewController : public ChildScreen {
     void userInfoFailToLoad();
     void requestDidLoad();
     void requestDidFailWithError(const platform::Error& error);
+    // Stops the upload under way (the overlay's Cancel and Escape): the overlay says so for
+    // a moment and goes; no alert follows.
+    void cancelUpload();
+    static constexpr std::chrono::milliseconds kCancelledShownFor{1200};
 
   protected:
     void loadContent(platform::View& root, platform::Rect area) override;
@@ -114,6 +118,10 @@ class PhotoViewController : public ChildScreen {
     bool _isLoggedInToFB = false;
     bool _userInfoPending = false;  // the user did not load for a passing cause: ask again
     std::weak_ptr<hud::ProgressHud> _HUD;
+    std::weak_ptr<facebook::FBRequest> _upload;
+    // Counts uploads started and cancelled: an answer handed on before a cancel, and run
+    // after it, is dropped.
+    unsigned _uploadNumber = 0;
 
     std::shared_ptr<platform::ImageView> _photoView;
     std::shared_ptr<platform::TableView> _shareTable;

@@ -108,5 +108,41 @@ TEST_F(QuorbitUrlCommandTest, ASecondCommandHandsTheUrlToTheRunningInstance) {
     EXPECT_FALSE(fs::exists(socket));
 }
 
+// A second launch with a window brings the running one to the front and ends; a headless run
+// and one with --new-instance start all the same.
+TEST_F(QuorbitUrlCommandTest, ASecondLaunchHandsOverToTheRunningInstanceAndEnds) {
+    pid_t instance = spawn({}, "instance");  // a window, on SDL's offscreen driver
+    fs::path socket = dir / "runtime" / "quorbit" / "incoming.sock";
+    for (int i = 0; i < 500 && !fs::exists(socket); ++i)
+        std::this_thread::sleep_for(10ms);
+    auto handedOver = [this] {
+        std::string err = errors("instance");
+        size_t n = 0;
+        for (size_t at = 0; (at = err.find("the window came to the front", at)) != err.npos; ++at)
+            ++n;
+        return n;
+    };
+    auto start = std::chrono::steady_clock::now();
+    // With a script of its own, so that it ends should it not hand over.
+    int second = waitFor(spawn({"--script", (dir / "quit.script").string()}, "second"));
+    auto took = std::chrono::steady_clock::now() - start;
+    int headless =
+        waitFor(spawn({"--headless", "--script", (dir / "quit.script").string()}, "headless"));
+    int another =
+        waitFor(spawn({"--new-instance", "--script", (dir / "quit.script").string()}, "another"));
+    size_t handOvers = handedOver();
+    kill(instance, SIGTERM);
+    EXPECT_EQ(waitFor(instance), 128 + SIGTERM) << errors("instance");
+
+    EXPECT_EQ(second, 0) << errors("second");
+    EXPECT_LT(took, 3s) << "the second launch ran on";
+    EXPECT_NE(errors("second").find("running already"), std::string::npos) << errors("second");
+    EXPECT_EQ(handOvers, 1u) << errors("instance");
+    for (const char* tag : {"headless", "another"})
+        EXPECT_EQ(errors(tag).find("running already"), std::string::npos) << errors(tag);
+    EXPECT_EQ(headless, 0) << errors("headless");
+    EXPECT_EQ(another, 0) << errors("another");
+}
+
 }  // namespace
 }  // namespace quorbit::app

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -13,9 +17,12 @@
 #include "platform/net/Reachability.h"
 #include "platform/net/UrlOpener.h"
 #include "platform/ui/AlertView.h"
+#include "platform/ui/Button.h"
+#include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
 #include "share/PhotoViewController.h"
 #include "share/SettingsView.h"
+#include "support/LocalHttpServer.h"
 
 namespace quorbit::share {
 namespace {
@@ -241,6 +248,68 @@ TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
         ASSERT_GT(received.size(), before);
         EXPECT_EQ(received.back().method, "POST");
         EXPECT_TRUE(received.back().path.ends_with("me/photos"));
+        EXPECT_TRUE(screen->getIsLoggedInToFB());
+        TearDown();
+        SetUp();
+    }
+}
+
+// An upload the service never answers: the overlay's Cancel, or Escape, drops the connection
+// and says so, then the overlay goes; no "Complete" and no alert follow.
+TEST_F(Publishing, AStalledUploadIsCancelledByTheButtonOrEscape) {
+    std::atomic<int> dropped{0};
+    testing::RawHttpServer graph(
+        [&](int socket, const std::string& request, const std::atomic<bool>& stopping) {
+            if (request.find("/me/photos") == std::string::npos) {
+                testing::RawHttpServer::send(
+                    socket,
+                    "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                    "Content-Length: 23\r\n\r\n{\"id\":\"7\",\"name\":\"Ann\"}");
+                return;
+            }
+            while (!stopping) {
+                pollfd p{socket, POLLIN, 0};
+                char byte;
+                if (poll(&p, 1, 20) > 0 && recv(socket, &byte, 1, 0) <= 0) {
+                    ++dropped;
+                    return;
+                }
+            }
+        });
+    configuration.graphURL = graph.url("/");
+    for (bool byKey : {false, true}) {
+        SCOPED_TRACE(byKey ? "Escape" : "Cancel");
+        saveSignIn();
+        auto screen = makeScreen();
+        ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+        screen->publishPhotoCurrentImage();
+        auto hud = screen->HUD();
+        ASSERT_TRUE(hud);
+        auto uploads = [&] {
+            auto all = graph.requests();
+            return std::count_if(all.begin(), all.end(), [](const std::string& r) {
+                return r.find("/me/photos") != std::string::npos;
+            });
+        };
+        ASSERT_TRUE(settle([&] { return uploads() == (byKey ? 2 : 1); }));
+        settle([] { return false; }, 200ms);
+        EXPECT_EQ(hud->labelText(), "Uploading Photo");
+        EXPECT_EQ(window->hitTest({5, 5}), hud.get()) << "the window stays covered";
+        auto* cancel =
+            dynamic_cast<platform::Button*>(window->findControl(controls::kUploadCancel));
+        ASSERT_TRUE(cancel);
+        if (byKey)
+            platform::Window::dispatchKey(platform::KeyEvent{platform::KeyEvent::Key::Escape},
+                                          true);
+        else
+            cancel->sendActions(platform::Button::Event::TouchUpInside);
+        EXPECT_EQ(hud->labelText(), "Upload cancelled");
+        EXPECT_FALSE(window->findControl(controls::kUploadCancel));
+        ASSERT_TRUE(settle([&] { return dropped == (byKey ? 2 : 1); }, 2s)) << "still connected";
+        ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 3s));
+        EXPECT_EQ(hud->labelText(), "Upload cancelled");
+        settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 300ms);
+        EXPECT_FALSE(platform::AlertView::visibleAlert());
         EXPECT_TRUE(screen->getIsLoggedInToFB());
         TearDown();
         SetUp();

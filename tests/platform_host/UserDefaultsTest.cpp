@@ -40,6 +40,8 @@ class UserDefaultsTest : public ::testing::Test {
         return names;
     }
     fs::path dir, path;
+    // What a store that has written leaves in its folder: the file and the writers' lock.
+    const std::vector<std::string> written{"defaults.json", "defaults.json.lock"};
 };
 
 TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
@@ -77,7 +79,7 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"})) << "no temporary left";
+    EXPECT_EQ(filesInDir(), written) << "no temporary left";
 }
 
 // What sits at a path: its type, and the bytes of a regular file or the target of a link.
@@ -230,7 +232,7 @@ TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
     EXPECT_TRUE(UserDefaults(path).setString("d", "y"));
     EXPECT_EQ(snapshot(path), "link to ../dotfiles/quorbit.json");
     EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), {}), 2);
-    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"}));
+    EXPECT_EQ(filesInDir(), written);
 }
 
 TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
@@ -257,7 +259,7 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
     }
     Log::setSink(previous);
     EXPECT_TRUE(lines.empty());
-    EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"}));
+    EXPECT_EQ(filesInDir(), written);
     UserDefaults back(path);
     EXPECT_EQ(back.doubleForKey("written"), 1e200);
     EXPECT_EQ(back.doubleForKey("small"), -2.5e-310);
@@ -337,6 +339,50 @@ TEST_F(UserDefaultsTest, WritersOnSeveralThreadsLoseNothing) {
     for (int t = 0; t < 4; ++t)
         for (int i = 0; i < 25; ++i)
             ASSERT_EQ(reloaded.integerForKey(format("t%d.%d", t, i)), t * 100 + i);
+}
+
+// Two processes on one file, as two instances of the application or another program.
+TEST_F(UserDefaultsTest, StoresSharingAFileKeepEachOthersKeysAndTheLaterWriteWins) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << R"({"fromAnotherProgram": [1, 2], "LastFilterUsed": 1})";
+    UserDefaults first(path), second(path);
+    EXPECT_TRUE(first.setString("token", "abc"));
+    EXPECT_TRUE(second.setInteger("LastFilterUsed", 5));
+    EXPECT_EQ(second.stringForKey("token"), "abc") << "picked up as it wrote";
+    EXPECT_TRUE(first.setInteger("LastFilterUsed", 7));
+    // second holds 5 already, but the file holds first's later 7: the value is written.
+    EXPECT_TRUE(second.setInteger("LastFilterUsed", 5));
+    EXPECT_TRUE(second.removeObjectForKey("token"));
+    EXPECT_TRUE(first.setBool("flag", true));  // first still holds the token in memory
+    UserDefaults back(path);
+    EXPECT_EQ(back.integerForKey("LastFilterUsed"), 5);
+    EXPECT_FALSE(back.contains("token")) << "a removal by another is not undone";
+    EXPECT_TRUE(back.boolForKey("flag"));
+    EXPECT_TRUE(back.contains("fromAnotherProgram"));
+
+    // Counting: two stores in turn, then pairs of processes counting at once.
+    for (int i = 0; i < 3; ++i) {
+        first.incrementInteger("uses");
+        second.incrementInteger("uses");
+    }
+    EXPECT_EQ(UserDefaults(path).integerForKey("uses"), 6);
+    pid_t children[2];
+    for (pid_t& child : children) {
+        child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0; i < 40; ++i)
+                UserDefaults(path).incrementInteger("uses");
+            _exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(UserDefaults(path).integerForKey("uses"), 86);
+    EXPECT_TRUE(UserDefaults(path).contains("fromAnotherProgram"));
 }
 
 // A writer that dies at any step of a save (part of the new file written, written but not

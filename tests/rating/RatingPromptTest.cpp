@@ -280,6 +280,19 @@ TEST_F(RatingPromptTest, CallsAtOnceEachCountAndAskOnlyOnce) {
     EXPECT_EQ(store->integerForKey(P::kUseCount), kCalls);
     EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(P::kUseCount), kCalls);
 
+    // Two instances, each with its own store of the one file, launched three times in pairs.
+    prepare(0, kT0);
+    UserDefaults other(dir / "defaults.json");
+    auto mine = P::sharedInstance().services(), theirs = mine;
+    theirs.defaults = &other;
+    for (int i = 0; i < 6; ++i) {
+        P::sharedInstance().setServices(i % 2 ? theirs : mine);
+        P::appLaunched(false);
+        P::sharedInstance().waitUntilIdle();
+    }
+    P::sharedInstance().setServices(mine);
+    EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(P::kUseCount), 6);
+
     // Two eligible uses before the user answers bring one question, not two stacked.
     prepare(5, kT0 - 8 * kDay);
     P::appLaunched(true);

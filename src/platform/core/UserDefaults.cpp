@@ -1,6 +1,9 @@
 #include "platform/core/UserDefaults.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 #include "json/JsonParser.h"
@@ -141,6 +145,36 @@ std::optional<double> numberInText(const std::string& text) {
     return v;
 }
 
+// The advisory lock that writers of one settings file hold while they read and write it.
+// Held only for a read and a write; a holder that has stopped (a process stopped by a
+// debugger) is waited for a few seconds, after which the write goes ahead unlocked, as
+// it always did before there was a lock.
+class FileLock {
+  public:
+    explicit FileLock(const fs::path& path) {
+        _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (_fd < 0) return;  // no folder yet, or not writable: the write will say so
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (::flock(_fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) ||
+                std::chrono::steady_clock::now() > deadline) {
+                Log::warn("the settings lock " + path.string() +
+                          " is held too long; writing the settings without it");
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ~FileLock() {
+        if (_fd >= 0) ::close(_fd);  // closing lets go of the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+  private:
+    int _fd = -1;
+};
+
 std::int64_t toInteger(double v) {
     if (!std::isfinite(v)) return 0;
     if (v >= 9.2e18) return INT64_MAX;
@@ -181,24 +215,34 @@ void UserDefaults::load() {
                   "; using the built-in settings for this session and leaving the file alone");
         return;
     }
+    std::string why;
+    Parsed values = parse(std::move(*text), &why);
+    if (!values) {
+        setAside(why);
+        return;
+    }
+    _values = std::move(*values);
+}
+
+UserDefaults::Parsed UserDefaults::parse(std::string text, std::string* why) {
     json::JsonParser parser;
     parser.setOutOfRangeNumbersAsDoubles(true);
-    auto root = parser.objectWithString(std::string_view(*text));
+    auto root = parser.objectWithString(std::string_view(text));
     text = std::string();  // the text is no longer needed; large files are freed early
     if (!root || !root->isObject()) {
-        std::string why = root ? " does not hold an object" : " is not valid JSON";
+        *why = root ? " does not hold an object" : " is not valid JSON";
         const json::ErrorTrace& trace = parser.errorTrace();
         if (!root && !trace.empty()) {
             // Where the text went wrong and the innermost reason, so that it can be mended.
             if (const auto& at = trace.back()->position()) {
-                why += " at line " + std::to_string(at->line) + ", column " +
-                       std::to_string(at->column);
+                *why += " at line " + std::to_string(at->line) + ", column " +
+                        std::to_string(at->column);
             }
-            why += " (" + trace.front()->localizedDescription() + ")";
+            *why += " (" + trace.front()->localizedDescription() + ")";
         }
-        setAside(why);
-        return;
+        return std::nullopt;
     }
+    Values values;
     for (auto& member : root->members()) {
         json::Value& v = member.value();
         Stored stored;
@@ -214,8 +258,9 @@ void UserDefaults::load() {
             // Other numbers keep all their digits; other kinds are kept as they are.
             stored.value = std::move(v);
         }
-        _values.emplace_hint(_values.end(), std::string(member.key()), std::move(stored));
+        values.emplace_hint(values.end(), std::string(member.key()), std::move(stored));
     }
+    return values;
 }
 
 json::Value UserDefaults::Stored::proxyForJson() const {
@@ -252,6 +297,12 @@ bool UserDefaults::sameInFile(const Stored& a, const Stored& b) {
            writer.stringWithFragment(b.proxyForJson());
 }
 
+// Whether a key is written alike with either (nullptr: absent).
+bool UserDefaults::sameInFile(const Stored* a, const Stored* b) {
+    if (!a || !b) return !a && !b;
+    return sameInFile(*a, *b);
+}
+
 // A JSON value kept as read, when it is a number.
 const json::Value* UserDefaults::keptNumber(const std::optional<Stored>& stored) {
     const auto* v = stored ? std::get_if<json::Value>(&stored->value) : nullptr;
@@ -281,7 +332,10 @@ bool UserDefaults::boolForKey(const std::string& key) const {
 }
 
 std::int64_t UserDefaults::integerForKey(const std::string& key) const {
-    auto v = find(key);
+    return integerOf(find(key));
+}
+
+std::int64_t UserDefaults::integerOf(const std::optional<Stored>& v) {
     if (!v) return 0;
     if (auto* b = std::get_if<bool>(&v->value)) return *b ? 1 : 0;
     if (auto* i = std::get_if<std::int64_t>(&v->value)) return *i;
@@ -370,6 +424,30 @@ bool UserDefaults::removeObjectForKey(const std::string& key) {
     return store(key, std::nullopt);
 }
 
+std::optional<std::int64_t> UserDefaults::incrementInteger(const std::string& key,
+                                                           std::int64_t by) {
+    if (!isUtf8(key)) {
+        Log::warn("a setting's key must be UTF-8 text");
+        return std::nullopt;
+    }
+    std::int64_t result = 0;
+    bool written = write([&] {
+        auto it = _values.find(key);
+        std::int64_t was =
+            integerOf(it == _values.end() ? std::nullopt : std::optional<Stored>(it->second));
+        if (__builtin_add_overflow(was, by, &result)) result = by > 0 ? INT64_MAX : INT64_MIN;
+        _values[key] = Stored{result};
+        markChanged(key);
+        return true;
+    });
+    if (!written) return std::nullopt;
+    return result;
+}
+
+void UserDefaults::markChanged(const std::string& key) {
+    _changed[key] = ++_version;
+}
+
 bool UserDefaults::store(const std::string& key, std::optional<Stored> value) {
     if (!isUtf8(key)) {
         Log::warn("a setting's key must be UTF-8 text");
@@ -377,32 +455,102 @@ bool UserDefaults::store(const std::string& key, std::optional<Stored> value) {
     }
     {
         std::lock_guard lock(_mutex);
-        bool changed = true;
-        if (value) {
-            auto it = _values.find(key);
-            if (it == _values.end())
-                _values.emplace(key, std::move(*value));
-            else if (sameInFile(it->second, *value))
-                changed = false;  // the file stays as it is
-            else
-                it->second = std::move(*value);
-        } else {
-            changed = _values.erase(key) > 0;
-        }
-        if (changed) ++_version;
+        // Marked as changed even when this store holds the value already: another process
+        // may have written another one since, and this later write must win. The write
+        // leaves the file alone when it holds the value too.
+        if (value)
+            _values.insert_or_assign(key, std::move(*value));
+        else
+            _values.erase(key);
+        markChanged(key);
     }
     return synchronize();
 }
 
 bool UserDefaults::synchronize() {
+    return write(nullptr);
+}
+
+bool UserDefaults::write(const std::function<bool()>& change) {
     std::lock_guard writing(_writeMutex);
+    auto changeInMemory = [&] {
+        std::lock_guard lock(_mutex);
+        if (change) change();
+    };
+    {
+        std::lock_guard lock(_mutex);
+        if (_leaveFileAlone) {
+            if (change) change();
+            return false;
+        }
+        if (_changed.empty() && !change) return true;
+    }
+    auto target = writeTarget(_path);
+    if (!target) {
+        Log::error("cannot save the settings: " + target.error().localizedDescription());
+        changeInMemory();
+        return false;
+    }
+    std::error_code ec;
+    fs::path dir = target->parent_path();
+    if (*target == _path && !dir.empty() && !fs::exists(dir, ec)) {
+        if (fs::create_directories(dir, ec)) chmod(dir.c_str(), 0700);
+    }
+    FileLock fileLock(_path.string() + ".lock");
+
+    // The file as it is now, written by whoever wrote it last.
+    Values onDisk;
+    bool rewrite = false;  // the file is to be written whatever changed
+    auto current = readRegularFile(_path, kMaxFileBytes);
+    if (current) {
+        std::string why;
+        Parsed values = parse(std::move(*current), &why);
+        if (values) {
+            onDisk = std::move(*values);
+        } else {
+            // Damaged since it was read: it goes aside as at the start, and what this store
+            // knows takes its place.
+            setAside(why, "writing the settings this session knows");
+            std::lock_guard lock(_mutex);
+            if (_leaveFileAlone) {
+                if (change) change();
+                return false;
+            }
+            onDisk = _values;
+            rewrite = true;
+        }
+    } else if (!current.error().is(FileError::Missing)) {
+        Log::error("cannot save the settings: " + current.error().localizedDescription());
+        changeInMemory();
+        return false;
+    }
+
     std::optional<std::string> text;
     std::uint64_t version;
     {
         std::lock_guard lock(_mutex);
-        if (_leaveFileAlone) return false;
-        if (_writtenVersion == _version) return true;
+        // Every key from the file, except those changed here and not yet written.
+        for (const auto& [key, changedAt] : _changed) {
+            (void)changedAt;
+            auto mine = _values.find(key);
+            auto theirs = onDisk.find(key);
+            const Stored* a = mine == _values.end() ? nullptr : &mine->second;
+            const Stored* b = theirs == onDisk.end() ? nullptr : &theirs->second;
+            if (sameInFile(a, b)) continue;
+            rewrite = true;
+            if (a)
+                onDisk.insert_or_assign(key, *a);
+            else
+                onDisk.erase(theirs);
+        }
+        _values = std::move(onDisk);
+        if (change && change()) rewrite = true;
         version = _version;
+        if (!rewrite) {
+            // The file holds every change already.
+            _changed.clear();
+            return true;
+        }
         // The map is in byte order of its keys already: one pass writes it.
         json::JsonWriter writer;
         writer.setHumanReadable(true);
@@ -413,16 +561,6 @@ bool UserDefaults::synchronize() {
         Log::error("cannot write the settings as JSON");
         return false;
     }
-    auto target = writeTarget(_path);
-    if (!target) {
-        Log::error("cannot save the settings: " + target.error().localizedDescription());
-        return false;
-    }
-    std::error_code ec;
-    fs::path dir = target->parent_path();
-    if (*target == _path && !dir.empty() && !fs::exists(dir, ec)) {
-        if (fs::create_directories(dir, ec)) chmod(dir.c_str(), 0700);
-    }
     text->push_back('\n');
     std::string problem = writeFileAtomically(*target, *text, true, 0600);
     if (!problem.empty()) {
@@ -430,11 +568,11 @@ bool UserDefaults::synchronize() {
         return false;
     }
     std::lock_guard lock(_mutex);
-    if (version > _writtenVersion) _writtenVersion = version;
+    std::erase_if(_changed, [version](const auto& entry) { return entry.second <= version; });
     return true;
 }
 
-void UserDefaults::setAside(const std::string& why) {
+void UserDefaults::setAside(const std::string& why, const std::string& then) {
     // The file itself is moved, at the end of any symbolic link, so that a link stays.
     std::string problem;
     if (auto file = writeTarget(_path)) {
@@ -442,7 +580,7 @@ void UserDefaults::setAside(const std::string& why) {
         if (std::rename(file->c_str(), aside.c_str()) == 0) {
             pruneCorruptCopies(*file);
             Log::warn("the settings file " + _path.string() + why + "; it was moved to " +
-                      aside.string() + "; starting with empty settings");
+                      aside.string() + "; " + then);
             return;
         }
         problem = std::strerror(errno);

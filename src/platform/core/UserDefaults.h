@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -23,6 +24,13 @@ namespace quorbit::platform {
 // the latest state, and a writer that finds its change already written by another returns
 // at once. When the settings file is a symbolic link, the write goes to the file at the end
 // of the link (in that file's folder), and the link stays.
+//
+// Several processes may share the file (two instances, another program). A write holds an
+// advisory lock (flock on "<name>.lock" beside the settings file), reads the file as it is
+// then, takes every key from it except those this store changed (set or removed) and not
+// yet written, and writes that: the keys others changed are picked up, theirs are never
+// dropped, and of two writes of one key the later wins. incrementInteger counts under the
+// same lock, so counts from several processes add up.
 //
 // The file is never written over when it could not be read: when it exists but cannot be
 // read (no permission, larger than kMaxFileBytes) or is not a regular file (a directory, a
@@ -73,6 +81,10 @@ class UserDefaults {
     bool setString(const std::string& key, const std::string& value);
     bool setDate(const std::string& key, Date value);
     bool removeObjectForKey(const std::string& key);
+    // Adds by to the key's integer as it is in the file at this moment (another process may
+    // have counted too) and writes it; the new value, or nullopt when it could not be
+    // written (it is then counted in memory only).
+    std::optional<std::int64_t> incrementInteger(const std::string& key, std::int64_t by = 1);
 
     // Writes any change not yet on disk; false when the file cannot be written, or is left
     // alone because it could not be read.
@@ -87,20 +99,34 @@ class UserDefaults {
         json::Value proxyForJson() const;
     };
 
+    using Values = std::map<std::string, Stored>;
+    // What the file holds; nullopt for a file that is not valid JSON or not an object.
+    using Parsed = std::optional<Values>;
+
     static bool sameInFile(const Stored& a, const Stored& b);
+    static bool sameInFile(const Stored* a, const Stored* b);
     static const json::Value* keptNumber(const std::optional<Stored>& stored);
+    static std::int64_t integerOf(const std::optional<Stored>& stored);
+    // why tells a file that cannot be parsed from one that holds no object.
+    static Parsed parse(std::string text, std::string* why);
 
     void load();
-    void setAside(const std::string& why);
+    void setAside(const std::string& why, const std::string& then = "starting with empty settings");
     bool store(const std::string& key, std::optional<Stored> value);
     std::optional<Stored> find(const std::string& key) const;
+    // Writes under the file lock; change (when given) runs, under _mutex, once the file's
+    // keys are merged into _values, may change them further and says whether it did.
+    bool write(const std::function<bool()>& change);
+    void markChanged(const std::string& key);
 
     std::filesystem::path _path;
     mutable std::mutex _mutex;  // the values, versions and state
     std::mutex _writeMutex;     // one writer at a time
-    std::map<std::string, Stored> _values;
+    Values _values;
     std::uint64_t _version = 0;  // changes made
-    std::uint64_t _writtenVersion = 0;
+    // The keys changed in this process and not yet written, with the version of their
+    // latest change.
+    std::map<std::string, std::uint64_t> _changed;
     bool _leaveFileAlone = false;  // the file could not be read: never write over it
 };
 

@@ -89,6 +89,7 @@ void Application::reset() {
     _state = State::NotRunning;
     _orientation = Orientation::Portrait;
     _keyboardVisible = false;
+    _bringToFront = nullptr;
 }
 
 }  // namespace quorbit::platform

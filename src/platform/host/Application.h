@@ -61,6 +61,10 @@ class Application {
     void receiveMemoryWarning();
     // Hands an incoming URL to the delegate; false when nobody recognised it.
     bool openURL(const std::string& url);
+    // Brings the application's window to the front (a second launch handed over to this
+    // one); false when there is no window to bring (a headless run, or not started).
+    bool bringToFront() { return _bringToFront && _bringToFront(); }
+    void setBringToFront(std::function<bool()> bring) { _bringToFront = std::move(bring); }
 
     Orientation statusBarOrientation() const { return _orientation; }
     // Posts the device-orientation notification when the orientation changes.
@@ -89,6 +93,7 @@ class Application {
     State _state = State::NotRunning;
     Orientation _orientation = Orientation::Portrait;
     bool _keyboardVisible = false;
+    std::function<bool()> _bringToFront;
 };
 
 }  // namespace quorbit::platform

@@ -1,5 +1,7 @@
 #include "platform/host/RunApplication.h"
 
+#include <SDL2/SDL.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +58,14 @@ int runApplication(const HostOptions& options,
     }
     Application& app = Application::shared();
     app.setDelegate(delegate);
+    if (!options.headless) {
+        app.setBringToFront([h = host.value().get()] {
+            SDL_Window* w = h->window();
+            if (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(w);
+            SDL_RaiseWindow(w);
+            return true;
+        });
+    }
 
     auto window = std::make_shared<Window>();
     app.setMainWindow(window);
@@ -76,6 +86,7 @@ int runApplication(const HostOptions& options,
     }
 
     app.terminate();
+    app.setBringToFront(nullptr);
     host.value()->uninstall();
     // The views (and any GL views' framebuffers) go before the window system does.
     window->setRootViewController(nullptr);

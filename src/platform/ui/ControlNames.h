@@ -35,6 +35,8 @@ inline constexpr const char* kPickerClose = "picker-close";
 inline constexpr const char* kShareBack = "share-back";
 inline constexpr const char* kSharePhoto = "share-photo";
 inline constexpr const char* kSettingsBack = "settings-back";
+// The Cancel button of the overlay shown while a photo is uploaded.
+inline constexpr const char* kUploadCancel = "upload-cancel";
 
 // The Facebook sign-in dialog's close button and its page.
 inline constexpr const char* kFacebookDialogClose = "facebook-dialog-close";

@@ -98,7 +98,7 @@ $as env -i $sway_env QUORBIT_RESOURCES="${QUORBIT_RESOURCES:-}" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
     QUORBIT_CAMERA=synthetic SDL_AUDIODRIVER=dummy QUORBIT_LOG=info \
     QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
-    "$quorbit" --script "$script" >"$work/app.log" 2>&1 &
+    "$quorbit" --new-instance --script "$script" >"$work/app.log" 2>&1 &
 app_pid=$!
 
 # The window sway shows for the application: its app id and its place, in pixels.

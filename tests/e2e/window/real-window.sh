@@ -14,7 +14,7 @@ quorbit=$1 script=$2 scale=$3 app_id=${4:-io.github.quorbit.Flurio}
 window_session 1280x1024x24
 
 QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
-    "$quorbit" --scale "$scale" --script "$script" &
+    "$quorbit" --new-instance --scale "$scale" --script "$script" &
 app_pid=$!
 
 # The window, once mapped, and a click at a point of the 320 x 480 screen.

@@ -15,7 +15,7 @@ command -v python3 >/dev/null 2>&1 || skip "python3 is not installed (scripts/in
 window_session 1600x1400x24
 
 (cd "$work" && QUORBIT_CONFIG_DIR="$work/config" QUORBIT_PICTURES_DIR="$work/album" \
-    exec "$quorbit" --camera synthetic:back --script "$script") &
+    exec "$quorbit" --new-instance --camera synthetic:back --script "$script") &
 app_pid=$!
 
 window=$(xdotool search --sync --onlyvisible --name '^Flurio$' 2>/dev/null | head -n1)
