@@ -24,7 +24,15 @@ click() {
     xdotool mousemove --window "$window" "$1" "$2" mousedown 1
     sleep 0.05
     xdotool mouseup 1
-    sleep 1
+}
+# photos N: waits (up to 20 s, the machine may be busy) until the album holds N photos and
+# the camera has had a moment to run again.
+photos() {
+    for _ in $(seq 200); do
+        [ "$(find "$work/album" -maxdepth 1 -name '*.jpg' | wc -l)" -ge "$1" ] && break
+        sleep 0.1
+    done
+    sleep 0.5
 }
 fail() { echo "$*" >&2; exit 1; }
 # No window manager here: the window stays where it was made, so it is moved to the corner
@@ -49,19 +57,24 @@ resize() {
 resize 1280 800 landscape.png "lit 318 4 592 792" "black 0 0 310 800" "black 918 0 305 800" \
     "lit 1230 0 50 800"
 click 1253 400  # the shutter, in the middle of the column
+photos 1
 
 # Portrait: the bar runs along the bottom; the live view, 720 x 960, is centred in the
 # 720 x 1227 above it (y from 134 to 1094).
 resize 720 1280 portrait.png "lit 4 138 712 952" "black 0 0 720 130" "black 0 1098 720 125" \
     "lit 0 1230 720 50"
 click 360 1253  # the shutter, in the middle of the bar
+photos 2
 
 xdotool key space
-sleep 1.5
+photos 3
+# F opens the picker; then a resize tells the script, which waits for it however long this
+# took, to look for the picker; Escape then closes it.
 xdotool key f
-sleep 1
-xdotool key Escape
 sleep 0.5
+xdotool windowsize --sync "$window" 800 600
+sleep 1.5
+xdotool key Escape
 
 wait "$app_pid"
 status=$?
