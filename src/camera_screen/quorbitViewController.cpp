@@ -233,13 +233,12 @@ void quorbitViewController::loadView() {
 }
 
 CameraScreenLayout quorbitViewController::currentLayout() const {
-    platform::Size screen =
-        isViewLoaded() ? _rootBounds.size : platform::Window::screenBounds().size;
+    platform::Size screen = _glview->superview() ? _glview->superview()->bounds().size
+                                                 : platform::Window::screenBounds().size;
     return CameraScreenLayout::make(screen, _pictureSize);
 }
 
 void quorbitViewController::layoutControls(platform::Size screen) {
-    _rootBounds = {0, 0, screen.width, screen.height};
     CameraScreenLayout layout = CameraScreenLayout::make(screen, _pictureSize);
     _glview->setFrame(layout.liveView);
     _controlBarView->setFrame(layout.controlBar);
@@ -270,7 +269,7 @@ void quorbitViewController::setPictureSize(platform::Size size) {
     // scales it to the view.
     _glview->setMaximumFramebufferSize(int(size.width), int(size.height));
     // At once, so that the frame that brought the new shape is drawn in the new place.
-    if (isViewLoaded()) layoutControls(_rootBounds.size);
+    if (isViewLoaded()) layoutControls(view()->bounds().size);
 }
 
 void quorbitViewController::viewDidLoad() {

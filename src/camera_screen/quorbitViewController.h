@@ -259,7 +259,6 @@ class quorbitViewController : public platform::ViewController,
     std::shared_ptr<platform::GLContext> _context;
     // A phone sensor's 640 x 480 frame turned upright, until a frame says otherwise.
     platform::Size _pictureSize{480, 640};
-    platform::Rect _rootBounds;
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;

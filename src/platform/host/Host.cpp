@@ -193,8 +193,7 @@ Result<std::unique_ptr<Host>> Host::create(const HostOptions& options) {
 
 Host::~Host() {
     uninstall();
-    _offscreenTarget.reset();
-    _offscreenTexture.reset();
+    _offscreen.reset();
     _compositor.reset();
     _context.reset();
     GLContext::clearCurrent();
@@ -235,19 +234,12 @@ void Host::resizeWindow(double width, double height) {
 
 GLuint Host::targetFramebuffer() {
     if (!isOffscreenDriver()) return 0;
-    if (!_offscreenTarget || _offscreenWidth != _pixelWidth || _offscreenHeight != _pixelHeight) {
+    if (!_offscreen || _offscreen->width() != _pixelWidth || _offscreen->height() != _pixelHeight) {
         _context->makeCurrent();
-        _offscreenTarget.reset();
-        _offscreenTexture =
-            makeTexture(_context, GL_RGBA, _pixelWidth, _pixelHeight, GL_RGBA, nullptr);
-        _offscreenTarget = GLFramebuffer::make(_context);
-        glBindFramebuffer(GL_FRAMEBUFFER, _offscreenTarget.name());
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
-                               _offscreenTexture.name(), 0);
-        _offscreenWidth = _pixelWidth;
-        _offscreenHeight = _pixelHeight;
+        _offscreen.reset();
+        _offscreen.emplace(_context, _pixelWidth, _pixelHeight);
     }
-    return _offscreenTarget.name();
+    return _offscreen->framebuffer();
 }
 
 void Host::install(RunLoop& loop) {

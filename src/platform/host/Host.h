@@ -9,7 +9,7 @@
 #include "platform/core/Geometry.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/Image.h"
-#include "platform/gl/GLObject.h"
+#include "platform/gl/GLTextureTarget.h"
 #include "platform/host/HostOptions.h"
 
 union SDL_Event;
@@ -97,10 +97,8 @@ class Host {
     int _pixelWidth = 0, _pixelHeight = 0;
     Size _points;
     int _resizeCount = 0;
-    // The offscreen target and the size of its texture.
-    GLFramebuffer _offscreenTarget;
-    GLTexture _offscreenTexture;
-    int _offscreenWidth = 0, _offscreenHeight = 0;
+    // The offscreen target, made again when the window's pixel size changes.
+    std::optional<GLTextureTarget> _offscreen;
     RunLoop* _loop = nullptr;
     RunLoop::Id _hook = 0;
     RunLoop::Id _displayWatch = 0;

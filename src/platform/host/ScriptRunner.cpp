@@ -374,8 +374,9 @@ bool ScriptRunner::runFor(std::chrono::milliseconds time) {
     return !loop.quitting();
 }
 
-bool ScriptRunner::waitFor(const std::function<bool()>& condition) {
-    auto end = RunLoop::Clock::now() + _expectTimeout;
+bool ScriptRunner::waitFor(const std::function<bool()>& condition,
+                           std::optional<std::chrono::milliseconds> timeout) {
+    auto end = RunLoop::Clock::now() + timeout.value_or(_expectTimeout);
     while (!condition()) {
         if (RunLoop::Clock::now() >= end || RunLoop::main().quitting()) return condition();
         RunLoop::main().runOnce(10ms);
@@ -642,11 +643,9 @@ std::string ScriptRunner::doResize(const Command& c, bool&) {
         return {};
     }
     // A person or a window manager resizes in its own time: a longer wait than for a control.
-    auto timeout = _expectTimeout;
-    _expectTimeout = std::max(_expectTimeout, std::chrono::milliseconds(30000));
-    bool reached = waitFor([&] { return _host.pointSize() == *size; });
-    _expectTimeout = timeout;
-    if (reached) return {};
+    if (waitFor([&] { return _host.pointSize() == *size; },
+                std::max(_expectTimeout, std::chrono::milliseconds(30000))))
+        return {};
     return format("the window is %g x %g points, not %g x %g", _host.pointSize().width,
                   _host.pointSize().height, size->width, size->height);
 }

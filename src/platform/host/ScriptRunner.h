@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,7 +111,9 @@ class ScriptRunner {
     void tapAt(Point p);
     void settle();
     bool runFor(std::chrono::milliseconds time);
-    bool waitFor(const std::function<bool()>& condition);
+    // Runs the loop until condition holds or timeout (the expectations' own when none) passes.
+    bool waitFor(const std::function<bool()>& condition,
+                 std::optional<std::chrono::milliseconds> timeout = std::nullopt);
     std::string checkTappable(View& view, Point windowPoint) const;
 
     Host& _host;
