@@ -7,10 +7,10 @@
 #include <benchmark/benchmark.h>
 
 #include "app/RenderCommands.h"
-#include "camera_screen/quorbitViewController.h"
+#include "screens/camera/quorbitViewController.h"
 #include "capture/ImageDevice.h"
 #include "gpu/FrameDrawing.h"
-#include "picker/PreviewGrid.h"
+#include "screens/picker/PreviewGrid.h"
 #include "platform/gl/GLTextureTarget.h"
 
 namespace {

@@ -35,10 +35,10 @@
 #include <string>
 #include <vector>
 
-#include "camera_screen/quorbitViewController.h"
+#include "screens/camera/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/SyntheticScene.h"
-#include "picker/FilterPickerController.h"
+#include "screens/picker/FilterPickerController.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/gl/GLObject.h"

@@ -11,7 +11,7 @@
 
 #include "gpu/GLView.h"
 #include "platform/core/RunLoop.h"
-#include "platform/gl/Compositor.h"
+#include "platform/ui/Compositor.h"
 #include "platform/gl/GLContext.h"
 #include "platform/host/Host.h"
 #include "platform/ui/Button.h"

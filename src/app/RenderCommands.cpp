@@ -7,10 +7,10 @@
 #include <map>
 #include <optional>
 
-#include "camera_screen/quorbitViewController.h"
+#include "screens/camera/quorbitViewController.h"
 #include "capture/ImageDevice.h"
 #include "gpu/FrameDrawing.h"
-#include "picker/PreviewGrid.h"
+#include "screens/picker/PreviewGrid.h"
 #include "platform/gfx/ImageCodec.h"
 
 namespace quorbit::app {

@@ -1,6 +1,6 @@
 #include "app/quorbitAppDelegate.h"
 
-#include "rating/RatingPrompt.h"
+#include "screens/rating/RatingPrompt.h"
 
 namespace quorbit::app {
 

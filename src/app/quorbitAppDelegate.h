@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "camera_screen/quorbitViewController.h"
+#include "screens/camera/quorbitViewController.h"
 #include "platform/host/Application.h"
 #include "platform/ui/Window.h"
 

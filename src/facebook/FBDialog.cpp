@@ -10,7 +10,7 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/net/UrlError.h"
-#include "platform/net/UrlOpener.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Window.h"
 

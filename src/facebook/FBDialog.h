@@ -8,7 +8,7 @@
 #include "facebook/FBParams.h"
 #include "platform/core/Error.h"
 #include "platform/host/Application.h"
-#include "platform/net/WebView.h"
+#include "platform/web/WebView.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"

@@ -3,7 +3,7 @@
 #include "facebook/FBUrl.h"
 #include "platform/core/Log.h"
 #include "platform/net/UrlError.h"
-#include "platform/net/WebView.h"
+#include "platform/web/WebView.h"
 
 namespace quorbit::facebook {
 

@@ -6,8 +6,8 @@
 #include "facebook/FBUrl.h"
 #include "platform/core/Log.h"
 #include "platform/net/CookieStore.h"
-#include "platform/net/UrlOpener.h"
-#include "platform/net/WebView.h"
+#include "platform/desktop/UrlOpener.h"
+#include "platform/web/WebView.h"
 
 namespace quorbit::facebook {
 

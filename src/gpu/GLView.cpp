@@ -38,7 +38,7 @@ void GLView::createFramebuffer() {
     if (!_context || _defaultFramebuffer) return;
     _defaultFramebuffer = platform::GLFramebuffer::make(_context);
     glBindFramebuffer(GL_FRAMEBUFFER, _defaultFramebuffer.name());
-    _colorRenderbuffer = _context->makeRenderbuffer();
+    _colorRenderbuffer = _context->makeDrawableTexture();
     _context->bindRenderbuffer(_colorRenderbuffer.name());
     _layer.setBoundsSize(bounds().width(), bounds().height());
     _layer.setContentsScale(platform::Window::screenScale());

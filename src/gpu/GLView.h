@@ -55,7 +55,7 @@ class GLView : public platform::View {
     GLint _framebufferWidth = 0;
     GLint _framebufferHeight = 0;
     // Deleted in their own context wherever the view goes; the framebuffer first.
-    platform::GLRenderbuffer _colorRenderbuffer;
+    platform::GLDrawableTexture _colorRenderbuffer;
     platform::GLFramebuffer _defaultFramebuffer;
 };
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "QuorbitProcess.h"
+#include "support/QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
 
@@ -16,14 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using process::Outcome;
-using process::RunOptions;
+using testing::Outcome;
+using testing::RunOptions;
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class CommandLine : public process::ScratchFolderTest {
+class CommandLine : public testing::ScratchFolderTest {
   protected:
     CommandLine() : ScratchFolderTest("quorbit-cli-") {}
     // A small PNG in dir, as in.png.
@@ -33,7 +33,7 @@ class CommandLine : public process::ScratchFolderTest {
     }
     Outcome run(const std::vector<std::string>& args, RunOptions options = {}) {
         options.limit = std::min(options.limit, std::chrono::seconds(30));
-        return process::runQuorbit(args, dir, options);
+        return testing::runQuorbit(args, dir, options);
     }
 };
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "app/QuorbitProcess.h"
+#include "support/QuorbitProcess.h"
 #include "app/RenderCommands.h"
 #include "platform/gfx/ImageCodec.h"
 
@@ -14,7 +14,7 @@ namespace quorbit::app {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace process;
+using namespace testing;
 
 // Mean absolute difference per RGB channel.
 double meanDifference(const platform::Image& a, const platform::Image& b) {

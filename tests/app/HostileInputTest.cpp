@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "QuorbitProcess.h"
+#include "support/QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
 
@@ -24,19 +24,19 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::JpegKind;
 
-using app::process::kSanitized;
-using app::process::Outcome;
-using app::process::quorbitPath;
+using testing::kSanitized;
+using testing::Outcome;
+using testing::quorbitPath;
 
 Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& dir,
                    std::chrono::seconds limit = 60s, rlim_t addressSpace = 0) {
-    app::process::RunOptions options;
+    testing::RunOptions options;
     options.limit = limit;
     options.addressSpace = addressSpace;
-    return app::process::runQuorbit(args, dir, options);
+    return testing::runQuorbit(args, dir, options);
 }
 
-class HostileInput : public process::ScratchFolderTest {
+class HostileInput : public testing::ScratchFolderTest {
   protected:
     HostileInput() : ScratchFolderTest("quorbit-hostile-") {}
 };

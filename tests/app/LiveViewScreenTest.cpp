@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "QuorbitProcess.h"
+#include "support/QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 
 // The first screen of the product, as the live-view end-to-end script leaves it, compared
@@ -74,16 +74,16 @@ TEST(LiveViewScreen, TheFirstScreenLooksAsExpected) {
     ASSERT_TRUE(data) << "QUORBIT_TEST_DATA names the tests' data folder";
     fs::path script = fs::path(data).parent_path() / "e2e" / "live_view.script";
     fs::path expectedPath = fs::path(data) / "screens" / "live_view.png";
-    if (!fs::exists(process::quorbitPath())) GTEST_SKIP() << "quorbit is not built";
+    if (!fs::exists(testing::quorbitPath())) GTEST_SKIP() << "quorbit is not built";
     fs::path dir = fs::temp_directory_path() / ("quorbit-screen-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir / "config");
 
-    process::RunOptions options;
+    testing::RunOptions options;
     options.cwd = dir;
     options.env = {{"QUORBIT_CAMERA", "synthetic"},
                    {"QUORBIT_CONFIG_DIR", (dir / "config").string()}};
-    auto outcome = process::runQuorbit({"--headless", "--script", script.string()}, dir, options);
+    auto outcome = testing::runQuorbit({"--headless", "--script", script.string()}, dir, options);
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     auto shot = platform::ImageCodec::readFile(dir / "live_view.png");
     ASSERT_TRUE(shot) << shot.error().localizedDescription();

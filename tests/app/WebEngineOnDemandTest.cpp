@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "QuorbitProcess.h"
+#include "support/QuorbitProcess.h"
 
 namespace quorbit::app {
 namespace {
 
-using process::Outcome;
-using process::RunOptions;
+using testing::Outcome;
+using testing::RunOptions;
 
-class WebEngineOnDemand : public process::ScratchFolderTest {
+class WebEngineOnDemand : public testing::ScratchFolderTest {
   protected:
     WebEngineOnDemand() : ScratchFolderTest("quorbit-webengine-") {}
 };
@@ -32,7 +32,7 @@ TEST_F(WebEngineOnDemand, StartingMapsNoWebEngineLibrary) {
         RunOptions options;
         options.limit = std::chrono::seconds(60);
         options.env = {{"LD_DEBUG", "files"}, {"SDL_VIDEODRIVER", "offscreen"}};
-        Outcome outcome = process::runQuorbit(args, dir, options);
+        Outcome outcome = testing::runQuorbit(args, dir, options);
         ASSERT_EQ(outcome.status, 0) << outcome.err.substr(0, 4000);
         ASSERT_NE(outcome.err.find("file=libstdc++"), std::string::npos)
             << "the loader named no libraries";

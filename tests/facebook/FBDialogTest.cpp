@@ -8,16 +8,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FBTestSupport.h"
-#include "MockFacebookService.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 #include "facebook/FBDialog.h"
 #include "facebook/FBLoginDialog.h"
 #include "facebook/Facebook.h"
 #include "json/JsonConveniences.h"
 #include "platform/core/NotificationCenter.h"
-#include "platform/net/UrlOpener.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/ui/Animation.h"
-#include "platform_host/HostTestSupport.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::facebook {
 namespace {

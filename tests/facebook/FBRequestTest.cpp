@@ -4,8 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include "FBTestSupport.h"
-#include "MockFacebookService.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 #include "facebook/FBConfiguration.h"
 #include "facebook/FBRequest.h"
 #include "json/JsonLog.h"

@@ -4,15 +4,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FBTestSupport.h"
-#include "MockFacebookService.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 #include "facebook/FBCallbackUrl.h"
 #include "facebook/FBUrl.h"
 #include "facebook/Facebook.h"
 #include "platform/core/Bundle.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/UrlConnection.h"
-#include "platform/net/UrlOpener.h"
+#include "platform/desktop/UrlOpener.h"
 
 namespace quorbit::facebook {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "FBTestSupport.h"
-#include "MockFacebookService.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 #include "facebook/Session.h"
 #include "facebook/UserInfo.h"
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "MockFacebookService.h"
-#include "app/QuorbitProcess.h"
+#include "support/MockFacebookService.h"
+#include "support/QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 
 namespace quorbit::facebook {
@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using namespace app::process;
+using namespace testing;
 using testing::MockFacebookService;
 
 // Plays the browser for the application: turns down the Facebook application's scheme,

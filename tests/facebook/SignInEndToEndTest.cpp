@@ -4,15 +4,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "FBTestSupport.h"
-#include "MockFacebookService.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 #include "app/IncomingUrl.h"
 #include "facebook/Facebook.h"
 #include "facebook/Session.h"
 #include "facebook/UserInfo.h"
 #include "platform/core/Bundle.h"
 #include "platform/gfx/ImageCodec.h"
-#include "platform/net/UrlOpener.h"
+#include "platform/desktop/UrlOpener.h"
 
 namespace quorbit::facebook {
 namespace {

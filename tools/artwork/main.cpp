@@ -10,7 +10,7 @@
 
 #include "app/AppIcon.h"
 #include "app/RenderCommands.h"
-#include "camera_screen/ControlArt.h"
+#include "screens/camera/ControlArt.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/gfx/ImageCodec.h"
 

@@ -145,11 +145,11 @@ GLint GLContext::bgraInternalFormat() {
     return _bgraInternal;
 }
 
-GLRenderbuffer GLContext::makeRenderbuffer() {
-    return GLRenderbuffer::make(shared_from_this());
+GLDrawableTexture GLContext::makeDrawableTexture() {
+    return GLDrawableTexture::make(shared_from_this());
 }
 
-void GLContext::forgetRenderbuffer(GLuint name) {
+void GLContext::forgetDrawableTexture(GLuint name) {
     auto it = _storage.find(name);
     if (it != _storage.end()) {
         if (it->second.layer) it->second.layer->detach();

@@ -76,7 +76,7 @@ class GLContext : public std::enable_shared_from_this<GLContext> {
 
     // Layer-backed drawables. The names are texture names; when the owner deletes one, this
     // context forgets its layer storage (and the layer shows nothing until given new storage).
-    GLRenderbuffer makeRenderbuffer();
+    GLDrawableTexture makeDrawableTexture();
     void bindRenderbuffer(GLuint name);
     // Allocates the bound renderbuffer's storage at the layer's size in pixels.
     bool renderbufferStorageFromLayer(GLLayer& layer);
@@ -102,7 +102,7 @@ class GLContext : public std::enable_shared_from_this<GLContext> {
 
     // Drops the layer storage of a drawable whose texture is being deleted.
     friend void detail::deleteGLObject(GLContext&, GLObjectKind, GLuint);
-    void forgetRenderbuffer(GLuint name);
+    void forgetDrawableTexture(GLuint name);
 };
 
 }  // namespace quorbit::platform

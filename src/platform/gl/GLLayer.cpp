@@ -4,9 +4,25 @@
 #include <cmath>
 
 #include "platform/gl/GLContext.h"
-#include "platform/ui/View.h"
 
 namespace quorbit::platform {
+
+namespace {
+bool& windowDirtyFlag() {
+    static bool dirty = true;
+    return dirty;
+}
+}  // namespace
+
+void markWindowDirty() {
+    windowDirtyFlag() = true;
+}
+
+bool takeWindowDirty() {
+    bool dirty = windowDirtyFlag();
+    windowDirtyFlag() = false;
+    return dirty;
+}
 
 GLLayer::~GLLayer() {
     if (_context) _context->forgetLayer(this);
@@ -57,12 +73,12 @@ void GLLayer::detach() {
     _texture = 0;
     _textureWidth = _textureHeight = 0;
     _presentCount = 0;
-    View::markWindowDirty();
+    markWindowDirty();
 }
 
 void GLLayer::presented() {
     ++_presentCount;
-    View::markWindowDirty();
+    markWindowDirty();
 }
 
 }  // namespace quorbit::platform

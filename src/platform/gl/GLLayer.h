@@ -8,6 +8,11 @@ namespace quorbit::platform {
 
 class GLContext;
 
+// Whether anything on screen changed since the compositor last drew: set by a layer's new
+// picture here and by every view change above, taken by the compositor's loop.
+void markWindowDirty();
+bool takeWindowDirty();
+
 // The backing of a GL view: a picture of pixelWidth x pixelHeight pixels held in a texture
 // whose storage a GL context allocated from this layer. The compositor samples the texture
 // once something has been presented.

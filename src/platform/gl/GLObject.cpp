@@ -53,7 +53,7 @@ GLuint makeGLObject(GLContext& context, GLObjectKind kind, GLenum shaderType) {
     GLuint name = 0;
     switch (kind) {
         case GLObjectKind::Texture:
-        case GLObjectKind::Renderbuffer:  // a layer-backed drawable is a texture
+        case GLObjectKind::DrawableTexture:  // a layer-backed drawable is a texture
             glGenTextures(1, &name);
             break;
         case GLObjectKind::Framebuffer:
@@ -88,8 +88,8 @@ void deleteGLObject(GLContext& context, GLObjectKind kind, GLuint name) {
         case GLObjectKind::Framebuffer:
             glDeleteFramebuffers(1, &name);
             break;
-        case GLObjectKind::Renderbuffer:
-            context.forgetRenderbuffer(name);
+        case GLObjectKind::DrawableTexture:
+            context.forgetDrawableTexture(name);
             glDeleteTextures(1, &name);
             break;
         case GLObjectKind::Shader:

@@ -10,9 +10,10 @@ namespace quorbit::platform {
 
 class GLContext;
 
-// The kinds of GL object that the application makes. A "renderbuffer" is a layer-backed
-// drawable of a GLContext (a texture whose storage the context allocates from a GLLayer).
-enum class GLObjectKind { Texture, Framebuffer, Renderbuffer, Shader, Program };
+// The kinds of GL object that the application makes. A drawable texture is what a view draws
+// into and presents: a texture whose storage the context allocates from a GLLayer (bound and
+// presented through the context's bindRenderbuffer and presentRenderbuffer).
+enum class GLObjectKind { Texture, Framebuffer, DrawableTexture, Shader, Program };
 inline constexpr int kGLObjectKindCount = 5;
 
 // Objects of a kind that exist right now (made by an owner and not yet deleted), and of
@@ -91,7 +92,7 @@ class GLObject {
 
 using GLTexture = GLObject<GLObjectKind::Texture>;
 using GLFramebuffer = GLObject<GLObjectKind::Framebuffer>;
-using GLRenderbuffer = GLObject<GLObjectKind::Renderbuffer>;
+using GLDrawableTexture = GLObject<GLObjectKind::DrawableTexture>;
 using GLShader = GLObject<GLObjectKind::Shader>;
 using GLProgram = GLObject<GLObjectKind::Program>;
 

@@ -9,8 +9,8 @@
 
 #include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
-#include "platform/gl/Compositor.h"
-#include "platform/gl/DisplayLink.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/DisplayLink.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLSupport.h"
 #include "platform/host/Application.h"

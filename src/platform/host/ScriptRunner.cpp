@@ -17,7 +17,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/ImageCodec.h"
-#include "platform/gl/DisplayLink.h"
+#include "platform/ui/DisplayLink.h"
 #include "platform/host/Application.h"
 #include "platform/host/Host.h"
 #include "platform/ui/AlertView.h"

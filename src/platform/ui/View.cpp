@@ -2,26 +2,18 @@
 
 #include <algorithm>
 
+#include "platform/gl/GLLayer.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::platform {
 
-namespace {
-bool& windowDirtyFlag() {
-    static bool dirty = true;
-    return dirty;
-}
-}  // namespace
-
 void View::markWindowDirty() {
-    windowDirtyFlag() = true;
+    platform::markWindowDirty();
 }
 
 bool View::takeWindowDirty() {
-    bool dirty = windowDirtyFlag();
-    windowDirtyFlag() = false;
-    return dirty;
+    return platform::takeWindowDirty();
 }
 
 Point Touch::locationIn(const View* view) const {

@@ -1,0 +1,648 @@
+#include "screens/camera/quorbitViewController.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "gpu/FrameDrawing.h"
+#include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
+#include "platform/ui/AlertView.h"
+#include "platform/ui/ControlNames.h"
+#include "platform/ui/LayoutView.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::camera_screen {
+
+namespace {
+
+constexpr double kGlyphSide = 26;
+
+// A finger has to move this far (points) on the live view before a touch becomes a drag.
+constexpr double kDragSlop = 6;
+
+// A clear view over the whole live view that hands its touches to the camera screen. It lies
+// inside the live surface, so a tap on the "live-view" control lands on it.
+class LiveTouchArea : public platform::View {
+  public:
+    LiveTouchArea(platform::Rect frame, quorbitViewController& screen)
+        : platform::View(frame), _screen(screen) {}
+    void touchesBegan(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Began, touches);
+    }
+    void touchesMoved(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Moved, touches);
+    }
+    void touchesEnded(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Ended, touches);
+    }
+    void touchesCancelled(const std::vector<platform::Touch>& touches) override {
+        forward(platform::TouchPhase::Cancelled, touches);
+    }
+
+  private:
+    void forward(platform::TouchPhase phase, const std::vector<platform::Touch>& touches) {
+        if (!touches.empty()) _screen.liveViewTouched(phase, touches.front().locationIn(this));
+    }
+    quorbitViewController& _screen;
+};
+
+ControlArt::Glyph timerGlyph(int seconds) {
+    if (seconds == 3) return ControlArt::Glyph::Timer3;
+    if (seconds == 10) return ControlArt::Glyph::Timer10;
+    return ControlArt::Glyph::TimerOff;
+}
+
+}  // namespace
+
+quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                                             std::shared_ptr<capture::Camera> camera,
+                                             platform::UserDefaults* defaults,
+                                             std::optional<std::filesystem::path> albumFolder)
+    : quorbitViewController(std::move(context), camera, camera, defaults, std::move(albumFolder)) {}
+
+quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                                             std::shared_ptr<capture::CameraTypeSource> camera)
+    : quorbitViewController(std::move(context), std::move(camera), nullptr, nullptr, std::nullopt) {
+}
+
+quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                                             std::shared_ptr<capture::CameraTypeSource> camera,
+                                             std::shared_ptr<capture::Camera> captureCamera,
+                                             platform::UserDefaults* defaults,
+                                             std::optional<std::filesystem::path> albumFolder)
+    : _context(std::move(context)), _userDefaults(defaults) {
+    _context->makeCurrent();
+
+    _settingsView = std::make_shared<share::SettingsView>();
+    _settingsView->setBaseViewController(this);
+
+    _glview = std::make_shared<gpu::GLPostView>(platform::Rect(0, 0, kLiveWidth, kLiveHeight));
+    _glview->setContext(_context);
+    _glview->setBackgroundColor(platform::Color::black());
+    _glview->setOpaque(true);
+    _glview->setIsPreviewWindow(false);
+    _glview->setControlName(controls::kLiveView);
+    _glview->setMaximumFramebufferSize(int(_pictureSize.width), int(_pictureSize.height));
+    _glview->setFramebuffer();
+
+    // The picker itself comes from the application (setFilterPicker).
+    filterPickerOpen = false;
+
+    _photoView = std::make_shared<share::PhotoViewController>();
+    _photoView->setBaseViewController(this);
+    _settingsView->setPhotoViewController(_photoView);
+    sharingWindowOpen = false;
+    settingsViewOpen = false;
+
+    createShaders();
+    // Which programs have a centre, asked once while the context is current (touches come
+    // while other contexts may be).
+    for (const auto& program : _programArray)
+        _centredPrograms.push_back(program && program->program() &&
+                                   program->getUniformLocation("u_center") >= 0);
+    // Until the screen first appears and restores the kept slot, Sketch is active.
+    _filter = _programArray[2].get();
+    _animating = false;
+    _animationFrameInterval = 1;
+    _displayLink.reset();
+
+    _camera = std::move(camera);
+    _captureCamera = std::move(captureCamera);
+    if (_captureCamera) _captureCamera->setDelegate(this);
+    cameraHasConnected();
+
+    _soundPlayer = platform::AudioPlayer::createWithResource("camera click", "wav");
+    if (_soundPlayer) _soundPlayer->setVolume(1.0);
+    _tickPlayer = platform::AudioPlayer::createWithResource("timer tick", "wav");
+    if (_tickPlayer) _tickPlayer->setVolume(1.0);
+
+    // A kept timer that is none of the choices counts as off.
+    if (_userDefaults) {
+        auto kept = _userDefaults->integerForKey(kSelfTimerKey);
+        for (int choice : kTimerChoices)
+            if (kept == choice) _selfTimerSeconds = choice;
+        _screenFlashOn =
+            !_userDefaults->contains(kScreenFlashKey) || _userDefaults->boolForKey(kScreenFlashKey);
+    }
+
+    _library = share::PhotoLibrary::create(std::move(albumFolder));
+    _library->setBaseViewController(this);
+
+    isTakingPhoto = false;
+
+    // 0 or nothing kept means none chosen yet, and so does a value that names no slot.
+    std::int64_t kept = _userDefaults ? _userDefaults->integerForKey(kLastFilterUsedKey) : 0;
+    if (kept <= 0 || kept >= std::int64_t(_programArray.size())) {
+        _lastFilterUsed = -1;
+        if (_userDefaults) _userDefaults->setInteger(kLastFilterUsedKey, -1);
+    } else {
+        _lastFilterUsed = int(kept);
+    }
+}
+
+quorbitViewController::~quorbitViewController() {
+    stopAnimation();
+    cancelTimer(_countdownTimer);
+    cancelTimer(_flashReadTimer);
+    cancelTimer(_flashEndTimer);
+    if (_captureCamera && _captureCamera->delegate() == this) _captureCamera->setDelegate(nullptr);
+    if (_library) _library->setBaseViewController(nullptr);
+    if (_photoViewButton) _photoViewButton->setDelegate(nullptr);
+    _settingsView->setBaseViewController(nullptr);
+    _photoView->setBaseViewController(nullptr);
+    if (_context) _context->makeCurrent();
+    _glview.reset();
+    _programArray.clear();
+}
+
+void quorbitViewController::loadView() {
+    platform::Rect screen = platform::Window::screenBounds();
+    auto root = std::make_shared<platform::LayoutView>(
+        screen, [this](platform::LayoutView& view) { layoutControls(view.bounds().size); });
+    root->setBackgroundColor(platform::Color::black());
+
+    _controlBarView = std::make_shared<ControlBarView>();
+    root->addSubview(_controlBarView);
+
+    _photoViewButton = std::make_shared<LastPictureButtonViewController>(platform::Rect(
+        0, 0, CameraScreenLayout::kThumbnailSide, CameraScreenLayout::kThumbnailSide));
+    _photoViewButton->setControlName(controls::kLastPhoto);
+    root->addSubview(_photoViewButton);
+
+    auto button = [&](ControlArt::Glyph glyph, double side, double glyphSide, const char* name,
+                      void (quorbitViewController::*action)()) {
+        auto made =
+            std::make_shared<ControlButton>(glyph, platform::Rect(0, 0, side, side), glyphSide);
+        made->setControlName(name);
+        made->addAction([this, action](platform::Button&) { (this->*action)(); });
+        root->addSubview(made);
+        return made;
+    };
+    // Three controls either side of the shutter: thumbnail, filters, timer | flash (front
+    // camera only), camera switch, settings.
+    constexpr double kButton = CameraScreenLayout::kButtonSide;
+    _filtersButton = button(ControlArt::Glyph::Filters, kButton, kGlyphSide, controls::kFilters,
+                            &quorbitViewController::openFilterPicker);
+    _timerButton = button(timerGlyph(_selfTimerSeconds), kButton, kGlyphSide, controls::kTimer,
+                          &quorbitViewController::cycleSelfTimer);
+    _shutterButton = button(ControlArt::Glyph::Shutter, CameraScreenLayout::kShutterSide,
+                            CameraScreenLayout::kShutterSide, controls::kShutter,
+                            &quorbitViewController::snapPhoto);
+    _flashButton = button(ControlArt::Glyph::FlashOn, kButton, kGlyphSide, controls::kFlash,
+                          &quorbitViewController::toggleScreenFlash);
+    _swapCameraButton = button(ControlArt::Glyph::SwitchCamera, kButton, kGlyphSide,
+                               controls::kSwapCamera, &quorbitViewController::swapCamera);
+    _settingsButton = button(ControlArt::Glyph::Settings, kButton, kGlyphSide, controls::kSettings,
+                             &quorbitViewController::openSettings);
+
+    _cameraNote = std::make_shared<platform::Label>();
+    _cameraNote->setControlName(controls::kCameraUnavailable);
+    _cameraNote->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
+    _cameraNote->setTextColor(platform::Color::white());
+    _cameraNote->setTextAlignment(platform::TextAlignment::Center);
+    _cameraNote->setNumberOfLines(0);
+    root->addSubview(_cameraNote);
+
+    // The countdown: large digits in the middle of the live view; touches go through it to
+    // the live view, where a tap cancels.
+    _countdownLabel = std::make_shared<platform::Label>();
+    _countdownLabel->setControlName(controls::kCountdown);
+    _countdownLabel->setFont(platform::Font::boldSystem(150));
+    _countdownLabel->setTextColor(platform::Color::white());
+    _countdownLabel->setShadow(platform::Color{0, 0, 0, 0.6}, {0, 3});
+    _countdownLabel->setTextAlignment(platform::TextAlignment::Center);
+    _countdownLabel->setUserInteractionEnabled(false);
+    _countdownLabel->setHidden(true);
+    root->addSubview(_countdownLabel);
+
+    // The screen flash lies over everything, the control bar included.
+    _flashView = std::make_shared<platform::View>(root->bounds());
+    _flashView->setControlName(controls::kScreenFlash);
+    _flashView->setBackgroundColor(platform::Color::white());
+    _flashView->setUserInteractionEnabled(false);
+    _flashView->setAutoresizingMask(platform::View::FlexibleWidth | platform::View::FlexibleHeight);
+    _flashView->setHidden(true);
+    root->addSubview(_flashView);
+
+    setView(root);
+    layoutControls(root->bounds().size);
+    showCameraAvailability(_cameraAvailable, _cameraProblem);
+    updateTimerControl();
+    updateFlashControl();
+}
+
+CameraScreenLayout quorbitViewController::currentLayout() const {
+    platform::Size screen = _glview->superview() ? _glview->superview()->bounds().size
+                                                 : platform::Window::screenBounds().size;
+    return CameraScreenLayout::make(screen, _pictureSize);
+}
+
+void quorbitViewController::layoutControls(platform::Size screen) {
+    CameraScreenLayout layout = CameraScreenLayout::make(screen, _pictureSize);
+    _glview->setFrame(layout.liveView);
+    _controlBarView->setFrame(layout.controlBar);
+    using L = CameraScreenLayout;
+    const std::pair<platform::View*, L::Control> placed[] = {
+        {_photoViewButton.get(), L::kLastPhoto}, {_filtersButton.get(), L::kFilters},
+        {_timerButton.get(), L::kTimer},         {_shutterButton.get(), L::kShutter},
+        {_flashButton.get(), L::kFlash},         {_swapCameraButton.get(), L::kSwapCamera},
+        {_settingsButton.get(), L::kSettings}};
+    for (auto [view, control] : placed)
+        if (view) view->setFrame(layout.controls[size_t(control)]);
+    // The note and the countdown sit in the middle of the live view, as wide as it allows.
+    platform::Rect live = layout.liveView;
+    auto middle = [&](double width, double height) {
+        width = std::min(width, live.width());
+        height = std::min(height, live.height());
+        return platform::Rect(std::floor(live.midX() - width / 2),
+                              std::floor(live.midY() - height / 2), width, height);
+    };
+    _cameraNote->setFrame(middle(live.width() - 40, 100));
+    _countdownLabel->setFrame(middle(live.width() - 40, 200));
+}
+
+void quorbitViewController::setPictureSize(platform::Size size) {
+    if (size == _pictureSize || size.width <= 0 || size.height <= 0) return;
+    _pictureSize = size;
+    // The live surface never has more pixels than the picture it shows: the compositor
+    // scales it to the view.
+    _glview->setMaximumFramebufferSize(int(size.width), int(size.height));
+    // At once, so that the frame that brought the new shape is drawn in the new place.
+    if (isViewLoaded()) layoutControls(view()->bounds().size);
+}
+
+void quorbitViewController::viewDidLoad() {
+    platform::ViewController::viewDidLoad();
+    // The live picture lies beneath every control.
+    view()->insertSubview(_glview, 0);
+    if (_glview->subviews().empty()) {
+        auto area = std::make_shared<LiveTouchArea>(_glview->bounds(), *this);
+        area->setAutoresizingMask(platform::View::FlexibleWidth | platform::View::FlexibleHeight);
+        _glview->addSubview(area);
+    }
+    _photoViewButton->setDelegate(this);
+    if (_captureCamera && _captureCamera->numCameras() < 2)
+        _swapCameraButton->removeFromSuperview();
+}
+
+void quorbitViewController::viewDidAppear(bool animated) {
+    platform::ViewController::viewDidAppear(animated);
+    if (_lastFilterUsed == -1) {
+        setFilter(_programArray[0].get());
+        openFilterPicker();
+    } else {
+        setFilter(_programArray[size_t(_lastFilterUsed)].get());
+    }
+}
+
+void quorbitViewController::showCameraAvailability(bool available, const std::string& reason) {
+    _cameraAvailable = available;
+    _cameraProblem = reason;
+    if (!_cameraNote) return;
+    _cameraNote->setText(reason.empty() ? "Camera not available"
+                                        : "Camera not available\n" + reason);
+    _cameraNote->setHidden(available);
+}
+
+void quorbitViewController::createShaders() {
+    _programArray = gpu::createFilterPrograms();
+}
+
+void quorbitViewController::setFilter(gpu::ShaderProgram* program) {
+    auto slot = gpu::slotOfProgram(_programArray, program);
+    if (!slot) return;  // only programs of this screen's list can be chosen
+    _filter = program;
+    if (_userDefaults) _userDefaults->setInteger(kLastFilterUsedKey, *slot);
+    _lastFilterUsed = *slot;
+}
+
+void quorbitViewController::setFilterPicker(std::shared_ptr<platform::ViewController> controller,
+                                            capture::FrameConsumer* frames) {
+    _filterPickerController = std::move(controller);
+    _filterPicker = frames;
+}
+
+void quorbitViewController::setTouchesEnabled(bool enabled) {
+    view()->setUserInteractionEnabled(enabled);
+}
+
+bool quorbitViewController::childScreenUp() const {
+    return modalViewController() != nullptr || isTransitioning();
+}
+
+bool quorbitViewController::presentChild(const std::shared_ptr<platform::ViewController>& child) {
+    presentModalViewController(child, false);
+    return modalViewController() == child;
+}
+
+void quorbitViewController::openFilterPicker() {
+    if (isTakingPhoto) return;
+    cancelCountdown();
+    if (!_filterPickerController) {
+        platform::Log::info("no filter picker to open");
+        return;
+    }
+    setTouchesEnabled(false);
+    if (filterPickerOpen) return;
+    if (childScreenUp()) return;  // another child screen is up; its restart turns touches on
+    filterPickerOpen = true;
+    if (!presentChild(_filterPickerController)) {
+        // Another screen is up or moving: nothing opened, so nothing stays switched off.
+        filterPickerOpen = false;
+        setTouchesEnabled(true);
+    }
+}
+
+void quorbitViewController::openSettings() {
+    if (isTakingPhoto || settingsViewOpen || childScreenUp()) return;
+    cancelCountdown();
+    settingsViewOpen = true;
+    setTouchesEnabled(false);
+    if (!presentChild(_settingsView)) {
+        settingsViewOpen = false;
+        setTouchesEnabled(true);
+    }
+}
+
+void quorbitViewController::showSharingWindow() {
+    if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || sharingWindowOpen ||
+        childScreenUp())
+        return;
+    cancelCountdown();
+    sharingWindowOpen = true;
+    setTouchesEnabled(false);
+    if (!presentChild(_photoView)) {
+        sharingWindowOpen = false;
+        setTouchesEnabled(true);
+    }
+}
+
+void quorbitViewController::swapCamera() {
+    setTouchesEnabled(false);
+    if (_captureCamera) _captureCamera->swapCamera();
+    setTouchesEnabled(true);
+    updateFlashControl();
+}
+
+bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
+    using Key = platform::KeyEvent::Key;
+    if (event.control || event.alt || event.meta || childScreenUp()) return false;
+    char32_t c = event.key == Key::Character ? event.character : 0;
+    bool shutter = event.key == Key::Return || c == U' ';
+    bool swap = c == U'c' && _captureCamera && _captureCamera->numCameras() >= 2;
+    if (!shutter && !swap && c != U'f' && c != U't') return false;
+    // A held key acts once: the repeats that follow take no burst of photos.
+    if (event.repeat) return true;
+    if (shutter)
+        snapPhoto();
+    else if (c == U'f')
+        openFilterPicker();
+    else if (c == U't')
+        cycleSelfTimer();
+    else
+        swapCamera();
+    return true;
+}
+
+void quorbitViewController::restart() {
+    filterPickerOpen = false;
+    sharingWindowOpen = false;
+    settingsViewOpen = false;
+    setTouchesEnabled(true);
+}
+
+void quorbitViewController::snapPhoto() {
+    if (isTakingPhoto) return;
+    if (isCountingDown()) {
+        cancelCountdown();
+        return;
+    }
+    if (_selfTimerSeconds > 0) {
+        _countdownLeft = _selfTimerSeconds;
+        showCountdown();
+        _countdownTimer = platform::RunLoop::main().addTimer(
+            std::chrono::seconds(1), [this] { countdownStep(); }, std::chrono::seconds(1));
+        return;
+    }
+    takeStill();
+}
+
+void quorbitViewController::countdownStep() {
+    if (--_countdownLeft > 0) {
+        showCountdown();
+        return;
+    }
+    cancelCountdown();
+    takeStill();
+}
+
+void quorbitViewController::showCountdown() {
+    view();
+    _countdownLabel->setText(std::to_string(_countdownLeft));
+    _countdownLabel->setHidden(false);
+    if (_tickPlayer) _tickPlayer->play();
+}
+
+void quorbitViewController::cancelCountdown() {
+    cancelTimer(_countdownTimer);
+    _countdownLeft = 0;
+    if (_countdownLabel) _countdownLabel->setHidden(true);
+}
+
+void quorbitViewController::cancelTimer(platform::RunLoop::Id& id) {
+    if (id) platform::RunLoop::main().cancelTimer(id);
+    id = 0;
+}
+
+void quorbitViewController::cycleSelfTimer() {
+    if (isCountingDown() || isTakingPhoto) return;
+    size_t next = 0;
+    for (size_t i = 0; i < std::size(kTimerChoices); ++i)
+        if (kTimerChoices[i] == _selfTimerSeconds) next = (i + 1) % std::size(kTimerChoices);
+    _selfTimerSeconds = kTimerChoices[next];
+    if (_userDefaults) _userDefaults->setInteger(kSelfTimerKey, _selfTimerSeconds);
+    updateTimerControl();
+}
+
+void quorbitViewController::updateTimerControl() {
+    if (_timerButton) _timerButton->setGlyph(timerGlyph(_selfTimerSeconds));
+}
+
+void quorbitViewController::toggleScreenFlash() {
+    _screenFlashOn = !_screenFlashOn;
+    if (_userDefaults) _userDefaults->setBool(kScreenFlashKey, _screenFlashOn);
+    updateFlashControl();
+}
+
+void quorbitViewController::updateFlashControl() {
+    if (!_flashButton) return;
+    _flashButton->setGlyph(_screenFlashOn ? ControlArt::Glyph::FlashOn
+                                          : ControlArt::Glyph::FlashOff);
+    bool front = _camera && _camera->curCameraType() == capture::kCameraFront;
+    if (_flashButton->isHidden() == front) _flashButton->setHidden(!front);
+}
+
+void quorbitViewController::takeStill() {
+    if (isTakingPhoto) return;
+    setTouchesEnabled(false);
+    isTakingPhoto = true;
+    bool front = _camera && _camera->curCameraType() == capture::kCameraFront;
+    if (!front || !_screenFlashOn || !_flashView) {
+        captureStill();
+        return;
+    }
+    // The screen lights up first; frames keep coming for a moment so that the lit picture is
+    // on the surface, and the overlay (which lies over the window, not in the live surface) is
+    // on screen when that surface is read back.
+    // A flash still fading from the last photo (whose save was quick) gives way to this one.
+    cancelTimer(_flashReadTimer);
+    cancelTimer(_flashEndTimer);
+    _flashView->setHidden(false);
+    _flashReadTimer = platform::RunLoop::main().addTimer(kFlashLead, [this] {
+        _flashReadTimer = 0;
+        captureStill();
+    });
+    _flashEndTimer = platform::RunLoop::main().addTimer(kFlashLength, [this] {
+        _flashEndTimer = 0;
+        endFlash();
+    });
+}
+
+void quorbitViewController::endFlash() {
+    if (_flashView) _flashView->setHidden(true);
+}
+
+void quorbitViewController::captureStill() {
+    // No later frame may replace the one on the surface.
+    if (_captureCamera) _captureCamera->stopCamera();
+    captureToPhotoAlbum();
+}
+
+void quorbitViewController::setDistortionCentre(platform::Point centre) {
+    _distortionCentre = {std::clamp(centre.x, 0.0, 1.0), std::clamp(centre.y, 0.0, 1.0)};
+}
+
+bool quorbitViewController::filterHasCentre() const {
+    auto slot = gpu::slotOfProgram(_programArray, _filter);
+    return slot && size_t(*slot) < _centredPrograms.size() && _centredPrograms[size_t(*slot)];
+}
+
+void quorbitViewController::liveViewTouched(platform::TouchPhase phase, platform::Point at) {
+    platform::Rect b = _glview->bounds();
+    platform::Point normalised{at.x / b.width(), at.y / b.height()};
+    switch (phase) {
+        case platform::TouchPhase::Began:
+            _touchStart = at;
+            _dragging = false;
+            return;
+        case platform::TouchPhase::Moved:
+            if (!_dragging && std::hypot(at.x - _touchStart.x, at.y - _touchStart.y) < kDragSlop)
+                return;
+            _dragging = true;
+            _lastTap.reset();
+            if (filterHasCentre() && !isTakingPhoto) setDistortionCentre(normalised);
+            return;
+        case platform::TouchPhase::Cancelled:
+            _dragging = false;
+            return;
+        case platform::TouchPhase::Ended:
+            break;
+    }
+    if (_dragging) {
+        _dragging = false;
+        return;
+    }
+    // A tap: it cancels a countdown; two in quick succession put the centre back.
+    if (isCountingDown()) {
+        cancelCountdown();
+        _lastTap.reset();
+        return;
+    }
+    auto now = platform::RunLoop::main().now();
+    if (_lastTap && now - *_lastTap <= kDoubleTapTime) {
+        _lastTap.reset();
+        if (!isTakingPhoto) setDistortionCentre(gpu::kViewCentre);
+        return;
+    }
+    _lastTap = now;
+}
+
+void quorbitViewController::captureToPhotoAlbum() {
+    auto image = std::make_shared<const platform::Image>(glToCGImageRef());
+    if (_library->savePhoto(*image, platform::ImageOrientation::Up)) {
+        if (_soundPlayer) _soundPlayer->play();
+        updateLastPictureView(image);
+        _photoView->changeImage(image);
+    }
+    setTouchesEnabled(true);
+}
+
+platform::Image quorbitViewController::glToCGImageRef() {
+    return gpu::readFramebufferImage(*_glview);
+}
+
+void quorbitViewController::updateLastPictureView(std::shared_ptr<const platform::Image> image) {
+    view();  // the thumbnail is made with the view
+    _photoViewButton->setImage(std::move(image));
+}
+
+void quorbitViewController::photoFinishedSaving() {
+    isTakingPhoto = false;
+    if (_captureCamera) _captureCamera->restartCamera();
+}
+
+void quorbitViewController::photoFailedSaving(const platform::Error& error) {
+    isTakingPhoto = false;
+    if (_captureCamera) _captureCamera->restartCamera();
+    platform::Log::error("the photo could not be saved: " + error.localizedDescription());
+    platform::AlertView::create(kSaveFailedTitle, error.localizedDescription(), nullptr, "OK")
+        ->show();
+}
+
+void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
+    if (sharingWindowOpen || settingsViewOpen) return;
+    if (filterPickerOpen) {
+        if (_filterPicker) _filterPicker->cameraUpdated(frame);
+        return;
+    }
+    updateFlashControl();
+    setPictureSize(gpu::uprightSize(frame.width(), frame.height(), frame.rotation()));
+    frame.lockBaseAddress(0);
+    _camTexture.upload(frame, _context);
+    renderCamera();
+    _camTexture.reset();
+    frame.unlockBaseAddress(0);
+}
+
+void quorbitViewController::renderCamera() {
+    int cameraType = _camera ? _camera->curCameraType() : capture::kCameraBack;
+    gpu::drawFrameQuad(*_glview, *_filter, _camTexture.name(), cameraType, {1, 1, 0, 1},
+                       _distortionCentre);
+}
+
+void quorbitViewController::startAnimation() {
+    if (_animating) return;
+    _displayLink = std::make_unique<platform::DisplayLink>([this] { drawFrame(); });
+    _displayLink->setFrameInterval(_animationFrameInterval);
+    _displayLink->addToRunLoop(platform::RunLoop::main());
+    _animating = true;
+}
+
+void quorbitViewController::stopAnimation() {
+    if (!_animating) return;
+    _displayLink->invalidate();
+    _displayLink.reset();
+    _animating = false;
+}
+
+void quorbitViewController::setAnimationFrameInterval(int interval) {
+    if (interval < 1) return;
+    _animationFrameInterval = interval;
+    if (_animating) {
+        stopAnimation();
+        startAnimation();
+    }
+}
+
+}  // namespace quorbit::camera_screen

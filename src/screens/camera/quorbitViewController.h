@@ -1,0 +1,308 @@
+#pragma once
+
+#include <GLES2/gl2.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "screens/camera/CameraScreenLayout.h"
+#include "screens/camera/ControlBarView.h"
+#include "screens/camera/ControlButton.h"
+#include "screens/camera/LastPictureButtonViewController.h"
+#include "capture/Camera.h"
+#include "capture/PixelBuffer.h"
+#include "gpu/FilterCatalogue.h"
+#include "gpu/FrameDrawing.h"
+#include "gpu/GLPostView.h"
+#include "screens/picker/PickerHost.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/ui/DisplayLink.h"
+#include "platform/gl/GLContext.h"
+#include "platform/desktop/AudioPlayer.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/ViewController.h"
+#include "screens/share/PhotoLibrary.h"
+#include "screens/share/PhotoViewController.h"
+#include "screens/share/ScreenHost.h"
+#include "screens/settings/SettingsView.h"
+
+namespace quorbit::camera_screen {
+
+// The camera screen: owns the GL context, the 320 x 427 live surface and the sixteen filter
+// programs, and turns every camera frame into the live picture. Drawing is driven by frame
+// arrival; the display-synchronised timer it runs has an empty callback.
+//
+// Below the live view lies the control bar: the last-photo thumbnail, the filters button,
+// the shutter in the middle, the camera switch (only with two cameras) and the settings
+// button. The filter picker, the share screen and the settings screen are presented over it
+// without animation; while one is up, touches on this screen are off and camera frames go
+// to the picker or nowhere, until the child screen has gone and called restart().
+class quorbitViewController : public platform::ViewController,
+                              public capture::CameraDelegate,
+                              public picker::PickerHost,
+                              public share::ScreenHost,
+                              public share::PhotoLibraryDelegate,
+                              public LastPictureButtonDelegate {
+  public:
+    // The key under which the chosen slot is kept.
+    static constexpr const char* kLastFilterUsedKey = "LastFilterUsed";
+    // The live view's size in a window of 320 x 480 points, which is also the size of a
+    // photo taken there (a phone sensor's picture, 3:4).
+    static constexpr int kLiveWidth = 320;
+    static constexpr int kLiveHeight = 427;
+    // The alert shown when a photo could not be written.
+    static constexpr const char* kSaveFailedTitle = "Could not save photo";
+    // The self-timer's seconds (0, 3 or 10) and whether the front camera's screen flash is
+    // on (absent: on) are kept under these keys.
+    static constexpr const char* kSelfTimerKey = "SelfTimer";
+    static constexpr const char* kScreenFlashKey = "ScreenFlash";
+    // The self-timer's choices, in the order the timer control cycles through them.
+    static constexpr int kTimerChoices[] = {0, 3, 10};
+    // The screen flash: white over the whole window for kFlashLength; the live surface is read
+    // back kFlashLead after it came up, so that the lit picture is what is taken.
+    static constexpr std::chrono::milliseconds kFlashLead{100};
+    static constexpr std::chrono::milliseconds kFlashLength{150};
+    // Two taps on the live view this close in time make a double tap.
+    static constexpr std::chrono::milliseconds kDoubleTapTime{350};
+
+    // The application's camera screen: builds the live surface on context, the sixteen
+    // programs, the child screens, the shutter sound and the photo writer (on albumFolder,
+    // else the default album), becomes camera's delegate and restores the slot kept in
+    // defaults (not owned; null keeps nothing).
+    quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                          std::shared_ptr<capture::Camera> camera, platform::UserDefaults* defaults,
+                          std::optional<std::filesystem::path> albumFolder = std::nullopt);
+    // A screen whose camera only says which side it is on (tools and frame tests): the
+    // shutter and the camera switch then leave the camera alone, and no slot is kept.
+    quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                          std::shared_ptr<capture::CameraTypeSource> camera);
+    ~quorbitViewController() override;
+
+    // The screen's view: the live surface and the control bar, laid out for the window's size
+    // (CameraScreenLayout) and again whenever it changes.
+    void loadView() override;
+    // Where the parts of the screen are for its present size and camera picture.
+    CameraScreenLayout currentLayout() const;
+    // The camera picture's size as shown (upright), which gives the live view its aspect
+    // ratio and caps its surface's pixels; frames set it as they come.
+    platform::Size pictureSize() const override { return _pictureSize; }
+    void setPictureSize(platform::Size size);
+    void viewDidLoad() override;
+    // Each time the screen appears the kept slot becomes the filter; when none is kept,
+    // slot 0 does and the filter picker opens.
+    void viewDidAppear(bool animated) override;
+
+    // Frame entry: routes the frame by the child-screen flags, else draws it.
+    void processNewCameraFrame(capture::PixelBuffer& frame) override;
+    void cameraHasConnected() override {}
+    // Draws the texture in camTexture through filter() into the live surface and presents.
+    void renderCamera();
+
+    // The display-synchronised timer.
+    void startAnimation();
+    void stopAnimation();
+    bool isAnimating() const { return _animating; }
+    int animationFrameInterval() const { return _animationFrameInterval; }
+    // Values below 1 are ignored; a running timer restarts at the new interval.
+    void setAnimationFrameInterval(int interval);
+    platform::DisplayLink* displayLink() const { return _displayLink.get(); }
+    void drawFrame() {}
+
+    // Filters.
+    void createShaders();
+    const gpu::ProgramList& programArray() const override { return _programArray; }
+    gpu::ShaderProgram* filter() const { return _filter; }
+    // Makes program (one of programArray) the filter and keeps its slot.
+    void setFilter(gpu::ShaderProgram* program) override;
+    // Where the chosen slot is kept; not owned, may be null.
+    platform::UserDefaults* userDefaults() const { return _userDefaults; }
+    // The slot to restore when the screen appears; -1 while none has been chosen.
+    int lastFilterUsed() const { return _lastFilterUsed; }
+
+    const std::shared_ptr<gpu::GLPostView>& glview() const { return _glview; }
+    const std::shared_ptr<platform::GLContext>& context() const override { return _context; }
+    const std::shared_ptr<capture::CameraTypeSource>& camera() const override { return _camera; }
+    // The camera the actions drive; null for a screen built on a side only.
+    const std::shared_ptr<capture::Camera>& captureCamera() const { return _captureCamera; }
+
+    // Actions of the controls. With the self-timer set the shutter starts a countdown, and
+    // during one it cancels it; otherwise it takes the still (takeStill).
+    void snapPhoto();
+    void openFilterPicker();
+    void openSettings();
+    void swapCamera();
+    // The keyboard: Space or Return is the shutter (a key held down takes one photo), F
+    // opens the filters, T moves the self-timer on, C switches the camera (with two).
+    bool handleKey(const platform::KeyEvent& event) override;
+    // Each child screen calls this once it has disappeared: clears the three open flags
+    // and turns touches back on. It leaves a photo being saved, the camera and the filter
+    // alone.
+    void restart() override;
+
+    // The self-timer: its seconds (0: off), the control's action that moves it to the next
+    // choice and keeps it, and the countdown it starts: the seconds still to go (0: none), and
+    // its cancellation (a tap on the live view, the shutter, a child screen opening).
+    int selfTimerSeconds() const { return _selfTimerSeconds; }
+    void cycleSelfTimer();
+    bool isCountingDown() const { return _countdownLeft > 0; }
+    int countdownLeft() const { return _countdownLeft; }
+    void cancelCountdown();
+    // The still as the shutter takes it without a timer; with the front camera and the screen
+    // flash on, the white overlay comes first and the surface is read back under it.
+    void takeStill();
+
+    // The front camera's screen flash: on or off (kept), the control's action that switches
+    // it, and whether the overlay is up now.
+    bool screenFlashOn() const { return _screenFlashOn; }
+    void toggleScreenFlash();
+    bool isFlashing() const { return _flashView && !_flashView->isHidden(); }
+
+    // Where the distortions (the programs that take a centre) have their centre, in the live
+    // view's normalised coordinates (x across, y down, 0..1); kViewCentre unless moved. A drag
+    // on the live view moves it while such a filter is in use; a double tap puts it back.
+    platform::Point distortionCentre() const { return _distortionCentre; }
+    // Clamped into the view.
+    void setDistortionCentre(platform::Point centre);
+    // Whether the current filter has a centre that can be moved.
+    bool filterHasCentre() const;
+    // Touches on the live view, in its points (the live-view control forwards them).
+    void liveViewTouched(platform::TouchPhase phase, platform::Point at);
+
+    // Which child screen is up; decides where frames go.
+    bool filterPickerOpen = false;
+    bool sharingWindowOpen = false;
+    bool settingsViewOpen = false;
+    // A photo is being taken and written.
+    bool isTakingPhoto = false;
+
+    // The filter picker, made by the application on this screen (it needs the screen as
+    // its host): the screen presented, and where frames go while it is up. Without one the
+    // filters button does nothing.
+    void setFilterPicker(std::shared_ptr<platform::ViewController> controller,
+                         capture::FrameConsumer* frames);
+    const std::shared_ptr<platform::ViewController>& filterPickerController() const {
+        return _filterPickerController;
+    }
+    capture::FrameConsumer* filterPicker() const { return _filterPicker; }
+
+    const std::shared_ptr<share::SettingsView>& settingsView() const { return _settingsView; }
+    const std::shared_ptr<share::PhotoViewController>& getPhotoViewController() const {
+        return _photoView;
+    }
+    const std::shared_ptr<share::PhotoLibrary>& library() const { return _library; }
+    const std::shared_ptr<platform::AudioPlayer>& soundPlayer() const { return _soundPlayer; }
+    // The countdown's tick, played as each number comes up.
+    const std::shared_ptr<platform::AudioPlayer>& tickPlayer() const { return _tickPlayer; }
+
+    // Still capture.
+    void captureToPhotoAlbum();
+    // The live surface as it is now: 320 x 427 RGBA, top row first.
+    platform::Image glToCGImageRef();
+    void updateLastPictureView(std::shared_ptr<const platform::Image> image);
+    void photoFinishedSaving() override;
+    // A photo that could not be written: the camera runs again, and an alert says why.
+    void photoFailedSaving(const platform::Error& error) override;
+    void showSharingWindow() override;
+
+    // Says over the live view that the camera is not available, and why (access refused,
+    // unplugged, busy); the last picture stays beneath. Hidden while the camera is available.
+    void showCameraAvailability(bool available, const std::string& reason);
+    // The note ("camera-unavailable" to scripts); made when the screen's view is loaded.
+    const std::shared_ptr<platform::Label>& cameraNote() const { return _cameraNote; }
+
+    // The controls, made with the view.
+    const std::shared_ptr<ControlBarView>& controlBarView() const { return _controlBarView; }
+    const std::shared_ptr<ControlButton>& shutterButton() const { return _shutterButton; }
+    const std::shared_ptr<ControlButton>& filtersButton() const { return _filtersButton; }
+    const std::shared_ptr<ControlButton>& settingsButton() const { return _settingsButton; }
+    const std::shared_ptr<ControlButton>& swapCameraButton() const { return _swapCameraButton; }
+    const std::shared_ptr<ControlButton>& timerButton() const { return _timerButton; }
+    const std::shared_ptr<ControlButton>& flashButton() const { return _flashButton; }
+    const std::shared_ptr<platform::Label>& countdownLabel() const { return _countdownLabel; }
+    const std::shared_ptr<platform::View>& flashView() const { return _flashView; }
+    const std::shared_ptr<LastPictureButtonViewController>& photoViewButton() const {
+        return _photoViewButton;
+    }
+
+    // The texture of the frame being drawn; 0 outside the frame path.
+    GLuint camTexture() const { return _camTexture.name(); }
+
+  private:
+    quorbitViewController(std::shared_ptr<platform::GLContext> context,
+                          std::shared_ptr<capture::CameraTypeSource> camera,
+                          std::shared_ptr<capture::Camera> captureCamera,
+                          platform::UserDefaults* defaults,
+                          std::optional<std::filesystem::path> albumFolder);
+    // Presents child modally without animation; false (and nothing changed) when the
+    // presentation did not happen.
+    bool presentChild(const std::shared_ptr<platform::ViewController>& child);
+    // Whether a child screen is up or coming or going.
+    bool childScreenUp() const;
+    void setTouchesEnabled(bool enabled);
+    // The still itself: stops the camera, reads back and saves (the part after any flash).
+    void captureStill();
+    void countdownStep();
+    void showCountdown();
+    void endFlash();
+    // The controls follow the settings and the active camera.
+    void updateTimerControl();
+    void updateFlashControl();
+    void cancelTimer(platform::RunLoop::Id& id);
+    void layoutControls(platform::Size screen);
+
+    std::shared_ptr<gpu::GLPostView> _glview;
+    std::shared_ptr<platform::GLContext> _context;
+    // A phone sensor's 640 x 480 frame turned upright, until a frame says otherwise.
+    platform::Size _pictureSize{480, 640};
+    bool _animating = false;
+    int _animationFrameInterval = 1;
+    std::unique_ptr<platform::DisplayLink> _displayLink;
+    gpu::CameraTexture _camTexture;
+    gpu::ShaderProgram* _filter = nullptr;
+    std::shared_ptr<capture::CameraTypeSource> _camera;
+    std::shared_ptr<capture::Camera> _captureCamera;
+    std::shared_ptr<platform::AudioPlayer> _soundPlayer;
+    std::shared_ptr<platform::ViewController> _filterPickerController;
+    capture::FrameConsumer* _filterPicker = nullptr;
+    gpu::ProgramList _programArray;
+    std::shared_ptr<share::PhotoLibrary> _library;
+    std::shared_ptr<share::SettingsView> _settingsView;
+    std::shared_ptr<share::PhotoViewController> _photoView;
+    int _lastFilterUsed = -1;
+    platform::UserDefaults* _userDefaults = nullptr;
+
+    std::shared_ptr<ControlBarView> _controlBarView;
+    std::shared_ptr<LastPictureButtonViewController> _photoViewButton;
+    std::shared_ptr<ControlButton> _shutterButton;
+    std::shared_ptr<ControlButton> _filtersButton;
+    std::shared_ptr<ControlButton> _swapCameraButton;
+    std::shared_ptr<ControlButton> _settingsButton;
+    std::shared_ptr<platform::Label> _cameraNote;
+    std::shared_ptr<ControlButton> _timerButton;
+    std::shared_ptr<ControlButton> _flashButton;
+    std::shared_ptr<platform::Label> _countdownLabel;
+    std::shared_ptr<platform::View> _flashView;
+    std::shared_ptr<platform::AudioPlayer> _tickPlayer;
+    int _selfTimerSeconds = 0;
+    int _countdownLeft = 0;
+    platform::RunLoop::Id _countdownTimer = 0;
+    bool _screenFlashOn = true;
+    platform::RunLoop::Id _flashReadTimer = 0;
+    platform::RunLoop::Id _flashEndTimer = 0;
+    platform::Point _distortionCentre = gpu::kViewCentre;
+    std::vector<bool> _centredPrograms;  // by slot: the program takes "u_center"
+    // The live view's touch: where it went down, whether it has become a drag, and when the
+    // last tap ended (for double taps).
+    platform::Point _touchStart;
+    bool _dragging = false;
+    std::optional<platform::RunLoop::Clock::time_point> _lastTap;
+    bool _cameraAvailable = true;
+    std::string _cameraProblem;
+};
+
+}  // namespace quorbit::camera_screen

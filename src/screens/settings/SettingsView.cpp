@@ -1,0 +1,91 @@
+#include "screens/settings/SettingsView.h"
+
+#include "platform/ui/ControlNames.h"
+#include "screens/share/NetworkCheck.h"
+#include "screens/share/PhotoViewController.h"
+
+namespace quorbit::share {
+
+SettingsView::SettingsView() : ChildScreen("Settings", controls::kSettingsBack) {
+    _dataSource.numberOfSections = [](platform::TableView&) { return 1; };
+    _dataSource.numberOfRowsInSection = [](platform::TableView&, int) { return 1; };
+    _dataSource.titleForHeaderInSection = [](platform::TableView&, int) {
+        return std::optional<std::string>(kHeader);
+    };
+    _dataSource.titleForFooterInSection = [](platform::TableView&, int) {
+        return std::optional<std::string>(kFooter);
+    };
+    _dataSource.cellForRow = [this](platform::TableView& table, platform::IndexPath) {
+        auto cell = table.dequeueReusableCell(kCellIdentifier);
+        if (!cell) {
+            cell = std::make_shared<platform::TableViewCell>(
+                platform::TableViewCell::Style::Default, kCellIdentifier);
+            cell->setSelectionStyle(platform::TableViewCell::SelectionStyle::Blue);
+        }
+        cell->textLabel()->setText(rowText());
+        return cell;
+    };
+    _tableDelegate.didSelectRow = [this](platform::TableView&, platform::IndexPath path) {
+        didSelectRow(path);
+    };
+}
+
+SettingsView::~SettingsView() {
+    if (_observer) platform::NotificationCenter::defaultCenter().removeObserver(_observer);
+    if (_settingsTable) {
+        _settingsTable->setDataSource(nullptr);
+        _settingsTable->setTableDelegate(nullptr);
+    }
+}
+
+void SettingsView::loadContent(platform::View& root, platform::Rect area) {
+    _settingsTable =
+        std::make_shared<platform::TableView>(area, platform::TableView::Style::Grouped);
+    _settingsTable->setDataSource(&_dataSource);
+    _settingsTable->setTableDelegate(&_tableDelegate);
+    _settingsTable->setAutoresizingMask(platform::View::FlexibleWidth |
+                                        platform::View::FlexibleHeight);
+    root.addSubview(_settingsTable);
+}
+
+void SettingsView::viewDidLoad() {
+    if (!_observer)
+        _observer = platform::NotificationCenter::defaultCenter().addObserver(
+            kFBUserLoginStatusChange, nullptr, [this](const platform::Notification&) { reload(); },
+            this);
+    ChildScreen::viewDidLoad();
+}
+
+void SettingsView::viewWillAppear(bool animated) {
+    ChildScreen::viewWillAppear(animated);
+    reload();
+}
+
+void SettingsView::reload() {
+    if (_settingsTable) _settingsTable->reloadData();
+}
+
+std::string SettingsView::rowText() const {
+    auto screen = _photoViewController.lock();
+    if (!screen || !screen->getIsLoggedInToFB()) return "Login";
+    // Signed in before the user's name has loaded: the name is left out.
+    auto name = screen->userName();
+    return name ? "Logout: " + *name : "Logout";
+}
+
+void SettingsView::didSelectRow(platform::IndexPath path) {
+    if (!connectedToNetwork()) {
+        platform::AlertView::create("Cannot use Facebook",
+                                    "Currently not connected to the internet", &_alertDelegate,
+                                    "Cancel")
+            ->show();
+    } else if (auto screen = _photoViewController.lock()) {
+        if (screen->getIsLoggedInToFB())
+            screen->logout();
+        else
+            screen->login();
+    }
+    if (_settingsTable) _settingsTable->deselectRowAtIndexPath(path, true);
+}
+
+}  // namespace quorbit::share

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/AudioPlayer.h"
+
+namespace quorbit::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A mono 16-bit PCM WAV file of the given number of samples at 8 kHz.
+fs::path writeWav(const std::string& name, std::uint32_t samples) {
+    auto le = [](std::string& out, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(char((v >> (8 * i)) & 0xff));
+    };
+    std::string wav = "RIFF";
+    le(wav, 36 + samples * 2, 4);
+    wav += "WAVEfmt ";
+    le(wav, 16, 4);
+    le(wav, 1, 2);      // PCM
+    le(wav, 1, 2);      // mono
+    le(wav, 8000, 4);   // rate
+    le(wav, 16000, 4);  // bytes per second
+    le(wav, 2, 2);      // block
+    le(wav, 16, 2);     // bits
+    wav += "data";
+    le(wav, samples * 2, 4);
+    for (std::uint32_t i = 0; i < samples; ++i)
+        le(wav, (i % 20) < 10 ? 8000 : 0xffff - 8000, 2);
+    auto path = fs::temp_directory_path() / name;
+    std::ofstream(path, std::ios::binary) << wav;
+    return path;
+}
+
+TEST(AudioPlayer, MissingOrBrokenFilesGiveNoPlayerAndSayWhy) {
+    std::vector<std::string> lines;
+    auto previous =
+        Log::setSink([&](Log::Level, const std::string& line) { lines.push_back(line); });
+    auto junk = fs::temp_directory_path() / "quorbit-not-a.wav";
+    std::ofstream(junk) << "RIFF but not really";
+    EXPECT_EQ(AudioPlayer::createWithContentsOfFile("/nonexistent/click.wav"), nullptr);
+    EXPECT_EQ(AudioPlayer::createWithContentsOfFile(junk), nullptr);
+    EXPECT_EQ(AudioPlayer::createWithResource("no such sound"), nullptr);
+    Log::setSink(previous);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("/nonexistent/click.wav"), std::string::npos);
+    EXPECT_NE(lines[1].find("quorbit-not-a.wav"), std::string::npos);
+    EXPECT_NE(lines[2].find("no such sound"), std::string::npos);
+    fs::remove(junk);
+}
+
+TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
+    struct Case {
+        std::uint32_t samples;
+        double seconds;
+    } cases[] = {{800, 0.1}, {0, 0.0}};  // a tenth of a second; nothing at all
+    for (const auto& c : cases) {
+        auto path = writeWav("quorbit-test.wav", c.samples);
+        auto player = AudioPlayer::createWithContentsOfFile(path);
+        ASSERT_NE(player, nullptr);
+        EXPECT_DOUBLE_EQ(player->duration(), c.seconds);
+        int finished = 0;
+        player->setDelegate({[&](AudioPlayer&, bool ok) { finished += ok ? 1 : 100; }});
+        player->setVolume(0.5);
+        ASSERT_TRUE(player->play());
+        EXPECT_TRUE(player->isPlaying());
+        EXPECT_TRUE(player->play()) << "playing again while playing carries on";
+        RunLoop::main().runUntil([&] { return finished > 0; }, std::chrono::seconds(3));
+        EXPECT_EQ(finished, 1) << c.samples << " samples";
+        EXPECT_FALSE(player->isPlaying());
+
+        // Stopped early: silent, and the delegate hears nothing.
+        ASSERT_TRUE(player->play());
+        player->stop();
+        RunLoop::main().runFor(std::chrono::milliseconds(150));
+        EXPECT_EQ(finished, 1);
+        fs::remove(path);
+    }
+}
+
+}  // namespace
+}  // namespace quorbit::platform

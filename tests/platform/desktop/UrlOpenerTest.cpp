@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/core/Bundle.h"
+#include "platform/desktop/Reachability.h"
+#include "platform/desktop/UrlOpener.h"
+
+namespace quorbit::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A scratch folder with small shell scripts standing in for xdg-mime and xdg-open. Each
+// opener writes the argument it got to "opened".
+class UrlOpenerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "url-opener-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        dir = pattern;
+        script("handler-known", "echo browser.desktop");
+        script("handler-none", "exit 0");  // xdg-mime prints nothing when nobody is registered
+        script("opener-ok", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"");
+        script("opener-fails", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"; exit 4");
+        script("opener-stays", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"; sleep 5");
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void script(const std::string& name, const std::string& body) {
+        std::ofstream(dir / name) << "#!/bin/sh\n" << body << "\n";
+        fs::permissions(dir / name, fs::perms::owner_all);
+    }
+    std::string opened() const { return readFile(dir / "opened").value_or("<not run>"); }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    fs::path dir;
+};
+
+TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
+    struct Case {
+        const char* url;
+        const char* query;
+        const char* opener;
+        bool opened;
+        const char* handedOver;
+    };
+    const Case cases[] = {
+        {"fbauth://authorize?client_id=1", "handler-known", "opener-ok", true,
+         "fbauth://authorize?client_id=1"},
+        // Nobody handles the scheme: the opener is not even run.
+        {"fbauth://authorize?client_id=1", "handler-none", "opener-ok", false, "<not run>"},
+        // Web URLs go to the opener whatever the query says.
+        {"https://example.invalid/login", "handler-none", "opener-ok", true,
+         "https://example.invalid/login"},
+        {"https://example.invalid/login", "handler-known", "opener-fails", false,
+         "https://example.invalid/login"},
+        {"no scheme here", "handler-known", "opener-ok", false, "<not run>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.url) + " / " + c.query + " / " + c.opener);
+        fs::remove(dir / "opened");
+        UrlOpener::Commands commands;
+        commands.handlerQuery = {path(c.query)};
+        commands.open = {path(c.opener)};
+        UrlOpener opener(commands);
+        EXPECT_EQ(opener.openURL(c.url), c.opened);
+        EXPECT_EQ(opened(), c.handedOver);
+    }
+}
+
+TEST_F(UrlOpenerTest, AnOpenerStillRunningAfterTheWaitCountsAsOpened) {
+    UrlOpener::Commands commands;
+    commands.handlerQuery.clear();
+    commands.open = {path("opener-stays")};
+    commands.launchWait = 300ms;
+    UrlOpener opener(commands);
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(opener.openURL("fbauth://authorize"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+}
+
+TEST_F(UrlOpenerTest, TheCommandFromTheEnvironmentGetsTheUrlAsOneUnchangedArgument) {
+    ASSERT_EQ(setenv("QUORBIT_URL_OPENER", path("opener-ok").c_str(), 1), 0);
+    UrlOpener opener(UrlOpener::commandsFromEnvironment());
+    unsetenv("QUORBIT_URL_OPENER");
+    // Characters a shell would act on stay in the URL and do nothing.
+    std::string url = "fbauth://authorize?a=1&b=$(touch " + path("pwned") + ")`id`;x' \"y\"";
+    EXPECT_TRUE(opener.openURL(url));
+    EXPECT_EQ(opened(), url);
+    EXPECT_FALSE(fs::exists(dir / "pwned"));
+}
+
+TEST(Reachability, FlagsFollowTheInterfaceThatCarriesTheDefaultRoute) {
+    const std::string v4Heading =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    const std::string v4Default = v4Heading +
+                                  "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n" +
+                                  "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
+    const std::string v4LocalOnly =
+        v4Heading + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
+    const std::string v4Ppp =
+        v4Heading + "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const std::string v4Reject =
+        v4Heading + "eth0\t00000000\t00000000\t0201\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const std::string v6Default =
+        "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+        "fe800000000000000000000000000001 00000400 00000001 00000000 00000003 wlan0\n";
+    const std::string v6LoopbackReject =
+        "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+        "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200 lo\n";
+
+    using I = Reachability::Interface;
+    const unsigned live = IFF_UP | IFF_RUNNING;
+    const I lo{"lo", live | IFF_LOOPBACK, true};
+    const I eth0{"eth0", live, true};
+    const I eth0Down{"eth0", IFF_UP, true};
+    const I eth0NoAddress{"eth0", live, false};
+    const I ppp0{"ppp0", live | IFF_POINTOPOINT, true};
+    const I wlan0{"wlan0", live, true};
+    const unsigned R = Reachability::Reachable, T = Reachability::TransientConnection;
+
+    struct Case {
+        const char* name;
+        std::vector<I> interfaces;
+        std::optional<std::string> v4, v6;
+        unsigned flags;
+    };
+    const std::vector<Case> cases = {
+        {"default route on a live interface", {lo, eth0}, v4Default, "", R},
+        {"interface not running", {lo, eth0Down}, v4Default, "", 0},
+        {"interface without an address", {lo, eth0NoAddress}, v4Default, "", 0},
+        {"only a local network route", {lo, eth0}, v4LocalOnly, "", 0},
+        {"point-to-point link", {lo, ppp0}, v4Ppp, "", R | T},
+        {"unreachable route", {lo, eth0}, v4Reject, "", 0},
+        {"IPv6 default route only", {lo, wlan0}, v4Heading, v6Default, R},
+        {"IPv6 loopback's reject route", {lo, eth0}, v4Heading, v6LoopbackReject, 0},
+        {"no routing tables: a live interface", {lo, eth0}, std::nullopt, std::nullopt, R},
+        {"no routing tables: the loopback alone", {lo}, std::nullopt, std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<std::string_view> v4, v6;
+        if (c.v4) v4 = *c.v4;
+        if (c.v6) v6 = *c.v6;
+        EXPECT_EQ(Reachability::flagsFrom(c.interfaces, v4, v6), c.flags);
+    }
+}
+
+TEST(Reachability, AStandInAnswerReplacesTheSystemsUntilCleared) {
+    Reachability::setOverride([] { return std::optional<unsigned>(); });
+    EXPECT_EQ(Reachability::internetFlags(), std::nullopt);
+    Reachability::setOverride([] { return std::optional<unsigned>(Reachability::Reachable); });
+    EXPECT_EQ(Reachability::internetFlags(), Reachability::Reachable);
+    Reachability::setOverride({});
+    EXPECT_TRUE(Reachability::internetFlags().has_value());  // this machine can be asked
+}
+
+// The stand-in answer of $QUORBIT_REACHABILITY; text it cannot read leaves the real one.
+TEST(Reachability, TheEnvironmentCanStandInForTheSystem) {
+    struct Case {
+        const char* text;
+        bool valid;
+        std::optional<unsigned> flags;
+    };
+    const unsigned R = Reachability::Reachable;
+    const Case cases[] = {
+        {"unreadable", true, std::nullopt},
+        {"offline", true, 0u},
+        {"reachable", true, R},
+        {"reachable,transient,connection-required", true, 7u},
+        {"reachable,", false, std::nullopt},
+        {"online", false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        setenv("QUORBIT_REACHABILITY", c.text, 1);
+        if (c.valid)
+            EXPECT_EQ(Reachability::internetFlags(), c.flags);
+        else
+            EXPECT_TRUE(Reachability::internetFlags().has_value());
+    }
+    unsetenv("QUORBIT_REACHABILITY");
+}
+
+}  // namespace
+}  // namespace quorbit::platform

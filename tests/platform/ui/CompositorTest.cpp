@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "platform/gfx/Canvas.h"
+#include "platform/ui/Compositor.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLLayer.h"
+#include "platform/gl/GLTextureTarget.h"
+#include "platform/ui/View.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::platform {
+namespace {
+
+class CompositorTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::sharedGlContext();
+        auto context = GLContext::create();
+        ASSERT_TRUE(context) << context.error().localizedDescription();
+        auto made = Compositor::create(context.value());
+        ASSERT_TRUE(made) << made.error().localizedDescription();
+        compositor = std::move(made.value());
+        compositor->context()->makeCurrent();
+        target = std::make_unique<GLTextureTarget>(40, 40);
+    }
+    void TearDown() override {
+        if (compositor) compositor->context()->makeCurrent();
+        target.reset();
+        compositor.reset();
+    }
+
+    Image frame(const std::vector<View*>& roots) {
+        compositor->draw(roots, target->width(), target->height(), target->framebuffer());
+        return Compositor::readPixels(target->width(), target->height());
+    }
+
+    std::unique_ptr<Compositor> compositor;
+    std::unique_ptr<GLTextureTarget> target;
+};
+
+struct Rgb {
+    int r, g, b;
+};
+
+::testing::AssertionResult pixelIs(const Image& image, int x, int y, Rgb want, int slack = 3) {
+    const std::uint8_t* p = image.pixel(x, y);
+    if (std::abs(p[0] - want.r) <= slack && std::abs(p[1] - want.g) <= slack &&
+        std::abs(p[2] - want.b) <= slack)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "pixel (" << x << ", " << y << ") is " << int(p[0]) << "," << int(p[1]) << ","
+           << int(p[2]) << ", expected " << want.r << "," << want.g << "," << want.b;
+}
+
+std::shared_ptr<View> box(Rect frame, std::optional<Color> color) {
+    auto view = std::make_shared<View>(frame);
+    view->setBackgroundColor(color);
+    return view;
+}
+
+TEST_F(CompositorTest, BackgroundsAlphaHiddenClippingAndTransforms) {
+    auto root = box(Rect(0, 0, 40, 40), Color{0, 0, 0, 1});
+    // Opaque red square.
+    root->addSubview(box(Rect(0, 0, 10, 10), Color{1, 0, 0, 1}));
+    // White at half alpha inside a parent at half alpha: a quarter of white over black.
+    auto half = box(Rect(10, 0, 10, 10), std::nullopt);
+    half->setAlpha(0.5);
+    auto white = box(Rect(0, 0, 10, 10), Color::white());
+    white->setAlpha(0.5);
+    half->addSubview(white);
+    root->addSubview(half);
+    // A colour with its own alpha: half green over the black root.
+    root->addSubview(box(Rect(20, 0, 10, 10), Color{0, 1, 0, 0.5}));
+    // Hidden views draw nothing, children included.
+    auto hidden = box(Rect(30, 0, 10, 10), Color{1, 1, 0, 1});
+    hidden->addSubview(box(Rect(0, 0, 5, 5), Color{1, 0, 1, 1}));
+    hidden->setHidden(true);
+    root->addSubview(hidden);
+    // A clipping parent cuts its child at its bounds; a non-clipping one does not.
+    auto clipper = box(Rect(0, 20, 10, 10), Color{0, 0, 1, 1});
+    clipper->setClipsToBounds(true);
+    clipper->addSubview(box(Rect(5, 0, 20, 10), Color{1, 1, 1, 1}));
+    root->addSubview(clipper);
+    auto open = box(Rect(0, 30, 10, 10), Color{0, 0, 1, 1});
+    open->addSubview(box(Rect(5, 0, 20, 10), Color{1, 1, 1, 1}));
+    root->addSubview(open);
+    // A 2x scale about the centre of a 4x4 view at (28, 28) covers 26..34.
+    auto scaled = box(Rect(28, 28, 4, 4), Color{0, 1, 1, 1});
+    scaled->setTransform(AffineTransform::scale(2, 2));
+    root->addSubview(scaled);
+
+    Image image = frame({root.get()});
+    struct Case {
+        const char* what;
+        int x, y;
+        Rgb want;
+    } cases[] = {
+        {"red square", 5, 5, {255, 0, 0}},
+        {"nested halves of white", 15, 5, {64, 64, 64}},
+        {"half-transparent green", 25, 5, {0, 128, 0}},
+        {"hidden view", 35, 5, {0, 0, 0}},
+        {"hidden child", 32, 2, {0, 0, 0}},
+        {"clipped child inside", 7, 25, {255, 255, 255}},
+        {"clipped child outside", 15, 25, {0, 0, 0}},
+        {"unclipped child outside", 15, 35, {255, 255, 255}},
+        {"scaled view, beyond its frame", 26, 26, {0, 255, 255}},
+        {"scaled view, just outside", 24, 24, {0, 0, 0}},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(pixelIs(image, c.x, c.y, c.want)) << c.what;
+}
+
+// A view that paints its left half with a colour and counts how often it is drawn.
+class Painter : public View {
+  public:
+    using View::View;
+    bool draws() const override { return true; }
+    void draw(Canvas& canvas) override {
+        ++draws_;
+        canvas.fillRect(Rect(0, 0, bounds().width() / 2, bounds().height()), color);
+    }
+    Color color{1, 0, 0, 1};
+    int draws_ = 0;
+};
+
+TEST_F(CompositorTest, ABackgroundThatCoversTheTargetIsTheClearNotAQuad) {
+    // A window with nothing of its own, a screen's opaque root filling it, a small box on it.
+    auto window = box(Rect(0, 0, 40, 40), std::nullopt);
+    auto screen = box(Rect(0, 0, 40, 40), Color{1, 0, 0, 1});
+    screen->addSubview(box(Rect(10, 10, 10, 10), Color{0, 0, 1, 1}));
+    window->addSubview(screen);
+    Image image = frame({window.get()});
+    EXPECT_TRUE(pixelIs(image, 2, 2, {255, 0, 0}));
+    EXPECT_TRUE(pixelIs(image, 15, 15, {0, 0, 255}));
+    EXPECT_EQ(compositor->lastFrame().viewsDrawn, 1);  // the box alone
+    // A root that does not cover the target is drawn as itself over the clear.
+    screen->setFrame(Rect(0, 0, 40, 30));
+    image = frame({window.get()});
+    EXPECT_TRUE(pixelIs(image, 2, 35, {0, 0, 0}));
+    EXPECT_EQ(compositor->lastFrame().viewsDrawn, 2);
+}
+
+TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) {
+    auto root = box(Rect(0, 0, 40, 40), Color{0, 0, 1, 1});
+    auto painter = std::make_shared<Painter>(Rect(0, 0, 20, 20));
+    root->addSubview(painter);
+
+    Image first = frame({root.get()});
+    EXPECT_EQ(painter->draws_, 1);
+    EXPECT_EQ(compositor->lastFrame().canvasRedraws, 1);
+    EXPECT_TRUE(pixelIs(first, 5, 5, {255, 0, 0}));
+    // The unpainted right half is transparent: the parent shows through.
+    EXPECT_TRUE(pixelIs(first, 15, 5, {0, 0, 255}));
+
+    // Unchanged: the kept picture is shown again, not drawn again.
+    painter->color = Color{0, 1, 0, 1};
+    Image second = frame({root.get()});
+    EXPECT_EQ(painter->draws_, 1);
+    EXPECT_EQ(compositor->lastFrame().canvasRedraws, 0);
+    EXPECT_TRUE(pixelIs(second, 5, 5, {255, 0, 0}));
+
+    painter->setNeedsDisplay();
+    Image third = frame({root.get()});
+    EXPECT_EQ(painter->draws_, 2);
+    EXPECT_TRUE(pixelIs(third, 5, 5, {0, 255, 0}));
+
+    // A new size draws again at that size.
+    painter->setFrame(Rect(0, 0, 40, 20));
+    Image wider = frame({root.get()});
+    EXPECT_EQ(painter->draws_, 3);
+    EXPECT_TRUE(pixelIs(wider, 15, 5, {0, 255, 0}));
+
+    EXPECT_EQ(compositor->cachedTextureCount(), 1u);
+    painter->removeFromSuperview();
+    painter.reset();
+    frame({root.get()});
+    EXPECT_EQ(compositor->cachedTextureCount(), 0u);
+}
+
+TEST_F(CompositorTest, ScaleDrawsPointsAsSeveralPixels) {
+    compositor->setScale(2);
+    auto root = box(Rect(0, 0, 20, 20), Color{0, 0, 0, 1});
+    root->addSubview(box(Rect(5, 5, 5, 5), Color{1, 1, 1, 1}));
+    auto painter = std::make_shared<Painter>(Rect(10, 10, 10, 10));
+    root->addSubview(painter);
+    Image image = frame({root.get()});
+    EXPECT_TRUE(pixelIs(image, 10, 10, {255, 255, 255}));
+    EXPECT_TRUE(pixelIs(image, 19, 19, {255, 255, 255}));
+    EXPECT_TRUE(pixelIs(image, 20, 19, {0, 0, 0}));
+    EXPECT_TRUE(pixelIs(image, 9, 9, {0, 0, 0}));
+    // The painted half of the 10-point view: pixels 20..29 across.
+    EXPECT_TRUE(pixelIs(image, 29, 25, {255, 0, 0}));
+    EXPECT_TRUE(pixelIs(image, 31, 25, {0, 0, 0}));
+}
+
+// A view showing a GL picture, as GL views do.
+class LayerView : public View {
+  public:
+    using View::View;
+    GLLayer* glLayer() override { return &layer; }
+    GLLayer layer;
+};
+
+TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
+    auto root = box(Rect(0, 0, 40, 40), Color{0, 0, 0, 1});
+    auto view = std::make_shared<LayerView>(Rect(10, 10, 20, 20));
+    view->setBackgroundColor(Color{0, 0, 1, 1});
+    root->addSubview(view);
+
+    // Storage without a presented picture shows the view's background.
+    auto gl = testing::sharedGlContext();
+    gl->makeCurrent();
+    view->layer.setBoundsSize(20, 20);
+    GLDrawableTexture renderbuffer = gl->makeDrawableTexture();
+    gl->bindRenderbuffer(renderbuffer.name());
+    ASSERT_TRUE(gl->renderbufferStorageFromLayer(view->layer));
+    GLFramebuffer fbo = GLFramebuffer::make(gl);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.name());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, renderbuffer.name(),
+                           0);
+    Image before = frame({root.get()});
+    EXPECT_TRUE(pixelIs(before, 20, 20, {0, 0, 255}));
+
+    // GL's upper half (high y) green, lower half red, then presented.
+    gl->makeCurrent();
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo.name());
+    glViewport(0, 0, 20, 20);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, 10, 20, 10);
+    glClearColor(0, 1, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glScissor(0, 0, 20, 10);
+    glClearColor(1, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    gl->bindRenderbuffer(renderbuffer.name());
+    ASSERT_TRUE(gl->presentRenderbuffer());
+
+    view->setAlpha(1);
+    Image after = frame({root.get()});
+    EXPECT_EQ(compositor->lastFrame().layerQuads, 1);
+    EXPECT_TRUE(pixelIs(after, 20, 13, {0, 255, 0})) << "top of the view";
+    EXPECT_TRUE(pixelIs(after, 20, 27, {255, 0, 0})) << "bottom of the view";
+    EXPECT_TRUE(pixelIs(after, 5, 5, {0, 0, 0})) << "outside the view";
+
+    // Alpha applies to the layer too: half green over half blue over black.
+    view->setAlpha(0.5);
+    Image faded = frame({root.get()});
+    EXPECT_TRUE(pixelIs(faded, 20, 13, {0, 128, 64}));
+
+    fbo.reset();
+    renderbuffer.reset();
+    compositor->context()->makeCurrent();
+}
+
+TEST_F(CompositorTest, DrawMakesTheCallersContextCurrentAgainOnRestore) {
+    auto gl = testing::sharedGlContext();
+    gl->makeCurrent();
+    auto root = box(Rect(0, 0, 40, 40), Color{1, 1, 1, 1});
+    compositor->draw({root.get()}, target->width(), target->height(), target->framebuffer());
+    EXPECT_EQ(GLContext::current(), compositor->context().get());
+    compositor->restoreContext();
+    EXPECT_EQ(GLContext::current(), gl.get());
+    compositor->context()->makeCurrent();
+}
+
+}  // namespace
+}  // namespace quorbit::platform

@@ -1,0 +1,470 @@
+// The embedded web view against a real web engine and a real HTTP server on 127.0.0.1.
+
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "platform/web/WebView.h"
+#include "support/HostTestSupport.h"
+#include "support/LocalHttpServer.h"
+
+namespace quorbit::platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool engineStartedAtLaunch = true;
+
+// The engine keeps its website data (cookies) in the settings folder: a fresh one per run.
+class WebDataFolder : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        engineStartedAtLaunch = WebView::engineStarted();
+        std::string pattern = (std::filesystem::temp_directory_path() / "webview-test-XXXXXX");
+        if (mkdtemp(pattern.data())) {
+            _folder = pattern;
+            setenv("QUORBIT_CONFIG_DIR", pattern.c_str(), 1);
+        }
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!_folder.empty()) std::filesystem::remove_all(_folder, ec);
+    }
+
+  private:
+    std::filesystem::path _folder;
+};
+const auto* const webDataFolder = ::testing::AddGlobalTestEnvironment(new WebDataFolder);
+
+bool waitUntil(const std::function<bool()>& done, RunLoop::Duration timeout = 20s) {
+    return RunLoop::main().runUntil(done, timeout);
+}
+
+// The test's HTTP server on 127.0.0.1, logging every request it answers.
+class TestServer : public quorbit::testing::LocalHttpServer {
+  public:
+    TestServer() {
+        // Connections the engine opens ahead of need are closed soon: an open connection
+        // holds stop() up.
+        server().set_keep_alive_timeout(1);
+        server().set_logger([this](const httplib::Request& request, const httplib::Response&) {
+            std::lock_guard lock(_mutex);
+            _log.push_back(request.method + " " + request.path + " " + request.body);
+        });
+    }
+    ~TestServer() { stop(); }
+    void stop() {
+        released = true;
+        LocalHttpServer::stop();
+    }
+    std::vector<std::string> log() {
+        std::lock_guard lock(_mutex);
+        return _log;
+    }
+    bool received(const std::string& line) {
+        auto all = log();
+        return std::find(all.begin(), all.end(), line) != all.end();
+    }
+
+    std::atomic<bool> released = false;  // lets slow answers finish
+
+  private:
+    std::mutex _mutex;
+    std::vector<std::string> _log;
+};
+
+// A delegate that records what the view tells it and refuses what `refuse` says.
+struct Recorder {
+    WebViewDelegate delegate;
+    std::vector<std::pair<std::string, WebNavigationType>> navigations;
+    std::vector<Error> failures;
+    int started = 0, finished = 0;
+    std::function<bool(const std::string&)> refuse;
+    std::function<void(WebView&)> onFinish;
+
+    Recorder() {
+        delegate.shouldStartLoad = [this](WebView&, const std::string& url, WebNavigationType t) {
+            navigations.emplace_back(url, t);
+            return !(refuse && refuse(url));
+        };
+        delegate.didStartLoad = [this](WebView&) { ++started; };
+        delegate.didFinishLoad = [this](WebView& view) {
+            ++finished;
+            if (onFinish) onFinish(view);
+        };
+        delegate.didFailLoad = [this](WebView&, const Error& e) { failures.push_back(e); };
+    }
+};
+
+std::string page(const std::string& title, const std::string& body) {
+    return "<!DOCTYPE html><html><head><meta charset=utf-8><title>" + title +
+           "</title><style>body{margin:0} .at{position:absolute}</style></head><body>" + body +
+           "</body></html>";
+}
+
+// A TCP port on 127.0.0.1 with nothing listening.
+int closedPort() {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    close(s);
+    return ntohs(address.sin_port);
+}
+
+class WebViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (auto why = WebView::engineUnavailable())
+            GTEST_SKIP() << "the web engine cannot start here: " << why->localizedDescription();
+        app = std::make_unique<HeadlessApp>(2);
+        server.server().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
+            for (int i = 0; i < 1000 && !server.released; ++i)
+                std::this_thread::sleep_for(10ms);
+            res.set_content(page("slow", ""), "text/html");
+        });
+    }
+    void TearDown() override {
+        server.stop();
+        if (view) view->removeFromSuperview();
+        view.reset();
+        app.reset();
+    }
+    // A web view at frame in the window, reporting to recorder.
+    void makeView(Rect frame) {
+        view = std::make_shared<WebView>(frame);
+        view->setDelegate(&recorder.delegate);
+        app->window->addSubview(view);
+    }
+    bool load(const std::string& path) {
+        int before = recorder.finished;
+        view->loadRequest(server.url(path));
+        return waitUntil([&] { return recorder.finished > before; });
+    }
+    // Touch 0 is the mouse; the others are fingers.
+    void tap(Point p, int touch = 0) {
+        Window::dispatchTouch(TouchPhase::Began, touch, p);
+        Window::dispatchTouch(TouchPhase::Ended, touch, p);
+    }
+
+    std::unique_ptr<HeadlessApp> app;
+    TestServer server;
+    Recorder recorder;
+    std::shared_ptr<WebView> view;
+};
+
+TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
+    EXPECT_FALSE(engineStartedAtLaunch) << "nothing may start the web engine before a web view";
+    server.server().Get("/halves", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("halves",
+                             "<div class=at style='left:0;top:0;width:50%;height:100%;"
+                             "background:#ff0000'></div><div class=at style='left:50%;top:0;"
+                             "width:50%;height:100%;background:#0000ff'></div>"),
+                        "text/html");
+    });
+    server.start();
+    makeView(Rect(10, 20, 100, 60));
+    ASSERT_TRUE(load("/halves"));
+    auto halves = [&](int width) {
+        Image page = view->pageSnapshot();
+        if (page.width() != width) return false;
+        const std::uint8_t* left = page.pixel(width / 4, page.height() / 2);
+        const std::uint8_t* right = page.pixel(width * 3 / 4, page.height() / 2);
+        return left[0] == 255 && left[2] == 0 && right[0] == 0 && right[2] == 255;
+    };
+    ASSERT_TRUE(waitUntil([&] { return halves(200); })) << view->pageSnapshot().width();
+    EXPECT_EQ(view->pageSnapshot().height(), 120);
+
+    // What the window shows: the page inside the view's frame, in screen pixels.
+    auto shot = app->host->screenshot();
+    ASSERT_TRUE(shot.ok());
+    auto rgb = [&](double x, double y) {
+        const std::uint8_t* p = shot->pixel(int(x * 2), int(y * 2));
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    EXPECT_EQ(rgb(12, 22), (std::array<int, 3>{255, 0, 0}));
+    EXPECT_EQ(rgb(108, 78), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_EQ(rgb(8, 50), (std::array<int, 3>{0, 0, 0}));  // the window beside the view
+
+    // A new frame size re-lays the page out at that size.
+    view->setFrame(Rect(10, 20, 160, 60));
+    ASSERT_TRUE(waitUntil([&] { return halves(320); }));
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("window.innerWidth + 'x' + window.innerHeight"),
+              "160x60");
+    shot = app->host->screenshot();
+    ASSERT_TRUE(shot.ok());
+    EXPECT_EQ(rgb(160, 50), (std::array<int, 3>{0, 0, 255}));
+}
+
+TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
+    server.server().Get("/titled", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("Sign in &amp; more", "<p>hello</p>"), "text/html");
+    });
+    server.start();
+    makeView(Rect(0, 0, 200, 200));
+    std::string titleSeenOnFinish;
+    recorder.onFinish = [&](WebView& v) {
+        titleSeenOnFinish = v.stringByEvaluatingJavaScript("document.title");
+    };
+    ASSERT_TRUE(load("/titled"));
+    EXPECT_EQ(titleSeenOnFinish, "Sign in & more");
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("6 * 7"), "42");
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("undefined"), "");
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("throw new Error('no')"), "");
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("this is not a script"), "");
+    view->stringByEvaluatingJavaScript("document.body.setAttribute('orientation', 90);");
+    EXPECT_EQ(view->stringByEvaluatingJavaScript("document.body.getAttribute('orientation')"),
+              "90");
+    EXPECT_EQ(view->currentUrl(), server.url("/titled"));
+}
+
+TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
+    server.server().Get("/start", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("start",
+                             "<a class=at style='left:10px;top:10px;width:100px;height:30px;"
+                             "display:block' href='/form'>next</a>"
+                             "<a class=at style='left:10px;top:60px;width:100px;height:30px;"
+                             "display:block' href='/refused-link'>away</a>"
+                             "<a class=at style='left:10px;top:110px;width:100px;height:30px;"
+                             "display:block' href='/done' target=_blank>new window</a>"),
+                        "text/html");
+    });
+    server.server().Get("/form", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("form",
+                             "<form method=post action='/submit'><input type=hidden name=k "
+                             "value=v><input type=submit class=at style='left:10px;top:10px;"
+                             "width:100px;height:30px' value=go></form>"),
+                        "text/html");
+    });
+    server.server().Post("/submit", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/done", 303);
+    });
+    server.server().Get("/done", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("done", "<div style='height:3000px'></div>"), "text/html");
+    });
+    server.server().Get("/bounce", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/refused-redirect");
+    });
+    server.start();
+    makeView(Rect(20, 40, 200, 200));
+    recorder.refuse = [](const std::string& url) {
+        return url.find("/refused") != std::string::npos;
+    };
+    ASSERT_TRUE(load("/start"));
+    // A mouse press that is cancelled clicks nothing.
+    Window::dispatchTouch(TouchPhase::Began, 0, {20 + 50, 40 + 25});
+    Window::cancelAllTouches();
+    RunLoop::main().runFor(300ms);
+    EXPECT_EQ(recorder.navigations.size(), 1u);
+    tap({20 + 50, 40 + 25}, 1);  // a finger
+    ASSERT_TRUE(waitUntil([&] { return recorder.finished == 2; }));
+    tap({20 + 50, 40 + 25});  // the mouse
+    ASSERT_TRUE(waitUntil([&] { return recorder.finished == 3; }));
+    using T = WebNavigationType;
+    std::vector<std::pair<std::string, T>> expected{{server.url("/start"), T::Other},
+                                                    {server.url("/form"), T::LinkClicked},
+                                                    {server.url("/submit"), T::FormSubmitted},
+                                                    {server.url("/done"), T::Other}};
+    EXPECT_EQ(recorder.navigations, expected);
+    EXPECT_TRUE(server.received("POST /submit k=v"));
+    EXPECT_EQ(view->currentUrl(), server.url("/done"));
+    EXPECT_TRUE(recorder.failures.empty());
+    // A dragging finger scrolls the page.
+    Window::dispatchTouch(TouchPhase::Began, 2, {100, 200});
+    for (double y = 190; y >= 100; y -= 10) {
+        Window::dispatchTouch(TouchPhase::Moved, 2, {100, y});
+        RunLoop::main().runFor(10ms);
+    }
+    Window::dispatchTouch(TouchPhase::Ended, 2, {100, 100});
+    EXPECT_TRUE(waitUntil([&] {
+        return std::atoi(view->stringByEvaluatingJavaScript("scrollY").c_str()) >= 50;
+    })) << view->stringByEvaluatingJavaScript("scrollY");
+
+    // A refused redirect fails its load with 102, once; the server never sees the target.
+    recorder.navigations.clear();
+    view->loadRequest(server.url("/bounce"));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.failures.empty(); }));
+    RunLoop::main().runFor(300ms);
+    ASSERT_EQ(recorder.failures.size(), 1u);
+    EXPECT_EQ(recorder.failures[0].domain, "WebKitErrorDomain");
+    EXPECT_EQ(recorder.failures[0].code, 102);
+    EXPECT_EQ(recorder.failures[0].userInfo.at("NSErrorFailingURLStringKey"),
+              server.url("/refused-redirect"));
+    expected = {{server.url("/bounce"), T::Other}, {server.url("/refused-redirect"), T::Other}};
+    EXPECT_EQ(recorder.navigations, expected);
+    EXPECT_EQ(recorder.finished, 3);
+
+    // A refused click on a page at rest: 102 as well, and the page stays.
+    ASSERT_TRUE(load("/start"));
+    recorder.failures.clear();
+    tap({20 + 50, 40 + 75});
+    ASSERT_TRUE(waitUntil([&] { return !recorder.failures.empty(); }));
+    RunLoop::main().runFor(300ms);
+    ASSERT_EQ(recorder.failures.size(), 1u);
+    EXPECT_EQ(recorder.failures[0].code, 102);
+    EXPECT_EQ(recorder.navigations.back(),
+              std::make_pair(server.url("/refused-link"), T::LinkClicked));
+    EXPECT_EQ(view->currentUrl(), server.url("/start"));
+    for (const auto& line : server.log())
+        EXPECT_EQ(line.find("/refused"), std::string::npos) << line;
+
+    // A link to a new window opens in this view, asked about once.
+    recorder.navigations.clear();
+    int finished = recorder.finished;
+    tap({20 + 50, 40 + 125});
+    ASSERT_TRUE(waitUntil([&] { return recorder.finished > finished; }));
+    EXPECT_EQ(view->currentUrl(), server.url("/done"));
+    expected = {{server.url("/done"), T::LinkClicked}};
+    EXPECT_EQ(recorder.navigations, expected);
+}
+
+TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
+    server.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("quick", ""), "text/html");
+    });
+    server.start();
+    makeView(Rect(0, 0, 200, 200));
+
+    view->loadRequest(server.url("/slow"));
+    ASSERT_TRUE(waitUntil([&] { return recorder.started == 1; }));
+    EXPECT_TRUE(view->isLoading());
+    view->stopLoading();
+    ASSERT_TRUE(waitUntil([&] { return recorder.failures.size() == 1; }));
+    EXPECT_EQ(recorder.failures[0].domain, "NSURLErrorDomain");
+    EXPECT_EQ(recorder.failures[0].code, -999);
+    EXPECT_FALSE(view->isLoading());
+
+    // A new load in place of a slow one cancels it, and finishes itself.
+    view->loadRequest(server.url("/slow"));
+    ASSERT_TRUE(waitUntil([&] { return recorder.started == 2; }));
+    ASSERT_TRUE(load("/quick"));
+    ASSERT_EQ(recorder.failures.size(), 2u);
+    EXPECT_EQ(recorder.failures[1].code, -999);
+    EXPECT_EQ(recorder.finished, 1);
+
+    std::string nowhere = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    view->loadRequest(nowhere);
+    ASSERT_TRUE(waitUntil([&] { return recorder.failures.size() == 3; }));
+    const Error& refused = recorder.failures[2];
+    EXPECT_EQ(refused.domain, "NSURLErrorDomain");
+    EXPECT_EQ(refused.code, -1004);
+    EXPECT_EQ(refused.localizedDescription().rfind("Could not connect to the server: ", 0), 0u)
+        << refused.localizedDescription();
+    EXPECT_EQ(refused.userInfo.at("NSErrorFailingURLStringKey"), nowhere);
+    ASSERT_TRUE(refused.underlying);
+    RunLoop::main().runFor(200ms);
+    EXPECT_EQ(recorder.finished, 1) << "a failed load is not also a finished one";
+}
+
+TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
+    server.server().Get("/login", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("login",
+                             "<form method=post action='/login'>"
+                             "<input name=user class=at style='left:10px;top:10px;width:150px;"
+                             "height:30px'><input name=pass type=password class=at "
+                             "style='left:10px;top:50px;width:150px;height:30px'>"
+                             "<input type=submit class=at style='left:10px;top:90px;width:150px;"
+                             "height:30px' value='Log in'></form>"),
+                        "text/html");
+    });
+    server.server().Post("/login", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(page("welcome", ""), "text/html");
+    });
+    server.start();
+    makeView(Rect(0, 100, 320, 300));
+    ASSERT_TRUE(load("/login"));
+
+    // Everything goes through the host, as SDL delivers it: the window is 2 pixels a point.
+    auto click = [&](double x, double y) {
+        for (Uint32 type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) {
+            SDL_Event e{};
+            e.type = type;
+            e.button.button = SDL_BUTTON_LEFT;
+            e.button.x = int(x * 2);
+            e.button.y = int(y * 2);
+            app->host->handleEvent(e);
+        }
+    };
+    auto type = [&](const char* text) {
+        SDL_Event e{};
+        e.type = SDL_TEXTINPUT;
+        std::strncpy(e.text.text, text, sizeof e.text.text - 1);
+        app->host->handleEvent(e);
+    };
+    auto press = [&](SDL_Keycode key) {
+        for (Uint32 t : {SDL_KEYDOWN, SDL_KEYUP}) {
+            SDL_Event e{};
+            e.type = t;
+            e.key.keysym.sym = key;
+            app->host->handleEvent(e);
+        }
+    };
+    click(50, 100 + 25);
+    EXPECT_TRUE(view->isFocused());
+    // A person's first key comes well after the click has focused the field.
+    ASSERT_TRUE(waitUntil([&] {
+        return view->stringByEvaluatingJavaScript("document.activeElement.name") == "user";
+    }));
+    type("zoë");
+    press(SDLK_BACKSPACE);
+    type("é x");
+    press(SDLK_TAB);
+    type("s3cret");
+    auto fieldsRead = [&] {
+        return view->stringByEvaluatingJavaScript(
+            "document.forms[0].user.value + '|' + document.forms[0].pass.value");
+    };
+    ASSERT_TRUE(waitUntil([&] { return fieldsRead() == "zoé x|s3cret"; })) << fieldsRead();
+    click(50, 100 + 105);
+    ASSERT_TRUE(waitUntil([&] {
+        return server.received("POST /login user=zo%C3%A9+x&pass=s3cret");
+    })) << ::testing::PrintToString(server.log());
+}
+
+TEST_F(WebViewTest, DeletingTheCookiesOfAHostLeavesOtherHostsAlone) {
+    std::string token = std::to_string(std::random_device{}());
+    server.server().Get("/set", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Set-Cookie", "session=" + token + "; Path=/; Max-Age=3600");
+        res.set_content(page("set", ""), "text/html");
+    });
+    std::mutex mutex;
+    std::string cookieSeen;
+    server.server().Get("/echo", [&](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard lock(mutex);
+        cookieSeen = req.get_header_value("Cookie");
+        res.set_content(page("echo", ""), "text/html");
+    });
+    server.start();
+    makeView(Rect(0, 0, 200, 200));
+    auto cookieAtServer = [&] {
+        EXPECT_TRUE(load("/echo"));
+        std::lock_guard lock(mutex);
+        return cookieSeen;
+    };
+    ASSERT_TRUE(load("/set"));
+    EXPECT_EQ(cookieAtServer(), "session=" + token);
+    WebView::deleteCookiesForHost("localhost");
+    WebView::deleteCookiesForHost("example.com");
+    EXPECT_EQ(cookieAtServer(), "session=" + token);
+    WebView::deleteCookiesForHost("127.0.0.1");
+    EXPECT_EQ(cookieAtServer(), "");
+}
+
+}  // namespace
+}  // namespace quorbit::platform

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <optional>
+
+#include "CameraScreenSupport.h"
+#include "screens/camera/quorbitViewController.h"
+#include "gpu/FrameDrawing.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::camera_screen {
+namespace {
+
+using quorbit::testing::sharedGlContext;
+
+struct SwitchableCamera : capture::CameraTypeSource {
+    int type = capture::kCameraBack;
+    int curCameraType() const override { return type; }
+};
+
+struct RecordingPicker : capture::FrameConsumer {
+    int frames = 0;
+    void cameraUpdated(capture::PixelBuffer& frame) override {
+        ++frames;
+        EXPECT_FALSE(frame.isLocked());
+    }
+};
+
+using testing::QuadrantFrame;
+
+class LiveView : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        camera = std::make_shared<SwitchableCamera>();
+        screen = std::make_unique<quorbitViewController>(sharedGlContext(), camera);
+        screen->setFilter(screen->programArray()[0].get());
+    }
+    std::array<int, 3> pixelAt(int x, int y) {
+        platform::Image image = gpu::readFramebufferImage(*screen->glview());
+        const auto* p = image.pixel(x, y);
+        return {p[0], p[1], p[2]};
+    }
+    std::uint64_t presents() { return screen->glview()->glLayer()->presentCount(); }
+
+    std::shared_ptr<SwitchableCamera> camera;
+    std::unique_ptr<quorbitViewController> screen;
+    QuadrantFrame frame;
+};
+
+TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera) {
+    const auto& c = QuadrantFrame::kColours;
+    constexpr int kBack = capture::kCameraBack, kFront = capture::kCameraFront;
+    // Which frame quadrant (top left, top right, bottom left, bottom right) shows in each
+    // quadrant of the photo, in the same order: the frame turned clockwise by its rotation,
+    // the front camera's picture mirrored left to right as the view shows it.
+    struct Case {
+        int rotation, cameraType;
+        std::array<int, 4> frameQuadrantAt;
+    } cases[] = {
+        {0, kBack, {0, 1, 2, 3}},   {0, kFront, {1, 0, 3, 2}},   {90, kBack, {2, 0, 3, 1}},
+        {90, kFront, {0, 2, 1, 3}}, {180, kBack, {3, 2, 1, 0}},  {180, kFront, {2, 3, 0, 1}},
+        {270, kBack, {1, 3, 0, 2}}, {270, kFront, {3, 1, 2, 0}},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(::testing::Message() << tc.rotation << (tc.cameraType ? " front" : " back"));
+        camera->type = tc.cameraType;
+        auto buffer = frame.buffer(tc.rotation);
+        screen->processNewCameraFrame(buffer);
+        EXPECT_FALSE(buffer.isLocked());
+        // The photo is the live surface read back.
+        platform::Image photo = screen->glToCGImageRef();
+        const int xs[2] = {photo.width() / 4, photo.width() * 3 / 4};
+        const int ys[2] = {photo.height() / 4, photo.height() * 3 / 4};
+        for (int q = 0; q < 4; ++q) {
+            auto expected = c[size_t(tc.frameQuadrantAt[size_t(q)])];
+            const auto* got = photo.pixel(xs[q % 2], ys[q / 2]);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(got[k], expected[size_t(k)], 1) << "quadrant " << q;
+        }
+    }
+}
+
+TEST_F(LiveView, ChildScreensDecideWhereFramesGo) {
+    auto picker = std::make_shared<RecordingPicker>();
+    screen->setFilterPicker(nullptr, picker.get());
+    struct Case {
+        bool picker, sharing, settings;
+        int pickerFrames;
+        bool drawn;
+    } cases[] = {
+        {false, false, false, 0, true}, {true, false, false, 1, false},
+        {false, true, false, 0, false}, {false, false, true, 0, false},
+        {true, true, false, 0, false},  {true, false, true, 0, false},
+    };
+    for (const auto& tc : cases) {
+        screen->filterPickerOpen = tc.picker;
+        screen->sharingWindowOpen = tc.sharing;
+        screen->settingsViewOpen = tc.settings;
+        picker->frames = 0;
+        std::uint64_t before = presents();
+        GLuint probe = 0;
+        glGenTextures(1, &probe);
+        glDeleteTextures(1, &probe);
+        auto buffer = frame.buffer();
+        screen->processNewCameraFrame(buffer);
+        EXPECT_EQ(picker->frames, tc.pickerFrames);
+        EXPECT_EQ(presents() - before, tc.drawn ? 1u : 0u);
+        // Texture names are handed out in increasing order here: a drawn frame takes one,
+        // a dropped frame none, and no texture outlives its frame.
+        GLuint next = 0;
+        glGenTextures(1, &next);
+        glDeleteTextures(1, &next);
+        EXPECT_EQ(next - probe - 1, tc.drawn ? 1u : 0u);
+        if (tc.drawn) {
+            EXPECT_FALSE(glIsTexture(probe + 1));
+        }
+        EXPECT_EQ(screen->camTexture(), 0u);
+    }
+    screen->setFilterPicker(nullptr, nullptr);
+}
+
+TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
+    gpu::ShaderProgram* broken = screen->programArray()[6].get();
+    broken->disable();
+    broken->setFragShaderSource(std::nullopt);
+    screen->setFilter(broken);
+    EXPECT_EQ(screen->lastFilterUsed(), 6);
+    auto buffer = frame.buffer();
+    screen->processNewCameraFrame(buffer);
+    EXPECT_EQ(pixelAt(160, 213), (std::array<int, 3>{255, 255, 0}));
+}
+
+}  // namespace
+}  // namespace quorbit::camera_screen

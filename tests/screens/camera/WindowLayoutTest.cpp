@@ -1,0 +1,180 @@
+// The camera screen and the filter picker laid out for windows from a phone's to a 4K
+// desktop's, portrait and landscape, and for both shapes of camera picture.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "CameraScreenSupport.h"
+#include "screens/picker/FilterPickerController.h"
+
+namespace quorbit::camera_screen::testing {
+namespace {
+
+using platform::Rect;
+using platform::Size;
+using platform::Window;
+
+struct WindowCase {
+    double width, height, scale;
+    int previewsPerPage;
+};
+// clang-format off
+constexpr WindowCase kWindows[] = {
+    {320, 480, 1, 4}, {360, 720, 2, 4}, {720, 1440, 1, 4},
+    {1280, 800, 1, 8}, {1920, 1080, 1, 8}, {3840, 2160, 1, 16},
+    {480, 320, 1, 4},
+};
+// clang-format on
+constexpr Size kPictures[] = {{480, 640}, {640, 480}};
+
+const char* const kBarControls[] = {controls::kLastPhoto, controls::kFilters, controls::kTimer,
+                                    controls::kShutter,   controls::kFlash,   controls::kSwapCamera,
+                                    controls::kSettings};
+
+Rect inWindow(platform::View* view) {
+    Rect b = view->bounds();
+    platform::Point origin = view->convertToWindow({b.minX(), b.minY()});
+    return {origin, b.size};
+}
+
+bool inside(Rect r, Rect area) {
+    return r.minX() >= area.minX() - 1e-6 && r.minY() >= area.minY() - 1e-6 &&
+           r.maxX() <= area.maxX() + 1e-6 && r.maxY() <= area.maxY() + 1e-6 && !r.isEmpty();
+}
+
+bool overlap(Rect a, Rect b) {
+    return a.minX() < b.maxX() - 1e-6 && b.minX() < a.maxX() - 1e-6 && a.minY() < b.maxY() - 1e-6 &&
+           b.minY() < a.maxY() - 1e-6;
+}
+
+// The same aspect ratio, within the rounding of each side to whole points.
+bool sameAspect(Size a, Size b) {
+    return std::abs(a.width / a.height - b.width / b.height) <= 1.0 / std::min(a.width, a.height);
+}
+
+struct ResizedScreen {
+    ResizedScreen() = default;
+    ~ResizedScreen() { Window::resizeScreen(Rect(0, 0, 320, 480), 1); }
+    void to(const WindowCase& c, platform::View& root) {
+        Window::resizeScreen(Rect(0, 0, c.width, c.height), c.scale);
+        root.layoutIfNeeded();
+    }
+};
+
+TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape) {
+    ScreenFixture f("layout", 5);
+    f.show();
+    ResizedScreen resized;
+    for (Size picture : kPictures) {
+        f.screen->setPictureSize(picture);
+        for (const WindowCase& c : kWindows) {
+            SCOPED_TRACE(::testing::Message()
+                         << c.width << " x " << c.height << " @" << c.scale << ", picture "
+                         << picture.width << " x " << picture.height);
+            resized.to(c, *f.window);
+            Rect screen(0, 0, c.width, c.height);
+            bool portrait = c.width < c.height;
+            Rect live = inWindow(f.control(controls::kLiveView));
+            std::vector<Rect> placed{live};
+            for (const char* name : kBarControls) {
+                platform::View* view = f.control(name);
+                ASSERT_NE(view, nullptr) << name;
+                Rect r = inWindow(view);
+                EXPECT_TRUE(inside(r, screen)) << name;
+                // The bar lies beside the live view: below it, or right of it.
+                EXPECT_GE(portrait ? r.minY() : r.minX(), portrait ? live.maxY() : live.maxX())
+                    << name;
+                for (Rect other : placed)
+                    EXPECT_FALSE(overlap(r, other)) << name;
+                placed.push_back(r);
+            }
+            EXPECT_TRUE(inside(live, screen));
+            EXPECT_TRUE(sameAspect(live.size, picture));
+            // The largest such rectangle: it spans the room left by the bar in one direction.
+            double roomWidth = portrait ? c.width : c.width - CameraScreenLayout::kBarThickness;
+            double roomHeight = portrait ? c.height - CameraScreenLayout::kBarThickness : c.height;
+            EXPECT_TRUE(std::abs(live.width() - roomWidth) <= 1 ||
+                        std::abs(live.height() - roomHeight) <= 1);
+
+            // The surface has the view's pixels, but never more than the picture has.
+            auto& glview = *f.screen->glview();
+            glview.setFramebuffer();
+            double fit =
+                std::min({c.scale, picture.width / live.width(), picture.height / live.height()});
+            EXPECT_NEAR(glview.framebufferWidth(), live.width() * fit, 1);
+            EXPECT_NEAR(glview.framebufferHeight(), live.height() * fit, 1);
+        }
+    }
+}
+
+TEST(WindowLayout, TheShareScreenAndAnAlertFollowTheWindow) {
+    ScreenFixture f("child-layout", 5);
+    f.show();
+    f.screen->updateLastPictureView(std::make_shared<const platform::Image>(4, 4));
+    f.screen->showSharingWindow();
+    ASSERT_TRUE(f.screen->sharingWindowOpen);
+    auto alert = platform::AlertView::create("Title", "A message", nullptr, "OK");
+    alert->show();
+    platform::RunLoop::main().runFor(500ms);  // past its pop-in
+    ResizedScreen resized;
+    for (const WindowCase& c : kWindows) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
+        resized.to(c, *f.window);
+        Rect screen(0, 0, c.width, c.height);
+        Rect photo = inWindow(f.control(controls::kSharePhoto));
+        Rect back = inWindow(f.control(controls::kShareBack));
+        EXPECT_TRUE(inside(photo, screen));
+        EXPECT_TRUE(inside(back, screen));
+        // The photo takes the window's width, and most of its height.
+        EXPECT_EQ(photo.width(), c.width);
+        EXPECT_GT(photo.height(), c.height / 2);
+        Rect box = inWindow(alert.get());
+        EXPECT_TRUE(inside(box, screen));
+        EXPECT_NEAR(box.midX(), screen.midX(), 4);
+        EXPECT_NEAR(box.midY(), screen.midY(), 4);
+    }
+    alert->dismissWithClickedButtonIndex(0, false);
+}
+
+TEST(WindowLayout, PickerPagesHoldTheirPreviewsInSlotOrderInsideTheWindow) {
+    ScreenFixture f("picker-layout", 5);
+    auto picker = std::make_shared<picker::FilterPickerController>(*f.screen);
+    f.screen->setFilterPicker(picker, picker.get());
+    f.show();
+    f.screen->openFilterPicker();
+    ASSERT_TRUE(f.screen->filterPickerOpen);
+    ResizedScreen resized;
+    for (const WindowCase& c : kWindows) {
+        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
+        resized.to(c, *f.window);
+        Rect screen(0, 0, c.width, c.height);
+        Rect pages = inWindow(picker->filterScroll().get());
+        EXPECT_EQ(picker->previewsPerPage(), c.previewsPerPage);
+        EXPECT_EQ(picker->pageControl()->numberOfPages(), 16 / c.previewsPerPage);
+        Rect close = inWindow(picker->closeButton().get());
+        Rect dots = inWindow(picker->pageControl().get());
+        for (Rect r : {pages, close, dots})
+            EXPECT_TRUE(inside(r, screen));
+        EXPECT_FALSE(overlap(close, pages));
+        EXPECT_FALSE(overlap(close, dots));
+        const auto& previews = picker->glViews();
+        ASSERT_EQ(previews.size(), 16u);
+        for (size_t slot = 0; slot < previews.size(); ++slot) {
+            int page = int(slot) / c.previewsPerPage;
+            Rect r = previews[slot]->frame().offsetBy(-page * pages.width(), 0);
+            EXPECT_TRUE(inside(r, Rect({0, 0}, pages.size))) << slot;
+            EXPECT_TRUE(sameAspect(r.size, {480, 640})) << slot;
+            if (slot % size_t(c.previewsPerPage) == 0) continue;
+            // Left to right, then top to bottom, on one page.
+            Rect before = previews[slot - 1]->frame().offsetBy(-page * pages.width(), 0);
+            EXPECT_FALSE(overlap(r, before)) << slot;
+            EXPECT_TRUE(r.minY() > before.minY() ||
+                        (r.minY() == before.minY() && r.minX() > before.minX()))
+                << slot;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quorbit::camera_screen::testing

@@ -1,0 +1,253 @@
+// The filter picker as the application runs it: presented without animation by the screen
+// that owns the programs and the GL context, fed camera frames by it, and touched through the
+// window's touch entry point (the one the host and the headless scripts use).
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "gpu/FrameDrawing.h"
+#include "screens/picker/FilterPickerController.h"
+#include "platform/ui/ControlNames.h"
+#include "platform/ui/UiTestSupport.h"
+#include "support/GlTestContext.h"
+
+namespace quorbit::picker {
+namespace {
+
+using namespace quorbit::testing;
+using platform::Point;
+using Log = std::vector<std::string>;
+
+struct SwitchableCamera : capture::CameraTypeSource {
+    int type = capture::kCameraBack;
+    int curCameraType() const override { return type; }
+};
+
+// A 640 x 480 BGRA frame; paint gives the RGB of each pixel.
+struct Frame {
+    std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4, 255);
+    template <typename Paint>
+    explicit Frame(Paint paint) {
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 640; ++x) {
+                std::array<int, 3> rgb = paint(x, y);
+                for (int c = 0; c < 3; ++c)
+                    bgra[(size_t(y) * 640 + size_t(x)) * 4 + 2 - size_t(c)] = std::uint8_t(rgb[c]);
+            }
+    }
+    capture::PixelBuffer buffer() { return capture::PixelBuffer(bgra.data(), 640, 480); }
+};
+
+Frame solid(int r, int g, int b) {
+    return Frame([=](int, int) { return std::array<int, 3>{r, g, b}; });
+}
+
+// Red runs along the frame's rows, green down its columns, blue marks the quadrant.
+Frame scene() {
+    return Frame([](int x, int y) {
+        return std::array<int, 3>{x * 255 / 639, y * 255 / 479,
+                                  40 + 60 * ((y >= 240) * 2 + (x >= 320))};
+    });
+}
+
+// The screen that opens the picker, as the camera screen does: it owns the sixteen programs
+// and the context, hands frames to the picker while it is up and notes what it is asked.
+class TestHost : public platform::ViewController, public PickerHost {
+  public:
+    const gpu::ProgramList& programArray() const override { return programs; }
+    const std::shared_ptr<platform::GLContext>& context() const override { return glContext; }
+    const std::shared_ptr<capture::CameraTypeSource>& camera() const override { return source; }
+    void setFilter(gpu::ShaderProgram* program) override {
+        auto slot = gpu::slotOfProgram(programs, program);
+        log.push_back("setFilter " + (slot ? std::to_string(*slot) : "?"));
+    }
+    void restart() override {
+        pickerOpen = false;
+        log.push_back("restart");
+    }
+    void openPicker() {
+        pickerOpen = true;
+        presentModalViewController(picker, false);
+    }
+    void deliver(Frame& frame) {
+        auto buffer = frame.buffer();
+        if (pickerOpen) picker->cameraUpdated(buffer);
+        EXPECT_FALSE(buffer.isLocked());
+    }
+
+    std::shared_ptr<platform::GLContext> glContext = sharedGlContext();
+    gpu::ProgramList programs = gpu::createFilterPrograms();
+    std::shared_ptr<SwitchableCamera> cameraSide = std::make_shared<SwitchableCamera>();
+    std::shared_ptr<capture::CameraTypeSource> source = cameraSide;
+    std::shared_ptr<FilterPickerController> picker =
+        std::make_shared<FilterPickerController>(*this);
+    bool pickerOpen = false;
+    Log log;
+};
+
+class FilterPicker : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window->setRootViewController(host);
+        host->openPicker();
+    }
+    FilterPickerController& picker() { return *host->picker; }
+    platform::ScrollView& scroll() { return *picker().filterScroll(); }
+    platform::Image preview(int slot) {
+        return gpu::readFramebufferImage(*picker().glViews()[size_t(slot)]);
+    }
+    Point previewCentre(int slot, double dx = 0) {
+        return picker().glViews()[size_t(slot)]->convertToWindow({72 + dx, 96});
+    }
+    // A finger swipe from right to left (or back), then the pages settle.
+    void turnPage(bool forward = true) {
+        Point right{290, 200}, left{90, 200};
+        drag(forward ? right : left, forward ? left : right);
+        ASSERT_TRUE(runUntil([&] { return !scroll().isDecelerating(); }));
+    }
+
+    std::shared_ptr<platform::Window> window = makeWindow();
+    std::shared_ptr<TestHost> host = std::make_shared<TestHost>();
+};
+
+TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) {
+    EXPECT_EQ(scroll().contentSize(), (platform::Size{1280, 416}));
+    EXPECT_EQ(picker().pageControl()->numberOfPages(), 4);
+    ASSERT_EQ(scroll().subviews().size(), 16u);
+    struct Place {
+        int slot;
+        double x, y;
+    } places[] = {{0, 11, 11}, {3, 165, 213}, {5, 485, 11}, {10, 651, 213}, {15, 1125, 213}};
+    for (auto [slot, x, y] : places) {
+        EXPECT_EQ(scroll().subviews()[size_t(slot)].get(), picker().glViews()[size_t(slot)].get());
+        EXPECT_EQ(picker().glViews()[size_t(slot)]->frame(), platform::Rect(x, y, 144, 192));
+        EXPECT_EQ(window->findControl(controls::preview(slot)),
+                  picker().glViews()[size_t(slot)].get());
+    }
+    // The page whose left edge is nearest; at exactly half a page the higher one.
+    struct Offset {
+        double x;
+        int page;
+    } offsets[] = {{0, 0}, {159, 0}, {160, 1}, {479, 1}, {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
+    for (auto [x, page] : offsets) {
+        scroll().setContentOffset({x, 0});
+        EXPECT_EQ(picker().pageControl()->currentPage(), page) << x;
+    }
+    scroll().setContentOffset({0, 0});
+    turnPage();
+    EXPECT_EQ(scroll().contentOffset().x, 320);
+    EXPECT_EQ(picker().pageControl()->currentPage(), 1);
+    turnPage(false);
+    EXPECT_EQ(picker().pageControl()->currentPage(), 0);
+}
+
+TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload) {
+    Frame frame = scene();
+    // Texture names are handed out in increasing order here: the count of names a frame
+    // took is the count of textures it made.
+    host->deliver(frame);  // the first frame also builds the previews' surfaces
+    auto nextTextureName = [&] {
+        host->glContext->makeCurrent();
+        GLuint name = 0;
+        glGenTextures(1, &name);
+        glDeleteTextures(1, &name);
+        return name;
+    };
+    for (int side : {capture::kCameraBack, capture::kCameraFront}) {
+        SCOPED_TRACE(side);
+        GLuint before = nextTextureName();
+        host->cameraSide->type = side;
+        // Building the previews left no context current; the picker must make it so itself.
+        platform::GLContext::clearCurrent();
+        host->deliver(frame);
+        GLuint after = nextTextureName();
+        EXPECT_EQ(after - before - 1, 1u);
+        EXPECT_FALSE(glIsTexture(after - 1));  // the frame's texture went with the frame
+
+        // What each slot's program draws of the frame, made without the picker.
+        // The previews take the picture's shape: this frame is an upright landscape one.
+        platform::Size previewSize = picker().glViews()[0]->bounds().size;
+        EXPECT_EQ(previewSize, (platform::Size{144, 108}));
+        gpu::GLPostView reference(platform::Rect({0, 0}, previewSize));
+        reference.setContext(host->glContext);
+        host->glContext->makeCurrent();
+        auto buffer = frame.buffer();
+        buffer.lockBaseAddress();
+        gpu::CameraTexture texture;
+        texture.upload(buffer, host->glContext);
+        for (int slot = 0; slot < 16; ++slot) {
+            gpu::ShaderProgram program(gpu::kFilterSlotNames[size_t(slot)],
+                                       gpu::kFilterSlotNames[size_t(slot)]);
+            gpu::drawFrameQuad(reference, program, texture.name(), side, {0, 0, 0, 1});
+            platform::Image want = gpu::readFramebufferImage(reference), got = preview(slot);
+            int worst = 0;
+            for (size_t i = 0; i < want.pixels().size(); ++i)
+                worst = std::max(worst, std::abs(want.pixels()[i] - got.pixels()[i]));
+            EXPECT_LE(worst, 1) << "slot " << slot;
+        }
+        texture.reset();
+    }
+    for (const auto& view : picker().glViews())
+        EXPECT_EQ(view->glLayer()->presentCount(), 3u);
+}
+
+TEST_F(FilterPicker, PreviewsKeepTheirPictureFromTheStartOfADragUntilThePagesSettle) {
+    Frame red = solid(220, 0, 0), green = solid(0, 200, 0);
+    host->deliver(red);
+    touchDown(previewCentre(1));
+    touchMove(previewCentre(1, -30));
+    EXPECT_FALSE(picker().animateSubviews());
+    host->deliver(green);
+    for (int slot : {0, 12}) {
+        EXPECT_EQ(preview(slot).pixel(72, 96)[0], 220);
+        EXPECT_EQ(picker().glViews()[size_t(slot)]->glLayer()->presentCount(), 1u);
+    }
+    touchUp(previewCentre(1, -30));
+    ASSERT_TRUE(runUntil([&] { return picker().animateSubviews(); }));
+    EXPECT_EQ(host->log, Log{});  // the dragged preview was not chosen
+    host->deliver(green);
+    EXPECT_EQ(preview(12).pixel(72, 96)[1], 200);
+
+    // A drag whose scroll view goes with the picker's unloaded view leaves the previews live
+    // when the picker is built again.
+    touchDown({200, 200});
+    touchMove({150, 200});
+    picker().close();
+    platform::ViewController::postMemoryWarning();
+    EXPECT_TRUE(picker().glViews().empty());
+    touchUp({150, 200});
+    host->openPicker();
+    host->deliver(red);
+    EXPECT_EQ(preview(4).pixel(72, 96)[0], 220);
+}
+
+TEST_F(FilterPicker, ATapOnThePage3TopLeftPreviewChoosesSlot8AndClosesThePicker) {
+    turnPage();
+    turnPage();
+    EXPECT_EQ(picker().pageControl()->currentPage(), 2);
+    tap(previewCentre(8));
+    EXPECT_EQ(host->log, (Log{"setFilter 8", "restart"}));
+    EXPECT_EQ(host->modalViewController(), nullptr);
+    EXPECT_FALSE(picker().view()->isDescendantOf(window.get()));
+    EXPECT_EQ(host->view()->superview(), window.get());
+
+    // Opened again, the picker is where the user left it.
+    host->openPicker();
+    EXPECT_EQ(picker().pageControl()->currentPage(), 2);
+}
+
+TEST_F(FilterPicker, CloseRestartsWithoutChoosingEvenForAFingerLiftedLater) {
+    touchDown(previewCentre(1), 2);
+    platform::View* close = window->findControl(controls::kPickerClose);
+    ASSERT_NE(close, nullptr);
+    tap(close->convertToWindow({close->bounds().midX(), close->bounds().midY()}));
+    touchUp(previewCentre(1), 2);
+    EXPECT_EQ(host->log, Log{"restart"});
+    EXPECT_EQ(host->modalViewController(), nullptr);
+}
+
+}  // namespace
+}  // namespace quorbit::picker

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <future>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "HudTestSupport.h"
+#include "screens/progress/ProgressHud.h"
+#include "screens/progress/RoundProgressView.h"
+#include "platform/host/Application.h"
+#include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Window.h"
+
+namespace quorbit::hud {
+namespace {
+
+using platform::ActivityIndicator;
+using platform::AffineTransform;
+using platform::Application;
+using platform::Rect;
+using platform::RunLoop;
+using platform::View;
+using namespace quorbit::testing;
+
+TEST(ProgressHud, ClassHelpersShowOverAViewAndHideItsLastOverlay) {
+    auto parent = std::make_shared<View>(Rect(0, 0, 320, 480));
+    auto first = ProgressHud::showHUDAddedTo(parent.get(), false);
+    auto second = ProgressHud::showHUDAddedTo(parent.get(), false);
+    parent->addSubview(std::make_shared<View>(Rect(0, 0, 10, 10)));  // not an overlay
+    EXPECT_EQ(first->frame(), parent->bounds());
+    EXPECT_EQ(first->alpha(), 1);
+
+    EXPECT_TRUE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_EQ(second->superview(), nullptr);
+    EXPECT_EQ(second->alpha(), 0);
+    EXPECT_EQ(first->superview(), parent.get());
+    EXPECT_EQ(first->alpha(), 1);
+    EXPECT_TRUE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_EQ(first->superview(), nullptr);
+    EXPECT_FALSE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_FALSE(ProgressHud::hideHUDForView(nullptr, false));
+
+    EXPECT_THROW(ProgressHud::showHUDAddedTo(nullptr, true), ProgressHudViewIsNilException);
+}
+
+TEST(ProgressHud, ModesChooseTheIndicator) {
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    auto spinner = std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator());
+    ASSERT_TRUE(spinner);
+    EXPECT_TRUE(spinner->isAnimating());
+
+    hud->setProgress(0.6);
+    hud->setMode(ProgressHud::Mode::Determinate);
+    auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
+    ASSERT_TRUE(dial);
+    EXPECT_DOUBLE_EQ(dial->progress(), 0.6) << "the dial starts at the progress set";
+    hud->setMode(ProgressHud::Mode::Determinate);  // again: the same dial
+    hud->setProgress(0.25);
+    EXPECT_EQ(hud->indicator(), dial);
+    EXPECT_DOUBLE_EQ(dial->progress(), 0.25);
+
+    hud->setMode(ProgressHud::Mode::CustomView);  // no custom view: a spinner
+    EXPECT_TRUE(std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator()));
+    auto custom = std::make_shared<View>(Rect(0, 0, 20, 20));
+    hud->setCustomView(custom);
+    hud->setMode(ProgressHud::Mode::Indeterminate);
+    hud->setMode(ProgressHud::Mode::CustomView);
+    EXPECT_EQ(hud->indicator(), custom);
+    EXPECT_EQ(hud->subviews().size(), 1u) << "one indicator at a time";
+}
+
+TEST(ProgressHud, SettersFromOtherThreadsApplyOnTheMainThread) {
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    std::thread([&] {
+        hud->setMode(ProgressHud::Mode::Determinate);
+        hud->setProgress(0.5);
+        hud->setLabelText("Uploading Photo");
+        hud->setDetailsLabelText("1 of 3");
+    }).join();
+    EXPECT_EQ(hud->labelText(), "");
+    ASSERT_TRUE(runUntil([&] { return hud->detailsLabelText() == "1 of 3"; }));
+    EXPECT_EQ(hud->labelText(), "Uploading Photo");
+    auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
+    ASSERT_TRUE(dial);
+    EXPECT_DOUBLE_EQ(dial->progress(), 0.5);
+}
+
+struct Photo {};
+struct Uploader {
+    std::promise<void> go;
+    std::shared_future<void> released = go.get_future().share();
+    std::thread::id* ranOn;
+    void upload(std::shared_ptr<Photo>) {
+        *ranOn = std::this_thread::get_id();
+        released.wait();
+    }
+};
+
+TEST(ProgressHud, TaskRunsOnItsOwnThreadAndTheBoxHidesOnTheMainThreadWhenItReturns) {
+    struct Recorder : ProgressHudDelegate {
+        int hidden = 0;
+        bool onMain = false;
+        void hudWasHidden(ProgressHud&) override { ++hidden, onMain = RunLoop::isMainThread(); }
+    } recorder;
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    hud->setDelegate(&recorder);
+    std::thread::id ranOn;
+    auto uploader = std::make_shared<Uploader>();
+    uploader->ranOn = &ranOn;
+    std::weak_ptr<Uploader> target = uploader;
+    auto photo = std::make_shared<Photo>();
+    std::weak_ptr<Photo> object = photo;
+
+    hud->showWhileExecuting(&Uploader::upload, std::move(uploader), std::move(photo), false);
+    RunLoop::main().runFor(20ms);
+    EXPECT_TRUE(hud->taskInProgress());
+    EXPECT_EQ(hud->alpha(), 1);
+    ASSERT_FALSE(target.expired()) << "held while the task runs";
+    target.lock()->go.set_value();
+    ASSERT_TRUE(runUntil([&] { return recorder.hidden == 1; }));
+    EXPECT_TRUE(recorder.onMain);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_FALSE(hud->taskInProgress());
+    EXPECT_TRUE(target.expired() && object.expired()) << "let go once the task has ended";
+
+    hud->showWhileExecuting([] { throw std::runtime_error("network down"); }, false);
+    EXPECT_TRUE(runUntil([&] { return recorder.hidden == 2; })) << "hidden after a failure too";
+}
+
+TEST(ProgressHud, TurnsWithTheScreenOnAWindowAndFollowsItsParentsSize) {
+    auto& app = Application::shared();
+    app.setStatusBarOrientation(Application::Orientation::LandscapeLeft);
+    auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+    auto onWindow = std::make_shared<ProgressHud>(window.get());
+    window->addSubview(onWindow);
+    EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(-M_PI / 2)) << "turned at once";
+    auto parent = std::make_shared<View>(Rect(0, 0, 320, 480));
+    auto onView = std::make_shared<ProgressHud>(parent.get());
+    parent->addSubview(onView);
+    auto loose = std::make_shared<ProgressHud>(parent.get());  // never added
+
+    ManualClock clock;
+    for (auto [orientation, degrees] :
+         {std::pair{Application::Orientation::LandscapeRight, 90},
+          std::pair{Application::Orientation::PortraitUpsideDown, 180},
+          std::pair{Application::Orientation::Portrait, 0},
+          std::pair{Application::Orientation::LandscapeLeft, -90}}) {
+        SCOPED_TRACE(degrees);
+        parent->setFrame(Rect(0, 0, 200 + degrees, 300));
+        window->setFrame(Rect(0, 0, 480 + degrees, 320));
+        app.setStatusBarOrientation(orientation);
+        clock.advance(400ms);
+        EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(degrees * M_PI / 180));
+        EXPECT_EQ(onWindow->frame(), window->bounds());
+        EXPECT_TRUE(onView->transform().isIdentity());
+        EXPECT_EQ(onView->frame(), parent->bounds());
+        EXPECT_EQ(loose->frame(), Rect(0, 0, 320, 480));
+    }
+    app.setStatusBarOrientation(Application::Orientation::Portrait);
+}
+
+// The Cancel button sits in the box under the text; it and Escape run the action once, and
+// while it is there no other key reaches the screen under the overlay.
+TEST(ProgressHud, CancelRunsOnceByTheButtonOrEscapeAndKeepsTheKeys) {
+    using platform::KeyEvent;
+    for (bool byKey : {false, true}) {
+        SCOPED_TRACE(byKey ? "Escape" : "button");
+        auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+        window->makeKeyAndVisible();
+        auto hud = ProgressHud::showHUDAddedTo(window.get(), false);
+        hud->setLabelText("Uploading Photo");
+        int cancels = 0;
+        hud->setCancelAction([&] { ++cancels; });
+        hud->layoutSubviews();
+        auto button = hud->cancelButton();
+        ASSERT_TRUE(button);
+        Rect box((320 - hud->width()) / 2, (480 - hud->height()) / 2, hud->width(), hud->height());
+        Rect b = button->frame();
+        EXPECT_GE(b.minY(), hud->label().frame().maxY());
+        EXPECT_TRUE(box.contains(b.origin) && b.maxX() <= box.maxX() && b.maxY() <= box.maxY())
+            << "button outside the box";
+        EXPECT_GE(hud->indicator()->frame().minY(), box.minY());
+        EXPECT_EQ(window->hitTest({b.midX(), b.midY()}), button.get());
+
+        EXPECT_TRUE(platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Return}, true))
+            << "kept by the overlay";
+        EXPECT_EQ(cancels, 0);
+        if (byKey)
+            platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Escape}, true);
+        else
+            button->sendActions(platform::Button::Event::TouchUpInside);
+        EXPECT_EQ(cancels, 1);
+        EXPECT_FALSE(hud->cancelButton());
+        EXPECT_EQ(button->superview(), nullptr);
+        EXPECT_FALSE(hud->cancel());
+        platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Escape}, true);
+        EXPECT_EQ(cancels, 1);
+        hud->hide(false);
+        EXPECT_FALSE(hud->isFocused()) << "the keys go back to the window once hidden";
+    }
+}
+
+}  // namespace
+}  // namespace quorbit::hud

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <latch>
+#include <thread>
+
+#include "platform/core/Bundle.h"
+#include "platform/core/RunLoop.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/desktop/Reachability.h"
+#include "platform/desktop/UrlOpener.h"
+#include "screens/rating/RatingPrompt.h"
+#include "support/LocalHttpServer.h"
+
+namespace quorbit::rating {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using platform::AlertView;
+using platform::Reachability;
+using platform::RunLoop;
+using platform::UserDefaults;
+using P = RatingPrompt;
+
+constexpr double kDay = 86400;
+constexpr double kT0 = 1.7e9;  // some day in 2023
+const std::string kId = "io.github.quorbit.Flurio";
+
+// The shared prompt working on a scratch store, a clock the test sets, a recording URL
+// opener, reachability flags the test chooses and a probe page on a local server.
+class RatingPromptTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RunLoop::main();  // this thread is the main thread, whichever thread posts first
+        std::string pattern = (fs::temp_directory_path() / "rating-XXXXXX").string();
+        ASSERT_TRUE(mkdtemp(pattern.data()));
+        dir = pattern;
+        store = std::make_unique<UserDefaults>(dir / "defaults.json");
+        // Records each URL; appstream: links open only where the file "centre" exists.
+        std::ofstream(dir / "open") << "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                                    << "printf '%s\\n' \"$1\" >> \"$d/opened\"\n"
+                                    << "case \"$1\" in appstream:*) [ -e \"$d/centre\" ];; esac\n";
+        fs::permissions(dir / "open", fs::perms::owner_all);
+        opener = std::make_unique<platform::UrlOpener>(
+            platform::UrlOpener::Commands{{(dir / "open").string()}, {}, 3000ms});
+        server.server().Get("/probe", [this](const httplib::Request&, httplib::Response& res) {
+            ++probes;
+            res.set_content("NetworkManager is online\n", "text/plain");
+        });
+        server.start();
+        Reachability::setOverride([this]() -> std::optional<unsigned> {
+            long f = flags.load();
+            if (f < 0) return std::nullopt;
+            return static_cast<unsigned>(f);
+        });
+        P::Services s;
+        s.defaults = store.get();
+        s.opener = opener.get();
+        s.now = [this] { return clock.load(); };
+        s.appName = "Flurio";
+        s.version = "2.0";
+        s.storeId = kId;
+        s.probeUrl = server.url("/probe");
+        P::sharedInstance().setServices(s);
+    }
+    void TearDown() override {
+        P::sharedInstance().waitUntilIdle();
+        while (AlertView* alert = AlertView::visibleAlert())
+            alert->dismissWithClickedButtonIndex(2, false);
+        RunLoop::main().runFor(50ms);
+        P::sharedInstance().setServices({});  // a stray call now fails loudly
+        Reachability::setOverride(nullptr);
+        fs::remove_all(dir);
+    }
+
+    // One use; answers whether the alert came up.
+    bool use(bool canPrompt = true) {
+        P::appLaunched(canPrompt);
+        P::sharedInstance().waitUntilIdle();
+        RunLoop::main().runFor(20ms);
+        AlertView* alert = AlertView::visibleAlert();
+        return alert && alert->title() == "Rate Flurio";
+    }
+    void answer(int button) {
+        AlertView* alert = AlertView::visibleAlert();
+        ASSERT_TRUE(alert);
+        alert->dismissWithClickedButtonIndex(button, false);
+        P::sharedInstance().waitUntilIdle();
+    }
+    // Version 2.0 used `uses` times since `firstUse`.
+    void prepare(long uses, double firstUse, double reminder = 0, bool declined = false,
+                 bool rated = false) {
+        store->setString(P::kCurrentVersion, "2.0");
+        store->setDouble(P::kFirstUseDate, firstUse);
+        store->setInteger(P::kUseCount, uses);
+        store->setInteger(P::kSignificantEventCount, 0);
+        store->setDouble(P::kReminderRequestDate, reminder);
+        store->setBool(P::kDeclinedToRate, declined);
+        store->setBool(P::kRatedCurrentVersion, rated);
+    }
+    std::string opened() const { return platform::readFile(dir / "opened").value_or(""); }
+
+    fs::path dir;
+    std::unique_ptr<UserDefaults> store;
+    std::unique_ptr<platform::UrlOpener> opener;
+    std::atomic<int> probes{0};
+    std::atomic<long> flags{Reachability::Reachable};
+    std::atomic<double> clock{kT0};
+    quorbit::testing::LocalHttpServer server;  // goes first: its handler counts probes
+};
+
+TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
+    EXPECT_FALSE(use());
+    EXPECT_EQ(store->stringForKey(P::kCurrentVersion), "2.0");
+    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0);
+    EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
+
+    prepare(40, kT0 - 30 * kDay, kT0 - kDay, true, true);
+    store->setInteger(P::kSignificantEventCount, 3);
+    auto s = P::sharedInstance().services();
+    s.version = "2.1";
+    P::sharedInstance().setServices(s);
+    EXPECT_FALSE(use());
+    EXPECT_EQ(store->stringForKey(P::kCurrentVersion), "2.1");
+    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0);
+    EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
+    EXPECT_EQ(store->integerForKey(P::kSignificantEventCount), 0);
+    EXPECT_FALSE(store->boolForKey(P::kDeclinedToRate));
+    EXPECT_FALSE(store->boolForKey(P::kRatedCurrentVersion));
+    EXPECT_EQ(store->doubleForKey(P::kReminderRequestDate), 0);
+
+    // A significant event that opens a version leaves the first use to the next use.
+    s.version = "2.2";
+    P::sharedInstance().setServices(s);
+    P::userDidSignificantEvent(true);
+    P::sharedInstance().waitUntilIdle();
+    EXPECT_EQ(store->integerForKey(P::kSignificantEventCount), 1);
+    EXPECT_EQ(store->integerForKey(P::kUseCount), 0);
+    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), 0);
+    clock = kT0 + kDay;
+    EXPECT_FALSE(use());
+    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0 + kDay);
+    P::userDidSignificantEvent(false);
+    P::sharedInstance().waitUntilIdle();
+    EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
+    EXPECT_EQ(store->integerForKey(P::kSignificantEventCount), 2);
+}
+
+// Each case: the state before one more use, and whether that use asks.
+TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnUnlessAnswered) {
+    struct Case {
+        const char* what;
+        long uses;
+        double firstUseAgo;
+        bool rated, canPrompt, asks;
+    };
+    const Case cases[] = {
+        {"fifth use", 4, 30 * kDay, false, true, false},
+        {"sixth use, a second early", 5, 7 * kDay - 1, false, true, false},
+        {"sixth use, on the mark", 5, 7 * kDay, false, true, true},
+        {"rated", 9, 30 * kDay, true, true, false},
+        {"may not prompt", 9, 30 * kDay, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        prepare(c.uses, kT0 - c.firstUseAgo, 0, false, c.rated);
+        EXPECT_EQ(use(c.canPrompt), c.asks);
+        EXPECT_EQ(store->integerForKey(P::kUseCount), c.uses + 1);
+        if (c.asks) answer(2);
+    }
+}
+
+// After "Remind me later" the next ask is a day later; after "No, Thanks" never.
+TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
+    prepare(5, kT0 - 8 * kDay);
+    ASSERT_TRUE(use());
+    answer(2);
+    EXPECT_EQ(store->doubleForKey(P::kReminderRequestDate), kT0);
+    clock = kT0 + 23 * 3600;
+    EXPECT_FALSE(use());
+    clock = kT0 + 25 * 3600;
+    ASSERT_TRUE(use());
+    answer(0);
+    EXPECT_TRUE(store->boolForKey(P::kDeclinedToRate));
+    clock = kT0 + 60 * kDay;
+    EXPECT_FALSE(use());
+    EXPECT_EQ(opened(), "");
+}
+
+// The network check: flags that cannot be read, or that show no way out, count the use but
+// ask nothing; the probe page is requested whenever the flags could be read.
+TEST_F(RatingPromptTest, AsksOnlyWithAWayOutToTheNetwork) {
+    struct Case {
+        const char* what;
+        long flags;
+        bool asks;
+    };
+    const Case cases[] = {
+        {"unreadable", -1, false},
+        {"offline", 0, false},
+        {"reachable", Reachability::Reachable, true},
+        {"connection required", Reachability::Reachable | Reachability::ConnectionRequired, false},
+        {"connection required, transient link",
+         Reachability::Reachable | Reachability::ConnectionRequired |
+             Reachability::TransientConnection,
+         true},
+        {"transient link, no route", Reachability::TransientConnection, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        prepare(5, kT0 - 8 * kDay);
+        flags = c.flags;
+        int probesBefore = probes;
+        EXPECT_EQ(use(), c.asks);
+        EXPECT_EQ(store->integerForKey(P::kUseCount), 6);
+        if (c.asks) answer(2);
+        if (c.flags >= 0) {
+            EXPECT_TRUE(RunLoop::main().runUntil([&] { return probes > probesBefore; }, 2s));
+        } else {
+            RunLoop::main().runFor(200ms);
+            EXPECT_EQ(probes, probesBefore);
+        }
+    }
+}
+
+// The rate button opens the software centre's page, or the web page where a phone-only
+// bundle asks for it (with no software centre: the end-to-end test).
+TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
+    struct Case {
+        std::set<std::string> infoKeys;
+        std::string storeId;
+        std::string opened;
+    };
+    const std::string centre = "appstream://" + kId + "\n";
+    const std::string web = "https://flathub.org/apps/" + kId + "\n";
+    const Case cases[] = {
+        {{}, kId, centre},
+        {{P::kTabletOrientationsInfoKey}, kId, centre},
+        {{P::kOrientationsInfoKey, P::kTabletOrientationsInfoKey}, kId, centre},
+        {{P::kOrientationsInfoKey}, kId, web},
+        {{}, "odd id/&x", "appstream://odd%20id%2F%26x\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.storeId + " " + std::to_string(c.infoKeys.size()) + " keys");
+        auto s = P::sharedInstance().services();
+        s.infoKeys = c.infoKeys;
+        s.storeId = c.storeId;
+        P::sharedInstance().setServices(s);
+        fs::remove(dir / "opened");
+        std::ofstream(dir / "centre");
+        prepare(5, kT0 - 8 * kDay);
+        ASSERT_TRUE(use());
+        answer(1);
+        EXPECT_TRUE(store->boolForKey(P::kRatedCurrentVersion));
+        EXPECT_EQ(opened(), c.opened);
+    }
+}
+
+TEST_F(RatingPromptTest, CallsAtOnceEachCountAndAskOnlyOnce) {
+    // The first calls after an update: one of them starts the new version's count from the
+    // start while the others count; none of their uses may be lost.
+    prepare(40, kT0 - 30 * kDay);
+    store->setString(P::kCurrentVersion, "1.9");
+    constexpr int kCalls = 48;
+    std::latch start(kCalls);
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCalls; ++i) {
+        callers.emplace_back([&] {
+            start.arrive_and_wait();
+            P::appLaunched(false);
+        });
+    }
+    for (auto& t : callers)
+        t.join();
+    P::sharedInstance().waitUntilIdle();
+    EXPECT_EQ(store->integerForKey(P::kUseCount), kCalls);
+    EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(P::kUseCount), kCalls);
+
+    // Two instances, each with its own store of the one file, launched three times in pairs.
+    prepare(0, kT0);
+    UserDefaults other(dir / "defaults.json");
+    auto mine = P::sharedInstance().services(), theirs = mine;
+    theirs.defaults = &other;
+    for (int i = 0; i < 6; ++i) {
+        P::sharedInstance().setServices(i % 2 ? theirs : mine);
+        P::appLaunched(false);
+        P::sharedInstance().waitUntilIdle();
+    }
+    P::sharedInstance().setServices(mine);
+    EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(P::kUseCount), 6);
+
+    // Two eligible uses before the user answers bring one question, not two stacked.
+    prepare(5, kT0 - 8 * kDay);
+    P::appLaunched(true);
+    P::appLaunched(true);
+    EXPECT_TRUE(use());
+    answer(2);
+    RunLoop::main().runFor(20ms);
+    EXPECT_EQ(AlertView::visibleAlert(), nullptr);
+}
+
+}  // namespace
+}  // namespace quorbit::rating
