@@ -8,9 +8,10 @@
 #include "facebook/FBError.h"
 #include "facebook/FBUrl.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/net/UrlError.h"
-#include "platform/desktop/UrlOpener.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Window.h"
 
@@ -308,6 +309,16 @@ void FBDialog::webViewDidFinishLoad() {
 void FBDialog::webViewDidFailLoad(const platform::Error& error) {
     // A load the filter refused is no failure of the dialog.
     if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
+    // A page that could not be had (no network, a name not found, refused, timed out) would
+    // otherwise take the dialog away with no word: the user is told why. A load cancelled by
+    // closing the dialog needs no word.
+    if (!error.is(platform::UrlErrorCode::Cancelled)) {
+        std::string reason = error.localizedDescription();
+        while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
+            reason.pop_back();
+        platform::AlertView::create(kLoadFailedTitle, reason + kLoadFailedAdvice, nullptr, "OK")
+            ->show();
+    }
     dismissWithError(error, true);
 }
 

@@ -8,12 +8,12 @@
 #include "facebook/FBParams.h"
 #include "platform/core/Error.h"
 #include "platform/host/Application.h"
-#include "platform/web/WebView.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/View.h"
+#include "platform/web/WebView.h"
 
 namespace quorbit::facebook {
 
@@ -36,6 +36,10 @@ class FBDialog : public platform::View {
     static constexpr double kTitleMarginY = 4;
     static constexpr double kTransitionDuration = 0.3;
     static constexpr const char* kDefaultTitle = "Connect to Facebook";
+    // The alert shown when the dialog's page cannot be loaded: the reason, then the advice.
+    static constexpr const char* kLoadFailedTitle = "Cannot reach Facebook";
+    static constexpr const char* kLoadFailedAdvice =
+        ". Check that this computer is online, then try again.";
 
     static std::shared_ptr<FBDialog> create();
     static std::shared_ptr<FBDialog> create(const std::string& url,

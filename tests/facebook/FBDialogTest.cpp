@@ -16,6 +16,7 @@
 #include "json/JsonConveniences.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/desktop/UrlOpener.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Animation.h"
 #include "support/HostTestSupport.h"
 
@@ -192,17 +193,29 @@ TEST_F(FBDialogTest, TheLoginLifetimeGivesTheExpiryAndNoLifetimeNeverExpires) {
     }
 }
 
-TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialog) {
+TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAndSayWhy) {
     struct Case {
         Error error;
         std::vector<std::string> plain, login;
+        const char* alert;  // the alert's message, or null for none
     };
+    // clang-format off
     const Case cases[] = {
-        {Error::make("WebKitErrorDomain", 102, "frame load interrupted"), {}, {}},
-        {Error::make("NSURLErrorDomain", -999, "cancelled"), {"fail -999"}, {}},
-        {Error::make("NSURLErrorDomain", -1004, "could not connect"),
-         {"fail -1004"},
-         {"fail -1004", "notLogin failed"}},
+        {Error::make("WebKitErrorDomain", 102, "frame load interrupted"), {}, {}, nullptr},
+        {Error::make("NSURLErrorDomain", -999, "cancelled"), {"fail -999"}, {}, nullptr},
+        {Error::make("NSURLErrorDomain", -1004, "Could not connect."), {"fail -1004"},
+         {"fail -1004", "notLogin failed"}, "Could not connect. Check that this computer is online, then try again."},
+        {Error::make("NSURLErrorDomain", -1003, "The server's name could not be found"), {"fail -1003"},
+         {"fail -1003", "notLogin failed"}, "The server's name could not be found. Check that this computer is online, then try again."},
+    };
+    // clang-format on
+    auto alertShown = [](const char* message) {
+        auto* alert = platform::AlertView::visibleAlert();
+        bool ok = message ? alert && alert->title() == FBDialog::kLoadFailedTitle &&
+                                alert->message() == message
+                          : alert == nullptr;
+        if (alert) alert->dismissWithClickedButtonIndex(0, false);
+        return ok;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error.code);
@@ -211,6 +224,7 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialog) {
             FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
         plain->webViewDidFailLoad(c.error);
         EXPECT_EQ(heard->events, c.plain);
+        EXPECT_TRUE(alertShown(c.alert));
 
         auto loginHeard = std::make_shared<Heard>();
         auto login = FBLoginDialog::create("https://m.example.invalid/dialog/oauth", nullptr,
@@ -218,6 +232,7 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialog) {
         login->setDelegate(loginHeard->dialog);
         login->webViewDidFailLoad(c.error);
         EXPECT_EQ(loginHeard->events, c.login);
+        EXPECT_TRUE(alertShown(c.alert));
     }
 }
 
