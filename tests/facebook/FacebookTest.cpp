@@ -4,15 +4,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/FBTestSupport.h"
-#include "support/MockFacebookService.h"
 #include "facebook/FBCallbackUrl.h"
 #include "facebook/FBUrl.h"
 #include "facebook/Facebook.h"
 #include "platform/core/Bundle.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/UrlConnection.h"
-#include "platform/desktop/UrlOpener.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 
 namespace quorbit::facebook {
 namespace {
@@ -87,6 +87,30 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
         if (c.outcome == O::NotLoggedIn) {
             EXPECT_EQ(got.cancelled, c.cancelled);
         }
+    }
+}
+
+// Escapes decode alike whatever the case of their hex digits, in every parser that takes
+// them; one cut short or not UTF-8 leaves the value out.
+TEST(FBUrl, EscapesDecodeWhateverTheCaseOfTheirDigits) {
+    const Date now = Date(std::chrono::seconds(1'700'000'000));
+    // clang-format off
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"T%2F1", "T/1"}, {"T%2f1", "T/1"}, {"%3D%3d", "=="}, {"%C3%A9%c3%a9", "\xc3\xa9\xc3\xa9"},
+        {"T%2f", "T/"}, {"T%2", std::nullopt}, {"T%g1", std::nullopt}, {"%c3", std::nullopt},
+    };
+    // clang-format on
+    for (const auto& [escaped, value] : cases) {
+        SCOPED_TRACE(escaped);
+        EXPECT_EQ(FBUrl::unescape(escaped), value);
+        auto params = FBUrl::parseParams("a=1&k=" + escaped + "&z=2");
+        EXPECT_EQ(params.count("k") ? std::optional(params["k"]) : std::nullopt, value);
+        EXPECT_EQ(FBUrl::valueForNeedle("x?k=" + escaped + "&z=2", "k="), value);
+        FBCallbackUrl got =
+            FBCallbackUrl::interpret("fb123://authorize#access_token=" + escaped, "123", now);
+        EXPECT_EQ(got.outcome,
+                  value ? FBCallbackUrl::Outcome::LoggedIn : FBCallbackUrl::Outcome::NotLoggedIn);
+        EXPECT_EQ(got.token, value.value_or(""));
     }
 }
 
