@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include "FakeDevices.h"
 #include "capture/Camera.h"
@@ -14,6 +13,7 @@
 #include "capture/V4L2DeviceLayer.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/Scratch.h"
 
 namespace quorbit::capture::testing {
 namespace {
@@ -21,11 +21,19 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = CameraSource::Kind;
 
-struct TempDir {
-    fs::path path = fs::temp_directory_path() / ("quorbit-capture-" + std::to_string(getpid()));
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
-};
+using quorbit::testing::ScratchDir;
+
+// What the command line's options printed, and the status they end the program with.
+std::pair<std::optional<int>, std::string> takeOptions(std::vector<std::string>& args) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    auto status = CameraCommandLine::takeOptions(args, out, out);
+    std::fclose(out);
+    std::string printed(text, size);
+    std::free(text);
+    return {status, printed};
+}
 
 TEST(CameraSource, ParsesTheSourceNames) {
     struct Case {
@@ -81,13 +89,7 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
         {{"--list-cameras", "--camera", "synthetic"}, {}, 0, "synthetic:back\tback\trotation 90\t"},
     };
     for (auto& c : cases) {
-        char* text = nullptr;
-        std::size_t size = 0;
-        std::FILE* out = open_memstream(&text, &size);
-        auto status = CameraCommandLine::takeOptions(c.args, out, out);
-        std::fclose(out);
-        std::string printed(text, size);
-        std::free(text);
+        auto [status, printed] = takeOptions(c.args);
         EXPECT_EQ(status, c.status) << printed;
         EXPECT_TRUE(c.status || c.args == c.left);
         EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
@@ -121,20 +123,20 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
         EXPECT_EQ(V4L2DeviceLayer::positionFor(orientation), position);
     EXPECT_EQ(V4L2DeviceLayer::positionFor(std::nullopt), DevicePosition::Front);
 
-    TempDir dir;
+    ScratchDir dir("quorbit-capture");
     for (const char* name : {"video10", "video2", "vbi0", "video", "videoX", "video0"})
-        std::ofstream(dir.path / name).put('x');
+        dir.write(name, "x");
     std::vector<std::string> expected;
     for (const char* name : {"video0", "video2", "video10"})
-        expected.push_back(dir.path / name);
-    EXPECT_EQ(V4L2DeviceLayer::deviceNodes(dir.path), expected);
+        expected.push_back(dir / name);
+    EXPECT_EQ(V4L2DeviceLayer::deviceNodes(dir.path()), expected);
     // None of these is a device and no PipeWire daemon answers: the default falls back to
     // the synthetic scene.
-    EXPECT_TRUE(V4L2DeviceLayer({}, dir.path).devices().empty());
+    EXPECT_TRUE(V4L2DeviceLayer({}, dir.path()).devices().empty());
     SourceDeviceLayer::Settings settings;
-    settings.deviceDir = dir.path;
-    settings.sandboxMarker = dir.path / "no-marker";
-    settings.pipeWireRemote = dir.path / "no-pipewire";
+    settings.deviceDir = dir.path();
+    settings.sandboxMarker = dir / "no-marker";
+    settings.pipeWireRemote = dir / "no-pipewire";
     auto fallback = SourceDeviceLayer(CameraSource{}, settings).devices();
     ASSERT_EQ(fallback.size(), 2u);
     EXPECT_EQ(fallback[0]->info().id, "synthetic:front");
@@ -142,15 +144,15 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
 
 TEST(Camera, DeliversAStillPicture) {
     // Left half red, right half blue, scaled to cover 640 x 480.
-    TempDir dir;
+    ScratchDir dir("quorbit-capture");
     platform::Image picture(80, 48);
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 80; ++x) {
             std::uint8_t* p = picture.pixel(x, y);
             p[0] = x < 40 ? 255 : 0, p[1] = 0, p[2] = x < 40 ? 0 : 255, p[3] = 255;
         }
-    ASSERT_TRUE(platform::ImageCodec::writePng(picture, dir.path / "still.png").ok());
-    Camera camera(CameraSource::image(dir.path / "still.png"));
+    ASSERT_TRUE(platform::ImageCodec::writePng(picture, dir / "still.png").ok());
+    Camera camera(CameraSource::image(dir / "still.png"));
     RecordingDelegate delegate;
     camera.setDelegate(&delegate);
     EXPECT_EQ(camera.numCameras(), 2);
@@ -164,7 +166,7 @@ TEST(Camera, DeliversAStillPicture) {
 
     // A picture that cannot be read: said once, no frames, the camera stays up.
     LogCapture log;
-    Camera missing(CameraSource::image(dir.path / "missing.png"));
+    Camera missing(CameraSource::image(dir / "missing.png"));
     RecordingDelegate none;
     missing.setDelegate(&none);
     EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));
@@ -184,9 +186,9 @@ struct ScopedEnv {
 };
 
 TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
-    TempDir dir;
-    ASSERT_TRUE(platform::ImageCodec::writePng(platform::Image(64, 48), dir.path / "p.png").ok());
-    std::string picture = "image:" + (dir.path / "p.png").string();
+    ScratchDir dir("quorbit-capture");
+    ASSERT_TRUE(platform::ImageCodec::writePng(platform::Image(64, 48), dir / "p.png").ok());
+    std::string picture = "image:" + (dir / "p.png").string();
     struct Case {
         std::string source;
         const char* override;  // QUORBIT_CAMERA_ROTATION; null: unset
@@ -217,14 +219,8 @@ TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
     CameraSource chosen = CameraSource::current();
     for (const char* override : {"180", "-90"}) {
         ScopedEnv env("QUORBIT_CAMERA_ROTATION", override);
-        char* text = nullptr;
-        std::size_t size = 0;
-        std::FILE* out = open_memstream(&text, &size);
         std::vector<std::string> args = {"--list-cameras", "--camera", "synthetic:front"};
-        auto status = CameraCommandLine::takeOptions(args, out, out);
-        std::fclose(out);
-        std::string printed(text, size);
-        std::free(text);
+        auto [status, printed] = takeOptions(args);
         bool bad = std::string(override) == "-90";
         EXPECT_EQ(status, bad ? 2 : 0) << printed;
         EXPECT_NE(printed.find(bad ? "QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270, not "
@@ -237,20 +233,20 @@ TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
 }
 
 TEST(ImageDevice, OpensOnlyAPictureFileAndNeverBlocks) {
-    TempDir dir;
-    fs::create_directories(dir.path / "folder");
-    ASSERT_EQ(mkfifo((dir.path / "pipe").c_str(), 0600), 0);
+    ScratchDir dir("quorbit-capture");
+    fs::create_directories(dir / "folder");
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
     struct Case {
         fs::path path;
         const char* error;
     } cases[] = {
-        {dir.path / "pipe", "pipe is a FIFO (named pipe), not a regular file"},
+        {dir / "pipe", "pipe is a FIFO (named pipe), not a regular file"},
         {"/dev/zero", "/dev/zero is a character device, not a regular file"},
-        {dir.path / "folder", "folder is a directory, not a regular file"},
+        {dir / "folder", "folder is a directory, not a regular file"},
     };
     for (const auto& c : cases) {
         ImageDevice device(c.path, DevicePosition::Back);
-        quorbit::testing::FifoRelease release(dir.path / "pipe");
+        quorbit::testing::FifoRelease release(dir / "pipe");
         auto start = std::chrono::steady_clock::now();
         auto opened = device.open();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;
