@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "facebook/FBCallbackUrl.h"
 #include "facebook/FBUrl.h"
@@ -54,6 +55,12 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
         {"fb123://authorize#access_token=T&expires_in=99999999999999999999", O::LoggedIn, "T",
          distantFuture()},
         {"fb123://authorize#access_token=T&expires_in=-60", O::LoggedIn, "T", now - 60s},
+        // Lifetimes are kept between 1970 and the distant future.
+        {"fb123://authorize#access_token=T&expires_in=5558118399", O::LoggedIn, "T",
+         distantFuture() - 1s},
+        {"fb123://authorize#access_token=T&expires_in=5558118401", O::LoggedIn, "T",
+         distantFuture()},
+        {"fb123://authorize#access_token=T&expires_in=-1700000001", O::LoggedIn, "T", Date{}},
         // The query when there is no fragment; only the fragment when there are both.
         {"fb123://authorize?access_token=Q&expires_in=60", O::LoggedIn, "Q", now + 60s},
         {"fb123://authorize?access_token=Q#error=access_denied", O::NotLoggedIn, "", {}, true},
@@ -112,6 +119,20 @@ TEST(FBUrl, EscapesDecodeWhateverTheCaseOfTheirDigits) {
                   value ? FBCallbackUrl::Outcome::LoggedIn : FBCallbackUrl::Outcome::NotLoggedIn);
         EXPECT_EQ(got.token, value.value_or(""));
     }
+}
+
+TEST(FBUrl, IntegersStopAtTheirLimits) {
+    constexpr long long kMax = std::numeric_limits<long long>::max(), kMin = -kMax - 1;
+    // clang-format off
+    const std::pair<const char*, long long> cases[] = {
+        {"60", 60}, {" +7s", 7}, {"-60", -60}, {"", 0}, {"x1", 0},
+        {"9223372036854775807", kMax}, {"9223372036854775808", kMax},
+        {"-9223372036854775807", -kMax}, {"-9223372036854775808", kMin},
+        {"-99999999999999999999", kMin},
+    };
+    // clang-format on
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(FBUrl::integerValue(text), value) << text;
 }
 
 TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
