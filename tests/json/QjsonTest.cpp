@@ -20,12 +20,13 @@ class Qjson : public ::testing::Test {
     void SetUp() override {
         if (!fs::exists(qjsonPath())) GTEST_SKIP() << "qjson is not built beside the tests";
     }
-    // Runs `qjson ARGS < in > OUT 2> err` with input in the file "in"; its exit status.
-    int run(const std::string& args, const std::string& input, const std::string& out = "") {
-        scratch.write("in", input);
-        std::string command =
-            qjsonPath().string() + " " + args + " < " + (scratch / "in").string() + " > " +
-            (out.empty() ? (scratch / "out").string() : out) + " 2> " + (scratch / "err").string();
+    // Runs `qjson ARGS < IN > OUT 2> err`, IN a file holding input unless given; its status.
+    int run(const std::string& args, const std::string& input, std::string out = "",
+            std::string in = "") {
+        if (in.empty()) in = scratch.write("in", input).string();
+        if (out.empty()) out = (scratch / "out").string();
+        std::string command = qjsonPath().string() + " " + args + " < " + in + " > " + out +
+                              " 2> " + (scratch / "err").string();
         int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -53,6 +54,11 @@ TEST_F(Qjson, ExitStatuses) {
     EXPECT_EQ(run("--pretty --quiet --pretty", "[1]"), 2);
     EXPECT_NE(err().find("--pretty is given more than once"), std::string::npos) << err();
     EXPECT_EQ(run((scratch / "missing.json").string(), ""), 2);
+    // An endless device on standard input is refused before anything is read.
+    EXPECT_EQ(run("", "", "", "/dev/zero"), 2);
+    EXPECT_EQ(err(),
+              "qjson: standard input is a character device, not a file, a pipe or a "
+              "terminal\n");
     // Output that cannot be written, far beyond any buffer, so the writes fail part way.
     EXPECT_EQ(run("", "[\"" + std::string(300000, 'x') + "\"]", "/dev/full"), 1);
     EXPECT_EQ(err(), "qjson: cannot write the output: No space left on device\n");
