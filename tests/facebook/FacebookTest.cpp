@@ -157,26 +157,6 @@ TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
     EXPECT_TRUE(facebook->isSessionValid());
 }
 
-TEST(Facebook, ASessionIsValidOnlyWithATokenAndAnExpiryStillAhead) {
-    auto facebook = Facebook::create("123");
-    auto now = std::chrono::system_clock::now();
-    struct Case {
-        std::optional<std::string> token;
-        std::optional<Date> expiry;
-        bool valid;
-    };
-    const Case cases[] = {
-        {"t", now + 60s, true},     {"t", distantFuture(), true},
-        {"t", std::nullopt, false}, {std::nullopt, now + 60s, false},
-        {"t", now, false},          {"t", now - 1s, false},
-    };
-    for (const Case& c : cases) {
-        facebook->setAccessToken(c.token);
-        facebook->setExpirationDate(c.expiry);
-        EXPECT_EQ(facebook->isSessionValid(), c.valid);
-    }
-}
-
 class FacebookServiceTest : public ::testing::Test {
   protected:
     void SetUp() override { facebook = Facebook::create("123", service.configuration("123")); }
