@@ -162,7 +162,7 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     // clang-format off
     const std::vector<Case> cases = {
         {"one URL, then the end", kUrl, "ok\n", {kUrl}},
-        {"two URLs: the first only", std::string(kUrl) + "\nfb123://authorize#two\n", "ok\n", {kUrl}},
+        {"two URLs: the first only", std::string(kUrl) + "\nfb123://#two\n", "ok\n", {kUrl}},
         {"escapes untouched", escaped + "\r\n", "ok\n", {escaped}},
         {"the scheme in capitals", "FB123://authorize#x\n", "ok\n", {"FB123://authorize#x"}},
         {"another scheme", "https://evil.example/\n", "no\n", {}},

@@ -20,8 +20,16 @@ const std::pair<unsigned, std::string> kInArray = {3, "Expected value while pars
 // One row per message of the parser's error table, in the context that produces it: the
 // trace, innermost first.
 TEST(Parser, ReportsEachErrorWithItsContext) {
-    const std::string bad = "Broken unicode character",
-                      noLow = "Missing low character in surrogate pair";
+    using Line = std::pair<unsigned, std::string>;
+    const Line decimal = {2, "Failed creating decimal instance"};
+    const Line leading = {3, "Unrecognised leading character"};
+    const Line noKey = {3, "Object key string expected"}, bad = {6, "Broken unicode character"};
+    const Line digit = {6, "Missing hex digit in quad"}, quad = {6, "Missing hex quad"};
+    const Line noLow = {6, "Missing low character in surrogate pair"};
+    const Line badByte = {13, "Invalid UTF-8 sequence starting with byte '0xff'"};
+    auto valueFor = [](const char* key) {
+        return Line{3, std::string("Object value expected for key: ") + key};
+    };
     struct Case {
         std::string text;
         bool fragment;
@@ -37,32 +45,32 @@ TEST(Parser, ReportsEachErrorWithItsContext) {
         {"1.", true, {{2, "No digits after decimal point"}}},
         {"1e+", true, {{2, "No digits after exponent"}}},
         {"2Ex", true, {{2, "No digits after exponent"}}},
-        {"1e128", true, {{2, "Failed creating decimal instance"}}},
-        {"1e-129", true, {{2, "Failed creating decimal instance"}}},
-        {"1234567890123456789012345678901234567891", true, {{2, "Failed creating decimal instance"}}},
-        {"1e99999999999999999999999", true, {{2, "Failed creating decimal instance"}}},
-        {"[?]", false, {{3, "Unrecognised leading character"}, kInArray}},
+        {"1e128", true, {decimal}},
+        {"1e-129", true, {decimal}},
+        {"1234567890123456789012345678901234567891", true, {decimal}},
+        {"1e99999999999999999999999", true, {decimal}},
+        {"[?]", false, {leading, kInArray}},
         {"nul", true, {{3, "Expected 'null'"}}},
         {"[fals]", false, {{3, "Expected 'false'"}, kInArray}},
         {"tru", true, {{3, "Expected 'true'"}}},
-        {"{a:1}", false, {{3, "Object key string expected"}}},
-        {"{\"a\\q\":1}", false, {{8, "Illegal escape sequence '0x71'"}, {3, "Object key string expected"}}},
+        {"{a:1}", false, {noKey}},
+        {"{\"a\\q\":1}", false, {{8, "Illegal escape sequence '0x71'"}, noKey}},
         {"{\"a\" 1}", false, {{3, "Expected ':' separating key and value"}}},
-        {"{\"k\":}", false, {{3, "Unrecognised leading character"}, {3, "Object value expected for key: k"}}},
+        {"{\"k\":}", false, {leading, valueFor("k")}},
         {"123", false, {{4, "Valid fragment, but not JSON"}}},
         {"\"x\"", false, {{4, "Valid fragment, but not JSON"}}},
         {"[\"a\tb\"]", false, {{5, "Unescaped control character '0x9'"}, kInArray}},
         {"\"\x1f\"", true, {{5, "Unescaped control character '0x1f'"}}},
-        {"[\"\\u12\"]", false, {{6, "Missing hex digit in quad"}, {6, "Missing hex quad"}, {6, bad}, kInArray}},
+        {"[\"\\u12\"]", false, {digit, quad, bad, kInArray}},
         // Hex digits end at 9, F and f: the characters after them are none.
-        {"\"\\u00:0\"", true, {{6, "Missing hex digit in quad"}, {6, "Missing hex quad"}, {6, bad}}},
-        {"\"\\u00G0\"", true, {{6, "Missing hex digit in quad"}, {6, "Missing hex quad"}, {6, bad}}},
-        {"\"\\ud83d\"", true, {{6, noLow}, {6, bad}}},
-        {"\"\\ud83d\\u00g0\"", true, {{6, "Missing hex digit in quad"}, {6, noLow}, {6, bad}}},
-        {"\"\\ud83d\\u0041\"", true, {{6, "Invalid low surrogate char"}, {6, bad}}},
-        {"\"\\uD83D\\uDBFF\"", true, {{6, "Invalid low surrogate char"}, {6, bad}}},
-        {"\"\\ude00\"", true, {{6, "Invalid high character in surrogate pair"}, {6, bad}}},
-        {"\"\\uDC00\"", true, {{6, "Invalid high character in surrogate pair"}, {6, bad}}},
+        {"\"\\u00:0\"", true, {digit, quad, bad}},
+        {"\"\\u00G0\"", true, {digit, quad, bad}},
+        {"\"\\ud83d\"", true, {noLow, bad}},
+        {"\"\\ud83d\\u00g0\"", true, {digit, noLow, bad}},
+        {"\"\\ud83d\\u0041\"", true, {{6, "Invalid low surrogate char"}, bad}},
+        {"\"\\uD83D\\uDBFF\"", true, {{6, "Invalid low surrogate char"}, bad}},
+        {"\"\\ude00\"", true, {{6, "Invalid high character in surrogate pair"}, bad}},
+        {"\"\\uDC00\"", true, {{6, "Invalid high character in surrogate pair"}, bad}},
         {"[\"\\x\"]", false, {{8, "Illegal escape sequence '0x78'"}, kInArray}},
         {"[1,]", false, {{9, "Trailing comma disallowed in array"}}},
         {"{\"a\":1 , }", false, {{9, "Trailing comma disallowed in object"}}},
@@ -76,10 +84,10 @@ TEST(Parser, ReportsEachErrorWithItsContext) {
         // White space before the end makes the element scan itself meet the end.
         {"[ ", false, {{11, "Unexpected end of string"}, kInArray}},
         {"{ ", false, {{3, "Object key string expected"}}},
-        {"{\"a\":[{\"b\":[1,}]}]}", false, {{3, "Unrecognised leading character"}, kInArray,
-            {3, "Object value expected for key: b"}, kInArray, {3, "Object value expected for key: a"}}},
-        {"[\"a\xff\"]", false, {{13, "Invalid UTF-8 sequence starting with byte '0xff'"}, kInArray}},
-        {"[\xc3\xa9]", false, {{3, "Unrecognised leading character"}, kInArray}},
+        {"{\"a\":[{\"b\":[1,}]}]}", false,
+         {leading, kInArray, valueFor("b"), kInArray, valueFor("a")}},
+        {"[\"a\xff\"]", false, {badByte, kInArray}},
+        {"[\xc3\xa9]", false, {leading, kInArray}},
     };
     // clang-format on
     JsonParser parser;
@@ -158,7 +166,10 @@ TEST(Parser, EveryErrorNamesWhereTheTextFailed) {
 // Texts that parse, with the compact text of what they yield.
 TEST(Parser, YieldsTheValue) {
     const std::string x100 = std::string(100, 'x'), zeros = std::string(127, '0');
-    const std::string emoji = "\xf0\x9f\x98\x80", eAcute = "\xc3\xa9";
+    const std::string emoji = "\xf0\x9f\x98\x80", eAcute = "\xc3\xa9", euro = "\xe2\x82\xac";
+    const std::string k38 = "12345678901234567890123456789012345678";
+    const std::string mixed = "\"" + euro + " " + emoji + " " + eAcute + "\"";
+    const std::string u10000 = "\xf0\x90\x80\x80";
     // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         // Leniencies: missing commas, vertical tab and form feed, NUL ending the input.
@@ -174,15 +185,15 @@ TEST(Parser, YieldsTheValue) {
         {"[1e127,1e-128]", "[1" + zeros + ",0." + zeros + "1]"},
         {"12345678901234567890123456789012345678e-10", "1234567890123456789012345678.9012345678"},
         {"-9223372036854775809", "-9223372036854775809"},
-        {"123456789012345678901234567890123456780000000", "123456789012345678901234567890123456780000000"},
+        {k38 + "0000000", k38 + "0000000"},
         {"0e999999999999", "0"},
         // Escapes, their hex digits in either case, and UTF-8.
         {"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", "\"\\\"\\\\/\\b\\f\\n\\r\\t\""},
         {"\"\\u00e9\\u00E9\\u00c9\\u0000\"", "\"" + eAcute + eAcute + "\xc3\x89\\u0000\""},
         {"\"\\u0009\\u00Af\\uFFFF\"", "\"\\t\xc2\xaf\xef\xbf\xbf\""},
         {"\"\\ud83d\\ude00\\udbff\\udfff\"", "\"" + emoji + "\xf4\x8f\xbf\xbf\""},
-        {"\"\\uD83D\\uDE00\\uD83d\\uDe00\\ud800\\udc00\"", "\"" + emoji + emoji + "\xf0\x90\x80\x80\""},
-        {"\"\xe2\x82\xac " + emoji + " " + eAcute + "\"", "\"\xe2\x82\xac " + emoji + " " + eAcute + "\""},
+        {"\"\\uD83D\\uDE00\\uD83d\\uDe00\\ud800\\udc00\"", "\"" + emoji + emoji + u10000 + "\""},
+        {mixed, mixed},
         {"\"" + x100 + "\\n\"", "\"" + x100 + "\\n\""},
     };
     // clang-format on
@@ -261,7 +272,8 @@ TEST(Parser, KeepsOutOfRangeNumbersAsDoublesWhenAsked) {
     const std::pair<std::string, double> cases[] = {
         {"1e200", 1e200}, {"-1e-129", -1e-129}, {"5e-324", 5e-324},
         {"12345678901234567890123456789012345678901", 1.2345678901234568e40},
-        {"1e400", kMax}, {"-123.4e307", -kMax}, {"0.5e309", kMax}, {"1e99999999999999999999999", kMax},
+        {"1e400", kMax}, {"-123.4e307", -kMax}, {"0.5e309", kMax},
+        {"1e99999999999999999999999", kMax},
         {"1e-400", 0.0}, {"-0.0001e-330", 0.0}, {"1234e-330", 0.0},
     };
     // clang-format on
