@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "facebook/FBRequest.h"
-#include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/UrlOpener.h"
+#include "support/LogCapture.h"
 #include "support/Scratch.h"
 
 namespace quorbit::testing {
@@ -47,23 +47,6 @@ struct RequestRecorder {
     bool ended() const { return result || error; }
     bool wait(std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
         return platform::RunLoop::main().runUntil([this] { return ended(); }, limit);
-    }
-};
-
-// Collects log lines while alive.
-struct LogCapture {
-    std::vector<std::string> lines;
-    platform::Log::Sink previous;
-    LogCapture() {
-        previous = platform::Log::setSink(
-            [this](platform::Log::Level, const std::string& line) { lines.push_back(line); });
-    }
-    ~LogCapture() { platform::Log::setSink(previous); }
-    bool contains(const std::string& text) const {
-        for (const std::string& line : lines) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
     }
 };
 
