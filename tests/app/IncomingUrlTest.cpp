@@ -15,6 +15,7 @@
 
 #include "app/IncomingUrl.h"
 #include "platform/core/RunLoop.h"
+#include "support/Scratch.h"
 
 namespace quorbit::app {
 namespace {
@@ -29,10 +30,7 @@ constexpr const char* kUrl = "fb123://authorize#access_token=abc&expires_in=3600
 class IncomingUrlTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "runtime-XXXXXX").string();
-        runtime = mkdtemp(pattern.data());
-        const char* old = std::getenv("XDG_RUNTIME_DIR");
-        if (old) saved = old;
+        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old;
         setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     void TearDown() override {
@@ -41,7 +39,6 @@ class IncomingUrlTest : public ::testing::Test {
         } else {
             unsetenv("XDG_RUNTIME_DIR");
         }
-        fs::remove_all(runtime);
     }
 
     std::unique_ptr<IncomingUrl> listening(std::vector<std::string>& got, bool take = true) {
@@ -95,7 +92,8 @@ class IncomingUrlTest : public ::testing::Test {
         });
     }
 
-    fs::path runtime;
+    testing::ScratchDir scratch{"runtime"};
+    const fs::path& runtime = scratch.path();
     std::optional<std::string> saved;
 };
 
@@ -156,29 +154,27 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
         std::string answer;
         std::vector<std::string> handled;
     };
+    // The longest URL there may be, and one a byte longer.
+    const std::string longest = "fb123://" + std::string(IncomingUrl::kMaxUrlLength - 8, 'a');
+    const std::string tooLong = longest + "a";
+    // Escapes reach the application as they were sent, whatever their case.
+    const std::string escaped = "fb123://authorize#access_token=T%2f1%2F";
+    // clang-format off
     const std::vector<Case> cases = {
         {"one URL, then the end", kUrl, "ok\n", {kUrl}},
-        {"two URLs: the first only",
-         std::string(kUrl) + "\nfb123://authorize#two\n",
-         "ok\n",
-         {kUrl}},
+        {"two URLs: the first only", std::string(kUrl) + "\nfb123://#two\n", "ok\n", {kUrl}},
+        {"escapes untouched", escaped + "\r\n", "ok\n", {escaped}},
+        {"the scheme in capitals", "FB123://authorize#x\n", "ok\n", {"FB123://authorize#x"}},
         {"another scheme", "https://evil.example/\n", "no\n", {}},
         {"a scheme we merely start", "fb1234://authorize#access_token=x\n", "no\n", {}},
-        {"a control character",
-         "fb123://authorize#a\x01"
-         "b\n",
-         "no\n",
-         {}},
-        {"longer than a URL may be",
-         "fb123://" + std::string(IncomingUrl::kMaxUrlLength, 'a'),
-         "no\n",
-         {}},
-        {"longer, then a newline",
-         "fb123://" + std::string(IncomingUrl::kMaxUrlLength, 'a') + "\n",
-         "no\n",
-         {}},
+        {"a control character", "fb123://authorize#a\x01" "b\n", "no\n", {}},
+        {"the longest URL", longest, "ok\n", {longest}},
+        {"the longest URL, then a newline", longest + "\n", "ok\n", {longest}},
+        {"a byte longer", tooLong, "no\n", {}},
+        {"a byte longer, then a newline", tooLong + "\n", "no\n", {}},
         {"nothing at all", "", "no\n", {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         got.clear();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <mutex>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -12,8 +13,8 @@
 #include "capture/CaptureDevice.h"
 #include "capture/DeviceLayer.h"
 #include "capture/PixelBuffer.h"
-#include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "support/LogCapture.h"
 
 namespace quorbit::capture::testing {
 
@@ -139,20 +140,6 @@ inline bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milli
     return true;
 }
 
-// Collects the log lines while it lives.
-struct LogCapture {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    platform::Log::Sink previous = platform::Log::setSink([this](auto, const std::string& line) {
-        std::lock_guard lock(mutex);
-        lines.push_back(line);
-    });
-    ~LogCapture() { platform::Log::setSink(previous); }
-    int count(const std::string& part) {
-        std::lock_guard lock(mutex);
-        return int(std::count_if(lines.begin(), lines.end(),
-                                 [&](auto& line) { return line.find(part) != std::string::npos; }));
-    }
-};
+using quorbit::testing::LogCapture;
 
 }  // namespace quorbit::capture::testing

@@ -17,43 +17,39 @@ Offer raw(std::vector<std::uint32_t> formats, std::vector<Size> sizes, bool rang
 }
 
 TEST(PipeWireFormat, ChoosesTheFormatAndSizeToAskFor) {
+    constexpr std::uint32_t YUY2 = SPA_VIDEO_FORMAT_YUY2, NV12 = SPA_VIDEO_FORMAT_NV12,
+                            I420 = SPA_VIDEO_FORMAT_I420, RGB = SPA_VIDEO_FORMAT_RGB,
+                            GRAY8 = SPA_VIDEO_FORMAT_GRAY8, BGRx = SPA_VIDEO_FORMAT_BGRx;
     struct Case {
         const char* name;
         std::vector<Offer> offers;
         std::optional<Choice> expected;
-    } cases[] = {
-        {"YUY2 before everything",
-         {raw({SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_BGRx}, {{640, 480}}),
-          raw({SPA_VIDEO_FORMAT_YUY2}, {{1280, 720}})},
-         Choice{SPA_VIDEO_FORMAT_YUY2, {1280, 720}}},
-        {"RGB formats before NV12",
-         {raw({SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_RGB}, {{640, 480}})},
-         Choice{SPA_VIDEO_FORMAT_RGB, {640, 480}}},
-        {"NV12 before I420",
-         {raw({SPA_VIDEO_FORMAT_I420, SPA_VIDEO_FORMAT_NV12}, {{640, 480}})},
-         Choice{SPA_VIDEO_FORMAT_NV12, {640, 480}}},
-        {"640 x 480 among the sizes",
-         {raw({SPA_VIDEO_FORMAT_YUY2}, {{1920, 1080}, {640, 480}, {320, 240}})},
-         Choice{SPA_VIDEO_FORMAT_YUY2, {640, 480}}},
-        {"else the smallest that covers it",
-         {raw({SPA_VIDEO_FORMAT_YUY2}, {{1920, 1080}, {320, 240}, {800, 600}, {1280, 400}})},
-         Choice{SPA_VIDEO_FORMAT_YUY2, {800, 600}}},
-        {"else the largest",
-         {raw({SPA_VIDEO_FORMAT_YUY2}, {{160, 120}, {352, 288}, {320, 240}})},
-         Choice{SPA_VIDEO_FORMAT_YUY2, {352, 288}}},
-        {"a range holding 640 x 480",
-         {raw({SPA_VIDEO_FORMAT_NV12}, {{32, 32}, {4096, 4096}}, true)},
-         Choice{SPA_VIDEO_FORMAT_NV12, {640, 480}}},
-        {"a range above it: its smallest",
-         {raw({SPA_VIDEO_FORMAT_NV12}, {{1280, 720}, {4096, 4096}}, true)},
-         Choice{SPA_VIDEO_FORMAT_NV12, {1280, 720}}},
-        {"compressed and unknown formats are passed over",
-         {Offer{"mjpg", {}, {{640, 480}}, false}, raw({SPA_VIDEO_FORMAT_GRAY8}, {{640, 480}}),
-          raw({SPA_VIDEO_FORMAT_I420}, {{320, 240}})},
-         Choice{SPA_VIDEO_FORMAT_I420, {320, 240}}},
-        {"nothing convertible", {raw({SPA_VIDEO_FORMAT_GRAY8}, {{640, 480}})}, std::nullopt},
-        {"no sizes", {raw({SPA_VIDEO_FORMAT_YUY2}, {})}, std::nullopt},
     };
+    auto want = [](std::uint32_t format, int width, int height) {
+        return std::optional(Choice{format, {width, height}});
+    };
+    const Offer mjpg{"mjpg", {}, {{640, 480}}, false};
+    // clang-format off
+    const Case cases[] = {
+        {"YUY2 first", {raw({NV12, BGRx}, {{640, 480}}), raw({YUY2}, {{1280, 720}})},
+         want(YUY2, 1280, 720)},
+        {"RGB before NV12", {raw({NV12, RGB}, {{640, 480}})}, want(RGB, 640, 480)},
+        {"NV12 before I420", {raw({I420, NV12}, {{640, 480}})}, want(NV12, 640, 480)},
+        {"640x480", {raw({YUY2}, {{1920, 1080}, {640, 480}, {320, 240}})}, want(YUY2, 640, 480)},
+        {"else the smallest that covers it",
+         {raw({YUY2}, {{1920, 1080}, {320, 240}, {800, 600}, {1280, 400}})}, want(YUY2, 800, 600)},
+        // Covering means at least as wide and as tall: the edges count.
+        {"as wide: covers", {raw({YUY2}, {{1920, 1080}, {640, 720}})}, want(YUY2, 640, 720)},
+        {"as tall: covers", {raw({YUY2}, {{1920, 1080}, {800, 480}})}, want(YUY2, 800, 480)},
+        {"the largest", {raw({YUY2}, {{160, 120}, {352, 288}, {320, 240}})}, want(YUY2, 352, 288)},
+        {"a range holding it", {raw({NV12}, {{32, 32}, {4096, 4096}}, true)}, want(NV12, 640, 480)},
+        {"a range above", {raw({NV12}, {{1280, 720}, {4096, 4096}}, true)}, want(NV12, 1280, 720)},
+        {"compressed and unknown formats passed over",
+         {mjpg, raw({GRAY8}, {{640, 480}}), raw({I420}, {{320, 240}})}, want(I420, 320, 240)},
+        {"nothing convertible", {raw({GRAY8}, {{640, 480}})}, std::nullopt},
+        {"no sizes", {raw({YUY2}, {})}, std::nullopt},
+    };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(PipeWireFormat::choose(c.offers), c.expected) << c.name;
 }

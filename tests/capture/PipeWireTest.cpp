@@ -2,7 +2,6 @@
 // PipeWireSession).
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,30 +13,26 @@
 #include "capture/CameraPortal.h"
 #include "capture/PipeWireDeviceLayer.h"
 #include "capture/SourceDeviceLayer.h"
-#include "platform/gfx/ImageCodec.h"
 #include "support/PipeWireSession.h"
+#include "support/Pixels.h"
+#include "support/QuorbitProcess.h"
 
 namespace quorbit::capture::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using quorbit::testing::ChildGroup;
 using quorbit::testing::PipeWireSession;
 using Node = PipeWireSession::CameraNode;
 
 // Generous: the machine may be busy with other builds.
 constexpr auto kEventTimeout = 20000ms;
 
-// videotestsrc's colour bars across the top two thirds of a frame, left to right (RGB).
-constexpr std::array<std::array<int, 3>, 7> kBars = {{{255, 255, 255},
-                                                      {255, 255, 0},
-                                                      {0, 255, 255},
-                                                      {0, 255, 0},
-                                                      {255, 0, 255},
-                                                      {255, 0, 0},
-                                                      {0, 0, 255}}};
-// The back camera's picture: one colour (RGB), sent as NV12 at 1280 x 720.
-constexpr std::array<int, 3> kBackColour = {32, 80, 224};
+using quorbit::testing::Rgb;
+// videotestsrc's colour bars across the top two thirds of a frame, left to right, and the
+// back camera's picture: one colour, sent as NV12 at 1280 x 720. Blue first: frames are BGRA.
+constexpr Rgb kBars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                         {255, 0, 255},   {0, 0, 255},   {255, 0, 0}};
+constexpr Rgb kBackColour = {224, 80, 32};
 
 Node frontCamera(const std::string& name) {
     return Node{name, "Front" + name, "front"};
@@ -49,26 +44,21 @@ Node backCamera(const std::string& name) {
     return node;
 }
 
-bool near(const std::uint8_t* bgr, const std::array<int, 3>& rgb, int tolerance = 8) {
-    return std::abs(bgr[0] - rgb[2]) <= tolerance && std::abs(bgr[1] - rgb[1]) <= tolerance &&
-           std::abs(bgr[2] - rgb[0]) <= tolerance;
-}
-
 // Whether a 640 x 480 BGRA frame shows the colour bars.
 bool showsBars(const std::vector<std::uint8_t>& frame) {
     if (frame.size() != 640 * 480 * 4) return false;
-    for (std::size_t bar = 0; bar < kBars.size(); ++bar) {
+    for (std::size_t bar = 0; bar < std::size(kBars); ++bar) {
         std::size_t x = (2 * bar + 1) * 640 / 14;
-        if (!near(&frame[(100 * 640 + x) * 4], kBars[bar])) return false;
+        if (!quorbit::testing::near(&frame[(100 * 640 + x) * 4], kBars[bar], 8)) return false;
     }
     return true;
 }
 
-bool showsColour(const std::vector<std::uint8_t>& frame, const std::array<int, 3>& rgb) {
+bool showsColour(const std::vector<std::uint8_t>& frame, Rgb bgr) {
     if (frame.size() != 640 * 480 * 4) return false;
     for (std::size_t y : {10, 240, 470})
         for (std::size_t x : {10, 320, 630})
-            if (!near(&frame[(y * 640 + x) * 4], rgb)) return false;
+            if (!quorbit::testing::near(&frame[(y * 640 + x) * 4], bgr, 8)) return false;
     return true;
 }
 
@@ -177,16 +167,16 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
 
     // The application itself, finding the daemon through XDG_RUNTIME_DIR.
-    fs::path log = fs::path(session->runtimeDir()) / "list.log";
-    auto env = session->environment();
-    env["QUORBIT_CAMERA"] = "";
-    env["QUORBIT_CAMERA_ROTATION"] = "180";  // replaces every camera's own
-    ChildGroup app(std::string(QUORBIT_BINARY) + " --list-cameras", env, log.string());
-    EXPECT_EQ(app.wait(kEventTimeout), 0);
-    std::ifstream in(log);
-    std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(output.find("pipewire:listback\tback\trotation 180\tBacklistback"), std::string::npos)
-        << output;
+    quorbit::testing::RunOptions options;
+    for (const auto& [name, value] : session->environment())
+        options.env.emplace_back(name, value.empty() ? std::nullopt : std::optional(value));
+    options.env.emplace_back("QUORBIT_CAMERA", std::nullopt);
+    options.env.emplace_back("QUORBIT_CAMERA_ROTATION", "180");  // replaces every camera's own
+    auto app = quorbit::testing::runQuorbit({"--list-cameras"}, session->runtimeDir(), options);
+    EXPECT_EQ(app.status, 0) << app.err;
+    EXPECT_NE(app.out.find("pipewire:listback\tback\trotation 180\tBacklistback"),
+              std::string::npos)
+        << app.out;
 }
 
 TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
@@ -354,93 +344,6 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
         }
         session->stopCamera(c.node);
     }
-}
-
-// The screenshot of the headless application, once it is complete: the next one exists.
-std::optional<platform::Image> screenshot(const fs::path& dir, int index) {
-    auto path = [&](int i) { return dir / ("shot-" + std::to_string(i) + ".png"); };
-    if (!fs::exists(path(index + 1))) return std::nullopt;
-    auto image = platform::ImageCodec::readFile(path(index));
-    if (!image) return std::nullopt;
-    return image.value();
-}
-
-// Whether the live view shows the bars of a front camera through Normal: the frame of a
-// sensor at rotation 90 turned a quarter, its left-to-right bars top to bottom, on the left
-// two thirds of the view.
-bool liveViewShowsBars(const platform::Image& shot) {
-    for (std::size_t bar = 0; bar < kBars.size(); ++bar) {
-        int y = int((2 * bar + 1) * 427 / 14);
-        const std::uint8_t* p = shot.pixel(60, y);
-        std::uint8_t bgr[3] = {p[2], p[1], p[0]};
-        if (!near(bgr, kBars[bar])) return false;
-    }
-    return true;
-}
-
-// Whether the note on a camera that is not available covers the middle of the live view.
-bool showsNote(const platform::Image& shot) {
-    const std::uint8_t* middle = shot.pixel(40, 180);  // over the cyan bar, dimmed
-    return middle[1] < 160 && middle[2] < 160;
-}
-
-TEST_F(PipeWire, TheHeadlessApplicationShowsTheNodeAndOutlivesItsLoss) {
-    REQUIRE_FRAMES();
-    // A phone's sideways sensor: its rotation turns the picture on screen.
-    Node sideways = frontCamera("appcam");
-    sideways.rotation = "90";
-    start(sideways);
-    waitForCameras({"appcam"});
-    fs::path dir = fs::path(session->runtimeDir()) / "app";
-    fs::create_directories(dir / "config");
-    // A filter kept from an earlier run (the plain look of slot 4), so the picker stays shut.
-    std::ofstream(dir / "config" / "defaults.json") << "{\"LastFilterUsed\": 4}\n";
-    {
-        std::ofstream script(dir / "run.script");
-        for (int i = 0; i < 150; ++i)
-            script << "wait 200\nscreenshot "
-                   << (dir / ("shot-" + std::to_string(i) + ".png")).string() << "\n";
-        script << "quit\n";
-    }
-    auto env = session->environment();
-    env["QUORBIT_CONFIG_DIR"] = (dir / "config").string();
-    env["QUORBIT_CAMERA"] = "";
-    ChildGroup app(
-        std::string(QUORBIT_BINARY) + " --headless --script " + (dir / "run.script").string(), env,
-        (dir / "app.log").string());
-    auto appLog = [&] {
-        std::ifstream in(dir / "app.log");
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    };
-    int next = 0;
-    // Waits for a screenshot that passes; the screenshots before it are passed over.
-    auto waitForShot = [&](const std::function<bool(const platform::Image&)>& wanted) {
-        return pumpUntil(
-            [&] {
-                while (auto shot = screenshot(dir, next)) {
-                    ++next;
-                    if (wanted(*shot)) return true;
-                }
-                return false;
-            },
-            kEventTimeout);
-    };
-    ASSERT_TRUE(waitForShot([](auto& shot) { return liveViewShowsBars(shot) && !showsNote(shot); }))
-        << appLog() << session->logTail("appcam") << session->daemonLogs();
-
-    // Unplugged: the note over the last picture, which stays around it.
-    session->stopCamera("appcam");
-    ASSERT_TRUE(waitForShot([](auto& shot) {
-        const std::uint8_t* outside = shot.pixel(60, 30);  // the white bar, above the note
-        return showsNote(shot) && outside[0] > 240 && outside[1] > 240 && outside[2] > 240;
-    })) << appLog();
-    EXPECT_TRUE(app.running());
-
-    // Back: the picture without the note.
-    start(sideways);
-    ASSERT_TRUE(waitForShot([](auto& shot) { return liveViewShowsBars(shot) && !showsNote(shot); }))
-        << appLog() << session->logTail("appcam") << session->daemonLogs();
-    EXPECT_TRUE(app.running());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include "FakeDevices.h"
 #include "capture/Camera.h"
@@ -14,6 +13,7 @@
 #include "capture/V4L2DeviceLayer.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/Scratch.h"
 
 namespace quorbit::capture::testing {
 namespace {
@@ -21,11 +21,19 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = CameraSource::Kind;
 
-struct TempDir {
-    fs::path path = fs::temp_directory_path() / ("quorbit-capture-" + std::to_string(getpid()));
-    TempDir() { fs::create_directories(path); }
-    ~TempDir() { fs::remove_all(path); }
-};
+using quorbit::testing::ScratchDir;
+
+// What the command line's options printed, and the status they end the program with.
+std::pair<std::optional<int>, std::string> takeOptions(std::vector<std::string>& args) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    auto status = CameraCommandLine::takeOptions(args, out, out);
+    std::fclose(out);
+    std::string printed(text, size);
+    std::free(text);
+    return {status, printed};
+}
 
 TEST(CameraSource, ParsesTheSourceNames) {
     struct Case {
@@ -68,26 +76,41 @@ TEST(CameraSource, ParsesTheSourceNames) {
     }
 }
 
+// Sets an environment variable while it lives (unsets it when value is null).
+struct ScopedEnv {
+    const char* name;
+    ScopedEnv(const char* name, const char* value) : name(name) {
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() { unsetenv(name); }
+};
+
 TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
+    const std::vector<std::string> listFront = {"--list-cameras", "--camera", "synthetic:front"};
     struct Case {
         std::vector<std::string> args, left;
         std::optional<int> status;
         const char* printed;
-    } cases[] = {
+        const char* rotation = nullptr;  // QUORBIT_CAMERA_ROTATION; null: unset
+    };
+    // clang-format off
+    const Case cases[] = {
         {{"--camera", "synthetic:front", "--scale", "2"}, {"--scale", "2"}, {}, ""},
         {{"--camera", "bogus"}, {}, 2, "bad camera source"},
         {{"--headless", "--camera"}, {}, 2, "needs a source"},
         {{"render", "--camera", "back"}, {"render", "--camera", "back"}, {}, ""},
+        // The rotation listed is the override's; a bad one refuses to start.
+        {listFront, {}, 0, "synthetic:front\tfront\trotation 180\t", "180"},
+        {listFront, {}, 2, "QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270, not \"-90\"", "-90"},
         {{"--list-cameras", "--camera", "synthetic"}, {}, 0, "synthetic:back\tback\trotation 90\t"},
     };
-    for (auto& c : cases) {
-        char* text = nullptr;
-        std::size_t size = 0;
-        std::FILE* out = open_memstream(&text, &size);
-        auto status = CameraCommandLine::takeOptions(c.args, out, out);
-        std::fclose(out);
-        std::string printed(text, size);
-        std::free(text);
+    // clang-format on
+    for (Case c : cases) {
+        ScopedEnv env("QUORBIT_CAMERA_ROTATION", c.rotation);
+        auto [status, printed] = takeOptions(c.args);
         EXPECT_EQ(status, c.status) << printed;
         EXPECT_TRUE(c.status || c.args == c.left);
         EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
@@ -121,20 +144,20 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
         EXPECT_EQ(V4L2DeviceLayer::positionFor(orientation), position);
     EXPECT_EQ(V4L2DeviceLayer::positionFor(std::nullopt), DevicePosition::Front);
 
-    TempDir dir;
+    ScratchDir dir("quorbit-capture");
     for (const char* name : {"video10", "video2", "vbi0", "video", "videoX", "video0"})
-        std::ofstream(dir.path / name).put('x');
+        dir.write(name, "x");
     std::vector<std::string> expected;
     for (const char* name : {"video0", "video2", "video10"})
-        expected.push_back(dir.path / name);
-    EXPECT_EQ(V4L2DeviceLayer::deviceNodes(dir.path), expected);
+        expected.push_back(dir / name);
+    EXPECT_EQ(V4L2DeviceLayer::deviceNodes(dir.path()), expected);
     // None of these is a device and no PipeWire daemon answers: the default falls back to
     // the synthetic scene.
-    EXPECT_TRUE(V4L2DeviceLayer({}, dir.path).devices().empty());
+    EXPECT_TRUE(V4L2DeviceLayer({}, dir.path()).devices().empty());
     SourceDeviceLayer::Settings settings;
-    settings.deviceDir = dir.path;
-    settings.sandboxMarker = dir.path / "no-marker";
-    settings.pipeWireRemote = dir.path / "no-pipewire";
+    settings.deviceDir = dir.path();
+    settings.sandboxMarker = dir / "no-marker";
+    settings.pipeWireRemote = dir / "no-pipewire";
     auto fallback = SourceDeviceLayer(CameraSource{}, settings).devices();
     ASSERT_EQ(fallback.size(), 2u);
     EXPECT_EQ(fallback[0]->info().id, "synthetic:front");
@@ -142,15 +165,15 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
 
 TEST(Camera, DeliversAStillPicture) {
     // Left half red, right half blue, scaled to cover 640 x 480.
-    TempDir dir;
+    ScratchDir dir("quorbit-capture");
     platform::Image picture(80, 48);
     for (int y = 0; y < 48; ++y)
         for (int x = 0; x < 80; ++x) {
             std::uint8_t* p = picture.pixel(x, y);
             p[0] = x < 40 ? 255 : 0, p[1] = 0, p[2] = x < 40 ? 0 : 255, p[3] = 255;
         }
-    ASSERT_TRUE(platform::ImageCodec::writePng(picture, dir.path / "still.png").ok());
-    Camera camera(CameraSource::image(dir.path / "still.png"));
+    ASSERT_TRUE(platform::ImageCodec::writePng(picture, dir / "still.png").ok());
+    Camera camera(CameraSource::image(dir / "still.png"));
     RecordingDelegate delegate;
     camera.setDelegate(&delegate);
     EXPECT_EQ(camera.numCameras(), 2);
@@ -164,29 +187,17 @@ TEST(Camera, DeliversAStillPicture) {
 
     // A picture that cannot be read: said once, no frames, the camera stays up.
     LogCapture log;
-    Camera missing(CameraSource::image(dir.path / "missing.png"));
+    Camera missing(CameraSource::image(dir / "missing.png"));
     RecordingDelegate none;
     missing.setDelegate(&none);
     EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));
     EXPECT_EQ(log.count("missing.png"), 1);
 }
 
-// Sets an environment variable while it lives (unsets it when value is null).
-struct ScopedEnv {
-    const char* name;
-    ScopedEnv(const char* name, const char* value) : name(name) {
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~ScopedEnv() { unsetenv(name); }
-};
-
 TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
-    TempDir dir;
-    ASSERT_TRUE(platform::ImageCodec::writePng(platform::Image(64, 48), dir.path / "p.png").ok());
-    std::string picture = "image:" + (dir.path / "p.png").string();
+    ScratchDir dir("quorbit-capture");
+    ASSERT_TRUE(platform::ImageCodec::writePng(platform::Image(64, 48), dir / "p.png").ok());
+    std::string picture = "image:" + (dir / "p.png").string();
     struct Case {
         std::string source;
         const char* override;  // QUORBIT_CAMERA_ROTATION; null: unset
@@ -212,45 +223,23 @@ TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
         bool bad = c.override && *c.override && !parseRotation(c.override);
         EXPECT_EQ(log.count("QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270"), bad ? 1 : 0);
     }
-
-    // The command line lists the rotation, and refuses to start on a bad override.
-    CameraSource chosen = CameraSource::current();
-    for (const char* override : {"180", "-90"}) {
-        ScopedEnv env("QUORBIT_CAMERA_ROTATION", override);
-        char* text = nullptr;
-        std::size_t size = 0;
-        std::FILE* out = open_memstream(&text, &size);
-        std::vector<std::string> args = {"--list-cameras", "--camera", "synthetic:front"};
-        auto status = CameraCommandLine::takeOptions(args, out, out);
-        std::fclose(out);
-        std::string printed(text, size);
-        std::free(text);
-        bool bad = std::string(override) == "-90";
-        EXPECT_EQ(status, bad ? 2 : 0) << printed;
-        EXPECT_NE(printed.find(bad ? "QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270, not "
-                                     "\"-90\""
-                                   : "synthetic:front\tfront\trotation 180\t"),
-                  std::string::npos)
-            << printed;
-    }
-    CameraSource::select(chosen);
 }
 
 TEST(ImageDevice, OpensOnlyAPictureFileAndNeverBlocks) {
-    TempDir dir;
-    fs::create_directories(dir.path / "folder");
-    ASSERT_EQ(mkfifo((dir.path / "pipe").c_str(), 0600), 0);
+    ScratchDir dir("quorbit-capture");
+    fs::create_directories(dir / "folder");
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
     struct Case {
         fs::path path;
         const char* error;
     } cases[] = {
-        {dir.path / "pipe", "pipe is a FIFO (named pipe), not a regular file"},
+        {dir / "pipe", "pipe is a FIFO (named pipe), not a regular file"},
         {"/dev/zero", "/dev/zero is a character device, not a regular file"},
-        {dir.path / "folder", "folder is a directory, not a regular file"},
+        {dir / "folder", "folder is a directory, not a regular file"},
     };
     for (const auto& c : cases) {
         ImageDevice device(c.path, DevicePosition::Back);
-        quorbit::testing::FifoRelease release(dir.path / "pipe");
+        quorbit::testing::FifoRelease release(dir / "pipe");
         auto start = std::chrono::steady_clock::now();
         auto opened = device.open();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.path;

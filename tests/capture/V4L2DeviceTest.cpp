@@ -221,29 +221,29 @@ TEST_F(V4L2DeviceTest, FailuresSayWhatFailedInPlainWordsAndKeepTheErrno) {
         unsigned long failingRequest;  // with requestErrno
         int requestErrno;
         CaptureError code;
-        std::string text;
+        std::string what, why = {};                   // the message: "WHAT: WHY"
         unsigned buffers = V4L2Device::kBufferCount;  // what the driver grants
     };
+    constexpr auto Failed = CaptureError::DeviceFailed;
+    const std::string busy = "busy (in use by another program)";
+    using std::strerror;
+    // clang-format off
     const Case cases[] = {
-        {EBUSY, 0, 0, CaptureError::DeviceFailed,
-         "cannot be opened: busy (in use by another program)"},
-        {ENODEV, 0, 0, CaptureError::DeviceFailed, "cannot be opened: disconnected"},
-        {ENOENT, 0, 0, CaptureError::DeviceFailed, "cannot be opened: no such device"},
-        {EACCES, 0, 0, CaptureError::DeviceFailed, "cannot be opened: permission denied"},
-        {EIO, 0, 0, CaptureError::DeviceFailed,
-         std::string("cannot be opened: ") + std::strerror(EIO)},
-        {0, VIDIOC_S_FMT, EBUSY, CaptureError::DeviceFailed,
-         "format could not be set: busy (in use by another program)"},
-        {0, VIDIOC_REQBUFS, ENOMEM, CaptureError::DeviceFailed,
-         std::string("buffers could not be allocated: ") + std::strerror(ENOMEM)},
-        {0, VIDIOC_QBUF, EINVAL, CaptureError::DeviceFailed,
-         std::string("buffer could not be queued: ") + std::strerror(EINVAL)},
-        {0, VIDIOC_STREAMON, ENOSPC, CaptureError::DeviceFailed,
-         std::string("streaming could not be started: ") + std::strerror(ENOSPC)},
-        {0, 0, 0, CaptureError::TooFewBuffers, "too few capture buffers", 1},
+        {EBUSY, 0, 0, Failed, "cannot be opened", busy},
+        {ENODEV, 0, 0, Failed, "cannot be opened", "disconnected"},
+        {ENOENT, 0, 0, Failed, "cannot be opened", "no such device"},
+        {EACCES, 0, 0, Failed, "cannot be opened", "permission denied"},
+        {EIO, 0, 0, Failed, "cannot be opened", strerror(EIO)},
+        {0, VIDIOC_S_FMT, EBUSY, Failed, "format could not be set", busy},
+        {0, VIDIOC_REQBUFS, ENOMEM, Failed, "buffers could not be allocated", strerror(ENOMEM)},
+        {0, VIDIOC_QBUF, EINVAL, Failed, "buffer could not be queued", strerror(EINVAL)},
+        {0, VIDIOC_STREAMON, ENOSPC, Failed, "streaming could not be started", strerror(ENOSPC)},
+        {0, 0, 0, CaptureError::TooFewBuffers, "too few capture buffers", "", 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+        const std::string text = c.why.empty() ? c.what : c.what + ": " + c.why;
+        SCOPED_TRACE(text);
         FakeDriver driver;
         driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
         driver.openErrno = c.openErrno;
@@ -253,7 +253,7 @@ TEST_F(V4L2DeviceTest, FailuresSayWhatFailedInPlainWordsAndKeepTheErrno) {
         auto opened = device.open();
         ASSERT_FALSE(opened);
         EXPECT_TRUE(opened.error().is(c.code));
-        EXPECT_EQ(opened.error().localizedDescription(), c.text);
+        EXPECT_EQ(opened.error().localizedDescription(), text);
         EXPECT_EQ(opened.error().systemError(), c.openErrno ? c.openErrno : c.requestErrno);
         EXPECT_FALSE(driver.open_);
         EXPECT_EQ(driver.mapped, 0) << "every mapped buffer let go";

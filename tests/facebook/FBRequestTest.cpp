@@ -4,12 +4,12 @@
 #include <atomic>
 #include <thread>
 
-#include "support/FBTestSupport.h"
-#include "support/MockFacebookService.h"
 #include "facebook/FBConfiguration.h"
 #include "facebook/FBRequest.h"
 #include "json/JsonLog.h"
 #include "platform/gfx/ImageCodec.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 
 namespace quorbit::facebook {
 namespace {
@@ -136,59 +136,55 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
 // Every answer, well-formed or hostile: only a complete 2xx answer whose body is a JSON
 // object or array without an error is a success; anything else fails, saying what came.
 TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
-    enum Expect { LoadJson, ServiceError, BadAnswer, Lost };
+    enum Expect { Loaded, Service, Bad, Lost };
     struct Case {
         const char* name;
         std::string body;
         Expect expect;
         int status = 200;
         std::string contentType = "text/plain";
-        long code = 0;               // ServiceError: the code
-        std::string detail = {};     // ServiceError: the error_msg; else in the description
+        long code = 0;               // Service: the code
+        std::string detail = {};     // Service: the error_msg; else in the description
         std::string rawAnswer = {};  // bytes on the wire in place of the mock's answer
     };
+    const std::string notObject = "not a JSON object or array", html = "text/html";
+    const std::string json = "application/json";
+    // clang-format off
     const std::vector<Case> cases = {
-        {"literal true", "true", LoadJson},
-        {"plain object", R"({"id":"42","name":"Ann"})", LoadJson},
-        {"array, whatever it holds", R"([{"error":1},2])", LoadJson},
-        {"created, an object", R"({"id":"1001"})", LoadJson, 201},
-        {"literal false", "false", ServiceError, 200, "", 10000,
-         "This operation can not be completed"},
-        {"error key", R"({"error":{"type":"OAuthException","message":"bad"}})", ServiceError, 200,
-         "", 10000},
-        {"error and error_code: error wins", R"({"error":"x","error_code":5})", ServiceError, 200,
-         "", 10000},
-        {"error_code", R"({"error_code":190,"error_msg":"expired"})", ServiceError, 200, "", 190,
-         "expired"},
-        {"error_code as text", R"({"error_code":"341"})", ServiceError, 200, "", 341},
-        {"error_code that is no number", R"({"error_code":null})", ServiceError, 200, "", 10000},
-        {"error_msg alone", R"({"error_msg":"nope","id":3})", ServiceError, 200, "", 10000, "nope"},
-        {"error_reason alone", R"({"error_reason":"user_denied"})", ServiceError, 200, "", 10000},
-        {"400 with an error object", R"({"error_code":100,"error_msg":"bad"})", ServiceError, 400,
-         "application/json", 100, "bad"},
-        {"true and a newline is not the literal", "true\n", BadAnswer, 200, "", 0, "\"true?\""},
-        {"JSON number", "42", BadAnswer, 200, "", 0, "not a JSON object or array"},
-        {"JSON string", "\"hello\"", BadAnswer, 200, "", 0, "not a JSON object or array"},
-        {"JSON null", "null", BadAnswer, 200, "", 0, "not a JSON object or array"},
-        {"not JSON", "<html>oops</html>", BadAnswer, 200, "text/html", 0,
-         "text/html, 17 bytes: \"<html>oops</html>\""},
-        {"truncated JSON", R"({"id": "12)", BadAnswer, 200, "", 0, "not a JSON object or array"},
-        {"not UTF-8", "{\"name\":\"\xff\xfe\"}", BadAnswer, 200, "", 0, "not UTF-8"},
-        {"empty body", "", BadAnswer, 200, "", 0, "an empty body"},
-        {"500 with a page", "<html><body>Internal error</body></html>", BadAnswer, 500, "text/html",
-         0, "not a success (HTTP 500, text/html, 40 bytes: \"<html><body>"},
-        {"502 with a page", "<html>Bad gateway</html>", BadAnswer, 502, "text/html", 0, "HTTP 502"},
-        {"empty 500", "", BadAnswer, 500, "", 0, "HTTP 500"},
-        {"500 with a plain object", R"({"id":"1"})", BadAnswer, 500, "application/json", 0,
-         "HTTP 500"},
-        {"a long page is cut short in the error", std::string(500, 'x'), BadAnswer, 503, "", 0,
+        {"literal true", "true", Loaded},
+        {"plain object", R"({"id":"42","name":"Ann"})", Loaded},
+        {"array, whatever it holds", R"([{"error":1},2])", Loaded},
+        {"created, an object", R"({"id":"1001"})", Loaded, 201},
+        {"literal false", "false", Service, 200, "", 10000, "This operation can not be completed"},
+        {"error", R"({"error":{"type":"OAuthException","message":"x"}})", Service, 200, "", 10000},
+        {"error before error_code", R"({"error":"x","error_code":5})", Service, 200, "", 10000},
+        {"error_code", R"({"error_code":190,"error_msg":"gone"})", Service, 200, "", 190, "gone"},
+        {"error_code as text", R"({"error_code":"341"})", Service, 200, "", 341},
+        {"error_code that is no number", R"({"error_code":null})", Service, 200, "", 10000},
+        {"error_msg alone", R"({"error_msg":"nope","id":3})", Service, 200, "", 10000, "nope"},
+        {"error_reason alone", R"({"error_reason":"user_denied"})", Service, 200, "", 10000},
+        {"400, an error", R"({"error_code":100,"error_msg":"no"})", Service, 400, json, 100, "no"},
+        {"true and a newline is not the literal", "true\n", Bad, 200, "", 0, "\"true?\""},
+        {"JSON number", "42", Bad, 200, "", 0, notObject},
+        {"JSON string", "\"hello\"", Bad, 200, "", 0, notObject},
+        {"JSON null", "null", Bad, 200, "", 0, notObject},
+        {"not JSON", "<html>oops</html>", Bad, 200, html, 0, "17 bytes: \"<html>oops</html>\""},
+        {"truncated JSON", R"({"id": "12)", Bad, 200, "", 0, notObject},
+        {"not UTF-8", "{\"name\":\"\xff\xfe\"}", Bad, 200, "", 0, "not UTF-8"},
+        {"empty body", "", Bad, 200, "", 0, "an empty body"},
+        {"500 with a page", "<html><body>Internal error</body></html>", Bad, 500, html, 0,
+         "not a success (HTTP 500, text/html, 40 bytes: \"<html><body>"},
+        {"502 with a page", "<html>Bad gateway</html>", Bad, 502, html, 0, "HTTP 502"},
+        {"empty 500", "", Bad, 500, "", 0, "HTTP 500"},
+        {"500 with a plain object", R"({"id":"1"})", Bad, 500, json, 0, "HTTP 500"},
+        {"a long page is cut short in the error", std::string(500, 'x'), Bad, 503, "", 0,
          std::string(64, 'x') + "...\""},
-        {"Content-Length shorter than the body", "", BadAnswer, 200, "", 0,
-         "9 bytes: \"{\"id\": \"1\")",
+        {"Content-Length short of the body", "", Bad, 200, "", 0, "9 bytes: \"{\"id\": \"1\")",
          "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{\"id\": \"1001\"}"},
         {"body cut off", "", Lost, 200, "", 0, "cut off after 10 bytes",
          "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n{\"id\": \"12"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::optional<testing::RawHttpServer> raw;
@@ -201,7 +197,7 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         RequestRecorder recorder;
         start(url, std::make_shared<FBParams>(), "GET", recorder);
         ASSERT_TRUE(recorder.wait());
-        if (c.expect == LoadJson) {
+        if (c.expect == Loaded) {
             EXPECT_EQ(recorder.raw, c.body);
             ASSERT_TRUE(recorder.result);
             ASSERT_TRUE(recorder.result->isJson());
@@ -214,12 +210,12 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         EXPECT_FALSE(recorder.result);
         ASSERT_TRUE(recorder.error);
         switch (c.expect) {
-            case ServiceError:
+            case Service:
                 EXPECT_EQ(recorder.error->domain, "facebookErrDomain");
                 EXPECT_EQ(recorder.error->code, c.code);
                 EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
                 break;
-            case BadAnswer:
+            case Bad:
             case Lost:
                 EXPECT_TRUE(platform::isUrlError(*recorder.error,
                                                  c.expect == Lost
@@ -228,7 +224,7 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
                 EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
                     << recorder.error->localizedDescription();
                 break;
-            case LoadJson:
+            case Loaded:
                 break;
         }
     }

@@ -3,16 +3,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
-#include "support/FBTestSupport.h"
-#include "support/MockFacebookService.h"
 #include "facebook/FBCallbackUrl.h"
 #include "facebook/FBUrl.h"
 #include "facebook/Facebook.h"
 #include "platform/core/Bundle.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/net/CookieStore.h"
 #include "platform/net/UrlConnection.h"
-#include "platform/desktop/UrlOpener.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
 
 namespace quorbit::facebook {
 namespace {
@@ -54,6 +55,12 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
         {"fb123://authorize#access_token=T&expires_in=99999999999999999999", O::LoggedIn, "T",
          distantFuture()},
         {"fb123://authorize#access_token=T&expires_in=-60", O::LoggedIn, "T", now - 60s},
+        // Lifetimes are kept between 1970 and the distant future.
+        {"fb123://authorize#access_token=T&expires_in=5558118399", O::LoggedIn, "T",
+         distantFuture() - 1s},
+        {"fb123://authorize#access_token=T&expires_in=5558118401", O::LoggedIn, "T",
+         distantFuture()},
+        {"fb123://authorize#access_token=T&expires_in=-1700000001", O::LoggedIn, "T", Date{}},
         // The query when there is no fragment; only the fragment when there are both.
         {"fb123://authorize?access_token=Q&expires_in=60", O::LoggedIn, "Q", now + 60s},
         {"fb123://authorize?access_token=Q#error=access_denied", O::NotLoggedIn, "", {}, true},
@@ -90,6 +97,44 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
     }
 }
 
+// Escapes decode alike whatever the case of their hex digits, in every parser that takes
+// them; one cut short or not UTF-8 leaves the value out.
+TEST(FBUrl, EscapesDecodeWhateverTheCaseOfTheirDigits) {
+    const Date now = Date(std::chrono::seconds(1'700'000'000));
+    // clang-format off
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"T%2F1", "T/1"}, {"T%2f1", "T/1"}, {"%3D%3d", "=="}, {"%C3%A9%c3%a9", "\xc3\xa9\xc3\xa9"},
+        {"T%2f", "T/"}, {"T%2", std::nullopt}, {"T%g1", std::nullopt}, {"%c3", std::nullopt},
+    };
+    // clang-format on
+    for (const auto& [escaped, value] : cases) {
+        SCOPED_TRACE(escaped);
+        EXPECT_EQ(FBUrl::unescape(escaped), value);
+        auto params = FBUrl::parseParams("a=1&k=" + escaped + "&z=2");
+        EXPECT_EQ(params.count("k") ? std::optional(params["k"]) : std::nullopt, value);
+        EXPECT_EQ(FBUrl::valueForNeedle("x?k=" + escaped + "&z=2", "k="), value);
+        FBCallbackUrl got =
+            FBCallbackUrl::interpret("fb123://authorize#access_token=" + escaped, "123", now);
+        EXPECT_EQ(got.outcome,
+                  value ? FBCallbackUrl::Outcome::LoggedIn : FBCallbackUrl::Outcome::NotLoggedIn);
+        EXPECT_EQ(got.token, value.value_or(""));
+    }
+}
+
+TEST(FBUrl, IntegersStopAtTheirLimits) {
+    constexpr long long kMax = std::numeric_limits<long long>::max(), kMin = -kMax - 1;
+    // clang-format off
+    const std::pair<const char*, long long> cases[] = {
+        {"60", 60}, {" +7s", 7}, {"-60", -60}, {"", 0}, {"x1", 0},
+        {"9223372036854775807", kMax}, {"9223372036854775808", kMax},
+        {"-9223372036854775807", -kMax}, {"-9223372036854775808", kMin},
+        {"-99999999999999999999", kMin},
+    };
+    // clang-format on
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(FBUrl::integerValue(text), value) << text;
+}
+
 TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
     SessionRecorder session;
     auto facebook = Facebook::create("123");
@@ -110,26 +155,6 @@ TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
     EXPECT_GE(*facebook->expirationDate(), before + 3600s);
     EXPECT_LE(*facebook->expirationDate(), std::chrono::system_clock::now() + 3600s);
     EXPECT_TRUE(facebook->isSessionValid());
-}
-
-TEST(Facebook, ASessionIsValidOnlyWithATokenAndAnExpiryStillAhead) {
-    auto facebook = Facebook::create("123");
-    auto now = std::chrono::system_clock::now();
-    struct Case {
-        std::optional<std::string> token;
-        std::optional<Date> expiry;
-        bool valid;
-    };
-    const Case cases[] = {
-        {"t", now + 60s, true},     {"t", distantFuture(), true},
-        {"t", std::nullopt, false}, {std::nullopt, now + 60s, false},
-        {"t", now, false},          {"t", now - 1s, false},
-    };
-    for (const Case& c : cases) {
-        facebook->setAccessToken(c.token);
-        facebook->setExpirationDate(c.expiry);
-        EXPECT_EQ(facebook->isSessionValid(), c.valid);
-    }
 }
 
 class FacebookServiceTest : public ::testing::Test {

@@ -1,30 +1,23 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-
-#include "support/FBTestSupport.h"
-#include "support/MockFacebookService.h"
 #include "facebook/Session.h"
 #include "facebook/UserInfo.h"
+#include "support/FBTestSupport.h"
+#include "support/MockFacebookService.h"
+#include "support/Scratch.h"
 
 namespace quorbit::facebook {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::MockFacebookService;
 
 class SessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "fb-session-XXXXXX").string();
-        dir = mkdtemp(pattern.data());
-        store = std::make_unique<platform::UserDefaults>(dir / "defaults.json");
         configuration = FBConfiguration::builtIn();
         configuration.appId = "777";
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::shared_ptr<Facebook> client(std::optional<std::string> token, std::optional<Date> expiry) {
         auto facebook = Facebook::create("777", configuration);
@@ -34,11 +27,11 @@ class SessionTest : public ::testing::Test {
     }
     // What a store reading the same file from scratch finds.
     std::unique_ptr<platform::UserDefaults> reread() const {
-        return std::make_unique<platform::UserDefaults>(dir / "defaults.json");
+        return std::make_unique<platform::UserDefaults>(scratch / "defaults.json");
     }
 
-    fs::path dir;
-    std::unique_ptr<platform::UserDefaults> store;
+    testing::ScratchDir scratch{"fb-session"};
+    std::unique_ptr<platform::UserDefaults> store = reread();
     FBConfiguration configuration;
 };
 

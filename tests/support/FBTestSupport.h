@@ -1,7 +1,5 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -11,9 +9,10 @@
 #include <vector>
 
 #include "facebook/FBRequest.h"
-#include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/UrlOpener.h"
+#include "support/LogCapture.h"
+#include "support/Scratch.h"
 
 namespace quorbit::testing {
 
@@ -51,46 +50,48 @@ struct RequestRecorder {
     }
 };
 
-// Collects log lines while alive.
-struct LogCapture {
-    std::vector<std::string> lines;
-    platform::Log::Sink previous;
-    LogCapture() {
-        previous = platform::Log::setSink(
-            [this](platform::Log::Level, const std::string& line) { lines.push_back(line); });
-    }
-    ~LogCapture() { platform::Log::setSink(previous); }
-    bool contains(const std::string& text) const {
-        for (const std::string& line : lines) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
-};
+// A browser for the tests, saved as a file and run as `python3 FILE PROGRAM URL`: turns down the
+// Facebook application's scheme, otherwise returns at once (as a browser that xdg-open starts does)
+// and in the background signs in on the page it was given as the mock service's user, then
+// hands the URL the service sends it back to over to `PROGRAM URL`, as the desktop would.
+// That URL is written to the file "returned" beside FILE.
+inline constexpr const char* kBrowserStandIn =
+    R"(import http.client, os, subprocess, sys, urllib.parse
+program, url = sys.argv[1], sys.argv[2]
+if url.startswith("fbauth:"):
+    sys.exit(1)
+if os.fork() != 0:
+    sys.exit(0)
+parts = urllib.parse.urlsplit(url)
+query = dict(urllib.parse.parse_qsl(parts.query))
+form = urllib.parse.urlencode({"redirect_uri": query["redirect_uri"], "user": "ann",
+                               "password": "secret", "action": "login"})
+post = http.client.HTTPConnection(parts.hostname, parts.port)
+post.request("POST", parts.path, form, {"Content-Type": "application/x-www-form-urlencoded"})
+location = post.getresponse().getheader("Location")
+with open(os.path.join(os.path.dirname(sys.argv[0]), "returned"), "w") as f:
+    f.write(location)
+subprocess.run([program, location], check=True)
+)";
 
 // The URL opener replaced, while alive, by a script that writes down every URL it is given
 // and exits with status; nothing is registered for fbauth: (the handler query prints nothing).
 class OpenerStandIn {
   public:
     explicit OpenerStandIn(int status) {
-        namespace fs = std::filesystem;
-        std::string pattern = (fs::temp_directory_path() / "fb-opener-XXXXXX").string();
-        dir = mkdtemp(pattern.data());
-        std::ofstream(dir / "open") << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \""
-                                    << (dir / "log").string() << "\"\nexit " << status << "\n";
-        std::ofstream(dir / "query") << "#!/bin/sh\nexit 0\n";
-        fs::permissions(dir / "open", fs::perms::owner_all);
-        fs::permissions(dir / "query", fs::perms::owner_all);
+        std::filesystem::path log = dir / "log";
+        dir.write("open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + log.string() + "\"\nexit " +
+                              std::to_string(status) + "\n");
+        dir.write("query", "#!/bin/sh\nexit 0\n");
+        for (const char* name : {"open", "query"})
+            std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
         saved = platform::UrlOpener::shared().commands();
         platform::UrlOpener::Commands commands;
         commands.open = {(dir / "open").string()};
         commands.handlerQuery = {(dir / "query").string()};
         platform::UrlOpener::shared().setCommands(commands);
     }
-    ~OpenerStandIn() {
-        platform::UrlOpener::shared().setCommands(saved);
-        std::filesystem::remove_all(dir);
-    }
+    ~OpenerStandIn() { platform::UrlOpener::shared().setCommands(saved); }
     std::vector<std::string> opened() const {
         std::vector<std::string> urls;
         std::ifstream in(dir / "log");
@@ -99,7 +100,7 @@ class OpenerStandIn {
         return urls;
     }
 
-    std::filesystem::path dir;
+    ScratchDir dir{"fb-opener"};
     platform::UrlOpener::Commands saved;
 };
 

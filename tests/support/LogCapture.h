@@ -1,0 +1,40 @@
+#pragma once
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/core/Log.h"
+
+namespace quorbit::testing {
+
+// Collects the log's lines while alive, from whichever thread writes them.
+class LogCapture {
+  public:
+    LogCapture() {
+        _previous = platform::Log::setSink([this](platform::Log::Level, const std::string& line) {
+            std::lock_guard lock(_mutex);
+            _lines.push_back(line);
+        });
+    }
+    ~LogCapture() { platform::Log::setSink(_previous); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // How many lines hold text.
+    int count(const std::string& text) const {
+        std::lock_guard lock(_mutex);
+        return int(std::count_if(_lines.begin(), _lines.end(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        }));
+    }
+    bool contains(const std::string& text) const { return count(text) > 0; }
+
+  private:
+    mutable std::mutex _mutex;
+    std::vector<std::string> _lines;
+    platform::Log::Sink _previous;
+};
+
+}  // namespace quorbit::testing
