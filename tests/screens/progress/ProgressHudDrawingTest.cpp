@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 
-#include "screens/progress/ProgressHud.h"
-#include "screens/progress/RoundProgressView.h"
-#include "platform/ui/Compositor.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLTextureTarget.h"
+#include "platform/ui/Compositor.h"
+#include "screens/progress/ProgressHud.h"
+#include "screens/progress/RoundProgressView.h"
 #include "support/GlTestContext.h"
+#include "support/Pixels.h"
 
 namespace quorbit::hud {
 namespace {
@@ -17,20 +17,7 @@ using platform::Color;
 using platform::Image;
 using platform::Rect;
 using platform::View;
-
-struct Rgb {
-    int r, g, b;
-};
-
-::testing::AssertionResult pixelIs(const Image& image, int x, int y, Rgb want, int slack = 4) {
-    const std::uint8_t* p = image.pixel(x, y);
-    if (std::abs(p[0] - want.r) <= slack && std::abs(p[1] - want.g) <= slack &&
-        std::abs(p[2] - want.b) <= slack)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << int(p[0]) << "," << int(p[1]) << ","
-           << int(p[2]) << ", expected " << want.r << "," << want.g << "," << want.b;
-}
+using testing::Rgb;
 
 // The overlay drawn by the compositor on a real GL context and read back.
 TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
@@ -59,13 +46,13 @@ TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
     // Outside, the box, a cut-off corner and inside its arc; the pie and disc on either side
     // of twelve and three o'clock, the disc between six and nine, and the rim.
     const Rgb bg{51, 102, 153}, box{10, 20, 31}, disc{35, 44, 53}, white{255, 255, 255};
-    struct {
-        int x, y;
-        Rgb want;
-    } cases[] = {{10, 59, bg},   {30, 59, box},   {22, 22, bg},   {26, 26, box},  {61, 48, white},
-                 {57, 48, disc}, {70, 57, white}, {70, 61, disc}, {53, 65, disc}, {43, 59, white}};
+    // clang-format off
+    const struct { int x, y; Rgb want; } cases[] = {
+        {10, 59, bg}, {30, 59, box}, {22, 22, bg}, {26, 26, box}, {61, 48, white},
+        {57, 48, disc}, {70, 57, white}, {70, 61, disc}, {53, 65, disc}, {43, 59, white}};
+    // clang-format on
     for (const auto& c : cases)
-        EXPECT_TRUE(pixelIs(image, c.x, c.y, c.want));
+        EXPECT_TRUE(testing::near(image.pixel(c.x, c.y), c.want, 4)) << c.x << ", " << c.y;
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "HudTestSupport.h"
-#include "screens/progress/ProgressHud.h"
-#include "screens/progress/RoundProgressView.h"
 #include "platform/host/Application.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Window.h"
+#include "screens/progress/ProgressHud.h"
+#include "screens/progress/RoundProgressView.h"
 
 namespace quorbit::hud {
 namespace {
@@ -85,6 +85,28 @@ TEST(ProgressHud, SettersFromOtherThreadsApplyOnTheMainThread) {
     auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
     ASSERT_TRUE(dial);
     EXPECT_DOUBLE_EQ(dial->progress(), 0.5);
+}
+
+// Each line with text sits under the indicator, centred in the box; with the label's text
+// gone both lines leave, as the details line never shows without a label.
+TEST(ProgressHud, LinesWithTextStackUnderTheIndicatorInsideTheBox) {
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    hud->setLabelText("Uploading Photo");
+    hud->setDetailsLabelText("1 of 3");
+    hud->layoutIfNeeded();
+    const double top = hud->indicator()->frame().maxY();
+    EXPECT_GE(hud->label().frame().minY(), top);
+    EXPECT_GE(hud->detailsLabel().frame().minY(), hud->label().frame().maxY());
+    for (const platform::Label* line : {&hud->label(), &hud->detailsLabel()}) {
+        EXPECT_NEAR(line->frame().midX(), 160, 1) << line->text();
+        EXPECT_LE(line->frame().width(), hud->width()) << line->text();
+    }
+    double withLines = hud->height();
+    hud->setLabelText("");
+    hud->layoutIfNeeded();
+    EXPECT_EQ(hud->label().superview(), nullptr);
+    EXPECT_EQ(hud->detailsLabel().superview(), nullptr);
+    EXPECT_LT(hud->height(), withLines);
 }
 
 struct Photo {};
