@@ -1,8 +1,6 @@
-// The filter shaders drawn the way the live view draws them (a 640 x 480 BGRA frame in a
-// texture, one quad into a 320 x 427 surface cleared to yellow), read back and judged by what
-// each look must do to the picture.
-#include <GLES2/gl2.h>
-#include <GLES2/gl2ext.h>
+// The filter shaders drawn through the live view's frame path (a 640 x 480 BGRA frame of a
+// sideways sensor into a 320 x 427 view cleared to yellow), read back and judged by what each
+// look must do to the picture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,9 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "gpu/ShaderProgram.h"
+#include "gpu/FrameDrawing.h"
 #include "platform/core/Bundle.h"
-#include "platform/gl/GLTextureTarget.h"
 #include "support/GlTestContext.h"
 
 namespace quorbit::gpu {
@@ -27,10 +24,7 @@ constexpr int kFrameWidth = 640, kFrameHeight = 480, kWidth = 320, kHeight = 427
 const char* const kFilters[] = {"Normal",    "Xray",         "Sketch",    "Bulge",   "Sepia",
                                 "Thermal",   "Mirror",       "Grayscale", "Stretch", "Squish",
                                 "Valentine", "Light Tunnel", "Newspaper"};
-// Corners (-1,-1), (1,-1), (-1,1), (1,1) and the frame coordinates of each camera there.
-const GLfloat kPositions[] = {-1, -1, 1, -1, -1, 1, 1, 1};
-const GLfloat kBackCamera[] = {1, 1, 1, 0, 0, 1, 0, 0};
-const GLfloat kFrontCamera[] = {1, 0, 1, 1, 0, 0, 0, 1};
+constexpr int kBack = capture::kCameraBack, kFront = capture::kCameraFront;
 
 using Frame = std::vector<uint8_t>;  // B, G, R, A; first row first
 
@@ -108,47 +102,18 @@ class FilterLooks : public ::testing::TestWithParam<Precision> {
     void SetUp() override { gPrecision = GetParam(); }
 };
 
-// The frame path's GL calls, drawing into a texture-backed framebuffer that is then read back.
-Picture render(const std::string& filter, const Frame& frame, const GLfloat* table = kBackCamera,
+Picture render(const std::string& filter, const Frame& frame, int camera = kBack,
                int width = kWidth, int height = kHeight) {
     auto context = testing::sharedGlContext();
-    platform::GLTextureTarget surface(width, height);
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    for (GLenum name : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER})
-        glTexParameteri(GL_TEXTURE_2D, name, GL_LINEAR);
-    for (GLenum name : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T})
-        glTexParameteri(GL_TEXTURE_2D, name, GL_CLAMP_TO_EDGE);
-    glTexImage2D(GL_TEXTURE_2D, 0, context->bgraInternalFormat(), kFrameWidth, kFrameHeight, 0,
-                 GL_BGRA_EXT, GL_UNSIGNED_BYTE, frame.data());
-    ShaderProgram& shader = program(filter);
-    shader.enable();
-    glViewport(0, 0, width, height);
-    glClearColor(1, 1, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    GLuint attributes[] = {GLuint(shader.getAttributeLocation("position")),
-                           GLuint(shader.getAttributeLocation("texCoord"))};
-    glVertexAttribPointer(attributes[0], 2, GL_FLOAT, GL_FALSE, 0, kPositions);
-    glVertexAttribPointer(attributes[1], 2, GL_FLOAT, GL_FALSE, 0, table);
-    for (GLuint attribute : attributes)
-        glEnableVertexAttribArray(attribute);
-    glUniform1i(shader.getUniformLocation("s_texture"), 0);
-    glUniform2f(shader.getUniformLocation("u_scale"), 1.0f, GLfloat(height) / GLfloat(width));
-    // The distortions' centre in the middle of the view, which is the middle of the frame for
-    // both cameras.
-    glUniform2f(shader.getUniformLocation("u_center"), 0.5f, 0.5f);
-    glUniform2f(shader.getUniformLocation("u_viewSize"), GLfloat(width), GLfloat(height));
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-
-    Picture picture{width, height, testing::readPixels(width, height)};
-    for (int y = 0, row = width * 4; y < height / 2; ++y)  // GL reads the bottom row first
-        std::swap_ranges(picture.rgba.begin() + y * row, picture.rgba.begin() + (y + 1) * row,
-                         picture.rgba.end() - (y + 1) * row);
-    for (GLuint attribute : attributes)
-        glDisableVertexAttribArray(attribute);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glDeleteTextures(1, &texture);
+    GLView view(platform::Rect(0, 0, width, height));
+    view.setContext(context);
+    capture::PixelBuffer buffer(const_cast<uint8_t*>(frame.data()), kFrameWidth, kFrameHeight, 90);
+    buffer.lockBaseAddress();
+    CameraTexture texture;
+    EXPECT_TRUE(texture.upload(buffer, context));
+    drawFrameQuad(view, program(filter), texture.name(), camera, {1, 1, 0, 1});
+    Picture picture{width, height, readFramebufferImage(view).pixels()};
+    glUseProgram(0);
     return picture;
 }
 
@@ -187,7 +152,7 @@ TEST_P(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Picture normal = render("Normal", sceneFrame());
     for (std::string name : kFilters) {
         Picture look = render(name, sceneFrame());
-        for (const Picture& each : {look, render(name, sceneFrame(), kFrontCamera, 144, 192)}) {
+        for (const Picture& each : {look, render(name, sceneFrame(), kFront, 144, 192)}) {
             int cleared = 0, translucent = 0;
             for (size_t i = 0; i < each.rgba.size(); i += 4) {
                 cleared += each.rgba[i] > 252 && each.rgba[i + 1] > 252 && each.rgba[i + 2] < 3;
@@ -366,7 +331,7 @@ TEST_P(FilterLooks, NewspaperKeepsItsLookAtPreviewSize) {
     for (int grey : {64, 128, 190}) {
         SCOPED_TRACE(grey);
         Picture live = render("Newspaper", greyFrame(grey));
-        Picture preview = render("Newspaper", greyFrame(grey), kBackCamera, 144, 192);
+        Picture preview = render("Newspaper", greyFrame(grey), kBack, 144, 192);
         if (grey == 128) {
             // At mid grey dots and holes are alike and every change shows: as many dots across,
             // and dot edges about as many pixels wide (not sharper, which breaks up into jagged
