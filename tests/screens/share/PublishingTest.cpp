@@ -9,8 +9,6 @@
 #include <fstream>
 #include <thread>
 
-#include "support/FBTestSupport.h"
-#include "support/MockFacebookService.h"
 #include "platform/core/Bundle.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
@@ -20,9 +18,12 @@
 #include "platform/ui/Button.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
-#include "screens/share/PhotoViewController.h"
 #include "screens/settings/SettingsView.h"
+#include "screens/share/PhotoViewController.h"
+#include "support/FBTestSupport.h"
 #include "support/LocalHttpServer.h"
+#include "support/MockFacebookService.h"
+#include "support/Scratch.h"
 
 namespace quorbit::share {
 namespace {
@@ -39,8 +40,8 @@ constexpr const char* kFailureTitle = "There was an problem uploading your photo
 class Publishing : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "publishing-XXXXXX").string();
-        dir = mkdtemp(pattern.data());
+        scratch = std::make_unique<testing::ScratchDir>("publishing");
+        dir = scratch->path();
         store = std::make_unique<platform::UserDefaults>(dir / "defaults.json");
         setenv("QUORBIT_PROBE_URL", service.url("/canned/probe").c_str(), 1);
         setOnline(true);
@@ -62,7 +63,7 @@ class Publishing : public ::testing::Test {
         platform::UrlOpener::shared().setCommands(saved);
         unsetenv("QUORBIT_PROBE_URL");
         if (window) window->setRootViewController(nullptr);
-        fs::remove_all(dir);
+        scratch.reset();
     }
 
     void setOnline(bool online) {
@@ -99,6 +100,7 @@ class Publishing : public ::testing::Test {
 
     MockFacebookService service;
     facebook::FBConfiguration configuration = service.configuration("123");
+    std::unique_ptr<testing::ScratchDir> scratch;  // anew for each case
     fs::path dir;
     std::unique_ptr<platform::UserDefaults> store;
     platform::UrlOpener::Commands saved;
@@ -141,6 +143,7 @@ TEST_F(Publishing, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
         int status = 200;
         bool signsOut = false;
     };
+    // clang-format off
     const Case cases[] = {
         {"unreachable", "http://127.0.0.1:9/"},
         {"timed out", silent.url("/")},
@@ -149,9 +152,9 @@ TEST_F(Publishing, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
         {"404 from a path the service lacks", service.url("/nothing/")},
         {"expired token", "", R"({"error":{"type":"OAuthException","code":190}})", 400, true},
         {"revoked by the user", "", R"({"error_code":"458","error_msg":"revoked"})", 200, true},
-        {"session expired subcode", "",
-         R"({"error":{"type":"OAuthException","code":10,"error_subcode":463}})", 400, true},
+        {"session expired subcode", "", R"({"error":{"type":"OAuthException","code":10,"error_subcode":463}})", 400, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testing::LogCapture log;
@@ -203,12 +206,9 @@ TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
         std::string body = {};  // the canned answer; none: the mock's own upload
         int status = 200;
     };
-    const Case cases[] = {
-        {"accepted"},
-        {"error in the answer", R"({"error":{"type":"OAuthException","message":"no"}})"},
-        {"500 with a page", "<html>Internal Server Error</html>", 500},
-        {"a JSON scalar", "42"},
-    };
+    // Which answers fail is the request's own test; here one of them.
+    const Case cases[] = {{"accepted"},
+                          {"500 with a page", "<html>Internal Server Error</html>", 500}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         bool fails = !c.body.empty();
@@ -332,12 +332,14 @@ TEST_F(Publishing, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
         bool online, signedIn;
         bool alert, browser, oneClick, upload;
     };
+    // clang-format off
     const Case cases[] = {
         {false, false, true, false, false, false},
         {false, true, true, false, false, false},
         {true, false, false, true, true, false},
         {true, true, false, false, false, true},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "online " << c.online << ", signed in " << c.signedIn);
         if (c.signedIn) saveSignIn();

@@ -8,10 +8,9 @@
 
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/ImageCodec.h"
-#include "platform/desktop/Reachability.h"
 #include "platform/ui/AlertView.h"
-#include "screens/share/NetworkCheck.h"
 #include "screens/share/PhotoViewController.h"
+#include "support/Scratch.h"
 
 namespace quorbit::share {
 namespace {
@@ -19,11 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::system_clock;
-
-fs::path makeTempDir(const char* name) {
-    std::string pattern = (fs::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
-    return mkdtemp(pattern.data());
-}
 
 // A local time, as the clock's time point (in the time zone set by the test).
 Clock::time_point localTime(int year, int month, int day, int hour, int minute, int second) {
@@ -35,7 +29,8 @@ Clock::time_point localTime(int year, int month, int day, int hour, int minute, 
 
 // A screen with its own store, so that the tests leave the application's alone.
 struct Screens {
-    fs::path dir = makeTempDir("share-screen");
+    testing::ScratchDir scratch{"share-screen"};
+    fs::path dir = scratch.path();
     platform::UserDefaults store{dir / "defaults.json"};
     std::shared_ptr<PhotoViewController> share;
     Screens() {
@@ -46,7 +41,6 @@ struct Screens {
         services.supportEmail = "help@example.org";
         share = std::make_shared<PhotoViewController>(services);
     }
-    ~Screens() { fs::remove_all(dir); }
 };
 
 TEST(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
@@ -58,11 +52,13 @@ TEST(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
         Clock::time_point when;
         const char* name;
     };
+    // clang-format off
     const Case cases[] = {
         {localTime(2011, 12, 31, 0, 30, 0), "Flurio-20111231243000"},
         {localTime(2012, 1, 2, 13, 5, 9), "Flurio-20120102130509"},
         {localTime(2012, 1, 2, 23, 59, 59), "Flurio-20120102235959"},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(PhotoViewController::attachmentName(c.when), c.name);
     if (savedTz)
@@ -105,13 +101,12 @@ TEST(ShareScreen, RowsAndAMessageWithTheStoreLinkOnceAndAJpeg) {
 TEST(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     Screens s;
     fs::path bin = s.dir / "bin";
-    fs::create_directory(bin);
-    std::ofstream(bin / "xdg-email")
-        << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n--\\n' \"$a\"; "
-           "done > \""
-        << (s.dir / "args").string() << ".tmp\"\ncp \"$6\" \"" << (s.dir / "copy").string()
-        << "\"\nmv \"" << (s.dir / "args").string() << ".tmp\" \"" << (s.dir / "args").string()
-        << "\"\n";
+    // Writes its arguments, each ended by a NUL, and keeps a copy of the attachment.
+    s.scratch.write("bin/xdg-email", "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"" +
+                                         (s.dir / "args.tmp").string() + "\"\ncp \"$6\" \"" +
+                                         (s.dir / "copy").string() + "\"\nmv \"" +
+                                         (s.dir / "args.tmp").string() + "\" \"" +
+                                         (s.dir / "args").string() + "\"\n");
     fs::permissions(bin / "xdg-email", fs::perms::owner_all);
     std::string path = getenv("PATH");
     setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
@@ -124,52 +119,23 @@ TEST(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     setenv("PATH", path.c_str(), 1);
     ASSERT_TRUE(ran);
 
-    std::ifstream in(s.dir / "args");
+    std::istringstream in(s.scratch.read("args"));
     std::vector<std::string> args;
-    std::string line, arg;
-    while (std::getline(in, line)) {
-        if (line == "--") {
-            args.push_back(arg.substr(0, arg.empty() ? 0 : arg.size() - 1));
-            arg.clear();
-        } else {
-            arg += line + "\n";
-        }
-    }
+    for (std::string arg; std::getline(in, arg, '\0');)
+        args.push_back(arg);
     ASSERT_EQ(args.size(), 6u);
-    EXPECT_EQ(args[0], "--subject");
-    EXPECT_EQ(args[1], "Check out my Flurio photo!");
-    EXPECT_EQ(args[2], "--body");
+    const std::vector<std::string> options = {args[0], args[1], args[2], args[4]};
+    EXPECT_EQ(options, (std::vector<std::string>{"--subject", "Check out my Flurio photo!",
+                                                 "--body", "--attach"}));
     EXPECT_TRUE(args[3].ends_with("https://flathub.org/apps/io.example.Flurio")) << args[3];
-    EXPECT_EQ(args[4], "--attach");
     fs::path attached = args[5];
     EXPECT_TRUE(attached.filename().string().starts_with("Flurio-")) << attached;
     EXPECT_EQ(attached.extension(), ".jpg");
-    std::ifstream copy(s.dir / "copy", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(copy)), {});
-    auto decoded = platform::ImageCodec::decodeJpeg(bytes);
+    auto decoded = platform::ImageCodec::decodeJpeg(s.scratch.read("copy"));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->width(), 40);
     EXPECT_FALSE(platform::AlertView::visibleAlert());
     fs::remove_all(attached.parent_path());
-}
-
-TEST(ShareScreen, NetworkFlags) {
-    struct Case {
-        unsigned flags;
-        bool connected;
-    };
-    using R = platform::Reachability;
-    const Case cases[] = {
-        {R::Reachable, true},
-        {R::Reachable | R::ConnectionRequired, false},
-        {R::TransientConnection, true},
-        {0, false},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(connectedWithFlags(c.flags), c.connected) << c.flags;
-    platform::Reachability::setOverride([] { return std::optional<unsigned>(); });
-    EXPECT_FALSE(connectedToNetwork());
-    platform::Reachability::setOverride({});
 }
 
 }  // namespace
