@@ -16,6 +16,7 @@
 #include "gpu/FrameDrawing.h"
 #include "platform/core/Bundle.h"
 #include "support/GlTestContext.h"
+#include "support/Pixels.h"
 
 namespace quorbit::gpu {
 namespace {
@@ -161,9 +162,9 @@ TEST_P(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
             EXPECT_EQ(cleared + translucent, 0) << name << " " << each.width;
         }
         double change = 0;
-        for (size_t i = 0; i < look.rgba.size(); ++i)
-            change += std::abs(look.rgba[i] - normal.rgba[i]);
-        EXPECT_TRUE(name == "Normal" || change / look.rgba.size() > 8) << name;
+        for (size_t i = 0; i < look.rgba.size(); i += 4)
+            change += testing::colourDistance(&look.rgba[i], &normal.rgba[i]);
+        EXPECT_TRUE(name == "Normal" || change / (kWidth * kHeight) > 10) << name;
     }
 }
 
@@ -177,19 +178,15 @@ TEST_P(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance)
         {"Grayscale", 0.99,
          [](auto p, auto n) {  // Rec. 601 luma in all three channels
              double luma = 0.299 * n[0] + 0.587 * n[1] + 0.114 * n[2];
-             return std::abs(p[0] - p[1]) <= 1 && std::abs(p[1] - p[2]) <= 1 &&
-                    std::abs(p[1] - luma) <= 2;
+             return testing::isGrey(p, 1) && std::abs(p[1] - luma) <= 2;
          }},
         {"Sepia", 0.95,
          [](auto p, auto) { return p[0] + 1 >= p[1] && p[1] + 1 >= p[2] && p[0] > p[2] + 8; }},
         {"Xray", -0.8, [](auto p, auto) { return p[2] + 1 >= p[1] && p[1] + 1 >= p[0]; }},
         {"Thermal", 0.85, [](auto p, auto) { return p[0] + 1 >= p[1]; }},
         {"Valentine", 0.4, [](auto p, auto) { return p[0] > p[1] && p[0] > p[2]; }},
-        {"Sketch", 0.2,
-         [](auto p, auto) {
-             return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) <= 10;
-         }},
-        {"Newspaper", 0.5, [](auto p, auto) { return p[0] == p[1] && p[1] == p[2]; }},
+        {"Sketch", 0.2, [](auto p, auto) { return testing::isGrey(p, 10); }},
+        {"Newspaper", 0.5, [](auto p, auto) { return testing::isGrey(p, 0); }},
     };
     Picture normal = render("Normal", sceneFrame());
     for (const auto& want : looks) {
@@ -256,9 +253,7 @@ TEST_P(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
                std::abs(normal.luma(x, y + d) - normal.luma(x, y - d));
     };
     auto differ = [](const Picture& a, int x, int y, const Picture& b, int x2, int y2, int by) {
-        for (int c = 0; c < 3; ++c)
-            if (std::abs(a.at(x, y)[c] - b.at(x2, y2)[c]) > by) return true;
-        return false;
+        return testing::colourDistance(a.at(x, y), b.at(x2, y2)) > by;
     };
     int asymmetric = 0, changed = 0, discChanged = 0, along = 0, around = 0, edges = 0, flats = 0;
     double edgeLuma = 0, flatLuma = 0;
