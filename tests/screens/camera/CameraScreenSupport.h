@@ -73,7 +73,9 @@ struct QuadrantFrame {
             for (int x = 0; x < 640; ++x) {
                 auto rgb = kColours[size_t((y >= 240) * 2 + (x >= 320))];
                 std::uint8_t* p = &bgra[(size_t(y) * 640 + size_t(x)) * 4];
-                p[0] = std::uint8_t(rgb.b), p[1] = std::uint8_t(rgb.g), p[2] = std::uint8_t(rgb.r);
+                p[0] = std::uint8_t(rgb.b);
+                p[1] = std::uint8_t(rgb.g);
+                p[2] = std::uint8_t(rgb.r);
             }
     }
     // As a phone's sideways sensor delivers it unless rotation says otherwise.
