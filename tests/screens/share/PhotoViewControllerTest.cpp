@@ -2,10 +2,12 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/core/Bundle.h"
@@ -13,6 +15,7 @@
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/Reachability.h"
 #include "platform/desktop/UrlOpener.h"
+#include "platform/gfx/ImageCodec.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ControlNames.h"
@@ -30,13 +33,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::MockFacebookService;
+using Clock = std::chrono::system_clock;
 
 constexpr const char* kFailureTitle = "There was an problem uploading your photo to Facebook.";
 
-// The share screen and the settings screen on the mock service, with a store, a network
+// The share screen (and the settings screen beside it) on the mock service, with a store, a network
 // answer and a URL opener of the test's own. The opener writes down every URL; it turns
 // down the Facebook application's scheme, so a sign-in goes on to the browser.
-class Publishing : public ::testing::Test {
+class ShareScreen : public ::testing::Test {
   protected:
     void SetUp() override {
         scratch = std::make_unique<testing::ScratchDir>("publishing");
@@ -108,7 +112,7 @@ class Publishing : public ::testing::Test {
     std::shared_ptr<platform::Window> window;
 };
 
-TEST_F(Publishing, StartsFromTheSavedSignInOrSignedOut) {
+TEST_F(ShareScreen, StartsFromTheSavedSignInOrSignedOut) {
     {
         auto screen = makeScreen();
         EXPECT_FALSE(screen->getIsLoggedInToFB());
@@ -126,7 +130,7 @@ TEST_F(Publishing, StartsFromTheSavedSignInOrSignedOut) {
 
 // A failed "me" at start signs out only when the service turns the sign-in down; any
 // passing cause keeps the session and the saved name, and the screen asks again on opening.
-TEST_F(Publishing, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
+TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
     testing::RawHttpServer silent([](int, const std::string&, const std::atomic<bool>& stopping) {
         while (!stopping)
             std::this_thread::sleep_for(10ms);
@@ -186,7 +190,7 @@ TEST_F(Publishing, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
     facebook::FBRequest::setDefaultLimits(limits);
 }
 
-TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
+TEST_F(ShareScreen, LogoutPostsTwiceAndForgetsTheUser) {
     saveSignIn();
     auto screen = makeScreen();
     ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
@@ -199,7 +203,7 @@ TEST_F(Publishing, LogoutPostsTwiceAndForgetsTheUser) {
 }
 
 // "Complete" only for an answer the client accepted; every other answer the failure alert.
-TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
+TEST_F(ShareScreen, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
     struct Case {
         const char* name;
         std::string body = {};  // the canned answer; none: the mock's own upload
@@ -256,7 +260,7 @@ TEST_F(Publishing, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
 // An upload the service never answers: the overlay's Cancel (Escape presses it: the
 // overlay's own test) drops the connection and says so, then the overlay goes; no
 // "Complete" and no alert follow.
-TEST_F(Publishing, AStalledUploadIsCancelledByTheOverlaysButton) {
+TEST_F(ShareScreen, AStalledUploadIsCancelledByTheOverlaysButton) {
     std::atomic<int> dropped{0};
     testing::RawHttpServer graph(
         [&](int socket, const std::string& request, const std::atomic<bool>& stopping) {
@@ -303,7 +307,7 @@ TEST_F(Publishing, AStalledUploadIsCancelledByTheOverlaysButton) {
     EXPECT_TRUE(screen->getIsLoggedInToFB());
 }
 
-TEST_F(Publishing, NothingIsPostedWithoutAPhotoOrSignedOut) {
+TEST_F(ShareScreen, NothingIsPostedWithoutAPhotoOrSignedOut) {
     auto screen = makeScreen();
     screen->publishPhotoCurrentImage();  // signed out
     screen->setIsLoggedInToFB(true);
@@ -314,7 +318,7 @@ TEST_F(Publishing, NothingIsPostedWithoutAPhotoOrSignedOut) {
 }
 
 // The Facebook row, by network and sign-in state.
-TEST_F(Publishing, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
+TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
     struct Case {
         bool online, signedIn;
         bool alert, browser, oneClick, upload;
@@ -357,7 +361,7 @@ TEST_F(Publishing, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
 }
 
 // A sign-in turned down or failed: still signed out, and a later sign-in posts nothing.
-TEST_F(Publishing, AFailedSignInDropsTheWaitingPost) {
+TEST_F(ShareScreen, AFailedSignInDropsTheWaitingPost) {
     for (bool cancelled : {true, false}) {
         auto screen = makeScreen();
         screen->didSelectRow({0, 0});
@@ -368,7 +372,7 @@ TEST_F(Publishing, AFailedSignInDropsTheWaitingPost) {
     }
 }
 
-TEST_F(Publishing, SettingsRowFollowsTheSignInState) {
+TEST_F(ShareScreen, SettingsRowFollowsTheSignInState) {
     saveSignIn();
     auto screen = makeScreen();
     auto settings = std::make_shared<SettingsView>();
@@ -401,6 +405,106 @@ TEST_F(Publishing, SettingsRowFollowsTheSignInState) {
     settings->didSelectRow({0, 0});
     EXPECT_NE(opened().find(configuration.dialogURL), std::string::npos);
     EXPECT_FALSE(store->boolForKey(kOneClickPublishKey));
+}
+
+// A local time, as the clock's time point (in the time zone set by the test).
+Clock::time_point localTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day;
+    t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second, t.tm_isdst = -1;
+    return Clock::from_time_t(mktime(&t));
+}
+
+TEST_F(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
+    const char* savedTz = getenv("TZ");
+    std::string saved = savedTz ? savedTz : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Case {
+        Clock::time_point when;
+        const char* name;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {localTime(2011, 12, 31, 0, 30, 0), "Flurio-20111231243000"},
+        {localTime(2012, 1, 2, 13, 5, 9), "Flurio-20120102130509"},
+        {localTime(2012, 1, 2, 23, 59, 59), "Flurio-20120102235959"},
+    };
+    // clang-format on
+    for (const Case& c : cases)
+        EXPECT_EQ(PhotoViewController::attachmentName(c.when), c.name);
+    if (savedTz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST_F(ShareScreen, RowsAndAMessageWithTheStoreLinkOnceAndAJpeg) {
+    auto screen = makeScreen();
+    auto& table = *screen->shareTable();
+    table.layoutSubviews();
+    const char* texts[] = {"Share on Facebook", "Share with E-mail"};
+    ASSERT_EQ(table.numberOfRowsInSection(0), 2);
+    for (int row = 0; row < 2; ++row) {
+        auto* cell = table.cellForRowAtIndexPath({0, row});
+        ASSERT_TRUE(cell) << row;
+        EXPECT_EQ(cell->textLabel()->text(), texts[row]);
+        EXPECT_EQ(table.rectForRowAtIndexPath({0, row}).height(), 40.0);
+    }
+    auto photo = std::make_shared<platform::Image>(32, 24);
+    screen->changeImage(photo);
+    platform::MailMessage message = screen->composeMessage(Clock::now());
+    EXPECT_EQ(message.subject, "Check out my Flurio photo!");
+    const std::string link = "https://flathub.org/apps/io.example.Flurio";
+    EXPECT_EQ(message.body,
+              "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n" + link);
+    EXPECT_EQ(message.body.find(link), message.body.rfind(link));
+    EXPECT_EQ(message.attachmentType, "image/jpeg");
+    EXPECT_TRUE(message.attachmentName.ends_with(".jpg"));
+    auto decoded = platform::ImageCodec::decodeJpeg(message.attachmentData);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width(), 32);
+}
+
+// The e-mail row runs the mail program found first on PATH with the subject, the body and
+// the attachment as a JPEG file.
+TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
+    fs::path bin = dir / "bin";
+    // Writes its arguments, each ended by a NUL, and keeps a copy of the attachment.
+    scratch->write("bin/xdg-email",
+                   "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"" + (dir / "args.tmp").string() +
+                       "\"\ncp \"$6\" \"" + (dir / "copy").string() + "\"\nmv \"" +
+                       (dir / "args.tmp").string() + "\" \"" + (dir / "args").string() + "\"\n");
+    fs::permissions(bin / "xdg-email", fs::perms::owner_all);
+    std::string path = getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    unsetenv("QUORBIT_MAIL_COMMAND");
+
+    auto screen = makeScreen();
+    screen->changeImage(std::make_shared<platform::Image>(40, 30));
+    screen->didSelectRow({0, 1});
+    bool ran = platform::RunLoop::main().runUntil([&] { return fs::exists(dir / "args"); }, 5s);
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(ran);
+
+    std::istringstream in(scratch->read("args"));
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(in, arg, '\0');)
+        args.push_back(arg);
+    ASSERT_EQ(args.size(), 6u);
+    const std::vector<std::string> options = {args[0], args[1], args[2], args[4]};
+    EXPECT_EQ(options, (std::vector<std::string>{"--subject", "Check out my Flurio photo!",
+                                                 "--body", "--attach"}));
+    EXPECT_TRUE(args[3].ends_with("https://flathub.org/apps/io.example.Flurio")) << args[3];
+    fs::path attached = args[5];
+    EXPECT_TRUE(attached.filename().string().starts_with("Flurio-")) << attached;
+    EXPECT_EQ(attached.extension(), ".jpg");
+    auto decoded = platform::ImageCodec::decodeJpeg(scratch->read("copy"));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width(), 40);
+    EXPECT_FALSE(platform::AlertView::visibleAlert());
+    fs::remove_all(attached.parent_path());
 }
 
 }  // namespace
