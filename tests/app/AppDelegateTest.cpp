@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/quorbitAppDelegate.h"
+#include "platform/core/UserDefaults.h"
+#include "screens/rating/RatingPrompt.h"
 #include "support/GlTestContext.h"
 
 namespace quorbit::app {
@@ -79,6 +81,20 @@ TEST(AppDelegate, AScreenAlreadyGoneIsLeftAlone) {
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(delegate.viewController(), nullptr);
     app.reset();
+}
+
+// The calls the application makes by default reach its rating prompt, which counts the
+// launch in the settings.
+TEST(AppDelegate, TheApplicationsRatingCallsCountALaunchInTheSettings) {
+    auto calls = quorbitAppDelegate::RatingCalls::shared();
+    platform::UserDefaults& settings = platform::UserDefaults::standard();
+    calls.appLaunched(false);
+    calls.waitUntilIdle();
+    auto uses = settings.integerForKey(rating::RatingPrompt::kUseCount);
+    EXPECT_GE(uses, 1);
+    calls.appLaunched(false);
+    calls.waitUntilIdle();
+    EXPECT_EQ(settings.integerForKey(rating::RatingPrompt::kUseCount), uses + 1);
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <map>
 #include <set>
 
-#include "support/QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/QuorbitProcess.h"
 
 namespace quorbit::app {
 namespace {
@@ -45,7 +45,9 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
         int status;
         bool onStdout;  // else on standard error
         std::string message;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {{"--version"}, 0, true, "quorbit 0."},
         {{"--help"}, 0, true, "usage: quorbit [--camera SOURCE]"},
         {{"--help"}, 0, true, "  tap-control NAME "},  // the script commands too
@@ -55,32 +57,13 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
         {{"--bogus"}, 2, false, "unknown argument '--bogus'"},
         {{"--scale"}, 2, false, "--scale needs a value"},
         {{"--scale", "2", "--scale", "2"}, 2, false, "--scale is given more than once"},
-        {{"--camera", "synthetic", "--camera", "synthetic"},
-         2,
-         false,
-         "--camera is given more than once"},
+        {{"--camera", "synthetic", "--camera", "synthetic"}, 2, false, "--camera is given more than once"},
         {{"--list-cameras", "--list-cameras"}, 2, false, "--list-cameras is given more than once"},
-        {{"render", "--filter", "Normal", "--input", input, "--output", out, "--output", out},
-         2,
-         false,
-         "--output is given more than once"},
-        {{"contact-sheet", "--output", out, "--input", input, "--input", input},
-         2,
-         false,
-         "--input is given more than once"},
-        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5"},
-         2,
-         false,
-         "--center takes X,Y"},
-        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "1.2,0"},
-         2,
-         false,
-         "--center takes X,Y"},
-        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5,x"},
-         2,
-         false,
-         "--center takes X,Y"},
+        {{"render", "--filter", "Normal", "--input", input, "--output", out, "--output", out}, 2, false, "--output is given more than once"},
+        {{"contact-sheet", "--output", out, "--input", input, "--input", input}, 2, false, "--input is given more than once"},
+        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5"}, 2, false, "--center takes X,Y"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         Outcome outcome = run(c.args);
@@ -94,75 +77,37 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
     }
 }
 
+// Which targets may be written is the file writer's own test; here each command shows that
+// it writes through it: a link followed to the regular file, a FIFO refused and left alone.
 TEST_F(CommandLine, OutputsGoOnlyWhereNothingOrARegularFileIs) {
-    fs::create_directory(dir / "folder");
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    fs::create_symlink("/dev/null", dir / "to-device");
     fs::create_symlink("fifo", dir / "to-fifo");
-    fs::create_symlink("/proc/self/status", dir / "to-proc");
-    file("old.png", "old");
     fs::create_symlink("old.png", dir / "to-old");
-    fs::create_symlink("nothing-yet.png", dir / "dangling");
-    const std::set<std::string> made = {"folder",  "fifo",    "to-device", "to-fifo",
-                                        "to-proc", "old.png", "to-old",    "dangling"};
-    std::string script = file("shot.script", "screenshot TARGET\nquit\n");
-
-    struct Target {
-        std::string name;
-        bool written;         // else refused with exit status 1
-        std::string message;  // when refused
-        std::string lands;    // when written: the file that gets the picture
-    } targets[] = {
-        {"new.png", true, "", "new.png"},
-        {"old.png", true, "", "old.png"},
-        {"to-old", true, "", "old.png"},
-        {"dangling", true, "", "nothing-yet.png"},
-        {"folder", false, "folder is a directory, not a regular file", ""},
-        {"fifo", false, "fifo is a FIFO (named pipe), not a regular file", ""},
-        {"to-fifo", false, "fifo is a FIFO (named pipe), not a regular file", ""},
-        {"to-device", false, "/dev/null is a character device, not a regular file", ""},
-        {"to-proc", false, "cannot create a file in /proc/self", ""},
-    };
+    const std::set<std::string> made = {"fifo",    "to-fifo", "to-old",
+                                        "old.png", "in.png",  "shot.script"};
+    std::string script = file("shot.script", "");
     for (const char* command : {"render", "contact-sheet", "screenshot"}) {
-        for (const auto& t : targets) {
-            SCOPED_TRACE(std::string(command) + " to " + t.name);
-            std::string path = (dir / t.name).string();
-            std::vector<std::string> args;
-            if (std::string(command) == "render") {
+        for (bool toFifo : {false, true}) {
+            SCOPED_TRACE(std::string(command) + (toFifo ? " to a FIFO" : " through a link"));
+            file("old.png", "old");
+            std::string path = (dir / (toFifo ? "to-fifo" : "to-old")).string();
+            std::vector<std::string> args = {"contact-sheet", "--output", path};
+            if (std::string(command) == "render")
                 args = {"render",        "--filter", "Sepia", "--input",
                         picture(32, 24), "--output", path};
-            } else if (std::string(command) == "contact-sheet") {
-                args = {"contact-sheet", "--output", path};
-            } else {
+            if (std::string(command) == "screenshot") {
                 file("shot.script", "screenshot " + path + "\nquit\n");
                 args = {"--headless", "--camera", "synthetic", "--script", script};
             }
             Outcome outcome = run(args);
-            std::set<std::string> expectedNew = {"in.png", "shot.script"};
-            if (t.written) {
-                EXPECT_EQ(outcome.status, 0) << outcome.err;
-                auto written = platform::ImageCodec::readFile(dir / t.lands);
-                EXPECT_TRUE(written) << "the picture is in " << t.lands;
-                expectedNew.insert(t.lands);
-            } else {
-                EXPECT_EQ(outcome.status, 1);
-                EXPECT_TRUE(contains(outcome.err, t.message)) << outcome.err;
-            }
-            // Nothing else is left behind, and nothing in place was replaced.
-            std::set<std::string> extra = namesBut(made);
-            for (const auto& name : expectedNew)
-                extra.erase(name);
-            EXPECT_EQ(extra, std::set<std::string>{});
+            EXPECT_EQ(outcome.status, toFifo ? 1 : 0) << outcome.err;
+            EXPECT_EQ(platform::ImageCodec::readFile(dir / "old.png").ok(), !toFifo);
+            EXPECT_EQ(contains(outcome.err, "fifo is a FIFO (named pipe), not a regular file"),
+                      toFifo)
+                << outcome.err;
+            EXPECT_EQ(namesBut(made), std::set<std::string>{}) << "a temporary file is left";
             EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
-            EXPECT_TRUE(fs::is_directory(dir / "folder"));
-            EXPECT_TRUE(fs::is_empty(dir / "folder"));
-            EXPECT_EQ(fs::read_symlink(dir / "to-device"), "/dev/null");
-            EXPECT_EQ(fs::read_symlink(dir / "to-proc"), "/proc/self/status");
             EXPECT_EQ(fs::read_symlink(dir / "to-old"), "old.png");
-            EXPECT_EQ(fs::read_symlink(dir / "dangling"), "nothing-yet.png");
-            for (const std::string name : {"new.png", "nothing-yet.png"})
-                fs::remove(dir / name);
-            file("old.png", "old");
         }
     }
 }
@@ -173,16 +118,16 @@ TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
     std::string input = picture(32, 24);
     struct Case {
         std::string filter;
-        std::string breakage;  // "missing", "empty" or shader text
-        std::string file;      // the shader file broken
+        std::string breakage;  // "missing", or the shader's text
         std::string reason;    // what the message says after the filter's name
-    } cases[] = {
-        {"Sepia", "missing", "Sepia.fsh", "Sepia.fsh is missing or unreadable in "},
-        {"Thermal", "empty", "Thermal.fsh", "Thermal.fsh does not compile: 0:1"},
-        {"Mirror", "void main() { gl_FragColor = vec4(1.0) }", "Mirror.fsh",
-         "Mirror.fsh does not compile: 0:1"},
     };
-    const std::map<std::string, int> slots = {{"Sepia", 5}, {"Thermal", 6}, {"Mirror", 7}};
+    // clang-format off
+    const Case cases[] = {
+        {"Sepia", "missing", "Sepia.fsh is missing or unreadable in "},
+        {"Thermal", "void main() { gl_FragColor = vec4(1.0) }", "Thermal.fsh does not compile: 0:1"},
+    };
+    // clang-format on
+    const std::map<std::string, int> slots = {{"Sepia", 5}, {"Thermal", 6}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.filter + ": " + c.breakage);
         fs::path copy = dir / "resources";
@@ -190,9 +135,9 @@ TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
         fs::create_directories(copy);
         fs::copy(fs::path(resources) / "shaders", copy / "shaders");
         if (c.breakage == "missing")
-            fs::remove(copy / "shaders" / c.file);
+            fs::remove(copy / "shaders" / (c.filter + ".fsh"));
         else
-            std::ofstream(copy / "shaders" / c.file) << (c.breakage == "empty" ? "" : c.breakage);
+            std::ofstream(copy / "shaders" / (c.filter + ".fsh")) << c.breakage;
         RunOptions options;
         options.env = {{"QUORBIT_RESOURCES", copy.string()}};
         std::string named = "the filter " + c.filter + " (slot " +
@@ -216,17 +161,6 @@ TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
         EXPECT_EQ(normal.status, 0) << normal.err;
         fs::remove(out);
     }
-    // Resources in the wrong place: every filter fails.
-    RunOptions nowhere;
-    nowhere.env = {{"QUORBIT_RESOURCES", (dir / "nowhere").string()}};
-    Outcome outcome =
-        run({"render", "--filter", "Normal", "--input", input, "--output", "o.png"}, nowhere);
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(contains(outcome.err,
-                         "the filter Normal (slot 0) cannot be used: Normal.vsh is "
-                         "missing or unreadable in " +
-                             (dir / "nowhere" / "shaders").string()))
-        << outcome.err;
 }
 
 TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothingBehind) {
@@ -239,15 +173,14 @@ TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothing
     struct Case {
         int signal;
         std::string camera;
-    } cases[] = {
-        {SIGTERM, "synthetic"},
-        {SIGINT, "synthetic"},
-        {SIGHUP, "synthetic"},
-        // Cameras that would never deliver, or never end a read.
-        {SIGTERM, "image:" + (dir / "fifo").string()},
-        {SIGTERM, "image:/dev/zero"},
-        {SIGINT, "v4l2:/dev/null"},
     };
+    // With cameras that would never deliver, or never end a read, too.
+    // clang-format off
+    const Case cases[] = {
+        {SIGTERM, "synthetic"}, {SIGINT, "synthetic"}, {SIGHUP, "synthetic"},
+        {SIGTERM, "image:" + (dir / "fifo").string()}, {SIGTERM, "image:/dev/zero"}, {SIGINT, "v4l2:/dev/null"},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(strsignal(c.signal)) + " with " + c.camera);
         RunOptions options;
@@ -268,20 +201,19 @@ TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothing
 TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
     std::string input = picture(32, 24);
     std::string corrupt = file("corrupt.png", "\x89PNG\r\n\x1a\nnot really");
-    fs::create_directory(dir / "folder");
     struct Case {
         std::string source;
         std::vector<std::string> listed;  // lines of the listing
         std::string refused;              // on standard error; empty: nothing refused
-    } cases[] = {
-        {"synthetic:back", {"synthetic:back\tback\t"}, ""},
+    };
+    // clang-format off
+    const Case cases[] = {
         {"image:" + input, {"image:" + input + "\tfront\t", "image:" + input + "\tback\t"}, ""},
-        {"image:" + (dir / "none.png").string(), {"no camera found"}, "No such file"},
-        {"image:" + (dir / "folder").string(), {"no camera found"}, "is a directory"},
         {"image:" + corrupt, {"no camera found"}, "(front) cannot be used: "},
         {"image:/dev/zero", {"no camera found"}, "is a character device"},
         {"v4l2:/dev/null", {"no camera found"}, ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source);
         Outcome outcome = run({"--list-cameras", "--camera", c.source});

@@ -1,32 +1,24 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <thread>
 
-#include "support/QuorbitProcess.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/QuorbitProcess.h"
 
+// What each reader refuses is the readers' own test; here the commands of the program refuse
+// it in time, with a message and exit status 1, and within a bound on memory.
 namespace quorbit::app {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing::JpegKind;
-
 using testing::kSanitized;
 using testing::Outcome;
-using testing::quorbitPath;
 
 Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& dir,
                    std::chrono::seconds limit = 60s, rlim_t addressSpace = 0) {
@@ -47,17 +39,11 @@ TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
     std::string pngBomb = file("bomb.png", testing::pngClaiming(16384, 16384));
     std::string jpegBomb =
         file("bomb.jpg", testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)));
-    std::string cut = file("cut.jpg", jpeg.substr(0, jpeg.size() / 2));
     std::string fifo = (dir / "pipe").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    fs::create_directory(dir / "folder");
-    std::string folder = (dir / "folder").string();
-    std::string huge = file("huge.png", "\x89PNG\r\n\x1a\n");
-    fs::resize_file(huge, platform::ImageCodec::kMaxFileBytes + 1);  // sparse
     std::string longScript = file("long.script", "wait 1\n");
     fs::resize_file(longScript, 2 << 20);
-    std::set<std::string> inputs{"bomb.png", "bomb.jpg", "cut.jpg",    "pipe",
-                                 "folder",   "huge.png", "long.script"};
+    std::set<std::string> inputs{"bomb.png", "bomb.jpg", "pipe", "long.script"};
     std::string out = (dir / "out.png").string();
     auto render = [&](const std::string& input) {
         return std::vector<std::string>{"render", "--filter", "Normal", "--input",
@@ -66,22 +52,17 @@ TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
     struct Case {
         std::vector<std::string> args;
         std::string message;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {render(pngBomb), "the picture is 16384 x 16384 pixels"},
         {render(jpegBomb), "the picture is 30000 x 30000 pixels"},
-        {render(cut), "cut.jpg: corrupt JPEG image: Premature end of JPEG file"},
         {render(fifo), "pipe is a FIFO (named pipe), not a regular file"},
-        {render(folder), "folder is a directory, not a regular file"},
-        {render("/dev/zero"), "/dev/zero is a character device, not a regular file"},
-        {render(huge), "huge.png is larger than the limit of 128 MiB"},
         {{"contact-sheet", "--input", fifo, "--output", out}, "is a FIFO"},
-        {{"contact-sheet", "--input", pngBomb, "--output", out}, "16384 x 16384"},
-        {{"--headless", "--script", folder},
-         "cannot read the script: " + folder + " is a directory, not a regular file"},
-        {{"--headless", "--script", fifo}, "pipe is a FIFO (named pipe), not a regular file"},
-        {{"--headless", "--script", "/dev/null"}, "/dev/null is a character device"},
+        {{"--headless", "--script", fifo}, "cannot read the script: " + fifo + " is a FIFO (named pipe), not a regular file"},
         {{"--headless", "--script", longScript}, "long.script is larger than the limit of 1 MiB"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         auto start = std::chrono::steady_clock::now();

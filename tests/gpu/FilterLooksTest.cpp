@@ -1,8 +1,6 @@
-// The filter shaders drawn the way the live view draws them (a 640 x 480 BGRA frame in a
-// texture, one quad into a 320 x 427 surface cleared to yellow), read back and judged by what
-// each look must do to the picture.
-#include <GLES2/gl2.h>
-#include <GLES2/gl2ext.h>
+// The filter shaders drawn through the live view's frame path (a 640 x 480 BGRA frame of a
+// sideways sensor into a 320 x 427 view cleared to yellow), read back and judged by what each
+// look must do to the picture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,10 +13,10 @@
 #include <utility>
 #include <vector>
 
-#include "gpu/ShaderProgram.h"
+#include "gpu/FrameDrawing.h"
 #include "platform/core/Bundle.h"
-#include "platform/gl/GLTextureTarget.h"
 #include "support/GlTestContext.h"
+#include "support/Pixels.h"
 
 namespace quorbit::gpu {
 namespace {
@@ -27,10 +25,7 @@ constexpr int kFrameWidth = 640, kFrameHeight = 480, kWidth = 320, kHeight = 427
 const char* const kFilters[] = {"Normal",    "Xray",         "Sketch",    "Bulge",   "Sepia",
                                 "Thermal",   "Mirror",       "Grayscale", "Stretch", "Squish",
                                 "Valentine", "Light Tunnel", "Newspaper"};
-// Corners (-1,-1), (1,-1), (-1,1), (1,1) and the frame coordinates of each camera there.
-const GLfloat kPositions[] = {-1, -1, 1, -1, -1, 1, 1, 1};
-const GLfloat kBackCamera[] = {1, 1, 1, 0, 0, 1, 0, 0};
-const GLfloat kFrontCamera[] = {1, 0, 1, 1, 0, 0, 0, 1};
+constexpr int kBack = capture::kCameraBack, kFront = capture::kCameraFront;
 
 using Frame = std::vector<uint8_t>;  // B, G, R, A; first row first
 
@@ -108,47 +103,18 @@ class FilterLooks : public ::testing::TestWithParam<Precision> {
     void SetUp() override { gPrecision = GetParam(); }
 };
 
-// The frame path's GL calls, drawing into a texture-backed framebuffer that is then read back.
-Picture render(const std::string& filter, const Frame& frame, const GLfloat* table = kBackCamera,
+Picture render(const std::string& filter, const Frame& frame, int camera = kBack,
                int width = kWidth, int height = kHeight) {
     auto context = testing::sharedGlContext();
-    platform::GLTextureTarget surface(width, height);
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    for (GLenum name : {GL_TEXTURE_MIN_FILTER, GL_TEXTURE_MAG_FILTER})
-        glTexParameteri(GL_TEXTURE_2D, name, GL_LINEAR);
-    for (GLenum name : {GL_TEXTURE_WRAP_S, GL_TEXTURE_WRAP_T})
-        glTexParameteri(GL_TEXTURE_2D, name, GL_CLAMP_TO_EDGE);
-    glTexImage2D(GL_TEXTURE_2D, 0, context->bgraInternalFormat(), kFrameWidth, kFrameHeight, 0,
-                 GL_BGRA_EXT, GL_UNSIGNED_BYTE, frame.data());
-    ShaderProgram& shader = program(filter);
-    shader.enable();
-    glViewport(0, 0, width, height);
-    glClearColor(1, 1, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    GLuint attributes[] = {GLuint(shader.getAttributeLocation("position")),
-                           GLuint(shader.getAttributeLocation("texCoord"))};
-    glVertexAttribPointer(attributes[0], 2, GL_FLOAT, GL_FALSE, 0, kPositions);
-    glVertexAttribPointer(attributes[1], 2, GL_FLOAT, GL_FALSE, 0, table);
-    for (GLuint attribute : attributes)
-        glEnableVertexAttribArray(attribute);
-    glUniform1i(shader.getUniformLocation("s_texture"), 0);
-    glUniform2f(shader.getUniformLocation("u_scale"), 1.0f, GLfloat(height) / GLfloat(width));
-    // The distortions' centre in the middle of the view, which is the middle of the frame for
-    // both cameras.
-    glUniform2f(shader.getUniformLocation("u_center"), 0.5f, 0.5f);
-    glUniform2f(shader.getUniformLocation("u_viewSize"), GLfloat(width), GLfloat(height));
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-
-    Picture picture{width, height, testing::readPixels(width, height)};
-    for (int y = 0, row = width * 4; y < height / 2; ++y)  // GL reads the bottom row first
-        std::swap_ranges(picture.rgba.begin() + y * row, picture.rgba.begin() + (y + 1) * row,
-                         picture.rgba.end() - (y + 1) * row);
-    for (GLuint attribute : attributes)
-        glDisableVertexAttribArray(attribute);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glDeleteTextures(1, &texture);
+    GLView view(platform::Rect(0, 0, width, height));
+    view.setContext(context);
+    capture::PixelBuffer buffer(const_cast<uint8_t*>(frame.data()), kFrameWidth, kFrameHeight, 90);
+    buffer.lockBaseAddress();
+    CameraTexture texture;
+    EXPECT_TRUE(texture.upload(buffer, context));
+    drawFrameQuad(view, program(filter), texture.name(), camera, {1, 1, 0, 1});
+    Picture picture{width, height, readFramebufferImage(view).pixels()};
+    glUseProgram(0);
     return picture;
 }
 
@@ -187,7 +153,7 @@ TEST_P(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Picture normal = render("Normal", sceneFrame());
     for (std::string name : kFilters) {
         Picture look = render(name, sceneFrame());
-        for (const Picture& each : {look, render(name, sceneFrame(), kFrontCamera, 144, 192)}) {
+        for (const Picture& each : {look, render(name, sceneFrame(), kFront, 144, 192)}) {
             int cleared = 0, translucent = 0;
             for (size_t i = 0; i < each.rgba.size(); i += 4) {
                 cleared += each.rgba[i] > 252 && each.rgba[i + 1] > 252 && each.rgba[i + 2] < 3;
@@ -196,9 +162,9 @@ TEST_P(FilterLooks, EveryFilterCoversTheSurfaceOpaquelyAndChangesThePicture) {
             EXPECT_EQ(cleared + translucent, 0) << name << " " << each.width;
         }
         double change = 0;
-        for (size_t i = 0; i < look.rgba.size(); ++i)
-            change += std::abs(look.rgba[i] - normal.rgba[i]);
-        EXPECT_TRUE(name == "Normal" || change / look.rgba.size() > 8) << name;
+        for (size_t i = 0; i < look.rgba.size(); i += 4)
+            change += testing::colourDistance(&look.rgba[i], &normal.rgba[i]);
+        EXPECT_TRUE(name == "Normal" || change / (kWidth * kHeight) > 10) << name;
     }
 }
 
@@ -212,19 +178,15 @@ TEST_P(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance)
         {"Grayscale", 0.99,
          [](auto p, auto n) {  // Rec. 601 luma in all three channels
              double luma = 0.299 * n[0] + 0.587 * n[1] + 0.114 * n[2];
-             return std::abs(p[0] - p[1]) <= 1 && std::abs(p[1] - p[2]) <= 1 &&
-                    std::abs(p[1] - luma) <= 2;
+             return testing::isGrey(p, 1) && std::abs(p[1] - luma) <= 2;
          }},
         {"Sepia", 0.95,
          [](auto p, auto) { return p[0] + 1 >= p[1] && p[1] + 1 >= p[2] && p[0] > p[2] + 8; }},
         {"Xray", -0.8, [](auto p, auto) { return p[2] + 1 >= p[1] && p[1] + 1 >= p[0]; }},
         {"Thermal", 0.85, [](auto p, auto) { return p[0] + 1 >= p[1]; }},
         {"Valentine", 0.4, [](auto p, auto) { return p[0] > p[1] && p[0] > p[2]; }},
-        {"Sketch", 0.2,
-         [](auto p, auto) {
-             return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) <= 10;
-         }},
-        {"Newspaper", 0.5, [](auto p, auto) { return p[0] == p[1] && p[1] == p[2]; }},
+        {"Sketch", 0.2, [](auto p, auto) { return testing::isGrey(p, 10); }},
+        {"Newspaper", 0.5, [](auto p, auto) { return testing::isGrey(p, 0); }},
     };
     Picture normal = render("Normal", sceneFrame());
     for (const auto& want : looks) {
@@ -291,9 +253,7 @@ TEST_P(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
                std::abs(normal.luma(x, y + d) - normal.luma(x, y - d));
     };
     auto differ = [](const Picture& a, int x, int y, const Picture& b, int x2, int y2, int by) {
-        for (int c = 0; c < 3; ++c)
-            if (std::abs(a.at(x, y)[c] - b.at(x2, y2)[c]) > by) return true;
-        return false;
+        return testing::colourDistance(a.at(x, y), b.at(x2, y2)) > by;
     };
     int asymmetric = 0, changed = 0, discChanged = 0, along = 0, around = 0, edges = 0, flats = 0;
     double edgeLuma = 0, flatLuma = 0;
@@ -366,7 +326,7 @@ TEST_P(FilterLooks, NewspaperKeepsItsLookAtPreviewSize) {
     for (int grey : {64, 128, 190}) {
         SCOPED_TRACE(grey);
         Picture live = render("Newspaper", greyFrame(grey));
-        Picture preview = render("Newspaper", greyFrame(grey), kBackCamera, 144, 192);
+        Picture preview = render("Newspaper", greyFrame(grey), kBack, 144, 192);
         if (grey == 128) {
             // At mid grey dots and holes are alike and every change shows: as many dots across,
             // and dot edges about as many pixels wide (not sharper, which breaks up into jagged

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "gpu/FilterCatalogue.h"
 #include "gpu/ShaderProgram.h"
 #include "support/GlTestContext.h"
 
@@ -65,14 +64,16 @@ TEST(ShaderProgram, FailuresLeaveNoGlObjectsAndEnableInstallsNothing) {
         const char* name;
         const char* vertex;
         const char* fragment;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"missing vertex source", nullptr, kFragment},
         {"missing fragment source", kVertex, nullptr},
         {"vertex does not compile", "void main() { gl_Position = nonsense; }", kFragment},
         {"fragment does not compile", kVertex, "precision mediump float; void main() { x; }"},
-        {"does not link", kVertex,
-         "precision mediump float; varying vec3 v;\nvoid main() { gl_FragColor = vec4(v, 1.0); }"},
+        {"does not link", kVertex, "precision mediump float; varying vec3 v;\nvoid main() { gl_FragColor = vec4(v, 1.0); }"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto program = programFrom(c.vertex, c.fragment);
@@ -100,29 +101,6 @@ TEST(ShaderProgram, ReadsBothFilesByBaseNameIncludingSpaces) {
     EXPECT_FALSE(missing.vertShaderSource().has_value());
     EXPECT_TRUE(missing.fragShaderSource().has_value());
     EXPECT_FALSE(missing.compile());
-}
-
-TEST(FilterCatalogue, SixteenDistinctProgramsWithNormalOpeningEveryPage) {
-    sharedGlContext();
-    ProgramList programs = createFilterPrograms();
-    ASSERT_EQ(programs.size(), 16u);
-    for (int slot = 0; slot < 16; ++slot) {
-        SCOPED_TRACE(slot);
-        EXPECT_NE(programs[slot]->program(), 0u) << kFilterSlotNames[slot];
-        EXPECT_EQ(slotOfProgram(programs, programs[slot].get()), slot);
-        for (int other = 0; other < slot; ++other) {
-            EXPECT_NE(programs[slot]->program(), programs[other]->program());
-        }
-    }
-    for (int slot : {4, 8, 12}) {
-        EXPECT_EQ(programs[slot]->fragShaderSource(), programs[0]->fragShaderSource());
-        EXPECT_EQ(slotFromName(std::to_string(slot)), slot);
-    }
-    EXPECT_EQ(slotFromName("light tunnel"), 14);
-    EXPECT_EQ(slotFromName("Normal"), 0);
-    EXPECT_FALSE(slotFromName("16").has_value());
-    EXPECT_FALSE(slotFromName("Blur").has_value());
-    EXPECT_EQ(distinctFilterNames().size(), 13u);
 }
 
 }  // namespace

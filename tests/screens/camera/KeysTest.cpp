@@ -1,7 +1,6 @@
 #include <functional>
 
 #include "CameraScreenSupport.h"
-#include "screens/picker/FilterPickerController.h"
 
 // The keyboard and the wheel on the camera screen, its filter picker and its child screens,
 // through the routing the host uses: the key window hands each key to its top-most screen.
@@ -33,8 +32,7 @@ void press(platform::KeyEvent e, int repeats = 0) {
 
 TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
     ScreenFixture f("keys", 3);
-    auto picker = std::make_shared<picker::FilterPickerController>(*f.screen);
-    f.screen->setFilterPicker(picker, picker.get());
+    auto& picker = f.picker;
     f.show();
     QuadrantFrame frame;
     auto buffer = frame.buffer();

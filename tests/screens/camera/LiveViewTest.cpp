@@ -3,15 +3,18 @@
 #include <array>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "CameraScreenSupport.h"
-#include "screens/camera/quorbitViewController.h"
+#include "capture/Camera.h"
 #include "gpu/FrameDrawing.h"
+#include "screens/camera/quorbitViewController.h"
 #include "support/GlTestContext.h"
 
 namespace quorbit::camera_screen {
 namespace {
 
+using namespace std::chrono_literals;
 using quorbit::testing::sharedGlContext;
 
 struct SwitchableCamera : capture::CameraTypeSource {
@@ -35,11 +38,6 @@ class LiveView : public ::testing::Test {
         camera = std::make_shared<SwitchableCamera>();
         screen = std::make_unique<quorbitViewController>(sharedGlContext(), camera);
         screen->setFilter(screen->programArray()[0].get());
-    }
-    std::array<int, 3> pixelAt(int x, int y) {
-        platform::Image image = gpu::readFramebufferImage(*screen->glview());
-        const auto* p = image.pixel(x, y);
-        return {p[0], p[1], p[2]};
     }
     std::uint64_t presents() { return screen->glview()->glLayer()->presentCount(); }
 
@@ -72,12 +70,10 @@ TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera
         platform::Image photo = screen->glToCGImageRef();
         const int xs[2] = {photo.width() / 4, photo.width() * 3 / 4};
         const int ys[2] = {photo.height() / 4, photo.height() * 3 / 4};
-        for (int q = 0; q < 4; ++q) {
-            auto expected = c[size_t(tc.frameQuadrantAt[size_t(q)])];
-            const auto* got = photo.pixel(xs[q % 2], ys[q / 2]);
-            for (int k = 0; k < 3; ++k)
-                EXPECT_NEAR(got[k], expected[size_t(k)], 1) << "quadrant " << q;
-        }
+        for (int q = 0; q < 4; ++q)
+            EXPECT_TRUE(quorbit::testing::near(photo.pixel(xs[q % 2], ys[q / 2]),
+                                               c[size_t(tc.frameQuadrantAt[size_t(q)])], 1))
+                << "quadrant " << q;
     }
 }
 
@@ -128,7 +124,46 @@ TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
     EXPECT_EQ(screen->lastFilterUsed(), 6);
     auto buffer = frame.buffer();
     screen->processNewCameraFrame(buffer);
-    EXPECT_EQ(pixelAt(160, 213), (std::array<int, 3>{255, 255, 0}));
+    EXPECT_TRUE(quorbit::testing::near(gpu::readFramebufferImage(*screen->glview()).pixel(160, 213),
+                                       {255, 255, 0}, 0));
+}
+
+// The camera's frames reach the live surface on their own, and stop when the camera stops.
+TEST(LiveViewFromACamera, SyntheticFramesReachTheLiveSurface) {
+    auto camera = std::make_shared<capture::Camera>(capture::CameraSource::synthetic());
+    quorbitViewController screen(quorbit::testing::sharedGlContext(), camera);
+    screen.setFilter(screen.programArray()[0].get());
+    camera->setDelegate(&screen);
+    auto presents = [&] { return screen.glview()->glLayer()->presentCount(); };
+    auto drawn = [&](std::uint64_t more) {
+        auto target = presents() + more;
+        return platform::RunLoop::main().runUntil([&] { return presents() >= target; }, 5s);
+    };
+    // A colourful picture (many coarse colour classes) that moves.
+    auto picture = [&] {
+        platform::Image image = gpu::readFramebufferImage(*screen.glview());
+        std::set<int> classes;
+        for (std::size_t i = 0; i < image.pixels().size(); i += 4 * 7)
+            classes.insert(image.data()[i] / 64 * 16 + image.data()[i + 1] / 64 * 4 +
+                           image.data()[i + 2] / 64);
+        EXPECT_GE(classes.size(), 10u);
+        return image.pixels();
+    };
+
+    ASSERT_TRUE(drawn(2));
+    auto first = picture();
+    ASSERT_TRUE(drawn(6));
+    EXPECT_NE(picture(), first);
+    camera->swapCamera();
+    EXPECT_EQ(camera->curCameraType(), capture::kCameraBack);
+    ASSERT_TRUE(drawn(2));
+    EXPECT_NE(picture(), first);
+
+    camera->stopCamera();
+    auto stoppedAt = presents();
+    platform::RunLoop::main().runFor(200ms);
+    EXPECT_EQ(presents(), stoppedAt);
+    camera->setDelegate(nullptr);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "CameraScreenSupport.h"
-#include "screens/picker/FilterPickerController.h"
 
 namespace quorbit::camera_screen::testing {
 namespace {
@@ -139,8 +138,7 @@ TEST(WindowLayout, TheShareScreenAndAnAlertFollowTheWindow) {
 
 TEST(WindowLayout, PickerPagesHoldTheirPreviewsInSlotOrderInsideTheWindow) {
     ScreenFixture f("picker-layout", 5);
-    auto picker = std::make_shared<picker::FilterPickerController>(*f.screen);
-    f.screen->setFilterPicker(picker, picker.get());
+    auto& picker = f.picker;
     f.show();
     f.screen->openFilterPicker();
     ASSERT_TRUE(f.screen->filterPickerOpen);

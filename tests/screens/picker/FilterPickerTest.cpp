@@ -4,15 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "gpu/FrameDrawing.h"
-#include "screens/picker/FilterPickerController.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/UiTestSupport.h"
+#include "screens/picker/FilterPickerController.h"
 #include "support/GlTestContext.h"
+#include "support/Pixels.h"
 
 namespace quorbit::picker {
 namespace {
@@ -113,25 +113,21 @@ class FilterPicker : public ::testing::Test {
     std::shared_ptr<TestHost> host = std::make_shared<TestHost>();
 };
 
+// Where each preview sits on its page is the window layout's test.
 TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) {
     EXPECT_EQ(scroll().contentSize(), (platform::Size{1280, 416}));
     EXPECT_EQ(picker().pageControl()->numberOfPages(), 4);
-    ASSERT_EQ(scroll().subviews().size(), 16u);
-    struct Place {
-        int slot;
-        double x, y;
-    } places[] = {{0, 11, 11}, {3, 165, 213}, {5, 485, 11}, {10, 651, 213}, {15, 1125, 213}};
-    for (auto [slot, x, y] : places) {
-        EXPECT_EQ(scroll().subviews()[size_t(slot)].get(), picker().glViews()[size_t(slot)].get());
-        EXPECT_EQ(picker().glViews()[size_t(slot)]->frame(), platform::Rect(x, y, 144, 192));
+    for (int slot : {0, 5, 15})
         EXPECT_EQ(window->findControl(controls::preview(slot)),
                   picker().glViews()[size_t(slot)].get());
-    }
     // The page whose left edge is nearest; at exactly half a page the higher one.
     struct Offset {
         double x;
         int page;
-    } offsets[] = {{0, 0}, {159, 0}, {160, 1}, {479, 1}, {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
+    };
+    // clang-format off
+    const Offset offsets[] = {{0, 0}, {159, 0}, {160, 1}, {479, 1}, {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
+    // clang-format on
     for (auto [x, page] : offsets) {
         scroll().setContentOffset({x, 0});
         EXPECT_EQ(picker().pageControl()->currentPage(), page) << x;
@@ -184,8 +180,8 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
             gpu::drawFrameQuad(reference, program, texture.name(), side, {0, 0, 0, 1});
             platform::Image want = gpu::readFramebufferImage(reference), got = preview(slot);
             int worst = 0;
-            for (size_t i = 0; i < want.pixels().size(); ++i)
-                worst = std::max(worst, std::abs(want.pixels()[i] - got.pixels()[i]));
+            for (size_t i = 0; i < want.pixels().size(); i += 4)
+                worst = std::max(worst, colourDistance(&want.pixels()[i], &got.pixels()[i]));
             EXPECT_LE(worst, 1) << "slot " << slot;
         }
         texture.reset();

@@ -3,15 +3,29 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
-#include "HudTestSupport.h"
-#include "screens/progress/ProgressHud.h"
-#include "screens/progress/RoundProgressView.h"
+#include "platform/gl/GLContext.h"
+#include "platform/gl/GLTextureTarget.h"
 #include "platform/host/Application.h"
 #include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/UiTestSupport.h"
 #include "platform/ui/Window.h"
+#include "screens/progress/ProgressHud.h"
+#include "screens/progress/RoundProgressView.h"
+#include "support/GlTestContext.h"
+#include "support/ManualClock.h"
+#include "support/Pixels.h"
+
+namespace quorbit::platform {
+// Readable geometry in test failures.
+inline void PrintTo(const Rect& r, std::ostream* os) {
+    *os << "(" << r.x() << ", " << r.y() << ", " << r.width() << " x " << r.height() << ")";
+}
+}  // namespace quorbit::platform
 
 namespace quorbit::hud {
 namespace {
@@ -19,6 +33,8 @@ namespace {
 using platform::ActivityIndicator;
 using platform::AffineTransform;
 using platform::Application;
+using platform::Color;
+using platform::Image;
 using platform::Rect;
 using platform::RunLoop;
 using platform::View;
@@ -85,6 +101,28 @@ TEST(ProgressHud, SettersFromOtherThreadsApplyOnTheMainThread) {
     auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
     ASSERT_TRUE(dial);
     EXPECT_DOUBLE_EQ(dial->progress(), 0.5);
+}
+
+// Each line with text sits under the indicator, centred in the box; with the label's text
+// gone both lines leave, as the details line never shows without a label.
+TEST(ProgressHud, LinesWithTextStackUnderTheIndicatorInsideTheBox) {
+    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
+    hud->setLabelText("Uploading Photo");
+    hud->setDetailsLabelText("1 of 3");
+    hud->layoutIfNeeded();
+    const double top = hud->indicator()->frame().maxY();
+    EXPECT_GE(hud->label().frame().minY(), top);
+    EXPECT_GE(hud->detailsLabel().frame().minY(), hud->label().frame().maxY());
+    for (const platform::Label* line : {&hud->label(), &hud->detailsLabel()}) {
+        EXPECT_NEAR(line->frame().midX(), 160, 1) << line->text();
+        EXPECT_LE(line->frame().width(), hud->width()) << line->text();
+    }
+    double withLines = hud->height();
+    hud->setLabelText("");
+    hud->layoutIfNeeded();
+    EXPECT_EQ(hud->label().superview(), nullptr);
+    EXPECT_EQ(hud->detailsLabel().superview(), nullptr);
+    EXPECT_LT(hud->height(), withLines);
 }
 
 struct Photo {};
@@ -200,6 +238,150 @@ TEST(ProgressHud, CancelRunsOnceByTheButtonOrEscapeAndKeepsTheKeys) {
         hud->hide(false);
         EXPECT_FALSE(hud->isFocused()) << "the keys go back to the window once hidden";
     }
+}
+
+// An overlay on a parent view that counts how often it reports itself hidden.
+struct Overlay : ProgressHudDelegate {
+    std::shared_ptr<View> parent = std::make_shared<View>(Rect(0, 0, 320, 480));
+    std::shared_ptr<ProgressHud> hud = std::make_shared<ProgressHud>(parent.get());
+    int hidden = 0;
+    Overlay() {
+        parent->addSubview(hud);
+        hud->setDelegate(this);
+    }
+    void hudWasHidden(ProgressHud&) override { ++hidden; }
+};
+
+TEST(ProgressHudTiming, GraceTimeShowsTheBoxOnlyWhileATaskIsInProgress) {
+    for (bool task : {false, true}) {
+        SCOPED_TRACE(task);
+        ManualClock clock;
+        Overlay o;
+        o.hud->setGraceTime(1.0);
+        o.hud->setTaskInProgress(task);
+        o.hud->show(false);
+        clock.advance(990ms);
+        EXPECT_EQ(o.hud->alpha(), 0);
+        clock.advance(2s);
+        EXPECT_EQ(o.hud->alpha(), task ? 1 : 0);
+    }
+}
+
+TEST(ProgressHudTiming, MinimumShowTimeHoldsTheBoxUpForTheRemainder) {
+    for (auto [hideAfter, stillUp] : {std::pair{200ms, 800ms}, std::pair{1500ms, 0ms}}) {
+        SCOPED_TRACE(hideAfter.count());
+        ManualClock clock;
+        Overlay o;
+        o.hud->setMinShowTime(1.0);
+        o.hud->show(false);
+        clock.advance(hideAfter);
+        o.hud->hide(false);
+        if (stillUp > 0ms) {
+            clock.advance(stillUp - 10ms);
+            EXPECT_EQ(o.hud->alpha(), 1);
+            EXPECT_EQ(o.hidden, 0);
+            clock.advance(10ms);
+        }
+        EXPECT_EQ(o.hud->alpha(), 0);
+        EXPECT_EQ(o.hidden, 1);
+        EXPECT_EQ(o.hud->superview(), o.parent.get()) << "kept unless told to remove itself";
+    }
+}
+
+// Pending timers and animations give way to a later call.
+TEST(ProgressHudTiming, TheLatestShowOrHideWins) {
+    ManualClock clock;
+    Overlay hiddenInGrace, shownAgain, hiddenTwice, shownWhileFading;
+    hiddenInGrace.hud->setGraceTime(1.0);
+    hiddenInGrace.hud->setTaskInProgress(true);
+    hiddenInGrace.hud->show(false);
+    for (Overlay* o : {&shownAgain, &hiddenTwice}) {
+        o->hud->setMinShowTime(1.0);
+        o->hud->show(false);
+    }
+    shownWhileFading.hud->setRemoveFromSuperViewOnHide(true);
+    shownWhileFading.hud->show(false);
+    shownWhileFading.hud->hide(true);
+    clock.advance(200ms);
+    hiddenInGrace.hud->hide(false);
+    shownAgain.hud->hide(false);
+    hiddenTwice.hud->hide(false);
+    hiddenTwice.hud->hide(false);
+    shownWhileFading.hud->show(false);
+    clock.advance(100ms);
+    shownAgain.hud->show(false);
+    clock.advance(2s);
+
+    EXPECT_EQ(hiddenInGrace.hud->alpha(), 0) << "a hidden box never comes up";
+    EXPECT_EQ(shownAgain.hud->alpha(), 1) << "a pending hide is called off by showing again";
+    EXPECT_EQ(shownAgain.hidden, 0);
+    EXPECT_EQ(hiddenTwice.hidden, 1) << "two waiting hides hide once";
+    EXPECT_EQ(shownWhileFading.hud->alpha(), 1) << "a fade-out is called off by showing again";
+    EXPECT_EQ(shownWhileFading.hidden, 0);
+    EXPECT_EQ(shownWhileFading.hud->superview(), shownWhileFading.parent.get());
+}
+
+TEST(ProgressHudTiming, FadeAndZoomAnimations) {
+    for (auto type : {ProgressHud::AnimationType::Fade, ProgressHud::AnimationType::Zoom}) {
+        const bool zoom = type == ProgressHud::AnimationType::Zoom;
+        SCOPED_TRACE(zoom ? "zoom" : "fade");
+        ManualClock clock;
+        Overlay o;
+        o.hud->setAnimationType(type);
+        o.hud->show(true);
+        clock.advance(150ms);
+        EXPECT_NEAR(o.hud->alpha(), 0.5, 0.2);
+        EXPECT_NEAR(o.hud->transform().a, zoom ? 1.25 : 1, 0.1);
+        clock.advance(170ms);  // animations end on the first frame after their duration
+        EXPECT_EQ(o.hud->alpha(), 1);
+        EXPECT_EQ(o.hud->transform(), AffineTransform::identity());
+
+        o.hud->hide(true);
+        clock.advance(150ms);
+        EXPECT_NEAR(o.hud->alpha(), 0.5, 0.2);
+        clock.advance(130ms);
+        EXPECT_EQ(o.hidden, 0);
+        clock.advance(40ms);
+        EXPECT_EQ(o.hidden, 1);
+        EXPECT_EQ(o.hud->alpha(), 0);
+        EXPECT_EQ(o.hud->transform().a, zoom ? 0.5 : 1);
+    }
+}
+
+// The overlay drawn by the compositor on a real GL context and read back.
+TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
+    testing::sharedGlContext();
+    auto context = platform::GLContext::create();
+    ASSERT_TRUE(context) << context.error().localizedDescription();
+    auto made = platform::Compositor::create(context.value());
+    ASSERT_TRUE(made) << made.error().localizedDescription();
+    auto compositor = std::move(made.value());
+    compositor->context()->makeCurrent();
+    platform::GLTextureTarget target(120, 120);
+
+    const Color background{0.2, 0.4, 0.6, 1};
+    auto root = std::make_shared<View>(Rect(0, 0, 120, 120));
+    root->setBackgroundColor(background);
+    auto hud = std::make_shared<ProgressHud>(root.get());
+    root->addSubview(hud);
+    hud->setMode(ProgressHud::Mode::Determinate);
+    hud->setProgress(0.25);
+    hud->show(false);
+
+    compositor->draw({root.get()}, 120, 120, target.framebuffer());
+    Image image = platform::Compositor::readPixels(120, 120);
+    compositor->restoreContext();
+
+    // Outside, the box, a cut-off corner and inside its arc; the pie and disc on either side
+    // of twelve and three o'clock, the disc between six and nine, and the rim.
+    const Rgb bg{51, 102, 153}, box{10, 20, 31}, disc{35, 44, 53}, white{255, 255, 255};
+    // clang-format off
+    const struct { int x, y; Rgb want; } cases[] = {
+        {10, 59, bg}, {30, 59, box}, {22, 22, bg}, {26, 26, box}, {61, 48, white},
+        {57, 48, disc}, {70, 57, white}, {70, 61, disc}, {53, 65, disc}, {43, 59, white}};
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_TRUE(testing::near(image.pixel(c.x, c.y), c.want, 4)) << c.x << ", " << c.y;
 }
 
 }  // namespace

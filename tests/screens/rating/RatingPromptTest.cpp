@@ -14,6 +14,7 @@
 #include "platform/desktop/UrlOpener.h"
 #include "screens/rating/RatingPrompt.h"
 #include "support/LocalHttpServer.h"
+#include "support/Scratch.h"
 
 namespace quorbit::rating {
 namespace {
@@ -36,9 +37,6 @@ class RatingPromptTest : public ::testing::Test {
   protected:
     void SetUp() override {
         RunLoop::main();  // this thread is the main thread, whichever thread posts first
-        std::string pattern = (fs::temp_directory_path() / "rating-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(pattern.data()));
-        dir = pattern;
         store = std::make_unique<UserDefaults>(dir / "defaults.json");
         // Records each URL; appstream: links open only where the file "centre" exists.
         std::ofstream(dir / "open") << "#!/bin/sh\nd=$(dirname \"$0\")\n"
@@ -74,7 +72,6 @@ class RatingPromptTest : public ::testing::Test {
         RunLoop::main().runFor(50ms);
         P::sharedInstance().setServices({});  // a stray call now fails loudly
         Reachability::setOverride(nullptr);
-        fs::remove_all(dir);
     }
 
     // One use; answers whether the alert came up.
@@ -104,7 +101,8 @@ class RatingPromptTest : public ::testing::Test {
     }
     std::string opened() const { return platform::readFile(dir / "opened").value_or(""); }
 
-    fs::path dir;
+    quorbit::testing::ScratchDir scratch{"rating"};
+    fs::path dir = scratch.path();
     std::unique_ptr<UserDefaults> store;
     std::unique_ptr<platform::UrlOpener> opener;
     std::atomic<int> probes{0};
@@ -158,6 +156,7 @@ TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnUnlessAnswered) {
         double firstUseAgo;
         bool rated, canPrompt, asks;
     };
+    // clang-format off
     const Case cases[] = {
         {"fifth use", 4, 30 * kDay, false, true, false},
         {"sixth use, a second early", 5, 7 * kDay - 1, false, true, false},
@@ -165,6 +164,7 @@ TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnUnlessAnswered) {
         {"rated", 9, 30 * kDay, true, true, false},
         {"may not prompt", 9, 30 * kDay, false, false, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         prepare(c.uses, kT0 - c.firstUseAgo, 0, false, c.rated);
@@ -199,17 +199,17 @@ TEST_F(RatingPromptTest, AsksOnlyWithAWayOutToTheNetwork) {
         long flags;
         bool asks;
     };
+    using R = Reachability;
+    // clang-format off
     const Case cases[] = {
         {"unreadable", -1, false},
         {"offline", 0, false},
-        {"reachable", Reachability::Reachable, true},
-        {"connection required", Reachability::Reachable | Reachability::ConnectionRequired, false},
-        {"connection required, transient link",
-         Reachability::Reachable | Reachability::ConnectionRequired |
-             Reachability::TransientConnection,
-         true},
-        {"transient link, no route", Reachability::TransientConnection, false},
+        {"reachable", R::Reachable, true},
+        {"connection required", R::Reachable | R::ConnectionRequired, false},
+        {"connection required, transient link", R::Reachable | R::ConnectionRequired | R::TransientConnection, true},
+        {"transient link, no route", R::TransientConnection, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         prepare(5, kT0 - 8 * kDay);
@@ -228,36 +228,61 @@ TEST_F(RatingPromptTest, AsksOnlyWithAWayOutToTheNetwork) {
 }
 
 // The rate button opens the software centre's page, or the web page where a phone-only
-// bundle asks for it (with no software centre: the end-to-end test).
+// bundle asks for it or no software centre takes appstream: links.
 TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
     struct Case {
         std::set<std::string> infoKeys;
         std::string storeId;
+        bool centre;
         std::string opened;
     };
-    const std::string centre = "appstream://" + kId + "\n";
-    const std::string web = "https://flathub.org/apps/" + kId + "\n";
+    const std::string centre = "appstream://" + kId + "\n",
+                      web = "https://flathub.org/apps/" + kId + "\n";
+    const std::string phone = P::kOrientationsInfoKey, tablet = P::kTabletOrientationsInfoKey;
+    // clang-format off
     const Case cases[] = {
-        {{}, kId, centre},
-        {{P::kTabletOrientationsInfoKey}, kId, centre},
-        {{P::kOrientationsInfoKey, P::kTabletOrientationsInfoKey}, kId, centre},
-        {{P::kOrientationsInfoKey}, kId, web},
-        {{}, "odd id/&x", "appstream://odd%20id%2F%26x\n"},
+        {{}, kId, true, centre},
+        {{tablet}, kId, true, centre},
+        {{phone, tablet}, kId, true, centre},
+        {{phone}, kId, true, web},
+        {{}, "odd id/&x", true, "appstream://odd%20id%2F%26x\n"},
+        {{}, kId, false, centre + web},
     };
+    // clang-format on
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.storeId + " " + std::to_string(c.infoKeys.size()) + " keys");
+        SCOPED_TRACE(c.storeId + " " + std::to_string(c.infoKeys.size()) + " keys, centre " +
+                     std::to_string(c.centre));
         auto s = P::sharedInstance().services();
         s.infoKeys = c.infoKeys;
         s.storeId = c.storeId;
         P::sharedInstance().setServices(s);
         fs::remove(dir / "opened");
-        std::ofstream(dir / "centre");
+        if (c.centre)
+            std::ofstream(dir / "centre");
+        else
+            fs::remove(dir / "centre");
         prepare(5, kT0 - 8 * kDay);
         ASSERT_TRUE(use());
         answer(1);
         EXPECT_TRUE(store->boolForKey(P::kRatedCurrentVersion));
         EXPECT_EQ(opened(), c.opened);
     }
+}
+
+// The application's own services: the bundle's version, the store id and probe page from
+// the environment, the bundle's identifier where the store id is empty.
+TEST(RatingPromptServices, TheApplicationsServicesComeFromTheBundleAndTheEnvironment) {
+    for (const char* storeId : {"", "org.example.Other"}) {
+        setenv("QUORBIT_STORE_ID", storeId, 1);
+        setenv("QUORBIT_PROBE_URL", "http://127.0.0.1:9/probe", 1);
+        P::Services s = P::applicationServices();
+        EXPECT_EQ(s.storeId, *storeId ? storeId : platform::Bundle::main().identifier());
+        EXPECT_EQ(s.probeUrl, "http://127.0.0.1:9/probe");
+        EXPECT_EQ(s.version, platform::Bundle::main().version());
+        EXPECT_EQ(s.appName, "Flurio");
+    }
+    unsetenv("QUORBIT_STORE_ID");
+    unsetenv("QUORBIT_PROBE_URL");
 }
 
 TEST_F(RatingPromptTest, CallsAtOnceEachCountAndAskOnlyOnce) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include "platform/core/RunLoop.h"
 #include "screens/share/PhotoLibrary.h"
 #include "support/JpegFile.h"
+#include "support/Scratch.h"
 
 namespace quorbit::share {
 namespace {
@@ -49,19 +49,12 @@ std::vector<fs::path> photosIn(const fs::path& dir) {
 
 class PhotoLibraryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quorbit-library-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
     void settle(Recorder& recorder, size_t calls) {
         RunLoop::main().runUntil([&] { return recorder.calls.size() >= calls; }, 20s);
         RunLoop::main().runFor(50ms);  // and nothing more arrives
     }
-    fs::path dir;
+    testing::ScratchDir scratch{"quorbit-library"};
+    fs::path dir = scratch.path();
 };
 
 TEST_F(PhotoLibraryTest, TakesOnePhotoAtATimeAndIsReadyAgainWhenItHasLanded) {
