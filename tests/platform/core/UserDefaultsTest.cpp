@@ -17,6 +17,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "support/HostileFiles.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -26,12 +27,6 @@ using namespace std::chrono;
 
 class UserDefaultsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("quorbit-defaults-" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        path = dir / "conf" / "defaults.json";
-    }
-    void TearDown() override { fs::remove_all(dir); }
     std::vector<std::string> filesInDir() {
         std::vector<std::string> names;
         for (auto& entry : fs::directory_iterator(path.parent_path()))
@@ -39,7 +34,8 @@ class UserDefaultsTest : public ::testing::Test {
         std::sort(names.begin(), names.end());
         return names;
     }
-    fs::path dir, path;
+    testing::ScratchDir scratch{"quorbit-defaults"};
+    fs::path dir = scratch.path(), path = dir / "conf" / "defaults.json";
     // What a store that has written leaves in its folder: the file and the writers' lock.
     const std::vector<std::string> written{"defaults.json", "defaults.json.lock"};
 };
@@ -149,42 +145,41 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     }
 }
 
-TEST_F(UserDefaultsTest, TheWarningAboutADamagedFileNamesWhereItIsDamaged) {
-    struct Case {
-        std::string text;
-        const char* logged;
-    } cases[] = {
-        {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}",
-         " is not valid JSON at line 3, column 8 (Unrecognised leading character)"},
-        {"{\"LastFilterUsed\": 3",
-         " is not valid JSON at line 1, column 21 (End of input while parsing object)"},
-        {"[1, 2]", " does not hold an object;"},
-    };
-    fs::create_directories(path.parent_path());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::ofstream(path, std::ios::binary) << c.text;
-        std::vector<std::string> lines;
-        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
-        UserDefaults d(path);
-        Log::setSink(previous);
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_NE(lines[0].find(path.string() + c.logged), std::string::npos) << lines[0];
-    }
+TEST_F(UserDefaultsTest, AFileOfExactlyTheLimitIsRead) {
+    // Padded with spaces to the limit: still one valid object (one byte more is refused
+    // above).
+    std::string text = "{\"k\": 1}";
+    text.resize(UserDefaults::kMaxFileBytes, ' ');
+    scratch.write("conf/defaults.json", text);
+    EXPECT_EQ(UserDefaults(path).integerForKey("k"), 1);
 }
 
 TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKept) {
-    const std::string bad[] = {
-        "{\"LastFilterUsed\": 3", "[1, 2]", "\"text\"", "", "\xff\xfe{}", "{]", "nul\0l"};
+    struct Bad {
+        std::string text;
+        const char* logged;  // how the warning says what is wrong
+    };
+    // clang-format off
+    const Bad bad[] = {
+        {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}", " is not valid JSON at line 3, column 8 (Unrecognised leading character)"},
+        {"{\"LastFilterUsed\": 3", " is not valid JSON at line 1, column 21 (End of input while parsing object)"},
+        {"[1, 2]", " does not hold an object;"},
+        {"\"text\"", " is not valid JSON at line 1, column 1 (Valid fragment, but not JSON)"},
+        {"", " is not valid JSON"},
+        {"\xff\xfe{}", " is not valid JSON"},
+        {std::string("nul\0l", 5), " is not valid JSON"},
+    };
+    // clang-format on
     fs::create_directories(path.parent_path());
-    for (const std::string& text : bad) {
-        SCOPED_TRACE(text);
-        std::ofstream(path, std::ios::binary) << text;
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.text);
+        std::ofstream(path, std::ios::binary) << b.text;
         std::vector<std::string> lines;
         auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
         UserDefaults d(path);
         Log::setSink(previous);
         ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(path.string() + b.logged), std::string::npos) << lines[0];
         EXPECT_NE(lines[0].find("moved to " + path.string() + ".corrupt-"), std::string::npos)
             << lines[0];
         EXPECT_FALSE(d.contains("LastFilterUsed"));
@@ -198,7 +193,32 @@ TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKe
         if (name.rfind("defaults.json.corrupt-", 0) == 0)
             kept.push_back(readFile(path.parent_path() / name).value_or("?"));
     }
-    EXPECT_EQ(kept, std::vector<std::string>(std::begin(bad) + 2, std::end(bad)));
+    std::vector<std::string> newest;
+    for (std::size_t i = 2; i < std::size(bad); ++i)
+        newest.push_back(bad[i].text);
+    EXPECT_EQ(kept, newest);
+}
+
+// When the damaged file cannot be moved aside (here its aside name is longer than a name
+// may be, while the temporary file of a write still fits), it is the only copy of the
+// user's settings: the store keeps its changes in memory and never writes over it.
+TEST_F(UserDefaultsTest, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
+    fs::path longPath = dir / std::string(230, 's');
+    const std::string damaged = "{\"LastFilterUsed\": 3,";
+    scratch.write(longPath.filename(), damaged);
+    std::vector<std::string> lines;
+    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    {
+        UserDefaults d(longPath);
+        EXPECT_FALSE(d.setInteger("LastFilterUsed", 4));
+        EXPECT_EQ(d.integerForKey("LastFilterUsed"), 4) << "kept in memory for this session";
+        EXPECT_FALSE(d.synchronize());
+    }
+    Log::setSink(previous);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("could not be moved aside (File name too long)"), std::string::npos)
+        << lines[0];
+    EXPECT_EQ(scratch.read(longPath.filename()), damaged);
 }
 
 TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
