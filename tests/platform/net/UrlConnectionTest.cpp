@@ -57,6 +57,13 @@ struct Seen {
     std::string method, body, userAgent, contentType, expect, cookie;
 };
 
+// Answers with the request's credentials and custom header, "|" between them.
+void echoCredentials(const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.get_header_value("Authorization") + "|" + req.get_header_value("Cookie") +
+                        "|" + req.get_header_value("X-Token"),
+                    "text/plain");
+}
+
 class UrlConnectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -107,6 +114,18 @@ class UrlConnectionTest : public ::testing::Test {
                 res.set_content(body, "text/plain");
             }
         });
+        s.Get("/headers", echoCredentials);
+        // "/hops/N" redirects N times before the answer.
+        s.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            int left = std::stoi(req.matches[1]);
+            if (left == 0)
+                res.set_content("arrived", "text/plain");
+            else
+                res.set_redirect("/hops/" + std::to_string(left - 1));
+        });
+        s.Get("/to", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect(req.get_param_value("url"));
+        });
         s.Get("/set-cookie", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "session=abc; Path=/");
             res.set_content("set", "text/plain");
@@ -128,9 +147,9 @@ class UrlConnectionTest : public ::testing::Test {
         seen.cookie = req.get_header_value("Cookie");
     }
 
-    std::string fetch(const std::string& url) {
+    std::string fetch(const UrlRequest& request) {
         Recording r;
-        UrlConnection::start(UrlRequest(url), r.delegate());
+        UrlConnection::start(request, r.delegate());
         EXPECT_TRUE(r.waitForEnd());
         return r.body;
     }
@@ -186,6 +205,36 @@ TEST_F(UrlConnectionTest, FollowsRedirectsAndReportsOnlyTheFinalAnswer) {
     EXPECT_EQ(r.body, "hello, world");
 }
 
+// A request's own header fields (credentials above all) are meant for the server it names:
+// a redirect to another origin (another host, or another port of the same host) goes there
+// without them.
+TEST_F(UrlConnectionTest, ARedirectToAnotherOriginCarriesNoneOfTheRequestsHeaders) {
+    LocalHttpServer otherPort, otherHost;
+    otherPort.server().Get("/headers", echoCredentials);
+    otherHost.server().Get("/headers", echoCredentials);
+    otherPort.start();
+    otherHost.start("127.0.0.2");
+    struct Case {
+        std::string target;
+        const char* seen;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {server.url("/headers"), "Bearer t|c=1|secret"},
+        {otherPort.url("/headers"), "||"},
+        {otherHost.url("/headers"), "||"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        UrlRequest request(server.url("/to?url=" + c.target));
+        request.setValue("Bearer t", "Authorization");
+        request.setValue("c=1", "Cookie");
+        request.setValue("secret", "X-Token");
+        EXPECT_EQ(fetch(request), c.seen);
+    }
+}
+
 TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
     UrlRequest silent(server.url("/slow"));
     silent.timeoutInterval = std::chrono::duration<double>(0.3);
@@ -209,25 +258,40 @@ TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
     EXPECT_EQ(t.body, std::string(10, 'x'));
 }
 
-TEST_F(UrlConnectionTest, RefusesBodiesOverTheLimitWhetherAnnouncedOrNot) {
+TEST_F(UrlConnectionTest, BodiesAndRedirectsUpToTheirLimitsAndNoMore) {
+    // The body is 1000 bytes, announced or sent in chunks.
     for (const char* path : {"/big", "/big?chunked=1"}) {
-        SCOPED_TRACE(path);
-        UrlRequest request(server.url(path));
-        request.maximumBodySize = 999;
+        for (std::size_t limit : {999u, 1000u, 1001u}) {
+            SCOPED_TRACE(std::string(path) + " under " + std::to_string(limit));
+            UrlRequest request(server.url(path));
+            request.maximumBodySize = limit;
+            Recording r;
+            UrlConnection::start(request, r.delegate());
+            ASSERT_TRUE(r.waitForEnd());
+            if (limit < 1000) {
+                ASSERT_TRUE(r.error);
+                EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::DataLengthExceedsMaximum))
+                    << r.error->localizedDescription();
+                EXPECT_LE(r.body.size(), limit);
+            } else {
+                EXPECT_FALSE(r.error) << r.error->localizedDescription();
+                EXPECT_EQ(r.body.size(), 1000u);
+            }
+        }
+    }
+    for (int hops : {15, 16, 17}) {
+        SCOPED_TRACE(hops);
         Recording r;
-        UrlConnection::start(request, r.delegate());
+        UrlConnection::start(UrlRequest(server.url("/hops/" + std::to_string(hops))), r.delegate());
         ASSERT_TRUE(r.waitForEnd());
-        ASSERT_TRUE(r.error);
-        EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::DataLengthExceedsMaximum))
-            << r.error->localizedDescription();
-        EXPECT_LE(r.body.size(), 999u);
-
-        request.maximumBodySize = 1000;
-        Recording fits;
-        UrlConnection::start(request, fits.delegate());
-        ASSERT_TRUE(fits.waitForEnd());
-        EXPECT_FALSE(fits.error);
-        EXPECT_EQ(fits.body.size(), 1000u);
+        if (hops > 16) {
+            ASSERT_TRUE(r.error);
+            EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::HttpTooManyRedirects))
+                << r.error->localizedDescription();
+        } else {
+            EXPECT_FALSE(r.error) << r.error->localizedDescription();
+            EXPECT_EQ(r.body, "arrived");
+        }
     }
 }
 
@@ -307,15 +371,15 @@ TEST_F(UrlConnectionTest, ALoadRunsToItsEndWithNobodyHoldingTheConnection) {
 }
 
 TEST_F(UrlConnectionTest, CookiesGoBackToTheirHostUntilDeleted) {
-    fetch(server.url("/set-cookie"));
-    fetch(server.localhostUrl("/set-cookie"));
-    EXPECT_EQ(fetch(server.url("/cookie")), "session=abc");
+    fetch(UrlRequest(server.url("/set-cookie")));
+    fetch(UrlRequest(server.localhostUrl("/set-cookie")));
+    EXPECT_EQ(fetch(UrlRequest(server.url("/cookie"))), "session=abc");
     ASSERT_EQ(CookieStore::shared().cookiesForHost("127.0.0.1").size(), 1u);
 
     EXPECT_EQ(CookieStore::shared().deleteCookiesForHost("127.0.0.1"), 1u);
-    EXPECT_EQ(fetch(server.url("/cookie")), "");
+    EXPECT_EQ(fetch(UrlRequest(server.url("/cookie"))), "");
     // Another host's cookie stays.
-    EXPECT_EQ(fetch(server.localhostUrl("/cookie")), "session=abc");
+    EXPECT_EQ(fetch(UrlRequest(server.localhostUrl("/cookie"))), "session=abc");
 }
 
 }  // namespace
