@@ -30,37 +30,24 @@ struct HitCase {
 };
 
 TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
+    // A grandchild sticking out of its parent is not hit outside the parent's bounds; scaled up
+    // about its centre, the child covers more of the root; content scrolled by the bounds
+    // origin moves the grandchild under the finger.
+    // clang-format off
     const HitCase cases[] = {
         {"plain", [](View&, View&) {}, {30, 30}, "grandchild"},
         {"outside grandchild", [](View&, View&) {}, {15, 15}, "child"},
         {"outside everything", [](View&, View&) {}, {300, 300}, "root"},
         {"hidden grandchild", [](View&, View& g) { g.setHidden(true); }, {30, 30}, "child"},
-        {"disabled grandchild",
-         [](View&, View& g) { g.setUserInteractionEnabled(false); },
-         {30, 30},
-         "child"},
+        {"disabled grandchild", [](View&, View& g) { g.setUserInteractionEnabled(false); }, {30, 30}, "child"},
         {"transparent grandchild", [](View&, View& g) { g.setAlpha(0); }, {30, 30}, "child"},
-        {"disabled child hides its subtree",
-         [](View& c, View&) { c.setUserInteractionEnabled(false); },
-         {30, 30},
-         "root"},
+        {"disabled child hides its subtree", [](View& c, View&) { c.setUserInteractionEnabled(false); }, {30, 30}, "root"},
         {"hidden child", [](View& c, View&) { c.setHidden(true); }, {30, 30}, "root"},
-        // A grandchild sticking out of its parent is not hit outside the parent's bounds.
-        {"outside the parent",
-         [](View&, View& g) { g.setFrame(Rect(10, 10, 200, 20)); },
-         {150, 25},
-         "root"},
-        // Scaled up about its centre, the child covers more of the root.
-        {"transformed child",
-         [](View& c, View&) { c.setTransform(AffineTransform::scale(2, 2)); },
-         {150, 150},
-         "child"},
-        // Content scrolled by the bounds origin moves the grandchild under the finger.
-        {"bounds origin",
-         [](View& c, View&) { c.setBounds(Rect(20, 20, 100, 100)); },
-         {15, 15},
-         "grandchild"},
+        {"outside the parent", [](View&, View& g) { g.setFrame(Rect(10, 10, 200, 20)); }, {150, 25}, "root"},
+        {"transformed child", [](View& c, View&) { c.setTransform(AffineTransform::scale(2, 2)); }, {150, 150}, "child"},
+        {"bounds origin", [](View& c, View&) { c.setBounds(Rect(20, 20, 100, 100)); }, {15, 15}, "grandchild"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto root = std::make_shared<View>(Rect(0, 0, 320, 480));
         auto child = std::make_shared<View>(Rect(10, 10, 100, 100));
