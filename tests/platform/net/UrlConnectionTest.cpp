@@ -196,13 +196,49 @@ TEST_F(UrlConnectionTest, PostsTheBodyWithTheHeadersGivenAndNoExpectRoundTrip) {
 }
 
 TEST_F(UrlConnectionTest, FollowsRedirectsAndReportsOnlyTheFinalAnswer) {
-    Recording r;
-    UrlConnection::start(UrlRequest(server.url("/redirect")), r.delegate());
-    ASSERT_TRUE(r.waitForEnd());
-    ASSERT_EQ(r.responses.size(), 1u);
-    EXPECT_EQ(r.responses[0].statusCode, 200);
-    EXPECT_EQ(r.responses[0].url, server.url("/hello"));
-    EXPECT_EQ(r.body, "hello, world");
+    // The field's name in any case.
+    testing::RawHttpServer shouting("HTTP/1.1 302 Found\r\nlocation: " + server.url("/hello") +
+                                    "\r\nContent-Length: 0\r\n\r\n");
+    for (const std::string& url : {server.url("/redirect"), shouting.url("/")}) {
+        SCOPED_TRACE(url);
+        Recording r;
+        UrlConnection::start(UrlRequest(url), r.delegate());
+        ASSERT_TRUE(r.waitForEnd());
+        ASSERT_EQ(r.responses.size(), 1u);
+        EXPECT_EQ(r.responses[0].statusCode, 200);
+        EXPECT_EQ(r.responses[0].url, server.url("/hello"));
+        EXPECT_EQ(r.body, "hello, world");
+    }
+}
+
+TEST(UrlHeaders, NamesCompareCaseBlindAndTypesAndLengthsAreReadStrictly) {
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string mimeType;
+        long long length;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{{"Content-Type", "text/plain"}, {"Content-Length", "12"}}, "text/plain", 12},
+        {{{"content-TYPE", "Text/HTML ; charset=UTF-8"}, {"CONTENT-LENGTH", "0"}}, "text/html", 0},
+        {{{"Content-Length", "-1"}}, "", -1},
+        {{{"Content-Length", "1x"}}, "", -1},
+        {{{"Content-Length", ""}}, "", -1},
+        {{}, "", -1},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        UrlResponse response;
+        response.headers = c.headers;
+        EXPECT_EQ(response.mimeType(), c.mimeType) << ::testing::PrintToString(c.headers);
+        EXPECT_EQ(response.expectedContentLength(), c.length)
+            << ::testing::PrintToString(c.headers);
+    }
+    UrlRequest request;
+    request.setValue("a", "Content-Type");
+    request.setValue("b", "content-type");
+    EXPECT_EQ(request.headers.size(), 1u) << "the field replaced, not sent twice";
+    EXPECT_EQ(request.valueForHeader("CONTENT-TYPE"), "b");
 }
 
 // A request's own header fields (credentials above all) are meant for the server it names:
