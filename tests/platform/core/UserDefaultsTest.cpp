@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -403,6 +404,27 @@ TEST_F(UserDefaultsTest, StoresSharingAFileKeepEachOthersKeysAndTheLaterWriteWin
     }
     EXPECT_EQ(UserDefaults(path).integerForKey("uses"), 86);
     EXPECT_TRUE(UserDefaults(path).contains("fromAnotherProgram"));
+}
+
+// Writers take the lock; one whose holder never lets go (a process stopped in a debugger)
+// holds a write up a few seconds, not for ever, and the write then goes ahead and says so.
+TEST_F(UserDefaultsTest, AWriteWaitsForTheLockButNotForEver) {
+    UserDefaults d(path);
+    ASSERT_TRUE(d.setInteger("a", 1));
+    int held = open((path.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    std::vector<std::string> lines;
+    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    auto start = steady_clock::now();
+    EXPECT_TRUE(d.setInteger("a", 2));
+    auto waited = steady_clock::now() - start;
+    Log::setSink(previous);
+    close(held);
+    EXPECT_GE(waited, 4s) << "the lock was not waited for";
+    EXPECT_LT(waited, 10s);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("is held too long"), std::string::npos) << lines[0];
+    EXPECT_EQ(UserDefaults(path).integerForKey("a"), 2);
 }
 
 // A writer that dies at any step of a save (part of the new file written, written but not
