@@ -3,9 +3,9 @@
 #include <sys/resource.h>
 #include <array>
 
-#include "support/HostTestSupport.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Compositor.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
 namespace {

@@ -2,11 +2,12 @@
 
 #include <filesystem>
 
-#include "support/HostTestSupport.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/host/ScriptRunner.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/TableView.h"
+#include "support/HostTestSupport.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -115,8 +116,8 @@ class ScriptRun : public ::testing::Test {
 };
 
 TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
-    auto png = std::filesystem::temp_directory_path() / "quorbit-script-test" / "shot.png";
-    std::filesystem::remove_all(png.parent_path());
+    testing::ScratchDir dir("quorbit-script");
+    auto png = dir / "shot.png";
     ASSERT_EQ(run("tap 10 20\ndrag 10 100 200 120 100\ntap-control pad\nexpect-control pad\n"
                   "screenshot " +
                   png.string() + "\nquit\ntap 1 1\n"),
@@ -151,7 +152,6 @@ TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
     ASSERT_EQ(image->height(), 480);
     EXPECT_EQ(image->pixel(5, 5)[0], 255);
     EXPECT_EQ(image->pixel(5, 470)[0], 0);
-    std::filesystem::remove_all(png.parent_path());
 }
 
 TEST_F(ScriptRun, KeysAndTheWheelArriveAsFromAKeyboardAndAMouse) {
