@@ -18,6 +18,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "support/HostileFiles.h"
+#include "support/LogCapture.h"
 #include "support/Scratch.h"
 
 namespace quorbit::platform {
@@ -125,8 +126,8 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
         if (std::string(c.name) == "no permission to read" && access(path.c_str(), R_OK) == 0)
             continue;  // root reads it anyway
         std::string before = snapshot(path);
-        std::vector<std::string> lines;
-        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+        testing::LogCapture capture;
+        auto& lines = capture.lines;
         {
             std::optional<testing::FifoRelease> release;
             if (std::string(c.name) == "fifo") release.emplace(path);
@@ -138,7 +139,6 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
             EXPECT_EQ(d.integerForKey("k"), 7) << "kept in memory for this session";
             EXPECT_FALSE(d.synchronize());
         }
-        Log::setSink(previous);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_NE(lines[0].find(c.logged), std::string::npos) << lines[0];
         EXPECT_EQ(snapshot(path), before);
@@ -175,10 +175,9 @@ TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKe
     for (const Bad& b : bad) {
         SCOPED_TRACE(b.text);
         std::ofstream(path, std::ios::binary) << b.text;
-        std::vector<std::string> lines;
-        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+        testing::LogCapture capture;
+        auto& lines = capture.lines;
         UserDefaults d(path);
-        Log::setSink(previous);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_NE(lines[0].find(path.string() + b.logged), std::string::npos) << lines[0];
         EXPECT_NE(lines[0].find("moved to " + path.string() + ".corrupt-"), std::string::npos)
@@ -207,15 +206,14 @@ TEST_F(UserDefaultsTest, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
     fs::path longPath = dir / std::string(230, 's');
     const std::string damaged = "{\"LastFilterUsed\": 3,";
     scratch.write(longPath.filename(), damaged);
-    std::vector<std::string> lines;
-    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines;
     {
         UserDefaults d(longPath);
         EXPECT_FALSE(d.setInteger("LastFilterUsed", 4));
         EXPECT_EQ(d.integerForKey("LastFilterUsed"), 4) << "kept in memory for this session";
         EXPECT_FALSE(d.synchronize());
     }
-    Log::setSink(previous);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("could not be moved aside (File name too long)"), std::string::npos)
         << lines[0];
@@ -262,8 +260,8 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
     const std::string exact = "0.12345678901234567890123456789";
     std::ofstream(path) << R"({"big": 1e200, "tiny": 5e-324, "huge": -1e400, "long": )" << fifty
                         << R"(, "exact": )" << exact << R"(, "n": 3, "s": "x"})";
-    std::vector<std::string> lines;
-    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines;
     {
         UserDefaults d(path);
         EXPECT_TRUE(lines.empty()) << lines.front();
@@ -278,7 +276,6 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
         EXPECT_TRUE(d.setDouble("written", 1e200));
         EXPECT_TRUE(d.setDouble("small", -2.5e-310));
     }
-    Log::setSink(previous);
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(filesInDir(), written);
     UserDefaults back(path);
@@ -413,12 +410,11 @@ TEST_F(UserDefaultsTest, AWriteWaitsForTheLockButNotForEver) {
     ASSERT_TRUE(d.setInteger("a", 1));
     int held = open((path.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
-    std::vector<std::string> lines;
-    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines;
     auto start = steady_clock::now();
     EXPECT_TRUE(d.setInteger("a", 2));
     auto waited = steady_clock::now() - start;
-    Log::setSink(previous);
     close(held);
     EXPECT_GE(waited, 4s) << "the lock was not waited for";
     EXPECT_LT(waited, 10s);

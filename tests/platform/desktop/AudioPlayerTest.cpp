@@ -7,6 +7,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
+#include "support/LogCapture.h"
 #include "support/Scratch.h"
 
 namespace quorbit::platform {
@@ -38,15 +39,13 @@ std::string wavOf(std::uint32_t samples) {
 }
 
 TEST(AudioPlayer, MissingOrBrokenFilesGiveNoPlayerAndSayWhy) {
-    std::vector<std::string> lines;
-    auto previous =
-        Log::setSink([&](Log::Level, const std::string& line) { lines.push_back(line); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines;
     testing::ScratchDir dir("quorbit-audio");
     auto junk = dir.write("quorbit-not-a.wav", "RIFF but not really");
     EXPECT_EQ(AudioPlayer::createWithContentsOfFile("/nonexistent/click.wav"), nullptr);
     EXPECT_EQ(AudioPlayer::createWithContentsOfFile(junk), nullptr);
     EXPECT_EQ(AudioPlayer::createWithResource("no such sound"), nullptr);
-    Log::setSink(previous);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("/nonexistent/click.wav"), std::string::npos);
     EXPECT_NE(lines[1].find("quorbit-not-a.wav"), std::string::npos);
