@@ -144,12 +144,14 @@ TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
     const std::string fragment = "precision mediump float; void main() { gl_FragColor = vec4(1); }";
     struct Case {
         std::string vertex, fragment, message;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"void main() { gl_Position = nothing; }", fragment, "vertex shader does not compile: "},
         {vertex, "void main() { broken }", "fragment shader does not compile: "},
-        {vertex, "precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }",
-         "program does not link: "},
+        {vertex, "precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }", "program does not link: "},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         int live = liveGLObjects();
