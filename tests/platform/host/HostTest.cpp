@@ -95,14 +95,6 @@ TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
     }
 }
 
-SDL_Event windowEvent(Host& host, Uint8 what) {
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
-    e.window.windowID = SDL_GetWindowID(host.window());
-    e.window.event = what;
-    return e;
-}
-
 TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
     HeadlessApp app;
     Recorder recorder;
@@ -111,7 +103,7 @@ TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
     Application::shared().becomeActive();
     for (Uint8 what : {SDL_WINDOWEVENT_FOCUS_LOST, SDL_WINDOWEVENT_MINIMIZED,
                        SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_FOCUS_GAINED})
-        app.host->handleEvent(windowEvent(*app.host, what));
+        sendWindowEvent(*app.host, what);
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{"launched", "active", "resign",
                                                         "background", "foreground", "active"}));
 
@@ -139,24 +131,14 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
     auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
     app.window->addSubview(pad);
     auto mouse = [&](Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
-        SDL_Event e{};
-        e.type = type;
-        if (type == SDL_MOUSEMOTION) {
-            e.motion.x = x;
-            e.motion.y = y;
-        } else {
-            e.button.button = button;
-            e.button.x = x;
-            e.button.y = y;
-        }
-        app.host->handleEvent(e);
+        sendMouse(*app.host, type, x, y, button);
     };
     mouse(SDL_MOUSEMOTION, 2, 2);  // no button down: no touch
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40, SDL_BUTTON_RIGHT);
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
     mouse(SDL_MOUSEMOTION, 60, 40);
     mouse(SDL_MOUSEBUTTONUP, 60, 80);
-    app.host->handleEvent(windowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST));
+    sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     ASSERT_EQ(pad->events.size(), 3u);
     EXPECT_EQ(pad->events[0].phase, TouchPhase::Began);
     EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
@@ -166,7 +148,7 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
 
     // Focus lost in the middle of a touch cancels it.
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
-    app.host->handleEvent(windowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST));
+    sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     mouse(SDL_MOUSEBUTTONUP, 20, 40);
     ASSERT_EQ(pad->events.size(), 5u);
     EXPECT_EQ(pad->events[4].phase, TouchPhase::Cancelled);
@@ -226,14 +208,7 @@ TEST(Host, WindowKeysAndWheelNotches) {
     auto screen = std::make_shared<KeyScreen>();
     app.window->setRootViewController(screen);
     auto key = [&](SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
-        SDL_Event e{};
-        e.type = e.key.type = SDL_KEYDOWN;
-        e.key.keysym.sym = sym;
-        e.key.keysym.mod = mod;
-        e.key.repeat = repeat;
-        app.host->handleEvent(e);
-        e.type = e.key.type = SDL_KEYUP;
-        app.host->handleEvent(e);
+        sendKey(*app.host, sym, mod, repeat);
     };
     auto wheel = [&](float x, float y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
         SDL_Event e{};

@@ -360,30 +360,9 @@ TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
     ASSERT_TRUE(load("/login"));
 
     // Everything goes through the host, as SDL delivers it: the window is 2 pixels a point.
-    auto click = [&](double x, double y) {
-        for (Uint32 type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) {
-            SDL_Event e{};
-            e.type = type;
-            e.button.button = SDL_BUTTON_LEFT;
-            e.button.x = int(x * 2);
-            e.button.y = int(y * 2);
-            app->host->handleEvent(e);
-        }
-    };
-    auto type = [&](const char* text) {
-        SDL_Event e{};
-        e.type = SDL_TEXTINPUT;
-        std::strncpy(e.text.text, text, sizeof e.text.text - 1);
-        app->host->handleEvent(e);
-    };
-    auto press = [&](SDL_Keycode key) {
-        for (Uint32 t : {SDL_KEYDOWN, SDL_KEYUP}) {
-            SDL_Event e{};
-            e.type = t;
-            e.key.keysym.sym = key;
-            app->host->handleEvent(e);
-        }
-    };
+    auto click = [&](double x, double y) { sendClick(*app->host, int(x * 2), int(y * 2)); };
+    auto type = [&](const char* text) { sendText(*app->host, text); };
+    auto press = [&](SDL_Keycode key) { sendKey(*app->host, key); };
     click(50, 100 + 25);
     EXPECT_TRUE(view->isFocused());
     // A person's first key comes well after the click has focused the field.
