@@ -49,11 +49,12 @@ TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
     // Where nobody handles the scheme the opener is not even run; web URLs go to the opener
     // whatever the query says.
     // clang-format off
+    const char *app = "fbauth://authorize?client_id=1", *web = "https://example.invalid/login";
     const Case cases[] = {
-        {"fbauth://authorize?client_id=1", "handler-known", "opener-ok", true, "fbauth://authorize?client_id=1"},
-        {"fbauth://authorize?client_id=1", "handler-none", "opener-ok", false, "<not run>"},
-        {"https://example.invalid/login", "handler-none", "opener-ok", true, "https://example.invalid/login"},
-        {"https://example.invalid/login", "handler-known", "opener-fails", false, "https://example.invalid/login"},
+        {app, "handler-known", "opener-ok", true, app},
+        {app, "handler-none", "opener-ok", false, "<not run>"},
+        {web, "handler-none", "opener-ok", true, web},
+        {web, "handler-known", "opener-fails", false, web},
         {"no scheme here", "handler-known", "opener-ok", false, "<not run>"},
     };
     // clang-format on

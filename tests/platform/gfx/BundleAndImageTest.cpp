@@ -57,14 +57,19 @@ TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
         ::close(fd);
         return failWith(EIO);
     };
+    auto writeFails = [&](int, const void*, size_t) { return ssize_t(failWith(EIO)); };
+    auto writeStalls = [](int, const void*, size_t) { return ssize_t(0); };
+    auto flushFails = [&](int) { return failWith(EIO); };
+    auto renameFails = [&](const char*, const char*) { return failWith(EXDEV); };
+    using Calls = AtomicWriteCalls;
     // clang-format off
     const Case cases[] = {
-        {"write", [&](AtomicWriteCalls& c) { c.write = [&](int, const void*, size_t) { return ssize_t(failWith(EIO)); }; }, "cannot write"},
-        {"write after part of the data", [&](AtomicWriteCalls& c) { c.write = halfThenFull; }, "cannot write"},
-        {"write that makes no progress", [](AtomicWriteCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; }, "cannot write"},
-        {"flush", [&](AtomicWriteCalls& c) { c.fsync = [&](int) { return failWith(EIO); }; }, "cannot flush"},
-        {"close", [&](AtomicWriteCalls& c) { c.close = closeThenFail; }, "cannot write"},
-        {"rename", [&](AtomicWriteCalls& c) { c.rename = [&](const char*, const char*) { return failWith(EXDEV); }; }, "cannot replace"},
+        {"write", [&](Calls& c) { c.write = writeFails; }, "cannot write"},
+        {"write after part of the data", [&](Calls& c) { c.write = halfThenFull; }, "cannot write"},
+        {"write that makes no progress", [&](Calls& c) { c.write = writeStalls; }, "cannot write"},
+        {"flush", [&](Calls& c) { c.fsync = flushFails; }, "cannot flush"},
+        {"close", [&](Calls& c) { c.close = closeThenFail; }, "cannot write"},
+        {"rename", [&](Calls& c) { c.rename = renameFails; }, "cannot replace"},
     };
     // clang-format on
     ScratchDir dir("quorbit-atomic");

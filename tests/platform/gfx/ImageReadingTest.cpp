@@ -20,6 +20,13 @@ TEST(ImageReading, DamagedOrOversizedPicturesAreRefusedWithAReason) {
     std::string progressive = testing::encodeJpeg(picture, JpegKind::Progressive444);
     std::string png = ImageCodec::encodePng(picture).value();
     const char* kTooMany = "pictures of more than 16.8 megapixels (4096 x 4096) are refused";
+    const char* kCut = "Premature end of JPEG file";
+    using testing::pngClaiming;
+    using testing::withClaimedSize;
+    // A JPEG header claiming the size, with no picture data after it.
+    auto jpegClaiming = [&](int width, int height) {
+        return testing::withoutScanData(testing::withClaimedSize(jpeg, width, height));
+    };
     struct Case {
         const char* name;
         std::string bytes;
@@ -28,19 +35,19 @@ TEST(ImageReading, DamagedOrOversizedPicturesAreRefusedWithAReason) {
     // At the limit the size passes and the missing data is what fails.
     // clang-format off
     const Case cases[] = {
-        {"truncated JPEG", jpeg.substr(0, jpeg.size() * 2 / 3), "Premature end of JPEG file"},
-        {"truncated progressive JPEG", progressive.substr(0, progressive.size() * 2 / 3), "Premature end of JPEG file"},
+        {"truncated JPEG", jpeg.substr(0, jpeg.size() * 2 / 3), kCut},
+        {"truncated progressive JPEG", progressive.substr(0, progressive.size() * 2 / 3), kCut},
         {"JPEG without scan data", testing::withoutScanData(jpeg), "corrupt JPEG image"},
         {"JPEG with a stray marker", testing::withStrayMarker(jpeg), "Corrupt JPEG data"},
         {"truncated PNG", png.substr(0, png.size() - 20), "corrupt PNG image"},
-        {"PNG claiming 16384 x 16384", testing::pngClaiming(16384, 16384), "the picture is 16384 x 16384 pixels"},
-        {"PNG one row over the limit", testing::pngClaiming(4096, 4097), kTooMany},
-        {"PNG one column over the limit", testing::pngClaiming(4097, 4096), kTooMany},
-        {"PNG at the limit, no data", testing::pngClaiming(4096, 4096), "Not enough image data"},
-        {"JPEG claiming 30000 x 30000", testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)), "the picture is 30000 x 30000 pixels"},
-        {"progressive JPEG claiming 65500 x 4096", testing::withClaimedSize(progressive, 65500, 4096), kTooMany},
-        {"JPEG one row over the limit", testing::withoutScanData(testing::withClaimedSize(jpeg, 4096, 4097)), kTooMany},
-        {"JPEG at the limit, no data", testing::withoutScanData(testing::withClaimedSize(jpeg, 4096, 4096)), "corrupt JPEG image"},
+        {"PNG 16384 x 16384", pngClaiming(16384, 16384), "the picture is 16384 x 16384 pixels"},
+        {"PNG one row over the limit", pngClaiming(4096, 4097), kTooMany},
+        {"PNG one column over the limit", pngClaiming(4097, 4096), kTooMany},
+        {"PNG at the limit, no data", pngClaiming(4096, 4096), "Not enough image data"},
+        {"JPEG 30000 x 30000", jpegClaiming(30000, 30000), "the picture is 30000 x 30000 pixels"},
+        {"progressive JPEG 65500 x 4096", withClaimedSize(progressive, 65500, 4096), kTooMany},
+        {"JPEG one row over the limit", jpegClaiming(4096, 4097), kTooMany},
+        {"JPEG at the limit, no data", jpegClaiming(4096, 4096), "corrupt JPEG image"},
         {"neither PNG nor JPEG", "GIF89a...", "not a PNG or JPEG image"},
     };
     // clang-format on

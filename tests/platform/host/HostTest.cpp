@@ -67,20 +67,22 @@ struct Recorder {
 };
 
 TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
-    using V = std::vector<std::string>;
+    using Event = void (Application::*)();
     struct Case {
-        std::vector<void (Application::*)()> events;
-        V calls;
+        std::vector<Event> events;
+        const char* calls;  // the delegate's calls, a space between
     };
-    using A = Application;
+    const Event launch = &Application::finishLaunching, active = &Application::becomeActive,
+                resign = &Application::resignActive, down = &Application::enterBackground,
+                up = &Application::enterForeground, end = &Application::terminate;
     // Minimised while active: resign first; restored: foreground, then active. Repeated and
     // unpaired events change nothing.
     // clang-format off
     const Case cases[] = {
-        {{&A::finishLaunching, &A::becomeActive}, {"launched", "active"}},
-        {{&A::finishLaunching, &A::becomeActive, &A::enterBackground, &A::becomeActive}, {"launched", "active", "resign", "background", "foreground", "active"}},
-        {{&A::becomeActive, &A::finishLaunching, &A::resignActive, &A::becomeActive, &A::becomeActive, &A::enterForeground}, {"launched", "active"}},
-        {{&A::finishLaunching, &A::becomeActive, &A::terminate, &A::terminate, &A::becomeActive}, {"launched", "active", "resign", "terminate"}},
+        {{launch, active}, "launched active"},
+        {{launch, active, down, active}, "launched active resign background foreground active"},
+        {{active, launch, resign, active, active, up}, "launched active"},
+        {{launch, active, end, end, active}, "launched active resign terminate"},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -90,7 +92,10 @@ TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
         app.setDelegate(&recorder.delegate);
         for (auto event : c.events)
             (app.*event)();
-        EXPECT_EQ(recorder.calls, c.calls);
+        std::string calls;
+        for (const auto& call : recorder.calls)
+            calls += (calls.empty() ? "" : " ") + call;
+        EXPECT_EQ(calls, c.calls);
         app.reset();
     }
 }

@@ -81,7 +81,7 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndReportTheirOwnIndexes) {
     const Case cases[] = {
         {"No", {"Yes"}, true, {{"No", 0}, {"Yes", 1}}},
         {std::nullopt, {"Left", "Right"}, true, {{"Left", 0}, {"Right", 1}}},
-        {"No thanks", {"Rate It Now", "Remind Me Later"}, false, {{"Rate It Now", 1}, {"Remind Me Later", 2}, {"No thanks", 0}}},
+        {"No", {"Rate It", "Later"}, false, {{"Rate It", 1}, {"Later", 2}, {"No", 0}}},
         {std::nullopt, {"One", "Two", "Three"}, false, {{"One", 0}, {"Two", 1}, {"Three", 2}}},
         {"Cancel", {}, false, {{"Cancel", 0}}},
     };

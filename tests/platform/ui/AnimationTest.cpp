@@ -17,14 +17,19 @@ TEST(Animation, PropertiesEndExactlyOnTheirNewValues) {
     };
     const AffineTransform turned =
         AffineTransform::rotation(0.5).concat(AffineTransform::scale(2, 2));
-    // clang-format off
     const Case cases[] = {
-        {"alpha", [](View& v) { v.setAlpha(0.02); }, [](const View& v) { return v.alpha() == 0.02; }},
-        {"transform", [&](View& v) { v.setTransform(turned); }, [&](const View& v) { return v.transform() == turned; }},
-        {"frame", [](View& v) { v.setFrame(Rect(100, 200, 30, 40)); }, [](const View& v) { return v.frame() == Rect(100, 200, 30, 40); }},
-        {"centre", [](View& v) { v.setCenter({160, 240}); }, [](const View& v) { return v.frame() == Rect(110, 190, 100, 100); }},
+        {"alpha", [](View& v) { v.setAlpha(0.02); },
+         [](const View& v) { return v.alpha() == 0.02; }},
+        {"transform", [&](View& v) { v.setTransform(turned); },
+         [&](const View& v) { return v.transform() == turned; }},
+        {"frame", [](View& v) { v.setFrame(Rect(100, 200, 30, 40)); },
+         [](const View& v) { return v.frame() == Rect(100, 200, 30, 40); }},
+        {"centre",
+         [](View& v) {
+             v.setCenter({160, 240});
+         },
+         [](const View& v) { return v.frame() == Rect(110, 190, 100, 100); }},
     };
-    // clang-format on
     for (const auto& c : cases) {
         auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
         std::vector<bool> completions;
