@@ -567,7 +567,8 @@ bool UrlConnection::Impl::endOfHeaderBlock() {
         if (strcasecmp(name.c_str(), "Location") == 0 && !value.empty() && location.empty())
             location = value;
     }
-    // Informational answers and redirects that libcurl follows are not the final answer.
+    // Informational answers and redirects (followed once their answer has been read) are not
+    // the final answer.
     bool followed = !location.empty() && (status == 301 || status == 302 || status == 303 ||
                                           status == 307 || status == 308);
     if (followed) {
