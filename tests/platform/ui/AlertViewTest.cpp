@@ -116,6 +116,7 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndReportTheirOwnIndexes) {
             Button* button = buttons[slot];
             EXPECT_EQ(button->currentTitle(), c.slots[slot].title);
             EXPECT_EQ(alert->buttonTitleAtIndex(c.slots[slot].index), c.slots[slot].title);
+            EXPECT_EQ(alert->buttonTitleAtIndex(int(c.slots.size())), "") << "past the last";
             EXPECT_EQ(alert->buttonAtIndex(c.slots[slot].index), button);
             Rect b = button->bounds();
             tap(button->convertToWindow({b.midX(), b.midY()}));
