@@ -2,12 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <vector>
 
 #include "platform/core/Bundle.h"
-#include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
 
 namespace quorbit::platform {
@@ -15,7 +13,7 @@ namespace {
 
 // The sounds the application ships: each loads through the player, is short, starts at once (a
 // shutter must not lag behind the tap), and is neither near silence nor clipped.
-TEST(ShippedSounds, LoadPlayAndSoundRight) {
+TEST(ShippedSounds, LoadAndSoundRight) {
     struct Case {
         const char* name;
         double maxSeconds;
