@@ -116,6 +116,12 @@ class WebViewTest : public ::testing::Test {
         view->loadRequest(server.url(path));
         return waitUntil([&] { return recorder.finished > before; });
     }
+    // Answers GET path with a page of that title and body.
+    void serve(const std::string& path, const std::string& title, const std::string& body) {
+        server.server().Get(path, [=](const httplib::Request&, httplib::Response& res) {
+            res.set_content(page(title, body), "text/html");
+        });
+    }
     // Touch 0 is the mouse; the others are fingers.
     void tap(Point p, int touch = 0) {
         Window::dispatchTouch(TouchPhase::Began, touch, p);
@@ -142,13 +148,9 @@ class WebViewTest : public ::testing::Test {
 
 TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
     EXPECT_FALSE(engineStartedAtLaunch) << "nothing may start the web engine before a web view";
-    server.server().Get("/halves", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("halves",
-                             "<div class=at style='left:0;top:0;width:50%;height:100%;"
-                             "background:#ff0000'></div><div class=at style='left:50%;top:0;"
-                             "width:50%;height:100%;background:#0000ff'></div>"),
-                        "text/html");
-    });
+    serve("/halves", "halves",
+          "<div class=at style='left:0;top:0;width:50%;height:100%;background:#ff0000'></div>"
+          "<div class=at style='left:50%;top:0;width:50%;height:100%;background:#0000ff'></div>");
     server.start();
     makeView(Rect(10, 20, 100, 60));
     ASSERT_TRUE(load("/halves"));
@@ -184,9 +186,7 @@ TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
 }
 
 TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
-    server.server().Get("/titled", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("Sign in &amp; more", "<p>hello</p>"), "text/html");
-    });
+    serve("/titled", "Sign in &amp; more", "<p>hello</p>");
     server.start();
     makeView(Rect(0, 0, 200, 200));
     std::string titleSeenOnFinish;
@@ -206,24 +206,16 @@ TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
 }
 
 TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
-    server.server().Get("/start", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("start", link(10, "/form") + link(60, "/refused-link") +
-                                          link(110, "/done", "target=_blank")),
-                        "text/html");
-    });
-    server.server().Get("/form", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("form",
-                             "<form method=post action='/submit'><input type=hidden name=k "
-                             "value=v><input type=submit class=at style='left:10px;top:10px;"
-                             "width:100px;height:30px' value=go></form>"),
-                        "text/html");
-    });
+    serve("/start", "start",
+          link(10, "/form") + link(60, "/refused-link") + link(110, "/done", "target=_blank"));
+    serve("/form", "form",
+          "<form method=post action='/submit'><input type=hidden name=k "
+          "value=v><input type=submit class=at style='left:10px;top:10px;"
+          "width:100px;height:30px' value=go></form>");
     server.server().Post("/submit", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/done", 303);
     });
-    server.server().Get("/done", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("done", "<div style='height:3000px'></div>"), "text/html");
-    });
+    serve("/done", "done", "<div style='height:3000px'></div>");
     server.server().Get("/bounce", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/refused-redirect");
     });
@@ -301,9 +293,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
 }
 
 TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
-    server.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("quick", ""), "text/html");
-    });
+    serve("/quick", "quick", "");
     server.start();
     makeView(Rect(0, 0, 200, 200));
 
@@ -342,16 +332,13 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
 }
 
 TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
-    server.server().Get("/login", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("login",
-                             "<form method=post action='/login'>"
-                             "<input name=user class=at style='left:10px;top:10px;width:150px;"
-                             "height:30px'><input name=pass type=password class=at "
-                             "style='left:10px;top:50px;width:150px;height:30px'>"
-                             "<input type=submit class=at style='left:10px;top:90px;width:150px;"
-                             "height:30px' value='Log in'></form>"),
-                        "text/html");
-    });
+    serve("/login", "login",
+          "<form method=post action='/login'>"
+          "<input name=user class=at style='left:10px;top:10px;width:150px;"
+          "height:30px'><input name=pass type=password class=at "
+          "style='left:10px;top:50px;width:150px;height:30px'>"
+          "<input type=submit class=at style='left:10px;top:90px;width:150px;"
+          "height:30px' value='Log in'></form>");
     server.server().Post("/login", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("welcome", ""), "text/html");
     });
