@@ -1,5 +1,8 @@
 #pragma once
 
+#include <SDL2/SDL.h>
+
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +48,49 @@ struct HeadlessApp {
         return options;
     }
 };
+
+// Events handed to a host as SDL delivers them, in window pixels.
+inline void sendMouse(Host& host, Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+    SDL_Event e{};
+    e.type = type;
+    if (type == SDL_MOUSEMOTION) {
+        e.motion.x = x;
+        e.motion.y = y;
+    } else {
+        e.button.button = button;
+        e.button.x = x;
+        e.button.y = y;
+    }
+    host.handleEvent(e);
+}
+inline void sendClick(Host& host, int x, int y) {
+    sendMouse(host, SDL_MOUSEBUTTONDOWN, x, y);
+    sendMouse(host, SDL_MOUSEBUTTONUP, x, y);
+}
+// A key pressed and let go.
+inline void sendKey(Host& host, SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
+    SDL_Event e{};
+    e.type = e.key.type = SDL_KEYDOWN;
+    e.key.keysym.sym = sym;
+    e.key.keysym.mod = mod;
+    e.key.repeat = repeat;
+    host.handleEvent(e);
+    e.type = e.key.type = SDL_KEYUP;
+    host.handleEvent(e);
+}
+inline void sendText(Host& host, const char* text) {
+    SDL_Event e{};
+    e.type = SDL_TEXTINPUT;
+    std::strncpy(e.text.text, text, sizeof e.text.text - 1);
+    host.handleEvent(e);
+}
+inline void sendWindowEvent(Host& host, Uint8 what) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.windowID = SDL_GetWindowID(host.window());
+    e.window.event = what;
+    host.handleEvent(e);
+}
 
 // A view that records the touches it gets.
 class TouchRecorder : public View {

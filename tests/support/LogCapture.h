@@ -9,7 +9,8 @@
 
 namespace quorbit::testing {
 
-// Collects the log's lines while alive, from whichever thread writes them.
+// Collects the log's lines while alive, from whichever thread writes them, in place of the
+// usual sink, which it puts back when it goes (also when an assertion ends the test early).
 class LogCapture {
   public:
     LogCapture() {
@@ -30,6 +31,8 @@ class LogCapture {
         }));
     }
     bool contains(const std::string& text) const { return count(text) > 0; }
+    // The lines so far, for a test whose logging threads are done.
+    const std::vector<std::string>& lines() const { return _lines; }
 
   private:
     mutable std::mutex _mutex;

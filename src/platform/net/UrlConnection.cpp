@@ -62,6 +62,11 @@ struct UrlConnection::Impl {
     std::size_t bodyBytes = 0;
     bool tooLarge = false;
     std::string refusedRedirect;  // the target of a redirect the request does not allow
+    // Where the answer being read sends the load next (its body is dropped), by which status.
+    std::string redirectTo;
+    long redirectStatus = 0;
+    long redirects = 0;        // followed so far
+    bool bodyDropped = false;  // a redirect turned the load into a GET
 
     curl_off_t lastDownloaded = 0, lastUploaded = 0;
     Clock::time_point lastActivity;
@@ -93,6 +98,10 @@ struct UrlConnection::Impl {
 };
 
 namespace {
+
+bool schemeAndHost(const std::string& url, std::string& scheme, std::string& host);
+std::string originOf(const std::string& url);
+void setHeaders(UrlConnection::Impl& impl, bool own, bool withBody);
 
 UrlErrorCode codeFor(CURLcode code) {
     switch (code) {
@@ -272,6 +281,8 @@ class Engine {
     }
 
     void act(curl_socket_t socket, int flags);
+    bool followRedirect(const std::shared_ptr<UrlConnection>& connection,
+                        UrlConnection::Impl& impl);
 
     CURLM* _multi = nullptr;
     std::map<CURL*, Active> _active;
@@ -294,6 +305,52 @@ void finish(UrlConnection& connection, UrlConnection::Impl& impl, const Error* e
     } else if (delegate.didFinishLoading) {
         delegate.didFinishLoading(connection);
     }
+}
+
+// Starts the load again at the redirect's target once its answer has been read; false (with
+// the reason in impl) when it cannot be followed. The request's own header fields go only to
+// the origin it names; 303, and 301 or 302 after a POST, turn the load into a GET.
+bool Engine::followRedirect(const std::shared_ptr<UrlConnection>& connection,
+                            UrlConnection::Impl& impl) {
+    std::string target = std::move(impl.redirectTo);
+    impl.redirectTo.clear();
+    std::string scheme, host;
+    if (++impl.redirects > kMaxRedirects) {
+        impl.result = CURLE_TOO_MANY_REDIRECTS;
+        std::snprintf(impl.errorBuffer, sizeof impl.errorBuffer, "more than %ld redirects",
+                      kMaxRedirects);
+        return false;
+    }
+    if (!schemeAndHost(target, scheme, host) || (scheme != "http" && scheme != "https")) {
+        impl.result = CURLE_UNSUPPORTED_PROTOCOL;
+        std::snprintf(impl.errorBuffer, sizeof impl.errorBuffer, "a redirect to %s",
+                      target.c_str());
+        return false;
+    }
+    char* current = nullptr;
+    curl_easy_getinfo(impl.easy, CURLINFO_EFFECTIVE_URL, &current);
+    bool sameOrigin = originOf(current ? current : impl.request.url) == originOf(target);
+    remove(impl);
+    curl_easy_setopt(impl.easy, CURLOPT_URL, target.c_str());
+    const std::string& method = impl.request.httpMethod;
+    if ((impl.redirectStatus == 303 && method != "HEAD") ||
+        ((impl.redirectStatus == 301 || impl.redirectStatus == 302) && method == "POST")) {
+        curl_easy_setopt(impl.easy, CURLOPT_CUSTOMREQUEST, nullptr);
+        curl_easy_setopt(impl.easy, CURLOPT_HTTPGET, 1L);
+        impl.bodyDropped = true;
+    }
+    setHeaders(impl, sameOrigin && originOf(impl.request.url) == originOf(target),
+               !impl.bodyDropped);
+    impl.completed = false;
+    impl.blockHeaders.clear();
+    impl.bodyBytes = 0;
+    impl.errorBuffer[0] = '\0';
+    if (!add(connection, impl)) {
+        impl.result = CURLE_FAILED_INIT;
+        std::snprintf(impl.errorBuffer, sizeof impl.errorBuffer, "libcurl cannot start a transfer");
+        return false;
+    }
+    return true;
 }
 
 void Engine::act(curl_socket_t socket, int flags) {
@@ -329,6 +386,9 @@ void Engine::act(curl_socket_t socket, int flags) {
             }
         }
         if (!impl.loading || !impl.completed) continue;
+        if (impl.result == CURLE_OK && !impl.redirectTo.empty() &&
+            followRedirect(active.connection, impl))
+            continue;
         if (impl.result == CURLE_OK) {
             finish(*active.connection, impl, nullptr);
         } else {
@@ -367,6 +427,7 @@ size_t onData(char* buffer, size_t size, size_t count, void* userdata) {
     auto& impl = *static_cast<UrlConnection::Impl*>(userdata);
     size_t length = size * count;
     impl.touch();
+    if (!impl.redirectTo.empty()) return length;  // a redirect's own body is nobody's
     if (impl.request.maximumBodySize && impl.bodyBytes + length > impl.request.maximumBodySize) {
         impl.tooLarge = true;
         return 0;  // libcurl ends the transfer with a write error
@@ -456,6 +517,39 @@ std::string resolve(const std::string& base, const std::string& location) {
     return target.empty() ? location : target;
 }
 
+// "scheme://host:port" of an absolute URL (the port spelled out), lower case; empty when it
+// does not parse.
+std::string originOf(const std::string& url) {
+    CURLU* parsed = curl_url();
+    char* port = nullptr;
+    std::string scheme, host, origin;
+    if (schemeAndHost(url, scheme, host) &&
+        curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        origin = scheme + "://" + host + ":" + port;
+    }
+    curl_free(port);
+    curl_url_cleanup(parsed);
+    return origin;
+}
+
+// The header fields sent. Only the origin the request names gets all of the request's own;
+// another gets the User-Agent, and the Content-Type where the body goes along too
+// (credentials and the rest are for the named origin only).
+void setHeaders(UrlConnection::Impl& impl, bool own, bool withBody) {
+    if (impl.headerList) curl_slist_free_all(impl.headerList);
+    // No "Expect: 100-continue" round trip before a large body.
+    impl.headerList = curl_slist_append(nullptr, "Expect:");
+    for (const auto& [name, value] : impl.request.headers) {
+        bool kept = own || strcasecmp(name.c_str(), "User-Agent") == 0 ||
+                    (withBody && strcasecmp(name.c_str(), "Content-Type") == 0);
+        if (!kept) continue;
+        std::string line = value.empty() ? name + ";" : name + ": " + value;
+        impl.headerList = curl_slist_append(impl.headerList, line.c_str());
+    }
+    curl_easy_setopt(impl.easy, CURLOPT_HTTPHEADER, impl.headerList);
+}
+
 }  // namespace
 
 bool UrlConnection::isRedirectWithinHost(const std::string& original, const std::string& target) {
@@ -473,19 +567,24 @@ bool UrlConnection::Impl::endOfHeaderBlock() {
         if (strcasecmp(name.c_str(), "Location") == 0 && !value.empty() && location.empty())
             location = value;
     }
-    // Informational answers and redirects that libcurl follows are not the final answer.
+    // Informational answers and redirects (followed once their answer has been read) are not
+    // the final answer.
     bool followed = !location.empty() && (status == 301 || status == 302 || status == 303 ||
                                           status == 307 || status == 308);
-    if (followed && request.redirectsWithinHostOnly) {
+    if (followed) {
         char* current = nullptr;
         curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &current);
         std::string target = resolve(current ? current : request.url, location);
-        if (!UrlConnection::isRedirectWithinHost(request.url, target)) {
+        if (request.redirectsWithinHostOnly &&
+            !UrlConnection::isRedirectWithinHost(request.url, target)) {
             refusedRedirect = target;
             return false;
         }
+        redirectTo = std::move(target);
+        redirectStatus = status;
+        return true;
     }
-    if (status < 200 || followed) return true;
+    if (status < 200) return true;
     Event event;
     event.isResponse = true;
     event.response.statusCode = status;
@@ -522,10 +621,9 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, impl.errorBuffer);
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        bool secureOnly = r.redirectsWithinHostOnly && r.url.rfind("https:", 0) == 0;
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secureOnly ? "https" : "http,https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+        // Redirects are followed here rather than by libcurl, which would send the request's
+        // own header fields on to any origin (see followRedirect).
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -561,13 +659,7 @@ std::shared_ptr<UrlConnection> UrlConnection::start(UrlRequest request,
         } else if (r.httpMethod != "GET") {
             curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, r.httpMethod.c_str());
         }
-        // No "Expect: 100-continue" round trip before a large body.
-        impl.headerList = curl_slist_append(impl.headerList, "Expect:");
-        for (const auto& [name, value] : r.headers) {
-            std::string line = value.empty() ? name + ";" : name + ": " + value;
-            impl.headerList = curl_slist_append(impl.headerList, line.c_str());
-        }
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, impl.headerList);
+        setHeaders(impl, true, true);
     }
 
     if (!easy || !Engine::shared().add(connection, impl)) {

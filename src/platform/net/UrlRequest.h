@@ -15,6 +15,8 @@ namespace quorbit::platform {
 struct UrlRequest {
     std::string url;
     std::string httpMethod = "GET";
+    // Sent to the URL's own origin (scheme, host and port); after a redirect to another
+    // origin only the User-Agent goes on, and the Content-Type where the body does.
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     // How long the load may go without any progress (connecting, sending or receiving)

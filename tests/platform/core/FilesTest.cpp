@@ -4,55 +4,69 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "platform/core/Files.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScratchDir;
 
 long codeOf(FileError error) {
     return static_cast<long>(error);
 }
 
-TEST(Files, ReadsStopOneByteBeyondTheLimit) {
-    // Through a pipe, which has no size to check beforehand.
+// Bytes whose every 4099th names its place, so that a read that drops or repeats a piece shows.
+std::string marked(std::size_t size) {
+    std::string bytes(size, 'x');
+    for (std::size_t i = 0; i < bytes.size(); i += 4099)
+        bytes[i] = char('a' + i % 26);
+    return bytes;
+}
+
+// The bytes read through a pipe, which has no size to check beforehand.
+Result<std::string> throughPipe(const std::string& bytes, std::uint64_t limit) {
+    int ends[2];
+    if (pipe(ends) != 0) return Error::make(FileError::Unreadable, "no pipe");
+    std::thread writer([&] {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = write(ends[1], bytes.data() + done, bytes.size() - done);
+            if (n <= 0) break;  // the reader stopped at its limit
+            done += std::size_t(n);
+        }
+        close(ends[1]);
+    });
+    auto text = readToEnd(ends[0], limit, "the pipe");
+    close(ends[0]);
+    writer.join();
+    return text;
+}
+
+TEST(Files, ReadsUpToTheLimitAndRefusesOneByteMore) {
     constexpr std::uint64_t kLimit = 200'000;
     // The writer goes on after the reader has stopped and closed its end.
     auto previous = signal(SIGPIPE, SIG_IGN);
-    for (std::uint64_t size :
-         {std::uint64_t(0), std::uint64_t(70'000), kLimit, kLimit + 1, 10 * kLimit}) {
+    ScratchDir scratch("quorbit-files");
+    for (std::uint64_t size : {std::uint64_t(0), kLimit - 1, kLimit, kLimit + 1, 10 * kLimit}) {
         SCOPED_TRACE(size);
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
-        std::thread writer([&] {
-            std::string bytes(size, 'x');
-            for (std::size_t i = 0; i < bytes.size(); i += 4099)
-                bytes[i] = char('a' + i % 26);
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                ssize_t n = write(ends[1], bytes.data() + done, bytes.size() - done);
-                if (n <= 0) break;  // the reader stopped at its limit
-                done += std::size_t(n);
+        std::string bytes = marked(size);
+        fs::path file = scratch.write("file", bytes);
+        Result<std::string> reads[] = {readRegularFile(file, kLimit), throughPipe(bytes, kLimit)};
+        for (auto& text : reads) {
+            if (size > kLimit) {
+                ASSERT_FALSE(text);
+                EXPECT_EQ(text.error().code, codeOf(FileError::TooLarge));
+                EXPECT_NE(text.error().localizedDescription().find(
+                              " is larger than the limit of 195.3 KiB"),
+                          std::string::npos);
+            } else {
+                ASSERT_TRUE(text) << text.error().localizedDescription();
+                EXPECT_TRUE(*text == bytes);
             }
-            close(ends[1]);
-        });
-        auto text = readToEnd(ends[0], kLimit, "the pipe");
-        close(ends[0]);
-        writer.join();
-        if (size > kLimit) {
-            ASSERT_FALSE(text);
-            EXPECT_EQ(text.error().code, codeOf(FileError::TooLarge));
-            EXPECT_EQ(text.error().localizedDescription(),
-                      "the pipe is larger than the limit of 195.3 KiB");
-        } else {
-            ASSERT_TRUE(text);
-            ASSERT_EQ(text->size(), size);
-            for (std::size_t i = 0; i < size; i += 4099)
-                EXPECT_EQ((*text)[i], char('a' + i % 26));
         }
     }
     signal(SIGPIPE, previous);
@@ -64,10 +78,9 @@ TEST(Files, ReadsStopOneByteBeyondTheLimit) {
 }
 
 TEST(Files, WritesGoToTheEndOfALinkAndOnlyToRegularFiles) {
-    fs::path dir = fs::temp_directory_path() / ("quorbit-files-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "sub");
-    std::ofstream(dir / "sub" / "real") << "x";
+    ScratchDir scratch("quorbit-files");
+    const fs::path& dir = scratch.path();
+    scratch.write("sub/real", "x");
     fs::create_symlink("sub/real", dir / "relative");
     fs::create_symlink(dir / "relative", dir / "chain");
     fs::create_symlink("missing", dir / "sub" / "dangling");
@@ -78,7 +91,9 @@ TEST(Files, WritesGoToTheEndOfALinkAndOnlyToRegularFiles) {
         fs::path path;
         fs::path target;  // empty: refused
         FileError error;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {dir / "absent", dir / "absent", {}},
         {dir / "sub" / "real", dir / "sub" / "real", {}},
         {dir / "relative", dir / "sub" / "real", {}},
@@ -88,6 +103,7 @@ TEST(Files, WritesGoToTheEndOfALinkAndOnlyToRegularFiles) {
         {dir / "pipe", {}, FileError::NotRegular},
         {dir / "loop", {}, FileError::Unreadable},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto target = writeTarget(c.path);
         if (c.target.empty()) {
@@ -98,7 +114,6 @@ TEST(Files, WritesGoToTheEndOfALinkAndOnlyToRegularFiles) {
             EXPECT_EQ(target->lexically_normal(), c.target) << c.path;
         }
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,8 @@
 #include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "support/HostileFiles.h"
+#include "support/LogCapture.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -26,12 +29,6 @@ using namespace std::chrono;
 
 class UserDefaultsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("quorbit-defaults-" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        path = dir / "conf" / "defaults.json";
-    }
-    void TearDown() override { fs::remove_all(dir); }
     std::vector<std::string> filesInDir() {
         std::vector<std::string> names;
         for (auto& entry : fs::directory_iterator(path.parent_path()))
@@ -39,7 +36,8 @@ class UserDefaultsTest : public ::testing::Test {
         std::sort(names.begin(), names.end());
         return names;
     }
-    fs::path dir, path;
+    testing::ScratchDir scratch{"quorbit-defaults"};
+    fs::path dir = scratch.path(), path = dir / "conf" / "defaults.json";
     // What a store that has written leaves in its folder: the file and the writers' lock.
     const std::vector<std::string> written{"defaults.json", "defaults.json.lock"};
 };
@@ -128,8 +126,8 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
         if (std::string(c.name) == "no permission to read" && access(path.c_str(), R_OK) == 0)
             continue;  // root reads it anyway
         std::string before = snapshot(path);
-        std::vector<std::string> lines;
-        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+        testing::LogCapture capture;
+        auto& lines = capture.lines();
         {
             std::optional<testing::FifoRelease> release;
             if (std::string(c.name) == "fifo") release.emplace(path);
@@ -141,7 +139,6 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
             EXPECT_EQ(d.integerForKey("k"), 7) << "kept in memory for this session";
             EXPECT_FALSE(d.synchronize());
         }
-        Log::setSink(previous);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_NE(lines[0].find(c.logged), std::string::npos) << lines[0];
         EXPECT_EQ(snapshot(path), before);
@@ -149,42 +146,40 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     }
 }
 
-TEST_F(UserDefaultsTest, TheWarningAboutADamagedFileNamesWhereItIsDamaged) {
-    struct Case {
-        std::string text;
-        const char* logged;
-    } cases[] = {
-        {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}",
-         " is not valid JSON at line 3, column 8 (Unrecognised leading character)"},
-        {"{\"LastFilterUsed\": 3",
-         " is not valid JSON at line 1, column 21 (End of input while parsing object)"},
-        {"[1, 2]", " does not hold an object;"},
-    };
-    fs::create_directories(path.parent_path());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::ofstream(path, std::ios::binary) << c.text;
-        std::vector<std::string> lines;
-        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
-        UserDefaults d(path);
-        Log::setSink(previous);
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_NE(lines[0].find(path.string() + c.logged), std::string::npos) << lines[0];
-    }
+TEST_F(UserDefaultsTest, AFileOfExactlyTheLimitIsRead) {
+    // Padded with spaces to the limit: still one valid object (one byte more is refused
+    // above).
+    std::string text = "{\"k\": 1}";
+    text.resize(UserDefaults::kMaxFileBytes, ' ');
+    scratch.write("conf/defaults.json", text);
+    EXPECT_EQ(UserDefaults(path).integerForKey("k"), 1);
 }
 
 TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKept) {
-    const std::string bad[] = {
-        "{\"LastFilterUsed\": 3", "[1, 2]", "\"text\"", "", "\xff\xfe{}", "{]", "nul\0l"};
+    struct Bad {
+        std::string text;
+        const char* logged;  // how the warning says what is wrong
+    };
+    // clang-format off
+    const Bad bad[] = {
+        {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}", " at line 3, column 8 (Unrecognised"},
+        {"{\"LastFilterUsed\": 3", " at line 1, column 21 (End of input while parsing object)"},
+        {"[1, 2]", "defaults.json does not hold an object;"},
+        {"\"text\"", " at line 1, column 1 (Valid fragment, but not JSON)"},
+        {"", "defaults.json is not valid JSON"},
+        {"\xff\xfe{}", "defaults.json is not valid JSON"},
+        {std::string("nul\0l", 5), "defaults.json is not valid JSON"},
+    };
+    // clang-format on
     fs::create_directories(path.parent_path());
-    for (const std::string& text : bad) {
-        SCOPED_TRACE(text);
-        std::ofstream(path, std::ios::binary) << text;
-        std::vector<std::string> lines;
-        auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.text);
+        std::ofstream(path, std::ios::binary) << b.text;
+        testing::LogCapture capture;
+        auto& lines = capture.lines();
         UserDefaults d(path);
-        Log::setSink(previous);
         ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(b.logged), std::string::npos) << lines[0];
         EXPECT_NE(lines[0].find("moved to " + path.string() + ".corrupt-"), std::string::npos)
             << lines[0];
         EXPECT_FALSE(d.contains("LastFilterUsed"));
@@ -198,7 +193,31 @@ TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKe
         if (name.rfind("defaults.json.corrupt-", 0) == 0)
             kept.push_back(readFile(path.parent_path() / name).value_or("?"));
     }
-    EXPECT_EQ(kept, std::vector<std::string>(std::begin(bad) + 2, std::end(bad)));
+    std::vector<std::string> newest;
+    for (std::size_t i = 2; i < std::size(bad); ++i)
+        newest.push_back(bad[i].text);
+    EXPECT_EQ(kept, newest);
+}
+
+// When the damaged file cannot be moved aside (here its aside name is longer than a name
+// may be, while the temporary file of a write still fits), it is the only copy of the
+// user's settings: the store keeps its changes in memory and never writes over it.
+TEST_F(UserDefaultsTest, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
+    fs::path longPath = dir / std::string(230, 's');
+    const std::string damaged = "{\"LastFilterUsed\": 3,";
+    scratch.write(longPath.filename(), damaged);
+    testing::LogCapture capture;
+    auto& lines = capture.lines();
+    {
+        UserDefaults d(longPath);
+        EXPECT_FALSE(d.setInteger("LastFilterUsed", 4));
+        EXPECT_EQ(d.integerForKey("LastFilterUsed"), 4) << "kept in memory for this session";
+        EXPECT_FALSE(d.synchronize());
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("could not be moved aside (File name too long)"), std::string::npos)
+        << lines[0];
+    EXPECT_EQ(scratch.read(longPath.filename()), damaged);
 }
 
 TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
@@ -241,8 +260,8 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
     const std::string exact = "0.12345678901234567890123456789";
     std::ofstream(path) << R"({"big": 1e200, "tiny": 5e-324, "huge": -1e400, "long": )" << fifty
                         << R"(, "exact": )" << exact << R"(, "n": 3, "s": "x"})";
-    std::vector<std::string> lines;
-    auto previous = Log::setSink([&](Log::Level, const std::string& l) { lines.push_back(l); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines();
     {
         UserDefaults d(path);
         EXPECT_TRUE(lines.empty()) << lines.front();
@@ -257,7 +276,6 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
         EXPECT_TRUE(d.setDouble("written", 1e200));
         EXPECT_TRUE(d.setDouble("small", -2.5e-310));
     }
-    Log::setSink(previous);
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(filesInDir(), written);
     UserDefaults back(path);
@@ -383,6 +401,26 @@ TEST_F(UserDefaultsTest, StoresSharingAFileKeepEachOthersKeysAndTheLaterWriteWin
     }
     EXPECT_EQ(UserDefaults(path).integerForKey("uses"), 86);
     EXPECT_TRUE(UserDefaults(path).contains("fromAnotherProgram"));
+}
+
+// Writers take the lock; one whose holder never lets go (a process stopped in a debugger)
+// holds a write up a few seconds, not for ever, and the write then goes ahead and says so.
+TEST_F(UserDefaultsTest, AWriteWaitsForTheLockButNotForEver) {
+    UserDefaults d(path);
+    ASSERT_TRUE(d.setInteger("a", 1));
+    int held = open((path.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    testing::LogCapture capture;
+    auto& lines = capture.lines();
+    auto start = steady_clock::now();
+    EXPECT_TRUE(d.setInteger("a", 2));
+    auto waited = steady_clock::now() - start;
+    close(held);
+    EXPECT_GE(waited, 4s) << "the lock was not waited for";
+    EXPECT_LT(waited, 10s);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("is held too long"), std::string::npos) << lines[0];
+    EXPECT_EQ(UserDefaults(path).integerForKey("a"), 2);
 }
 
 // A writer that dies at any step of a save (part of the new file written, written but not

@@ -7,6 +7,8 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
+#include "support/LogCapture.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -14,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A mono 16-bit PCM WAV file of the given number of samples at 8 kHz.
-fs::path writeWav(const std::string& name, std::uint32_t samples) {
+std::string wavOf(std::uint32_t samples) {
     auto le = [](std::string& out, std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i)
             out.push_back(char((v >> (8 * i)) & 0xff));
@@ -33,26 +35,21 @@ fs::path writeWav(const std::string& name, std::uint32_t samples) {
     le(wav, samples * 2, 4);
     for (std::uint32_t i = 0; i < samples; ++i)
         le(wav, (i % 20) < 10 ? 8000 : 0xffff - 8000, 2);
-    auto path = fs::temp_directory_path() / name;
-    std::ofstream(path, std::ios::binary) << wav;
-    return path;
+    return wav;
 }
 
 TEST(AudioPlayer, MissingOrBrokenFilesGiveNoPlayerAndSayWhy) {
-    std::vector<std::string> lines;
-    auto previous =
-        Log::setSink([&](Log::Level, const std::string& line) { lines.push_back(line); });
-    auto junk = fs::temp_directory_path() / "quorbit-not-a.wav";
-    std::ofstream(junk) << "RIFF but not really";
+    testing::LogCapture capture;
+    auto& lines = capture.lines();
+    testing::ScratchDir dir("quorbit-audio");
+    auto junk = dir.write("quorbit-not-a.wav", "RIFF but not really");
     EXPECT_EQ(AudioPlayer::createWithContentsOfFile("/nonexistent/click.wav"), nullptr);
     EXPECT_EQ(AudioPlayer::createWithContentsOfFile(junk), nullptr);
     EXPECT_EQ(AudioPlayer::createWithResource("no such sound"), nullptr);
-    Log::setSink(previous);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("/nonexistent/click.wav"), std::string::npos);
     EXPECT_NE(lines[1].find("quorbit-not-a.wav"), std::string::npos);
     EXPECT_NE(lines[2].find("no such sound"), std::string::npos);
-    fs::remove(junk);
 }
 
 TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
@@ -60,8 +57,9 @@ TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
         std::uint32_t samples;
         double seconds;
     } cases[] = {{800, 0.1}, {0, 0.0}};  // a tenth of a second; nothing at all
+    testing::ScratchDir dir("quorbit-audio");
     for (const auto& c : cases) {
-        auto path = writeWav("quorbit-test.wav", c.samples);
+        auto path = dir.write("quorbit-test.wav", wavOf(c.samples));
         auto player = AudioPlayer::createWithContentsOfFile(path);
         ASSERT_NE(player, nullptr);
         EXPECT_DOUBLE_EQ(player->duration(), c.seconds);
@@ -80,7 +78,6 @@ TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
         player->stop();
         RunLoop::main().runFor(std::chrono::milliseconds(150));
         EXPECT_EQ(finished, 1);
-        fs::remove(path);
     }
 }
 

@@ -21,9 +21,10 @@
 
 #include "platform/core/Bundle.h"
 #include "platform/core/RunLoop.h"
-#include "platform/gfx/ImageCodec.h"
 #include "platform/desktop/PhotoAlbum.h"
+#include "platform/gfx/ImageCodec.h"
 #include "support/JpegFile.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -76,31 +77,27 @@ std::vector<fs::path> entries(const fs::path& dir) {
 
 class PhotoAlbumTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quorbit-album-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir, ec);
-    }
-    fs::path dir;
+    testing::ScratchDir scratch{"quorbit-album"};
+    fs::path dir = scratch.path();
 };
 
 TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationAndTimeTaken) {
     struct Case {
         ImageOrientation orientation;
         int exif;
-    } cases[] = {
-        {ImageOrientation::Up, 1},           {ImageOrientation::Down, 3},
-        {ImageOrientation::Left, 8},         {ImageOrientation::Right, 6},
-        {ImageOrientation::UpMirrored, 2},   {ImageOrientation::DownMirrored, 4},
-        {ImageOrientation::LeftMirrored, 5}, {ImageOrientation::RightMirrored, 7},
     };
+    // clang-format off
+    const Case cases[] = {
+        {ImageOrientation::Up, 1},
+        {ImageOrientation::Down, 3},
+        {ImageOrientation::Left, 8},
+        {ImageOrientation::Right, 6},
+        {ImageOrientation::UpMirrored, 2},
+        {ImageOrientation::DownMirrored, 4},
+        {ImageOrientation::LeftMirrored, 5},
+        {ImageOrientation::RightMirrored, 7},
+    };
+    // clang-format on
     Image picture = testPicture();
     PhotoAlbum album(dir / "Pictures" / "Flurio");  // neither folder exists yet
     std::set<fs::path> written;
@@ -154,8 +151,7 @@ TEST_F(PhotoAlbumTest, NeverOverwritesAPhotoAndLosesNoneWhenClosed) {
         localtime_r(&t, &local);
         char name[32];
         std::strftime(name, sizeof name, "IMG_%Y%m%d_%H%M%S.jpg", &local);
-        existing.push_back(dir / name);
-        std::ofstream(existing.back()) << "an older photo";
+        existing.push_back(scratch.write(name, "an older photo"));
     }
     {
         PhotoAlbum album(dir);
@@ -276,17 +272,17 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (auto verdict = c.run(dir))
+        testing::ScratchDir fresh("quorbit-album");
+        if (auto verdict = c.run(fresh))
             EXPECT_EQ(*verdict, "");
         else
             std::printf("skipped \"%s\": not possible for this user here\n", c.name);
-        TearDown();
-        SetUp();
     }
 }
 
 TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
-    fs::path home = fs::temp_directory_path() / ("quorbit-home-" + std::to_string(getpid()));
+    testing::ScratchDir scratch("quorbit-home");
+    const fs::path& home = scratch.path();
     fs::create_directories(home / ".config");
     fs::create_directories(home / "bin");  // no commands in it
     std::map<std::string, std::optional<std::string>> saved;
@@ -306,14 +302,18 @@ TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
         const char* userDirs;  // the pictures line of user-dirs.dirs, if any
         bool command;          // xdg-user-dir on the PATH
         fs::path expected;
-    } cases[] = {
+    };
+    // xdg-user-dir answers the home folder where nothing says otherwise.
+    // clang-format off
+    const Case cases[] = {
         {"/srv/album", bilder, true, "/srv/album"},
         {nullptr, bilder, true, home / "Bilder" / "Flurio"},
         {nullptr, bilder, false, home / "Bilder" / "Flurio"},
         {nullptr, "XDG_PICTURES_DIR=\"/data/photos\"", false, "/data/photos/Flurio"},
-        {nullptr, nullptr, true, home / "Pictures" / "Flurio"},  // it answers the home folder
+        {nullptr, nullptr, true, home / "Pictures" / "Flurio"},
         {nullptr, nullptr, false, home / "Pictures" / "Flurio"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         if (c.command && !fs::exists("/usr/bin/xdg-user-dir")) continue;
@@ -321,14 +321,12 @@ TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
         set("PATH", c.command ? "/usr/bin:/bin" : (home / "bin").c_str());
         fs::remove(home / ".config" / "user-dirs.dirs");
         if (c.userDirs)
-            std::ofstream(home / ".config" / "user-dirs.dirs")
-                << "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                << c.userDirs << "\n";
+            scratch.write(".config/user-dirs.dirs",
+                          "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n" + std::string(c.userDirs) + "\n");
         EXPECT_EQ(PhotoAlbum::defaultFolder(), c.expected);
     }
     for (const auto& [name, value] : saved)
         value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-    fs::remove_all(home);
 }
 
 }  // namespace

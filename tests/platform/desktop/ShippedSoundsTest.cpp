@@ -2,21 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <vector>
 
 #include "platform/core/Bundle.h"
-#include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
 
 namespace quorbit::platform {
 namespace {
 
-// The sounds the application ships: each loads through the player and plays to its end, is
-// short, starts at once (a shutter must not lag behind the tap), and is neither near silence
-// nor clipped.
-TEST(ShippedSounds, LoadPlayAndSoundRight) {
+// The sounds the application ships: each loads through the player, is short, starts at once (a
+// shutter must not lag behind the tap), and is neither near silence nor clipped.
+TEST(ShippedSounds, LoadAndSoundRight) {
     struct Case {
         const char* name;
         double maxSeconds;
@@ -27,11 +24,6 @@ TEST(ShippedSounds, LoadPlayAndSoundRight) {
         ASSERT_NE(player, nullptr);
         EXPECT_GT(player->duration(), 0.03);
         EXPECT_LE(player->duration(), c.maxSeconds);
-        bool finished = false;
-        player->setDelegate({[&](AudioPlayer&, bool ok) { finished = ok; }});
-        ASSERT_TRUE(player->play());
-        RunLoop::main().runUntil([&] { return finished; }, std::chrono::seconds(3));
-        EXPECT_TRUE(finished);
 
         auto path = Bundle::main().pathForResource(c.name, "wav", "sounds");
         ASSERT_TRUE(path);

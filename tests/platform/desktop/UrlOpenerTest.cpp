@@ -9,6 +9,7 @@
 #include "platform/core/Bundle.h"
 #include "platform/desktop/Reachability.h"
 #include "platform/desktop/UrlOpener.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -21,25 +22,20 @@ using namespace std::chrono_literals;
 class UrlOpenerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "url-opener-XXXXXX").string();
-        ASSERT_TRUE(mkdtemp(pattern.data()));
-        dir = pattern;
         script("handler-known", "echo browser.desktop");
         script("handler-none", "exit 0");  // xdg-mime prints nothing when nobody is registered
         script("opener-ok", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"");
         script("opener-fails", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"; exit 4");
         script("opener-stays", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"; sleep 5");
     }
-    void TearDown() override { fs::remove_all(dir); }
-
     void script(const std::string& name, const std::string& body) {
-        std::ofstream(dir / name) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(dir / name, fs::perms::owner_all);
+        fs::permissions(scratch.write(name, "#!/bin/sh\n" + body + "\n"), fs::perms::owner_all);
     }
     std::string opened() const { return readFile(dir / "opened").value_or("<not run>"); }
     std::string path(const std::string& name) const { return (dir / name).string(); }
 
-    fs::path dir;
+    testing::ScratchDir scratch{"url-opener"};
+    fs::path dir = scratch.path();
 };
 
 TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
@@ -50,18 +46,18 @@ TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
         bool opened;
         const char* handedOver;
     };
+    // Where nobody handles the scheme the opener is not even run; web URLs go to the opener
+    // whatever the query says.
+    // clang-format off
+    const char *app = "fbauth://authorize?client_id=1", *web = "https://example.invalid/login";
     const Case cases[] = {
-        {"fbauth://authorize?client_id=1", "handler-known", "opener-ok", true,
-         "fbauth://authorize?client_id=1"},
-        // Nobody handles the scheme: the opener is not even run.
-        {"fbauth://authorize?client_id=1", "handler-none", "opener-ok", false, "<not run>"},
-        // Web URLs go to the opener whatever the query says.
-        {"https://example.invalid/login", "handler-none", "opener-ok", true,
-         "https://example.invalid/login"},
-        {"https://example.invalid/login", "handler-known", "opener-fails", false,
-         "https://example.invalid/login"},
+        {app, "handler-known", "opener-ok", true, app},
+        {app, "handler-none", "opener-ok", false, "<not run>"},
+        {web, "handler-none", "opener-ok", true, web},
+        {web, "handler-known", "opener-fails", false, web},
         {"no scheme here", "handler-known", "opener-ok", false, "<not run>"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.url) + " / " + c.query + " / " + c.opener);
         fs::remove(dir / "opened");

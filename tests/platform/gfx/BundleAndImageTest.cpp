@@ -1,35 +1,26 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/core/Bundle.h"
 #include "platform/gfx/ImageCodec.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ScratchDir;
 
-class BundleFiles : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("quorbit-core-" + std::to_string(getpid()));
-        fs::create_directories(dir / "shaders");
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
-};
-
-TEST_F(BundleFiles, ResourcesAreFoundByBaseNameAndType) {
-    std::ofstream(dir / "shaders" / "Light Tunnel.vsh") << "vertex";
-    std::ofstream(dir / "camera click.wav") << "RIFF";
+TEST(Bundle, ResourcesAreFoundByBaseNameAndType) {
+    ScratchDir dir("quorbit-bundle");
+    dir.write("shaders/Light Tunnel.vsh", "vertex");
+    dir.write("camera click.wav", "RIFF");
     fs::create_directories(dir / "shaders" / "Folder.fsh");
     Bundle bundle(dir);
     EXPECT_EQ(bundle.name(), "Flurio");
@@ -41,27 +32,13 @@ TEST_F(BundleFiles, ResourcesAreFoundByBaseNameAndType) {
     EXPECT_FALSE(bundle.readResource("Missing", "vsh"));
 }
 
-TEST_F(BundleFiles, AtomicWritesReplaceWholeFilesAndLeaveNothingBehindOnFailure) {
-    fs::path target = dir / "defaults.json";
-    EXPECT_EQ(writeFileAtomically(target, "first", true, 0600), "");
-    EXPECT_EQ(writeFileAtomically(target, "second", true, 0600), "");
-    EXPECT_EQ(readFile(target), "second");
-    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_NE(writeFileAtomically(dir / "no" / "such" / "file", "x"), "");
-    size_t entries = 0;
-    for (auto& e : fs::directory_iterator(dir))
-        entries += e.path().filename() != "shaders";
-    EXPECT_EQ(entries, 1u);
-}
-
 // Puts the system's own calls back when a test that replaced some of them ends.
 struct RestoreAtomicWriteCalls {
     AtomicWriteCalls saved = atomicWriteCalls();
     ~RestoreAtomicWriteCalls() { atomicWriteCalls() = saved; }
 };
 
-TEST_F(BundleFiles, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
+TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
     struct Case {
         const char* step;
         std::function<void(AtomicWriteCalls&)> breakIt;
@@ -71,40 +48,31 @@ TEST_F(BundleFiles, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
         errno = error;
         return -1;
     };
-    const Case cases[] = {
-        {"write",
-         [&](AtomicWriteCalls& c) {
-             c.write = [&](int, const void*, size_t) { return ssize_t(failWith(EIO)); };
-         },
-         "cannot write"},
-        {"write after part of the data",
-         [&](AtomicWriteCalls& c) {
-             c.write = [&, first = true](int fd, const void* data, size_t size) mutable {
-                 if (!first) return ssize_t(failWith(ENOSPC));
-                 first = false;
-                 return ::write(fd, data, size / 2);
-             };
-         },
-         "cannot write"},
-        {"write that makes no progress",
-         [](AtomicWriteCalls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; },
-         "cannot write"},
-        {"flush", [&](AtomicWriteCalls& c) { c.fsync = [&](int) { return failWith(EIO); }; },
-         "cannot flush"},
-        {"close",
-         [&](AtomicWriteCalls& c) {
-             c.close = [&](int fd) {
-                 ::close(fd);
-                 return failWith(EIO);
-             };
-         },
-         "cannot write"},
-        {"rename",
-         [&](AtomicWriteCalls& c) {
-             c.rename = [&](const char*, const char*) { return failWith(EXDEV); };
-         },
-         "cannot replace"},
+    auto halfThenFull = [&, first = true](int fd, const void* data, size_t size) mutable {
+        if (!first) return ssize_t(failWith(ENOSPC));
+        first = false;
+        return ::write(fd, data, size / 2);
     };
+    auto closeThenFail = [&](int fd) {
+        ::close(fd);
+        return failWith(EIO);
+    };
+    auto writeFails = [&](int, const void*, size_t) { return ssize_t(failWith(EIO)); };
+    auto writeStalls = [](int, const void*, size_t) { return ssize_t(0); };
+    auto flushFails = [&](int) { return failWith(EIO); };
+    auto renameFails = [&](const char*, const char*) { return failWith(EXDEV); };
+    using Calls = AtomicWriteCalls;
+    // clang-format off
+    const Case cases[] = {
+        {"write", [&](Calls& c) { c.write = writeFails; }, "cannot write"},
+        {"write after part of the data", [&](Calls& c) { c.write = halfThenFull; }, "cannot write"},
+        {"write that makes no progress", [&](Calls& c) { c.write = writeStalls; }, "cannot write"},
+        {"flush", [&](Calls& c) { c.fsync = flushFails; }, "cannot flush"},
+        {"close", [&](Calls& c) { c.close = closeThenFail; }, "cannot write"},
+        {"rename", [&](Calls& c) { c.rename = renameFails; }, "cannot replace"},
+    };
+    // clang-format on
+    ScratchDir dir("quorbit-atomic");
     fs::path target = dir / "defaults.json";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
@@ -117,17 +85,17 @@ TEST_F(BundleFiles, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
         }
         EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
         EXPECT_EQ(readFile(target), "old contents");
-        std::vector<std::string> left;
-        for (auto& e : fs::directory_iterator(dir))
-            if (e.path().filename() != "shaders") left.push_back(e.path().filename().string());
-        EXPECT_EQ(left, std::vector<std::string>{"defaults.json"});
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "a temporary left";
     }
-    // With the system's calls back, the write goes through.
+    EXPECT_NE(writeFileAtomically(dir / "no" / "such" / "file", "x"), "");
+    // With the system's calls back, the write goes through, with the mode asked for.
     EXPECT_EQ(writeFileAtomically(target, "new", true, 0600), "");
     EXPECT_EQ(readFile(target), "new");
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(ImageCodec, PngAndJpegRoundTripsAndCorruptInputIsRefused) {
+TEST(ImageCodec, PngKeepsEveryPixel) {
     Image image(5, 3);
     for (int y = 0; y < 3; ++y) {
         for (int x = 0; x < 5; ++x) {
@@ -135,34 +103,9 @@ TEST(ImageCodec, PngAndJpegRoundTripsAndCorruptInputIsRefused) {
             p[0] = std::uint8_t(40 * x), p[1] = std::uint8_t(80 * y), p[2] = 200, p[3] = 255;
         }
     }
-    auto png = ImageCodec::encodePng(image);
-    ASSERT_TRUE(png);
-    auto back = ImageCodec::decode(*png);
+    auto back = ImageCodec::decode(ImageCodec::encodePng(image).value());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->pixels(), image.pixels());
-
-    Image flat(16, 16);
-    for (size_t i = 0; i < flat.pixels().size(); i += 4) {
-        flat.pixels()[i] = 10, flat.pixels()[i + 1] = 120, flat.pixels()[i + 2] = 230;
-        flat.pixels()[i + 3] = 255;
-    }
-    auto jpeg = ImageCodec::encodeJpeg(flat, 95);
-    ASSERT_TRUE(jpeg);
-    auto decoded = ImageCodec::decode(*jpeg);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->width(), 16);
-    EXPECT_NEAR(decoded->pixel(8, 8)[2], 230, 3);
-    EXPECT_EQ(decoded->pixel(8, 8)[3], 255);
-
-    std::string corrupt[] = {
-        "",
-        "hello",
-        png->substr(0, png->size() / 2),
-        jpeg->substr(0, 40),
-        std::string("\x89PNG\r\n\x1a\n", 8) + std::string(64, '\xff'),
-    };
-    for (const auto& bytes : corrupt)
-        EXPECT_FALSE(ImageCodec::decode(bytes)) << bytes.size();
 }
 
 TEST(Image, ScalingToCoverKeepsTheCentre) {

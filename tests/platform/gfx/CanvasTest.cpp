@@ -6,6 +6,7 @@
 #include "platform/core/Log.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/ui/ImageView.h"
+#include "support/LogCapture.h"
 
 namespace quorbit::platform {
 namespace {
@@ -110,15 +111,14 @@ TEST(Canvas, TextTakesTheSameWidthAtEveryScale) {
 }
 
 TEST(Canvas, MissingFontFallsBackWithOneLogLine) {
-    std::vector<std::string> lines;
-    auto old = Log::setSink([&](Log::Level, const std::string& line) { lines.push_back(line); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines();
     Canvas canvas(100, 30);
     Font missing{"No Such Family 1234", 14, false};
     EXPECT_FALSE(Canvas::hasFontFamily(missing.family));
     EXPECT_TRUE(Canvas::hasFontFamily("DejaVu Sans"));
     EXPECT_GT(canvas.measureText("abc", missing).width, 0);
     canvas.drawText("abc", Point{0, 0}, missing, Color::black());
-    Log::setSink(old);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("No Such Family 1234"), std::string::npos);
 }
@@ -141,11 +141,10 @@ TEST(Canvas, ImagesAreScaledIntoTheirRectangle) {
 }
 
 TEST(ImageResources, MissingImageLogsOnceAndDrawsNothing) {
-    std::vector<std::string> lines;
-    auto old = Log::setSink([&](Log::Level, const std::string& line) { lines.push_back(line); });
+    testing::LogCapture capture;
+    auto& lines = capture.lines();
     EXPECT_EQ(imageNamed("FBDialog.bundle/images/no-such-image.png"), nullptr);
     EXPECT_EQ(imageNamed("FBDialog.bundle/images/no-such-image.png"), nullptr);
-    Log::setSink(old);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("no-such-image"), std::string::npos);
 

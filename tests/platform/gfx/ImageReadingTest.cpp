@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -20,29 +20,37 @@ TEST(ImageReading, DamagedOrOversizedPicturesAreRefusedWithAReason) {
     std::string progressive = testing::encodeJpeg(picture, JpegKind::Progressive444);
     std::string png = ImageCodec::encodePng(picture).value();
     const char* kTooMany = "pictures of more than 16.8 megapixels (4096 x 4096) are refused";
+    const char* kCut = "Premature end of JPEG file";
+    using testing::pngClaiming;
+    using testing::withClaimedSize;
+    // A JPEG header claiming the size, with no picture data after it.
+    auto jpegClaiming = [&](int width, int height) {
+        return testing::withoutScanData(testing::withClaimedSize(jpeg, width, height));
+    };
     struct Case {
         const char* name;
         std::string bytes;
         const char* error;  // part of the message
-    } cases[] = {
-        {"truncated JPEG", jpeg.substr(0, jpeg.size() * 2 / 3), "Premature end of JPEG file"},
-        {"truncated progressive JPEG", progressive.substr(0, progressive.size() * 2 / 3),
-         "Premature end of JPEG file"},
+    };
+    // At the limit the size passes and the missing data is what fails.
+    // clang-format off
+    const Case cases[] = {
+        {"truncated JPEG", jpeg.substr(0, jpeg.size() * 2 / 3), kCut},
+        {"truncated progressive JPEG", progressive.substr(0, progressive.size() * 2 / 3), kCut},
         {"JPEG without scan data", testing::withoutScanData(jpeg), "corrupt JPEG image"},
         {"JPEG with a stray marker", testing::withStrayMarker(jpeg), "Corrupt JPEG data"},
         {"truncated PNG", png.substr(0, png.size() - 20), "corrupt PNG image"},
-        {"PNG claiming 16384 x 16384", testing::pngClaiming(16384, 16384),
-         "the picture is 16384 x 16384 pixels"},
-        {"PNG one row over the limit", testing::pngClaiming(4096, 4097), kTooMany},
-        {"JPEG claiming 30000 x 30000",
-         testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)),
-         "the picture is 30000 x 30000 pixels"},
-        {"progressive JPEG claiming 65500 x 4096",
-         testing::withClaimedSize(progressive, 65500, 4096), kTooMany},
-        // At the limit the size passes and the missing data is what fails.
-        {"PNG at the limit, no data", testing::pngClaiming(4096, 4096), "Not enough image data"},
+        {"PNG 16384 x 16384", pngClaiming(16384, 16384), "the picture is 16384 x 16384 pixels"},
+        {"PNG one row over the limit", pngClaiming(4096, 4097), kTooMany},
+        {"PNG one column over the limit", pngClaiming(4097, 4096), kTooMany},
+        {"PNG at the limit, no data", pngClaiming(4096, 4096), "Not enough image data"},
+        {"JPEG 30000 x 30000", jpegClaiming(30000, 30000), "the picture is 30000 x 30000 pixels"},
+        {"progressive JPEG 65500 x 4096", withClaimedSize(progressive, 65500, 4096), kTooMany},
+        {"JPEG one row over the limit", jpegClaiming(4096, 4097), kTooMany},
+        {"JPEG at the limit, no data", jpegClaiming(4096, 4096), "corrupt JPEG image"},
         {"neither PNG nor JPEG", "GIF89a...", "not a PNG or JPEG image"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto decoded = ImageCodec::decode(c.bytes);
         ASSERT_FALSE(decoded) << c.name;
@@ -70,25 +78,30 @@ TEST(ImageReading, CmykAndYcckJpegsDecodeToTheirColours) {
 }
 
 TEST(ImageReading, OnlyRegularFilesWithinTheLimitAreRead) {
-    fs::path dir = fs::temp_directory_path() / ("quorbit-images-" + std::to_string(getpid()));
+    testing::ScratchDir dir("quorbit-images");
     fs::create_directories(dir / "folder.png");
     ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
-    std::ofstream(dir / "huge.png") << "\x89PNG";
-    fs::resize_file(dir / "huge.png", ImageCodec::kMaxFileBytes + 1);
-    std::ofstream(dir / "good.jpg", std::ios::binary)
-        << testing::encodeJpeg(testing::quadrantPicture(8, 8), JpegKind::Baseline);
+    // Sparse files of the limit and one byte more: no disk is used.
+    for (auto [name, size] : {std::pair{"huge.png", ImageCodec::kMaxFileBytes + 1},
+                              {"limit.png", ImageCodec::kMaxFileBytes}})
+        fs::resize_file(dir.write(name, "GIF89a"), size);
+    dir.write("good.jpg", testing::encodeJpeg(testing::quadrantPicture(8, 8), JpegKind::Baseline));
     fs::create_symlink("good.jpg", dir / "link.jpg");
     struct Case {
         std::string path;
         const char* error;  // empty: reads
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {(dir / "folder.png").string(), "folder.png is a directory, not a regular file"},
         {(dir / "pipe.png").string(), "pipe.png is a FIFO (named pipe), not a regular file"},
         {"/dev/zero", "/dev/zero is a character device, not a regular file"},
         {(dir / "huge.png").string(), "huge.png is larger than the limit of 128 MiB"},
+        {(dir / "limit.png").string(), "not a PNG or JPEG image"},
         {(dir / "missing.png").string(), "No such file or directory"},
         {(dir / "link.jpg").string(), ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         testing::FifoRelease release(dir / "pipe.png");
         auto image = ImageCodec::readFile(c.path);
@@ -100,7 +113,6 @@ TEST(ImageReading, OnlyRegularFilesWithinTheLimitAreRead) {
         EXPECT_NE(image.error().localizedDescription().find(c.error), std::string::npos)
             << image.error().localizedDescription();
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -142,14 +142,19 @@ TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
         "attribute vec2 a_position; attribute vec2 a_extra;\n"
         "void main() { gl_Position = vec4(a_position + a_extra, 0.0, 1.0); }\n";
     const std::string fragment = "precision mediump float; void main() { gl_FragColor = vec4(1); }";
+    // Reads a varying the vertex shader does not write.
+    const std::string unlinked =
+        "precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }";
     struct Case {
         std::string vertex, fragment, message;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"void main() { gl_Position = nothing; }", fragment, "vertex shader does not compile: "},
         {vertex, "void main() { broken }", "fragment shader does not compile: "},
-        {vertex, "precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }",
-         "program does not link: "},
+        {vertex, unlinked, "program does not link: "},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         int live = liveGLObjects();

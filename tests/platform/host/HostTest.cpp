@@ -3,9 +3,9 @@
 #include <sys/resource.h>
 #include <array>
 
-#include "support/HostTestSupport.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Compositor.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
 namespace {
@@ -22,21 +22,28 @@ TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
     EXPECT_EQ(ok->scriptPath, "a.txt");
     EXPECT_EQ(ok->scale, 2);
     EXPECT_EQ(ok->rest, (std::vector<std::string>{"--camera", "synthetic"}));
-    for (auto bad : std::vector<std::vector<std::string>>{{"--script"},
-                                                          {"--scale"},
-                                                          {"--scale", "0"},
-                                                          {"--scale", "2x"},
-                                                          {"--scale", "nan"},
-                                                          {"--scale", "100"},
-                                                          {"--script", ""},
-                                                          {"--size", "319x480"},
-                                                          {"--size", "320x7681"},
-                                                          {"--size", "320"},
-                                                          {"--size", "x480"},
-                                                          {"--size", "320x480x2"},
-                                                          {"--size", "-320x480"}}) {
-        EXPECT_FALSE(HostOptions::parse(bad)) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
-    }
+    // A side is 320 to 7680 points.
+    // clang-format off
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{"--size", "320x7680"}, true},
+        {{"--size", "7680x320"}, true},
+        {{"--size", "319x480"}, false},
+        {{"--size", "320x7681"}, false},
+        {{"--size", "320"}, false},
+        {{"--size", "x480"}, false},
+        {{"--size", "320x480x2"}, false},
+        {{"--size", "-320x480"}, false},
+        {{"--script"}, false},
+        {{"--script", ""}, false},
+        {{"--scale"}, false},
+        {{"--scale", "0"}, false},
+        {{"--scale", "2x"}, false},
+        {{"--scale", "nan"}, false},
+        {{"--scale", "100"}, false},
+    };
+    // clang-format on
+    for (const auto& [args, valid] : cases)
+        EXPECT_EQ(bool(HostOptions::parse(args)), valid) << ::testing::PrintToString(args);
 }
 
 // Records the lifecycle calls the delegate hears.
@@ -60,24 +67,24 @@ struct Recorder {
 };
 
 TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
-    using V = std::vector<std::string>;
+    using Event = void (Application::*)();
     struct Case {
-        std::vector<void (Application::*)()> events;
-        V calls;
-    } cases[] = {
-        {{&Application::finishLaunching, &Application::becomeActive}, {"launched", "active"}},
-        // Minimised while active: resign first; restored: foreground, then active.
-        {{&Application::finishLaunching, &Application::becomeActive, &Application::enterBackground,
-          &Application::becomeActive},
-         {"launched", "active", "resign", "background", "foreground", "active"}},
-        // Repeated and unpaired events change nothing.
-        {{&Application::becomeActive, &Application::finishLaunching, &Application::resignActive,
-          &Application::becomeActive, &Application::becomeActive, &Application::enterForeground},
-         {"launched", "active"}},
-        {{&Application::finishLaunching, &Application::becomeActive, &Application::terminate,
-          &Application::terminate, &Application::becomeActive},
-         {"launched", "active", "resign", "terminate"}},
+        std::vector<Event> events;
+        const char* calls;  // the delegate's calls, a space between
     };
+    const Event launch = &Application::finishLaunching, active = &Application::becomeActive,
+                resign = &Application::resignActive, down = &Application::enterBackground,
+                up = &Application::enterForeground, end = &Application::terminate;
+    // Minimised while active: resign first; restored: foreground, then active. Repeated and
+    // unpaired events change nothing.
+    // clang-format off
+    const Case cases[] = {
+        {{launch, active}, "launched active"},
+        {{launch, active, down, active}, "launched active resign background foreground active"},
+        {{active, launch, resign, active, active, up}, "launched active"},
+        {{launch, active, end, end, active}, "launched active resign terminate"},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         Recorder recorder;
         Application& app = Application::shared();
@@ -85,17 +92,12 @@ TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
         app.setDelegate(&recorder.delegate);
         for (auto event : c.events)
             (app.*event)();
-        EXPECT_EQ(recorder.calls, c.calls);
+        std::string calls;
+        for (const auto& call : recorder.calls)
+            calls += (calls.empty() ? "" : " ") + call;
+        EXPECT_EQ(calls, c.calls);
         app.reset();
     }
-}
-
-SDL_Event windowEvent(Host& host, Uint8 what) {
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
-    e.window.windowID = SDL_GetWindowID(host.window());
-    e.window.event = what;
-    return e;
 }
 
 TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
@@ -106,7 +108,7 @@ TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
     Application::shared().becomeActive();
     for (Uint8 what : {SDL_WINDOWEVENT_FOCUS_LOST, SDL_WINDOWEVENT_MINIMIZED,
                        SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_FOCUS_GAINED})
-        app.host->handleEvent(windowEvent(*app.host, what));
+        sendWindowEvent(*app.host, what);
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{"launched", "active", "resign",
                                                         "background", "foreground", "active"}));
 
@@ -134,24 +136,14 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
     auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
     app.window->addSubview(pad);
     auto mouse = [&](Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
-        SDL_Event e{};
-        e.type = type;
-        if (type == SDL_MOUSEMOTION) {
-            e.motion.x = x;
-            e.motion.y = y;
-        } else {
-            e.button.button = button;
-            e.button.x = x;
-            e.button.y = y;
-        }
-        app.host->handleEvent(e);
+        sendMouse(*app.host, type, x, y, button);
     };
     mouse(SDL_MOUSEMOTION, 2, 2);  // no button down: no touch
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40, SDL_BUTTON_RIGHT);
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
     mouse(SDL_MOUSEMOTION, 60, 40);
     mouse(SDL_MOUSEBUTTONUP, 60, 80);
-    app.host->handleEvent(windowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST));
+    sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     ASSERT_EQ(pad->events.size(), 3u);
     EXPECT_EQ(pad->events[0].phase, TouchPhase::Began);
     EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
@@ -161,7 +153,7 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
 
     // Focus lost in the middle of a touch cancels it.
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
-    app.host->handleEvent(windowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST));
+    sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     mouse(SDL_MOUSEBUTTONUP, 20, 40);
     ASSERT_EQ(pad->events.size(), 5u);
     EXPECT_EQ(pad->events[4].phase, TouchPhase::Cancelled);
@@ -221,14 +213,7 @@ TEST(Host, WindowKeysAndWheelNotches) {
     auto screen = std::make_shared<KeyScreen>();
     app.window->setRootViewController(screen);
     auto key = [&](SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
-        SDL_Event e{};
-        e.type = e.key.type = SDL_KEYDOWN;
-        e.key.keysym.sym = sym;
-        e.key.keysym.mod = mod;
-        e.key.repeat = repeat;
-        app.host->handleEvent(e);
-        e.type = e.key.type = SDL_KEYUP;
-        app.host->handleEvent(e);
+        sendKey(*app.host, sym, mod, repeat);
     };
     auto wheel = [&](float x, float y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
         SDL_Event e{};
@@ -270,7 +255,9 @@ TEST(Host, WindowKeysAndWheelNotches) {
 TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
     struct Case {
         const char *named, *wayland, *x11, *driver;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {nullptr, "wayland-0", ":0", "wayland,x11"},
         {nullptr, "wayland-0", nullptr, "wayland"},
         {"", "wayland-0", "", "wayland"},
@@ -278,6 +265,7 @@ TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
         {"x11", "wayland-0", ":0", ""},  // the user's choice wins
         {nullptr, nullptr, nullptr, ""},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(preferredVideoDriver(c.named, c.wayland, c.x11), c.driver)
             << (c.named ? c.named : "-") << " " << (c.wayland ? c.wayland : "-") << " "

@@ -52,10 +52,26 @@ struct Recording {
 };
 
 // What the server saw of the last request.
-struct Seen {
-    std::mutex mutex;
-    std::string method, body, userAgent, contentType, expect, cookie;
-};
+// A body of `count` pieces of `piece`, sent in chunks `pause` apart (no length announced).
+void inPieces(httplib::Response& res, int count, std::string piece,
+              std::chrono::milliseconds pause = 0ms) {
+    res.set_chunked_content_provider("text/plain", [=](size_t offset, httplib::DataSink& sink) {
+        if (offset >= count * piece.size()) {
+            sink.done();
+        } else {
+            std::this_thread::sleep_for(pause);
+            sink.write(piece.data(), piece.size());
+        }
+        return true;
+    });
+}
+
+// Answers with the request's credentials and custom header, "|" between them.
+void echoCredentials(const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.get_header_value("Authorization") + "|" + req.get_header_value("Cookie") +
+                        "|" + req.get_header_value("X-Token"),
+                    "text/plain");
+}
 
 class UrlConnectionTest : public ::testing::Test {
   protected:
@@ -67,7 +83,8 @@ class UrlConnectionTest : public ::testing::Test {
             res.set_content("hello, world", "text/plain");
         });
         s.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
-            remember(req);
+            std::lock_guard lock(mutex);
+            seen = req;
             res.set_content(req.body, "application/octet-stream");
         });
         s.Get("/redirect", [](const httplib::Request&, httplib::Response& res) {
@@ -80,63 +97,47 @@ class UrlConnectionTest : public ::testing::Test {
         });
         // Ten pieces 100 ms apart: slow as a whole, never idle for long.
         s.Get("/trickle", [](const httplib::Request&, httplib::Response& res) {
-            res.set_chunked_content_provider("text/plain",
-                                             [](size_t offset, httplib::DataSink& sink) {
-                                                 if (offset >= 10) {
-                                                     sink.done();
-                                                     return true;
-                                                 }
-                                                 std::this_thread::sleep_for(100ms);
-                                                 sink.write("x", 1);
-                                                 return true;
-                                             });
+            inPieces(res, 10, "x", 100ms);
         });
         s.Get("/big", [](const httplib::Request& req, httplib::Response& res) {
-            std::string body(1000, 'b');
-            if (req.has_param("chunked")) {
-                res.set_chunked_content_provider("text/plain", [body](size_t offset,
-                                                                      httplib::DataSink& sink) {
-                    if (offset >= body.size()) {
-                        sink.done();
-                        return true;
-                    }
-                    sink.write(body.data() + offset, std::min<size_t>(100, body.size() - offset));
-                    return true;
-                });
-            } else {
-                res.set_content(body, "text/plain");
-            }
+            if (req.has_param("chunked"))
+                inPieces(res, 10, std::string(100, 'b'));
+            else
+                res.set_content(std::string(1000, 'b'), "text/plain");
+        });
+        s.Get("/headers", echoCredentials);
+        // "/hops/N" redirects N times before the answer.
+        s.Get(R"(/hops/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            int left = std::stoi(req.matches[1]);
+            if (left == 0)
+                res.set_content("arrived", "text/plain");
+            else
+                res.set_redirect("/hops/" + std::to_string(left - 1));
+        });
+        s.Get("/to", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_redirect(req.get_param_value("url"));
         });
         s.Get("/set-cookie", [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Set-Cookie", "session=abc; Path=/");
             res.set_content("set", "text/plain");
         });
-        s.Get("/cookie", [this](const httplib::Request& req, httplib::Response& res) {
-            remember(req);
+        s.Get("/cookie", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(req.get_header_value("Cookie"), "text/plain");
         });
         server.start();
     }
 
-    void remember(const httplib::Request& req) {
-        std::lock_guard lock(seen.mutex);
-        seen.method = req.method;
-        seen.body = req.body;
-        seen.userAgent = req.get_header_value("User-Agent");
-        seen.contentType = req.get_header_value("Content-Type");
-        seen.expect = req.get_header_value("Expect");
-        seen.cookie = req.get_header_value("Cookie");
-    }
-
-    std::string fetch(const std::string& url) {
+    // Loads request with nobody holding the connection, as most callers do; the body.
+    std::string fetch(const UrlRequest& request) {
         Recording r;
-        UrlConnection::start(UrlRequest(url), r.delegate());
+        UrlConnection::start(request, r.delegate());
         EXPECT_TRUE(r.waitForEnd());
         return r.body;
     }
 
     LocalHttpServer server;
-    Seen seen;
+    std::mutex mutex;
+    httplib::Request seen;  // the last request echoed
 };
 
 TEST_F(UrlConnectionTest, ReportsTheAnswerOnceThenItsBodyThenTheEnd) {
@@ -167,23 +168,89 @@ TEST_F(UrlConnectionTest, PostsTheBodyWithTheHeadersGivenAndNoExpectRoundTrip) {
     UrlConnection::start(request, r.delegate());
     ASSERT_TRUE(r.waitForEnd());
     EXPECT_FALSE(r.error) << r.error->localizedDescription();
-    std::lock_guard lock(seen.mutex);
+    std::lock_guard lock(mutex);
     EXPECT_EQ(seen.method, "POST");
-    EXPECT_EQ(seen.userAgent, "FacebookConnect");
-    EXPECT_EQ(seen.contentType, "application/x-test; charset=binary");
-    EXPECT_EQ(seen.expect, "");
+    EXPECT_EQ(seen.get_header_value("User-Agent"), "FacebookConnect");
+    EXPECT_EQ(seen.get_header_value("Content-Type"), "application/x-test; charset=binary");
+    EXPECT_FALSE(seen.has_header("Expect"));
     EXPECT_TRUE(seen.body == request.body);
     EXPECT_TRUE(r.body == request.body);
 }
 
 TEST_F(UrlConnectionTest, FollowsRedirectsAndReportsOnlyTheFinalAnswer) {
-    Recording r;
-    UrlConnection::start(UrlRequest(server.url("/redirect")), r.delegate());
-    ASSERT_TRUE(r.waitForEnd());
-    ASSERT_EQ(r.responses.size(), 1u);
-    EXPECT_EQ(r.responses[0].statusCode, 200);
-    EXPECT_EQ(r.responses[0].url, server.url("/hello"));
-    EXPECT_EQ(r.body, "hello, world");
+    // The field's name in any case.
+    testing::RawHttpServer shouting("HTTP/1.1 302 Found\r\nlocation: " + server.url("/hello") +
+                                    "\r\nContent-Length: 0\r\n\r\n");
+    for (const std::string& url : {server.url("/redirect"), shouting.url("/")}) {
+        SCOPED_TRACE(url);
+        Recording r;
+        UrlConnection::start(UrlRequest(url), r.delegate());
+        ASSERT_TRUE(r.waitForEnd());
+        ASSERT_EQ(r.responses.size(), 1u);
+        EXPECT_EQ(r.responses[0].statusCode, 200);
+        EXPECT_EQ(r.responses[0].url, server.url("/hello"));
+        EXPECT_EQ(r.body, "hello, world");
+    }
+}
+
+TEST(UrlHeaders, NamesCompareCaseBlindAndTypesAndLengthsAreReadStrictly) {
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> headers;
+        std::string mimeType;
+        long long length;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{{"Content-Type", "text/plain"}, {"Content-Length", "12"}}, "text/plain", 12},
+        {{{"content-TYPE", "Text/HTML ; charset=UTF-8"}, {"CONTENT-LENGTH", "0"}}, "text/html", 0},
+        {{{"Content-Length", "-1"}}, "", -1},
+        {{{"Content-Length", "1x"}}, "", -1},
+        {{{"Content-Length", ""}}, "", -1},
+        {{}, "", -1},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        UrlResponse response;
+        response.headers = c.headers;
+        EXPECT_EQ(response.mimeType(), c.mimeType) << ::testing::PrintToString(c.headers);
+        EXPECT_EQ(response.expectedContentLength(), c.length)
+            << ::testing::PrintToString(c.headers);
+    }
+    UrlRequest request;
+    request.setValue("a", "Content-Type");
+    request.setValue("b", "content-type");
+    EXPECT_EQ(request.headers.size(), 1u) << "the field replaced, not sent twice";
+    EXPECT_EQ(request.valueForHeader("CONTENT-TYPE"), "b");
+}
+
+// A request's own header fields (credentials above all) are meant for the server it names:
+// a redirect to another origin (another host, or another port of the same host) goes there
+// without them.
+TEST_F(UrlConnectionTest, ARedirectToAnotherOriginCarriesNoneOfTheRequestsHeaders) {
+    LocalHttpServer otherPort, otherHost;
+    otherPort.server().Get("/headers", echoCredentials);
+    otherHost.server().Get("/headers", echoCredentials);
+    otherPort.start();
+    otherHost.start("127.0.0.2");
+    struct Case {
+        std::string target;
+        const char* seen;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {server.url("/headers"), "Bearer t|c=1|secret"},
+        {otherPort.url("/headers"), "||"},
+        {otherHost.url("/headers"), "||"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        UrlRequest request(server.url("/to?url=" + c.target));
+        request.setValue("Bearer t", "Authorization");
+        request.setValue("c=1", "Cookie");
+        request.setValue("secret", "X-Token");
+        EXPECT_EQ(fetch(request), c.seen);
+    }
 }
 
 TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
@@ -209,25 +276,40 @@ TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
     EXPECT_EQ(t.body, std::string(10, 'x'));
 }
 
-TEST_F(UrlConnectionTest, RefusesBodiesOverTheLimitWhetherAnnouncedOrNot) {
+TEST_F(UrlConnectionTest, BodiesAndRedirectsUpToTheirLimitsAndNoMore) {
+    // The body is 1000 bytes, announced or sent in chunks.
     for (const char* path : {"/big", "/big?chunked=1"}) {
-        SCOPED_TRACE(path);
-        UrlRequest request(server.url(path));
-        request.maximumBodySize = 999;
+        for (std::size_t limit : {999u, 1000u, 1001u}) {
+            SCOPED_TRACE(std::string(path) + " under " + std::to_string(limit));
+            UrlRequest request(server.url(path));
+            request.maximumBodySize = limit;
+            Recording r;
+            UrlConnection::start(request, r.delegate());
+            ASSERT_TRUE(r.waitForEnd());
+            if (limit < 1000) {
+                ASSERT_TRUE(r.error);
+                EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::DataLengthExceedsMaximum))
+                    << r.error->localizedDescription();
+                EXPECT_LE(r.body.size(), limit);
+            } else {
+                EXPECT_FALSE(r.error) << r.error->localizedDescription();
+                EXPECT_EQ(r.body.size(), 1000u);
+            }
+        }
+    }
+    for (int hops : {15, 16, 17}) {
+        SCOPED_TRACE(hops);
         Recording r;
-        UrlConnection::start(request, r.delegate());
+        UrlConnection::start(UrlRequest(server.url("/hops/" + std::to_string(hops))), r.delegate());
         ASSERT_TRUE(r.waitForEnd());
-        ASSERT_TRUE(r.error);
-        EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::DataLengthExceedsMaximum))
-            << r.error->localizedDescription();
-        EXPECT_LE(r.body.size(), 999u);
-
-        request.maximumBodySize = 1000;
-        Recording fits;
-        UrlConnection::start(request, fits.delegate());
-        ASSERT_TRUE(fits.waitForEnd());
-        EXPECT_FALSE(fits.error);
-        EXPECT_EQ(fits.body.size(), 1000u);
+        if (hops > 16) {
+            ASSERT_TRUE(r.error);
+            EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::HttpTooManyRedirects))
+                << r.error->localizedDescription();
+        } else {
+            EXPECT_FALSE(r.error) << r.error->localizedDescription();
+            EXPECT_EQ(r.body, "arrived");
+        }
     }
 }
 
@@ -299,23 +381,16 @@ TEST_F(UrlConnectionTest, CancelStopsEveryCallbackAndLetsTheDelegateGo) {
     EXPECT_EQ(UrlConnection::activeCount(), 0u);
 }
 
-TEST_F(UrlConnectionTest, ALoadRunsToItsEndWithNobodyHoldingTheConnection) {
-    Recording r;
-    UrlConnection::start(UrlRequest(server.url("/hello")), r.delegate());  // dropped at once
-    ASSERT_TRUE(r.waitForEnd());
-    EXPECT_EQ(r.body, "hello, world");
-}
-
 TEST_F(UrlConnectionTest, CookiesGoBackToTheirHostUntilDeleted) {
-    fetch(server.url("/set-cookie"));
-    fetch(server.localhostUrl("/set-cookie"));
-    EXPECT_EQ(fetch(server.url("/cookie")), "session=abc");
+    fetch(UrlRequest(server.url("/set-cookie")));
+    fetch(UrlRequest(server.localhostUrl("/set-cookie")));
+    EXPECT_EQ(fetch(UrlRequest(server.url("/cookie"))), "session=abc");
     ASSERT_EQ(CookieStore::shared().cookiesForHost("127.0.0.1").size(), 1u);
 
     EXPECT_EQ(CookieStore::shared().deleteCookiesForHost("127.0.0.1"), 1u);
-    EXPECT_EQ(fetch(server.url("/cookie")), "");
+    EXPECT_EQ(fetch(UrlRequest(server.url("/cookie"))), "");
     // Another host's cookie stays.
-    EXPECT_EQ(fetch(server.localhostUrl("/cookie")), "session=abc");
+    EXPECT_EQ(fetch(UrlRequest(server.localhostUrl("/cookie"))), "session=abc");
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <memory>
 
 #include "platform/gfx/Canvas.h"
-#include "platform/ui/Compositor.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
 #include "platform/gl/GLTextureTarget.h"
+#include "platform/ui/Compositor.h"
 #include "platform/ui/View.h"
 #include "support/GlTestContext.h"
+#include "support/Pixels.h"
 
 namespace quorbit::platform {
 namespace {
@@ -41,18 +41,11 @@ class CompositorTest : public ::testing::Test {
     std::unique_ptr<GLTextureTarget> target;
 };
 
-struct Rgb {
-    int r, g, b;
-};
+using testing::Rgb;
 
-::testing::AssertionResult pixelIs(const Image& image, int x, int y, Rgb want, int slack = 3) {
-    const std::uint8_t* p = image.pixel(x, y);
-    if (std::abs(p[0] - want.r) <= slack && std::abs(p[1] - want.g) <= slack &&
-        std::abs(p[2] - want.b) <= slack)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "pixel (" << x << ", " << y << ") is " << int(p[0]) << "," << int(p[1]) << ","
-           << int(p[2]) << ", expected " << want.r << "," << want.g << "," << want.b;
+// Whether the pixel at (x, y) is `want`, give or take what blending rounds.
+bool at(const Image& image, int x, int y, Rgb want) {
+    return testing::near(image.pixel(x, y), want, 3);
 }
 
 std::shared_ptr<View> box(Rect frame, std::optional<Color> color) {
@@ -97,7 +90,9 @@ TEST_F(CompositorTest, BackgroundsAlphaHiddenClippingAndTransforms) {
         const char* what;
         int x, y;
         Rgb want;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"red square", 5, 5, {255, 0, 0}},
         {"nested halves of white", 15, 5, {64, 64, 64}},
         {"half-transparent green", 25, 5, {0, 128, 0}},
@@ -109,8 +104,11 @@ TEST_F(CompositorTest, BackgroundsAlphaHiddenClippingAndTransforms) {
         {"scaled view, beyond its frame", 26, 26, {0, 255, 255}},
         {"scaled view, just outside", 24, 24, {0, 0, 0}},
     };
+    // clang-format on
     for (const auto& c : cases)
-        EXPECT_TRUE(pixelIs(image, c.x, c.y, c.want)) << c.what;
+        EXPECT_TRUE(at(image, c.x, c.y, c.want))
+            << c.what << ": " << int(image.pixel(c.x, c.y)[0]) << ","
+            << int(image.pixel(c.x, c.y)[1]) << "," << int(image.pixel(c.x, c.y)[2]);
 }
 
 // A view that paints its left half with a colour and counts how often it is drawn.
@@ -133,13 +131,13 @@ TEST_F(CompositorTest, ABackgroundThatCoversTheTargetIsTheClearNotAQuad) {
     screen->addSubview(box(Rect(10, 10, 10, 10), Color{0, 0, 1, 1}));
     window->addSubview(screen);
     Image image = frame({window.get()});
-    EXPECT_TRUE(pixelIs(image, 2, 2, {255, 0, 0}));
-    EXPECT_TRUE(pixelIs(image, 15, 15, {0, 0, 255}));
+    EXPECT_TRUE(at(image, 2, 2, {255, 0, 0}));
+    EXPECT_TRUE(at(image, 15, 15, {0, 0, 255}));
     EXPECT_EQ(compositor->lastFrame().viewsDrawn, 1);  // the box alone
     // A root that does not cover the target is drawn as itself over the clear.
     screen->setFrame(Rect(0, 0, 40, 30));
     image = frame({window.get()});
-    EXPECT_TRUE(pixelIs(image, 2, 35, {0, 0, 0}));
+    EXPECT_TRUE(at(image, 2, 35, {0, 0, 0}));
     EXPECT_EQ(compositor->lastFrame().viewsDrawn, 2);
 }
 
@@ -151,27 +149,27 @@ TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) 
     Image first = frame({root.get()});
     EXPECT_EQ(painter->draws_, 1);
     EXPECT_EQ(compositor->lastFrame().canvasRedraws, 1);
-    EXPECT_TRUE(pixelIs(first, 5, 5, {255, 0, 0}));
+    EXPECT_TRUE(at(first, 5, 5, {255, 0, 0}));
     // The unpainted right half is transparent: the parent shows through.
-    EXPECT_TRUE(pixelIs(first, 15, 5, {0, 0, 255}));
+    EXPECT_TRUE(at(first, 15, 5, {0, 0, 255}));
 
     // Unchanged: the kept picture is shown again, not drawn again.
     painter->color = Color{0, 1, 0, 1};
     Image second = frame({root.get()});
     EXPECT_EQ(painter->draws_, 1);
     EXPECT_EQ(compositor->lastFrame().canvasRedraws, 0);
-    EXPECT_TRUE(pixelIs(second, 5, 5, {255, 0, 0}));
+    EXPECT_TRUE(at(second, 5, 5, {255, 0, 0}));
 
     painter->setNeedsDisplay();
     Image third = frame({root.get()});
     EXPECT_EQ(painter->draws_, 2);
-    EXPECT_TRUE(pixelIs(third, 5, 5, {0, 255, 0}));
+    EXPECT_TRUE(at(third, 5, 5, {0, 255, 0}));
 
     // A new size draws again at that size.
     painter->setFrame(Rect(0, 0, 40, 20));
     Image wider = frame({root.get()});
     EXPECT_EQ(painter->draws_, 3);
-    EXPECT_TRUE(pixelIs(wider, 15, 5, {0, 255, 0}));
+    EXPECT_TRUE(at(wider, 15, 5, {0, 255, 0}));
 
     EXPECT_EQ(compositor->cachedTextureCount(), 1u);
     painter->removeFromSuperview();
@@ -187,13 +185,13 @@ TEST_F(CompositorTest, ScaleDrawsPointsAsSeveralPixels) {
     auto painter = std::make_shared<Painter>(Rect(10, 10, 10, 10));
     root->addSubview(painter);
     Image image = frame({root.get()});
-    EXPECT_TRUE(pixelIs(image, 10, 10, {255, 255, 255}));
-    EXPECT_TRUE(pixelIs(image, 19, 19, {255, 255, 255}));
-    EXPECT_TRUE(pixelIs(image, 20, 19, {0, 0, 0}));
-    EXPECT_TRUE(pixelIs(image, 9, 9, {0, 0, 0}));
+    EXPECT_TRUE(at(image, 10, 10, {255, 255, 255}));
+    EXPECT_TRUE(at(image, 19, 19, {255, 255, 255}));
+    EXPECT_TRUE(at(image, 20, 19, {0, 0, 0}));
+    EXPECT_TRUE(at(image, 9, 9, {0, 0, 0}));
     // The painted half of the 10-point view: pixels 20..29 across.
-    EXPECT_TRUE(pixelIs(image, 29, 25, {255, 0, 0}));
-    EXPECT_TRUE(pixelIs(image, 31, 25, {0, 0, 0}));
+    EXPECT_TRUE(at(image, 29, 25, {255, 0, 0}));
+    EXPECT_TRUE(at(image, 31, 25, {0, 0, 0}));
 }
 
 // A view showing a GL picture, as GL views do.
@@ -222,7 +220,7 @@ TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, renderbuffer.name(),
                            0);
     Image before = frame({root.get()});
-    EXPECT_TRUE(pixelIs(before, 20, 20, {0, 0, 255}));
+    EXPECT_TRUE(at(before, 20, 20, {0, 0, 255}));
 
     // GL's upper half (high y) green, lower half red, then presented.
     gl->makeCurrent();
@@ -242,14 +240,14 @@ TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
     view->setAlpha(1);
     Image after = frame({root.get()});
     EXPECT_EQ(compositor->lastFrame().layerQuads, 1);
-    EXPECT_TRUE(pixelIs(after, 20, 13, {0, 255, 0})) << "top of the view";
-    EXPECT_TRUE(pixelIs(after, 20, 27, {255, 0, 0})) << "bottom of the view";
-    EXPECT_TRUE(pixelIs(after, 5, 5, {0, 0, 0})) << "outside the view";
+    EXPECT_TRUE(at(after, 20, 13, {0, 255, 0})) << "top of the view";
+    EXPECT_TRUE(at(after, 20, 27, {255, 0, 0})) << "bottom of the view";
+    EXPECT_TRUE(at(after, 5, 5, {0, 0, 0})) << "outside the view";
 
     // Alpha applies to the layer too: half green over half blue over black.
     view->setAlpha(0.5);
     Image faded = frame({root.get()});
-    EXPECT_TRUE(pixelIs(faded, 20, 13, {0, 128, 64}));
+    EXPECT_TRUE(at(faded, 20, 13, {0, 128, 64}));
 
     fbo.reset();
     renderbuffer.reset();

@@ -4,6 +4,7 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
 namespace {
@@ -61,21 +62,6 @@ TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
     first->resignFocused();
     EXPECT_FALSE(Window::dispatchKey(enter, true));
 }
-
-// A screen that records the keys and wheel notches it is handed.
-class KeyScreen : public ViewController {
-  public:
-    bool handleKey(const KeyEvent& e) override {
-        log.push_back(e.key == KeyEvent::Key::Character ? std::string(1, char(e.character))
-                                                        : "key " + std::to_string(int(e.key)));
-        return true;
-    }
-    bool handleWheel(int right, int down) override {
-        log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down));
-        return true;
-    }
-    std::vector<std::string> log;
-};
 
 // A focusable view that keeps no key: everything passes on up.
 class PassingView : public View {

@@ -143,7 +143,6 @@ TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
     auto* cell = table->cellForRowAtIndexPath({0, 40});
     ASSERT_NE(cell, nullptr);
     EXPECT_EQ(cell->textLabel()->text(), "0:40");
-    EXPECT_EQ(cell->accessoryType(), TableViewCell::Accessory::DisclosureIndicator);
     // Only on-screen cells are in the tree.
     int cellsInTree = 0;
     for (auto& child : table->subviews()) {

@@ -26,41 +26,30 @@ struct HitCase {
     const char* name;
     std::function<void(View& child, View& grandchild)> setup;
     Point point;
-    const char* expected;  // "root", "child", "grandchild" or "none"
+    const char* expected;  // "root", "child", "grand" (the grandchild) or "none"
 };
 
 TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
+    // A child's input turned off hides its subtree. A grandchild sticking out of its parent is
+    // not hit outside the parent's bounds; scaled up about its centre, the child covers more of
+    // the root; content scrolled by the bounds origin moves the grandchild under the finger.
+    using V = View;
+    using T = AffineTransform;
+    // clang-format off
     const HitCase cases[] = {
-        {"plain", [](View&, View&) {}, {30, 30}, "grandchild"},
-        {"outside grandchild", [](View&, View&) {}, {15, 15}, "child"},
-        {"outside everything", [](View&, View&) {}, {300, 300}, "root"},
-        {"hidden grandchild", [](View&, View& g) { g.setHidden(true); }, {30, 30}, "child"},
-        {"disabled grandchild",
-         [](View&, View& g) { g.setUserInteractionEnabled(false); },
-         {30, 30},
-         "child"},
-        {"transparent grandchild", [](View&, View& g) { g.setAlpha(0); }, {30, 30}, "child"},
-        {"disabled child hides its subtree",
-         [](View& c, View&) { c.setUserInteractionEnabled(false); },
-         {30, 30},
-         "root"},
-        {"hidden child", [](View& c, View&) { c.setHidden(true); }, {30, 30}, "root"},
-        // A grandchild sticking out of its parent is not hit outside the parent's bounds.
-        {"outside the parent",
-         [](View&, View& g) { g.setFrame(Rect(10, 10, 200, 20)); },
-         {150, 25},
-         "root"},
-        // Scaled up about its centre, the child covers more of the root.
-        {"transformed child",
-         [](View& c, View&) { c.setTransform(AffineTransform::scale(2, 2)); },
-         {150, 150},
-         "child"},
-        // Content scrolled by the bounds origin moves the grandchild under the finger.
-        {"bounds origin",
-         [](View& c, View&) { c.setBounds(Rect(20, 20, 100, 100)); },
-         {15, 15},
-         "grandchild"},
+        {"plain", [](V&, V&) {}, {30, 30}, "grand"},
+        {"outside grand", [](V&, V&) {}, {15, 15}, "child"},
+        {"outside everything", [](V&, V&) {}, {300, 300}, "root"},
+        {"grand hidden", [](V&, V& g) { g.setHidden(true); }, {30, 30}, "child"},
+        {"grand no input", [](V&, V& g) { g.setUserInteractionEnabled(false); }, {30, 30}, "child"},
+        {"grand transparent", [](V&, V& g) { g.setAlpha(0); }, {30, 30}, "child"},
+        {"child no input", [](V& c, V&) { c.setUserInteractionEnabled(false); }, {30, 30}, "root"},
+        {"hidden child", [](V& c, V&) { c.setHidden(true); }, {30, 30}, "root"},
+        {"beyond parent", [](V&, V& g) { g.setFrame(Rect(10, 10, 200, 20)); }, {150, 25}, "root"},
+        {"scaled child", [](V& c, V&) { c.setTransform(T::scale(2, 2)); }, {150, 150}, "child"},
+        {"bounds origin", [](V& c, V&) { c.setBounds(Rect(20, 20, 100, 100)); }, {15, 15}, "grand"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         auto root = std::make_shared<View>(Rect(0, 0, 320, 480));
         auto child = std::make_shared<View>(Rect(10, 10, 100, 100));
@@ -71,7 +60,7 @@ TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
         View* hit = root->hitTest(c.point);
         std::string got = hit == root.get()         ? "root"
                           : hit == child.get()      ? "child"
-                          : hit == grandchild.get() ? "grandchild"
+                          : hit == grandchild.get() ? "grand"
                                                     : "none";
         EXPECT_EQ(got, c.expected) << c.name;
     }

@@ -39,24 +39,17 @@ class Screen : public ViewController {
 
 using Calls = std::vector<std::string>;
 
-TEST(ViewController, LoadsItsViewOnceOnFirstUse) {
-    CallLog log;
-    auto screen = std::make_shared<Screen>("a", log);
-    EXPECT_FALSE(screen->isViewLoaded());
-    auto view = screen->view();
-    EXPECT_EQ(screen->view(), view);
-    EXPECT_EQ(log.calls, (Calls{"a.loadView", "a.viewDidLoad"}));
-    EXPECT_EQ(view->frame(), Window::screenBounds());
-}
-
+// The view is loaded once, on first use, and fills the screen.
 TEST(ViewController, RootScreenAppearsWithItsWindow) {
     CallLog log;
     auto root = std::make_shared<Screen>("root", log);
+    EXPECT_FALSE(root->isViewLoaded());
     auto window = std::make_shared<Window>();
     window->setRootViewController(root);
     EXPECT_EQ(log.calls, (Calls{"root.loadView", "root.viewDidLoad"}));
     window->makeKeyAndVisible();
     EXPECT_EQ(root->view()->superview(), window.get());
+    EXPECT_EQ(root->view()->frame(), Window::screenBounds());
     window->setHidden(true);
     EXPECT_EQ(log.calls, (Calls{"root.loadView", "root.viewDidLoad", "root.willAppear",
                                 "root.didAppear", "root.willDisappear", "root.didDisappear"}));

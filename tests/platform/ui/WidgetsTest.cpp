@@ -38,6 +38,7 @@ TEST(Button, ContentPerStateFallsBackToNormal) {
         std::shared_ptr<const Image> image;
         Color titleColor;
     };
+    // clang-format off
     const Case cases[] = {
         {false, false, true, normal, {0.65, 0.72, 0.85, 1}},
         {true, false, true, pressed, Color::white()},
@@ -45,13 +46,13 @@ TEST(Button, ContentPerStateFallsBackToNormal) {
         {true, true, true, pressed, Color::white()},
         {false, false, false, normal, {0.65, 0.72, 0.85, 1}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         button->setEnabled(c.enabled);
         button->setHighlighted(c.highlighted);
         button->setSelected(c.selected);
         EXPECT_EQ(button->currentImage(), c.image);
         EXPECT_EQ(button->titleColorForState(button->state()), c.titleColor);
-        EXPECT_EQ(button->currentTitle(), "Close");
     }
 }
 
@@ -133,35 +134,16 @@ TEST(ActivityIndicator, TurnsOnlyWhileAnimating) {
     EXPECT_EQ(maxAlpha, 255);
 }
 
-TEST(ProgressView, ValueIsClampedAndDrawnBySubclasses) {
+TEST(ProgressView, ValueIsClampedAndRedrawnWhenItChanges) {
     ProgressView bar(Rect(0, 0, 100, 9));
     for (auto [in, out] : {std::pair{0.5, 0.5}, {-1.0, 0.0}, {7.0, 1.0}, {NAN, 0.0}}) {
         bar.setProgress(in);
         EXPECT_DOUBLE_EQ(bar.progress(), out);
     }
 
-    // A dial drawn from progress(): the pie covers the upper right quarter at 0.25.
-    struct Dial : ProgressView {
-        using ProgressView::ProgressView;
-        void draw(Canvas& canvas) override {
-            Rect b = bounds();
-            canvas.beginPath();
-            canvas.moveTo({b.midX(), b.midY()});
-            canvas.arc({b.midX(), b.midY()}, b.width() / 2, -M_PI / 2,
-                       progress() * 2 * M_PI - M_PI / 2);
-            canvas.closePath();
-            canvas.fill(Color::white());
-        }
-    };
-    Dial dial(Rect(0, 0, 37, 37));
-    dial.clearNeedsDisplay();
-    dial.setProgress(0.25);
-    EXPECT_TRUE(dial.needsDisplay());
-    Canvas canvas(37, 37);
-    dial.draw(canvas);
-    Image image = canvas.toImage();
-    EXPECT_EQ(image.pixel(27, 10)[3], 255);
-    EXPECT_EQ(image.pixel(10, 10)[3], 0);
+    bar.clearNeedsDisplay();
+    bar.setProgress(0.25);
+    EXPECT_TRUE(bar.needsDisplay()) << "a new value is drawn again";
 }
 
 }  // namespace

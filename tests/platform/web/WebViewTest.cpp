@@ -3,15 +3,11 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -20,6 +16,7 @@
 #include "platform/web/WebView.h"
 #include "support/HostTestSupport.h"
 #include "support/LocalHttpServer.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -33,58 +30,19 @@ class WebDataFolder : public ::testing::Environment {
   public:
     void SetUp() override {
         engineStartedAtLaunch = WebView::engineStarted();
-        std::string pattern = (std::filesystem::temp_directory_path() / "webview-test-XXXXXX");
-        if (mkdtemp(pattern.data())) {
-            _folder = pattern;
-            setenv("QUORBIT_CONFIG_DIR", pattern.c_str(), 1);
-        }
+        _folder = std::make_unique<testing::ScratchDir>("webview-test");
+        setenv("QUORBIT_CONFIG_DIR", _folder->path().c_str(), 1);
     }
-    void TearDown() override {
-        std::error_code ec;
-        if (!_folder.empty()) std::filesystem::remove_all(_folder, ec);
-    }
+    void TearDown() override { _folder.reset(); }
 
   private:
-    std::filesystem::path _folder;
+    std::unique_ptr<testing::ScratchDir> _folder;
 };
 const auto* const webDataFolder = ::testing::AddGlobalTestEnvironment(new WebDataFolder);
 
 bool waitUntil(const std::function<bool()>& done, RunLoop::Duration timeout = 20s) {
     return RunLoop::main().runUntil(done, timeout);
 }
-
-// The test's HTTP server on 127.0.0.1, logging every request it answers.
-class TestServer : public quorbit::testing::LocalHttpServer {
-  public:
-    TestServer() {
-        // Connections the engine opens ahead of need are closed soon: an open connection
-        // holds stop() up.
-        server().set_keep_alive_timeout(1);
-        server().set_logger([this](const httplib::Request& request, const httplib::Response&) {
-            std::lock_guard lock(_mutex);
-            _log.push_back(request.method + " " + request.path + " " + request.body);
-        });
-    }
-    ~TestServer() { stop(); }
-    void stop() {
-        released = true;
-        LocalHttpServer::stop();
-    }
-    std::vector<std::string> log() {
-        std::lock_guard lock(_mutex);
-        return _log;
-    }
-    bool received(const std::string& line) {
-        auto all = log();
-        return std::find(all.begin(), all.end(), line) != all.end();
-    }
-
-    std::atomic<bool> released = false;  // lets slow answers finish
-
-  private:
-    std::mutex _mutex;
-    std::vector<std::string> _log;
-};
 
 // A delegate that records what the view tells it and refuses what `refuse` says.
 struct Recorder {
@@ -115,17 +73,10 @@ std::string page(const std::string& title, const std::string& body) {
            "</body></html>";
 }
 
-// A TCP port on 127.0.0.1 with nothing listening.
-int closedPort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    close(s);
-    return ntohs(address.sin_port);
+// A link of 100 x 30 points at (10, top) of the page.
+std::string link(int top, const std::string& href, const std::string& extra = "") {
+    return "<a class=at style='left:10px;top:" + std::to_string(top) +
+           "px;width:100px;height:30px;display:block' href='" + href + "' " + extra + ">x</a>";
 }
 
 class WebViewTest : public ::testing::Test {
@@ -134,13 +85,21 @@ class WebViewTest : public ::testing::Test {
         if (auto why = WebView::engineUnavailable())
             GTEST_SKIP() << "the web engine cannot start here: " << why->localizedDescription();
         app = std::make_unique<HeadlessApp>(2);
+        // Connections the engine opens ahead of need are closed soon: an open connection
+        // holds stop() up.
+        server.server().set_keep_alive_timeout(1);
+        server.server().set_logger([this](const httplib::Request& request, const auto&) {
+            std::lock_guard lock(mutex);
+            requests.push_back(request.method + " " + request.path + " " + request.body);
+        });
         server.server().Get("/slow", [this](const httplib::Request&, httplib::Response& res) {
-            for (int i = 0; i < 1000 && !server.released; ++i)
+            for (int i = 0; i < 1000 && !released; ++i)
                 std::this_thread::sleep_for(10ms);
             res.set_content(page("slow", ""), "text/html");
         });
     }
     void TearDown() override {
+        released = true;  // lets a slow answer finish
         server.stop();
         if (view) view->removeFromSuperview();
         view.reset();
@@ -157,27 +116,41 @@ class WebViewTest : public ::testing::Test {
         view->loadRequest(server.url(path));
         return waitUntil([&] { return recorder.finished > before; });
     }
+    // Answers GET path with a page of that title and body.
+    void serve(const std::string& path, const std::string& title, const std::string& body) {
+        server.server().Get(path, [=](const httplib::Request&, httplib::Response& res) {
+            res.set_content(page(title, body), "text/html");
+        });
+    }
     // Touch 0 is the mouse; the others are fingers.
     void tap(Point p, int touch = 0) {
         Window::dispatchTouch(TouchPhase::Began, touch, p);
         Window::dispatchTouch(TouchPhase::Ended, touch, p);
     }
 
+    std::vector<std::string> log() {
+        std::lock_guard lock(mutex);
+        return requests;
+    }
+    bool received(const std::string& line) {
+        auto all = log();
+        return std::find(all.begin(), all.end(), line) != all.end();
+    }
+
     std::unique_ptr<HeadlessApp> app;
-    TestServer server;
+    testing::LocalHttpServer server;
+    std::mutex mutex;
+    std::vector<std::string> requests;  // "METHOD PATH BODY" of each answered
+    std::atomic<bool> released = false;
     Recorder recorder;
     std::shared_ptr<WebView> view;
 };
 
 TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
     EXPECT_FALSE(engineStartedAtLaunch) << "nothing may start the web engine before a web view";
-    server.server().Get("/halves", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("halves",
-                             "<div class=at style='left:0;top:0;width:50%;height:100%;"
-                             "background:#ff0000'></div><div class=at style='left:50%;top:0;"
-                             "width:50%;height:100%;background:#0000ff'></div>"),
-                        "text/html");
-    });
+    serve("/halves", "halves",
+          "<div class=at style='left:0;top:0;width:50%;height:100%;background:#ff0000'></div>"
+          "<div class=at style='left:50%;top:0;width:50%;height:100%;background:#0000ff'></div>");
     server.start();
     makeView(Rect(10, 20, 100, 60));
     ASSERT_TRUE(load("/halves"));
@@ -213,9 +186,7 @@ TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScale) {
 }
 
 TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
-    server.server().Get("/titled", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("Sign in &amp; more", "<p>hello</p>"), "text/html");
-    });
+    serve("/titled", "Sign in &amp; more", "<p>hello</p>");
     server.start();
     makeView(Rect(0, 0, 200, 200));
     std::string titleSeenOnFinish;
@@ -235,29 +206,16 @@ TEST_F(WebViewTest, ScriptsRunInThePageAndAnswerAsText) {
 }
 
 TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
-    server.server().Get("/start", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("start",
-                             "<a class=at style='left:10px;top:10px;width:100px;height:30px;"
-                             "display:block' href='/form'>next</a>"
-                             "<a class=at style='left:10px;top:60px;width:100px;height:30px;"
-                             "display:block' href='/refused-link'>away</a>"
-                             "<a class=at style='left:10px;top:110px;width:100px;height:30px;"
-                             "display:block' href='/done' target=_blank>new window</a>"),
-                        "text/html");
-    });
-    server.server().Get("/form", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("form",
-                             "<form method=post action='/submit'><input type=hidden name=k "
-                             "value=v><input type=submit class=at style='left:10px;top:10px;"
-                             "width:100px;height:30px' value=go></form>"),
-                        "text/html");
-    });
+    serve("/start", "start",
+          link(10, "/form") + link(60, "/refused-link") + link(110, "/done", "target=_blank"));
+    serve("/form", "form",
+          "<form method=post action='/submit'><input type=hidden name=k "
+          "value=v><input type=submit class=at style='left:10px;top:10px;"
+          "width:100px;height:30px' value=go></form>");
     server.server().Post("/submit", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/done", 303);
     });
-    server.server().Get("/done", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("done", "<div style='height:3000px'></div>"), "text/html");
-    });
+    serve("/done", "done", "<div style='height:3000px'></div>");
     server.server().Get("/bounce", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/refused-redirect");
     });
@@ -282,7 +240,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
                                                     {server.url("/submit"), T::FormSubmitted},
                                                     {server.url("/done"), T::Other}};
     EXPECT_EQ(recorder.navigations, expected);
-    EXPECT_TRUE(server.received("POST /submit k=v"));
+    EXPECT_TRUE(received("POST /submit k=v"));
     EXPECT_EQ(view->currentUrl(), server.url("/done"));
     EXPECT_TRUE(recorder.failures.empty());
     // A dragging finger scrolls the page.
@@ -321,7 +279,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
     EXPECT_EQ(recorder.navigations.back(),
               std::make_pair(server.url("/refused-link"), T::LinkClicked));
     EXPECT_EQ(view->currentUrl(), server.url("/start"));
-    for (const auto& line : server.log())
+    for (const auto& line : log())
         EXPECT_EQ(line.find("/refused"), std::string::npos) << line;
 
     // A link to a new window opens in this view, asked about once.
@@ -335,9 +293,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
 }
 
 TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
-    server.server().Get("/quick", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("quick", ""), "text/html");
-    });
+    serve("/quick", "quick", "");
     server.start();
     makeView(Rect(0, 0, 200, 200));
 
@@ -358,7 +314,10 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
     EXPECT_EQ(recorder.failures[1].code, -999);
     EXPECT_EQ(recorder.finished, 1);
 
-    std::string nowhere = "http://127.0.0.1:" + std::to_string(closedPort()) + "/";
+    testing::LocalHttpServer gone;  // a port with nothing listening
+    gone.start();
+    std::string nowhere = gone.url("/");
+    gone.stop();
     view->loadRequest(nowhere);
     ASSERT_TRUE(waitUntil([&] { return recorder.failures.size() == 3; }));
     const Error& refused = recorder.failures[2];
@@ -373,16 +332,13 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
 }
 
 TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
-    server.server().Get("/login", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(page("login",
-                             "<form method=post action='/login'>"
-                             "<input name=user class=at style='left:10px;top:10px;width:150px;"
-                             "height:30px'><input name=pass type=password class=at "
-                             "style='left:10px;top:50px;width:150px;height:30px'>"
-                             "<input type=submit class=at style='left:10px;top:90px;width:150px;"
-                             "height:30px' value='Log in'></form>"),
-                        "text/html");
-    });
+    serve("/login", "login",
+          "<form method=post action='/login'>"
+          "<input name=user class=at style='left:10px;top:10px;width:150px;"
+          "height:30px'><input name=pass type=password class=at "
+          "style='left:10px;top:50px;width:150px;height:30px'>"
+          "<input type=submit class=at style='left:10px;top:90px;width:150px;"
+          "height:30px' value='Log in'></form>");
     server.server().Post("/login", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(page("welcome", ""), "text/html");
     });
@@ -391,30 +347,9 @@ TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
     ASSERT_TRUE(load("/login"));
 
     // Everything goes through the host, as SDL delivers it: the window is 2 pixels a point.
-    auto click = [&](double x, double y) {
-        for (Uint32 type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP}) {
-            SDL_Event e{};
-            e.type = type;
-            e.button.button = SDL_BUTTON_LEFT;
-            e.button.x = int(x * 2);
-            e.button.y = int(y * 2);
-            app->host->handleEvent(e);
-        }
-    };
-    auto type = [&](const char* text) {
-        SDL_Event e{};
-        e.type = SDL_TEXTINPUT;
-        std::strncpy(e.text.text, text, sizeof e.text.text - 1);
-        app->host->handleEvent(e);
-    };
-    auto press = [&](SDL_Keycode key) {
-        for (Uint32 t : {SDL_KEYDOWN, SDL_KEYUP}) {
-            SDL_Event e{};
-            e.type = t;
-            e.key.keysym.sym = key;
-            app->host->handleEvent(e);
-        }
-    };
+    auto click = [&](double x, double y) { sendClick(*app->host, int(x * 2), int(y * 2)); };
+    auto type = [&](const char* text) { sendText(*app->host, text); };
+    auto press = [&](SDL_Keycode key) { sendKey(*app->host, key); };
     click(50, 100 + 25);
     EXPECT_TRUE(view->isFocused());
     // A person's first key comes well after the click has focused the field.
@@ -432,9 +367,8 @@ TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
     };
     ASSERT_TRUE(waitUntil([&] { return fieldsRead() == "zoé x|s3cret"; })) << fieldsRead();
     click(50, 100 + 105);
-    ASSERT_TRUE(waitUntil([&] {
-        return server.received("POST /login user=zo%C3%A9+x&pass=s3cret");
-    })) << ::testing::PrintToString(server.log());
+    ASSERT_TRUE(waitUntil([&] { return received("POST /login user=zo%C3%A9+x&pass=s3cret"); }))
+        << ::testing::PrintToString(log());
 }
 
 TEST_F(WebViewTest, DeletingTheCookiesOfAHostLeavesOtherHostsAlone) {
