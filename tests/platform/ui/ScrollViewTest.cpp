@@ -143,16 +143,6 @@ TEST(ScrollView, WithoutPagingAFlickGlidesAndStopsInsideTheContent) {
     EXPECT_EQ(pager.log.calls, kDragWithDeceleration);
 }
 
-TEST(ScrollView, AnimatedOffsetEndsWithItsOwnCallback) {
-    Pager pager;
-    pager.scroll->setContentOffset({640, 0}, true);
-    EXPECT_DOUBLE_EQ(pager.scroll->contentOffset().x, 0);
-    ASSERT_TRUE(runUntil([&] { return !pager.log.calls.empty(); }));
-    EXPECT_DOUBLE_EQ(pager.scroll->contentOffset().x, 640);
-    EXPECT_EQ(pager.log.calls, (Calls{"didEndAnimation"}));
-    EXPECT_GT(pager.scrolls, 1);
-}
-
 TEST(ScrollView, DisabledOrFittingContentDoesNotDrag) {
     Pager pager;
     pager.scroll->setScrollEnabled(false);

