@@ -105,6 +105,14 @@ class TouchRecorder : public View {
     void touchesEnded(const std::vector<Touch>& t) override { add(TouchPhase::Ended, t); }
     void touchesCancelled(const std::vector<Touch>& t) override { add(TouchPhase::Cancelled, t); }
     std::vector<Event> events;
+    // The phases alone, as words with a space between: "began moved ended".
+    std::string phases() const {
+        static const char* const names[] = {"began", "moved", "ended", "cancelled"};
+        std::string out;
+        for (const Event& e : events)
+            out += (out.empty() ? "" : " ") + std::string(names[int(e.phase)]);
+        return out;
+    }
 
   private:
     void add(TouchPhase phase, const std::vector<Touch>& touches) {

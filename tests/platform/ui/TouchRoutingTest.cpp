@@ -5,22 +5,12 @@
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
 namespace {
 
 using namespace quorbit::testing;
-
-// A view that records the touches it is sent (and does not pass them on).
-class Recorder : public View {
-  public:
-    using View::View;
-    std::vector<std::string> events;
-    void touchesBegan(const std::vector<Touch>&) override { events.push_back("began"); }
-    void touchesMoved(const std::vector<Touch>&) override { events.push_back("moved"); }
-    void touchesEnded(const std::vector<Touch>&) override { events.push_back("ended"); }
-    void touchesCancelled(const std::vector<Touch>&) override { events.push_back("cancelled"); }
-};
 
 struct HitCase {
     const char* name;
@@ -103,8 +93,8 @@ TEST(HitTesting, APointOnTheEdgeOfTwoSiblingsHitsTheOneItStarts) {
 
 TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     auto window = makeWindow();
-    auto left = std::make_shared<Recorder>(Rect(0, 0, 100, 100));
-    auto right = std::make_shared<Recorder>(Rect(100, 0, 100, 100));
+    auto left = std::make_shared<TouchRecorder>(Rect(0, 0, 100, 100));
+    auto right = std::make_shared<TouchRecorder>(Rect(100, 0, 100, 100));
     window->addSubview(left);
     window->addSubview(right);
     auto plain = std::make_shared<View>(Rect(10, 10, 50, 50));  // passes touches up
@@ -118,9 +108,8 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     touchDown({150, 50}, 2);
     touchUp({150, 50}, 2);
     touchUp({20, 20}, 1);
-    using Events = std::vector<std::string>;
-    EXPECT_EQ(left->events, (Events{"began", "moved", "ended", "began", "ended"}));
-    EXPECT_EQ(right->events, (Events{"began", "ended"}));
+    EXPECT_EQ(left->phases(), "began moved ended began ended");
+    EXPECT_EQ(right->phases(), "began ended");
     EXPECT_FALSE(Window::hasActiveTouches());
 
     // A view removed under the finger is forgotten, not sent the rest.
@@ -137,16 +126,16 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     left->events.clear();
     touchDown({50, 50});
     window->setHidden(true);
-    EXPECT_EQ(left->events, (Events{"began", "cancelled"}));
+    EXPECT_EQ(left->phases(), "began cancelled");
     EXPECT_FALSE(Window::hasActiveTouches());
 }
 
 TEST(TouchRouting, TopmostVisibleWindowTakesTheTouch) {
     auto back = makeWindow();
-    auto backView = std::make_shared<Recorder>(Rect(0, 0, 320, 480));
+    auto backView = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
     back->addSubview(backView);
     auto front = std::make_shared<Window>(Window::screenBounds());
-    auto frontView = std::make_shared<Recorder>(Rect(0, 0, 320, 480));
+    auto frontView = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
     front->addSubview(frontView);
 
     tap({10, 10});  // the front window is still hidden
