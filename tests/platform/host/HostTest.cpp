@@ -144,19 +144,16 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
     mouse(SDL_MOUSEMOTION, 60, 40);
     mouse(SDL_MOUSEBUTTONUP, 60, 80);
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
-    ASSERT_EQ(pad->events.size(), 3u);
-    EXPECT_EQ(pad->events[0].phase, TouchPhase::Began);
+    ASSERT_EQ(pad->phases(), "began moved ended");
     EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
     EXPECT_EQ(pad->events[1].at, (Point{30, 20}));
-    EXPECT_EQ(pad->events[2].phase, TouchPhase::Ended);
     EXPECT_EQ(pad->events[2].at, (Point{30, 40}));
 
     // Focus lost in the middle of a touch cancels it.
     mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     mouse(SDL_MOUSEBUTTONUP, 20, 40);
-    ASSERT_EQ(pad->events.size(), 5u);
-    EXPECT_EQ(pad->events[4].phase, TouchPhase::Cancelled);
+    EXPECT_EQ(pad->phases(), "began moved ended began cancelled");
 }
 
 TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
