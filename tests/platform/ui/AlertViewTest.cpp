@@ -29,44 +29,10 @@ struct AlertLog {
     }
 };
 
-// Where a button of the visible alert is on screen, in window points.
-Point buttonCentre(AlertView& alert, int index) {
-    Button* button = alert.buttonAtIndex(index);
-    EXPECT_NE(button, nullptr);
-    if (!button) return {};
-    Rect b = button->bounds();
-    return button->convertToWindow({b.midX(), b.midY()});
-}
-
-// One button here: every button's own index is tapped in the placement test below.
-TEST(AlertView, TappingAButtonTellsTheDelegateItsIndexThenGoesAway) {
-    const int index = 2;
-    auto window = makeWindow();
-    AlertLog log;
-    std::weak_ptr<AlertView> weak;
-    {
-        auto alert = AlertView::create("Rate Flurio", "Enjoying it?", &log.delegate, "No thanks",
-                                       {"Rate It Now", "Remind Me Later"});
-        weak = alert;
-        alert->show();
-    }
-    ASSERT_FALSE(weak.expired()) << "a shown alert keeps itself alive";
-    AlertView* alert = AlertView::visibleAlert();
-    ASSERT_EQ(alert, weak.lock().get());
-    RunLoop::main().runFor(300ms);  // let it pop in
-
-    tap(buttonCentre(*alert, index));
-    EXPECT_EQ(AlertView::visibleAlert(), nullptr) << "gone from view at once";
-    ASSERT_TRUE(runUntil([&] { return log.log.calls.size() == 3; }));
-    std::string n = std::to_string(index);
-    EXPECT_EQ(log.log.calls, (Calls{"clicked " + n, "willDismiss " + n, "didDismiss " + n}));
-    EXPECT_TRUE(weak.expired());
-    EXPECT_EQ(Window::keyWindow(), window.get()) << "key window given back";
-}
-
 // Where each button sits and which index a tap there reports, found from the screen alone:
 // the buttons in reading order (top to bottom, left to right) and the index each one has.
-TEST(AlertView, ButtonsSitInTheirPlacesAndReportTheirOwnIndexes) {
+// A tap tells the delegate that index, the alert goes at once and lets itself go after.
+TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
     struct Slot {
         const char* title;
         int index;
@@ -91,8 +57,14 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndReportTheirOwnIndexes) {
             SCOPED_TRACE(c.slots[slot].title);
             auto window = makeWindow();
             AlertLog log;
-            auto alert = AlertView::create("T", "M", &log.delegate, c.cancel, c.others);
-            alert->show();
+            std::weak_ptr<AlertView> weak;
+            {
+                auto made = AlertView::create("T", "M", &log.delegate, c.cancel, c.others);
+                weak = made;
+                made->show();
+            }
+            AlertView* alert = AlertView::visibleAlert();
+            ASSERT_TRUE(alert && alert == weak.lock().get()) << "a shown alert keeps itself";
             RunLoop::main().runFor(300ms);  // let it pop in
             std::vector<Button*> buttons;
             for (const auto& view : alert->subviews()) {
@@ -120,8 +92,13 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndReportTheirOwnIndexes) {
             EXPECT_EQ(alert->buttonAtIndex(c.slots[slot].index), button);
             Rect b = button->bounds();
             tap(button->convertToWindow({b.midX(), b.midY()}));
+            EXPECT_EQ(AlertView::visibleAlert(), nullptr) << "gone from view at once";
             ASSERT_TRUE(runUntil([&] { return log.log.calls.size() == 3; }));
-            EXPECT_EQ(log.log.calls[0], "clicked " + std::to_string(c.slots[slot].index));
+            std::string n = std::to_string(c.slots[slot].index);
+            EXPECT_EQ(log.log.calls,
+                      (Calls{"clicked " + n, "willDismiss " + n, "didDismiss " + n}));
+            EXPECT_TRUE(weak.expired());
+            EXPECT_EQ(Window::keyWindow(), window.get()) << "key window given back";
         }
     }
 }
