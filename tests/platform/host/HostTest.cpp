@@ -1,11 +1,11 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <array>
 
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/Compositor.h"
 #include "support/HostTestSupport.h"
+#include "support/Pixels.h"
 
 namespace quorbit::platform {
 namespace {
@@ -182,12 +182,8 @@ TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
     ASSERT_TRUE(shot);
     ASSERT_EQ(shot->width(), 1400);
     ASSERT_EQ(shot->height(), 800);
-    auto pixel = [&](int x, int y) {
-        const std::uint8_t* p = shot->data() + (size_t(y) * size_t(shot->width()) + size_t(x)) * 4;
-        return std::array<int, 3>{p[0], p[1], p[2]};
-    };
-    EXPECT_EQ(pixel(1399, 799), (std::array<int, 3>{255, 0, 0}));
-    EXPECT_EQ(pixel(10, 10), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_TRUE(testing::near(shot->pixel(1399, 799), {255, 0, 0}, 0));
+    EXPECT_TRUE(testing::near(shot->pixel(10, 10), {0, 0, 255}, 0));
 
     // A finger in the middle of the window lands in the middle of its points.
     SDL_Event finger{};
