@@ -39,7 +39,8 @@ class Screen : public ViewController {
 
 using Calls = std::vector<std::string>;
 
-// A visible window whose root screen is "root", logging into log.
+// A window whose root screen is "root" (shown unless asked not to yet); the screens made by
+// screen() write into the same log.
 struct Stage {
     CallLog log;
     std::shared_ptr<Screen> root = std::make_shared<Screen>("root", log);
