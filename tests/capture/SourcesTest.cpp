@@ -76,7 +76,7 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
     } cases[] = {
         {{"--camera", "synthetic:front", "--scale", "2"}, {"--scale", "2"}, {}, ""},
         {{"--camera", "bogus"}, {}, 2, "bad camera source"},
-        {{"--headless", "--camera"}, {}, 2, "needs a source"},
+        {{"--headless", "--camera"}, {}, 2, "--camera needs a value"},
         {{"render", "--camera", "back"}, {"render", "--camera", "back"}, {}, ""},
         {{"--list-cameras", "--camera", "synthetic"}, {}, 0, "synthetic:back\tback\trotation 90\t"},
     };
