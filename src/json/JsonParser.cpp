@@ -175,8 +175,9 @@ void JsonParser::unwind(std::size_t count) {
 // The parser is a loop over the steps of a state table, each a function of its own:
 //
 //   Value      a value is due: a scalar is read whole (a string by scanString), a '{' or '['
-//              opens a container                    -> Separator, Done, Member or Element
-//   Separator  after a value inside a container: the comma, if any -> Member or Element
+//              opens a container                           -> Separator, Member or Element
+//   Separator  after a value: the end of a top-level scalar, else the comma, if any, inside
+//              the open container                          -> Done, Member or Element
 //   Element    inside an array, where an element or the ']' is due -> Value or, closed,
 //                                                                     Separator or Done
 //   Member     inside an object, where a key or the '}' is due: the key and its ':'
@@ -189,8 +190,10 @@ void JsonParser::unwind(std::size_t count) {
 // jump, as fast as one function of labels.
 bool JsonParser::parse(Value& result) {
     depth = 0;
+    Value value;
     Cursor c;
     c.p = _text.data();
+    c.top = &value;
     Step step = Step::Value;
     for (;;) {
         switch (step) {
@@ -209,9 +212,10 @@ bool JsonParser::parse(Value& result) {
             case Step::Done:
                 return finishDocument(c, result);
             case Step::Failed:
-                // A value that failed inside an object must not stand in for the key it
-                // belongs to.
-                if (c.failedFrames == _frames.size() && c.slot != &c.value) _values.pop_back();
+                // A value that failed inside a container has its place on _values (an error
+                // of the value step is wrapped by every open container); it must not stand in
+                // for the key it belongs to.
+                if (c.failedFrames == _frames.size() && !_frames.empty()) _values.pop_back();
                 unwind(c.failedFrames);
                 return false;
         }
@@ -227,8 +231,7 @@ bool JsonParser::parse(Value& result) {
     const char* p = skipWhitespace(c.p);
     // Scalars are made where they are kept: a value built aside and moved in is read back
     // before its bytes have settled, which stalls.
-    Value* slot = c.slot = _frames.empty() ? &c.value : &_values.emplace_back();
-    Step scalarDone = _frames.empty() ? Step::Done : Step::Separator;
+    Value* slot = _frames.empty() ? c.top : &_values.emplace_back();
     switch (*p++) {
         case '{':
         case '[': {
@@ -238,15 +241,15 @@ bool JsonParser::parse(Value& result) {
                 addError(JsonError::kTooDeep, "Nested too deep", p - 1);
                 return failed(c, _frames.size());
             }
-            if (slot != &c.value) _values.pop_back();  // the container is kept when it closes
+            if (slot != c.top) _values.pop_back();  // the container is kept when it closes
             _frames.push_back({_values.size(), isObject});
             depth = static_cast<std::uint32_t>(_frames.size());
             return isObject ? Step::Member : Step::Element;
         }
         case '"':
+            if (!scanString(p, *slot)) return failed(c, _frames.size());
             c.p = p;
-            if (!scanString(c.p, *slot)) return failed(c, _frames.size());
-            return scalarDone;
+            return Step::Separator;
         case 't':
             if (p[0] != 'r' || p[1] != 'u' || p[2] != 'e') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'true'", mismatch(p, "rue"));
@@ -254,7 +257,7 @@ bool JsonParser::parse(Value& result) {
             }
             c.p = p + 3;
             slot->setTag(Value::kTrue);
-            return scalarDone;
+            return Step::Separator;
         case 'f':
             if (p[0] != 'a' || p[1] != 'l' || p[2] != 's' || p[3] != 'e') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'false'", mismatch(p, "alse"));
@@ -262,14 +265,14 @@ bool JsonParser::parse(Value& result) {
             }
             c.p = p + 4;
             slot->setTag(Value::kFalse);
-            return scalarDone;
+            return Step::Separator;
         case 'n':
             if (p[0] != 'u' || p[1] != 'l' || p[2] != 'l') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'null'", mismatch(p, "ull"));
                 return failed(c, _frames.size());
             }
             c.p = p + 3;
-            return scalarDone;
+            return Step::Separator;
         case '-':
         case '0':
         case '1':
@@ -281,9 +284,10 @@ bool JsonParser::parse(Value& result) {
         case '7':
         case '8':
         case '9':
-            c.p = p - 1;
-            if (!scanNumber(c.p, *slot)) return failed(c, _frames.size());
-            return scalarDone;
+            --p;
+            if (!scanNumber(p, *slot)) return failed(c, _frames.size());
+            c.p = p;
+            return Step::Separator;
         case '+':
             addError(JsonError::kBadNumber, "Leading + disallowed in number", p - 1);
             return failed(c, _frames.size());
@@ -297,20 +301,29 @@ bool JsonParser::parse(Value& result) {
 }
 
 [[gnu::always_inline]] inline JsonParser::Step JsonParser::separatorStep(Cursor& c) {
+    if (_frames.empty()) return Step::Done;  // a top-level scalar
     const char* p = skipWhitespace(c.p);
-    bool isObject = _frames.back().isObject;
+    // Objects and arrays apart, so that each way out is a jump of its own.
+    if (_frames.back().isObject) {
+        if (*p == ',') {
+            p = skipWhitespace(p + 1);
+            if (*p == '}') {
+                addError(JsonError::kTrailingComma, "Trailing comma disallowed in object", p);
+                return failed(c, _frames.size() - 1);
+            }
+        }
+        c.p = p;
+        return Step::Member;
+    }
     if (*p == ',') {
         p = skipWhitespace(p + 1);
-        if (*p == (isObject ? '}' : ']')) {
-            addError(JsonError::kTrailingComma,
-                     isObject ? "Trailing comma disallowed in object"
-                              : "Trailing comma disallowed in array",
-                     p);
+        if (*p == ']') {
+            addError(JsonError::kTrailingComma, "Trailing comma disallowed in array", p);
             return failed(c, _frames.size() - 1);
         }
     }
     c.p = p;
-    return isObject ? Step::Member : Step::Element;
+    return Step::Element;
 }
 
 [[gnu::always_inline]] inline JsonParser::Step JsonParser::elementStep(Cursor& c) {
@@ -327,7 +340,7 @@ bool JsonParser::parse(Value& result) {
     _frames.pop_back();
     depth = static_cast<std::uint32_t>(_frames.size());
     if (_frames.empty()) {
-        Value::adoptArray(c.value, _values.data() + base, count);
+        Value::adoptArray(*c.top, _values.data() + base, count);
         _values.resize(base);
         return Step::Done;
     }
@@ -350,7 +363,7 @@ bool JsonParser::parse(Value& result) {
         _frames.pop_back();
         depth = static_cast<std::uint32_t>(_frames.size());
         if (_frames.empty()) {
-            Value::adoptObject(c.value, _values.data() + base, count);
+            Value::adoptObject(*c.top, _values.data() + base, count);
             _values.resize(base);
             return Step::Done;
         }
@@ -377,13 +390,13 @@ bool JsonParser::parse(Value& result) {
     return Step::Value;
 }
 
-bool JsonParser::finishDocument(Cursor& c, Value& result) {
+[[gnu::always_inline]] inline bool JsonParser::finishDocument(Cursor& c, Value& result) {
     const char* p = skipWhitespace(c.p);
     if (*p != '\0') {
         addError(JsonError::kGarbage, "Garbage after JSON", p);
         return false;
     }
-    result = std::move(c.value);
+    result = std::move(*c.top);
     return true;
 }
 

@@ -65,8 +65,10 @@ class JsonParser : public JsonBase {
     enum class Step : unsigned char { Value, Separator, Element, Member, Done, Failed };
     struct Cursor {
         const char* p = nullptr;
-        Value value;                   // a container just closed, or the top-level value
-        Value* slot = nullptr;         // where the last scalar was read: on _values, or `value`
+        // The top-level value: a scalar, or the outermost container once closed. It lies outside
+        // the cursor, and the scanners read through a copy of p, so that nothing takes the cursor's
+        // address and its fields stay in registers.
+        Value* top = nullptr;
         std::size_t failedFrames = 0;  // open containers that wrap the error being reported
     };
 
