@@ -175,9 +175,8 @@ void JsonParser::unwind(std::size_t count) {
 // The parser is a loop over the steps of a state table, each a function of its own:
 //
 //   Value      a value is due: a scalar is read whole (a string by scanString), a '{' or '['
-//              opens a container                           -> Separator, Member or Element
-//   Separator  after a value: the end of a top-level scalar, else the comma, if any, inside
-//              the open container                          -> Done, Member or Element
+//              opens a container           -> Separator (Done at the top), Member or Element
+//   Separator  after a value inside a container: the comma, if any -> Member or Element
 //   Element    inside an array, where an element or the ']' is due -> Value or, closed,
 //                                                                     Separator or Done
 //   Member     inside an object, where a key or the '}' is due: the key and its ':'
@@ -194,7 +193,11 @@ bool JsonParser::parse(Value& result) {
     Cursor c;
     c.p = _text.data();
     c.top = &value;
-    Step step = Step::Value;
+    // The top-level value comes first: a scalar is the whole document, and a container starts
+    // the loop. Inside the loop every value has a container, so the separator step need not
+    // ask whether there is one.
+    Step step = valueStep(c);
+    if (step == Step::Separator) step = Step::Done;
     for (;;) {
         switch (step) {
             case Step::Value:
@@ -301,7 +304,6 @@ bool JsonParser::parse(Value& result) {
 }
 
 [[gnu::always_inline]] inline JsonParser::Step JsonParser::separatorStep(Cursor& c) {
-    if (_frames.empty()) return Step::Done;  // a top-level scalar
     const char* p = skipWhitespace(c.p);
     // Objects and arrays apart, so that each way out is a jump of its own.
     if (_frames.back().isObject) {
