@@ -10,17 +10,18 @@
 #include "app/IncomingUrl.h"
 #include "app/RenderCommands.h"
 #include "app/quorbitAppDelegate.h"
-#include "screens/camera/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
 #include "facebook/FBConfiguration.h"
 #include "json/JsonLog.h"
-#include "screens/picker/FilterPickerController.h"
+#include "platform/core/CommandLineParser.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
 #include "platform/host/ScriptRunner.h"
+#include "screens/camera/quorbitViewController.h"
+#include "screens/picker/FilterPickerController.h"
 
 namespace {
 
@@ -130,10 +131,6 @@ int main(int argc, char** argv) {
     if (!args.empty()) {
         const std::string& command = args.front();
         std::vector<std::string> rest(args.begin() + 1, args.end());
-        if (command == "--version") {
-            std::printf("quorbit %s\n", QUORBIT_VERSION);
-            return 0;
-        }
         try {
             if (command == "render") return app::runRender(rest);
             if (command == "contact-sheet") return app::runContactSheet(rest);
@@ -142,35 +139,55 @@ int main(int argc, char** argv) {
             return app::kExitFailure;
         }
     }
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            usage(stdout);
-            std::printf("commands of a --script FILE, one a line:\n%s",
-                        platform::ScriptRunner::helpText().c_str());
-            std::printf("%s", kKeysHelp);
-            return 0;
-        }
-    }
+    // The application's options, and beside them those of the camera and of the window.
+    platform::CommandLineParser parser;
+    bool help = false, version = false, newInstance = false;
+    parser.addFlag("--help", "prints this help and ends (so does -h)", help);
+    parser.addFlag("--version", "prints the version and ends", version);
     // One instance a session, since one camera serves one program: a launch while one runs
     // hands over to it, unless told otherwise (or headless, below).
-    bool newInstance = false;
-    std::erase_if(args, [&newInstance](const std::string& arg) {
-        return arg == "--new-instance" && (newInstance = true);
-    });
+    parser.addFlag("--new-instance", "starts another Flurio beside the running one", newInstance);
+    capture::CameraCommandLine camera;
+    camera.addOptions(parser);
+    platform::HostOptions options;
+    options.addOptions(parser);
+
+    if (platform::CommandLineParser::asksForHelp(args)) {
+        usage(stdout);
+        std::printf("options:\n%s", parser.help().c_str());
+        std::printf("commands of a --script FILE, one a line:\n%s",
+                    platform::ScriptRunner::helpText().c_str());
+        std::printf("%s", kKeysHelp);
+        return 0;
+    }
+    auto operands = parser.parse(args);
+    if (!operands) {
+        std::fprintf(stderr, "quorbit: %s\n", operands.error().localizedDescription().c_str());
+        return usage();
+    }
+    if (version) {
+        std::printf("quorbit %s\n", QUORBIT_VERSION);
+        return 0;
+    }
     // `quorbit [OPTIONS] URL`: an incoming URL for the running instance; with none running,
-    // this process becomes the application and takes the URL itself. The value of an option
-    // ("--camera image:/photo.jpg") is not one.
-    auto takesValue = [](const std::string& option) {
-        return option == "--camera" || option == "--script" || option == "--scale" ||
-               option == "--size";
-    };
+    // this process becomes the application and takes the URL itself. Any other operand, or a
+    // second one, has no place.
+    std::optional<std::string> url;
+    for (const std::string& operand : operands.value()) {
+        if (url || !app::IncomingUrl::looksLikeUrl(operand)) {
+            std::fprintf(stderr, "quorbit: %s\n",
+                         platform::CommandLineParser::unknownArgument(operand)
+                             .localizedDescription()
+                             .c_str());
+            return usage();
+        }
+        url = operand;
+    }
     std::unique_ptr<app::IncomingUrl> incoming;
     std::optional<std::string> pendingUrl;
-    if (!args.empty() && args.back().rfind("-", 0) != 0 &&
-        !(args.size() >= 2 && takesValue(args[args.size() - 2])) &&
-        app::IncomingUrl::looksLikeUrl(args.back())) {
+    if (url) {
         std::string scheme = facebook::FBConfiguration::fromEnvironment().callbackScheme();
-        auto handOff = app::IncomingUrl::handOff(args.back(), scheme);
+        auto handOff = app::IncomingUrl::handOff(*url, scheme);
         if (!handOff) {
             std::fprintf(stderr, "quorbit: %s\n", handOff.error().localizedDescription().c_str());
             if (handOff.error().is(app::IncomingUrlErrorCode::NoAnswer)) {
@@ -178,7 +195,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr,
                              "quorbit: gave up handing the URL to the running Flurio; "
                              "the URL, to open again:\n");
-                std::printf("%s\n", args.back().c_str());
+                std::printf("%s\n", url->c_str());
             }
             return 1;
         }
@@ -188,10 +205,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         incoming = std::move(handOff->listener);
-        pendingUrl = args.back();
-        args.pop_back();
+        pendingUrl = url;
     }
-    if (auto status = capture::CameraCommandLine::takeOptions(args)) {
+    if (auto status = camera.finish()) {
         if (*status == app::kExitUsage) return usage();
         if (capture::Camera::abandonedCaptureThreads() > 0) {
             std::fflush(nullptr);
@@ -199,19 +215,10 @@ int main(int argc, char** argv) {
         }
         return *status;
     }
-    auto options = platform::HostOptions::parse(args);
-    if (!options) {
-        std::fprintf(stderr, "quorbit: %s\n", options.error().localizedDescription().c_str());
-        return usage();
-    }
-    if (!options->rest.empty()) {
-        std::fprintf(stderr, "quorbit: unknown argument '%s'\n", options->rest.front().c_str());
-        return usage();
-    }
     // A windowed launch while an instance runs brings that one's window to the front and
     // ends. Headless runs (tests, scripts) never hand over, and a headless instance has no
     // window to bring: the launch then runs on its own.
-    if (!pendingUrl && !newInstance && !options->headless) {
+    if (!pendingUrl && !newInstance && !options.headless) {
         std::string scheme = facebook::FBConfiguration::fromEnvironment().callbackScheme();
         auto handOff = app::IncomingUrl::handOff(app::IncomingUrl::kBringToFront, scheme);
         if (handOff && handOff->taken && *handOff->taken) {
@@ -226,7 +233,7 @@ int main(int argc, char** argv) {
             platform::Log::info("starting on its own: " + handOff.error().localizedDescription());
         }
     }
-    int status = runApplication(options.value(), std::move(incoming), std::move(pendingUrl));
+    int status = runApplication(options, std::move(incoming), std::move(pendingUrl));
     if (capture::Camera::abandonedCaptureThreads() > 0) {
         // A capture thread still caught in a device call must not see the process's static
         // objects destroyed under it: the process ends here, everything written already.

@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <span>
 
-#include "screens/camera/quorbitViewController.h"
 #include "capture/ImageDevice.h"
 #include "gpu/FrameDrawing.h"
-#include "screens/picker/PreviewGrid.h"
+#include "platform/core/CommandLineParser.h"
 #include "platform/gfx/ImageCodec.h"
+#include "screens/camera/quorbitViewController.h"
+#include "screens/picker/PreviewGrid.h"
 
 namespace quorbit::app {
 namespace {
@@ -25,26 +27,59 @@ struct UsageError {
     std::string message;
 };
 
-// --help (or -h) anywhere among the arguments.
-struct HelpWanted {};
+// --help (or -h) anywhere among the arguments; carries the command's options, one a line.
+struct HelpWanted {
+    std::string options;
+};
 
-// --name value pairs; every option takes one value and may be given once.
+// An option of the tools: each takes one value and may be given once.
+struct OptionSpec {
+    const char* name;
+    const char* value;  // its name in the help
+    const char* help;
+};
+
+constexpr OptionSpec kInput = {"--input", "IMAGE", "the picture (PNG or JPEG), taken as upright"};
+constexpr OptionSpec kOutput = {"--output", "PNG", "where the picture made is written"};
+constexpr OptionSpec kCamera = {"--camera", "back|front",
+                                "the camera the input stands for (back unless given)"};
+constexpr OptionSpec kRotation = {
+    "--rotation", "N", "takes the input as a camera frame of rotation 0, 90, 180 or 270"};
+constexpr OptionSpec kRenderOptions[] = {
+    {"--filter", "NAME|SLOT", "the filter, by its name or its slot from 0 to 15"},
+    kInput,
+    kOutput,
+    kCamera,
+    {"--center", "X,Y",
+     "the distortions' centre, across and down, each 0 to 1 (0.5,0.5 unless given)"},
+    kRotation,
+};
+constexpr OptionSpec kContactSheetOptions[] = {
+    {"--input", "IMAGE",
+     "the picture (PNG or JPEG), taken as upright (the test frame unless given)"},
+    kOutput,
+    kCamera,
+    kRotation,
+};
+
+// The options' values by name.
 std::map<std::string, std::string> parseOptions(const std::vector<std::string>& args,
-                                                std::initializer_list<const char*> known) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") throw HelpWanted{};
-    }
+                                                std::span<const OptionSpec> specs) {
     std::map<std::string, std::string> options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        bool isKnown = false;
-        for (const char* name : known)
-            isKnown |= arg == name;
-        if (!isKnown) throw UsageError{"unknown argument '" + arg + "'"};
-        if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
-        if (options.count(arg)) throw UsageError{arg + " is given more than once"};
-        options[arg] = args[++i];
+    platform::CommandLineParser parser;
+    for (const OptionSpec& spec : specs) {
+        parser.add({spec.name, spec.value, spec.help,
+                    [&options, name = spec.name](const std::string& value) {
+                        options[name] = value;
+                        return std::optional<std::string>();
+                    }});
     }
+    if (platform::CommandLineParser::asksForHelp(args)) throw HelpWanted{parser.help()};
+    auto operands = parser.parse(args);
+    if (!operands) throw UsageError{operands.error().localizedDescription()};
+    if (!operands->empty())
+        throw UsageError{
+            platform::CommandLineParser::unknownArgument(operands->front()).localizedDescription()};
     return options;
 }
 
@@ -188,8 +223,8 @@ int usage(const UsageError& error, const char* synopsis) {
     return kExitUsage;
 }
 
-int help(const char* synopsis) {
-    std::printf("usage: %s\n", synopsis);
+int help(const char* synopsis, const HelpWanted& wanted) {
+    std::printf("usage: %s\noptions:\n%s", synopsis, wanted.options.c_str());
     return kExitOk;
 }
 
@@ -237,8 +272,7 @@ int runRender(const std::vector<std::string>& args) {
     platform::Point centre = gpu::kViewCentre;
     std::string output;
     try {
-        options = parseOptions(
-            args, {"--filter", "--input", "--output", "--camera", "--center", "--rotation"});
+        options = parseOptions(args, kRenderOptions);
         std::string filter = required(options, "--filter");
         auto found = gpu::slotFromName(filter);
         if (!found) {
@@ -253,8 +287,8 @@ int runRender(const std::vector<std::string>& args) {
         rotation = rotationOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
-    } catch (const HelpWanted&) {
-        return help(synopsis);
+    } catch (const HelpWanted& wanted) {
+        return help(synopsis, wanted);
     }
     auto picture = loadInput(options, false);
     if (!picture) return kExitFailure;
@@ -284,14 +318,14 @@ int runContactSheet(const std::vector<std::string>& args) {
     std::string output;
     int cameraType = 0, rotation = 0;
     try {
-        options = parseOptions(args, {"--input", "--output", "--camera", "--rotation"});
+        options = parseOptions(args, kContactSheetOptions);
         output = required(options, "--output");
         cameraType = cameraTypeOption(options);
         rotation = rotationOption(options);
     } catch (const UsageError& error) {
         return usage(error, synopsis);
-    } catch (const HelpWanted&) {
-        return help(synopsis);
+    } catch (const HelpWanted& wanted) {
+        return help(synopsis, wanted);
     }
     auto picture = loadInput(options, true);
     if (!picture) return kExitFailure;

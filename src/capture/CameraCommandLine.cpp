@@ -9,48 +9,39 @@
 
 namespace quorbit::capture {
 
-std::optional<int> CameraCommandLine::takeOptions(std::vector<std::string>& args, std::FILE* out,
-                                                  std::FILE* err) {
-    if (!args.empty() && args.front().rfind("-", 0) != 0) return std::nullopt;
-    // A rotation override that cannot be used stops the run: shown sideways, the picture
-    // would not say why.
+void CameraCommandLine::addOptions(platform::CommandLineParser& parser) {
+    parser.add({"--camera", "SOURCE", "the camera to use (SOURCE above)",
+                [](const std::string& value) -> std::optional<std::string> {
+                    auto parsed = CameraSource::parse(value);
+                    if (!parsed) return parsed.error().localizedDescription();
+                    CameraSource::select(parsed.value());
+                    return std::nullopt;
+                }});
+    parser.addFlag("--list-cameras", "lists the cameras that open, and ends", _list);
+}
+
+std::optional<int> CameraCommandLine::finish(std::FILE* out, std::FILE* err) const {
     if (auto rotation = rotationOverride(); !rotation) {
         std::fprintf(err, "quorbit: %s\n", rotation.error().localizedDescription().c_str());
         return 2;
     }
-    bool list = false, chosen = false;
-    for (std::size_t i = 0; i < args.size();) {
-        if ((args[i] == "--list-cameras" && list) || (args[i] == "--camera" && chosen)) {
-            std::fprintf(err, "quorbit: %s is given more than once\n", args[i].c_str());
-            return 2;
-        }
-        if (args[i] == "--list-cameras") {
-            list = true;
-            args.erase(args.begin() + long(i));
-        } else if (args[i] == "--camera") {
-            chosen = true;
-            if (i + 1 >= args.size()) {
-                std::fprintf(err, "quorbit: --camera needs a source\n");
-                return 2;
-            }
-            if (!selectSource(args[i + 1], err)) return 2;
-            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
-        } else {
-            ++i;
-        }
-    }
-    if (list) return listCameras(out, err);
+    if (_list) return listCameras(out, err);
     return std::nullopt;
 }
 
-bool CameraCommandLine::selectSource(const std::string& source, std::FILE* err) {
-    auto parsed = CameraSource::parse(source);
-    if (!parsed) {
-        std::fprintf(err, "quorbit: %s\n", parsed.error().localizedDescription().c_str());
-        return false;
+std::optional<int> CameraCommandLine::takeOptions(std::vector<std::string>& args, std::FILE* out,
+                                                  std::FILE* err) {
+    if (!args.empty() && args.front().rfind("-", 0) != 0) return std::nullopt;
+    CameraCommandLine camera;
+    platform::CommandLineParser parser;
+    camera.addOptions(parser);
+    auto rest = parser.parse(args, platform::CommandLineParser::Unknown::Keep);
+    if (!rest) {
+        std::fprintf(err, "quorbit: %s\n", rest.error().localizedDescription().c_str());
+        return 2;
     }
-    CameraSource::select(parsed.value());
-    return true;
+    args = std::move(rest).value();
+    return camera.finish(out, err);
 }
 
 namespace {

@@ -172,67 +172,110 @@ void JsonParser::unwind(std::size_t count) {
     }
 }
 
+// The parser is a loop over the steps of a state table, each a function of its own:
+//
+//   Value      a value is due: a scalar is read whole (a string by scanString), a '{' or '['
+//              opens a container           -> Separator (Done at the top), Member or Element
+//   Separator  after a value inside a container: the comma, if any -> Member or Element
+//   Element    inside an array, where an element or the ']' is due -> Value or, closed,
+//                                                                     Separator or Done
+//   Member     inside an object, where a key or the '}' is due: the key and its ':'
+//                                                    -> Value or, closed, Separator or Done
+//   Done       the top-level value is complete: only white space may follow
+//   Failed     an error was added; the open containers add theirs
+//
+// Nesting is the explicit stack _frames (with the elements on _values), never the call
+// stack. The steps are inlined into the loop, so that each step's answer becomes a direct
+// jump, as fast as one function of labels.
 bool JsonParser::parse(Value& result) {
     depth = 0;
-    const char* p = _text.data();
-    Value value;  // a container just closed, or the top-level value
-    Value* slot;  // where a scalar is read: in place at the end of _values, or `value`
-    std::size_t failedFrames = 0;  // open containers that wrap the error being reported
+    Value value;
+    Cursor c;
+    c.p = _text.data();
+    c.top = &value;
+    // The top-level value comes first: a scalar is the whole document, and a container starts
+    // the loop. Inside the loop every value has a container, so the separator step need not
+    // ask whether there is one.
+    Step step = valueStep(c);
+    if (step == Step::Separator) step = Step::Done;
+    for (;;) {
+        switch (step) {
+            case Step::Value:
+                step = valueStep(c);
+                break;
+            case Step::Separator:
+                step = separatorStep(c);
+                break;
+            case Step::Element:
+                step = elementStep(c);
+                break;
+            case Step::Member:
+                step = memberStep(c);
+                break;
+            case Step::Done:
+                return finishDocument(c, result);
+            case Step::Failed:
+                // A value that failed inside a container has its place on _values (an error
+                // of the value step is wrapped by every open container); it must not stand in
+                // for the key it belongs to.
+                if (c.failedFrames == _frames.size() && !_frames.empty()) _values.pop_back();
+                unwind(c.failedFrames);
+                return false;
+        }
+    }
+}
 
-    // The parser is one loop over three states: expecting a value, after a value, and at the
-    // start of the next element or member of the innermost open container.
-scanValue:
-    p = skipWhitespace(p);
+[[gnu::always_inline]] inline JsonParser::Step JsonParser::failed(Cursor& c, std::size_t frames) {
+    c.failedFrames = frames;
+    return Step::Failed;
+}
+
+[[gnu::always_inline]] inline JsonParser::Step JsonParser::valueStep(Cursor& c) {
+    const char* p = skipWhitespace(c.p);
     // Scalars are made where they are kept: a value built aside and moved in is read back
     // before its bytes have settled, which stalls.
-    slot = _frames.empty() ? &value : &_values.emplace_back();
+    Value* slot = _frames.empty() ? c.top : &_values.emplace_back();
     switch (*p++) {
         case '{':
         case '[': {
             bool isObject = p[-1] == '{';
+            c.p = p;
             if (maxDepth() != 0 && _frames.size() + 1 > maxDepth()) {
                 addError(JsonError::kTooDeep, "Nested too deep", p - 1);
-                failedFrames = _frames.size();
-                goto fail;
+                return failed(c, _frames.size());
             }
-            if (slot != &value) _values.pop_back();  // the container is kept when it closes
+            if (slot != c.top) _values.pop_back();  // the container is kept when it closes
             _frames.push_back({_values.size(), isObject});
             depth = static_cast<std::uint32_t>(_frames.size());
-            if (isObject) goto nextMember;
-            goto nextElement;
+            return isObject ? Step::Member : Step::Element;
         }
         case '"':
-            if (!scanString(p, *slot)) {
-                failedFrames = _frames.size();
-                goto fail;
-            }
-            goto scalarDone;
+            if (!scanString(p, *slot)) return failed(c, _frames.size());
+            c.p = p;
+            return Step::Separator;
         case 't':
             if (p[0] != 'r' || p[1] != 'u' || p[2] != 'e') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'true'", mismatch(p, "rue"));
-                failedFrames = _frames.size();
-                goto fail;
+                return failed(c, _frames.size());
             }
-            p += 3;
+            c.p = p + 3;
             slot->setTag(Value::kTrue);
-            goto scalarDone;
+            return Step::Separator;
         case 'f':
             if (p[0] != 'a' || p[1] != 'l' || p[2] != 's' || p[3] != 'e') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'false'", mismatch(p, "alse"));
-                failedFrames = _frames.size();
-                goto fail;
+                return failed(c, _frames.size());
             }
-            p += 4;
+            c.p = p + 4;
             slot->setTag(Value::kFalse);
-            goto scalarDone;
+            return Step::Separator;
         case 'n':
             if (p[0] != 'u' || p[1] != 'l' || p[2] != 'l') {
                 addError(JsonError::kUnexpectedCharacter, "Expected 'null'", mismatch(p, "ull"));
-                failedFrames = _frames.size();
-                goto fail;
+                return failed(c, _frames.size());
             }
-            p += 3;
-            goto scalarDone;
+            c.p = p + 3;
+            return Step::Separator;
         case '-':
         case '0':
         case '1':
@@ -245,134 +288,118 @@ scanValue:
         case '8':
         case '9':
             --p;
-            if (!scanNumber(p, *slot)) {
-                failedFrames = _frames.size();
-                goto fail;
-            }
-            goto scalarDone;
+            if (!scanNumber(p, *slot)) return failed(c, _frames.size());
+            c.p = p;
+            return Step::Separator;
         case '+':
             addError(JsonError::kBadNumber, "Leading + disallowed in number", p - 1);
-            failedFrames = _frames.size();
-            goto fail;
+            return failed(c, _frames.size());
         case '\0':
             addError(JsonError::kEndOfInput, "Unexpected end of string", p - 1);
-            failedFrames = _frames.size();
-            goto fail;
+            return failed(c, _frames.size());
         default:
             addError(JsonError::kUnexpectedCharacter, "Unrecognised leading character", p - 1);
-            failedFrames = _frames.size();
-            goto fail;
+            return failed(c, _frames.size());
     }
+}
 
-scalarDone:
-    if (!_frames.empty()) goto afterValue;
-valueDone:
-    // The top-level value is complete.
-    p = skipWhitespace(p);
-    if (*p != '\0') {
-        addError(JsonError::kGarbage, "Garbage after JSON", p);
-        return false;
-    }
-    result = std::move(value);
-    return true;
-
-afterValue:
-    p = skipWhitespace(p);
+[[gnu::always_inline]] inline JsonParser::Step JsonParser::separatorStep(Cursor& c) {
+    const char* p = skipWhitespace(c.p);
+    // Objects and arrays apart, so that each way out is a jump of its own.
     if (_frames.back().isObject) {
         if (*p == ',') {
             p = skipWhitespace(p + 1);
             if (*p == '}') {
                 addError(JsonError::kTrailingComma, "Trailing comma disallowed in object", p);
-                failedFrames = _frames.size() - 1;
-                goto fail;
+                return failed(c, _frames.size() - 1);
             }
         }
-        goto nextMember;
+        c.p = p;
+        return Step::Member;
     }
     if (*p == ',') {
         p = skipWhitespace(p + 1);
         if (*p == ']') {
             addError(JsonError::kTrailingComma, "Trailing comma disallowed in array", p);
-            failedFrames = _frames.size() - 1;
-            goto fail;
+            return failed(c, _frames.size() - 1);
         }
     }
-    // fall through to the next element
+    c.p = p;
+    return Step::Element;
+}
 
-nextElement:
-    if (*p == '\0') {
-        addError(JsonError::kEndOfInput, "End of input while parsing array", p);
-        failedFrames = _frames.size() - 1;
-        goto fail;
+[[gnu::always_inline]] inline JsonParser::Step JsonParser::elementStep(Cursor& c) {
+    if (*c.p == '\0') {
+        addError(JsonError::kEndOfInput, "End of input while parsing array", c.p);
+        return failed(c, _frames.size() - 1);
     }
-    p = skipWhitespace(p);
-    if (*p != ']') goto scanValue;
-    ++p;
-    {
-        // The array is made where its first element was, its place in the enclosing one.
-        std::size_t base = _frames.back().base;
-        std::size_t count = _values.size() - base;
-        _frames.pop_back();
-        depth = static_cast<std::uint32_t>(_frames.size());
-        if (_frames.empty()) {
-            Value::adoptArray(value, _values.data() + base, count);
-            _values.resize(base);
-            goto valueDone;
-        }
-        if (count == 0) _values.emplace_back();
-        Value::adoptArray(_values[base], _values.data() + base, count);
-        _values.resize(base + 1);
+    c.p = skipWhitespace(c.p);
+    if (*c.p != ']') return Step::Value;
+    ++c.p;
+    // The array is made where its first element was, its place in the enclosing one.
+    std::size_t base = _frames.back().base;
+    std::size_t count = _values.size() - base;
+    _frames.pop_back();
+    depth = static_cast<std::uint32_t>(_frames.size());
+    if (_frames.empty()) {
+        Value::adoptArray(*c.top, _values.data() + base, count);
+        _values.resize(base);
+        return Step::Done;
     }
-    goto afterValue;
+    if (count == 0) _values.emplace_back();
+    Value::adoptArray(_values[base], _values.data() + base, count);
+    _values.resize(base + 1);
+    return Step::Separator;
+}
 
-nextMember:
-    if (*p == '\0') {
-        addError(JsonError::kEndOfInput, "End of input while parsing object", p);
-        failedFrames = _frames.size() - 1;
-        goto fail;
+[[gnu::always_inline]] inline JsonParser::Step JsonParser::memberStep(Cursor& c) {
+    if (*c.p == '\0') {
+        addError(JsonError::kEndOfInput, "End of input while parsing object", c.p);
+        return failed(c, _frames.size() - 1);
     }
-    p = skipWhitespace(p);
+    const char* p = skipWhitespace(c.p);
     if (*p == '}') {
-        ++p;
+        c.p = p + 1;
         std::size_t base = _frames.back().base;
         std::size_t count = finishObject(base);
         _frames.pop_back();
         depth = static_cast<std::uint32_t>(_frames.size());
         if (_frames.empty()) {
-            Value::adoptObject(value, _values.data() + base, count);
+            Value::adoptObject(*c.top, _values.data() + base, count);
             _values.resize(base);
-            goto valueDone;
+            return Step::Done;
         }
         if (count == 0) _values.emplace_back();
         Value::adoptObject(_values[base], _values.data() + base, count);
         _values.resize(base + 1);
-        goto afterValue;
+        return Step::Separator;
     }
     if (*p != '"') {
         addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
-        failedFrames = _frames.size() - 1;
-        goto fail;
+        return failed(c, _frames.size() - 1);
     }
     ++p;
     if (!scanString(p, _values.emplace_back())) {
         addError(JsonError::kUnexpectedCharacter, "Object key string expected", p);
-        failedFrames = _frames.size() - 1;
-        goto fail;
+        return failed(c, _frames.size() - 1);
     }
     p = skipWhitespace(p);
     if (*p != ':') {
         addError(JsonError::kUnexpectedCharacter, "Expected ':' separating key and value", p);
-        failedFrames = _frames.size() - 1;
-        goto fail;
+        return failed(c, _frames.size() - 1);
     }
-    ++p;
-    goto scanValue;
+    c.p = p + 1;
+    return Step::Value;
+}
 
-fail:
-    // A value that failed inside an object must not stand in for the key it belongs to.
-    if (failedFrames == _frames.size() && slot != &value) _values.pop_back();
-    unwind(failedFrames);
-    return false;
+[[gnu::always_inline]] inline bool JsonParser::finishDocument(Cursor& c, Value& result) {
+    const char* p = skipWhitespace(c.p);
+    if (*p != '\0') {
+        addError(JsonError::kGarbage, "Garbage after JSON", p);
+        return false;
+    }
+    result = std::move(*c.top);
+    return true;
 }
 
 // Collapses repeated keys of the object whose keys and values start at `base`: the first

@@ -60,7 +60,26 @@ class JsonParser : public JsonBase {
         bool isObject;
     };
 
+    // The steps of parse() (see JsonParser.cpp): each reads on from the cursor and answers
+    // the step that follows.
+    enum class Step : unsigned char { Value, Separator, Element, Member, Done, Failed };
+    struct Cursor {
+        const char* p = nullptr;
+        // The top-level value: a scalar, or the outermost container once closed. It lies outside
+        // the cursor, and the scanners read through a copy of p, so that nothing takes the cursor's
+        // address and its fields stay in registers.
+        Value* top = nullptr;
+        std::size_t failedFrames = 0;  // open containers that wrap the error being reported
+    };
+
     bool parse(Value& result);
+    Step valueStep(Cursor& c);
+    Step separatorStep(Cursor& c);
+    Step elementStep(Cursor& c);
+    Step memberStep(Cursor& c);
+    bool finishDocument(Cursor& c, Value& result);
+    // Step::Failed, with the error wrapped by the innermost `frames` open containers.
+    static Step failed(Cursor& c, std::size_t frames);
     // Adds an error found at `at` in _text; the first error of a parse fixes the position
     // that every error of the trace carries.
     void addError(unsigned code, const char* message, const char* at);

@@ -100,7 +100,7 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
     const Case cases[] = {
         {{"--camera", "synthetic:front", "--scale", "2"}, {"--scale", "2"}, {}, ""},
         {{"--camera", "bogus"}, {}, 2, "bad camera source"},
-        {{"--headless", "--camera"}, {}, 2, "needs a source"},
+        {{"--headless", "--camera"}, {}, 2, "--camera needs a value"},
         {{"render", "--camera", "back"}, {"render", "--camera", "back"}, {}, ""},
         // The rotation listed is the override's; a bad one refuses to start.
         {listFront, {}, 0, "synthetic:front\tfront\trotation 180\t", "180"},

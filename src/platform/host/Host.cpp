@@ -9,12 +9,12 @@
 
 #include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
-#include "platform/ui/Compositor.h"
-#include "platform/ui/DisplayLink.h"
 #include "platform/gl/GLContext.h"
 #include "platform/gl/GLSupport.h"
 #include "platform/host/Application.h"
 #include "platform/host/DisplayConnection.h"
+#include "platform/ui/Compositor.h"
+#include "platform/ui/DisplayLink.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::platform {
@@ -344,13 +344,54 @@ Point Host::pointFromWindow(double x, double y) const {
 }
 
 void Host::handleEvent(const SDL_Event& event) {
-    Application& app = Application::shared();
-    auto quit = [this] { requestQuit(); };
     switch (event.type) {
         case SDL_QUIT:
         case SDL_APP_TERMINATING:
-            quit();
+            requestQuit();
             break;
+        case SDL_APP_LOWMEMORY:
+        case SDL_APP_WILLENTERBACKGROUND:
+        case SDL_APP_DIDENTERBACKGROUND:
+        case SDL_APP_WILLENTERFOREGROUND:
+        case SDL_APP_DIDENTERFOREGROUND:
+            handleLifecycleEvent(event.type);
+            break;
+        case SDL_DISPLAYEVENT:
+            handleDisplayEvent(event.display);
+            break;
+        case SDL_WINDOWEVENT:
+            handleWindowEvent(event.window);
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            handleMouseButton(event.button);
+            break;
+        case SDL_MOUSEMOTION:
+            handleMouseMotion(event.motion);
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            handleKeyEvent(event.key);
+            break;
+        case SDL_MOUSEWHEEL:
+            handleWheel(event.wheel);
+            break;
+        case SDL_TEXTINPUT:
+            Window::dispatchText(event.text.text);
+            break;
+        case SDL_FINGERDOWN:
+        case SDL_FINGERMOTION:
+        case SDL_FINGERUP:
+            handleFinger(event.tfinger);
+            break;
+        default:
+            break;
+    }
+}
+
+void Host::handleLifecycleEvent(std::uint32_t type) {
+    Application& app = Application::shared();
+    switch (type) {
         case SDL_APP_LOWMEMORY:
             app.receiveMemoryWarning();
             break;
@@ -366,112 +407,108 @@ void Host::handleEvent(const SDL_Event& event) {
         case SDL_APP_DIDENTERFOREGROUND:
             app.becomeActive();
             break;
-        case SDL_DISPLAYEVENT:
-            if (event.display.event == SDL_DISPLAYEVENT_ORIENTATION)
-                app.setStatusBarOrientation(orientationFromSdl(event.display.data1));
-            break;
-        case SDL_WINDOWEVENT:
-            if (event.window.windowID != SDL_GetWindowID(_window)) break;
-            switch (event.window.event) {
-                case SDL_WINDOWEVENT_FOCUS_LOST:
-                    _focused = false;
-                    _mouseDown = false;
-                    Window::cancelAllTouches();
-                    app.resignActive();
-                    break;
-                case SDL_WINDOWEVENT_FOCUS_GAINED:
-                    _focused = true;
-                    if (!_minimized) app.becomeActive();
-                    break;
-                case SDL_WINDOWEVENT_MINIMIZED:
-                case SDL_WINDOWEVENT_HIDDEN:
-                    if (_minimized) break;
-                    _minimized = true;
-                    _mouseDown = false;
-                    Window::cancelAllTouches();
-                    app.enterBackground();
-                    break;
-                case SDL_WINDOWEVENT_RESTORED:
-                case SDL_WINDOWEVENT_SHOWN:
-                case SDL_WINDOWEVENT_MAXIMIZED:
-                    _framePending = true;
-                    if (!_minimized) break;
-                    _minimized = false;
-                    app.enterForeground();
-                    if (_focused) app.becomeActive();
-                    break;
-                case SDL_WINDOWEVENT_EXPOSED:
-                    _framePending = true;
-                    break;
-                case SDL_WINDOWEVENT_SIZE_CHANGED:
-                case SDL_WINDOWEVENT_RESIZED:
-                    windowSizeChanged();
-                    break;
-                case SDL_WINDOWEVENT_CLOSE:
-                    quit();
-                    break;
-                default:
-                    break;
-            }
-            break;
-        case SDL_MOUSEBUTTONDOWN:
-            if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT)
-                break;
-            _mouseDown = true;
-            Window::dispatchTouch(TouchPhase::Began, 0,
-                                  pointFromWindow(event.button.x, event.button.y));
-            break;
-        case SDL_MOUSEMOTION:
-            if (event.motion.which == SDL_TOUCH_MOUSEID || !_mouseDown) break;
-            Window::dispatchTouch(TouchPhase::Moved, 0,
-                                  pointFromWindow(event.motion.x, event.motion.y));
-            break;
-        case SDL_MOUSEBUTTONUP:
-            if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT ||
-                !_mouseDown)
-                break;
-            _mouseDown = false;
-            Window::dispatchTouch(TouchPhase::Ended, 0,
-                                  pointFromWindow(event.button.x, event.button.y));
-            break;
-        case SDL_KEYDOWN:
-        case SDL_KEYUP:
-            if (handleWindowKey(event.key)) break;
-            Window::dispatchKey(keyEventFromSdl(event.key), event.type == SDL_KEYDOWN);
-            break;
-        case SDL_MOUSEWHEEL: {
-            if (event.wheel.which == SDL_TOUCH_MOUSEID) break;
-            // Fine-grained wheels (touchpads) add up to whole notches; a notch is a step.
-            double sign = event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
-            _wheelRight += sign * double(event.wheel.preciseX);
-            _wheelUp += sign * double(event.wheel.preciseY);
-            int right = static_cast<int>(std::trunc(_wheelRight));
-            int up = static_cast<int>(std::trunc(_wheelUp));
-            _wheelRight -= right;
-            _wheelUp -= up;
-            if (right != 0 || up != 0) Window::dispatchWheel(right, -up);
-            break;
-        }
-        case SDL_TEXTINPUT:
-            Window::dispatchText(event.text.text);
-            break;
-        case SDL_FINGERDOWN:
-        case SDL_FINGERMOTION:
-        case SDL_FINGERUP: {
-            // Finger positions are fractions of the window (of the screen in points);
-            // touch 0 is the mouse.
-            int id = 1 + static_cast<int>(event.tfinger.fingerId & 0x3fffffff);
-            Size screen = pointSize();
-            Point p{event.tfinger.x * screen.width, event.tfinger.y * screen.height};
-            TouchPhase phase = event.type == SDL_FINGERDOWN ? TouchPhase::Began
-                               : event.type == SDL_FINGERUP ? TouchPhase::Ended
-                                                            : TouchPhase::Moved;
-            Window::dispatchTouch(phase, id, p);
-            break;
-        }
         default:
             break;
     }
+}
+
+void Host::handleDisplayEvent(const SDL_DisplayEvent& display) {
+    if (display.event == SDL_DISPLAYEVENT_ORIENTATION)
+        Application::shared().setStatusBarOrientation(orientationFromSdl(display.data1));
+}
+
+void Host::handleWindowEvent(const SDL_WindowEvent& window) {
+    if (window.windowID != SDL_GetWindowID(_window)) return;
+    Application& app = Application::shared();
+    switch (window.event) {
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+            _focused = false;
+            _mouseDown = false;
+            Window::cancelAllTouches();
+            app.resignActive();
+            break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            _focused = true;
+            if (!_minimized) app.becomeActive();
+            break;
+        case SDL_WINDOWEVENT_MINIMIZED:
+        case SDL_WINDOWEVENT_HIDDEN:
+            if (_minimized) break;
+            _minimized = true;
+            _mouseDown = false;
+            Window::cancelAllTouches();
+            app.enterBackground();
+            break;
+        case SDL_WINDOWEVENT_RESTORED:
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_MAXIMIZED:
+            _framePending = true;
+            if (!_minimized) break;
+            _minimized = false;
+            app.enterForeground();
+            if (_focused) app.becomeActive();
+            break;
+        case SDL_WINDOWEVENT_EXPOSED:
+            _framePending = true;
+            break;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+        case SDL_WINDOWEVENT_RESIZED:
+            windowSizeChanged();
+            break;
+        case SDL_WINDOWEVENT_CLOSE:
+            requestQuit();
+            break;
+        default:
+            break;
+    }
+}
+
+void Host::handleMouseButton(const SDL_MouseButtonEvent& button) {
+    // The left button is touch 0; the mouse SDL makes up for a finger is not a second touch.
+    if (button.which == SDL_TOUCH_MOUSEID || button.button != SDL_BUTTON_LEFT) return;
+    Point p = pointFromWindow(button.x, button.y);
+    if (button.type == SDL_MOUSEBUTTONDOWN) {
+        _mouseDown = true;
+        Window::dispatchTouch(TouchPhase::Began, 0, p);
+    } else if (_mouseDown) {
+        _mouseDown = false;
+        Window::dispatchTouch(TouchPhase::Ended, 0, p);
+    }
+}
+
+void Host::handleMouseMotion(const SDL_MouseMotionEvent& motion) {
+    if (motion.which == SDL_TOUCH_MOUSEID || !_mouseDown) return;
+    Window::dispatchTouch(TouchPhase::Moved, 0, pointFromWindow(motion.x, motion.y));
+}
+
+void Host::handleKeyEvent(const SDL_KeyboardEvent& key) {
+    if (handleWindowKey(key)) return;
+    Window::dispatchKey(keyEventFromSdl(key), key.type == SDL_KEYDOWN);
+}
+
+void Host::handleWheel(const SDL_MouseWheelEvent& wheel) {
+    if (wheel.which == SDL_TOUCH_MOUSEID) return;
+    // Fine-grained wheels (touchpads) add up to whole notches; a notch is a step.
+    double sign = wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -1 : 1;
+    _wheelRight += sign * double(wheel.preciseX);
+    _wheelUp += sign * double(wheel.preciseY);
+    int right = static_cast<int>(std::trunc(_wheelRight));
+    int up = static_cast<int>(std::trunc(_wheelUp));
+    _wheelRight -= right;
+    _wheelUp -= up;
+    if (right != 0 || up != 0) Window::dispatchWheel(right, -up);
+}
+
+void Host::handleFinger(const SDL_TouchFingerEvent& finger) {
+    // Finger positions are fractions of the window (of the screen in points); touch 0 is
+    // the mouse.
+    int id = 1 + static_cast<int>(finger.fingerId & 0x3fffffff);
+    Size screen = pointSize();
+    Point p{finger.x * screen.width, finger.y * screen.height};
+    TouchPhase phase = finger.type == SDL_FINGERDOWN ? TouchPhase::Began
+                       : finger.type == SDL_FINGERUP ? TouchPhase::Ended
+                                                     : TouchPhase::Moved;
+    Window::dispatchTouch(phase, id, p);
 }
 
 bool Host::handleWindowKey(const SDL_KeyboardEvent& key) {

@@ -13,7 +13,13 @@
 #include "platform/host/HostOptions.h"
 
 union SDL_Event;
+struct SDL_DisplayEvent;
 struct SDL_KeyboardEvent;
+struct SDL_MouseButtonEvent;
+struct SDL_MouseMotionEvent;
+struct SDL_MouseWheelEvent;
+struct SDL_TouchFingerEvent;
+struct SDL_WindowEvent;
 struct SDL_Window;
 
 namespace quorbit::platform {
@@ -65,6 +71,7 @@ class Host {
 
     // Handles what SDL has queued; returns whether anything came.
     bool pumpEvents();
+    // Hands one event to the handler of its kind.
     void handleEvent(const SDL_Event& event);
     // Window points of a position in SDL window coordinates.
     Point pointFromWindow(double x, double y) const;
@@ -84,6 +91,19 @@ class Host {
     // Where frames are drawn: the window's own framebuffer, or with SDL's offscreen driver,
     // whose surface keeps the size the window was made with, a framebuffer of the current size.
     GLuint targetFramebuffer();
+    // One handler for each kind of event. The application's lifecycle (low memory, going to
+    // and coming back from the background) is passed on to the Application as it comes.
+    void handleLifecycleEvent(std::uint32_t type);
+    void handleDisplayEvent(const SDL_DisplayEvent& display);
+    // Focus, minimising and showing the window become the application's lifecycle calls;
+    // size changes lay the screens out again.
+    void handleWindowEvent(const SDL_WindowEvent& window);
+    // The left mouse button is touch 0: pressed, dragged and let go.
+    void handleMouseButton(const SDL_MouseButtonEvent& button);
+    void handleMouseMotion(const SDL_MouseMotionEvent& motion);
+    void handleKeyEvent(const SDL_KeyboardEvent& key);
+    void handleWheel(const SDL_MouseWheelEvent& wheel);
+    void handleFinger(const SDL_TouchFingerEvent& finger);
     // Keys that belong to the window rather than to a screen: Ctrl+Q quits as closing the
     // window does, F11 switches full screen. Returns whether the key was one of them.
     bool handleWindowKey(const SDL_KeyboardEvent& key);

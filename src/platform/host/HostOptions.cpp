@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <set>
 
 namespace quorbit::platform {
 
@@ -22,45 +21,46 @@ std::optional<Size> HostOptions::parseSize(const std::string& text) {
     return Size{*w, *h};
 }
 
+void HostOptions::addOptions(CommandLineParser& parser) {
+    parser.addFlag("--headless", "no display: SDL's offscreen driver, nothing on screen", headless);
+    parser.add({"--script", "FILE", "runs the script commands in FILE (see below)",
+                [this](const std::string& value) -> std::optional<std::string> {
+                    if (value.empty()) return "--script needs a file name";
+                    scriptPath = value;
+                    return std::nullopt;
+                }});
+    parser.add({"--scale", "N", "window pixels a point, 0.25 to 8 (1 unless given)",
+                [this](const std::string& value) -> std::optional<std::string> {
+                    char* end = nullptr;
+                    double number = std::strtod(value.c_str(), &end);
+                    if (value.empty() || *end != '\0' || !std::isfinite(number) || number < 0.25 ||
+                        number > 8)
+                        return "--scale takes a number from 0.25 to 8, not \"" + value + "\"";
+                    scale = number;
+                    return std::nullopt;
+                }});
+    parser.add({"--size", "WxH",
+                "the window's first size in points, each side " +
+                    std::to_string(int(kMinimumSide)) + " to " + std::to_string(int(kMaximumSide)),
+                [this](const std::string& value) -> std::optional<std::string> {
+                    auto size = parseSize(value);
+                    if (!size)
+                        return "--size takes WIDTHxHEIGHT in points, each from " +
+                               std::to_string(int(kMinimumSide)) + " to " +
+                               std::to_string(int(kMaximumSide)) + ", not \"" + value + "\"";
+                    width = size->width;
+                    height = size->height;
+                    return std::nullopt;
+                }});
+}
+
 Result<HostOptions> HostOptions::parse(const std::vector<std::string>& args) {
     HostOptions options;
-    auto fail = [](const std::string& message) {
-        return Error::make(HostError::BadOption, message);
-    };
-    std::set<std::string> seen;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        bool ours = arg == "--headless" || arg == "--script" || arg == "--scale" || arg == "--size";
-        if (ours && !seen.insert(arg).second) return fail(arg + " is given more than once");
-        if (arg == "--headless") {
-            options.headless = true;
-        } else if (arg == "--script" || arg == "--scale" || arg == "--size") {
-            if (i + 1 >= args.size()) return fail(arg + " needs a value");
-            const std::string& value = args[++i];
-            if (arg == "--script") {
-                if (value.empty()) return fail("--script needs a file name");
-                options.scriptPath = value;
-                continue;
-            }
-            if (arg == "--size") {
-                auto size = parseSize(value);
-                if (!size)
-                    return fail("--size takes WIDTHxHEIGHT in points, each from " +
-                                std::to_string(int(kMinimumSide)) + " to " +
-                                std::to_string(int(kMaximumSide)) + ", not \"" + value + "\"");
-                options.width = size->width;
-                options.height = size->height;
-                continue;
-            }
-            char* end = nullptr;
-            double scale = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || !std::isfinite(scale) || scale < 0.25 || scale > 8)
-                return fail("--scale takes a number from 0.25 to 8, not \"" + value + "\"");
-            options.scale = scale;
-        } else {
-            options.rest.push_back(arg);
-        }
-    }
+    CommandLineParser parser;
+    options.addOptions(parser);
+    auto rest = parser.parse(args, CommandLineParser::Unknown::Keep);
+    if (!rest) return Error::make(HostError::BadOption, rest.error().localizedDescription());
+    options.rest = std::move(rest).value();
     return options;
 }
 

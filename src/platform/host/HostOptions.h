@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/CommandLineParser.h"
 #include "platform/core/Error.h"
 #include "platform/core/Geometry.h"
 
@@ -42,6 +43,10 @@ struct HostOptions {
 
     // "WIDTHxHEIGHT" in points, each side within the limits above.
     static std::optional<Size> parseSize(const std::string& text);
+
+    // Declares --headless, --script FILE, --scale N and --size WxH on parser, each read into
+    // this (which must outlive the parse) as it is met.
+    void addOptions(CommandLineParser& parser);
 
     // Takes --headless, --script FILE, --scale N and --size WxH out of args; the other arguments
     // are kept in rest. Fails on a missing or bad value, and on an option given twice.
