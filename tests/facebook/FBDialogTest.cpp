@@ -201,6 +201,9 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
          {"fail -1003", "notLogin failed"}, "The server's name could not be found. Check that this computer is online, then try again."},
     };
     // clang-format on
+    // Pages that earlier tests started loading may have failed since, each with its alert.
+    while (auto* stale = platform::AlertView::visibleAlert())
+        stale->dismissWithClickedButtonIndex(0, false);
     auto alertShown = [](const char* message) {
         auto* alert = platform::AlertView::visibleAlert();
         bool ok = message ? alert && alert->title() == FBDialog::kLoadFailedTitle &&
