@@ -65,7 +65,7 @@ bool writeAll(int fd, std::string_view text) {
 }  // namespace
 
 struct IncomingUrl::Client {
-    int fd = -1;
+    platform::FileHandle socket;
     std::string buffer;
     platform::RunLoop::Id watch = 0;
     platform::RunLoop::Id deadline = 0;
@@ -128,11 +128,11 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
     listener->_socketPath = dir.value() / kSocketName;
 
     fs::path lockPath = dir.value() / kLockName;
-    listener->_lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (listener->_lockFd < 0)
+    listener->_lock.reset(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!listener->_lock)
         return failure(IncomingUrlErrorCode::SocketFailed, "cannot open " + lockPath.native(),
                        errno);
-    if (flock(listener->_lockFd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(listener->_lock.fd(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             return failure(IncomingUrlErrorCode::AlreadyRunning, "another instance is running");
         return failure(IncomingUrlErrorCode::SocketFailed, "cannot lock " + lockPath.native(),
@@ -152,14 +152,16 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
         unlink(listener->_socketPath.c_str());
         Log::info("replaced the hand-off socket left by an earlier run");
     }
-    listener->_listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listener->_listenFd < 0)
+    platform::FileHandle listening(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listening)
         return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
-    if (bind(listener->_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (bind(listening.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return failure(IncomingUrlErrorCode::SocketFailed,
                        "cannot bind " + listener->_socketPath.native(), errno);
+    // Bound: the socket's name is this instance's now, and goes with it.
+    listener->_listen = std::move(listening);
     chmod(listener->_socketPath.c_str(), 0600);
-    if (::listen(listener->_listenFd, kBacklog) != 0)
+    if (::listen(listener->_listen.fd(), kBacklog) != 0)
         return failure(IncomingUrlErrorCode::SocketFailed,
                        "cannot listen on " + listener->_socketPath.native(), errno);
     return listener;
@@ -170,36 +172,35 @@ IncomingUrl::~IncomingUrl() {
     for (auto& [fd, client] : _clients) {
         loop.unwatchFd(client->watch);
         loop.cancelTimer(client->deadline);
-        close(fd);
     }
+    _clients.clear();
     if (_watch) loop.unwatchFd(_watch);
-    if (_listenFd >= 0) {
-        close(_listenFd);
-        unlink(_socketPath.c_str());
-    }
-    if (_lockFd >= 0) close(_lockFd);  // releases the lock
+    // The name goes before the socket closes and the lock is let go (the members, in that
+    // order), so that it never names the socket of an instance started meanwhile.
+    if (_listen) unlink(_socketPath.c_str());
 }
 
 void IncomingUrl::start(Handler handler, FrontHandler front) {
     _handler = std::move(handler);
     _front = std::move(front);
     if (_watch) return;
-    _watch = platform::RunLoop::main().watchFd(_listenFd, platform::RunLoop::Readable,
+    _watch = platform::RunLoop::main().watchFd(_listen.fd(), platform::RunLoop::Readable,
                                                [this](short) { acceptClients(); });
 }
 
 void IncomingUrl::acceptClients() {
     for (;;) {
-        int fd = accept4(_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        platform::FileHandle peerSocket(
+            accept4(_listen.fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!peerSocket) {
             if (errno == EINTR) continue;
             return;  // EAGAIN: nobody else waiting
         }
         ucred peer{};
         socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid()) {
+        if (getsockopt(peerSocket.fd(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+            peer.uid != geteuid()) {
             Log::warn("refused a hand-off connection from another user");
-            close(fd);
             continue;
         }
         if (_clients.size() >= kMaxClients) {
@@ -212,8 +213,9 @@ void IncomingUrl::acceptClients() {
             Log::warn("too many hand-off connections at once; closed the one waiting longest");
             finish(oldest->first, false);
         }
+        int fd = peerSocket.fd();
         auto client = std::make_unique<Client>();
-        client->fd = fd;
+        client->socket = std::move(peerSocket);
         client->serial = ++_accepted;
         platform::RunLoop& loop = platform::RunLoop::main();
         client->watch =
@@ -271,8 +273,7 @@ void IncomingUrl::finish(int fd, bool taken) {
     loop.unwatchFd(it->second->watch);
     loop.cancelTimer(it->second->deadline);
     writeAll(fd, taken ? "ok\n" : "no\n");
-    close(fd);
-    _clients.erase(it);
+    _clients.erase(it);  // closes the connection
 }
 
 platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& url,
@@ -289,8 +290,9 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
     using Clock = std::chrono::steady_clock;
     auto end = Clock::now() + wait;
     for (;;) {
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        platform::FileHandle connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        int fd = connection.fd();
+        if (!connection)
             return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             // The answer may take what is left of the wait (at least a moment).
@@ -305,7 +307,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             shutdown(fd, SHUT_WR);
             char reply[8] = {};
             ssize_t n = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
-            close(fd);
+            connection.reset();
             if (n >= 2) {
                 HandOff result;
                 result.taken = std::string_view(reply, 3) == "ok\n";
@@ -320,7 +322,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             continue;
         }
         int error = errno;
-        close(fd);
+        connection.reset();
         if (error == EAGAIN && Clock::now() < end) {
             // The instance's queue of connections is full: again in a moment.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

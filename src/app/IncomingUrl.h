@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/core/Error.h"
+#include "platform/core/FileHandle.h"
 #include "platform/core/RunLoop.h"
 
 namespace quorbit::app {
@@ -94,8 +95,8 @@ class IncomingUrl {
 
     std::string _scheme;
     std::filesystem::path _socketPath;
-    int _lockFd = -1;
-    int _listenFd = -1;
+    platform::FileHandle _lock;    // holds the instance lock while open
+    platform::FileHandle _listen;  // the listening socket, once bound
     platform::RunLoop::Id _watch = 0;
     Handler _handler;
     FrontHandler _front;

@@ -19,13 +19,11 @@ std::thread::id& mainThreadId() {
 }  // namespace
 
 RunLoop::RunLoop() {
-    _wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (_wakeFd < 0) throw std::runtime_error("eventfd failed");
+    _wake.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!_wake) throw std::runtime_error("eventfd failed");
 }
 
-RunLoop::~RunLoop() {
-    if (_wakeFd >= 0) close(_wakeFd);
-}
+RunLoop::~RunLoop() = default;
 
 RunLoop& RunLoop::main() {
     static RunLoop* loop = [] {
@@ -50,7 +48,7 @@ void RunLoop::post(Task task) {
 
 void RunLoop::wake() {
     std::uint64_t one = 1;
-    ssize_t written = write(_wakeFd, &one, sizeof one);
+    ssize_t written = write(_wake.fd(), &one, sizeof one);
     (void)written;  // a full counter already wakes the loop
 }
 
@@ -166,7 +164,7 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
 
     std::vector<pollfd> fds;
     std::vector<std::pair<Id, std::shared_ptr<std::function<void(short)>>>> handlers;
-    fds.push_back({_wakeFd, POLLIN, 0});
+    fds.push_back({_wake.fd(), POLLIN, 0});
     for (auto& [id, watch] : _watches) {
         fds.push_back({watch.fd, watch.events, 0});
         handlers.emplace_back(id, watch.handler);
@@ -180,7 +178,7 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
     if (ready > 0) {
         if (fds[0].revents) {
             std::uint64_t count;
-            while (read(_wakeFd, &count, sizeof count) > 0) {
+            while (read(_wake.fd(), &count, sizeof count) > 0) {
             }
         }
         for (size_t i = 1; i < fds.size(); ++i) {

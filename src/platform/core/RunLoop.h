@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/FileHandle.h"
+
 namespace quorbit::platform {
 
 // The main thread's event loop: one poll() over file descriptors, timers and tasks posted
@@ -90,7 +92,7 @@ class RunLoop {
 
     std::mutex _taskMutex;
     std::vector<Task> _tasks;
-    int _wakeFd = -1;
+    FileHandle _wake;  // an eventfd that post() and quit() write to
 
     std::map<Id, Timer> _timers;
     std::map<Id, Watch> _watches;
