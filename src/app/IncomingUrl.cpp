@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::app {
 
@@ -112,12 +113,7 @@ bool IncomingUrl::accepts(std::string_view url, const std::string& scheme) {
         if (u < 0x20 || u == 0x7F) return false;
     }
     if (url[scheme.size()] != ':') return false;
-    for (size_t i = 0; i < scheme.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) !=
-            std::tolower(static_cast<unsigned char>(scheme[i])))
-            return false;
-    }
-    return true;
+    return platform::lower(url.substr(0, scheme.size())) == platform::lower(scheme);
 }
 
 platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string scheme) {

@@ -8,9 +8,10 @@
 #include "facebook/FBError.h"
 #include "facebook/FBUrl.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/Text.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/net/UrlError.h"
-#include "platform/desktop/UrlOpener.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Window.h"
 
@@ -175,7 +176,7 @@ std::string FBDialog::generateURL(const std::string& url, const FBParams* params
     for (const auto& [key, value] : params->entries()) {
         if (FBParams::isFile(value)) continue;
         if (!query.empty()) query += '&';
-        query += key + "=" + FBUrl::escape(std::get<std::string>(value));
+        query += key + "=" + platform::percentEncode(std::get<std::string>(value));
     }
     return url + "?" + query;
 }

@@ -9,6 +9,7 @@
 #include "json/JsonConveniences.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Text.h"
 #include "platform/gfx/ImageCodec.h"
 
 namespace quorbit::facebook {
@@ -115,7 +116,7 @@ std::string FBRequest::serializeURL(const std::string& baseUrl, const FBParams& 
             continue;
         }
         if (!query.empty()) query += '&';
-        query += key + "=" + FBUrl::escape(std::get<std::string>(value));
+        query += key + "=" + platform::percentEncode(std::get<std::string>(value));
     }
     return baseUrl + (FBUrl::hasQuery(baseUrl) ? "&" : "?") + query;
 }

@@ -21,6 +21,7 @@
 #include "platform/core/Bundle.h"
 #include "platform/core/Files.h"
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::platform {
 namespace fs = std::filesystem;
@@ -318,10 +319,8 @@ bool UserDefaults::boolForKey(const std::string& key) const {
     if (auto* d = std::get_if<double>(&v->value)) return *d != 0;
     if (auto* n = keptNumber(v)) return *n->asDouble() != 0;
     if (auto* s = std::get_if<std::string>(&v->value)) {
-        std::string lower;
-        for (char c : *s)
-            lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-        if (lower == "true" || lower == "yes") return true;
+        std::string word = lower(*s);
+        if (word == "true" || word == "yes") return true;
         auto n = numberInText(*s);
         return n && *n != 0;
     }

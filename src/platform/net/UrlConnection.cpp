@@ -14,6 +14,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Text.h"
 #include "platform/net/CookieStore.h"
 
 namespace quorbit::platform {
@@ -32,15 +33,6 @@ struct Event {
     UrlResponse response;
     std::string data;
 };
-
-std::string trim(std::string text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 class Engine;
 
@@ -435,9 +427,8 @@ bool schemeAndHost(const std::string& url, std::string& scheme, std::string& hos
     if (ok) host = part;
     curl_free(part);
     curl_url_cleanup(parsed);
-    for (std::string* text : {&scheme, &host})
-        for (char& c : *text)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    scheme = lower(scheme);
+    host = lower(host);
     return ok;
 }
 
