@@ -68,8 +68,8 @@ bool writeAll(int fd, std::string_view text) {
 struct IncomingUrl::Client {
     platform::FileHandle socket;
     std::string buffer;
-    platform::RunLoop::Id watch = 0;
-    platform::RunLoop::Id deadline = 0;
+    platform::RunLoopHandle watch;
+    platform::RunLoopHandle deadline;
     std::uint64_t serial = 0;  // the order of arrival
 };
 
@@ -164,13 +164,8 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
 }
 
 IncomingUrl::~IncomingUrl() {
-    platform::RunLoop& loop = platform::RunLoop::main();
-    for (auto& [fd, client] : _clients) {
-        loop.unwatchFd(client->watch);
-        loop.cancelTimer(client->deadline);
-    }
     _clients.clear();
-    if (_watch) loop.unwatchFd(_watch);
+    _watch.reset();
     // The name goes before the socket closes and the lock is let go (the members, in that
     // order), so that it never names the socket of an instance started meanwhile.
     if (_listen) unlink(_socketPath.c_str());
@@ -180,8 +175,8 @@ void IncomingUrl::start(Handler handler, FrontHandler front) {
     _handler = std::move(handler);
     _front = std::move(front);
     if (_watch) return;
-    _watch = platform::RunLoop::main().watchFd(_listen.fd(), platform::RunLoop::Readable,
-                                               [this](short) { acceptClients(); });
+    _watch = platform::RunLoop::main().watch(_listen.fd(), platform::RunLoop::Readable,
+                                             [this](short) { acceptClients(); });
 }
 
 void IncomingUrl::acceptClients() {
@@ -215,8 +210,8 @@ void IncomingUrl::acceptClients() {
         client->serial = ++_accepted;
         platform::RunLoop& loop = platform::RunLoop::main();
         client->watch =
-            loop.watchFd(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
-        client->deadline = loop.addTimer(kReadDeadline, [this, fd] {
+            loop.watch(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
+        client->deadline = loop.timer(kReadDeadline, [this, fd] {
             Log::warn("a hand-off connection sent no URL in time");
             finish(fd, false);
         });
@@ -265,9 +260,6 @@ void IncomingUrl::readFrom(int fd) {
 void IncomingUrl::finish(int fd, bool taken) {
     auto it = _clients.find(fd);
     if (it == _clients.end()) return;
-    platform::RunLoop& loop = platform::RunLoop::main();
-    loop.unwatchFd(it->second->watch);
-    loop.cancelTimer(it->second->deadline);
     writeAll(fd, taken ? "ok\n" : "no\n");
     _clients.erase(it);  // closes the connection
 }

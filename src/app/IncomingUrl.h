@@ -97,7 +97,7 @@ class IncomingUrl {
     std::filesystem::path _socketPath;
     platform::FileHandle _lock;    // holds the instance lock while open
     platform::FileHandle _listen;  // the listening socket, once bound
-    platform::RunLoop::Id _watch = 0;
+    platform::RunLoopHandle _watch;
     Handler _handler;
     FrontHandler _front;
     std::map<int, std::unique_ptr<Client>> _clients;

@@ -220,4 +220,68 @@ void RunLoop::quit() {
     wake();
 }
 
+RunLoopHandle RunLoop::timer(Duration delay, Task task, std::optional<Duration> interval) {
+    return RunLoopHandle(*this, RunLoopHandle::Kind::Timer,
+                         addTimer(delay, std::move(task), interval));
+}
+
+RunLoopHandle RunLoop::watch(int fd, short events, std::function<void(short)> handler) {
+    return RunLoopHandle(*this, RunLoopHandle::Kind::Watch,
+                         watchFd(fd, events, std::move(handler)));
+}
+
+RunLoopHandle RunLoop::hook(std::function<std::optional<Duration>()> hook) {
+    return RunLoopHandle(*this, RunLoopHandle::Kind::Hook, addHook(std::move(hook)));
+}
+
+RunLoopHandle::RunLoopHandle(RunLoopHandle&& other) noexcept
+    : _loop(std::exchange(other._loop, nullptr)),
+      _kind(std::exchange(other._kind, Kind::None)),
+      _id(std::exchange(other._id, 0)) {}
+
+RunLoopHandle& RunLoopHandle::operator=(RunLoopHandle&& other) noexcept {
+    if (this != &other) {
+        reset();
+        _loop = std::exchange(other._loop, nullptr);
+        _kind = std::exchange(other._kind, Kind::None);
+        _id = std::exchange(other._id, 0);
+    }
+    return *this;
+}
+
+void RunLoopHandle::reset() {
+    RunLoop* loop = std::exchange(_loop, nullptr);
+    Kind kind = std::exchange(_kind, Kind::None);
+    RunLoop::Id id = std::exchange(_id, 0);
+    if (!loop) return;
+    switch (kind) {
+        case Kind::Timer:
+            loop->cancelTimer(id);
+            break;
+        case Kind::Watch:
+            loop->unwatchFd(id);
+            break;
+        case Kind::Hook:
+            loop->removeHook(id);
+            break;
+        case Kind::None:
+            break;
+    }
+}
+
+bool RunLoopHandle::active() const {
+    if (!_loop) return false;
+    switch (_kind) {
+        case Kind::Timer:
+            return _loop->hasTimer(_id);
+        case Kind::Watch:
+            return _loop->_watches.count(_id) != 0;
+        case Kind::Hook:
+            return _loop->_hooks.count(_id) != 0;
+        case Kind::None:
+            break;
+    }
+    return false;
+}
+
 }  // namespace quorbit::platform

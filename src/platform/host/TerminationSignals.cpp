@@ -44,7 +44,7 @@ TerminationSignals::TerminationSignals(RunLoop& loop) : _loop(loop) {
             Log::warn("signals will end the application at once: no pipe to hear them on");
     }
     if (gPipe.read) {
-        _watch = _loop.watchFd(gPipe.read.fd(), RunLoop::Readable, [this](short) {
+        _watch = _loop.watch(gPipe.read.fd(), RunLoop::Readable, [this](short) {
             char bytes[16];
             while (::read(gPipe.read.fd(), bytes, sizeof bytes) > 0) {
             }
@@ -65,7 +65,6 @@ TerminationSignals::TerminationSignals(RunLoop& loop) : _loop(loop) {
 TerminationSignals::~TerminationSignals() {
     for (int i = 0; i < 3; ++i)
         sigaction(kSignals[i], &_previous[i], nullptr);
-    if (_watch) _loop.unwatchFd(_watch);
 }
 
 int TerminationSignals::received() const {

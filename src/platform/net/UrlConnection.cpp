@@ -58,7 +58,7 @@ struct UrlConnection::Impl {
     curl_off_t lastDownloaded = 0, lastUploaded = 0;
     Clock::time_point lastActivity;
     Clock::time_point started;
-    RunLoop::Id timeoutTimer = 0;
+    RunLoopHandle timeoutTimer;
 
     bool loading = false;
     bool completed = false;  // libcurl is done with it; result holds how
@@ -231,15 +231,12 @@ class Engine {
     static int onSocket(CURL*, curl_socket_t socket, int what, void* userp, void*) {
         auto* engine = static_cast<Engine*>(userp);
         RunLoop& loop = RunLoop::main();
-        if (auto it = engine->_watches.find(socket); it != engine->_watches.end()) {
-            loop.unwatchFd(it->second);
-            engine->_watches.erase(it);
-        }
+        engine->_watches.erase(socket);
         if (what == CURL_POLL_REMOVE) return 0;
         short events = 0;
         if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) events |= RunLoop::Readable;
         if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) events |= RunLoop::Writable;
-        engine->_watches[socket] = loop.watchFd(socket, events, [engine, socket](short revents) {
+        engine->_watches[socket] = loop.watch(socket, events, [engine, socket](short revents) {
             int flags = 0;
             if (revents & (POLLIN | POLLHUP)) flags |= CURL_CSELECT_IN;
             if (revents & POLLOUT) flags |= CURL_CSELECT_OUT;
@@ -252,13 +249,10 @@ class Engine {
     static int onTimer(CURLM*, long timeoutMs, void* userp) {
         auto* engine = static_cast<Engine*>(userp);
         RunLoop& loop = RunLoop::main();
-        if (engine->_timer) loop.cancelTimer(engine->_timer);
-        engine->_timer = 0;
+        engine->_timer.reset();
         if (timeoutMs >= 0) {
-            engine->_timer = loop.addTimer(std::chrono::milliseconds(timeoutMs), [engine] {
-                engine->_timer = 0;
-                engine->act(CURL_SOCKET_TIMEOUT, 0);
-            });
+            engine->_timer = loop.timer(std::chrono::milliseconds(timeoutMs),
+                                        [engine] { engine->act(CURL_SOCKET_TIMEOUT, 0); });
         }
         return 0;
     }
@@ -267,16 +261,15 @@ class Engine {
 
     CURLM* _multi = nullptr;
     std::map<CURL*, Active> _active;
-    std::map<curl_socket_t, RunLoop::Id> _watches;
-    RunLoop::Id _timer = 0;
+    std::map<curl_socket_t, RunLoopHandle> _watches;
+    RunLoopHandle _timer;
 };
 
 // Ends a load: the connection leaves the engine, and the delegate hears the outcome and is
 // then let go (with whatever its callbacks hold).
 void finish(UrlConnection& connection, UrlConnection::Impl& impl, const Error* error) {
     impl.loading = false;
-    if (impl.timeoutTimer) RunLoop::main().cancelTimer(impl.timeoutTimer);
-    impl.timeoutTimer = 0;
+    impl.timeoutTimer.reset();
     Engine::shared().remove(impl);
     impl.events.clear();
     UrlConnectionDelegate delegate = std::move(impl.delegate);
@@ -388,10 +381,9 @@ void scheduleTimeout(const std::shared_ptr<UrlConnection>& connection, UrlConnec
                      Clock::time_point due) {
     std::weak_ptr<UrlConnection> weak = connection;
     UrlConnection::Impl* target = &impl;
-    impl.timeoutTimer = RunLoop::main().addTimer(due - Clock::now(), [weak, target] {
+    impl.timeoutTimer = RunLoop::main().timer(due - Clock::now(), [weak, target] {
         auto connection = weak.lock();
         if (!connection || !target->loading) return;
-        target->timeoutTimer = 0;
         Clock::time_point due = target->due();
         Clock::time_point now = Clock::now();
         if (now < due) {
@@ -584,8 +576,7 @@ void UrlConnection::cancel() {
     Impl& impl = *_impl;
     if (!impl.loading) return;
     impl.loading = false;
-    if (impl.timeoutTimer) RunLoop::main().cancelTimer(impl.timeoutTimer);
-    impl.timeoutTimer = 0;
+    impl.timeoutTimer.reset();
     impl.events.clear();
     // This may run inside one of the delegate's own callbacks: the callbacks (and what they
     // hold) go on the run loop's next turn rather than from under the caller.
