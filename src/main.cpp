@@ -10,17 +10,17 @@
 #include "app/IncomingUrl.h"
 #include "app/RenderCommands.h"
 #include "app/quorbitAppDelegate.h"
-#include "screens/camera/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
 #include "facebook/FBConfiguration.h"
 #include "json/JsonLog.h"
-#include "screens/picker/FilterPickerController.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
 #include "platform/host/ScriptRunner.h"
+#include "screens/camera/quorbitViewController.h"
+#include "screens/picker/FilterPickerController.h"
 
 namespace {
 
@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
         auto handOff = app::IncomingUrl::handOff(args.back(), scheme);
         if (!handOff) {
             std::fprintf(stderr, "quorbit: %s\n", handOff.error().localizedDescription().c_str());
-            if (handOff.error().is(app::IncomingUrlErrorCode::NoAnswer)) {
+            if (handOff.error().is(app::IncomingUrlError::NoAnswer)) {
                 // Gave up: the URL (a sign-in coming back) stays with the user to open again.
                 std::fprintf(stderr,
                              "quorbit: gave up handing the URL to the running Flurio; "

@@ -35,11 +35,11 @@ constexpr int kBacklog = 64;
 constexpr const char* kSocketName = "incoming.sock";
 constexpr const char* kLockName = "instance.lock";
 
-Error failure(IncomingUrlErrorCode code, std::string description) {
+Error failure(IncomingUrlError code, std::string description) {
     return Error::make(code, std::move(description));
 }
 
-Error failure(IncomingUrlErrorCode code, const std::string& what, int error) {
+Error failure(IncomingUrlError code, const std::string& what, int error) {
     return Error::make(code, what + ": " + std::strerror(error), error);
 }
 
@@ -79,19 +79,18 @@ platform::Result<fs::path> IncomingUrl::folder() {
                         ? fs::path(runtime) / "quorbit"
                         : fs::path("/tmp") / ("quorbit-" + std::to_string(geteuid()));
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot make " + path.native(), errno);
+        return failure(IncomingUrlError::UnsafeFolder, "cannot make " + path.native(), errno);
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
-        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot look at " + path.native(),
-                       errno);
+        return failure(IncomingUrlError::UnsafeFolder, "cannot look at " + path.native(), errno);
     if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
         return failure(
-            IncomingUrlErrorCode::UnsafeFolder,
+            IncomingUrlError::UnsafeFolder,
             path.native() + " is not a folder of this user; not handing URLs over through it");
     }
     if ((st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
-        return failure(IncomingUrlErrorCode::UnsafeFolder,
-                       "cannot make " + path.native() + " private", errno);
+        return failure(IncomingUrlError::UnsafeFolder, "cannot make " + path.native() + " private",
+                       errno);
     return path;
 }
 
@@ -126,39 +125,36 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
     fs::path lockPath = dir.value() / kLockName;
     listener->_lock.reset(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!listener->_lock)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot open " + lockPath.native(),
-                       errno);
+        return failure(IncomingUrlError::SocketFailed, "cannot open " + lockPath.native(), errno);
     if (flock(listener->_lock.fd(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
-            return failure(IncomingUrlErrorCode::AlreadyRunning, "another instance is running");
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot lock " + lockPath.native(),
-                       errno);
+            return failure(IncomingUrlError::AlreadyRunning, "another instance is running");
+        return failure(IncomingUrlError::SocketFailed, "cannot lock " + lockPath.native(), errno);
     }
 
     sockaddr_un address;
     if (!fillAddress(listener->_socketPath, address))
-        return failure(IncomingUrlErrorCode::SocketFailed,
+        return failure(IncomingUrlError::SocketFailed,
                        listener->_socketPath.native() + " is too long for a socket");
     // Holding the lock, whatever sits at the socket's name was left by an instance that died.
     struct stat st {};
     if (lstat(listener->_socketPath.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            return failure(IncomingUrlErrorCode::SocketFailed,
+            return failure(IncomingUrlError::SocketFailed,
                            listener->_socketPath.native() + " is a folder");
         unlink(listener->_socketPath.c_str());
         Log::info("replaced the hand-off socket left by an earlier run");
     }
     platform::FileHandle listening(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listening)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+    if (!listening) return failure(IncomingUrlError::SocketFailed, "cannot make a socket", errno);
     if (bind(listening.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return failure(IncomingUrlErrorCode::SocketFailed,
+        return failure(IncomingUrlError::SocketFailed,
                        "cannot bind " + listener->_socketPath.native(), errno);
     // Bound: the socket's name is this instance's now, and goes with it.
     listener->_listen = std::move(listening);
     chmod(listener->_socketPath.c_str(), 0600);
     if (::listen(listener->_listen.fd(), kBacklog) != 0)
-        return failure(IncomingUrlErrorCode::SocketFailed,
+        return failure(IncomingUrlError::SocketFailed,
                        "cannot listen on " + listener->_socketPath.native(), errno);
     return listener;
 }
@@ -268,12 +264,12 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
                                                             const std::string& scheme,
                                                             std::chrono::milliseconds wait) {
     if (url != kBringToFront && !accepts(url, scheme))
-        return failure(IncomingUrlErrorCode::NotOurUrl, "not a URL for " + scheme + ":");
+        return failure(IncomingUrlError::NotOurUrl, "not a URL for " + scheme + ":");
     auto dir = folder();
     if (!dir) return dir.error();
     sockaddr_un address;
     if (!fillAddress(dir.value() / kSocketName, address))
-        return failure(IncomingUrlErrorCode::SocketFailed, "the socket's path is too long");
+        return failure(IncomingUrlError::SocketFailed, "the socket's path is too long");
 
     using Clock = std::chrono::steady_clock;
     auto end = Clock::now() + wait;
@@ -281,7 +277,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
         platform::FileHandle connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         int fd = connection.fd();
         if (!connection)
-            return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+            return failure(IncomingUrlError::SocketFailed, "cannot make a socket", errno);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             // The answer may take what is left of the wait (at least a moment).
             auto left =
@@ -304,8 +300,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             // Closed on without an answer (the instance was busy with other connections):
             // again, until the wait is over.
             if (Clock::now() >= end)
-                return failure(IncomingUrlErrorCode::NoAnswer,
-                               "the running instance did not answer");
+                return failure(IncomingUrlError::NoAnswer, "the running instance did not answer");
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
@@ -317,7 +312,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             continue;
         }
         if (error != ENOENT && error != ECONNREFUSED)
-            return failure(IncomingUrlErrorCode::SocketFailed, "cannot reach the running instance",
+            return failure(IncomingUrlError::SocketFailed, "cannot reach the running instance",
                            error);
         // Nobody listens: become the instance, unless one is just starting.
         auto listener = listen(scheme);
@@ -326,9 +321,9 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             result.listener = std::move(listener.value());
             return result;
         }
-        if (!listener.error().is(IncomingUrlErrorCode::AlreadyRunning)) return listener.error();
+        if (!listener.error().is(IncomingUrlError::AlreadyRunning)) return listener.error();
         if (std::chrono::steady_clock::now() >= end)
-            return failure(IncomingUrlErrorCode::NoAnswer, "the running instance does not listen");
+            return failure(IncomingUrlError::NoAnswer, "the running instance does not listen");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }

@@ -18,14 +18,14 @@ namespace quorbit::app {
 
 inline constexpr const char* kIncomingUrlErrorDomain = "quorbit.incoming-url";
 
-enum class IncomingUrlErrorCode : long {
+enum class IncomingUrlError : long {
     UnsafeFolder = 1,    // the socket's folder is not (and cannot be made) private to this user
     AlreadyRunning = 2,  // another instance holds the hand-off
     SocketFailed = 3,    // the socket could not be made, bound or reached
     NotOurUrl = 4,       // the URL is not one of this application's
     NoAnswer = 5,        // the running instance did not answer in time
 };
-constexpr const char* errorDomain(IncomingUrlErrorCode) {
+constexpr const char* errorDomain(IncomingUrlError) {
     return kIncomingUrlErrorDomain;
 }
 

@@ -279,6 +279,7 @@ bool FBDialog::shouldStartLoad(const std::string& url, platform::WebNavigationTy
                 platform::Error error{kFacebookErrorDomain,
                                       static_cast<long>(FBUrl::integerValue(*code)),
                                       {},
+                                      {},
                                       nullptr};
                 if (message) error.userInfo["error_msg"] = *message;
                 dismissWithError(error, true);
@@ -308,7 +309,7 @@ void FBDialog::webViewDidFinishLoad() {
 
 void FBDialog::webViewDidFailLoad(const platform::Error& error) {
     // A load the filter refused is no failure of the dialog.
-    if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
+    if (error.is(platform::PageLoadError::FrameLoadInterrupted)) return;
     dismissWithError(error, true);
 }
 

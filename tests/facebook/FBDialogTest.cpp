@@ -8,8 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/FBTestSupport.h"
-#include "support/MockFacebookService.h"
 #include "facebook/FBDialog.h"
 #include "facebook/FBLoginDialog.h"
 #include "facebook/Facebook.h"
@@ -17,7 +15,9 @@
 #include "platform/core/NotificationCenter.h"
 #include "platform/desktop/UrlOpener.h"
 #include "platform/ui/Animation.h"
+#include "support/FBTestSupport.h"
 #include "support/HostTestSupport.h"
+#include "support/MockFacebookService.h"
 
 namespace quorbit::facebook {
 namespace {
@@ -159,7 +159,7 @@ TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
         EXPECT_EQ(opener.opened().size(), c.opened ? 1u : 0u);
         if (c.url == failed && c.kind == Plain) {
             ASSERT_TRUE(heard->error);
-            EXPECT_EQ(heard->error->domain, "facebookErrDomain");
+            EXPECT_EQ(heard->error->domain, "quorbit.facebook");
             EXPECT_EQ(heard->error->userInfo["error_msg"], "Bad thing");
         }
         if (c.url == success && c.kind == Login) {
@@ -198,9 +198,9 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialog) {
         std::vector<std::string> plain, login;
     };
     const Case cases[] = {
-        {Error::make("WebKitErrorDomain", 102, "frame load interrupted"), {}, {}},
-        {Error::make("NSURLErrorDomain", -999, "cancelled"), {"fail -999"}, {}},
-        {Error::make("NSURLErrorDomain", -1004, "could not connect"),
+        {Error::make("quorbit.page-load", 102, "frame load interrupted"), {}, {}},
+        {Error::make("quorbit.url", -999, "cancelled"), {"fail -999"}, {}},
+        {Error::make("quorbit.url", -1004, "could not connect"),
          {"fail -1004"},
          {"fail -1004", "notLogin failed"}},
     };

@@ -15,16 +15,15 @@
 namespace quorbit::platform {
 namespace {
 
-constexpr const char* kDomain = "MailComposerErrorDomain";
-
-Error failure(long code, const std::string& what) {
-    return Error::make(kDomain, code, what);
+// An attachment that could not be written, with the system's reason beneath.
+Error unwritable(const std::string& what, int errnum) {
+    return Error::make(MailError::AttachmentUnwritable, what + ": " + strerror(errnum), errnum);
 }
 
 // Writes the whole of data to a new file at path, readable by its owner only.
 Result<void> writeNewFile(const std::filesystem::path& path, const std::string& data) {
     FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!file) return failure(errno, "cannot write " + path.string() + ": " + strerror(errno));
+    if (!file) return unwritable("cannot write " + path.string(), errno);
     std::size_t done = 0;
     while (done < data.size()) {
         ssize_t n = ::write(file.fd(), data.data() + done, data.size() - done);
@@ -33,14 +32,13 @@ Result<void> writeNewFile(const std::filesystem::path& path, const std::string& 
             int saved = n == 0 ? EIO : errno;  // no progress: retrying would loop for ever
             file.reset();
             std::filesystem::remove(path);
-            return failure(saved, "cannot write " + path.string() + ": " + strerror(saved));
+            return unwritable("cannot write " + path.string(), saved);
         }
         done += std::size_t(n);
     }
     if (auto closed = file.close(); !closed) {
         std::filesystem::remove(path);
-        return failure(closed.error().systemError(), "cannot write " + path.string() + ": " +
-                                                         closed.error().localizedDescription());
+        return unwritable("cannot write " + path.string(), closed.error().systemError());
     }
     return {};
 }
@@ -70,8 +68,7 @@ std::vector<std::string> MailComposer::arguments(const std::string& command,
 Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, Done done) {
     std::string pattern = (std::filesystem::temp_directory_path() / "quorbit-mail-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
-        return failure(errno,
-                       std::string("cannot make a folder for the attachment: ") + strerror(errno));
+        return unwritable("cannot make a folder for the attachment", errno);
     std::filesystem::path file =
         std::filesystem::path(pattern) / safeFileName(message.attachmentName);
     if (auto written = writeNewFile(file, message.attachmentData); !written) {
@@ -86,7 +83,8 @@ Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, 
     if (!child) {
         int errnum = child.error().systemError();
         Error error =
-            failure(errnum, "cannot run the mail program " + command + ": " + strerror(errnum));
+            Error::make(MailError::CannotRun,
+                        "cannot run the mail program " + command + ": " + strerror(errnum), errnum);
         RunLoop::main().post([done, error] {
             if (done) done(error);
         });
@@ -97,8 +95,8 @@ Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, 
         Subprocess::Status status = child.wait().value_or(Subprocess::Status{});
         std::optional<Error> error;
         if (!status.succeeded())
-            error = failure(status.signal ? -1 : status.exitCode,
-                            "the mail program " + command + " did not take the message");
+            error = Error::make(MailError::NotTaken,
+                                "the mail program " + command + " did not take the message");
         RunLoop::main().post([done, error] {
             if (done) done(error);
         });

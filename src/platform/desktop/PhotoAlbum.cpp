@@ -118,7 +118,7 @@ Error fileError(int err, const fs::path& folder) {
 Error folderError(int err, const fs::path& folder) {
     if (isPermissionError(err) || isSpaceError(err)) {
         Error error = fileError(err, folder);
-        error.userInfo[Error::kDescriptionKey] =
+        error.message =
             "The folder " + folder.string() + " cannot be made (" + strerror(err) + ").";
         return error;
     }

@@ -86,79 +86,79 @@ struct UrlConnection::Impl {
 
 namespace {
 
-UrlErrorCode codeFor(CURLcode code) {
+UrlError codeFor(CURLcode code) {
     switch (code) {
         case CURLE_OPERATION_TIMEDOUT:
-            return UrlErrorCode::TimedOut;
+            return UrlError::TimedOut;
         case CURLE_URL_MALFORMAT:
-            return UrlErrorCode::BadUrl;
+            return UrlError::BadUrl;
         case CURLE_UNSUPPORTED_PROTOCOL:
-            return UrlErrorCode::UnsupportedUrl;
+            return UrlError::UnsupportedUrl;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
-            return UrlErrorCode::CannotFindHost;
+            return UrlError::CannotFindHost;
         case CURLE_COULDNT_CONNECT:
-            return UrlErrorCode::CannotConnectToHost;
+            return UrlError::CannotConnectToHost;
         case CURLE_TOO_MANY_REDIRECTS:
-            return UrlErrorCode::HttpTooManyRedirects;
+            return UrlError::HttpTooManyRedirects;
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_GOT_NOTHING:
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:
-            return UrlErrorCode::NetworkConnectionLost;
+            return UrlError::NetworkConnectionLost;
         case CURLE_WEIRD_SERVER_REPLY:
-            return UrlErrorCode::BadServerResponse;
+            return UrlError::BadServerResponse;
         case CURLE_FILESIZE_EXCEEDED:
-            return UrlErrorCode::DataLengthExceedsMaximum;
+            return UrlError::DataLengthExceedsMaximum;
         case CURLE_PEER_FAILED_VERIFICATION:
-            return UrlErrorCode::ServerCertificateUntrusted;
+            return UrlError::ServerCertificateUntrusted;
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:
         case CURLE_SSL_CACERT_BADFILE:
         case CURLE_SSL_ISSUER_ERROR:
         case CURLE_USE_SSL_FAILED:
-            return UrlErrorCode::SecureConnectionFailed;
+            return UrlError::SecureConnectionFailed;
         default:
-            return UrlErrorCode::Unknown;
+            return UrlError::Unknown;
     }
 }
 
-const char* describe(UrlErrorCode code) {
+const char* describe(UrlError code) {
     switch (code) {
-        case UrlErrorCode::Cancelled:
+        case UrlError::Cancelled:
             return "The load was cancelled";
-        case UrlErrorCode::BadUrl:
+        case UrlError::BadUrl:
             return "The URL is not valid";
-        case UrlErrorCode::TimedOut:
+        case UrlError::TimedOut:
             return "The request timed out";
-        case UrlErrorCode::UnsupportedUrl:
+        case UrlError::UnsupportedUrl:
             return "The URL's scheme is not supported";
-        case UrlErrorCode::CannotFindHost:
+        case UrlError::CannotFindHost:
             return "The server's name could not be found";
-        case UrlErrorCode::CannotConnectToHost:
+        case UrlError::CannotConnectToHost:
             return "Could not connect to the server";
-        case UrlErrorCode::NetworkConnectionLost:
+        case UrlError::NetworkConnectionLost:
             return "The network connection was lost";
-        case UrlErrorCode::HttpTooManyRedirects:
+        case UrlError::HttpTooManyRedirects:
             return "Too many redirects";
-        case UrlErrorCode::RedirectRefused:
+        case UrlError::RedirectRefused:
             return "A redirect was refused";
-        case UrlErrorCode::InsecureConnectionRefused:
+        case UrlError::InsecureConnectionRefused:
             return "A secure connection is required";
-        case UrlErrorCode::BadServerResponse:
+        case UrlError::BadServerResponse:
             return "The server's answer is not valid";
-        case UrlErrorCode::FileDoesNotExist:
+        case UrlError::FileDoesNotExist:
             return "The file does not exist";
-        case UrlErrorCode::DataLengthExceedsMaximum:
+        case UrlError::DataLengthExceedsMaximum:
             return "The answer is too large";
-        case UrlErrorCode::SecureConnectionFailed:
+        case UrlError::SecureConnectionFailed:
             return "A secure connection failed";
-        case UrlErrorCode::ServerCertificateUntrusted:
+        case UrlError::ServerCertificateUntrusted:
             return "The server's certificate is not trusted";
-        case UrlErrorCode::Unknown:
+        case UrlError::Unknown:
             break;
     }
     return "The load failed";
@@ -166,15 +166,14 @@ const char* describe(UrlErrorCode code) {
 
 Error errorFor(const UrlConnection::Impl& impl) {
     if (!impl.refusedRedirect.empty()) {
-        return makeUrlError(UrlErrorCode::RedirectRefused,
+        return makeUrlError(UrlError::RedirectRefused,
                             "A redirect was refused: " + impl.refusedRedirect +
                                 " is on another host or not secure; nothing was sent there");
     }
-    UrlErrorCode code =
-        impl.tooLarge ? UrlErrorCode::DataLengthExceedsMaximum : codeFor(impl.result);
+    UrlError code = impl.tooLarge ? UrlError::DataLengthExceedsMaximum : codeFor(impl.result);
     std::string detail = impl.errorBuffer[0] ? impl.errorBuffer : curl_easy_strerror(impl.result);
     std::string description = describe(code);
-    if (code == UrlErrorCode::DataLengthExceedsMaximum) {
+    if (code == UrlError::DataLengthExceedsMaximum) {
         description += format(" (more than %zu bytes)", impl.request.maximumBodySize);
     } else if (!detail.empty()) {
         description += ": " + detail;
@@ -185,7 +184,7 @@ Error errorFor(const UrlConnection::Impl& impl) {
     Error error = makeUrlError(code, description);
     if (impl.result != CURLE_OK) {
         error.underlying = std::make_shared<Error>(
-            Error::make("libcurl", static_cast<long>(impl.result), std::move(detail)));
+            Error::make("quorbit.curl", static_cast<long>(impl.result), std::move(detail)));
     }
     return error;
 }

@@ -195,7 +195,7 @@ TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
     ASSERT_TRUE(r.waitForEnd());
     auto took = std::chrono::steady_clock::now() - started;
     ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::TimedOut)) << r.error->localizedDescription();
+    EXPECT_TRUE(isUrlError(*r.error, UrlError::TimedOut)) << r.error->localizedDescription();
     EXPECT_GE(took, 300ms);
     EXPECT_LT(took, 1200ms);
 
@@ -218,7 +218,7 @@ TEST_F(UrlConnectionTest, RefusesBodiesOverTheLimitWhetherAnnouncedOrNot) {
         UrlConnection::start(request, r.delegate());
         ASSERT_TRUE(r.waitForEnd());
         ASSERT_TRUE(r.error);
-        EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::DataLengthExceedsMaximum))
+        EXPECT_TRUE(isUrlError(*r.error, UrlError::DataLengthExceedsMaximum))
             << r.error->localizedDescription();
         EXPECT_LE(r.body.size(), 999u);
 
@@ -237,13 +237,13 @@ TEST_F(UrlConnectionTest, NetworkFailuresEndInTheirOwnCodes) {
     UrlConnection::start(UrlRequest(truncated.url()), r.delegate());
     ASSERT_TRUE(r.waitForEnd());
     ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::NetworkConnectionLost))
+    EXPECT_TRUE(isUrlError(*r.error, UrlError::NetworkConnectionLost))
         << r.error->localizedDescription();
     EXPECT_EQ(r.body, "only this");
     EXPECT_NE(r.error->localizedDescription().find("cut off after 9 bytes"), std::string::npos)
         << r.error->localizedDescription();
     ASSERT_TRUE(r.error->underlying);
-    EXPECT_EQ(r.error->underlying->domain, "libcurl");
+    EXPECT_EQ(r.error->underlying->domain, "quorbit.curl");
 
     // A port nobody listens on.
     std::string refusedUrl = server.url("/");
@@ -252,14 +252,14 @@ TEST_F(UrlConnectionTest, NetworkFailuresEndInTheirOwnCodes) {
     UrlConnection::start(UrlRequest(refusedUrl), refused.delegate());
     ASSERT_TRUE(refused.waitForEnd());
     ASSERT_TRUE(refused.error);
-    EXPECT_TRUE(isUrlError(*refused.error, UrlErrorCode::CannotConnectToHost))
+    EXPECT_TRUE(isUrlError(*refused.error, UrlError::CannotConnectToHost))
         << refused.error->localizedDescription();
 
     Recording bad;
     UrlConnection::start(UrlRequest("fbconnect://success"), bad.delegate());
     ASSERT_TRUE(bad.waitForEnd());
     ASSERT_TRUE(bad.error);
-    EXPECT_TRUE(isUrlError(*bad.error, UrlErrorCode::UnsupportedUrl))
+    EXPECT_TRUE(isUrlError(*bad.error, UrlError::UnsupportedUrl))
         << bad.error->localizedDescription();
 }
 
@@ -274,7 +274,7 @@ TEST_F(UrlConnectionTest, VerifiesTheServersCertificate) {
     UrlConnection::start(UrlRequest(secure.url("/")), r.delegate());
     ASSERT_TRUE(r.waitForEnd());
     ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::ServerCertificateUntrusted))
+    EXPECT_TRUE(isUrlError(*r.error, UrlError::ServerCertificateUntrusted))
         << r.error->localizedDescription();
     EXPECT_EQ(r.body, "");
 }
