@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "facebook/FBUrl.h"
+#include "platform/core/Text.h"
 
 namespace {
 
@@ -25,10 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(FBUrl::isValidUtf8(value));
         check(key.find('&') == std::string::npos && key.find('=') == std::string::npos);
         check(text.find(key + "=") != std::string_view::npos);
-        auto again = FBUrl::parseParams(key + "=" + FBUrl::escape(value));
+        auto again = FBUrl::parseParams(key + "=" + quorbit::platform::percentEncode(value));
         check(again.size() == 1 && again.begin()->second == value);
     }
     // Escaping is undone exactly, for any UTF-8 text.
-    if (FBUrl::isValidUtf8(text)) check(FBUrl::unescape(FBUrl::escape(text)) == std::string(text));
+    if (FBUrl::isValidUtf8(text))
+        check(FBUrl::unescape(quorbit::platform::percentEncode(text)) == std::string(text));
     return 0;
 }

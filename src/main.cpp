@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         auto handOff = app::IncomingUrl::handOff(*url, scheme);
         if (!handOff) {
             std::fprintf(stderr, "quorbit: %s\n", handOff.error().localizedDescription().c_str());
-            if (handOff.error().is(app::IncomingUrlErrorCode::NoAnswer)) {
+            if (handOff.error().is(app::IncomingUrlError::NoAnswer)) {
                 // Gave up: the URL (a sign-in coming back) stays with the user to open again.
                 std::fprintf(stderr,
                              "quorbit: gave up handing the URL to the running Flurio; "

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::app {
 
@@ -34,11 +35,11 @@ constexpr int kBacklog = 64;
 constexpr const char* kSocketName = "incoming.sock";
 constexpr const char* kLockName = "instance.lock";
 
-Error failure(IncomingUrlErrorCode code, std::string description) {
+Error failure(IncomingUrlError code, std::string description) {
     return Error::make(code, std::move(description));
 }
 
-Error failure(IncomingUrlErrorCode code, const std::string& what, int error) {
+Error failure(IncomingUrlError code, const std::string& what, int error) {
     return Error::make(code, what + ": " + std::strerror(error), error);
 }
 
@@ -65,10 +66,10 @@ bool writeAll(int fd, std::string_view text) {
 }  // namespace
 
 struct IncomingUrl::Client {
-    int fd = -1;
+    platform::FileHandle socket;
     std::string buffer;
-    platform::RunLoop::Id watch = 0;
-    platform::RunLoop::Id deadline = 0;
+    platform::RunLoopHandle watch;
+    platform::RunLoopHandle deadline;
     std::uint64_t serial = 0;  // the order of arrival
 };
 
@@ -78,19 +79,18 @@ platform::Result<fs::path> IncomingUrl::folder() {
                         ? fs::path(runtime) / "quorbit"
                         : fs::path("/tmp") / ("quorbit-" + std::to_string(geteuid()));
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot make " + path.native(), errno);
+        return failure(IncomingUrlError::UnsafeFolder, "cannot make " + path.native(), errno);
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
-        return failure(IncomingUrlErrorCode::UnsafeFolder, "cannot look at " + path.native(),
-                       errno);
+        return failure(IncomingUrlError::UnsafeFolder, "cannot look at " + path.native(), errno);
     if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
         return failure(
-            IncomingUrlErrorCode::UnsafeFolder,
+            IncomingUrlError::UnsafeFolder,
             path.native() + " is not a folder of this user; not handing URLs over through it");
     }
     if ((st.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
-        return failure(IncomingUrlErrorCode::UnsafeFolder,
-                       "cannot make " + path.native() + " private", errno);
+        return failure(IncomingUrlError::UnsafeFolder, "cannot make " + path.native() + " private",
+                       errno);
     return path;
 }
 
@@ -112,12 +112,7 @@ bool IncomingUrl::accepts(std::string_view url, const std::string& scheme) {
         if (u < 0x20 || u == 0x7F) return false;
     }
     if (url[scheme.size()] != ':') return false;
-    for (size_t i = 0; i < scheme.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(url[i])) !=
-            std::tolower(static_cast<unsigned char>(scheme[i])))
-            return false;
-    }
-    return true;
+    return platform::lower(url.substr(0, scheme.size())) == platform::lower(scheme);
 }
 
 platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string scheme) {
@@ -128,78 +123,71 @@ platform::Result<std::unique_ptr<IncomingUrl>> IncomingUrl::listen(std::string s
     listener->_socketPath = dir.value() / kSocketName;
 
     fs::path lockPath = dir.value() / kLockName;
-    listener->_lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (listener->_lockFd < 0)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot open " + lockPath.native(),
-                       errno);
-    if (flock(listener->_lockFd, LOCK_EX | LOCK_NB) != 0) {
+    listener->_lock.reset(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!listener->_lock)
+        return failure(IncomingUrlError::SocketFailed, "cannot open " + lockPath.native(), errno);
+    if (flock(listener->_lock.fd(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
-            return failure(IncomingUrlErrorCode::AlreadyRunning, "another instance is running");
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot lock " + lockPath.native(),
-                       errno);
+            return failure(IncomingUrlError::AlreadyRunning, "another instance is running");
+        return failure(IncomingUrlError::SocketFailed, "cannot lock " + lockPath.native(), errno);
     }
 
     sockaddr_un address;
     if (!fillAddress(listener->_socketPath, address))
-        return failure(IncomingUrlErrorCode::SocketFailed,
+        return failure(IncomingUrlError::SocketFailed,
                        listener->_socketPath.native() + " is too long for a socket");
     // Holding the lock, whatever sits at the socket's name was left by an instance that died.
     struct stat st {};
     if (lstat(listener->_socketPath.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            return failure(IncomingUrlErrorCode::SocketFailed,
+            return failure(IncomingUrlError::SocketFailed,
                            listener->_socketPath.native() + " is a folder");
         unlink(listener->_socketPath.c_str());
         Log::info("replaced the hand-off socket left by an earlier run");
     }
-    listener->_listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listener->_listenFd < 0)
-        return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
-    if (bind(listener->_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return failure(IncomingUrlErrorCode::SocketFailed,
+    platform::FileHandle listening(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listening) return failure(IncomingUrlError::SocketFailed, "cannot make a socket", errno);
+    if (bind(listening.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return failure(IncomingUrlError::SocketFailed,
                        "cannot bind " + listener->_socketPath.native(), errno);
+    // Bound: the socket's name is this instance's now, and goes with it.
+    listener->_listen = std::move(listening);
     chmod(listener->_socketPath.c_str(), 0600);
-    if (::listen(listener->_listenFd, kBacklog) != 0)
-        return failure(IncomingUrlErrorCode::SocketFailed,
+    if (::listen(listener->_listen.fd(), kBacklog) != 0)
+        return failure(IncomingUrlError::SocketFailed,
                        "cannot listen on " + listener->_socketPath.native(), errno);
     return listener;
 }
 
 IncomingUrl::~IncomingUrl() {
-    platform::RunLoop& loop = platform::RunLoop::main();
-    for (auto& [fd, client] : _clients) {
-        loop.unwatchFd(client->watch);
-        loop.cancelTimer(client->deadline);
-        close(fd);
-    }
-    if (_watch) loop.unwatchFd(_watch);
-    if (_listenFd >= 0) {
-        close(_listenFd);
-        unlink(_socketPath.c_str());
-    }
-    if (_lockFd >= 0) close(_lockFd);  // releases the lock
+    _clients.clear();
+    _watch.reset();
+    // The name goes before the socket closes and the lock is let go (the members, in that
+    // order), so that it never names the socket of an instance started meanwhile.
+    if (_listen) unlink(_socketPath.c_str());
 }
 
 void IncomingUrl::start(Handler handler, FrontHandler front) {
     _handler = std::move(handler);
     _front = std::move(front);
     if (_watch) return;
-    _watch = platform::RunLoop::main().watchFd(_listenFd, platform::RunLoop::Readable,
-                                               [this](short) { acceptClients(); });
+    _watch = platform::RunLoop::main().watch(_listen.fd(), platform::RunLoop::Readable,
+                                             [this](short) { acceptClients(); });
 }
 
 void IncomingUrl::acceptClients() {
     for (;;) {
-        int fd = accept4(_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        platform::FileHandle peerSocket(
+            accept4(_listen.fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!peerSocket) {
             if (errno == EINTR) continue;
             return;  // EAGAIN: nobody else waiting
         }
         ucred peer{};
         socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid()) {
+        if (getsockopt(peerSocket.fd(), SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 ||
+            peer.uid != geteuid()) {
             Log::warn("refused a hand-off connection from another user");
-            close(fd);
             continue;
         }
         if (_clients.size() >= kMaxClients) {
@@ -212,13 +200,14 @@ void IncomingUrl::acceptClients() {
             Log::warn("too many hand-off connections at once; closed the one waiting longest");
             finish(oldest->first, false);
         }
+        int fd = peerSocket.fd();
         auto client = std::make_unique<Client>();
-        client->fd = fd;
+        client->socket = std::move(peerSocket);
         client->serial = ++_accepted;
         platform::RunLoop& loop = platform::RunLoop::main();
         client->watch =
-            loop.watchFd(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
-        client->deadline = loop.addTimer(kReadDeadline, [this, fd] {
+            loop.watch(fd, platform::RunLoop::Readable, [this, fd](short) { readFrom(fd); });
+        client->deadline = loop.timer(kReadDeadline, [this, fd] {
             Log::warn("a hand-off connection sent no URL in time");
             finish(fd, false);
         });
@@ -267,31 +256,28 @@ void IncomingUrl::readFrom(int fd) {
 void IncomingUrl::finish(int fd, bool taken) {
     auto it = _clients.find(fd);
     if (it == _clients.end()) return;
-    platform::RunLoop& loop = platform::RunLoop::main();
-    loop.unwatchFd(it->second->watch);
-    loop.cancelTimer(it->second->deadline);
     writeAll(fd, taken ? "ok\n" : "no\n");
-    close(fd);
-    _clients.erase(it);
+    _clients.erase(it);  // closes the connection
 }
 
 platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& url,
                                                             const std::string& scheme,
                                                             std::chrono::milliseconds wait) {
     if (url != kBringToFront && !accepts(url, scheme))
-        return failure(IncomingUrlErrorCode::NotOurUrl, "not a URL for " + scheme + ":");
+        return failure(IncomingUrlError::NotOurUrl, "not a URL for " + scheme + ":");
     auto dir = folder();
     if (!dir) return dir.error();
     sockaddr_un address;
     if (!fillAddress(dir.value() / kSocketName, address))
-        return failure(IncomingUrlErrorCode::SocketFailed, "the socket's path is too long");
+        return failure(IncomingUrlError::SocketFailed, "the socket's path is too long");
 
     using Clock = std::chrono::steady_clock;
     auto end = Clock::now() + wait;
     for (;;) {
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
-            return failure(IncomingUrlErrorCode::SocketFailed, "cannot make a socket", errno);
+        platform::FileHandle connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        int fd = connection.fd();
+        if (!connection)
+            return failure(IncomingUrlError::SocketFailed, "cannot make a socket", errno);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             // The answer may take what is left of the wait (at least a moment).
             auto left =
@@ -305,7 +291,7 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             shutdown(fd, SHUT_WR);
             char reply[8] = {};
             ssize_t n = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
-            close(fd);
+            connection.reset();
             if (n >= 2) {
                 HandOff result;
                 result.taken = std::string_view(reply, 3) == "ok\n";
@@ -314,20 +300,19 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             // Closed on without an answer (the instance was busy with other connections):
             // again, until the wait is over.
             if (Clock::now() >= end)
-                return failure(IncomingUrlErrorCode::NoAnswer,
-                               "the running instance did not answer");
+                return failure(IncomingUrlError::NoAnswer, "the running instance did not answer");
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
         int error = errno;
-        close(fd);
+        connection.reset();
         if (error == EAGAIN && Clock::now() < end) {
             // The instance's queue of connections is full: again in a moment.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
         if (error != ENOENT && error != ECONNREFUSED)
-            return failure(IncomingUrlErrorCode::SocketFailed, "cannot reach the running instance",
+            return failure(IncomingUrlError::SocketFailed, "cannot reach the running instance",
                            error);
         // Nobody listens: become the instance, unless one is just starting.
         auto listener = listen(scheme);
@@ -336,9 +321,9 @@ platform::Result<IncomingUrl::HandOff> IncomingUrl::handOff(const std::string& u
             result.listener = std::move(listener.value());
             return result;
         }
-        if (!listener.error().is(IncomingUrlErrorCode::AlreadyRunning)) return listener.error();
+        if (!listener.error().is(IncomingUrlError::AlreadyRunning)) return listener.error();
         if (std::chrono::steady_clock::now() >= end)
-            return failure(IncomingUrlErrorCode::NoAnswer, "the running instance does not listen");
+            return failure(IncomingUrlError::NoAnswer, "the running instance does not listen");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }

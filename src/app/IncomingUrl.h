@@ -11,20 +11,21 @@
 #include <string_view>
 
 #include "platform/core/Error.h"
+#include "platform/core/FileHandle.h"
 #include "platform/core/RunLoop.h"
 
 namespace quorbit::app {
 
 inline constexpr const char* kIncomingUrlErrorDomain = "quorbit.incoming-url";
 
-enum class IncomingUrlErrorCode : long {
+enum class IncomingUrlError : long {
     UnsafeFolder = 1,    // the socket's folder is not (and cannot be made) private to this user
     AlreadyRunning = 2,  // another instance holds the hand-off
     SocketFailed = 3,    // the socket could not be made, bound or reached
     NotOurUrl = 4,       // the URL is not one of this application's
     NoAnswer = 5,        // the running instance did not answer in time
 };
-constexpr const char* errorDomain(IncomingUrlErrorCode) {
+constexpr const char* errorDomain(IncomingUrlError) {
     return kIncomingUrlErrorDomain;
 }
 
@@ -94,9 +95,9 @@ class IncomingUrl {
 
     std::string _scheme;
     std::filesystem::path _socketPath;
-    int _lockFd = -1;
-    int _listenFd = -1;
-    platform::RunLoop::Id _watch = 0;
+    platform::FileHandle _lock;    // holds the instance lock while open
+    platform::FileHandle _listen;  // the listening socket, once bound
+    platform::RunLoopHandle _watch;
     Handler _handler;
     FrontHandler _front;
     std::map<int, std::unique_ptr<Client>> _clients;

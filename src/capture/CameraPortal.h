@@ -10,7 +10,7 @@
 namespace quorbit::capture {
 
 // The errors of the camera portal: their domain and codes.
-inline constexpr const char* kPortalErrorDomain = "quorbit.capture.portal";
+inline constexpr const char* kPortalErrorDomain = "quorbit.camera-portal";
 enum class PortalError : long {
     NoSessionBus = 1,  // there is no D-Bus session bus to ask on
     NoConnection = 2,  // the portal handed out no PipeWire connection

@@ -21,7 +21,7 @@ struct spa_dict;
 namespace quorbit::capture {
 
 // The errors of the PipeWire cameras: their domain and codes.
-inline constexpr const char* kPipeWireErrorDomain = "quorbit.capture.pipewire";
+inline constexpr const char* kPipeWireErrorDomain = "quorbit.pipewire";
 enum class PipeWireError : long {
     NoDaemon = 1,      // no PipeWire daemon answers, or the connection could not be made
     CameraFailed = 2,  // a camera node cannot be opened, went away or stopped delivering

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "capture/V4L2Device.h"
+#include "platform/core/FileHandle.h"
 #include "platform/core/Log.h"
 
 namespace quorbit::capture {
@@ -121,8 +122,9 @@ std::optional<DeviceInfo> V4L2DeviceLayer::probe(const std::string& path, bool e
             platform::Log::debug(line);
         return std::nullopt;
     };
-    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    platform::FileHandle device(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    int fd = device.fd();
+    if (!device) {
         int error = errno;
         // Without permission the user has a camera they cannot use: say so in any case.
         if (error == EACCES || error == EPERM) explicitlyAsked = true;
@@ -141,7 +143,6 @@ std::optional<DeviceInfo> V4L2DeviceLayer::probe(const std::string& path, bool e
                         strnlen(reinterpret_cast<const char*>(caps.card), sizeof caps.card)),
             positionFor(orientationOf(fd)), formatsOf(fd)};
     }
-    ::close(fd);
     return info;
 }
 

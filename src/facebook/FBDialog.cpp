@@ -8,6 +8,7 @@
 #include "facebook/FBError.h"
 #include "facebook/FBUrl.h"
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/Text.h"
 #include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/net/UrlError.h"
@@ -176,7 +177,7 @@ std::string FBDialog::generateURL(const std::string& url, const FBParams* params
     for (const auto& [key, value] : params->entries()) {
         if (FBParams::isFile(value)) continue;
         if (!query.empty()) query += '&';
-        query += key + "=" + FBUrl::escape(std::get<std::string>(value));
+        query += key + "=" + platform::percentEncode(std::get<std::string>(value));
     }
     return url + "?" + query;
 }
@@ -279,6 +280,7 @@ bool FBDialog::shouldStartLoad(const std::string& url, platform::WebNavigationTy
                 platform::Error error{kFacebookErrorDomain,
                                       static_cast<long>(FBUrl::integerValue(*code)),
                                       {},
+                                      {},
                                       nullptr};
                 if (message) error.userInfo["error_msg"] = *message;
                 dismissWithError(error, true);
@@ -308,11 +310,11 @@ void FBDialog::webViewDidFinishLoad() {
 
 void FBDialog::webViewDidFailLoad(const platform::Error& error) {
     // A load the filter refused is no failure of the dialog.
-    if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
+    if (error.is(platform::PageLoadError::FrameLoadInterrupted)) return;
     // A page that could not be had (no network, a name not found, refused, timed out) would
     // otherwise take the dialog away with no word: the user is told why. A load cancelled by
     // closing the dialog needs no word.
-    if (!error.is(platform::UrlErrorCode::Cancelled)) {
+    if (!error.is(platform::UrlError::Cancelled)) {
         std::string reason = error.localizedDescription();
         while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
             reason.pop_back();

@@ -44,17 +44,16 @@ void FBLoginDialog::dialogDidCancel(const std::optional<std::string>&) {
 }
 
 void FBLoginDialog::webViewDidFailLoad(const platform::Error& error) {
-    if (platform::isUrlError(error, platform::UrlErrorCode::Cancelled)) return;
-    if (error.is(platform::WebKitError::FrameLoadInterrupted)) return;
+    if (platform::isUrlError(error, platform::UrlError::Cancelled)) return;
+    if (error.is(platform::PageLoadError::FrameLoadInterrupted)) return;
     auto keep = self();
     if (error.is(platform::WebError::EngineUnavailable)) {
         // No page can be shown in this process: say so in words a person can act on; signing
         // in through the browser needs no web engine and still works.
         platform::Error unavailable = error;
-        unavailable.userInfo[platform::Error::kDescriptionKey] =
-            "The sign-in window cannot be shown: " + (error.underlying
-                                                          ? error.underlying->localizedDescription()
-                                                          : error.localizedDescription());
+        unavailable.message = "The sign-in window cannot be shown: " +
+                              (error.underlying ? error.underlying->localizedDescription()
+                                                : error.localizedDescription());
         platform::Log::warn(unavailable.localizedDescription());
         FBDialog::webViewDidFailLoad(unavailable);
     } else {

@@ -9,6 +9,7 @@
 #include "json/JsonConveniences.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Text.h"
 #include "platform/gfx/ImageCodec.h"
 
 namespace quorbit::facebook {
@@ -63,7 +64,7 @@ Error unacceptableAnswer(const char* why, const platform::UrlResponse& response,
         type.empty() ? "no content type" : type.c_str(), body.size());
     if (!body.empty()) description += ": \"" + shown + (body.size() > kShown ? "...\"" : "\"");
     description += ")";
-    return platform::makeUrlError(platform::UrlErrorCode::BadServerResponse, description);
+    return platform::makeUrlError(platform::UrlError::BadServerResponse, description);
 }
 
 FBRequest::Limits& currentDefaultLimits() {
@@ -115,7 +116,7 @@ std::string FBRequest::serializeURL(const std::string& baseUrl, const FBParams& 
             continue;
         }
         if (!query.empty()) query += '&';
-        query += key + "=" + FBUrl::escape(std::get<std::string>(value));
+        query += key + "=" + platform::percentEncode(std::get<std::string>(value));
     }
     return baseUrl + (FBUrl::hasQuery(baseUrl) ? "&" : "?") + query;
 }
@@ -186,7 +187,7 @@ void FBRequest::connect() {
     auto self = shared_from_this();
     if (!FBConfiguration::isAllowedEndpoint(_url)) {
         // Tokens travel only over HTTPS (plain HTTP is for the loopback address alone).
-        Error error = platform::makeUrlError(platform::UrlErrorCode::InsecureConnectionRefused,
+        Error error = platform::makeUrlError(platform::UrlError::InsecureConnectionRefused,
                                              "Facebook requests need an HTTPS URL");
         platform::RunLoop::main().post([self, error] { self->failWithError(error); });
         return;
@@ -282,14 +283,14 @@ std::optional<json::Value> FBRequest::parseJsonResponse(const std::string& data,
     if (!FBUrl::isValidUtf8(data)) return std::nullopt;
     if (data == "true") return json::Value::object({{"result", "true"}});
     if (data == "false") {
-        fail(static_cast<long>(FBErrorCode::Generic),
+        fail(static_cast<long>(FacebookError::Generic),
              json::Value::object({{"error_msg", kFalseMessage}}));
         return std::nullopt;
     }
     std::optional<json::Value> value = json::JSONValue(data);
     if (!value || value->isArray()) return value;
 
-    const long generic = static_cast<long>(FBErrorCode::Generic);
+    const long generic = static_cast<long>(FacebookError::Generic);
     if (value->contains("error")) {
         fail(generic, *value);
         return std::nullopt;
@@ -341,7 +342,7 @@ bool isSignInRejected(const Error& error) {
 }
 
 Error FBRequest::formError(long code, const json::Value& userInfo) {
-    Error error{kFacebookErrorDomain, code, {}, nullptr};
+    Error error{kFacebookErrorDomain, code, {}, {}, nullptr};
     for (const auto& member : userInfo.members()) {
         const json::Value& v = member.value();
         std::string text = v.isString() ? std::string(v.asString())

@@ -4,57 +4,12 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/core/Text.h"
+
 namespace quorbit::facebook::FBUrl {
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-}  // namespace
-
-std::string escape(std::string_view text) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (char ch : text) {
-        unsigned char c = static_cast<unsigned char>(ch);
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += ch;
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
-    return out;
-}
-
 std::optional<std::string> unescape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        int high = hexValue(text[i + 1]), low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    if (!isValidUtf8(out)) return std::nullopt;
+    auto out = platform::percentDecode(text);
+    if (!out || !isValidUtf8(*out)) return std::nullopt;
     return out;
 }
 
@@ -142,7 +97,7 @@ std::optional<std::string> schemeOf(std::string_view url) {
         unsigned char c = static_cast<unsigned char>(url[i]);
         if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
     }
-    return lower(url.substr(0, colon));
+    return platform::lower(url.substr(0, colon));
 }
 
 std::optional<std::string> hostOf(std::string_view url) {
@@ -162,7 +117,7 @@ std::optional<std::string> hostOf(std::string_view url) {
         host = rest.substr(0, rest.find(':'));
     }
     if (host.empty()) return std::nullopt;
-    return lower(host);
+    return platform::lower(host);
 }
 
 long long integerValue(std::string_view text) {

@@ -5,13 +5,9 @@
 #include <string>
 #include <string_view>
 
-// Text rules of the URLs the Facebook client builds and reads. No dependencies beyond the
-// standard library.
+// Text rules of the URLs the Facebook client builds and reads (values are escaped with
+// platform::percentEncode). Nothing beyond the standard library and platform/core's text.
 namespace quorbit::facebook::FBUrl {
-
-// Percent-escapes text: the letters, digits and "-", "_", ".", "~" stay; every other byte
-// becomes "%" and two upper-case hexadecimal digits.
-std::string escape(std::string_view text);
 
 // Replaces "%XX" escapes by their bytes. Empty when an escape is malformed or the result is
 // not UTF-8. "+" stays "+".

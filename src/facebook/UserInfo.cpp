@@ -49,7 +49,7 @@ void UserInfo::requestFriendsDetail() {
 void UserInfo::userRequestCompleteWithResult(const FBResult& result) {
     if (!result.value || !result.value->isObject()) {
         platform::Log::info("the user's information is not an object");
-        userRequestFailed(platform::makeUrlError(platform::UrlErrorCode::BadServerResponse,
+        userRequestFailed(platform::makeUrlError(platform::UrlError::BadServerResponse,
                                                  "the user's information is not an object"));
         return;
     }

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::gpu {
 
@@ -35,13 +36,8 @@ std::optional<int> slotFromName(const std::string& name) {
         if (slot < kFilterSlotCount) return slot;
         return std::nullopt;
     }
-    auto lower = [](std::string s) {
-        for (auto& c : s)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
     for (int slot = 0; slot < kFilterSlotCount; ++slot) {
-        if (lower(kFilterSlotNames[slot]) == lower(name)) return slot;
+        if (platform::lower(kFilterSlotNames[slot]) == platform::lower(name)) return slot;
     }
     return std::nullopt;
 }

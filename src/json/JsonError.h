@@ -10,7 +10,7 @@
 namespace quorbit::json {
 
 // The error domain of every JSON error.
-inline constexpr const char* kJsonErrorDomain = "org.quorbit.JSON.ErrorDomain";
+inline constexpr const char* kJsonErrorDomain = "quorbit.json";
 
 class JsonError;
 using JsonErrorPtr = std::shared_ptr<const JsonError>;

@@ -121,7 +121,7 @@ TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
         ASSERT_EQ(chown(made.value().c_str(), 65534, 65534), 0);
         auto refused = IncomingUrl::folder();
         ASSERT_FALSE(refused);
-        EXPECT_EQ(refused.error().code, long(IncomingUrlErrorCode::UnsafeFolder));
+        EXPECT_EQ(refused.error().code, long(IncomingUrlError::UnsafeFolder));
     }
 }
 
@@ -188,7 +188,7 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     // Refused before anything is sent.
     auto local = IncomingUrl::handOff("https://evil.example/", kScheme);
     ASSERT_FALSE(local);
-    EXPECT_EQ(local.error().code, long(IncomingUrlErrorCode::NotOurUrl));
+    EXPECT_EQ(local.error().code, long(IncomingUrlError::NotOurUrl));
 }
 
 // Twenty peers that connect and send nothing: a real hand-off is served at once, and each
@@ -269,7 +269,7 @@ TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
             EXPECT_EQ(handed->taken, true);
         } else {
             ASSERT_FALSE(handed);
-            EXPECT_TRUE(handed.error().is(IncomingUrlErrorCode::NoAnswer));
+            EXPECT_TRUE(handed.error().is(IncomingUrlError::NoAnswer));
             EXPECT_GE(took, 1s);
             EXPECT_LT(took, 2s);
         }
@@ -302,7 +302,7 @@ TEST_F(IncomingUrlTest, OneInstanceAtATimeAndAStaleSocketIsReplaced) {
 
     auto second = IncomingUrl::listen(kScheme);
     ASSERT_FALSE(second);
-    EXPECT_EQ(second.error().code, long(IncomingUrlErrorCode::AlreadyRunning));
+    EXPECT_EQ(second.error().code, long(IncomingUrlError::AlreadyRunning));
 
     EXPECT_EQ(exchange(kUrl), "ok\n");
     EXPECT_EQ(got, std::vector<std::string>{kUrl});

@@ -168,7 +168,7 @@ TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
         EXPECT_EQ(opener.opened().size(), c.opened ? 1u : 0u);
         if (c.url == failed && c.kind == Plain) {
             ASSERT_TRUE(heard->error);
-            EXPECT_EQ(heard->error->domain, "facebookErrDomain");
+            EXPECT_EQ(heard->error->domain, "quorbit.facebook");
             EXPECT_EQ(heard->error->userInfo["error_msg"], "Bad thing");
         }
         if (!c.token.empty()) {
@@ -193,11 +193,11 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
     };
     // clang-format off
     const Case cases[] = {
-        {Error::make("WebKitErrorDomain", 102, "frame load interrupted"), {}, {}, nullptr},
-        {Error::make("NSURLErrorDomain", -999, "cancelled"), {"fail -999"}, {}, nullptr},
-        {Error::make("NSURLErrorDomain", -1004, "Could not connect."), {"fail -1004"},
+        {Error::make("quorbit.page-load", 102, "frame load interrupted"), {}, {}, nullptr},
+        {Error::make("quorbit.url", -999, "cancelled"), {"fail -999"}, {}, nullptr},
+        {Error::make("quorbit.url", -1004, "Could not connect."), {"fail -1004"},
          {"fail -1004", "notLogin failed"}, "Could not connect. Check that this computer is online, then try again."},
-        {Error::make("NSURLErrorDomain", -1003, "The server's name could not be found"), {"fail -1003"},
+        {Error::make("quorbit.url", -1003, "The server's name could not be found"), {"fail -1003"},
          {"fail -1003", "notLogin failed"}, "The server's name could not be found. Check that this computer is online, then try again."},
     };
     // clang-format on

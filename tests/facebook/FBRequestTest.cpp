@@ -211,16 +211,15 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         ASSERT_TRUE(recorder.error);
         switch (c.expect) {
             case Service:
-                EXPECT_EQ(recorder.error->domain, "facebookErrDomain");
+                EXPECT_EQ(recorder.error->domain, "quorbit.facebook");
                 EXPECT_EQ(recorder.error->code, c.code);
                 EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
                 break;
             case Bad:
             case Lost:
-                EXPECT_TRUE(platform::isUrlError(*recorder.error,
-                                                 c.expect == Lost
-                                                     ? platform::UrlErrorCode::NetworkConnectionLost
-                                                     : platform::UrlErrorCode::BadServerResponse));
+                EXPECT_TRUE(platform::isUrlError(
+                    *recorder.error, c.expect == Lost ? platform::UrlError::NetworkConnectionLost
+                                                      : platform::UrlError::BadServerResponse));
                 EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
                     << recorder.error->localizedDescription();
                 break;
@@ -272,7 +271,7 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     EXPECT_TRUE(request->loading());
     ASSERT_TRUE(slow.wait());
     ASSERT_TRUE(slow.error);
-    EXPECT_TRUE(platform::isUrlError(*slow.error, platform::UrlErrorCode::TimedOut));
+    EXPECT_TRUE(platform::isUrlError(*slow.error, platform::UrlError::TimedOut));
     EXPECT_EQ(slow.calls, (std::vector<std::string>{"loading", "fail"}));
     EXPECT_FALSE(request->loading());
 
@@ -282,8 +281,7 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     start(service.url("/canned/huge"), {}, "GET", huge);
     ASSERT_TRUE(huge.wait(20s));
     ASSERT_TRUE(huge.error);
-    EXPECT_TRUE(
-        platform::isUrlError(*huge.error, platform::UrlErrorCode::DataLengthExceedsMaximum));
+    EXPECT_TRUE(platform::isUrlError(*huge.error, platform::UrlError::DataLengthExceedsMaximum));
 }
 
 // An answer that never ends, a byte every 200 ms: the idle limit never fires, the deadline
@@ -321,7 +319,7 @@ TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
         ASSERT_TRUE(recorder.wait(6s));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
         ASSERT_TRUE(recorder.error);
-        EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlErrorCode::TimedOut));
+        EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::TimedOut));
         EXPECT_NE(recorder.error->localizedDescription().find(c.says), std::string::npos)
             << recorder.error->localizedDescription();
     }
@@ -339,7 +337,7 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     ASSERT_TRUE(recorder.wait());
     ASSERT_TRUE(recorder.error);
     EXPECT_TRUE(
-        platform::isUrlError(*recorder.error, platform::UrlErrorCode::InsecureConnectionRefused));
+        platform::isUrlError(*recorder.error, platform::UrlError::InsecureConnectionRefused));
 
     const std::pair<const char*, bool> cases[] = {
         {"https://graph.facebook.com/", true},
@@ -402,8 +400,7 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         EXPECT_EQ(service.received().size(), before + (c.followed ? 1 : 0));
         if (!c.followed) {
             ASSERT_TRUE(recorder.error);
-            EXPECT_TRUE(
-                platform::isUrlError(*recorder.error, platform::UrlErrorCode::RedirectRefused))
+            EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::RedirectRefused))
                 << recorder.error->localizedDescription();
         }
     }

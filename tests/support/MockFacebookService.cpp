@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "facebook/FBUrl.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::testing {
 namespace {
@@ -196,7 +197,7 @@ MockFacebookService::MockFacebookService() {
             res.set_content(signInPage(redirect, "Wrong user or password"), "text/html");
             return;
         }
-        res.set_redirect(redirect + "#access_token=" + facebook::FBUrl::escape(kToken) +
+        res.set_redirect(redirect + "#access_token=" + platform::percentEncode(kToken) +
                          "&expires_in=3600");
     });
     s.Get("/login.php", [=, this](const httplib::Request& req, httplib::Response& res) {

@@ -99,11 +99,12 @@ std::string writeFileAtomically(const fs::path& path, const std::string& bytes, 
     name += path.filename().string();
     name += ".XXXXXX";
     std::string pattern = (dir / name).string();
-    int fd = mkstemp(pattern.data());
-    if (fd < 0) return "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
+    FileHandle file(mkstemp(pattern.data()));
+    int fd = file.fd();
+    if (!file) return "cannot create a file in " + dir.string() + ": " + std::strerror(errno);
     auto fail = [&](const char* what) {
         std::string reason = std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-        close(fd);
+        file.reset();
         unlink(pattern.c_str());
         return reason;
     };
@@ -121,7 +122,9 @@ std::string writeFileAtomically(const fs::path& path, const std::string& bytes, 
         left -= static_cast<size_t>(n);
     }
     if (durable && calls.fsync(fd) != 0) return fail("cannot flush");
-    if (calls.close(fd) != 0) {
+    // Closed through the calls that tests replace, and checked: a write's error may surface
+    // only at the close.
+    if (calls.close(file.release()) != 0) {
         std::string reason = "cannot write " + path.string() + ": " + std::strerror(errno);
         unlink(pattern.c_str());
         return reason;
@@ -132,11 +135,8 @@ std::string writeFileAtomically(const fs::path& path, const std::string& bytes, 
         return reason;
     }
     if (durable) {
-        int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd >= 0) {
-            fsync(dirFd);
-            close(dirFd);
-        }
+        FileHandle folder(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder) fsync(folder.fd());
     }
     return {};
 }

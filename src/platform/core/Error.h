@@ -12,29 +12,28 @@
 namespace quorbit::platform {
 
 // The domain of the system's errno values, which errors carry as their underlying cause.
-inline constexpr const char* kPosixErrorDomain = "posix";
+inline constexpr const char* kPosixErrorDomain = "quorbit.posix";
 
-// The codes of an error domain: an enum class, with a function errorDomain(Code) beside it
-// (found by argument-dependent lookup) that names the domain.
+// The codes of an error domain: an enum class named after its area (FileError, UrlError),
+// with a function errorDomain(Code) beside it (found by argument-dependent lookup) that names
+// the domain, spelt "quorbit.AREA".
 template <typename Code>
 concept ErrorCode = std::is_enum_v<Code> && requires(Code code) {
     { errorDomain(code) } -> std::convertible_to<const char*>;
 };
 
-// An error object: a domain, an integer code, a user-information dictionary of texts and
-// the error it wraps, if any. The readable message is the "NSLocalizedDescription" entry.
+// An error object: a domain, an integer code, the readable message, texts that callers look
+// up by name (the Facebook service's error fields, the URL that failed) and the error it
+// wraps, if any.
 struct Error {
-    static constexpr const char* kDescriptionKey = "NSLocalizedDescription";
-
     std::string domain;
     long code = 0;
+    std::string message;
     std::map<std::string, std::string> userInfo;
     std::shared_ptr<const Error> underlying;
 
-    static Error make(std::string domain, long code, std::string description) {
-        Error error{std::move(domain), code, {}, nullptr};
-        error.userInfo[kDescriptionKey] = std::move(description);
-        return error;
+    static Error make(std::string domain, long code, std::string message) {
+        return Error{std::move(domain), code, std::move(message), {}, nullptr};
     }
 
     // An error of a domain's own code.
@@ -71,9 +70,9 @@ struct Error {
         return 0;
     }
 
+    // The message, or the domain and code where there is none.
     std::string localizedDescription() const {
-        auto it = userInfo.find(kDescriptionKey);
-        return it == userInfo.end() ? domain + " error " + std::to_string(code) : it->second;
+        return message.empty() ? domain + " error " + std::to_string(code) : message;
     }
 };
 

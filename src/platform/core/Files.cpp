@@ -48,19 +48,6 @@ Error tooLarge(const std::string& name, std::uint64_t maxBytes) {
 
 }  // namespace
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        if (_fd >= 0) ::close(_fd);
-        _fd = other._fd;
-        other._fd = -1;
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() {
-    if (_fd >= 0) ::close(_fd);
-}
-
 Result<FileHandle> openRegularFile(const fs::path& path, std::uint64_t maxBytes) {
     // The type is checked before the open (opening a FIFO or a device can block or act), and
     // again on the open descriptor in case the path was swapped in between.

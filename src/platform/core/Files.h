@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/core/Error.h"
+#include "platform/core/FileHandle.h"
 
 namespace quorbit::platform {
 
@@ -26,23 +27,6 @@ constexpr const char* errorDomain(FileError) {
 }
 
 inline constexpr std::uint64_t kMiB = 1024 * 1024;
-
-// An open file descriptor, closed when the handle goes.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(int fd) : _fd(fd) {}
-    FileHandle(FileHandle&& other) noexcept : _fd(other._fd) { other._fd = -1; }
-    FileHandle& operator=(FileHandle&& other) noexcept;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle();
-
-    int fd() const { return _fd; }
-
-  private:
-    int _fd = -1;
-};
 
 // Opens path for reading when it is, or links to, a regular file of at most maxBytes bytes.
 Result<FileHandle> openRegularFile(const std::filesystem::path& path, std::uint64_t maxBytes);

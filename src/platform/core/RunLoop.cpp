@@ -19,13 +19,11 @@ std::thread::id& mainThreadId() {
 }  // namespace
 
 RunLoop::RunLoop() {
-    _wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (_wakeFd < 0) throw std::runtime_error("eventfd failed");
+    _wake.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!_wake) throw std::runtime_error("eventfd failed");
 }
 
-RunLoop::~RunLoop() {
-    if (_wakeFd >= 0) close(_wakeFd);
-}
+RunLoop::~RunLoop() = default;
 
 RunLoop& RunLoop::main() {
     static RunLoop* loop = [] {
@@ -50,7 +48,7 @@ void RunLoop::post(Task task) {
 
 void RunLoop::wake() {
     std::uint64_t one = 1;
-    ssize_t written = write(_wakeFd, &one, sizeof one);
+    ssize_t written = write(_wake.fd(), &one, sizeof one);
     (void)written;  // a full counter already wakes the loop
 }
 
@@ -166,7 +164,7 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
 
     std::vector<pollfd> fds;
     std::vector<std::pair<Id, std::shared_ptr<std::function<void(short)>>>> handlers;
-    fds.push_back({_wakeFd, POLLIN, 0});
+    fds.push_back({_wake.fd(), POLLIN, 0});
     for (auto& [id, watch] : _watches) {
         fds.push_back({watch.fd, watch.events, 0});
         handlers.emplace_back(id, watch.handler);
@@ -180,7 +178,7 @@ bool RunLoop::runOnce(std::optional<Duration> maxWait) {
     if (ready > 0) {
         if (fds[0].revents) {
             std::uint64_t count;
-            while (read(_wakeFd, &count, sizeof count) > 0) {
+            while (read(_wake.fd(), &count, sizeof count) > 0) {
             }
         }
         for (size_t i = 1; i < fds.size(); ++i) {
@@ -220,6 +218,70 @@ void RunLoop::runFor(Duration time) {
 void RunLoop::quit() {
     _quit = true;
     wake();
+}
+
+RunLoopHandle RunLoop::timer(Duration delay, Task task, std::optional<Duration> interval) {
+    return RunLoopHandle(*this, RunLoopHandle::Kind::Timer,
+                         addTimer(delay, std::move(task), interval));
+}
+
+RunLoopHandle RunLoop::watch(int fd, short events, std::function<void(short)> handler) {
+    return RunLoopHandle(*this, RunLoopHandle::Kind::Watch,
+                         watchFd(fd, events, std::move(handler)));
+}
+
+RunLoopHandle RunLoop::hook(std::function<std::optional<Duration>()> hook) {
+    return RunLoopHandle(*this, RunLoopHandle::Kind::Hook, addHook(std::move(hook)));
+}
+
+RunLoopHandle::RunLoopHandle(RunLoopHandle&& other) noexcept
+    : _loop(std::exchange(other._loop, nullptr)),
+      _kind(std::exchange(other._kind, Kind::None)),
+      _id(std::exchange(other._id, 0)) {}
+
+RunLoopHandle& RunLoopHandle::operator=(RunLoopHandle&& other) noexcept {
+    if (this != &other) {
+        reset();
+        _loop = std::exchange(other._loop, nullptr);
+        _kind = std::exchange(other._kind, Kind::None);
+        _id = std::exchange(other._id, 0);
+    }
+    return *this;
+}
+
+void RunLoopHandle::reset() {
+    RunLoop* loop = std::exchange(_loop, nullptr);
+    Kind kind = std::exchange(_kind, Kind::None);
+    RunLoop::Id id = std::exchange(_id, 0);
+    if (!loop) return;
+    switch (kind) {
+        case Kind::Timer:
+            loop->cancelTimer(id);
+            break;
+        case Kind::Watch:
+            loop->unwatchFd(id);
+            break;
+        case Kind::Hook:
+            loop->removeHook(id);
+            break;
+        case Kind::None:
+            break;
+    }
+}
+
+bool RunLoopHandle::active() const {
+    if (!_loop) return false;
+    switch (_kind) {
+        case Kind::Timer:
+            return _loop->hasTimer(_id);
+        case Kind::Watch:
+            return _loop->_watches.count(_id) != 0;
+        case Kind::Hook:
+            return _loop->_hooks.count(_id) != 0;
+        case Kind::None:
+            break;
+    }
+    return false;
 }
 
 }  // namespace quorbit::platform

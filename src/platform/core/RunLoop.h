@@ -10,13 +10,19 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/FileHandle.h"
+
 namespace quorbit::platform {
+
+class RunLoopHandle;
 
 // The main thread's event loop: one poll() over file descriptors, timers and tasks posted
 // from any thread. It sleeps in poll() when there is nothing to do.
 //
 // Timers, watches and hooks are added and removed on the loop's own thread; post() may be
-// called from any thread.
+// called from any thread. An object whose callback captures itself holds it by the
+// RunLoopHandle that timer(), watch() and hook() answer, which removes it when the object
+// goes; the calls that answer an Id leave the removal to the caller.
 class RunLoop {
   public:
     using Clock = std::chrono::steady_clock;
@@ -51,14 +57,20 @@ class RunLoop {
     Clock::time_point now() const { return _clock ? _clock() : Clock::now(); }
     void setClock(std::function<Clock::time_point()> clock);
 
+    // The same, held by a handle.
+    [[nodiscard]] RunLoopHandle timer(Duration delay, Task task,
+                                      std::optional<Duration> interval = std::nullopt);
+
     // Calls handler with the poll() revents whenever fd is ready for any of events.
     Id watchFd(int fd, short events, std::function<void(short)> handler);
     void unwatchFd(Id id);
+    [[nodiscard]] RunLoopHandle watch(int fd, short events, std::function<void(short)> handler);
 
     // A hook called on every turn of the loop (before sleeping) that may cap how long the
     // loop sleeps; used for sources with no file descriptor of their own.
     Id addHook(std::function<std::optional<Duration>()> hook);
     void removeHook(Id id);
+    [[nodiscard]] RunLoopHandle hook(std::function<std::optional<Duration>()> hook);
 
     // Runs until quit().
     void run();
@@ -73,6 +85,8 @@ class RunLoop {
     bool quitting() const { return _quit; }
 
   private:
+    friend class RunLoopHandle;
+
     struct Timer {
         Clock::time_point due;
         std::optional<Duration> interval;
@@ -90,7 +104,7 @@ class RunLoop {
 
     std::mutex _taskMutex;
     std::vector<Task> _tasks;
-    int _wakeFd = -1;
+    FileHandle _wake;  // an eventfd that post() and quit() write to
 
     std::map<Id, Timer> _timers;
     std::map<Id, Watch> _watches;
@@ -98,6 +112,36 @@ class RunLoop {
     Id _nextId = 1;
     bool _quit = false;
     std::function<Clock::time_point()> _clock;
+};
+
+// A timer, file-descriptor watch or hook of a run loop, removed when this handle goes (or is
+// reset): an object whose callbacks capture `this` holds the handles of its callbacks, so that
+// none of them can run after it has gone. A moved-from handle removes nothing.
+class RunLoopHandle {
+  public:
+    RunLoopHandle() = default;
+    RunLoopHandle(RunLoopHandle&& other) noexcept;
+    RunLoopHandle& operator=(RunLoopHandle&& other) noexcept;
+    RunLoopHandle(const RunLoopHandle&) = delete;
+    RunLoopHandle& operator=(const RunLoopHandle&) = delete;
+    ~RunLoopHandle() { reset(); }
+
+    // Removes the timer, watch or hook now (a timer's task that is running finishes).
+    void reset();
+    // Whether a callback is registered: a watch or a hook until reset, a timer until reset or,
+    // when it does not repeat, until it has fired.
+    bool active() const;
+    explicit operator bool() const { return active(); }
+
+  private:
+    friend class RunLoop;
+    enum class Kind : unsigned char { None, Timer, Watch, Hook };
+    RunLoopHandle(RunLoop& loop, Kind kind, std::uint64_t id)
+        : _loop(&loop), _kind(kind), _id(id) {}
+
+    RunLoop* _loop = nullptr;
+    Kind _kind = Kind::None;
+    std::uint64_t _id = 0;
 };
 
 }  // namespace quorbit::platform

@@ -21,6 +21,7 @@
 #include "platform/core/Bundle.h"
 #include "platform/core/Files.h"
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::platform {
 namespace fs = std::filesystem;
@@ -152,10 +153,10 @@ std::optional<double> numberInText(const std::string& text) {
 class FileLock {
   public:
     explicit FileLock(const fs::path& path) {
-        _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (_fd < 0) return;  // no folder yet, or not writable: the write will say so
+        _file.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!_file) return;  // no folder yet, or not writable: the write will say so
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (::flock(_fd, LOCK_EX | LOCK_NB) != 0) {
+        while (::flock(_file.fd(), LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) ||
                 std::chrono::steady_clock::now() > deadline) {
                 Log::warn("the settings lock " + path.string() +
@@ -165,14 +166,11 @@ class FileLock {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
-    ~FileLock() {
-        if (_fd >= 0) ::close(_fd);  // closing lets go of the lock
-    }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
   private:
-    int _fd = -1;
+    FileHandle _file;  // closing it lets go of the lock
 };
 
 std::int64_t toInteger(double v) {
@@ -321,10 +319,8 @@ bool UserDefaults::boolForKey(const std::string& key) const {
     if (auto* d = std::get_if<double>(&v->value)) return *d != 0;
     if (auto* n = keptNumber(v)) return *n->asDouble() != 0;
     if (auto* s = std::get_if<std::string>(&v->value)) {
-        std::string lower;
-        for (char c : *s)
-            lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-        if (lower == "true" || lower == "yes") return true;
+        std::string word = lower(*s);
+        if (word == "true" || word == "yes") return true;
         auto n = numberInText(*s);
         return n && *n != 0;
     }

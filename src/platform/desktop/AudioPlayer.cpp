@@ -60,7 +60,7 @@ std::shared_ptr<AudioPlayer> AudioPlayer::createWithResource(const std::string& 
 }
 
 AudioPlayer::~AudioPlayer() {
-    if (_watchTimer) RunLoop::main().cancelTimer(_watchTimer);
+    _watchTimer.reset();
     closeDevice();
 }
 
@@ -121,8 +121,7 @@ bool AudioPlayer::play() {
 
 void AudioPlayer::watchPlayback() {
     using namespace std::chrono_literals;
-    if (_watchTimer) RunLoop::main().cancelTimer(_watchTimer);
-    _watchTimer = RunLoop::main().addTimer(
+    _watchTimer = RunLoop::main().timer(
         _device ? 20ms : 0ms,
         [this] {
             if (!_device || SDL_GetQueuedAudioSize(_device) == 0) finish();
@@ -131,16 +130,14 @@ void AudioPlayer::watchPlayback() {
 }
 
 void AudioPlayer::finish() {
-    if (_watchTimer) RunLoop::main().cancelTimer(_watchTimer);
-    _watchTimer = 0;
+    _watchTimer.reset();
     closeDevice();
     _playing = false;
     if (_delegate.didFinishPlaying) _delegate.didFinishPlaying(*this, true);
 }
 
 void AudioPlayer::stop() {
-    if (_watchTimer) RunLoop::main().cancelTimer(_watchTimer);
-    _watchTimer = 0;
+    _watchTimer.reset();
     closeDevice();
     _playing = false;
 }

@@ -71,7 +71,7 @@ class AudioPlayer {
     double _volume = 1;
     bool _playing = false;
     std::uint32_t _device = 0;
-    RunLoop::Id _watchTimer = 0;
+    RunLoopHandle _watchTimer;
     AudioPlayerDelegate _delegate;
 };
 

@@ -1,48 +1,44 @@
 #include "platform/desktop/MailComposer.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <thread>
 
+#include "platform/core/FileHandle.h"
 #include "platform/core/RunLoop.h"
-
-extern char** environ;
+#include "platform/core/Subprocess.h"
 
 namespace quorbit::platform {
 namespace {
 
-constexpr const char* kDomain = "MailComposerErrorDomain";
-
-Error failure(long code, const std::string& what) {
-    return Error::make(kDomain, code, what);
+// An attachment that could not be written, with the system's reason beneath.
+Error unwritable(const std::string& what, int errnum) {
+    return Error::make(MailError::AttachmentUnwritable, what + ": " + strerror(errnum), errnum);
 }
 
 // Writes the whole of data to a new file at path, readable by its owner only.
 Result<void> writeNewFile(const std::filesystem::path& path, const std::string& data) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return failure(errno, "cannot write " + path.string() + ": " + strerror(errno));
+    FileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!file) return unwritable("cannot write " + path.string(), errno);
     std::size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t n = ::write(file.fd(), data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            int saved = errno;
-            ::close(fd);
+            int saved = n == 0 ? EIO : errno;  // no progress: retrying would loop for ever
+            file.reset();
             std::filesystem::remove(path);
-            return failure(saved, "cannot write " + path.string() + ": " + strerror(saved));
+            return unwritable("cannot write " + path.string(), saved);
         }
         done += std::size_t(n);
     }
-    if (::close(fd) != 0) {
+    if (auto closed = file.close(); !closed) {
         std::filesystem::remove(path);
-        return failure(errno, "cannot write " + path.string());
+        return unwritable("cannot write " + path.string(), closed.error().systemError());
     }
     return {};
 }
@@ -72,8 +68,7 @@ std::vector<std::string> MailComposer::arguments(const std::string& command,
 Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, Done done) {
     std::string pattern = (std::filesystem::temp_directory_path() / "quorbit-mail-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
-        return failure(errno,
-                       std::string("cannot make a folder for the attachment: ") + strerror(errno));
+        return unwritable("cannot make a folder for the attachment", errno);
     std::filesystem::path file =
         std::filesystem::path(pattern) / safeFileName(message.attachmentName);
     if (auto written = writeNewFile(file, message.attachmentData); !written) {
@@ -81,46 +76,27 @@ Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, 
         return written.error();
     }
 
-    std::vector<std::string> argv = arguments(commandFromEnvironment(), message, file);
-    std::vector<char*> args;
-    for (std::string& arg : argv)
-        args.push_back(arg.data());
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // The composer starts with default signal handling, whatever the application changed.
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    int status = posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-
-    std::string command = argv[0];
-    if (status != 0) {
+    Subprocess::Options composer;
+    composer.argv = arguments(commandFromEnvironment(), message, file);
+    std::string command = composer.argv.front();
+    auto child = Subprocess::spawn(std::move(composer));
+    if (!child) {
+        int errnum = child.error().systemError();
         Error error =
-            failure(status, "cannot run the mail program " + command + ": " + strerror(status));
+            Error::make(MailError::CannotRun,
+                        "cannot run the mail program " + command + ": " + strerror(errnum), errnum);
         RunLoop::main().post([done, error] {
             if (done) done(error);
         });
         return file;
     }
-    std::thread([pid, command, done] {
-        int wstatus = 0;
-        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-        }
+    // The composer runs as long as the user writes; a thread of its own waits for it.
+    std::thread([child = std::move(child).value(), command, done]() mutable {
+        Subprocess::Status status = child.wait().value_or(Subprocess::Status{});
         std::optional<Error> error;
-        if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0)
-            error = failure(WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1,
-                            "the mail program " + command + " did not take the message");
+        if (!status.succeeded())
+            error = Error::make(MailError::NotTaken,
+                                "the mail program " + command + " did not take the message");
         RunLoop::main().post([done, error] {
             if (done) done(error);
         });

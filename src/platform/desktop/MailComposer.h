@@ -10,6 +10,16 @@
 
 namespace quorbit::platform {
 
+// Why a message could not be handed to the mail program.
+enum class MailError : long {
+    AttachmentUnwritable = 1,  // the attachment's folder or file could not be written
+    CannotRun = 2,             // the mail program could not be started
+    NotTaken = 3,              // it ended with a failure status, or was killed
+};
+constexpr const char* errorDomain(MailError) {
+    return "quorbit.mail";
+}
+
 // One message for the user's mail program: a subject, a plain-text body and one attached
 // file given by its name (without folder), its media type and its bytes.
 struct MailMessage {

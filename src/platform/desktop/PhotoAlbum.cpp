@@ -2,9 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,11 +15,11 @@
 #include <vector>
 
 #include "platform/core/Bundle.h"
+#include "platform/core/FileHandle.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Subprocess.h"
 #include "platform/gfx/ImageCodec.h"
-
-extern char** environ;
 
 namespace quorbit::platform {
 namespace fs = std::filesystem;
@@ -36,6 +34,11 @@ namespace {
 
 // ---- where the album lives ----
 
+// xdg-user-dir reads one small file; one that hangs (a folder on a dead network share) is
+// given up on and the file read here instead.
+constexpr auto kUserDirWait = std::chrono::seconds(5);
+constexpr std::size_t kMaxUserDirOutput = 64 * 1024;
+
 fs::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
     std::vector<char> buffer(16384);
@@ -49,36 +52,12 @@ fs::path homeFolder() {
 
 // The first line `xdg-user-dir PICTURES` prints, or nothing when it cannot run or fails.
 std::optional<fs::path> picturesFromCommand() {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    char command[] = "xdg-user-dir";
-    char which[] = "PICTURES";
-    char* argv[] = {command, which, nullptr};
-    pid_t pid = 0;
-    int spawned = posix_spawnp(&pid, command, &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    std::string output;
-    if (spawned == 0) {
-        char chunk[512];
-        for (;;) {
-            ssize_t n = read(pipeFds[0], chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            output.append(chunk, size_t(n));
-        }
-    }
-    close(pipeFds[0]);
-    if (spawned != 0) return std::nullopt;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    output = output.substr(0, output.find('\n'));
+    Subprocess::Options command;
+    command.argv = {"xdg-user-dir", "PICTURES"};
+    command.errors = Subprocess::Stream::Null;
+    auto answer = runCapturingOutput(std::move(command), kUserDirWait, kMaxUserDirOutput);
+    if (!answer || !answer->status.succeeded()) return std::nullopt;
+    std::string output = answer->output.substr(0, answer->output.find('\n'));
     if (output.empty() || output.front() != '/') return std::nullopt;
     return fs::path(output);
 }
@@ -139,7 +118,7 @@ Error fileError(int err, const fs::path& folder) {
 Error folderError(int err, const fs::path& folder) {
     if (isPermissionError(err) || isSpaceError(err)) {
         Error error = fileError(err, folder);
-        error.userInfo[Error::kDescriptionKey] =
+        error.message =
             "The folder " + folder.string() + " cannot be made (" + strerror(err) + ").";
         return error;
     }
@@ -289,10 +268,8 @@ Result<fs::path> publish(const std::string& temp, const fs::path& folder, const 
 }
 
 void syncFolder(const fs::path& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
+    FileHandle handle(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (handle) fsync(handle.fd());
 }
 
 }  // namespace
@@ -366,10 +343,11 @@ Result<fs::path> PhotoAlbum::store(const Job& job) {
             "The photo could not be encoded (" + jpeg.error().localizedDescription() + ").", 0);
 
     std::string temp = (folder / ".flurio-XXXXXX").string();
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return fileError(errno, folder);
+    FileHandle file(mkostemp(temp.data(), O_CLOEXEC));
+    int fd = file.fd();
+    if (!file) return fileError(errno, folder);
     auto fail = [&](int err) {
-        if (fd >= 0) close(fd);
+        file.reset();
         unlink(temp.c_str());
         return fileError(err, folder);
     };
@@ -384,9 +362,7 @@ Result<fs::path> PhotoAlbum::store(const Job& job) {
         left -= size_t(n);
     }
     if (fsync(fd) != 0) return fail(errno);
-    int closed = close(fd);
-    fd = -1;
-    if (closed != 0) return fail(errno);
+    if (auto closed = file.close(); !closed) return fail(closed.error().systemError());
 
     auto published = publish(temp, folder, baseName(job.taken));
     if (!published) {

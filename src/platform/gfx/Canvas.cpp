@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::platform {
 
@@ -37,10 +38,7 @@ const std::set<std::string>& installedFamilies() {
         int count = 0;
         pango_font_map_list_families(pango_cairo_font_map_get_default(), &list, &count);
         for (int i = 0; i < count; ++i) {
-            std::string name = pango_font_family_get_name(list[i]);
-            for (auto& c : name)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            names.insert(name);
+            names.insert(lower(pango_font_family_get_name(list[i])));
         }
         g_free(list);
         if (names.empty()) Log::error("Canvas: no fonts are installed; text is not drawn");
@@ -54,9 +52,7 @@ const std::set<std::string>& installedFamilies() {
 bool usableFont(const Font& font) {
     const auto& families = installedFamilies();
     if (families.empty()) return false;
-    std::string name = font.family;
-    for (auto& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = lower(font.family);
     if (!families.count(name)) {
         static std::mutex mutex;
         static std::set<std::string> reported;
@@ -272,10 +268,7 @@ void Canvas::clipToRect(Rect rect) {
 }
 
 bool Canvas::hasFontFamily(const std::string& family) {
-    std::string name = family;
-    for (auto& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return installedFamilies().count(name) > 0;
+    return installedFamilies().count(lower(family)) > 0;
 }
 
 Size Canvas::measureText(const std::string& text, const Font& font, double width) {

@@ -245,15 +245,14 @@ GLuint Host::targetFramebuffer() {
 void Host::install(RunLoop& loop) {
     uninstall();
     _loop = &loop;
-    _hook = loop.addHook([this] { return onLoopTurn(); });
+    _hook = loop.hook([this] { return onLoopTurn(); });
     watchDisplayConnection();
 }
 
 void Host::uninstall() {
     if (!_loop) return;
-    if (_hook) _loop->removeHook(_hook);
-    if (_displayWatch) _loop->unwatchFd(_displayWatch);
-    _hook = _displayWatch = 0;
+    _hook.reset();
+    _displayWatch.reset();
     _displayFd = -1;
     _loop = nullptr;
 }
@@ -262,8 +261,7 @@ void Host::watchDisplayConnection() {
     if (isOffscreenDriver()) return;
     _displayFd = displayConnectionFd(_window);
     // Readable means input arrived; the next turn's hook reads it through SDL.
-    if (_displayFd >= 0)
-        _displayWatch = _loop->watchFd(_displayFd, RunLoop::Readable, [](short) {});
+    if (_displayFd >= 0) _displayWatch = _loop->watch(_displayFd, RunLoop::Readable, [](short) {});
 }
 
 std::optional<RunLoop::Duration> Host::onLoopTurn() {

@@ -120,8 +120,8 @@ class Host {
     // The offscreen target, made again when the window's pixel size changes.
     std::optional<GLTextureTarget> _offscreen;
     RunLoop* _loop = nullptr;
-    RunLoop::Id _hook = 0;
-    RunLoop::Id _displayWatch = 0;
+    RunLoopHandle _hook;
+    RunLoopHandle _displayWatch;
     int _displayFd = -1;
     bool _inTurn = false;
     bool _framePending = true;

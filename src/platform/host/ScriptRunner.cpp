@@ -16,12 +16,13 @@
 #include "platform/core/Files.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Text.h"
 #include "platform/gfx/ImageCodec.h"
-#include "platform/ui/DisplayLink.h"
 #include "platform/host/Application.h"
 #include "platform/host/Host.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/DisplayLink.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/Window.h"
 
@@ -64,13 +65,6 @@ long count(const std::string& word) {
     long v = 0;
     parseCount(word, v);
     return v;
-}
-
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) return {};
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
 }
 
 // Whether a view and all its ancestors are shown, up to a visible window, with some part

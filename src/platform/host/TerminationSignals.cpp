@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/core/FileHandle.h"
 #include "platform/core/Log.h"
 
 namespace quorbit::platform {
@@ -14,7 +15,9 @@ namespace {
 constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
 
 volatile std::sig_atomic_t gReceived = 0;
-int gPipe[2] = {-1, -1};
+// Made once and kept for the process: the handler may write to it at any moment until the
+// handlers are put back.
+Pipe gPipe;
 
 // Only async-signal-safe calls: the signal is noted and the loop woken through the pipe.
 void onSignal(int sig) {
@@ -26,7 +29,7 @@ void onSignal(int sig) {
     gReceived = sig;
     int saved = errno;
     char byte = 1;
-    if (gPipe[1] >= 0) (void)!::write(gPipe[1], &byte, 1);
+    if (gPipe.write) (void)!::write(gPipe.write.fd(), &byte, 1);
     errno = saved;
 }
 
@@ -34,14 +37,16 @@ void onSignal(int sig) {
 
 TerminationSignals::TerminationSignals(RunLoop& loop) : _loop(loop) {
     gReceived = 0;
-    if (gPipe[0] < 0 && ::pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        Log::warn("signals will end the application at once: no pipe to hear them on");
-        gPipe[0] = gPipe[1] = -1;
+    if (!gPipe.read) {
+        if (auto pipe = makePipe(O_CLOEXEC | O_NONBLOCK))
+            gPipe = std::move(pipe).value();
+        else
+            Log::warn("signals will end the application at once: no pipe to hear them on");
     }
-    if (gPipe[0] >= 0) {
-        _watch = _loop.watchFd(gPipe[0], RunLoop::Readable, [this](short) {
+    if (gPipe.read) {
+        _watch = _loop.watch(gPipe.read.fd(), RunLoop::Readable, [this](short) {
             char bytes[16];
-            while (::read(gPipe[0], bytes, sizeof bytes) > 0) {
+            while (::read(gPipe.read.fd(), bytes, sizeof bytes) > 0) {
             }
             if (received()) {
                 Log::info(format("ending on signal %d (%s)", received(), strsignal(received())));
@@ -60,7 +65,6 @@ TerminationSignals::TerminationSignals(RunLoop& loop) : _loop(loop) {
 TerminationSignals::~TerminationSignals() {
     for (int i = 0; i < 3; ++i)
         sigaction(kSignals[i], &_previous[i], nullptr);
-    if (_watch) _loop.unwatchFd(_watch);
 }
 
 int TerminationSignals::received() const {

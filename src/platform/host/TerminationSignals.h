@@ -28,7 +28,7 @@ class TerminationSignals {
 
   private:
     RunLoop& _loop;
-    RunLoop::Id _watch = 0;
+    RunLoopHandle _watch;
     struct sigaction _previous[3]{};
 };
 

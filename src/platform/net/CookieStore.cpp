@@ -7,15 +7,10 @@
 #include <sstream>
 
 #include "platform/core/Log.h"
+#include "platform/core/Text.h"
 
 namespace quorbit::platform {
 namespace {
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // libcurl reads and writes cookies as lines of the Netscape cookie file: domain, include
 // subdomains, path, secure, expiry, name, value, separated by tabs; an HttpOnly cookie's

@@ -14,6 +14,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Text.h"
 #include "platform/net/CookieStore.h"
 
 namespace quorbit::platform {
@@ -32,15 +33,6 @@ struct Event {
     UrlResponse response;
     std::string data;
 };
-
-std::string trim(std::string text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
-        --end;
-    return text.substr(begin, end - begin);
-}
 
 class Engine;
 
@@ -71,7 +63,7 @@ struct UrlConnection::Impl {
     curl_off_t lastDownloaded = 0, lastUploaded = 0;
     Clock::time_point lastActivity;
     Clock::time_point started;
-    RunLoop::Id timeoutTimer = 0;
+    RunLoopHandle timeoutTimer;
 
     bool loading = false;
     bool completed = false;  // libcurl is done with it; result holds how
@@ -103,79 +95,79 @@ bool schemeAndHost(const std::string& url, std::string& scheme, std::string& hos
 std::string originOf(const std::string& url);
 void setHeaders(UrlConnection::Impl& impl, bool own, bool withBody);
 
-UrlErrorCode codeFor(CURLcode code) {
+UrlError codeFor(CURLcode code) {
     switch (code) {
         case CURLE_OPERATION_TIMEDOUT:
-            return UrlErrorCode::TimedOut;
+            return UrlError::TimedOut;
         case CURLE_URL_MALFORMAT:
-            return UrlErrorCode::BadUrl;
+            return UrlError::BadUrl;
         case CURLE_UNSUPPORTED_PROTOCOL:
-            return UrlErrorCode::UnsupportedUrl;
+            return UrlError::UnsupportedUrl;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
-            return UrlErrorCode::CannotFindHost;
+            return UrlError::CannotFindHost;
         case CURLE_COULDNT_CONNECT:
-            return UrlErrorCode::CannotConnectToHost;
+            return UrlError::CannotConnectToHost;
         case CURLE_TOO_MANY_REDIRECTS:
-            return UrlErrorCode::HttpTooManyRedirects;
+            return UrlError::HttpTooManyRedirects;
         case CURLE_PARTIAL_FILE:
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_GOT_NOTHING:
         case CURLE_HTTP2:
         case CURLE_HTTP2_STREAM:
-            return UrlErrorCode::NetworkConnectionLost;
+            return UrlError::NetworkConnectionLost;
         case CURLE_WEIRD_SERVER_REPLY:
-            return UrlErrorCode::BadServerResponse;
+            return UrlError::BadServerResponse;
         case CURLE_FILESIZE_EXCEEDED:
-            return UrlErrorCode::DataLengthExceedsMaximum;
+            return UrlError::DataLengthExceedsMaximum;
         case CURLE_PEER_FAILED_VERIFICATION:
-            return UrlErrorCode::ServerCertificateUntrusted;
+            return UrlError::ServerCertificateUntrusted;
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:
         case CURLE_SSL_CACERT_BADFILE:
         case CURLE_SSL_ISSUER_ERROR:
         case CURLE_USE_SSL_FAILED:
-            return UrlErrorCode::SecureConnectionFailed;
+            return UrlError::SecureConnectionFailed;
         default:
-            return UrlErrorCode::Unknown;
+            return UrlError::Unknown;
     }
 }
 
-const char* describe(UrlErrorCode code) {
+const char* describe(UrlError code) {
     switch (code) {
-        case UrlErrorCode::Cancelled:
+        case UrlError::Cancelled:
             return "The load was cancelled";
-        case UrlErrorCode::BadUrl:
+        case UrlError::BadUrl:
             return "The URL is not valid";
-        case UrlErrorCode::TimedOut:
+        case UrlError::TimedOut:
             return "The request timed out";
-        case UrlErrorCode::UnsupportedUrl:
+        case UrlError::UnsupportedUrl:
             return "The URL's scheme is not supported";
-        case UrlErrorCode::CannotFindHost:
+        case UrlError::CannotFindHost:
             return "The server's name could not be found";
-        case UrlErrorCode::CannotConnectToHost:
+        case UrlError::CannotConnectToHost:
             return "Could not connect to the server";
-        case UrlErrorCode::NetworkConnectionLost:
+        case UrlError::NetworkConnectionLost:
             return "The network connection was lost";
-        case UrlErrorCode::HttpTooManyRedirects:
+        case UrlError::HttpTooManyRedirects:
             return "Too many redirects";
-        case UrlErrorCode::RedirectRefused:
+        case UrlError::RedirectRefused:
             return "A redirect was refused";
-        case UrlErrorCode::InsecureConnectionRefused:
+        case UrlError::InsecureConnectionRefused:
             return "A secure connection is required";
-        case UrlErrorCode::BadServerResponse:
+        case UrlError::BadServerResponse:
             return "The server's answer is not valid";
-        case UrlErrorCode::FileDoesNotExist:
+        case UrlError::FileDoesNotExist:
             return "The file does not exist";
-        case UrlErrorCode::DataLengthExceedsMaximum:
+        case UrlError::DataLengthExceedsMaximum:
             return "The answer is too large";
-        case UrlErrorCode::SecureConnectionFailed:
+        case UrlError::SecureConnectionFailed:
             return "A secure connection failed";
-        case UrlErrorCode::ServerCertificateUntrusted:
+        case UrlError::ServerCertificateUntrusted:
             return "The server's certificate is not trusted";
-        case UrlErrorCode::Unknown:
+        case UrlError::Unknown:
             break;
     }
     return "The load failed";
@@ -183,15 +175,14 @@ const char* describe(UrlErrorCode code) {
 
 Error errorFor(const UrlConnection::Impl& impl) {
     if (!impl.refusedRedirect.empty()) {
-        return makeUrlError(UrlErrorCode::RedirectRefused,
+        return makeUrlError(UrlError::RedirectRefused,
                             "A redirect was refused: " + impl.refusedRedirect +
                                 " is on another host or not secure; nothing was sent there");
     }
-    UrlErrorCode code =
-        impl.tooLarge ? UrlErrorCode::DataLengthExceedsMaximum : codeFor(impl.result);
+    UrlError code = impl.tooLarge ? UrlError::DataLengthExceedsMaximum : codeFor(impl.result);
     std::string detail = impl.errorBuffer[0] ? impl.errorBuffer : curl_easy_strerror(impl.result);
     std::string description = describe(code);
-    if (code == UrlErrorCode::DataLengthExceedsMaximum) {
+    if (code == UrlError::DataLengthExceedsMaximum) {
         description += format(" (more than %zu bytes)", impl.request.maximumBodySize);
     } else if (!detail.empty()) {
         description += ": " + detail;
@@ -202,7 +193,7 @@ Error errorFor(const UrlConnection::Impl& impl) {
     Error error = makeUrlError(code, description);
     if (impl.result != CURLE_OK) {
         error.underlying = std::make_shared<Error>(
-            Error::make("libcurl", static_cast<long>(impl.result), std::move(detail)));
+            Error::make("quorbit.curl", static_cast<long>(impl.result), std::move(detail)));
     }
     return error;
 }
@@ -248,15 +239,12 @@ class Engine {
     static int onSocket(CURL*, curl_socket_t socket, int what, void* userp, void*) {
         auto* engine = static_cast<Engine*>(userp);
         RunLoop& loop = RunLoop::main();
-        if (auto it = engine->_watches.find(socket); it != engine->_watches.end()) {
-            loop.unwatchFd(it->second);
-            engine->_watches.erase(it);
-        }
+        engine->_watches.erase(socket);
         if (what == CURL_POLL_REMOVE) return 0;
         short events = 0;
         if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) events |= RunLoop::Readable;
         if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) events |= RunLoop::Writable;
-        engine->_watches[socket] = loop.watchFd(socket, events, [engine, socket](short revents) {
+        engine->_watches[socket] = loop.watch(socket, events, [engine, socket](short revents) {
             int flags = 0;
             if (revents & (POLLIN | POLLHUP)) flags |= CURL_CSELECT_IN;
             if (revents & POLLOUT) flags |= CURL_CSELECT_OUT;
@@ -269,13 +257,10 @@ class Engine {
     static int onTimer(CURLM*, long timeoutMs, void* userp) {
         auto* engine = static_cast<Engine*>(userp);
         RunLoop& loop = RunLoop::main();
-        if (engine->_timer) loop.cancelTimer(engine->_timer);
-        engine->_timer = 0;
+        engine->_timer.reset();
         if (timeoutMs >= 0) {
-            engine->_timer = loop.addTimer(std::chrono::milliseconds(timeoutMs), [engine] {
-                engine->_timer = 0;
-                engine->act(CURL_SOCKET_TIMEOUT, 0);
-            });
+            engine->_timer = loop.timer(std::chrono::milliseconds(timeoutMs),
+                                        [engine] { engine->act(CURL_SOCKET_TIMEOUT, 0); });
         }
         return 0;
     }
@@ -286,16 +271,15 @@ class Engine {
 
     CURLM* _multi = nullptr;
     std::map<CURL*, Active> _active;
-    std::map<curl_socket_t, RunLoop::Id> _watches;
-    RunLoop::Id _timer = 0;
+    std::map<curl_socket_t, RunLoopHandle> _watches;
+    RunLoopHandle _timer;
 };
 
 // Ends a load: the connection leaves the engine, and the delegate hears the outcome and is
 // then let go (with whatever its callbacks hold).
 void finish(UrlConnection& connection, UrlConnection::Impl& impl, const Error* error) {
     impl.loading = false;
-    if (impl.timeoutTimer) RunLoop::main().cancelTimer(impl.timeoutTimer);
-    impl.timeoutTimer = 0;
+    impl.timeoutTimer.reset();
     Engine::shared().remove(impl);
     impl.events.clear();
     UrlConnectionDelegate delegate = std::move(impl.delegate);
@@ -457,10 +441,9 @@ void scheduleTimeout(const std::shared_ptr<UrlConnection>& connection, UrlConnec
                      Clock::time_point due) {
     std::weak_ptr<UrlConnection> weak = connection;
     UrlConnection::Impl* target = &impl;
-    impl.timeoutTimer = RunLoop::main().addTimer(due - Clock::now(), [weak, target] {
+    impl.timeoutTimer = RunLoop::main().timer(due - Clock::now(), [weak, target] {
         auto connection = weak.lock();
         if (!connection || !target->loading) return;
-        target->timeoutTimer = 0;
         Clock::time_point due = target->due();
         Clock::time_point now = Clock::now();
         if (now < due) {
@@ -496,9 +479,8 @@ bool schemeAndHost(const std::string& url, std::string& scheme, std::string& hos
     if (ok) host = part;
     curl_free(part);
     curl_url_cleanup(parsed);
-    for (std::string* text : {&scheme, &host})
-        for (char& c : *text)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    scheme = lower(scheme);
+    host = lower(host);
     return ok;
 }
 
@@ -685,8 +667,7 @@ void UrlConnection::cancel() {
     Impl& impl = *_impl;
     if (!impl.loading) return;
     impl.loading = false;
-    if (impl.timeoutTimer) RunLoop::main().cancelTimer(impl.timeoutTimer);
-    impl.timeoutTimer = 0;
+    impl.timeoutTimer.reset();
     impl.events.clear();
     // This may run inside one of the delegate's own callbacks: the callbacks (and what they
     // hold) go on the run loop's next turn rather than from under the caller.

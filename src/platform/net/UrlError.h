@@ -7,10 +7,10 @@
 namespace quorbit::platform {
 
 // The domain of URL loading failures, shared by URL connections and the web view.
-inline constexpr const char* kUrlErrorDomain = "NSURLErrorDomain";
+inline constexpr const char* kUrlErrorDomain = "quorbit.url";
 
 // Why a URL load failed. The codes are negative, as the domain has always numbered them.
-enum class UrlErrorCode : long {
+enum class UrlError : long {
     Unknown = -1,                        // a failure with no closer code
     Cancelled = -999,                    // the load was cancelled (or replaced by another)
     BadUrl = -1000,                      // the URL cannot be parsed
@@ -29,28 +29,28 @@ enum class UrlErrorCode : long {
     SecureConnectionFailed = -1200,      // the TLS handshake failed
     ServerCertificateUntrusted = -1202,  // the server's certificate did not verify
 };
-constexpr const char* errorDomain(UrlErrorCode) {
+constexpr const char* errorDomain(UrlError) {
     return kUrlErrorDomain;
 }
 
 // The domain of the web engine's own load failures (a refused navigation, content it cannot
 // show). Codes the engine adds later pass through with their own numbers.
-inline constexpr const char* kWebKitErrorDomain = "WebKitErrorDomain";
-enum class WebKitError : long {
+inline constexpr const char* kPageLoadErrorDomain = "quorbit.page-load";
+enum class PageLoadError : long {
     CannotShowMimeType = 100,    // content of a type the view cannot show
     CannotShowUrl = 101,         // a URL the view cannot show
     FrameLoadInterrupted = 102,  // the navigation filter refused the load
     RestrictedPort = 103,        // a port the engine does not connect to
 };
-constexpr const char* errorDomain(WebKitError) {
-    return kWebKitErrorDomain;
+constexpr const char* errorDomain(PageLoadError) {
+    return kPageLoadErrorDomain;
 }
 
-inline Error makeUrlError(UrlErrorCode code, std::string description) {
+inline Error makeUrlError(UrlError code, std::string description) {
     return Error::make(code, std::move(description));
 }
 
-inline bool isUrlError(const Error& error, UrlErrorCode code) {
+inline bool isUrlError(const Error& error, UrlError code) {
     return error.is(code);
 }
 

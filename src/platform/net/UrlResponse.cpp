@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/core/Text.h"
+
 namespace quorbit::platform {
 
 std::optional<std::string> UrlResponse::valueForHeader(const std::string& field) const {
@@ -30,11 +32,7 @@ std::string UrlResponse::mimeType() const {
     auto value = valueForHeader("Content-Type");
     if (!value) return {};
     std::string type = value->substr(0, value->find(';'));
-    while (!type.empty() && std::isspace(static_cast<unsigned char>(type.back())))
-        type.pop_back();
-    for (char& c : type)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return type;
+    return lower(trim(type));
 }
 
 }  // namespace quorbit::platform

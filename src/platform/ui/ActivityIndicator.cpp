@@ -18,9 +18,7 @@ ActivityIndicator::ActivityIndicator(Style style) : _style(style) {
     setHidden(true);
 }
 
-ActivityIndicator::~ActivityIndicator() {
-    if (_timer) RunLoop::main().cancelTimer(_timer);
-}
+ActivityIndicator::~ActivityIndicator() = default;
 
 void ActivityIndicator::setStyle(Style style) {
     _style = style;
@@ -41,13 +39,12 @@ void ActivityIndicator::startAnimating() {
         _pausedOffScreen = true;  // starts turning once it is put on screen
         return;
     }
-    _timer = RunLoop::main().addTimer(
+    _timer = RunLoop::main().timer(
         kStepInterval, [this] { step(); }, kStepInterval);
 }
 
 void ActivityIndicator::stopAnimating() {
-    if (_timer) RunLoop::main().cancelTimer(_timer);
-    _timer = 0;
+    _timer.reset();
     _pausedOffScreen = false;
     if (_hidesWhenStopped) setHidden(true);
 }
@@ -60,12 +57,11 @@ void ActivityIndicator::setHidesWhenStopped(bool on) {
 void ActivityIndicator::didMoveToSuperview() {
     // Off screen, nothing needs to turn; the spokes pick up where they were when put back.
     if (!superview() && _timer) {
-        RunLoop::main().cancelTimer(_timer);
-        _timer = 0;
+        _timer.reset();
         _pausedOffScreen = true;
     } else if (superview() && _pausedOffScreen) {
         _pausedOffScreen = false;
-        _timer = RunLoop::main().addTimer(
+        _timer = RunLoop::main().timer(
             kStepInterval, [this] { step(); }, kStepInterval);
     }
 }

@@ -20,7 +20,7 @@ class ActivityIndicator : public View {
     void setStyle(Style style);
     void startAnimating();
     void stopAnimating();
-    bool isAnimating() const { return _timer != 0 || _pausedOffScreen; }
+    bool isAnimating() const { return _timer.active() || _pausedOffScreen; }
     bool hidesWhenStopped() const { return _hidesWhenStopped; }
     void setHidesWhenStopped(bool on);
     // Which spoke is brightest; moves one step each tick while animating.
@@ -39,7 +39,7 @@ class ActivityIndicator : public View {
     Style _style;
     bool _hidesWhenStopped = true;
     int _phase = 0;
-    RunLoop::Id _timer = 0;
+    RunLoopHandle _timer;
     bool _pausedOffScreen = false;
 };
 

@@ -46,7 +46,7 @@ struct Recording {
 struct State {
     std::vector<Recording*> recordings;  // innermost last
     std::vector<Track> tracks;
-    RunLoop::Id timer = 0;
+    RunLoopHandle timer;
     bool applying = false;  // setters called by the animator itself pass through
 };
 
@@ -89,15 +89,12 @@ void tick();
 void ensureTimer() {
     State& s = state();
     if (s.timer || s.tracks.empty()) return;
-    s.timer = RunLoop::main().addTimer(kFrameInterval, tick, kFrameInterval);
+    s.timer = RunLoop::main().timer(kFrameInterval, tick, kFrameInterval);
 }
 
 void stopTimerIfIdle() {
     State& s = state();
-    if (s.timer && s.tracks.empty()) {
-        RunLoop::main().cancelTimer(s.timer);
-        s.timer = 0;
-    }
+    if (s.tracks.empty()) s.timer.reset();
 }
 
 void tick() {

@@ -40,10 +40,9 @@ void DisplayLink::addToRunLoop(RunLoop& loop) {
 }
 
 void DisplayLink::schedule() {
-    if (_timer) _loop->cancelTimer(_timer);
     auto period = std::chrono::duration_cast<RunLoop::Duration>(
         std::chrono::duration<double>(_frameInterval / refreshRate()));
-    _timer = _loop->addTimer(
+    _timer = _loop->timer(
         period,
         [this] {
             if (_target) _target();
@@ -52,9 +51,8 @@ void DisplayLink::schedule() {
 }
 
 void DisplayLink::invalidate() {
-    if (_loop && _timer) _loop->cancelTimer(_timer);
+    _timer.reset();
     _loop = nullptr;
-    _timer = 0;
     _valid = false;
 }
 

@@ -34,7 +34,7 @@ class DisplayLink {
     std::function<void()> _target;
     int _frameInterval = 1;
     RunLoop* _loop = nullptr;
-    RunLoop::Id _timer = 0;
+    RunLoopHandle _timer;
     bool _valid = true;
 };
 

@@ -26,9 +26,7 @@ ScrollView::ScrollView(Rect frame) : View(frame) {
     setClipsToBounds(true);
 }
 
-ScrollView::~ScrollView() {
-    if (_motionTimer) RunLoop::main().cancelTimer(_motionTimer);
-}
+ScrollView::~ScrollView() = default;
 
 void ScrollView::setContentSize(Size size) {
     _contentSize = {std::max(size.width, 0.0), std::max(size.height, 0.0)};
@@ -236,7 +234,7 @@ void ScrollView::startMotion(Point target, double duration, bool deceleration) {
     _motionIsDeceleration = deceleration;
     _decelerating = deceleration;
     if (!_motionTimer) {
-        _motionTimer = RunLoop::main().addTimer(
+        _motionTimer = RunLoop::main().timer(
             kFrameInterval, [this] { motionStep(); }, kFrameInterval);
     }
 }
@@ -249,8 +247,7 @@ void ScrollView::motionStep() {
     Point p{_motionFrom.x + (_motionTo.x - _motionFrom.x) * eased,
             _motionFrom.y + (_motionTo.y - _motionFrom.y) * eased};
     if (done) {
-        RunLoop::main().cancelTimer(_motionTimer);
-        _motionTimer = 0;
+        _motionTimer.reset();
         p = _motionTo;
     }
     auto keepAlive = weak_from_this().lock();  // a delegate may let go of the view
@@ -266,8 +263,7 @@ void ScrollView::motionStep() {
 
 void ScrollView::stopMotion() {
     if (!_motionTimer) return;
-    RunLoop::main().cancelTimer(_motionTimer);
-    _motionTimer = 0;
+    _motionTimer.reset();
     if (_motionIsDeceleration) {
         _decelerating = false;
         if (_delegate && _delegate->didEndDecelerating) _delegate->didEndDecelerating(*this);

@@ -114,7 +114,7 @@ class ScrollView : public View {
     RunLoop::Clock::time_point _lastTouchTime{};
     Point _velocity;  // points per second, of the content offset
 
-    RunLoop::Id _motionTimer = 0;
+    RunLoopHandle _motionTimer;
     Point _motionFrom, _motionTo;
     RunLoop::Clock::time_point _motionStart;
     double _motionDuration = 0;

@@ -42,7 +42,7 @@ class WebView;
 // destroy the view.
 struct WebViewDelegate {
     // Every navigation and every redirect, main frame, before it loads: answer false to refuse
-    // it (the load then fails with domain "WebKitErrorDomain", code 102, "frame load
+    // it (the load then fails with domain "quorbit.page-load", code 102, "frame load
     // interrupted", reported through didFailLoad). A server redirect comes as Other, whatever
     // started the load. The engine does not say which frame a navigation is for, so the
     // navigations of frames inside the page (iframes) are asked about too, mostly as Other.
@@ -50,8 +50,8 @@ struct WebViewDelegate {
     std::function<void(WebView&)> didStartLoad;
     std::function<void(WebView&)> didFinishLoad;
     // Load failures: a load that was cancelled (stopLoading, or a new load replacing it) is
-    // domain "NSURLErrorDomain" code -999; a refused navigation is "WebKitErrorDomain" 102;
-    // network failures are "NSURLErrorDomain" with a negative code and a readable description.
+    // domain "quorbit.url" code -999; a refused navigation is "quorbit.page-load" 102;
+    // network failures are "quorbit.url" with a negative code and a readable description.
     // The failing URL is the "NSErrorFailingURLStringKey" entry; the engine's own error is
     // the underlying error.
     std::function<void(WebView&, const Error&)> didFailLoad;

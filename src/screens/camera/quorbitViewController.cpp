@@ -143,9 +143,6 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
 quorbitViewController::~quorbitViewController() {
     stopAnimation();
-    cancelTimer(_countdownTimer);
-    cancelTimer(_flashReadTimer);
-    cancelTimer(_flashEndTimer);
     if (_captureCamera && _captureCamera->delegate() == this) _captureCamera->setDelegate(nullptr);
     if (_library) _library->setBaseViewController(nullptr);
     if (_photoViewButton) _photoViewButton->setDelegate(nullptr);
@@ -421,7 +418,7 @@ void quorbitViewController::snapPhoto() {
     if (_selfTimerSeconds > 0) {
         _countdownLeft = _selfTimerSeconds;
         showCountdown();
-        _countdownTimer = platform::RunLoop::main().addTimer(
+        _countdownTimer = platform::RunLoop::main().timer(
             std::chrono::seconds(1), [this] { countdownStep(); }, std::chrono::seconds(1));
         return;
     }
@@ -445,14 +442,9 @@ void quorbitViewController::showCountdown() {
 }
 
 void quorbitViewController::cancelCountdown() {
-    cancelTimer(_countdownTimer);
+    _countdownTimer.reset();
     _countdownLeft = 0;
     if (_countdownLabel) _countdownLabel->setHidden(true);
-}
-
-void quorbitViewController::cancelTimer(platform::RunLoop::Id& id) {
-    if (id) platform::RunLoop::main().cancelTimer(id);
-    id = 0;
 }
 
 void quorbitViewController::cycleSelfTimer() {
@@ -496,17 +488,9 @@ void quorbitViewController::takeStill() {
     // on the surface, and the overlay (which lies over the window, not in the live surface) is
     // on screen when that surface is read back.
     // A flash still fading from the last photo (whose save was quick) gives way to this one.
-    cancelTimer(_flashReadTimer);
-    cancelTimer(_flashEndTimer);
     _flashView->setHidden(false);
-    _flashReadTimer = platform::RunLoop::main().addTimer(kFlashLead, [this] {
-        _flashReadTimer = 0;
-        captureStill();
-    });
-    _flashEndTimer = platform::RunLoop::main().addTimer(kFlashLength, [this] {
-        _flashEndTimer = 0;
-        endFlash();
-    });
+    _flashReadTimer = platform::RunLoop::main().timer(kFlashLead, [this] { captureStill(); });
+    _flashEndTimer = platform::RunLoop::main().timer(kFlashLength, [this] { endFlash(); });
 }
 
 void quorbitViewController::endFlash() {

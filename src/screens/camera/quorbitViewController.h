@@ -9,27 +9,27 @@
 #include <string>
 #include <vector>
 
-#include "screens/camera/CameraScreenLayout.h"
-#include "screens/camera/ControlBarView.h"
-#include "screens/camera/ControlButton.h"
-#include "screens/camera/LastPictureButtonViewController.h"
 #include "capture/Camera.h"
 #include "capture/PixelBuffer.h"
 #include "gpu/FilterCatalogue.h"
 #include "gpu/FrameDrawing.h"
 #include "gpu/GLPostView.h"
-#include "screens/picker/PickerHost.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
-#include "platform/ui/DisplayLink.h"
-#include "platform/gl/GLContext.h"
 #include "platform/desktop/AudioPlayer.h"
+#include "platform/gl/GLContext.h"
+#include "platform/ui/DisplayLink.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
+#include "screens/camera/CameraScreenLayout.h"
+#include "screens/camera/ControlBarView.h"
+#include "screens/camera/ControlButton.h"
+#include "screens/camera/LastPictureButtonViewController.h"
+#include "screens/picker/PickerHost.h"
+#include "screens/settings/SettingsView.h"
 #include "screens/share/PhotoLibrary.h"
 #include "screens/share/PhotoViewController.h"
 #include "screens/share/ScreenHost.h"
-#include "screens/settings/SettingsView.h"
 
 namespace quorbit::camera_screen {
 
@@ -252,7 +252,6 @@ class quorbitViewController : public platform::ViewController,
     // The controls follow the settings and the active camera.
     void updateTimerControl();
     void updateFlashControl();
-    void cancelTimer(platform::RunLoop::Id& id);
     void layoutControls(platform::Size screen);
 
     std::shared_ptr<gpu::GLPostView> _glview;
@@ -290,10 +289,10 @@ class quorbitViewController : public platform::ViewController,
     std::shared_ptr<platform::AudioPlayer> _tickPlayer;
     int _selfTimerSeconds = 0;
     int _countdownLeft = 0;
-    platform::RunLoop::Id _countdownTimer = 0;
+    platform::RunLoopHandle _countdownTimer;
     bool _screenFlashOn = true;
-    platform::RunLoop::Id _flashReadTimer = 0;
-    platform::RunLoop::Id _flashEndTimer = 0;
+    platform::RunLoopHandle _flashReadTimer;
+    platform::RunLoopHandle _flashEndTimer;
     platform::Point _distortionCentre = gpu::kViewCentre;
     std::vector<bool> _centredPrograms;  // by slot: the program takes "u_center"
     // The live view's touch: where it went down, whether it has become a drag, and when the

@@ -6,12 +6,12 @@
 #include <exception>
 #include <system_error>
 
-#include "screens/progress/RoundProgressView.h"
 #include "platform/core/Log.h"
 #include "platform/host/Application.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Window.h"
+#include "screens/progress/RoundProgressView.h"
 
 namespace quorbit::hud {
 
@@ -102,13 +102,6 @@ ProgressHud::ProgressHud(View* view) : ProgressHud(boundsOf(view)) {
 
 ProgressHud::~ProgressHud() {
     if (_observing) platform::NotificationCenter::defaultCenter().removeObserver(this);
-    cancelTimer(_graceTimer);
-    cancelTimer(_minShowTimer);
-}
-
-void ProgressHud::cancelTimer(RunLoop::Id& timer) {
-    if (timer) RunLoop::main().cancelTimer(timer);
-    timer = 0;
 }
 
 void ProgressHud::onMainThread(std::function<void(ProgressHud&)> work) {
@@ -125,13 +118,9 @@ void ProgressHud::onMainThread(std::function<void(ProgressHud&)> work) {
 
 void ProgressHud::show(bool animated) {
     _useAnimation = animated;
-    cancelTimer(_minShowTimer);
+    _minShowTimer.reset();
     if (_graceTime > 0) {
-        cancelTimer(_graceTimer);
-        _graceTimer = RunLoop::main().addTimer(seconds(_graceTime), [this] {
-            _graceTimer = 0;
-            handleGraceTimer();
-        });
+        _graceTimer = RunLoop::main().timer(seconds(_graceTime), [this] { handleGraceTimer(); });
         return;
     }
     setNeedsDisplay();
@@ -147,15 +136,12 @@ void ProgressHud::handleGraceTimer() {
 
 void ProgressHud::hide(bool animated) {
     _useAnimation = animated;
-    cancelTimer(_graceTimer);
+    _graceTimer.reset();
     if (_minShowTime > 0 && _showStarted) {
         double shown = std::chrono::duration<double>(RunLoop::main().now() - *_showStarted).count();
         if (shown < _minShowTime) {
-            cancelTimer(_minShowTimer);
-            _minShowTimer = RunLoop::main().addTimer(seconds(_minShowTime - shown), [this] {
-                _minShowTimer = 0;
-                handleMinShowTimer();
-            });
+            _minShowTimer = RunLoop::main().timer(seconds(_minShowTime - shown),
+                                                  [this] { handleMinShowTimer(); });
             return;
         }
     }

@@ -146,9 +146,9 @@ class ProgressHud : public platform::View {
     void setGraceTime(double seconds) { _graceTime = seconds; }
     double minShowTime() const { return _minShowTime; }
     void setMinShowTime(double seconds) { _minShowTime = seconds; }
-    // The pending one-shot timers on the main run loop (0: none).
-    platform::RunLoop::Id graceTimer() const { return _graceTimer; }
-    platform::RunLoop::Id minShowTimer() const { return _minShowTimer; }
+    // Whether the one-shot timers are pending on the main run loop.
+    bool graceTimer() const { return _graceTimer.active(); }
+    bool minShowTimer() const { return _minShowTimer.active(); }
     // When the box was last shown, on the run loop's clock.
     std::optional<platform::RunLoop::Clock::time_point> showStarted() const { return _showStarted; }
 
@@ -207,7 +207,6 @@ class ProgressHud : public platform::View {
     void deviceOrientationDidChange();
     void setTransformForCurrentOrientation(bool animated);
     void fillRoundedRect(platform::Rect rect, platform::Canvas& canvas) const;
-    void cancelTimer(platform::RunLoop::Id& timer);
 
     std::atomic<Mode> _mode{Mode::Indeterminate};
     AnimationType _animationType = AnimationType::Fade;
@@ -220,7 +219,7 @@ class ProgressHud : public platform::View {
     bool _taskInProgress = false;
     double _graceTime = 0;
     double _minShowTime = 0;
-    platform::RunLoop::Id _graceTimer = 0, _minShowTimer = 0;
+    platform::RunLoopHandle _graceTimer, _minShowTimer;
     std::optional<platform::RunLoop::Clock::time_point> _showStarted;
     std::shared_ptr<platform::View> _indicator;
     std::shared_ptr<platform::Label> _label, _detailsLabel;

@@ -7,10 +7,11 @@
 #include "platform/core/Bundle.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Text.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/desktop/Reachability.h"
-#include "platform/net/UrlConnection.h"
 #include "platform/desktop/UrlOpener.h"
+#include "platform/net/UrlConnection.h"
 
 namespace quorbit::rating {
 
@@ -28,28 +29,10 @@ std::string environment(const char* name, const std::string& fallback) {
     return value && *value ? std::string(value) : fallback;
 }
 
-// The identifier as it may stand in a URL: anything but unreserved characters is
-// percent-encoded, so that an odd identifier cannot change the link's shape.
-std::string encodeForUrl(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-        if (unreserved) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 std::string fillTemplate(std::string link, const std::string& storeId) {
     const std::string placeholder = "APP_ID";
-    const std::string id = encodeForUrl(storeId);
+    // Percent-encoded, so that an odd identifier cannot change the link's shape.
+    const std::string id = platform::percentEncode(storeId);
     for (size_t at = link.find(placeholder); at != std::string::npos;
          at = link.find(placeholder, at + id.size()))
         link.replace(at, placeholder.size(), id);

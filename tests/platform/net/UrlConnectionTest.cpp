@@ -259,7 +259,7 @@ TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
     ASSERT_TRUE(r.waitForEnd());
     auto took = std::chrono::steady_clock::now() - started;
     ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::TimedOut)) << r.error->localizedDescription();
+    EXPECT_TRUE(isUrlError(*r.error, UrlError::TimedOut)) << r.error->localizedDescription();
     EXPECT_GE(took, 300ms);
     EXPECT_LT(took, 1200ms);
 
@@ -285,7 +285,7 @@ TEST_F(UrlConnectionTest, BodiesAndRedirectsUpToTheirLimitsAndNoMore) {
             ASSERT_TRUE(r.waitForEnd());
             if (limit < 1000) {
                 ASSERT_TRUE(r.error);
-                EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::DataLengthExceedsMaximum))
+                EXPECT_TRUE(isUrlError(*r.error, UrlError::DataLengthExceedsMaximum))
                     << r.error->localizedDescription();
                 EXPECT_LE(r.body.size(), limit);
             } else {
@@ -301,7 +301,7 @@ TEST_F(UrlConnectionTest, BodiesAndRedirectsUpToTheirLimitsAndNoMore) {
         ASSERT_TRUE(r.waitForEnd());
         if (hops > 16) {
             ASSERT_TRUE(r.error);
-            EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::HttpTooManyRedirects))
+            EXPECT_TRUE(isUrlError(*r.error, UrlError::HttpTooManyRedirects))
                 << r.error->localizedDescription();
         } else {
             EXPECT_FALSE(r.error) << r.error->localizedDescription();
@@ -316,13 +316,13 @@ TEST_F(UrlConnectionTest, NetworkFailuresEndInTheirOwnCodes) {
     UrlConnection::start(UrlRequest(truncated.url()), r.delegate());
     ASSERT_TRUE(r.waitForEnd());
     ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::NetworkConnectionLost))
+    EXPECT_TRUE(isUrlError(*r.error, UrlError::NetworkConnectionLost))
         << r.error->localizedDescription();
     EXPECT_EQ(r.body, "only this");
     EXPECT_NE(r.error->localizedDescription().find("cut off after 9 bytes"), std::string::npos)
         << r.error->localizedDescription();
     ASSERT_TRUE(r.error->underlying);
-    EXPECT_EQ(r.error->underlying->domain, "libcurl");
+    EXPECT_EQ(r.error->underlying->domain, "quorbit.curl");
 
     // A port nobody listens on.
     std::string refusedUrl = server.url("/");
@@ -331,14 +331,14 @@ TEST_F(UrlConnectionTest, NetworkFailuresEndInTheirOwnCodes) {
     UrlConnection::start(UrlRequest(refusedUrl), refused.delegate());
     ASSERT_TRUE(refused.waitForEnd());
     ASSERT_TRUE(refused.error);
-    EXPECT_TRUE(isUrlError(*refused.error, UrlErrorCode::CannotConnectToHost))
+    EXPECT_TRUE(isUrlError(*refused.error, UrlError::CannotConnectToHost))
         << refused.error->localizedDescription();
 
     Recording bad;
     UrlConnection::start(UrlRequest("fbconnect://success"), bad.delegate());
     ASSERT_TRUE(bad.waitForEnd());
     ASSERT_TRUE(bad.error);
-    EXPECT_TRUE(isUrlError(*bad.error, UrlErrorCode::UnsupportedUrl))
+    EXPECT_TRUE(isUrlError(*bad.error, UrlError::UnsupportedUrl))
         << bad.error->localizedDescription();
 }
 
@@ -353,7 +353,7 @@ TEST_F(UrlConnectionTest, VerifiesTheServersCertificate) {
     UrlConnection::start(UrlRequest(secure.url("/")), r.delegate());
     ASSERT_TRUE(r.waitForEnd());
     ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlErrorCode::ServerCertificateUntrusted))
+    EXPECT_TRUE(isUrlError(*r.error, UrlError::ServerCertificateUntrusted))
         << r.error->localizedDescription();
     EXPECT_EQ(r.body, "");
 }

@@ -260,7 +260,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
     ASSERT_TRUE(waitUntil([&] { return !recorder.failures.empty(); }));
     RunLoop::main().runFor(300ms);
     ASSERT_EQ(recorder.failures.size(), 1u);
-    EXPECT_EQ(recorder.failures[0].domain, "WebKitErrorDomain");
+    EXPECT_EQ(recorder.failures[0].domain, "quorbit.page-load");
     EXPECT_EQ(recorder.failures[0].code, 102);
     EXPECT_EQ(recorder.failures[0].userInfo.at("NSErrorFailingURLStringKey"),
               server.url("/refused-redirect"));
@@ -302,7 +302,7 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
     EXPECT_TRUE(view->isLoading());
     view->stopLoading();
     ASSERT_TRUE(waitUntil([&] { return recorder.failures.size() == 1; }));
-    EXPECT_EQ(recorder.failures[0].domain, "NSURLErrorDomain");
+    EXPECT_EQ(recorder.failures[0].domain, "quorbit.url");
     EXPECT_EQ(recorder.failures[0].code, -999);
     EXPECT_FALSE(view->isLoading());
 
@@ -321,7 +321,7 @@ TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
     view->loadRequest(nowhere);
     ASSERT_TRUE(waitUntil([&] { return recorder.failures.size() == 3; }));
     const Error& refused = recorder.failures[2];
-    EXPECT_EQ(refused.domain, "NSURLErrorDomain");
+    EXPECT_EQ(refused.domain, "quorbit.url");
     EXPECT_EQ(refused.code, -1004);
     EXPECT_EQ(refused.localizedDescription().rfind("Could not connect to the server: ", 0), 0u)
         << refused.localizedDescription();

@@ -364,7 +364,7 @@ void EnginePage::onProcessTerminated(WebKitWebView* webView,
     if (!webkit_web_view_is_loading(webView)) return;
     page->loadFailed = true;
     const char* uri = webkit_web_view_get_uri(webView);
-    Error error = makeUrlError(UrlErrorCode::Unknown, std::string("The page's process ") + why);
+    Error error = makeUrlError(UrlError::Unknown, std::string("The page's process ") + why);
     if (uri) error.userInfo[kFailingUrlKey] = uri;
     page->fail(std::move(error));
 }

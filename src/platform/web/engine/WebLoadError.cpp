@@ -16,12 +16,12 @@ struct Mapped {
     bool withDetail = true;  // the engine's message follows the text
 };
 
-Mapped url(UrlErrorCode code, const char* text) {
+Mapped url(UrlError code, const char* text) {
     return {kUrlErrorDomain, static_cast<long>(code), text};
 }
 
-const Mapped kUnknown{kUrlErrorDomain, static_cast<long>(UrlErrorCode::Unknown), nullptr};
-const Mapped kCancelled{kUrlErrorDomain, static_cast<long>(UrlErrorCode::Cancelled),
+const Mapped kUnknown{kUrlErrorDomain, static_cast<long>(UrlError::Unknown), nullptr};
+const Mapped kCancelled{kUrlErrorDomain, static_cast<long>(UrlError::Cancelled),
                         "The load was cancelled", false};
 
 bool is(const std::string& domain, GQuark quark) {
@@ -33,16 +33,16 @@ Mapped map(const std::string& domain, long code) {
         // The engine numbers these as the web view's error domain always has.
         switch (code) {
             case WEBKIT_POLICY_ERROR_CANNOT_SHOW_MIME_TYPE:
-                return {kWebKitErrorDomain, code, "Content of this type cannot be shown", false};
+                return {kPageLoadErrorDomain, code, "Content of this type cannot be shown", false};
             case WEBKIT_POLICY_ERROR_CANNOT_SHOW_URI:
-                return {kWebKitErrorDomain, code, "The URL cannot be shown", false};
+                return {kPageLoadErrorDomain, code, "The URL cannot be shown", false};
             case WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE:
-                return {kWebKitErrorDomain, code, "Frame load interrupted", false};
+                return {kPageLoadErrorDomain, code, "Frame load interrupted", false};
             case WEBKIT_POLICY_ERROR_CANNOT_USE_RESTRICTED_PORT:
-                return {kWebKitErrorDomain, code, "Not allowed to use a restricted network port",
+                return {kPageLoadErrorDomain, code, "Not allowed to use a restricted network port",
                         false};
             default:
-                return {kWebKitErrorDomain, code, nullptr};
+                return {kPageLoadErrorDomain, code, nullptr};
         }
     }
     if (is(domain, WEBKIT_NETWORK_ERROR)) {
@@ -50,9 +50,9 @@ Mapped map(const std::string& domain, long code) {
             case WEBKIT_NETWORK_ERROR_CANCELLED:
                 return kCancelled;
             case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
-                return url(UrlErrorCode::UnsupportedUrl, "The URL's scheme is not supported");
+                return url(UrlError::UnsupportedUrl, "The URL's scheme is not supported");
             case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
-                return url(UrlErrorCode::FileDoesNotExist, "The file does not exist");
+                return url(UrlError::FileDoesNotExist, "The file does not exist");
             default:
                 return kUnknown;
         }
@@ -64,33 +64,33 @@ Mapped map(const std::string& domain, long code) {
             case G_IO_ERROR_CONNECTION_REFUSED:
             case G_IO_ERROR_HOST_UNREACHABLE:
             case G_IO_ERROR_NETWORK_UNREACHABLE:
-                return url(UrlErrorCode::CannotConnectToHost, "Could not connect to the server");
+                return url(UrlError::CannotConnectToHost, "Could not connect to the server");
             case G_IO_ERROR_TIMED_OUT:
-                return url(UrlErrorCode::TimedOut, "The request timed out");
+                return url(UrlError::TimedOut, "The request timed out");
             case G_IO_ERROR_CONNECTION_CLOSED:
-                return url(UrlErrorCode::NetworkConnectionLost, "The network connection was lost");
+                return url(UrlError::NetworkConnectionLost, "The network connection was lost");
             default:
                 return kUnknown;
         }
     }
     if (is(domain, G_RESOLVER_ERROR))
-        return url(UrlErrorCode::CannotFindHost, "The server's name could not be found");
+        return url(UrlError::CannotFindHost, "The server's name could not be found");
     if (is(domain, G_TLS_ERROR)) {
         if (code == G_TLS_ERROR_BAD_CERTIFICATE)
-            return url(UrlErrorCode::ServerCertificateUntrusted,
+            return url(UrlError::ServerCertificateUntrusted,
                        "The server's certificate is not trusted");
-        return url(UrlErrorCode::SecureConnectionFailed, "A secure connection failed");
+        return url(UrlError::SecureConnectionFailed, "A secure connection failed");
     }
     if (is(domain, SOUP_SESSION_ERROR)) {
         switch (code) {
             case SOUP_SESSION_ERROR_TOO_MANY_REDIRECTS:
             case SOUP_SESSION_ERROR_TOO_MANY_RESTARTS:
-                return url(UrlErrorCode::HttpTooManyRedirects, "Too many redirects");
+                return url(UrlError::HttpTooManyRedirects, "Too many redirects");
             case SOUP_SESSION_ERROR_PARSING:
             case SOUP_SESSION_ERROR_ENCODING:
             case SOUP_SESSION_ERROR_REDIRECT_NO_LOCATION:
             case SOUP_SESSION_ERROR_REDIRECT_BAD_URI:
-                return url(UrlErrorCode::BadServerResponse, "The server's answer is not valid");
+                return url(UrlError::BadServerResponse, "The server's answer is not valid");
             default:
                 return kUnknown;
         }
@@ -118,7 +118,7 @@ Error webLoadError(const std::string& engineDomain, long engineCode,
 }
 
 Error webLoadInterrupted(const std::string& failingUrl) {
-    Error error = Error::make(WebKitError::FrameLoadInterrupted, "Frame load interrupted");
+    Error error = Error::make(PageLoadError::FrameLoadInterrupted, "Frame load interrupted");
     if (!failingUrl.empty()) error.userInfo[kFailingUrlKey] = failingUrl;
     return error;
 }
