@@ -360,33 +360,30 @@ void PhotoViewController::cancelUpload() {
 
 void PhotoViewController::requestDidLoad() {
     // Only an answer the client accepted counts as done.
-    // The screen stays alive until the work has run.
-    auto self = weak_from_this().lock();
-    if (!self) return;
-    platform::RunLoop::main().post([this, self, number = _uploadNumber] {
-        if (number != _uploadNumber) return;  // cancelled meanwhile
-        if (auto hud = _HUD.lock()) {
-            hud->setCancelAction(nullptr);
-            hud->setLabelText("Complete");
-            hud->hide(true);
-        }
-    });
+    endUpload(true);
 }
 
 void PhotoViewController::requestDidFailWithError(const platform::Error& error) {
     platform::Log::error("the photo upload failed: " + error.localizedDescription());
-    // The screen stays alive until the work has run.
+    endUpload(false);
+}
+
+void PhotoViewController::endUpload(bool succeeded) {
+    // The screen stays alive until the work has run, in a later turn of the main loop.
     auto self = weak_from_this().lock();
     if (!self) return;
-    platform::RunLoop::main().post([this, self, number = _uploadNumber] {
+    platform::RunLoop::main().post([this, self, succeeded, number = _uploadNumber] {
         if (number != _uploadNumber) return;  // cancelled meanwhile
         if (auto hud = _HUD.lock()) {
             hud->setCancelAction(nullptr);
+            if (succeeded) hud->setLabelText("Complete");
             hud->hide(true);
         }
-        platform::AlertView::create(kUploadFailedTitle,
-                                    kUploadFailedMessage + _services.supportEmail, nullptr, "OK")
-            ->show();
+        if (!succeeded) {
+            platform::AlertView::create(
+                kUploadFailedTitle, kUploadFailedMessage + _services.supportEmail, nullptr, "OK")
+                ->show();
+        }
     });
 }
 

@@ -10,13 +10,13 @@
 #include "facebook/Facebook.h"
 #include "facebook/Session.h"
 #include "facebook/UserInfo.h"
-#include "screens/progress/ProgressHud.h"
 #include "platform/core/UserDefaults.h"
-#include "platform/gfx/Image.h"
 #include "platform/desktop/MailComposer.h"
+#include "platform/gfx/Image.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/TableView.h"
+#include "screens/progress/ProgressHud.h"
 #include "screens/share/ChildScreen.h"
 
 namespace quorbit::share {
@@ -96,6 +96,9 @@ class PhotoViewController : public ChildScreen {
     void userInfoFailToLoad();
     void requestDidLoad();
     void requestDidFailWithError(const platform::Error& error);
+    // Hides the overlay of the upload under way (with "Complete" when it succeeded) and, when
+    // it failed, says so in an alert.
+    void endUpload(bool succeeded);
     // Stops the upload under way (the overlay's Cancel and Escape): the overlay says so for
     // a moment and goes; no alert follows.
     void cancelUpload();
