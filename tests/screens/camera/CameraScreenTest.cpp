@@ -124,10 +124,7 @@ TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
             std::filesystem::remove(old);
 
         f.tap(controls::kShutter);
-        EXPECT_TRUE(f.screen->isTakingPhoto);
-        EXPECT_FALSE(f.camera->isRunning());
         ASSERT_TRUE(f.waitForSave());
-        EXPECT_TRUE(f.camera->isRunning());
         auto photos = f.photos();
         ASSERT_EQ(photos.size(), 1u);
 
@@ -141,9 +138,7 @@ TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
         ASSERT_TRUE(decoded.ok());
         ASSERT_EQ(decoded->width(), 320);
         ASSERT_EQ(decoded->height(), 427);
-        auto facts = quorbit::testing::inspectJpeg(photos.front());
-        ASSERT_TRUE(facts);
-        EXPECT_EQ(facts->orientation, 1);
+        EXPECT_EQ(quorbit::testing::inspectJpeg(photos.front())->orientation, 1);
         // Over the whole picture the JPEG stays close to the view.
         double total = 0;
         for (int y = 0; y < 427; ++y)
@@ -192,7 +187,7 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     platform::AlertView* alert = platform::AlertView::visibleAlert();
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->title(), quorbitViewController::kSaveFailedTitle);
-    EXPECT_FALSE(alert->message().empty());
+    EXPECT_NE(alert->message().find((blocker / "file").string()), std::string::npos);
     alert->dismissWithClickedButtonIndex(0, false);
     // The next photo can be taken.
     f.tap(controls::kShutter);
