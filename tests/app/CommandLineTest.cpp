@@ -56,7 +56,11 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
         {{"--bogus"}, 2, false, "unknown argument '--bogus'"},
         {{"--scale"}, 2, false, "--scale needs a value"},
         {{"--scale", "2", "--scale", "2"}, 2, false, "--scale is given more than once"},
+        {{"--camera", "synthetic", "--camera", "synthetic"}, 2, false, "--camera is given more than once"},
+        {{"--list-cameras", "--list-cameras"}, 2, false, "--list-cameras is given more than once"},
         {{"render", "--filter", "Normal", "--input", input, "--output", out, "--output", out}, 2, false, "--output is given more than once"},
+        {{"contact-sheet", "--output", out, "--input", input, "--input", input}, 2, false, "--input is given more than once"},
+        {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5"}, 2, false, "--center takes X,Y"},
     };
     // clang-format on
     for (const auto& c : cases) {

@@ -46,6 +46,7 @@ TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
     // clang-format off
     const Case cases[] = {
         {input(), "", 427, 320, {kRed, kGreen, kBlue, kWhite}},
+        {input(), "0", 427, 320, {kRed, kGreen, kBlue, kWhite}},
         {out("portrait.png"), "", 320, 427, {kBlue, kRed, kWhite, kGreen}},
         // A sensor's frame of rotation 90 is shown turned a quarter clockwise, as the live view does.
         {input(), "90", 320, 427, {kBlue, kRed, kWhite, kGreen}},
@@ -114,14 +115,18 @@ TEST_F(RenderCommands, BadInputGetsAClearStatusAndNeverAPartialFile) {
     // clang-format off
     const Case cases[] = {
         {{"--filter", "Blur", "--input", in, "--output", x}, kExitUsage},
+        {{"--filter", "16", "--input", in, "--output", x}, kExitUsage},
         {{"--input", in, "--output", x}, kExitUsage},
         {{"--filter", "Normal", "--output", x}, kExitUsage},
         {{"--filter", "Normal", "--input", in}, kExitUsage},
         {{"--filter", "Normal", "--input", in, "--output"}, kExitUsage},
         {{"--filter", "Normal", "--input", in, "--output", x, "--camera", "side"}, kExitUsage},
         {{"--filter", "Normal", "--input", in, "--output", x, "--rotation", "45"}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output", x, "--rotation", "-90"}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output", x, "--bogus", "1"}, kExitUsage},
         {{"--filter", "Bulge", "--input", in, "--output", x, "--center", "0.5"}, kExitUsage},
         {{"--filter", "Bulge", "--input", in, "--output", x, "--center", "1.2,0"}, kExitUsage},
+        {{"--filter", "Bulge", "--input", in, "--output", x, "--center", "0.5,x"}, kExitUsage},
         {{"--filter", "Normal", "--input", out("missing.png"), "--output", x}, kExitFailure},
         {{"--filter", "Normal", "--input", out("corrupt.png"), "--output", x}, kExitFailure},
         {{"--filter", "Normal", "--input", in, "--output", out("no/such/dir/x.png")}, kExitFailure},

@@ -121,7 +121,6 @@ Picture render(const std::string& filter, const Frame& frame, int camera = kBack
 TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Picture normal = render("Normal", sceneFrame());
     for (std::string name : kFilters) {
-        // Shipped with highp where the GPU has it; built without it as such a GPU builds it.
         EXPECT_EQ(program(name).fragShaderSource()->find(kHighpTest) == std::string::npos,
                   GetParam() == Precision::Mediump);
         ASSERT_TRUE(program(name).compile()) << name;

@@ -52,7 +52,6 @@ TEST(GLView, TheFramebufferIsBuiltLazilyPresentedAndRebuiltAfterLayout) {
     view.setFramebuffer();
     EXPECT_EQ(view.framebufferWidth(), 144);
     EXPECT_EQ(view.framebufferHeight(), 192);
-    EXPECT_EQ(view.glLayer()->textureWidth(), 144);
 }
 
 TEST(GLView, ChangingContextDropsTheFramebufferAndWithoutOneNothingHappens) {

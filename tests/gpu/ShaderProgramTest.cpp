@@ -54,7 +54,7 @@ TEST(ShaderProgram, CompileIsIdempotentAndDisableRebuildsFromKeptSources) {
     EXPECT_EQ(countGlShaderObjects(), before);
 }
 
-TEST(ShaderProgram, FailuresLeaveNoGlObjects) {
+TEST(ShaderProgram, FailuresLeaveNoGlObjectsAndInstallNoProgram) {
     sharedGlContext();
     struct Case {
         const char* name;
@@ -70,13 +70,16 @@ TEST(ShaderProgram, FailuresLeaveNoGlObjects) {
         {"does not link", kVertex, "precision mediump float; varying vec3 v;\nvoid main() { gl_FragColor = vec4(v, 1.0); }"},
     };
     // clang-format on
+    auto valid = programFrom(kVertex, kFragment);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto program = programFrom(c.vertex, c.fragment);
         int before = countGlShaderObjects();
         EXPECT_FALSE(program->compile());
-        EXPECT_EQ(program->program(), 0u);
         EXPECT_EQ(countGlShaderObjects(), before);
+        valid->enable();
+        EXPECT_TRUE(program->enable());
+        EXPECT_EQ(currentProgram(), 0) << "a failed program leaves none installed";
     }
 }
 

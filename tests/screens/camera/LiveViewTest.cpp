@@ -3,6 +3,7 @@
 #include <array>
 
 #include "CameraScreenSupport.h"
+#include "capture/Camera.h"
 #include "gpu/FrameDrawing.h"
 #include "screens/camera/quorbitViewController.h"
 #include "support/GlTestContext.h"
@@ -10,6 +11,7 @@
 namespace quorbit::camera_screen {
 namespace {
 
+using namespace std::chrono_literals;
 using quorbit::testing::sharedGlContext;
 
 struct SwitchableCamera : capture::CameraTypeSource {
@@ -109,6 +111,29 @@ TEST_F(LiveView, ASlotWithoutProgramShowsTheYellowClearColour) {
     screen->processNewCameraFrame(buffer);
     EXPECT_TRUE(quorbit::testing::near(gpu::readFramebufferImage(*screen->glview()).pixel(160, 213),
                                        {255, 255, 0}, 0));
+}
+
+// The camera's frames reach the live surface on their own, and stop when the camera stops.
+TEST(LiveViewFromACamera, SyntheticFramesReachTheLiveSurface) {
+    auto camera = std::make_shared<capture::Camera>(capture::CameraSource::synthetic());
+    quorbitViewController screen(quorbit::testing::sharedGlContext(), camera);
+    screen.setFilter(screen.programArray()[0].get());
+    camera->setDelegate(&screen);
+    auto presents = [&] { return screen.glview()->glLayer()->presentCount(); };
+    auto drawn = [&](std::uint64_t more) {
+        auto target = presents() + more;
+        return platform::RunLoop::main().runUntil([&] { return presents() >= target; }, 5s);
+    };
+    auto picture = [&] { return gpu::readFramebufferImage(*screen.glview()).pixels(); };
+    ASSERT_TRUE(drawn(2));
+    auto first = picture();
+    ASSERT_TRUE(drawn(6));
+    EXPECT_NE(picture(), first) << "the picture moves";
+    camera->stopCamera();
+    auto stoppedAt = presents();
+    platform::RunLoop::main().runFor(200ms);
+    EXPECT_EQ(presents(), stoppedAt);
+    camera->setDelegate(nullptr);
 }
 
 }  // namespace

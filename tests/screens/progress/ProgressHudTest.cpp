@@ -45,6 +45,7 @@ TEST(ProgressHud, ClassHelpersShowOverAViewAndHideItsLastOverlay) {
     EXPECT_TRUE(ProgressHud::hideHUDForView(parent.get(), false));
     EXPECT_EQ(first->superview(), nullptr);
     EXPECT_FALSE(ProgressHud::hideHUDForView(parent.get(), false));
+    EXPECT_FALSE(ProgressHud::hideHUDForView(nullptr, false));
 
     EXPECT_THROW(ProgressHud::showHUDAddedTo(nullptr, true), ProgressHudViewIsNilException);
 }
