@@ -152,7 +152,10 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
         {"unreachable", "http://127.0.0.1:9/"},
         {"timed out", silent.url("/")},
         {"500 with a page", "", "<html>Internal Server Error</html>", 500},
+        {"503 with a service error", "", R"({"error":{"message":"Try later","code":2}})", 503},
+        {"404 from a path the service lacks", service.url("/nothing/")},
         {"expired token", "", R"({"error":{"type":"OAuthException","code":190}})", 400, true},
+        {"revoked by the user", "", R"({"error_code":"458","error_msg":"revoked"})", 200, true},
         {"session expired subcode", "", R"({"error":{"type":"OAuthException","code":10,"error_subcode":463}})", 400, true},
     };
     // clang-format on
@@ -421,21 +424,8 @@ TEST_F(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
     tzset();
 }
 
-TEST_F(ShareScreen, RowsAndAMessageWithTheStoreLinkOnce) {
-    auto screen = makeScreen();
-    auto& table = *screen->shareTable();
-    table.layoutSubviews();
-    ASSERT_EQ(table.numberOfRowsInSection(0), 2);
-    EXPECT_EQ(table.cellForRowAtIndexPath({0, 0})->textLabel()->text(), "Share on Facebook");
-    EXPECT_EQ(table.cellForRowAtIndexPath({0, 1})->textLabel()->text(), "Share with E-mail");
-    platform::MailMessage message = screen->composeMessage(Clock::now());
-    EXPECT_EQ(message.body,
-              "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub "
-              "store:\nhttps://flathub.org/apps/io.example.Flurio");
-}
-
-// The e-mail row runs the mail program found first on PATH with the subject, the body and
-// the attachment as a JPEG file.
+// The rows; the e-mail row runs the mail program found first on PATH with the subject, the
+// body (the store link once) and the attachment as a JPEG file.
 TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     fs::path bin = dir / "bin";
     // Writes its arguments, each ended by a NUL, and keeps a copy of the attachment.
@@ -449,6 +439,11 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     unsetenv("QUORBIT_MAIL_COMMAND");
 
     auto screen = makeScreen();
+    auto& table = *screen->shareTable();
+    table.layoutSubviews();
+    ASSERT_EQ(table.numberOfRowsInSection(0), 2);
+    EXPECT_EQ(table.cellForRowAtIndexPath({0, 0})->textLabel()->text(), "Share on Facebook");
+    EXPECT_EQ(table.cellForRowAtIndexPath({0, 1})->textLabel()->text(), "Share with E-mail");
     screen->changeImage(std::make_shared<platform::Image>(40, 30));
     screen->didSelectRow({0, 1});
     bool ran = platform::RunLoop::main().runUntil([&] { return fs::exists(dir / "args"); }, 5s);
@@ -463,7 +458,9 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     const std::vector<std::string> options = {args[0], args[1], args[2], args[4]};
     EXPECT_EQ(options, (std::vector<std::string>{"--subject", "Check out my Flurio photo!",
                                                  "--body", "--attach"}));
-    EXPECT_TRUE(args[3].ends_with("https://flathub.org/apps/io.example.Flurio")) << args[3];
+    EXPECT_EQ(args[3],
+              "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n"
+              "https://flathub.org/apps/io.example.Flurio");
     fs::path attached = args[5];
     EXPECT_TRUE(attached.filename().string().starts_with("Flurio-")) << attached;
     EXPECT_EQ(attached.extension(), ".jpg");
