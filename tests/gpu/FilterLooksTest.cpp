@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -124,6 +125,16 @@ TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePictur
         EXPECT_EQ(program(name).fragShaderSource()->find(kHighpTest) == std::string::npos,
                   GetParam() == Precision::Mediump);
         ASSERT_TRUE(program(name).compile()) << name;
+        // Within small GPUs' limits: no loops and at most nine texture reads, comments aside.
+        std::string code = std::regex_replace(
+            *program(name).vertShaderSource() + "\n" + *program(name).fragShaderSource(),
+            std::regex("//[^\n]*"), "");
+        auto uses = [&](const char* word) {
+            std::regex whole(std::string("\\b") + word + "\\b");
+            return std::distance(std::sregex_iterator(code.begin(), code.end(), whole), {});
+        };
+        EXPECT_TRUE(uses("texture2D") >= 1 && uses("texture2D") <= 9) << name;
+        EXPECT_EQ(uses("for") + uses("while") + uses("do"), 0) << name;
         Picture look = render(name, sceneFrame());
         for (const Picture& each : {look, render(name, sceneFrame(), kFront, 144, 192)}) {
             int cleared = 0, translucent = 0;
