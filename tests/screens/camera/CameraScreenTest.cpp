@@ -38,18 +38,6 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
     }
 }
 
-TEST(CameraScreen, ChoosingInThePickerKeepsTheSlotAndComesBackLive) {
-    ScreenFixture f("choose", std::nullopt);
-    f.show();
-    ASSERT_EQ(f.screen->modalViewController(), f.picker);
-    f.tap(controls::preview(1));
-    EXPECT_EQ(f.screen->modalViewController(), nullptr);
-    EXPECT_EQ(f.screen->filter(), f.screen->programArray()[1].get());
-    EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), 1);
-    EXPECT_FALSE(f.screen->filterPickerOpen);
-    EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
-}
-
 // Where frames go while a child screen is up is the live view's own test.
 TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     ScreenFixture f("children", 3);
