@@ -55,6 +55,10 @@ TEST(SelfTimer, CountsDownTickingAndTakesExactlyOnePhoto) {
         ASSERT_TRUE(f.screen->isCountingDown());
         EXPECT_FALSE(f.countdown().isHidden());
         EXPECT_EQ(f.countdown().text(), number);
+        if (f.screen->tickPlayer() && f.screen->tickPlayer()->prepareToPlay()) {
+            EXPECT_TRUE(f.screen->tickPlayer()->isPlaying());
+            f.screen->tickPlayer()->stop();
+        }
         EXPECT_FALSE(f.screen->isTakingPhoto);
         clock.advance(std::chrono::milliseconds(999));
         EXPECT_EQ(f.countdown().text(), number);

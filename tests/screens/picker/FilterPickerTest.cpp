@@ -117,6 +117,9 @@ class FilterPicker : public ::testing::Test {
 TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) {
     EXPECT_EQ(scroll().contentSize(), (platform::Size{1280, 416}));
     EXPECT_EQ(picker().pageControl()->numberOfPages(), 4);
+    for (int slot : {0, 5, 15})  // the names the headless scripts tap
+        EXPECT_EQ(window->findControl(controls::preview(slot)),
+                  picker().glViews()[size_t(slot)].get());
     // The page whose left edge is nearest; at exactly half a page the higher one.
     struct Offset {
         double x;

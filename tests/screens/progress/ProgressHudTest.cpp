@@ -170,6 +170,7 @@ TEST(ProgressHud, TurnsWithTheScreenOnAWindowAndFollowsItsParentsSize) {
         clock.advance(400ms);
         EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(degrees * M_PI / 180));
         EXPECT_EQ(onWindow->frame(), window->bounds());
+        EXPECT_TRUE(onView->transform().isIdentity());
         EXPECT_EQ(onView->frame(), parent->bounds());
         EXPECT_EQ(loose->frame(), Rect(0, 0, 320, 480));
     }

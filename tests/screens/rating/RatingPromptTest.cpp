@@ -260,6 +260,7 @@ TEST(RatingPromptServices, TheApplicationsServicesComeFromTheBundleAndTheEnviron
         EXPECT_EQ(s.storeId, *storeId ? storeId : platform::Bundle::main().identifier());
         EXPECT_EQ(s.probeUrl, "http://127.0.0.1:9/probe");
         EXPECT_EQ(s.version, platform::Bundle::main().version());
+        EXPECT_EQ(s.appName, "Flurio");
     }
     unsetenv("QUORBIT_STORE_ID");
     unsetenv("QUORBIT_PROBE_URL");
