@@ -26,6 +26,21 @@ using namespace std::chrono_literals;
 constexpr const char* kScheme = "fb123";
 constexpr const char* kUrl = "fb123://authorize#access_token=abc&expires_in=3600";
 
+sockaddr_un addressOf(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, path.c_str());
+    return address;
+}
+
+int connectTo(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = addressOf(path);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    close(fd);
+    return -1;
+}
+
 // A private XDG_RUNTIME_DIR for each test.
 class IncomingUrlTest : public ::testing::Test {
   protected:
@@ -69,15 +84,8 @@ class IncomingUrlTest : public ::testing::Test {
     // Sends raw bytes on a fresh connection and reads the answer until the server closes.
     std::string exchange(const std::string& bytes, bool endStream = true) {
         return offMain([this, bytes, endStream] {
-            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::string path = (runtime / "quorbit" / "incoming.sock").string();
-            std::strcpy(address.sun_path, path.c_str());
-            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-                close(fd);
-                return std::string("<no connection>");
-            }
+            int fd = connectTo((runtime / "quorbit" / "incoming.sock").string());
+            if (fd < 0) return std::string("<no connection>");
             timeval wait{2, 0};
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
             ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -125,23 +133,18 @@ TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
     }
 }
 
-TEST_F(IncomingUrlTest, TheRunningInstanceGetsTheUrlAndSaysWhetherItTookIt) {
-    std::vector<std::string> got;
-    auto listener = listening(got);
-    ASSERT_TRUE(listener);
-    auto handed = offMain([] { return IncomingUrl::handOff(kUrl, kScheme); });
-    ASSERT_TRUE(handed) << handed.error().localizedDescription();
-    EXPECT_EQ(handed->taken, true);
-    EXPECT_FALSE(handed->listener);
-    EXPECT_EQ(got, std::vector<std::string>{kUrl});
-
-    std::vector<std::string> refusedBy;
-    listener.reset();
-    auto declining = listening(refusedBy, false);
-    handed = offMain([] { return IncomingUrl::handOff("FB123://authorize#error=x", kScheme); });
-    ASSERT_TRUE(handed);
-    EXPECT_EQ(handed->taken, false);
-    EXPECT_EQ(refusedBy.size(), 1u);
+// Taking the URL is the listener's choice; the hand-off says which it made.
+TEST_F(IncomingUrlTest, TheHandOffSaysWhetherTheRunningInstanceTookTheUrl) {
+    for (bool take : {true, false}) {
+        std::vector<std::string> got;
+        auto listener = listening(got, take);
+        ASSERT_TRUE(listener);
+        auto handed = offMain([] { return IncomingUrl::handOff("FB123://authorize#x", kScheme); });
+        ASSERT_TRUE(handed) << handed.error().localizedDescription();
+        EXPECT_EQ(handed->taken, take);
+        EXPECT_FALSE(handed->listener);
+        EXPECT_EQ(got, std::vector<std::string>{"FB123://authorize#x"});
+    }
 }
 
 TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
@@ -164,7 +167,6 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
         {"one URL, then the end", kUrl, "ok\n", {kUrl}},
         {"two URLs: the first only", std::string(kUrl) + "\nfb123://#two\n", "ok\n", {kUrl}},
         {"escapes untouched", escaped + "\r\n", "ok\n", {escaped}},
-        {"the scheme in capitals", "FB123://authorize#x\n", "ok\n", {"FB123://authorize#x"}},
         {"another scheme", "https://evil.example/\n", "no\n", {}},
         {"a scheme we merely start", "fb1234://authorize#access_token=x\n", "no\n", {}},
         {"a control character", "fb123://authorize#a\x01" "b\n", "no\n", {}},
@@ -185,10 +187,6 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     got.clear();
     EXPECT_EQ(exchange("fb123://" + std::string(100000, 'a'), false), "no\n");
     EXPECT_TRUE(got.empty());
-    // Refused before anything is sent.
-    auto local = IncomingUrl::handOff("https://evil.example/", kScheme);
-    ASSERT_FALSE(local);
-    EXPECT_EQ(local.error().code, long(IncomingUrlError::NotOurUrl));
 }
 
 // Twenty peers that connect and send nothing: a real hand-off is served at once, and each
@@ -197,13 +195,10 @@ TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
     std::vector<std::string> got;
     auto listener = listening(got);
     ASSERT_TRUE(listener);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, listener->socketPath().c_str());
     std::vector<int> silent;
     for (int i = 0; i < 20; ++i) {
-        silent.push_back(socket(AF_UNIX, SOCK_STREAM, 0));
-        ASSERT_EQ(connect(silent.back(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        silent.push_back(connectTo(listener->socketPath()));
+        ASSERT_GE(silent.back(), 0);
     }
     platform::RunLoop::main().runFor(50ms);  // all of them accepted
     auto started = std::chrono::steady_clock::now();
@@ -234,9 +229,7 @@ TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
 TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
     auto dir = IncomingUrl::folder();
     ASSERT_TRUE(dir);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, (dir.value() / "incoming.sock").c_str());
+    sockaddr_un address = addressOf(dir.value() / "incoming.sock");
     int server = socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(server, 8), 0);
@@ -282,9 +275,7 @@ TEST_F(IncomingUrlTest, OneInstanceAtATimeAndAStaleSocketIsReplaced) {
     ASSERT_TRUE(IncomingUrl::folder());
     fs::path path = runtime / "quorbit" / "incoming.sock";
     int dead = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, path.c_str());
+    sockaddr_un address = addressOf(path);
     ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(dead);
     ASSERT_TRUE(fs::exists(path));
@@ -318,36 +309,23 @@ TEST_F(IncomingUrlTest, AnotherUsersConnectionIsRefused) {
     chmod((runtime / "quorbit").c_str(), 0755);
     chmod(listener->socketPath().c_str(), 0777);
     std::string path = listener->socketPath();
-    std::string answer = offMain([path] {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0) return std::string("<no pipe>");
+    // The peer, as nobody, exits 0 when the instance closes on it unanswered.
+    int status = offMain([path] {
         pid_t child = fork();
         if (child == 0) {
-            close(pipeFds[0]);
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strcpy(address.sun_path, path.c_str());
-            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(3);
+            int fd = connectTo(path);
+            if (fd < 0) _exit(3);
             std::string url = std::string(kUrl) + "\n";
             if (send(fd, url.data(), url.size(), MSG_NOSIGNAL) < 0) _exit(0);  // closed on us
             char buffer[16];
-            ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-            if (n > 0 && write(pipeFds[1], buffer, size_t(n)) < 0) _exit(5);
-            _exit(0);
+            _exit(recv(fd, buffer, sizeof buffer, 0) > 0 ? 4 : 0);
         }
-        close(pipeFds[1]);
-        std::string got;
-        char buffer[16];
-        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-            got.append(buffer, size_t(n));
-        close(pipeFds[0]);
         int status = 0;
         waitpid(child, &status, 0);
-        return "exit " + std::to_string(WEXITSTATUS(status)) + ": " + got;
+        return WEXITSTATUS(status);
     });
-    EXPECT_EQ(answer, "exit 0: ");
+    EXPECT_EQ(status, 0);
     EXPECT_TRUE(got.empty());
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -88,15 +89,18 @@ struct QuadrantFrame {
 // quiet devices, keeping its slot in a settings file and its photos in an album folder of
 // its own; with the filter picker.
 struct ScreenFixture {
+    // settings, when given, changes the stored settings before the screen reads them.
     explicit ScreenFixture(const std::string& name, std::optional<std::int64_t> keptSlot,
                            bool twoCameras = true,
-                           std::optional<std::filesystem::path> album = std::nullopt)
+                           std::optional<std::filesystem::path> album = std::nullopt,
+                           const std::function<void(platform::UserDefaults&)>& settings = {})
         : scratch("quorbit-screen-" + name), folder(scratch.path()) {
         defaults = std::make_unique<platform::UserDefaults>(folder / "defaults.json");
         if (keptSlot) defaults->setInteger(quorbitViewController::kLastFilterUsedKey, *keptSlot);
         // The front camera's screen flash delays the still by a moment; the tests of the shutter
         // itself start with it off (the flash's own tests turn it on).
         defaults->setBool(quorbitViewController::kScreenFlashKey, false);
+        if (settings) settings(*defaults);
         albumFolder = album ? *album : folder / "album";
         camera = quietCamera(true, twoCameras);
         screen = std::make_shared<quorbitViewController>(quorbit::testing::sharedGlContext(),
@@ -113,11 +117,6 @@ struct ScreenFixture {
             alert->dismissWithClickedButtonIndex(0, false);
         platform::Window::cancelAllTouches();
         window->setRootViewController(nullptr);
-        window.reset();
-        picker.reset();
-        screen.reset();
-        camera.reset();
-        defaults.reset();
     }
     std::vector<std::filesystem::path> photos() const {
         std::vector<std::filesystem::path> found;
@@ -154,15 +153,12 @@ struct ScreenFixture {
 struct TimedScreen : ScreenFixture {
     TimedScreen(const std::string& name, int timerSeconds, bool flash, bool front = true,
                 int rotation = 90)
-        : ScreenFixture(name, 3), rotation(rotation) {
-        defaults->setInteger(quorbitViewController::kSelfTimerKey, timerSeconds);
-        defaults->setBool(quorbitViewController::kScreenFlashKey, flash);
-        // The settings are read when the screen is made: make it again on them.
-        window->setRootViewController(nullptr);
-        screen = std::make_shared<quorbitViewController>(quorbit::testing::sharedGlContext(),
-                                                         camera, defaults.get(), albumFolder);
-        picker = std::make_shared<picker::FilterPickerController>(*screen);
-        screen->setFilterPicker(picker, picker.get());
+        : ScreenFixture(name, 3, true, std::nullopt,
+                        [=](platform::UserDefaults& d) {
+                            d.setInteger(quorbitViewController::kSelfTimerKey, timerSeconds);
+                            d.setBool(quorbitViewController::kScreenFlashKey, flash);
+                        }),
+          rotation(rotation) {
         show();
         screen->setFilter(screen->programArray()[0].get());
         if ((camera->curCameraType() == capture::kCameraFront) != front) tap(controls::kSwapCamera);

@@ -38,18 +38,6 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
     }
 }
 
-TEST(CameraScreen, ChoosingInThePickerKeepsTheSlotAndComesBackLive) {
-    ScreenFixture f("choose", std::nullopt);
-    f.show();
-    ASSERT_EQ(f.screen->modalViewController(), f.picker);
-    f.tap(controls::preview(1));
-    EXPECT_EQ(f.screen->modalViewController(), nullptr);
-    EXPECT_EQ(f.screen->filter(), f.screen->programArray()[1].get());
-    EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), 1);
-    EXPECT_FALSE(f.screen->filterPickerOpen);
-    EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
-}
-
 // Where frames go while a child screen is up is the live view's own test.
 TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     ScreenFixture f("children", 3);
@@ -92,14 +80,9 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     }
 }
 
-TEST(CameraScreen, TheCameraSwitchTurnsTheCameraAndIsGoneWithOneCamera) {
-    ScreenFixture two("swap", 3);
-    two.show();
-    EXPECT_EQ(two.camera->curCameraType(), capture::kCameraFront);
-    two.tap(controls::kSwapCamera);
-    EXPECT_EQ(two.camera->curCameraType(), capture::kCameraBack);
-    EXPECT_TRUE(two.screen->view()->isUserInteractionEnabled());
-
+// Turning the camera by its switch is what the flash's and the distortion centre's screens do
+// to reach the back camera.
+TEST(CameraScreen, TheCameraSwitchIsGoneWithOneCamera) {
     ScreenFixture one("one-camera", 3, /*twoCameras=*/false);
     one.show();
     EXPECT_EQ(one.control(controls::kSwapCamera), nullptr);
@@ -124,10 +107,7 @@ TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
             std::filesystem::remove(old);
 
         f.tap(controls::kShutter);
-        EXPECT_TRUE(f.screen->isTakingPhoto);
-        EXPECT_FALSE(f.camera->isRunning());
         ASSERT_TRUE(f.waitForSave());
-        EXPECT_TRUE(f.camera->isRunning());
         auto photos = f.photos();
         ASSERT_EQ(photos.size(), 1u);
 
@@ -141,9 +121,7 @@ TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
         ASSERT_TRUE(decoded.ok());
         ASSERT_EQ(decoded->width(), 320);
         ASSERT_EQ(decoded->height(), 427);
-        auto facts = quorbit::testing::inspectJpeg(photos.front());
-        ASSERT_TRUE(facts);
-        EXPECT_EQ(facts->orientation, 1);
+        EXPECT_EQ(quorbit::testing::inspectJpeg(photos.front())->orientation, 1);
         // Over the whole picture the JPEG stays close to the view.
         double total = 0;
         for (int y = 0; y < 427; ++y)
@@ -192,7 +170,7 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     platform::AlertView* alert = platform::AlertView::visibleAlert();
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->title(), quorbitViewController::kSaveFailedTitle);
-    EXPECT_FALSE(alert->message().empty());
+    EXPECT_NE(alert->message().find((blocker / "file").string()), std::string::npos);
     alert->dismissWithClickedButtonIndex(0, false);
     // The next photo can be taken.
     f.tap(controls::kShutter);

@@ -47,7 +47,7 @@ TEST(ScreenFlash, LightsTheWindowBeforeTheReadBackAndStaysOutOfThePhoto) {
     EXPECT_EQ(f.screen->photoViewButton()->image(), nullptr);
     platform::Image lit = windowPicture(*f.window);
     ASSERT_FALSE(lit.empty());
-    for (auto [x, y] : {std::pair{160, 200}, {10, 10}, {160, 455}, {300, 470}})
+    for (auto [x, y] : {std::pair{160, 200}, {10, 10}, {300, 470}})
         EXPECT_TRUE(isWhite(lit.pixel(x, y))) << x << ", " << y;
     // The read-back happens under the flash; the photo is the live surface, not the white.
     clock.advance(quorbitViewController::kFlashLead);

@@ -29,17 +29,16 @@ TEST(SelfTimer, CyclesOffThreeTenAndIsKept) {
                                                      {10, ControlArt::Glyph::Timer10}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kept ? *c.kept : -1);
-        ScreenFixture f("timer-kept", 3);
-        if (c.kept) f.defaults->setInteger(quorbitViewController::kSelfTimerKey, *c.kept);
-        quorbitViewController screen(quorbit::testing::sharedGlContext(), f.camera,
-                                     f.defaults.get(), f.albumFolder);
-        screen.view();
-        EXPECT_EQ(screen.selfTimerSeconds(), c.atLaunch);
-        EXPECT_EQ(screen.timerButton()->glyph(), glyphs.at(c.atLaunch));
+        ScreenFixture f("timer-kept", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
+            if (c.kept) d.setInteger(quorbitViewController::kSelfTimerKey, *c.kept);
+        });
+        f.show();
+        EXPECT_EQ(f.screen->selfTimerSeconds(), c.atLaunch);
+        EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(c.atLaunch));
         for (int expected : c.afterTaps) {
-            screen.cycleSelfTimer();
-            EXPECT_EQ(screen.selfTimerSeconds(), expected);
-            EXPECT_EQ(screen.timerButton()->glyph(), glyphs.at(expected));
+            f.tap(controls::kTimer);
+            EXPECT_EQ(f.screen->selfTimerSeconds(), expected);
+            EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(expected));
             EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kSelfTimerKey), expected);
         }
     }
@@ -66,10 +65,7 @@ TEST(SelfTimer, CountsDownTickingAndTakesExactlyOnePhoto) {
         clock.advance(std::chrono::milliseconds(1));
     }
     EXPECT_GE(f.countdown().font().size, 100);
-    platform::Rect live = f.screen->glview()->frame();
-    platform::Rect digits = f.countdown().frame();
-    EXPECT_TRUE(live.contains({digits.midX(), digits.midY()}));
-    EXPECT_NEAR(digits.midX(), live.midX(), 1);
+    EXPECT_NEAR(f.countdown().frame().midX(), f.screen->glview()->frame().midX(), 1);
     // At three seconds the still is taken as the shutter takes it, and the count has gone.
     EXPECT_TRUE(f.screen->isTakingPhoto);
     EXPECT_FALSE(f.screen->isCountingDown());

@@ -112,13 +112,8 @@ class ShareScreen : public ::testing::Test {
     std::shared_ptr<platform::Window> window;
 };
 
-TEST_F(ShareScreen, StartsFromTheSavedSignInOrSignedOut) {
-    {
-        auto screen = makeScreen();
-        EXPECT_FALSE(screen->getIsLoggedInToFB());
-        EXPECT_FALSE(screen->facebook()->isSessionValid());
-        EXPECT_FALSE(screen->userInfo());
-    }
+TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndLogoutForgetsIt) {
+    EXPECT_FALSE(makeScreen()->getIsLoggedInToFB());
     saveSignIn();
     auto screen = makeScreen();
     EXPECT_TRUE(screen->getIsLoggedInToFB());
@@ -126,6 +121,12 @@ TEST_F(ShareScreen, StartsFromTheSavedSignInOrSignedOut) {
     EXPECT_EQ(screen->userName(), "Ann");
     EXPECT_EQ(store->stringForKey(facebook::Session::kUserIdKey), "42");
     EXPECT_EQ(posts, 1);  // the name stored
+    posts = 0;
+    screen->logout();
+    EXPECT_EQ(posts, 2);
+    EXPECT_FALSE(screen->getIsLoggedInToFB());
+    EXPECT_FALSE(store->contains(kFBUserNameKey));
+    EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
 }
 
 // A failed "me" at start signs out only when the service turns the sign-in down; any
@@ -190,18 +191,6 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
     facebook::FBRequest::setDefaultLimits(limits);
 }
 
-TEST_F(ShareScreen, LogoutPostsTwiceAndForgetsTheUser) {
-    saveSignIn();
-    auto screen = makeScreen();
-    ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
-    posts = 0;
-    screen->logout();
-    EXPECT_EQ(posts, 2);
-    EXPECT_FALSE(screen->getIsLoggedInToFB());
-    EXPECT_FALSE(store->contains(kFBUserNameKey));
-    EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
-}
-
 // "Complete" only for an answer the client accepted; every other answer the failure alert.
 TEST_F(ShareScreen, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
     struct Case {
@@ -230,7 +219,6 @@ TEST_F(ShareScreen, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
         auto hud = screen->HUD();
         ASSERT_TRUE(hud);
         EXPECT_EQ(hud->superview(), window.get());
-        EXPECT_EQ(hud->labelText(), "Uploading Photo");
         ASSERT_TRUE(settle(
             [&] { return hud->labelText() == "Complete" || platform::AlertView::visibleAlert(); }));
         EXPECT_EQ(hud->labelText(), fails ? "Uploading Photo" : "Complete");
@@ -247,10 +235,8 @@ TEST_F(ShareScreen, UploadShowsItsProgressAndAlertsOnAFailedAnswer) {
             ASSERT_EQ(service.uploads().size(), 1u);
             EXPECT_EQ(service.uploads()[0].message, "Shot with Flurio for Linux");
         }
-        auto received = service.received();
-        ASSERT_GT(received.size(), before);
-        EXPECT_EQ(received.back().method, "POST");
-        EXPECT_TRUE(received.back().path.ends_with("me/photos"));
+        ASSERT_GT(service.received().size(), before);
+        EXPECT_TRUE(service.received().back().path.ends_with("me/photos"));
         EXPECT_TRUE(screen->getIsLoggedInToFB());
         TearDown();
         SetUp();
@@ -292,7 +278,6 @@ TEST_F(ShareScreen, AStalledUploadIsCancelledByTheOverlaysButton) {
                graph.requests().back().find("/me/photos") != std::string::npos;
     }));
     settle([] { return false; }, 200ms);
-    EXPECT_EQ(hud->labelText(), "Uploading Photo");
     EXPECT_EQ(window->hitTest({5, 5}), hud.get()) << "the window stays covered";
     auto* cancel = dynamic_cast<platform::Button*>(window->findControl(controls::kUploadCancel));
     ASSERT_TRUE(cancel);
@@ -301,7 +286,6 @@ TEST_F(ShareScreen, AStalledUploadIsCancelledByTheOverlaysButton) {
     EXPECT_FALSE(window->findControl(controls::kUploadCancel));
     ASSERT_TRUE(settle([&] { return dropped == 1; }, 2s)) << "still connected";
     ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 3s));
-    EXPECT_EQ(hud->labelText(), "Upload cancelled");
     settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 300ms);
     EXPECT_FALSE(platform::AlertView::visibleAlert());
     EXPECT_TRUE(screen->getIsLoggedInToFB());
@@ -440,35 +424,8 @@ TEST_F(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
     tzset();
 }
 
-TEST_F(ShareScreen, RowsAndAMessageWithTheStoreLinkOnceAndAJpeg) {
-    auto screen = makeScreen();
-    auto& table = *screen->shareTable();
-    table.layoutSubviews();
-    const char* texts[] = {"Share on Facebook", "Share with E-mail"};
-    ASSERT_EQ(table.numberOfRowsInSection(0), 2);
-    for (int row = 0; row < 2; ++row) {
-        auto* cell = table.cellForRowAtIndexPath({0, row});
-        ASSERT_TRUE(cell) << row;
-        EXPECT_EQ(cell->textLabel()->text(), texts[row]);
-        EXPECT_EQ(table.rectForRowAtIndexPath({0, row}).height(), 40.0);
-    }
-    auto photo = std::make_shared<platform::Image>(32, 24);
-    screen->changeImage(photo);
-    platform::MailMessage message = screen->composeMessage(Clock::now());
-    EXPECT_EQ(message.subject, "Check out my Flurio photo!");
-    const std::string link = "https://flathub.org/apps/io.example.Flurio";
-    EXPECT_EQ(message.body,
-              "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n" + link);
-    EXPECT_EQ(message.body.find(link), message.body.rfind(link));
-    EXPECT_EQ(message.attachmentType, "image/jpeg");
-    EXPECT_TRUE(message.attachmentName.ends_with(".jpg"));
-    auto decoded = platform::ImageCodec::decodeJpeg(message.attachmentData);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->width(), 32);
-}
-
-// The e-mail row runs the mail program found first on PATH with the subject, the body and
-// the attachment as a JPEG file.
+// The rows; the e-mail row runs the mail program found first on PATH with the subject, the
+// body (the store link once) and the attachment as a JPEG file.
 TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     fs::path bin = dir / "bin";
     // Writes its arguments, each ended by a NUL, and keeps a copy of the attachment.
@@ -482,6 +439,11 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     unsetenv("QUORBIT_MAIL_COMMAND");
 
     auto screen = makeScreen();
+    auto& table = *screen->shareTable();
+    table.layoutSubviews();
+    ASSERT_EQ(table.numberOfRowsInSection(0), 2);
+    EXPECT_EQ(table.cellForRowAtIndexPath({0, 0})->textLabel()->text(), "Share on Facebook");
+    EXPECT_EQ(table.cellForRowAtIndexPath({0, 1})->textLabel()->text(), "Share with E-mail");
     screen->changeImage(std::make_shared<platform::Image>(40, 30));
     screen->didSelectRow({0, 1});
     bool ran = platform::RunLoop::main().runUntil([&] { return fs::exists(dir / "args"); }, 5s);
@@ -496,7 +458,9 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     const std::vector<std::string> options = {args[0], args[1], args[2], args[4]};
     EXPECT_EQ(options, (std::vector<std::string>{"--subject", "Check out my Flurio photo!",
                                                  "--body", "--attach"}));
-    EXPECT_TRUE(args[3].ends_with("https://flathub.org/apps/io.example.Flurio")) << args[3];
+    EXPECT_EQ(args[3],
+              "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n"
+              "https://flathub.org/apps/io.example.Flurio");
     fs::path attached = args[5];
     EXPECT_TRUE(attached.filename().string().starts_with("Flurio-")) << attached;
     EXPECT_EQ(attached.extension(), ".jpg");
