@@ -188,14 +188,17 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
         std::vector<std::string> plain, login;
         const char* alert;  // the alert's message, or null for none
     };
+    const std::string notFound = "The server's name could not be found";
+    const std::string advice = ". Check that this computer is online, then try again.";
+    const std::string noConnection = "Could not connect" + advice, noName = notFound + advice;
     // clang-format off
     const Case cases[] = {
         {Error::make("WebKitErrorDomain", 102, "frame load interrupted"), {}, {}, nullptr},
         {Error::make("NSURLErrorDomain", -999, "cancelled"), {"fail -999"}, {}, nullptr},
         {Error::make("NSURLErrorDomain", -1004, "Could not connect."), {"fail -1004"},
-         {"fail -1004", "notLogin failed"}, "Could not connect. Check that this computer is online, then try again."},
-        {Error::make("NSURLErrorDomain", -1003, "The server's name could not be found"), {"fail -1003"},
-         {"fail -1003", "notLogin failed"}, "The server's name could not be found. Check that this computer is online, then try again."},
+         {"fail -1004", "notLogin failed"}, noConnection.c_str()},
+        {Error::make("NSURLErrorDomain", -1003, notFound), {"fail -1003"},
+         {"fail -1003", "notLogin failed"}, noName.c_str()},
     };
     // clang-format on
     auto alertShown = [](const char* message) {
@@ -223,6 +226,14 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
         EXPECT_EQ(loginHeard->events, c.login);
         EXPECT_TRUE(alertShown(c.alert));
     }
+    // A dialog on its way out, its delegate told already, says nothing of a load that fails.
+    auto heard = std::make_shared<Heard>();
+    auto leaving =
+        FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
+    leaving->dismissWithSuccess(false, true);
+    leaving->webViewDidFailLoad(cases[2].error);
+    EXPECT_EQ(heard->events, std::vector<std::string>{"didNotComplete"});
+    EXPECT_TRUE(alertShown(nullptr));
 }
 
 TEST_F(FBDialogTest, ThePanelTurnsWithTheInterfaceUnlessTheKeyboardIsUp) {
