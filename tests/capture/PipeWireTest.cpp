@@ -15,6 +15,7 @@
 #include "capture/SourceDeviceLayer.h"
 #include "support/PipeWireSession.h"
 #include "support/Pixels.h"
+#include "support/QuorbitProcess.h"
 
 namespace quorbit::capture::testing {
 namespace {
@@ -164,6 +165,18 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
           "pipewire:listext\tfront\trotation 0\tWebcam\n\tI420 320x240\n"})
         EXPECT_NE(printed.find(line), std::string::npos) << line << "\nin:\n" << printed;
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
+
+    // The application itself, finding the daemon through XDG_RUNTIME_DIR.
+    quorbit::testing::RunOptions options;
+    for (const auto& [name, value] : session->environment())
+        options.env.emplace_back(name, value.empty() ? std::nullopt : std::optional(value));
+    options.env.emplace_back("QUORBIT_CAMERA", std::nullopt);
+    options.env.emplace_back("QUORBIT_CAMERA_ROTATION", "180");  // replaces every camera's own
+    auto app = quorbit::testing::runQuorbit({"--list-cameras"}, session->runtimeDir(), options);
+    EXPECT_EQ(app.status, 0) << app.err;
+    EXPECT_NE(app.out.find("pipewire:listback\tback\trotation 180\tBacklistback"),
+              std::string::npos)
+        << app.out;
 }
 
 TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
@@ -235,6 +248,25 @@ TEST_F(PipeWire, ANodeThatGoesAwayLeavesTheCameraUpAndComesBack) {
     // Said once in the log, however often it was tried meanwhile.
     EXPECT_EQ(log.count("camera pipewire:losscam: disconnected"), 1);
     EXPECT_EQ(log.count("camera pipewire:losscam: delivering frames again"), 1);
+}
+
+TEST_F(PipeWire, RefusesANodeWhoseFormatsCannotBeConverted) {
+    LogCapture log;
+    Node gray{"graycam", "Gray", "front"};
+    gray.caps = "video/x-raw,format=GRAY8,width=640,height=480,framerate=24/1";
+    start(gray);
+    waitForCameras({"graycam"});
+    auto cam = camera("pipewire:graycam", 100ms);
+    RecordingDelegate delegate;
+    cam->setDelegate(&delegate);
+    const std::string line =
+        "camera pipewire:graycam: offers no frame format that can be converted (it offers "
+        "GRAY8 640x480)";
+    ASSERT_TRUE(pumpUntil([&] { return log.count(line) > 0; }, kEventTimeout));
+    pumpUntil([] { return false; }, 500ms);  // tried again meanwhile
+    EXPECT_EQ(log.count(line), 1);
+    EXPECT_TRUE(delegate.tags.empty());
+    EXPECT_FALSE(cam->availability().available);
 }
 
 TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {

@@ -184,6 +184,14 @@ TEST(Camera, DeliversAStillPicture) {
     };
     EXPECT_EQ(bgra(20), (std::vector<int>{0, 0, 255, 255}));
     EXPECT_EQ(bgra(620), (std::vector<int>{255, 0, 0, 255}));
+
+    // A picture that cannot be read: said once, no frames, the camera stays up.
+    LogCapture log;
+    Camera missing(CameraSource::image(dir / "missing.png"));
+    RecordingDelegate none;
+    missing.setDelegate(&none);
+    EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));
+    EXPECT_EQ(log.count("missing.png"), 1);
 }
 
 TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {

@@ -51,13 +51,15 @@ TEST_F(FBRequestTest, QueryStringsAsTheServerReceivesThem) {
         std::string target;  // what the server saw
     };
     const std::string escaped = "é!*'();:@&=+$,/?%#[]~-_.";
+    const std::string target =
+        "/canned/a?message=a%20%26b%3Dc&z_key="
+        "%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D~-_.";
     // No parameters: a lone "?"; a query already there: "&"; values escaped, keys not.
     // clang-format off
     const std::vector<Case> cases = {
         {"/canned/a", {}, "GET", "/canned/a?"},
         {"/canned/a?x=1", {{"k", "v"}}, "GET", "/canned/a?x=1&k=v"},
-        {"/canned/a", {{"message", "a &b=c"}, {"z_key", escaped}}, "POST",
-         "/canned/a?message=a%20%26b%3Dc&z_key=%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D~-_."},
+        {"/canned/a", {{"message", "a &b=c"}, {"z_key", escaped}}, "POST", target},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -215,6 +217,17 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
     }
 }
 
+// No caller in the application does this, but the delegate allows it: the bytes alone.
+TEST_F(FBRequestTest, ADelegateWithOnlyTheRawCallbackGetsTheBytes) {
+    service.setCanned("answer", "not json at all");
+    RequestRecorder recorder;
+    recorder.delegate->didLoad = nullptr;
+    recorder.delegate->didFailWithError = nullptr;
+    start(service.url("/canned/answer"), {}, "GET", recorder);
+    EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return !recorder.raw.empty(); }, 5s));
+    EXPECT_EQ(recorder.raw, "not json at all");
+}
+
 TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     // A request that stands still past its (shortened) timeout.
     RequestRecorder slow;
@@ -288,7 +301,8 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     // clang-format off
     const std::pair<const char*, bool> cases[] = {
         {"https://graph.facebook.com/", true}, {"http://127.0.0.1:8080/graph/", true},
-        {"http://127.1.2.3/graph/", true}, {"http://localhost:99/", true}, {"http://[::1]:99/", true},
+        {"http://127.1.2.3/graph/", true}, {"http://localhost:99/", true},
+        {"http://[::1]:99/", true},
         {"http://graph.facebook.com/", false}, {"http://127.0.0.1.evil.example/", false},
         {"http://localhost.evil.example/", false}, {"http://127.0.0.1@evil.example/", false},
         {"http://evil.example\\@127.0.0.1/", false}, {"http://127.0.0.256/", false},

@@ -42,32 +42,33 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
         std::optional<Date> expiry = {};
         bool cancelled = false;
     };
+    const std::string fb = "fb123://authorize";
     // clang-format off
     const std::vector<Case> cases = {
-        {"fb123://authorize#access_token=T%2F1&expires_in=3600", O::LoggedIn, "T/1", now + 3600s},
-        {"fb123://authorize#access_token=T&expires_in=0", O::LoggedIn, "T", distantFuture()},
-        {"fb123://authorize#access_token=T", O::LoggedIn, "T", distantFuture()},
-        {"fb123://authorize#access_token=T&expires_in=99999999999999999999", O::LoggedIn, "T", distantFuture()},
-        {"fb123://authorize#access_token=T&expires_in=-60", O::LoggedIn, "T", now - 60s},
+        {fb + "#access_token=T%2F1&expires_in=3600", O::LoggedIn, "T/1", now + 3600s},
+        {fb + "#access_token=T&expires_in=0", O::LoggedIn, "T", distantFuture()},
+        {fb + "#access_token=T", O::LoggedIn, "T", distantFuture()},
+        {fb + "#access_token=T&expires_in=99999999999999999999", O::LoggedIn, "T", distantFuture()},
+        {fb + "#access_token=T&expires_in=-60", O::LoggedIn, "T", now - 60s},
         // Lifetimes are kept between 1970 and the distant future.
-        {"fb123://authorize#access_token=T&expires_in=5558118399", O::LoggedIn, "T", distantFuture() - 1s},
-        {"fb123://authorize#access_token=T&expires_in=5558118401", O::LoggedIn, "T", distantFuture()},
-        {"fb123://authorize#access_token=T&expires_in=-1700000001", O::LoggedIn, "T", Date{}},
+        {fb + "#access_token=T&expires_in=5558118399", O::LoggedIn, "T", distantFuture() - 1s},
+        {fb + "#access_token=T&expires_in=5558118401", O::LoggedIn, "T", distantFuture()},
+        {fb + "#access_token=T&expires_in=-1700000001", O::LoggedIn, "T", Date{}},
         // The query when there is no fragment; only the fragment when there are both.
-        {"fb123://authorize?access_token=Q&expires_in=60", O::LoggedIn, "Q", now + 60s},
-        {"fb123://authorize?access_token=Q#error=access_denied", O::NotLoggedIn, "", {}, true},
-        {"fb123://authorize#error=access_denied", O::NotLoggedIn, "", {}, true},
-        {"fb123://authorize#error=access_denied&error_code=200", O::NotLoggedIn, "", {}, false},
-        {"fb123://authorize#error=other", O::NotLoggedIn, "", {}, false},
-        {"fb123://authorize#error_code=1", O::NotLoggedIn, "", {}, false},
-        {"fb123://authorize", O::NotLoggedIn, "", {}, true},
-        {"fb123://authorize#error=service_disabled", O::RetryWithDialog},
-        {"fb123://authorize#error=service_disabled_use_browser", O::RetryWithBrowser},
+        {fb + "?access_token=Q&expires_in=60", O::LoggedIn, "Q", now + 60s},
+        {fb + "?access_token=Q#error=access_denied", O::NotLoggedIn, "", {}, true},
+        {fb + "#error=access_denied", O::NotLoggedIn, "", {}, true},
+        {fb + "#error=access_denied&error_code=200", O::NotLoggedIn, "", {}, false},
+        {fb + "#error=other", O::NotLoggedIn, "", {}, false},
+        {fb + "#error_code=1", O::NotLoggedIn, "", {}, false},
+        {fb, O::NotLoggedIn, "", {}, true},
+        {fb + "#error=service_disabled", O::RetryWithDialog},
+        {fb + "#error=service_disabled_use_browser", O::RetryWithBrowser},
         // An empty token is no sign-in; pieces without "=" or with broken escapes are skipped.
-        {"fb123://authorize#access_token=&expires_in=60", O::NotLoggedIn, "", {}, true},
-        {"fb123://authorize#access_token&expires_in", O::NotLoggedIn, "", {}, true},
-        {"fb123://authorize#access_token=%zz&error=x", O::NotLoggedIn, "", {}, false},
-        {"fb123://authorize#access_token=%C3%28", O::NotLoggedIn, "", {}, true},
+        {fb + "#access_token=&expires_in=60", O::NotLoggedIn, "", {}, true},
+        {fb + "#access_token&expires_in", O::NotLoggedIn, "", {}, true},
+        {fb + "#access_token=%zz&error=x", O::NotLoggedIn, "", {}, false},
+        {fb + "#access_token=%C3%28", O::NotLoggedIn, "", {}, true},
         // Not this application's.
         {"fb1234://authorize#access_token=T", O::NotForThisApp}, {"", O::NotForThisApp},
         {"fb12://authorize#access_token=T", O::NotForThisApp},

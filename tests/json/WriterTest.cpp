@@ -176,7 +176,8 @@ TEST(Writer, EscapesAndCharactersAtEveryPlaceOfABlock) {
     // clang-format off
     const std::pair<std::string, std::string> specials[] = {
         {"\"", "\\\""}, {"\\", "\\\\"}, {"\n", "\\n"}, {"\x01", "\\u0001"},
-        {"\xc3\xa9", "\xc3\xa9"}, {"\xe2\x82\xac", "\xe2\x82\xac"}, {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"}};
+        {"\xc3\xa9", "\xc3\xa9"}, {"\xe2\x82\xac", "\xe2\x82\xac"},
+        {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"}};
     // clang-format on
     JsonWriter writer;
     for (std::size_t length : {1, 13, 14, 15, 16, 17, 31, 32, 33}) {
