@@ -309,8 +309,9 @@ void FBDialog::webViewDidFinishLoad() {
 }
 
 void FBDialog::webViewDidFailLoad(const platform::Error& error) {
-    // A load the filter refused is no failure of the dialog.
-    if (error.is(platform::PageLoadError::FrameLoadInterrupted)) return;
+    // A load the filter refused is no failure of the dialog, nor is one that ends while the
+    // dialog is going away: the user has left it, and its delegate has heard how.
+    if (error.is(platform::PageLoadError::FrameLoadInterrupted) || _dismissing) return;
     // A page that could not be had (no network, a name not found, refused, timed out) would
     // otherwise take the dialog away with no word: the user is told why. A load cancelled by
     // closing the dialog needs no word.

@@ -192,18 +192,11 @@ TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
     EXPECT_EQ(cam->numCameras(), 2);
     EXPECT_EQ(cam->curCameraType(), kCameraFront);
 
-    // Front, back and front again: frames of the other side stop once the swap is made.
-    for (int turn = 0; turn < 3; ++turn) {
-        bool front = turn % 2 == 0;
+    // Front, then back: frames of the other side stop once the swap is made. (Swapping back
+    // is the camera's own logic, shown with fake devices.)
+    for (bool front : {true, false}) {
         SCOPED_TRACE(front ? "front" : "back");
-        if (turn == 2) {
-            // GStreamer's fake camera nodes stop delivering to a consumer that comes back
-            // after another node has streamed; a fresh one stands in for the front node.
-            session->stopCamera("swapfront");
-            start(frontCamera("swapfront"));
-            waitForCameras({"swapfront"});
-        }
-        if (turn > 0) cam->swapCamera();
+        if (!front) cam->swapCamera();
         EXPECT_EQ(cam->curCameraType(), front ? kCameraFront : kCameraBack);
         auto shows = [&] {
             return front ? showsBars(delegate.last) : showsColour(delegate.last, kBackColour);
@@ -228,8 +221,6 @@ TEST_F(PipeWire, ANodeThatGoesAwayLeavesTheCameraUpAndComesBack) {
     auto cam = camera("pipewire:losscam", 300ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
-    std::vector<CameraAvailability> heard;
-    cam->setAvailabilityHandler([&](const CameraAvailability& a) { heard.push_back(a); });
     ASSERT_TRUE(pumpUntil([&] { return showsBars(delegate.last); }, kEventTimeout))
         << session->logTail("losscam") << session->daemonLogs();
 
@@ -254,9 +245,6 @@ TEST_F(PipeWire, ANodeThatGoesAwayLeavesTheCameraUpAndComesBack) {
         << session->logTail("losscam");
     EXPECT_TRUE(showsBars(delegate.last));
     EXPECT_TRUE(pumpUntil([&] { return cam->availability().available; }, kEventTimeout));
-    ASSERT_GE(heard.size(), 2u);
-    EXPECT_FALSE(heard.front().available);
-    EXPECT_TRUE(heard.back().available);
     // Said once in the log, however often it was tried meanwhile.
     EXPECT_EQ(log.count("camera pipewire:losscam: disconnected"), 1);
     EXPECT_EQ(log.count("camera pipewire:losscam: delivering frames again"), 1);
@@ -286,7 +274,8 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
     fs::path marker = fs::path(session->runtimeDir()) / "flatpak-info";
     std::ofstream(marker) << "[Application]\nname=org.example.Flurio\n";
 
-    // Each case has a camera node of its own (see the swap test on reused fake nodes).
+    // Each case has a camera node of its own: GStreamer's fake camera nodes stop delivering to
+    // a consumer that comes back after another node has streamed.
     // Granted: connections come from the portal; denied: no camera, not even the test scene;
     // no camera: the test scene; no portal: the daemon's own socket.
     const std::vector<std::string> scene = {"synthetic:front", "synthetic:back"};
@@ -297,12 +286,15 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
         bool direct;  // whether the daemon's own socket is reachable
         std::vector<std::string> ids;
         std::string unavailable;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"portalgranted", true, true, 0, false, {"pipewire:portalgranted"}, ""},
         {"portaldenied", true, true, 1, true, {}, SourceDeviceLayer::kAccessDenied},
         {"portalnone", true, false, 0, true, scene, ""},
         {"portalabsent", false, true, 0, true, {"pipewire:portalabsent"}, ""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node);
         start(frontCamera(c.node));

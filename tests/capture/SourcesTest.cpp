@@ -39,7 +39,9 @@ TEST(CameraSource, ParsesTheSourceNames) {
     struct Case {
         const char* text;
         std::optional<CameraSource> expected;  // none: refused
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"", CameraSource{}},
         {"v4l2", CameraSource{Kind::V4L2, "", true, true}},
         {"v4l2:/dev/video3", CameraSource{Kind::V4L2, "/dev/video3", true, true}},
@@ -48,20 +50,15 @@ TEST(CameraSource, ParsesTheSourceNames) {
         {"synthetic:back", CameraSource{Kind::Synthetic, "", false, true}},
         {"synthetic:rotation=0", CameraSource{Kind::Synthetic, "", true, true, 0}},
         {"synthetic:back:rotation=270", CameraSource{Kind::Synthetic, "", false, true, 270}},
-        {"synthetic:rotation=45", {}},
-        {"synthetic:rotation=", {}},
-        {"synthetic:front:", {}},
+        {"synthetic:rotation=45", {}}, {"synthetic:rotation=", {}}, {"synthetic:front:", {}},
         {"synthetic:rotation=0:front", {}},
         {"image:/tmp/a:b.png", CameraSource{Kind::Image, "/tmp/a:b.png", true, true}},
         {"pipewire", CameraSource{Kind::PipeWire, "", true, true}},
         {"pipewire:libcamera_front", CameraSource{Kind::PipeWire, "libcamera_front", true, true}},
-        {"pipewire:", {}},
-        {"v4l2:", {}},
-        {"image:", {}},
-        {"image", {}},
-        {"synthetic:side", {}},
+        {"pipewire:", {}}, {"v4l2:", {}}, {"image:", {}}, {"image", {}}, {"synthetic:side", {}},
         {"webcam", {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         auto source = CameraSource::parse(c.text);
@@ -120,20 +117,23 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
 
 TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
     constexpr std::uint32_t kCamera = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
-                            kAll = kCamera | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
+                            kAll = kCamera | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS,
+                            kM2M = V4L2_CAP_VIDEO_M2M | V4L2_CAP_STREAMING;
     struct Case {
         const char* name;
         std::uint32_t capabilities, deviceCaps;
         bool camera;
-    } cases[] = {
+    };
+    // clang-format off
+    const Case cases[] = {
         {"webcam", kAll, kCamera, true},
         {"its metadata node", kAll, V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING, false},
-        {"encoder", V4L2_CAP_VIDEO_M2M | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS,
-         V4L2_CAP_VIDEO_M2M | V4L2_CAP_STREAMING, false},
+        {"encoder", kM2M | V4L2_CAP_DEVICE_CAPS, kM2M, false},
         {"capture and output", kCamera | V4L2_CAP_VIDEO_OUTPUT, 0, false},
         {"read() only", V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_READWRITE, 0, false},
         {"old driver without device caps", kCamera, 0, true},
     };
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(V4L2DeviceLayer::isCaptureDevice(c.capabilities, c.deviceCaps), c.camera)
             << c.name;
@@ -202,15 +202,14 @@ TEST(Camera, FramesCarryTheirSourcesRotationOrTheOverride) {
         std::string source;
         const char* override;  // QUORBIT_CAMERA_ROTATION; null: unset
         int rotation;
-    } cases[] = {
-        {"synthetic", nullptr, 90},
-        {"synthetic:rotation=0", nullptr, 0},
-        {"synthetic:back:rotation=180", "", 180},
-        {picture, nullptr, 0},
-        {"synthetic", "270", 270},
-        {picture, "90", 90},
-        {"synthetic:rotation=0", "sideways", 0},  // said, and the camera's own used
     };
+    // An empty override is none; a bad one is said, and the camera's own rotation used.
+    // clang-format off
+    const Case cases[] = {
+        {"synthetic", nullptr, 90}, {"synthetic:back:rotation=180", "", 180}, {picture, nullptr, 0},
+        {"synthetic", "270", 270}, {picture, "90", 90}, {"synthetic:rotation=0", "sideways", 0},
+    };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source + " " + (c.override ? c.override : "(unset)"));
         ScopedEnv env("QUORBIT_CAMERA_ROTATION", c.override);

