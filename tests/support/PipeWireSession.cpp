@@ -155,7 +155,11 @@ PipeWireSession::PipeWireSession() {
     chmod(_dir.c_str(), 0700);
     std::string inner =
         "printf %s \"$DBUS_SESSION_BUS_ADDRESS\" > \"$0/bus.tmp\" && mv \"$0/bus.tmp\" \"$0/bus\"; "
-        "pipewire > \"$0/pipewire.log\" 2>&1 & wireplumber > \"$0/wireplumber.log\" 2>&1 & wait";
+        "pipewire > \"$0/pipewire.log\" 2>&1 & "
+        // The session manager gives up at once when the daemon is not listening yet: it starts
+        // once the daemon's socket is there (for up to 20 s).
+        "i=0; while [ ! -S \"$0/pipewire-0\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; "
+        "wireplumber > \"$0/wireplumber.log\" 2>&1 & wait";
     std::string command = "exec dbus-run-session -- sh -c '" + inner + "' \"" + _dir + "\"";
     auto env = environment();
     env["DBUS_SESSION_BUS_ADDRESS"] = "";
