@@ -7,11 +7,11 @@
 #include <benchmark/benchmark.h>
 
 #include "app/RenderCommands.h"
-#include "screens/camera/quorbitViewController.h"
 #include "capture/ImageDevice.h"
 #include "gpu/FrameDrawing.h"
-#include "screens/picker/PreviewGrid.h"
 #include "platform/gl/GLTextureTarget.h"
+#include "screens/camera/quorbitViewController.h"
+#include "screens/picker/PreviewGrid.h"
 
 namespace {
 

@@ -35,15 +35,15 @@
 #include <string>
 #include <vector>
 
-#include "screens/camera/quorbitViewController.h"
 #include "capture/Camera.h"
 #include "capture/SyntheticScene.h"
-#include "screens/picker/FilterPickerController.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/gl/GLObject.h"
 #include "platform/host/Host.h"
 #include "platform/ui/Window.h"
+#include "screens/camera/quorbitViewController.h"
+#include "screens/picker/FilterPickerController.h"
 
 namespace {
 

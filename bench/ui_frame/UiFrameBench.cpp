@@ -11,10 +11,10 @@
 
 #include "gpu/GLView.h"
 #include "platform/core/RunLoop.h"
-#include "platform/ui/Compositor.h"
 #include "platform/gl/GLContext.h"
 #include "platform/host/Host.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Compositor.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/Window.h"
 

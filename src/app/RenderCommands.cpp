@@ -33,19 +33,19 @@ struct HelpWanted {
 };
 
 // An option of the tools: each takes one value and may be given once.
-struct OptionSpec {
+struct ToolOption {
     const char* name;
     const char* value;  // its name in the help
     const char* help;
 };
 
-constexpr OptionSpec kInput = {"--input", "IMAGE", "the picture (PNG or JPEG), taken as upright"};
-constexpr OptionSpec kOutput = {"--output", "PNG", "where the picture made is written"};
-constexpr OptionSpec kCamera = {"--camera", "back|front",
+constexpr ToolOption kInput = {"--input", "IMAGE", "the picture (PNG or JPEG), taken as upright"};
+constexpr ToolOption kOutput = {"--output", "PNG", "where the picture made is written"};
+constexpr ToolOption kCamera = {"--camera", "back|front",
                                 "the camera the input stands for (back unless given)"};
-constexpr OptionSpec kRotation = {
+constexpr ToolOption kRotation = {
     "--rotation", "N", "takes the input as a camera frame of rotation 0, 90, 180 or 270"};
-constexpr OptionSpec kRenderOptions[] = {
+constexpr ToolOption kRenderOptions[] = {
     {"--filter", "NAME|SLOT", "the filter, by its name or its slot from 0 to 15"},
     kInput,
     kOutput,
@@ -54,7 +54,7 @@ constexpr OptionSpec kRenderOptions[] = {
      "the distortions' centre, across and down, each 0 to 1 (0.5,0.5 unless given)"},
     kRotation,
 };
-constexpr OptionSpec kContactSheetOptions[] = {
+constexpr ToolOption kContactSheetOptions[] = {
     {"--input", "IMAGE",
      "the picture (PNG or JPEG), taken as upright (the test frame unless given)"},
     kOutput,
@@ -64,12 +64,12 @@ constexpr OptionSpec kContactSheetOptions[] = {
 
 // The options' values by name.
 std::map<std::string, std::string> parseOptions(const std::vector<std::string>& args,
-                                                std::span<const OptionSpec> specs) {
+                                                std::span<const ToolOption> known) {
     std::map<std::string, std::string> options;
     platform::CommandLineParser parser;
-    for (const OptionSpec& spec : specs) {
-        parser.add({spec.name, spec.value, spec.help,
-                    [&options, name = spec.name](const std::string& value) {
+    for (const ToolOption& option : known) {
+        parser.add({option.name, option.value, option.help,
+                    [&options, name = option.name](const std::string& value) {
                         options[name] = value;
                         return std::optional<std::string>();
                     }});

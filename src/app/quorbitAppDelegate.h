@@ -3,9 +3,9 @@
 #include <functional>
 #include <memory>
 
-#include "screens/camera/quorbitViewController.h"
 #include "platform/host/Application.h"
 #include "platform/ui/Window.h"
+#include "screens/camera/quorbitViewController.h"
 
 namespace quorbit::app {
 

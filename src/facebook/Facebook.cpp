@@ -5,8 +5,8 @@
 #include "facebook/FBLoginDialog.h"
 #include "facebook/FBUrl.h"
 #include "platform/core/Log.h"
-#include "platform/net/CookieStore.h"
 #include "platform/desktop/UrlOpener.h"
+#include "platform/net/CookieStore.h"
 #include "platform/web/WebView.h"
 
 namespace quorbit::facebook {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "json/detail/DigitWriter.h"
@@ -61,39 +62,21 @@ int digitCount(std::uint64_t value) {
 
 // Writes the escape of an ASCII byte that needs one and returns the end.
 char* writeEscape(char* out, unsigned char c) {
+    // The characters with a two-character escape, and the letter of each.
+    static constexpr char kShort[] = "\"\\\t\n\r\b\f";
+    static constexpr char kLetter[] = "\"\\tnrbf";
     out[0] = '\\';
-    switch (c) {
-        case '"':
-            out[1] = '"';
-            return out + 2;
-        case '\\':
-            out[1] = '\\';
-            return out + 2;
-        case '\t':
-            out[1] = 't';
-            return out + 2;
-        case '\n':
-            out[1] = 'n';
-            return out + 2;
-        case '\r':
-            out[1] = 'r';
-            return out + 2;
-        case '\b':
-            out[1] = 'b';
-            return out + 2;
-        case '\f':
-            out[1] = 'f';
-            return out + 2;
-        default: {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out[1] = 'u';
-            out[2] = '0';
-            out[3] = '0';
-            out[4] = kHex[c >> 4];
-            out[5] = kHex[c & 15];
-            return out + 6;
-        }
+    if (const void* at = std::memchr(kShort, c, sizeof kShort - 1)) {
+        out[1] = kLetter[static_cast<const char*>(at) - kShort];
+        return out + 2;
     }
+    static constexpr char kHex[] = "0123456789abcdef";
+    out[1] = 'u';
+    out[2] = '0';
+    out[3] = '0';
+    out[4] = kHex[c >> 4];
+    out[5] = kHex[c & 15];
+    return out + 6;
 }
 
 }  // namespace

@@ -348,8 +348,7 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         EXPECT_EQ(service.received().size(), before + (followed ? 1 : 0));
         if (!followed) {
             ASSERT_TRUE(recorder.error);
-            EXPECT_TRUE(
-                platform::isUrlError(*recorder.error, platform::UrlError::RedirectRefused));
+            EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::RedirectRefused));
         }
     }
     EXPECT_EQ(caught, 0);

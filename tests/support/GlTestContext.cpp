@@ -29,4 +29,12 @@ std::vector<unsigned char> readPixels(int width, int height) {
     return pixels;
 }
 
+void clearRect(int x, int y, int width, int height, float r, float g, float b, float a) {
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x, y, width, height);
+    glClearColor(r, g, b, a);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+}
+
 }  // namespace quorbit::testing

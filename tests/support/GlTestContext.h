@@ -15,6 +15,10 @@ std::shared_ptr<platform::GLContext> sharedGlContext();
 // Number of live shader and program objects among the names 1..limit.
 int countGlShaderObjects(GLuint limit = 256);
 
+// Clears the rectangle (GL's coordinates: x, y from the bottom left) of the bound framebuffer
+// to one colour.
+void clearRect(int x, int y, int width, int height, float r, float g, float b, float a);
+
 // The bound framebuffer's pixels, RGBA, bottom row first as GL returns them.
 std::vector<unsigned char> readPixels(int width, int height);
 

@@ -10,9 +10,9 @@
 
 #include "app/AppIcon.h"
 #include "app/RenderCommands.h"
-#include "screens/camera/ControlArt.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/gfx/ImageCodec.h"
+#include "screens/camera/ControlArt.h"
 
 namespace {
 

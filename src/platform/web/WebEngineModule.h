@@ -8,8 +8,8 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/RunLoop.h"
-#include "platform/web/WebView.h"
 #include "platform/ui/View.h"
+#include "platform/web/WebView.h"
 
 // The boundary between the program and its web engine. The engine (and the libraries it
 // brings: the page renderer, the HTTP stack, the offscreen backend) lives in a module of its

@@ -14,10 +14,10 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/gfx/Canvas.h"
-#include "platform/ui/DisplayLink.h"
 #include "platform/net/UrlError.h"
-#include "platform/web/WebEngineModule.h"
+#include "platform/ui/DisplayLink.h"
 #include "platform/ui/Window.h"
+#include "platform/web/WebEngineModule.h"
 
 namespace quorbit::platform {
 namespace {

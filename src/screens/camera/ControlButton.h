@@ -1,7 +1,7 @@
 #pragma once
 
-#include "screens/camera/ControlArt.h"
 #include "platform/ui/Button.h"
+#include "screens/camera/ControlArt.h"
 
 namespace quorbit::camera_screen {
 

@@ -6,12 +6,12 @@
 
 #include "capture/PixelBuffer.h"
 #include "gpu/GLPostView.h"
-#include "screens/picker/PickerHost.h"
-#include "screens/picker/PreviewGrid.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/PageControl.h"
 #include "platform/ui/ScrollView.h"
 #include "platform/ui/ViewController.h"
+#include "screens/picker/PickerHost.h"
+#include "screens/picker/PreviewGrid.h"
 
 namespace quorbit::picker {
 

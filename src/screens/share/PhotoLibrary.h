@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "platform/core/Error.h"
-#include "platform/gfx/Image.h"
 #include "platform/desktop/PhotoAlbum.h"
+#include "platform/gfx/Image.h"
 
 namespace quorbit::share {
 

@@ -178,14 +178,8 @@ TEST(GLSupport, ReadBackPutsTheTopRowFirstWithTheAlphaAsked) {
     auto context = testing::sharedGlContext();
     GLTextureTarget target(context, 3, 2);
     target.bind();
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 0, 3, 1);  // GL's bottom row
-    glClearColor(1, 0, 0, 0.5f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glScissor(0, 1, 3, 1);
-    glClearColor(0, 0, 1, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDisable(GL_SCISSOR_TEST);
+    testing::clearRect(0, 0, 3, 1, 1, 0, 0, 0.5f);  // GL's bottom row
+    testing::clearRect(0, 1, 3, 1, 0, 0, 1, 1);
 
     struct Case {
         ReadBackAlpha alpha;

@@ -226,14 +226,8 @@ TEST_F(CompositorTest, GlLayerPictureIsShownUprightOnceSomethingWasPresented) {
     gl->makeCurrent();
     glBindFramebuffer(GL_FRAMEBUFFER, fbo.name());
     glViewport(0, 0, 20, 20);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, 10, 20, 10);
-    glClearColor(0, 1, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glScissor(0, 0, 20, 10);
-    glClearColor(1, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glDisable(GL_SCISSOR_TEST);
+    testing::clearRect(0, 10, 20, 10, 0, 1, 0, 1);
+    testing::clearRect(0, 0, 20, 10, 1, 0, 0, 1);
     gl->bindRenderbuffer(renderbuffer.name());
     ASSERT_TRUE(gl->presentRenderbuffer());
 
