@@ -51,7 +51,6 @@ struct Recording {
     }
 };
 
-// What the server saw of the last request.
 // A body of `count` pieces of `piece`, sent in chunks `pause` apart (no length announced).
 void inPieces(httplib::Response& res, int count, std::string piece,
               std::chrono::milliseconds pause = 0ms) {
@@ -127,32 +126,41 @@ class UrlConnectionTest : public ::testing::Test {
         server.start();
     }
 
-    // Loads request with nobody holding the connection, as most callers do; the body.
-    std::string fetch(const UrlRequest& request) {
-        Recording r;
-        UrlConnection::start(request, r.delegate());
-        EXPECT_TRUE(r.waitForEnd());
-        return r.body;
+    // Loads request to its end with nobody holding the connection, as most callers do.
+    std::unique_ptr<Recording> load(const UrlRequest& request) {
+        auto r = std::make_unique<Recording>();
+        UrlConnection::start(request, r->delegate());
+        EXPECT_TRUE(r->waitForEnd());
+        return r;
     }
+    std::string fetch(const UrlRequest& request) { return load(request)->body; }
 
     LocalHttpServer server;
     std::mutex mutex;
     httplib::Request seen;  // the last request echoed
 };
 
-TEST_F(UrlConnectionTest, ReportsTheAnswerOnceThenItsBodyThenTheEnd) {
-    Recording r;
-    auto connection = UrlConnection::start(UrlRequest(server.url("/hello")), r.delegate());
-    EXPECT_TRUE(connection->isLoading());
-    ASSERT_TRUE(r.waitForEnd());
-    ASSERT_GE(r.calls.size(), 3u);
-    EXPECT_EQ(r.calls.front(), "response");
-    EXPECT_EQ(r.calls.back(), "finish");
-    ASSERT_EQ(r.responses.size(), 1u);
-    EXPECT_EQ(r.responses[0].statusCode, 200);
-    EXPECT_EQ(r.responses[0].valueForHeader("x-test"), "yes");
-    EXPECT_EQ(r.body, "hello, world");
-    EXPECT_FALSE(connection->isLoading());
+// The final answer once, after any redirects (the field's name in any case), then its body,
+// then the end.
+TEST_F(UrlConnectionTest, ReportsTheFinalAnswerOnceThenItsBodyThenTheEnd) {
+    testing::RawHttpServer shouting("HTTP/1.1 302 Found\r\nlocation: " + server.url("/hello") +
+                                    "\r\nContent-Length: 0\r\n\r\n");
+    for (const std::string& url :
+         {server.url("/hello"), server.url("/redirect"), shouting.url("/")}) {
+        SCOPED_TRACE(url);
+        Recording r;
+        auto connection = UrlConnection::start(UrlRequest(url), r.delegate());
+        EXPECT_TRUE(connection->isLoading());
+        ASSERT_TRUE(r.waitForEnd());
+        EXPECT_EQ(r.calls.front(), "response");
+        EXPECT_EQ(r.calls.back(), "finish");
+        ASSERT_EQ(r.responses.size(), 1u);
+        EXPECT_EQ(r.responses[0].statusCode, 200);
+        EXPECT_EQ(r.responses[0].url, server.url("/hello"));
+        EXPECT_EQ(r.responses[0].valueForHeader("x-test"), "yes");
+        EXPECT_EQ(r.body, "hello, world");
+        EXPECT_FALSE(connection->isLoading());
+    }
 }
 
 TEST_F(UrlConnectionTest, PostsTheBodyWithTheHeadersGivenAndNoExpectRoundTrip) {
@@ -161,33 +169,15 @@ TEST_F(UrlConnectionTest, PostsTheBodyWithTheHeadersGivenAndNoExpectRoundTrip) {
     request.setValue("FacebookConnect", "User-Agent");
     request.setValue("application/x-test; charset=binary", "Content-Type");
     request.body = std::string(2 << 20, 'p') + std::string("\0\r\n--B--", 8);
-    Recording r;
-    UrlConnection::start(request, r.delegate());
-    ASSERT_TRUE(r.waitForEnd());
-    EXPECT_FALSE(r.error) << r.error->localizedDescription();
+    auto r = load(request);
+    EXPECT_FALSE(r->error) << r->error->localizedDescription();
     std::lock_guard lock(mutex);
     EXPECT_EQ(seen.method, "POST");
     EXPECT_EQ(seen.get_header_value("User-Agent"), "FacebookConnect");
     EXPECT_EQ(seen.get_header_value("Content-Type"), "application/x-test; charset=binary");
     EXPECT_FALSE(seen.has_header("Expect"));
     EXPECT_TRUE(seen.body == request.body);
-    EXPECT_TRUE(r.body == request.body);
-}
-
-TEST_F(UrlConnectionTest, FollowsRedirectsAndReportsOnlyTheFinalAnswer) {
-    // The field's name in any case.
-    testing::RawHttpServer shouting("HTTP/1.1 302 Found\r\nlocation: " + server.url("/hello") +
-                                    "\r\nContent-Length: 0\r\n\r\n");
-    for (const std::string& url : {server.url("/redirect"), shouting.url("/")}) {
-        SCOPED_TRACE(url);
-        Recording r;
-        UrlConnection::start(UrlRequest(url), r.delegate());
-        ASSERT_TRUE(r.waitForEnd());
-        ASSERT_EQ(r.responses.size(), 1u);
-        EXPECT_EQ(r.responses[0].statusCode, 200);
-        EXPECT_EQ(r.responses[0].url, server.url("/hello"));
-        EXPECT_EQ(r.body, "hello, world");
-    }
+    EXPECT_TRUE(r->body == request.body);
 }
 
 TEST(UrlHeaders, NamesCompareCaseBlindAndTypesAndLengthsAreReadStrictly) {
@@ -253,109 +243,78 @@ TEST_F(UrlConnectionTest, ARedirectToAnotherOriginCarriesNoneOfTheRequestsHeader
 TEST_F(UrlConnectionTest, TimesOutWhenNothingMovesButNotWhileDataTrickles) {
     UrlRequest silent(server.url("/slow"));
     silent.timeoutInterval = std::chrono::duration<double>(0.3);
-    Recording r;
     auto started = std::chrono::steady_clock::now();
-    UrlConnection::start(silent, r.delegate());
-    ASSERT_TRUE(r.waitForEnd());
+    auto r = load(silent);
     auto took = std::chrono::steady_clock::now() - started;
-    ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlError::TimedOut)) << r.error->localizedDescription();
+    ASSERT_TRUE(r->error);
+    EXPECT_TRUE(isUrlError(*r->error, UrlError::TimedOut)) << r->error->localizedDescription();
     EXPECT_GE(took, 300ms);
     EXPECT_LT(took, 1200ms);
 
     // A whole second of transfer under a 0.3-second timeout: fine, since bytes keep coming.
     UrlRequest trickle(server.url("/trickle"));
     trickle.timeoutInterval = std::chrono::duration<double>(0.3);
-    Recording t;
-    UrlConnection::start(trickle, t.delegate());
-    ASSERT_TRUE(t.waitForEnd());
-    EXPECT_FALSE(t.error) << t.error->localizedDescription();
-    EXPECT_EQ(t.body, std::string(10, 'x'));
+    auto t = load(trickle);
+    EXPECT_FALSE(t->error) << t->error->localizedDescription();
+    EXPECT_EQ(t->body, std::string(10, 'x'));
 }
 
+// The body is 1000 bytes, announced or sent in chunks; "/hops/N" redirects N times.
 TEST_F(UrlConnectionTest, BodiesAndRedirectsUpToTheirLimitsAndNoMore) {
-    // The body is 1000 bytes, announced or sent in chunks.
-    for (const char* path : {"/big", "/big?chunked=1"}) {
-        for (std::size_t limit : {999u, 1000u, 1001u}) {
-            SCOPED_TRACE(std::string(path) + " under " + std::to_string(limit));
-            UrlRequest request(server.url(path));
-            request.maximumBodySize = limit;
-            Recording r;
-            UrlConnection::start(request, r.delegate());
-            ASSERT_TRUE(r.waitForEnd());
-            if (limit < 1000) {
-                ASSERT_TRUE(r.error);
-                EXPECT_TRUE(isUrlError(*r.error, UrlError::DataLengthExceedsMaximum))
-                    << r.error->localizedDescription();
-                EXPECT_LE(r.body.size(), limit);
-            } else {
-                EXPECT_FALSE(r.error) << r.error->localizedDescription();
-                EXPECT_EQ(r.body.size(), 1000u);
-            }
-        }
-    }
-    for (int hops : {15, 16, 17}) {
-        SCOPED_TRACE(hops);
-        Recording r;
-        UrlConnection::start(UrlRequest(server.url("/hops/" + std::to_string(hops))), r.delegate());
-        ASSERT_TRUE(r.waitForEnd());
-        if (hops > 16) {
-            ASSERT_TRUE(r.error);
-            EXPECT_TRUE(isUrlError(*r.error, UrlError::HttpTooManyRedirects))
-                << r.error->localizedDescription();
+    const std::string big(1000, 'b');
+    const auto tooLarge = UrlError::DataLengthExceedsMaximum;
+    // clang-format off
+    const std::tuple<const char*, std::size_t, std::optional<UrlError>, std::string> cases[] = {
+        {"/big", 999, tooLarge, ""}, {"/big", 1000, {}, big},
+        {"/big?chunked=1", 999, tooLarge, ""}, {"/big?chunked=1", 1000, {}, big},
+        {"/hops/16", 0, {}, "arrived"}, {"/hops/17", 0, UrlError::HttpTooManyRedirects, ""},
+    };
+    // clang-format on
+    for (const auto& [path, limit, error, body] : cases) {
+        SCOPED_TRACE(std::string(path) + " under " + std::to_string(limit));
+        UrlRequest request(server.url(path));
+        request.maximumBodySize = limit;
+        auto r = load(request);
+        if (error) {
+            ASSERT_TRUE(r->error);
+            EXPECT_TRUE(isUrlError(*r->error, *error)) << r->error->localizedDescription();
+            EXPECT_LE(r->body.size(), limit);
         } else {
-            EXPECT_FALSE(r.error) << r.error->localizedDescription();
-            EXPECT_EQ(r.body, "arrived");
+            EXPECT_FALSE(r->error) << r->error->localizedDescription();
+            EXPECT_EQ(r->body, body);
         }
     }
 }
 
 TEST_F(UrlConnectionTest, NetworkFailuresEndInTheirOwnCodes) {
     testing::RawHttpServer truncated("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this");
-    Recording r;
-    UrlConnection::start(UrlRequest(truncated.url()), r.delegate());
-    ASSERT_TRUE(r.waitForEnd());
-    ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlError::NetworkConnectionLost))
-        << r.error->localizedDescription();
-    EXPECT_EQ(r.body, "only this");
-    EXPECT_NE(r.error->localizedDescription().find("cut off after 9 bytes"), std::string::npos)
-        << r.error->localizedDescription();
-    ASSERT_TRUE(r.error->underlying);
-    EXPECT_EQ(r.error->underlying->domain, "quorbit.curl");
+    auto r = load(UrlRequest(truncated.url()));
+    ASSERT_TRUE(r->error);
+    EXPECT_TRUE(isUrlError(*r->error, UrlError::NetworkConnectionLost));
+    EXPECT_EQ(r->body, "only this");
+    EXPECT_NE(r->error->localizedDescription().find("cut off after 9 bytes"), std::string::npos)
+        << r->error->localizedDescription();
+    ASSERT_TRUE(r->error->underlying);
+    EXPECT_EQ(r->error->underlying->domain, "quorbit.curl");
 
-    // A port nobody listens on.
-    std::string refusedUrl = server.url("/");
-    server.stop();
-    Recording refused;
-    UrlConnection::start(UrlRequest(refusedUrl), refused.delegate());
-    ASSERT_TRUE(refused.waitForEnd());
-    ASSERT_TRUE(refused.error);
-    EXPECT_TRUE(isUrlError(*refused.error, UrlError::CannotConnectToHost))
-        << refused.error->localizedDescription();
-
-    Recording bad;
-    UrlConnection::start(UrlRequest("fbconnect://success"), bad.delegate());
-    ASSERT_TRUE(bad.waitForEnd());
-    ASSERT_TRUE(bad.error);
-    EXPECT_TRUE(isUrlError(*bad.error, UrlError::UnsupportedUrl))
-        << bad.error->localizedDescription();
-}
-
-TEST_F(UrlConnectionTest, VerifiesTheServersCertificate) {
     LocalHttpServer secure(QUORBIT_NET_TEST_DATA "/self-signed-cert.pem",
                            QUORBIT_NET_TEST_DATA "/self-signed-key.pem");
     secure.server().Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("secret", "text/plain");
     });
     secure.start();
-    Recording r;
-    UrlConnection::start(UrlRequest(secure.url("/")), r.delegate());
-    ASSERT_TRUE(r.waitForEnd());
-    ASSERT_TRUE(r.error);
-    EXPECT_TRUE(isUrlError(*r.error, UrlError::ServerCertificateUntrusted))
-        << r.error->localizedDescription();
-    EXPECT_EQ(r.body, "");
+    // A port nobody listens on, a scheme no connection speaks, a certificate nobody vouches for.
+    const std::pair<std::string, UrlError> cases[] = {
+        {"http://127.0.0.1:9/", UrlError::CannotConnectToHost},
+        {"fbconnect://success", UrlError::UnsupportedUrl},
+        {secure.url("/"), UrlError::ServerCertificateUntrusted},
+    };
+    for (const auto& [url, code] : cases) {
+        auto failed = load(UrlRequest(url));
+        ASSERT_TRUE(failed->error) << url;
+        EXPECT_TRUE(isUrlError(*failed->error, code)) << failed->error->localizedDescription();
+        EXPECT_EQ(failed->body, "");
+    }
 }
 
 TEST_F(UrlConnectionTest, CancelStopsEveryCallbackAndLetsTheDelegateGo) {
