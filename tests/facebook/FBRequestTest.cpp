@@ -96,7 +96,6 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
 
     auto seen = service.last("/graph/me/photos");
     ASSERT_TRUE(seen);
-    EXPECT_FALSE(seen->multipartRefused);
     EXPECT_EQ(seen->contentType,
               "multipart/form-data; boundary=3i2ndDfv2rTHiSisAbouNdArYfORhtTPEefj3q2f");
     // The text parameters travel in the query too; files do not.
@@ -123,7 +122,7 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
 // Every answer, well-formed or hostile: only a complete 2xx answer whose body is a JSON
 // object or array without an error is a success; anything else fails, saying what came.
 TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
-    enum Expect { Loaded, Service, Bad, Lost };
+    enum Expect { Loaded, Service, Bad };
     struct Case {
         const char* name;
         std::string body;
@@ -167,8 +166,6 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
          std::string(64, 'x') + "...\""},
         {"Content-Length short of the body", "", Bad, 200, "", 0, "9 bytes: \"{\"id\": \"1\")",
          "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{\"id\": \"1001\"}"},
-        {"body cut off", "", Lost, 200, "", 0, "cut off after 10 bytes",
-         "HTTP/1.1 200 OK\r\nContent-Length: 14\r\n\r\n{\"id\": \"12"},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -195,27 +192,20 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         }
         EXPECT_FALSE(recorder.result);
         ASSERT_TRUE(recorder.error);
-        switch (c.expect) {
-            case Service:
-                EXPECT_EQ(recorder.error->domain, "quorbit.facebook");
-                EXPECT_EQ(recorder.error->code, c.code);
-                EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
-                break;
-            case Bad:
-            case Lost:
-                EXPECT_TRUE(platform::isUrlError(
-                    *recorder.error, c.expect == Lost ? platform::UrlError::NetworkConnectionLost
-                                                      : platform::UrlError::BadServerResponse));
-                EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
-                    << recorder.error->localizedDescription();
-                break;
-            case Loaded:
-                break;
+        if (c.expect == Service) {
+            EXPECT_EQ(recorder.error->domain, "quorbit.facebook");
+            EXPECT_EQ(recorder.error->code, c.code);
+            EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
+        } else {
+            EXPECT_TRUE(
+                platform::isUrlError(*recorder.error, platform::UrlError::BadServerResponse));
+            EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
+                << recorder.error->localizedDescription();
         }
     }
 }
 
-// No caller in the application does this, but the delegate allows it: the bytes alone.
+// The delegate allows it, though no caller does it: the bytes alone.
 TEST_F(FBRequestTest, ADelegateWithOnlyTheRawCallbackGetsTheBytes) {
     service.setCanned("answer", "not json at all");
     RequestRecorder recorder;
@@ -233,18 +223,14 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
     request->setTimeoutInterval(std::chrono::duration<double>(0.3));
     request->connect();
     EXPECT_TRUE(request->loading());
-    ASSERT_TRUE(slow.wait());
-    ASSERT_TRUE(slow.error);
-    EXPECT_TRUE(platform::isUrlError(*slow.error, platform::UrlError::TimedOut));
+    EXPECT_TRUE(slow.failsWith(platform::UrlError::TimedOut));
     EXPECT_EQ(slow.calls, (std::vector<std::string>{"loading", "fail"}));
     EXPECT_FALSE(request->loading());
 
     service.setCanned("huge", std::string(FBRequest::kMaxResponseSize + 1, ' '));
     RequestRecorder huge;
     start(service.url("/canned/huge"), {}, "GET", huge);
-    ASSERT_TRUE(huge.wait(20s));
-    ASSERT_TRUE(huge.error);
-    EXPECT_TRUE(platform::isUrlError(*huge.error, platform::UrlError::DataLengthExceedsMaximum));
+    EXPECT_TRUE(huge.failsWith(platform::UrlError::DataLengthExceedsMaximum, 20s));
 }
 
 // An answer that never ends, a byte every 200 ms: the idle limit never fires, the deadline
@@ -273,10 +259,8 @@ TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
         request->setLimits(limits);
         auto started = std::chrono::steady_clock::now();
         request->connect();
-        ASSERT_TRUE(recorder.wait(6s));
+        ASSERT_TRUE(recorder.failsWith(platform::UrlError::TimedOut, 6s));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-        ASSERT_TRUE(recorder.error);
-        EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::TimedOut));
         EXPECT_NE(recorder.error->localizedDescription().find(says), std::string::npos)
             << recorder.error->localizedDescription();
     }
@@ -290,10 +274,7 @@ TEST_F(FBRequestTest, PlainHttpIsRefusedExceptOnTheLoopback) {
     RequestRecorder recorder;
     auto request = start("http://graph.example.invalid/me", {}, "GET", recorder);
     EXPECT_FALSE(request->loading());
-    ASSERT_TRUE(recorder.wait());
-    ASSERT_TRUE(recorder.error);
-    EXPECT_TRUE(
-        platform::isUrlError(*recorder.error, platform::UrlError::InsecureConnectionRefused));
+    EXPECT_TRUE(recorder.failsWith(platform::UrlError::InsecureConnectionRefused));
 
     // clang-format off
     const std::pair<const char*, bool> cases[] = {
@@ -322,18 +303,11 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
     catcher.server().Post(".*", steal);
     catcher.server().Get(".*", steal);
     catcher.start("127.0.0.2");
-    // clang-format off
-    const std::tuple<const char*, std::string, bool> cases[] = {
-        {"another host, plain HTTP", catcher.url("/steal"), false},
-        {"the same port under another name", service.localhostUrl("/canned/ok"), false},
-        {"the same host", service.url("/canned/ok"), true},
-        {"relative", "/canned/ok", true},
-    };
-    // clang-format on
+    // Another host, in plain HTTP; the same host at another port.
     service.setCanned("ok", R"({"id":"1001"})");
-    for (const auto& [name, target, followed] : cases) {
-        SCOPED_TRACE(name);
-        std::string location = target.starts_with("/") ? service.url(target) : target;
+    for (const std::string& location : {catcher.url("/steal"), service.url("/canned/ok")}) {
+        SCOPED_TRACE(location);
+        bool followed = location == service.url("/canned/ok");
         testing::RawHttpServer graph([&location](int socket, const std::string&,
                                                  const std::atomic<bool>&) {
             testing::RawHttpServer::send(socket, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " +
@@ -346,10 +320,7 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         ASSERT_TRUE(recorder.wait());
         EXPECT_EQ(recorder.result.has_value(), followed);
         EXPECT_EQ(service.received().size(), before + (followed ? 1 : 0));
-        if (!followed) {
-            ASSERT_TRUE(recorder.error);
-            EXPECT_TRUE(platform::isUrlError(*recorder.error, platform::UrlError::RedirectRefused));
-        }
+        EXPECT_EQ(recorder.failsWith(platform::UrlError::RedirectRefused), !followed);
     }
     EXPECT_EQ(caught, 0);
 
@@ -363,6 +334,7 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         {"https://graph.example/me", "https://evil.example/me", false},
         {"https://graph.example/me", "https://graph.example.evil.example/me", false},
         {"http://127.0.0.1/me", "http://127.0.0.2/me", false},
+        {"http://127.0.0.1:1/me", "http://localhost:1/me", false},
         {"https://graph.example/me", "ftp://graph.example/me", false},
         {"https://graph.example/me", "not a url", false},
     };

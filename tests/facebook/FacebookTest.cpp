@@ -7,7 +7,6 @@
 #include "facebook/Facebook.h"
 #include "platform/desktop/UrlOpener.h"
 #include "platform/net/CookieStore.h"
-#include "platform/net/UrlConnection.h"
 #include "support/FBTestSupport.h"
 #include "support/MockFacebookService.h"
 
@@ -18,19 +17,7 @@ using namespace std::chrono_literals;
 using testing::MockFacebookService;
 using testing::OpenerStandIn;
 using testing::RequestRecorder;
-
-// A session delegate that writes down what it heard.
-struct SessionRecorder {
-    std::vector<std::string> events;
-    std::shared_ptr<FBSessionDelegate> delegate = std::make_shared<FBSessionDelegate>();
-    SessionRecorder() {
-        delegate->fbDidLogin = [this] { events.push_back("login"); };
-        delegate->fbDidNotLogin = [this](bool cancelled) {
-            events.push_back(cancelled ? "not-login:cancelled" : "not-login:failed");
-        };
-        delegate->fbDidLogout = [this] { events.push_back("logout"); };
-    }
-};
+using testing::SessionRecorder;
 
 TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
     using O = FBCallbackUrl::Outcome;
@@ -127,18 +114,6 @@ TEST(FBUrl, IntegersStopAtTheirLimits) {
         EXPECT_EQ(FBUrl::integerValue(text), value) << text;
 }
 
-TEST(Facebook, TheCallbackUrlSignsInOrReportsWhyNot) {
-    SessionRecorder session;
-    auto facebook = Facebook::create("123");
-    facebook->setSessionDelegate(session.delegate);
-    EXPECT_FALSE(facebook->handleOpenURL("fb999://authorize#access_token=T"));
-    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=access_denied"));
-    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#access_token=abc&expires_in=3600"));
-    EXPECT_EQ(session.events, (std::vector<std::string>{"not-login:cancelled", "login"}));
-    EXPECT_EQ(facebook->accessToken(), "abc");
-    EXPECT_TRUE(facebook->isSessionValid());
-}
-
 class FacebookServiceTest : public ::testing::Test {
   protected:
     void SetUp() override { facebook = Facebook::create("123", service.configuration("123")); }
@@ -219,16 +194,8 @@ TEST_F(FacebookServiceTest, RestRequestsTakeTheMethodFromTheParameters) {
 
 TEST_F(FacebookServiceTest, LogoutExpiresTheTokenAtTheServiceAndForgetsTheSession) {
     // A cookie of the login host and one of another host.
-    for (std::string url : {service.url("/login.php"), service.localhostUrl("/login.php")}) {
-        bool done = false;
-        platform::UrlConnectionDelegate d;
-        d.didFinishLoading = [&done](platform::UrlConnection&) { done = true; };
-        platform::UrlConnection::start(platform::UrlRequest(url), d);
-        ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return done; }, 5s));
-    }
-    ASSERT_EQ(platform::CookieStore::shared().cookiesForHost("127.0.0.1").size(), 1u);
-    ASSERT_EQ(platform::CookieStore::shared().cookiesForHost("localhost").size(), 1u);
-
+    for (const char* host : {"127.0.0.1", "localhost"})
+        platform::CookieStore::shared().setCookie({.domain = host, .name = "a", .value = "1"});
     signIn();
     SessionRecorder session;
     facebook->logout(session.delegate);
@@ -262,13 +229,21 @@ TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrows
                               {"sdk", "2"},
                               {"scope", "publish_stream,offline_access"}})
         EXPECT_EQ(query[key], value) << key;
-    EXPECT_TRUE(session.events.empty());    // the answer comes later, through the callback URL
-    EXPECT_FALSE(facebook->loginDialog());  // and no dialog meanwhile
+    EXPECT_TRUE(session.events.empty());  // the answer comes through the callback URL
+    EXPECT_FALSE(facebook->loginDialog());
 
     // The service asks for the browser instead of its application: the browser, at once.
     EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=service_disabled_use_browser"));
     ASSERT_EQ(opener.opened().size(), 2u);
     EXPECT_EQ(opener.opened()[1], opened[0]);
+
+    // The answer: another application's is not taken; a refusal, then a sign-in.
+    EXPECT_FALSE(facebook->handleOpenURL("fb999://authorize#access_token=T"));
+    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=access_denied"));
+    EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#access_token=abc&expires_in=3600"));
+    EXPECT_EQ(session.events, (std::vector<std::string>{"cancelled", "login"}));
+    EXPECT_EQ(facebook->accessToken(), "abc");
+    EXPECT_TRUE(facebook->isSessionValid());
 }
 
 }  // namespace

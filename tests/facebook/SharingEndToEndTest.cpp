@@ -57,8 +57,6 @@ TEST_F(SharingEndToEnd, APhotoPostedAfterSigningInFromTheShareScreen) {
     };
     Outcome outcome = runQuorbit({"--headless", "--script", script}, dir, options);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(scratch.read("returned").rfind("fb123://authorize#access_token=", 0), 0u)
-        << outcome.err;
     EXPECT_NE(outcome.err.find("handed an incoming fb123: URL to the application"),
               std::string::npos)
         << outcome.err;
@@ -66,12 +64,8 @@ TEST_F(SharingEndToEnd, APhotoPostedAfterSigningInFromTheShareScreen) {
     for (const char* token : {MockFacebookService::kToken, "mock%20token"})
         EXPECT_EQ(outcome.err.find(token), std::string::npos) << outcome.err;
 
-    std::optional<MockFacebookService::Received> upload = service.last("/graph/me/photos");
-    ASSERT_TRUE(upload) << outcome.err;
-    EXPECT_EQ(upload->method, "POST");
-    EXPECT_NE(upload->contentType.find("multipart/form-data"), std::string::npos);
-    ASSERT_EQ(service.uploads().size(), 1u);
-    EXPECT_EQ(service.uploads()[0].message, "Shot with Flurio for Linux");
+    // The photo the camera took (the upload's form is the request's own test).
+    ASSERT_EQ(service.uploads().size(), 1u) << outcome.err;
     auto photo = platform::ImageCodec::decodePng(service.uploads()[0].png);
     ASSERT_TRUE(photo);
     EXPECT_GT(photo->width(), 100);

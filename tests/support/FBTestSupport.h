@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "facebook/FBRequest.h"
+#include "facebook/Facebook.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/UrlOpener.h"
 #include "support/LogCapture.h"
@@ -48,13 +49,29 @@ struct RequestRecorder {
     bool wait(std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
         return platform::RunLoop::main().runUntil([this] { return ended(); }, limit);
     }
+    // Whether the request ends in time, failing with code.
+    bool failsWith(platform::UrlError code,
+                   std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+        return wait(limit) && error && platform::isUrlError(*error, code);
+    }
+};
+
+// A session delegate that writes down what it heard: "login", "cancelled", "failed", "logout".
+struct SessionRecorder {
+    std::vector<std::string> events;
+    std::shared_ptr<facebook::FBSessionDelegate> delegate =
+        std::make_shared<facebook::FBSessionDelegate>();
+    SessionRecorder() {
+        delegate->fbDidLogin = [this] { events.push_back("login"); };
+        delegate->fbDidNotLogin = [this](bool c) { events.push_back(c ? "cancelled" : "failed"); };
+        delegate->fbDidLogout = [this] { events.push_back("logout"); };
+    }
 };
 
 // A browser for the tests, saved as a file and run as `python3 FILE PROGRAM URL`: turns down the
 // Facebook application's scheme, otherwise returns at once (as a browser that xdg-open starts does)
 // and in the background signs in on the page it was given as the mock service's user, then
 // hands the URL the service sends it back to over to `PROGRAM URL`, as the desktop would.
-// That URL is written to the file "returned" beside FILE.
 inline constexpr const char* kBrowserStandIn =
     R"(import http.client, os, subprocess, sys, urllib.parse
 program, url = sys.argv[1], sys.argv[2]
@@ -68,10 +85,7 @@ form = urllib.parse.urlencode({"redirect_uri": query["redirect_uri"], "user": "a
                                "password": "secret", "action": "login"})
 post = http.client.HTTPConnection(parts.hostname, parts.port)
 post.request("POST", parts.path, form, {"Content-Type": "application/x-www-form-urlencoded"})
-location = post.getresponse().getheader("Location")
-with open(os.path.join(os.path.dirname(sys.argv[0]), "returned"), "w") as f:
-    f.write(location)
-subprocess.run([program, location], check=True)
+subprocess.run([program, post.getresponse().getheader("Location")], check=True)
 )";
 
 // The URL opener replaced, while alive, by a script that writes down every URL it is given
@@ -86,10 +100,8 @@ class OpenerStandIn {
         for (const char* name : {"open", "query"})
             std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
         saved = platform::UrlOpener::shared().commands();
-        platform::UrlOpener::Commands commands;
-        commands.open = {(dir / "open").string()};
-        commands.handlerQuery = {(dir / "query").string()};
-        platform::UrlOpener::shared().setCommands(commands);
+        platform::UrlOpener::shared().setCommands(
+            {.open = {(dir / "open").string()}, .handlerQuery = {(dir / "query").string()}});
     }
     ~OpenerStandIn() { platform::UrlOpener::shared().setCommands(saved); }
     std::vector<std::string> opened() const {

@@ -3,50 +3,20 @@
 #include <chrono>
 #include <thread>
 
-#include "facebook/FBUrl.h"
 #include "platform/core/Text.h"
 
 namespace quorbit::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
-std::string htmlEscape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
-std::string signInPage(const std::string& redirectUri, const std::string& notice) {
+// The sign-in form, its fields large enough to click; redirectUri is the client's own.
+std::string signInPage(const std::string& redirectUri) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Sign in to Mockbook</title>"
            "<style>body{font:16px sans-serif;margin:12px;background:#fff}input,button{font-size:"
            "16px;margin:4px 0;display:block;width:90%}</style></head><body>"
-           "<p id=\"notice\">" +
-           htmlEscape(notice) +
-           "</p>"
            "<form method=\"post\" action=\"/dialog/oauth\">"
            "<input type=\"hidden\" name=\"redirect_uri\" value=\"" +
-           htmlEscape(redirectUri) +
-           "\">"
-           "<input name=\"user\" id=\"user\" placeholder=\"user\" autofocus>"
-           "<input name=\"password\" id=\"password\" type=\"password\" placeholder=\"password\">"
+           redirectUri +
+           "\"><input name=\"user\" id=\"user\"><input name=\"password\" id=\"password\">"
            "<button id=\"login\" type=\"submit\" name=\"action\" value=\"login\">Log In</button>"
            "<button id=\"cancel\" type=\"submit\" name=\"action\" value=\"cancel\">Cancel</button>"
            "</form></body></html>";
@@ -74,28 +44,17 @@ MockFacebookService::MockFacebookService() {
     s.set_keep_alive_timeout(1);
 
     auto common = [](const httplib::Request& req) {
-        Received r;
-        r.method = req.method;
-        r.path = req.path;
-        r.target = req.target;
-        for (const auto& [k, v] : req.params)
-            r.query.emplace(k, v);
-        r.userAgent = req.get_header_value("User-Agent");
-        r.contentType = req.get_header_value("Content-Type");
-        return r;
+        return Received{req.method,
+                        req.path,
+                        req.target,
+                        req.params,
+                        req.get_header_value("User-Agent"),
+                        req.get_header_value("Content-Type"),
+                        {}};
     };
     // Reads a multipart body part by part; false when the parser refuses it.
-    auto readParts = [](const httplib::Request& req, const httplib::ContentReader& reader,
-                        Received& r) {
-        if (!req.is_multipart_form_data()) {
-            std::string body;
-            reader([&body](const char* data, size_t n) {
-                body.append(data, n);
-                return true;
-            });
-            return true;
-        }
-        bool ok = reader(
+    auto readParts = [](const httplib::ContentReader& reader, Received& r) {
+        return reader(
             [&r](const httplib::MultipartFormData& file) {
                 r.parts.push_back(Part{file.name, file.filename, file.content_type, ""});
                 return !file.name.empty();
@@ -104,13 +63,11 @@ MockFacebookService::MockFacebookService() {
                 r.parts.back().content.append(data, n);
                 return true;
             });
-        r.multipartRefused = !ok;
-        return ok;
     };
-    auto tokenOf = [](const Received& r) -> std::optional<std::string> {
-        if (auto t = r.param("access_token")) return t;
-        if (const Part* p = r.part("access_token")) return p->content;
-        return std::nullopt;
+    auto validToken = [this](const Received& r) {
+        const Part* part = r.part("access_token");
+        return r.param("access_token").value_or(part ? part->content : "") == kToken &&
+               !tokenExpired();
     };
     auto authError = [](httplib::Response& res) {
         res.status = 400;
@@ -121,54 +78,42 @@ MockFacebookService::MockFacebookService() {
 
     s.Get("/graph/me", [=, this](const httplib::Request& req, httplib::Response& res) {
         Received r = common(req);
-        bool valid = tokenOf(r) == std::string(kToken) && !tokenExpired();
         record(r);
-        if (!valid) return authError(res);
+        if (!validToken(r)) return authError(res);
         res.set_content(R"({"id":"42","name":"Ann"})", "application/json");
     });
     s.Post("/graph/me/photos", [=, this](const httplib::Request& req, httplib::Response& res,
                                          const httplib::ContentReader& reader) {
         Received r = common(req);
-        if (!readParts(req, reader, r)) {
-            record(r);
+        bool read = readParts(reader, r);
+        record(r);
+        if (!read) {
             res.status = 400;
-            res.set_content("malformed multipart body", "text/plain");
             return;
         }
-        bool valid = tokenOf(r) == std::string(kToken) && !tokenExpired();
+        if (!validToken(r)) return authError(res);
         const Part* picture = r.part("picture");
         const Part* message = r.part("message");
-        record(r);
-        if (!valid) return authError(res);
-        if (!picture || picture->contentType != "image/png") {
-            res.set_content(
-                R"({"error":{"type":"Exception","message":"(#324) Requires upload file"}})",
-                "application/json");
-            return;
-        }
-        {
-            std::lock_guard lock(_mutex);
-            _uploads.push_back(Upload{message ? message->content : "", picture->content});
-        }
+        std::lock_guard lock(_mutex);
+        _uploads.push_back(
+            Upload{message ? message->content : "", picture ? picture->content : ""});
         res.set_content(R"({"id":"1001"})", "application/json");
     });
     s.Get("/method/auth.expireSession",
           [=, this](const httplib::Request& req, httplib::Response& res) {
               Received r = common(req);
-              bool valid = tokenOf(r) == std::string(kToken);
               record(r);
-              if (valid) {
-                  std::lock_guard lock(_mutex);
-                  _tokenExpired = true;
-              }
+              bool valid = validToken(r);
+              std::lock_guard lock(_mutex);
+              _tokenExpired = _tokenExpired || valid;
               res.set_content(valid ? "true" : "false", "text/plain");
           });
     s.Post("/method/fql.query", [=, this](const httplib::Request& req, httplib::Response& res,
                                           const httplib::ContentReader& reader) {
         Received r = common(req);
-        bool ok = readParts(req, reader, r);
+        bool read = readParts(reader, r);
         record(r);
-        if (!ok) {
+        if (!read) {
             res.status = 400;
             return;
         }
@@ -178,32 +123,22 @@ MockFacebookService::MockFacebookService() {
             "application/json");
     });
     s.Get("/dialog/oauth", [=, this](const httplib::Request& req, httplib::Response& res) {
-        Received r = common(req);
-        record(r);
-        res.set_content(signInPage(r.param("redirect_uri").value_or(""), ""), "text/html");
+        record(common(req));
+        res.set_content(signInPage(req.get_param_value("redirect_uri")), "text/html");
     });
     s.Post("/dialog/oauth", [=, this](const httplib::Request& req, httplib::Response& res) {
-        Received r = common(req);
-        for (const auto& [k, v] : req.params)
-            r.form[k] = v;
-        record(r);
-        std::string redirect = r.form["redirect_uri"];
-        if (r.form["action"] == "cancel") {
-            bool dialog = redirect.rfind("fbconnect:", 0) == 0;
-            res.set_redirect(dialog ? "fbconnect://cancel" : redirect + "#error=access_denied");
-            return;
-        }
-        if (r.form["user"] != kUser || r.form["password"] != kPassword) {
-            res.set_content(signInPage(redirect, "Wrong user or password"), "text/html");
-            return;
-        }
-        res.set_redirect(redirect + "#access_token=" + platform::percentEncode(kToken) +
-                         "&expires_in=3600");
-    });
-    s.Get("/login.php", [=, this](const httplib::Request& req, httplib::Response& res) {
         record(common(req));
-        res.set_header("Set-Cookie", "fb_login=1; Path=/");
-        res.set_content("signed in", "text/plain");
+        std::string redirect = req.get_param_value("redirect_uri");
+        if (req.get_param_value("action") == "cancel") {
+            bool dialog = redirect.starts_with("fbconnect:");
+            res.set_redirect(dialog ? "fbconnect://cancel" : redirect + "#error=access_denied");
+        } else if (req.get_param_value("user") != kUser ||
+                   req.get_param_value("password") != kPassword) {
+            res.set_content(signInPage(redirect), "text/html");
+        } else {
+            res.set_redirect(redirect + "#access_token=" + platform::percentEncode(kToken) +
+                             "&expires_in=3600");
+        }
     });
     auto canned = [=, this](const httplib::Request& req, httplib::Response& res) {
         record(common(req));
@@ -217,13 +152,11 @@ MockFacebookService::MockFacebookService() {
     s.Post("/canned/(.+)", canned);
     s.Get("/slow", [=, this](const httplib::Request& req, httplib::Response& res) {
         record(common(req));
-        std::this_thread::sleep_for(1500ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         res.set_content("true", "text/plain");
     });
     _server.start();
 }
-
-MockFacebookService::~MockFacebookService() = default;
 
 facebook::FBConfiguration MockFacebookService::configuration(const std::string& appId) const {
     facebook::FBConfiguration c;

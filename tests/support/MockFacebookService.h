@@ -11,21 +11,13 @@
 
 namespace quorbit::testing {
 
-// A stand-in for the Facebook service on 127.0.0.1 that keeps to the contract the client
-// relies on:
-//   GRAPH  me (GET: {"id","name"} for the valid token, else an error object),
-//          me/photos (POST, multipart with "picture" and "message": {"id"})
-//   REST   auth.expireSession (GET: the token stops being valid; "true"),
-//          fql.query (POST with "query": an array of friends)
-//   DIALOG oauth (GET: an HTML sign-in form; its POST redirects to redirect_uri with
-//          "#access_token=...&expires_in=3600", or, for Cancel, to "fbconnect://cancel" or
-//          redirect_uri "#error=access_denied")
-//   LOGIN  login.php (sets the cookie "fb_login=1")
-//   canned/NAME answers the body, status and type set with setCanned(NAME, ...); slow
-//   waits 1.5 s.
-// Every request is recorded. Multipart bodies are read part by part as a strict parser
-// would: a body without its closing delimiter, or a file part without a name, is refused
-// with 400 and recorded as refused.
+// The Facebook service on 127.0.0.1, as far as the client uses it: Graph "me" (the user for
+// the valid token, else an OAuth error) and "me/photos" (a multipart upload, read part by
+// part as a strict parser does: 400 for a malformed body); REST "auth.expireSession" (the
+// token stops being valid) and "fql.query" (two friends); the sign-in form at dialog/oauth,
+// whose POST redirects to redirect_uri with "#access_token=...&expires_in=3600" (Cancel: to
+// "fbconnect://cancel" for the dialog, else "#error=access_denied"); canned/NAME (what
+// setCanned gave); slow (answers after 1.5 s). Every request is recorded.
 class MockFacebookService {
   public:
     static constexpr const char* kUser = "ann";
@@ -39,9 +31,7 @@ class MockFacebookService {
         std::string method, path, target;  // target: path and query as sent
         std::multimap<std::string, std::string> query;
         std::string userAgent, contentType;
-        bool multipartRefused = false;
-        std::vector<Part> parts;                  // in the order received
-        std::map<std::string, std::string> form;  // an urlencoded form's fields
+        std::vector<Part> parts;  // in the order received
 
         std::optional<std::string> param(const std::string& key) const;
         const Part* part(const std::string& name) const;
@@ -52,7 +42,6 @@ class MockFacebookService {
     };
 
     MockFacebookService();
-    ~MockFacebookService();
 
     facebook::FBConfiguration configuration(const std::string& appId = "123456") const;
     std::string url(const std::string& path) const { return _server.url(path); }
