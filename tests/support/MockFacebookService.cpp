@@ -43,26 +43,31 @@ MockFacebookService::MockFacebookService() {
     // open connection holds the server's stop up.
     s.set_keep_alive_timeout(1);
 
-    auto common = [](const httplib::Request& req) {
-        return Received{req.method,
-                        req.path,
-                        req.target,
-                        req.params,
-                        req.get_header_value("User-Agent"),
-                        req.get_header_value("Content-Type"),
-                        {}};
-    };
-    // Reads a multipart body part by part; false when the parser refuses it.
-    auto readParts = [](const httplib::ContentReader& reader, Received& r) {
-        return reader(
-            [&r](const httplib::MultipartFormData& file) {
-                r.parts.push_back(Part{file.name, file.filename, file.content_type, ""});
-                return !file.name.empty();
-            },
-            [&r](const char* data, size_t n) {
-                r.parts.back().content.append(data, n);
-                return true;
-            });
+    // Records the request, its multipart body (if a reader is given) read part by part as a
+    // strict parser does; none, answered with 400, when the parser refuses the body.
+    auto receive = [this](const httplib::Request& req, const httplib::ContentReader* reader,
+                          httplib::Response& res) -> std::optional<Received> {
+        Received r{req.method,
+                   req.path,
+                   req.target,
+                   req.params,
+                   req.get_header_value("User-Agent"),
+                   req.get_header_value("Content-Type"),
+                   {}};
+        bool read =
+            !reader ||
+            (*reader)(
+                [&r](const httplib::MultipartFormData& file) {
+                    r.parts.push_back(Part{file.name, file.filename, file.content_type, ""});
+                    return !file.name.empty();
+                },
+                [&r](const char* data, size_t n) {
+                    r.parts.back().content.append(data, n);
+                    return true;
+                });
+        record(r);
+        if (!read) res.status = 400;
+        return read ? std::optional(r) : std::nullopt;
     };
     auto validToken = [this](const Received& r) {
         const Part* part = r.part("access_token");
@@ -77,23 +82,16 @@ MockFacebookService::MockFacebookService() {
     };
 
     s.Get("/graph/me", [=, this](const httplib::Request& req, httplib::Response& res) {
-        Received r = common(req);
-        record(r);
-        if (!validToken(r)) return authError(res);
+        if (!validToken(*receive(req, nullptr, res))) return authError(res);
         res.set_content(R"({"id":"42","name":"Ann"})", "application/json");
     });
     s.Post("/graph/me/photos", [=, this](const httplib::Request& req, httplib::Response& res,
                                          const httplib::ContentReader& reader) {
-        Received r = common(req);
-        bool read = readParts(reader, r);
-        record(r);
-        if (!read) {
-            res.status = 400;
-            return;
-        }
-        if (!validToken(r)) return authError(res);
-        const Part* picture = r.part("picture");
-        const Part* message = r.part("message");
+        auto r = receive(req, &reader, res);
+        if (!r) return;
+        if (!validToken(*r)) return authError(res);
+        const Part* picture = r->part("picture");
+        const Part* message = r->part("message");
         std::lock_guard lock(_mutex);
         _uploads.push_back(
             Upload{message ? message->content : "", picture ? picture->content : ""});
@@ -101,33 +99,25 @@ MockFacebookService::MockFacebookService() {
     });
     s.Get("/method/auth.expireSession",
           [=, this](const httplib::Request& req, httplib::Response& res) {
-              Received r = common(req);
-              record(r);
-              bool valid = validToken(r);
+              bool valid = validToken(*receive(req, nullptr, res));
               std::lock_guard lock(_mutex);
               _tokenExpired = _tokenExpired || valid;
               res.set_content(valid ? "true" : "false", "text/plain");
           });
     s.Post("/method/fql.query", [=, this](const httplib::Request& req, httplib::Response& res,
                                           const httplib::ContentReader& reader) {
-        Received r = common(req);
-        bool read = readParts(reader, r);
-        record(r);
-        if (!read) {
-            res.status = 400;
-            return;
-        }
+        if (!receive(req, &reader, res)) return;
         res.set_content(
             R"([{"uid":7,"name":"Bo","pic_square":"https://pics.invalid/7.jpg","status":{"message":"hi"}},)"
             R"({"uid":8,"name":null,"pic_square":"https://pics.invalid/8.jpg","status":null}])",
             "application/json");
     });
     s.Get("/dialog/oauth", [=, this](const httplib::Request& req, httplib::Response& res) {
-        record(common(req));
+        receive(req, nullptr, res);
         res.set_content(signInPage(req.get_param_value("redirect_uri")), "text/html");
     });
     s.Post("/dialog/oauth", [=, this](const httplib::Request& req, httplib::Response& res) {
-        record(common(req));
+        receive(req, nullptr, res);
         std::string redirect = req.get_param_value("redirect_uri");
         if (req.get_param_value("action") == "cancel") {
             bool dialog = redirect.starts_with("fbconnect:");
@@ -141,7 +131,7 @@ MockFacebookService::MockFacebookService() {
         }
     });
     auto canned = [=, this](const httplib::Request& req, httplib::Response& res) {
-        record(common(req));
+        receive(req, nullptr, res);
         std::lock_guard lock(_mutex);
         const Canned& canned = _canned[req.matches[1]];
         res.status = canned.status;
@@ -151,7 +141,7 @@ MockFacebookService::MockFacebookService() {
     s.Get("/canned/(.+)", canned);
     s.Post("/canned/(.+)", canned);
     s.Get("/slow", [=, this](const httplib::Request& req, httplib::Response& res) {
-        record(common(req));
+        receive(req, nullptr, res);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         res.set_content("true", "text/plain");
     });
