@@ -42,6 +42,8 @@ class MockFacebookService {
     };
 
     MockFacebookService();
+    // The server stops first: its handlers use the members below.
+    ~MockFacebookService() { _server.stop(); }
 
     facebook::FBConfiguration configuration(const std::string& appId = "123456") const;
     std::string url(const std::string& path) const { return _server.url(path); }
