@@ -4,7 +4,6 @@
 
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "support/QuorbitProcess.h"
 
@@ -22,33 +21,27 @@ TEST_F(HeadlessRun, MapsNoWebEngineLibraryAndDeletesEveryGlObjectItMade) {
     std::string script = file("run.script",
                               "wait-frames 15\ntap 160 200\nwait 100\n"
                               "screenshot shot.png\nwait-frames 5\nquit\n");
+    testing::RunOptions options;
+    options.cwd = dir;
     // The dynamic loader names every library it maps, the ones loaded later included.
-    const char* const kEngineOnly[] = {"quorbit-webengine", "libWPEWebKit", "libWPEBackend",
-                                       "libwpe-",           "libsoup",      "libjavascriptcore"};
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--version"}, {"--headless", "--camera", "synthetic", "--script", script}}) {
-        SCOPED_TRACE(args.back());
-        testing::RunOptions options;
-        options.cwd = dir;
-        options.limit = std::chrono::seconds(60);
-        options.env = {{"LD_DEBUG", "files"}, {"SDL_VIDEODRIVER", "offscreen"}};
-        auto outcome = testing::runQuorbit(args, dir, options);
-        ASSERT_EQ(outcome.status, 0) << outcome.err.substr(0, 4000);
-        ASSERT_NE(outcome.err.find("file=libstdc++"), std::string::npos)
-            << "the loader named no libraries";
-        for (const char* library : kEngineOnly)
-            EXPECT_EQ(outcome.err.find(library), std::string::npos) << library << " was mapped";
-        if (args.size() == 1) continue;
-        // At exit the count of GL objects must be back where it started, or the run fails and
-        // names what was left.
-        EXPECT_EQ(outcome.err.find("GL objects left at exit"), std::string::npos);
-        std::smatch made;
-        const std::regex deleted("all ([0-9]+) GL objects made in the run were deleted at exit");
-        ASSERT_TRUE(std::regex_search(outcome.err, made, deleted));
-        // The compositor's and the sixteen filters' programs, the live surface, and a texture
-        // for each frame at least.
-        EXPECT_GT(std::stoll(made[1]), 20 + 16 + 2);
-    }
+    options.env = {{"LD_DEBUG", "files"}, {"SDL_VIDEODRIVER", "offscreen"}};
+    auto outcome = testing::runQuorbit({"--headless", "--camera", "synthetic", "--script", script},
+                                       dir, options);
+    ASSERT_EQ(outcome.status, 0) << outcome.err.substr(0, 4000);
+    ASSERT_NE(outcome.err.find("file=libstdc++"), std::string::npos)
+        << "the loader named no libraries";
+    for (const char* library : {"quorbit-webengine", "libWPEWebKit", "libWPEBackend", "libwpe-",
+                                "libsoup", "libjavascriptcore"})
+        EXPECT_EQ(outcome.err.find(library), std::string::npos) << library << " was mapped";
+    // At exit the count of GL objects must be back where it started, or the run fails and
+    // names what was left.
+    EXPECT_EQ(outcome.err.find("GL objects left at exit"), std::string::npos);
+    std::smatch made;
+    const std::regex deleted("all ([0-9]+) GL objects made in the run were deleted at exit");
+    ASSERT_TRUE(std::regex_search(outcome.err, made, deleted));
+    // The compositor's and the sixteen filters' programs, the live surface, and a texture
+    // for each frame at least.
+    EXPECT_GT(std::stoll(made[1]), 20 + 16 + 2);
 }
 
 }  // namespace

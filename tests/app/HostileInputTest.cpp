@@ -20,17 +20,14 @@ using testing::JpegKind;
 using testing::kSanitized;
 using testing::Outcome;
 
-Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& dir,
-                   std::chrono::seconds limit = 60s, rlim_t addressSpace = 0) {
-    testing::RunOptions options;
-    options.limit = limit;
-    options.addressSpace = addressSpace;
-    return testing::runQuorbit(args, dir, options);
-}
-
 class HostileInput : public testing::ScratchFolderTest {
   protected:
     HostileInput() : ScratchFolderTest("quorbit-hostile-") {}
+    Outcome run(const std::vector<std::string>& args, rlim_t addressSpace = 0) {
+        testing::RunOptions options;
+        options.addressSpace = addressSpace;
+        return testing::runQuorbit(args, dir, options);
+    }
 };
 
 TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
@@ -66,7 +63,7 @@ TEST_F(HostileInput, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         auto start = std::chrono::steady_clock::now();
-        Outcome outcome = runQuorbit(c.args, dir, 20s);
+        Outcome outcome = run(c.args);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
         EXPECT_EQ(outcome.status, 1);
         EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
@@ -91,9 +88,9 @@ TEST_F(HostileInput, MemoryThatCannotBeHadIsAnErrorWithAMessage) {
                                                                   JpegKind::Progressive444),
                                               4096, 4096));
     for (const std::string& input : {png, jpeg}) {
-        Outcome outcome = runQuorbit({"render", "--filter", "Normal", "--input", input, "--output",
-                                      (dir / "out.png").string()},
-                                     dir, 20s, rlim_t(90) << 20);
+        Outcome outcome = run({"render", "--filter", "Normal", "--input", input, "--output",
+                               (dir / "out.png").string()},
+                              rlim_t(90) << 20);
         EXPECT_EQ(outcome.status, 1) << input;
         EXPECT_NE(outcome.err.find("not enough memory for a picture of 4096 x 4096 pixels"),
                   std::string::npos)
@@ -108,8 +105,7 @@ TEST_F(HostileInput, TheLargestPictureAcceptedRendersWithinTheMemoryBound) {
     std::string input = file("large.jpg", testing::encodeJpeg(testing::quadrantPicture(4096, 4096),
                                                               JpegKind::Progressive444, 75));
     std::string out = (dir / "out.png").string();
-    Outcome outcome =
-        runQuorbit({"render", "--filter", "Normal", "--input", input, "--output", out}, dir);
+    Outcome outcome = run({"render", "--filter", "Normal", "--input", input, "--output", out});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     auto rendered = platform::ImageCodec::readFile(out);
     ASSERT_TRUE(rendered);
