@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 
-#include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
 #include "support/LogCapture.h"
@@ -13,29 +10,20 @@
 namespace quorbit::platform {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A mono 16-bit PCM WAV file of the given number of samples at 8 kHz.
+// A mono 16-bit PCM WAV file of the given number of samples at 8 kHz: a square wave.
 std::string wavOf(std::uint32_t samples) {
-    auto le = [](std::string& out, std::uint32_t v, int bytes) {
+    auto le = [](std::size_t v, int bytes) {
+        std::string out;
         for (int i = 0; i < bytes; ++i)
             out.push_back(char((v >> (8 * i)) & 0xff));
+        return out;
     };
-    std::string wav = "RIFF";
-    le(wav, 36 + samples * 2, 4);
-    wav += "WAVEfmt ";
-    le(wav, 16, 4);
-    le(wav, 1, 2);      // PCM
-    le(wav, 1, 2);      // mono
-    le(wav, 8000, 4);   // rate
-    le(wav, 16000, 4);  // bytes per second
-    le(wav, 2, 2);      // block
-    le(wav, 16, 2);     // bits
-    wav += "data";
-    le(wav, samples * 2, 4);
+    std::string data;
     for (std::uint32_t i = 0; i < samples; ++i)
-        le(wav, (i % 20) < 10 ? 8000 : 0xffff - 8000, 2);
-    return wav;
+        data += le((i % 20) < 10 ? 8000 : 0xffff - 8000, 2);
+    // PCM, mono, the rate, bytes a second, a block and bits a sample.
+    return "RIFF" + le(36 + data.size(), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) +
+           le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" + le(data.size(), 4) + data;
 }
 
 TEST(AudioPlayer, MissingOrBrokenFilesGiveNoPlayerAndSayWhy) {

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -15,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <random>
 #include <set>
 
@@ -24,6 +22,7 @@
 #include "platform/desktop/PhotoAlbum.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/JpegFile.h"
+#include "support/QuorbitProcess.h"
 #include "support/Scratch.h"
 
 namespace quorbit::platform {
@@ -40,15 +39,9 @@ Image testPicture(bool noise = false) {
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             std::uint8_t* p = image.pixel(x, y);
-            if (noise) {
-                p[0] = std::uint8_t(random()), p[1] = std::uint8_t(random());
-                p[2] = std::uint8_t(random());
-            } else {
-                bool block = (x / 80 + y / 107) % 2 == 0;
-                p[0] = std::uint8_t(x * 255 / 319);
-                p[1] = std::uint8_t(y * 255 / 426);
-                p[2] = block ? 200 : 40;
-            }
+            p[0] = std::uint8_t(noise ? random() : x * 255 / 319);
+            p[1] = std::uint8_t(noise ? random() : y * 255 / 426);
+            p[2] = std::uint8_t(noise ? random() : (x / 80 + y / 107) % 2 ? 40 : 200);
             p[3] = 255;
         }
     }
@@ -82,29 +75,20 @@ class PhotoAlbumTest : public ::testing::Test {
 };
 
 TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationAndTimeTaken) {
-    struct Case {
-        ImageOrientation orientation;
-        int exif;
-    };
+    using enum ImageOrientation;
     // clang-format off
-    const Case cases[] = {
-        {ImageOrientation::Up, 1},
-        {ImageOrientation::Down, 3},
-        {ImageOrientation::Left, 8},
-        {ImageOrientation::Right, 6},
-        {ImageOrientation::UpMirrored, 2},
-        {ImageOrientation::DownMirrored, 4},
-        {ImageOrientation::LeftMirrored, 5},
-        {ImageOrientation::RightMirrored, 7},
+    const std::pair<ImageOrientation, int> cases[] = {
+        {Up, 1}, {Down, 3}, {Left, 8}, {Right, 6},
+        {UpMirrored, 2}, {DownMirrored, 4}, {LeftMirrored, 5}, {RightMirrored, 7},
     };
     // clang-format on
     Image picture = testPicture();
     PhotoAlbum album(dir / "Pictures" / "Flurio");  // neither folder exists yet
     std::set<fs::path> written;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.exif);
+    for (const auto& [orientation, exif] : cases) {
+        SCOPED_TRACE(exif);
         std::time_t before = std::time(nullptr);
-        auto path = writeAndWait(album, picture, c.orientation);
+        auto path = writeAndWait(album, picture, orientation);
         ASSERT_TRUE(path.ok()) << path.error().localizedDescription();
         EXPECT_EQ(path->parent_path(), dir / "Pictures" / "Flurio");
         EXPECT_EQ(path->extension(), ".jpg");
@@ -112,7 +96,7 @@ TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationAndTimeTaken) {
 
         auto facts = testing::inspectJpeg(*path);
         ASSERT_TRUE(facts);
-        EXPECT_EQ(facts->orientation, c.exif);
+        EXPECT_EQ(facts->orientation, exif);
         EXPECT_TRUE(facts->exifFirst) << "an Exif file, not JFIF";
         EXPECT_EQ(facts->firstLuminanceQuant, 2) << "quality 95";
         // Taken now, in local time, and named after that moment.
@@ -170,11 +154,11 @@ TEST_F(PhotoAlbumTest, NeverOverwritesAPhotoAndLosesNoneWhenClosed) {
         EXPECT_NE(name.string().front(), '.') << "a temporary file was left: " << name;
 }
 
-// Runs body in a child process with user and mount namespaces of its own and a tmpfs of
-// `size` on dir. Returns what body returned, or nothing when the system gives no such
-// namespaces to an unprivileged process.
-std::optional<std::string> inPrivateTmpfs(const fs::path& dir, const std::string& size,
-                                          const std::function<std::string()>& body) {
+// Runs body in a child process; with a size, in user and mount namespaces of its own and on
+// a tmpfs of that size on dir. Returns what body returned, or nothing when the system gives
+// no such namespaces to an unprivileged process.
+std::optional<std::string> inChild(const fs::path& dir, const std::string& size,
+                                   const std::function<std::string()>& body) {
     std::string ids[] = {"0 " + std::to_string(getuid()) + " 1", "deny",
                          "0 " + std::to_string(getgid()) + " 1"};
     int fds[2];
@@ -182,11 +166,11 @@ std::optional<std::string> inPrivateTmpfs(const fs::path& dir, const std::string
     pid_t pid = fork();
     if (pid == 0) {
         const char* files[] = {"/proc/self/uid_map", "/proc/self/setgroups", "/proc/self/gid_map"};
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
-        for (int i = 0; i < 3; ++i)
+        if (!size.empty() && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
+        for (int i = 0; i < 3 && !size.empty(); ++i)
             if (std::ofstream out(files[i]); !(out << ids[i] << std::flush)) _exit(77);
-        if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+        if (!size.empty() && (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                              mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str())))
             _exit(77);
         std::string message = body();
         _exit(write(fds[1], message.data(), message.size()) < 0 ? 2 : 0);
@@ -238,16 +222,12 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
          [](const fs::path& d) { return failureOf(d, Code::EncodingFailed, "empty image", true); }},
         {"the file grows past the size limit",
          [](const fs::path& d) {
-             rlimit old{};
-             getrlimit(RLIMIT_FSIZE, &old);
-             rlimit small = old;
-             small.rlim_cur = 16384;
-             auto handler = std::signal(SIGXFSZ, SIG_IGN);
-             setrlimit(RLIMIT_FSIZE, &small);
-             auto verdict = failureOf(d, Code::NoSpace, "File too large");
-             setrlimit(RLIMIT_FSIZE, &old);
-             std::signal(SIGXFSZ, handler);
-             return verdict;
+             return inChild(d, "", [&] {
+                 rlimit small{16384, 16384};
+                 std::signal(SIGXFSZ, SIG_IGN);
+                 setrlimit(RLIMIT_FSIZE, &small);
+                 return failureOf(d, Code::NoSpace, "File too large");
+             });
          }},
         {"the folder is not writable",
          [](const fs::path& d) -> std::optional<std::string> {
@@ -257,13 +237,13 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
          }},
         {"the disk is full",
          [](const fs::path& d) {
-             return inPrivateTmpfs(d, "96k", [&] {
+             return inChild(d, "96k", [&] {
                  return failureOf(d / "Flurio", Code::NoSpace, "No space left on device");
              });
          }},
         {"the disk is read-only",
          [](const fs::path& d) {
-             return inPrivateTmpfs(d, "96k", [&] {
+             return inChild(d, "96k", [&] {
                  fs::create_directories(d / "Flurio");
                  mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
                  return failureOf(d / "Flurio", Code::NotWritable, "Read-only file system");
@@ -281,21 +261,11 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
 }
 
 TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
-    testing::ScratchDir scratch("quorbit-home");
-    const fs::path& home = scratch.path();
-    fs::create_directories(home / ".config");
+    testing::ScratchDir home("quorbit-home");
     fs::create_directories(home / "bin");  // no commands in it
-    std::map<std::string, std::optional<std::string>> saved;
-    auto set = [&](const char* name, const char* value) {
-        if (!saved.count(name))
-            saved[name] =
-                std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    };
-    set("HOME", home.c_str());
-    set("XDG_CONFIG_HOME", (home / ".config").c_str());
-    set("XDG_PICTURES_DIR", nullptr);
-
+    testing::ScopedEnv env({{"HOME", home.path().string()},
+                            {"XDG_CONFIG_HOME", (home / ".config").string()},
+                            {"XDG_PICTURES_DIR", std::nullopt}});
     const char* bilder = "XDG_PICTURES_DIR=\"$HOME/Bilder\"";
     struct Case {
         const char* album;     // QUORBIT_PICTURES_DIR
@@ -317,16 +287,15 @@ TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         if (c.command && !fs::exists("/usr/bin/xdg-user-dir")) continue;
-        set("QUORBIT_PICTURES_DIR", c.album);
-        set("PATH", c.command ? "/usr/bin:/bin" : (home / "bin").c_str());
+        env.set("QUORBIT_PICTURES_DIR",
+                c.album ? std::optional<std::string>(c.album) : std::nullopt);
+        env.set("PATH", c.command ? "/usr/bin:/bin" : (home / "bin").string());
         fs::remove(home / ".config" / "user-dirs.dirs");
         if (c.userDirs)
-            scratch.write(".config/user-dirs.dirs",
-                          "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n" + std::string(c.userDirs) + "\n");
+            home.write(".config/user-dirs.dirs",
+                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n" + std::string(c.userDirs) + "\n");
         EXPECT_EQ(PhotoAlbum::defaultFolder(), c.expected);
     }
-    for (const auto& [name, value] : saved)
-        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
 }
 
 }  // namespace

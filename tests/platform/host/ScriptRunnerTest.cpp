@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "platform/gfx/ImageCodec.h"
 #include "platform/host/ScriptRunner.h"
@@ -52,18 +53,14 @@ TEST(ScriptParse, ChecksEveryLineAndNamesTheFirstBadOne) {
     EXPECT_EQ(parsed.value()[0].line, 1);
 }
 
+// Up to the limit and no further; the message of a refusal is the program's test.
 TEST(ScriptParse, AScriptFileIsReadUpToItsLimit) {
     testing::ScratchDir dir("quorbit-script");
     for (std::uint64_t size : {ScriptRunner::kMaxScriptBytes, ScriptRunner::kMaxScriptBytes + 1}) {
         std::string text = "quit\n";
         text.resize(size, '\n');
-        auto parsed = ScriptRunner::parseFile(dir.write("s", text).string());
-        EXPECT_EQ(bool(parsed), size <= ScriptRunner::kMaxScriptBytes) << size;
-        if (!parsed) {
-            EXPECT_NE(parsed.error().localizedDescription().find("larger than the limit of 1 MiB"),
-                      std::string::npos)
-                << parsed.error().localizedDescription();
-        }
+        EXPECT_EQ(bool(ScriptRunner::parseFile(dir.write("s", text).string())),
+                  size <= ScriptRunner::kMaxScriptBytes);
     }
 }
 
@@ -136,27 +133,19 @@ TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
               0)
         << runner->failure();
 
+    // A tap; a drag from its start to its end, moving right once per refresh; tap-control at
+    // the pad's centre; nothing after quit.
     auto& e = pad->events;
-    ASSERT_GE(e.size(), 7u);
-    EXPECT_EQ(e[0].phase, TouchPhase::Began);
+    EXPECT_TRUE(std::regex_match(pad->phases(),
+                                 std::regex("began ended began( moved){3,} ended began ended")))
+        << pad->phases();
+    ASSERT_GE(e.size(), 9u);
     EXPECT_EQ(e[0].at, (Point{10, 20}));
-    EXPECT_EQ(e[1].phase, TouchPhase::Ended);
-    EXPECT_EQ(e[2].phase, TouchPhase::Began);
     EXPECT_EQ(e[2].at, (Point{10, 100}));
-    size_t moves = 0;
-    double lastX = 10;
-    size_t i = 3;
-    for (; i < e.size() && e[i].phase == TouchPhase::Moved; ++i, ++moves) {
-        EXPECT_GT(e[i].at.x, lastX);
-        lastX = e[i].at.x;
-    }
-    EXPECT_GE(moves, 3u) << "a 100 ms drag moves once per refresh";
-    ASSERT_LT(i + 2, e.size());
-    EXPECT_EQ(e[i].phase, TouchPhase::Ended);
-    EXPECT_EQ(e[i].at, (Point{200, 120}));
-    // tap-control taps the centre; the tap after quit never happens.
-    EXPECT_EQ(e[i + 1].at, (Point{160, 120}));
-    EXPECT_EQ(e.size(), i + 3);
+    for (size_t i = 3; i + 3 < e.size(); ++i)
+        EXPECT_GT(e[i].at.x, e[i - 1].at.x);
+    EXPECT_EQ(e[e.size() - 3].at, (Point{200, 120}));
+    EXPECT_EQ(e[e.size() - 2].at, (Point{160, 120}));
 
     auto image = ImageCodec::readFile(png);
     ASSERT_TRUE(image) << image.error().localizedDescription();
