@@ -4,7 +4,9 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "platform/gfx/ImageCodec.h"
@@ -16,8 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::JpegKind;
+using testing::kSanitized;
 using testing::Outcome;
 using testing::RunOptions;
+
+constexpr const char* kSignInUrl = "fb123://authorize#access_token=secret-token&expires_in=60";
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -31,8 +37,7 @@ class CommandLine : public testing::ScratchFolderTest {
         auto png = platform::ImageCodec::encodePng(testing::quadrantPicture(width, height));
         return file("in.png", png.value());
     }
-    Outcome run(const std::vector<std::string>& args, RunOptions options = {}) {
-        options.limit = std::min(options.limit, std::chrono::seconds(30));
+    Outcome run(const std::vector<std::string>& args, const RunOptions& options = {}) {
         return testing::runQuorbit(args, dir, options);
     }
 };
@@ -231,6 +236,191 @@ TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
     Outcome app = run({"--headless", "--camera", "image:" + corrupt, "--script", script});
     EXPECT_EQ(app.status, 0) << app.err;
     EXPECT_TRUE(platform::ImageCodec::readFile(dir / "shot.png"));
+}
+
+// A URL for another application is refused before anything is sent or started. With no
+// instance the URL starts the application, which takes it. A second launch with a window brings
+// the running one to the front and ends; a headless run and one with --new-instance start all
+// the same.
+TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
+    fs::create_directory(dir / "runtime");
+    fs::permissions(dir / "runtime", fs::perms::owner_all);
+    const fs::path socket = dir / "runtime" / "quorbit" / "incoming.sock";
+    std::string quit = file("quit.script", "wait-frames 2\nquit\n");
+    // Each run in a folder of its own (its output files there), with the private runtime and
+    // settings folders and app identifier 123. A sign-in that is taken loads the user from
+    // the Facebook endpoints: nothing listens there, so it fails at once and nothing leaves
+    // the machine.
+    RunOptions options;
+    options.env = {{"XDG_RUNTIME_DIR", (dir / "runtime").string()},
+                   {"QUORBIT_CONFIG_DIR", (dir / "config").string()},
+                   {"QUORBIT_FB_APP_ID", "123"},
+                   {"QUORBIT_CAMERA", "synthetic"},
+                   {"QUORBIT_LOG", "info"}};
+    for (const char* endpoint : {"QUORBIT_FB_GRAPH_URL", "QUORBIT_FB_REST_URL",
+                                 "QUORBIT_FB_DIALOG_URL", "QUORBIT_FB_LOGIN_URL"})
+        options.env.emplace_back(endpoint, "http://127.0.0.1:9/");
+    auto launch = [&](const std::string& tag, const std::vector<std::string>& args) {
+        fs::create_directory(dir / tag);
+        return testing::runQuorbit(args, dir / tag, options);
+    };
+    Outcome other = launch("other", {"https://example.invalid/"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_NE(other.err.find("not a URL for fb123:"), std::string::npos) << other.err;
+    EXPECT_FALSE(fs::exists(socket));
+
+    // A window on SDL's offscreen driver, up long enough for the launches beside it.
+    std::string wait = file("wait.script", "wait 6000\nquit\n");
+    auto instance = std::async(std::launch::async, [&] {
+        return launch("instance", {"--script", wait, kSignInUrl});
+    });
+    for (int i = 0; i < 1000 && !fs::exists(socket); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(fs::exists(socket));
+
+    auto start = std::chrono::steady_clock::now();
+    // With a script of its own, so that it ends should it not hand over.
+    Outcome second = launch("second", {"--script", quit});
+    auto took = std::chrono::steady_clock::now() - start;
+    Outcome headless = launch("headless", {"--headless", "--script", quit});
+    Outcome another = launch("another", {"--new-instance", "--script", quit});
+    Outcome first = instance.get();
+
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_NE(first.err.find("handed the URL this run started with to the application"),
+              std::string::npos)
+        << first.err;
+    EXPECT_EQ(first.err.find("secret-token"), std::string::npos) << "the token reached the log";
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_LT(took, 3s) << "the second launch ran on";
+    EXPECT_NE(second.err.find("running already"), std::string::npos) << second.err;
+    std::size_t handOvers = 0;
+    for (std::size_t at = 0;
+         (at = first.err.find("the window came to the front", at)) != first.err.npos; ++at)
+        ++handOvers;
+    EXPECT_EQ(handOvers, 1u) << first.err;
+    for (const Outcome* beside : {&headless, &another}) {
+        EXPECT_EQ(beside->status, 0) << beside->err;
+        EXPECT_EQ(beside->err.find("running already"), std::string::npos) << beside->err;
+    }
+}
+
+// What each reader refuses is the readers' own test; here the commands refuse it in time, with
+// a message and exit status 1, and within a bound on memory.
+TEST_F(CommandLine, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
+    platform::Image picture = testing::quadrantPicture(64, 48);
+    std::string jpeg = testing::encodeJpeg(picture, JpegKind::Baseline);
+    std::string pngBomb = file("bomb.png", testing::pngClaiming(16384, 16384));
+    std::string jpegBomb =
+        file("bomb.jpg", testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)));
+    std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string longScript = file("long.script", "wait 1\n");
+    fs::resize_file(longScript, 2 << 20);
+    std::set<std::string> inputs{"bomb.png", "bomb.jpg", "pipe", "long.script"};
+    std::string out = (dir / "out.png").string();
+    auto render = [&](const std::string& input) {
+        return std::vector<std::string>{"render", "--filter", "Normal", "--input",
+                                        input,    "--output", out};
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {render(pngBomb), "the picture is 16384 x 16384 pixels"},
+        {render(jpegBomb), "the picture is 30000 x 30000 pixels"},
+        {render(fifo), "pipe is a FIFO (named pipe), not a regular file"},
+        {{"contact-sheet", "--input", fifo, "--output", out}, "is a FIFO"},
+        {{"--headless", "--script", fifo}, "cannot read the script: " + fifo + " is a FIFO (named pipe), not a regular file"},
+        {{"--headless", "--script", longScript}, "long.script is larger than the limit of 1 MiB"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        auto start = std::chrono::steady_clock::now();
+        Outcome outcome = run(c.args);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_EQ(namesBut(inputs), std::set<std::string>{}) << "an output or a temporary";
+        if (!kSanitized) {
+            EXPECT_LT(outcome.peakKiB, 200 * 1024);
+        }
+    }
+    // Nothing read from the FIFO: it is still there and still a FIFO.
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(CommandLine, MemoryThatCannotBeHadIsAnErrorWithAMessage) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than the cap";
+    // 90 MB of address space: enough to start (the program maps about 45 MB; the web
+    // engine is not loaded for a render), not enough for 4096 x 4096 pixels (64 MiB) beside
+    // the libraries. The PNG fails where the picture is made, the progressive JPEG
+    // where the decoder keeps its coefficients.
+    std::string png = file("large.png", testing::pngClaiming(4096, 4096));
+    std::string jpeg = file(
+        "large.jpg", testing::withClaimedSize(testing::encodeJpeg(testing::quadrantPicture(64, 64),
+                                                                  JpegKind::Progressive444),
+                                              4096, 4096));
+    RunOptions capped;
+    capped.addressSpace = rlim_t(90) << 20;
+    for (const std::string& input : {png, jpeg}) {
+        Outcome outcome = run({"render", "--filter", "Normal", "--input", input, "--output",
+                               (dir / "out.png").string()},
+                              capped);
+        EXPECT_EQ(outcome.status, 1) << input;
+        EXPECT_NE(outcome.err.find("not enough memory for a picture of 4096 x 4096 pixels"),
+                  std::string::npos)
+            << outcome.err;
+        EXPECT_FALSE(fs::exists(dir / "out.png"));
+    }
+}
+
+TEST_F(CommandLine, TheLargestPictureAcceptedRendersWithinTheMemoryBound) {
+    // 4096 x 4096, progressive with full-resolution colour: the decoder keeps every
+    // coefficient (96 MiB) beside the picture itself (64 MiB).
+    std::string input = file("large.jpg", testing::encodeJpeg(testing::quadrantPicture(4096, 4096),
+                                                              JpegKind::Progressive444, 75));
+    std::string out = (dir / "out.png").string();
+    Outcome outcome = run({"render", "--filter", "Normal", "--input", input, "--output", out});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    auto rendered = platform::ImageCodec::readFile(out);
+    ASSERT_TRUE(rendered);
+    // The picture upright: the red quadrant at the top left.
+    EXPECT_NEAR(rendered->pixel(60, 60)[0], 200, 12);
+    if (!kSanitized) {
+        EXPECT_LT(outcome.peakKiB, 200 * 1024);
+    }
+}
+
+TEST_F(CommandLine, MapsNoWebEngineLibraryAndDeletesEveryGlObjectItMade) {
+    // Live frames, a tap on the live surface, a screenshot (a read-back through the
+    // compositor) and more frames after it.
+    std::string script = file("run.script",
+                              "wait-frames 15\ntap 160 200\nwait 100\n"
+                              "screenshot shot.png\nwait-frames 5\nquit\n");
+    RunOptions options;
+    options.cwd = dir;
+    // The dynamic loader names every library it maps, the ones loaded later included.
+    options.env = {{"LD_DEBUG", "files"}, {"SDL_VIDEODRIVER", "offscreen"}};
+    auto outcome = run({"--headless", "--camera", "synthetic", "--script", script}, options);
+    ASSERT_EQ(outcome.status, 0) << outcome.err.substr(0, 4000);
+    ASSERT_NE(outcome.err.find("file=libstdc++"), std::string::npos)
+        << "the loader named no libraries";
+    for (const char* library : {"quorbit-webengine", "libWPEWebKit", "libWPEBackend", "libwpe-",
+                                "libsoup", "libjavascriptcore"})
+        EXPECT_EQ(outcome.err.find(library), std::string::npos) << library << " was mapped";
+    // At exit the count of GL objects must be back where it started, or the run fails and
+    // names what was left.
+    EXPECT_EQ(outcome.err.find("GL objects left at exit"), std::string::npos);
+    std::smatch made;
+    const std::regex deleted("all ([0-9]+) GL objects made in the run were deleted at exit");
+    ASSERT_TRUE(std::regex_search(outcome.err, made, deleted));
+    // The compositor's and the sixteen filters' programs, the live surface, and a texture
+    // for each frame at least.
+    EXPECT_GT(std::stoll(made[1]), 20 + 16 + 2);
 }
 
 }  // namespace
