@@ -41,9 +41,7 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
     } steps[] = {
         {"launch", &platform::Application::finishLaunching, 1, false, 0},
         {"active", &platform::Application::becomeActive, 1, true, 0},
-        {"active again", &platform::Application::becomeActive, 1, true, 0},
         {"background", &platform::Application::enterBackground, 1, false, 0},
-        {"background again", &platform::Application::enterBackground, 1, false, 0},
         {"foreground", &platform::Application::enterForeground, 2, false, 0},
         {"active", &platform::Application::becomeActive, 2, true, 0},
         {"inactive", &platform::Application::resignActive, 2, false, 0},
