@@ -272,7 +272,7 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     };
     Outcome other = launch("other", {"https://example.invalid/"});
     EXPECT_EQ(other.status, 1);
-    EXPECT_NE(other.err.find("not a URL for fb123:"), std::string::npos) << other.err;
+    EXPECT_TRUE(contains(other.err, "not a URL for fb123:")) << other.err;
     EXPECT_FALSE(fs::exists(socket));
 
     // A window on SDL's offscreen driver, up long enough for the launches beside it.
@@ -293,13 +293,12 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     Outcome first = instance.get();
 
     EXPECT_EQ(first.status, 0) << first.err;
-    EXPECT_NE(first.err.find("handed the URL this run started with to the application"),
-              std::string::npos)
+    EXPECT_TRUE(contains(first.err, "handed the URL this run started with to the application"))
         << first.err;
-    EXPECT_EQ(first.err.find("secret-token"), std::string::npos) << "the token reached the log";
+    EXPECT_FALSE(contains(first.err, "secret-token")) << "the token reached the log";
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_LT(took, 3s) << "the second launch ran on";
-    EXPECT_NE(second.err.find("running already"), std::string::npos) << second.err;
+    EXPECT_TRUE(contains(second.err, "running already")) << second.err;
     std::size_t handOvers = 0;
     for (std::size_t at = 0;
          (at = first.err.find("the window came to the front", at)) != first.err.npos; ++at)
@@ -307,7 +306,7 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     EXPECT_EQ(handOvers, 1u) << first.err;
     for (const Outcome* beside : {&headless, &another}) {
         EXPECT_EQ(beside->status, 0) << beside->err;
-        EXPECT_EQ(beside->err.find("running already"), std::string::npos) << beside->err;
+        EXPECT_FALSE(contains(beside->err, "running already")) << beside->err;
     }
 }
 
@@ -349,7 +348,7 @@ TEST_F(CommandLine, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
         Outcome outcome = run(c.args);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+        EXPECT_TRUE(contains(outcome.err, c.message)) << outcome.err;
         EXPECT_EQ(namesBut(inputs), std::set<std::string>{}) << "an output or a temporary";
         if (!kSanitized) {
             EXPECT_LT(outcome.peakKiB, 200 * 1024);
@@ -377,8 +376,7 @@ TEST_F(CommandLine, MemoryThatCannotBeHadIsAnErrorWithAMessage) {
                                (dir / "out.png").string()},
                               capped);
         EXPECT_EQ(outcome.status, 1) << input;
-        EXPECT_NE(outcome.err.find("not enough memory for a picture of 4096 x 4096 pixels"),
-                  std::string::npos)
+        EXPECT_TRUE(contains(outcome.err, "not enough memory for a picture of 4096 x 4096 pixels"))
             << outcome.err;
         EXPECT_FALSE(fs::exists(dir / "out.png"));
     }
@@ -417,10 +415,10 @@ TEST_F(CommandLine, MapsNoWebEngineLibraryAndDeletesEveryGlObjectItMade) {
         << "the loader named no libraries";
     for (const char* library : {"quorbit-webengine", "libWPEWebKit", "libWPEBackend", "libwpe-",
                                 "libsoup", "libjavascriptcore"})
-        EXPECT_EQ(outcome.err.find(library), std::string::npos) << library << " was mapped";
+        EXPECT_FALSE(contains(outcome.err, library)) << library << " was mapped";
     // At exit the count of GL objects must be back where it started, or the run fails and
     // names what was left.
-    EXPECT_EQ(outcome.err.find("GL objects left at exit"), std::string::npos);
+    EXPECT_FALSE(contains(outcome.err, "GL objects left at exit"));
     std::smatch made;
     const std::regex deleted("all ([0-9]+) GL objects made in the run were deleted at exit");
     ASSERT_TRUE(std::regex_search(outcome.err, made, deleted));
