@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
+#include <regex>
 #include <set>
 
+#include "app/RenderCommands.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/Pixels.h"
 #include "support/QuorbitProcess.h"
 
 namespace quorbit::app {
@@ -16,8 +21,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using platform::Image;
+using platform::ImageCodec::readFile;
+using testing::JpegKind;
+using testing::kSanitized;
 using testing::Outcome;
+using testing::Rgb;
 using testing::RunOptions;
+
+constexpr const char* kSignInUrl = "fb123://authorize#access_token=secret-token&expires_in=60";
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -31,8 +43,7 @@ class CommandLine : public testing::ScratchFolderTest {
         auto png = platform::ImageCodec::encodePng(testing::quadrantPicture(width, height));
         return file("in.png", png.value());
     }
-    Outcome run(const std::vector<std::string>& args, RunOptions options = {}) {
-        options.limit = std::min(options.limit, std::chrono::seconds(30));
+    Outcome run(const std::vector<std::string>& args, const RunOptions& options = {}) {
         return testing::runQuorbit(args, dir, options);
     }
 };
@@ -56,10 +67,7 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
         {{"--bogus"}, 2, false, "unknown argument '--bogus'"},
         {{"--scale"}, 2, false, "--scale needs a value"},
         {{"--scale", "2", "--scale", "2"}, 2, false, "--scale is given more than once"},
-        {{"--camera", "synthetic", "--camera", "synthetic"}, 2, false, "--camera is given more than once"},
-        {{"--list-cameras", "--list-cameras"}, 2, false, "--list-cameras is given more than once"},
         {{"render", "--filter", "Normal", "--input", input, "--output", out, "--output", out}, 2, false, "--output is given more than once"},
-        {{"contact-sheet", "--output", out, "--input", input, "--input", input}, 2, false, "--input is given more than once"},
         {{"render", "--filter", "Bulge", "--input", input, "--output", out, "--center", "0.5"}, 2, false, "--center takes X,Y"},
     };
     // clang-format on
@@ -77,38 +85,36 @@ TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
 }
 
 // Which targets may be written is the file writer's own test; here each command shows that
-// it writes through it: a link followed to the regular file, a FIFO refused and left alone.
+// it writes through it: a FIFO refused and left alone, a link followed to the regular file.
 TEST_F(CommandLine, OutputsGoOnlyWhereNothingOrARegularFileIs) {
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    fs::create_symlink("fifo", dir / "to-fifo");
-    fs::create_symlink("old.png", dir / "to-old");
-    const std::set<std::string> made = {"fifo",    "to-fifo", "to-old",
-                                        "old.png", "in.png",  "shot.script"};
-    std::string script = file("shot.script", "");
-    for (const char* command : {"render", "contact-sheet", "screenshot"}) {
-        for (bool toFifo : {false, true}) {
-            SCOPED_TRACE(std::string(command) + (toFifo ? " to a FIFO" : " through a link"));
-            file("old.png", "old");
-            std::string path = (dir / (toFifo ? "to-fifo" : "to-old")).string();
-            std::vector<std::string> args = {"contact-sheet", "--output", path};
-            if (std::string(command) == "render")
-                args = {"render",        "--filter", "Sepia", "--input",
-                        picture(32, 24), "--output", path};
-            if (std::string(command) == "screenshot") {
-                file("shot.script", "screenshot " + path + "\nquit\n");
-                args = {"--headless", "--camera", "synthetic", "--script", script};
-            }
-            Outcome outcome = run(args);
-            EXPECT_EQ(outcome.status, toFifo ? 1 : 0) << outcome.err;
-            EXPECT_EQ(platform::ImageCodec::readFile(dir / "old.png").ok(), !toFifo);
-            EXPECT_EQ(contains(outcome.err, "fifo is a FIFO (named pipe), not a regular file"),
-                      toFifo)
-                << outcome.err;
-            EXPECT_EQ(namesBut(made), std::set<std::string>{}) << "a temporary file is left";
-            EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
-            EXPECT_EQ(fs::read_symlink(dir / "to-old"), "old.png");
-        }
+    std::string fifo = (dir / "fifo").string(), script = file("shot.script", "");
+    auto render = [&](const std::string& out) {
+        return std::vector<std::string>{"render",        "--filter", "Sepia", "--input",
+                                        picture(32, 24), "--output", out};
+    };
+    const std::vector<std::string> commands[] = {
+        render(fifo),
+        {"contact-sheet", "--output", fifo},
+        {"--headless", "--camera", "synthetic", "--script", script}};
+    file("shot.script", "screenshot " + fifo + "\nquit\n");
+    const std::set<std::string> made = {"fifo", "to-old", "old.png", "in.png", "shot.script"};
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0]);
+        Outcome outcome = run(args);
+        EXPECT_EQ(outcome.status, 1) << outcome.err;
+        EXPECT_TRUE(contains(outcome.err, "fifo is a FIFO (named pipe), not a regular file"))
+            << outcome.err;
+        EXPECT_EQ(namesBut(made), std::set<std::string>{}) << "a temporary file is left";
+        EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
     }
+    file("old.png", "old");
+    fs::create_symlink("old.png", dir / "to-old");
+    Outcome linked = run(render((dir / "to-old").string()));
+    EXPECT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(platform::ImageCodec::readFile(dir / "old.png"));
+    EXPECT_EQ(fs::read_symlink(dir / "to-old"), "old.png");
+    EXPECT_EQ(namesBut(made), std::set<std::string>{}) << "a temporary file is left";
 }
 
 TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
@@ -236,6 +242,351 @@ TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
     Outcome app = run({"--headless", "--camera", "image:" + corrupt, "--script", script});
     EXPECT_EQ(app.status, 0) << app.err;
     EXPECT_TRUE(platform::ImageCodec::readFile(dir / "shot.png"));
+}
+
+// A URL for another application is refused before anything is sent or started. With no
+// instance the URL starts the application, which takes it. A second launch with a window brings
+// the running one to the front and ends; a headless run and one with --new-instance start all
+// the same.
+TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
+    fs::create_directory(dir / "runtime");
+    fs::permissions(dir / "runtime", fs::perms::owner_all);
+    const fs::path socket = dir / "runtime" / "quorbit" / "incoming.sock";
+    std::string quit = file("quit.script", "wait-frames 2\nquit\n");
+    // Each run in a folder of its own (its output files there), with the private runtime and
+    // settings folders and app identifier 123. A sign-in that is taken loads the user from
+    // the Facebook endpoints: nothing listens there, so it fails at once and nothing leaves
+    // the machine.
+    RunOptions options;
+    options.env = {{"XDG_RUNTIME_DIR", (dir / "runtime").string()},
+                   {"QUORBIT_CONFIG_DIR", (dir / "config").string()},
+                   {"QUORBIT_FB_APP_ID", "123"},
+                   {"QUORBIT_CAMERA", "synthetic"},
+                   {"QUORBIT_LOG", "info"}};
+    for (const char* endpoint : {"QUORBIT_FB_GRAPH_URL", "QUORBIT_FB_REST_URL",
+                                 "QUORBIT_FB_DIALOG_URL", "QUORBIT_FB_LOGIN_URL"})
+        options.env.emplace_back(endpoint, "http://127.0.0.1:9/");
+    auto launch = [&](const std::string& tag, const std::vector<std::string>& args) {
+        fs::create_directory(dir / tag);
+        return testing::runQuorbit(args, dir / tag, options);
+    };
+    Outcome other = launch("other", {"https://example.invalid/"});
+    EXPECT_EQ(other.status, 1);
+    EXPECT_TRUE(contains(other.err, "not a URL for fb123:")) << other.err;
+    EXPECT_FALSE(fs::exists(socket));
+
+    // A window on SDL's offscreen driver, up long enough for the launches beside it.
+    std::string wait = file("wait.script", "wait 6000\nquit\n");
+    auto instance = std::async(std::launch::async, [&] {
+        return launch("instance", {"--script", wait, kSignInUrl});
+    });
+    for (int i = 0; i < 1000 && !fs::exists(socket); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(fs::exists(socket));
+
+    auto start = std::chrono::steady_clock::now();
+    // With a script of its own, so that it ends should it not hand over.
+    Outcome second = launch("second", {"--script", quit});
+    auto took = std::chrono::steady_clock::now() - start;
+    Outcome headless = launch("headless", {"--headless", "--script", quit});
+    Outcome another = launch("another", {"--new-instance", "--script", quit});
+    Outcome first = instance.get();
+
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_TRUE(contains(first.err, "handed the URL this run started with to the application"))
+        << first.err;
+    EXPECT_FALSE(contains(first.err, "secret-token")) << "the token reached the log";
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_LT(took, 3s) << "the second launch ran on";
+    EXPECT_TRUE(contains(second.err, "running already")) << second.err;
+    std::size_t handOvers = 0;
+    for (std::size_t at = 0;
+         (at = first.err.find("the window came to the front", at)) != first.err.npos; ++at)
+        ++handOvers;
+    EXPECT_EQ(handOvers, 1u) << first.err;
+    for (const Outcome* beside : {&headless, &another}) {
+        EXPECT_EQ(beside->status, 0) << beside->err;
+        EXPECT_FALSE(contains(beside->err, "running already")) << beside->err;
+    }
+}
+
+// What each reader refuses is the readers' own test; here the commands refuse it in time, with
+// a message and exit status 1, and within a bound on memory.
+TEST_F(CommandLine, RenderContactSheetAndScriptsRefuseWhatTheyCannotRead) {
+    platform::Image picture = testing::quadrantPicture(64, 48);
+    std::string jpeg = testing::encodeJpeg(picture, JpegKind::Baseline);
+    std::string pngBomb = file("bomb.png", testing::pngClaiming(16384, 16384));
+    std::string jpegBomb =
+        file("bomb.jpg", testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)));
+    std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string longScript = file("long.script", "wait 1\n");
+    fs::resize_file(longScript, 2 << 20);
+    std::set<std::string> inputs{"bomb.png", "bomb.jpg", "pipe", "long.script"};
+    std::string out = (dir / "out.png").string();
+    auto render = [&](const std::string& input) {
+        return std::vector<std::string>{"render", "--filter", "Normal", "--input",
+                                        input,    "--output", out};
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {render(pngBomb), "the picture is 16384 x 16384 pixels"},
+        {render(jpegBomb), "the picture is 30000 x 30000 pixels"},
+        {render(fifo), "pipe is a FIFO (named pipe), not a regular file"},
+        {{"contact-sheet", "--input", fifo, "--output", out}, "is a FIFO"},
+        {{"--headless", "--script", fifo}, "cannot read the script: " + fifo + " is a FIFO (named pipe), not a regular file"},
+        {{"--headless", "--script", longScript}, "long.script is larger than the limit of 1 MiB"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        auto start = std::chrono::steady_clock::now();
+        Outcome outcome = run(c.args);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(contains(outcome.err, c.message)) << outcome.err;
+        EXPECT_EQ(namesBut(inputs), std::set<std::string>{}) << "an output or a temporary";
+        if (!kSanitized) {
+            EXPECT_LT(outcome.peakKiB, 200 * 1024);
+        }
+    }
+    // Nothing read from the FIFO: it is still there and still a FIFO.
+    EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(CommandLine, MemoryThatCannotBeHadIsAnErrorWithAMessage) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space than the cap";
+    // 90 MB of address space: enough to start (the program maps about 45 MB; the web
+    // engine is not loaded for a render), not enough for 4096 x 4096 pixels (64 MiB) beside
+    // the libraries. The PNG fails where the picture is made, the progressive JPEG
+    // where the decoder keeps its coefficients.
+    std::string png = file("large.png", testing::pngClaiming(4096, 4096));
+    std::string jpeg = file(
+        "large.jpg", testing::withClaimedSize(testing::encodeJpeg(testing::quadrantPicture(64, 64),
+                                                                  JpegKind::Progressive444),
+                                              4096, 4096));
+    RunOptions capped;
+    capped.addressSpace = rlim_t(90) << 20;
+    for (const std::string& input : {png, jpeg}) {
+        Outcome outcome = run({"render", "--filter", "Normal", "--input", input, "--output",
+                               (dir / "out.png").string()},
+                              capped);
+        EXPECT_EQ(outcome.status, 1) << input;
+        EXPECT_TRUE(contains(outcome.err, "not enough memory for a picture of 4096 x 4096 pixels"))
+            << outcome.err;
+        EXPECT_FALSE(fs::exists(dir / "out.png"));
+    }
+}
+
+TEST_F(CommandLine, TheLargestPictureAcceptedRendersWithinTheMemoryBound) {
+    // 4096 x 4096, progressive with full-resolution colour: the decoder keeps every
+    // coefficient (96 MiB) beside the picture itself (64 MiB).
+    std::string input = file("large.jpg", testing::encodeJpeg(testing::quadrantPicture(4096, 4096),
+                                                              JpegKind::Progressive444, 75));
+    std::string out = (dir / "out.png").string();
+    Outcome outcome = run({"render", "--filter", "Normal", "--input", input, "--output", out});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    auto rendered = platform::ImageCodec::readFile(out);
+    ASSERT_TRUE(rendered);
+    // The picture upright: the red quadrant at the top left.
+    EXPECT_NEAR(rendered->pixel(60, 60)[0], 200, 12);
+    if (!kSanitized) {
+        EXPECT_LT(outcome.peakKiB, 200 * 1024);
+    }
+}
+
+TEST_F(CommandLine, MapsNoWebEngineLibraryAndDeletesEveryGlObjectItMade) {
+    // Live frames, a tap on the live surface, a screenshot (a read-back through the
+    // compositor) and more frames after it.
+    std::string script = file("run.script",
+                              "wait-frames 15\ntap 160 200\nwait 100\n"
+                              "screenshot shot.png\nwait-frames 5\nquit\n");
+    RunOptions options;
+    options.cwd = dir;
+    // The dynamic loader names every library it maps, the ones loaded later included.
+    options.env = {{"LD_DEBUG", "files"}, {"SDL_VIDEODRIVER", "offscreen"}};
+    auto outcome = run({"--headless", "--camera", "synthetic", "--script", script}, options);
+    ASSERT_EQ(outcome.status, 0) << outcome.err.substr(0, 4000);
+    ASSERT_NE(outcome.err.find("file=libstdc++"), std::string::npos)
+        << "the loader named no libraries";
+    for (const char* library : {"quorbit-webengine", "libWPEWebKit", "libWPEBackend", "libwpe-",
+                                "libsoup", "libjavascriptcore"})
+        EXPECT_FALSE(contains(outcome.err, library)) << library << " was mapped";
+    // At exit the count of GL objects must be back where it started, or the run fails and
+    // names what was left.
+    EXPECT_FALSE(contains(outcome.err, "GL objects left at exit"));
+    std::smatch made;
+    const std::regex deleted("all ([0-9]+) GL objects made in the run were deleted at exit");
+    ASSERT_TRUE(std::regex_search(outcome.err, made, deleted));
+    // The compositor's and the sixteen filters' programs, the live surface, and a texture
+    // for each frame at least.
+    EXPECT_GT(std::stoll(made[1]), 20 + 16 + 2);
+}
+
+// The colours of testing::quadrantPicture.
+const Rgb kRed{200, 40, 40}, kGreen{40, 200, 40}, kBlue{40, 40, 200}, kWhite{230, 230, 230};
+
+// The render commands called in this process.
+class RenderCommands : public CommandLine {
+  protected:
+    void SetUp() override {
+        CommandLine::SetUp();
+        ASSERT_TRUE(platform::ImageCodec::writePng(testing::quadrantPicture(640, 480), input()));
+    }
+    std::string input() const { return out("quadrants.png"); }
+    std::string out(const std::string& name) const { return (dir / name).string(); }
+};
+
+TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
+    // The input turned a quarter clockwise, as a portrait picture: blue | red over white | green.
+    Image landscape = testing::quadrantPicture(640, 480), portrait(480, 640);
+    for (int y = 0; y < 640; ++y)
+        for (int x = 0; x < 480; ++x)
+            std::copy_n(landscape.pixel(y, 479 - x), 4, portrait.pixel(x, y));
+    ASSERT_TRUE(platform::ImageCodec::writePng(portrait, out("portrait.png")));
+    struct Case {
+        std::string input, rotation;
+        int width, height;
+        std::array<Rgb, 4> quadrants;  // top left, top right, bottom left, bottom right
+    };
+    // clang-format off
+    const Case cases[] = {
+        {input(), "", 427, 320, {kRed, kGreen, kBlue, kWhite}},
+        {input(), "0", 427, 320, {kRed, kGreen, kBlue, kWhite}},
+        {out("portrait.png"), "", 320, 427, {kBlue, kRed, kWhite, kGreen}},
+        // A sensor's frame of rotation 90 is shown turned a quarter clockwise, as the live view does.
+        {input(), "90", 320, 427, {kBlue, kRed, kWhite, kGreen}},
+        {input(), "180", 427, 320, {kWhite, kBlue, kGreen, kRed}},
+        {input(), "270", 320, 427, {kGreen, kWhite, kRed, kBlue}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input + " " + c.rotation);
+        std::vector<std::string> args = {"--filter", "Normal",   "--input",
+                                         c.input,    "--output", out("r.png")};
+        if (!c.rotation.empty()) args.insert(args.end(), {"--rotation", c.rotation});
+        ASSERT_EQ(runRender(args), kExitOk);
+        auto image = readFile(out("r.png"));
+        ASSERT_TRUE(image);
+        ASSERT_EQ(image->width(), c.width);
+        ASSERT_EQ(image->height(), c.height);
+        for (int q = 0; q < 4; ++q)
+            EXPECT_TRUE(
+                testing::near(image->pixel(q % 2 ? c.width - 40 : 40, q / 2 ? c.height - 40 : 40),
+                              c.quadrants[size_t(q)]))
+                << "quadrant " << q;
+    }
+}
+
+TEST_F(RenderCommands, OtherSizesAreScaledToCoverAndTheCentreMovesTheDistortion) {
+    // The middle half of a picture twice as wide is what the 640 x 480 one shows.
+    Image wide(1280, 480), quadrants = testing::quadrantPicture(640, 480);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 1280; ++x)
+            std::copy_n(quadrants.pixel(std::clamp(x - 320, 0, 639), y), 4, wide.pixel(x, y));
+    ASSERT_TRUE(platform::ImageCodec::writePng(wide, out("wide.png")));
+    auto render = [&](const std::string& filter, const std::string& picture,
+                      std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--filter", filter,     "--input",
+                                         picture,    "--output", out("r.png")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        EXPECT_EQ(runRender(args), kExitOk);
+        auto image = readFile(out("r.png"));
+        return image ? std::move(image).value() : Image();
+    };
+    Image scaled = render("Normal", out("wide.png")), plain = render("Normal", input());
+    EXPECT_EQ(scaled.pixels(), plain.pixels());
+    // Bulge magnifies around its centre: in the middle, where the quadrants meet, unless
+    // --center moves it away; the middle given as --center is where it is without one.
+    Image centred = render("Bulge", input());
+    EXPECT_EQ(render("Bulge", input(), {"--center", "0.5,0.5"}).pixels(), centred.pixels());
+    Image moved = render("Bulge", input(), {"--center", "0.2,0.7"});
+    long differing = 0;
+    for (int y = 0; y < moved.height(); ++y)
+        for (int x = 0; x < moved.width(); ++x)
+            differing += testing::colourDistance(moved.pixel(x, y), centred.pixel(x, y)) > 30;
+    EXPECT_GT(differing, 1000);
+}
+
+TEST_F(RenderCommands, BadInputGetsAClearStatusAndNeverAPartialFile) {
+    scratch.write("corrupt.png", "\x89PNG\r\n\x1a\n not really");
+    fs::create_directories(scratch / "locked");
+    chmod((scratch / "locked").c_str(), 0500);
+    bool canWriteLocked = access((scratch / "locked").c_str(), W_OK) == 0;  // root ignores modes
+    const std::string in = input(), x = out("x.png");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{"--filter", "Blur", "--input", in, "--output", x}, kExitUsage},
+        {{"--filter", "16", "--input", in, "--output", x}, kExitUsage},
+        {{"--input", in, "--output", x}, kExitUsage},
+        {{"--filter", "Normal", "--output", x}, kExitUsage},
+        {{"--filter", "Normal", "--input", in}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output"}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output", x, "--camera", "side"}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output", x, "--rotation", "45"}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output", x, "--rotation", "-90"}, kExitUsage},
+        {{"--filter", "Normal", "--input", in, "--output", x, "--bogus", "1"}, kExitUsage},
+        {{"--filter", "Bulge", "--input", in, "--output", x, "--center", "1.2,0"}, kExitUsage},
+        {{"--filter", "Bulge", "--input", in, "--output", x, "--center", "0.5,x"}, kExitUsage},
+        {{"--filter", "Normal", "--input", out("missing.png"), "--output", x}, kExitFailure},
+        {{"--filter", "Normal", "--input", out("corrupt.png"), "--output", x}, kExitFailure},
+        {{"--filter", "Normal", "--input", in, "--output", out("no/such/dir/x.png")}, kExitFailure},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        EXPECT_EQ(runRender(c.args), c.status);
+        EXPECT_FALSE(fs::exists(x));
+    }
+    if (!canWriteLocked) {
+        std::string locked = (scratch / "locked" / "x.png").string();
+        EXPECT_EQ(runRender({"--filter", "1", "--input", in, "--output", locked}), kExitFailure);
+        EXPECT_TRUE(fs::is_empty(scratch / "locked"));
+    }
+    EXPECT_EQ(runContactSheet({"--input", out("corrupt.png"), "--output", x}), kExitFailure);
+    EXPECT_EQ(runContactSheet({"--input", in}), kExitUsage);
+    EXPECT_EQ(runContactSheet({"--output", x, "--rotation", "1"}), kExitUsage);
+    EXPECT_FALSE(fs::exists(x));
+    // Only the inputs are left: no temporary files.
+    for (const auto& entry : fs::directory_iterator(scratch.path()))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+}
+
+TEST_F(RenderCommands, ContactSheetShowsSixteenPreviewsAtThePickersPlaces) {
+    ASSERT_EQ(runContactSheet({"--input", input(), "--output", out("sheet.png")}), kExitOk);
+    auto sheet = readFile(out("sheet.png"));
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->width(), 1280);
+    ASSERT_EQ(sheet->height(), 416);
+    // Every place filled, neither with the clear colour nor mostly black; the landscape picture
+    // upright in each (144 x 108, centred), the four Normal slots that open the pages alike.
+    for (int slot = 0; slot < 16; ++slot) {
+        int x = 320 * (slot / 4) + (slot % 2 ? 165 : 11), y = slot % 4 < 2 ? 11 : 213;
+        long cleared = 0, dark = 0;
+        for (int dy = 42; dy < 42 + 108; dy += 4)
+            for (int dx = 0; dx < 144; dx += 4) {
+                cleared += testing::near(sheet->pixel(x + dx, y + dy), {255, 0, 255}, 0);
+                dark += testing::near(sheet->pixel(x + dx, y + dy), {0, 0, 0}, 0);
+            }
+        EXPECT_EQ(cleared, 0) << "slot " << slot;
+        EXPECT_LT(dark, 36 * 27 / 2) << "slot " << slot;
+    }
+    EXPECT_TRUE(testing::near(sheet->pixel(11 + 20, 11 + 42 + 20), kRed));
+    EXPECT_TRUE(testing::near(sheet->pixel(11 + 124, 11 + 42 + 20), kGreen));
+    EXPECT_TRUE(testing::near(sheet->pixel(11 + 20, 11 + 42 + 88), kBlue));
+    for (int page = 1; page < 4; ++page)
+        for (int d : {20, 70, 130})
+            EXPECT_EQ(testing::colourDistance(sheet->pixel(11 + d, 11 + d),
+                                              sheet->pixel(320 * page + 11 + d, 11 + d)),
+                      0);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -9,13 +8,12 @@
 
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <future>
 #include <thread>
 
 #include "app/IncomingUrl.h"
 #include "platform/core/RunLoop.h"
-#include "support/Scratch.h"
+#include "support/QuorbitProcess.h"
 
 namespace quorbit::app {
 namespace {
@@ -26,17 +24,14 @@ using namespace std::chrono_literals;
 constexpr const char* kScheme = "fb123";
 constexpr const char* kUrl = "fb123://authorize#access_token=abc&expires_in=3600";
 
-sockaddr_un addressOf(const std::string& path) {
+// A UNIX socket connected to path, or bound there when bind is set; -1 when that fails.
+int socketAt(const fs::path& path, bool bind = false) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, path.c_str());
-    return address;
-}
-
-int connectTo(const std::string& path) {
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = addressOf(path);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+    auto* at = reinterpret_cast<sockaddr*>(&address);
+    if ((bind ? ::bind(fd, at, sizeof address) : connect(fd, at, sizeof address)) == 0) return fd;
     close(fd);
     return -1;
 }
@@ -44,25 +39,13 @@ int connectTo(const std::string& path) {
 // A private XDG_RUNTIME_DIR for each test.
 class IncomingUrlTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) saved = old;
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    }
-    void TearDown() override {
-        if (saved) {
-            setenv("XDG_RUNTIME_DIR", saved->c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");
-        }
-    }
-
-    std::unique_ptr<IncomingUrl> listening(std::vector<std::string>& got, bool take = true) {
+    std::unique_ptr<IncomingUrl> listening(std::vector<std::string>& got) {
         auto listener = IncomingUrl::listen(kScheme);
         EXPECT_TRUE(listener) << (listener ? "" : listener.error().localizedDescription());
         if (!listener) return nullptr;
-        listener.value()->start([&got, take](const std::string& url) {
+        listener.value()->start([&got](const std::string& url) {
             got.push_back(url);
-            return take;
+            return true;
         });
         return std::move(listener.value());
     }
@@ -84,7 +67,7 @@ class IncomingUrlTest : public ::testing::Test {
     // Sends raw bytes on a fresh connection and reads the answer until the server closes.
     std::string exchange(const std::string& bytes, bool endStream = true) {
         return offMain([this, bytes, endStream] {
-            int fd = connectTo((runtime / "quorbit" / "incoming.sock").string());
+            int fd = socketAt(runtime / "quorbit" / "incoming.sock");
             if (fd < 0) return std::string("<no connection>");
             timeval wait{2, 0};
             setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -102,22 +85,19 @@ class IncomingUrlTest : public ::testing::Test {
 
     testing::ScratchDir scratch{"runtime"};
     const fs::path& runtime = scratch.path();
-    std::optional<std::string> saved;
+    testing::ScopedEnv env{{{"XDG_RUNTIME_DIR", runtime.string()}}};
 };
 
 TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
     auto made = IncomingUrl::folder();
     ASSERT_TRUE(made) << made.error().localizedDescription();
     EXPECT_EQ(made.value(), runtime / "quorbit");
-    struct stat st {};
-    ASSERT_EQ(stat(made.value().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-
+    auto mode = [&] { return fs::status(made.value()).permissions() & fs::perms::all; };
+    EXPECT_EQ(mode(), fs::perms::owner_all);
     // A folder that others may enter is closed up; a link in its place is refused.
     chmod(made.value().c_str(), 0755);
     ASSERT_TRUE(IncomingUrl::folder());
-    ASSERT_EQ(stat(made.value().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(mode(), fs::perms::owner_all);
     fs::remove(made.value());
     fs::create_directory(runtime / "elsewhere");
     fs::create_directory_symlink(runtime / "elsewhere", made.value());
@@ -130,20 +110,6 @@ TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
         auto refused = IncomingUrl::folder();
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().code, long(IncomingUrlError::UnsafeFolder));
-    }
-}
-
-// Taking the URL is the listener's choice; the hand-off says which it made.
-TEST_F(IncomingUrlTest, TheHandOffSaysWhetherTheRunningInstanceTookTheUrl) {
-    for (bool take : {true, false}) {
-        std::vector<std::string> got;
-        auto listener = listening(got, take);
-        ASSERT_TRUE(listener);
-        auto handed = offMain([] { return IncomingUrl::handOff("FB123://authorize#x", kScheme); });
-        ASSERT_TRUE(handed) << handed.error().localizedDescription();
-        EXPECT_EQ(handed->taken, take);
-        EXPECT_FALSE(handed->listener);
-        EXPECT_EQ(got, std::vector<std::string>{"FB123://authorize#x"});
     }
 }
 
@@ -175,18 +141,17 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
         {"a byte longer", tooLong, "no\n", {}},
         {"a byte longer, then a newline", tooLong + "\n", "no\n", {}},
         {"nothing at all", "", "no\n", {}},
+        // A stream the peer never ends is cut off once it is longer than any URL.
+        {"no end", "fb123://" + std::string(100000, 'a'), "no\n", {}},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         got.clear();
-        EXPECT_EQ(exchange(c.bytes), c.answer);
+        // The peer ends its stream after what it sends, but for the one far longer than a URL.
+        EXPECT_EQ(exchange(c.bytes, c.bytes.size() < 20000), c.answer);
         EXPECT_EQ(got, c.handled);
     }
-    // A stream that goes on and on is cut off once it is longer than any URL.
-    got.clear();
-    EXPECT_EQ(exchange("fb123://" + std::string(100000, 'a'), false), "no\n");
-    EXPECT_TRUE(got.empty());
 }
 
 // Twenty peers that connect and send nothing: a real hand-off is served at once, and each
@@ -197,7 +162,7 @@ TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
     ASSERT_TRUE(listener);
     std::vector<int> silent;
     for (int i = 0; i < 20; ++i) {
-        silent.push_back(connectTo(listener->socketPath()));
+        silent.push_back(socketAt(listener->socketPath()));
         ASSERT_GE(silent.back(), 0);
     }
     platform::RunLoop::main().runFor(50ms);  // all of them accepted
@@ -209,8 +174,7 @@ TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
     EXPECT_EQ(got, std::vector<std::string>{kUrl});
 
     // The last silent peer, still waiting, is let go after a second.
-    int last = silent.back();
-    auto closed = offMain([last] {
+    auto closed = offMain([last = silent.back()] {
         timeval wait{3, 0};
         setsockopt(last, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         auto start = std::chrono::steady_clock::now();
@@ -229,16 +193,13 @@ TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
 TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
     auto dir = IncomingUrl::folder();
     ASSERT_TRUE(dir);
-    sockaddr_un address = addressOf(dir.value() / "incoming.sock");
-    int server = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int server = socketAt(dir.value() / "incoming.sock", true);
     ASSERT_EQ(::listen(server, 8), 0);
     for (int unanswered : {2, 1000}) {
         SCOPED_TRACE(unanswered);
         std::atomic<bool> stop = false;
         std::thread instance([server, unanswered, &stop] {
-            int served = 0;
-            while (!stop) {
+            for (int served = 0; !stop;) {
                 pollfd watch{server, POLLIN, 0};
                 if (poll(&watch, 1, 50) <= 0) continue;
                 int fd = accept(server, nullptr, nullptr);
@@ -246,8 +207,7 @@ TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
                     char buffer[256];
                     while (recv(fd, buffer, sizeof buffer, 0) > 0) {
                     }
-                    ssize_t sent = send(fd, "ok\n", 3, MSG_NOSIGNAL);
-                    (void)sent;
+                    (void)!send(fd, "ok\n", 3, MSG_NOSIGNAL);
                 }
                 close(fd);
             }
@@ -257,11 +217,10 @@ TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
         auto took = std::chrono::steady_clock::now() - started;
         stop = true;
         instance.join();
-        if (unanswered == 2) {
-            ASSERT_TRUE(handed) << handed.error().localizedDescription();
+        ASSERT_EQ(handed.ok(), unanswered == 2);
+        if (handed) {
             EXPECT_EQ(handed->taken, true);
         } else {
-            ASSERT_FALSE(handed);
             EXPECT_TRUE(handed.error().is(IncomingUrlError::NoAnswer));
             EXPECT_GE(took, 1s);
             EXPECT_LT(took, 2s);
@@ -270,15 +229,12 @@ TEST_F(IncomingUrlTest, TheHandOffTriesAgainUntilTheWaitIsOver) {
     close(server);
 }
 
-TEST_F(IncomingUrlTest, OneInstanceAtATimeAndAStaleSocketIsReplaced) {
+// Taking the URL is the listener's choice; the hand-off says which it made.
+TEST_F(IncomingUrlTest, OneInstanceAtATimeAStaleSocketIsReplacedAndTheAnswerSaysIfItTookTheUrl) {
     // A socket left behind by an instance that died: bound, never unlinked, nobody listening.
     ASSERT_TRUE(IncomingUrl::folder());
-    fs::path path = runtime / "quorbit" / "incoming.sock";
-    int dead = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address = addressOf(path);
-    ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(dead);
-    ASSERT_TRUE(fs::exists(path));
+    close(socketAt(runtime / "quorbit" / "incoming.sock", true));
+    ASSERT_TRUE(fs::exists(runtime / "quorbit" / "incoming.sock"));
 
     // No instance: the caller is handed the listener and becomes the instance.
     auto handed = IncomingUrl::handOff(kUrl, kScheme);
@@ -286,17 +242,23 @@ TEST_F(IncomingUrlTest, OneInstanceAtATimeAndAStaleSocketIsReplaced) {
     EXPECT_FALSE(handed->taken);
     ASSERT_TRUE(handed->listener);
     std::vector<std::string> got;
-    handed->listener->start([&got](const std::string& url) {
+    bool take = true;
+    handed->listener->start([&](const std::string& url) {
         got.push_back(url);
-        return true;
+        return take;
     });
-
     auto second = IncomingUrl::listen(kScheme);
     ASSERT_FALSE(second);
     EXPECT_EQ(second.error().code, long(IncomingUrlError::AlreadyRunning));
 
-    EXPECT_EQ(exchange(kUrl), "ok\n");
-    EXPECT_EQ(got, std::vector<std::string>{kUrl});
+    for (bool taking : {true, false}) {
+        take = taking;
+        auto answer = offMain([] { return IncomingUrl::handOff("FB123://authorize#x", kScheme); });
+        ASSERT_TRUE(answer) << answer.error().localizedDescription();
+        EXPECT_EQ(answer->taken, taking);
+        EXPECT_FALSE(answer->listener);
+    }
+    EXPECT_EQ(got, std::vector<std::string>(2, "FB123://authorize#x"));
 }
 
 TEST_F(IncomingUrlTest, AnotherUsersConnectionIsRefused) {
@@ -308,13 +270,12 @@ TEST_F(IncomingUrlTest, AnotherUsersConnectionIsRefused) {
     chmod(runtime.c_str(), 0755);
     chmod((runtime / "quorbit").c_str(), 0755);
     chmod(listener->socketPath().c_str(), 0777);
-    std::string path = listener->socketPath();
     // The peer, as nobody, exits 0 when the instance closes on it unanswered.
-    int status = offMain([path] {
+    int status = offMain([path = listener->socketPath()] {
         pid_t child = fork();
         if (child == 0) {
             if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-            int fd = connectTo(path);
+            int fd = socketAt(path);
             if (fd < 0) _exit(3);
             std::string url = std::string(kUrl) + "\n";
             if (send(fd, url.data(), url.size(), MSG_NOSIGNAL) < 0) _exit(0);  // closed on us

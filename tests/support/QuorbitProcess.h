@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -38,6 +39,29 @@ inline constexpr bool kSanitized = false;
 #else
 inline constexpr bool kSanitized = false;
 #endif
+
+// Environment variables set (or removed, for nothing) until the object goes, then put back.
+class ScopedEnv {
+  public:
+    using Values = std::vector<std::pair<std::string, std::optional<std::string>>>;
+    explicit ScopedEnv(const Values& values = {}) {
+        for (const auto& [name, value] : values)
+            set(name, value);
+    }
+    ~ScopedEnv() {
+        for (const auto& [name, value] : _saved)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+    void set(const std::string& name, const std::optional<std::string>& value) {
+        const char* old = std::getenv(name.c_str());
+        if (!_saved.count(name))
+            _saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+
+  private:
+    std::map<std::string, std::optional<std::string>> _saved;
+};
 
 // The application of the same build.
 inline fs::path quorbitPath() {

@@ -1,10 +1,12 @@
+#include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
+#include <vector>
 
-#include "platform/core/Log.h"
+#include "platform/core/Bundle.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
 #include "support/LogCapture.h"
@@ -13,29 +15,20 @@
 namespace quorbit::platform {
 namespace {
 
-namespace fs = std::filesystem;
-
-// A mono 16-bit PCM WAV file of the given number of samples at 8 kHz.
+// A mono 16-bit PCM WAV file of the given number of samples at 8 kHz: a square wave.
 std::string wavOf(std::uint32_t samples) {
-    auto le = [](std::string& out, std::uint32_t v, int bytes) {
+    auto le = [](std::size_t v, int bytes) {
+        std::string out;
         for (int i = 0; i < bytes; ++i)
             out.push_back(char((v >> (8 * i)) & 0xff));
+        return out;
     };
-    std::string wav = "RIFF";
-    le(wav, 36 + samples * 2, 4);
-    wav += "WAVEfmt ";
-    le(wav, 16, 4);
-    le(wav, 1, 2);      // PCM
-    le(wav, 1, 2);      // mono
-    le(wav, 8000, 4);   // rate
-    le(wav, 16000, 4);  // bytes per second
-    le(wav, 2, 2);      // block
-    le(wav, 16, 2);     // bits
-    wav += "data";
-    le(wav, samples * 2, 4);
+    std::string data;
     for (std::uint32_t i = 0; i < samples; ++i)
-        le(wav, (i % 20) < 10 ? 8000 : 0xffff - 8000, 2);
-    return wav;
+        data += le((i % 20) < 10 ? 8000 : 0xffff - 8000, 2);
+    // PCM, mono, the rate, bytes a second, a block and bits a sample.
+    return "RIFF" + le(36 + data.size(), 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) +
+           le(8000, 4) + le(16000, 4) + le(2, 2) + le(16, 2) + "data" + le(data.size(), 4) + data;
 }
 
 TEST(AudioPlayer, MissingOrBrokenFilesGiveNoPlayerAndSayWhy) {
@@ -78,6 +71,44 @@ TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
         player->stop();
         RunLoop::main().runFor(std::chrono::milliseconds(150));
         EXPECT_EQ(finished, 1);
+    }
+}
+
+// The sounds the application ships: each loads through the player, is short, starts at once (a
+// shutter must not lag behind the tap), and is neither near silence nor clipped.
+TEST(ShippedSounds, LoadAndSoundRight) {
+    struct Case {
+        const char* name;
+        double maxSeconds;
+    } cases[] = {{"camera click", 0.3}, {"timer tick", 0.15}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto player = AudioPlayer::createWithResource(c.name, "wav");
+        ASSERT_NE(player, nullptr);
+        EXPECT_GT(player->duration(), 0.03);
+        EXPECT_LE(player->duration(), c.maxSeconds);
+
+        auto path = Bundle::main().pathForResource(c.name, "wav", "sounds");
+        ASSERT_TRUE(path);
+        SDL_AudioSpec audio{};
+        Uint8* buffer = nullptr;
+        Uint32 length = 0;
+        ASSERT_NE(SDL_LoadWAV(path->c_str(), &audio, &buffer, &length), nullptr);
+        ASSERT_EQ(audio.format, AUDIO_S16LSB);
+        ASSERT_EQ(audio.channels, 1);
+        std::vector<Sint16> samples(length / 2);
+        std::copy_n(reinterpret_cast<Sint16*>(buffer), samples.size(), samples.data());
+        SDL_FreeWAV(buffer);
+        ASSERT_FALSE(samples.empty());
+        auto loudest = std::max_element(samples.begin(), samples.end(), [](Sint16 a, Sint16 b) {
+            return std::abs(int(a)) < std::abs(int(b));
+        });
+        double peak = std::abs(int(*loudest)) / 32768.0;
+        EXPECT_GT(peak, 0.3);
+        EXPECT_LT(peak, 0.95);
+        double peakAt = double(loudest - samples.begin()) / audio.freq;
+        EXPECT_LT(peakAt, 0.01) << "seconds before the loudest moment";
+        EXPECT_LT(std::abs(int(samples.back())), 100) << "ends quietly, without a click";
     }
 }
 

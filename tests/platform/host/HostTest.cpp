@@ -2,10 +2,18 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <filesystem>
+#include <regex>
+
 #include "platform/core/NotificationCenter.h"
+#include "platform/gfx/ImageCodec.h"
+#include "platform/host/ScriptRunner.h"
+#include "platform/ui/AlertView.h"
 #include "platform/ui/Compositor.h"
+#include "platform/ui/TableView.h"
 #include "support/HostTestSupport.h"
 #include "support/Pixels.h"
+#include "support/Scratch.h"
 
 namespace quorbit::platform {
 namespace {
@@ -290,6 +298,240 @@ TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {
     double wall = std::chrono::duration<double, std::micro>(RunLoop::Clock::now() - start).count();
     EXPECT_LT((cpu() - before) / wall, 0.01);
     EXPECT_EQ(app.host->framesDrawn(), frames + 1);
+}
+
+TEST(ScriptParse, ChecksEveryLineAndNamesTheFirstBadOne) {
+    struct Case {
+        const char* text;
+        const char* error;  // null: parses
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"# a comment\n\nwait 10   # resting\nquit\n", nullptr},
+        {"tap 1.5 2\ndrag 0 0 10 10 200\nexpect-alert Failed\nscreenshot out/a b.png", nullptr},
+        {"key space\nkey escape\nkey f11\nkey ctrl+shift+q\nkey alt++\nkey 0\n", nullptr},
+        {"wait 10\nhover 1 2\n", "s:2: unknown command \"hover\""},
+        {"tap 10\n", "s:1: tap takes 2 arguments, not 1"},
+        {"quit now\n", "s:1: quit takes 0 arguments, not 1"},
+        {"\n\ntap x 2\n", "s:3: \"x\" is not a number"},
+        {"wait -5\n", "s:1: \"-5\" is not a whole number of 0 or more"},
+        {"tap-row 1.5\n", "s:1: \"1.5\" is not a whole number"},
+        {"expect-alert   # no title\n", "s:1: expect-alert needs an argument"},
+        {"key\n", "s:1: key needs an argument"},
+        {"key ctrl+\n", "s:1: \"ctrl+\" is not a key SDL knows"},
+        {"key space\nkey nokey\n", "s:2: \"nokey\" is not a key SDL knows"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        auto parsed = ScriptRunner::parse(c.text, "s");
+        if (!c.error) {
+            EXPECT_TRUE(parsed) << c.text << ": " << parsed.error().localizedDescription();
+        } else {
+            ASSERT_FALSE(parsed) << c.text;
+            EXPECT_NE(parsed.error().localizedDescription().find(c.error), std::string::npos)
+                << parsed.error().localizedDescription();
+        }
+    }
+    auto parsed = ScriptRunner::parse("expect-alert Log in failed # why\n", "s");
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed.value()[0].rest, "Log in failed");
+    EXPECT_EQ(parsed.value()[0].line, 1);
+}
+
+// Up to the limit and no further; the message of a refusal is the program's test.
+TEST(ScriptParse, AScriptFileIsReadUpToItsLimit) {
+    testing::ScratchDir dir("quorbit-script");
+    for (std::uint64_t size : {ScriptRunner::kMaxScriptBytes, ScriptRunner::kMaxScriptBytes + 1}) {
+        std::string text = "quit\n";
+        text.resize(size, '\n');
+        EXPECT_EQ(bool(ScriptRunner::parseFile(dir.write("s", text).string())),
+                  size <= ScriptRunner::kMaxScriptBytes);
+    }
+}
+
+TEST(ScriptParse, ScriptTextInMessagesHasControlBytesEscapedAndLongLinesCut) {
+    std::string e = "\xc3\xa9";  // one two-byte character
+    struct Case {
+        std::string text, echoed;
+    } cases[] = {
+        {"plain words", "plain words"},
+        {"a\tb\r\x1b[31m\x7f", "a\\x09b\\x0d\\x1b[31m\\x7f"},
+        {std::string(80, 'x'), std::string(80, 'x')},
+        {std::string(81, 'x'), std::string(80, 'x') + "..."},
+        {std::string(79, 'x') + e, std::string(79, 'x') + "..."},  // never half a character
+        {std::string(78, 'x') + e + "y", std::string(78, 'x') + e + "..."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ScriptRunner::echo(c.text), c.echoed) << c.text;
+
+    // The parser's messages echo that way, however long or strange the line.
+    auto parsed =
+        ScriptRunner::parse("tap \x1b]0;owned\x07 1\n" + std::string(5000, 'z') + "\n", "s");
+    ASSERT_FALSE(parsed);
+    EXPECT_NE(
+        parsed.error().localizedDescription().find("s:1: \"\\x1b]0;owned\\x07\" is not a number"),
+        std::string::npos)
+        << parsed.error().localizedDescription();
+    parsed = ScriptRunner::parse(std::string(5000, 'z') + "\n", "s");
+    ASSERT_FALSE(parsed);
+    EXPECT_LT(parsed.error().localizedDescription().size(), 400u);
+}
+
+class ScriptRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        app = std::make_unique<HeadlessApp>();
+        pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 240));
+        pad->setControlName("pad");
+        pad->setBackgroundColor(Color{1, 0, 0, 1});
+        app->window->addSubview(pad);
+        auto ghost = std::make_shared<TouchRecorder>(Rect(0, 300, 50, 50));
+        ghost->setControlName("ghost");
+        ghost->setHidden(true);
+        app->window->addSubview(ghost);
+        auto under = std::make_shared<TouchRecorder>(Rect(100, 300, 50, 50));
+        under->setControlName("under");
+        app->window->addSubview(under);
+        app->window->addSubview(std::make_shared<View>(Rect(90, 290, 100, 100)));
+    }
+    int run(const std::string& text) {
+        auto commands = ScriptRunner::parse(text, "t.script");
+        if (!commands) {
+            ADD_FAILURE() << commands.error().localizedDescription();
+            return -1;
+        }
+        runner = std::make_unique<ScriptRunner>(*app->host, "t.script");
+        runner->setExpectTimeout(100ms);
+        return runner->run(commands.value());
+    }
+    std::unique_ptr<HeadlessApp> app;
+    std::shared_ptr<TouchRecorder> pad;
+    std::unique_ptr<ScriptRunner> runner;
+};
+
+TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
+    testing::ScratchDir dir("quorbit-script");
+    auto png = dir / "shot.png";
+    ASSERT_EQ(run("tap 10 20\ndrag 10 100 200 120 100\ntap-control pad\nexpect-control pad\n"
+                  "screenshot " +
+                  png.string() + "\nquit\ntap 1 1\n"),
+              0)
+        << runner->failure();
+
+    // A tap; a drag from its start to its end, moving right once per refresh; tap-control at
+    // the pad's centre; nothing after quit.
+    auto& e = pad->events;
+    EXPECT_TRUE(std::regex_match(pad->phases(),
+                                 std::regex("began ended began( moved){3,} ended began ended")))
+        << pad->phases();
+    ASSERT_GE(e.size(), 9u);
+    EXPECT_EQ(e[0].at, (Point{10, 20}));
+    EXPECT_EQ(e[2].at, (Point{10, 100}));
+    for (size_t i = 3; i + 3 < e.size(); ++i)
+        EXPECT_GT(e[i].at.x, e[i - 1].at.x);
+    EXPECT_EQ(e[e.size() - 3].at, (Point{200, 120}));
+    EXPECT_EQ(e[e.size() - 2].at, (Point{160, 120}));
+
+    auto image = ImageCodec::readFile(png);
+    ASSERT_TRUE(image) << image.error().localizedDescription();
+    ASSERT_EQ(image->width(), 320);
+    ASSERT_EQ(image->height(), 480);
+    EXPECT_EQ(image->pixel(5, 5)[0], 255);
+    EXPECT_EQ(image->pixel(5, 470)[0], 0);
+}
+
+TEST_F(ScriptRun, KeysAndTheWheelArriveAsFromAKeyboardAndAMouse) {
+    auto screen = std::make_shared<KeyScreen>();
+    app->window->setRootViewController(screen);
+    ASSERT_EQ(run("key shift+F\nkey page down\nkey Return\nkey ctrl+1\nwheel 0 -2\n"
+                  "wheel 0.5 0\nquit\n"),
+              0)
+        << runner->failure();
+    EXPECT_EQ(screen->log,
+              (std::vector<std::string>{"f shift", "key 14", "key 2", "1 ctrl", "wheel 0,2"}));
+    app->window->setRootViewController(nullptr);
+}
+
+TEST_F(ScriptRun, AFailedCommandStopsTheRunAndNamesItsLine) {
+    struct Case {
+        const char* script;
+        const char* message;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"tap 1 1\ntap-control ghost\ntap 2 2\n", "t.script:2: tap-control ghost: no visible"},
+        {"tap-control under\ntap 2 2\n", "t.script:1: tap-control under: cannot tap \"under\""},
+        {"tap 400 10\n", "t.script:1: tap 400 10: (400, 10) is outside the screen"},
+        {"wait 1\nexpect-control nowhere\n", "t.script:2: expect-control nowhere: no visible"},
+        {"expect-alert Hello\n", "t.script:1: expect-alert Hello: no alert on screen"},
+        {"tap-alert-button 0\n", "t.script:1: tap-alert-button 0: no alert on screen"},
+        {"tap-row 0\n", "t.script:1: tap-row 0: no table on screen"},
+        {"screenshot /proc/nonexistent/x.png\n", "t.script:1: screenshot"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        pad->events.clear();
+        EXPECT_EQ(run(c.script), 1) << c.script;
+        EXPECT_NE(runner->failure().find(c.message), std::string::npos) << runner->failure();
+        // Nothing after the failing line runs.
+        for (const auto& event : pad->events)
+            EXPECT_NE(event.at, (Point{2, 2})) << c.script;
+    }
+}
+
+TEST_F(ScriptRun, TapControlRefusesANameThatTwoVisibleControlsShare) {
+    auto twin = std::make_shared<TouchRecorder>(Rect(200, 300, 50, 50));
+    twin->setControlName("pad");
+    app->window->addSubview(twin);
+    EXPECT_EQ(run("tap-control pad\n"), 1);
+    EXPECT_NE(runner->failure().find("2 visible controls are named \"pad\""), std::string::npos)
+        << runner->failure();
+    EXPECT_TRUE(pad->events.empty());
+    EXPECT_TRUE(twin->events.empty());
+    // Hidden, the second one no longer counts.
+    twin->setHidden(true);
+    EXPECT_EQ(run("tap-control pad\n"), 0) << runner->failure();
+    EXPECT_FALSE(pad->events.empty());
+    // The failed line is echoed safely.
+    EXPECT_EQ(run("expect-control \x01" + std::string(200, 'n') + "\n"), 1);
+    EXPECT_NE(runner->failure().find("t.script:1: expect-control \\x01nnn"), std::string::npos)
+        << runner->failure();
+    EXPECT_LT(runner->failure().size(), 300u);
+}
+
+TEST_F(ScriptRun, AlertButtonsAndTableRowsAreTappedThroughTheScreen) {
+    int clicked = -1;
+    AlertViewDelegate delegate;
+    delegate.clickedButtonAtIndex = [&](AlertView&, int index) { clicked = index; };
+    auto alert = AlertView::create("Hello", "World", &delegate, std::string("OK"), {"More"});
+    alert->show();
+    EXPECT_EQ(run("expect-alert Bye\n"), 1);
+    EXPECT_NE(runner->failure().find("the alert on screen is \"Hello\""), std::string::npos);
+    EXPECT_EQ(run("tap-alert-button 2\n"), 1);
+    EXPECT_NE(runner->failure().find("has 2 buttons"), std::string::npos);
+    EXPECT_EQ(run("expect-alert Hello\ntap-alert-button 1\nwait 400\n"), 0) << runner->failure();
+    EXPECT_EQ(clicked, 1);
+    EXPECT_EQ(AlertView::visibleAlert(), nullptr);
+    alert.reset();
+
+    // Rows count on over sections: row 3 is the second row of the second section.
+    auto table = std::make_shared<TableView>(Rect(0, 240, 320, 240));
+    TableViewDataSource source;
+    source.numberOfSections = [](TableView&) { return 2; };
+    source.numberOfRowsInSection = [](TableView&, int s) { return s == 0 ? 2 : 3; };
+    source.cellForRow = [](TableView&, IndexPath) { return std::make_shared<TableViewCell>(); };
+    std::vector<IndexPath> selected;
+    TableViewDelegate tableDelegate;
+    tableDelegate.didSelectRow = [&](TableView&, IndexPath p) { selected.push_back(p); };
+    table->setDataSource(&source);
+    table->setTableDelegate(&tableDelegate);
+    app->window->addSubview(table);
+    EXPECT_EQ(run("tap-row 3\n"), 0) << runner->failure();
+    ASSERT_EQ(selected.size(), 1u);
+    EXPECT_EQ(selected[0].section, 1);
+    EXPECT_EQ(selected[0].row, 1);
+    EXPECT_EQ(run("tap-row 5\n"), 1);
+    EXPECT_NE(runner->failure().find("the table has no row 5"), std::string::npos);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -15,15 +15,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <random>
 #include <set>
 
 #include "platform/core/Bundle.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/PhotoAlbum.h"
+#include "platform/desktop/Reachability.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/JpegFile.h"
+#include "support/QuorbitProcess.h"
 #include "support/Scratch.h"
 
 namespace quorbit::platform {
@@ -40,15 +42,9 @@ Image testPicture(bool noise = false) {
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             std::uint8_t* p = image.pixel(x, y);
-            if (noise) {
-                p[0] = std::uint8_t(random()), p[1] = std::uint8_t(random());
-                p[2] = std::uint8_t(random());
-            } else {
-                bool block = (x / 80 + y / 107) % 2 == 0;
-                p[0] = std::uint8_t(x * 255 / 319);
-                p[1] = std::uint8_t(y * 255 / 426);
-                p[2] = block ? 200 : 40;
-            }
+            p[0] = std::uint8_t(noise ? random() : x * 255 / 319);
+            p[1] = std::uint8_t(noise ? random() : y * 255 / 426);
+            p[2] = std::uint8_t(noise ? random() : (x / 80 + y / 107) % 2 ? 40 : 200);
             p[3] = 255;
         }
     }
@@ -82,29 +78,20 @@ class PhotoAlbumTest : public ::testing::Test {
 };
 
 TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationAndTimeTaken) {
-    struct Case {
-        ImageOrientation orientation;
-        int exif;
-    };
+    using enum ImageOrientation;
     // clang-format off
-    const Case cases[] = {
-        {ImageOrientation::Up, 1},
-        {ImageOrientation::Down, 3},
-        {ImageOrientation::Left, 8},
-        {ImageOrientation::Right, 6},
-        {ImageOrientation::UpMirrored, 2},
-        {ImageOrientation::DownMirrored, 4},
-        {ImageOrientation::LeftMirrored, 5},
-        {ImageOrientation::RightMirrored, 7},
+    const std::pair<ImageOrientation, int> cases[] = {
+        {Up, 1}, {Down, 3}, {Left, 8}, {Right, 6},
+        {UpMirrored, 2}, {DownMirrored, 4}, {LeftMirrored, 5}, {RightMirrored, 7},
     };
     // clang-format on
     Image picture = testPicture();
     PhotoAlbum album(dir / "Pictures" / "Flurio");  // neither folder exists yet
     std::set<fs::path> written;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.exif);
+    for (const auto& [orientation, exif] : cases) {
+        SCOPED_TRACE(exif);
         std::time_t before = std::time(nullptr);
-        auto path = writeAndWait(album, picture, c.orientation);
+        auto path = writeAndWait(album, picture, orientation);
         ASSERT_TRUE(path.ok()) << path.error().localizedDescription();
         EXPECT_EQ(path->parent_path(), dir / "Pictures" / "Flurio");
         EXPECT_EQ(path->extension(), ".jpg");
@@ -112,7 +99,7 @@ TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationAndTimeTaken) {
 
         auto facts = testing::inspectJpeg(*path);
         ASSERT_TRUE(facts);
-        EXPECT_EQ(facts->orientation, c.exif);
+        EXPECT_EQ(facts->orientation, exif);
         EXPECT_TRUE(facts->exifFirst) << "an Exif file, not JFIF";
         EXPECT_EQ(facts->firstLuminanceQuant, 2) << "quality 95";
         // Taken now, in local time, and named after that moment.
@@ -170,11 +157,11 @@ TEST_F(PhotoAlbumTest, NeverOverwritesAPhotoAndLosesNoneWhenClosed) {
         EXPECT_NE(name.string().front(), '.') << "a temporary file was left: " << name;
 }
 
-// Runs body in a child process with user and mount namespaces of its own and a tmpfs of
-// `size` on dir. Returns what body returned, or nothing when the system gives no such
-// namespaces to an unprivileged process.
-std::optional<std::string> inPrivateTmpfs(const fs::path& dir, const std::string& size,
-                                          const std::function<std::string()>& body) {
+// Runs body in a child process; with a size, in user and mount namespaces of its own and on
+// a tmpfs of that size on dir. Returns what body returned, or nothing when the system gives
+// no such namespaces to an unprivileged process.
+std::optional<std::string> inChild(const fs::path& dir, const std::string& size,
+                                   const std::function<std::string()>& body) {
     std::string ids[] = {"0 " + std::to_string(getuid()) + " 1", "deny",
                          "0 " + std::to_string(getgid()) + " 1"};
     int fds[2];
@@ -182,11 +169,11 @@ std::optional<std::string> inPrivateTmpfs(const fs::path& dir, const std::string
     pid_t pid = fork();
     if (pid == 0) {
         const char* files[] = {"/proc/self/uid_map", "/proc/self/setgroups", "/proc/self/gid_map"};
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
-        for (int i = 0; i < 3; ++i)
+        if (!size.empty() && unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(77);
+        for (int i = 0; i < 3 && !size.empty(); ++i)
             if (std::ofstream out(files[i]); !(out << ids[i] << std::flush)) _exit(77);
-        if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+        if (!size.empty() && (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                              mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str())))
             _exit(77);
         std::string message = body();
         _exit(write(fds[1], message.data(), message.size()) < 0 ? 2 : 0);
@@ -238,16 +225,12 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
          [](const fs::path& d) { return failureOf(d, Code::EncodingFailed, "empty image", true); }},
         {"the file grows past the size limit",
          [](const fs::path& d) {
-             rlimit old{};
-             getrlimit(RLIMIT_FSIZE, &old);
-             rlimit small = old;
-             small.rlim_cur = 16384;
-             auto handler = std::signal(SIGXFSZ, SIG_IGN);
-             setrlimit(RLIMIT_FSIZE, &small);
-             auto verdict = failureOf(d, Code::NoSpace, "File too large");
-             setrlimit(RLIMIT_FSIZE, &old);
-             std::signal(SIGXFSZ, handler);
-             return verdict;
+             return inChild(d, "", [&] {
+                 rlimit small{16384, 16384};
+                 std::signal(SIGXFSZ, SIG_IGN);
+                 setrlimit(RLIMIT_FSIZE, &small);
+                 return failureOf(d, Code::NoSpace, "File too large");
+             });
          }},
         {"the folder is not writable",
          [](const fs::path& d) -> std::optional<std::string> {
@@ -257,13 +240,13 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
          }},
         {"the disk is full",
          [](const fs::path& d) {
-             return inPrivateTmpfs(d, "96k", [&] {
+             return inChild(d, "96k", [&] {
                  return failureOf(d / "Flurio", Code::NoSpace, "No space left on device");
              });
          }},
         {"the disk is read-only",
          [](const fs::path& d) {
-             return inPrivateTmpfs(d, "96k", [&] {
+             return inChild(d, "96k", [&] {
                  fs::create_directories(d / "Flurio");
                  mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
                  return failureOf(d / "Flurio", Code::NotWritable, "Read-only file system");
@@ -281,21 +264,11 @@ TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
 }
 
 TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
-    testing::ScratchDir scratch("quorbit-home");
-    const fs::path& home = scratch.path();
-    fs::create_directories(home / ".config");
+    testing::ScratchDir home("quorbit-home");
     fs::create_directories(home / "bin");  // no commands in it
-    std::map<std::string, std::optional<std::string>> saved;
-    auto set = [&](const char* name, const char* value) {
-        if (!saved.count(name))
-            saved[name] =
-                std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    };
-    set("HOME", home.c_str());
-    set("XDG_CONFIG_HOME", (home / ".config").c_str());
-    set("XDG_PICTURES_DIR", nullptr);
-
+    testing::ScopedEnv env({{"HOME", home.path().string()},
+                            {"XDG_CONFIG_HOME", (home / ".config").string()},
+                            {"XDG_PICTURES_DIR", std::nullopt}});
     const char* bilder = "XDG_PICTURES_DIR=\"$HOME/Bilder\"";
     struct Case {
         const char* album;     // QUORBIT_PICTURES_DIR
@@ -317,16 +290,171 @@ TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         if (c.command && !fs::exists("/usr/bin/xdg-user-dir")) continue;
-        set("QUORBIT_PICTURES_DIR", c.album);
-        set("PATH", c.command ? "/usr/bin:/bin" : (home / "bin").c_str());
+        env.set("QUORBIT_PICTURES_DIR",
+                c.album ? std::optional<std::string>(c.album) : std::nullopt);
+        env.set("PATH", c.command ? "/usr/bin:/bin" : (home / "bin").string());
         fs::remove(home / ".config" / "user-dirs.dirs");
         if (c.userDirs)
-            scratch.write(".config/user-dirs.dirs",
-                          "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n" + std::string(c.userDirs) + "\n");
+            home.write(".config/user-dirs.dirs",
+                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n" + std::string(c.userDirs) + "\n");
         EXPECT_EQ(PhotoAlbum::defaultFolder(), c.expected);
     }
-    for (const auto& [name, value] : saved)
-        value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+}
+
+// A scratch folder with small shell scripts standing in for xdg-mime and xdg-open. Each
+// opener writes the argument it got to "opened".
+class UrlOpenerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        script("handler-known", "echo browser.desktop");
+        script("handler-none", "exit 0");  // xdg-mime prints nothing when nobody is registered
+        script("opener-ok", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"");
+        script("opener-fails", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"; exit 4");
+        script("opener-stays", "printf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"; sleep 5");
+    }
+    void script(const std::string& name, const std::string& body) {
+        fs::permissions(scratch.write(name, "#!/bin/sh\n" + body + "\n"), fs::perms::owner_all);
+    }
+    std::string opened() const { return readFile(dir / "opened").value_or("<not run>"); }
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    testing::ScratchDir scratch{"url-opener"};
+    fs::path dir = scratch.path();
+};
+
+TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
+    struct Case {
+        const char* url;
+        const char* query;  // empty: no handler query
+        const char* opener;
+        bool opened;
+        const char* handedOver;
+    };
+    // Where nobody handles the scheme the opener is not even run; web URLs go to the opener
+    // whatever the query says. An opener still running after the wait counts as opened.
+    // clang-format off
+    const char *app = "fbauth://authorize?client_id=1", *web = "https://example.invalid/login";
+    const Case cases[] = {
+        {app, "handler-known", "opener-ok", true, app},
+        {app, "handler-none", "opener-ok", false, "<not run>"},
+        {web, "handler-none", "opener-ok", true, web},
+        {web, "handler-known", "opener-fails", false, web},
+        {"no scheme here", "handler-known", "opener-ok", false, "<not run>"},
+        {app, "", "opener-stays", true, app},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.url) + " / " + c.query + " / " + c.opener);
+        fs::remove(dir / "opened");
+        UrlOpener::Commands commands;
+        commands.handlerQuery = {path(c.query)};
+        if (!*c.query) commands.handlerQuery.clear();
+        commands.open = {path(c.opener)};
+        commands.launchWait = 1s;
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(UrlOpener(commands).openURL(c.url), c.opened);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+        EXPECT_EQ(opened(), c.handedOver);
+    }
+}
+
+TEST_F(UrlOpenerTest, TheCommandFromTheEnvironmentGetsTheUrlAsOneUnchangedArgument) {
+    ASSERT_EQ(setenv("QUORBIT_URL_OPENER", path("opener-ok").c_str(), 1), 0);
+    UrlOpener opener(UrlOpener::commandsFromEnvironment());
+    unsetenv("QUORBIT_URL_OPENER");
+    // Characters a shell would act on stay in the URL and do nothing.
+    std::string url = "fbauth://authorize?a=1&b=$(touch " + path("pwned") + ")`id`;x' \"y\"";
+    EXPECT_TRUE(opener.openURL(url));
+    EXPECT_EQ(opened(), url);
+    EXPECT_FALSE(fs::exists(dir / "pwned"));
+}
+
+TEST(Reachability, FlagsFollowTheInterfaceThatCarriesTheDefaultRoute) {
+    const std::string v4Heading =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    const std::string v4Default = v4Heading +
+                                  "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n" +
+                                  "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
+    const std::string v4LocalOnly =
+        v4Heading + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
+    const std::string v4Ppp =
+        v4Heading + "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const std::string v4Reject =
+        v4Heading + "eth0\t00000000\t00000000\t0201\t0\t0\t0\t00000000\t0\t0\t0\n";
+    const std::string v6Default =
+        "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+        "fe800000000000000000000000000001 00000400 00000001 00000000 00000003 wlan0\n";
+    const std::string v6LoopbackReject =
+        "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+        "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200 lo\n";
+
+    using I = Reachability::Interface;
+    const unsigned live = IFF_UP | IFF_RUNNING;
+    const I lo{"lo", live | IFF_LOOPBACK, true};
+    const I eth0{"eth0", live, true};
+    const I eth0Down{"eth0", IFF_UP, true};
+    const I eth0NoAddress{"eth0", live, false};
+    const I ppp0{"ppp0", live | IFF_POINTOPOINT, true};
+    const I wlan0{"wlan0", live, true};
+    const unsigned R = Reachability::Reachable, T = Reachability::TransientConnection;
+
+    struct Case {
+        const char* name;
+        std::vector<I> interfaces;
+        std::optional<std::string> v4, v6;
+        unsigned flags;
+    };
+    const std::vector<Case> cases = {
+        {"default route on a live interface", {lo, eth0}, v4Default, "", R},
+        {"interface not running", {lo, eth0Down}, v4Default, "", 0},
+        {"interface without an address", {lo, eth0NoAddress}, v4Default, "", 0},
+        {"only a local network route", {lo, eth0}, v4LocalOnly, "", 0},
+        {"point-to-point link", {lo, ppp0}, v4Ppp, "", R | T},
+        {"unreachable route", {lo, eth0}, v4Reject, "", 0},
+        {"IPv6 default route only", {lo, wlan0}, v4Heading, v6Default, R},
+        {"IPv6 loopback's reject route", {lo, eth0}, v4Heading, v6LoopbackReject, 0},
+        {"no routing tables: a live interface", {lo, eth0}, std::nullopt, std::nullopt, R},
+        {"no routing tables: the loopback alone", {lo}, std::nullopt, std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<std::string_view> v4, v6;
+        if (c.v4) v4 = *c.v4;
+        if (c.v6) v6 = *c.v6;
+        EXPECT_EQ(Reachability::flagsFrom(c.interfaces, v4, v6), c.flags);
+    }
+}
+
+// A stand-in answer (a test's, or $QUORBIT_REACHABILITY's) replaces the system's until cleared;
+// text that cannot be read leaves the real one.
+TEST(Reachability, AStandInAnswerReplacesTheSystemsUntilCleared) {
+    Reachability::setOverride([] { return std::optional<unsigned>(); });
+    EXPECT_EQ(Reachability::internetFlags(), std::nullopt);
+    Reachability::setOverride({});
+    EXPECT_TRUE(Reachability::internetFlags().has_value());  // this machine can be asked
+    struct Case {
+        const char* text;
+        bool valid;
+        std::optional<unsigned> flags;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"unreadable", true, std::nullopt},
+        {"offline", true, 0u},
+        {"reachable,transient,connection-required", true, 7u},
+        {"reachable,", false, std::nullopt},
+        {"online", false, std::nullopt},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        setenv("QUORBIT_REACHABILITY", c.text, 1);
+        if (c.valid)
+            EXPECT_EQ(Reachability::internetFlags(), c.flags);
+        else
+            EXPECT_TRUE(Reachability::internetFlags().has_value());
+    }
+    unsetenv("QUORBIT_REACHABILITY");
 }
 
 }  // namespace
