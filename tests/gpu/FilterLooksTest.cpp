@@ -151,6 +151,32 @@ TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePictur
     }
 }
 
+// The frame is shown turned clockwise by its rotation, the front camera's picture mirrored
+// left to right: which frame quadrant (0 top left, 1 top right, 2 bottom left, 3 bottom right)
+// each quadrant of the surface shows, in the same order.
+TEST_P(FilterLooks, FramesShowUprightAtEveryRotationAndMirroredForTheFrontCamera) {
+    struct Case {
+        int rotation, camera;
+        int quadrantAt[4];
+    };
+    // clang-format off
+    const Case cases[] = {
+        {0, kBack, {0, 1, 2, 3}},   {0, kFront, {1, 0, 3, 2}},  {90, kBack, {2, 0, 3, 1}},
+        {90, kFront, {0, 2, 1, 3}}, {180, kBack, {3, 2, 1, 0}}, {180, kFront, {2, 3, 0, 1}},
+        {270, kBack, {1, 3, 0, 2}}, {270, kFront, {3, 1, 2, 0}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        Picture look = render("Normal", coordinateFrame(), c.camera, kWidth, kHeight, c.rotation);
+        for (int q = 0; q < 4; ++q) {
+            const uint8_t* p =
+                look.at(kWidth / 4 + q % 2 * kWidth / 2, kHeight / 4 + q / 2 * kHeight / 2);
+            EXPECT_EQ((p[0] > 128) + 2 * (p[1] > 128), c.quadrantAt[q])
+                << "rotation " << c.rotation << ", camera " << c.camera << ", quadrant " << q;
+        }
+    }
+}
+
 TEST_P(FilterLooks, ColourLooksKeepToTheirPalettesAndFollowOrInvertTheLuminance) {
     using Rule = std::function<bool(const uint8_t* look, const uint8_t* picture)>;
     const struct {

@@ -2,8 +2,6 @@
 
 #include "UiTestSupport.h"
 #include "platform/ui/AlertView.h"
-#include "platform/ui/ViewController.h"
-#include "platform/ui/Window.h"
 #include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
