@@ -102,27 +102,6 @@ TEST(GLObject, EachKindIsDeletedInItsOwnContextWhicheverContextIsCurrent) {
     testing::sharedGlContext();
 }
 
-TEST(GLObject, MovingHandsTheObjectOverAndAssignmentDeletesTheOneReplaced) {
-    auto context = testing::sharedGlContext();
-    int live = liveGLObjects(GLObjectKind::Texture);
-    GLTexture first = makeTexture(context, GL_RGBA, 2, 2, GL_RGBA, nullptr);
-    GLTexture second = makeTexture(context, GL_RGBA, 2, 2, GL_RGBA, nullptr);
-    GLuint firstName = first.name(), secondName = second.name();
-
-    GLTexture moved = std::move(first);
-    EXPECT_FALSE(first);
-    first.reset();  // holds nothing: deletes nothing
-    EXPECT_TRUE(glIsTexture(firstName));
-
-    moved = std::move(second);
-    EXPECT_FALSE(glIsTexture(firstName));
-    EXPECT_TRUE(glIsTexture(secondName));
-    EXPECT_EQ(liveGLObjects(GLObjectKind::Texture), live + 1);
-    moved.reset();
-    EXPECT_FALSE(glIsTexture(secondName));
-    EXPECT_EQ(liveGLObjects(GLObjectKind::Texture), live);
-}
-
 TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
     auto context = testing::sharedGlContext();
     const std::string vertex =

@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
 namespace {
@@ -93,30 +94,41 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
     }
 }
 
-// Alerts swallow touches outside their box and stack; a dismissal once the alert is going,
-// before it is shown or with a bad index does nothing; a dismissed alert may be shown again.
-TEST(AlertView, ModalStackedAndDismissedOnce) {
+// Alerts swallow touches outside their box and every key, and stack. Escape is the cancel
+// button where there is one (a held key's repeats are no new press); a dismissal before the
+// alert is shown, with a bad index or once it is going does nothing; it may be shown again.
+TEST(AlertView, ModalForTouchesAndKeysStackedAndDismissedOnce) {
     auto window = makeWindow();
+    auto screen = std::make_shared<KeyScreen>();
+    window->setRootViewController(screen);
     auto button = Button::create(Button::Type::Custom, Rect(0, 0, 320, 480));
     window->addSubview(button);
     int taps = 0;
     button->addAction([&](Button&) { ++taps; });
+    KeyEvent escape{KeyEvent::Key::Escape}, held{KeyEvent::Key::Escape},
+        a{KeyEvent::Key::Character, 'a'};
+    held.repeat = true;
 
     CallLog first, second;
     AlertViewDelegate firstDelegate = loggingDelegate(first),
                       secondDelegate = loggingDelegate(second);
-    auto alert = AlertView::create("First", "", &firstDelegate, "Cancel", {"OK"});
+    auto alert = AlertView::create("First", "", &firstDelegate, std::nullopt, {"Yes", "No"});
     alert->dismissWithClickedButtonIndex(0, false);  // not shown yet
     alert->show();
     tap({5, 5});  // outside the box
     EXPECT_EQ(taps, 0);
     AlertView::create("Second", "", &secondDelegate, "OK")->show();
     EXPECT_EQ(AlertView::visibleAlert()->title(), "Second");
-    AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
+    Window::dispatchKey(held, true);
+    EXPECT_TRUE(second.calls.empty());
+    Window::dispatchKey(escape, true);
+    ASSERT_TRUE(runUntil([&] { return second.calls.size() == 3; }));
     EXPECT_EQ(second.calls, dismissedWith(0));
     EXPECT_EQ(AlertView::visibleAlert(), alert.get());
 
-    alert->dismissWithClickedButtonIndex(5, false);
+    Window::dispatchKey(escape, true);  // no cancel button: nothing to press
+    Window::dispatchKey(a, true);
+    alert->dismissWithClickedButtonIndex(2, false);
     alert->dismissWithClickedButtonIndex(-1, false);
     EXPECT_TRUE(first.calls.empty());
     EXPECT_TRUE(alert->isVisible());
@@ -124,12 +136,14 @@ TEST(AlertView, ModalStackedAndDismissedOnce) {
     alert->dismissWithClickedButtonIndex(0, true);  // already going
     ASSERT_TRUE(runUntil([&] { return !alert->isVisible(); }));
     EXPECT_EQ(first.calls, dismissedWith(1));
+    EXPECT_TRUE(screen->log.empty()) << "the alerts kept every key";
     EXPECT_EQ(AlertView::visibleAlert(), nullptr);
     tap({5, 5});
     EXPECT_EQ(taps, 1);
     alert->show();
     EXPECT_EQ(AlertView::visibleAlert(), alert.get());
     alert->dismissWithClickedButtonIndex(0, false);
+    window->setRootViewController(nullptr);
 }
 
 }  // namespace

@@ -13,14 +13,14 @@ using namespace quorbit::testing;
 // A table in a window with configurable sections, counting the cells it makes.
 struct Rows {
     std::shared_ptr<Window> window = makeWindow();
-    std::vector<int> rowsPerSection{2};
+    std::vector<int> rowsPerSection;
     std::map<int, std::string> headers, footers;
     int cellsMade = 0, reused = 0;
     std::vector<IndexPath> selected;
     TableViewDataSource dataSource;
     TableViewDelegate delegate;
 
-    Rows() {
+    explicit Rows(std::vector<int> rows = {2}) : rowsPerSection(std::move(rows)) {
         dataSource.numberOfSections = [this](TableView&) { return int(rowsPerSection.size()); };
         dataSource.numberOfRowsInSection = [this](TableView&, int s) { return rowsPerSection[s]; };
         dataSource.titleForHeaderInSection = [this](TableView&, int s) {
@@ -88,8 +88,7 @@ TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        Rows rows;
-        rows.rowsPerSection = c.rows;
+        Rows rows(c.rows);
         if (c.header) rows.headers[0] = "Facebook";
         auto table = rows.attach(Rect(0, 0, 320, 400), c.style);
         EXPECT_EQ(table->rectForRowAtIndexPath(c.path), c.expected) << c.name;
@@ -102,8 +101,7 @@ TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
 }
 
 TEST(TableView, HeaderAndFooterTitlesAreShownAndMakeRoom) {
-    Rows rows;
-    rows.rowsPerSection = {1};
+    Rows rows({1});
     rows.headers[0] = "Facebook";
     rows.footers[0] =
         "If you are experiencing problems with Facebook, logout and login again using the "
@@ -121,8 +119,7 @@ TEST(TableView, HeaderAndFooterTitlesAreShownAndMakeRoom) {
 }
 
 TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
-    Rows rows;
-    rows.rowsPerSection = {100};
+    Rows rows({100});
     auto table = rows.attach(Rect(0, 0, 320, 200));
     EXPECT_EQ(rows.cellsMade, 5);  // 200 / 40
 
@@ -188,8 +185,7 @@ TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
 }
 
 TEST(TableView, SelectionPersistsAcrossReuseOnlyForItsRow) {
-    Rows rows;
-    rows.rowsPerSection = {50};
+    Rows rows({50});
     rows.delegate.didSelectRow = [&](TableView&, IndexPath path) { rows.selected.push_back(path); };
     auto table = rows.attach(Rect(0, 0, 320, 200));
     tap({100, 20});

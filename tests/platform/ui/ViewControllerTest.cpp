@@ -49,33 +49,25 @@ struct Stage {
     std::shared_ptr<Screen> screen(const char* name) { return std::make_shared<Screen>(name, log); }
 };
 
-TEST(ViewController, RootScreenAppearsWithItsWindowAndFillsIt) {
-    Stage stage(false);
-    EXPECT_EQ(stage.log.calls, (Calls{"root.loadView", "root.viewDidLoad"}));
-    stage.window->makeKeyAndVisible();
-    EXPECT_EQ(stage.root->view()->superview(), stage.window.get());
-    EXPECT_EQ(stage.root->view()->frame(), Window::screenBounds());
-    stage.window->setHidden(true);
-    EXPECT_EQ(stage.log.calls,
-              (Calls{"root.loadView", "root.viewDidLoad", "root.willAppear", "root.didAppear",
-                     "root.willDisappear", "root.didDisappear"}));
-}
-
-// The order in which both screens hear a modal presentation and its dismissal, with and
-// without animation.
-TEST(ViewController, ModalPresentationAndDismissalOrder) {
+// The root screen's view is loaded with the window and fills it; the order in which both
+// screens hear a modal presentation and its dismissal, with and without animation.
+TEST(ViewController, LifecycleOfTheRootScreenAndOfAModalInOrder) {
     for (bool animated : {false, true}) {
-        Stage stage;
+        Stage stage(false);
         auto root = stage.root, child = stage.screen("child");
         auto& window = stage.window;
+        EXPECT_EQ(stage.log.calls, (Calls{"root.loadView", "root.viewDidLoad"}));
+        window->makeKeyAndVisible();
+        EXPECT_EQ(root->view()->superview(), window.get());
+        EXPECT_EQ(root->view()->frame(), Window::screenBounds());
         stage.log.clear();
 
         root->presentModalViewController(child, animated);
         if (animated) {
             EXPECT_TRUE(root->isTransitioning());
             EXPECT_EQ(root->view()->superview(), window.get()) << "covered only at the end";
-            ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
         }
+        ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
         EXPECT_EQ(stage.log.calls,
                   (Calls{"child.loadView", "child.viewDidLoad", "root.willDisappear",
                          "child.willAppear", "root.didDisappear", "child.didAppear"}))
@@ -88,13 +80,15 @@ TEST(ViewController, ModalPresentationAndDismissalOrder) {
         stage.log.clear();
         child->dismissModalViewControllerAnimated(animated);  // asks the presenter
         EXPECT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
-        EXPECT_EQ(stage.log.calls, (Calls{"child.willDisappear", "root.willAppear",
-                                          "child.didDisappear", "root.didAppear"}))
-            << "animated " << animated;
         EXPECT_EQ(root->modalViewController(), nullptr);
         EXPECT_EQ(child->view()->superview(), nullptr);
         EXPECT_EQ(root->view()->superview(), window.get());
         EXPECT_EQ(child->view()->frame(), window->bounds()) << "slid back for the next time";
+        window->setHidden(true);
+        EXPECT_EQ(stage.log.calls,
+                  (Calls{"child.willDisappear", "root.willAppear", "child.didDisappear",
+                         "root.didAppear", "root.willDisappear", "root.didDisappear"}))
+            << "animated " << animated;
     }
 }
 
