@@ -12,7 +12,8 @@ namespace {
 using namespace platform;
 
 // Built on first use at the layer's size, presented as the layer's one texture (which the
-// compositor shows upright, with the view's alpha), and built again after a layout.
+// compositor shows upright, with the view's alpha), and built again after a layout. (The
+// viewport that setFramebuffer sets shows in every filter's picture.)
 TEST(GLView, TheFramebufferIsBuiltLazilyPresentedToTheCompositorAndRebuiltAfterLayout) {
     auto context = testing::sharedGlContext();
     auto root = std::make_shared<View>(Rect(0, 0, 40, 40));
@@ -34,13 +35,6 @@ TEST(GLView, TheFramebufferIsBuiltLazilyPresentedToTheCompositorAndRebuiltAfterL
     view->setFramebuffer();
     EXPECT_EQ(GLContext::current(), context.get());
     ASSERT_NE(view->defaultFramebuffer(), 0u);
-    GLint bound = -1, viewport[4];
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
-    EXPECT_EQ(bound, GLint(view->defaultFramebuffer()));
-    EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_EQ(viewport[2], 20);
-    EXPECT_EQ(viewport[3], 20);
     GLuint framebuffer = view->defaultFramebuffer();
     view->setContext(context);  // the same context again keeps everything
     EXPECT_EQ(view->defaultFramebuffer(), framebuffer);
