@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "gpu/FilterCatalogue.h"
 #include "gpu/FrameDrawing.h"
 #include "support/GlTestContext.h"
 #include "support/Pixels.h"
@@ -22,9 +23,6 @@ namespace quorbit::gpu {
 namespace {
 
 constexpr int kFrameWidth = 640, kFrameHeight = 480, kWidth = 320, kHeight = 427;
-const char* const kFilters[] = {"Normal",    "Xray",         "Sketch",    "Bulge",   "Sepia",
-                                "Thermal",   "Mirror",       "Grayscale", "Stretch", "Squish",
-                                "Valentine", "Light Tunnel", "Newspaper"};
 constexpr int kBack = capture::kCameraBack, kFront = capture::kCameraFront;
 
 using Frame = std::vector<uint8_t>;  // B, G, R, A; first row first
@@ -121,7 +119,7 @@ Picture render(const std::string& filter, const Frame& frame, int camera = kBack
 
 TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Picture normal = render("Normal", sceneFrame());
-    for (std::string name : kFilters) {
+    for (std::string name : kFilterSlotNames) {
         EXPECT_EQ(program(name).fragShaderSource()->find(kHighpTest) == std::string::npos,
                   GetParam() == Precision::Mediump);
         ASSERT_TRUE(program(name).compile()) << name;
