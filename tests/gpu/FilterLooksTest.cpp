@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "gpu/FilterCatalogue.h"
 #include "gpu/FrameDrawing.h"
 #include "support/GlTestContext.h"
 #include "support/Pixels.h"
@@ -22,9 +23,6 @@ namespace quorbit::gpu {
 namespace {
 
 constexpr int kFrameWidth = 640, kFrameHeight = 480, kWidth = 320, kHeight = 427;
-const char* const kFilters[] = {"Normal",    "Xray",         "Sketch",    "Bulge",   "Sepia",
-                                "Thermal",   "Mirror",       "Grayscale", "Stretch", "Squish",
-                                "Valentine", "Light Tunnel", "Newspaper"};
 constexpr int kBack = capture::kCameraBack, kFront = capture::kCameraFront;
 
 using Frame = std::vector<uint8_t>;  // B, G, R, A; first row first
@@ -121,7 +119,7 @@ Picture render(const std::string& filter, const Frame& frame, int camera = kBack
 
 TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Picture normal = render("Normal", sceneFrame());
-    for (std::string name : kFilters) {
+    for (std::string name : kFilterSlotNames) {
         EXPECT_EQ(program(name).fragShaderSource()->find(kHighpTest) == std::string::npos,
                   GetParam() == Precision::Mediump);
         ASSERT_TRUE(program(name).compile()) << name;
@@ -148,6 +146,32 @@ TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePictur
         for (size_t i = 0; i < look.rgba.size(); i += 4)
             change += testing::colourDistance(&look.rgba[i], &normal.rgba[i]);
         EXPECT_TRUE(name == "Normal" || change / (kWidth * kHeight) > 10) << name;
+    }
+}
+
+// The frame is shown turned clockwise by its rotation, the front camera's picture mirrored
+// left to right: which frame quadrant (0 top left, 1 top right, 2 bottom left, 3 bottom right)
+// each quadrant of the surface shows, in the same order.
+TEST_P(FilterLooks, FramesShowUprightAtEveryRotationAndMirroredForTheFrontCamera) {
+    struct Case {
+        int rotation, camera;
+        int quadrantAt[4];
+    };
+    // clang-format off
+    const Case cases[] = {
+        {0, kBack, {0, 1, 2, 3}},   {0, kFront, {1, 0, 3, 2}},  {90, kBack, {2, 0, 3, 1}},
+        {90, kFront, {0, 2, 1, 3}}, {180, kBack, {3, 2, 1, 0}}, {180, kFront, {2, 3, 0, 1}},
+        {270, kBack, {1, 3, 0, 2}}, {270, kFront, {3, 1, 2, 0}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        Picture look = render("Normal", coordinateFrame(), c.camera, kWidth, kHeight, c.rotation);
+        for (int q = 0; q < 4; ++q) {
+            const uint8_t* p =
+                look.at(kWidth / 4 + q % 2 * kWidth / 2, kHeight / 4 + q / 2 * kHeight / 2);
+            EXPECT_EQ((p[0] > 128) + 2 * (p[1] > 128), c.quadrantAt[q])
+                << "rotation " << c.rotation << ", camera " << c.camera << ", quadrant " << q;
+        }
     }
 }
 

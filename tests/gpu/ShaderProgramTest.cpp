@@ -7,7 +7,6 @@ namespace quorbit::gpu {
 namespace {
 
 using testing::countGlShaderObjects;
-using testing::sharedGlContext;
 
 const char* kVertex =
     "attribute vec2 position; attribute vec2 texCoord; varying vec2 v;\n"
@@ -29,8 +28,11 @@ GLint currentProgram() {
     return name;
 }
 
-TEST(ShaderProgram, CompileIsIdempotentAndDisableRebuildsFromKeptSources) {
-    sharedGlContext();
+// Compiling twice keeps the one program, disabling deletes it and enabling builds it again
+// from the kept sources; a program without both sources, or one that does not compile,
+// builds nothing and installs none.
+TEST(ShaderProgram, CompileOnceRebuildFromKeptSourcesAndFailWithoutASource) {
+    testing::sharedGlContext();
     auto program = programFrom(kVertex, kFragment);
     int before = countGlShaderObjects();
     ASSERT_TRUE(program->compile());
@@ -43,44 +45,26 @@ TEST(ShaderProgram, CompileIsIdempotentAndDisableRebuildsFromKeptSources) {
     program->disable();
     EXPECT_FALSE(glIsProgram(first));
     program->disable();  // nothing to delete: no effect
-
     EXPECT_TRUE(program->enable());
     EXPECT_NE(program->program(), 0u);
     EXPECT_EQ(currentProgram(), GLint(program->program()));
     EXPECT_GE(program->getAttributeLocation("position"), 0);
     EXPECT_GE(program->getUniformLocation("s_texture"), 0);
+
+    const char* broken = "precision mediump float; void main() { x; }";
+    const char* failures[][2] = {{kVertex, nullptr}, {nullptr, kFragment}, {kVertex, broken}};
+    for (auto [vertex, fragment] : failures) {
+        int made = countGlShaderObjects();
+        auto failing = programFrom(vertex, fragment);
+        EXPECT_FALSE(failing->compile());
+        EXPECT_EQ(countGlShaderObjects(), made);
+        program->enable();
+        EXPECT_TRUE(failing->enable());
+        EXPECT_EQ(currentProgram(), 0) << "a failed program leaves none installed";
+    }
     glUseProgram(0);  // a current program outlives its deletion until it is replaced
     program.reset();
     EXPECT_EQ(countGlShaderObjects(), before);
-}
-
-TEST(ShaderProgram, FailuresLeaveNoGlObjectsAndInstallNoProgram) {
-    sharedGlContext();
-    struct Case {
-        const char* name;
-        const char* vertex;
-        const char* fragment;
-    };
-    // clang-format off
-    const Case cases[] = {
-        {"missing vertex source", nullptr, kFragment},
-        {"missing fragment source", kVertex, nullptr},
-        {"vertex does not compile", "void main() { gl_Position = nonsense; }", kFragment},
-        {"fragment does not compile", kVertex, "precision mediump float; void main() { x; }"},
-        {"does not link", kVertex, "precision mediump float; varying vec3 v;\nvoid main() { gl_FragColor = vec4(v, 1.0); }"},
-    };
-    // clang-format on
-    auto valid = programFrom(kVertex, kFragment);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto program = programFrom(c.vertex, c.fragment);
-        int before = countGlShaderObjects();
-        EXPECT_FALSE(program->compile());
-        EXPECT_EQ(countGlShaderObjects(), before);
-        valid->enable();
-        EXPECT_TRUE(program->enable());
-        EXPECT_EQ(currentProgram(), 0) << "a failed program leaves none installed";
-    }
 }
 
 }  // namespace

@@ -22,13 +22,6 @@ int countGlShaderObjects(GLuint limit) {
     return count;
 }
 
-std::vector<unsigned char> readPixels(int width, int height) {
-    std::vector<unsigned char> pixels(size_t(width) * size_t(height) * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
-    return pixels;
-}
-
 void clearRect(int x, int y, int width, int height, float r, float g, float b, float a) {
     glEnable(GL_SCISSOR_TEST);
     glScissor(x, y, width, height);

@@ -3,7 +3,6 @@
 #include <GLES2/gl2.h>
 
 #include <memory>
-#include <vector>
 
 #include "platform/gl/GLContext.h"
 
@@ -18,8 +17,5 @@ int countGlShaderObjects(GLuint limit = 256);
 // Clears the rectangle (GL's coordinates: x, y from the bottom left) of the bound framebuffer
 // to one colour.
 void clearRect(int x, int y, int width, int height, float r, float g, float b, float a);
-
-// The bound framebuffer's pixels, RGBA, bottom row first as GL returns them.
-std::vector<unsigned char> readPixels(int width, int height);
 
 }  // namespace quorbit::testing

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "platform/core/Bundle.h"
 #include "platform/gfx/ImageCodec.h"
@@ -39,43 +39,39 @@ struct RestoreAtomicWriteCalls {
 };
 
 TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
-    struct Case {
-        const char* step;
-        std::function<void(AtomicWriteCalls&)> breakIt;
-        const char* reason;  // the start of the reason given
-    };
-    auto failWith = [](int error) {
+    auto fail = [](int error) {
         errno = error;
         return -1;
     };
-    auto halfThenFull = [&, first = true](int fd, const void* data, size_t size) mutable {
-        if (!first) return ssize_t(failWith(ENOSPC));
-        first = false;
-        return ::write(fd, data, size / 2);
-    };
-    auto closeThenFail = [&](int fd) {
-        ::close(fd);
-        return failWith(EIO);
-    };
-    auto writeFails = [&](int, const void*, size_t) { return ssize_t(failWith(EIO)); };
-    auto writeStalls = [](int, const void*, size_t) { return ssize_t(0); };
-    auto flushFails = [&](int) { return failWith(EIO); };
-    auto renameFails = [&](const char*, const char*) { return failWith(EXDEV); };
     using Calls = AtomicWriteCalls;
+    struct Case {
+        const char* step;
+        std::function<void(Calls&)> breakIt;
+        const char* reason;  // the start of the reason given
+    };
     // clang-format off
     const Case cases[] = {
-        {"write", [&](Calls& c) { c.write = writeFails; }, "cannot write"},
-        {"write after part of the data", [&](Calls& c) { c.write = halfThenFull; }, "cannot write"},
-        {"write that makes no progress", [&](Calls& c) { c.write = writeStalls; }, "cannot write"},
-        {"flush", [&](Calls& c) { c.fsync = flushFails; }, "cannot flush"},
-        {"close", [&](Calls& c) { c.close = closeThenFail; }, "cannot write"},
-        {"rename", [&](Calls& c) { c.rename = renameFails; }, "cannot replace"},
+        {"write", [&](Calls& c) { c.write = [&](int, const void*, size_t) { return ssize_t(fail(EIO)); }; }, "cannot write"},
+        {"write after part of the data", [&](Calls& c) {
+             c.write = [&, first = true](int fd, const void* data, size_t size) mutable {
+                 if (!std::exchange(first, false)) return ssize_t(fail(ENOSPC));
+                 return ::write(fd, data, size / 2);
+             };
+         }, "cannot write"},
+        {"write that makes no progress", [](Calls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; }, "cannot write"},
+        {"flush", [&](Calls& c) { c.fsync = [&](int) { return fail(EIO); }; }, "cannot flush"},
+        {"close", [&](Calls& c) {
+             c.close = [&](int fd) {
+                 ::close(fd);
+                 return fail(EIO);
+             };
+         }, "cannot write"},
+        {"rename", [&](Calls& c) { c.rename = [&](const char*, const char*) { return fail(EXDEV); }; }, "cannot replace"},
     };
     // clang-format on
     ScratchDir dir("quorbit-atomic");
     fs::path target = dir / "defaults.json";
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
         ASSERT_EQ(writeFileAtomically(target, "old contents", true, 0600), "");
         std::string reason;
         {
@@ -83,9 +79,9 @@ TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
             c.breakIt(atomicWriteCalls());
             reason = writeFileAtomically(target, std::string(10000, 'n'), true, 0600);
         }
-        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
-        EXPECT_EQ(readFile(target), "old contents");
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << "a temporary left";
+        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << c.step << ": " << reason;
+        EXPECT_EQ(readFile(target), "old contents") << c.step;
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << c.step;
     }
     EXPECT_NE(writeFileAtomically(dir / "no" / "such" / "file", "x"), "");
     // With the system's calls back, the write goes through, with the mode asked for.

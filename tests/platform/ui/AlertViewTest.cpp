@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "UiTestSupport.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
-#include "platform/ui/Window.h"
+#include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
 namespace {
@@ -13,25 +11,26 @@ namespace {
 using namespace quorbit::testing;
 using Calls = std::vector<std::string>;
 
-struct AlertLog {
-    CallLog log;
+// A delegate that writes what the alert tells it into log.
+AlertViewDelegate loggingDelegate(CallLog& log) {
     AlertViewDelegate delegate;
-    AlertLog() {
-        delegate.clickedButtonAtIndex = [this](AlertView&, int i) {
-            log("clicked " + std::to_string(i));
-        };
-        delegate.willDismissWithButtonIndex = [this](AlertView&, int i) {
-            log("willDismiss " + std::to_string(i));
-        };
-        delegate.didDismissWithButtonIndex = [this](AlertView&, int i) {
-            log("didDismiss " + std::to_string(i));
-        };
-    }
-};
+    delegate.clickedButtonAtIndex = [&](AlertView&, int i) { log("clicked " + std::to_string(i)); };
+    delegate.willDismissWithButtonIndex = [&](AlertView&, int i) {
+        log("willDismiss " + std::to_string(i));
+    };
+    delegate.didDismissWithButtonIndex = [&](AlertView&, int i) {
+        log("didDismiss " + std::to_string(i));
+    };
+    return delegate;
+}
 
-// Where each button sits and which index a tap there reports, found from the screen alone:
-// the buttons in reading order (top to bottom, left to right) and the index each one has.
-// A tap tells the delegate that index, the alert goes at once and lets itself go after.
+Calls dismissedWith(int i) {
+    std::string n = std::to_string(i);
+    return {"clicked " + n, "willDismiss " + n, "didDismiss " + n};
+}
+
+// The buttons in reading order (top to bottom, left to right) with the index each one has. A
+// tap tells the delegate that index, the alert goes at once and lets itself go after.
 TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
     struct Slot {
         const char* title;
@@ -53,30 +52,29 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        for (size_t slot = 0; slot < c.slots.size(); ++slot) {
-            SCOPED_TRACE(c.slots[slot].title);
+        for (const Slot& tapped : c.slots) {
             auto window = makeWindow();
-            AlertLog log;
+            CallLog log;
+            AlertViewDelegate delegate = loggingDelegate(log);
             std::weak_ptr<AlertView> weak;
             {
-                auto made = AlertView::create("T", "M", &log.delegate, c.cancel, c.others);
+                auto made = AlertView::create("T", "M", &delegate, c.cancel, c.others);
                 weak = made;
                 made->show();
             }
             AlertView* alert = AlertView::visibleAlert();
             ASSERT_TRUE(alert && alert == weak.lock().get()) << "a shown alert keeps itself";
             RunLoop::main().runFor(300ms);  // let it pop in
-            std::vector<Button*> buttons;
-            for (const auto& view : alert->subviews()) {
-                if (auto* button = dynamic_cast<Button*>(view.get())) buttons.push_back(button);
-            }
-            ASSERT_EQ(buttons.size(), c.slots.size());
-            std::sort(buttons.begin(), buttons.end(), [](Button* a, Button* b) {
-                Rect fa = a->frame(), fb = b->frame();
-                return fa.minY() != fb.minY() ? fa.minY() < fb.minY() : fa.minX() < fb.minX();
-            });
-            for (size_t i = 1; i < buttons.size(); ++i) {
-                Rect before = buttons[i - 1]->frame(), here = buttons[i]->frame();
+            EXPECT_EQ(alert->cancelButtonIndex(), c.cancel ? 0 : -1);
+            EXPECT_EQ(alert->buttonTitleAtIndex(int(c.slots.size())), "") << "past the last";
+            for (size_t i = 0; i < c.slots.size(); ++i) {
+                Button* button = alert->buttonAtIndex(c.slots[i].index);
+                ASSERT_NE(button, nullptr);
+                EXPECT_EQ(button->currentTitle(), c.slots[i].title);
+                EXPECT_EQ(alert->buttonTitleAtIndex(c.slots[i].index), c.slots[i].title);
+                if (i == 0) continue;
+                Rect before = alert->buttonAtIndex(c.slots[i - 1].index)->frame();
+                Rect here = button->frame();
                 if (c.sideBySide) {
                     EXPECT_EQ(here.minY(), before.minY());
                     EXPECT_GE(here.minX(), before.maxX());
@@ -84,67 +82,68 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
                     EXPECT_GE(here.minY(), before.maxY());
                 }
             }
-            EXPECT_EQ(alert->cancelButtonIndex(), c.cancel ? 0 : -1);
-            Button* button = buttons[slot];
-            EXPECT_EQ(button->currentTitle(), c.slots[slot].title);
-            EXPECT_EQ(alert->buttonTitleAtIndex(c.slots[slot].index), c.slots[slot].title);
-            EXPECT_EQ(alert->buttonTitleAtIndex(int(c.slots.size())), "") << "past the last";
-            EXPECT_EQ(alert->buttonAtIndex(c.slots[slot].index), button);
+            Button* button = alert->buttonAtIndex(tapped.index);
             Rect b = button->bounds();
             tap(button->convertToWindow({b.midX(), b.midY()}));
             EXPECT_EQ(AlertView::visibleAlert(), nullptr) << "gone from view at once";
-            ASSERT_TRUE(runUntil([&] { return log.log.calls.size() == 3; }));
-            std::string n = std::to_string(c.slots[slot].index);
-            EXPECT_EQ(log.log.calls,
-                      (Calls{"clicked " + n, "willDismiss " + n, "didDismiss " + n}));
+            ASSERT_TRUE(runUntil([&] { return log.calls.size() == 3; }));
+            EXPECT_EQ(log.calls, dismissedWith(tapped.index)) << tapped.title;
             EXPECT_TRUE(weak.expired());
             EXPECT_EQ(Window::keyWindow(), window.get()) << "key window given back";
         }
     }
 }
 
-TEST(AlertView, ModalOverEverythingAndStacked) {
+// Alerts swallow touches outside their box and every key, and stack. Escape is the cancel
+// button where there is one (a held key's repeats are no new press); a dismissal before the
+// alert is shown, with a bad index or once it is going does nothing; it may be shown again.
+TEST(AlertView, ModalForTouchesAndKeysStackedAndDismissedOnce) {
     auto window = makeWindow();
+    auto screen = std::make_shared<KeyScreen>();
+    window->setRootViewController(screen);
     auto button = Button::create(Button::Type::Custom, Rect(0, 0, 320, 480));
     window->addSubview(button);
     int taps = 0;
     button->addAction([&](Button&) { ++taps; });
+    KeyEvent escape{KeyEvent::Key::Escape}, held{KeyEvent::Key::Escape},
+        a{KeyEvent::Key::Character, 'a'};
+    held.repeat = true;
 
-    AlertLog first, second;
-    AlertView::create("First", "", &first.delegate, "OK")->show();
-    tap({5, 5});  // outside the box
-    EXPECT_EQ(taps, 0);
-    EXPECT_TRUE(first.log.calls.empty());
-
-    AlertView::create("Second", "", &second.delegate, "OK")->show();
-    EXPECT_EQ(AlertView::visibleAlert()->title(), "Second");
-    AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
-    EXPECT_EQ(second.log.calls, (Calls{"clicked 0", "willDismiss 0", "didDismiss 0"}));
-    EXPECT_EQ(AlertView::visibleAlert()->title(), "First");
-    AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
-    EXPECT_EQ(AlertView::visibleAlert(), nullptr);
-    tap({5, 5});
-    EXPECT_EQ(taps, 1);
-}
-
-TEST(AlertView, DismissingTwiceOrWithABadIndexDoesNothing) {
-    auto window = makeWindow();
-    AlertLog log;
-    auto alert = AlertView::create("T", "M", &log.delegate, "Cancel", {"OK"});
+    CallLog first, second;
+    AlertViewDelegate firstDelegate = loggingDelegate(first),
+                      secondDelegate = loggingDelegate(second);
+    auto alert = AlertView::create("First", "", &firstDelegate, std::nullopt, {"Yes", "No"});
     alert->dismissWithClickedButtonIndex(0, false);  // not shown yet
     alert->show();
-    alert->dismissWithClickedButtonIndex(5, false);
+    tap({5, 5});  // outside the box
+    EXPECT_EQ(taps, 0);
+    AlertView::create("Second", "", &secondDelegate, "OK")->show();
+    EXPECT_EQ(AlertView::visibleAlert()->title(), "Second");
+    Window::dispatchKey(held, true);
+    EXPECT_TRUE(second.calls.empty());
+    Window::dispatchKey(escape, true);
+    ASSERT_TRUE(runUntil([&] { return second.calls.size() == 3; }));
+    EXPECT_EQ(second.calls, dismissedWith(0));
+    EXPECT_EQ(AlertView::visibleAlert(), alert.get());
+
+    Window::dispatchKey(escape, true);  // no cancel button: nothing to press
+    Window::dispatchKey(a, true);
+    alert->dismissWithClickedButtonIndex(2, false);
     alert->dismissWithClickedButtonIndex(-1, false);
-    EXPECT_TRUE(log.log.calls.empty());
+    EXPECT_TRUE(first.calls.empty());
     EXPECT_TRUE(alert->isVisible());
     alert->dismissWithClickedButtonIndex(1, true);
     alert->dismissWithClickedButtonIndex(0, true);  // already going
     ASSERT_TRUE(runUntil([&] { return !alert->isVisible(); }));
-    EXPECT_EQ(log.log.calls, (Calls{"clicked 1", "willDismiss 1", "didDismiss 1"}));
-    // It may be shown again.
+    EXPECT_EQ(first.calls, dismissedWith(1));
+    EXPECT_TRUE(screen->log.empty()) << "the alerts kept every key";
+    EXPECT_EQ(AlertView::visibleAlert(), nullptr);
+    tap({5, 5});
+    EXPECT_EQ(taps, 1);
     alert->show();
     EXPECT_EQ(AlertView::visibleAlert(), alert.get());
     alert->dismissWithClickedButtonIndex(0, false);
+    window->setRootViewController(nullptr);
 }
 
 }  // namespace

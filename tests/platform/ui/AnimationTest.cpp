@@ -46,30 +46,9 @@ TEST(Animation, PropertiesEndExactlyOnTheirNewValues) {
     EXPECT_EQ(Animation::runningCount(), 0);
 }
 
-TEST(Animation, ChainedAnimationsRunOneAfterAnother) {
-    auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
-    std::vector<std::string> steps;
-    // Grow past full size, shrink a little, settle: the pop-in shape.
-    view->setTransform(AffineTransform::scale(0.001, 0.001));
-    Animation::animate(
-        0.1, [&] { view->setTransform(AffineTransform::scale(1.1, 1.1)); },
-        [&](bool) {
-            steps.push_back("grown " + std::to_string(view->transform().a));
-            Animation::animate(
-                0.05, [&] { view->setTransform(AffineTransform::scale(0.9, 0.9)); },
-                [&](bool) {
-                    steps.push_back("shrunk " + std::to_string(view->transform().a));
-                    Animation::animate(
-                        0.05, [&] { view->setTransform(AffineTransform::identity()); },
-                        [&](bool) { steps.push_back("settled"); });
-                });
-        });
-    ASSERT_TRUE(runUntil([&] { return steps.size() == 3; }));
-    EXPECT_EQ(steps, (std::vector<std::string>{"grown 1.100000", "shrunk 0.900000", "settled"}));
-    EXPECT_TRUE(view->transform().isIdentity());
-}
-
-TEST(Animation, ANewAnimationTakesOverAndTheOldOneReportsUnfinished) {
+// A new animation of a view cuts the running one short (it reports unfinished) and goes on
+// from where the view was; one started from a completion runs after it.
+TEST(Animation, ANewAnimationTakesOverAndACompletionMayChainTheNext) {
     auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
     std::vector<std::string> done;
     Animation::animate(
@@ -80,13 +59,23 @@ TEST(Animation, ANewAnimationTakesOverAndTheOldOneReportsUnfinished) {
     EXPECT_GT(midway, 0);
     EXPECT_LT(midway, 1);
     Animation::animate(
-        0.1, [&] { view->setAlpha(1); },
-        [&](bool f) { done.push_back(f ? "back finished" : "back cut"); });
+        0.1,
+        [&] {
+            view->setTransform(AffineTransform::scale(1.1, 1.1));
+            view->setAlpha(1);
+        },
+        [&](bool f) {
+            done.push_back((f ? "grown " : "cut ") + std::to_string(view->transform().a));
+            Animation::animate(
+                0.05, [&] { view->setTransform(AffineTransform::identity()); },
+                [&](bool g) { done.push_back(g ? "settled" : "cut"); });
+        });
     EXPECT_EQ(done, std::vector<std::string>{"fade cut"});
     EXPECT_DOUBLE_EQ(view->alpha(), midway) << "continues from where it was";
-    ASSERT_TRUE(runUntil([&] { return done.size() == 2; }));
-    EXPECT_EQ(done.back(), "back finished");
+    ASSERT_TRUE(runUntil([&] { return done.size() == 3; }));
+    EXPECT_EQ(done, (std::vector<std::string>{"fade cut", "grown 1.100000", "settled"}));
     EXPECT_DOUBLE_EQ(view->alpha(), 1);
+    EXPECT_TRUE(view->transform().isIdentity());
 }
 
 TEST(Animation, ImmediateAndEdgeCases) {

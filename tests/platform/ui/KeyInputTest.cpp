@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
-#include "platform/ui/AlertView.h"
-#include "platform/ui/ViewController.h"
-#include "platform/ui/Window.h"
 #include "support/HostTestSupport.h"
 
 namespace quorbit::platform {
@@ -70,7 +67,7 @@ class PassingView : public View {
     bool canBecomeFocused() const override { return true; }
 };
 
-TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreenAndAlertsTakeEscape) {
+TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreen) {
     auto window = makeWindow();
     auto root = std::make_shared<KeyScreen>();
     auto top = std::make_shared<KeyScreen>();
@@ -99,29 +96,6 @@ TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreenAndAlertsTakeEscape) {
     EXPECT_EQ(top->log, (std::vector<std::string>{"b", "wheel 0,-2", "c"}));
     EXPECT_EQ(root->log, (std::vector<std::string>{"a"}));
 
-    // An alert is modal for keys: Escape is its cancel button, other keys reach no screen.
-    int clicked = -1;
-    AlertViewDelegate delegate;
-    delegate.clickedButtonAtIndex = [&](AlertView&, int index) { clicked = index; };
-    auto noCancel = AlertView::create("No cancel", "", &delegate, std::nullopt, {"OK"});
-    noCancel->show();
-    KeyEvent escape{KeyEvent::Key::Escape};
-    Window::dispatchKey(escape, true);
-    EXPECT_EQ(clicked, -1) << "no cancel button, nothing to press";
-    noCancel->dismissWithClickedButtonIndex(0, false);
-    clicked = -1;
-    auto alert = AlertView::create("Sure?", "", &delegate, std::string("Cancel"), {"OK"});
-    alert->show();
-    press('e');
-    KeyEvent held = escape;
-    held.repeat = true;
-    Window::dispatchKey(held, true);
-    EXPECT_EQ(clicked, -1) << "a repeat is no new press";
-    Window::dispatchKey(escape, true);
-    EXPECT_EQ(clicked, 0);
-    ASSERT_TRUE(runUntil([&] { return !alert->isVisible(); }));
-    EXPECT_EQ(Window::keyWindow(), window.get());
-    EXPECT_EQ(top->log.size(), 3u) << "the alert kept every key";
     root->dismissModalViewControllerAnimated(false);
     window->setRootViewController(nullptr);
 }

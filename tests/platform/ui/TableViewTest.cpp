@@ -4,35 +4,30 @@
 
 #include "UiTestSupport.h"
 #include "platform/ui/TableView.h"
-#include "platform/ui/Window.h"
 
 namespace quorbit::platform {
 namespace {
 
 using namespace quorbit::testing;
 
-// A table with configurable sections, counting the cells it makes.
+// A table in a window with configurable sections, counting the cells it makes.
 struct Rows {
-    std::vector<int> rowsPerSection{2};
+    std::shared_ptr<Window> window = makeWindow();
+    std::vector<int> rowsPerSection;
     std::map<int, std::string> headers, footers;
-    int cellsMade = 0;
-    int reused = 0;
+    int cellsMade = 0, reused = 0;
     std::vector<IndexPath> selected;
     TableViewDataSource dataSource;
     TableViewDelegate delegate;
 
-    Rows() {
+    explicit Rows(std::vector<int> rows = {2}) : rowsPerSection(std::move(rows)) {
         dataSource.numberOfSections = [this](TableView&) { return int(rowsPerSection.size()); };
         dataSource.numberOfRowsInSection = [this](TableView&, int s) { return rowsPerSection[s]; };
-        dataSource.titleForHeaderInSection = [this](TableView&,
-                                                    int s) -> std::optional<std::string> {
-            if (headers.count(s)) return headers[s];
-            return std::nullopt;
+        dataSource.titleForHeaderInSection = [this](TableView&, int s) {
+            return title(headers, s);
         };
-        dataSource.titleForFooterInSection = [this](TableView&,
-                                                    int s) -> std::optional<std::string> {
-            if (footers.count(s)) return footers[s];
-            return std::nullopt;
+        dataSource.titleForFooterInSection = [this](TableView&, int s) {
+            return title(footers, s);
         };
         dataSource.cellForRow = [this](TableView& table, IndexPath path) {
             auto cell = table.dequeueReusableCell("row");
@@ -40,7 +35,6 @@ struct Rows {
                 ++reused;
             } else {
                 cell = std::make_shared<TableViewCell>(TableViewCell::Style::Default, "row");
-                cell->setAccessoryType(TableViewCell::Accessory::DisclosureIndicator);
                 ++cellsMade;
             }
             cell->textLabel()->setText(std::to_string(path.section) + ":" +
@@ -52,20 +46,25 @@ struct Rows {
             table.deselectRowAtIndexPath(path, true);
         };
     }
+    static std::optional<std::string> title(const std::map<int, std::string>& titles, int s) {
+        if (titles.count(s)) return titles.at(s);
+        return std::nullopt;
+    }
 
-    std::shared_ptr<TableView> attach(Window& window, Rect frame,
+    std::shared_ptr<TableView> attach(Rect frame,
                                       TableView::Style style = TableView::Style::Plain) {
         auto table = std::make_shared<TableView>(frame, style);
         table->setRowHeight(40);
         table->setDataSource(&dataSource);
         table->setTableDelegate(&delegate);
-        window.addSubview(table);
+        window->addSubview(table);
         table->reloadData();
         return table;
     }
 };
 
 TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
+    using S = TableView::Style;
     struct Case {
         const char* name;
         TableView::Style style;
@@ -74,47 +73,43 @@ TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
         IndexPath path;
         Rect expected;
     };
+    // clang-format off
     const Case cases[] = {
-        {"first row, plain", TableView::Style::Plain, {2}, false, {0, 0}, {0, 0, 320, 40}},
-        {"second row, plain", TableView::Style::Plain, {2}, false, {0, 1}, {0, 40, 320, 40}},
-        {"after a titled header", TableView::Style::Plain, {2}, true, {0, 1}, {0, 62, 320, 40}},
-        {"second section", TableView::Style::Plain, {2, 3}, false, {1, 2}, {0, 160, 320, 40}},
-        {"grouped, untitled", TableView::Style::Grouped, {1}, false, {0, 0}, {10, 10, 300, 40}},
-        {"grouped, titled", TableView::Style::Grouped, {1}, true, {0, 0}, {10, 36, 300, 40}},
+        {"first row, plain", S::Plain, {2}, false, {0, 0}, {0, 0, 320, 40}},
+        {"second row, plain", S::Plain, {2}, false, {0, 1}, {0, 40, 320, 40}},
+        {"after a titled header", S::Plain, {2}, true, {0, 1}, {0, 62, 320, 40}},
+        {"second section", S::Plain, {2, 3}, false, {1, 2}, {0, 160, 320, 40}},
+        {"grouped, untitled", S::Grouped, {1}, false, {0, 0}, {10, 10, 300, 40}},
+        {"grouped, titled", S::Grouped, {1}, true, {0, 0}, {10, 36, 300, 40}},
         // Second grouped section: 10 + 2 rows + 10 footer gap + 10 header gap.
-        {"grouped, second", TableView::Style::Grouped, {2, 1}, false, {1, 0}, {10, 110, 300, 40}},
-        {"no such row", TableView::Style::Plain, {2}, false, {0, 2}, {}},
-        {"no such section", TableView::Style::Plain, {2}, false, {1, 0}, {}},
+        {"grouped, second", S::Grouped, {2, 1}, false, {1, 0}, {10, 110, 300, 40}},
+        {"no such row", S::Plain, {2}, false, {0, 2}, {}},
+        {"no such section", S::Plain, {2}, false, {1, 0}, {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
-        auto window = makeWindow();
-        Rows rows;
-        rows.rowsPerSection = c.rows;
+        Rows rows(c.rows);
         if (c.header) rows.headers[0] = "Facebook";
-        auto table = rows.attach(*window, Rect(0, 0, 320, 400), c.style);
+        auto table = rows.attach(Rect(0, 0, 320, 400), c.style);
         EXPECT_EQ(table->rectForRowAtIndexPath(c.path), c.expected) << c.name;
-        if (!c.expected.isEmpty()) {
-            Point inside{c.expected.midX(), c.expected.midY()};
-            EXPECT_EQ(table->indexPathForRowAtPoint(inside), c.path) << c.name;
-            ASSERT_NE(table->cellForRowAtIndexPath(c.path), nullptr) << c.name;
-            EXPECT_EQ(table->cellForRowAtIndexPath(c.path)->frame(), c.expected) << c.name;
-        }
+        if (c.expected.isEmpty()) continue;
+        EXPECT_EQ(table->indexPathForRowAtPoint({c.expected.midX(), c.expected.midY()}), c.path)
+            << c.name;
+        ASSERT_NE(table->cellForRowAtIndexPath(c.path), nullptr) << c.name;
+        EXPECT_EQ(table->cellForRowAtIndexPath(c.path)->frame(), c.expected) << c.name;
     }
 }
 
 TEST(TableView, HeaderAndFooterTitlesAreShownAndMakeRoom) {
-    auto window = makeWindow();
-    Rows rows;
-    rows.rowsPerSection = {1};
+    Rows rows({1});
     rows.headers[0] = "Facebook";
     rows.footers[0] =
         "If you are experiencing problems with Facebook, logout and login again using the "
         "button above.";
-    auto table = rows.attach(*window, Rect(0, 0, 320, 400), TableView::Style::Grouped);
+    auto table = rows.attach(Rect(0, 0, 320, 400), TableView::Style::Grouped);
     auto* header = dynamic_cast<Label*>(table->findControl("table-header-0"));
-    auto* footer = dynamic_cast<Label*>(table->findControl("table-footer-0"));
     ASSERT_NE(header, nullptr);
-    ASSERT_NE(footer, nullptr);
+    ASSERT_NE(dynamic_cast<Label*>(table->findControl("table-footer-0")), nullptr);
     EXPECT_EQ(header->text(), "Facebook");
     // The long footer wraps onto more than one line inside its area.
     Rect footerArea = table->rectForFooterInSection(0);
@@ -124,10 +119,8 @@ TEST(TableView, HeaderAndFooterTitlesAreShownAndMakeRoom) {
 }
 
 TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
-    auto window = makeWindow();
-    Rows rows;
-    rows.rowsPerSection = {100};
-    auto table = rows.attach(*window, Rect(0, 0, 320, 200));
+    Rows rows({100});
+    auto table = rows.attach(Rect(0, 0, 320, 200));
     EXPECT_EQ(rows.cellsMade, 5);  // 200 / 40
 
     for (int step = 1; step <= 50; ++step)
@@ -146,12 +139,19 @@ TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
     table->reloadData();
     EXPECT_DOUBLE_EQ(table->contentOffset().y, 0);
     EXPECT_EQ(table->indexPathsForVisibleRows().size(), 3u);
+
+    // A data source that gives no cell gets an empty row.
+    rows.dataSource.cellForRow = [](TableView&, IndexPath) {
+        return std::shared_ptr<TableViewCell>();
+    };
+    table->reloadData();
+    ASSERT_NE(table->cellForRowAtIndexPath({0, 0}), nullptr);
+    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 0})->textLabel()->text().empty());
 }
 
 TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
-    auto window = makeWindow();
     Rows rows;
-    auto table = rows.attach(*window, Rect(0, 100, 320, 200));
+    auto table = rows.attach(Rect(0, 100, 320, 200));
     auto* cell = table->cellForRowAtIndexPath({0, 1});
     ASSERT_NE(cell, nullptr);
 
@@ -174,9 +174,8 @@ TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
     table->reloadData();
     drag({100, 180}, {100, 120});
     EXPECT_EQ(rows.selected.size(), 1u);
-    for (auto path : table->indexPathsForVisibleRows()) {
+    for (auto path : table->indexPathsForVisibleRows())
         EXPECT_FALSE(table->cellForRowAtIndexPath(path)->isHighlighted());
-    }
 
     // Below the last row nothing is selected.
     rows.rowsPerSection = {1};
@@ -186,32 +185,18 @@ TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
 }
 
 TEST(TableView, SelectionPersistsAcrossReuseOnlyForItsRow) {
-    auto window = makeWindow();
-    Rows rows;
-    rows.rowsPerSection = {50};
+    Rows rows({50});
     rows.delegate.didSelectRow = [&](TableView&, IndexPath path) { rows.selected.push_back(path); };
-    auto table = rows.attach(*window, Rect(0, 0, 320, 200));
+    auto table = rows.attach(Rect(0, 0, 320, 200));
     tap({100, 20});
     ASSERT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 0}));
     table->setContentOffset({0, 800});
-    for (auto path : table->indexPathsForVisibleRows()) {
+    for (auto path : table->indexPathsForVisibleRows())
         EXPECT_FALSE(table->cellForRowAtIndexPath(path)->isSelected());
-    }
     table->setContentOffset({0, 0});
     EXPECT_TRUE(table->cellForRowAtIndexPath({0, 0})->isSelected());
     table->deselectRowAtIndexPath({0, 0}, false);
     EXPECT_DOUBLE_EQ(table->cellForRowAtIndexPath({0, 0})->selectionAmount(), 0);
-}
-
-TEST(TableView, MissingCellFromTheDataSourceShowsAnEmptyRow) {
-    auto window = makeWindow();
-    Rows rows;
-    rows.dataSource.cellForRow = [](TableView&, IndexPath) {
-        return std::shared_ptr<TableViewCell>();
-    };
-    auto table = rows.attach(*window, Rect(0, 0, 320, 200));
-    ASSERT_NE(table->cellForRowAtIndexPath({0, 0}), nullptr);
-    EXPECT_TRUE(table->cellForRowAtIndexPath({0, 0})->textLabel()->text().empty());
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "UiTestSupport.h"
-#include "platform/ui/Animation.h"
 #include "platform/ui/ViewController.h"
-#include "platform/ui/Window.h"
 
 namespace quorbit::platform {
 namespace {
 
 using namespace quorbit::testing;
+using Calls = std::vector<std::string>;
 
 // A screen that writes every lifecycle callback, prefixed with its name, into a shared log.
 class Screen : public ViewController {
@@ -37,8 +36,6 @@ class Screen : public ViewController {
     CallLog& _log;
 };
 
-using Calls = std::vector<std::string>;
-
 // A window whose root screen is "root" (shown unless asked not to yet); the screens made by
 // screen() write into the same log.
 struct Stage {
@@ -52,59 +49,46 @@ struct Stage {
     std::shared_ptr<Screen> screen(const char* name) { return std::make_shared<Screen>(name, log); }
 };
 
-// The view is loaded once, on first use, and fills the screen.
-TEST(ViewController, RootScreenAppearsWithItsWindow) {
-    CallLog log;
-    auto root = std::make_shared<Screen>("root", log);
-    EXPECT_FALSE(root->isViewLoaded());
-    auto window = std::make_shared<Window>();
-    window->setRootViewController(root);
-    EXPECT_EQ(log.calls, (Calls{"root.loadView", "root.viewDidLoad"}));
-    window->makeKeyAndVisible();
-    EXPECT_EQ(root->view()->superview(), window.get());
-    EXPECT_EQ(root->view()->frame(), Window::screenBounds());
-    window->setHidden(true);
-    EXPECT_EQ(log.calls, (Calls{"root.loadView", "root.viewDidLoad", "root.willAppear",
-                                "root.didAppear", "root.willDisappear", "root.didDisappear"}));
-}
-
-// The order in which both screens hear a modal presentation and its dismissal, with and
-// without animation.
-TEST(ViewController, ModalPresentationAndDismissalOrder) {
+// The root screen's view is loaded with the window and fills it; the order in which both
+// screens hear a modal presentation and its dismissal, with and without animation.
+TEST(ViewController, LifecycleOfTheRootScreenAndOfAModalInOrder) {
     for (bool animated : {false, true}) {
-        Stage stage;
-        auto& root = stage.root;
-        auto child = stage.screen("child");
+        Stage stage(false);
+        auto root = stage.root, child = stage.screen("child");
         auto& window = stage.window;
-        auto& log = stage.log;
-        log.clear();
+        EXPECT_EQ(stage.log.calls, (Calls{"root.loadView", "root.viewDidLoad"}));
+        window->makeKeyAndVisible();
+        EXPECT_EQ(root->view()->superview(), window.get());
+        EXPECT_EQ(root->view()->frame(), Window::screenBounds());
+        stage.log.clear();
 
         root->presentModalViewController(child, animated);
         if (animated) {
             EXPECT_TRUE(root->isTransitioning());
             EXPECT_EQ(root->view()->superview(), window.get()) << "covered only at the end";
-            ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
         }
-        EXPECT_EQ(log.calls, (Calls{"child.loadView", "child.viewDidLoad", "root.willDisappear",
-                                    "child.willAppear", "root.didDisappear", "child.didAppear"}))
+        ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
+        EXPECT_EQ(stage.log.calls,
+                  (Calls{"child.loadView", "child.viewDidLoad", "root.willDisappear",
+                         "child.willAppear", "root.didDisappear", "child.didAppear"}))
             << "animated " << animated;
         EXPECT_EQ(root->modalViewController(), child);
         EXPECT_EQ(child->view()->superview(), window.get());
         EXPECT_EQ(child->view()->frame(), window->bounds());
         EXPECT_EQ(root->view()->superview(), nullptr);
 
-        log.clear();
+        stage.log.clear();
         child->dismissModalViewControllerAnimated(animated);  // asks the presenter
-        if (animated) {
-            ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
-        }
-        EXPECT_EQ(log.calls, (Calls{"child.willDisappear", "root.willAppear", "child.didDisappear",
-                                    "root.didAppear"}))
-            << "animated " << animated;
+        EXPECT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
         EXPECT_EQ(root->modalViewController(), nullptr);
         EXPECT_EQ(child->view()->superview(), nullptr);
         EXPECT_EQ(root->view()->superview(), window.get());
         EXPECT_EQ(child->view()->frame(), window->bounds()) << "slid back for the next time";
+        window->setHidden(true);
+        EXPECT_EQ(stage.log.calls,
+                  (Calls{"child.willDisappear", "root.willAppear", "child.didDisappear",
+                         "root.didAppear", "root.willDisappear", "root.didDisappear"}))
+            << "animated " << animated;
     }
 }
 
@@ -112,8 +96,7 @@ TEST(ViewController, ModalPresentationAndDismissalOrder) {
 // parent, which may at once present again when it reappears.
 TEST(ViewController, ScreensMayPresentAgainFromTheirCallbacks) {
     Stage stage(false);
-    auto& root = stage.root;
-    auto child = stage.screen("child");
+    auto root = stage.root, child = stage.screen("child");
     int restarts = 0, presents = 0;
     child->onDidDisappear = [&] { ++restarts; };
     root->onDidAppear = [&] {
@@ -129,30 +112,23 @@ TEST(ViewController, ScreensMayPresentAgainFromTheirCallbacks) {
     EXPECT_EQ(root->modalViewController(), nullptr);
 }
 
-TEST(ViewController, RefusesASecondModalOrOneDuringATransition) {
+// A second modal, or one during a transition, is refused; dismissing takes down what the
+// modal presented in turn.
+TEST(ViewController, OneModalAtATimeAndDismissingTakesDownItsModalToo) {
     Stage stage;
-    auto& root = stage.root;
-    auto a = stage.screen("a"), b = stage.screen("b");
-
-    root->presentModalViewController(a, true);
-    root->presentModalViewController(b, false);       // while a slides in
+    auto root = stage.root, share = stage.screen("share"), mail = stage.screen("mail");
+    auto& window = stage.window;
+    root->presentModalViewController(share, true);
+    root->presentModalViewController(mail, false);    // while share slides in
     root->dismissModalViewControllerAnimated(false);  // also refused mid-transition
     ASSERT_TRUE(runUntil([&] { return !root->isTransitioning(); }));
-    EXPECT_EQ(root->modalViewController(), a);
-    root->presentModalViewController(b, false);  // a is up
-    EXPECT_EQ(root->modalViewController(), a);
-    EXPECT_FALSE(b->isViewLoaded());
-}
+    EXPECT_EQ(root->modalViewController(), share);
+    root->presentModalViewController(mail, false);  // share is up
+    EXPECT_EQ(root->modalViewController(), share);
+    EXPECT_FALSE(mail->isViewLoaded());
 
-TEST(ViewController, DismissingTakesDownAScreenTheModalPresented) {
-    Stage stage;
-    auto& root = stage.root;
-    auto share = stage.screen("share"), mail = stage.screen("mail");
-    auto& window = stage.window;
-    root->presentModalViewController(share, false);
     share->presentModalViewController(mail, false);
     EXPECT_EQ(mail->view()->superview(), window.get());
-
     // The mail screen dismissing itself returns to the share screen.
     mail->dismissModalViewControllerAnimated(false);
     EXPECT_EQ(share->view()->superview(), window.get());
@@ -168,31 +144,28 @@ TEST(ViewController, DismissingTakesDownAScreenTheModalPresented) {
 
 TEST(ViewController, MemoryWarningUnloadsOnlyViewsOffScreen) {
     Stage stage;
-    auto& root = stage.root;
-    auto child = stage.screen("child");
-    auto& window = stage.window;
-    auto& log = stage.log;
+    auto root = stage.root, child = stage.screen("child");
     root->presentModalViewController(child, false);
     root->dismissModalViewControllerAnimated(false);
-    log.clear();
+    stage.log.clear();
 
     ViewController::postMemoryWarning();
     EXPECT_TRUE(root->isViewLoaded());
     EXPECT_FALSE(child->isViewLoaded());
-    EXPECT_EQ(log.calls, (Calls{"child.didUnload"}));
+    EXPECT_EQ(stage.log.calls, (Calls{"child.didUnload"}));
 
     // The next presentation builds it again.
-    log.clear();
+    stage.log.clear();
     root->presentModalViewController(child, false);
-    EXPECT_EQ(log.calls.front(), "child.loadView");
-    EXPECT_EQ(child->view()->superview(), window.get());
+    EXPECT_EQ(stage.log.calls.front(), "child.loadView");
+    EXPECT_EQ(child->view()->superview(), stage.window.get());
 
     // The covered root unloads too and comes back when the child goes.
     ViewController::postMemoryWarning();
     EXPECT_FALSE(root->isViewLoaded());
     root->dismissModalViewControllerAnimated(false);
     EXPECT_TRUE(root->isViewLoaded());
-    EXPECT_EQ(root->view()->superview(), window.get());
+    EXPECT_EQ(root->view()->superview(), stage.window.get());
 }
 
 }  // namespace
