@@ -6,10 +6,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -17,91 +16,58 @@ namespace quorbit::capture::testing {
 
 // A camera portal on a private session bus, answering as the desktop's would: it knows a
 // camera or not, grants or refuses access (its Response on the request object), and hands
-// out connections to a PipeWire socket. It serves on a thread of its own.
+// out connections to a PipeWire socket. Its calls are served on a thread of its own.
 class FakePortal {
   public:
     std::atomic<bool> cameraPresent{true};
     std::atomic<unsigned> response{0};  // 0 granted, 1 denied by the user
     std::atomic<int> accessRequests{0}, remotesOpened{0};
 
-    FakePortal(std::string busAddress, std::string pipeWireSocket)
-        : _busAddress(std::move(busAddress)), _socket(std::move(pipeWireSocket)) {
-        _thread = std::thread([this] { serve(); });
-        std::unique_lock lock(_mutex);
-        _changed.wait(lock, [&] { return _state != State::Starting; });
-    }
-    ~FakePortal() {
-        if (_loop) g_main_loop_quit(_loop);
-        _thread.join();
-    }
-    bool ready() const { return _state == State::Serving; }
-
-  private:
-    enum class State { Starting, Serving, Failed };
-
-    static constexpr const char* kXml =
-        "<node><interface name='org.freedesktop.portal.Camera'>"
-        "<method name='AccessCamera'><arg type='a{sv}' direction='in'/>"
-        "<arg type='o' direction='out'/></method>"
-        "<method name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/>"
-        "<arg type='h' direction='out'/></method>"
-        "<property name='IsCameraPresent' type='b' access='read'/>"
-        "<property name='version' type='u' access='read'/>"
-        "</interface></node>";
-
-    void setState(State state) {
-        std::lock_guard lock(_mutex);
-        _state = state;
-        _changed.notify_all();
-    }
-
-    void serve() {
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
-        GError* error = nullptr;
-        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-            _busAddress.c_str(),
+    FakePortal(const std::string& busAddress, std::string pipeWireSocket)
+        : _socket(std::move(pipeWireSocket)) {
+        // Calls are dispatched to the context that is the thread default at registration.
+        g_main_context_push_thread_default(_context);
+        _bus = g_dbus_connection_new_for_address_sync(
+            busAddress.c_str(),
             GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
-        GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kXml, nullptr);
-        guint registration = 0;
-        if (bus) {
+            nullptr, nullptr, nullptr);
+        if (_bus) {
             static const GDBusInterfaceVTable vtable = {onMethod, onProperty, nullptr, {}};
-            registration = g_dbus_connection_register_object(bus, "/org/freedesktop/portal/desktop",
-                                                             info->interfaces[0], &vtable, this,
-                                                             nullptr, nullptr);
+            _registration = g_dbus_connection_register_object(
+                _bus, "/org/freedesktop/portal/desktop", _info->interfaces[0], &vtable, this,
+                nullptr, nullptr);
             GVariant* owned = g_dbus_connection_call_sync(
-                bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                _bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+            _ready = _registration && owned;
             if (owned) g_variant_unref(owned);
-            if (registration && owned) {
-                _bus = bus;
-                _loop = g_main_loop_new(context, FALSE);
-                setState(State::Serving);
-                g_main_loop_run(_loop);
-                g_main_loop_unref(_loop);
-            }
         }
-        if (_state != State::Serving) setState(State::Failed);
-        if (error) g_error_free(error);
-        if (registration) g_dbus_connection_unregister_object(bus, registration);
-        if (bus) {
-            g_dbus_connection_close_sync(bus, nullptr, nullptr);
-            g_object_unref(bus);
-        }
-        g_dbus_node_info_unref(info);
-        g_main_context_pop_thread_default(context);
-        g_main_context_unref(context);
+        g_main_context_pop_thread_default(_context);
+        _thread = std::thread([this] {
+            while (!_stop)
+                g_main_context_iteration(_context, TRUE);
+        });
     }
+    ~FakePortal() {
+        _stop = true;
+        g_main_context_wakeup(_context);
+        _thread.join();
+        if (_registration) g_dbus_connection_unregister_object(_bus, _registration);
+        if (_bus) {
+            g_dbus_connection_close_sync(_bus, nullptr, nullptr);
+            g_object_unref(_bus);
+        }
+        g_dbus_node_info_unref(_info);
+        g_main_context_unref(_context);
+    }
+    bool ready() const { return _ready; }
 
+  private:
     static GVariant* onProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                const gchar* name, GError**, gpointer data) {
-        auto* self = static_cast<FakePortal*>(data);
-        if (std::strcmp(name, "IsCameraPresent") == 0)
-            return g_variant_new_boolean(self->cameraPresent);
-        return g_variant_new_uint32(1);
+                                const gchar*, GError**, gpointer data) {
+        return g_variant_new_boolean(static_cast<FakePortal*>(data)->cameraPresent);
     }
 
     static void onMethod(GDBusConnection* bus, const gchar* sender, const gchar*, const gchar*,
@@ -110,36 +76,30 @@ class FakePortal {
         auto* self = static_cast<FakePortal*>(data);
         if (std::strcmp(method, "AccessCamera") == 0) {
             ++self->accessRequests;
-            GVariant* options = g_variant_get_child_value(parameters, 0);
             const char* token = "t";
+            GVariant* options = g_variant_get_child_value(parameters, 0);
             g_variant_lookup(options, "handle_token", "&s", &token);
             std::string path = std::string("/org/freedesktop/portal/desktop/request/") +
                                (sender + 1) + "/" + token;
-            for (char& c : path)
-                if (c == '.') c = '_';
             g_variant_unref(options);
+            std::replace(path.begin(), path.end(), '.', '_');
             g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
-            GVariantBuilder results;
-            g_variant_builder_init(&results, G_VARIANT_TYPE_VARDICT);
             g_dbus_connection_emit_signal(
                 bus, sender, path.c_str(), "org.freedesktop.portal.Request", "Response",
-                g_variant_new("(ua{sv})", self->response.load(), &results), nullptr);
+                g_variant_new("(u@a{sv})", self->response.load(), g_variant_new("a{sv}", nullptr)),
+                nullptr);
             return;
         }
         // OpenPipeWireRemote: a fresh connection to the daemon, or none without access.
-        if (self->response != 0) {
-            g_dbus_method_invocation_return_dbus_error(
-                invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera access");
-            return;
-        }
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, self->_socket.c_str(), sizeof address.sun_path - 1);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (self->response != 0 ||
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
             close(fd);
             g_dbus_method_invocation_return_dbus_error(
-                invocation, "org.freedesktop.portal.Error.Failed", "no PipeWire");
+                invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera connection");
             return;
         }
         ++self->remotesOpened;
@@ -149,13 +109,22 @@ class FakePortal {
         g_object_unref(fds);
     }
 
-    std::string _busAddress, _socket;
-    std::thread _thread;
-    std::mutex _mutex;
-    std::condition_variable _changed;
-    std::atomic<State> _state{State::Starting};
+    std::string _socket;
+    GMainContext* _context = g_main_context_new();
+    GDBusNodeInfo* _info = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.freedesktop.portal.Camera'>"
+        "<method name='AccessCamera'><arg type='a{sv}' direction='in'/>"
+        "<arg type='o' direction='out'/></method>"
+        "<method name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/>"
+        "<arg type='h' direction='out'/></method>"
+        "<property name='IsCameraPresent' type='b' access='read'/>"
+        "</interface></node>",
+        nullptr);
     GDBusConnection* _bus = nullptr;
-    GMainLoop* _loop = nullptr;
+    guint _registration = 0;
+    bool _ready = false;
+    std::atomic<bool> _stop{false};
+    std::thread _thread;
 };
 
 }  // namespace quorbit::capture::testing

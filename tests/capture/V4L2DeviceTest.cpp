@@ -47,9 +47,8 @@ class FakeDriver : public V4L2Calls {
     int mapped = 0;
 
     int open(const char*, int) override {
-        if (openErrno) return fail(openErrno);
-        open_ = true;
-        return 7;
+        open_ = !openErrno;
+        return openErrno ? fail(openErrno) : 7;
     }
     int close(int fd) override {
         EXPECT_EQ(fd, 7);
@@ -87,8 +86,6 @@ class FakeDriver : public V4L2Calls {
                 format = answer;
                 return 0;
             }
-            case VIDIOC_G_PARM:
-                return fail(EINVAL);
             case VIDIOC_G_EXT_CTRLS: {
                 auto* controls = static_cast<v4l2_ext_controls*>(argument);
                 if (!sensorRotation || controls->count != 1 ||
@@ -127,10 +124,8 @@ class FakeDriver : public V4L2Calls {
                 return 0;
             }
             case VIDIOC_STREAMON:
-                streaming = true;
-                return 0;
             case VIDIOC_STREAMOFF:
-                streaming = false;
+                streaming = request == VIDIOC_STREAMON;
                 return 0;
         }
         return fail(ENOTTY);
@@ -204,14 +199,12 @@ TEST_F(V4L2DeviceTest, TheRotationIsTheDriversSensorRotationElseZero) {
         std::optional<std::int64_t> control;
         int rotation;
     } cases[] = {{std::nullopt, 0}, {0, 0}, {90, 90}, {180, 180}, {270, 270}, {45, 0}, {-90, 0}};
+    driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.control ? std::to_string(*c.control) : "no control");
-        FakeDriver driver;
-        driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
         driver.sensorRotation = c.control;
-        V4L2Device device(camera(), driver);
         ASSERT_TRUE(device.open());
-        EXPECT_EQ(device.rotation(), c.rotation);
+        EXPECT_EQ(device.rotation(), c.rotation) << c.control.value_or(-1);
+        device.close();
     }
 }
 

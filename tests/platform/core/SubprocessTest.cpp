@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "platform/core/Subprocess.h"
 
@@ -40,9 +41,9 @@ TEST(Subprocess, ReportsHowTheChildEnded) {
         ASSERT_TRUE(child) << c.script;
         auto status = child->wait(5s);
         ASSERT_TRUE(status) << c.script;
-        EXPECT_EQ(status->exitCode, c.exitCode) << c.script;
-        EXPECT_EQ(status->signal, c.signal) << c.script;
-        EXPECT_EQ(status->succeeded(), c.exitCode == 0) << c.script;
+        EXPECT_EQ(std::tuple(status->exitCode, status->signal, status->succeeded()),
+                  std::tuple(c.exitCode, c.signal, c.exitCode == 0))
+            << c.script;
     }
     Subprocess::Options nowhere;
     nowhere.argv = {"/nonexistent/quorbit-no-such-program"};
