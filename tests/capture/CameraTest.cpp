@@ -149,6 +149,8 @@ TEST(Camera, FailingDevicesAreReportedOnceAndTheCameraStaysUp) {
         EXPECT_LE(f.delegate.tags.size(), 2u);
         // The main thread never waits for the device, not even for a slow one.
         auto before = std::chrono::steady_clock::now();
+        camera.swapCamera();
+        camera.restartCamera();
         camera.stopCamera();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 50ms);
         // The capture thread, woken by the stop while it waits to retry the failed device,
@@ -172,7 +174,9 @@ TEST(Camera, TellsWhenItIsNotAvailableAndWhenItIsBack) {
         EXPECT_EQ(camera.availability().reason, reason.size() < 5 ? "No camera found." : reason);
     }
 
-    // A camera that fails and comes back: each change heard once, on the main thread.
+    // A camera that fails and comes back: each change heard once, on the main thread, and
+    // said once in the log however often it was tried meanwhile.
+    LogCapture log;
     CameraFixture f;
     FakeDevice& device = f.add(Pos::Front, 6);
     Camera& camera = f.start();
@@ -195,6 +199,8 @@ TEST(Camera, TellsWhenItIsNotAvailableAndWhenItIsBack) {
     EXPECT_EQ(heard.back(), CameraAvailability{});
     for (std::size_t i = 1; i < heard.size(); ++i)
         EXPECT_NE(heard[i], heard[i - 1]);
+    EXPECT_EQ(log.count("camera /dev/fake6: unplugged"), 1);
+    EXPECT_EQ(log.count("camera /dev/fake6: delivering frames again"), 1);
 }
 
 TEST(Camera, IsDestroyedPromptlyWhateverItsDeviceIsDoing) {

@@ -21,7 +21,7 @@ class FakePortal {
   public:
     std::atomic<bool> cameraPresent{true};
     std::atomic<unsigned> response{0};  // 0 granted, 1 denied by the user
-    std::atomic<int> accessRequests{0}, remotesOpened{0};
+    std::atomic<int> accessRequests{0};
 
     FakePortal(const std::string& busAddress, std::string pipeWireSocket)
         : _socket(std::move(pipeWireSocket)) {
@@ -102,7 +102,6 @@ class FakePortal {
                 invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera connection");
             return;
         }
-        ++self->remotesOpened;
         GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1);  // takes fd
         g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
                                                                 fds);
