@@ -4,6 +4,8 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 
+#include <tuple>
+
 #include "FakeDevices.h"
 #include "capture/PipeWireFormat.h"
 #include "capture/PipeWireFrameReader.h"
@@ -91,14 +93,12 @@ TEST(PipeWireFormat, ReadsANodesOffersAndAsksBack) {
     EXPECT_FALSE(PipeWireFormat::choose({*compressed}));
 
     // What the camera asks for reads back as the choice, at one size and format.
-    std::uint8_t askBuffer[1024];
-    spa_pod_builder ask = SPA_POD_BUILDER_INIT(askBuffer, sizeof askBuffer);
+    spa_pod_builder ask = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* asked = PipeWireFormat::build(ask, *choice);
     spa_video_info_raw info{};
     ASSERT_GE(spa_format_video_raw_parse(asked, &info), 0);
-    EXPECT_EQ(info.format, SPA_VIDEO_FORMAT_YUY2);
-    EXPECT_EQ(info.size.width, 640u);
-    EXPECT_EQ(info.size.height, 480u);
+    EXPECT_EQ(std::tuple(info.format, info.size.width, info.size.height),
+              std::tuple(SPA_VIDEO_FORMAT_YUY2, 640u, 480u));
     // Any frame rate, 24 a second preferred.
     const spa_pod_prop* rate = spa_pod_object_find_prop(
         reinterpret_cast<const spa_pod_object*>(asked), nullptr, SPA_FORMAT_VIDEO_framerate);
@@ -108,8 +108,7 @@ TEST(PipeWireFormat, ReadsANodesOffersAndAsksBack) {
     ASSERT_EQ(kind, std::uint32_t(SPA_CHOICE_Range));
     ASSERT_EQ(count, 3u);
     const auto* fractions = static_cast<const spa_fraction*>(SPA_POD_BODY_CONST(values));
-    EXPECT_EQ(fractions[0].num, 24u);
-    EXPECT_EQ(fractions[1].num, 0u);
+    EXPECT_EQ(std::pair(fractions[0].num, fractions[1].num), std::pair(24u, 0u));
 }
 
 using Format = FrameConverter::Format;

@@ -75,7 +75,7 @@ TEST(Subprocess, PipesEnvironmentAndWorkingFolder) {
     EXPECT_EQ(capped->output, "0123");
 }
 
-TEST(Subprocess, TimesOutAndKills) {
+TEST(Subprocess, TimesOutKillsAndReaps) {
     auto start = Clock::now();
     auto child = Subprocess::spawn(shell("exec sleep 30"));
     ASSERT_TRUE(child);
@@ -89,16 +89,15 @@ TEST(Subprocess, TimesOutAndKills) {
     ASSERT_FALSE(late);
     EXPECT_TRUE(late.error().is(ProcessError::TimedOut));
     EXPECT_LT(Clock::now() - start, 10s);
-}
 
-TEST(Subprocess, TheChildIsReapedWhenItsOwnerGoes) {
+    // A child whose owner goes is killed and reaped; a detached one is reaped when it ends.
     pid_t running;
     {
         auto child = Subprocess::spawn(shell("exec sleep 30"));
         ASSERT_TRUE(child);
         running = child->pid();
     }
-    EXPECT_TRUE(gone(running));  // killed and reaped, no zombie left
+    EXPECT_TRUE(gone(running));  // no zombie left
 
     pid_t detached;
     {

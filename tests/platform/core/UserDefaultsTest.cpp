@@ -54,6 +54,11 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     {
         UserDefaults d(path);
         EXPECT_TRUE(d.setBool("oneClickPublish", true));
+        // Values that cannot be written are refused, and writing goes on.
+        EXPECT_FALSE(d.setDouble("x", std::nan("")));
+        EXPECT_FALSE(d.setDouble("x", INFINITY));
+        EXPECT_FALSE(d.setString("x", "\xc3("));
+        EXPECT_FALSE(d.setDate("x", UserDefaults::Date::max()));  // would not read back
         EXPECT_TRUE(d.setInteger("LastFilterUsed", -1));
         EXPECT_TRUE(d.setInteger("big", INT64_MAX));
         EXPECT_TRUE(d.setDouble("ratio", 0.1));
@@ -72,6 +77,7 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     EXPECT_EQ(d.dateForKey("FBSessionExpires"), date);
     EXPECT_EQ(d.dateForKey("old"), old);
     EXPECT_FALSE(d.contains("gone"));
+    EXPECT_FALSE(d.contains("x"));
     // Absent, and of another kind.
     EXPECT_FALSE(d.boolForKey("nothing"));
     EXPECT_EQ(d.integerForKey("nothing"), 0);
@@ -82,6 +88,12 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
 
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(filesInDir(), written) << "no temporary left";
+
+    // A folder that cannot be made: the change stays in memory and the call says so.
+    UserDefaults blocked(path / "defaults.json");
+    EXPECT_FALSE(blocked.setInteger("z", 5));
+    EXPECT_EQ(blocked.integerForKey("z"), 5);
+    EXPECT_FALSE(blocked.synchronize());
 }
 
 // What sits at a path: its type, and the bytes of a regular file or the target of a link.
@@ -285,24 +297,6 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
     for (const char* key : {"list", "object", "nothing", "when", "late"})
         EXPECT_TRUE(now->find(key) && *now->find(key) == *was->find(key)) << key;
     EXPECT_EQ((*now)["LastFilterUsed"].asInt64(), 4);
-}
-
-TEST_F(UserDefaultsTest, ValuesThatCannotBeWrittenAreRefusedAndWritingGoesOn) {
-    UserDefaults d(path);
-    EXPECT_FALSE(d.setDouble("x", std::nan("")));
-    EXPECT_FALSE(d.setDouble("x", INFINITY));
-    EXPECT_FALSE(d.setString("x", "\xc3("));
-    EXPECT_FALSE(d.setDate("x", UserDefaults::Date::max()));  // would not read back
-    EXPECT_TRUE(d.setInteger("y", 1));
-    EXPECT_FALSE(UserDefaults(path).contains("x"));
-    EXPECT_EQ(UserDefaults(path).integerForKey("y"), 1);
-
-    // A folder that cannot be made: the change stays in memory and the call says so.
-    std::ofstream(dir / "file") << "x";
-    UserDefaults blocked(dir / "file" / "defaults.json");
-    EXPECT_FALSE(blocked.setInteger("z", 5));
-    EXPECT_EQ(blocked.integerForKey("z"), 5);
-    EXPECT_FALSE(blocked.synchronize());
 }
 
 TEST_F(UserDefaultsTest, WritersOnSeveralThreadsLoseNothing) {
