@@ -272,8 +272,7 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
         R"({"list":[1,{"a":null}],"object":{"x":[]},"nothing":null,"when":{"date":"yesterday"},)"
         R"("late":{"date":"2262-04-12T00:00:00Z"},"LastFilterUsed":3,"ratio":2})";
     scratch.write("conf/defaults.json", original);
-    struct stat before {
-    }, after{};
+    struct stat before = {}, after = {};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     UserDefaults d(path);
     EXPECT_TRUE(d.contains("list"));
