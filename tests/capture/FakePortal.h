@@ -41,7 +41,6 @@ class FakePortal {
                 _bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            _ready = _registration && owned;
             if (owned) g_variant_unref(owned);
         }
         g_main_context_pop_thread_default(_context);
@@ -62,7 +61,6 @@ class FakePortal {
         g_dbus_node_info_unref(_info);
         g_main_context_unref(_context);
     }
-    bool ready() const { return _ready; }
 
   private:
     static GVariant* onProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
@@ -121,7 +119,6 @@ class FakePortal {
         nullptr);
     GDBusConnection* _bus = nullptr;
     guint _registration = 0;
-    bool _ready = false;
     std::atomic<bool> _stop{false};
     std::thread _thread;
 };

@@ -24,7 +24,7 @@ class FakeDriver : public V4L2Calls {
   public:
     struct Answer {
         std::uint32_t fourcc;
-        unsigned width = kW, height = kH, bytesPerLine = 0;
+        unsigned width = kW, height = kH;
     };
     struct Frame {
         std::vector<std::uint8_t> bytes;
@@ -81,7 +81,6 @@ class FakeDriver : public V4L2Calls {
                 pix.pixelformat = answer.fourcc;
                 pix.width = answer.width;
                 pix.height = answer.height;
-                pix.bytesperline = answer.bytesPerLine;
                 pix.sizeimage = 2 * answer.width * answer.height;
                 format = answer;
                 return 0;
@@ -145,17 +144,12 @@ class FakeDriver : public V4L2Calls {
     std::vector<std::vector<std::uint8_t>> buffers;
 };
 
-DeviceInfo camera() {
-    DeviceInfo info;
-    info.id = "/dev/video0";
-    info.name = "Test camera";
-    return info;
-}
+const DeviceInfo kCamera{"/dev/video0", "Test camera", DevicePosition::Unspecified, {}, 0};
 
 class V4L2DeviceTest : public ::testing::Test {
   protected:
     FakeDriver driver;
-    V4L2Device device{camera(), driver};
+    V4L2Device device{kCamera, driver};
     std::vector<std::uint8_t> out = std::vector<std::uint8_t>(std::size_t(kW) * kH * 4);
     CaptureDevice::Destination destination = [this] { return out.data(); };
 };
@@ -178,7 +172,7 @@ TEST_F(V4L2DeviceTest, OpenChoosesYuyvThenBgr24AndRefusesFormatsItCannotConvert)
         SCOPED_TRACE(c.name);
         FakeDriver driver;
         driver.formats = c.formats;
-        V4L2Device device(camera(), driver);
+        V4L2Device device(kCamera, driver);
         auto opened = device.open();
         EXPECT_EQ(driver.requested, c.requests);
         ASSERT_EQ(bool(opened), c.opens);
@@ -242,7 +236,7 @@ TEST_F(V4L2DeviceTest, FailuresSayWhatFailedInPlainWordsAndKeepTheErrno) {
         driver.openErrno = c.openErrno;
         if (c.failingRequest) driver.failing[c.failingRequest] = c.requestErrno;
         driver.buffersGiven = c.buffers;
-        V4L2Device device(camera(), driver);
+        V4L2Device device(kCamera, driver);
         auto opened = device.open();
         ASSERT_FALSE(opened);
         EXPECT_TRUE(opened.error().is(c.code));
