@@ -140,10 +140,7 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
     // None of these is a device and no PipeWire daemon answers: the default falls back to
     // the synthetic scene.
     EXPECT_TRUE(V4L2DeviceLayer({}, dir.path()).devices().empty());
-    SourceDeviceLayer::Settings settings;
-    settings.deviceDir = dir.path();
-    settings.sandboxMarker = dir / "no-marker";
-    settings.pipeWireRemote = dir / "no-pipewire";
+    SourceDeviceLayer::Settings settings{dir.path(), dir / "no-marker", dir / "no-pipewire"};
     auto fallback = SourceDeviceLayer(CameraSource{}, settings).devices();
     ASSERT_EQ(fallback.size(), 2u);
     EXPECT_EQ(fallback[0]->info().id, "synthetic:front");
