@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -19,6 +21,7 @@
 namespace quorbit::capture::testing {
 
 using namespace std::chrono_literals;
+using quorbit::testing::LogCapture;
 
 // Bytes from a seeded generator: the same each run.
 inline std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed = 7) {
@@ -27,6 +30,18 @@ inline std::vector<std::uint8_t> randomBytes(std::size_t size, unsigned seed = 7
     for (auto& byte : bytes)
         byte = std::uint8_t(random());
     return bytes;
+}
+
+// What write printed to the stream it is given.
+inline std::string printedTo(const std::function<void(std::FILE*)>& write) {
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    write(out);
+    std::fclose(out);
+    std::string printed(text, size);
+    std::free(text);
+    return printed;
 }
 
 // A clock that moves only when told, from any thread.
@@ -41,8 +56,8 @@ struct FakeClock {
     }
 };
 
-// Fills its frames with its tag byte. It can refuse to open, fail for good after some
-// frames, or never deliver (slowly, moving the clock on as time passes).
+// Fills its frames with its tag byte. It can refuse to open, be unplugged (for good after
+// some frames), never deliver (slowly, moving the clock on as time passes) or hang.
 struct FakeDevice : CaptureDevice {
     FakeDevice(DevicePosition position, std::uint8_t tag)
         : description{"/dev/fake" + std::to_string(tag), "fake", position, {}}, tag(tag) {}
@@ -51,7 +66,7 @@ struct FakeDevice : CaptureDevice {
     platform::Result<void> open() override {
         ++opens;
         hangWhile(hangInOpen);
-        if (failed || unplugged) return platform::Error::make("test", 1, "gone");
+        if (unplugged) return platform::Error::make("test", 1, "gone");
         if (!openError.empty()) return platform::Error::make("test", 1, openError);
         return {};
     }
@@ -63,11 +78,8 @@ struct FakeDevice : CaptureDevice {
             if (clock) clock->advance(100ms);
             return false;
         }
+        if (failAfter >= 0 && frames >= failAfter) unplugged = true;
         if (unplugged) return platform::Error::make("test", 3, "unplugged");
-        if (failAfter >= 0 && frames >= failAfter) {
-            failed = true;
-            return platform::Error::make("test", 3, "unplugged");
-        }
         std::this_thread::sleep_for(2ms);
         ++frames;
         if (std::uint8_t* out = destination())
@@ -79,15 +91,13 @@ struct FakeDevice : CaptureDevice {
     DeviceInfo description;
     std::uint8_t tag;
     std::string openError;  // open() fails with it
-    int failAfter = -1;     // reading fails for good after that many frames
+    int failAfter = -1;     // unplugged after that many frames
     bool silent = false;
     FakeClock* clock = nullptr;
     std::atomic<int> opens{0}, closes{0}, frames{0};
-    std::atomic<bool> failed{false};
     std::atomic<bool> unplugged{false};  // reading and opening fail while set
     // open() or readFrame() does not return while set, as a device that does not answer.
-    std::atomic<bool> hangInOpen{false}, hangInRead{false};
-    std::atomic<bool> hanging{false};
+    std::atomic<bool> hangInOpen{false}, hangInRead{false}, hanging{false};
 
   private:
     void hangWhile(const std::atomic<bool>& flag) {
@@ -139,7 +149,5 @@ inline bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milli
     }
     return true;
 }
-
-using quorbit::testing::LogCapture;
 
 }  // namespace quorbit::capture::testing

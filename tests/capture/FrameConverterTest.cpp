@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "FakeDevices.h"
 
@@ -15,34 +16,39 @@ namespace {
 using Format = FrameConverter::Format;
 using testing::randomBytes;
 
-// BGRA of one pixel by the floating-point BT.601 formula.
-std::array<long, 3> bt601(int y, int u, int v) {
-    double luma = 1.164383 * (y - 16), cb = u - 128.0, cr = v - 128.0;
-    double bgr[3] = {luma + 2.017232 * cb, luma - 0.391762 * cb - 0.812968 * cr,
-                     luma + 1.596027 * cr};
-    std::array<long, 3> out;
-    for (int ch = 0; ch < 3; ++ch)
-        out[std::size_t(ch)] = std::clamp(std::lround(bgr[ch]), 0L, 255L);
-    return out;
+// Every pixel of a converted frame against the floating-point BT.601 formula (limited
+// range), given where each pixel's Y, U and V lie: within 1, opaque.
+void expectBt601(const std::vector<std::uint8_t>& out, int width, int height,
+                 const std::function<std::array<int, 3>(std::size_t x, std::size_t y)>& yuv) {
+    long worst = 0;
+    for (std::size_t y = 0; y < std::size_t(height); ++y) {
+        for (std::size_t x = 0; x < std::size_t(width); ++x) {
+            auto [luma, u, v] = yuv(x, y);
+            double l = 1.164383 * (luma - 16), cb = u - 128.0, cr = v - 128.0;
+            double bgr[3] = {l + 2.017232 * cb, l - 0.391762 * cb - 0.812968 * cr,
+                             l + 1.596027 * cr};
+            const std::uint8_t* got = &out[(y * std::size_t(width) + x) * 4];
+            for (std::size_t ch = 0; ch < 3; ++ch)
+                worst =
+                    std::max(worst, std::abs(got[ch] - std::clamp(std::lround(bgr[ch]), 0L, 255L)));
+            ASSERT_EQ(got[3], 255);
+        }
+    }
+    EXPECT_LE(worst, 1);
 }
 
 TEST(FrameConverter, DecodesYuyvAsBt601LimitedRange) {
-    // Every pixel of a random frame against the floating-point formula; a pair of pixels
-    // shares its U and V. The width is no multiple of 8, so rows end in single pairs.
+    // A pair of pixels shares its U and V. The width is no multiple of 8, so rows end in
+    // single pairs.
     constexpr std::size_t kWidth = 646, kPixels = kWidth * 480;
     auto yuyv = randomBytes(kPixels * 2);
     std::vector<std::uint8_t> out(kPixels * 4);
     ASSERT_TRUE(FrameConverter(Format::YUYV, int(kWidth), 480, 0, int(kWidth), 480)
                     .convert(yuyv.data(), yuyv.size(), out.data()));
-    int worst = 0;
-    for (std::size_t pixel = 0; pixel < kPixels; ++pixel) {
-        const std::uint8_t* pair = &yuyv[(pixel & ~std::size_t(1)) * 2];
-        auto expected = bt601(yuyv[pixel * 2], pair[1], pair[3]);
-        for (std::size_t ch = 0; ch < 3; ++ch)
-            worst = std::max(worst, int(std::abs(out[pixel * 4 + ch] - expected[ch])));
-        ASSERT_EQ(out[pixel * 4 + 3], 255);
-    }
-    EXPECT_LE(worst, 1);
+    expectBt601(out, kWidth, 480, [&](std::size_t x, std::size_t y) {
+        const std::uint8_t* pair = &yuyv[(y * kWidth + (x & ~std::size_t(1))) * 2];
+        return std::array<int, 3>{pair[(x & 1) * 2], pair[1], pair[3]};
+    });
 }
 
 TEST(FrameConverter, PacksEachFormatIntoBgra) {
@@ -74,8 +80,8 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
         for (std::size_t i = 0; nv12 && i < chroma.size() / 2; ++i)
             chroma[2 * i] = u[i], chroma[2 * i + 1] = v[i];
         // Where a chroma sample lies in u and v (NV12: half the interleaved row's stride).
-        auto at = [&](int x, int y) {
-            return std::size_t(y) * (nv12 ? kStride / 2 : chromaStride) + std::size_t(x);
+        auto at = [&](std::size_t x, std::size_t y) {
+            return y * (nv12 ? kStride / 2 : chromaStride) + x;
         };
 
         FrameConverter converter(format, kWidth, kHeight, kStride, kWidth, kHeight);
@@ -86,18 +92,10 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
             {v.data(), v.size(), chromaStride}};
         std::vector<std::uint8_t> apart(std::size_t(kWidth * kHeight * 4));
         ASSERT_TRUE(converter.convert(planes, apart.data()));
-        int worst = 0;
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = 0; x < kWidth; ++x) {
-                auto expected = bt601(luma[std::size_t(y) * kStride + std::size_t(x)],
-                                      u[at(x / 2, y / 2)], v[at(x / 2, y / 2)]);
-                const std::uint8_t* got = &apart[std::size_t(y * kWidth + x) * 4];
-                for (std::size_t ch = 0; ch < 3; ++ch)
-                    worst = std::max(worst, int(std::abs(got[ch] - expected[ch])));
-                ASSERT_EQ(got[3], 255);
-            }
-        }
-        EXPECT_LE(worst, 1);
+        expectBt601(apart, kWidth, kHeight, [&](std::size_t x, std::size_t y) {
+            return std::array<int, 3>{luma[y * kStride + x], u[at(x / 2, y / 2)],
+                                      v[at(x / 2, y / 2)]};
+        });
 
         // The same frame as one block: the planes one after the other.
         std::vector<std::uint8_t> block(luma);

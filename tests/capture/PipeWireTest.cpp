@@ -1,13 +1,22 @@
 // The PipeWire cameras against a real, private PipeWire daemon with fake camera nodes (see
 // PipeWireSession).
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <tuple>
 
 #include "FakeDevices.h"
-#include "FakePortal.h"
 #include "capture/Camera.h"
 #include "capture/CameraCommandLine.h"
 #include "capture/CameraPortal.h"
@@ -22,21 +31,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using quorbit::testing::PipeWireSession;
+using quorbit::testing::Rgb;
 using Node = PipeWireSession::CameraNode;
 
 // Generous: the machine may be busy with other builds.
 constexpr auto kEventTimeout = 20000ms;
 
-using quorbit::testing::Rgb;
-// videotestsrc's colour bars across the top two thirds of a frame, left to right, and the
-// back camera's picture: one colour, sent as NV12 at 1280 x 720. Blue first: frames are BGRA.
-constexpr Rgb kBars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
-                         {255, 0, 255},   {0, 0, 255},   {255, 0, 0}};
-constexpr Rgb kBackColour = {224, 80, 32};
-
 Node frontCamera(const std::string& name) {
     return Node{name, "Front" + name, "front"};
 }
+// One colour, sent as NV12 at 1280 x 720.
 Node backCamera(const std::string& name) {
     Node node{name, "Back" + name, "back"};
     node.caps = "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1";
@@ -44,30 +48,136 @@ Node backCamera(const std::string& name) {
     return node;
 }
 
-// Whether a 640 x 480 BGRA frame shows the colour bars.
+// Whether a 640 x 480 BGRA frame shows the colours (blue first) at (x, y) each, within 8.
+bool shows(const std::vector<std::uint8_t>& frame,
+           const std::vector<std::tuple<std::size_t, std::size_t, Rgb>>& points) {
+    if (frame.size() != 640 * 480 * 4) return false;
+    for (const auto& [x, y, bgr] : points)
+        if (!quorbit::testing::near(&frame[(y * 640 + x) * 4], bgr, 8)) return false;
+    return true;
+}
+// videotestsrc's colour bars across the top two thirds of a frame, left to right.
 bool showsBars(const std::vector<std::uint8_t>& frame) {
-    if (frame.size() != 640 * 480 * 4) return false;
-    for (std::size_t bar = 0; bar < std::size(kBars); ++bar) {
-        std::size_t x = (2 * bar + 1) * 640 / 14;
-        if (!quorbit::testing::near(&frame[(100 * 640 + x) * 4], kBars[bar], 8)) return false;
+    constexpr Rgb kBars[] = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
+                             {255, 0, 255},   {0, 0, 255},   {255, 0, 0}};
+    std::vector<std::tuple<std::size_t, std::size_t, Rgb>> points;
+    for (std::size_t bar = 0; bar < std::size(kBars); ++bar)
+        points.emplace_back((2 * bar + 1) * 640 / 14, 100, kBars[bar]);
+    return shows(frame, points);
+}
+bool showsBack(const std::vector<std::uint8_t>& frame) {
+    constexpr Rgb kBack = {224, 80, 32};
+    return shows(frame, {{10, 10, kBack}, {320, 240, kBack}, {630, 470, kBack}});
+}
+
+// A camera portal on a private session bus, answering as the desktop's would: it knows a
+// camera or not, grants or refuses access (its Response on the request object), and hands
+// out connections to a PipeWire socket. Its calls are served on a thread of its own.
+class FakePortal {
+  public:
+    std::atomic<bool> cameraPresent{true};
+    std::atomic<unsigned> response{0};  // 0 granted, 1 denied by the user
+    std::atomic<int> accessRequests{0};
+
+    FakePortal(const std::string& busAddress, std::string pipeWireSocket)
+        : _socket(std::move(pipeWireSocket)) {
+        // Calls are dispatched to the context that is the thread default at registration.
+        g_main_context_push_thread_default(_context);
+        _bus = g_dbus_connection_new_for_address_sync(
+            busAddress.c_str(),
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        if (_bus) {
+            static const GDBusInterfaceVTable vtable = {onMethod, onProperty, nullptr, {}};
+            _registration = g_dbus_connection_register_object(
+                _bus, "/org/freedesktop/portal/desktop", _info->interfaces[0], &vtable, this,
+                nullptr, nullptr);
+            GVariant* owned = g_dbus_connection_call_sync(
+                _bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
+                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+            if (owned) g_variant_unref(owned);
+        }
+        g_main_context_pop_thread_default(_context);
+        _thread = std::thread([this] {
+            while (!_stop)
+                g_main_context_iteration(_context, TRUE);
+        });
     }
-    return true;
-}
+    ~FakePortal() {
+        _stop = true;
+        g_main_context_wakeup(_context);
+        _thread.join();
+        if (_registration) g_dbus_connection_unregister_object(_bus, _registration);
+        if (_bus) {
+            g_dbus_connection_close_sync(_bus, nullptr, nullptr);
+            g_object_unref(_bus);
+        }
+        g_dbus_node_info_unref(_info);
+        g_main_context_unref(_context);
+    }
 
-bool showsColour(const std::vector<std::uint8_t>& frame, Rgb bgr) {
-    if (frame.size() != 640 * 480 * 4) return false;
-    for (std::size_t y : {10, 240, 470})
-        for (std::size_t x : {10, 320, 630})
-            if (!quorbit::testing::near(&frame[(y * 640 + x) * 4], bgr, 8)) return false;
-    return true;
-}
+  private:
+    static GVariant* onProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                const gchar*, GError**, gpointer data) {
+        return g_variant_new_boolean(static_cast<FakePortal*>(data)->cameraPresent);
+    }
 
-// Skips a test that needs frames where GStreamer alone cannot move any through the session.
-#define REQUIRE_FRAMES()                                                              \
-    do {                                                                              \
-        if (const std::string& why = session->framesProblem(); !why.empty())          \
-            GTEST_SKIP() << "this machine moves no frames through PipeWire: " << why; \
-    } while (false)
+    static void onMethod(GDBusConnection* bus, const gchar* sender, const gchar*, const gchar*,
+                         const gchar* method, GVariant* parameters,
+                         GDBusMethodInvocation* invocation, gpointer data) {
+        auto* self = static_cast<FakePortal*>(data);
+        if (std::strcmp(method, "AccessCamera") == 0) {
+            ++self->accessRequests;
+            const char* token = "t";
+            GVariant* options = g_variant_get_child_value(parameters, 0);
+            g_variant_lookup(options, "handle_token", "&s", &token);
+            std::string path = std::string("/org/freedesktop/portal/desktop/request/") +
+                               (sender + 1) + "/" + token;
+            g_variant_unref(options);
+            std::replace(path.begin(), path.end(), '.', '_');
+            g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
+            g_dbus_connection_emit_signal(
+                bus, sender, path.c_str(), "org.freedesktop.portal.Request", "Response",
+                g_variant_new("(u@a{sv})", self->response.load(), g_variant_new("a{sv}", nullptr)),
+                nullptr);
+            return;
+        }
+        // OpenPipeWireRemote: a fresh connection to the daemon, or none without access.
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, self->_socket.c_str(), sizeof address.sun_path - 1);
+        if (self->response != 0 ||
+            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd);
+            g_dbus_method_invocation_return_dbus_error(
+                invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera connection");
+            return;
+        }
+        GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1);  // takes fd
+        g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
+                                                                fds);
+        g_object_unref(fds);
+    }
+
+    std::string _socket;
+    GMainContext* _context = g_main_context_new();
+    GDBusNodeInfo* _info = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.freedesktop.portal.Camera'>"
+        "<method name='AccessCamera'><arg type='a{sv}' direction='in'/>"
+        "<arg type='o' direction='out'/></method>"
+        "<method name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/>"
+        "<arg type='h' direction='out'/></method>"
+        "<property name='IsCameraPresent' type='b' access='read'/>"
+        "</interface></node>",
+        nullptr);
+    GDBusConnection* _bus = nullptr;
+    guint _registration = 0;
+    std::atomic<bool> _stop{false};
+    std::thread _thread;
+};
 
 class PipeWire : public ::testing::Test {
   protected:
@@ -90,39 +200,35 @@ class PipeWire : public ::testing::Test {
             session->stopCamera(name);
     }
 
-    void start(const Node& node) {
-        session->startCamera(node);
-        started.push_back(node.name);
+    // Starts the nodes and waits until PipeWire offers each.
+    void start(const std::vector<Node>& nodes) {
+        std::vector<std::string> missing;
+        for (const Node& node : nodes) {
+            session->startCamera(node);
+            started.push_back(node.name);
+        }
+        PipeWireDeviceLayer layer(PipeWireConnection::Remote{{}, session->socketPath()});
+        bool all = pumpUntil(
+            [&] {
+                missing.clear();
+                for (const Node& node : nodes)
+                    missing.push_back("pipewire:" + node.name);
+                for (const auto& device : layer.devices())
+                    std::erase(missing, device->info().id);
+                return missing.empty();
+            },
+            kEventTimeout);
+        ASSERT_TRUE(all) << "not offered: " << missing.front() << session->daemonLogs();
     }
     // Outside the sandbox, on the session's daemon, with no V4L2 devices.
     SourceDeviceLayer::Settings settings() const {
         fs::path emptyDir = fs::path(session->runtimeDir()) / "dev";
         fs::create_directories(emptyDir);
-        SourceDeviceLayer::Settings s;
-        s.deviceDir = emptyDir.string();
-        s.sandboxMarker = (emptyDir / "no-such-marker").string();
-        s.pipeWireRemote = session->socketPath();
-        return s;
+        return {emptyDir.string(), (emptyDir / "no-such-marker").string(), session->socketPath()};
     }
-    // Waits until PipeWire offers every camera named.
-    void waitForCameras(const std::vector<std::string>& names) {
-        PipeWireDeviceLayer layer(PipeWireConnection::Remote{{}, session->socketPath()});
-        std::vector<std::string> missing;
-        bool all = pumpUntil(
-            [&] {
-                missing = names;
-                for (const auto& device : layer.devices())
-                    std::erase(missing, device->info().id.substr(9));  // after "pipewire:"
-                return missing.empty();
-            },
-            kEventTimeout);
-        ASSERT_TRUE(all) << "not offered: " << missing.front() << session->logTail(missing.front())
-                         << session->logTail("wireplumber");
-    }
-    std::unique_ptr<Camera> camera(const std::string& source,
-                                   std::chrono::milliseconds retryDelay = 2000ms) {
+    std::unique_ptr<Camera> camera(const std::string& source, std::chrono::milliseconds retry) {
         CameraOptions options;
-        options.retryDelay = retryDelay;
+        options.retryDelay = retry;
         auto layer =
             std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings());
         return std::make_unique<Camera>(layer, options);
@@ -132,37 +238,41 @@ class PipeWire : public ::testing::Test {
     std::vector<std::string> started;
 };
 
-std::string listing(const CameraSource& source, DeviceLayer& layer) {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&text, &size);
-    CameraCommandLine::listCameras(out, source, layer);
-    std::fclose(out);
-    std::string printed(text, size);
-    std::free(text);
-    return printed;
-}
+// The tests that need frames, skipped where GStreamer alone cannot move any through the
+// session.
+class PipeWireFrames : public PipeWire {
+  protected:
+    void SetUp() override {
+        PipeWire::SetUp();
+        if (IsSkipped()) return;
+        if (const std::string& why = session->framesProblem(); !why.empty())
+            GTEST_SKIP() << "this machine moves no frames through PipeWire: " << why;
+    }
+};
 
 TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
     Node front = frontCamera("listfront"), back = backCamera("listback");
     front.rotation = "270";
     back.rotation = "90";
-    start(front);
-    start(back);
     Node external{"listext", "Webcam", "external"};
     external.caps = "video/x-raw,format=I420,width=320,height=240,framerate=15/1";
     external.rotation = "45";  // no quarter turn: as without
-    start(external);
-    waitForCameras({"listfront", "listback", "listext"});
+    Node gray{"listgray", "Gray", "front"};
+    gray.caps = "video/x-raw,format=GRAY8,width=640,height=480,framerate=24/1";
+    start({front, back, external, gray});
 
-    // The default choice takes PipeWire's cameras, neither V4L2 nor the test scene.
+    // The default choice takes PipeWire's cameras, neither V4L2 nor the test scene; a camera
+    // that cannot be opened is named with the reason.
     SourceDeviceLayer layer(CameraSource{}, settings());
-    std::string printed = listing(CameraSource{}, layer);
+    std::string printed = printedTo(
+        [&](std::FILE* out) { CameraCommandLine::listCameras(out, CameraSource{}, layer, out); });
     for (const char* line :
          {"source: default (PipeWire cameras, else V4L2 cameras, else synthetic)\n",
           "pipewire:listfront\tfront\trotation 270\tFrontlistfront\n\tYUY2 640x480\n",
           "pipewire:listback\tback\trotation 90\tBacklistback\n\tNV12 1280x720\n",
-          "pipewire:listext\tfront\trotation 0\tWebcam\n\tI420 320x240\n"})
+          "pipewire:listext\tfront\trotation 0\tWebcam\n\tI420 320x240\n",
+          "pipewire:listgray (front) cannot be used: offers no frame format that can be converted "
+          "(it offers GRAY8 640x480)\n"})
         EXPECT_NE(printed.find(line), std::string::npos) << line << "\nin:\n" << printed;
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
 
@@ -179,106 +289,55 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
         << app.out;
 }
 
-TEST_F(PipeWire, DeliversFramesAndSwapsBetweenFrontAndBack) {
-    REQUIRE_FRAMES();
-    start(frontCamera("swapfront"));
+TEST_F(PipeWireFrames, DeliversFramesAndSwapsBetweenFrontAndBack) {
     Node back = backCamera("swapback");
     back.rotation = "90";  // each frame carries its node's rotation
-    start(back);
-    waitForCameras({"swapfront", "swapback"});
-    auto cam = camera("pipewire");
+    start({frontCamera("swapfront"), back});
+    auto cam = camera("pipewire", 2000ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
     EXPECT_EQ(cam->numCameras(), 2);
-    EXPECT_EQ(cam->curCameraType(), kCameraFront);
-
-    // Front, then back: frames of the other side stop once the swap is made. (Swapping back
-    // is the camera's own logic, shown with fake devices.)
+    // Front, then back: frames of the other side stop once the swap is made.
     for (bool front : {true, false}) {
-        SCOPED_TRACE(front ? "front" : "back");
         if (!front) cam->swapCamera();
         EXPECT_EQ(cam->curCameraType(), front ? kCameraFront : kCameraBack);
-        auto shows = [&] {
-            return front ? showsBars(delegate.last) : showsColour(delegate.last, kBackColour);
-        };
-        ASSERT_TRUE(pumpUntil(shows, kEventTimeout))
-            << session->logTail("swapfront") << session->logTail("swapback")
-            << session->daemonLogs();
+        auto showing = [&] { return front ? showsBars(delegate.last) : showsBack(delegate.last); };
+        ASSERT_TRUE(pumpUntil(showing, kEventTimeout)) << session->daemonLogs();
         std::size_t from = delegate.tags.size();
         ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() >= from + 3; }, kEventTimeout));
-        EXPECT_TRUE(shows());
+        EXPECT_TRUE(showing());
         EXPECT_EQ(delegate.lastRotation, front ? 0 : 90);
     }
     EXPECT_EQ(delegate.maxDepth, 1);
-    EXPECT_TRUE(cam->availability().available);
 }
 
-TEST_F(PipeWire, ANodeThatGoesAwayLeavesTheCameraUpAndComesBack) {
-    REQUIRE_FRAMES();
-    LogCapture log;
-    start(frontCamera("losscam"));
-    waitForCameras({"losscam"});
+// How the camera reports and retries a lost device is shown with fake devices; here, that
+// a node going away is seen as a lost camera, and its coming back as the camera again.
+TEST_F(PipeWireFrames, ANodeThatGoesAwayLeavesTheCameraUpAndComesBack) {
+    start({frontCamera("losscam")});
     auto cam = camera("pipewire:losscam", 300ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
     ASSERT_TRUE(pumpUntil([&] { return showsBars(delegate.last); }, kEventTimeout))
-        << session->logTail("losscam") << session->daemonLogs();
+        << session->daemonLogs();
 
     session->stopCamera("losscam");
     ASSERT_TRUE(pumpUntil([&] { return !cam->availability().available; }, kEventTimeout));
     EXPECT_NE(cam->availability().reason.find("disconnected"), std::string::npos)
         << cam->availability().reason;
-    // No frames meanwhile, and the last picture is the one the delegate had.
     std::size_t frames = delegate.tags.size();
-    pumpUntil([] { return false; }, 700ms);  // several retries
-    EXPECT_EQ(delegate.tags.size(), frames);
-    // The controls answer at once.
-    auto before = std::chrono::steady_clock::now();
-    cam->swapCamera();
-    cam->stopCamera();
-    cam->restartCamera();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 100ms);
-    EXPECT_TRUE(cam->isRunning());
-
-    start(frontCamera("losscam"));
+    session->startCamera(frontCamera("losscam"));
     ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() > frames + 2; }, kEventTimeout))
         << session->logTail("losscam");
     EXPECT_TRUE(showsBars(delegate.last));
     EXPECT_TRUE(pumpUntil([&] { return cam->availability().available; }, kEventTimeout));
-    // Said once in the log, however often it was tried meanwhile.
-    EXPECT_EQ(log.count("camera pipewire:losscam: disconnected"), 1);
-    EXPECT_EQ(log.count("camera pipewire:losscam: delivering frames again"), 1);
 }
 
-TEST_F(PipeWire, RefusesANodeWhoseFormatsCannotBeConverted) {
-    LogCapture log;
-    Node gray{"graycam", "Gray", "front"};
-    gray.caps = "video/x-raw,format=GRAY8,width=640,height=480,framerate=24/1";
-    start(gray);
-    waitForCameras({"graycam"});
-    auto cam = camera("pipewire:graycam", 100ms);
-    RecordingDelegate delegate;
-    cam->setDelegate(&delegate);
-    const std::string line =
-        "camera pipewire:graycam: offers no frame format that can be converted (it offers "
-        "GRAY8 640x480)";
-    ASSERT_TRUE(pumpUntil([&] { return log.count(line) > 0; }, kEventTimeout));
-    pumpUntil([] { return false; }, 500ms);  // tried again meanwhile
-    EXPECT_EQ(log.count(line), 1);
-    EXPECT_TRUE(delegate.tags.empty());
-    EXPECT_FALSE(cam->availability().available);
-}
-
-TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
-    REQUIRE_FRAMES();
+TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
     fs::path marker = fs::path(session->runtimeDir()) / "flatpak-info";
     std::ofstream(marker) << "[Application]\nname=org.example.Flurio\n";
-
-    // Each case has a camera node of its own: GStreamer's fake camera nodes stop delivering to
-    // a consumer that comes back after another node has streamed.
-    // Granted: connections come from the portal; denied: no camera, not even the test scene;
-    // no camera: the test scene; no portal: the daemon's own socket.
-    const std::vector<std::string> scene = {"synthetic:front", "synthetic:back"};
+    // Each case has a node of its own: GStreamer's fake camera nodes stop delivering to a
+    // consumer that comes back after another node has streamed.
     struct Case {
         const char* node;
         bool portal, present;
@@ -287,6 +346,9 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
         std::vector<std::string> ids;
         std::string unavailable;
     };
+    // Granted: connections come from the portal; denied: no camera, not even the test scene;
+    // no camera: the test scene; no portal: the daemon's own socket.
+    const std::vector<std::string> scene = {"synthetic:front", "synthetic:back"};
     // clang-format off
     const Case cases[] = {
         {"portalgranted", true, true, 0, false, {"pipewire:portalgranted"}, ""},
@@ -297,12 +359,10 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node);
-        start(frontCamera(c.node));
-        waitForCameras({c.node});
+        start({frontCamera(c.node)});
         std::unique_ptr<FakePortal> portal;
         if (c.portal) {
             portal = std::make_unique<FakePortal>(session->busAddress(), session->socketPath());
-            ASSERT_TRUE(portal->ready());
             portal->cameraPresent = c.present;
             portal->response = c.response;
         }
@@ -317,23 +377,16 @@ TEST_F(PipeWire, InsideTheSandboxTheCamerasComeThroughThePortal) {
             ids.push_back(device->info().id);
         EXPECT_EQ(ids, c.ids);
         EXPECT_EQ(layer->unavailableReason(), c.unavailable);
-        if (portal && c.present) {
-            EXPECT_EQ(portal->accessRequests, 1);
-        }
+        EXPECT_EQ(portal ? portal->accessRequests.load() : 0, c.portal && c.present ? 1 : 0);
 
         Camera cam(layer);
         RecordingDelegate delegate;
         cam.setDelegate(&delegate);
-        if (c.ids.empty()) {
-            EXPECT_FALSE(cam.availability().available);
-            EXPECT_EQ(cam.availability().reason, c.unavailable);
-        } else {
+        if (c.ids.empty())
+            EXPECT_EQ(cam.availability(), (CameraAvailability{false, c.unavailable}));
+        else
             EXPECT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }, kEventTimeout))
-                << session->logTail(c.node) << session->daemonLogs();
-        }
-        if (portal && c.response == 0 && c.present) {
-            EXPECT_GE(portal->remotesOpened, 2);
-        }
+                << session->daemonLogs();
         session->stopCamera(c.node);
     }
 }

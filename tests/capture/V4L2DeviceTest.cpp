@@ -24,7 +24,7 @@ class FakeDriver : public V4L2Calls {
   public:
     struct Answer {
         std::uint32_t fourcc;
-        unsigned width = kW, height = kH, bytesPerLine = 0;
+        unsigned width = kW, height = kH;
     };
     struct Frame {
         std::vector<std::uint8_t> bytes;
@@ -47,9 +47,8 @@ class FakeDriver : public V4L2Calls {
     int mapped = 0;
 
     int open(const char*, int) override {
-        if (openErrno) return fail(openErrno);
-        open_ = true;
-        return 7;
+        open_ = !openErrno;
+        return openErrno ? fail(openErrno) : 7;
     }
     int close(int fd) override {
         EXPECT_EQ(fd, 7);
@@ -82,13 +81,10 @@ class FakeDriver : public V4L2Calls {
                 pix.pixelformat = answer.fourcc;
                 pix.width = answer.width;
                 pix.height = answer.height;
-                pix.bytesperline = answer.bytesPerLine;
                 pix.sizeimage = 2 * answer.width * answer.height;
                 format = answer;
                 return 0;
             }
-            case VIDIOC_G_PARM:
-                return fail(EINVAL);
             case VIDIOC_G_EXT_CTRLS: {
                 auto* controls = static_cast<v4l2_ext_controls*>(argument);
                 if (!sensorRotation || controls->count != 1 ||
@@ -127,10 +123,8 @@ class FakeDriver : public V4L2Calls {
                 return 0;
             }
             case VIDIOC_STREAMON:
-                streaming = true;
-                return 0;
             case VIDIOC_STREAMOFF:
-                streaming = false;
+                streaming = request == VIDIOC_STREAMON;
                 return 0;
         }
         return fail(ENOTTY);
@@ -150,17 +144,12 @@ class FakeDriver : public V4L2Calls {
     std::vector<std::vector<std::uint8_t>> buffers;
 };
 
-DeviceInfo camera() {
-    DeviceInfo info;
-    info.id = "/dev/video0";
-    info.name = "Test camera";
-    return info;
-}
+const DeviceInfo kCamera{"/dev/video0", "Test camera", DevicePosition::Unspecified, {}, 0};
 
 class V4L2DeviceTest : public ::testing::Test {
   protected:
     FakeDriver driver;
-    V4L2Device device{camera(), driver};
+    V4L2Device device{kCamera, driver};
     std::vector<std::uint8_t> out = std::vector<std::uint8_t>(std::size_t(kW) * kH * 4);
     CaptureDevice::Destination destination = [this] { return out.data(); };
 };
@@ -183,7 +172,7 @@ TEST_F(V4L2DeviceTest, OpenChoosesYuyvThenBgr24AndRefusesFormatsItCannotConvert)
         SCOPED_TRACE(c.name);
         FakeDriver driver;
         driver.formats = c.formats;
-        V4L2Device device(camera(), driver);
+        V4L2Device device(kCamera, driver);
         auto opened = device.open();
         EXPECT_EQ(driver.requested, c.requests);
         ASSERT_EQ(bool(opened), c.opens);
@@ -204,14 +193,12 @@ TEST_F(V4L2DeviceTest, TheRotationIsTheDriversSensorRotationElseZero) {
         std::optional<std::int64_t> control;
         int rotation;
     } cases[] = {{std::nullopt, 0}, {0, 0}, {90, 90}, {180, 180}, {270, 270}, {45, 0}, {-90, 0}};
+    driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.control ? std::to_string(*c.control) : "no control");
-        FakeDriver driver;
-        driver.formats[V4L2_PIX_FMT_YUYV] = {V4L2_PIX_FMT_YUYV};
         driver.sensorRotation = c.control;
-        V4L2Device device(camera(), driver);
         ASSERT_TRUE(device.open());
-        EXPECT_EQ(device.rotation(), c.rotation);
+        EXPECT_EQ(device.rotation(), c.rotation) << c.control.value_or(-1);
+        device.close();
     }
 }
 
@@ -249,7 +236,7 @@ TEST_F(V4L2DeviceTest, FailuresSayWhatFailedInPlainWordsAndKeepTheErrno) {
         driver.openErrno = c.openErrno;
         if (c.failingRequest) driver.failing[c.failingRequest] = c.requestErrno;
         driver.buffersGiven = c.buffers;
-        V4L2Device device(camera(), driver);
+        V4L2Device device(kCamera, driver);
         auto opened = device.open();
         ASSERT_FALSE(opened);
         EXPECT_TRUE(opened.error().is(c.code));

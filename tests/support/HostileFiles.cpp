@@ -30,32 +30,24 @@ std::string pngChunk(const std::string& type, const std::string& data) {
     return bigEndian(std::uint32_t(data.size())) + type + data + bigEndian(crc32(type + data));
 }
 
-// The offset of the first marker of the given code, after the start-of-image marker.
-std::size_t findMarker(const std::string& jpeg, unsigned char code) {
-    for (std::size_t i = 2; i + 1 < jpeg.size(); ++i) {
-        if (static_cast<unsigned char>(jpeg[i]) == 0xFF &&
-            static_cast<unsigned char>(jpeg[i + 1]) == code)
-            return i;
-    }
-    throw std::runtime_error("marker not found");
+// Where the entropy-coded data of the JPEG's first scan begins.
+std::size_t scanDataOffset(const std::string& jpeg) {
+    std::size_t sos = jpeg.find("\xFF\xDA", 2);
+    if (sos == std::string::npos) throw std::runtime_error("no scan header");
+    return sos + 2 + (std::size_t(std::uint8_t(jpeg[sos + 2])) << 8 | std::uint8_t(jpeg[sos + 3]));
 }
 
 }  // namespace
 
 FifoRelease::FifoRelease(std::filesystem::path fifo)
-    : _thread([this, fifo] {
-          std::unique_lock lock(_mutex);
-          if (_done.wait_for(lock, std::chrono::seconds(5), [this] { return _finished; })) return;
+    : _thread([done = _done.get_future(), fifo] {
+          if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return;
           int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
           if (fd >= 0) close(fd);
       }) {}
 
 FifoRelease::~FifoRelease() {
-    {
-        std::lock_guard lock(_mutex);
-        _finished = true;
-    }
-    _done.notify_all();
+    _done.set_value();
     _thread.join();
 }
 
@@ -132,26 +124,14 @@ std::string pngClaiming(std::uint32_t width, std::uint32_t height) {
 }
 
 std::string withClaimedSize(std::string jpeg, int width, int height) {
-    std::size_t sof = std::string::npos;
-    for (unsigned char code : {0xC0, 0xC1, 0xC2}) {
-        try {
-            sof = findMarker(jpeg, code);
-            break;
-        } catch (const std::runtime_error&) {
-        }
-    }
+    std::size_t sof = std::string::npos;  // the frame header: baseline, extended or progressive
+    for (const char* header : {"\xFF\xC0", "\xFF\xC1", "\xFF\xC2"})
+        if (sof == std::string::npos) sof = jpeg.find(header, 2);
     if (sof == std::string::npos) throw std::runtime_error("no frame header");
     // FF Cn, length (2), precision (1), height (2), width (2).
     jpeg[sof + 5] = char(height >> 8), jpeg[sof + 6] = char(height);
     jpeg[sof + 7] = char(width >> 8), jpeg[sof + 8] = char(width);
     return jpeg;
-}
-
-std::size_t scanDataOffset(const std::string& jpeg) {
-    std::size_t sos = findMarker(jpeg, 0xDA);
-    std::size_t length = (std::size_t(static_cast<unsigned char>(jpeg[sos + 2])) << 8) |
-                         static_cast<unsigned char>(jpeg[sos + 3]);
-    return sos + 2 + length;
 }
 
 std::string withoutScanData(const std::string& jpeg) {

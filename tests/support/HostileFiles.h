@@ -1,9 +1,8 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -19,9 +18,7 @@ class FifoRelease {
     ~FifoRelease();
 
   private:
-    std::mutex _mutex;
-    std::condition_variable _done;
-    bool _finished = false;
+    std::promise<void> _done;
     std::thread _thread;
 };
 
@@ -41,8 +38,6 @@ std::string pngClaiming(std::uint32_t width, std::uint32_t height);
 
 // The JPEG with the frame header's size replaced.
 std::string withClaimedSize(std::string jpeg, int width, int height);
-// Where the entropy-coded data of the JPEG's first scan begins.
-std::size_t scanDataOffset(const std::string& jpeg);
 // The headers and the first scan header, then the end-of-image marker: no scan data.
 std::string withoutScanData(const std::string& jpeg);
 // A restart marker in the middle of the scan data of a file that declares no restarts.

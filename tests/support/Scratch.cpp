@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -38,9 +38,7 @@ fs::path ScratchDir::write(const fs::path& name, const std::string& bytes) const
 
 std::string ScratchDir::read(const fs::path& name) const {
     std::ifstream in(_path / name, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace quorbit::testing

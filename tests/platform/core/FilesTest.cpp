@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/core/FileHandle.h"
 #include "platform/core/Files.h"
 #include "support/Scratch.h"
 
@@ -114,6 +116,41 @@ TEST(Files, WritesGoToTheEndOfALinkAndOnlyToRegularFiles) {
             EXPECT_EQ(target->lexically_normal(), c.target) << c.path;
         }
     }
+}
+
+bool isOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(FileHandle, ClosesItsDescriptorExactlyOnceWhereverItMoved) {
+    auto pipe = makePipe(O_CLOEXEC);
+    ASSERT_TRUE(pipe);
+    const int readFd = pipe->read.fd();
+    FileHandle first(pipe->write.release());
+    const int fd = first.fd();
+    FileHandle second(std::move(first));
+    FileHandle third;
+    third = std::move(second);
+    EXPECT_FALSE(first.valid() || second.valid());
+    EXPECT_TRUE(isOpen(fd));
+    third.reset();
+    EXPECT_FALSE(isOpen(fd));
+    // The number is taken again; the emptied owners going must leave the newcomer open.
+    ASSERT_EQ(::dup2(readFd, fd), fd);
+    FileHandle newcomer(fd);
+    { FileHandle gone = std::move(first); }
+    second = FileHandle();
+    third.reset();
+    EXPECT_TRUE(isOpen(fd));
+    // Taking another descriptor closes the one held; one released is closed by nobody.
+    pipe->read = std::move(newcomer);
+    EXPECT_FALSE(isOpen(readFd));
+    EXPECT_EQ(pipe->read.fd(), fd);
+    int released = pipe->read.release();
+    pipe->read.reset();
+    EXPECT_TRUE(isOpen(released));
+    EXPECT_TRUE(FileHandle(released).close().ok());
+    EXPECT_FALSE(isOpen(released));
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
+#include "platform/core/FileHandle.h"
+#include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
 #include "platform/ui/DisplayLink.h"
 
@@ -29,33 +32,7 @@ TEST(RunLoop, TasksFromOtherThreadsRunOnTheLoopInPostingOrder) {
         EXPECT_EQ(order[size_t(i)], i);
 }
 
-TEST(RunLoop, TimersGoByTheClockSetOnTheLoop) {
-    RunLoop& loop = RunLoop::main();
-    auto t = RunLoop::Clock::now();
-    loop.setClock([&t] { return t; });
-    std::vector<int> fired;
-    loop.addTimer(500ms, [&] { fired.push_back(500); });
-    loop.addTimer(1s, [&] { fired.push_back(1000); });
-    // Real time passing does not move the set clock.
-    loop.runOnce(20ms);
-    EXPECT_TRUE(fired.empty());
-    t += 499ms;
-    loop.runOnce(0ms);
-    EXPECT_TRUE(fired.empty());
-    t += 1ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, std::vector<int>{500});
-    t += 500ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, (std::vector<int>{500, 1000}));
-    // Without a set clock, timers go by real time again; a pending one keeps the time it
-    // had left (the set clock ran a second ahead of the real one).
-    loop.addTimer(50ms, [&] { fired.push_back(50); });
-    loop.setClock({});
-    EXPECT_TRUE(loop.runUntil([&] { return fired.size() == 3; }, 500ms));
-}
-
-TEST(RunLoop, TimersDueInOnePassFireInDueOrderThenInTheOrderAdded) {
+TEST(RunLoop, TimersGoByTheSetClockInDueOrderThenInTheOrderAdded) {
     RunLoop& loop = RunLoop::main();
     auto t = RunLoop::Clock::now();
     loop.setClock([&t] { return t; });
@@ -75,7 +52,14 @@ TEST(RunLoop, TimersDueInOnePassFireInDueOrderThenInTheOrderAdded) {
     loop.addTimer(10ms, [&] { fired += 'd'; });
     RunLoop::Id cancelled = loop.addTimer(5ms, [&] { fired += 'x'; });
     loop.addTimer(0ms, [&] { loop.cancelTimer(cancelled); });
-    t += 50ms;  // all of them are due in the same pass
+    loop.runOnce(20ms);  // real time passing does not move the set clock
+    t += 9ms;
+    loop.runOnce(0ms);
+    EXPECT_EQ(fired, "");
+    t += 1ms;
+    loop.runOnce(0ms);
+    EXPECT_EQ(fired, "bd");
+    t += 40ms;  // both due in the same pass
     loop.runOnce(0ms);
     EXPECT_EQ(fired, "bdca");
     // The repeating timer (next due at 120 ms) goes by that time, not by when it was added.
@@ -84,32 +68,53 @@ TEST(RunLoop, TimersDueInOnePassFireInDueOrderThenInTheOrderAdded) {
     loop.runOnce(0ms);
     EXPECT_EQ(fired, "bdcaec");
     EXPECT_FALSE(loop.hasTimer(repeating));
-    t += 500ms;
+    t += 1s;
     loop.runOnce(0ms);
     EXPECT_EQ(fired, "bdcaec") << "one-shot and cancelled timers fire no more";
+    // Without a set clock, timers go by real time again; a pending one keeps the time it
+    // had left (the set clock ran a second ahead of the real one).
+    loop.addTimer(50ms, [&] { fired += 'f'; });
     loop.setClock({});
+    EXPECT_TRUE(loop.runUntil([&] { return fired.back() == 'f'; }, 500ms));
 }
 
-TEST(RunLoop, WatchesFileDescriptors) {
-    RunLoop& loop = RunLoop::main();
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::string received;
-    RunLoop::Id watch = loop.watchFd(fds[0], RunLoop::Readable, [&](short) {
-        char buffer[16];
-        ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n > 0) received.append(buffer, size_t(n));
-    });
-    std::thread writer([&] {
-        std::this_thread::sleep_for(10ms);
-        ssize_t n = write(fds[1], "frame", 5);
-        (void)n;
-    });
-    EXPECT_TRUE(loop.runUntil([&] { return received == "frame"; }, 2s));
-    writer.join();
-    loop.unwatchFd(watch);
-    close(fds[0]);
-    close(fds[1]);
+TEST(RunLoopHandle, TimersWatchesAndHooksGoWithTheirHandle) {
+    RunLoop loop;
+    auto pipe = makePipe(O_CLOEXEC | O_NONBLOCK);
+    ASSERT_TRUE(pipe);
+    ASSERT_EQ(::write(pipe->write.fd(), "x", 1), 1);  // readable from the first turn
+    int fired = 0, watched = 0, hooked = 0, kept = 0;
+    {
+        RunLoopHandle timer = loop.timer(5ms, [&] { ++fired; });
+        RunLoopHandle watch =
+            loop.watch(pipe->read.fd(), RunLoop::Readable, [&](short) { ++watched; });
+        RunLoopHandle hook = loop.hook([&] {
+            ++hooked;
+            return std::optional<RunLoop::Duration>();
+        });
+        RunLoopHandle moved = std::move(timer);
+        timer.reset();  // moved from: removes nothing
+        EXPECT_TRUE(moved.active());
+        RunLoopHandle replaced = loop.timer(0ms, [&] { kept += 1; });
+        replaced = loop.timer(0ms, [&] { kept += 10; });  // the first one goes
+        loop.runOnce(0ms);
+        EXPECT_EQ(kept, 10);
+        EXPECT_GE(watched, 1);
+        EXPECT_GE(hooked, 1);
+        EXPECT_TRUE(watch.active() && hook.active());
+    }
+    int watchedBefore = watched, hookedBefore = hooked;
+    loop.runFor(20ms);
+    EXPECT_EQ(fired, 0);  // none of them ran after its handle went
+    EXPECT_EQ(watched, watchedBefore);
+    EXPECT_EQ(hooked, hookedBefore);
+
+    // A one-shot timer is no longer active once it has fired; resetting it then is harmless.
+    int onceFired = 0;
+    RunLoopHandle once = loop.timer(0ms, [&] { ++onceFired; });
+    ASSERT_TRUE(loop.runUntil([&] { return !once.active(); }, 1s));
+    once.reset();
+    EXPECT_EQ(onceFired, 1);
 }
 
 TEST(DisplayLink, FiresAtItsFrameIntervalUntilInvalidated) {
@@ -128,6 +133,52 @@ TEST(DisplayLink, FiresAtItsFrameIntervalUntilInvalidated) {
     RunLoop::main().runFor(40ms);
     EXPECT_EQ(ticks, stopped);
     DisplayLink::setRefreshRate(0);
+}
+
+TEST(NotificationCenter, MatchesByNameAndSenderAndStopsAtRemoval) {
+    NotificationCenter center;
+    int sender = 0, other = 0;
+    std::vector<std::string> heard;
+    auto note = [&](std::string tag) {
+        return [&heard, tag](const Notification& n) { heard.push_back(tag + ":" + n.name); };
+    };
+    center.addObserver("A", nullptr, note("anyA"));
+    center.addObserver("A", &sender, note("senderA"));
+    center.addObserver("", nullptr, note("all"));
+    auto owner = &heard;
+    center.addObserver("B", nullptr, note("ownedB"), owner);
+    center.post("A", &sender);
+    center.post("A", &other);
+    center.post("B");
+    EXPECT_EQ(heard, (std::vector<std::string>{"anyA:A", "senderA:A", "all:A", "anyA:A", "all:A",
+                                               "all:B", "ownedB:B"}));
+    heard.clear();
+    center.removeObserver(owner);
+    center.post("B");
+    EXPECT_EQ(heard, (std::vector<std::string>{"all:B"}));
+
+    // An observer removed during a delivery is not called.
+    NotificationCenter::Id second = 0;
+    center.addObserver("X", nullptr, [&](const Notification&) { center.removeObserver(second); });
+    second = center.addObserver("X", nullptr, note("second"));
+    center.post("X");
+    center.post("X");
+    EXPECT_EQ(heard, (std::vector<std::string>{"all:B", "all:X", "all:X"}));
+    EXPECT_EQ(center.observerCount(), 4u);
+}
+
+TEST(NotificationCenter, PostsFromOtherThreadsArriveOnTheMainThread) {
+    NotificationCenter center;
+    RunLoop::main();
+    std::vector<bool> onMain;
+    center.addObserver("T", nullptr, [&](const Notification& n) {
+        onMain.push_back(RunLoop::isMainThread());
+        EXPECT_EQ(n.userInfo.at("k"), "v");
+    });
+    std::thread([&] { center.post("T", nullptr, {{"k", "v"}}); }).join();
+    EXPECT_TRUE(onMain.empty()) << "not delivered on the posting thread";
+    RunLoop::main().runUntil([&] { return !onMain.empty(); }, std::chrono::seconds(2));
+    EXPECT_EQ(onMain, (std::vector<bool>{true}));
 }
 
 }  // namespace

@@ -1,21 +1,20 @@
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <limits>
 #include <thread>
 
 #include "json/JsonParser.h"
 #include "platform/core/Bundle.h"
-#include "platform/core/Log.h"
 #include "platform/core/UserDefaults.h"
 #include "support/HostileFiles.h"
 #include "support/LogCapture.h"
@@ -26,6 +25,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono;
+using ::testing::HasSubstr;
+
+// The one line a log holds, or how many it holds.
+std::string onlyLine(const testing::LogCapture& log) {
+    auto lines = log.lines();
+    return lines.size() == 1 ? lines[0] : std::to_string(lines.size()) + " lines";
+}
 
 class UserDefaultsTest : public ::testing::Test {
   protected:
@@ -48,6 +54,11 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     {
         UserDefaults d(path);
         EXPECT_TRUE(d.setBool("oneClickPublish", true));
+        // Values that cannot be written are refused, and writing goes on.
+        EXPECT_FALSE(d.setDouble("x", std::nan("")));
+        EXPECT_FALSE(d.setDouble("x", INFINITY));
+        EXPECT_FALSE(d.setString("x", "\xc3("));
+        EXPECT_FALSE(d.setDate("x", UserDefaults::Date::max()));  // would not read back
         EXPECT_TRUE(d.setInteger("LastFilterUsed", -1));
         EXPECT_TRUE(d.setInteger("big", INT64_MAX));
         EXPECT_TRUE(d.setDouble("ratio", 0.1));
@@ -66,6 +77,7 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     EXPECT_EQ(d.dateForKey("FBSessionExpires"), date);
     EXPECT_EQ(d.dateForKey("old"), old);
     EXPECT_FALSE(d.contains("gone"));
+    EXPECT_FALSE(d.contains("x"));
     // Absent, and of another kind.
     EXPECT_FALSE(d.boolForKey("nothing"));
     EXPECT_EQ(d.integerForKey("nothing"), 0);
@@ -74,10 +86,14 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     EXPECT_TRUE(d.boolForKey("LastFilterUsed"));
     EXPECT_EQ(d.stringForKey("LastFilterUsed"), "-1");
 
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(filesInDir(), written) << "no temporary left";
+
+    // A folder that cannot be made: the change stays in memory and the call says so.
+    UserDefaults blocked(path / "defaults.json");
+    EXPECT_FALSE(blocked.setInteger("z", 5));
+    EXPECT_EQ(blocked.integerForKey("z"), 5);
+    EXPECT_FALSE(blocked.synchronize());
 }
 
 // What sits at a path: its type, and the bytes of a regular file or the target of a link.
@@ -92,8 +108,10 @@ std::string snapshot(const fs::path& path) {
 }
 
 TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
-    // Each is what sits at defaults.json; the store must say so once, start empty, keep
-    // changes in memory and leave the thing as it was.
+    // Each is what sits at the store's path; the store must say so once, start empty, keep
+    // changes in memory and leave the thing as it was. The name is so long that a damaged
+    // file cannot be moved aside (its aside name would be too long), while the temporary
+    // file of a write still fits: it is the only copy of the user's settings.
     struct Case {
         const char* name;
         std::function<void(const fs::path&)> make;
@@ -117,40 +135,38 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
              chmod(p.c_str(), 0200);
          },
          "Permission denied"},
+        {"damaged", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1,"; },
+         "could not be moved aside (File name too long)"},
     };
+    const fs::path file = path.parent_path() / std::string(230, 's');
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(dir);
         fs::create_directories(path.parent_path());
-        c.make(path);
-        if (std::string(c.name) == "no permission to read" && access(path.c_str(), R_OK) == 0)
+        c.make(file);
+        if (std::string(c.name) == "no permission to read" && access(file.c_str(), R_OK) == 0)
             continue;  // root reads it anyway
-        std::string before = snapshot(path);
+        std::string before = snapshot(file);
         testing::LogCapture capture;
-        auto& lines = capture.lines();
         {
-            std::optional<testing::FifoRelease> release;
-            if (std::string(c.name) == "fifo") release.emplace(path);
+            testing::FifoRelease release(file);
             auto start = steady_clock::now();
-            UserDefaults d(path);
+            UserDefaults d(file);
             EXPECT_LT(steady_clock::now() - start, 2s) << "blocked on the file";
             EXPECT_FALSE(d.contains("k"));
             EXPECT_FALSE(d.setInteger("k", 7));
             EXPECT_EQ(d.integerForKey("k"), 7) << "kept in memory for this session";
             EXPECT_FALSE(d.synchronize());
         }
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_NE(lines[0].find(c.logged), std::string::npos) << lines[0];
-        EXPECT_EQ(snapshot(path), before);
-        EXPECT_EQ(filesInDir(), (std::vector<std::string>{"defaults.json"}));
+        EXPECT_THAT(onlyLine(capture), HasSubstr(c.logged));
+        EXPECT_EQ(snapshot(file), before);
+        EXPECT_EQ(filesInDir(), std::vector{file.filename().string()});
     }
 }
 
 TEST_F(UserDefaultsTest, AFileOfExactlyTheLimitIsRead) {
-    // Padded with spaces to the limit: still one valid object (one byte more is refused
-    // above).
     std::string text = "{\"k\": 1}";
-    text.resize(UserDefaults::kMaxFileBytes, ' ');
+    text.resize(UserDefaults::kMaxFileBytes, ' ');  // one byte more is refused above
     scratch.write("conf/defaults.json", text);
     EXPECT_EQ(UserDefaults(path).integerForKey("k"), 1);
 }
@@ -176,12 +192,9 @@ TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKe
         SCOPED_TRACE(b.text);
         std::ofstream(path, std::ios::binary) << b.text;
         testing::LogCapture capture;
-        auto& lines = capture.lines();
         UserDefaults d(path);
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_NE(lines[0].find(b.logged), std::string::npos) << lines[0];
-        EXPECT_NE(lines[0].find("moved to " + path.string() + ".corrupt-"), std::string::npos)
-            << lines[0];
+        EXPECT_THAT(onlyLine(capture), HasSubstr(b.logged));
+        EXPECT_THAT(onlyLine(capture), HasSubstr("moved to " + path.string() + ".corrupt-"));
         EXPECT_FALSE(d.contains("LastFilterUsed"));
         EXPECT_FALSE(fs::exists(path));
         EXPECT_TRUE(d.setInteger("LastFilterUsed", 4));
@@ -189,43 +202,19 @@ TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKe
     }
     // Seven were set aside: the last five remain, oldest first by name.
     std::vector<std::string> kept;
-    for (const auto& name : filesInDir()) {
+    for (const auto& name : filesInDir())
         if (name.rfind("defaults.json.corrupt-", 0) == 0)
             kept.push_back(readFile(path.parent_path() / name).value_or("?"));
-    }
-    std::vector<std::string> newest;
-    for (std::size_t i = 2; i < std::size(bad); ++i)
-        newest.push_back(bad[i].text);
-    EXPECT_EQ(kept, newest);
-}
-
-// When the damaged file cannot be moved aside (here its aside name is longer than a name
-// may be, while the temporary file of a write still fits), it is the only copy of the
-// user's settings: the store keeps its changes in memory and never writes over it.
-TEST_F(UserDefaultsTest, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
-    fs::path longPath = dir / std::string(230, 's');
-    const std::string damaged = "{\"LastFilterUsed\": 3,";
-    scratch.write(longPath.filename(), damaged);
-    testing::LogCapture capture;
-    auto& lines = capture.lines();
-    {
-        UserDefaults d(longPath);
-        EXPECT_FALSE(d.setInteger("LastFilterUsed", 4));
-        EXPECT_EQ(d.integerForKey("LastFilterUsed"), 4) << "kept in memory for this session";
-        EXPECT_FALSE(d.synchronize());
-    }
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("could not be moved aside (File name too long)"), std::string::npos)
-        << lines[0];
-    EXPECT_EQ(scratch.read(longPath.filename()), damaged);
+    ASSERT_EQ(kept.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(kept[i], bad[i + 2].text);
 }
 
 TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
     // As a dotfile manager makes it: a relative link into another folder.
     fs::path dotfiles = dir / "dotfiles";
-    fs::create_directories(dotfiles);
+    scratch.write("dotfiles/quorbit.json", R"({"a": 1})");
     fs::create_directories(path.parent_path());
-    std::ofstream(dotfiles / "quorbit.json") << R"({"a": 1})";
     fs::create_symlink("../dotfiles/quorbit.json", path);
     {
         UserDefaults d(path);
@@ -247,19 +236,17 @@ TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
 }
 
 TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
-    fs::create_directories(path.parent_path());
     const std::string fifty = "12345678901234567890123456789012345678901234567890";
     const std::string exact = "0.12345678901234567890123456789";
-    std::ofstream(path) << R"({"big": 1e200, "tiny": 5e-324, "huge": -1e400, "long": )" << fifty
-                        << R"(, "exact": )" << exact << R"(, "n": 3, "s": "x"})";
+    scratch.write("conf/defaults.json",
+                  R"({"big": 1e200, "tiny": 5e-324, "huge": -1e400, "long": )" + fifty +
+                      R"(, "exact": )" + exact + R"(, "n": 3, "s": "x"})");
     testing::LogCapture capture;
-    auto& lines = capture.lines();
     {
         UserDefaults d(path);
-        EXPECT_TRUE(lines.empty()) << lines.front();
         EXPECT_EQ(d.doubleForKey("big"), 1e200);
         EXPECT_EQ(d.doubleForKey("tiny"), 5e-324);
-        EXPECT_EQ(d.doubleForKey("huge"), -std::numeric_limits<double>::max());
+        EXPECT_EQ(d.doubleForKey("huge"), -DBL_MAX);
         EXPECT_EQ(d.doubleForKey("long"), std::strtod(fifty.c_str(), nullptr));
         EXPECT_EQ(d.integerForKey("long"), INT64_MAX);
         EXPECT_EQ(d.stringForKey("exact"), "0.12345678901234568");
@@ -268,7 +255,7 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
         EXPECT_TRUE(d.setDouble("written", 1e200));
         EXPECT_TRUE(d.setDouble("small", -2.5e-310));
     }
-    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(onlyLine(capture), "0 lines");
     EXPECT_EQ(filesInDir(), written);
     UserDefaults back(path);
     EXPECT_EQ(back.doubleForKey("written"), 1e200);
@@ -277,17 +264,15 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
     EXPECT_EQ(back.doubleForKey("long"), std::strtod(fifty.c_str(), nullptr));
     EXPECT_EQ(back.stringForKey("s"), "x");
     // In the file, a number a decimal holds keeps every digit, beyond what a double holds.
-    std::string text = readFile(path).value_or("");
-    EXPECT_NE(text.find("\"exact\" : " + exact + ",\n"), std::string::npos) << text;
+    EXPECT_THAT(readFile(path).value_or(""), HasSubstr("\"exact\" : " + exact + ",\n"));
 }
 
 TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
-    fs::create_directories(path.parent_path());
     const char* original =
         R"({"list":[1,{"a":null}],"object":{"x":[]},"nothing":null,"when":{"date":"yesterday"},)"
         R"("late":{"date":"2262-04-12T00:00:00Z"},"LastFilterUsed":3,"ratio":2})";
-    std::ofstream(path) << original;
-    struct stat before {};
+    scratch.write("conf/defaults.json", original);
+    struct stat before = {}, after = {};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     UserDefaults d(path);
     EXPECT_TRUE(d.contains("list"));
@@ -299,7 +284,6 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
     EXPECT_TRUE(d.setInteger("LastFilterUsed", 3));
     EXPECT_TRUE(d.setDouble("ratio", 2.0));
     EXPECT_TRUE(d.removeObjectForKey("absent"));
-    struct stat after {};
     ASSERT_EQ(stat(path.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
     EXPECT_EQ(readFile(path), std::string(original));
@@ -309,40 +293,19 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
     auto was = parser.objectWithString(original);
     auto now = parser.objectWithString(readFile(path).value_or(""));
     ASSERT_TRUE(was && now);
-    for (const char* key : {"list", "object", "nothing", "when", "late"}) {
-        ASSERT_TRUE(now->find(key)) << key;
-        EXPECT_TRUE(*now->find(key) == *was->find(key)) << key;
-    }
+    for (const char* key : {"list", "object", "nothing", "when", "late"})
+        EXPECT_TRUE(now->find(key) && *now->find(key) == *was->find(key)) << key;
     EXPECT_EQ((*now)["LastFilterUsed"].asInt64(), 4);
-}
-
-TEST_F(UserDefaultsTest, ValuesThatCannotBeWrittenAreRefusedAndWritingGoesOn) {
-    UserDefaults d(path);
-    EXPECT_FALSE(d.setDouble("x", std::nan("")));
-    EXPECT_FALSE(d.setDouble("x", INFINITY));
-    EXPECT_FALSE(d.setString("x", "\xc3("));
-    EXPECT_FALSE(d.setDate("x", UserDefaults::Date::max()));  // would not read back
-    EXPECT_TRUE(d.setInteger("y", 1));
-    EXPECT_FALSE(UserDefaults(path).contains("x"));
-    EXPECT_EQ(UserDefaults(path).integerForKey("y"), 1);
-
-    // A folder that cannot be made: the change stays in memory and the call says so.
-    std::ofstream(dir / "file") << "x";
-    UserDefaults blocked(dir / "file" / "defaults.json");
-    EXPECT_FALSE(blocked.setInteger("z", 5));
-    EXPECT_EQ(blocked.integerForKey("z"), 5);
-    EXPECT_FALSE(blocked.synchronize());
 }
 
 TEST_F(UserDefaultsTest, WritersOnSeveralThreadsLoseNothing) {
     UserDefaults d(path);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&d, t] {
             for (int i = 0; i < 25; ++i)
                 d.setInteger(format("t%d.%d", t, i), t * 100 + i);
         });
-    }
     for (auto& thread : threads)
         thread.join();
     UserDefaults reloaded(path);
@@ -353,8 +316,7 @@ TEST_F(UserDefaultsTest, WritersOnSeveralThreadsLoseNothing) {
 
 // Two processes on one file, as two instances of the application or another program.
 TEST_F(UserDefaultsTest, StoresSharingAFileKeepEachOthersKeysAndTheLaterWriteWins) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << R"({"fromAnotherProgram": [1, 2], "LastFilterUsed": 1})";
+    scratch.write("conf/defaults.json", R"({"fromAnotherProgram": [1, 2], "LastFilterUsed": 1})");
     UserDefaults first(path), second(path);
     EXPECT_TRUE(first.setString("token", "abc"));
     EXPECT_TRUE(second.setInteger("LastFilterUsed", 5));
@@ -403,15 +365,13 @@ TEST_F(UserDefaultsTest, AWriteWaitsForTheLockButNotForEver) {
     int held = open((path.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     testing::LogCapture capture;
-    auto& lines = capture.lines();
     auto start = steady_clock::now();
     EXPECT_TRUE(d.setInteger("a", 2));
     auto waited = steady_clock::now() - start;
     close(held);
     EXPECT_GE(waited, 4s) << "the lock was not waited for";
     EXPECT_LT(waited, 10s);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("is held too long"), std::string::npos) << lines[0];
+    EXPECT_THAT(onlyLine(capture), HasSubstr("is held too long"));
     EXPECT_EQ(UserDefaults(path).integerForKey("a"), 2);
 }
 
@@ -453,12 +413,7 @@ TEST_F(UserDefaultsTest, AWriterThatDiesAtAnyStepOfASaveLeavesTheLastWholeFile) 
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 9);
-        auto text = readFile(path);
-        ASSERT_TRUE(text);
-        json::JsonParser parser;
-        auto value = parser.objectWithString(std::string_view(*text));
-        ASSERT_TRUE(value && value->isObject()) << *text;
-        UserDefaults reloaded(path);
+        UserDefaults reloaded(path);  // a damaged file would be moved aside, "kept" lost
         EXPECT_EQ(reloaded.stringForKey("kept"), "whole");
         EXPECT_FALSE(reloaded.contains("lost"));
         for (const auto& name : filesInDir())
