@@ -83,8 +83,11 @@ platform::Result<void> PipeWireDevice::connectStream(std::uint32_t nodeId) {
         return deviceError("offers no frame format that can be converted (it offers " +
                            offered(offers) + ")");
     }
-    _nodeId = nodeId;
+    // The node may have gone while it was asked for its formats (the lock is let go meanwhile).
     auto node = _connection->nodes().find(nodeId);
+    if (node == _connection->nodes().end())
+        return deviceError("disconnected (PipeWire offers no such camera now)");
+    _nodeId = nodeId;
     std::string serial = node->second.prop(PW_KEY_OBJECT_SERIAL);
     _connection->nodeRemoved = [this](std::uint32_t id) {
         if (id == _nodeId) fail("disconnected");

@@ -2,6 +2,7 @@
 
 #include <pipewire/keys.h>
 
+#include <map>
 #include <mutex>
 
 #include "capture/PipeWireDevice.h"
@@ -47,12 +48,16 @@ std::vector<std::shared_ptr<CaptureDevice>> PipeWireDeviceLayer::devices() {
     PipeWireConnection& c = *connection.value();
     std::unique_lock lock(c);
     std::vector<std::shared_ptr<CaptureDevice>> found;
-    for (const auto& [id, node] : c.nodes()) {
+    // Asking a node for its details lets go of the lock while it waits, and a node that goes
+    // away meanwhile leaves the connection's map: walk a copy of it.
+    const std::map<std::uint32_t, PipeWireConnection::Node> nodes = c.nodes();
+    for (const auto& [id, node] : nodes) {
         if (!isCamera(node)) continue;
         std::string name = node.prop(PW_KEY_NODE_NAME);
         if (!_onlyName.empty() && name != _onlyName) continue;
         // The registry announces a few properties only; the node itself tells the rest.
         auto details = c.detailsOf(id, kTimeout);
+        if (!c.nodes().count(id)) continue;  // gone while it was asked
         PipeWireConnection::Node full = node;
         full.props.insert(details.props.begin(), details.props.end());
         DeviceInfo info{"pipewire:" + name,

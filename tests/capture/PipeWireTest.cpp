@@ -289,6 +289,25 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
         << app.out;
 }
 
+// Asking each node for its details lets go of the connection's lock: nodes going away
+// meanwhile must not pull the listing's ground away.
+TEST_F(PipeWire, ListingSurvivesNodesGoingAwayMeanwhile) {
+    std::vector<Node> nodes;
+    for (int i = 0; i < 6; ++i)
+        nodes.push_back(frontCamera("churn" + std::to_string(i)));
+    start(nodes);
+    for (int round = 0; round < 24; ++round) {
+        const Node& node = nodes[size_t(round % 6)];
+        std::thread churn([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(round % 7));
+            session->stopCamera(node.name);
+        });
+        PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
+        churn.join();
+        session->startCamera(node);
+    }
+}
+
 TEST_F(PipeWireFrames, DeliversFramesAndSwapsBetweenFrontAndBack) {
     Node back = backCamera("swapback");
     back.rotation = "90";  // each frame carries its node's rotation
