@@ -14,11 +14,11 @@
 #include "capture/Camera.h"
 #include "capture/CaptureDevice.h"
 #include "capture/DeviceLayer.h"
+#include "gpu/FrameDrawing.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
-#include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
 #include "screens/camera/quorbitViewController.h"
 #include "screens/picker/FilterPickerController.h"
@@ -56,13 +56,6 @@ struct QuietLayer : capture::DeviceLayer {
     std::vector<std::shared_ptr<capture::CaptureDevice>> devices() override { return list; }
 };
 
-inline std::shared_ptr<capture::Camera> quietCamera(bool front, bool back) {
-    auto layer = std::make_shared<QuietLayer>();
-    if (front) layer->list.push_back(std::make_shared<QuietDevice>(capture::DevicePosition::Front));
-    if (back) layer->list.push_back(std::make_shared<QuietDevice>(capture::DevicePosition::Back));
-    return std::make_shared<capture::Camera>(layer);
-}
-
 // A 640 x 480 BGRA frame of four quadrants, each pixel's channels different.
 struct QuadrantFrame {
     // The quadrants: top left, top right, bottom left, bottom right.
@@ -86,10 +79,10 @@ struct QuadrantFrame {
 };
 
 // The camera screen as the application builds it: in a visible window, on a real camera of
-// quiet devices, keeping its slot in a settings file and its photos in an album folder of
-// its own; with the filter picker.
+// quiet devices (the front one first), keeping its slot in a settings file and its photos in
+// an album folder of its own; with the filter picker. The screen flash starts off (it delays
+// the still); settings, when given, changes the stored settings before the screen reads them.
 struct ScreenFixture {
-    // settings, when given, changes the stored settings before the screen reads them.
     explicit ScreenFixture(const std::string& name, std::optional<std::int64_t> keptSlot,
                            bool twoCameras = true,
                            std::optional<std::filesystem::path> album = std::nullopt,
@@ -97,12 +90,14 @@ struct ScreenFixture {
         : scratch("quorbit-screen-" + name), folder(scratch.path()) {
         defaults = std::make_unique<platform::UserDefaults>(folder / "defaults.json");
         if (keptSlot) defaults->setInteger(quorbitViewController::kLastFilterUsedKey, *keptSlot);
-        // The front camera's screen flash delays the still by a moment; the tests of the shutter
-        // itself start with it off (the flash's own tests turn it on).
         defaults->setBool(quorbitViewController::kScreenFlashKey, false);
         if (settings) settings(*defaults);
         albumFolder = album ? *album : folder / "album";
-        camera = quietCamera(true, twoCameras);
+        auto layer = std::make_shared<QuietLayer>();
+        layer->list.push_back(std::make_shared<QuietDevice>(capture::DevicePosition::Front));
+        if (twoCameras)
+            layer->list.push_back(std::make_shared<QuietDevice>(capture::DevicePosition::Back));
+        camera = std::make_shared<capture::Camera>(layer);
         screen = std::make_shared<quorbitViewController>(quorbit::testing::sharedGlContext(),
                                                          camera, defaults.get(), albumFolder);
         picker = std::make_shared<picker::FilterPickerController>(*screen);
@@ -110,14 +105,19 @@ struct ScreenFixture {
         window = std::make_shared<platform::Window>(platform::Window::screenBounds());
         window->makeKeyAndVisible();
     }
-    // Puts the screen in the window, which makes it appear.
-    void show() { window->setRootViewController(screen); }
     ~ScreenFixture() {
         if (auto* alert = platform::AlertView::visibleAlert())
             alert->dismissWithClickedButtonIndex(0, false);
         platform::Window::cancelAllTouches();
         window->setRootViewController(nullptr);
     }
+    // Puts the screen in the window, which makes it appear.
+    void show() { window->setRootViewController(screen); }
+    void deliver(int rotation = 90) {
+        auto buffer = frame.buffer(rotation);
+        screen->processNewCameraFrame(buffer);
+    }
+    platform::Image shown() { return gpu::readFramebufferImage(*screen->glview()); }
     std::vector<std::filesystem::path> photos() const {
         std::vector<std::filesystem::path> found;
         std::error_code ec;
@@ -133,8 +133,7 @@ struct ScreenFixture {
     void tap(const std::string& name) {
         platform::View* v = control(name);
         ASSERT_NE(v, nullptr) << name;
-        platform::Rect b = v->bounds();
-        platform::Point p = v->convertToWindow({b.midX(), b.midY()});
+        platform::Point p = v->convertToWindow({v->bounds().midX(), v->bounds().midY()});
         platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, p);
         platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, p);
     }
@@ -146,10 +145,11 @@ struct ScreenFixture {
     std::shared_ptr<quorbitViewController> screen;
     std::shared_ptr<picker::FilterPickerController> picker;
     std::shared_ptr<platform::Window> window;
+    QuadrantFrame frame;
 };
 
-// A screen showing the quadrant frame (of the rotation given), slot 0 (the plain picture),
-// with the timer and the flash as given.
+// A screen showing the quadrant frame (of the rotation given) in slot 0 (the plain picture),
+// on the camera given, with the timer and the flash as given.
 struct TimedScreen : ScreenFixture {
     TimedScreen(const std::string& name, int timerSeconds, bool flash, bool front = true,
                 int rotation = 90)
@@ -164,13 +164,9 @@ struct TimedScreen : ScreenFixture {
         if ((camera->curCameraType() == capture::kCameraFront) != front) tap(controls::kSwapCamera);
         drawFrame();
     }
-    void drawFrame() {
-        auto buffer = frame.buffer(rotation);
-        screen->processNewCameraFrame(buffer);
-    }
+    void drawFrame() { deliver(rotation); }
     platform::Label& countdown() { return *screen->countdownLabel(); }
     int rotation;
-    QuadrantFrame frame;
 };
 
 }  // namespace quorbit::camera_screen::testing

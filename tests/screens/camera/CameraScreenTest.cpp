@@ -1,19 +1,18 @@
 #include <gtest/gtest.h>
 
-#include "gpu/FrameDrawing.h"
-#include "platform/gfx/ImageCodec.h"
+#include <functional>
+
 #include "screens/camera/CameraScreenSupport.h"
-#include "support/JpegFile.h"
-#include "support/Pixels.h"
 
 namespace quorbit::camera_screen {
 namespace {
 
 using namespace testing;
+using Key = platform::KeyEvent::Key;
 
 TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
-    // What is kept before the launch -> the slot in use after the screen appeared, what is
-    // kept then, and whether the picker is up.
+    // What is kept before the launch -> the slot in use (and kept) after the screen appeared,
+    // and whether the picker is up.
     struct Case {
         std::optional<std::int64_t> kept;
         int slot;
@@ -26,15 +25,14 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.kept ? std::to_string(*c.kept) : "nothing");
         ScreenFixture f("restore", c.kept);
         // Until the screen appears, Sketch (slot 2) draws.
         EXPECT_EQ(f.screen->filter(), f.screen->programArray()[2].get());
         f.show();
         EXPECT_EQ(f.screen->filter(), f.screen->programArray()[size_t(c.slot)].get());
         EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), c.slot);
-        EXPECT_EQ(f.screen->modalViewController() == f.picker, c.pickerUp);
-        EXPECT_EQ(f.screen->filterPickerOpen, c.pickerUp);
+        EXPECT_EQ(f.screen->modalViewController() == f.picker, c.pickerUp) << c.slot;
+        EXPECT_EQ(f.screen->filterPickerOpen, c.pickerUp) << c.slot;
     }
 }
 
@@ -45,98 +43,41 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     // The share screen opens only once there is a photo.
     f.tap(controls::kLastPhoto);
     EXPECT_EQ(f.screen->modalViewController(), nullptr);
-    QuadrantFrame frame;
-    auto buffer = frame.buffer();
-    f.screen->processNewCameraFrame(buffer);
+    f.deliver();
     f.tap(controls::kShutter);
     ASSERT_TRUE(f.waitForSave());
-    struct Case {
-        const char* open;
-        const char* back;
-        bool* flag;
-    };
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<const char*, const char*, bool*> cases[] = {
         {controls::kFilters, controls::kPickerClose, &f.screen->filterPickerOpen},
         {controls::kSettings, controls::kSettingsBack, &f.screen->settingsViewOpen},
         {controls::kLastPhoto, controls::kShareBack, &f.screen->sharingWindowOpen},
     };
     // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.open);
-        f.tap(c.open);
-        ASSERT_NE(f.screen->modalViewController(), nullptr);
-        EXPECT_TRUE(*c.flag);
+    for (auto [open, back, flag] : cases) {
+        f.tap(open);
+        ASSERT_NE(f.screen->modalViewController(), nullptr) << open;
+        EXPECT_TRUE(*flag) << open;
         EXPECT_FALSE(f.screen->view()->isUserInteractionEnabled());
         // Asking again while it is up presents nothing more.
         f.screen->openSettings();
         f.screen->showSharingWindow();
-        f.tap(c.back);
-        EXPECT_EQ(f.screen->modalViewController(), nullptr);
+        f.tap(back);
+        EXPECT_EQ(f.screen->modalViewController(), nullptr) << open;
         EXPECT_FALSE(f.screen->filterPickerOpen || f.screen->settingsViewOpen ||
                      f.screen->sharingWindowOpen);
         EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
         EXPECT_EQ(f.screen->view()->superview(), f.window.get());
     }
-}
-
-// Turning the camera by its switch is what the flash's and the distortion centre's screens do
-// to reach the back camera.
-TEST(CameraScreen, TheCameraSwitchIsGoneWithOneCamera) {
     ScreenFixture one("one-camera", 3, /*twoCameras=*/false);
     one.show();
-    EXPECT_EQ(one.control(controls::kSwapCamera), nullptr);
+    EXPECT_EQ(one.control(controls::kSwapCamera), nullptr) << "no switch with one camera";
     EXPECT_NE(one.control(controls::kShutter), nullptr);
-}
-
-// The photo is the live view as it is drawn (320 x 427, upright and mirrored as the live
-// view's own test shows), in the album as a JPEG, for either camera.
-TEST(CameraScreen, ThePhotoIsWhatTheLiveViewShows) {
-    ScreenFixture f("photo", 3);
-    f.show();
-    f.screen->setFilter(f.screen->programArray()[0].get());  // the plain picture
-    QuadrantFrame frame;
-    for (int camera : {capture::kCameraFront, capture::kCameraBack}) {
-        SCOPED_TRACE(camera);
-        if (f.camera->curCameraType() != camera) f.tap(controls::kSwapCamera);
-        ASSERT_EQ(f.camera->curCameraType(), camera);
-        auto buffer = frame.buffer();
-        f.screen->processNewCameraFrame(buffer);
-        platform::Image shown = gpu::readFramebufferImage(*f.screen->glview());
-        for (const auto& old : f.photos())
-            std::filesystem::remove(old);
-
-        f.tap(controls::kShutter);
-        ASSERT_TRUE(f.waitForSave());
-        auto photos = f.photos();
-        ASSERT_EQ(photos.size(), 1u);
-
-        // The thumbnail and the share screen hold this photo.
-        auto held = f.screen->photoViewButton()->image();
-        ASSERT_NE(held, nullptr);
-        EXPECT_EQ(f.screen->getPhotoViewController()->currentImage(), held);
-        EXPECT_EQ(held->pixels(), shown.pixels());
-
-        auto decoded = platform::ImageCodec::readFile(photos.front());
-        ASSERT_TRUE(decoded.ok());
-        ASSERT_EQ(decoded->width(), 320);
-        ASSERT_EQ(decoded->height(), 427);
-        EXPECT_EQ(quorbit::testing::inspectJpeg(photos.front())->orientation, 1);
-        // Over the whole picture the JPEG stays close to the view.
-        double total = 0;
-        for (int y = 0; y < 427; ++y)
-            for (int x = 0; x < 320; ++x)
-                total += quorbit::testing::colourDistance(decoded->pixel(x, y), shown.pixel(x, y));
-        EXPECT_LT(total / (320.0 * 427), 4.0);
-    }
 }
 
 TEST(CameraScreen, WhileAPhotoIsSavedTheShutterAndTheChildScreensWait) {
     ScreenFixture f("saving", 3);
     f.show();
-    QuadrantFrame frame;
-    auto buffer = frame.buffer();
-    f.screen->processNewCameraFrame(buffer);
+    f.deliver();
     f.tap(controls::kShutter);
     ASSERT_TRUE(f.screen->isTakingPhoto);
     // Touches are back while the photo is written, but nothing they ask for happens.
@@ -160,8 +101,7 @@ TEST(CameraScreen, WhileAPhotoIsSavedTheShutterAndTheChildScreensWait) {
 
 TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     quorbit::testing::ScratchDir blocker("quorbit-screen-blocker");
-    blocker.write("file", "a file where the album folder should be");
-    ScreenFixture f("failed", 3, true, blocker / "file" / "album");
+    ScreenFixture f("failed", 3, true, blocker.write("file", "not a folder") / "album");
     f.show();
     f.tap(controls::kShutter);
     ASSERT_TRUE(f.waitForSave());
@@ -176,6 +116,162 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     f.tap(controls::kShutter);
     EXPECT_TRUE(f.screen->isTakingPhoto);
     ASSERT_TRUE(f.waitForSave());
+}
+
+platform::KeyEvent key(Key k, char32_t c = 0, bool control = false) {
+    return {.key = k, .character = c, .control = control};
+}
+platform::KeyEvent chr(char32_t c) {
+    return key(Key::Character, c);
+}
+
+// Presses a key, holds it for `repeats` auto-repeats, and lets it go.
+void press(platform::KeyEvent e, int repeats = 0) {
+    platform::Window::dispatchKey(e, true);
+    e.repeat = true;
+    for (int i = 0; i < repeats; ++i)
+        platform::Window::dispatchKey(e, true);
+    platform::Window::dispatchKey(e, false);
+}
+
+// The keyboard and the wheel on the camera screen, its filter picker and its child screens,
+// through the routing the host uses: the key window hands each key to its top-most screen.
+TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
+    ScreenFixture f("keys", 3);
+    auto& picker = f.picker;
+    f.show();
+    f.deliver();
+    auto& screen = *f.screen;
+    auto top = [&] { return f.window->topViewController(); };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> expect;
+    };
+    auto pages = [&] { return picker->currentPage(); };
+    auto atEnd = [&] {
+        auto& scroll = *picker->filterScroll();
+        return scroll.contentOffset().x == scroll.contentSize().width - scroll.bounds().width();
+    };
+    auto filterOnTop = [&](int slot) {
+        return top() == &screen && screen.lastFilterUsed() == slot;
+    };
+    // clang-format off
+    const Step steps[] = {
+        {"Space takes a photo", [] { press(chr(' ')); }, [&] { return f.photos().size() == 1; }},
+        {"a held Space takes one, even repeating after the save", [&] {
+             auto space = chr(' ');
+             platform::Window::dispatchKey(space, true);
+             ASSERT_TRUE(f.waitForSave());
+             space.repeat = true;
+             platform::Window::dispatchKey(space, true);
+             ASSERT_TRUE(f.waitForSave());
+             platform::Window::dispatchKey(space, false);
+         }, [&] { return f.photos().size() == 2; }},
+        {"Return takes a photo", [] { press(key(Key::Return)); }, [&] { return f.photos().size() == 3; }},
+        {"Ctrl+Space is no shutter", [] { press(key(Key::Character, ' ', true)); }, [&] { return f.photos().size() == 3; }},
+        {"T: 3 s", [] { press(chr('t')); }, [&] { return screen.selfTimerSeconds() == 3; }},
+        {"T: 10 s, held", [] { press(chr('t'), 1); }, [&] { return screen.selfTimerSeconds() == 10; }},
+        {"C: the back camera", [] { press(chr('c')); }, [&] { return f.camera->curCameraType() == capture::kCameraBack; }},
+        {"F opens the filters", [] { press(chr('f')); }, [&] { return top() == picker.get() && pages() == 0; }},
+        {"Escape closes them", [] { press(key(Key::Escape)); }, [&] { return filterOnTop(3); }},
+        {"Right turns a page", [] { press(chr('f')), press(key(Key::Right)); }, [&] { return pages() == 1; }},
+        {"Page Down held stops at the last", [] { press(key(Key::PageDown), 5); }, [&] { return pages() == picker->pageCount() - 1 && atEnd(); }},
+        {"Left turns back", [] { press(key(Key::Left)); }, [&] { return pages() == picker->pageCount() - 2; }},
+        {"Page Up held stops at the first", [] { press(key(Key::PageUp), 5); }, [&] { return pages() == 0; }},
+        {"a wheel notch toward the user", [] { platform::Window::dispatchWheel(0, 1); }, [&] { return pages() == 1; }},
+        {"a notch to the right", [] { platform::Window::dispatchWheel(1, 0); }, [&] { return pages() == 2; }},
+        {"notches away stop at the first", [] { platform::Window::dispatchWheel(0, -5); }, [&] { return pages() == 0; }},
+        {"0 is past a page of four", [] { press(chr('0')); }, [&] { return top() == picker.get() && screen.lastFilterUsed() == 3; }},
+        {"2 on the second page", [] { press(key(Key::Right)), press(chr('2')); }, [&] { return filterOnTop(5); }},
+        {"1 on the first page", [] { press(chr('f')), press(key(Key::PageUp)), press(chr('1')); }, [&] { return filterOnTop(0); }},
+        {"Escape closes the settings", [&] { screen.openSettings(), press(key(Key::Escape)); }, [&] { return top() == &screen && !screen.settingsViewOpen; }},
+        {"Escape closes the share screen", [&] { screen.showSharingWindow(), press(key(Key::Escape)); }, [&] { return top() == &screen && !screen.sharingWindowOpen; }},
+        {"keys on a child screen stay there", [&] { screen.openSettings(), press(chr(' ')), press(chr('f')); }, [&] { return top() == screen.settingsView().get() && f.photos().size() == 3; }},
+    };
+    // clang-format on
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        ASSERT_TRUE(f.waitForSave());
+        EXPECT_TRUE(step.expect());
+    }
+    press(key(Key::Escape));
+    EXPECT_EQ(top(), &screen);
+    EXPECT_TRUE(screen.view()->isUserInteractionEnabled());
+}
+
+// Where the distortions' centre sits, moved by a drag on the live view and put back by a
+// double tap.
+TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotations) {
+    // Light Tunnel leaves a sharp disc of the plain picture around its centre and shades what
+    // lies well outside it: where the plain picture shows through tells where the centre is.
+    constexpr int kLightTunnel = 14;
+    // The finger's place as fractions of the live view (across, down), and its mirror image.
+    const platform::Point finger{250.0 / 320, 110.0 / 427}, mirrored{70.0 / 320, 110.0 / 427};
+    for (auto [front, rotation] : {std::pair{true, 90}, {false, 90}, {true, 0}, {false, 270}}) {
+        SCOPED_TRACE(::testing::Message() << front << " " << rotation);
+        TimedScreen f("centre", 0, false, front, rotation);
+        platform::Image plain = f.shown();
+        f.screen->setFilter(f.screen->programArray()[kLightTunnel].get());
+        ASSERT_TRUE(f.screen->filterHasCentre());
+        // The live view has the picture's shape: landscape at rotation 0.
+        platform::Rect live = f.screen->glview()->frame();
+        auto inWindow = [&](platform::Point p) {
+            return platform::Point{live.minX() + p.x * live.width(),
+                                   live.minY() + p.y * live.height()};
+        };
+        auto inPixels = [&](const platform::Image& image, platform::Point p) {
+            return image.pixel(int(p.x * image.width()), int(p.y * image.height()));
+        };
+        // A drag from the middle of the live view to the finger's place.
+        platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, inWindow({0.5, 0.5}));
+        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow({0.6, 0.4}));
+        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow(finger));
+        platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, inWindow(finger));
+        EXPECT_NEAR(f.screen->distortionCentre().x, finger.x, 1e-9);
+        EXPECT_NEAR(f.screen->distortionCentre().y, finger.y, 1e-9);
+        f.drawFrame();
+        platform::Image moved = f.shown();
+        EXPECT_LE(
+            quorbit::testing::colourDistance(inPixels(moved, finger), inPixels(plain, finger)), 6);
+        EXPECT_GT(
+            quorbit::testing::colourDistance(inPixels(moved, mirrored), inPixels(plain, mirrored)),
+            10);
+    }
+}
+
+TEST(DistortionCentre, DoubleTapRecentresAndOtherFiltersKeepItsPlace) {
+    ManualClock clock;
+    TimedScreen f("recentre", 0, false);
+    auto drag = [&](platform::Point to) {
+        platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, {160, 213});
+        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, to);
+        platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, to);
+    };
+    // Sepia has no centre: a drag leaves it where it is.
+    f.screen->setFilter(f.screen->programArray()[5].get());
+    EXPECT_FALSE(f.screen->filterHasCentre());
+    drag({40, 40});
+    EXPECT_EQ(f.screen->distortionCentre().x, 0.5);
+    // Bulge (3), Stretch (10), Squish (11) and Light Tunnel (14) do; a drag past the edge stops
+    // at it.
+    for (int slot : {3, 10, 11, 14}) {
+        f.screen->setFilter(f.screen->programArray()[size_t(slot)].get());
+        EXPECT_TRUE(f.screen->filterHasCentre()) << slot;
+    }
+    drag({400, -50});
+    EXPECT_EQ(f.screen->distortionCentre().x, 1.0);
+    EXPECT_EQ(f.screen->distortionCentre().y, 0.0);
+    // Two taps far apart in time are no double tap; two close together are.
+    f.tap(controls::kLiveView);
+    clock.advance(std::chrono::milliseconds(400));
+    f.tap(controls::kLiveView);
+    EXPECT_EQ(f.screen->distortionCentre().x, 1.0);
+    clock.advance(std::chrono::milliseconds(200));
+    f.tap(controls::kLiveView);
+    EXPECT_EQ(f.screen->distortionCentre().x, 0.5);
+    EXPECT_EQ(f.screen->distortionCentre().y, 0.5);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The camera screen and the filter picker laid out for windows from a phone's to a 4K
-// desktop's, portrait and landscape, and for both shapes of camera picture.
+// The camera screen, its filter picker, the share screen and an alert laid out for windows
+// from a phone's to a 4K desktop's, portrait and landscape, and for both shapes of picture.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,16 +25,10 @@ constexpr WindowCase kWindows[] = {
     {480, 320, 1, 4},
 };
 // clang-format on
-constexpr Size kPictures[] = {{480, 640}, {640, 480}};
-
-const char* const kBarControls[] = {controls::kLastPhoto, controls::kFilters, controls::kTimer,
-                                    controls::kShutter,   controls::kFlash,   controls::kSwapCamera,
-                                    controls::kSettings};
 
 Rect inWindow(platform::View* view) {
     Rect b = view->bounds();
-    platform::Point origin = view->convertToWindow({b.minX(), b.minY()});
-    return {origin, b.size};
+    return {view->convertToWindow({b.minX(), b.minY()}), b.size};
 }
 
 bool inside(Rect r, Rect area) {
@@ -52,31 +46,31 @@ bool sameAspect(Size a, Size b) {
     return std::abs(a.width / a.height - b.width / b.height) <= 1.0 / std::min(a.width, a.height);
 }
 
-struct ResizedScreen {
-    ResizedScreen() = default;
-    ~ResizedScreen() { Window::resizeScreen(Rect(0, 0, 320, 480), 1); }
-    void to(const WindowCase& c, platform::View& root) {
+// A shown camera screen whose window takes each size in turn, and the first size at the end.
+struct Resized : ScreenFixture {
+    Resized() : ScreenFixture("layout", 5) { show(); }
+    ~Resized() { Window::resizeScreen(Rect(0, 0, 320, 480), 1); }
+    Rect to(const WindowCase& c) {
         Window::resizeScreen(Rect(0, 0, c.width, c.height), c.scale);
-        root.layoutIfNeeded();
+        window->layoutIfNeeded();
+        return Rect(0, 0, c.width, c.height);
     }
 };
 
 TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape) {
-    ScreenFixture f("layout", 5);
-    f.show();
-    ResizedScreen resized;
-    for (Size picture : kPictures) {
+    Resized f;
+    for (Size picture : {Size{480, 640}, Size{640, 480}}) {
         f.screen->setPictureSize(picture);
         for (const WindowCase& c : kWindows) {
-            SCOPED_TRACE(::testing::Message()
-                         << c.width << " x " << c.height << " @" << c.scale << ", picture "
-                         << picture.width << " x " << picture.height);
-            resized.to(c, *f.window);
-            Rect screen(0, 0, c.width, c.height);
+            SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " @" << c.scale
+                                              << ", picture " << picture.width);
+            Rect screen = f.to(c);
             bool portrait = c.width < c.height;
             Rect live = inWindow(f.control(controls::kLiveView));
             std::vector<Rect> placed{live};
-            for (const char* name : kBarControls) {
+            for (const char* name :
+                 {controls::kLastPhoto, controls::kFilters, controls::kTimer, controls::kShutter,
+                  controls::kFlash, controls::kSwapCamera, controls::kSettings}) {
                 platform::View* view = f.control(name);
                 ASSERT_NE(view, nullptr) << name;
                 Rect r = inWindow(view);
@@ -95,7 +89,6 @@ TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape
             double roomHeight = portrait ? c.height - CameraScreenLayout::kBarThickness : c.height;
             EXPECT_TRUE(std::abs(live.width() - roomWidth) <= 1 ||
                         std::abs(live.height() - roomHeight) <= 1);
-
             // The surface has the view's pixels, but never more than the picture has.
             auto& glview = *f.screen->glview();
             glview.setFramebuffer();
@@ -108,43 +101,36 @@ TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape
 }
 
 TEST(WindowLayout, TheShareScreenAndAnAlertFollowTheWindow) {
-    ScreenFixture f("child-layout", 5);
-    f.show();
+    Resized f;
     f.screen->updateLastPictureView(std::make_shared<const platform::Image>(4, 4));
     f.screen->showSharingWindow();
     ASSERT_TRUE(f.screen->sharingWindowOpen);
     auto alert = platform::AlertView::create("Title", "A message", nullptr, "OK");
     alert->show();
     platform::RunLoop::main().runFor(500ms);  // past its pop-in
-    ResizedScreen resized;
     for (const WindowCase& c : kWindows) {
-        SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
-        resized.to(c, *f.window);
-        Rect screen(0, 0, c.width, c.height);
+        Rect screen = f.to(c);
         Rect photo = inWindow(f.control(controls::kSharePhoto));
-        EXPECT_TRUE(inside(inWindow(f.control(controls::kShareBack)), screen));
+        EXPECT_TRUE(inside(inWindow(f.control(controls::kShareBack)), screen)) << c.width;
         // The photo takes the window's width, and most of its height.
         EXPECT_EQ(photo.width(), c.width);
-        EXPECT_GT(photo.height(), c.height / 2);
+        EXPECT_GT(photo.height(), c.height / 2) << c.width;
         Rect box = inWindow(alert.get());
-        EXPECT_TRUE(inside(box, screen));
+        EXPECT_TRUE(inside(box, screen)) << c.width;
         EXPECT_NEAR(box.midX(), screen.midX(), 4);
-        EXPECT_NEAR(box.midY(), screen.midY(), 4);
+        EXPECT_NEAR(box.midY(), screen.midY(), 4) << c.width;
     }
     alert->dismissWithClickedButtonIndex(0, false);
 }
 
 TEST(WindowLayout, PickerPagesHoldTheirPreviewsInSlotOrderInsideTheWindow) {
-    ScreenFixture f("picker-layout", 5);
+    Resized f;
     auto& picker = f.picker;
-    f.show();
     f.screen->openFilterPicker();
     ASSERT_TRUE(f.screen->filterPickerOpen);
-    ResizedScreen resized;
     for (const WindowCase& c : kWindows) {
         SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height);
-        resized.to(c, *f.window);
-        Rect screen(0, 0, c.width, c.height);
+        Rect screen = f.to(c);
         Rect pages = inWindow(picker->filterScroll().get());
         EXPECT_EQ(picker->previewsPerPage(), c.previewsPerPage);
         EXPECT_EQ(picker->pageControl()->numberOfPages(), 16 / c.previewsPerPage);

@@ -1,9 +1,7 @@
-// The filter picker as the application runs it: presented without animation by the screen
-// that owns the programs and the GL context, fed camera frames by it, and touched through the
-// window's touch entry point (the one the host and the headless scripts use).
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,8 +27,7 @@ struct SwitchableCamera : capture::CameraTypeSource {
 // A 640 x 480 BGRA frame; paint gives the RGB of each pixel.
 struct Frame {
     std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4, 255);
-    template <typename Paint>
-    explicit Frame(Paint paint) {
+    explicit Frame(const std::function<std::array<int, 3>(int x, int y)>& paint) {
         for (int y = 0; y < 480; ++y)
             for (int x = 0; x < 640; ++x) {
                 std::array<int, 3> rgb = paint(x, y);
@@ -45,16 +42,9 @@ Frame solid(int r, int g, int b) {
     return Frame([=](int, int) { return std::array<int, 3>{r, g, b}; });
 }
 
-// Red runs along the frame's rows, green down its columns, blue marks the quadrant.
-Frame scene() {
-    return Frame([](int x, int y) {
-        return std::array<int, 3>{x * 255 / 639, y * 255 / 479,
-                                  40 + 60 * ((y >= 240) * 2 + (x >= 320))};
-    });
-}
-
-// The screen that opens the picker, as the camera screen does: it owns the sixteen programs
-// and the context, hands frames to the picker while it is up and notes what it is asked.
+// The screen that opens the picker without animation, as the camera screen does: it owns the
+// sixteen programs and the context, hands frames to the picker while it is up and notes what
+// it is asked.
 class TestHost : public platform::ViewController, public PickerHost {
   public:
     const gpu::ProgramList& programArray() const override { return programs; }
@@ -140,10 +130,13 @@ TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) 
 }
 
 TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload) {
-    Frame frame = scene();
+    // Red runs along the frame's rows, green down its columns, blue marks the quadrant.
+    Frame frame([](int x, int y) {
+        return std::array<int, 3>{x * 255 / 639, y * 255 / 479,
+                                  40 + 60 * ((y >= 240) * 2 + (x >= 320))};
+    });
     host->deliver(frame);  // the first frame also builds the previews' surfaces
     for (int side : {capture::kCameraBack, capture::kCameraFront}) {
-        SCOPED_TRACE(side);
         host->cameraSide->type = side;
         // Building the previews left no context current; the picker must make it so itself.
         platform::GLContext::clearCurrent();
@@ -168,7 +161,7 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
             int worst = 0;
             for (size_t i = 0; i < want.pixels().size(); i += 4)
                 worst = std::max(worst, colourDistance(&want.pixels()[i], &got.pixels()[i]));
-            EXPECT_LE(worst, 1) << "slot " << slot;
+            EXPECT_LE(worst, 1) << "slot " << slot << ", camera " << side;
         }
         texture.reset();
     }

@@ -25,12 +25,23 @@ namespace {
 using platform::ActivityIndicator;
 using platform::AffineTransform;
 using platform::Application;
-using platform::Color;
-using platform::Image;
 using platform::Rect;
 using platform::RunLoop;
 using platform::View;
 using namespace quorbit::testing;
+
+// An overlay on a parent view that counts how often it reports itself hidden.
+struct Overlay : ProgressHudDelegate {
+    std::shared_ptr<View> parent = std::make_shared<View>(Rect(0, 0, 320, 480));
+    std::shared_ptr<ProgressHud> hud = std::make_shared<ProgressHud>(parent.get());
+    int hidden = 0;
+    bool hiddenOnMain = false;
+    Overlay() {
+        parent->addSubview(hud);
+        hud->setDelegate(this);
+    }
+    void hudWasHidden(ProgressHud&) override { ++hidden, hiddenOnMain = RunLoop::isMainThread(); }
+};
 
 TEST(ProgressHud, ClassHelpersShowOverAViewAndHideItsLastOverlay) {
     auto parent = std::make_shared<View>(Rect(0, 0, 320, 480));
@@ -38,7 +49,6 @@ TEST(ProgressHud, ClassHelpersShowOverAViewAndHideItsLastOverlay) {
     auto second = ProgressHud::showHUDAddedTo(parent.get(), false);
     parent->addSubview(std::make_shared<View>(Rect(0, 0, 10, 10)));  // not an overlay
     EXPECT_EQ(first->frame(), parent->bounds());
-
     EXPECT_TRUE(ProgressHud::hideHUDForView(parent.get(), false));
     EXPECT_EQ(second->superview(), nullptr);
     EXPECT_EQ(first->alpha(), 1);
@@ -46,16 +56,14 @@ TEST(ProgressHud, ClassHelpersShowOverAViewAndHideItsLastOverlay) {
     EXPECT_EQ(first->superview(), nullptr);
     EXPECT_FALSE(ProgressHud::hideHUDForView(parent.get(), false));
     EXPECT_FALSE(ProgressHud::hideHUDForView(nullptr, false));
-
     EXPECT_THROW(ProgressHud::showHUDAddedTo(nullptr, true), ProgressHudViewIsNilException);
 }
 
-TEST(ProgressHud, ModesChooseTheIndicator) {
+TEST(ProgressHud, ModesChooseTheIndicatorAndSettersFromOtherThreadsApplyOnTheMainThread) {
     auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
     auto spinner = std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator());
     ASSERT_TRUE(spinner);
     EXPECT_TRUE(spinner->isAnimating());
-
     hud->setProgress(0.6);
     hud->setMode(ProgressHud::Mode::Determinate);
     auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
@@ -63,7 +71,6 @@ TEST(ProgressHud, ModesChooseTheIndicator) {
     EXPECT_DOUBLE_EQ(dial->progress(), 0.6) << "the dial starts at the progress set";
     hud->setProgress(0.25);
     EXPECT_DOUBLE_EQ(dial->progress(), 0.25);
-
     hud->setMode(ProgressHud::Mode::CustomView);  // no custom view: a spinner
     EXPECT_TRUE(std::dynamic_pointer_cast<ActivityIndicator>(hud->indicator()));
     auto custom = std::make_shared<View>(Rect(0, 0, 20, 20));
@@ -71,10 +78,7 @@ TEST(ProgressHud, ModesChooseTheIndicator) {
     hud->setMode(ProgressHud::Mode::Indeterminate);
     hud->setMode(ProgressHud::Mode::CustomView);
     EXPECT_EQ(hud->indicator(), custom);
-}
 
-TEST(ProgressHud, SettersFromOtherThreadsApplyOnTheMainThread) {
-    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
     std::thread([&] {
         hud->setMode(ProgressHud::Mode::Determinate);
         hud->setProgress(0.5);
@@ -83,17 +87,11 @@ TEST(ProgressHud, SettersFromOtherThreadsApplyOnTheMainThread) {
     }).join();
     EXPECT_EQ(hud->labelText(), "");
     ASSERT_TRUE(runUntil([&] { return hud->detailsLabelText() == "1 of 3"; }));
-    auto dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
+    dial = std::dynamic_pointer_cast<RoundProgressView>(hud->indicator());
     ASSERT_TRUE(dial);
     EXPECT_DOUBLE_EQ(dial->progress(), 0.5);
-}
-
-// Each line with text sits under the indicator, centred in the box; with the label's text
-// gone both lines leave, as the details line never shows without a label.
-TEST(ProgressHud, LinesWithTextStackUnderTheIndicatorInsideTheBox) {
-    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
-    hud->setLabelText("Uploading Photo");
-    hud->setDetailsLabelText("1 of 3");
+    // Each line with text sits under the indicator, centred in the box; with the label's
+    // text gone both lines leave, as the details line never shows without a label.
     hud->layoutIfNeeded();
     EXPECT_GE(hud->label().frame().minY(), hud->indicator()->frame().maxY());
     EXPECT_GE(hud->detailsLabel().frame().minY(), hud->label().frame().maxY());
@@ -117,32 +115,25 @@ struct Uploader {
 };
 
 TEST(ProgressHud, TaskRunsOnItsOwnThreadAndTheBoxHidesOnTheMainThreadWhenItReturns) {
-    struct Recorder : ProgressHudDelegate {
-        int hidden = 0;
-        bool onMain = false;
-        void hudWasHidden(ProgressHud&) override { ++hidden, onMain = RunLoop::isMainThread(); }
-    } recorder;
-    auto hud = std::make_shared<ProgressHud>(Rect(0, 0, 320, 480));
-    hud->setDelegate(&recorder);
+    Overlay o;
     std::thread::id ranOn;
     auto uploader = std::make_shared<Uploader>();
     uploader->ranOn = &ranOn;
-    std::weak_ptr<Uploader> target = uploader;
     auto photo = std::make_shared<Photo>();
+    std::weak_ptr<Uploader> target = uploader;
     std::weak_ptr<Photo> object = photo;
-
-    hud->showWhileExecuting(&Uploader::upload, std::move(uploader), std::move(photo), false);
+    o.hud->showWhileExecuting(&Uploader::upload, std::move(uploader), std::move(photo), false);
     RunLoop::main().runFor(20ms);
-    EXPECT_EQ(hud->alpha(), 1);
+    EXPECT_EQ(o.hud->alpha(), 1);
     ASSERT_FALSE(target.expired()) << "held while the task runs";
     target.lock()->go.set_value();
-    ASSERT_TRUE(runUntil([&] { return recorder.hidden == 1; }));
-    EXPECT_TRUE(recorder.onMain);
+    ASSERT_TRUE(runUntil([&] { return o.hidden == 1; }));
+    EXPECT_TRUE(o.hiddenOnMain);
     EXPECT_NE(ranOn, std::this_thread::get_id());
     EXPECT_TRUE(target.expired() && object.expired()) << "let go once the task has ended";
 
-    hud->showWhileExecuting([] { throw std::runtime_error("network down"); }, false);
-    EXPECT_TRUE(runUntil([&] { return recorder.hidden == 2; })) << "hidden after a failure too";
+    o.hud->showWhileExecuting([] { throw std::runtime_error("network down"); }, false);
+    EXPECT_TRUE(runUntil([&] { return o.hidden == 2; })) << "hidden after a failure too";
 }
 
 TEST(ProgressHud, TurnsWithTheScreenOnAWindowAndFollowsItsParentsSize) {
@@ -152,26 +143,22 @@ TEST(ProgressHud, TurnsWithTheScreenOnAWindowAndFollowsItsParentsSize) {
     auto onWindow = std::make_shared<ProgressHud>(window.get());
     window->addSubview(onWindow);
     EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(-M_PI / 2)) << "turned at once";
-    auto parent = std::make_shared<View>(Rect(0, 0, 320, 480));
-    auto onView = std::make_shared<ProgressHud>(parent.get());
-    parent->addSubview(onView);
-    auto loose = std::make_shared<ProgressHud>(parent.get());  // never added
-
+    Overlay onView;
+    auto loose = std::make_shared<ProgressHud>(onView.parent.get());  // never added
     ManualClock clock;
-    for (auto [orientation, degrees] :
-         {std::pair{Application::Orientation::LandscapeRight, 90},
-          std::pair{Application::Orientation::PortraitUpsideDown, 180},
-          std::pair{Application::Orientation::Portrait, 0},
-          std::pair{Application::Orientation::LandscapeLeft, -90}}) {
-        SCOPED_TRACE(degrees);
-        parent->setFrame(Rect(0, 0, 200 + degrees, 300));
+    for (auto [orientation, degrees] : {std::pair{Application::Orientation::LandscapeRight, 90},
+                                        {Application::Orientation::PortraitUpsideDown, 180},
+                                        {Application::Orientation::Portrait, 0},
+                                        {Application::Orientation::LandscapeLeft, -90}}) {
+        onView.parent->setFrame(Rect(0, 0, 200 + degrees, 300));
         window->setFrame(Rect(0, 0, 480 + degrees, 320));
         app.setStatusBarOrientation(orientation);
         clock.advance(400ms);
-        EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(degrees * M_PI / 180));
+        EXPECT_EQ(onWindow->transform(), AffineTransform::rotation(degrees * M_PI / 180))
+            << degrees;
         EXPECT_EQ(onWindow->frame(), window->bounds());
-        EXPECT_TRUE(onView->transform().isIdentity());
-        EXPECT_EQ(onView->frame(), parent->bounds());
+        EXPECT_TRUE(onView.hud->transform().isIdentity());
+        EXPECT_EQ(onView.hud->frame(), onView.parent->bounds());
         EXPECT_EQ(loose->frame(), Rect(0, 0, 320, 480));
     }
     app.setStatusBarOrientation(Application::Orientation::Portrait);
@@ -182,7 +169,6 @@ TEST(ProgressHud, TurnsWithTheScreenOnAWindowAndFollowsItsParentsSize) {
 TEST(ProgressHud, CancelRunsOnceByTheButtonOrEscapeAndKeepsTheKeys) {
     using platform::KeyEvent;
     for (bool byKey : {false, true}) {
-        SCOPED_TRACE(byKey ? "Escape" : "button");
         auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
         window->makeKeyAndVisible();
         auto hud = ProgressHud::showHUDAddedTo(window.get(), false);
@@ -198,7 +184,6 @@ TEST(ProgressHud, CancelRunsOnceByTheButtonOrEscapeAndKeepsTheKeys) {
         EXPECT_TRUE(box.contains(b.origin) && b.maxX() <= box.maxX() && b.maxY() <= box.maxY())
             << "button outside the box";
         EXPECT_EQ(window->hitTest({b.midX(), b.midY()}), button.get());
-
         EXPECT_TRUE(platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Return}, true))
             << "kept by the overlay";
         EXPECT_EQ(cancels, 0);
@@ -206,31 +191,20 @@ TEST(ProgressHud, CancelRunsOnceByTheButtonOrEscapeAndKeepsTheKeys) {
             platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Escape}, true);
         else
             button->sendActions(platform::Button::Event::TouchUpInside);
-        EXPECT_EQ(cancels, 1);
+        EXPECT_EQ(cancels, 1) << byKey;
         EXPECT_EQ(button->superview(), nullptr);
         EXPECT_FALSE(hud->cancel());
         platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Escape}, true);
-        EXPECT_EQ(cancels, 1);
+        EXPECT_EQ(cancels, 1) << byKey;
         hud->hide(false);
         EXPECT_FALSE(hud->isFocused()) << "the keys go back to the window once hidden";
     }
 }
 
-// An overlay on a parent view that counts how often it reports itself hidden.
-struct Overlay : ProgressHudDelegate {
-    std::shared_ptr<View> parent = std::make_shared<View>(Rect(0, 0, 320, 480));
-    std::shared_ptr<ProgressHud> hud = std::make_shared<ProgressHud>(parent.get());
-    int hidden = 0;
-    Overlay() {
-        parent->addSubview(hud);
-        hud->setDelegate(this);
-    }
-    void hudWasHidden(ProgressHud&) override { ++hidden; }
-};
-
-TEST(ProgressHudTiming, GraceTimeShowsTheBoxOnlyWhileATaskIsInProgress) {
+// The grace time shows the box only while a task is in progress; the minimum show time
+// holds it up for the remainder after an early hide.
+TEST(ProgressHudTiming, GraceAndMinimumShowTimes) {
     for (bool task : {false, true}) {
-        SCOPED_TRACE(task);
         ManualClock clock;
         Overlay o;
         o.hud->setGraceTime(1.0);
@@ -241,11 +215,7 @@ TEST(ProgressHudTiming, GraceTimeShowsTheBoxOnlyWhileATaskIsInProgress) {
         clock.advance(2s);
         EXPECT_EQ(o.hud->alpha(), task ? 1 : 0);
     }
-}
-
-TEST(ProgressHudTiming, MinimumShowTimeHoldsTheBoxUpForTheRemainder) {
-    for (auto [hideAfter, stillUp] : {std::pair{200ms, 800ms}, std::pair{1500ms, 0ms}}) {
-        SCOPED_TRACE(hideAfter.count());
+    for (auto [hideAfter, stillUp] : {std::pair{200ms, 800ms}, {1500ms, 0ms}}) {
         ManualClock clock;
         Overlay o;
         o.hud->setMinShowTime(1.0);
@@ -287,7 +257,6 @@ TEST(ProgressHudTiming, TheLatestShowOrHideWins) {
     clock.advance(100ms);
     shownAgain.hud->show(false);
     clock.advance(2s);
-
     EXPECT_EQ(hiddenInGrace.hud->alpha(), 0) << "a hidden box never comes up";
     EXPECT_EQ(shownAgain.hud->alpha(), 1) << "a pending hide is called off by showing again";
     EXPECT_EQ(shownAgain.hidden, 0);
@@ -301,7 +270,6 @@ TEST(ProgressHudTiming, TheLatestShowOrHideWins) {
 // hidden once at the end.
 TEST(ProgressHudTiming, FadeAndZoomAnimationsEndUpAndDown) {
     for (auto type : {ProgressHud::AnimationType::Fade, ProgressHud::AnimationType::Zoom}) {
-        SCOPED_TRACE(int(type));
         ManualClock clock;
         Overlay o;
         o.hud->setAnimationType(type);
@@ -311,37 +279,32 @@ TEST(ProgressHudTiming, FadeAndZoomAnimationsEndUpAndDown) {
         EXPECT_EQ(o.hud->transform(), AffineTransform::identity());
         o.hud->hide(true);
         clock.advance(280ms);
-        EXPECT_EQ(o.hidden, 0);
+        EXPECT_EQ(o.hidden, 0) << int(type);
         clock.advance(40ms);
-        EXPECT_EQ(o.hidden, 1);
+        EXPECT_EQ(o.hidden, 1) << int(type);
         EXPECT_EQ(o.hud->alpha(), 0);
     }
 }
 
 // The overlay drawn by the compositor on a real GL context and read back.
 TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
-    testing::sharedGlContext();
+    sharedGlContext();
     auto context = platform::GLContext::create();
     ASSERT_TRUE(context) << context.error().localizedDescription();
-    auto made = platform::Compositor::create(context.value());
-    ASSERT_TRUE(made) << made.error().localizedDescription();
-    auto compositor = std::move(made.value());
-    compositor->context()->makeCurrent();
+    auto compositor = platform::Compositor::create(context.value());
+    ASSERT_TRUE(compositor) << compositor.error().localizedDescription();
+    (*compositor)->context()->makeCurrent();
     platform::GLTextureTarget target(120, 120);
-
-    const Color background{0.2, 0.4, 0.6, 1};
     auto root = std::make_shared<View>(Rect(0, 0, 120, 120));
-    root->setBackgroundColor(background);
+    root->setBackgroundColor(platform::Color{0.2, 0.4, 0.6, 1});
     auto hud = std::make_shared<ProgressHud>(root.get());
     root->addSubview(hud);
     hud->setMode(ProgressHud::Mode::Determinate);
     hud->setProgress(0.25);
     hud->show(false);
-
-    compositor->draw({root.get()}, 120, 120, target.framebuffer());
-    Image image = platform::Compositor::readPixels(120, 120);
-    compositor->restoreContext();
-
+    (*compositor)->draw({root.get()}, 120, 120, target.framebuffer());
+    platform::Image image = platform::Compositor::readPixels(120, 120);
+    (*compositor)->restoreContext();
     // Outside, the box, a cut-off corner and inside its arc; the pie and disc on either side
     // of twelve and three o'clock, the disc between six and nine, and the rim.
     const Rgb bg{51, 102, 153}, box{10, 20, 31}, disc{35, 44, 53}, white{255, 255, 255};
@@ -351,7 +314,7 @@ TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
         {57, 48, disc}, {70, 57, white}, {70, 61, disc}, {53, 65, disc}, {43, 59, white}};
     // clang-format on
     for (const auto& c : cases)
-        EXPECT_TRUE(testing::near(image.pixel(c.x, c.y), c.want, 4)) << c.x << ", " << c.y;
+        EXPECT_TRUE(near(image.pixel(c.x, c.y), c.want, 4)) << c.x << ", " << c.y;
 }
 
 }  // namespace

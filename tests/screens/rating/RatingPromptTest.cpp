@@ -37,33 +37,27 @@ class RatingPromptTest : public ::testing::Test {
   protected:
     void SetUp() override {
         RunLoop::main();  // this thread is the main thread, whichever thread posts first
-        store = std::make_unique<UserDefaults>(dir / "defaults.json");
         // Records each URL; appstream: links open only where the file "centre" exists.
-        std::ofstream(dir / "open") << "#!/bin/sh\nd=$(dirname \"$0\")\n"
-                                    << "printf '%s\\n' \"$1\" >> \"$d/opened\"\n"
-                                    << "case \"$1\" in appstream:*) [ -e \"$d/centre\" ];; esac\n";
-        fs::permissions(dir / "open", fs::perms::owner_all);
-        opener = std::make_unique<platform::UrlOpener>(
-            platform::UrlOpener::Commands{{(dir / "open").string()}, {}, 3000ms});
+        scratch.write("open",
+                      "d=$(dirname \"$0\")\nprintf '%s\\n' \"$1\" >> \"$d/opened\"\n"
+                      "case \"$1\" in appstream:*) [ -e \"$d/centre\" ];; esac\n");
         server.server().Get("/probe", [this](const httplib::Request&, httplib::Response& res) {
             ++probes;
             res.set_content("NetworkManager is online\n", "text/plain");
         });
         server.start();
         Reachability::setOverride([this]() -> std::optional<unsigned> {
-            long f = flags.load();
-            if (f < 0) return std::nullopt;
-            return static_cast<unsigned>(f);
+            if (long f = flags.load(); f >= 0) return unsigned(f);
+            return std::nullopt;
         });
-        P::Services s;
-        s.defaults = store.get();
-        s.opener = opener.get();
-        s.now = [this] { return clock.load(); };
-        s.appName = "Flurio";
-        s.version = "2.0";
-        s.storeId = kId;
-        s.probeUrl = server.url("/probe");
-        P::sharedInstance().setServices(s);
+        P::sharedInstance().setServices({store.get(),
+                                         &opener,
+                                         [this] { return clock.load(); },
+                                         "Flurio",
+                                         "2.0",
+                                         kId,
+                                         server.url("/probe"),
+                                         {}});
     }
     void TearDown() override {
         P::sharedInstance().waitUntilIdle();
@@ -88,23 +82,31 @@ class RatingPromptTest : public ::testing::Test {
         alert->dismissWithClickedButtonIndex(button, false);
         P::sharedInstance().waitUntilIdle();
     }
-    // Version 2.0 used `uses` times since `firstUse`.
-    void prepare(long uses, double firstUse, double reminder = 0, bool declined = false,
-                 bool rated = false) {
+    // Version 2.0 used `uses` times since `firstUse`, with no answer yet unless rated.
+    void prepare(long uses, double firstUse, bool rated = false) {
         store->setString(P::kCurrentVersion, "2.0");
         store->setDouble(P::kFirstUseDate, firstUse);
         store->setInteger(P::kUseCount, uses);
         store->setInteger(P::kSignificantEventCount, 0);
-        store->setDouble(P::kReminderRequestDate, reminder);
-        store->setBool(P::kDeclinedToRate, declined);
+        store->setDouble(P::kReminderRequestDate, 0);
+        store->setBool(P::kDeclinedToRate, false);
         store->setBool(P::kRatedCurrentVersion, rated);
     }
     std::string opened() const { return platform::readFile(dir / "opened").value_or(""); }
+    void setVersion(const std::string& version) {
+        auto s = P::sharedInstance().services();
+        s.version = version;
+        P::sharedInstance().setServices(s);
+    }
+    void significantEvent(bool canPrompt) {
+        P::userDidSignificantEvent(canPrompt);
+        P::sharedInstance().waitUntilIdle();
+    }
 
     quorbit::testing::ScratchDir scratch{"rating"};
     fs::path dir = scratch.path();
-    std::unique_ptr<UserDefaults> store;
-    std::unique_ptr<platform::UrlOpener> opener;
+    std::unique_ptr<UserDefaults> store = std::make_unique<UserDefaults>(dir / "defaults.json");
+    platform::UrlOpener opener{{{"sh", (dir / "open").string()}, {}, 3000ms}};
     std::atomic<int> probes{0};
     std::atomic<long> flags{Reachability::Reachable};
     std::atomic<double> clock{kT0};
@@ -115,12 +117,11 @@ TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
     EXPECT_FALSE(use());
     EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0);
     EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
-
-    prepare(40, kT0 - 30 * kDay, kT0 - kDay, true, true);
+    prepare(40, kT0 - 30 * kDay, true);
     store->setInteger(P::kSignificantEventCount, 3);
-    auto s = P::sharedInstance().services();
-    s.version = "2.1";
-    P::sharedInstance().setServices(s);
+    store->setDouble(P::kReminderRequestDate, kT0 - kDay);
+    store->setBool(P::kDeclinedToRate, true);
+    setVersion("2.1");
     EXPECT_FALSE(use());
     EXPECT_EQ(store->stringForKey(P::kCurrentVersion), "2.1");
     EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0);
@@ -129,19 +130,15 @@ TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
     EXPECT_FALSE(store->boolForKey(P::kDeclinedToRate) ||
                  store->boolForKey(P::kRatedCurrentVersion));
     EXPECT_EQ(store->doubleForKey(P::kReminderRequestDate), 0);
-
     // A significant event that opens a version leaves the first use to the next use.
-    s.version = "2.2";
-    P::sharedInstance().setServices(s);
-    P::userDidSignificantEvent(true);
-    P::sharedInstance().waitUntilIdle();
+    setVersion("2.2");
+    significantEvent(true);
     EXPECT_EQ(store->integerForKey(P::kUseCount), 0);
     EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), 0);
     clock = kT0 + kDay;
     EXPECT_FALSE(use());
     EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0 + kDay);
-    P::userDidSignificantEvent(false);
-    P::sharedInstance().waitUntilIdle();
+    significantEvent(false);
     EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
     EXPECT_EQ(store->integerForKey(P::kSignificantEventCount), 2);
 }
@@ -177,7 +174,7 @@ TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnWithAWayOutToTheNetwork) 
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        prepare(c.uses, kT0 - c.firstUseAgo, 0, false, c.rated);
+        prepare(c.uses, kT0 - c.firstUseAgo, c.rated);
         flags = c.flags;
         int probesBefore = probes;
         EXPECT_EQ(use(c.canPrompt), c.asks);
@@ -231,8 +228,6 @@ TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
     };
     // clang-format on
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.storeId + " " + std::to_string(c.infoKeys.size()) + " keys, centre " +
-                     std::to_string(c.centre));
         auto s = P::sharedInstance().services();
         s.infoKeys = c.infoKeys;
         s.storeId = c.storeId;
@@ -246,7 +241,7 @@ TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
         ASSERT_TRUE(use());
         answer(1);
         EXPECT_TRUE(store->boolForKey(P::kRatedCurrentVersion));
-        EXPECT_EQ(opened(), c.opened);
+        EXPECT_EQ(opened(), c.opened) << c.storeId << " " << c.infoKeys.size() << " " << c.centre;
     }
 }
 
@@ -274,12 +269,11 @@ TEST_F(RatingPromptTest, CallsAtOnceEachCountAndAskOnlyOnce) {
     constexpr int kCalls = 48;
     std::latch start(kCalls);
     std::vector<std::thread> callers;
-    for (int i = 0; i < kCalls; ++i) {
+    for (int i = 0; i < kCalls; ++i)
         callers.emplace_back([&] {
             start.arrive_and_wait();
             P::appLaunched(false);
         });
-    }
     for (auto& t : callers)
         t.join();
     P::sharedInstance().waitUntilIdle();

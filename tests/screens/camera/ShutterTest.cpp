@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <tuple>
+
+#include "platform/gfx/ImageCodec.h"
+#include "platform/gl/GLTextureTarget.h"
+#include "platform/ui/Compositor.h"
+#include "screens/camera/CameraScreenSupport.h"
+#include "support/JpegFile.h"
+
+// The self-timer and the front camera's screen flash, with a run-loop clock the tests move.
+namespace quorbit::camera_screen {
+namespace {
+
+using namespace testing;
+
+TEST(SelfTimer, CyclesOffThreeTenAndIsKept) {
+    // What is kept at launch -> the timer then, and after each tap on the control.
+    struct Case {
+        std::optional<int> kept;
+        int atLaunch;
+        std::array<int, 3> afterTaps;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {std::nullopt, 0, {3, 10, 0}}, {3, 3, {10, 0, 3}}, {10, 10, {0, 3, 10}},
+        {7, 0, {3, 10, 0}},  // not a choice: off
+    };
+    // clang-format on
+    const std::map<int, ControlArt::Glyph> glyphs = {{0, ControlArt::Glyph::TimerOff},
+                                                     {3, ControlArt::Glyph::Timer3},
+                                                     {10, ControlArt::Glyph::Timer10}};
+    for (const auto& c : cases) {
+        ScreenFixture f("timer-kept", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
+            if (c.kept) d.setInteger(quorbitViewController::kSelfTimerKey, *c.kept);
+        });
+        f.show();
+        EXPECT_EQ(f.screen->selfTimerSeconds(), c.atLaunch);
+        EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(c.atLaunch));
+        for (int expected : c.afterTaps) {
+            f.tap(controls::kTimer);
+            EXPECT_EQ(f.screen->selfTimerSeconds(), expected) << c.kept.value_or(-1);
+            EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(expected));
+            EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kSelfTimerKey), expected);
+        }
+    }
+}
+
+TEST(SelfTimer, CountsDownTickingAndTakesExactlyOnePhoto) {
+    ManualClock clock;
+    TimedScreen f("countdown", 3, false);
+    platform::Image shown = f.shown();
+    f.tap(controls::kShutter);
+    // Each second the number drops, large over the middle of the live view, with a tick.
+    for (const char* number : {"3", "2", "1"}) {
+        ASSERT_TRUE(f.screen->isCountingDown()) << number;
+        EXPECT_FALSE(f.countdown().isHidden());
+        EXPECT_EQ(f.countdown().text(), number);
+        if (f.screen->tickPlayer() && f.screen->tickPlayer()->prepareToPlay()) {
+            EXPECT_TRUE(f.screen->tickPlayer()->isPlaying());
+            f.screen->tickPlayer()->stop();
+        }
+        EXPECT_FALSE(f.screen->isTakingPhoto);
+        clock.advance(std::chrono::milliseconds(999));
+        EXPECT_EQ(f.countdown().text(), number);
+        clock.advance(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(f.countdown().font().size, 100);
+    EXPECT_NEAR(f.countdown().frame().midX(), f.screen->glview()->frame().midX(), 1);
+    // At three seconds the still is taken as the shutter takes it, and the count has gone.
+    EXPECT_TRUE(f.screen->isTakingPhoto);
+    EXPECT_FALSE(f.screen->isCountingDown());
+    EXPECT_TRUE(f.countdown().isHidden());
+    ASSERT_TRUE(f.waitForSave());
+    clock.advance(std::chrono::seconds(20));
+    ASSERT_TRUE(f.waitForSave());
+    ASSERT_EQ(f.photos().size(), 1u);
+    EXPECT_EQ(f.screen->photoViewButton()->image()->pixels(), shown.pixels());
+}
+
+TEST(SelfTimer, ATapOnTheLiveViewTheShutterOrAChildScreenCancels) {
+    // The control tapped; none: the share screen opens.
+    for (const char* control : {controls::kLiveView, controls::kShutter, controls::kFilters,
+                                controls::kSettings, static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(control ? control : "share screen");
+        ManualClock clock;
+        TimedScreen f("cancel", 10, false);
+        // A photo first, so that the share screen can open.
+        f.screen->updateLastPictureView(
+            std::make_shared<const platform::Image>(platform::Image(4, 4)));
+        f.tap(controls::kShutter);
+        clock.advance(std::chrono::seconds(4));
+        ASSERT_TRUE(f.screen->isCountingDown());
+        if (control)
+            f.tap(control);
+        else
+            f.screen->showSharingWindow();
+        EXPECT_FALSE(f.screen->isCountingDown());
+        EXPECT_TRUE(f.countdown().isHidden());
+        clock.advance(std::chrono::seconds(30));
+        EXPECT_FALSE(f.screen->isTakingPhoto);
+        EXPECT_TRUE(f.photos().empty());
+    }
+}
+
+// What the window shows, composited as the screen draws it.
+platform::Image windowPicture(platform::Window& window) {
+    auto compositor = platform::Compositor::create(quorbit::testing::sharedGlContext());
+    if (!compositor) return {};
+    (*compositor)->context()->makeCurrent();
+    platform::GLTextureTarget target(320, 480);
+    (*compositor)->draw({&window}, 320, 480, target.framebuffer());
+    platform::Image picture = platform::Compositor::readPixels(320, 480);
+    (*compositor)->restoreContext();
+    return picture;
+}
+
+bool isWhite(const std::uint8_t* p) {
+    return quorbit::testing::near(p, {255, 255, 255}, 5);
+}
+
+TEST(ScreenFlash, LightsTheWindowBeforeTheReadBackAndStaysOutOfThePhoto) {
+    ManualClock clock;
+    TimedScreen f("flash", 0, true);
+    // The window has been on screen before, as in the application.
+    windowPicture(*f.window);
+    f.drawFrame();
+    EXPECT_FALSE(f.screen->flashButton()->isHidden());
+    EXPECT_EQ(f.screen->flashButton()->glyph(), ControlArt::Glyph::FlashOn);
+    platform::Image shown = f.shown();
+    f.tap(controls::kShutter);
+    // The screen is lit, the camera still runs for the lit frames, nothing is read yet.
+    ASSERT_TRUE(f.screen->isFlashing());
+    EXPECT_TRUE(f.camera->isRunning());
+    EXPECT_EQ(f.screen->photoViewButton()->image(), nullptr);
+    platform::Image lit = windowPicture(*f.window);
+    ASSERT_FALSE(lit.empty());
+    for (auto [x, y] : {std::pair{160, 200}, {10, 10}, {300, 470}})
+        EXPECT_TRUE(isWhite(lit.pixel(x, y))) << x << ", " << y;
+    // The read-back happens under the flash; the photo is the live surface, not the white.
+    clock.advance(quorbitViewController::kFlashLead);
+    ASSERT_NE(f.screen->photoViewButton()->image(), nullptr);
+    EXPECT_TRUE(f.screen->isFlashing());
+    EXPECT_FALSE(f.camera->isRunning());
+    ASSERT_TRUE(f.waitForSave());
+    // The thumbnail and the share screen hold the photo; the album has it as an upright JPEG
+    // that stays close to the view over the whole picture.
+    auto held = f.screen->photoViewButton()->image();
+    EXPECT_EQ(held->pixels(), shown.pixels());
+    EXPECT_EQ(f.screen->getPhotoViewController()->currentImage(), held);
+    auto photos = f.photos();
+    ASSERT_EQ(photos.size(), 1u);
+    auto decoded = platform::ImageCodec::readFile(photos.front());
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->width(), 320);
+    ASSERT_EQ(decoded->height(), 427);
+    EXPECT_EQ(quorbit::testing::inspectJpeg(photos.front())->orientation, 1);
+    double total = 0;
+    for (int y = 0; y < 427; ++y)
+        for (int x = 0; x < 320; ++x)
+            total += quorbit::testing::colourDistance(decoded->pixel(x, y), shown.pixel(x, y));
+    EXPECT_LT(total / (320.0 * 427), 4.0);
+    // About 150 ms after it came up the flash is gone.
+    clock.advance(quorbitViewController::kFlashLength - quorbitViewController::kFlashLead);
+    EXPECT_FALSE(f.screen->isFlashing());
+    EXPECT_FALSE(isWhite(windowPicture(*f.window).pixel(160, 200)));
+    // A photo taken while the last flash still fades gets a whole flash of its own.
+    f.tap(controls::kShutter);
+    clock.advance(quorbitViewController::kFlashLead);
+    ASSERT_TRUE(f.waitForSave());
+    f.tap(controls::kShutter);
+    clock.advance(quorbitViewController::kFlashLength - quorbitViewController::kFlashLead);
+    EXPECT_TRUE(f.screen->isFlashing());
+    clock.advance(quorbitViewController::kFlashLead);
+    EXPECT_FALSE(f.screen->isFlashing());
+    ASSERT_TRUE(f.waitForSave());
+}
+
+TEST(ScreenFlash, OnlyTheFrontCameraWithTheFlashOnLightsAndTheChoiceIsKept) {
+    // Front camera, flash on -> whether the screen lights.
+    for (auto [front, flashOn, lights] :
+         {std::tuple{true, true, true}, {true, false, false}, {false, true, false}}) {
+        TimedScreen f("flash-cases", 0, flashOn, front);
+        EXPECT_EQ(f.control(controls::kFlash) != nullptr && !f.screen->flashButton()->isHidden(),
+                  front);
+        f.tap(controls::kShutter);
+        EXPECT_EQ(f.screen->isFlashing(), lights) << front << flashOn;
+        // Without the flash the still is read at once.
+        EXPECT_EQ(f.screen->photoViewButton()->image() != nullptr, !lights) << front << flashOn;
+        ASSERT_TRUE(f.waitForSave());
+        EXPECT_EQ(f.screen->getPhotoViewController()->currentImage(),
+                  f.screen->photoViewButton()->image());
+    }
+    // Off and on again through the control, kept each time; on unless kept off.
+    TimedScreen f("flash-toggle", 0, true);
+    f.defaults->removeObjectForKey(quorbitViewController::kScreenFlashKey);
+    quorbitViewController fresh(quorbit::testing::sharedGlContext(), f.camera, f.defaults.get(),
+                                f.albumFolder);
+    EXPECT_TRUE(fresh.screenFlashOn());
+    for (bool expected : {false, true}) {
+        f.tap(controls::kFlash);
+        EXPECT_EQ(f.screen->screenFlashOn(), expected);
+        EXPECT_EQ(f.defaults->boolForKey(quorbitViewController::kScreenFlashKey), expected);
+        EXPECT_EQ(f.screen->flashButton()->glyph(),
+                  expected ? ControlArt::Glyph::FlashOn : ControlArt::Glyph::FlashOff);
+    }
+}
+
+}  // namespace
+}  // namespace quorbit::camera_screen
