@@ -58,7 +58,6 @@ struct QuietLayer : capture::DeviceLayer {
 
 // A 640 x 480 BGRA frame of four quadrants, each pixel's channels different.
 struct QuadrantFrame {
-    // The quadrants: top left, top right, bottom left, bottom right.
     static constexpr std::array<quorbit::testing::Rgb, 4> kColours = {
         {{200, 40, 10}, {20, 180, 90}, {60, 30, 220}, {240, 230, 120}}};
     std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4, 255);
@@ -111,7 +110,6 @@ struct ScreenFixture {
         platform::Window::cancelAllTouches();
         window->setRootViewController(nullptr);
     }
-    // Puts the screen in the window, which makes it appear.
     void show() { window->setRootViewController(screen); }
     void deliver(int rotation = 90) {
         auto buffer = frame.buffer(rotation);
@@ -129,7 +127,6 @@ struct ScreenFixture {
         return platform::RunLoop::main().runUntil([&] { return !screen->isTakingPhoto; }, 5s);
     }
     platform::View* control(const std::string& name) { return window->findControl(name); }
-    // A tap at the centre of the named control, as a finger would.
     void tap(const std::string& name) {
         platform::View* v = control(name);
         ASSERT_NE(v, nullptr) << name;

@@ -11,32 +11,25 @@ using namespace testing;
 using Key = platform::KeyEvent::Key;
 
 TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
-    // What is kept before the launch -> the slot in use (and kept) after the screen appeared,
-    // and whether the picker is up.
-    struct Case {
-        std::optional<std::int64_t> kept;
-        int slot;
-        bool pickerUp;
-    };
+    // What is kept before the launch -> the slot in use (and kept) once the screen appeared;
+    // the picker is up where it is 0.
+    const std::optional<std::int64_t> none;
     // clang-format off
-    const Case cases[] = {
-        {std::nullopt, 0, true}, {0, 0, true}, {-1, 0, true}, {16, 0, true}, {-2, 0, true}, {99, 0, true},
-        {5, 5, false}, {15, 15, false}, {1, 1, false},
-    };
+    const std::pair<std::optional<std::int64_t>, int> cases[] = {
+        {none, 0}, {0, 0}, {-1, 0}, {16, 0}, {-2, 0}, {99, 0}, {5, 5}, {15, 15}, {1, 1}};
     // clang-format on
-    for (const auto& c : cases) {
-        ScreenFixture f("restore", c.kept);
+    for (auto [kept, slot] : cases) {
+        ScreenFixture f("restore", kept);
         // Until the screen appears, Sketch (slot 2) draws.
         EXPECT_EQ(f.screen->filter(), f.screen->programArray()[2].get());
         f.show();
-        EXPECT_EQ(f.screen->filter(), f.screen->programArray()[size_t(c.slot)].get());
-        EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), c.slot);
-        EXPECT_EQ(f.screen->modalViewController() == f.picker, c.pickerUp) << c.slot;
-        EXPECT_EQ(f.screen->filterPickerOpen, c.pickerUp) << c.slot;
+        EXPECT_EQ(f.screen->filter(), f.screen->programArray()[size_t(slot)].get());
+        EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), slot);
+        EXPECT_EQ(f.screen->modalViewController() == f.picker, slot == 0) << kept.value_or(-9);
+        EXPECT_EQ(f.screen->filterPickerOpen, slot == 0) << kept.value_or(-9);
     }
 }
 
-// Where frames go while a child screen is up is the live view's own test.
 TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     ScreenFixture f("children", 3);
     f.show();
@@ -112,7 +105,6 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     EXPECT_EQ(alert->title(), quorbitViewController::kSaveFailedTitle);
     EXPECT_NE(alert->message().find((blocker / "file").string()), std::string::npos);
     alert->dismissWithClickedButtonIndex(0, false);
-    // The next photo can be taken.
     f.tap(controls::kShutter);
     EXPECT_TRUE(f.screen->isTakingPhoto);
     ASSERT_TRUE(f.waitForSave());
@@ -224,7 +216,6 @@ TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotation
         auto inPixels = [&](const platform::Image& image, platform::Point p) {
             return image.pixel(int(p.x * image.width()), int(p.y * image.height()));
         };
-        // A drag from the middle of the live view to the finger's place.
         platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, inWindow({0.5, 0.5}));
         platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow({0.6, 0.4}));
         platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow(finger));

@@ -43,7 +43,6 @@ struct Ink {
     }
 };
 
-// The glyph drawn in the square (8, 8, 24, 24) of a 40-point canvas.
 Image drawn(Glyph glyph, double scale, ControlState state = ControlState::Normal) {
     Canvas canvas(int(40 * scale), int(40 * scale), scale);
     canvas.clear();
@@ -119,7 +118,6 @@ TEST(ControlArt, TheThumbnailCropsThePhotoToFillItsSquare) {
     }
 }
 
-// The button draws its glyph in the middle of its bounds, in the state it is in.
 TEST(ControlButton, DrawsItsGlyphInTheMiddleInTheStateItIsIn) {
     ControlButton button(Glyph::Settings, Rect(0, 0, 60, 44), 24);
     EXPECT_EQ(button.glyphRect(), Rect(18, 10, 24, 24));

@@ -57,7 +57,6 @@ TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera
     for (const auto& tc : cases) {
         camera->type = tc.cameraType;
         deliver(tc.rotation);
-        // The photo is the live surface read back.
         platform::Image photo = screen->glToCGImageRef();
         for (size_t q = 0; q < 4; ++q)
             EXPECT_TRUE(

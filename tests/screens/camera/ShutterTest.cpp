@@ -80,7 +80,6 @@ TEST(SelfTimer, CountsDownTickingAndTakesExactlyOnePhoto) {
 }
 
 TEST(SelfTimer, ATapOnTheLiveViewTheShutterOrAChildScreenCancels) {
-    // The control tapped; none: the share screen opens.
     for (const char* control : {controls::kLiveView, controls::kShutter, controls::kFilters,
                                 controls::kSettings, static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(control ? control : "share screen");
@@ -104,7 +103,6 @@ TEST(SelfTimer, ATapOnTheLiveViewTheShutterOrAChildScreenCancels) {
     }
 }
 
-// What the window shows, composited as the screen draws it.
 platform::Image windowPicture(platform::Window& window) {
     auto compositor = platform::Compositor::create(quorbit::testing::sharedGlContext());
     if (!compositor) return {};
@@ -186,7 +184,6 @@ TEST(ScreenFlash, OnlyTheFrontCameraWithTheFlashOnLightsAndTheChoiceIsKept) {
                   front);
         f.tap(controls::kShutter);
         EXPECT_EQ(f.screen->isFlashing(), lights) << front << flashOn;
-        // Without the flash the still is read at once.
         EXPECT_EQ(f.screen->photoViewButton()->image() != nullptr, !lights) << front << flashOn;
         ASSERT_TRUE(f.waitForSave());
         EXPECT_EQ(f.screen->getPhotoViewController()->currentImage(),

@@ -46,7 +46,6 @@ bool sameAspect(Size a, Size b) {
     return std::abs(a.width / a.height - b.width / b.height) <= 1.0 / std::min(a.width, a.height);
 }
 
-// A shown camera screen whose window takes each size in turn, and the first size at the end.
 struct Resized : ScreenFixture {
     Resized() : ScreenFixture("layout", 5) { show(); }
     ~Resized() { Window::resizeScreen(Rect(0, 0, 320, 480), 1); }

@@ -30,7 +30,6 @@ using platform::RunLoop;
 using platform::View;
 using namespace quorbit::testing;
 
-// An overlay on a parent view that counts how often it reports itself hidden.
 struct Overlay : ProgressHudDelegate {
     std::shared_ptr<View> parent = std::make_shared<View>(Rect(0, 0, 320, 480));
     std::shared_ptr<ProgressHud> hud = std::make_shared<ProgressHud>(parent.get());
@@ -286,7 +285,6 @@ TEST(ProgressHudTiming, FadeAndZoomAnimationsEndUpAndDown) {
     }
 }
 
-// The overlay drawn by the compositor on a real GL context and read back.
 TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
     sharedGlContext();
     auto context = platform::GLContext::create();

@@ -68,7 +68,6 @@ class RatingPromptTest : public ::testing::Test {
         Reachability::setOverride(nullptr);
     }
 
-    // One use; answers whether the alert came up.
     bool use(bool canPrompt = true) {
         P::appLaunched(canPrompt);
         P::sharedInstance().waitUntilIdle();

@@ -61,7 +61,6 @@ class ShareScreen : public ::testing::Test {
         if (window) window->setRootViewController(nullptr);
         scratch.reset();
     }
-    // A case of a table starts afresh.
     void again() {
         TearDown();
         SetUp();
@@ -71,7 +70,6 @@ class ShareScreen : public ::testing::Test {
             return std::optional<unsigned>(online ? platform::Reachability::Reachable : 0u);
         });
     }
-    // A sign-in kept from an earlier run.
     void saveSignIn() {
         auto client = facebook::Facebook::create("123", configuration);
         client->setAccessToken(MockFacebookService::kToken);
