@@ -109,21 +109,6 @@ class ShareScreen : public ::testing::Test {
     std::shared_ptr<platform::Window> window;
 };
 
-TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndLogoutForgetsIt) {
-    EXPECT_FALSE(makeScreen()->getIsLoggedInToFB());
-    saveSignIn();
-    auto screen = makeScreen(true);
-    EXPECT_TRUE(screen->getIsLoggedInToFB());
-    EXPECT_EQ(screen->userName(), "Ann");
-    EXPECT_EQ(store->stringForKey(facebook::Session::kUserIdKey), "42");
-    EXPECT_EQ(posts, 1);  // the name stored
-    screen->logout();
-    EXPECT_EQ(posts, 3);
-    EXPECT_FALSE(screen->getIsLoggedInToFB());
-    EXPECT_FALSE(store->contains(kFBUserNameKey));
-    EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
-}
-
 // A failed "me" at start signs out only when the service turns the sign-in down; any
 // passing cause keeps the session and the saved name, and the screen asks again on opening.
 TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
@@ -307,7 +292,10 @@ TEST_F(ShareScreen, AStalledUploadIsCancelledByTheOverlaysButton) {
     EXPECT_TRUE(screen->getIsLoggedInToFB());
 }
 
-TEST_F(ShareScreen, SettingsRowFollowsTheSignInState) {
+// A saved sign-in loads the user, and the settings row follows: it signs out (and the screen
+// forgets the user), or in through the browser without asking for a post.
+TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndTheSettingsRowSignsOutAndIn) {
+    EXPECT_FALSE(makeScreen()->getIsLoggedInToFB());
     saveSignIn();
     auto screen = makeScreen();
     auto settings = std::make_shared<SettingsView>();
@@ -321,6 +309,10 @@ TEST_F(ShareScreen, SettingsRowFollowsTheSignInState) {
     settings->reload();
     rowText();
     ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
+    EXPECT_TRUE(screen->getIsLoggedInToFB());
+    EXPECT_EQ(screen->userName(), "Ann");
+    EXPECT_EQ(store->stringForKey(facebook::Session::kUserIdKey), "42");
+    EXPECT_EQ(posts, 1);  // the name stored
     EXPECT_EQ(rowText(), "Logout: Ann");
     // Offline: the alert, and nothing changes.
     setOnline(false);
@@ -330,9 +322,11 @@ TEST_F(ShareScreen, SettingsRowFollowsTheSignInState) {
     EXPECT_TRUE(screen->getIsLoggedInToFB());
     setOnline(true);
     settings->didSelectRow({0, 0});
+    EXPECT_EQ(posts, 3);
     EXPECT_EQ(rowText(), "Login");
     EXPECT_FALSE(screen->getIsLoggedInToFB());
-    // Signing in from here starts the browser but asks for no post.
+    EXPECT_FALSE(store->contains(kFBUserNameKey));
+    EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
     settings->didSelectRow({0, 0});
     EXPECT_NE(opened().find(configuration.dialogURL), std::string::npos);
     EXPECT_FALSE(store->boolForKey(kOneClickPublishKey));
