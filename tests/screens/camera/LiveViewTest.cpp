@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
 
 #include "CameraScreenSupport.h"
 
@@ -71,27 +72,21 @@ TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera
 TEST_F(LiveView, ChildScreensDecideWhereFramesGo) {
     RecordingPicker picker;
     screen->setFilterPicker(nullptr, &picker);
-    struct Case {
-        bool picker, sharing, settings;
-        int pickerFrames;
-        bool drawn;
-    };
+    // The picker, the share screen, the settings up -> frames to the picker, frames drawn.
     // clang-format off
-    const Case cases[] = {
-        {false, false, false, 0, true}, {true, false, false, 1, false},
-        {false, true, false, 0, false}, {false, false, true, 0, false},
-        {true, true, false, 0, false},  {true, false, true, 0, false},
-    };
+    const std::tuple<bool, bool, bool, int, std::uint64_t> cases[] = {
+        {false, false, false, 0, 1}, {true, false, false, 1, 0}, {false, true, false, 0, 0},
+        {false, false, true, 0, 0}, {true, true, false, 0, 0}, {true, false, true, 0, 0}};
     // clang-format on
-    for (const auto& tc : cases) {
-        screen->filterPickerOpen = tc.picker;
-        screen->sharingWindowOpen = tc.sharing;
-        screen->settingsViewOpen = tc.settings;
+    for (auto [pickerUp, sharing, settings, pickerFrames, drawn] : cases) {
+        screen->filterPickerOpen = pickerUp;
+        screen->sharingWindowOpen = sharing;
+        screen->settingsViewOpen = settings;
         picker.frames = 0;
         std::uint64_t before = screen->glview()->glLayer()->presentCount();
         deliver();
-        EXPECT_EQ(picker.frames, tc.pickerFrames);
-        EXPECT_EQ(screen->glview()->glLayer()->presentCount() - before, tc.drawn ? 1u : 0u);
+        EXPECT_EQ(picker.frames, pickerFrames);
+        EXPECT_EQ(screen->glview()->glLayer()->presentCount() - before, drawn);
         EXPECT_EQ(screen->camTexture(), 0u) << "no texture outlives its frame";
     }
     screen->setFilterPicker(nullptr, nullptr);

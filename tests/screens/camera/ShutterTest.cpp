@@ -16,31 +16,24 @@ namespace {
 using namespace testing;
 
 TEST(SelfTimer, CyclesOffThreeTenAndIsKept) {
-    // What is kept at launch -> the timer then, and after each tap on the control.
-    struct Case {
-        std::optional<int> kept;
-        int atLaunch;
-        std::array<int, 3> afterTaps;
-    };
+    // What is kept at launch (7 is no choice: off) -> the timer then, and after each tap.
     // clang-format off
-    const Case cases[] = {
-        {std::nullopt, 0, {3, 10, 0}}, {3, 3, {10, 0, 3}}, {10, 10, {0, 3, 10}},
-        {7, 0, {3, 10, 0}},  // not a choice: off
-    };
+    const std::tuple<std::optional<int>, int, std::array<int, 3>> cases[] = {
+        {std::nullopt, 0, {3, 10, 0}}, {3, 3, {10, 0, 3}}, {10, 10, {0, 3, 10}}, {7, 0, {3, 10, 0}}};
     // clang-format on
     const std::map<int, ControlArt::Glyph> glyphs = {{0, ControlArt::Glyph::TimerOff},
                                                      {3, ControlArt::Glyph::Timer3},
                                                      {10, ControlArt::Glyph::Timer10}};
-    for (const auto& c : cases) {
+    for (const auto& [kept, atLaunch, afterTaps] : cases) {
         ScreenFixture f("timer-kept", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
-            if (c.kept) d.setInteger(quorbitViewController::kSelfTimerKey, *c.kept);
+            if (kept) d.setInteger(quorbitViewController::kSelfTimerKey, *kept);
         });
         f.show();
-        EXPECT_EQ(f.screen->selfTimerSeconds(), c.atLaunch);
-        EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(c.atLaunch));
-        for (int expected : c.afterTaps) {
+        EXPECT_EQ(f.screen->selfTimerSeconds(), atLaunch);
+        EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(atLaunch));
+        for (int expected : afterTaps) {
             f.tap(controls::kTimer);
-            EXPECT_EQ(f.screen->selfTimerSeconds(), expected) << c.kept.value_or(-1);
+            EXPECT_EQ(f.screen->selfTimerSeconds(), expected) << kept.value_or(-1);
             EXPECT_EQ(f.screen->timerButton()->glyph(), glyphs.at(expected));
             EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kSelfTimerKey), expected);
         }
