@@ -44,12 +44,8 @@ TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera
     // Which frame quadrant (top left, top right, bottom left, bottom right) shows in each
     // quadrant of the photo, in the same order: the frame turned clockwise by its rotation,
     // the front camera's picture mirrored left to right as the view shows it.
-    struct Case {
-        int rotation, cameraType;
-        std::array<int, 4> frameQuadrantAt;
-    };
     // clang-format off
-    const Case cases[] = {
+    const struct { int rotation, cameraType; std::array<int, 4> frameQuadrantAt; } cases[] = {
         {0, kBack, {0, 1, 2, 3}},   {0, kFront, {1, 0, 3, 2}},   {90, kBack, {2, 0, 3, 1}},
         {90, kFront, {0, 2, 1, 3}}, {180, kBack, {3, 2, 1, 0}},  {180, kFront, {2, 3, 0, 1}},
         {270, kBack, {1, 3, 0, 2}}, {270, kFront, {3, 1, 2, 0}},

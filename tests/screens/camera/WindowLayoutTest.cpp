@@ -14,11 +14,8 @@ using platform::Rect;
 using platform::Size;
 using platform::Window;
 
-struct WindowCase {
-    double width, height, scale;
-    int previewsPerPage;
-};
 // clang-format off
+struct WindowCase { double width, height, scale; int previewsPerPage; };
 constexpr WindowCase kWindows[] = {
     {320, 480, 1, 4}, {360, 720, 2, 4}, {720, 1440, 1, 4},
     {1280, 800, 1, 8}, {1920, 1080, 1, 8}, {3840, 2160, 1, 16},

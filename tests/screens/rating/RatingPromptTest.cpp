@@ -146,19 +146,11 @@ TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
 // Flags that cannot be read, or that show no way out, count the use but ask nothing; the probe
 // page is requested whenever the flags could be read.
 TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnWithAWayOutToTheNetwork) {
-    struct Case {
-        const char* what;
-        long uses;
-        double firstUseAgo;
-        bool rated, canPrompt;
-        long flags;
-        bool asks;
-    };
     using R = Reachability;
     const long up = R::Reachable, required = R::Reachable | R::ConnectionRequired,
                transient = R::TransientConnection;
     // clang-format off
-    const Case cases[] = {
+    const struct { const char* what; long uses; double firstUseAgo; bool rated, canPrompt; long flags; bool asks; } cases[] = {
         {"fifth use", 4, 30 * kDay, false, true, up, false},
         {"sixth use, a second early", 5, 7 * kDay - 1, false, true, up, false},
         {"sixth use, on the mark", 5, 7 * kDay, false, true, up, true},
@@ -171,7 +163,7 @@ TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnWithAWayOutToTheNetwork) 
         {"transient link, no route", 5, 8 * kDay, false, true, transient, false},
     };
     // clang-format on
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         prepare(c.uses, kT0 - c.firstUseAgo, c.rated);
         flags = c.flags;
@@ -208,17 +200,11 @@ TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
 // The rate button opens the software centre's page, or the web page where a phone-only
 // bundle asks for it or no software centre takes appstream: links.
 TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
-    struct Case {
-        std::set<std::string> infoKeys;
-        std::string storeId;
-        bool centre;
-        std::string opened;
-    };
     const std::string centre = "appstream://" + kId + "\n",
                       web = "https://flathub.org/apps/" + kId + "\n";
     const std::string phone = P::kOrientationsInfoKey, tablet = P::kTabletOrientationsInfoKey;
     // clang-format off
-    const Case cases[] = {
+    const struct { std::set<std::string> infoKeys; std::string storeId; bool centre; std::string opened; } cases[] = {
         {{}, kId, true, centre},
         {{phone, tablet}, kId, true, centre},
         {{phone}, kId, true, web},
@@ -226,7 +212,7 @@ TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
         {{}, kId, false, centre + web},
     };
     // clang-format on
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto s = P::sharedInstance().services();
         s.infoKeys = c.infoKeys;
         s.storeId = c.storeId;

@@ -119,15 +119,9 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
     auto limits = facebook::FBRequest::defaultLimits(), shortened = limits;
     shortened.idle = std::chrono::duration<double>(0.3);
     facebook::FBRequest::setDefaultLimits(shortened);
-    struct Case {
-        const char* name;
-        std::string graphURL;  // empty: the canned answer
-        std::string body = {};
-        int status = 200;
-        bool signsOut = false;
-    };
+    // The Graph endpoint (empty: the canned answer), its answer and whether the screen signs out.
     // clang-format off
-    const Case cases[] = {
+    const struct { const char* name; std::string graphURL, body = {}; int status = 200; bool signsOut = false; } cases[] = {
         {"unreachable", "http://127.0.0.1:9/"},
         {"timed out", silent.url("/")},
         {"500 with a page", "", "<html>Internal Server Error</html>", 500},
@@ -138,7 +132,7 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
         {"session expired subcode", "", R"({"error":{"type":"OAuthException","code":10,"error_subcode":463}})", 400, true},
     };
     // clang-format on
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::LogCapture log;
         configuration.graphURL = c.graphURL.empty() ? service.url("/canned/") : c.graphURL;
