@@ -197,8 +197,9 @@ TEST(ProgressHud, CancelRunsOnceByEscapeAndKeepsTheKeys) {
 }
 
 // The grace time shows the box only while a task is in progress; the minimum show time
-// holds it up for the remainder after an early hide.
-TEST(ProgressHudTiming, GraceAndMinimumShowTimes) {
+// holds it up for the remainder after an early hide; either animation brings the box up and
+// takes it down within its duration, reporting it hidden once at the end.
+TEST(ProgressHudTiming, GraceAndMinimumShowTimesAndAnimations) {
     for (bool task : {false, true}) {
         ManualClock clock;
         Overlay o;
@@ -226,6 +227,21 @@ TEST(ProgressHudTiming, GraceAndMinimumShowTimes) {
         EXPECT_EQ(o.hud->alpha(), 0);
         EXPECT_EQ(o.hidden, 1);
         EXPECT_EQ(o.hud->superview(), o.parent.get()) << "kept unless told to remove itself";
+    }
+    for (auto type : {ProgressHud::AnimationType::Fade, ProgressHud::AnimationType::Zoom}) {
+        ManualClock clock;
+        Overlay o;
+        o.hud->setAnimationType(type);
+        o.hud->show(true);
+        clock.advance(320ms);  // animations end on the first frame after their duration
+        EXPECT_EQ(o.hud->alpha(), 1);
+        EXPECT_EQ(o.hud->transform(), AffineTransform::identity());
+        o.hud->hide(true);
+        clock.advance(280ms);
+        EXPECT_EQ(o.hidden, 0) << int(type);
+        clock.advance(40ms);
+        EXPECT_EQ(o.hidden, 1) << int(type);
+        EXPECT_EQ(o.hud->alpha(), 0);
     }
 }
 
@@ -259,26 +275,6 @@ TEST(ProgressHudTiming, TheLatestShowOrHideWins) {
     EXPECT_EQ(shownWhileFading.hud->alpha(), 1) << "a fade-out is called off by showing again";
     EXPECT_EQ(shownWhileFading.hidden, 0);
     EXPECT_EQ(shownWhileFading.hud->superview(), shownWhileFading.parent.get());
-}
-
-// Either animation brings the box up and takes it down within its duration, reporting it
-// hidden once at the end.
-TEST(ProgressHudTiming, FadeAndZoomAnimationsEndUpAndDown) {
-    for (auto type : {ProgressHud::AnimationType::Fade, ProgressHud::AnimationType::Zoom}) {
-        ManualClock clock;
-        Overlay o;
-        o.hud->setAnimationType(type);
-        o.hud->show(true);
-        clock.advance(320ms);  // animations end on the first frame after their duration
-        EXPECT_EQ(o.hud->alpha(), 1);
-        EXPECT_EQ(o.hud->transform(), AffineTransform::identity());
-        o.hud->hide(true);
-        clock.advance(280ms);
-        EXPECT_EQ(o.hidden, 0) << int(type);
-        clock.advance(40ms);
-        EXPECT_EQ(o.hidden, 1) << int(type);
-        EXPECT_EQ(o.hud->alpha(), 0);
-    }
 }
 
 TEST(ProgressHudDrawing, TranslucentRoundedBoxWithAQuarterPieOnTheDial) {
