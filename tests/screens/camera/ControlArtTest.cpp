@@ -36,7 +36,9 @@ struct Ink {
                     continue;
                 }
                 alphaSum += p[3] / 255.0;
-                if (p[3] > 128) ++inked, brightness += std::max({p[0], p[1], p[2]}) / 255.0;
+                if (p[3] <= 128) continue;
+                ++inked;
+                brightness += std::max({p[0], p[1], p[2]}) / 255.0;
             }
         area = inked / (scale * scale);
         brightness = inked ? brightness / inked : 0;
