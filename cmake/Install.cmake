@@ -12,18 +12,44 @@ set(QUORBIT_FB_APP_ID "211348732232715" CACHE STRING
 set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/facebook/FBConfiguration.cpp APPEND PROPERTY
   COMPILE_DEFINITIONS "QUORBIT_FB_APP_ID=\"${QUORBIT_FB_APP_ID}\"")
 
-configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.desktop
-  ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop @ONLY)
-configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.metainfo.xml
-  ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml @ONLY)
+# The desktop entry and the metainfo: the identifiers filled in, then the translations of
+# their names, summaries and descriptions merged in from the catalogues (po/).
+set(templates ${CMAKE_BINARY_DIR}/templates)
+configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.desktop.in
+  ${templates}/${QUORBIT_APP_ID}.desktop @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/resources/quorbit.metainfo.xml.in
+  ${templates}/${QUORBIT_APP_ID}.metainfo.xml @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop
+  COMMAND ${MSGFMT} --desktop -d ${PROJECT_SOURCE_DIR}/po
+    --template=${templates}/${QUORBIT_APP_ID}.desktop -o ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop
+  DEPENDS ${templates}/${QUORBIT_APP_ID}.desktop ${QUORBIT_PO_FILES} ${PROJECT_SOURCE_DIR}/po/LINGUAS
+  VERBATIM)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml
+  COMMAND ${MSGFMT} --xml -d ${PROJECT_SOURCE_DIR}/po
+    --template=${templates}/${QUORBIT_APP_ID}.metainfo.xml
+    -o ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml
+  DEPENDS ${templates}/${QUORBIT_APP_ID}.metainfo.xml ${QUORBIT_PO_FILES}
+    ${PROJECT_SOURCE_DIR}/po/LINGUAS
+  VERBATIM)
+add_custom_target(quorbit_desktop_files ALL DEPENDS ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop
+  ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml)
+if(QUORBIT_TESTS)
+  # The built entry and metainfo carry the translations and are still valid.
+  add_test(NAME desktop_files_translated
+    COMMAND sh -c [=[grep -qx 'Name\[de\]=Flurio' "$0" && grep -q '^Comment\[pl\]=' "$0" &&
+      grep -q '<summary xml:lang="de">' "$1" && desktop-file-validate "$0" &&
+      appstreamcli validate --no-net "$1"]=]
+      ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml)
+  set_tests_properties(desktop_files_translated PROPERTIES TIMEOUT 60)
+endif()
 
 install(TARGETS quorbit RUNTIME DESTINATION bin)
 # The web engine, loaded when a page is first shown (found from the program as ../lib/quorbit).
 install(TARGETS quorbit-webengine LIBRARY DESTINATION lib/quorbit)
 install(DIRECTORY resources/ DESTINATION share/quorbit
   PATTERN icons EXCLUDE
-  PATTERN quorbit.desktop EXCLUDE
-  PATTERN quorbit.metainfo.xml EXCLUDE)
+  PATTERN quorbit.desktop.in EXCLUDE
+  PATTERN quorbit.metainfo.xml.in EXCLUDE)
 install(FILES ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_BINARY_DIR}/${QUORBIT_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES resources/icons/hicolor/scalable/apps/quorbit.svg

@@ -17,6 +17,7 @@
 #include "platform/core/CommandLineParser.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Translate.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/host/RunApplication.h"
 #include "platform/host/ScriptRunner.h"
@@ -126,6 +127,7 @@ int runApplication(const platform::HostOptions& options,
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::startTranslations();
     json::JsonLog::setSink([](const std::string& line) { platform::Log::debug(line); });
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty()) {

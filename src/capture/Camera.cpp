@@ -5,6 +5,7 @@
 
 #include "capture/SourceDeviceLayer.h"
 #include "platform/core/Log.h"
+#include "platform/core/Translate.h"
 
 namespace quorbit::capture {
 
@@ -167,8 +168,9 @@ bool Camera::createAndStartCapture() {
     _running = true;
     updateWanted();
     if (!currentDevice()) {
-        _availability->report(CameraAvailability{
-            false, _unavailableReason.empty() ? "No camera found." : _unavailableReason});
+        _availability->report(CameraAvailability{false, _unavailableReason.empty()
+                                                            ? platform::tr("No camera found.")
+                                                            : _unavailableReason});
         _availability->take();
     }
     return currentDevice() != nullptr;
@@ -223,8 +225,9 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
     // live view says so plainly, and the log has the details.
     std::set<const CaptureDevice*> delivered;
     auto report = [&](const CaptureDevice& device, const std::string& problem) {
-        availability.report(CameraAvailability{
-            false, delivered.count(&device) ? "The camera " + problem + "." : "No camera found."});
+        availability.report(CameraAvailability{false, delivered.count(&device)
+                                                          ? "The camera " + problem + "."
+                                                          : platform::tr("No camera found.")});
         if (!reported.insert(&device).second) return;
         platform::Log::warn(
             platform::format("camera %s: %s", device.info().id.c_str(), problem.c_str()));

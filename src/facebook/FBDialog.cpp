@@ -7,8 +7,10 @@
 
 #include "facebook/FBError.h"
 #include "facebook/FBUrl.h"
+#include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/Text.h"
+#include "platform/core/Translate.h"
 #include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/Canvas.h"
 #include "platform/net/UrlError.h"
@@ -113,7 +115,7 @@ void FBDialog::build() {
     addSubview(_closeButton);
 
     _titleLabel = std::make_shared<platform::Label>();
-    _titleLabel->setText(kDefaultTitle);
+    _titleLabel->setText(platform::tr(kDefaultTitle));
     _titleLabel->setBackgroundColor(Color::clear());
     _titleLabel->setOpaque(false);
     _titleLabel->setTextColor(Color::white());
@@ -319,7 +321,10 @@ void FBDialog::webViewDidFailLoad(const platform::Error& error) {
         std::string reason = error.localizedDescription();
         while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
             reason.pop_back();
-        platform::AlertView::create(kLoadFailedTitle, reason + kLoadFailedAdvice, nullptr, "OK")
+        platform::AlertView::create(
+            platform::tr(kLoadFailedTitle),
+            platform::format(platform::tr(kLoadFailedMessage).c_str(), reason.c_str()), nullptr,
+            platform::tr("OK"))
             ->show();
     }
     dismissWithError(error, true);

@@ -7,6 +7,7 @@
 #include "facebook/FBDialogDelegate.h"
 #include "facebook/FBParams.h"
 #include "platform/core/Error.h"
+#include "platform/core/Translate.h"
 #include "platform/host/Application.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Button.h"
@@ -35,11 +36,12 @@ class FBDialog : public platform::View {
     static constexpr double kTitleMarginX = 8;
     static constexpr double kTitleMarginY = 4;
     static constexpr double kTransitionDuration = 0.3;
-    static constexpr const char* kDefaultTitle = "Connect to Facebook";
+    static constexpr const char* kDefaultTitle = platform::N_("Connect to Facebook");
     // The alert shown when the dialog's page cannot be loaded: the reason, then the advice.
-    static constexpr const char* kLoadFailedTitle = "Cannot reach Facebook";
-    static constexpr const char* kLoadFailedAdvice =
-        ". Check that this computer is online, then try again.";
+    static constexpr const char* kLoadFailedTitle = platform::N_("Cannot reach Facebook");
+    // TRANSLATORS: %s is the reason, without its full stop.
+    static constexpr const char* kLoadFailedMessage =
+        platform::N_("%s. Check that this computer is online, then try again.");
 
     static std::shared_ptr<FBDialog> create();
     static std::shared_ptr<FBDialog> create(const std::string& url,

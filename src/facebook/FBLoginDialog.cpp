@@ -2,6 +2,7 @@
 
 #include "facebook/FBUrl.h"
 #include "platform/core/Log.h"
+#include "platform/core/Translate.h"
 #include "platform/net/UrlError.h"
 #include "platform/web/WebView.h"
 
@@ -51,10 +52,12 @@ void FBLoginDialog::webViewDidFailLoad(const platform::Error& error) {
         // No page can be shown in this process: say so in words a person can act on; signing
         // in through the browser needs no web engine and still works.
         platform::Error unavailable = error;
-        unavailable.message = "The sign-in window cannot be shown: " +
-                              (error.underlying ? error.underlying->localizedDescription()
-                                                : error.localizedDescription());
-        platform::Log::warn(unavailable.localizedDescription());
+        std::string why = error.underlying ? error.underlying->localizedDescription()
+                                           : error.localizedDescription();
+        // The log in English, the alert in the user's language.
+        platform::Log::warn("The sign-in window cannot be shown: " + why);
+        unavailable.message = platform::format(
+            platform::tr("The sign-in window cannot be shown: %s").c_str(), why.c_str());
         FBDialog::webViewDidFailLoad(unavailable);
     } else {
         FBDialog::webViewDidFailLoad(error);

@@ -23,6 +23,7 @@
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/DisplayLink.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/TableView.h"
 #include "platform/ui/Window.h"
 
@@ -189,6 +190,11 @@ const std::vector<ScriptRunner::CommandEntry>& ScriptRunner::commandTable() {
          "NAME",
          "the control NAME is visible (waits a little)",
          &ScriptRunner::doExpectControl},
+        {"expect-text",
+         {Arg::Word, Arg::Text},
+         "NAME TEXT",
+         "the control NAME is visible and its text or title holds TEXT (waits a little)",
+         &ScriptRunner::doExpectText},
         {"open-url",
          {Arg::Word},
          "URL",
@@ -617,6 +623,22 @@ std::string ScriptRunner::doExpectControl(const Command& c, bool&) {
     bool found = waitFor(
         [&] { return findShownAnywhere([&](View& v) { return v.controlName() == control; }); });
     return found ? std::string() : "no visible control named " + inQuotes(control);
+}
+
+std::string ScriptRunner::doExpectText(const Command& c, bool&) {
+    const std::string& control = c.args[0];
+    std::string text = trim(std::string_view(c.rest).substr(control.size()));
+    if (text.empty()) return "expect-text needs a text after the control's name";
+    std::optional<std::string> shown;
+    auto holdsText = [&](View& v) {
+        if (v.controlName() != control) return false;
+        if (auto* label = dynamic_cast<Label*>(&v)) shown = label->text();
+        if (auto* button = dynamic_cast<Button*>(&v)) shown = button->currentTitle();
+        return shown && shown->find(text) != std::string::npos;
+    };
+    if (waitFor([&] { return findShownAnywhere(holdsText); })) return {};
+    if (!shown) return "no visible control named " + inQuotes(control) + " shows a text";
+    return "the control " + inQuotes(control) + " shows " + inQuotes(*shown);
 }
 
 std::string ScriptRunner::doOpenUrl(const Command& c, bool&) {

@@ -102,6 +102,7 @@ class ScriptRunner {
     std::string doTapAlertButton(const Command& c, bool& quit);
     std::string doExpectAlert(const Command& c, bool& quit);
     std::string doExpectControl(const Command& c, bool& quit);
+    std::string doExpectText(const Command& c, bool& quit);
     std::string doOpenUrl(const Command& c, bool& quit);
     std::string doResize(const Command& c, bool& quit);
     std::string doScreenshot(const Command& c, bool& quit);

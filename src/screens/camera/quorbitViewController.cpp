@@ -7,6 +7,7 @@
 #include "gpu/FrameDrawing.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Translate.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/LayoutView.h"
@@ -297,8 +298,8 @@ void quorbitViewController::showCameraAvailability(bool available, const std::st
     _cameraAvailable = available;
     _cameraProblem = reason;
     if (!_cameraNote) return;
-    _cameraNote->setText(reason.empty() ? "Camera not available"
-                                        : "Camera not available\n" + reason);
+    std::string note = platform::tr("Camera not available");
+    _cameraNote->setText(reason.empty() ? note : note + "\n" + reason);
     _cameraNote->setHidden(available);
 }
 
@@ -580,7 +581,8 @@ void quorbitViewController::photoFailedSaving(const platform::Error& error) {
     isTakingPhoto = false;
     if (_captureCamera) _captureCamera->restartCamera();
     platform::Log::error("the photo could not be saved: " + error.localizedDescription());
-    platform::AlertView::create(kSaveFailedTitle, error.localizedDescription(), nullptr, "OK")
+    platform::AlertView::create(platform::tr(kSaveFailedTitle), error.localizedDescription(),
+                                nullptr, platform::tr("OK"))
         ->show();
 }
 

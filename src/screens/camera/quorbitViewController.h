@@ -15,6 +15,7 @@
 #include "gpu/FrameDrawing.h"
 #include "gpu/GLPostView.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Translate.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/desktop/AudioPlayer.h"
 #include "platform/gl/GLContext.h"
@@ -56,7 +57,7 @@ class quorbitViewController : public platform::ViewController,
     static constexpr int kLiveWidth = 320;
     static constexpr int kLiveHeight = 427;
     // The alert shown when a photo could not be written.
-    static constexpr const char* kSaveFailedTitle = "Could not save photo";
+    static constexpr const char* kSaveFailedTitle = platform::N_("Could not save photo");
     // The self-timer's seconds (0, 3 or 10) and whether the front camera's screen flash is
     // on (absent: on) are kept under these keys.
     static constexpr const char* kSelfTimerKey = "SelfTimer";

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gpu/FrameDrawing.h"
+#include "platform/core/Translate.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/LayoutView.h"
 #include "platform/ui/Window.h"
@@ -54,7 +55,7 @@ void FilterPickerController::loadView() {
 
     _closeButton = platform::Button::create(platform::Button::Type::RoundedRect,
                                             platform::Rect(0, 0, kCloseWidth, kCloseHeight));
-    _closeButton->setTitle("Close");
+    _closeButton->setTitle(platform::tr("Close"));
     _closeButton->setControlName(controls::kPickerClose);
     _closeButton->addAction([this](platform::Button&) { close(); });
     root->addSubview(_closeButton);

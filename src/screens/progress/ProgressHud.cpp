@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/core/Log.h"
+#include "platform/core/Translate.h"
 #include "platform/host/Application.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Animation.h"
@@ -429,7 +430,7 @@ void ProgressHud::setCancelAction(std::function<void()> action) {
     }
     if (!_cancelButton) {
         _cancelButton = platform::Button::create(platform::Button::Type::RoundedRect);
-        _cancelButton->setTitle("Cancel");
+        _cancelButton->setTitle(platform::tr("Cancel"));
         _cancelButton->setFont(_detailsLabelFont);
         _cancelButton->addAction([this](platform::Button&) { cancel(); });
         addSubview(_cancelButton);

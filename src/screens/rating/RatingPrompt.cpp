@@ -8,6 +8,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Text.h"
+#include "platform/core/Translate.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/desktop/Reachability.h"
 #include "platform/desktop/UrlOpener.h"
@@ -236,11 +237,15 @@ void RatingPrompt::showRatingAlert() {
     if (auto shown = _alert.lock(); shown && shown->isVisible()) return;
     const std::string name = services().appName;
     auto alert = platform::AlertView::create(
-        "Rate " + name,
-        "If you enjoy using " + name +
-            ", would you mind taking a moment to rate it? It won't take more than a minute. "
-            "Thanks for your support!",
-        &_alertDelegate, "No, Thanks", {"Rate " + name, "Remind me later"});
+        platform::format(platform::tr("Rate %s").c_str(), name.c_str()),
+        platform::format(platform::tr("If you enjoy using %s, would you mind taking a moment to "
+                                      "rate it? It won't take more than a minute. Thanks for "
+                                      "your support!")
+                             .c_str(),
+                         name.c_str()),
+        &_alertDelegate, platform::tr("No, Thanks"),
+        {platform::format(platform::tr("Rate %s").c_str(), name.c_str()),
+         platform::tr("Remind me later")});
     _alert = alert;
     alert->show();
 }

@@ -1,19 +1,21 @@
 #include "screens/settings/SettingsView.h"
 
+#include "platform/core/Log.h"
+#include "platform/core/Translate.h"
 #include "platform/ui/ControlNames.h"
 #include "screens/share/NetworkCheck.h"
 #include "screens/share/PhotoViewController.h"
 
 namespace quorbit::share {
 
-SettingsView::SettingsView() : ChildScreen("Settings", controls::kSettingsBack) {
+SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::kSettingsBack) {
     _dataSource.numberOfSections = [](platform::TableView&) { return 1; };
     _dataSource.numberOfRowsInSection = [](platform::TableView&, int) { return 1; };
     _dataSource.titleForHeaderInSection = [](platform::TableView&, int) {
-        return std::optional<std::string>(kHeader);
+        return std::optional<std::string>(platform::tr(kHeader));
     };
     _dataSource.titleForFooterInSection = [](platform::TableView&, int) {
-        return std::optional<std::string>(kFooter);
+        return std::optional<std::string>(platform::tr(kFooter));
     };
     _dataSource.cellForRow = [this](platform::TableView& table, platform::IndexPath) {
         auto cell = table.dequeueReusableCell(kCellIdentifier);
@@ -67,17 +69,21 @@ void SettingsView::reload() {
 
 std::string SettingsView::rowText() const {
     auto screen = _photoViewController.lock();
-    if (!screen || !screen->getIsLoggedInToFB()) return "Login";
+    if (!screen || !screen->getIsLoggedInToFB())
+        return platform::trc("sign in to Facebook", "Login");
     // Signed in before the user's name has loaded: the name is left out.
     auto name = screen->userName();
-    return name ? "Logout: " + *name : "Logout";
+    return name ? platform::format(
+                      platform::trc("sign out of Facebook as NAME", "Logout: %s").c_str(),
+                      name->c_str())
+                : platform::trc("sign out of Facebook", "Logout");
 }
 
 void SettingsView::didSelectRow(platform::IndexPath path) {
     if (!connectedToNetwork()) {
-        platform::AlertView::create("Cannot use Facebook",
-                                    "Currently not connected to the internet", &_alertDelegate,
-                                    "Cancel")
+        platform::AlertView::create(platform::tr("Cannot use Facebook"),
+                                    platform::tr("Currently not connected to the internet"),
+                                    &_alertDelegate, platform::tr("Cancel"))
             ->show();
     } else if (auto screen = _photoViewController.lock()) {
         if (screen->getIsLoggedInToFB())

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/core/NotificationCenter.h"
+#include "platform/core/Translate.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/TableView.h"
 #include "screens/share/ChildScreen.h"
@@ -18,10 +19,10 @@ class PhotoViewController;
 class SettingsView : public ChildScreen {
   public:
     static constexpr const char* kCellIdentifier = "FacebookCell";
-    static constexpr const char* kHeader = "Facebook";
-    static constexpr const char* kFooter =
+    static constexpr const char* kHeader = platform::N_("Facebook");
+    static constexpr const char* kFooter = platform::N_(
         "If you are experiencing problems with Facebook, logout and login again using the "
-        "button above.";
+        "button above.");
 
     SettingsView();
     ~SettingsView() override;

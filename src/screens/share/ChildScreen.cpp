@@ -1,5 +1,6 @@
 #include "screens/share/ChildScreen.h"
 
+#include "platform/core/Translate.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::share {
@@ -39,7 +40,7 @@ void ChildScreen::loadView() {
 
     _backButton = platform::Button::create(platform::Button::Type::Custom,
                                            platform::Rect(4, 4, 72, kBarHeight - 8));
-    _backButton->setTitle("Back");
+    _backButton->setTitle(platform::tr("Back"));
     _backButton->setTitleColor(kAccent);
     _backButton->setControlName(_backControlName);
     _backButton->addAction([this](platform::Button&) { goBack(); });

@@ -9,6 +9,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/core/RunLoop.h"
+#include "platform/core/Translate.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/host/Application.h"
 #include "platform/ui/ControlNames.h"
@@ -19,15 +20,18 @@ namespace quorbit::share {
 
 namespace {
 
-constexpr const char* kSubject = "Check out my Flurio photo!";
+constexpr const char* kSubject = platform::N_("Check out my Flurio photo!");
+// TRANSLATORS: %@ stands for the link to the application in the store.
 constexpr const char* kBodyFormat =
-    "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n%@";
+    platform::N_("Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n%@");
 constexpr const char* kStoreLinkTemplate = "https://flathub.org/apps/APP_ID";
 constexpr const char* kDefaultSupportEmail = "support@flurio.app";
-constexpr const char* kUploadFailedTitle = "There was an problem uploading your photo to Facebook.";
-constexpr const char* kUploadFailedMessage =
+constexpr const char* kUploadFailedTitle =
+    platform::N_("There was an problem uploading your photo to Facebook.");
+// TRANSLATORS: %s is the support address.
+constexpr const char* kUploadFailedMessage = platform::N_(
     "Please try again later.  You may try to logout and login, under the in-app Settings "
-    "page.  If the problem persists, contact us at ";
+    "page.  If the problem persists, contact us at %s");
 
 std::string environment(const char* name, std::string fallback) {
     const char* value = std::getenv(name);
@@ -40,8 +44,9 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 }
 
 void showNoNetworkAlert(platform::AlertViewDelegate* delegate) {
-    platform::AlertView::create("Cannot use Facebook", "Currently not connected to the internet",
-                                delegate, "Cancel")
+    platform::AlertView::create(platform::tr("Cannot use Facebook"),
+                                platform::tr("Currently not connected to the internet"), delegate,
+                                platform::tr("Cancel"))
         ->show();
 }
 
@@ -67,7 +72,8 @@ PhotoViewController::Services PhotoViewController::Services::application() {
 PhotoViewController::PhotoViewController() : PhotoViewController(Services::application()) {}
 
 PhotoViewController::PhotoViewController(Services services)
-    : ChildScreen("Photo", controls::kShareBack), _services(std::move(services)) {
+    : ChildScreen(platform::trc("share screen title", "Photo"), controls::kShareBack),
+      _services(std::move(services)) {
     _dataSource.numberOfSections = [](platform::TableView&) { return 1; };
     _dataSource.numberOfRowsInSection = [](platform::TableView&, int) { return 2; };
     _dataSource.titleForHeaderInSection = [](platform::TableView&, int) {
@@ -80,8 +86,8 @@ PhotoViewController::PhotoViewController(Services services)
                 platform::TableViewCell::Style::Default, kCellIdentifier);
             cell->setAccessoryType(platform::TableViewCell::Accessory::DisclosureIndicator);
         }
-        if (path.row == 0) cell->textLabel()->setText("Share on Facebook");
-        if (path.row == 1) cell->textLabel()->setText("Share with E-mail");
+        if (path.row == 0) cell->textLabel()->setText(platform::tr("Share on Facebook"));
+        if (path.row == 1) cell->textLabel()->setText(platform::tr("Share with E-mail"));
         return cell;
     };
     _tableDelegate.heightForRow = [](platform::TableView&, platform::IndexPath) {
@@ -200,7 +206,7 @@ std::string PhotoViewController::storeLink() const {
 platform::MailMessage PhotoViewController::composeMessage(
     std::chrono::system_clock::time_point now) const {
     platform::MailMessage message;
-    message.subject = kSubject;
+    message.subject = platform::tr(kSubject);
     // Mail programs take the type from the file name, so the name says what the data is.
     message.attachmentName = attachmentName(now) + ".jpg";
     message.attachmentType = "image/jpeg";
@@ -208,7 +214,7 @@ platform::MailMessage PhotoViewController::composeMessage(
         auto jpeg = platform::ImageCodec::encodeJpeg(*_currentImage, 100);
         if (jpeg) message.attachmentData = std::move(jpeg.value());
     }
-    message.body = kBodyFormat;
+    message.body = platform::tr(kBodyFormat);
     replaceAll(message.body, "%@", storeLink());
     return message;
 }
@@ -217,8 +223,9 @@ void PhotoViewController::displayComposerSheet() {
     platform::MailMessage message = composeMessage(std::chrono::system_clock::now());
     auto problem = [this](const std::string& why) {
         platform::Log::error("cannot hand the photo to the mail program: " + why);
-        platform::AlertView::create("Cannot send e-mail", "No mail program could be opened.",
-                                    &_alertDelegate, "OK")
+        platform::AlertView::create(platform::tr("Cannot send e-mail"),
+                                    platform::tr("No mail program could be opened."),
+                                    &_alertDelegate, platform::tr("OK"))
             ->show();
     };
     if (!_currentImage || message.attachmentData.empty()) {
@@ -325,14 +332,14 @@ void PhotoViewController::publishPhoto(std::shared_ptr<const platform::Image> im
     ++_uploadNumber;
     if (platform::View* host = overlayHost()) {
         auto hud = hud::ProgressHud::showHUDAddedTo(host, true);
-        hud->setLabelText("Uploading Photo");
+        hud->setLabelText(platform::tr("Uploading Photo"));
         _HUD = hud;
     } else {
         _HUD.reset();
     }
     auto params = std::make_shared<facebook::FBParams>();
     params->set("picture", std::move(image));
-    params->set("message", std::string(kUploadMessage));
+    params->set("message", platform::tr(kUploadMessage));
     _upload = _facebook->requestWithGraphPath("me/photos", params, "POST", _requestDelegate);
     if (auto hud = _HUD.lock()) {
         // The rest of the window stays covered; the overlay's Cancel (and Escape) stop it.
@@ -352,7 +359,7 @@ void PhotoViewController::cancelUpload() {
     auto hud = _HUD.lock();
     if (!hud) return;
     hud->setCancelAction(nullptr);
-    hud->setLabelText("Upload cancelled");
+    hud->setLabelText(platform::tr("Upload cancelled"));
     platform::RunLoop::main().addTimer(kCancelledShownFor, [weak = _HUD] {
         if (auto shown = weak.lock()) shown->hide(true);
     });
@@ -376,12 +383,14 @@ void PhotoViewController::endUpload(bool succeeded) {
         if (number != _uploadNumber) return;  // cancelled meanwhile
         if (auto hud = _HUD.lock()) {
             hud->setCancelAction(nullptr);
-            if (succeeded) hud->setLabelText("Complete");
+            if (succeeded) hud->setLabelText(platform::trc("upload finished", "Complete"));
             hud->hide(true);
         }
         if (!succeeded) {
-            platform::AlertView::create(
-                kUploadFailedTitle, kUploadFailedMessage + _services.supportEmail, nullptr, "OK")
+            platform::AlertView::create(platform::tr(kUploadFailedTitle),
+                                        platform::format(platform::tr(kUploadFailedMessage).c_str(),
+                                                         _services.supportEmail.c_str()),
+                                        nullptr, platform::tr("OK"))
                 ->show();
         }
     });

@@ -10,6 +10,7 @@
 #include "facebook/Facebook.h"
 #include "facebook/Session.h"
 #include "facebook/UserInfo.h"
+#include "platform/core/Translate.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/desktop/MailComposer.h"
 #include "platform/gfx/Image.h"
@@ -37,7 +38,7 @@ class PhotoViewController : public ChildScreen {
   public:
     static constexpr const char* kCellIdentifier = "sharingOptions";
     static constexpr double kRowHeight = 40.0;
-    static constexpr const char* kUploadMessage = "Shot with Flurio for Linux";
+    static constexpr const char* kUploadMessage = platform::N_("Shot with Flurio for Linux");
 
     // Where the screen keeps and finds things; the application's by default.
     struct Services {
