@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -53,12 +54,9 @@ TEST(CodeReader, FindsEachFormatTurnedUprightSmallAndLarge) {
 }
 
 TEST(CodeReader, TurnsAndScalesTheFrameToAtMost1280) {
-    // A sensor frame with one dark pixel block at its top left corner.
+    // A sensor frame whose top left pixels are dark.
     CodeFrame frame{1920, 1080, std::vector<std::uint8_t>(1920 * 1080 * 4, 255)};
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x)
-            for (int c = 0; c < 3; ++c)
-                frame.bgra[(std::size_t(y) * 1920 + x) * 4 + c] = 0;
+    std::fill_n(frame.bgra.begin(), 4 * 4, 0);
     GreyImage upright = greyUpright(frame.bgra.data(), 1920, 1080, 90);
     EXPECT_EQ(upright.width, 720);
     EXPECT_EQ(upright.height, 1280);
