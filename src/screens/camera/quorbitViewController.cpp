@@ -612,8 +612,9 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
     setPictureSize(gpu::uprightSize(frame.width(), frame.height(), frame.rotation()));
     frame.lockBaseAddress(0);
     // The frame as the camera gave it, before the filter: a filter that changes colours or
-    // shapes would hide a code.
-    if (_detectCodes) {
+    // shapes would hide a code. Only the application's screen reads codes, not the tools
+    // that render through a screen without a camera.
+    if (_detectCodes && _captureCamera) {
         if (!_codeScanner)
             _codeScanner = std::make_unique<codes::CodeScanner>(
                 platform::RunLoop::main(),
