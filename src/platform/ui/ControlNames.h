@@ -22,6 +22,8 @@ inline constexpr const char* kTimer = "timer";
 inline constexpr const char* kCountdown = "countdown";
 inline constexpr const char* kFlash = "flash";
 inline constexpr const char* kScreenFlash = "screen-flash";
+// The banner over the live view that says what a code in the picture holds.
+inline constexpr const char* kCodeBanner = "code-banner";
 
 // The filter picker: one preview per slot, and its close button.
 inline constexpr const char* kPreviewPrefix = "preview-";

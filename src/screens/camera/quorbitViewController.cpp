@@ -8,9 +8,11 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Translate.h"
+#include "platform/desktop/UrlOpener.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/LayoutView.h"
+#include "platform/ui/Pasteboard.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::camera_screen {
@@ -77,6 +79,7 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
     _settingsView = std::make_shared<share::SettingsView>();
     _settingsView->setBaseViewController(this);
+    _settingsView->setUserDefaults(defaults);
 
     _glview = std::make_shared<gpu::GLPostView>(platform::Rect(0, 0, kLiveWidth, kLiveHeight));
     _glview->setContext(_context);
@@ -127,6 +130,8 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
             !_userDefaults->contains(kScreenFlashKey) || _userDefaults->boolForKey(kScreenFlashKey);
     }
 
+    readDetectCodesSetting();
+
     _library = share::PhotoLibrary::create(std::move(albumFolder));
     _library->setBaseViewController(this);
 
@@ -144,6 +149,8 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
 quorbitViewController::~quorbitViewController() {
     stopAnimation();
+    // No outcome reaches this screen once it is going.
+    _codeScanner.reset();
     if (_captureCamera && _captureCamera->delegate() == this) _captureCamera->setDelegate(nullptr);
     if (_library) _library->setBaseViewController(nullptr);
     if (_photoViewButton) _photoViewButton->setDelegate(nullptr);
@@ -214,6 +221,10 @@ void quorbitViewController::loadView() {
     _countdownLabel->setHidden(true);
     root->addSubview(_countdownLabel);
 
+    // The code banner lies over the live view; the countdown and the flash over it.
+    _codeBanner = std::make_shared<CodeBanner>([this] { codeBannerTapped(); });
+    root->insertSubview(_codeBanner, root->subviews().size() - 1);
+
     // The screen flash lies over everything, the control bar included.
     _flashView = std::make_shared<platform::View>(root->bounds());
     _flashView->setControlName(controls::kScreenFlash);
@@ -257,6 +268,12 @@ void quorbitViewController::layoutControls(platform::Size screen) {
                               std::floor(live.midY() - height / 2), width, height);
     };
     _cameraNote->setFrame(middle(live.width() - 40, 100));
+    if (_codeBanner) {
+        platform::Rect banner(live.x() + 8, live.y() + 8, live.width() - 16, 0);
+        _codeBanner->setFrame(banner);
+        banner.size.height = std::min(_codeBanner->preferredHeight(), live.height() - 16);
+        _codeBanner->setFrame(banner);
+    }
     _countdownLabel->setFrame(middle(live.width() - 40, 200));
 }
 
@@ -404,6 +421,7 @@ bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
 }
 
 void quorbitViewController::restart() {
+    readDetectCodesSetting();
     filterPickerOpen = false;
     sharingWindowOpen = false;
     settingsViewOpen = false;
@@ -595,10 +613,79 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
     updateFlashControl();
     setPictureSize(gpu::uprightSize(frame.width(), frame.height(), frame.rotation()));
     frame.lockBaseAddress(0);
+    // The frame as the camera gave it, before the filter: a filter that changes colours or
+    // shapes would hide a code. Only the application's screen reads codes, not the tools
+    // that render through a screen without a camera.
+    if (_detectCodes && _captureCamera) {
+        if (!_codeScanner)
+            _codeScanner = std::make_unique<codes::CodeScanner>(
+                platform::RunLoop::main(),
+                [this](const std::optional<codes::FoundCode>& found) { codeRead(found); },
+                [] { return platform::RunLoop::main().now(); });
+        _codeScanner->offer(frame);
+    }
     _camTexture.upload(frame, _context);
     renderCamera();
     _camTexture.reset();
     frame.unlockBaseAddress(0);
+}
+
+void quorbitViewController::readDetectCodesSetting() {
+    _detectCodes = !_userDefaults ||
+                   !_userDefaults->contains(share::SettingsView::kDetectCodesKey) ||
+                   _userDefaults->boolForKey(share::SettingsView::kDetectCodesKey);
+    if (!_detectCodes) {
+        _codeScanner.reset();
+        hideCodeBanner();
+    }
+}
+
+void quorbitViewController::codeRead(const std::optional<codes::FoundCode>& found) {
+    if (!found || !_detectCodes || !_codeBanner) return;
+    bool showing = !_codeBanner->isHidden();
+    if (found->bytes == _lastCode) {
+        // Still in the picture: the banner stays; once gone it does not come back for it.
+        if (showing)
+            _codeBannerTimer =
+                platform::RunLoop::main().timer(kCodeBannerLinger, [this] { hideCodeBanner(); });
+        return;
+    }
+    _lastCode = found->bytes;
+    _confirmationTimer.reset();
+    _codeBanner->setContent(codes::classify(found->bytes));
+    _codeBanner->setHidden(false);
+    layoutControls(view()->bounds().size);
+    _codeBannerTimer =
+        platform::RunLoop::main().timer(kCodeBannerLinger, [this] { hideCodeBanner(); });
+}
+
+void quorbitViewController::hideCodeBanner() {
+    _codeBannerTimer.reset();
+    _confirmationTimer.reset();
+    if (_codeBanner) _codeBanner->setHidden(true);
+}
+
+void quorbitViewController::codeBannerTapped() {
+    if (!_codeBanner || _codeBanner->isHidden()) return;
+    const codes::CodeContent& content = _codeBanner->content();
+    std::string confirmation;
+    if (!content.openUrl.empty()) {
+        bool opened = platform::UrlOpener::shared().openURL(content.openUrl);
+        confirmation = opened ? platform::tr("Opened") : platform::tr("Could not open it");
+    } else {
+        if (content.copyText.empty()) return;
+        bool copied = platform::Pasteboard::setString(content.copyText);
+        if (!copied)
+            confirmation = platform::tr("Could not copy it");
+        else if (content.kind == codes::ContentKind::Wifi)
+            confirmation = platform::tr("Password copied");
+        else
+            confirmation = platform::tr("Copied");
+    }
+    _codeBanner->confirm(confirmation);
+    _confirmationTimer = platform::RunLoop::main().timer(kConfirmationTime, [this] {
+        if (_codeBanner) _codeBanner->resetAction();
+    });
 }
 
 void quorbitViewController::renderCamera() {

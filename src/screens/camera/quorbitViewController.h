@@ -11,6 +11,7 @@
 
 #include "capture/Camera.h"
 #include "capture/PixelBuffer.h"
+#include "codes/CodeScanner.h"
 #include "gpu/FilterCatalogue.h"
 #include "gpu/FrameDrawing.h"
 #include "gpu/GLPostView.h"
@@ -23,6 +24,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
 #include "screens/camera/CameraScreenLayout.h"
+#include "screens/camera/CodeBanner.h"
 #include "screens/camera/ControlBarView.h"
 #include "screens/camera/ControlButton.h"
 #include "screens/camera/LastPictureButtonViewController.h"
@@ -70,6 +72,10 @@ class quorbitViewController : public platform::ViewController,
     static constexpr std::chrono::milliseconds kFlashLength{150};
     // Two taps on the live view this close in time make a double tap.
     static constexpr std::chrono::milliseconds kDoubleTapTime{350};
+    // The code banner goes this long after its code was last seen in the picture, and its
+    // confirmation ("Copied") shows this long.
+    static constexpr std::chrono::seconds kCodeBannerLinger{3};
+    static constexpr std::chrono::milliseconds kConfirmationTime{1500};
 
     // The application's camera screen: builds the live surface on context, the sixteen
     // programs, the child screens, the shutter sound and the photo writer (on albumFolder,
@@ -230,6 +236,21 @@ class quorbitViewController : public platform::ViewController,
         return _photoViewButton;
     }
 
+    // Codes in the picture. While the setting is on (SettingsView::kDetectCodesKey) the live
+    // view's frames, before any filter, are offered to a code scanner; a code found shows
+    // the code banner over the live view, and the banner goes kCodeBannerLinger after the
+    // code was last seen. The code announced last is not announced again until another has
+    // been. The setting is read when the screen is made and whenever a child screen closes.
+    bool detectsCodes() const { return _detectCodes; }
+    const std::shared_ptr<CodeBanner>& codeBanner() const { return _codeBanner; }
+    codes::CodeScanner* codeScanner() const { return _codeScanner.get(); }
+    // An attempt's outcome (the scanner's handler).
+    void codeRead(const std::optional<codes::FoundCode>& found);
+    // A tap on the banner opens a link (only the addresses CodeContent offers: http, https,
+    // mailto, tel, geo) with the desktop's opener and copies anything else to the clipboard,
+    // saying so on the banner.
+    void codeBannerTapped();
+
     // The texture of the frame being drawn; 0 outside the frame path.
     GLuint camTexture() const { return _camTexture.name(); }
 
@@ -254,6 +275,8 @@ class quorbitViewController : public platform::ViewController,
     void updateTimerControl();
     void updateFlashControl();
     void layoutControls(platform::Size screen);
+    void readDetectCodesSetting();
+    void hideCodeBanner();
 
     std::shared_ptr<gpu::GLPostView> _glview;
     std::shared_ptr<platform::GLContext> _context;
@@ -303,6 +326,12 @@ class quorbitViewController : public platform::ViewController,
     std::optional<platform::RunLoop::Clock::time_point> _lastTap;
     bool _cameraAvailable = true;
     std::string _cameraProblem;
+    bool _detectCodes = true;
+    std::unique_ptr<codes::CodeScanner> _codeScanner;
+    std::shared_ptr<CodeBanner> _codeBanner;
+    std::optional<std::string> _lastCode;  // the bytes of the code announced last
+    platform::RunLoopHandle _codeBannerTimer;
+    platform::RunLoopHandle _confirmationTimer;
 };
 
 }  // namespace quorbit::camera_screen

@@ -9,22 +9,26 @@
 namespace quorbit::share {
 
 SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::kSettingsBack) {
-    _dataSource.numberOfSections = [](platform::TableView&) { return 1; };
+    _dataSource.numberOfSections = [](platform::TableView&) { return 2; };
     _dataSource.numberOfRowsInSection = [](platform::TableView&, int) { return 1; };
-    _dataSource.titleForHeaderInSection = [](platform::TableView&, int) {
-        return std::optional<std::string>(platform::tr(kHeader));
+    _dataSource.titleForHeaderInSection = [](platform::TableView&, int section) {
+        return std::optional<std::string>(platform::tr(section == 0 ? kHeader : kCameraHeader));
     };
-    _dataSource.titleForFooterInSection = [](platform::TableView&, int) {
-        return std::optional<std::string>(platform::tr(kFooter));
+    _dataSource.titleForFooterInSection = [](platform::TableView&, int section) {
+        return section == 0 ? std::optional<std::string>(platform::tr(kFooter)) : std::nullopt;
     };
-    _dataSource.cellForRow = [this](platform::TableView& table, platform::IndexPath) {
+    _dataSource.cellForRow = [this](platform::TableView& table, platform::IndexPath path) {
         auto cell = table.dequeueReusableCell(kCellIdentifier);
         if (!cell) {
             cell = std::make_shared<platform::TableViewCell>(
                 platform::TableViewCell::Style::Default, kCellIdentifier);
             cell->setSelectionStyle(platform::TableViewCell::SelectionStyle::Blue);
         }
-        cell->textLabel()->setText(rowText());
+        bool codesRow = path.section == 1;
+        cell->textLabel()->setText(codesRow ? platform::tr(kDetectCodesRow) : rowText());
+        cell->setAccessoryType(codesRow && detectCodes()
+                                   ? platform::TableViewCell::Accessory::Checkmark
+                                   : platform::TableViewCell::Accessory::None);
         return cell;
     };
     _tableDelegate.didSelectRow = [this](platform::TableView&, platform::IndexPath path) {
@@ -79,7 +83,18 @@ std::string SettingsView::rowText() const {
                 : platform::trc("sign out of Facebook", "Logout");
 }
 
+bool SettingsView::detectCodes() const {
+    return !_userDefaults || !_userDefaults->contains(kDetectCodesKey) ||
+           _userDefaults->boolForKey(kDetectCodesKey);
+}
+
 void SettingsView::didSelectRow(platform::IndexPath path) {
+    if (path.section == 1) {
+        if (_userDefaults) _userDefaults->setBool(kDetectCodesKey, !detectCodes());
+        reload();
+        if (_settingsTable) _settingsTable->deselectRowAtIndexPath(path, true);
+        return;
+    }
     if (!connectedToNetwork()) {
         platform::AlertView::create(platform::tr("Cannot use Facebook"),
                                     platform::tr("Currently not connected to the internet"),

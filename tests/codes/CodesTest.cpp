@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+
+#include "codes/CodeContent.h"
+#include "codes/CodeReader.h"
+#include "codes/CodeScanner.h"
+#include "support/CodeImages.h"
+
+namespace quorbit::codes {
+namespace {
+
+using quorbit::testing::CodeFrame;
+using quorbit::testing::codeFrame;
+using quorbit::testing::sensorFrame;
+using ZXing::BarcodeFormat;
+
+std::optional<FoundCode> read(const CodeFrame& frame, int rotation) {
+    return readCode(greyUpright(frame.bgra.data(), frame.width, frame.height, rotation));
+}
+
+TEST(CodeReader, FindsEachFormatTurnedUprightSmallAndLarge) {
+    struct Case {
+        BarcodeFormat format;
+        std::string text;
+        int frameWidth, frameHeight, x, y, codeWidth, codeHeight, rotation;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {BarcodeFormat::QRCode,     "https://example.com/", 640,  480,  200, 120, 240, 240, 0},
+        {BarcodeFormat::QRCode,     "https://example.com/", 640,  480,  30,  40,  240, 240, 90},
+        {BarcodeFormat::QRCode,     "small",                1920, 1080, 1700, 900, 120, 120, 270},
+        {BarcodeFormat::DataMatrix, "matrix",               640,  480,  300, 200, 160, 160, 90},
+        {BarcodeFormat::Aztec,      "aztec",                640,  480,  300, 200, 160, 160, 0},
+        {BarcodeFormat::EAN13,      "4006381333931",        640,  480,  100, 150, 400, 160, 0},
+        {BarcodeFormat::EAN8,       "96385074",             640,  480,  100, 150, 300, 160, 90},
+        {BarcodeFormat::UPCA,       "036000291452",         640,  480,  100, 150, 400, 160, 0},
+        {BarcodeFormat::UPCE,       "01234565",             640,  480,  100, 150, 300, 160, 0},
+        {BarcodeFormat::Code128,    "Code 128",             640,  480,  60,  150, 500, 160, 90},
+        {BarcodeFormat::Code39,     "CODE39",               640,  480,  60,  150, 500, 160, 0},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ZXing::ToString(c.format) + std::string(" at ") + std::to_string(c.rotation));
+        CodeFrame upright = codeFrame(c.format, c.text, c.frameWidth, c.frameHeight, c.x, c.y,
+                                      c.codeWidth, c.codeHeight);
+        auto found = read(sensorFrame(upright, c.rotation), c.rotation);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->bytes, c.text);
+    }
+    EXPECT_FALSE(read(CodeFrame{640, 480, std::vector<std::uint8_t>(640 * 480 * 4, 255)}, 0));
+}
+
+TEST(CodeReader, TurnsAndScalesTheFrameToAtMost1280) {
+    // A sensor frame whose top left pixels are dark.
+    CodeFrame frame{1920, 1080, std::vector<std::uint8_t>(1920 * 1080 * 4, 255)};
+    std::fill_n(frame.bgra.begin(), 4 * 4, 0);
+    GreyImage upright = greyUpright(frame.bgra.data(), 1920, 1080, 90);
+    EXPECT_EQ(upright.width, 720);
+    EXPECT_EQ(upright.height, 1280);
+    // Turned clockwise, the sensor's top left lands at the top right.
+    EXPECT_EQ(upright.pixels[719], 0);
+    EXPECT_EQ(upright.pixels[0], 255);
+}
+
+TEST(CodeReader, KeepsBinaryAndLongContentByteForByte) {
+    std::string binary;
+    for (int i = 0; i < 256; ++i)
+        binary += char(i);
+    auto found = read(codeFrame(BarcodeFormat::QRCode, binary, 640, 480, 100, 20, 440, 440), 0);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bytes, binary);
+
+    std::string longText(2900, 'a');
+    for (std::size_t i = 0; i < longText.size(); i += 7)
+        longText[i] = char('a' + i % 26);
+    found = read(codeFrame(BarcodeFormat::QRCode, longText, 1280, 960, 50, 10, 940, 940), 0);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bytes, longText);
+    CodeContent content = classify(found->bytes);
+    EXPECT_EQ(content.title, longText.substr(0, kTextLimit) + "…");
+}
+
+TEST(CodeContent, ClassifiesAndOpensOnlySafeAddresses) {
+    struct Case {
+        std::string raw;
+        ContentKind kind;
+        std::string title, openUrl, copyText;
+    };
+    using K = ContentKind;
+    // clang-format off
+    const Case cases[] = {
+        {"https://example.com/a?b=1",            K::Link,  "example.com", "https://example.com/a?b=1", ""},
+        {"HTTP://Example.com:8080/x",            K::Link,  "Example.com", "HTTP://Example.com:8080/x", ""},
+        {"https://bank.example@evil.test/login", K::Link,  "evil.test",   "https://bank.example@evil.test/login", ""},
+        {"mailto:ann@example.com?subject=hi",    K::Email, "ann@example.com", "mailto:ann@example.com?subject=hi", ""},
+        {"ann@example.com",                      K::Email, "ann@example.com", "mailto:ann@example.com", ""},
+        {"tel:+4930123456",                      K::Phone, "+4930123456", "tel:+4930123456", ""},
+        {"geo:52.52,13.40",                      K::Geo,   "52.52,13.40", "geo:52.52,13.40", ""},
+        {"WIFI:S:Cafe\\;Net;T:WPA;P:pa\\;ss;;",  K::Wifi,  "Cafe;Net",    "", "pa;ss"},
+        {"wifi:T:WPA;P:secret;S:Home;;",         K::Wifi,  "Home",        "", "secret"},
+        {"file:///etc/passwd",                   K::Text,  "file:///etc/passwd", "", "file:///etc/passwd"},
+        {"javascript:alert(1)",                  K::Text,  "javascript:alert(1)", "", "javascript:alert(1)"},
+        {"fb123456://authorize#access_token=x",  K::Text,  "fb123456://authorize#access_token=x", "", "fb123456://authorize#access_token=x"},
+        {"myapp://do",                           K::Text,  "myapp://do",  "", "myapp://do"},
+        {"https://",                             K::Text,  "https://",    "", "https://"},
+        {"https://exa mple.com",                 K::Text,  "https://exa mple.com", "", "https://exa mple.com"},
+        {"https://example.com/\x1b[2J",          K::Text,  "https://example.com/\\u{001B}[2J", "", "https://example.com/\\u{001B}[2J"},
+        {"tel:+49\n30",                          K::Text,  "tel:+49\\n30", "", "tel:+49\n30"},
+        {"4006381333931",                        K::Text,  "4006381333931", "", "4006381333931"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.raw);
+        CodeContent content = classify(c.raw);
+        EXPECT_EQ(content.kind, c.kind);
+        EXPECT_EQ(content.title, c.title);
+        EXPECT_EQ(content.openUrl, c.openUrl);
+        EXPECT_EQ(content.copyText, c.copyText);
+    }
+    EXPECT_EQ(classify("https://example.com/a?b=1").detail, "https://example.com/a?b=1");
+}
+
+TEST(CodeContent, EscapesWhatCannotBeShown) {
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xc3\xa9 \xe2\x82\xac",      "caf\xc3\xa9 \xe2\x82\xac"},
+        {"a\nb\tc\rd\\",                  "a\\nb\\tc\\rd\\\\"},
+        {"\x1b[31m\x7f",                  "\\u{001B}[31m\\u{007F}"},
+        {"\xc2\x85 \xe2\x80\xae \xe2\x81\xa6", "\\u{0085} \\u{202E} \\u{2066}"},
+        {"\xff\xfe",                      "\\xFF\\xFE"},
+        {"\xc0\xaf \xed\xa0\x80",         "\\xC0\\xAF \\xED\\xA0\\x80"},
+        {"\xe2\x82",                      "\\xE2\\x82"},
+        {std::string("a\0b", 3),          "a\\u{0000}b"},
+    };
+    // clang-format on
+    for (const auto& [raw, shown] : cases)
+        EXPECT_EQ(escapeForDisplay(raw), shown) << shown;
+    EXPECT_EQ(escapeForDisplay("\x01\x02\x03", 2), "\\u{0001}\\u{0002}…");
+    EXPECT_EQ(classify("\xff\x01").copyText, "\\xFF\\u{0001}");
+}
+
+TEST(CodeScanner, SkipsFramesWhileReadingAndKeepsToFiveASecond) {
+    // Outcomes come through the main loop once the worker has posted them.
+    auto runUntil = [](auto done) {
+        for (int i = 0; i < 500 && !done(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            platform::RunLoop::main().runOnce(platform::RunLoop::Duration::zero());
+        }
+    };
+    auto now = std::chrono::steady_clock::now();
+    std::vector<std::optional<FoundCode>> outcomes;
+    CodeScanner scanner(
+        platform::RunLoop::main(), [&](const auto& found) { outcomes.push_back(found); },
+        [&] { return now; });
+    CodeFrame code = codeFrame(BarcodeFormat::QRCode, "hello", 640, 480, 200, 120, 240, 240);
+    capture::PixelBuffer frame(code.bgra.data(), 640, 480);
+    frame.lockBaseAddress();
+    ASSERT_TRUE(scanner.offer(frame));
+    now += std::chrono::seconds(1);
+    EXPECT_FALSE(scanner.offer(frame));  // the first attempt is still running
+    runUntil([&] { return !outcomes.empty(); });
+    ASSERT_EQ(outcomes.size(), 1u);
+    ASSERT_TRUE(outcomes[0]);
+    EXPECT_EQ(outcomes[0]->bytes, "hello");
+    EXPECT_FALSE(scanner.busy());
+    ASSERT_TRUE(scanner.offer(frame));
+    runUntil([&] { return outcomes.size() == 2; });
+    now += std::chrono::milliseconds(199);
+    EXPECT_FALSE(scanner.offer(frame));  // too soon after the last attempt began
+    now += std::chrono::milliseconds(1);
+    EXPECT_TRUE(scanner.offer(frame));
+    EXPECT_EQ(scanner.attempts(), 3u);
+}
+
+}  // namespace
+}  // namespace quorbit::codes
