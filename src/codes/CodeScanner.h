@@ -49,6 +49,7 @@ class CodeScanner {
         bool busy = false;     // from offer() until the outcome is handed over
         std::vector<std::uint8_t> bgra;
         int width = 0, height = 0, rotation = 0;
+        int turn = 0;  // a further quarter turn on every second attempt
         Handler handler;
     };
     static void work(std::shared_ptr<Shared> shared, platform::RunLoop* loop);

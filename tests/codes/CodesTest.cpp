@@ -173,6 +173,21 @@ TEST(CodeScanner, SkipsFramesWhileReadingAndKeepsToFiveASecond) {
     now += std::chrono::milliseconds(1);
     EXPECT_TRUE(scanner.offer(frame));
     EXPECT_EQ(scanner.attempts(), 3u);
+    runUntil([&] { return outcomes.size() == 3; });
+
+    // A bar code standing on its end is read on one of two attempts in a row.
+    CodeFrame bars = sensorFrame(
+        codeFrame(BarcodeFormat::Code128, "on its end", 640, 480, 120, 200, 400, 80), 90);
+    capture::PixelBuffer standing(bars.bgra.data(), bars.width, bars.height);
+    standing.lockBaseAddress();
+    for (std::size_t seen : {4u, 5u}) {
+        now += std::chrono::seconds(1);
+        ASSERT_TRUE(scanner.offer(standing));
+        runUntil([&] { return outcomes.size() == seen; });
+    }
+    ASSERT_EQ(outcomes.size(), 5u);
+    EXPECT_NE(bool(outcomes[3]), bool(outcomes[4]));
+    EXPECT_EQ((outcomes[3] ? outcomes[3] : outcomes[4]).value_or(FoundCode{}).bytes, "on its end");
 }
 
 }  // namespace
