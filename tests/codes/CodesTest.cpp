@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "codes/CodeContent.h"
 #include "codes/CodeReader.h"
 #include "codes/CodeScanner.h"
+#include "platform/gfx/ImageCodec.h"
 #include "support/CodeImages.h"
+#include "support/QuorbitProcess.h"
 
 namespace quorbit::codes {
 namespace {
@@ -188,6 +191,31 @@ TEST(CodeScanner, SkipsFramesWhileReadingAndKeepsToFiveASecond) {
     ASSERT_EQ(outcomes.size(), 5u);
     EXPECT_NE(bool(outcomes[3]), bool(outcomes[4]));
     EXPECT_EQ((outcomes[3] ? outcomes[3] : outcomes[4]).value_or(FoundCode{}).bytes, "on its end");
+}
+
+// The application itself: a code in front of the camera brings the banner up over the live
+// view, whatever filter is on, and only a tap hands its link to the desktop.
+TEST(CodesInTheApplication, ACodeInFrontOfTheCameraIsOpenedOnATap) {
+    quorbit::testing::ScratchDir dir("quorbit-codes");
+    CodeFrame code = codeFrame(BarcodeFormat::QRCode, "https://example.org/poster", 640, 480, 200,
+                               120, 240, 240);
+    platform::Image picture(code.width, code.height, code.bgra);  // grey: the order is moot
+    std::filesystem::path png = dir.path() / "code.png", opened = dir.path() / "opened";
+    ASSERT_TRUE(platform::ImageCodec::writePng(picture, png));
+    std::ofstream(dir.path() / "run.script")
+        << "tap-control preview-3\nexpect-control code-banner\nwait 500\n"
+        << "tap-control code-banner\nwait 500\nquit\n";
+    quorbit::testing::RunOptions options;
+    options.env = {{"QUORBIT_URL_OPENER", "printf '%s\\n' >> " + opened.string()}};
+    auto run = quorbit::testing::runQuorbit({"--headless", "--camera", "image:" + png.string(),
+                                             "--script", (dir.path() / "run.script").string()},
+                                            dir, options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::ifstream in(opened);
+    std::string line;
+    EXPECT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "https://example.org/poster");
+    EXPECT_FALSE(std::getline(in, line)) << "opened more than once";
 }
 
 }  // namespace
