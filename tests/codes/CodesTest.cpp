@@ -206,7 +206,9 @@ TEST(CodesInTheApplication, ACodeInFrontOfTheCameraIsOpenedOnATap) {
         << "tap-control preview-3\nexpect-control code-banner\nwait 500\n"
         << "tap-control code-banner\nwait 500\nquit\n";
     quorbit::testing::RunOptions options;
-    options.env = {{"QUORBIT_URL_OPENER", "printf '%s\\n' >> " + opened.string()}};
+    // Fresh settings: the picker comes first.
+    options.env = {{"QUORBIT_URL_OPENER", "printf '%s\\n' >> " + opened.string()},
+                   {"QUORBIT_CONFIG_DIR", (dir.path() / "config").string()}};
     auto run = quorbit::testing::runQuorbit({"--headless", "--camera", "image:" + png.string(),
                                              "--script", (dir.path() / "run.script").string()},
                                             dir, options);
