@@ -6,9 +6,13 @@
 #include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+
 #include "app/RenderCommands.h"
 #include "capture/ImageDevice.h"
+#include "codes/CodeScanner.h"
 #include "gpu/FrameDrawing.h"
+#include "platform/core/RunLoop.h"
 #include "platform/gl/GLTextureTarget.h"
 #include "screens/camera/quorbitViewController.h"
 #include "screens/picker/PreviewGrid.h"
@@ -102,6 +106,31 @@ void BM_LiveFrame_Quorbit(benchmark::State& state) {
     liveFrame(state, 90);
 }
 
+// The same frames while codes are read: each frame is offered to the code scanner as the
+// camera screen offers it (an attempt five times a second at most, on its worker thread),
+// and its outcomes come back through the main loop. attempts/s: attempts a second of wall time.
+void BM_LiveFrame_QuorbitReadingCodes(benchmark::State& state) {
+    camera_screen::quorbitViewController screen(context(), std::make_shared<FixedCamera>());
+    screen.setFilter(screen.programArray()[size_t(liveSlot(state))].get());
+    capture::PixelBuffer frame(frameBytes().data(), 640, 480, 90);
+    frame.lockBaseAddress();
+    codes::CodeScanner scanner(platform::RunLoop::main(), [](const auto&) {});
+    for (int i = 0; i < kWarmUpFrames; ++i)
+        screen.processNewCameraFrame(frame);
+    glFinish();
+    std::uint64_t before = scanner.attempts();
+    auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        scanner.offer(frame);
+        screen.processNewCameraFrame(frame);
+        glFinish();
+        platform::RunLoop::main().runOnce(platform::RunLoop::Duration::zero());
+    }
+    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    state.counters["attempts/s"] = double(scanner.attempts() - before) / wall.count();
+    state.SetLabel(gpu::kFilterSlotNames[liveSlot(state)]);
+}
+
 void BM_LiveFrame_QuorbitUpright(benchmark::State& state) {
     liveFrame(state, 0);
 }
@@ -173,6 +202,7 @@ void BM_PickerFrame_Minimal(benchmark::State& state) {
 // Interleave ours and the minimal loop so that machine noise hits both alike.
 BENCHMARK(BM_LiveFrame_Minimal)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LiveFrame_Quorbit)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LiveFrame_QuorbitReadingCodes)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LiveFrame_QuorbitUpright)->Arg(0)->Arg(6)->Arg(14)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PickerFrame_Minimal)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PickerFrame_Quorbit)->Unit(benchmark::kMillisecond);
