@@ -6,38 +6,11 @@
 #include <cstdio>
 #include <optional>
 
+#include "platform/core/Text.h"
+
 namespace quorbit::codes {
 
 namespace {
-
-// The length of the valid UTF-8 sequence at the start of s and its code point; 0 when the
-// bytes there are not one.
-std::size_t decodeOne(std::string_view s, char32_t& out) {
-    auto byte = [&](std::size_t i) { return std::uint8_t(s[i]); };
-    std::uint8_t b0 = byte(0);
-    if (b0 < 0x80) {
-        out = b0;
-        return 1;
-    }
-    std::size_t length;
-    char32_t min;
-    if ((b0 & 0xE0) == 0xC0) {
-        length = 2, min = 0x80, out = b0 & 0x1F;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        length = 3, min = 0x800, out = b0 & 0x0F;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        length = 4, min = 0x10000, out = b0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (s.size() < length) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-        out = (out << 6) | (byte(i) & 0x3F);
-    }
-    if (out < min || out > 0x10FFFF || (out >= 0xD800 && out <= 0xDFFF)) return 0;
-    return length;
-}
 
 bool needsEscape(char32_t c) {
     return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
@@ -53,10 +26,10 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
 
 // Printable UTF-8 with no spaces: the only text an address may be opened from.
 bool isCleanAddress(std::string_view raw) {
-    if (!isValidUtf8(raw)) return false;
+    if (!platform::isValidUtf8(raw)) return false;
     for (std::size_t i = 0; i < raw.size();) {
         char32_t c;
-        i += decodeOne(raw.substr(i), c);
+        i += platform::decodeUtf8(raw.substr(i), c);
         if (needsEscape(c) || c == ' ') return false;
     }
     return true;
@@ -119,16 +92,6 @@ bool looksLikeEmail(std::string_view raw) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view raw) {
-    for (std::size_t i = 0; i < raw.size();) {
-        char32_t c;
-        std::size_t n = decodeOne(raw.substr(i), c);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
-}
-
 std::string escapeForDisplay(std::string_view raw, std::size_t limit) {
     std::string out;
     std::size_t shown = 0, i = 0;
@@ -138,7 +101,7 @@ std::string escapeForDisplay(std::string_view raw, std::size_t limit) {
             break;
         }
         char32_t c;
-        std::size_t n = decodeOne(raw.substr(i), c);
+        std::size_t n = platform::decodeUtf8(raw.substr(i), c);
         char escape[16];
         if (n == 0) {
             std::snprintf(escape, sizeof escape, "\\x%02X", unsigned(std::uint8_t(raw[i])));
@@ -206,10 +169,10 @@ CodeContent classify(std::string_view raw) {
     content.title = escapeForDisplay(raw);
     // Line breaks and tabs are copied as they are; anything else unprintable is copied as
     // it is shown.
-    bool plain = isValidUtf8(raw);
+    bool plain = platform::isValidUtf8(raw);
     for (std::size_t i = 0; plain && i < raw.size();) {
         char32_t c;
-        i += decodeOne(raw.substr(i), c);
+        i += platform::decodeUtf8(raw.substr(i), c);
         plain = !needsEscape(c) || c == '\n' || c == '\t' || c == '\r';
     }
     content.copyText = plain ? std::string(raw) : escapeForDisplay(raw, raw.size());

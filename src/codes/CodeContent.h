@@ -38,7 +38,4 @@ CodeContent classify(std::string_view raw);
 // limit characters of raw are written (an escape counting as one); a cut text ends in "…".
 std::string escapeForDisplay(std::string_view raw, std::size_t limit = kTextLimit);
 
-// Whether raw is valid UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::string_view raw);
-
 }  // namespace quorbit::codes

@@ -14,40 +14,7 @@ std::optional<std::string> unescape(std::string_view text) {
 }
 
 bool isValidUtf8(std::string_view text) {
-    size_t i = 0, n = text.size();
-    while (i < n) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length;
-        std::uint32_t code;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            code = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            code = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > n) return false;
-        for (size_t k = 1; k < length; ++k) {
-            unsigned char d = static_cast<unsigned char>(text[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            code = (code << 6) | (d & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF.
-        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += length;
-    }
-    return true;
+    return platform::isValidUtf8(text);
 }
 
 std::map<std::string, std::string> parseParams(std::string_view query) {

@@ -1,5 +1,7 @@
 #include "platform/core/Text.h"
 
+#include <cstdint>
+
 namespace quorbit::platform {
 namespace {
 
@@ -65,6 +67,44 @@ std::optional<std::string> percentDecode(std::string_view text) {
         i += 2;
     }
     return out;
+}
+
+std::size_t decodeUtf8(std::string_view s, char32_t& out) {
+    if (s.empty()) return 0;
+    auto byte = [&](std::size_t i) { return std::uint8_t(s[i]); };
+    std::uint8_t b0 = byte(0);
+    if (b0 < 0x80) {
+        out = b0;
+        return 1;
+    }
+    std::size_t length;
+    char32_t min;
+    if ((b0 & 0xE0) == 0xC0) {
+        length = 2, min = 0x80, out = b0 & 0x1F;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3, min = 0x800, out = b0 & 0x0F;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4, min = 0x10000, out = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (s.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        out = (out << 6) | (byte(i) & 0x3F);
+    }
+    if (out < min || out > 0x10FFFF || (out >= 0xD800 && out <= 0xDFFF)) return 0;
+    return length;
+}
+
+bool isValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c;
+        std::size_t n = decodeUtf8(text.substr(i), c);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
 }
 
 }  // namespace quorbit::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,5 +21,13 @@ std::string percentEncode(std::string_view text);
 // The bytes that %XX sequences stand for, other bytes as they are; empty when a '%' is not
 // followed by two hex digits. "+" is left as it is.
 std::optional<std::string> percentDecode(std::string_view text);
+
+// The length of the valid UTF-8 sequence at the start of text, with its code point in out;
+// 0 when the bytes there are none (overlong forms, surrogates and values past U+10FFFF are
+// not valid).
+std::size_t decodeUtf8(std::string_view text, char32_t& out);
+
+// Whether text is valid UTF-8 throughout.
+bool isValidUtf8(std::string_view text);
 
 }  // namespace quorbit::platform
