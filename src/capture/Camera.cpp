@@ -40,7 +40,17 @@ struct Camera::AvailabilityState : std::enable_shared_from_this<AvailabilityStat
     }
 };
 
+struct Camera::StillState {
+    StillDone done;  // main thread; empty when no still is being taken
+};
+
 struct Camera::CaptureState {
+    struct StillRequest {
+        std::shared_ptr<CaptureDevice> device;
+        FrameSize size;
+        std::function<void(StillFrame&)> prepare;
+        std::shared_ptr<StillState> still;
+    };
     struct Wanted {
         std::shared_ptr<CaptureDevice> device;  // null: capture nothing
         std::uint64_t epoch = 0;
@@ -53,9 +63,10 @@ struct Camera::CaptureState {
 
     std::mutex mutex;
     std::condition_variable_any wake;
-    Wanted want;                    // guarded by mutex
-    std::uint64_t wantVersion = 0;  // guarded by mutex
-    bool finished = false;          // guarded by mutex: the capture thread has returned
+    Wanted want;                               // guarded by mutex
+    std::optional<StillRequest> stillRequest;  // guarded by mutex
+    std::uint64_t wantVersion = 0;             // guarded by mutex
+    bool finished = false;                     // guarded by mutex: the capture thread has returned
     std::condition_variable finishedChanged;
 
     void waitForChange(std::stop_token& stop, std::uint64_t version,
@@ -96,6 +107,7 @@ Camera::Camera(std::shared_ptr<DeviceLayer> devices, CameraOptions options)
     _state->options = _options;
     _state->mailbox = _mailbox;
     _state->availability = _availability;
+    _still = std::make_shared<StillState>();
     if (auto rotation = rotationOverride(); rotation)
         _state->rotation = rotation.value();
     else
@@ -128,6 +140,7 @@ Camera::~Camera() {
     _mailbox->advanceEpoch();  // a frame still waiting for the main thread is dropped
     _mailbox->setDelegate(nullptr);
     _availability->handler = nullptr;
+    _still->done = nullptr;
 }
 
 const CameraAvailability& Camera::availability() const {
@@ -204,14 +217,55 @@ void Camera::updateWanted() {
         ++_state->wantVersion;
     }
     _state->wake.notify_all();
-    if (device && !_thread.joinable()) {
-        _thread = std::jthread([state = _state](std::stop_token stop) {
-            captureLoop(state, stop);
-            std::lock_guard lock(state->mutex);
-            state->finished = true;
-            state->finishedChanged.notify_all();
+    if (device) startThread();
+}
+
+void Camera::startThread() {
+    if (_thread.joinable()) return;
+    _thread = std::jthread([state = _state](std::stop_token stop) {
+        captureLoop(state, stop);
+        std::lock_guard lock(state->mutex);
+        state->finished = true;
+        state->finishedChanged.notify_all();
+    });
+}
+
+std::vector<FrameSize> Camera::stillSizes() const {
+    const auto& device = currentDevice();
+    return device ? device->stillSizes() : std::vector<FrameSize>{};
+}
+
+bool Camera::isTakingStill() const {
+    return bool(_still->done);
+}
+
+void Camera::cancelStill() {
+    _still->done = nullptr;
+}
+
+bool Camera::captureStill(FrameSize size, std::function<void(StillFrame&)> prepare,
+                          StillDone done) {
+    if (isTakingStill() || !done) return false;
+    _still->done = std::move(done);
+    const auto& device = currentDevice();
+    if (!device) {
+        platform::RunLoop& loop = _options.loop ? *_options.loop : platform::RunLoop::main();
+        loop.post([still = _still] {
+            if (auto done = std::move(still->done)) {
+                still->done = nullptr;
+                done(platform::Error::make(CaptureError::NoStill, "there is no camera"));
+            }
         });
+        return true;
     }
+    {
+        std::lock_guard lock(_state->mutex);
+        _state->stillRequest = CaptureState::StillRequest{device, size, std::move(prepare), _still};
+        ++_state->wantVersion;
+    }
+    _state->wake.notify_all();
+    startThread();
+    return true;
 }
 
 void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_token stop) {
@@ -237,10 +291,33 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
     while (!stop.stop_requested()) {
         CaptureState::Wanted want;
         std::uint64_t version;
+        std::optional<CaptureState::StillRequest> still;
         {
             std::lock_guard lock(state->mutex);
             want = state->want;
             version = state->wantVersion;
+            still = std::move(state->stillRequest);
+            state->stillRequest.reset();
+        }
+        if (still) {
+            // The live stream makes way for the still; the loop opens it again afterwards.
+            if (active) active->close();
+            active.reset();
+            auto taken =
+                still->device->takeStill(still->size, kStillSettleFrames, kStillFrameTimeout);
+            if (taken && state->rotation) taken->rotation = *state->rotation;
+            if (taken && still->prepare) still->prepare(*taken);
+            platform::RunLoop& loop = options.loop ? *options.loop : platform::RunLoop::main();
+            loop.post(
+                [delivery = still->still, result = std::make_shared<platform::Result<StillFrame>>(
+                                              std::move(taken))]() mutable {
+                    if (auto done = std::move(delivery->done)) {
+                        delivery->done = nullptr;
+                        done(std::move(*result));
+                    }
+                });
+            lastFrame = options.clock();
+            continue;
         }
         if (want.device != active) {
             if (active) active->close();

@@ -80,6 +80,25 @@ class Camera : public CameraTypeSource {
 
     const FrameMailbox& mailbox() const { return *_mailbox; }
 
+    // Stills at a size of their own. stillSizes(): the sizes the current camera takes them at
+    // (empty without a camera). captureStill() asks the capture thread for one still at size
+    // from the current camera: the live frames pause while it switches the camera to that
+    // size and back, and come back by themselves afterwards when the camera runs. prepare,
+    // when given, runs with the still on the capture thread before it is handed over (work
+    // better kept off the main thread); done runs on the main thread with the still or why
+    // there is none, unless the camera is destroyed first. While a still is being taken
+    // another is refused: false, and its done is never called.
+    using StillDone = std::function<void(platform::Result<StillFrame>)>;
+    std::vector<FrameSize> stillSizes() const;
+    bool captureStill(FrameSize size, std::function<void(StillFrame&)> prepare, StillDone done);
+    bool isTakingStill() const;
+    // The still being taken is not handed to its done (the capture thread still finishes it).
+    void cancelStill();
+    // Frames let go by after switching the size, so that exposure settles; how long each
+    // frame of a still may take.
+    static constexpr int kStillSettleFrames = 3;
+    static constexpr std::chrono::milliseconds kStillFrameTimeout{2000};
+
     // Main thread. Not available while there is no camera to capture from, or the current
     // one cannot be opened or has failed (refused access, unplugged, busy, silent);
     // available again from its next frame. The handler hears of every change.
@@ -101,10 +120,13 @@ class Camera : public CameraTypeSource {
     // What the capture thread shares with the camera; the thread holds it, so a thread left
     // behind never touches a destroyed camera.
     struct CaptureState;
+    // A still asked for and not yet delivered (main thread).
+    struct StillState;
 
     void findDevices(DeviceLayer& layer);
     const std::shared_ptr<CaptureDevice>& currentDevice() const;
     void updateWanted();
+    void startThread();
     static void captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_token stop);
 
     CameraOptions _options;
@@ -117,6 +139,7 @@ class Camera : public CameraTypeSource {
     bool _running = false;
 
     std::shared_ptr<CaptureState> _state;
+    std::shared_ptr<StillState> _still;
     std::jthread _thread;
 };
 

@@ -1,5 +1,6 @@
 #include "capture/CameraSource.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -23,9 +24,10 @@ std::optional<CameraSource>& selection() {
 platform::Error badSource(const std::string& text, const char* why) {
     return platform::Error::make(
         CaptureError::BadSource,
-        platform::format("bad camera source \"%s\": %s (expected pipewire[:NAME], "
-                         "v4l2[:/dev/videoN], synthetic[:front|:back][:rotation=N] or image:PATH)",
-                         text.c_str(), why));
+        platform::format(
+            "bad camera source \"%s\": %s (expected pipewire[:NAME], "
+            "v4l2[:/dev/videoN], synthetic[:front|:back][:rotation=N][:size=WxH] or image:PATH)",
+            text.c_str(), why));
 }
 
 }  // namespace
@@ -47,28 +49,40 @@ platform::Result<CameraSource> CameraSource::parse(const std::string& text) {
         return CameraSource{Kind::PipeWire, argument.value_or(""), true, true};
     }
     if (kind == "synthetic") {
-        // synthetic[:front|:back][:rotation=N]
+        // synthetic[:front|:back][:rotation=N][:size=WxH]
         CameraSource source = synthetic();
         if (!argument) return source;
         std::string rest = *argument;
-        auto colon = rest.find(':');
-        std::string first = rest.substr(0, colon);
-        if (first == "front" || first == "back") {
-            source.front = first == "front";
-            source.back = first == "back";
+        bool first = true;
+        while (true) {
+            auto colon = rest.find(':');
+            std::string option = rest.substr(0, colon);
+            const std::string rotationKey = "rotation=", sizeKey = "size=";
+            if (first && (option == "front" || option == "back")) {
+                source.front = option == "front";
+                source.back = option == "back";
+            } else if (option.compare(0, rotationKey.size(), rotationKey) == 0) {
+                auto rotation = parseRotation(option.substr(rotationKey.size()));
+                if (!rotation) return badSource(text, "the rotation is 0, 90, 180 or 270");
+                source.rotation = *rotation;
+            } else if (option.compare(0, sizeKey.size(), sizeKey) == 0) {
+                int width = 0, height = 0, used = 0;
+                std::string size = option.substr(sizeKey.size());
+                if (std::sscanf(size.c_str(), "%5dx%5d%n", &width, &height, &used) != 2 ||
+                    size_t(used) != size.size() || width < 1 || height < 1 ||
+                    width > kMaxSyntheticSize.width || height > kMaxSyntheticSize.height) {
+                    return badSource(text, "the size is WIDTHxHEIGHT, up to 4000x3000");
+                }
+                source.size = FrameSize{width, height};
+            } else {
+                return badSource(text,
+                                 "the synthetic cameras are \"front\" and \"back\", "
+                                 "then \"rotation=N\" and \"size=WxH\"");
+            }
+            first = false;
             if (colon == std::string::npos) return source;
             rest = rest.substr(colon + 1);
         }
-        const std::string key = "rotation=";
-        if (rest.compare(0, key.size(), key) != 0) {
-            return badSource(text,
-                             "the synthetic cameras are \"front\" and \"back\", "
-                             "then \"rotation=N\"");
-        }
-        auto rotation = parseRotation(rest.substr(key.size()));
-        if (!rotation) return badSource(text, "the rotation is 0, 90, 180 or 270");
-        source.rotation = *rotation;
-        return source;
     }
     if (kind == "image") {
         if (!argument || argument->empty()) return badSource(text, "no picture after \"image:\"");
@@ -90,6 +104,7 @@ std::string CameraSource::toString() const {
             if (front && !back) text += ":front";
             if (back && !front) text += ":back";
             if (rotation != 90) text += ":rotation=" + std::to_string(rotation);
+            if (size) text += platform::format(":size=%dx%d", size->width, size->height);
             return text;
         }
         case Kind::Image:

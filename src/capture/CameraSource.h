@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "capture/CaptureDevice.h"
 #include "platform/core/Error.h"
 
 namespace quorbit::capture {
@@ -15,6 +17,8 @@ namespace quorbit::capture {
 //   synthetic:front      the test scene as one camera (also synthetic:back)
 //   synthetic:rotation=N the test scene as a sensor of that rotation (0, 90, 180, 270; 90
 //                        without it), alone or after the side: synthetic:back:rotation=0
+//   synthetic:size=WxH   the test scene offering stills up to W x H (at most 4000 x 3000),
+//                        after the side and rotation if any: synthetic:front:size=4000x3000
 //   image:PATH           a still picture (PNG or JPEG) delivered as frames
 // With no choice: the PipeWire cameras when a PipeWire daemon answers and offers any, else
 // the V4L2 cameras, else the test scene.
@@ -23,8 +27,10 @@ struct CameraSource {
 
     Kind kind = Kind::Default;
     std::string path;  // the V4L2 device or PipeWire node name (empty: all), or the picture
-    bool front = true, back = true;  // which synthetic cameras there are
-    int rotation = 90;               // the synthetic cameras' rotation
+    bool front = true, back = true;   // which synthetic cameras there are
+    int rotation = 90;                // the synthetic cameras' rotation
+    std::optional<FrameSize> size{};  // the synthetic cameras' largest still
+    static constexpr FrameSize kMaxSyntheticSize{4000, 3000};
 
     static platform::Result<CameraSource> parse(const std::string& text);
     static CameraSource synthetic() { return CameraSource{Kind::Synthetic, {}, true, true}; }

@@ -21,6 +21,7 @@ enum class CaptureError : long {
     NoUsableFormat = 5,  // the device offers no frame format that can be converted
     TooFewBuffers = 6,   // the driver gave fewer capture buffers than streaming needs
     UnknownBuffer = 7,   // the driver handed back a buffer that was never queued
+    NoStill = 8,         // no still came at the size asked for (not offered, or no frame in time)
 };
 constexpr const char* errorDomain(CaptureError) {
     return "quorbit.capture";
@@ -32,6 +33,26 @@ enum class DevicePosition : int { Unspecified = 0, Back = 1, Front = 2 };
 
 const char* positionName(DevicePosition position);
 
+// A frame's size in pixels as the sensor gives it (not turned upright).
+struct FrameSize {
+    int width = 0;
+    int height = 0;
+    std::int64_t pixels() const { return std::int64_t(width) * height; }
+    bool operator==(const FrameSize&) const = default;
+};
+
+// The largest of sizes by pixel count (the wider of two alike); none for an empty list.
+std::optional<FrameSize> largestSize(const std::vector<FrameSize>& sizes);
+
+// One still frame taken at a size of its own: width x height pixels, B, G, R, A, rows tightly
+// packed, as the sensor gave it; rotation as PixelBuffer::rotation() tells it.
+struct StillFrame {
+    int width = 0;
+    int height = 0;
+    int rotation = 0;
+    std::vector<std::uint8_t> bgra;
+};
+
 // What discovery tells about a frame source.
 struct DeviceInfo {
     std::string id;    // "/dev/video0", "synthetic:front", "image:/path/photo.jpg"
@@ -41,6 +62,9 @@ struct DeviceInfo {
     // The sensor's mounting as discovery tells it: the clockwise turn, in degrees (0, 90, 180,
     // 270), that shows its frames upright.
     int rotation = 0;
+    // The frame sizes a still can be taken at, in the formats the frame converter reads; empty
+    // where the source takes stills at the live size only.
+    std::vector<FrameSize> stillSizes{};
 };
 
 // A rotation as written by a user or a device ("0", "90", "180", "270"); none for anything else.
@@ -80,6 +104,25 @@ class CaptureDevice {
                                              const Destination& destination) = 0;
     // Stops producing frames and lets go of the source. Harmless when not open.
     virtual void close() = 0;
+
+    // The sizes a still can be taken at: DeviceInfo::stillSizes, or the live size where it
+    // names none. Any thread.
+    virtual std::vector<FrameSize> stillSizes() const;
+    // Capture thread, on a closed device: opens the source at size (one of stillSizes()),
+    // lets settleFrames frames go by so that exposure settles after the switch, takes the next
+    // frame into a buffer of its own and closes the source again, whatever happened. Each
+    // frame may take up to timeout. The default opens the source as for live frames, so it
+    // takes stills at the live size only.
+    virtual platform::Result<StillFrame> takeStill(FrameSize size, int settleFrames,
+                                                   std::chrono::milliseconds timeout);
+
+  protected:
+    // What takeStill() does on a source that openAtSize opens streaming frames of size
+    // through readFrame(): opens it, lets settleFrames usable frames go by, reads the next
+    // into a still of its own and closes the source again, whatever happened.
+    platform::Result<StillFrame> readStill(
+        FrameSize size, int settleFrames, std::chrono::milliseconds timeout,
+        const std::function<platform::Result<void>()>& openAtSize);
 };
 
 }  // namespace quorbit::capture

@@ -1,6 +1,10 @@
 #include "capture/GeneratedDevice.h"
 
+#include <algorithm>
+#include <new>
 #include <thread>
+
+#include "platform/core/Log.h"
 
 namespace quorbit::capture {
 
@@ -29,6 +33,27 @@ platform::Result<bool> GeneratedDevice::readFrame(std::chrono::milliseconds time
     if (std::uint8_t* out = destination()) render(_frameIndex, out);
     ++_frameIndex;
     return true;
+}
+
+platform::Result<StillFrame> GeneratedDevice::takeStill(FrameSize size, int,
+                                                        std::chrono::milliseconds) {
+    auto sizes = stillSizes();
+    if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) {
+        return platform::Error::make(
+            CaptureError::NoStill,
+            platform::format("%d x %d is not a size this camera offers", size.width, size.height));
+    }
+    if (auto prepared = prepare(); !prepared) return prepared.error();
+    StillFrame still{size.width, size.height, rotation(), {}};
+    try {
+        still.bgra.resize(std::size_t(size.pixels()) * 4);
+    } catch (const std::bad_alloc&) {
+        return platform::Error::make(CaptureError::NoStill,
+                                     "there is not enough memory for the still");
+    }
+    if (auto drawn = renderStill(_frameIndex > 0 ? _frameIndex - 1 : 0, still); !drawn)
+        return drawn.error();
+    return still;
 }
 
 }  // namespace quorbit::capture

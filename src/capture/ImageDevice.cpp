@@ -30,6 +30,29 @@ platform::Result<void> ImageDevice::prepare() {
     if (!image) return image.error();
     if (image->empty()) return platform::Error::make(CaptureError::EmptyPicture, "empty picture");
     _frame = cameraFrameFromPicture(*image);
+    _pictureWidth = image->width();
+    _pictureHeight = image->height();
+    return {};
+}
+
+std::vector<FrameSize> ImageDevice::stillSizes() const {
+    if (_pictureWidth <= 0) return CaptureDevice::stillSizes();
+    return {{_pictureWidth, _pictureHeight}};
+}
+
+platform::Result<void> ImageDevice::renderStill(std::uint64_t, StillFrame& still) {
+    auto image = platform::ImageCodec::readFile(_path);
+    if (!image) return image.error();
+    if (image->width() != still.width || image->height() != still.height) {
+        if (still.width == kFrameWidth && still.height == kFrameHeight) {
+            std::memcpy(still.bgra.data(), _frame.data(), _frame.size());
+            return {};
+        }
+        return platform::Error::make(CaptureError::NoStill, "the picture has changed");
+    }
+    FrameConverter toBgra(FrameConverter::Format::RGBA32, still.width, still.height, 0, still.width,
+                          still.height);
+    toBgra.convert(image->data(), image->pixels().size(), still.bgra.data());
     return {};
 }
 

@@ -48,7 +48,18 @@ PipeWireDevice::~PipeWireDevice() {
 }
 
 platform::Result<void> PipeWireDevice::open() {
+    return openAt({kFrameWidth, kFrameHeight}, false);
+}
+
+platform::Result<StillFrame> PipeWireDevice::takeStill(FrameSize size, int settleFrames,
+                                                       std::chrono::milliseconds timeout) {
+    return readStill(size, settleFrames, timeout, [&] { return openAt(size, true); });
+}
+
+platform::Result<void> PipeWireDevice::openAt(FrameSize size, bool still) {
     close();
+    _size = size;
+    _still = still;
     auto connected = PipeWireConnection::connect(_remote, kConnectTimeout);
     if (!connected)
         return deviceError("cannot be opened: " + connected.error().localizedDescription());
@@ -78,7 +89,14 @@ platform::Result<void> PipeWireDevice::open() {
 
 platform::Result<void> PipeWireDevice::connectStream(std::uint32_t nodeId) {
     auto offers = _connection->detailsOf(nodeId, kConnectTimeout).offers;
-    auto choice = PipeWireFormat::choose(offers);
+    auto choice = PipeWireFormat::choose(offers, _size, _still);
+    if (!choice && _still) {
+        return platform::Error::make(
+            CaptureError::NoStill,
+            platform::format("offers no frame format that can be converted at %d x %d (it "
+                             "offers %s)",
+                             _size.width, _size.height, offered(offers).c_str()));
+    }
     if (!choice) {
         return deviceError("offers no frame format that can be converted (it offers " +
                            offered(offers) + ")");
@@ -153,11 +171,12 @@ void PipeWireDevice::onParamChanged(void* data, std::uint32_t id, const spa_pod*
                    PipeWireFormat::formatName(raw.format) + ")");
         return;
     }
-    self->_reader.emplace(*format, int(raw.size.width), int(raw.size.height));
-    if (raw.size.width != unsigned(kFrameWidth) || raw.size.height != unsigned(kFrameHeight)) {
-        platform::Log::info(platform::format("camera %s: %ux%u frames, scaled to %dx%d",
-                                             self->_info.id.c_str(), raw.size.width,
-                                             raw.size.height, kFrameWidth, kFrameHeight));
+    const FrameSize size{int(raw.size.width), int(raw.size.height)};
+    self->_reader.emplace(*format, size.width, size.height, self->_size);
+    if (size != self->_size) {
+        platform::Log::info(platform::format("camera %s: %dx%d frames, scaled to %dx%d",
+                                             self->_info.id.c_str(), size.width, size.height,
+                                             self->_size.width, self->_size.height));
     }
     // Buffers the loop thread can read: plain memory or shared-memory files, mapped.
     std::uint8_t buffer[256];

@@ -65,6 +65,7 @@ std::vector<std::shared_ptr<CaptureDevice>> PipeWireDeviceLayer::devices() {
                         positionFor(full.prop("api.libcamera.location")),
                         {},
                         rotationFor(full.prop("api.libcamera.rotation"))};
+        info.stillSizes = PipeWireFormat::stillSizes(details.offers);
         for (const auto& offer : details.offers)
             for (std::string& line : PipeWireFormat::describe(offer))
                 info.formats.push_back(std::move(line));

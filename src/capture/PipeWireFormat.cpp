@@ -26,8 +26,6 @@ constexpr std::uint32_t kPreferred[] = {
     SPA_VIDEO_FORMAT_RGB,  SPA_VIDEO_FORMAT_NV12, SPA_VIDEO_FORMAT_I420,
 };
 
-constexpr PipeWireFormat::Size kWanted{640, 480};
-
 // The values of a property, whether a single value or a choice (its default first, which
 // an enumeration repeats among its alternatives); range: whether they are default, min, max.
 template <typename T>
@@ -61,19 +59,26 @@ std::vector<T> valuesOf(const spa_pod_object* object, std::uint32_t key, std::ui
     return found;
 }
 
-bool covers(const PipeWireFormat::Size& size) {
-    return size.width >= kWanted.width && size.height >= kWanted.height;
-}
-
 long area(const PipeWireFormat::Size& size) {
     return long(size.width) * size.height;
 }
 
-// Whether a is a better size to ask for than b.
-bool better(const PipeWireFormat::Size& a, const PipeWireFormat::Size& b) {
-    if ((a == kWanted) != (b == kWanted)) return a == kWanted;
+// Whether a is a better size to ask for than b, when wanted is.
+bool better(const PipeWireFormat::Size& a, const PipeWireFormat::Size& b,
+            const PipeWireFormat::Size& wanted) {
+    auto covers = [&](const PipeWireFormat::Size& size) {
+        return size.width >= wanted.width && size.height >= wanted.height;
+    };
+    if ((a == wanted) != (b == wanted)) return a == wanted;
     if (covers(a) != covers(b)) return covers(a);
     return covers(a) ? area(a) < area(b) : area(a) > area(b);
+}
+
+bool convertible(const PipeWireFormat::Offer& offer) {
+    return offer.subtype == "raw" &&
+           std::any_of(offer.formats.begin(), offer.formats.end(), [](std::uint32_t format) {
+               return PipeWireFormat::converterFormat(format).has_value();
+           });
 }
 
 }  // namespace
@@ -150,7 +155,8 @@ std::vector<std::string> PipeWireFormat::describe(const Offer& offer) {
     return lines;
 }
 
-std::optional<PipeWireFormat::Choice> PipeWireFormat::choose(const std::vector<Offer>& offers) {
+std::optional<PipeWireFormat::Choice> PipeWireFormat::choose(const std::vector<Offer>& offers,
+                                                             Size wanted, bool exactly) {
     for (std::uint32_t format : kPreferred) {
         std::optional<Size> best;
         for (const Offer& offer : offers) {
@@ -161,19 +167,36 @@ std::optional<PipeWireFormat::Choice> PipeWireFormat::choose(const std::vector<O
             if (offer.sizeRange) {
                 // The wanted size, or the nearest the range allows.
                 candidates = {
-                    Size{std::clamp(kWanted.width, offer.sizes[0].width,
+                    Size{std::clamp(wanted.width, offer.sizes[0].width,
                                     std::max(offer.sizes[0].width, offer.sizes[1].width)),
-                         std::clamp(kWanted.height, offer.sizes[0].height,
+                         std::clamp(wanted.height, offer.sizes[0].height,
                                     std::max(offer.sizes[0].height, offer.sizes[1].height))}};
             }
             for (const Size& size : candidates) {
                 if (size.width <= 0 || size.height <= 0) continue;
-                if (!best || better(size, *best)) best = size;
+                if (!best || better(size, *best, wanted)) best = size;
             }
         }
-        if (best) return Choice{format, *best};
+        if (best && (!exactly || *best == wanted)) return Choice{format, *best};
     }
     return std::nullopt;
+}
+
+std::vector<PipeWireFormat::Size> PipeWireFormat::stillSizes(const std::vector<Offer>& offers) {
+    std::vector<Size> sizes;
+    for (const Offer& offer : offers) {
+        if (!convertible(offer)) continue;
+        std::vector<Size> offered = offer.sizes;
+        if (offer.sizeRange) {
+            offered = {Size{std::max(offer.sizes[0].width, offer.sizes[1].width),
+                            std::max(offer.sizes[0].height, offer.sizes[1].height)}};
+        }
+        for (const Size& size : offered)
+            if (size.width > 0 && size.height > 0 &&
+                std::find(sizes.begin(), sizes.end(), size) == sizes.end())
+                sizes.push_back(size);
+    }
+    return sizes;
 }
 
 const spa_pod* PipeWireFormat::build(spa_pod_builder& builder, const Choice& choice) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/CaptureDevice.h"
 #include "capture/FrameConverter.h"
 
 struct spa_pod;
@@ -16,10 +17,7 @@ namespace quorbit::capture {
 // parameters), which of the offers the camera asks for, and the format object that asks.
 class PipeWireFormat {
   public:
-    struct Size {
-        int width = 0, height = 0;
-        bool operator==(const Size&) const = default;
-    };
+    using Size = FrameSize;
     // One EnumFormat parameter of a node: its pixel formats and the frame sizes it offers
     // for each. Sizes are a list, or a range from min to max (sizes[0], sizes[1]).
     struct Offer {
@@ -47,9 +45,17 @@ class PipeWireFormat {
     static std::vector<std::string> describe(const Offer& offer);
 
     // The format to ask for among the offers: the first convertible one in the order YUY2,
-    // then the RGB and BGR formats, then NV12, then I420; at 640 x 480, else the smallest
-    // size that covers it, else the largest. None when nothing offered can be converted.
-    static std::optional<Choice> choose(const std::vector<Offer>& offers);
+    // then the RGB and BGR formats, then NV12, then I420; at wanted (the live size unless
+    // told), else the smallest size that covers it, else the largest. exactly: the first of
+    // those formats offered at wanted itself, for a still. None when nothing offered can be
+    // converted (at wanted, when exactly).
+    static std::optional<Choice> choose(const std::vector<Offer>& offers,
+                                        Size wanted = {CaptureDevice::kFrameWidth,
+                                                       CaptureDevice::kFrameHeight},
+                                        bool exactly = false);
+    // The sizes a still can be taken at, once each: those offered in a convertible format,
+    // the largest of a range.
+    static std::vector<Size> stillSizes(const std::vector<Offer>& offers);
 
     // The EnumFormat object asking for choice at any frame rate up to the node's, 24 a
     // second preferred.

@@ -29,8 +29,7 @@ bool PipeWireFrameReader::read(const spa_buffer& buffer,
     std::size_t packed = std::size_t(_width) * std::size_t(FrameConverter::bytesPerPixel(_format));
     std::size_t bytesPerRow = first->bytesPerRow ? first->bytesPerRow : packed;
     if (!_converter || _converter->bytesPerRow() != bytesPerRow)
-        _converter.emplace(_format, _width, _height, bytesPerRow, CaptureDevice::kFrameWidth,
-                           CaptureDevice::kFrameHeight);
+        _converter.emplace(_format, _width, _height, bytesPerRow, _out.width, _out.height);
     if (!_converter->valid()) return false;
 
     int planes = FrameConverter::planeCount(_format);

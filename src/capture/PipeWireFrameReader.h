@@ -10,12 +10,14 @@ struct spa_buffer;
 namespace quorbit::capture {
 
 // Turns the frames of a PipeWire stream, buffers in the negotiated format, into BGRA
-// frames of the camera's size. Row lengths come with each buffer; a planar frame comes as
-// one block of data per plane, or its planes one after the other in a single block.
+// frames of the output size (the camera's live size unless told). Row lengths come with each
+// buffer; a planar frame comes as one block of data per plane, or its planes one after the
+// other in a single block.
 class PipeWireFrameReader {
   public:
-    PipeWireFrameReader(FrameConverter::Format format, int width, int height)
-        : _format(format), _width(width), _height(height) {}
+    PipeWireFrameReader(FrameConverter::Format format, int width, int height,
+                        FrameSize out = {CaptureDevice::kFrameWidth, CaptureDevice::kFrameHeight})
+        : _format(format), _width(width), _height(height), _out(out) {}
 
     FrameConverter::Format format() const { return _format; }
     int width() const { return _width; }
@@ -29,6 +31,7 @@ class PipeWireFrameReader {
   private:
     FrameConverter::Format _format;
     int _width, _height;
+    FrameSize _out;
     std::optional<FrameConverter> _converter;  // for the row length last seen
 };
 

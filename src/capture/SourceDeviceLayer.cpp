@@ -44,9 +44,11 @@ std::vector<std::shared_ptr<CaptureDevice>> SourceDeviceLayer::devices() {
     std::vector<std::shared_ptr<CaptureDevice>> found;
     auto synthetic = [&](bool front, bool back, int rotation) {
         if (front)
-            found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Front, rotation));
+            found.push_back(
+                std::make_shared<SyntheticDevice>(DevicePosition::Front, rotation, _source.size));
         if (back)
-            found.push_back(std::make_shared<SyntheticDevice>(DevicePosition::Back, rotation));
+            found.push_back(
+                std::make_shared<SyntheticDevice>(DevicePosition::Back, rotation, _source.size));
     };
     switch (_source.kind) {
         case CameraSource::Kind::PipeWire:

@@ -79,13 +79,15 @@ void SyntheticScene::discCentre(std::uint64_t frameIndex, int& x, int& y) const 
     double sx = std::sin(2 * std::numbers::pi * t / kDiscPeriodX);
     double sy = std::sin(2 * std::numbers::pi * t / kDiscPeriodY);
     if (_style == Style::Back) sx = -sx;
-    x = _width / 2 + int(sx * std::max(0, _width / 2 - _radius - 8));
-    y = _height / 2 + int(sy * std::max(0, _height / 2 - _radius - 8));
+    int margin = std::max(1, _height / 60);  // 8 pixels at 480 rows
+    x = _width / 2 + int(sx * std::max(0, _width / 2 - _radius - margin));
+    y = _height / 2 + int(sy * std::max(0, _height / 2 - _radius - margin));
 }
 
 void SyntheticScene::render(std::uint64_t frameIndex, std::uint8_t* out) const {
     std::size_t rowBytes = std::size_t(_width) * 4;
-    std::uint64_t shift = frameIndex * kScrollPerFrame % std::uint64_t(_width);
+    // kScrollPerFrame pixels a frame at 640 columns, as much of the width at any other size.
+    std::uint64_t shift = frameIndex * kScrollPerFrame % 640 * std::uint64_t(_width) / 640;
     // The front scene moves right, the back one left.
     std::size_t offset = _style == Style::Front ? std::size_t(_width) - shift : shift;
     offset %= std::size_t(_width);

@@ -9,13 +9,15 @@ namespace quorbit::capture {
 // with hard black-and-white edges that scrolls sideways, and a face-sized bright disc with a
 // dark rim that travels around the frame. The front and back cameras get different scenes.
 // Everything but the scroll offset and the disc position is computed once, so a frame costs
-// little more than copying it.
+// little more than copying it. The scene scales with its size: the same frame at another size
+// shows the same picture.
 class SyntheticScene {
   public:
     enum class Style { Front, Back };
 
     SyntheticScene(Style style, int width = 640, int height = 480);
 
+    Style style() const { return _style; }
     int width() const { return _width; }
     int height() const { return _height; }
     int discRadius() const { return _radius; }

@@ -68,11 +68,20 @@ platform::Error V4L2Device::errnoError(const char* what, int error) {
 }
 
 platform::Result<void> V4L2Device::open() {
+    return openAt({kFrameWidth, kFrameHeight}, false);
+}
+
+platform::Result<StillFrame> V4L2Device::takeStill(FrameSize size, int settleFrames,
+                                                   std::chrono::milliseconds timeout) {
+    return readStill(size, settleFrames, timeout, [&] { return openAt(size, true); });
+}
+
+platform::Result<void> V4L2Device::openAt(FrameSize size, bool still) {
     close();
     _fd = _calls.open(_info.id.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (_fd < 0) return errnoError("cannot be opened", errno);
     readRotation();
-    auto result = setFormat();
+    auto result = setFormat(size, still);
     if (result) result = startStreaming();
     if (!result) close();
     return result;
@@ -99,29 +108,37 @@ void V4L2Device::readRotation() {
     _rotation = int(control.value);
 }
 
-platform::Result<void> V4L2Device::setFormat() {
-    // YUYV is what most webcams send as is; BGR24 is the fallback libv4l2 converts to.
+platform::Result<void> V4L2Device::setFormat(FrameSize size, bool still) {
+    const FrameSize out = still ? size : FrameSize{kFrameWidth, kFrameHeight};
+    std::optional<FrameSize> otherSize;  // what the driver gave a still instead of size
+    // YUYV is what most webcams send as is; BGR24 is the fallback libv4l2 converts to (a
+    // still's size may come only that way, from MJPEG).
     for (std::uint32_t wanted : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24}) {
         v4l2_format format{};
         format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        format.fmt.pix.width = kFrameWidth;
-        format.fmt.pix.height = kFrameHeight;
+        format.fmt.pix.width = unsigned(size.width);
+        format.fmt.pix.height = unsigned(size.height);
         format.fmt.pix.pixelformat = wanted;
         format.fmt.pix.field = V4L2_FIELD_NONE;
         if (xioctl(VIDIOC_S_FMT, &format) < 0) return errnoError("format could not be set", errno);
         const v4l2_pix_format& pix = format.fmt.pix;
         auto kind = FrameConverter::fromFourcc(pix.pixelformat);
         if (!kind) continue;
-        _converter.emplace(*kind, int(pix.width), int(pix.height), pix.bytesperline, kFrameWidth,
-                           kFrameHeight);
+        const FrameSize given{int(pix.width), int(pix.height)};
+        if (still && given != size) {
+            otherSize = given;
+            continue;
+        }
+        _converter.emplace(*kind, given.width, given.height, pix.bytesperline, out.width,
+                           out.height);
         if (!_converter->valid()) {
             _converter.reset();
             continue;
         }
-        if (pix.width != unsigned(kFrameWidth) || pix.height != unsigned(kFrameHeight)) {
+        if (given != out) {
             platform::Log::info(platform::format("camera %s: %ux%u frames, scaled to %dx%d",
-                                                 _info.id.c_str(), pix.width, pix.height,
-                                                 kFrameWidth, kFrameHeight));
+                                                 _info.id.c_str(), pix.width, pix.height, out.width,
+                                                 out.height));
         }
         // Ask for 24 frames a second where the driver lets us choose; the cap downstream
         // holds either way.
@@ -133,6 +150,12 @@ platform::Result<void> V4L2Device::setFormat() {
             xioctl(VIDIOC_S_PARM, &parm);
         }
         return {};
+    }
+    if (otherSize) {
+        return platform::Error::make(
+            CaptureError::NoStill,
+            platform::format("gives %d x %d frames when asked for %d x %d", otherSize->width,
+                             otherSize->height, size.width, size.height));
     }
     return platform::Error::make(CaptureError::NoUsableFormat,
                                  "offers no frame format that can be converted");

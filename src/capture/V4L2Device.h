@@ -32,8 +32,9 @@ class V4L2Calls {
 
 // A V4L2 video-capture device streamed through libv4l2 with memory-mapped buffers. It asks
 // for 640 x 480 YUYV and, when the driver has no YUYV, for BGR24 (which libv4l2 makes from
-// MJPEG and the like); each frame is converted to BGRA on the capture thread. Its rotation is
-// the driver's V4L2_CID_CAMERA_SENSOR_ROTATION, read on opening; 0 where the driver has no
+// MJPEG and the like); each frame is converted to BGRA on the capture thread. A still is
+// asked for the same way at its own size, which the driver must give as it is. Its rotation
+// is the driver's V4L2_CID_CAMERA_SENSOR_ROTATION, read on opening; 0 where the driver has no
 // such control (USB webcams).
 class V4L2Device : public CaptureDevice {
   public:
@@ -51,6 +52,10 @@ class V4L2Device : public CaptureDevice {
     platform::Result<bool> readFrame(std::chrono::milliseconds timeout,
                                      const Destination& destination) override;
     void close() override;
+    // Opens the device at size (a driver that gives frames of another size fails it with
+    // CaptureError::NoStill) and converts one frame at that size.
+    platform::Result<StillFrame> takeStill(FrameSize size, int settleFrames,
+                                           std::chrono::milliseconds timeout) override;
 
     // A readable error for a failed call (CaptureError::DeviceFailed, with the errno
     // underneath); errno values a user meets get plain words.
@@ -62,8 +67,11 @@ class V4L2Device : public CaptureDevice {
         std::size_t length;
     };
 
+    // Opens the device streaming frames of size: live frames, when not still, are scaled to
+    // the live size from whatever size the driver gives; a still's come at size or not at all.
+    platform::Result<void> openAt(FrameSize size, bool still);
     void readRotation();
-    platform::Result<void> setFormat();
+    platform::Result<void> setFormat(FrameSize size, bool still);
     platform::Result<void> startStreaming();
     int xioctl(unsigned long request, void* argument);
 

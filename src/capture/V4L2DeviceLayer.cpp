@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "capture/FrameConverter.h"
 #include "capture/V4L2Device.h"
 #include "platform/core/FileHandle.h"
 #include "platform/core/Log.h"
@@ -48,35 +49,46 @@ std::optional<std::int64_t> orientationOf(int fd) {
     return value;
 }
 
-// "YUYV 640x480 1280x720" per pixel format, for listings.
-std::vector<std::string> formatsOf(int fd) {
-    std::vector<std::string> formats;
+}  // namespace
+
+V4L2DeviceLayer::Offers V4L2DeviceLayer::offersOf(const Ioctl& ioctl) {
+    Offers offers;
     for (std::uint32_t index = 0;; ++index) {
         v4l2_fmtdesc description{};
         description.index = index;
         description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (xioctl(fd, VIDIOC_ENUM_FMT, &description) < 0) break;
-        std::string text = fourccText(description.pixelformat);
+        if (ioctl(VIDIOC_ENUM_FMT, &description) < 0) break;
+        const std::uint32_t fourcc = description.pixelformat;
+        const bool convertible = FrameConverter::fromFourcc(fourcc) ||
+                                 fourcc == V4L2_PIX_FMT_MJPEG || fourcc == V4L2_PIX_FMT_JPEG;
+        auto still = [&](std::uint32_t width, std::uint32_t height) {
+            const FrameSize size{int(width), int(height)};
+            if (convertible && size.width > 0 && size.height > 0 &&
+                std::find(offers.stillSizes.begin(), offers.stillSizes.end(), size) ==
+                    offers.stillSizes.end())
+                offers.stillSizes.push_back(size);
+        };
+        std::string text = fourccText(fourcc);
         for (std::uint32_t sizeIndex = 0;; ++sizeIndex) {
             v4l2_frmsizeenum size{};
             size.index = sizeIndex;
-            size.pixel_format = description.pixelformat;
-            if (xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) < 0) break;
+            size.pixel_format = fourcc;
+            if (ioctl(VIDIOC_ENUM_FRAMESIZES, &size) < 0) break;
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
                 text += platform::format(" %ux%u", size.discrete.width, size.discrete.height);
+                still(size.discrete.width, size.discrete.height);
             } else {
                 text += platform::format(" %ux%u-%ux%u", size.stepwise.min_width,
                                          size.stepwise.min_height, size.stepwise.max_width,
                                          size.stepwise.max_height);
+                still(size.stepwise.max_width, size.stepwise.max_height);
                 break;
             }
         }
-        formats.push_back(text);
+        offers.formats.push_back(text);
     }
-    return formats;
+    return offers;
 }
-
-}  // namespace
 
 V4L2DeviceLayer::V4L2DeviceLayer(std::string onlyPath, std::string deviceDir)
     : _onlyPath(std::move(onlyPath)), _deviceDir(std::move(deviceDir)) {}
@@ -137,11 +149,14 @@ std::optional<DeviceInfo> V4L2DeviceLayer::probe(const std::string& path, bool e
     } else if (!isCaptureDevice(caps.capabilities, caps.device_caps)) {
         skip("not a video-capture device");
     } else {
+        auto offers = offersOf(
+            [fd](unsigned long request, void* argument) { return xioctl(fd, request, argument); });
         info = DeviceInfo{
             path,
             std::string(reinterpret_cast<const char*>(caps.card),
                         strnlen(reinterpret_cast<const char*>(caps.card), sizeof caps.card)),
-            positionFor(orientationOf(fd)), formatsOf(fd)};
+            positionFor(orientationOf(fd)), std::move(offers.formats)};
+        info->stillSizes = std::move(offers.stillSizes);
     }
     return info;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,18 @@ class V4L2DeviceLayer : public DeviceLayer {
     static DevicePosition positionFor(std::optional<std::int64_t> orientation);
     // The names of the videoN nodes in dir, in numeric order.
     static std::vector<std::string> deviceNodes(const std::string& dir);
+
+    // What a node offers, as its VIDIOC_ENUM_FMT and VIDIOC_ENUM_FRAMESIZES tell it through
+    // ioctl (answering as the system call does): a line per pixel format for listings
+    // ("YUYV 640x480 1280x720", "MJPG 32x32-1920x1080"), and the sizes a still can be taken
+    // at, once each: the discrete sizes and the largest of a range, of the formats the
+    // camera converts and those libv4l2 turns into BGR24 for it (MJPEG, JPEG).
+    struct Offers {
+        std::vector<std::string> formats;
+        std::vector<FrameSize> stillSizes;
+    };
+    using Ioctl = std::function<int(unsigned long request, void* argument)>;
+    static Offers offersOf(const Ioctl& ioctl);
 
   private:
     std::optional<DeviceInfo> probe(const std::string& path, bool explicitlyAsked);

@@ -29,6 +29,8 @@ TEST(PipeWireFormat, ChoosesTheFormatAndSizeToAskFor) {
         const char* name;
         std::vector<Offer> offers;
         std::optional<Choice> expected;
+        Size wanted = {640, 480};
+        bool exactly = false;  // a still
     };
     auto want = [](std::uint32_t format, int width, int height) {
         return std::optional(Choice{format, {width, height}});
@@ -53,10 +55,38 @@ TEST(PipeWireFormat, ChoosesTheFormatAndSizeToAskFor) {
          {mjpg, raw({GRAY8}, {{640, 480}}), raw({I420}, {{320, 240}})}, want(I420, 320, 240)},
         {"nothing convertible", {raw({GRAY8}, {{640, 480}})}, std::nullopt},
         {"no sizes", {raw({YUY2}, {})}, std::nullopt},
+        {"another size wanted", {raw({YUY2}, {{640, 480}, {1920, 1080}, {1280, 720}})},
+         want(YUY2, 1920, 1080), {1280, 960}},
+        // A still: the first format offered at its size, or none.
+        {"a still", {raw({YUY2}, {{640, 480}, {1280, 720}}), raw({NV12, I420}, {{1920, 1080}})},
+         want(NV12, 1920, 1080), {1920, 1080}, true},
+        {"a still at the live size", {raw({YUY2}, {{640, 480}})}, want(YUY2, 640, 480),
+         {640, 480}, true},
+        {"a still in a range", {raw({I420}, {{32, 32}, {2592, 1944}}, true)},
+         want(I420, 2592, 1944), {2592, 1944}, true},
+        {"a still past a range", {raw({I420}, {{32, 32}, {2592, 1944}}, true)}, std::nullopt,
+         {2600, 1944}, true},
+        {"a still at a size not offered", {raw({YUY2}, {{1280, 720}, {3840, 2160}})},
+         std::nullopt, {1920, 1080}, true},
+        {"a still offered compressed only", {Offer{"mjpg", {}, {{1920, 1080}}},
+         raw({YUY2}, {{640, 480}}), raw({GRAY8}, {{1920, 1080}})}, std::nullopt, {1920, 1080},
+         true},
     };
     // clang-format on
     for (const auto& c : cases)
-        EXPECT_EQ(PipeWireFormat::choose(c.offers), c.expected) << c.name;
+        EXPECT_EQ(PipeWireFormat::choose(c.offers, c.wanted, c.exactly), c.expected) << c.name;
+}
+
+TEST(PipeWireFormat, StillsAreOfferedAtTheSizesOfConvertibleFormatsAndARangesLargest) {
+    const std::vector<Offer> offers = {
+        raw({SPA_VIDEO_FORMAT_YUY2}, {{640, 480}, {1280, 720}}),
+        raw({SPA_VIDEO_FORMAT_GRAY8}, {{3840, 2160}}),
+        Offer{"mjpg", {}, {{1920, 1080}}},
+        raw({SPA_VIDEO_FORMAT_GRAY8, SPA_VIDEO_FORMAT_NV12}, {{32, 32}, {2592, 1944}}, true),
+        raw({SPA_VIDEO_FORMAT_I420}, {{1280, 720}, {0, 0}}),
+    };
+    EXPECT_EQ(PipeWireFormat::stillSizes(offers),
+              (std::vector<Size>{{640, 480}, {1280, 720}, {2592, 1944}}));
 }
 
 TEST(PipeWireFormat, ReadsANodesOffersAndAsksBack) {

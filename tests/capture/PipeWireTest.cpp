@@ -410,5 +410,50 @@ TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
     }
 }
 
+// GStreamer's fake nodes offer one size each: a still at the back node's 1280 x 720, larger
+// than the live frames, and one at a size it does not offer.
+TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndTheLiveFramesComeBack) {
+    Node back = backCamera("stillback");
+    back.rotation = "90";
+    start({back});
+    auto devices =
+        PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0]->stillSizes(), (std::vector<FrameSize>{{1280, 720}}));
+
+    auto cam = camera("pipewire:stillback", 300ms);
+    RecordingDelegate delegate;
+    cam->setDelegate(&delegate);
+    ASSERT_TRUE(pumpUntil([&] { return showsBack(delegate.last); }, kEventTimeout))
+        << session->daemonLogs();
+    std::optional<platform::Result<StillFrame>> taken;
+    auto take = [&](FrameSize size) {
+        taken.reset();
+        return cam->captureStill(size, nullptr, [&](auto result) { taken = std::move(result); }) &&
+               pumpUntil([&] { return taken.has_value(); }, kEventTimeout);
+    };
+    ASSERT_TRUE(take({1280, 720}));
+    ASSERT_TRUE(*taken) << taken->error().localizedDescription() << session->daemonLogs();
+    const StillFrame& still = taken->value();
+    EXPECT_EQ(std::tuple(still.width, still.height, still.rotation), std::tuple(1280, 720, 90));
+    ASSERT_EQ(still.bgra.size(), 1280u * 720 * 4);
+    for (auto [x, y] : {std::pair(0, 0), {1279, 0}, {640, 360}, {0, 719}, {1279, 719}})
+        EXPECT_TRUE(
+            quorbit::testing::near(&still.bgra[std::size_t(y * 1280 + x) * 4], {224, 80, 32}, 8))
+            << x << "," << y;
+
+    ASSERT_TRUE(take({1920, 1080}));
+    ASSERT_FALSE(*taken);
+    EXPECT_TRUE(taken->error().is(CaptureError::NoStill));
+    EXPECT_EQ(taken->error().localizedDescription(),
+              "offers no frame format that can be converted at 1920 x 1080 (it offers NV12 "
+              "1280x720)");
+
+    std::size_t frames = delegate.tags.size();
+    ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() > frames + 2; }, kEventTimeout))
+        << session->daemonLogs();
+    EXPECT_TRUE(showsBack(delegate.last));
+}
+
 }  // namespace
 }  // namespace quorbit::capture::testing

@@ -2,6 +2,7 @@
 #include <linux/videodev2.h>
 
 #include <filesystem>
+#include <thread>
 #include <tuple>
 
 #include "FakeDevices.h"
@@ -37,6 +38,11 @@ TEST(CameraSource, ParsesTheSourceNames) {
         {"synthetic:back:rotation=270", CameraSource{Kind::Synthetic, "", false, true, 270}},
         {"synthetic:rotation=45", {}}, {"synthetic:rotation=", {}}, {"synthetic:front:", {}},
         {"synthetic:rotation=0:front", {}},
+        {"synthetic:size=4000x3000", CameraSource{Kind::Synthetic, "", true, true, 90, FrameSize{4000, 3000}}},
+        {"synthetic:front:rotation=0:size=1920x1080",
+         CameraSource{Kind::Synthetic, "", true, false, 0, FrameSize{1920, 1080}}},
+        {"synthetic:size=4001x3000", {}}, {"synthetic:size=0x10", {}}, {"synthetic:size=12x", {}},
+        {"synthetic:size=640x480x", {}}, {"synthetic:size=640x480:front", {}},
         {"image:/tmp/a:b.png", CameraSource{Kind::Image, "/tmp/a:b.png", true, true}},
         {"pipewire", CameraSource{Kind::PipeWire, "", true, true}},
         {"pipewire:libcamera_front", CameraSource{Kind::PipeWire, "libcamera_front", true, true}},
@@ -49,9 +55,9 @@ TEST(CameraSource, ParsesTheSourceNames) {
         ASSERT_EQ(source.ok(), c.expected.has_value()) << c.text;
         if (!source.ok()) continue;
         const CameraSource& e = *c.expected;
-        EXPECT_EQ(
-            std::tie(source->kind, source->path, source->front, source->back, source->rotation),
-            std::tie(e.kind, e.path, e.front, e.back, e.rotation))
+        EXPECT_EQ(std::tie(source->kind, source->path, source->front, source->back,
+                           source->rotation, source->size),
+                  std::tie(e.kind, e.path, e.front, e.back, e.rotation, e.size))
             << c.text;
         EXPECT_EQ(source->toString(), c.text);
     }
@@ -195,6 +201,65 @@ TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
     missing.setDelegate(&none);
     EXPECT_FALSE(pumpUntil([&] { return !none.tags.empty(); }, 300ms));
     EXPECT_EQ(log.count("missing.png"), 1);
+}
+
+// Stills at a size of their own: the largest the source offers, taken between live frames,
+// which come back by themselves; the prepare step runs off the main thread.
+TEST(Camera, TakesStillsAtTheSizesItsSourceOffersBetweenLiveFrames) {
+    ScratchDir dir("quorbit-stills");
+    ASSERT_TRUE(
+        platform::ImageCodec::writePng(quorbit::testing::quadrantPicture(80, 48), dir / "p.png")
+            .ok());
+    struct Case {
+        std::string source;
+        FrameSize largest;
+        int rotation;
+    };
+    const Case cases[] = {{"synthetic:front:size=1280x960", {1280, 960}, 90},
+                          {"image:" + (dir / "p.png").string(), {80, 48}, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        Camera camera(CameraSource::parse(c.source).value());
+        RecordingDelegate delegate;
+        camera.setDelegate(&delegate);
+        ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }, 3000ms));
+        EXPECT_EQ(largestSize(camera.stillSizes()), c.largest);
+
+        std::optional<platform::Result<StillFrame>> got;
+        bool preparedOffMain = false;
+        auto mainThread = std::this_thread::get_id();
+        ASSERT_TRUE(camera.captureStill(
+            c.largest,
+            [&](StillFrame&) { preparedOffMain = std::this_thread::get_id() != mainThread; },
+            [&](platform::Result<StillFrame> still) { got = std::move(still); }));
+        // One at a time.
+        EXPECT_FALSE(camera.captureStill(c.largest, {}, [](auto) {}));
+        ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }, 5000ms));
+        ASSERT_TRUE(got->ok()) << got->error().localizedDescription();
+        const StillFrame& still = got->value();
+        EXPECT_EQ((FrameSize{still.width, still.height}), c.largest);
+        EXPECT_EQ(still.rotation, c.rotation);
+        EXPECT_EQ(still.bgra.size(), std::size_t(c.largest.pixels()) * 4);
+        EXPECT_TRUE(preparedOffMain);
+        if (c.rotation == 0) {
+            // The picture's own pixels: red at the top left, grey at the bottom right.
+            EXPECT_EQ(still.bgra[2], 200);
+            EXPECT_EQ(still.bgra[still.bgra.size() - 2], 230);
+        }
+        std::size_t seen = delegate.tags.size();
+        EXPECT_TRUE(pumpUntil([&] { return delegate.tags.size() > seen + 2; }, 3000ms));
+
+        // A size the source does not offer, and a still cancelled before it came.
+        got.reset();
+        ASSERT_TRUE(camera.captureStill({4000, 3000}, {}, [&](auto still) { got = still; }));
+        ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }, 3000ms));
+        EXPECT_FALSE(got->ok());
+        got.reset();
+        ASSERT_TRUE(camera.captureStill(c.largest, {}, [&](auto still) { got = still; }));
+        camera.cancelStill();
+        EXPECT_FALSE(camera.isTakingStill());
+        EXPECT_FALSE(pumpUntil([&] { return got.has_value(); }, 500ms));
+    }
 }
 
 }  // namespace

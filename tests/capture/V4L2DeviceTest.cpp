@@ -2,14 +2,18 @@
 #include <linux/videodev2.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <optional>
+#include <tuple>
 #include <vector>
 
+#include "FakeDevices.h"
 #include "capture/V4L2Device.h"
+#include "capture/V4L2DeviceLayer.h"
 
 namespace quorbit::capture {
 namespace {
@@ -25,6 +29,14 @@ class FakeDriver : public V4L2Calls {
     struct Answer {
         std::uint32_t fourcc;
         unsigned width = kW, height = kH;
+        std::vector<FrameSize> asked = {};  // sizes given as asked for, instead of the above
+    };
+    // A pixel format as the driver lists it: its discrete sizes, or a range from sizes[0] to
+    // sizes[1].
+    struct Listed {
+        std::uint32_t fourcc;
+        std::vector<FrameSize> sizes;
+        bool range = false;
     };
     struct Frame {
         std::vector<std::uint8_t> bytes;
@@ -39,6 +51,7 @@ class FakeDriver : public V4L2Calls {
     std::optional<std::int64_t> sensorRotation;  // the control's value; none: no such control
     bool hungUp = false;
     std::deque<Frame> frames;
+    std::vector<Listed> listed;
 
     // What the device did.
     std::vector<std::uint32_t> requested;
@@ -78,6 +91,10 @@ class FakeDriver : public V4L2Calls {
                 requested.push_back(pix.pixelformat);
                 Answer answer = formats.count(pix.pixelformat) ? formats[pix.pixelformat]
                                                                : Answer{V4L2_PIX_FMT_MJPEG};
+                const FrameSize asked{int(pix.width), int(pix.height)};
+                if (std::find(answer.asked.begin(), answer.asked.end(), asked) !=
+                    answer.asked.end())
+                    answer.width = pix.width, answer.height = pix.height;
                 pix.pixelformat = answer.fourcc;
                 pix.width = answer.width;
                 pix.height = answer.height;
@@ -120,6 +137,30 @@ class FakeDriver : public V4L2Calls {
                                 std::min(frame.bytes.size(), buffers[b->index].size()));
                 b->bytesused = unsigned(frame.bytes.size());
                 b->flags = frame.damaged ? V4L2_BUF_FLAG_ERROR : 0;
+                return 0;
+            }
+            case VIDIOC_ENUM_FMT: {
+                auto* d = static_cast<v4l2_fmtdesc*>(argument);
+                if (d->index >= listed.size()) return fail(EINVAL);
+                d->pixelformat = listed[d->index].fourcc;
+                return 0;
+            }
+            case VIDIOC_ENUM_FRAMESIZES: {
+                auto* f = static_cast<v4l2_frmsizeenum*>(argument);
+                auto it = std::find_if(listed.begin(), listed.end(), [&](const Listed& l) {
+                    return l.fourcc == f->pixel_format;
+                });
+                if (it == listed.end() || f->index >= (it->range ? 1 : it->sizes.size()))
+                    return fail(EINVAL);
+                const FrameSize& size = it->sizes[f->index];
+                if (!it->range) {
+                    f->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+                    f->discrete = {unsigned(size.width), unsigned(size.height)};
+                    return 0;
+                }
+                f->type = V4L2_FRMSIZE_TYPE_STEPWISE;
+                f->stepwise = {unsigned(size.width),  unsigned(it->sizes[1].width),  16,
+                               unsigned(size.height), unsigned(it->sizes[1].height), 16};
                 return 0;
             }
             case VIDIOC_STREAMON:
@@ -299,6 +340,94 @@ TEST_F(V4L2DeviceTest, StreamsConvertedFramesAndRequeuesEveryBuffer) {
     EXPECT_FALSE(driver.streaming);
     EXPECT_EQ(driver.mapped, 0);
     EXPECT_FALSE(driver.open_);
+}
+
+TEST_F(V4L2DeviceTest, DiscoveryListsTheFormatsAndTheStillSizesOfThoseItConverts) {
+    constexpr std::uint32_t GREY = V4L2_PIX_FMT_GREY;
+    driver.listed = {
+        {V4L2_PIX_FMT_YUYV, {{640, 480}, {1280, 720}}},
+        {V4L2_PIX_FMT_MJPEG, {{640, 480}, {1920, 1080}}},  // libv4l2 makes BGR24 of it
+        {GREY, {{3840, 2160}}},                            // nothing converts it
+        {V4L2_PIX_FMT_NV12, {{32, 32}, {2592, 1944}}, true},
+    };
+    auto offers = V4L2DeviceLayer::offersOf(
+        [&](unsigned long request, void* argument) { return driver.ioctl(7, request, argument); });
+    EXPECT_EQ(offers.formats,
+              (std::vector<std::string>{"YUYV 640x480 1280x720", "MJPG 640x480 1920x1080",
+                                        "GREY 3840x2160", "NV12 32x32-2592x1944"}));
+    EXPECT_EQ(offers.stillSizes,
+              (std::vector<FrameSize>{{640, 480}, {1280, 720}, {1920, 1080}, {2592, 1944}}));
+}
+
+TEST_F(V4L2DeviceTest, TakesAStillAtItsOwnSizeAndStreamsLiveFramesAgainAfterwards) {
+    constexpr FrameSize kLarge{1920, 1080};
+    constexpr std::uint32_t Y = V4L2_PIX_FMT_YUYV, B = V4L2_PIX_FMT_BGR24;
+    // YUYV at the live size only; the large size comes as BGR24 (libv4l2's, from MJPEG).
+    driver.formats[Y] = {Y};
+    driver.formats[B] = {B, kW, kH, {kLarge}};
+    driver.sensorRotation = 90;
+    auto bgr = testing::randomBytes(std::size_t(kLarge.pixels()) * 3);
+    std::vector<std::uint8_t> expected;  // the same pixels, as BGRA
+    for (std::size_t i = 0; i < bgr.size(); i += 3)
+        expected.insert(expected.end(), {bgr[i], bgr[i + 1], bgr[i + 2], 255});
+    const std::vector<std::uint8_t> settling(bgr.size(), 0x40);
+    driver.frames = {{settling}, {settling, true}, {settling}, {bgr}, {settling}};
+
+    auto still = device.takeStill(kLarge, 2, 0ms);
+    ASSERT_TRUE(still) << still.error().localizedDescription();
+    EXPECT_EQ(driver.requested, (std::vector<std::uint32_t>{Y, B}));
+    EXPECT_EQ(std::tuple(still->width, still->height, still->rotation),
+              std::tuple(kLarge.width, kLarge.height, 90));
+    EXPECT_TRUE(still->bgra == expected) << "the third good frame, converted at full size";
+    EXPECT_FALSE(driver.open_ || driver.streaming || driver.mapped);
+
+    // Live again: YUYV at 640 x 480.
+    driver.requested.clear();
+    std::vector<std::uint8_t> white;  // Y 235, U and V 128
+    for (int i = 0; i < kW * kH / 2; ++i)
+        white.insert(white.end(), {235, 128, 235, 128});
+    driver.frames = {{white}};
+    ASSERT_TRUE(device.open());
+    EXPECT_EQ(driver.requested, std::vector<std::uint32_t>{Y});
+    auto live = device.readFrame(0ms, destination);
+    ASSERT_TRUE(live);
+    EXPECT_TRUE(*live);
+    EXPECT_EQ(std::vector<int>(out.begin(), out.begin() + 4),
+              (std::vector<int>{255, 255, 255, 255}));
+}
+
+TEST_F(V4L2DeviceTest, AStillTheDriverDoesNotGiveAtItsSizeFailsAndLeavesTheDeviceClosed) {
+    constexpr FrameSize kLarge{1920, 1080};
+    constexpr std::uint32_t Y = V4L2_PIX_FMT_YUYV, B = V4L2_PIX_FMT_BGR24;
+    struct Case {
+        const char* name;
+        std::map<std::uint32_t, FakeDriver::Answer> formats;
+        unsigned long failing;
+        CaptureError code;
+        std::string message;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"another size", {{Y, {Y}}, {B, {B, 1280, 720}}}, 0, CaptureError::NoStill,
+         "gives 1280 x 720 frames when asked for 1920 x 1080"},
+        {"refused", {{Y, {Y, kW, kH, {kLarge}}}}, VIDIOC_S_FMT, CaptureError::DeviceFailed,
+         std::string("format could not be set: ") + std::strerror(EINVAL)},
+        {"no frame", {{Y, {Y, kW, kH, {kLarge}}}}, 0, CaptureError::NoStill,
+         "no frame came from the camera"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDriver driver;
+        driver.formats = c.formats;
+        if (c.failing) driver.failing[c.failing] = EINVAL;
+        V4L2Device device(kCamera, driver);
+        auto still = device.takeStill(kLarge, 2, 0ms);
+        ASSERT_FALSE(still);
+        EXPECT_TRUE(still.error().is(c.code));
+        EXPECT_EQ(still.error().localizedDescription(), c.message);
+        EXPECT_FALSE(driver.open_ || driver.streaming || driver.mapped);
+    }
 }
 
 }  // namespace
