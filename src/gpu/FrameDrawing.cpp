@@ -171,40 +171,48 @@ platform::Point frameCoordinateAt(int cameraType, platform::Point viewPoint) {
     return {at(0), at(1)};
 }
 
+QuadUniforms quadUniforms(int cameraType, platform::Size picture, platform::Point viewCentre) {
+    QuadUniforms uniforms;
+    uniforms.aspect = picture.width > 0 ? GLfloat(picture.height / picture.width) : 1.0f;
+    uniforms.width = GLfloat(picture.width);
+    uniforms.height = GLfloat(picture.height);
+    uniforms.centre = frameCoordinateAt(cameraType, viewCentre);
+    return uniforms;
+}
+
+void drawQuad(ShaderProgram& program, GLuint texture, const GLfloat texCoords[8],
+              const QuadUniforms& uniforms) {
+    program.enable();
+    if (!program.program()) return;
+    GLint position = program.getAttributeLocation("position");
+    GLint texCoord = program.getAttributeLocation("texCoord");
+    GLint centre = program.getUniformLocation("u_center");
+    glVertexAttribPointer(GLuint(position), 2, GL_FLOAT, GL_FALSE, 0, kSquareVertices);
+    glEnableVertexAttribArray(GLuint(position));
+    glVertexAttribPointer(GLuint(texCoord), 2, GL_FLOAT, GL_FALSE, 0, texCoords);
+    glEnableVertexAttribArray(GLuint(texCoord));
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glUniform1i(program.getUniformLocation("s_texture"), 0);
+    glUniform2f(program.getUniformLocation("u_scale"), 1.0f, uniforms.aspect);
+    glUniform2f(program.getUniformLocation("u_viewSize"), uniforms.width, uniforms.height);
+    if (centre >= 0) glUniform2f(centre, GLfloat(uniforms.centre.x), GLfloat(uniforms.centre.y));
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+}
+
 void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cameraType,
                    const platform::Color& clear, platform::Point centre) {
     program.enable();
-    GLint position = program.getAttributeLocation("position");
-    GLint texCoord = program.getAttributeLocation("texCoord");
-    GLint sampler = program.getUniformLocation("s_texture");
-    GLint scale = program.getUniformLocation("u_scale");
-    GLint centreLocation = program.getUniformLocation("u_center");
-    GLint viewSize = program.getUniformLocation("u_viewSize");
-
     view.setFramebuffer();
     glClearColor(GLfloat(clear.r), GLfloat(clear.g), GLfloat(clear.b), GLfloat(clear.a));
     glClear(GL_COLOR_BUFFER_BIT);
-    if (program.program()) {
-        glVertexAttribPointer(GLuint(position), 2, GL_FLOAT, GL_FALSE, 0, kSquareVertices);
-        glEnableVertexAttribArray(GLuint(position));
-        const GLfloat* table =
-            cameraType == capture::kCameraFront ? kFrontCameraTexCoords : kBackCameraTexCoords;
-        glVertexAttribPointer(GLuint(texCoord), 2, GL_FLOAT, GL_FALSE, 0, table);
-        glEnableVertexAttribArray(GLuint(texCoord));
-        glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glUniform1i(sampler, 0);
-        GLfloat aspect = view.framebufferWidth() > 0
-                             ? GLfloat(view.framebufferHeight()) / GLfloat(view.framebufferWidth())
-                             : 1.0f;
-        glUniform2f(scale, 1.0f, aspect);
-        glUniform2f(viewSize, GLfloat(view.framebufferWidth()), GLfloat(view.framebufferHeight()));
-        if (centreLocation >= 0) {
-            platform::Point at = frameCoordinateAt(cameraType, centre);
-            glUniform2f(centreLocation, GLfloat(at.x), GLfloat(at.y));
-        }
-        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    }
+    const GLfloat* table =
+        cameraType == capture::kCameraFront ? kFrontCameraTexCoords : kBackCameraTexCoords;
+    int width = view.framebufferWidth(), height = view.framebufferHeight();
+    // An empty surface keeps an aspect of 1.
+    platform::Size picture =
+        width > 0 ? platform::Size{double(width), double(height)} : platform::Size{1, 1};
+    drawQuad(program, texture, table, quadUniforms(cameraType, picture, centre));
     view.presentFramebuffer();
 }
 

@@ -78,6 +78,21 @@ platform::Point frameCoordinateAt(int cameraType, platform::Point viewPoint);
 void drawFrameQuad(GLView& view, ShaderProgram& program, GLuint texture, int cameraType,
                    const platform::Color& clear, platform::Point centre = kViewCentre);
 
+// The uniforms one picture's quads are drawn with: "u_scale" from its aspect, "u_viewSize" its
+// size in pixels, and "u_center" the frame coordinate under the centre (see drawFrameQuad).
+struct QuadUniforms {
+    GLfloat aspect = 1;  // height / width
+    GLfloat width = 0, height = 0;
+    platform::Point centre;  // in frame coordinates
+};
+QuadUniforms quadUniforms(int cameraType, platform::Size picture,
+                          platform::Point viewCentre = kViewCentre);
+
+// Draws texture through program as one quad covering the bound framebuffer's viewport, with
+// texCoords (strip order) and uniforms. Nothing for a program without a GL program object.
+void drawQuad(ShaderProgram& program, GLuint texture, const GLfloat texCoords[8],
+              const QuadUniforms& uniforms);
+
 // The view's picture as the shutter takes it: RGBA, top row first, at the framebuffer's size
 // (platform::readBoundFramebuffer on the view's framebuffer). Makes the view's context
 // current and binds its framebuffer first, so whatever else was drawn since does not matter.

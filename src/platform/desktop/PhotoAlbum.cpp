@@ -197,9 +197,10 @@ void writeIfd(std::string& tiff, const std::vector<IfdEntry>& entries) {
     tiff += values;
 }
 
-// The APP1 payload: "Exif" and a big-endian TIFF block with the orientation, the program and
-// the local time the photo was taken (with its offset from UTC).
-std::string exifBlock(ImageOrientation orientation, std::chrono::system_clock::time_point taken) {
+// The APP1 payload: "Exif" and a big-endian TIFF block with the orientation, the program, the
+// size, the details given and the local time the photo was taken (with its offset from UTC).
+std::string exifBlock(ImageOrientation orientation, std::chrono::system_clock::time_point taken,
+                      int width, int height, const PhotoDetails& details) {
     std::time_t seconds = std::chrono::system_clock::to_time_t(taken);
     std::tm local{};
     localtime_r(&seconds, &local);
@@ -215,12 +216,21 @@ std::string exifBlock(ImageOrientation orientation, std::chrono::system_clock::t
         {0x9000, IfdEntry::Undefined, 4, "0232"},  // Exif version
         asciiEntry(0x9003, stamp),                 // taken
         asciiEntry(0x9011, zone),                  // offset of that time from UTC
+        longEntry(0xa002, std::uint32_t(width)),   // pixels across
+        longEntry(0xa003, std::uint32_t(height)),  // pixels down
     };
-    std::vector<IfdEntry> primary = {
-        shortEntry(0x0112, std::uint16_t(exifOrientation(orientation))),
-        asciiEntry(0x0131, bundle.name() + " " + bundle.version()), asciiEntry(0x0132, stamp),
-        longEntry(0x8769, 0),  // where the Exif directory starts, filled in below
-    };
+    // The texts of the primary directory, in tag order, where they are not empty: the image
+    // description, make and model, then what the code adds below.
+    std::vector<IfdEntry> primary;
+    for (auto [tag, text] : {std::pair{std::uint16_t(0x010e), &details.description},
+                             std::pair{std::uint16_t(0x010f), &details.make},
+                             std::pair{std::uint16_t(0x0110), &details.model}}) {
+        if (!text->empty()) primary.push_back(asciiEntry(tag, *text));
+    }
+    primary.push_back(shortEntry(0x0112, std::uint16_t(exifOrientation(orientation))));
+    primary.push_back(asciiEntry(0x0131, bundle.name() + " " + bundle.version()));
+    primary.push_back(asciiEntry(0x0132, stamp));
+    primary.push_back(longEntry(0x8769, 0));  // where the Exif directory starts: below
     primary.back() = longEntry(0x8769, 8 + ifdSize(primary));
 
     std::string tiff = "MM";
@@ -299,11 +309,11 @@ PhotoAlbum::~PhotoAlbum() {
 }
 
 void PhotoAlbum::writeImageToSavedPhotosAlbum(Image image, ImageOrientation orientation,
-                                              Completion completion) {
+                                              Completion completion, PhotoDetails details) {
     {
         std::lock_guard lock(_mutex);
         _jobs.push_back(Job{std::move(image), orientation, std::move(completion),
-                            std::chrono::system_clock::now()});
+                            std::chrono::system_clock::now(), std::move(details)});
         if (!_worker.joinable()) _worker = std::thread([this] { work(); });
     }
     _wake.notify_all();
@@ -335,8 +345,9 @@ Result<fs::path> PhotoAlbum::store(const Job& job) {
     if (ec) return folderError(ec.value(), folder);
     if (!fs::is_directory(folder, ec)) return folderError(ENOTDIR, folder);
 
-    auto jpeg =
-        ImageCodec::encodeJpeg(job.image, kJpegQuality, exifBlock(job.orientation, job.taken));
+    auto jpeg = ImageCodec::encodeJpeg(
+        job.image, job.details.jpegQuality,
+        exifBlock(job.orientation, job.taken, job.image.width(), job.image.height(), job.details));
     if (!jpeg)
         return albumError(
             PhotoAlbumError::EncodingFailed,

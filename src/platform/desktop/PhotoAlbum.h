@@ -40,8 +40,18 @@ enum class PhotoAlbumError : long {
     WriteFailed = 5,        // any other failure of the file system
 };
 
-// The photo album: a folder of JPEG photos (quality 95, with an Exif block carrying the
-// orientation and the time the photo was taken).
+// What a photo's Exif block tells besides its orientation, size, program and time, and how
+// it is encoded. Empty texts are left out of the block.
+struct PhotoDetails {
+    std::string make;         // the camera's maker
+    std::string model;        // the camera's model (its name where the maker is not known)
+    std::string description;  // what the photo is: the look it was taken with, "Thermal"
+    int jpegQuality = 95;     // 1..100
+};
+
+// The photo album: a folder of JPEG photos (quality 95 unless told otherwise, with an Exif
+// block carrying the orientation, the size, the program, the time the photo was taken and the
+// details the caller gives).
 //
 // Photos are written on the album's own worker thread, one at a time, in the order they were
 // handed over. Each photo is written to a hidden temporary file in the album folder, flushed
@@ -56,7 +66,6 @@ enum class PhotoAlbumError : long {
 class PhotoAlbum {
   public:
     static constexpr const char* kErrorDomain = "quorbit.photo-album";
-    static constexpr int kJpegQuality = 95;
     using Completion = std::function<void(const Result<std::filesystem::path>&)>;
 
     // The album in folder, made when the first photo is written; without one, the album is
@@ -76,7 +85,7 @@ class PhotoAlbum {
     // Hands image over to be written with orientation; returns at once. completion (may be
     // empty) runs on the main thread when the photo is safely on disk or has failed.
     void writeImageToSavedPhotosAlbum(Image image, ImageOrientation orientation,
-                                      Completion completion);
+                                      Completion completion, PhotoDetails details = {});
 
   private:
     struct Job {
@@ -84,6 +93,7 @@ class PhotoAlbum {
         ImageOrientation orientation;
         Completion completion;
         std::chrono::system_clock::time_point taken;
+        PhotoDetails details;
     };
 
     void work();

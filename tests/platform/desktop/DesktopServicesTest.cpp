@@ -15,8 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "platform/core/Bundle.h"
 #include "platform/core/RunLoop.h"
@@ -127,6 +129,63 @@ TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationAndTimeTaken) {
     EXPECT_EQ(fs::status(*written.begin()).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                   fs::perms::others_read);
+}
+
+// The Exif block as a photo tool reads it (exiv2, not the album's own code), each tag's
+// name and value.
+std::map<std::string, std::string> exifTags(const fs::path& path) {
+    std::map<std::string, std::string> tags;
+    std::string command = "exiv2 -q -pa '" + path.string() + "' 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return tags;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        // "Exif.Image.Model        Ascii      5  text"
+        std::istringstream in(line);
+        std::string name, type, count, value;
+        in >> name >> type >> count;
+        std::getline(in >> std::ws, value);
+        while (!value.empty() && (value.back() == '\n' || value.back() == ' '))
+            value.pop_back();
+        tags[name] = value;
+    }
+    pclose(pipe);
+    return tags;
+}
+
+TEST_F(PhotoAlbumTest, ThePhotosDetailsReachItsExifAndTheQualityItsEncoding) {
+    PhotoAlbum album(dir);
+    PhotoDetails details{"Acme", "Acme Cam 3", "Thermal", 92};
+    std::optional<Result<fs::path>> written;
+    album.writeImageToSavedPhotosAlbum(
+        testPicture(), ImageOrientation::Up, [&](const Result<fs::path>& r) { written = r; },
+        details);
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return written.has_value(); }, 20s));
+    ASSERT_TRUE(written->ok());
+    auto tags = exifTags(written->value());
+    ASSERT_FALSE(tags.empty()) << "exiv2 reads nothing";
+    const std::pair<const char*, const char*> expected[] = {
+        {"Exif.Image.Make", "Acme"},
+        {"Exif.Image.Model", "Acme Cam 3"},
+        {"Exif.Image.ImageDescription", "Thermal"},
+        {"Exif.Image.Software", "Flurio " QUORBIT_VERSION},
+        {"Exif.Image.Orientation", "top, left"},
+        {"Exif.Photo.PixelXDimension", "320"},
+        {"Exif.Photo.PixelYDimension", "427"},
+    };
+    for (auto [name, value] : expected)
+        EXPECT_EQ(tags[name], value) << name;
+    EXPECT_EQ(tags["Exif.Photo.DateTimeOriginal"].size(), 19u);
+    EXPECT_EQ(tags["Exif.Photo.OffsetTimeOriginal"].size(), 6u);
+    EXPECT_EQ(testing::inspectJpeg(written->value())->firstLuminanceQuant, 3) << "quality 92";
+    // Without details nothing of them is written.
+    auto plain = writeAndWait(album, testPicture());
+    ASSERT_TRUE(plain.ok());
+    auto plainTags = exifTags(*plain);
+    EXPECT_EQ(plainTags.count("Exif.Image.Model") + plainTags.count("Exif.Image.Make") +
+                  plainTags.count("Exif.Image.ImageDescription"),
+              0u);
+    EXPECT_EQ(plainTags["Exif.Photo.PixelXDimension"], "320");
 }
 
 TEST_F(PhotoAlbumTest, NeverOverwritesAPhotoAndLosesNoneWhenClosed) {
