@@ -42,8 +42,10 @@ int usage(std::FILE* out = stderr) {
         "       quorbit --version\n"
         "A launch with a window while Flurio runs brings that one to the front and ends;\n"
         "--new-instance starts another all the same (--headless runs never hand over).\n"
-        "SOURCE: pipewire[:NAME], v4l2[:/dev/videoN], synthetic[:front|:back][:rotation=N]\n"
-        "        or image:PATH; QUORBIT_CAMERA_ROTATION=N replaces every camera's rotation\n"
+        "SOURCE: pipewire[:NAME], v4l2[:/dev/videoN],\n"
+        "        synthetic[:front|:back][:rotation=N][:size=WxH] (stills up to WxH, at most\n"
+        "        4000x3000) or image:PATH; QUORBIT_CAMERA_ROTATION=N replaces every camera's\n"
+        "        rotation\n"
         "N (a rotation): 0, 90, 180 or 270, the clockwise turn that shows a camera's\n"
         "        frames upright; render and contact-sheet take their input as upright (0)\n");
     return app::kExitUsage;

@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "app/RenderCommands.h"
 #include "platform/gfx/ImageCodec.h"
@@ -585,6 +586,45 @@ TEST_F(RenderCommands, ContactSheetShowsSixteenPreviewsAtThePickersPlaces) {
             EXPECT_EQ(testing::colourDistance(sheet->pixel(11 + d, 11 + d),
                                               sheet->pixel(320 * page + 11 + d, 11 + d)),
                       0);
+}
+
+// "Full" in the settings: the photo is the camera's largest still, upright, through the look
+// in use (Grayscale: every pixel grey), with the Exif size; a sensor lying on its side gives a
+// portrait photo, an upright one a landscape photo.
+TEST_F(CommandLine, FullSizePhotosAreTheCamerasStillUprightThroughTheLook) {
+    std::string script = file("full.script",
+                              "wait 800\ntap-control shutter\nexpect-control saving\n"
+                              "wait-gone saving 30000\nquit\n");
+    for (auto [rotation, width, height] : {std::tuple{90, 3000, 4000}, {0, 4000, 3000}}) {
+        SCOPED_TRACE(rotation);
+        fs::path run = dir / std::to_string(rotation);
+        fs::create_directories(run / "config");
+        std::ofstream(run / "config" / "defaults.json")
+            << R"({"PhotoSize": "full", "LastFilterUsed": 9})";
+        RunOptions options;
+        options.env = {{"QUORBIT_CONFIG_DIR", (run / "config").string()},
+                       {"QUORBIT_PICTURES_DIR", (run / "album").string()}};
+        options.limit = 120s;
+        Outcome outcome = testing::runQuorbit(
+            {"--headless", "--camera",
+             "synthetic:back:rotation=" + std::to_string(rotation) + ":size=4000x3000", "--script",
+             script},
+            run, options);
+        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        std::vector<fs::path> photos;
+        for (auto& entry : fs::directory_iterator(run / "album"))
+            photos.push_back(entry.path());
+        ASSERT_EQ(photos.size(), 1u);
+        auto photo = readFile(photos.front());
+        ASSERT_TRUE(photo.ok());
+        ASSERT_EQ(photo->width(), width);
+        ASSERT_EQ(photo->height(), height);
+        int coloured = 0;
+        for (int y = 0; y < height; y += 7)
+            for (int x = 0; x < width; x += 7)
+                coloured += !testing::isGrey(photo->pixel(x, y), 6);
+        EXPECT_EQ(coloured, 0) << "Grayscale leaves no colour";
+    }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "platform/ui/DisplayLink.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/TableView.h"
+#include "platform/ui/TableViewCell.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::platform {
@@ -190,6 +191,11 @@ const std::vector<ScriptRunner::CommandEntry>& ScriptRunner::commandTable() {
          "NAME",
          "the control NAME is visible (waits a little)",
          &ScriptRunner::doExpectControl},
+        {"wait-gone",
+         {Arg::Word, Arg::Count},
+         "NAME MS",
+         "waits at most MS milliseconds until no control NAME is visible",
+         &ScriptRunner::doWaitGone},
         {"expect-text",
          {Arg::Word, Arg::Text},
          "NAME TEXT",
@@ -618,6 +624,14 @@ std::string ScriptRunner::doExpectAlert(const Command& c, bool&) {
     return alert ? "the alert on screen is " + inQuotes(alert->title()) : "no alert on screen";
 }
 
+std::string ScriptRunner::doWaitGone(const Command& c, bool&) {
+    const std::string& control = c.args[0];
+    bool gone = waitFor(
+        [&] { return !findShownAnywhere([&](View& v) { return v.controlName() == control; }); },
+        std::chrono::milliseconds(count(c.args[1])));
+    return gone ? std::string() : "the control " + inQuotes(control) + " is still visible";
+}
+
 std::string ScriptRunner::doExpectControl(const Command& c, bool&) {
     const std::string& control = c.args[0];
     bool found = waitFor(
@@ -634,6 +648,7 @@ std::string ScriptRunner::doExpectText(const Command& c, bool&) {
         if (v.controlName() != control) return false;
         if (auto* label = dynamic_cast<Label*>(&v)) shown = label->text();
         if (auto* button = dynamic_cast<Button*>(&v)) shown = button->currentTitle();
+        if (auto* cell = dynamic_cast<TableViewCell*>(&v)) shown = cell->textLabel()->text();
         return shown && shown->find(text) != std::string::npos;
     };
     if (waitFor([&] { return findShownAnywhere(holdsText); })) return {};

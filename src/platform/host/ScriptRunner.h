@@ -26,7 +26,7 @@ class View;
 
 // Runs a headless script: one command a line, "#" starting a comment, against the
 // application on the main run loop. The commands, their arguments and their help all come
-// from one table (see helpText()); among them wait, wait-frames, tap, drag, tap-control,
+// from one table (see helpText()); among them wait, wait-frames, wait-gone, tap, drag, tap-control,
 // tap-row, tap-alert-button, key, wheel, expect-alert, expect-control, open-url, screenshot
 // and quit. key and wheel put real SDL events in the queue for the host to handle, as a
 // keyboard or mouse would.
@@ -102,6 +102,7 @@ class ScriptRunner {
     std::string doTapAlertButton(const Command& c, bool& quit);
     std::string doExpectAlert(const Command& c, bool& quit);
     std::string doExpectControl(const Command& c, bool& quit);
+    std::string doWaitGone(const Command& c, bool& quit);
     std::string doExpectText(const Command& c, bool& quit);
     std::string doOpenUrl(const Command& c, bool& quit);
     std::string doResize(const Command& c, bool& quit);

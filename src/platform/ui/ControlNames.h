@@ -22,6 +22,10 @@ inline constexpr const char* kTimer = "timer";
 inline constexpr const char* kCountdown = "countdown";
 inline constexpr const char* kFlash = "flash";
 inline constexpr const char* kScreenFlash = "screen-flash";
+// The note that a full-size photo could not be taken, and the indicator on the last-photo
+// thumbnail while a photo is being saved.
+inline constexpr const char* kStillNote = "still-note";
+inline constexpr const char* kSaving = "saving";
 // The banner over the live view that says what a code in the picture holds.
 inline constexpr const char* kCodeBanner = "code-banner";
 
@@ -37,6 +41,9 @@ inline constexpr const char* kPickerClose = "picker-close";
 inline constexpr const char* kShareBack = "share-back";
 inline constexpr const char* kSharePhoto = "share-photo";
 inline constexpr const char* kSettingsBack = "settings-back";
+// The settings screen's camera rows: the photo size, the reading of codes.
+inline constexpr const char* kPhotoSize = "photo-size";
+inline constexpr const char* kDetectCodes = "detect-codes";
 // The Cancel button of the overlay shown while a photo is uploaded.
 inline constexpr const char* kUploadCancel = "upload-cancel";
 

@@ -1,5 +1,6 @@
 #include "platform/ui/Label.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quorbit::platform {
@@ -56,6 +57,23 @@ void Label::setNumberOfLines(int lines) {
     setNeedsDisplay();
 }
 
+void Label::setMinimumScaleFactor(double factor) {
+    _minimumScaleFactor = std::clamp(factor, 0.1, 1.0);
+    setNeedsDisplay();
+}
+
+Font Label::fittedFont() {
+    if (_numberOfLines != 1 || _minimumScaleFactor >= 1 || _text.empty()) return _font;
+    double width = measuringCanvas().measureText(_text, _font).width;
+    double room = bounds().width();
+    if (width <= room || width <= 0) return _font;
+    Font font = _font;
+    // Half-point steps: text a hair too wide for one size fits the next.
+    font.size =
+        std::max(_font.size * _minimumScaleFactor, std::floor(2 * _font.size * room / width) / 2);
+    return font;
+}
+
 void Label::setShadow(std::optional<Color> color, Size offset) {
     _shadowColor = color;
     _shadowOffset = offset;
@@ -75,11 +93,12 @@ void Label::sizeToFit() {
 void Label::draw(Canvas& canvas) {
     Color color = _highlighted ? _highlightedTextColor : _textColor;
     Rect rect = bounds();
+    Font font = fittedFont();
     if (_shadowColor) {
-        canvas.drawText(_text, rect.offsetBy(_shadowOffset.width, _shadowOffset.height), _font,
+        canvas.drawText(_text, rect.offsetBy(_shadowOffset.width, _shadowOffset.height), font,
                         *_shadowColor, _textAlignment, _numberOfLines);
     }
-    canvas.drawText(_text, rect, _font, color, _textAlignment, _numberOfLines);
+    canvas.drawText(_text, rect, font, color, _textAlignment, _numberOfLines);
 }
 
 }  // namespace quorbit::platform

@@ -28,6 +28,12 @@ class Label : public View {
     // 1 draws one line ending in an ellipsis; 0 or more than 1 wraps words (0: no limit).
     int numberOfLines() const { return _numberOfLines; }
     void setNumberOfLines(int lines);
+    // On one line, text wider than the label is drawn in a smaller font, down to this share
+    // of the font's size, before it is cut with an ellipsis; 1 (the default) never shrinks.
+    double minimumScaleFactor() const { return _minimumScaleFactor; }
+    void setMinimumScaleFactor(double factor);
+    // The font the text is drawn in at the label's present width.
+    Font fittedFont();
     // A drop shadow under the text, offset in points; none when the colour is empty.
     void setShadow(std::optional<Color> color, Size offset);
 
@@ -46,6 +52,7 @@ class Label : public View {
     bool _highlighted = false;
     TextAlignment _textAlignment = TextAlignment::Left;
     int _numberOfLines = 1;
+    double _minimumScaleFactor = 1;
     std::optional<Color> _shadowColor;
     Size _shadowOffset{0, -1};
 };

@@ -70,6 +70,8 @@ TableViewCell::TableViewCell(Style style, std::string reuseIdentifier)
     _contentView->addSubview(_imageView);
     _textLabel = std::make_shared<Label>(Rect{});
     _textLabel->setFont(Font::boldSystem(20));
+    // Longer texts (other languages, a size in the text) shrink before they are cut.
+    _textLabel->setMinimumScaleFactor(0.6);
     _contentView->addSubview(_textLabel);
     _accessoryView = std::make_shared<AccessoryView>();
     addSubview(_accessoryView);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui/ActivityIndicator.h"
+
 #include <memory>
 
 #include "platform/gfx/Image.h"
@@ -28,6 +30,10 @@ class LastPictureButtonViewController : public platform::Button {
     // The photo shown; null before the first one.
     const std::shared_ptr<const platform::Image>& image() const { return _image; }
     void setImage(std::shared_ptr<const platform::Image> image);
+    // A spinning indicator over the thumbnail ("saving") while its photo is being written.
+    void setSaving(bool saving);
+    bool isSaving() const { return _saving && _saving->isAnimating(); }
+    void layoutSubviews() override;
 
     void touchesEnded(const std::vector<platform::Touch>& touches) override;
     void draw(platform::Canvas& canvas) override;
@@ -35,6 +41,7 @@ class LastPictureButtonViewController : public platform::Button {
   private:
     LastPictureButtonDelegate* _delegate = nullptr;
     std::shared_ptr<const platform::Image> _image;
+    std::shared_ptr<platform::ActivityIndicator> _saving;  // made on first use
 };
 
 }  // namespace quorbit::camera_screen

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "gpu/FrameDrawing.h"
+#include "gpu/StillRendering.h"
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Translate.h"
@@ -80,6 +81,7 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
     _settingsView = std::make_shared<share::SettingsView>();
     _settingsView->setBaseViewController(this);
     _settingsView->setUserDefaults(defaults);
+    _settingsView->setFullPhotoSize([this] { return fullPhotoSize(); });
 
     _glview = std::make_shared<gpu::GLPostView>(platform::Rect(0, 0, kLiveWidth, kLiveHeight));
     _glview->setContext(_context);
@@ -151,6 +153,12 @@ quorbitViewController::~quorbitViewController() {
     stopAnimation();
     // No outcome reaches this screen once it is going.
     _codeScanner.reset();
+    if (_captureCamera) _captureCamera->cancelStill();
+    // A full-size photo still on its way when the screen goes (the application quits): the
+    // view's photo is saved instead, so that no photo taken is lost.
+    if (_pendingStill && _library)
+        _library->savePhoto(*_pendingStill->viewPhoto, platform::ImageOrientation::Up);
+    _settingsView->setFullPhotoSize(nullptr);
     if (_captureCamera && _captureCamera->delegate() == this) _captureCamera->setDelegate(nullptr);
     if (_library) _library->setBaseViewController(nullptr);
     if (_photoViewButton) _photoViewButton->setDelegate(nullptr);
@@ -208,6 +216,15 @@ void quorbitViewController::loadView() {
     _cameraNote->setTextAlignment(platform::TextAlignment::Center);
     _cameraNote->setNumberOfLines(0);
     root->addSubview(_cameraNote);
+
+    _stillNote = std::make_shared<platform::Label>();
+    _stillNote->setControlName(controls::kStillNote);
+    _stillNote->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
+    _stillNote->setTextColor(platform::Color::white());
+    _stillNote->setTextAlignment(platform::TextAlignment::Center);
+    _stillNote->setNumberOfLines(0);
+    _stillNote->setHidden(true);
+    root->addSubview(_stillNote);
 
     // The countdown: large digits in the middle of the live view; touches go through it to
     // the live view, where a tap cancels.
@@ -268,6 +285,7 @@ void quorbitViewController::layoutControls(platform::Size screen) {
                               std::floor(live.midY() - height / 2), width, height);
     };
     _cameraNote->setFrame(middle(live.width() - 40, 100));
+    _stillNote->setFrame(platform::Rect(live.x() + 8, live.maxY() - 88, live.width() - 16, 80));
     if (_codeBanner) {
         platform::Rect banner(live.x() + 8, live.y() + 8, live.width() - 16, 0);
         _codeBanner->setFrame(banner);
@@ -517,9 +535,110 @@ void quorbitViewController::endFlash() {
 }
 
 void quorbitViewController::captureStill() {
+    if (fullSizePhotos() && captureFullSize()) return;
     // No later frame may replace the one on the surface.
     if (_captureCamera) _captureCamera->stopCamera();
     captureToPhotoAlbum();
+}
+
+bool quorbitViewController::fullSizePhotos() const {
+    return _userDefaults && _userDefaults->stringForKey(share::SettingsView::kPhotoSizeKey) ==
+                                share::SettingsView::kPhotoSizeFull;
+}
+
+std::optional<capture::FrameSize> quorbitViewController::fullStillSize() const {
+    if (!_captureCamera) return std::nullopt;
+    if (_maxTextureSize == 0) {
+        _context->makeCurrent();
+        _maxTextureSize = gpu::RenderLimits::query().maxTextureSize;
+    }
+    // A frame is drawn from one texture: sizes the GL cannot hold are not offered.
+    std::vector<capture::FrameSize> drawable;
+    for (capture::FrameSize size : _captureCamera->stillSizes())
+        if (size.width <= _maxTextureSize && size.height <= _maxTextureSize)
+            drawable.push_back(size);
+    return capture::largestSize(drawable);
+}
+
+std::optional<platform::Size> quorbitViewController::fullPhotoSize() const {
+    auto size = fullStillSize();
+    if (!size) return std::nullopt;
+    // Stills come from the sensor the frames come from, at the frames' rotation.
+    return gpu::uprightSize(size->width, size->height, _frameRotation);
+}
+
+bool quorbitViewController::captureFullSize() {
+    auto size = fullStillSize();
+    if (!size || !_filter || _captureCamera->isTakingStill()) return false;
+    const auto& device = _captureCamera->curCameraType() == capture::kCameraFront
+                             ? _captureCamera->frontCameraDevice()
+                             : _captureCamera->backCameraDevice();
+    // The view's picture now: the thumbnail at once, and the photo if the still fails.
+    auto viewPhoto = std::make_shared<const platform::Image>(glToCGImageRef());
+    bool asked = _captureCamera->captureStill(
+        *size,
+        [](capture::StillFrame& still) {
+            // The turn is done here, on the capture thread, not on the main thread.
+            if (!gpu::turnToDrawingLayout(still)) still.bgra.clear();
+        },
+        [this](platform::Result<capture::StillFrame> still) { fullStillTaken(std::move(still)); });
+    if (!asked) return false;
+    _pendingStill = PendingStill{viewPhoto, _filter, _camera->curCameraType(), _distortionCentre,
+                                 device ? device->info().name : std::string()};
+    if (_soundPlayer) _soundPlayer->play();
+    updateLastPictureView(viewPhoto);
+    _photoView->changeImage(viewPhoto);
+    _photoViewButton->setSaving(true);
+    setTouchesEnabled(true);
+    return true;
+}
+
+void quorbitViewController::fullStillTaken(platform::Result<capture::StillFrame> still) {
+    if (!_pendingStill) return;
+    PendingStill pending = std::move(*_pendingStill);
+    _pendingStill.reset();
+    if (!still) {
+        platform::Log::warn("the full-size photo could not be taken: " +
+                            still.error().localizedDescription());
+        saveViewPhotoInstead(pending.viewPhoto, still.error().localizedDescription());
+        return;
+    }
+    auto drawn = gpu::renderStill(_context, *pending.program, std::move(still).value(),
+                                  pending.cameraType, pending.centre);
+    if (!drawn) {
+        platform::Log::warn("the full-size photo could not be drawn: " +
+                            drawn.error().localizedDescription());
+        saveViewPhotoInstead(pending.viewPhoto, drawn.error().localizedDescription());
+        return;
+    }
+    platform::PhotoDetails details;
+    details.model = pending.cameraName;
+    if (auto slot = gpu::slotOfProgram(_programArray, pending.program))
+        details.description = gpu::kFilterSlotNames[size_t(*slot)];
+    details.jpegQuality = kFullSizeJpegQuality;
+    if (!_library->savePhoto(std::move(drawn).value(), platform::ImageOrientation::Up,
+                             std::move(details))) {
+        // The writer takes one photo at a time, and this one was let in while it was ready.
+        isTakingPhoto = false;
+        _photoViewButton->setSaving(false);
+    }
+}
+
+void quorbitViewController::saveViewPhotoInstead(
+    const std::shared_ptr<const platform::Image>& viewPhoto, const std::string& why) {
+    _stillNote->setText(platform::format(
+        platform::tr("The full-size photo could not be taken: %s. The photo was saved at "
+                     "screen size.")
+            .c_str(),
+        why.c_str()));
+    _stillNote->setHidden(false);
+    _stillNoteTimer = platform::RunLoop::main().timer(kStillNoteTime, [this] {
+        if (_stillNote) _stillNote->setHidden(true);
+    });
+    if (!_library->savePhoto(*viewPhoto, platform::ImageOrientation::Up)) {
+        isTakingPhoto = false;
+        _photoViewButton->setSaving(false);
+    }
 }
 
 void quorbitViewController::setDistortionCentre(platform::Point centre) {
@@ -592,11 +711,13 @@ void quorbitViewController::updateLastPictureView(std::shared_ptr<const platform
 
 void quorbitViewController::photoFinishedSaving() {
     isTakingPhoto = false;
+    if (_photoViewButton) _photoViewButton->setSaving(false);
     if (_captureCamera) _captureCamera->restartCamera();
 }
 
 void quorbitViewController::photoFailedSaving(const platform::Error& error) {
     isTakingPhoto = false;
+    if (_photoViewButton) _photoViewButton->setSaving(false);
     if (_captureCamera) _captureCamera->restartCamera();
     platform::Log::error("the photo could not be saved: " + error.localizedDescription());
     platform::AlertView::create(platform::tr(kSaveFailedTitle), error.localizedDescription(),
@@ -612,6 +733,7 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
     }
     updateFlashControl();
     setPictureSize(gpu::uprightSize(frame.width(), frame.height(), frame.rotation()));
+    _frameRotation = frame.rotation();
     frame.lockBaseAddress(0);
     // The frame as the camera gave it, before the filter: a filter that changes colours or
     // shapes would hide a code. Only the application's screen reads codes, not the tools

@@ -206,7 +206,23 @@ class quorbitViewController : public platform::ViewController,
     // The countdown's tick, played as each number comes up.
     const std::shared_ptr<platform::AudioPlayer>& tickPlayer() const { return _tickPlayer; }
 
-    // Still capture.
+    // Still capture. The photo is either the live surface as it is (the default) or, when the
+    // settings say "full" (SettingsView::kPhotoSizeKey, read as each photo is taken), a still
+    // at the camera's largest size drawn through the same look, with the same camera table
+    // and distortion centre as the view. A full-size photo gives its click and thumbnail at
+    // once from the view, shows that it is being saved on the thumbnail until the file is
+    // written, and takes no next photo until then. When the camera or the drawing fails, the
+    // surface's photo is saved instead and a short note says why.
+    bool fullSizePhotos() const;
+    // The upright size a full-size photo from the current camera has: its largest still that
+    // the GL can draw from. None without a camera that takes stills.
+    std::optional<platform::Size> fullPhotoSize() const;
+    static constexpr int kFullSizeJpegQuality = 92;
+    // The note over the live view ("still-note"), shown for kStillNoteTime.
+    const std::shared_ptr<platform::Label>& stillNote() const { return _stillNote; }
+    static constexpr std::chrono::seconds kStillNoteTime{4};
+    // The camera's answer to a full-size still.
+    void fullStillTaken(platform::Result<capture::StillFrame> still);
     void captureToPhotoAlbum();
     // The live surface as it is now: 320 x 427 RGBA, top row first.
     platform::Image glToCGImageRef();
@@ -277,11 +293,18 @@ class quorbitViewController : public platform::ViewController,
     void layoutControls(platform::Size screen);
     void readDetectCodesSetting();
     void hideCodeBanner();
+    // The full-size photo: asks the camera for the still (false when it cannot), and saves
+    // the view's photo when the still fails.
+    bool captureFullSize();
+    void saveViewPhotoInstead(const std::shared_ptr<const platform::Image>& viewPhoto,
+                              const std::string& why);
+    std::optional<capture::FrameSize> fullStillSize() const;
 
     std::shared_ptr<gpu::GLPostView> _glview;
     std::shared_ptr<platform::GLContext> _context;
     // A phone sensor's 640 x 480 frame turned upright, until a frame says otherwise.
     platform::Size _pictureSize{480, 640};
+    int _frameRotation = 90;  // the last frame's
     bool _animating = false;
     int _animationFrameInterval = 1;
     std::unique_ptr<platform::DisplayLink> _displayLink;
@@ -332,6 +355,19 @@ class quorbitViewController : public platform::ViewController,
     std::optional<std::string> _lastCode;  // the bytes of the code announced last
     platform::RunLoopHandle _codeBannerTimer;
     platform::RunLoopHandle _confirmationTimer;
+    // What the view showed when a full-size photo was taken: its photo, the look, the camera
+    // and the distortion centre; set until the camera answers.
+    struct PendingStill {
+        std::shared_ptr<const platform::Image> viewPhoto;
+        gpu::ShaderProgram* program = nullptr;
+        int cameraType = capture::kCameraBack;
+        platform::Point centre;
+        std::string cameraName;
+    };
+    std::optional<PendingStill> _pendingStill;
+    std::shared_ptr<platform::Label> _stillNote;
+    platform::RunLoopHandle _stillNoteTimer;
+    mutable int _maxTextureSize = 0;  // the GL's, asked once
 };
 
 }  // namespace quorbit::camera_screen

@@ -10,12 +10,16 @@ namespace quorbit::share {
 
 SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::kSettingsBack) {
     _dataSource.numberOfSections = [](platform::TableView&) { return 2; };
-    _dataSource.numberOfRowsInSection = [](platform::TableView&, int) { return 1; };
+    _dataSource.numberOfRowsInSection = [](platform::TableView&, int section) {
+        return section == kCameraSection ? 2 : 1;
+    };
     _dataSource.titleForHeaderInSection = [](platform::TableView&, int section) {
-        return std::optional<std::string>(platform::tr(section == 0 ? kHeader : kCameraHeader));
+        return std::optional<std::string>(
+            platform::tr(section == kCameraSection ? kCameraHeader : kHeader));
     };
     _dataSource.titleForFooterInSection = [](platform::TableView&, int section) {
-        return section == 0 ? std::optional<std::string>(platform::tr(kFooter)) : std::nullopt;
+        return section == kFacebookSection ? std::optional<std::string>(platform::tr(kFooter))
+                                           : std::nullopt;
     };
     _dataSource.cellForRow = [this](platform::TableView& table, platform::IndexPath path) {
         auto cell = table.dequeueReusableCell(kCellIdentifier);
@@ -24,8 +28,15 @@ SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::k
                 platform::TableViewCell::Style::Default, kCellIdentifier);
             cell->setSelectionStyle(platform::TableViewCell::SelectionStyle::Blue);
         }
-        bool codesRow = path.section == 1;
-        cell->textLabel()->setText(codesRow ? platform::tr(kDetectCodesRow) : rowText());
+        bool camera = path.section == kCameraSection;
+        bool codesRow = camera && path.row == kDetectCodesIndex;
+        bool sizeRow = camera && path.row == kPhotoSizeIndex;
+        cell->textLabel()->setText(codesRow  ? platform::tr(kDetectCodesRow)
+                                   : sizeRow ? photoSizeText()
+                                             : rowText());
+        cell->setControlName(codesRow  ? controls::kDetectCodes
+                             : sizeRow ? controls::kPhotoSize
+                                       : "");
         cell->setAccessoryType(codesRow && detectCodes()
                                    ? platform::TableViewCell::Accessory::Checkmark
                                    : platform::TableViewCell::Accessory::None);
@@ -83,14 +94,33 @@ std::string SettingsView::rowText() const {
                 : platform::trc("sign out of Facebook", "Logout");
 }
 
+bool SettingsView::fullSizePhotos() const {
+    return _userDefaults && _userDefaults->stringForKey(kPhotoSizeKey) == kPhotoSizeFull;
+}
+
+std::string SettingsView::photoSizeText() const {
+    std::string size = platform::trc("photo size", "Screen");
+    if (fullSizePhotos()) {
+        auto full = _fullPhotoSize ? _fullPhotoSize() : std::nullopt;
+        size = full ? platform::format(platform::trc("photo size", "Full (%d x %d)").c_str(),
+                                       int(full->width), int(full->height))
+                    : platform::trc("photo size", "Full");
+    }
+    return platform::format(platform::tr("Photo size: %s").c_str(), size.c_str());
+}
+
 bool SettingsView::detectCodes() const {
     return !_userDefaults || !_userDefaults->contains(kDetectCodesKey) ||
            _userDefaults->boolForKey(kDetectCodesKey);
 }
 
 void SettingsView::didSelectRow(platform::IndexPath path) {
-    if (path.section == 1) {
-        if (_userDefaults) _userDefaults->setBool(kDetectCodesKey, !detectCodes());
+    if (path.section == kCameraSection) {
+        if (_userDefaults && path.row == kDetectCodesIndex)
+            _userDefaults->setBool(kDetectCodesKey, !detectCodes());
+        else if (_userDefaults)
+            _userDefaults->setString(kPhotoSizeKey,
+                                     fullSizePhotos() ? kPhotoSizeScreen : kPhotoSizeFull);
         reload();
         if (_settingsTable) _settingsTable->deselectRowAtIndexPath(path, true);
         return;

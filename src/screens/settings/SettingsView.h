@@ -14,10 +14,12 @@ namespace quorbit::share {
 class PhotoViewController;
 
 // The settings screen: under a title bar with a back control ("settings-back"), a table of
-// two sections. In "Facebook" one row signs the user in ("Login") or out ("Logout: NAME");
-// the sign-in state is the share screen's, and the row follows it through the notification
-// the share screen posts whenever it changes. In "Camera" the row "Detect codes", checked
-// while on (the default), switches the reading of codes in the live view on and off.
+// two sections. In "Camera" the row "Photo size" ("photo-size") switches between photos of
+// the screen's size (the default) and of the camera's full size, which it names; the row
+// "Detect codes" ("detect-codes"), checked while on (the default), switches the reading of
+// codes in the live view on and off. In "Facebook" one row signs the user in ("Login") or out
+// ("Logout: NAME"); the sign-in state is the share screen's, and the row follows it through
+// the notification the share screen posts whenever it changes.
 class SettingsView : public ChildScreen {
   public:
     static constexpr const char* kCellIdentifier = "FacebookCell";
@@ -26,6 +28,14 @@ class SettingsView : public ChildScreen {
     static constexpr const char* kDetectCodesRow = platform::N_("Detect codes");
     // Where the code setting is kept (absent: on).
     static constexpr const char* kDetectCodesKey = "DetectCodes";
+    // Where the photo size is kept: kPhotoSizeScreen or kPhotoSizeFull (anything else, or
+    // nothing, is the screen's size).
+    static constexpr const char* kPhotoSizeKey = "PhotoSize";
+    static constexpr const char* kPhotoSizeScreen = "screen";
+    static constexpr const char* kPhotoSizeFull = "full";
+    // The sections and the camera section's rows.
+    static constexpr int kCameraSection = 0, kFacebookSection = 1;
+    static constexpr int kPhotoSizeIndex = 0, kDetectCodesIndex = 1;
     static constexpr const char* kFooter = platform::N_(
         "If you are experiencing problems with Facebook, logout and login again using the "
         "button above.");
@@ -42,6 +52,14 @@ class SettingsView : public ChildScreen {
     // does nothing).
     void setUserDefaults(platform::UserDefaults* defaults) { _userDefaults = defaults; }
     bool detectCodes() const;
+    bool fullSizePhotos() const;
+    // Tells the upright size a full-size photo has with the current camera (none: unknown),
+    // for the photo size row; the camera screen gives it.
+    void setFullPhotoSize(std::function<std::optional<platform::Size>()> size) {
+        _fullPhotoSize = std::move(size);
+    }
+    // The photo size row's text: "Photo size: Screen" or "Photo size: Full (W x H)".
+    std::string photoSizeText() const;
 
     const std::shared_ptr<platform::TableView>& settingsTable() const { return _settingsTable; }
     void viewDidLoad() override;
@@ -62,6 +80,7 @@ class SettingsView : public ChildScreen {
     platform::AlertViewDelegate _alertDelegate;
     platform::NotificationCenter::Id _observer = 0;
     platform::UserDefaults* _userDefaults = nullptr;
+    std::function<std::optional<platform::Size>()> _fullPhotoSize;
 };
 
 }  // namespace quorbit::share

@@ -9,15 +9,18 @@ std::shared_ptr<PhotoLibrary> PhotoLibrary::create(std::optional<std::filesystem
 PhotoLibrary::PhotoLibrary(std::optional<std::filesystem::path> folder)
     : PhotoAlbum(std::move(folder)) {}
 
-bool PhotoLibrary::savePhoto(const platform::Image& image, platform::ImageOrientation orientation) {
+bool PhotoLibrary::savePhoto(platform::Image image, platform::ImageOrientation orientation,
+                             platform::PhotoDetails details) {
     if (!_isReady) return false;
     // The completion holds the writer weakly: a writer gone with its camera screen has nobody
     // left to tell, and the album finishes the write on its own.
     std::weak_ptr<PhotoLibrary> weak = weak_from_this();
-    writeImageToSavedPhotosAlbum(image, orientation,
-                                 [weak](const platform::Result<std::filesystem::path>& result) {
-                                     if (auto self = weak.lock()) self->writeEnded(result);
-                                 });
+    writeImageToSavedPhotosAlbum(
+        std::move(image), orientation,
+        [weak](const platform::Result<std::filesystem::path>& result) {
+            if (auto self = weak.lock()) self->writeEnded(result);
+        },
+        std::move(details));
     _isReady = false;
     return true;
 }

@@ -34,9 +34,11 @@ class PhotoLibrary : public platform::PhotoAlbum,
     // True while none of this writer's photos is being written.
     bool isReady() const { return _isReady; }
 
-    // Starts writing a copy of image with orientation and returns true; returns false and
-    // writes nothing while an earlier photo is still being written.
-    bool savePhoto(const platform::Image& image, platform::ImageOrientation orientation);
+    // Starts writing image with orientation (and details for its Exif block and encoding) and
+    // returns true; returns false and writes nothing while an earlier photo is still being
+    // written.
+    bool savePhoto(platform::Image image, platform::ImageOrientation orientation,
+                   platform::PhotoDetails details = {});
 
     // Told how each write ended; not owned. A writer that is destroyed first tells nobody,
     // though the photos it accepted are still written.

@@ -4,6 +4,7 @@
 #include "platform/gfx/Canvas.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Button.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/PageControl.h"
 #include "platform/ui/ProgressView.h"
 
@@ -63,6 +64,38 @@ TEST(Button, ContentPerStateFallsBackToNormalAndHighlightDarkensAndGlows) {
     EXPECT_LT(b.pixel(20, 20)[2], 200) << "darkened while pressed";
     EXPECT_GT(c.pixel(20, 20)[0], b.pixel(20, 20)[0]) << "white glow in the middle";
     EXPECT_EQ(c.pixel(0, 0)[0], b.pixel(0, 0)[0]) << "but not in the corners";
+}
+
+// A one-line label with a minimum scale shrinks text that is too wide, no further than that
+// share of its font, and leaves text that fits as it is.
+TEST(Label, ShrinksTooWideTextDownToItsMinimumScale) {
+    Label label(Rect(0, 0, 120, 30));
+    label.setFont(Font::boldSystem(20));
+    auto widthAt = [&](const Font& font) {
+        return Canvas(1, 1).measureText(label.text(), font).width;
+    };
+    struct Case {
+        const char* text;
+        double minimum;
+        double low, high;  // the fitted size
+    };
+    const Case cases[] = {
+        {"Short", 0.6, 20, 20},
+        {"Photo size: Full (3000 x 4000)", 1, 20, 20},
+        {"Photo size: Full (3000 x 4000)", 0.6, 12, 12},  // still too wide: the minimum
+        {"Photo size: Full", 0.6, 12, 19.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        label.setText(c.text);
+        label.setMinimumScaleFactor(c.minimum);
+        Font fitted = label.fittedFont();
+        EXPECT_GE(fitted.size, c.low);
+        EXPECT_LE(fitted.size, c.high);
+        if (fitted.size > c.low && c.low < c.high) {
+            EXPECT_LE(widthAt(fitted), 120);
+        }
+    }
 }
 
 TEST(PageControl, TapsStepOnePageAndPagesStayInRange) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -32,8 +33,33 @@ namespace quorbit::camera_screen::testing {
 using namespace std::chrono_literals;
 using quorbit::testing::ManualClock;
 
+// A 640 x 480 BGRA frame of four quadrants, each pixel's channels different.
+struct QuadrantFrame {
+    static constexpr std::array<quorbit::testing::Rgb, 4> kColours = {
+        {{200, 40, 10}, {20, 180, 90}, {60, 30, 220}, {240, 230, 120}}};
+    int width, height;
+    std::vector<std::uint8_t> bgra;
+    explicit QuadrantFrame(int width = 640, int height = 480)
+        : width(width), height(height), bgra(std::size_t(width) * height * 4, 255) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                auto rgb = kColours[size_t((y >= height / 2) * 2 + (x >= width / 2))];
+                std::uint8_t* p = &bgra[(size_t(y) * width + size_t(x)) * 4];
+                p[0] = std::uint8_t(rgb.b);
+                p[1] = std::uint8_t(rgb.g);
+                p[2] = std::uint8_t(rgb.r);
+            }
+    }
+    // As a phone's sideways sensor delivers it unless rotation says otherwise.
+    capture::PixelBuffer buffer(int rotation = 90) {
+        return capture::PixelBuffer(bgra.data(), width, height, rotation);
+    }
+};
+
 // A camera that opens but delivers nothing: the tests hand the screen its frames themselves,
-// while the screen drives the real Camera (stop, restart, swap).
+// while the screen drives the real Camera (stop, restart, swap). With largeStills it offers
+// stills at 1280 x 960 too, the quadrant frame at that size; stillProblem, when set, is why
+// every still fails.
 struct QuietDevice : capture::CaptureDevice {
     explicit QuietDevice(capture::DevicePosition position)
         : description{position == capture::DevicePosition::Front ? "quiet:front" : "quiet:back",
@@ -48,33 +74,25 @@ struct QuietDevice : capture::CaptureDevice {
         return false;
     }
     void close() override {}
+    std::vector<capture::FrameSize> stillSizes() const override {
+        if (!largeStills) return CaptureDevice::stillSizes();
+        return {{640, 480}, {1280, 960}};
+    }
+    platform::Result<capture::StillFrame> takeStill(capture::FrameSize size, int,
+                                                    std::chrono::milliseconds) override {
+        if (!stillProblem.empty())
+            return platform::Error::make(capture::CaptureError::NoStill, stillProblem);
+        return capture::StillFrame{size.width, size.height, 90,
+                                   QuadrantFrame(size.width, size.height).bgra};
+    }
     capture::DeviceInfo description;
+    std::atomic<bool> largeStills{false};
+    std::string stillProblem;
 };
 
 struct QuietLayer : capture::DeviceLayer {
     std::vector<std::shared_ptr<capture::CaptureDevice>> list;
     std::vector<std::shared_ptr<capture::CaptureDevice>> devices() override { return list; }
-};
-
-// A 640 x 480 BGRA frame of four quadrants, each pixel's channels different.
-struct QuadrantFrame {
-    static constexpr std::array<quorbit::testing::Rgb, 4> kColours = {
-        {{200, 40, 10}, {20, 180, 90}, {60, 30, 220}, {240, 230, 120}}};
-    std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4, 255);
-    QuadrantFrame() {
-        for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x) {
-                auto rgb = kColours[size_t((y >= 240) * 2 + (x >= 320))];
-                std::uint8_t* p = &bgra[(size_t(y) * 640 + size_t(x)) * 4];
-                p[0] = std::uint8_t(rgb.b);
-                p[1] = std::uint8_t(rgb.g);
-                p[2] = std::uint8_t(rgb.r);
-            }
-    }
-    // As a phone's sideways sensor delivers it unless rotation says otherwise.
-    capture::PixelBuffer buffer(int rotation = 90) {
-        return capture::PixelBuffer(bgra.data(), 640, 480, rotation);
-    }
 };
 
 // The camera screen as the application builds it: in a visible window, on a real camera of

@@ -126,7 +126,8 @@ TEST(CodeBanner, TheSettingSwitchesReadingOff) {
     CodeFrame code = qrFrame("hello", 90);
     on.read(code, 90);
     ASSERT_TRUE(on.bannerShown());
-    on.screen->settingsView()->didSelectRow(platform::IndexPath::forRow(0, 1));
+    on.screen->settingsView()->didSelectRow(platform::IndexPath::forRow(
+        share::SettingsView::kDetectCodesIndex, share::SettingsView::kCameraSection));
     EXPECT_FALSE(on.defaults->boolForKey(share::SettingsView::kDetectCodesKey));
     on.screen->restart();
     EXPECT_FALSE(on.bannerShown());

@@ -197,5 +197,65 @@ TEST(ScreenFlash, OnlyTheFrontCameraWithTheFlashOnLightsAndTheChoiceIsKept) {
     }
 }
 
+// "Full" photos: the click and the thumbnail at once from the view, the camera's largest
+// still drawn through the same look and saved at its size while the live view runs on; a
+// still that fails gives the view's photo and a note. The settings row names the size.
+TEST(FullSizePhotos, AreTheCamerasLargestStillAndFallBackToTheViewsPhoto) {
+    using share::SettingsView;
+    for (bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "failing" : "full");
+        ScreenFixture f("full", 3, true, std::nullopt, [](platform::UserDefaults& d) {
+            d.setString(SettingsView::kPhotoSizeKey, SettingsView::kPhotoSizeFull);
+        });
+        auto device = std::dynamic_pointer_cast<QuietDevice>(f.camera->frontCameraDevice());
+        device->largeStills = true;
+        if (fails) device->stillProblem = "the camera is busy";
+        f.show();
+        f.screen->setFilter(f.screen->programArray()[0].get());
+        EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Full (960 x 1280)");
+        f.deliver();
+        platform::Image shown = f.shown();
+        f.tap(controls::kShutter);
+        // At once: the thumbnail from the view, and the sign that it is being saved.
+        ASSERT_NE(f.screen->photoViewButton()->image(), nullptr);
+        EXPECT_EQ(f.screen->photoViewButton()->image()->pixels(), shown.pixels());
+        EXPECT_TRUE(f.screen->photoViewButton()->isSaving());
+        EXPECT_TRUE(f.camera->isRunning());
+        ASSERT_TRUE(f.waitForSave());
+        EXPECT_FALSE(f.screen->photoViewButton()->isSaving());
+        EXPECT_EQ(f.screen->stillNote()->isHidden(), !fails);
+        auto photos = f.photos();
+        ASSERT_EQ(photos.size(), 1u);
+        auto decoded = platform::ImageCodec::readFile(photos.front());
+        ASSERT_TRUE(decoded);
+        auto facts = quorbit::testing::inspectJpeg(photos.front());
+        if (fails) {
+            EXPECT_NE(f.screen->stillNote()->text().find("the camera is busy"), std::string::npos);
+            EXPECT_EQ(decoded->width(), shown.width());
+            EXPECT_EQ(decoded->height(), shown.height());
+            EXPECT_EQ(facts->firstLuminanceQuant, 2) << "the view's photo keeps quality 95";
+            continue;
+        }
+        // Upright (the sensor lies on its side), at quality 92, and each quadrant of the photo
+        // shows what the view shows there.
+        ASSERT_EQ(decoded->width(), 960);
+        ASSERT_EQ(decoded->height(), 1280);
+        EXPECT_EQ(facts->firstLuminanceQuant, 3);
+        for (auto [fx, fy] : {std::pair{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
+            const std::uint8_t* view =
+                shown.pixel(int(fx * shown.width()), int(fy * shown.height()));
+            EXPECT_LE(quorbit::testing::colourDistance(
+                          decoded->pixel(int(fx * 960), int(fy * 1280)), view),
+                      6)
+                << fx << ", " << fy;
+        }
+        // The row switches back to the screen's size.
+        f.screen->settingsView()->didSelectRow(
+            {SettingsView::kCameraSection, SettingsView::kPhotoSizeIndex});
+        EXPECT_EQ(f.defaults->stringForKey(SettingsView::kPhotoSizeKey), "screen");
+        EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Screen");
+    }
+}
+
 }  // namespace
 }  // namespace quorbit::camera_screen

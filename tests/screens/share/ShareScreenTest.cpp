@@ -297,7 +297,8 @@ TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndTheSettingsRowSignsOutAndIn) {
     settings->view();  // registers for the notification
     auto rowText = [&] {
         settings->settingsTable()->layoutSubviews();
-        auto* cell = settings->settingsTable()->cellForRowAtIndexPath({0, 0});
+        auto* cell =
+            settings->settingsTable()->cellForRowAtIndexPath({SettingsView::kFacebookSection, 0});
         return cell ? cell->textLabel()->text() : std::string("(no cell)");
     };
     settings->reload();
@@ -310,18 +311,18 @@ TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndTheSettingsRowSignsOutAndIn) {
     EXPECT_EQ(rowText(), "Logout: Ann");
     // Offline: the alert, and nothing changes.
     setOnline(false);
-    settings->didSelectRow({0, 0});
+    settings->didSelectRow({SettingsView::kFacebookSection, 0});
     ASSERT_TRUE(platform::AlertView::visibleAlert());
     platform::AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
     EXPECT_TRUE(screen->getIsLoggedInToFB());
     setOnline(true);
-    settings->didSelectRow({0, 0});
+    settings->didSelectRow({SettingsView::kFacebookSection, 0});
     EXPECT_EQ(posts, 3);
     EXPECT_EQ(rowText(), "Login");
     EXPECT_FALSE(screen->getIsLoggedInToFB());
     EXPECT_FALSE(store->contains(kFBUserNameKey));
     EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
-    settings->didSelectRow({0, 0});
+    settings->didSelectRow({SettingsView::kFacebookSection, 0});
     EXPECT_NE(opened().find(configuration.dialogURL), std::string::npos);
     EXPECT_FALSE(store->boolForKey(kOneClickPublishKey));
 }
