@@ -62,16 +62,27 @@ void Label::setMinimumScaleFactor(double factor) {
     setNeedsDisplay();
 }
 
-Font Label::fittedFont() {
-    if (_numberOfLines != 1 || _minimumScaleFactor >= 1 || _text.empty()) return _font;
+Label::Fit Label::fitted() {
+    if (_numberOfLines != 1 || _minimumScaleFactor >= 1 || _text.empty())
+        return {_font, _numberOfLines};
     double width = measuringCanvas().measureText(_text, _font).width;
     double room = bounds().width();
-    if (width <= room || width <= 0) return _font;
+    if (width <= room || width <= 0) return {_font, 1};
     Font font = _font;
+    const double smallest = _font.size * _minimumScaleFactor;
     // Half-point steps: text a hair too wide for one size fits the next.
-    font.size =
-        std::max(_font.size * _minimumScaleFactor, std::floor(2 * _font.size * room / width) / 2);
-    return font;
+    font.size = std::floor(2 * _font.size * room / width) / 2;
+    if (font.size >= smallest) return {font, 1};
+    // Two lines, as large as the height lets them be with some room around them (a line
+    // takes about 1.2 of the size).
+    constexpr double kTwoLines = 2.8;
+    if (bounds().height() >= kTwoLines * smallest) {
+        font.size =
+            std::clamp(std::floor(2 * bounds().height() / kTwoLines) / 2, smallest, _font.size);
+        return {font, 2};
+    }
+    font.size = smallest;
+    return {font, 1};
 }
 
 void Label::setShadow(std::optional<Color> color, Size offset) {
@@ -93,12 +104,12 @@ void Label::sizeToFit() {
 void Label::draw(Canvas& canvas) {
     Color color = _highlighted ? _highlightedTextColor : _textColor;
     Rect rect = bounds();
-    Font font = fittedFont();
+    auto [font, lines] = fitted();
     if (_shadowColor) {
         canvas.drawText(_text, rect.offsetBy(_shadowOffset.width, _shadowOffset.height), font,
-                        *_shadowColor, _textAlignment, _numberOfLines);
+                        *_shadowColor, _textAlignment, lines);
     }
-    canvas.drawText(_text, rect, font, color, _textAlignment, _numberOfLines);
+    canvas.drawText(_text, rect, font, color, _textAlignment, lines);
 }
 
 }  // namespace quorbit::platform

@@ -29,11 +29,17 @@ class Label : public View {
     int numberOfLines() const { return _numberOfLines; }
     void setNumberOfLines(int lines);
     // On one line, text wider than the label is drawn in a smaller font, down to this share
-    // of the font's size, before it is cut with an ellipsis; 1 (the default) never shrinks.
+    // of the font's size; text too wide even then takes two lines where the label is tall
+    // enough for them, and is cut with an ellipsis only after that. 1 (the default) never
+    // shrinks.
     double minimumScaleFactor() const { return _minimumScaleFactor; }
     void setMinimumScaleFactor(double factor);
-    // The font the text is drawn in at the label's present width.
-    Font fittedFont();
+    // The font and the lines the text is drawn in at the label's present size.
+    struct Fit {
+        Font font;
+        int lines;
+    };
+    Fit fitted();
     // A drop shadow under the text, offset in points; none when the colour is empty.
     void setShadow(std::optional<Color> color, Size offset);
 

@@ -67,9 +67,10 @@ TEST(Button, ContentPerStateFallsBackToNormalAndHighlightDarkensAndGlows) {
 }
 
 // A one-line label with a minimum scale shrinks text that is too wide, no further than that
-// share of its font, and leaves text that fits as it is.
+// share of its font; text too wide even then takes two lines where the label is tall enough;
+// text that fits stays as it is.
 TEST(Label, ShrinksTooWideTextDownToItsMinimumScale) {
-    Label label(Rect(0, 0, 120, 30));
+    Label label(Rect(0, 0, 120, 40));
     label.setFont(Font::boldSystem(20));
     auto widthAt = [&](const Font& font) {
         return Canvas(1, 1).measureText(label.text(), font).width;
@@ -78,21 +79,23 @@ TEST(Label, ShrinksTooWideTextDownToItsMinimumScale) {
         const char* text;
         double minimum;
         double low, high;  // the fitted size
+        int lines;
     };
     const Case cases[] = {
-        {"Short", 0.6, 20, 20},
-        {"Photo size: Full (3000 x 4000)", 1, 20, 20},
-        {"Photo size: Full (3000 x 4000)", 0.6, 12, 12},  // still too wide: the minimum
-        {"Photo size: Full", 0.6, 12, 19.5},
+        {"Short", 0.6, 20, 20, 1},
+        {"Photo size: Full (3000 x 4000)", 1, 20, 20, 1},
+        {"Photo size: Full (3000 x 4000)", 0.6, 14, 14, 2},  // too wide at 12: two lines
+        {"Photo size: Full", 0.6, 12, 19.5, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         label.setText(c.text);
         label.setMinimumScaleFactor(c.minimum);
-        Font fitted = label.fittedFont();
+        auto [fitted, lines] = label.fitted();
         EXPECT_GE(fitted.size, c.low);
         EXPECT_LE(fitted.size, c.high);
-        if (fitted.size > c.low && c.low < c.high) {
+        EXPECT_EQ(lines, c.lines);
+        if (c.low < c.high) {
             EXPECT_LE(widthAt(fitted), 120);
         }
     }
