@@ -141,6 +141,17 @@ platform::Result<platform::Image> renderStill(const std::shared_ptr<platform::GL
                    : stillError(StillError::GLFailed, "the frame cannot be uploaded");
     }
 
+    return drawPicture(context, program, frame.name(), width, height, cameraType, centre, gl);
+}
+
+platform::Result<platform::Image> drawPicture(const std::shared_ptr<platform::GLContext>& context,
+                                              ShaderProgram& program, GLuint texture, int width,
+                                              int height, int cameraType, platform::Point centre,
+                                              std::optional<RenderLimits> limits) {
+    context->makeCurrent();
+    program.enable();
+    if (!program.program()) return stillError(StillError::NoProgram, "the look cannot be drawn");
+    RenderLimits gl = limits.value_or(RenderLimits::query());
     platform::Image picture;
     std::vector<std::uint8_t> rows;
     const int side = gl.tileSide();
@@ -175,7 +186,7 @@ platform::Result<platform::Image> renderStill(const std::shared_ptr<platform::GL
             glViewport(0, 0, w, h);
             glClearColor(0, 0, 0, 1);
             glClear(GL_COLOR_BUFFER_BIT);
-            drawQuad(program, frame.name(), coordinates, uniforms);
+            drawQuad(program, texture, coordinates, uniforms);
             glPixelStorei(GL_PACK_ALIGNMENT, 4);
             glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
             // GL's rows count from the bottom of the tile; the picture's from its top.
@@ -199,6 +210,16 @@ platform::Result<platform::Image> renderStill(const std::shared_ptr<platform::GL
                                                  unsigned(drawError)));
     }
     return picture;
+}
+
+platform::Result<platform::Image> renderFrame(const std::shared_ptr<platform::GLContext>& context,
+                                              ShaderProgram& program,
+                                              const capture::PixelBuffer& frame, int width,
+                                              int height, int cameraType, platform::Point centre) {
+    CameraTexture texture;
+    if (!texture.upload(frame, context))
+        return stillError(StillError::GLFailed, "the frame cannot be uploaded");
+    return drawPicture(context, program, texture.name(), width, height, cameraType, centre);
 }
 
 }  // namespace quorbit::gpu

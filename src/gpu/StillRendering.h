@@ -66,4 +66,22 @@ platform::Result<platform::Image> renderStill(const std::shared_ptr<platform::GL
                                               int cameraType, platform::Point centre = kViewCentre,
                                               std::optional<RenderLimits> limits = std::nullopt);
 
+// Draws texture (a frame in the drawing layout) through program as renderStill does, into a
+// picture of width x height, in tiles (limits, the context's own when none are given), and
+// reads it back: RGBA, top row first, opaque.
+platform::Result<platform::Image> drawPicture(const std::shared_ptr<platform::GLContext>& context,
+                                              ShaderProgram& program, GLuint texture, int width,
+                                              int height, int cameraType,
+                                              platform::Point centre = kViewCentre,
+                                              std::optional<RenderLimits> limits = std::nullopt);
+
+// A camera frame (locked) drawn through program offscreen at width x height, as the live view
+// would draw it there with cameraType's table: the photo of a view that shows it otherwise
+// (the front camera's picture unmirrored).
+platform::Result<platform::Image> renderFrame(const std::shared_ptr<platform::GLContext>& context,
+                                              ShaderProgram& program,
+                                              const capture::PixelBuffer& frame, int width,
+                                              int height, int cameraType,
+                                              platform::Point centre = kViewCentre);
+
 }  // namespace quorbit::gpu

@@ -42,7 +42,7 @@ TEST_F(Translation, ScreensAndAlertsFollowLanguage) {
                                                    "\ntap-control picker-close\n"
                                                    "expect-text camera-unavailable " +
                                                    c.note +
-                                                   "\ntap-control settings\nwait 300\ntap-row 2\n"
+                                                   "\ntap-control settings\nwait 300\ntap-row 3\n"
                                                    "expect-alert " +
                                                    c.alert + "\nquit\n");
         RunOptions options;

@@ -312,8 +312,12 @@ bool UserDefaults::contains(const std::string& key) const {
 }
 
 bool UserDefaults::boolForKey(const std::string& key) const {
+    return boolValueForKey(key).value_or(false);
+}
+
+std::optional<bool> UserDefaults::boolValueForKey(const std::string& key) const {
     auto v = find(key);
-    if (!v) return false;
+    if (!v) return std::nullopt;
     if (auto* b = std::get_if<bool>(&v->value)) return *b;
     if (auto* i = std::get_if<std::int64_t>(&v->value)) return *i != 0;
     if (auto* d = std::get_if<double>(&v->value)) return *d != 0;
@@ -321,10 +325,10 @@ bool UserDefaults::boolForKey(const std::string& key) const {
     if (auto* s = std::get_if<std::string>(&v->value)) {
         std::string word = lower(*s);
         if (word == "true" || word == "yes") return true;
-        auto n = numberInText(*s);
-        return n && *n != 0;
+        if (word == "false" || word == "no") return false;
+        if (auto n = numberInText(*s)) return *n != 0;
     }
-    return false;
+    return std::nullopt;
 }
 
 std::int64_t UserDefaults::integerForKey(const std::string& key) const {

@@ -65,6 +65,9 @@ class UserDefaults {
     // Absent values, and those of other kinds, read as false, 0 and empty. Numbers and bools
     // convert into each other (non-zero is true), and texts holding a number read as that number.
     bool boolForKey(const std::string& key) const;
+    // The value as a bool where it reads as one (a bool, a number, a text "true", "yes",
+    // "false", "no" or holding a number); none when absent or of another kind.
+    std::optional<bool> boolValueForKey(const std::string& key) const;
     std::int64_t integerForKey(const std::string& key) const;
     double doubleForKey(const std::string& key) const;
     // Texts, and numbers as their text.

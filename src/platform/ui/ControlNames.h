@@ -44,6 +44,7 @@ inline constexpr const char* kSettingsBack = "settings-back";
 // The settings screen's camera rows: the photo size, the reading of codes.
 inline constexpr const char* kPhotoSize = "photo-size";
 inline constexpr const char* kDetectCodes = "detect-codes";
+inline constexpr const char* kMirrorPhotos = "mirror-photos";
 // The Cancel button of the overlay shown while a photo is uploaded.
 inline constexpr const char* kUploadCancel = "upload-cancel";
 

@@ -583,7 +583,8 @@ bool quorbitViewController::captureFullSize() {
         },
         [this](platform::Result<capture::StillFrame> still) { fullStillTaken(std::move(still)); });
     if (!asked) return false;
-    _pendingStill = PendingStill{viewPhoto, _filter, _camera->curCameraType(), _distortionCentre,
+    auto [cameraType, centre] = photoDrawing();
+    _pendingStill = PendingStill{viewPhoto, _filter, cameraType, centre,
                                  device ? device->info().name : std::string()};
     if (_soundPlayer) _soundPlayer->play();
     updateLastPictureView(viewPhoto);
@@ -701,6 +702,18 @@ void quorbitViewController::captureToPhotoAlbum() {
 }
 
 platform::Image quorbitViewController::glToCGImageRef() {
+    if (unmirroredPhoto() && !_lastFrame.empty() && _filter) {
+        // The frame on the view, drawn again the way others see it, at the view's size.
+        capture::PixelBuffer frame(_lastFrame.data(), _lastFrameWidth, _lastFrameHeight,
+                                   _frameRotation);
+        frame.lockBaseAddress();
+        auto [cameraType, centre] = photoDrawing();
+        auto drawn = gpu::renderFrame(_context, *_filter, frame, _glview->framebufferWidth(),
+                                      _glview->framebufferHeight(), cameraType, centre);
+        if (drawn) return std::move(drawn).value();
+        platform::Log::warn("the unmirrored photo could not be drawn: " +
+                            drawn.error().localizedDescription() + "; the view's is taken");
+    }
     return gpu::readFramebufferImage(*_glview);
 }
 
@@ -746,13 +759,33 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
                 [] { return platform::RunLoop::main().now(); });
         _codeScanner->offer(frame);
     }
+    if (unmirroredPhoto()) {
+        _lastFrame.assign(frame.baseAddress(),
+                          frame.baseAddress() + frame.bytesPerRow() * std::size_t(frame.height()));
+        _lastFrameWidth = frame.width();
+        _lastFrameHeight = frame.height();
+    }
     _camTexture.upload(frame, _context);
     renderCamera();
     _camTexture.reset();
     frame.unlockBaseAddress(0);
 }
 
+bool quorbitViewController::unmirroredPhoto() const {
+    return !_mirrorFrontPhotos && _camera && _camera->curCameraType() == capture::kCameraFront;
+}
+
+std::pair<int, platform::Point> quorbitViewController::photoDrawing() const {
+    int cameraType = _camera ? _camera->curCameraType() : capture::kCameraBack;
+    if (!unmirroredPhoto()) return {cameraType, _distortionCentre};
+    return {capture::kCameraBack, {1.0 - _distortionCentre.x, _distortionCentre.y}};
+}
+
 void quorbitViewController::readDetectCodesSetting() {
+    _mirrorFrontPhotos =
+        !_userDefaults ||
+        _userDefaults->boolValueForKey(share::SettingsView::kMirrorFrontPhotosKey).value_or(true);
+    if (_mirrorFrontPhotos) std::vector<std::uint8_t>().swap(_lastFrame);
     _detectCodes = !_userDefaults ||
                    !_userDefaults->contains(share::SettingsView::kDetectCodesKey) ||
                    _userDefaults->boolForKey(share::SettingsView::kDetectCodesKey);

@@ -218,6 +218,13 @@ class quorbitViewController : public platform::ViewController,
     // the GL can draw from. None without a camera that takes stills.
     std::optional<platform::Size> fullPhotoSize() const;
     static constexpr int kFullSizeJpegQuality = 92;
+    // Whether the front camera's photos are mirrored as the view shows them (the default) or
+    // turned back the way others see the person (SettingsView::kMirrorFrontPhotosKey, read
+    // when the screen is made and whenever a child screen closes). The live view is mirrored
+    // either way; an unmirrored photo is the frame drawn with the back camera's table and the
+    // distortion centre mirrored with it, so that the effect stays on the same place of the
+    // scene.
+    bool mirrorsFrontPhotos() const { return _mirrorFrontPhotos; }
     // The note over the live view ("still-note"), shown for kStillNoteTime.
     const std::shared_ptr<platform::Label>& stillNote() const { return _stillNote; }
     static constexpr std::chrono::seconds kStillNoteTime{4};
@@ -292,6 +299,9 @@ class quorbitViewController : public platform::ViewController,
     void updateFlashControl();
     void layoutControls(platform::Size screen);
     void readDetectCodesSetting();
+    // The camera table and centre a photo is drawn with now.
+    std::pair<int, platform::Point> photoDrawing() const;
+    bool unmirroredPhoto() const;
     void hideCodeBanner();
     // The full-size photo: asks the camera for the still (false when it cannot), and saves
     // the view's photo when the still fails.
@@ -368,6 +378,11 @@ class quorbitViewController : public platform::ViewController,
     std::shared_ptr<platform::Label> _stillNote;
     platform::RunLoopHandle _stillNoteTimer;
     mutable int _maxTextureSize = 0;  // the GL's, asked once
+    bool _mirrorFrontPhotos = true;
+    // The last frame drawn, while photos are unmirrored: the screen-size photo is drawn from
+    // it again (no GL texture outlives its frame).
+    std::vector<std::uint8_t> _lastFrame;
+    int _lastFrameWidth = 0, _lastFrameHeight = 0;
 };
 
 }  // namespace quorbit::camera_screen

@@ -11,7 +11,7 @@ namespace quorbit::share {
 SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::kSettingsBack) {
     _dataSource.numberOfSections = [](platform::TableView&) { return 2; };
     _dataSource.numberOfRowsInSection = [](platform::TableView&, int section) {
-        return section == kCameraSection ? 2 : 1;
+        return section == kCameraSection ? 3 : 1;
     };
     _dataSource.titleForHeaderInSection = [](platform::TableView&, int section) {
         return std::optional<std::string>(
@@ -31,12 +31,15 @@ SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::k
         bool camera = path.section == kCameraSection;
         bool codesRow = camera && path.row == kDetectCodesIndex;
         bool sizeRow = camera && path.row == kPhotoSizeIndex;
-        cell->textLabel()->setText(codesRow  ? platform::tr(kDetectCodesRow)
-                                   : sizeRow ? photoSizeText()
-                                             : rowText());
-        cell->setControlName(codesRow  ? controls::kDetectCodes
-                             : sizeRow ? controls::kPhotoSize
-                                       : "");
+        bool mirrorRow = camera && path.row == kMirrorPhotosIndex;
+        cell->textLabel()->setText(codesRow    ? platform::tr(kDetectCodesRow)
+                                   : sizeRow   ? photoSizeText()
+                                   : mirrorRow ? mirrorPhotosText()
+                                               : rowText());
+        cell->setControlName(codesRow    ? controls::kDetectCodes
+                             : sizeRow   ? controls::kPhotoSize
+                             : mirrorRow ? controls::kMirrorPhotos
+                                         : "");
         cell->setAccessoryType(codesRow && detectCodes()
                                    ? platform::TableViewCell::Accessory::Checkmark
                                    : platform::TableViewCell::Accessory::None);
@@ -109,6 +112,17 @@ std::string SettingsView::photoSizeText() const {
     return platform::format(platform::tr("Photo size: %s").c_str(), size.c_str());
 }
 
+bool SettingsView::mirrorFrontPhotos() const {
+    return !_userDefaults || _userDefaults->boolValueForKey(kMirrorFrontPhotosKey).value_or(true);
+}
+
+std::string SettingsView::mirrorPhotosText() const {
+    return platform::format(platform::tr("Front photos: %s").c_str(),
+                            mirrorFrontPhotos()
+                                ? platform::trc("front photos", "Mirrored, as in the view").c_str()
+                                : platform::trc("front photos", "As others see you").c_str());
+}
+
 bool SettingsView::detectCodes() const {
     return !_userDefaults || !_userDefaults->contains(kDetectCodesKey) ||
            _userDefaults->boolForKey(kDetectCodesKey);
@@ -118,6 +132,8 @@ void SettingsView::didSelectRow(platform::IndexPath path) {
     if (path.section == kCameraSection) {
         if (_userDefaults && path.row == kDetectCodesIndex)
             _userDefaults->setBool(kDetectCodesKey, !detectCodes());
+        else if (_userDefaults && path.row == kMirrorPhotosIndex)
+            _userDefaults->setBool(kMirrorFrontPhotosKey, !mirrorFrontPhotos());
         else if (_userDefaults)
             _userDefaults->setString(kPhotoSizeKey,
                                      fullSizePhotos() ? kPhotoSizeScreen : kPhotoSizeFull);

@@ -17,7 +17,9 @@ class PhotoViewController;
 // two sections. In "Camera" the row "Photo size" ("photo-size") switches between photos of
 // the screen's size (the default) and of the camera's full size, which it names; the row
 // "Detect codes" ("detect-codes"), checked while on (the default), switches the reading of
-// codes in the live view on and off. In "Facebook" one row signs the user in ("Login") or out
+// codes in the live view on and off; the row "Front photos" ("mirror-photos") chooses whether
+// the front camera's photos are mirrored as the view shows them (the default) or turned back
+// the way others see the person. In "Facebook" one row signs the user in ("Login") or out
 // ("Logout: NAME"); the sign-in state is the share screen's, and the row follows it through
 // the notification the share screen posts whenever it changes.
 class SettingsView : public ChildScreen {
@@ -35,7 +37,9 @@ class SettingsView : public ChildScreen {
     static constexpr const char* kPhotoSizeFull = "full";
     // The sections and the camera section's rows.
     static constexpr int kCameraSection = 0, kFacebookSection = 1;
-    static constexpr int kPhotoSizeIndex = 0, kDetectCodesIndex = 1;
+    static constexpr int kPhotoSizeIndex = 0, kDetectCodesIndex = 1, kMirrorPhotosIndex = 2;
+    // Where the front photos' choice is kept: true (or absent, or unreadable) mirrored.
+    static constexpr const char* kMirrorFrontPhotosKey = "MirrorFrontPhotos";
     static constexpr const char* kFooter = platform::N_(
         "If you are experiencing problems with Facebook, logout and login again using the "
         "button above.");
@@ -53,6 +57,9 @@ class SettingsView : public ChildScreen {
     void setUserDefaults(platform::UserDefaults* defaults) { _userDefaults = defaults; }
     bool detectCodes() const;
     bool fullSizePhotos() const;
+    bool mirrorFrontPhotos() const;
+    // "Front photos: Mirrored, as in the view" or "Front photos: As others see you".
+    std::string mirrorPhotosText() const;
     // Tells the upright size a full-size photo has with the current camera (none: unknown),
     // for the photo size row; the camera screen gives it.
     void setFullPhotoSize(std::function<std::optional<platform::Size>()> size) {

@@ -85,6 +85,8 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     EXPECT_EQ(d.dateForKey("kFBUserName"), std::nullopt);
     EXPECT_TRUE(d.boolForKey("LastFilterUsed"));
     EXPECT_EQ(d.stringForKey("LastFilterUsed"), "-1");
+    EXPECT_EQ(d.boolValueForKey("kFBUserName"), std::nullopt) << "a text that is no bool";
+    EXPECT_EQ(d.boolValueForKey("oneClickPublish"), true);
 
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(filesInDir(), written) << "no temporary left";
@@ -280,6 +282,10 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
     EXPECT_EQ(d.integerForKey("list"), 0);
     EXPECT_EQ(d.stringForKey("object"), std::nullopt);
     EXPECT_EQ(d.dateForKey("when"), std::nullopt);
+    // Read as a bool only where the value is one: other kinds and absent keys are none.
+    for (const char* key : {"list", "object", "nothing", "when", "absent"})
+        EXPECT_EQ(d.boolValueForKey(key), std::nullopt) << key;
+    EXPECT_EQ(d.boolValueForKey("ratio"), true);
     // Setting what is there already, in any form that is written alike, writes nothing.
     EXPECT_TRUE(d.setInteger("LastFilterUsed", 3));
     EXPECT_TRUE(d.setDouble("ratio", 2.0));

@@ -145,6 +145,10 @@ struct ScreenFixture {
         return platform::RunLoop::main().runUntil([&] { return !screen->isTakingPhoto; }, 5s);
     }
     platform::View* control(const std::string& name) { return window->findControl(name); }
+    QuietDevice& device(bool front) {
+        return static_cast<QuietDevice&>(
+            *(front ? camera->frontCameraDevice() : camera->backCameraDevice()));
+    }
     void tap(const std::string& name) {
         platform::View* v = control(name);
         ASSERT_NE(v, nullptr) << name;

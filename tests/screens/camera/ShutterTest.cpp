@@ -207,9 +207,8 @@ TEST(FullSizePhotos, AreTheCamerasLargestStillAndFallBackToTheViewsPhoto) {
         ScreenFixture f("full", 3, true, std::nullopt, [](platform::UserDefaults& d) {
             d.setString(SettingsView::kPhotoSizeKey, SettingsView::kPhotoSizeFull);
         });
-        auto device = std::dynamic_pointer_cast<QuietDevice>(f.camera->frontCameraDevice());
-        device->largeStills = true;
-        if (fails) device->stillProblem = "the camera is busy";
+        f.device(true).largeStills = true;
+        if (fails) f.device(true).stillProblem = "the camera is busy";
         f.show();
         f.screen->setFilter(f.screen->programArray()[0].get());
         EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Full (960 x 1280)");
@@ -254,6 +253,59 @@ TEST(FullSizePhotos, AreTheCamerasLargestStillAndFallBackToTheViewsPhoto) {
             {SettingsView::kCameraSection, SettingsView::kPhotoSizeIndex});
         EXPECT_EQ(f.defaults->stringForKey(SettingsView::kPhotoSizeKey), "screen");
         EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Screen");
+    }
+}
+
+// The front camera's photos, of either size, are the view (mirrored) by default and its
+// mirror image when the user chooses to be seen as others see them; the bulge moved to the
+// left of the view lands on the right of such a photo. The back camera's are the view either
+// way.
+TEST(FrontPhotos, AreTheViewOrItsMirrorImageAsChosenAtEitherSize) {
+    using share::SettingsView;
+    for (bool mirrored : {true, false}) {
+        for (bool full : {false, true}) {
+            for (bool front : {true, false}) {
+                SCOPED_TRACE(::testing::Message() << "mirrored " << mirrored << ", full " << full
+                                                  << ", front " << front);
+                ScreenFixture f("front", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
+                    d.setBool(SettingsView::kMirrorFrontPhotosKey, mirrored);
+                    d.setString(SettingsView::kPhotoSizeKey, full ? "full" : "screen");
+                });
+                f.device(true).largeStills = true;
+                f.device(false).largeStills = true;
+                f.show();
+                if (!front) f.tap(controls::kSwapCamera);
+                // Bulge, its centre dragged to the left of the view.
+                f.screen->setFilter(f.screen->programArray()[3].get());
+                f.screen->setDistortionCentre({0.25, 0.5});
+                f.deliver();
+                platform::Image view = f.shown();
+                f.tap(controls::kShutter);
+                ASSERT_TRUE(f.waitForSave());
+                auto photos = f.photos();
+                ASSERT_EQ(photos.size(), 1u);
+                auto photo = platform::ImageCodec::readFile(photos.front());
+                ASSERT_TRUE(photo);
+                ASSERT_EQ(photo->width(), full ? 960 : view.width());
+                // Each view pixel against the photo's pixel at the same place, or at the mirrored
+                // place: the share of them that differ.
+                auto differing = [&](bool mirror) {
+                    int off = 0, w = view.width(), h = view.height();
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x) {
+                            int px = int((x + 0.5) * photo->width() / w);
+                            int py = int((y + 0.5) * photo->height() / h);
+                            if (mirror) px = photo->width() - 1 - px;
+                            off += quorbit::testing::colourDistance(photo->pixel(px, py),
+                                                                    view.pixel(x, y)) > 30;
+                        }
+                    return double(off) / (w * h);
+                };
+                bool turned = front && !mirrored;
+                EXPECT_LT(differing(turned), 0.03);
+                EXPECT_GT(differing(!turned), 0.2);
+            }
+        }
     }
 }
 
