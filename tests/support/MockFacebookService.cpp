@@ -81,7 +81,7 @@ MockFacebookService::MockFacebookService() {
             "application/json");
     };
 
-    s.Get("/graph/me", [=, this](const httplib::Request& req, httplib::Response& res) {
+    s.Get("/graph/me", [=](const httplib::Request& req, httplib::Response& res) {
         if (!validToken(*receive(req, nullptr, res))) return authError(res);
         res.set_content(R"({"id":"42","name":"Ann"})", "application/json");
     });
@@ -104,7 +104,7 @@ MockFacebookService::MockFacebookService() {
               _tokenExpired = _tokenExpired || valid;
               res.set_content(valid ? "true" : "false", "text/plain");
           });
-    s.Post("/method/fql.query", [=, this](const httplib::Request& req, httplib::Response& res,
+    s.Post("/method/fql.query", [=](const httplib::Request& req, httplib::Response& res,
                                           const httplib::ContentReader& reader) {
         if (!receive(req, &reader, res)) return;
         res.set_content(
@@ -112,11 +112,11 @@ MockFacebookService::MockFacebookService() {
             R"({"uid":8,"name":null,"pic_square":"https://pics.invalid/8.jpg","status":null}])",
             "application/json");
     });
-    s.Get("/dialog/oauth", [=, this](const httplib::Request& req, httplib::Response& res) {
+    s.Get("/dialog/oauth", [=](const httplib::Request& req, httplib::Response& res) {
         receive(req, nullptr, res);
         res.set_content(signInPage(req.get_param_value("redirect_uri")), "text/html");
     });
-    s.Post("/dialog/oauth", [=, this](const httplib::Request& req, httplib::Response& res) {
+    s.Post("/dialog/oauth", [=](const httplib::Request& req, httplib::Response& res) {
         receive(req, nullptr, res);
         std::string redirect = req.get_param_value("redirect_uri");
         if (req.get_param_value("action") == "cancel") {
@@ -140,7 +140,7 @@ MockFacebookService::MockFacebookService() {
     };
     s.Get("/canned/(.+)", canned);
     s.Post("/canned/(.+)", canned);
-    s.Get("/slow", [=, this](const httplib::Request& req, httplib::Response& res) {
+    s.Get("/slow", [=](const httplib::Request& req, httplib::Response& res) {
         receive(req, nullptr, res);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         res.set_content("true", "text/plain");

@@ -25,8 +25,9 @@ TEST(SelfTimer, CyclesOffThreeTenAndIsKept) {
                                                      {3, ControlArt::Glyph::Timer3},
                                                      {10, ControlArt::Glyph::Timer10}};
     for (const auto& [kept, atLaunch, afterTaps] : cases) {
+        std::optional<int> keep = kept;
         ScreenFixture f("timer-kept", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
-            if (kept) d.setInteger(quorbitViewController::kSelfTimerKey, *kept);
+            if (keep) d.setInteger(quorbitViewController::kSelfTimerKey, *keep);
         });
         f.show();
         EXPECT_EQ(f.screen->selfTimerSeconds(), atLaunch);
