@@ -23,6 +23,18 @@ add_dependencies(quorbit quorbit_catalogues)
 set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/platform/core/Translate.cpp APPEND PROPERTY
   COMPILE_DEFINITIONS "QUORBIT_INSTALL_LOCALEDIR=\"${CMAKE_INSTALL_PREFIX}/share/locale\"")
 if(QUORBIT_TESTS)
+  # A pseudo-language for the tests (LANGUAGE=qps, not installed): every text in brackets and
+  # 40 % longer, so that a text that is cut, or was never marked, shows.
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(pseudo ${CMAKE_BINARY_DIR}/locale/qps/LC_MESSAGES)
+  add_custom_command(OUTPUT ${pseudo}/quorbit.mo
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${pseudo}
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/pseudo/pseudo_po.py
+      ${PROJECT_SOURCE_DIR}/po/quorbit.pot > ${CMAKE_BINARY_DIR}/qps.po
+    COMMAND ${MSGFMT} --check-format -o ${pseudo}/quorbit.mo ${CMAKE_BINARY_DIR}/qps.po
+    DEPENDS ${PROJECT_SOURCE_DIR}/po/quorbit.pot ${PROJECT_SOURCE_DIR}/tools/pseudo/pseudo_po.py)
+  add_custom_target(quorbit_pseudo_catalogue ALL DEPENDS ${pseudo}/quorbit.mo)
+  add_dependencies(quorbit quorbit_pseudo_catalogue)
   # The template holds every marked text of the sources, and every catalogue translates all.
   add_test(NAME po_up_to_date COMMAND ${PROJECT_SOURCE_DIR}/scripts/update-po --check)
   set_tests_properties(po_up_to_date PROPERTIES TIMEOUT 60)

@@ -82,6 +82,28 @@ struct Camera::CaptureState {
 
 namespace {
 std::atomic<int> gAbandonedThreads{0};
+
+// What the live view says of a camera that delivered pictures and then failed: the usual
+// causes in the user's words, anything else with the device's own description. Null: the
+// camera went silent.
+std::string problemForUser(const platform::Error* error) {
+    if (!error) return platform::tr("The camera delivers no pictures.");
+    switch (error->systemError()) {
+        case EBUSY:
+            return platform::tr("The camera is in use by another program.");
+        case ENODEV:
+        case ENXIO:
+        case ENOENT:
+            return platform::tr("The camera was disconnected.");
+        case EACCES:
+        case EPERM:
+            return platform::tr("Access to the camera was refused.");
+        default:
+            break;
+    }
+    return platform::format(platform::tr("The camera does not work: %s.").c_str(),
+                            error->localizedDescription().c_str());
+}
 }  // namespace
 
 int Camera::abandonedCaptureThreads() {
@@ -278,11 +300,13 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
     // Devices that have delivered a frame. One that never has is no camera to the user: the
     // live view says so plainly, and the log has the details.
     std::set<const CaptureDevice*> delivered;
-    auto report = [&](const CaptureDevice& device, const std::string& problem) {
+    // error: why it failed; null when it went silent.
+    auto report = [&](const CaptureDevice& device, const platform::Error* error) {
         availability.report(CameraAvailability{false, delivered.count(&device)
-                                                          ? "The camera " + problem + "."
+                                                          ? problemForUser(error)
                                                           : platform::tr("No camera found.")});
         if (!reported.insert(&device).second) return;
+        std::string problem = error ? error->localizedDescription() : "delivers no frames";
         platform::Log::warn(
             platform::format("camera %s: %s", device.info().id.c_str(), problem.c_str()));
     };
@@ -325,7 +349,7 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
             if (want.device) {
                 auto opened = want.device->open();
                 if (!opened) {
-                    report(*want.device, opened.error().localizedDescription());
+                    report(*want.device, &opened.error());
                     state->waitForChange(stop, version, options.retryDelay);
                     continue;
                 }
@@ -359,12 +383,12 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
         }
         if (reserved) mailbox.cancel();
         if (!frame.ok()) {
-            report(*active, frame.error().localizedDescription());
+            report(*active, &frame.error());
             active->close();
             active.reset();
             state->waitForChange(stop, version, options.retryDelay);
         } else if (options.clock() - lastFrame >= options.stallTimeout) {
-            report(*active, "delivers no frames");
+            report(*active, nullptr);
         }
     }
     if (active) active->close();

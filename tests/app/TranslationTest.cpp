@@ -56,6 +56,34 @@ TEST_F(Translation, ScreensAndAlertsFollowLanguage) {
     }
 }
 
+// A pseudo-language whose every text is in brackets and 40 % longer: on the filter picker,
+// the camera screen, the share screen, the settings and an alert, in a phone's window and a
+// desktop's, every text shows whole within its control, and every text was marked.
+TEST_F(Translation, LongerTextsFitEveryScreenAndNoTextIsLeftUnmarked) {
+    std::string script = file("pseudo.script",
+                              "expect-texts-fit [\n"
+                              "tap-control picker-close\nwait 300\nexpect-texts-fit [\n"
+                              "tap-control shutter\nwait 800\ntap-control last-photo\n"
+                              "expect-control share-photo\nexpect-texts-fit [\n"
+                              "tap-control share-back\nwait 300\ntap-control settings\n"
+                              "wait 300\nexpect-texts-fit [\n"
+                              "tap-row 3\nwait 300\nexpect-texts-fit [\nquit\n");
+    for (const char* size : {"320x480", "1280x800"}) {
+        SCOPED_TRACE(size);
+        RunOptions options;
+        options.env = {{"LANGUAGE", "qps"},
+                       {"LC_ALL", std::nullopt},
+                       {"LANG", std::nullopt},
+                       {"QUORBIT_REACHABILITY", "offline"},
+                       {"QUORBIT_CONFIG_DIR", (dir / "config" / size).string()},
+                       {"QUORBIT_PICTURES_DIR", (dir / "album").string()}};
+        Outcome app = testing::runQuorbit(
+            {"--headless", "--size", size, "--camera", "synthetic", "--script", script}, dir,
+            options);
+        EXPECT_EQ(app.status, 0) << app.err;
+    }
+}
+
 // A language whose numbers take a decimal comma leaves the numbers the program reads alone:
 // "0.7,0.3" is still a centre.
 TEST_F(Translation, NumbersKeepTheirPointInAGermanLocale) {

@@ -190,12 +190,12 @@ TEST(Camera, TellsWhenItIsNotAvailableAndWhenItIsBack) {
     EXPECT_TRUE(heard.empty());
     device.unplugged = true;
     ASSERT_TRUE(pumpUntil([&] { return !camera.availability().available; }, 3000ms));
-    EXPECT_EQ(camera.availability().reason, "The camera unplugged.");
+    EXPECT_EQ(camera.availability().reason, "The camera does not work: unplugged.");
     f.frames(1, 200ms);  // tried again meanwhile
     device.unplugged = false;
     ASSERT_TRUE(pumpUntil([&] { return camera.availability().available; }, 3000ms));
     ASSERT_GE(heard.size(), 2u);
-    EXPECT_EQ(heard.front(), (CameraAvailability{false, "The camera unplugged."}));
+    EXPECT_EQ(heard.front(), (CameraAvailability{false, "The camera does not work: unplugged."}));
     EXPECT_EQ(heard.back(), CameraAvailability{});
     for (std::size_t i = 1; i < heard.size(); ++i)
         EXPECT_NE(heard[i], heard[i - 1]);
@@ -204,6 +204,22 @@ TEST(Camera, TellsWhenItIsNotAvailableAndWhenItIsBack) {
     const char* again = "camera /dev/fake6: delivering frames again";
     EXPECT_TRUE(pumpUntil([&] { return log.count(again) > 0; }, 3000ms));
     EXPECT_EQ(log.count(again), 1);
+
+    // The usual causes in the user's words.
+    const std::pair<int, const char*> causes[] = {
+        {EBUSY, "The camera is in use by another program."},
+        {ENODEV, "The camera was disconnected."},
+        {EACCES, "Access to the camera was refused."}};
+    for (auto [errnum, said] : causes) {
+        CameraFixture g;
+        FakeDevice& failing = g.add(Pos::Front, 7);
+        failing.unplugErrno = errnum;
+        Camera& other = g.start();
+        ASSERT_TRUE(g.frames(1));
+        failing.unplugged = true;
+        ASSERT_TRUE(pumpUntil([&] { return !other.availability().available; }, 3000ms));
+        EXPECT_EQ(other.availability().reason, said);
+    }
 }
 
 TEST(Camera, IsDestroyedPromptlyWhateverItsDeviceIsDoing) {

@@ -79,7 +79,10 @@ struct FakeDevice : CaptureDevice {
             return false;
         }
         if (failAfter >= 0 && frames >= failAfter) unplugged = true;
-        if (unplugged) return platform::Error::make("test", 3, "unplugged");
+        if (unplugged)
+            return unplugErrno
+                       ? platform::Error::make(CaptureError::DeviceFailed, "unplugged", unplugErrno)
+                       : platform::Error::make("test", 3, "unplugged");
         std::this_thread::sleep_for(2ms);
         ++frames;
         if (std::uint8_t* out = destination())
@@ -92,6 +95,7 @@ struct FakeDevice : CaptureDevice {
     std::uint8_t tag;
     std::string openError;  // open() fails with it
     int failAfter = -1;     // unplugged after that many frames
+    int unplugErrno = 0;    // the system's error under the unplugged read's, if any
     bool silent = false;
     FakeClock* clock = nullptr;
     std::atomic<int> opens{0}, closes{0}, frames{0};

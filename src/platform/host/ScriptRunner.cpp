@@ -1,6 +1,7 @@
 #include "platform/host/ScriptRunner.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Text.h"
+#include "platform/gfx/Canvas.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/host/Application.h"
 #include "platform/host/Host.h"
@@ -196,6 +198,12 @@ const std::vector<ScriptRunner::CommandEntry>& ScriptRunner::commandTable() {
          "NAME MS",
          "waits at most MS milliseconds until no control NAME is visible",
          &ScriptRunner::doWaitGone},
+        {"expect-texts-fit",
+         {Arg::Text},
+         "[MARK]",
+         "every visible label and button shows its whole text within its frame; given MARK, "
+         "every text with a letter in it begins with MARK",
+         &ScriptRunner::doExpectTextsFit},
         {"expect-text",
          {Arg::Word, Arg::Text},
          "NAME TEXT",
@@ -630,6 +638,58 @@ std::string ScriptRunner::doWaitGone(const Command& c, bool&) {
         [&] { return !findShownAnywhere([&](View& v) { return v.controlName() == control; }); },
         std::chrono::milliseconds(count(c.args[1])));
     return gone ? std::string() : "the control " + inQuotes(control) + " is still visible";
+}
+
+namespace {
+
+// Whether the text a label or a button shows is cut or spills out of its frame; empty when it
+// fits, else what is wrong.
+std::string textFit(View& view, const std::string& text, const Font& font, int lines) {
+    static Canvas measure(1, 1);
+    Rect b = view.bounds();
+    constexpr double kSlack = 0.5;
+    if (lines == 1) {
+        double width = measure.measureText(text, font).width;
+        if (width <= b.width() + kSlack) return {};
+        return format("needs %.0f points across, has %.0f", width, b.width());
+    }
+    double height = measure.measureText(text, font, b.width()).height;
+    double line = measure.measureText("Ag", font).height;
+    if (height > b.height() + kSlack)
+        return format("needs %.0f points down, has %.0f", height, b.height());
+    if (lines > 1 && height > lines * line * 1.05) return format("needs more than %d lines", lines);
+    return {};
+}
+
+}  // namespace
+
+std::string ScriptRunner::doExpectTextsFit(const Command& c, bool&) {
+    const std::string& mark = c.args[0];
+    settle();
+    std::vector<std::string> problems;
+    for (View* view : findAllShown(
+             [](View& v) { return dynamic_cast<Label*>(&v) || dynamic_cast<Button*>(&v); })) {
+        std::string text, problem;
+        if (auto* label = dynamic_cast<Label*>(view)) {
+            text = label->text();
+            auto [font, lines] = label->fitted();
+            if (!text.empty()) problem = textFit(*view, text, font, lines);
+        } else if (auto* button = dynamic_cast<Button*>(view)) {
+            text = button->currentTitle().value_or("");
+            if (!text.empty()) problem = textFit(*view, text, button->font(), 1);
+        }
+        bool letters = std::any_of(text.begin(), text.end(),
+                                   [](unsigned char ch) { return std::isalpha(ch) || ch >= 0x80; });
+        if (problem.empty() && !mark.empty() && letters && text.rfind(mark, 0) != 0)
+            problem = "is not marked for translation";
+        if (!problem.empty()) problems.push_back(inQuotes(text) + " " + problem);
+    }
+    if (problems.empty()) return {};
+    std::string all = "texts that do not fit or are not marked:";
+    for (size_t i = 0; i < problems.size() && i < 5; ++i)
+        all += (i ? "; " : " ") + problems[i];
+    if (problems.size() > 5) all += format("; and %zu more", problems.size() - 5);
+    return all;
 }
 
 std::string ScriptRunner::doExpectControl(const Command& c, bool&) {

@@ -103,6 +103,7 @@ class ScriptRunner {
     std::string doExpectAlert(const Command& c, bool& quit);
     std::string doExpectControl(const Command& c, bool& quit);
     std::string doWaitGone(const Command& c, bool& quit);
+    std::string doExpectTextsFit(const Command& c, bool& quit);
     std::string doExpectText(const Command& c, bool& quit);
     std::string doOpenUrl(const Command& c, bool& quit);
     std::string doResize(const Command& c, bool& quit);

@@ -74,11 +74,14 @@ Label::Fit Label::fitted() {
     font.size = std::floor(2 * _font.size * room / width) / 2;
     if (font.size >= smallest) return {font, 1};
     // Two lines, as large as the height lets them be with some room around them (a line
-    // takes about 1.2 of the size).
+    // takes about 1.2 of the size), and smaller while they need more room than that.
     constexpr double kTwoLines = 2.8;
     if (bounds().height() >= kTwoLines * smallest) {
         font.size =
             std::clamp(std::floor(2 * bounds().height() / kTwoLines) / 2, smallest, _font.size);
+        while (font.size > smallest &&
+               measuringCanvas().measureText(_text, font, room).height > bounds().height())
+            font.size = std::max(smallest, font.size - 0.5);
         return {font, 2};
     }
     font.size = smallest;
@@ -92,7 +95,11 @@ void Label::setShadow(std::optional<Color> color, Size offset) {
 }
 
 Size Label::sizeThatFits() {
-    Size size = measuringCanvas().measureText(_text, _font);
+    return textSize(_text, _font);
+}
+
+Size Label::textSize(const std::string& text, const Font& font) {
+    Size size = measuringCanvas().measureText(text, font);
     return {std::ceil(size.width), std::ceil(size.height)};
 }
 

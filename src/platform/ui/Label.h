@@ -45,6 +45,7 @@ class Label : public View {
 
     // The size the text needs on one line.
     Size sizeThatFits();
+    static Size textSize(const std::string& text, const Font& font);
     void sizeToFit();
 
     bool draws() const override { return true; }

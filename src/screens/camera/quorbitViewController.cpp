@@ -132,7 +132,7 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
             !_userDefaults->contains(kScreenFlashKey) || _userDefaults->boolForKey(kScreenFlashKey);
     }
 
-    readDetectCodesSetting();
+    readCameraSettings();
 
     _library = share::PhotoLibrary::create(std::move(albumFolder));
     _library->setBaseViewController(this);
@@ -439,7 +439,7 @@ bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
 }
 
 void quorbitViewController::restart() {
-    readDetectCodesSetting();
+    readCameraSettings();
     filterPickerOpen = false;
     sharingWindowOpen = false;
     settingsViewOpen = false;
@@ -781,7 +781,7 @@ std::pair<int, platform::Point> quorbitViewController::photoDrawing() const {
     return {capture::kCameraBack, {1.0 - _distortionCentre.x, _distortionCentre.y}};
 }
 
-void quorbitViewController::readDetectCodesSetting() {
+void quorbitViewController::readCameraSettings() {
     _mirrorFrontPhotos =
         !_userDefaults ||
         _userDefaults->boolValueForKey(share::SettingsView::kMirrorFrontPhotosKey).value_or(true);

@@ -298,7 +298,9 @@ class quorbitViewController : public platform::ViewController,
     void updateTimerControl();
     void updateFlashControl();
     void layoutControls(platform::Size screen);
-    void readDetectCodesSetting();
+    // Reads the settings kept for codes and front photos (when the screen is made and
+    // whenever a child screen closes).
+    void readCameraSettings();
     // The camera table and centre a photo is drawn with now.
     std::pair<int, platform::Point> photoDrawing() const;
     bool unmirroredPhoto() const;

@@ -1,6 +1,10 @@
 #include "screens/share/ChildScreen.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/core/Translate.h"
+#include "platform/ui/Label.h"
 #include "platform/ui/Window.h"
 
 namespace quorbit::share {
@@ -27,10 +31,18 @@ void ChildScreen::loadView() {
     // The bar spans the window at any width; the content below follows the window's size.
     bar->setAutoresizingMask(platform::View::FlexibleWidth);
     root->addSubview(bar);
-    auto heading =
-        std::make_shared<platform::Label>(platform::Rect(80, 0, screen.width() - 160, kBarHeight));
+    // The back control as wide as its title needs (a longer language's word), the heading
+    // between it and as much room on the other side, so that it stays in the middle.
+    std::string back = platform::tr("Back");
+    double backWidth = std::max(
+        72.0,
+        std::ceil(platform::Label::textSize(back, platform::Font::boldSystem(15)).width) + 16);
+    double inset = backWidth + 8;
+    auto heading = std::make_shared<platform::Label>(
+        platform::Rect(inset, 0, std::max(0.0, screen.width() - 2 * inset), kBarHeight));
     heading->setText(title());
     heading->setFont(platform::Font::boldSystem(18));
+    heading->setMinimumScaleFactor(0.6);
     heading->setTextColor(kText);
     heading->setTextAlignment(platform::TextAlignment::Center);
     heading->setBackgroundColor(std::nullopt);
@@ -39,8 +51,8 @@ void ChildScreen::loadView() {
     bar->addSubview(heading);
 
     _backButton = platform::Button::create(platform::Button::Type::Custom,
-                                           platform::Rect(4, 4, 72, kBarHeight - 8));
-    _backButton->setTitle(platform::tr("Back"));
+                                           platform::Rect(4, 4, backWidth, kBarHeight - 8));
+    _backButton->setTitle(back);
     _backButton->setTitleColor(kAccent);
     _backButton->setControlName(_backControlName);
     _backButton->addAction([this](platform::Button&) { goBack(); });
