@@ -19,6 +19,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Subprocess.h"
+#include "platform/core/Translate.h"
 #include "platform/gfx/ImageCodec.h"
 
 namespace quorbit::platform {
@@ -102,16 +103,18 @@ bool isSpaceError(int err) {
 
 // A failure to write a file into folder.
 Error fileError(int err, const fs::path& folder) {
-    std::string reason = std::string(" (") + strerror(err) + ").";
+    // The texts are the user's language's; the system's reason is its own.
+    auto say = [&](const char* text) {
+        return format(tr(text).c_str(), folder.c_str(), strerror(err));
+    };
     if (isPermissionError(err))
         return albumError(PhotoAlbumError::NotWritable,
-                          "The folder " + folder.string() + " cannot be written to" + reason, err);
+                          say(N_("The folder %s cannot be written to (%s).")), err);
     if (isSpaceError(err))
         return albumError(PhotoAlbumError::NoSpace,
-                          "There is not enough space for the photo in " + folder.string() + reason,
-                          err);
+                          say(N_("There is not enough space for the photo in %s (%s).")), err);
     return albumError(PhotoAlbumError::WriteFailed,
-                      "The photo could not be written to " + folder.string() + reason, err);
+                      say(N_("The photo could not be written to %s (%s).")), err);
 }
 
 // A failure to make the album folder itself.
@@ -119,12 +122,13 @@ Error folderError(int err, const fs::path& folder) {
     if (isPermissionError(err) || isSpaceError(err)) {
         Error error = fileError(err, folder);
         error.message =
-            "The folder " + folder.string() + " cannot be made (" + strerror(err) + ").";
+            format(tr("The folder %s cannot be made (%s).").c_str(), folder.c_str(), strerror(err));
         return error;
     }
-    return albumError(
-        PhotoAlbumError::FolderUnavailable,
-        "The photo folder " + folder.string() + " cannot be made (" + strerror(err) + ").", err);
+    return albumError(PhotoAlbumError::FolderUnavailable,
+                      format(tr("The photo folder %s cannot be made (%s).").c_str(), folder.c_str(),
+                             strerror(err)),
+                      err);
 }
 
 // ---- the Exif block ----
@@ -273,8 +277,10 @@ Result<fs::path> publish(const std::string& temp, const fs::path& folder, const 
         }
         if (errno != EEXIST) return fileError(errno, folder);
     }
-    return albumError(PhotoAlbumError::WriteFailed,
-                      "The folder " + folder.string() + " has no free name for " + base, EEXIST);
+    return albumError(
+        PhotoAlbumError::WriteFailed,
+        format(tr("The folder %s has no free name for %s.").c_str(), folder.c_str(), base.c_str()),
+        EEXIST);
 }
 
 void syncFolder(const fs::path& folder) {
@@ -349,9 +355,10 @@ Result<fs::path> PhotoAlbum::store(const Job& job) {
         job.image, job.details.jpegQuality,
         exifBlock(job.orientation, job.taken, job.image.width(), job.image.height(), job.details));
     if (!jpeg)
-        return albumError(
-            PhotoAlbumError::EncodingFailed,
-            "The photo could not be encoded (" + jpeg.error().localizedDescription() + ").", 0);
+        return albumError(PhotoAlbumError::EncodingFailed,
+                          format(tr("The photo could not be encoded (%s).").c_str(),
+                                 jpeg.error().localizedDescription().c_str()),
+                          0);
 
     std::string temp = (folder / ".flurio-XXXXXX").string();
     FileHandle file(mkostemp(temp.data(), O_CLOEXEC));
