@@ -3,8 +3,9 @@
 // finished with glFinish, beside a minimal loop that makes the same GL calls with nothing
 // around them. The frames are a sideways sensor's (rotation 90), drawn as they are uploaded;
 // the _Upright runs take an upright webcam frame (rotation 0), which is turned first.
-#include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
+
+#include "../BenchSupport.h"
 
 #include <chrono>
 
@@ -25,19 +26,7 @@ struct FixedCamera : capture::CameraTypeSource {
     int curCameraType() const override { return capture::kCameraBack; }
 };
 
-std::shared_ptr<platform::GLContext> context() {
-    static std::shared_ptr<platform::GLContext> made = [] {
-        if (!SDL_getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-        auto result = platform::GLContext::create();
-        if (!result) {
-            std::fprintf(stderr, "%s\n", result.error().localizedDescription().c_str());
-            std::exit(1);
-        }
-        return result.value();
-    }();
-    made->makeCurrent();
-    return made;
-}
+using bench::context;
 
 std::vector<std::uint8_t>& frameBytes() {
     static std::vector<std::uint8_t> bytes =

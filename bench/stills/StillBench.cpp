@@ -6,8 +6,9 @@
 // the photo was made: the peak is reset (clear_refs) before each photo.
 //
 //   bench_stills [--benchmark_repetitions=N]
-#include <SDL2/SDL.h>
 #include <benchmark/benchmark.h>
+
+#include "../BenchSupport.h"
 
 #include <chrono>
 #include <cstring>
@@ -31,19 +32,7 @@ namespace {
 using namespace quorbit;
 using namespace std::chrono_literals;
 
-std::shared_ptr<platform::GLContext> context() {
-    static std::shared_ptr<platform::GLContext> made = [] {
-        if (!SDL_getenv("SDL_VIDEODRIVER")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-        auto result = platform::GLContext::create();
-        if (!result) {
-            std::fprintf(stderr, "%s\n", result.error().localizedDescription().c_str());
-            std::exit(1);
-        }
-        return result.value();
-    }();
-    made->makeCurrent();
-    return made;
-}
+using bench::context;
 
 // VmRSS or VmHWM of this process, in MiB.
 double statusMiB(const char* field) {

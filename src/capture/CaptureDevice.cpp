@@ -50,6 +50,22 @@ std::optional<FrameSize> largestSize(const std::vector<FrameSize>& sizes) {
     return largest;
 }
 
+platform::Result<StillFrame> makeStill(FrameSize size, int rotation) {
+    if (size.width <= 0 || size.height <= 0) {
+        return platform::Error::make(
+            CaptureError::NoStill,
+            platform::format("%d x %d is no size for a still", size.width, size.height));
+    }
+    StillFrame still{size.width, size.height, rotation, {}};
+    try {
+        still.bgra.resize(std::size_t(size.pixels()) * 4);
+    } catch (const std::bad_alloc&) {
+        return platform::Error::make(CaptureError::NoStill,
+                                     "there is not enough memory for the still");
+    }
+    return still;
+}
+
 std::vector<FrameSize> CaptureDevice::stillSizes() const {
     const auto& sizes = info().stillSizes;
     if (sizes.empty()) return {{kFrameWidth, kFrameHeight}};
@@ -69,18 +85,9 @@ platform::Result<StillFrame> CaptureDevice::takeStill(FrameSize size, int settle
 platform::Result<StillFrame> CaptureDevice::readStill(
     FrameSize size, int settleFrames, std::chrono::milliseconds timeout,
     const std::function<platform::Result<void>()>& openAtSize) {
-    if (size.width <= 0 || size.height <= 0) {
-        return platform::Error::make(
-            CaptureError::NoStill,
-            platform::format("%d x %d is no size for a still", size.width, size.height));
-    }
-    StillFrame still{size.width, size.height, rotation(), {}};
-    try {
-        still.bgra.resize(std::size_t(size.pixels()) * 4);
-    } catch (const std::bad_alloc&) {
-        return platform::Error::make(CaptureError::NoStill,
-                                     "there is not enough memory for the still");
-    }
+    auto made = makeStill(size, rotation());
+    if (!made) return made.error();
+    StillFrame still = std::move(made).value();
     if (auto opened = openAtSize(); !opened) {
         close();
         return opened.error();

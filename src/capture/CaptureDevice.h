@@ -53,6 +53,10 @@ struct StillFrame {
     std::vector<std::uint8_t> bgra;
 };
 
+// A still of size (not empty) and rotation with room for its pixels; an error (NoStill) when
+// the size is empty or there is not enough memory.
+platform::Result<StillFrame> makeStill(FrameSize size, int rotation);
+
 // What discovery tells about a frame source.
 struct DeviceInfo {
     std::string id;    // "/dev/video0", "synthetic:front", "image:/path/photo.jpg"

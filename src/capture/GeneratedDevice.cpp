@@ -1,7 +1,6 @@
 #include "capture/GeneratedDevice.h"
 
 #include <algorithm>
-#include <new>
 #include <thread>
 
 #include "platform/core/Log.h"
@@ -44,13 +43,9 @@ platform::Result<StillFrame> GeneratedDevice::takeStill(FrameSize size, int,
             platform::format("%d x %d is not a size this camera offers", size.width, size.height));
     }
     if (auto prepared = prepare(); !prepared) return prepared.error();
-    StillFrame still{size.width, size.height, rotation(), {}};
-    try {
-        still.bgra.resize(std::size_t(size.pixels()) * 4);
-    } catch (const std::bad_alloc&) {
-        return platform::Error::make(CaptureError::NoStill,
-                                     "there is not enough memory for the still");
-    }
+    auto made = makeStill(size, rotation());
+    if (!made) return made.error();
+    StillFrame still = std::move(made).value();
     if (auto drawn = renderStill(_frameIndex > 0 ? _frameIndex - 1 : 0, still); !drawn)
         return drawn.error();
     return still;

@@ -209,22 +209,20 @@ void quorbitViewController::loadView() {
     _settingsButton = button(ControlArt::Glyph::Settings, kButton, kGlyphSide, controls::kSettings,
                              &quorbitViewController::openSettings);
 
-    _cameraNote = std::make_shared<platform::Label>();
-    _cameraNote->setControlName(controls::kCameraUnavailable);
-    _cameraNote->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
-    _cameraNote->setTextColor(platform::Color::white());
-    _cameraNote->setTextAlignment(platform::TextAlignment::Center);
-    _cameraNote->setNumberOfLines(0);
-    root->addSubview(_cameraNote);
-
-    _stillNote = std::make_shared<platform::Label>();
-    _stillNote->setControlName(controls::kStillNote);
-    _stillNote->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
-    _stillNote->setTextColor(platform::Color::white());
-    _stillNote->setTextAlignment(platform::TextAlignment::Center);
-    _stillNote->setNumberOfLines(0);
+    // Notes over the live view: white text on a dark veil.
+    auto note = [&](const char* name) {
+        auto label = std::make_shared<platform::Label>();
+        label->setControlName(name);
+        label->setBackgroundColor(platform::Color{0, 0, 0, 0.6});
+        label->setTextColor(platform::Color::white());
+        label->setTextAlignment(platform::TextAlignment::Center);
+        label->setNumberOfLines(0);
+        root->addSubview(label);
+        return label;
+    };
+    _cameraNote = note(controls::kCameraUnavailable);
+    _stillNote = note(controls::kStillNote);
     _stillNote->setHidden(true);
-    root->addSubview(_stillNote);
 
     // The countdown: large digits in the middle of the live view; touches go through it to
     // the live view, where a tap cancels.
