@@ -93,11 +93,13 @@ platform::Result<StillFrame> CaptureDevice::readStill(
         return opened.error();
     }
     // Frames that do not come in time, or come damaged, are not counted: a few more are
-    // waited for before giving up.
+    // waited for before giving up, and a slow camera (a frame a second) is given the time of
+    // a few frames' timeouts beyond the settling ones.
     int settled = 0, tries = 0;
     platform::Result<StillFrame> result =
-        platform::Error::make(CaptureError::NoStill, "no frame came from the camera");
-    while (tries++ < settleFrames + 8) {
+        platform::Error::make(CaptureError::StillTimedOut, "no frame came from the camera");
+    const auto patience = std::chrono::steady_clock::now() + timeout * (settleFrames + 3);
+    while (tries++ < settleFrames + 8 || std::chrono::steady_clock::now() < patience) {
         auto frame = readFrame(timeout, [&] { return still.bgra.data(); });
         if (!frame) {
             result = frame.error();

@@ -21,7 +21,8 @@ enum class CaptureError : long {
     NoUsableFormat = 5,  // the device offers no frame format that can be converted
     TooFewBuffers = 6,   // the driver gave fewer capture buffers than streaming needs
     UnknownBuffer = 7,   // the driver handed back a buffer that was never queued
-    NoStill = 8,         // no still came at the size asked for (not offered, or no frame in time)
+    NoStill = 8,         // no still can be taken at the size asked for (not offered, no memory)
+    StillTimedOut = 9,   // the camera opened at the still's size but sent no usable frame in time
 };
 constexpr const char* errorDomain(CaptureError) {
     return "quorbit.capture";

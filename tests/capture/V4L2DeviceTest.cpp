@@ -412,7 +412,7 @@ TEST_F(V4L2DeviceTest, AStillTheDriverDoesNotGiveAtItsSizeFailsAndLeavesTheDevic
          "gives 1280 x 720 frames when asked for 1920 x 1080"},
         {"refused", {{Y, {Y, kW, kH, {kLarge}}}}, VIDIOC_S_FMT, CaptureError::DeviceFailed,
          std::string("format could not be set: ") + std::strerror(EINVAL)},
-        {"no frame", {{Y, {Y, kW, kH, {kLarge}}}}, 0, CaptureError::NoStill,
+        {"no frame", {{Y, {Y, kW, kH, {kLarge}}}}, 0, CaptureError::StillTimedOut,
          "no frame came from the camera"},
     };
     // clang-format on
