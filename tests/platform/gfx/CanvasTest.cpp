@@ -114,6 +114,34 @@ TEST(Canvas, TextIsMeasuredAndDrawn) {
 }
 
 // A missing font falls back and a missing image draws nothing, each with one log line.
+// Right-to-left text is laid out in its reading order: Hebrew alef then bet shows the bet on
+// the left and the alef on the right, as the two letters drawn one by one in that order do.
+TEST(Canvas, RightToLeftTextShowsInItsReadingOrder) {
+    const std::string alef = "\u05D0", bet = "\u05D1";
+    const Font font = Font::system(40);
+    Canvas measure(1, 1);
+    double alefWidth = measure.measureText(alef, font).width;
+    double betWidth = measure.measureText(bet, font).width;
+    ASSERT_GT(alefWidth, 5) << "no Hebrew glyphs in the font";
+    auto picture = [&](const std::vector<std::pair<std::string, double>>& pieces) {
+        Canvas canvas(200, 80);
+        canvas.clear(Color::white());
+        for (const auto& [text, x] : pieces)
+            canvas.drawText(text, Point{10 + x, 10}, font, Color::black());
+        return canvas.toImage();
+    };
+    Image word = picture({{alef + bet, 0}});
+    Image readingOrder = picture({{bet, 0}, {alef, betWidth}});
+    Image writingOrder = picture({{alef, 0}, {bet, alefWidth}});
+    auto difference = [&](const Image& a, const Image& b) {
+        long sum = 0;
+        for (std::size_t i = 0; i < a.pixels().size(); ++i)
+            sum += std::abs(int(a.pixels()[i]) - int(b.pixels()[i]));
+        return sum;
+    };
+    EXPECT_LT(difference(word, readingOrder) * 5, difference(word, writingOrder));
+}
+
 TEST(Canvas, MissingFontsAndImagesAreLoggedOnce) {
     testing::LogCapture capture;
     auto& lines = capture.lines();
