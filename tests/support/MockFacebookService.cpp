@@ -105,7 +105,7 @@ MockFacebookService::MockFacebookService() {
               res.set_content(valid ? "true" : "false", "text/plain");
           });
     s.Post("/method/fql.query", [=](const httplib::Request& req, httplib::Response& res,
-                                          const httplib::ContentReader& reader) {
+                                    const httplib::ContentReader& reader) {
         if (!receive(req, &reader, res)) return;
         res.set_content(
             R"([{"uid":7,"name":"Bo","pic_square":"https://pics.invalid/7.jpg","status":{"message":"hi"}},)"
