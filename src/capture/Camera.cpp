@@ -41,7 +41,8 @@ struct Camera::AvailabilityState : std::enable_shared_from_this<AvailabilityStat
 };
 
 struct Camera::StillState {
-    StillDone done;  // main thread; empty when no still is being taken
+    StillDone done;           // main thread; empty when no still is being taken
+    std::uint64_t asked = 0;  // main thread: the number of the still asked for last
 };
 
 struct Camera::CaptureState {
@@ -50,6 +51,7 @@ struct Camera::CaptureState {
         FrameSize size;
         std::function<void(StillFrame&)> prepare;
         std::shared_ptr<StillState> still;
+        std::uint64_t number = 0;  // StillState::asked when it was asked for
     };
     struct Wanted {
         std::shared_ptr<CaptureDevice> device;  // null: capture nothing
@@ -269,6 +271,7 @@ bool Camera::captureStill(FrameSize size, std::function<void(StillFrame&)> prepa
                           StillDone done) {
     if (isTakingStill() || !done) return false;
     _still->done = std::move(done);
+    std::uint64_t number = ++_still->asked;
     const auto& device = currentDevice();
     if (!device) {
         platform::RunLoop& loop = _options.loop ? *_options.loop : platform::RunLoop::main();
@@ -282,7 +285,8 @@ bool Camera::captureStill(FrameSize size, std::function<void(StillFrame&)> prepa
     }
     {
         std::lock_guard lock(_state->mutex);
-        _state->stillRequest = CaptureState::StillRequest{device, size, std::move(prepare), _still};
+        _state->stillRequest =
+            CaptureState::StillRequest{device, size, std::move(prepare), _still, number};
         ++_state->wantVersion;
     }
     _state->wake.notify_all();
@@ -332,14 +336,16 @@ void Camera::captureLoop(const std::shared_ptr<CaptureState>& state, std::stop_t
             if (taken && state->rotation) taken->rotation = *state->rotation;
             if (taken && still->prepare) still->prepare(*taken);
             platform::RunLoop& loop = options.loop ? *options.loop : platform::RunLoop::main();
-            loop.post(
-                [delivery = still->still, result = std::make_shared<platform::Result<StillFrame>>(
-                                              std::move(taken))]() mutable {
-                    if (auto done = std::move(delivery->done)) {
-                        delivery->done = nullptr;
-                        done(std::move(*result));
-                    }
-                });
+            // Handed only to the still it was taken for: one cancelled meanwhile is dropped,
+            // and a still asked for after the cancellation waits for its own.
+            loop.post([delivery = still->still, number = still->number,
+                       result = std::make_shared<platform::Result<StillFrame>>(
+                           std::move(taken))]() mutable {
+                if (delivery->asked != number || !delivery->done) return;
+                auto done = std::move(delivery->done);
+                delivery->done = nullptr;
+                done(std::move(*result));
+            });
             lastFrame = options.clock();
             continue;
         }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+#include <atomic>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <tuple>
 
@@ -254,11 +256,30 @@ TEST(Camera, TakesStillsAtTheSizesItsSourceOffersBetweenLiveFrames) {
         ASSERT_TRUE(camera.captureStill({4000, 3000}, {}, [&](auto still) { got = still; }));
         ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }, 3000ms));
         EXPECT_FALSE(got->ok());
+        // The cancelled one is never handed over, not even to a still asked for right after.
+        // It is held on the capture thread until the next one has been asked for.
         got.reset();
-        ASSERT_TRUE(camera.captureStill(c.largest, {}, [&](auto still) { got = still; }));
+        bool cancelledCame = false;
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> taken{false};
+        ASSERT_TRUE(camera.captureStill(
+            c.largest,
+            [&, released](StillFrame&) {
+                taken = true;
+                released.wait();
+            },
+            [&](auto) { cancelledCame = true; }));
+        ASSERT_TRUE(pumpUntil([&] { return taken.load(); }, 5000ms));
         camera.cancelStill();
         EXPECT_FALSE(camera.isTakingStill());
-        EXPECT_FALSE(pumpUntil([&] { return got.has_value(); }, 500ms));
+        FrameSize smallest = camera.stillSizes().front();
+        ASSERT_TRUE(camera.captureStill(smallest, {}, [&](auto still) { got = still; }));
+        release.set_value();
+        ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }, 5000ms));
+        ASSERT_TRUE(got->ok());
+        EXPECT_EQ((FrameSize{got->value().width, got->value().height}), smallest);
+        EXPECT_FALSE(cancelledCame);
     }
 }
 
