@@ -32,6 +32,9 @@ class Image {
 
     // A copy scaled (bilinear) to cover width x height and cropped about its centre.
     Image scaledToCover(int width, int height) const;
+    // A copy whose longer side is at most maxSide, the aspect ratio kept (each pixel the mean
+    // of the pixels it covers); a picture already small enough is copied as it is.
+    Image scaledToFit(int maxSide) const;
 
   private:
     int _width = 0, _height = 0;

@@ -266,7 +266,18 @@ void cmykToRgba(std::uint8_t* row, int width, bool inverted) {
     }
 }
 
-Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_t headSize) {
+// The smallest n of the scales n/8 libjpeg decodes at that keeps the longer side at least
+// minSide pixels (8, the full size, when even that is smaller).
+unsigned jpegScale(unsigned long width, unsigned long height, int minSide) {
+    unsigned long longer = std::max(width, height);
+    for (unsigned n = 1; n < 8; ++n)
+        if ((longer * n + 7) / 8 >= (unsigned long)minSide) return n;
+    return 8;
+}
+
+// minSide > 0: decoded at a reduced scale (see readFileScaled).
+Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_t headSize,
+                       int minSide = 0) {
     jpeg_decompress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
@@ -302,12 +313,19 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     input->manager.bytes_in_buffer = headSize;
     info.src = &input->manager;
     jpeg_read_header(&info, TRUE);
-    if (tooLarge(info.image_width, info.image_height)) {
+    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    if (minSide > 0) {
+        // The inverse transform itself works at the smaller size: the full picture is never
+        // made, and the limit on pixels applies to what is made.
+        info.scale_num = jpegScale(info.image_width, info.image_height, minSide);
+        info.scale_denom = 8;
+    }
+    jpeg_calc_output_dimensions(&info);
+    if (tooLarge(info.output_width, info.output_height)) {
         refused = 1;
         std::longjmp(error.jump, 1);
     }
-    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     jpeg_start_decompress(&info);
     if (!allocate(*image, int(info.output_width), int(info.output_height), nullptr)) {
         refused = 2;
@@ -327,12 +345,12 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
 }
 
 // Tells the format by its signature, then decodes.
-Result<Image> readImage(ByteSource& source) {
+Result<Image> readImage(ByteSource& source, int minSide = 0) {
     unsigned char head[8];
     std::size_t n = source.read(head, sizeof head);
     if (!source.problem().empty()) return imageError(ImageError::Unreadable, source.problem());
     if (n == 8 && !png_sig_cmp(head, 0, 8)) return readPng(source, 8);
-    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8) return readJpeg(source, head, n);
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8) return readJpeg(source, head, n, minSide);
     return imageError(ImageError::NotAnImage, "not a PNG or JPEG image");
 }
 
@@ -354,6 +372,10 @@ Result<Image> decodeJpeg(const std::string& bytes) {
 }
 
 Result<Image> readFile(const std::filesystem::path& path) {
+    return readFileScaled(path, 0);
+}
+
+Result<Image> readFileScaled(const std::filesystem::path& path, int minSide) {
     auto file = openRegularFile(path, kMaxFileBytes);
     if (!file) {
         Error error = imageError(ImageError::Unreadable, file.error().localizedDescription());
@@ -361,7 +383,7 @@ Result<Image> readFile(const std::filesystem::path& path) {
         return error;
     }
     FileSource source(file->fd(), kMaxFileBytes, path.string());
-    auto image = readImage(source);
+    auto image = readImage(source, minSide);
     if (!image && !image.error().is(ImageError::Unreadable))
         return imageError(static_cast<ImageError>(image.error().code),
                           path.string() + ": " + image.error().localizedDescription());
@@ -376,7 +398,34 @@ void pngFlush(png_structp) {}
 }  // namespace
 
 Result<std::string> encodePng(const Image& image) {
+    return encodePng(image, {});
+}
+
+namespace {
+// The encoder itself, with its jump point: kept apart from anything with a destructor.
+__attribute__((noinline)) Result<std::string> encodePngChunks(const Image& image, png_text* chunks,
+                                                              int count);
+}  // namespace
+
+Result<std::string> encodePng(const Image& image, const std::vector<PngText>& text) {
     if (image.empty()) return imageError(ImageError::EmptyImage, "empty image");
+    for (const PngText& entry : text)
+        if (entry.first.empty() || entry.first.size() > 79 ||
+            entry.first.find('\0') != std::string::npos ||
+            entry.second.find('\0') != std::string::npos)
+            return imageError(ImageError::PngEncoding, "cannot encode PNG: bad text chunk");
+    std::vector<png_text> chunks(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+        chunks[i].key = const_cast<char*>(text[i].first.c_str());
+        chunks[i].text = const_cast<char*>(text[i].second.c_str());
+        chunks[i].text_length = text[i].second.size();
+    }
+    return encodePngChunks(image, chunks.data(), int(chunks.size()));
+}
+
+namespace {
+Result<std::string> encodePngChunks(const Image& image, png_text* chunks, int count) {
     std::string out;
     PngReadState state{nullptr, {}};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
@@ -391,6 +440,7 @@ Result<std::string> encodePng(const Image& image) {
                  PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, 3);
+    if (count > 0) png_set_text(png, info, chunks, count);
     png_write_info(png, info);
     for (int y = 0; y < image.height(); ++y)
         png_write_row(png, image.pixel(0, y));
@@ -398,6 +448,7 @@ Result<std::string> encodePng(const Image& image) {
     png_destroy_write_struct(&png, &info);
     return out;
 }
+}  // namespace
 
 Result<std::string> encodeJpeg(const Image& image, int quality, const std::string& app1) {
     if (image.empty()) return imageError(ImageError::EmptyImage, "empty image");
@@ -438,6 +489,32 @@ Result<std::string> encodeJpeg(const Image& image, int quality, const std::strin
     jpeg_destroy_compress(&info);
     free(buffer);
     return out;
+}
+
+std::vector<PngText> pngTextChunks(std::string_view bytes) {
+    std::vector<PngText> found;
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0) return found;
+    auto be32 = [&](std::size_t at) {
+        auto b = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+        return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 |
+               std::uint32_t(b[3]);
+    };
+    // Length, type, data, CRC; the chunks before the pixels are all that is read.
+    for (std::size_t at = 8; bytes.size() - at >= 12;) {
+        std::uint32_t length = be32(at);
+        std::string_view type = bytes.substr(at + 4, 4);
+        if (type == "IDAT" || type == "IEND" || length > bytes.size() - at - 12) break;
+        if (type == "tEXt") {
+            std::string_view data = bytes.substr(at + 8, length);
+            std::size_t zero = data.find('\0');
+            if (zero != std::string_view::npos && zero > 0)
+                found.emplace_back(std::string(data.substr(0, zero)),
+                                   std::string(data.substr(zero + 1)));
+        }
+        at += 12 + std::size_t(length);
+    }
+    return found;
 }
 
 Result<void> writePng(const Image& image, const std::filesystem::path& path) {
