@@ -251,8 +251,19 @@ TEST(Album, DeleteGoesToTheTrashAndUndoBringsThePhotoBackByteForByte) {
     alert->dismissWithClickedButtonIndex(1, false);
     EXPECT_FALSE(fs::exists(newest));
     EXPECT_EQ(page->items().size(), 1u);
+
+    // The undo lasts its time; the photo then stays in the trash.
+    page->setTrash({});
+    ManualClock clock;
+    f.tap(controls::kAlbumDelete);
+    EXPECT_TRUE(page->canUndo());
+    clock.advance(album::PhotoPageViewController::kUndoTime + 100ms);
+    EXPECT_FALSE(page->canUndo());
+    EXPECT_TRUE(f.control(controls::kAlbumUndo)->superview()->isHidden());
+    EXPECT_TRUE(fs::exists(TrashHome::path() / "Trash/files/IMG_a.jpg"));
     f.tap(controls::kAlbumPhotoBack);
-    EXPECT_EQ(f.album().cells().size(), 1u);
+    EXPECT_TRUE(f.album().cells().empty());
+    EXPECT_FALSE(f.control(controls::kAlbumEmpty)->isHidden());
 }
 
 }  // namespace
