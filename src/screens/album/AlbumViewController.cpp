@@ -15,18 +15,24 @@ namespace {
 constexpr platform::Color kCellBackground{0.16, 0.16, 0.18, 1};
 constexpr platform::Color kMark{0.55, 0.55, 0.58, 1};
 
-// The grid's scroll view, laying its cells out again whenever its size changes.
+// The grid's scroll view, laying its cells out again whenever its size changes and telling
+// when it has scrolled.
 class GridView : public platform::ScrollView {
   public:
-    explicit GridView(platform::Rect frame, std::function<void()> layout)
-        : ScrollView(frame), _layout(std::move(layout)) {}
+    GridView(platform::Rect frame, std::function<void()> layout, std::function<void()> scrolled)
+        : ScrollView(frame), _layout(std::move(layout)), _scrolled(std::move(scrolled)) {}
     void layoutSubviews() override {
         ScrollView::layoutSubviews();
         if (_layout) _layout();
     }
 
+  protected:
+    void offsetDidChange() override {
+        if (_scrolled) _scrolled();
+    }
+
   private:
-    std::function<void()> _layout;
+    std::function<void()> _layout, _scrolled;
 };
 
 }  // namespace
@@ -88,7 +94,8 @@ int AlbumViewController::columnsForWidth(double width) {
 }
 
 void AlbumViewController::loadContent(platform::View& root, platform::Rect area) {
-    _grid = std::make_shared<GridView>(area, [this] { layoutGrid(); });
+    _grid = std::make_shared<GridView>(
+        area, [this] { layoutGrid(); }, [this] { loadVisibleThumbnails(); });
     _grid->setControlName(controls::kAlbum);
     _grid->setBackgroundColor(platform::Color{0.08, 0.08, 0.09, 1});
     _grid->setAlwaysBounceVertical(true);
@@ -137,17 +144,31 @@ void AlbumViewController::reload() {
             kept.insert(*found);
     _known = std::move(kept);
 
+    _requested.assign(_items.size(), false);
     for (std::size_t i = 0; i < _items.size(); ++i) {
         auto cell = std::make_shared<AlbumCell>();
         cell->setControlName(controls::albumItem(int(i)));
         cell->addAction([this, i](platform::Button&) { openPhoto(i); });
         _grid->addSubview(cell);
         _cells.push_back(cell);
-        loadThumbnail(i);
     }
     _empty->setHidden(!_items.empty());
     _laidOutWidth = -1;
     layoutGrid();
+}
+
+void AlbumViewController::loadVisibleThumbnails() {
+    if (!_grid || _laidOutWidth < 0) return;
+    // What is in view and a window's height either side: scrolling finds them ready, and a
+    // long album is never read all at once.
+    double height = _grid->bounds().height();
+    double top = _grid->contentOffset().y - height, bottom = _grid->contentOffset().y + 2 * height;
+    for (std::size_t i = 0; i < std::min(_cells.size(), _requested.size()); ++i) {
+        platform::Rect frame = _cells[i]->frame();
+        if (_requested[i] || frame.maxY() < top || frame.minY() > bottom) continue;
+        _requested[i] = true;
+        loadThumbnail(i);
+    }
 }
 
 void AlbumViewController::loadThumbnail(std::size_t index) {
@@ -182,6 +203,7 @@ void AlbumViewController::layoutGrid() {
     // A narrower or shorter grid keeps its offset inside the content.
     platform::Point offset = _grid->contentOffset();
     _grid->setContentOffset({0, std::min(offset.y, _grid->maximumContentOffset().y)});
+    loadVisibleThumbnails();
 }
 
 bool AlbumViewController::handleWheel(int right, int down) {
@@ -189,6 +211,7 @@ bool AlbumViewController::handleWheel(int right, int down) {
     if (!_grid || down == 0) return false;
     double y = _grid->contentOffset().y + down * kWheelStep;
     _grid->setContentOffset({0, std::clamp(y, 0.0, _grid->maximumContentOffset().y)});
+    loadVisibleThumbnails();
     return true;
 }
 

@@ -40,7 +40,8 @@ class AlbumCell : public platform::Button {
 // The album: the photos of the photo folder (platform::PhotoFolder, newest first) as square
 // thumbnails in a grid of kMinColumns columns up to 480 points across, a column more for every
 // kCellTarget points beyond, scrolled by dragging and by the wheel. The thumbnails come from
-// the desktop's thumbnail cache, made on a worker thread where missing. A tap on a photo
+// the desktop's thumbnail cache, made on a worker thread where missing, for the cells in view
+// and a window's height either side as the grid scrolls. A tap on a photo
 // opens it alone (PhotoPageViewController); the grid is read again each time it appears.
 // The grid is the control "album", its cells "album-item-N" (N from 0, newest first), the
 // note of an empty album "album-empty", the back control "album-back".
@@ -84,12 +85,15 @@ class AlbumViewController : public share::ChildScreen, public share::ScreenHost 
 
   private:
     void layoutGrid();
+    // Asks for the thumbnails of the cells in view and near it that have none yet.
+    void loadVisibleThumbnails();
     void loadThumbnail(std::size_t index);
 
     std::optional<std::filesystem::path> _folder;
     ShareHandler _shareHandler;
     std::vector<platform::PhotoItem> _items;
     std::vector<std::shared_ptr<AlbumCell>> _cells;
+    std::vector<bool> _requested;  // by cell: its thumbnail has been asked for
     std::shared_ptr<platform::ScrollView> _grid;
     std::shared_ptr<platform::Label> _empty;
     std::shared_ptr<PhotoPageViewController> _page;

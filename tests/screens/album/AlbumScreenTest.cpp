@@ -173,6 +173,29 @@ TEST(Album, GridFitsTheWindowNewestFirstWithAPlaceholderForBrokenPhotos) {
     EXPECT_GT(f.album().grid()->contentOffset().y, 0);
 }
 
+TEST(Album, ThumbnailsAreMadeForWhatIsInViewAndNearItAsTheGridScrolls) {
+    AlbumScreen f("album-lazy");
+    Window::resizeScreen(platform::Rect(0, 0, 320, 300), 1);
+    for (int i = 0; i < 45; ++i)
+        f.photo("IMG_" + std::to_string(100 + i) + ".jpg", filled(90, 90, 90, 8, 8), 1000 + i);
+    press(KeyEvent::Key::Character, U'g');
+    auto& cells = f.album().cells();
+    ASSERT_EQ(cells.size(), 45u);
+    auto loaded = [&](std::size_t i) {
+        return cells[i]->cellState() != album::AlbumCell::State::Loading;
+    };
+    // 3 columns of about 105 points in a grid 256 high: rows 0 to 4 are in view or near.
+    ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return loaded(14); }, 10s));
+    platform::RunLoop::main().runFor(100ms);
+    EXPECT_FALSE(loaded(15));
+    EXPECT_FALSE(loaded(44));
+    // At the end of the grid: the last rows come, the middle ones passed over do not.
+    Window::dispatchWheel(0, 100);
+    EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return loaded(44) && loaded(30); }, 10s));
+    platform::RunLoop::main().runFor(100ms);
+    EXPECT_FALSE(loaded(21));
+}
+
 TEST(Album, SharesTheChosenPhotoNotTheLastOne) {
     AlbumScreen f("album-share");
     f.photo("old.jpg", filled(20, 40, 220), 1000);
