@@ -66,4 +66,43 @@ Image Image::scaledToFit(int maxSide) const {
     return out;
 }
 
+Image Image::orientedForExif(int orientation) const {
+    if (empty() || orientation < 2 || orientation > 8) return *this;
+    // 5 to 8 swap the sides; for each output pixel, the stored pixel it shows.
+    bool swapped = orientation >= 5;
+    int width = swapped ? _height : _width, height = swapped ? _width : _height;
+    Image out(width, height);
+    for (int oy = 0; oy < height; ++oy)
+        for (int ox = 0; ox < width; ++ox) {
+            int ix = ox, iy = oy;
+            switch (orientation) {
+                case 2:
+                    ix = _width - 1 - ox;
+                    break;  // mirrored left to right
+                case 3:
+                    ix = _width - 1 - ox, iy = _height - 1 - oy;
+                    break;  // half a turn
+                case 4:
+                    iy = _height - 1 - oy;
+                    break;  // mirrored top to bottom
+                case 5:
+                    ix = oy, iy = ox;
+                    break;  // about the main diagonal
+                case 6:
+                    ix = oy, iy = _height - 1 - ox;
+                    break;  // a quarter turn clockwise
+                case 7:
+                    ix = _width - 1 - oy, iy = _height - 1 - ox;
+                    break;  // other diagonal
+                case 8:
+                    ix = _width - 1 - oy, iy = ox;
+                    break;  // a quarter turn counter-clockwise
+            }
+            const std::uint8_t* from = pixel(ix, iy);
+            std::uint8_t* to = out.pixel(ox, oy);
+            to[0] = from[0], to[1] = from[1], to[2] = from[2], to[3] = from[3];
+        }
+    return out;
+}
+
 }  // namespace quorbit::platform

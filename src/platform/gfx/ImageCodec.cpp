@@ -275,9 +275,40 @@ unsigned jpegScale(unsigned long width, unsigned long height, int minSide) {
     return 8;
 }
 
-// minSide > 0: decoded at a reduced scale (see readFileScaled).
+// The Exif orientation (1 to 8) in the saved APP1 segments; 1 where there is none.
+int exifOrientationOf(const jpeg_decompress_struct& info) {
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 ||
+            std::memcmp(m->data, "Exif\0\0", 6) != 0)
+            continue;
+        const unsigned char* d = m->data + 6;
+        std::size_t n = m->data_length - 6;
+        bool little = d[0] == 'I' && d[1] == 'I';
+        if (!little && !(d[0] == 'M' && d[1] == 'M')) return 1;
+        auto u16 = [&](std::size_t at) {
+            return little ? unsigned(d[at]) | unsigned(d[at + 1]) << 8
+                          : unsigned(d[at]) << 8 | unsigned(d[at + 1]);
+        };
+        std::size_t ifd = little ? std::size_t(u16(4)) | std::size_t(u16(6)) << 16
+                                 : std::size_t(u16(4)) << 16 | std::size_t(u16(6));
+        if (ifd < 8 || ifd > n - 2) return 1;
+        unsigned count = u16(ifd);
+        for (unsigned i = 0; i < count; ++i) {
+            std::size_t entry = ifd + 2 + 12 * std::size_t(i);
+            if (entry + 12 > n) break;
+            if (u16(entry) != 0x0112 || u16(entry + 2) != 3) continue;  // a SHORT orientation
+            unsigned value = u16(entry + 8);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+        return 1;
+    }
+    return 1;
+}
+
+// minSide > 0: decoded at a reduced scale (see readFileScaled); upright: turned as its Exif
+// orientation says.
 Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_t headSize,
-                       int minSide = 0) {
+                       int minSide = 0, bool upright = false) {
     jpeg_decompress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
@@ -287,6 +318,7 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     auto input = std::make_unique<JpegSource>();
     Image* volatile image = new Image();  // survives the longjmp; freed on both paths
     volatile int refused = 0;             // 1: too many pixels, 2: out of memory
+    volatile int orientation = 1;
     if (setjmp(error.jump)) {
         unsigned long width = info.image_width, height = info.image_height;
         jpeg_destroy_decompress(&info);
@@ -312,7 +344,9 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     input->manager.next_input_byte = head;
     input->manager.bytes_in_buffer = headSize;
     info.src = &input->manager;
+    if (upright) jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    orientation = upright ? exifOrientationOf(info) : 1;
     bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     if (minSide > 0) {
@@ -341,16 +375,18 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     jpeg_destroy_decompress(&info);
     Image result = std::move(*image);
     delete image;
+    if (orientation != 1) return result.orientedForExif(orientation);
     return result;
 }
 
 // Tells the format by its signature, then decodes.
-Result<Image> readImage(ByteSource& source, int minSide = 0) {
+Result<Image> readImage(ByteSource& source, int minSide = 0, bool upright = false) {
     unsigned char head[8];
     std::size_t n = source.read(head, sizeof head);
     if (!source.problem().empty()) return imageError(ImageError::Unreadable, source.problem());
     if (n == 8 && !png_sig_cmp(head, 0, 8)) return readPng(source, 8);
-    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8) return readJpeg(source, head, n, minSide);
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8)
+        return readJpeg(source, head, n, minSide, upright);
     return imageError(ImageError::NotAnImage, "not a PNG or JPEG image");
 }
 
@@ -371,11 +407,20 @@ Result<Image> decodeJpeg(const std::string& bytes) {
     return readJpeg(source, nullptr, 0);
 }
 
+namespace {
+Result<Image> readFileAs(const std::filesystem::path& path, int minSide, bool upright);
+}  // namespace
+
 Result<Image> readFile(const std::filesystem::path& path) {
-    return readFileScaled(path, 0);
+    return readFileAs(path, 0, false);
 }
 
 Result<Image> readFileScaled(const std::filesystem::path& path, int minSide) {
+    return readFileAs(path, minSide, true);
+}
+
+namespace {
+Result<Image> readFileAs(const std::filesystem::path& path, int minSide, bool upright) {
     auto file = openRegularFile(path, kMaxFileBytes);
     if (!file) {
         Error error = imageError(ImageError::Unreadable, file.error().localizedDescription());
@@ -383,12 +428,13 @@ Result<Image> readFileScaled(const std::filesystem::path& path, int minSide) {
         return error;
     }
     FileSource source(file->fd(), kMaxFileBytes, path.string());
-    auto image = readImage(source, minSide);
+    auto image = readImage(source, minSide, upright);
     if (!image && !image.error().is(ImageError::Unreadable))
         return imageError(static_cast<ImageError>(image.error().code),
                           path.string() + ": " + image.error().localizedDescription());
     return image;
 }
+}  // namespace
 
 namespace {
 void pngWrite(png_structp png, png_bytep data, png_size_t length) {

@@ -50,7 +50,8 @@ Result<Image> decodePng(const std::string& bytes);
 Result<Image> decodeJpeg(const std::string& bytes);
 // Reads the signature first, then the header, then the pixels, straight from the file.
 Result<Image> readFile(const std::filesystem::path& path);
-// readFile for a picture that is to be shown small: a JPEG is decoded at the smallest of
+// readFile for a picture that is to be shown, small or not: a JPEG comes upright (turned and
+// mirrored as its Exif orientation says) and is decoded at the smallest of
 // libjpeg's scales n/8 (n = 1..8) whose longer side is still at least minSide pixels, so
 // that a 4000 x 3000 photo asked for at 128 comes out 500 x 375 without the full picture
 // ever being made; the pixel limit applies to the size decoded. A PNG comes whole.

@@ -185,9 +185,10 @@ void PhotoPageViewController::swiped(double dx, double dy) {
 
 void PhotoPageViewController::sharePhoto() {
     if (_items.empty() || !_photo || !_shareHandler) return;
-    // The photo as it is, not the smaller picture shown, where it can be read whole.
+    // The photo at its full size, upright, not the smaller picture shown, where it can be
+    // read whole.
     std::shared_ptr<const platform::Image> photo = _photo;
-    if (auto whole = platform::ImageCodec::readFile(_items[_index].path))
+    if (auto whole = platform::ImageCodec::readFileScaled(_items[_index].path, 0))
         photo = std::make_shared<const platform::Image>(std::move(whole).value());
     _shareHandler(*this, std::move(photo));
 }

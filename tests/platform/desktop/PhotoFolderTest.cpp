@@ -132,6 +132,27 @@ TEST_F(PhotoFolderTest, ReplacedPhotoGetsANewThumbnail) {
     EXPECT_FALSE(Thumbnails::cached(photo, 1000));
 }
 
+TEST_F(PhotoFolderTest, PhotosAndThumbnailsComeUprightAsTheirExifOrientationSays) {
+    // Red on the left, blue on the right, to be turned a quarter clockwise (Exif 6): red on
+    // top. A little-endian block, as cameras write them.
+    Image sideways = filled(40, 20, 230, 0, 0);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 20; x < 40; ++x)
+            sideways.pixel(x, y)[0] = 0, sideways.pixel(x, y)[2] = 230;
+    std::string exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    fs::path photo = put("turned.jpg", ImageCodec::encodeJpeg(sideways, 95, exif).value(), 1000);
+    for (auto [what, image] : {std::pair{"photo", ImageCodec::readFileScaled(photo, 0)},
+                               std::pair{"thumbnail", Thumbnails::load(photo, 1000)}}) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->width(), 20);
+        EXPECT_EQ(image->height(), 40);
+        EXPECT_GT(image->pixel(10, 5)[0], 180);
+        EXPECT_GT(image->pixel(10, 35)[2], 180);
+    }
+    EXPECT_EQ(ImageCodec::readFile(photo)->width(), 40);  // as stored
+}
+
 TEST_F(PhotoFolderTest, LoaderAnswersOnTheMainLoopAndBrokenOrEmptyFilesGetNoThumbnail) {
     jpeg("good.jpg", 64, 48, 100, 1000);
     put("empty.jpg", "", 2000);
