@@ -10,6 +10,7 @@
 #include <fstream>
 #include <set>
 
+#include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/ImageCodec.h"
 #include "screens/album/AlbumViewController.h"
 #include "screens/camera/CameraScreenSupport.h"
@@ -209,6 +210,15 @@ TEST(Album, SharesTheChosenPhotoNotTheLastOne) {
     auto page = f.album().pageScreen();
     ASSERT_EQ(f.top(), page.get());
     EXPECT_TRUE(near(page->currentPhoto().get(), 20, 40, 220));
+
+    // Open Folder hands the folder's URL to the desktop's opener.
+    auto saved = platform::UrlOpener::shared().commands();
+    f.scratch.write("open.sh", "echo \"$1\" > " + (f.folder / "opened").string() + "\n");
+    platform::UrlOpener::shared().setCommands({{"sh", (f.folder / "open.sh").string()}, {}});
+    f.tap(controls::kAlbumOpenFolder);
+    platform::UrlOpener::shared().setCommands(saved);
+    EXPECT_EQ(f.scratch.read("opened"), "file://" + f.albumFolder.string() + "\n");
+
     f.tap(controls::kAlbumShare);
     auto share = f.screen->getPhotoViewController();
     ASSERT_EQ(f.top(), share.get());
