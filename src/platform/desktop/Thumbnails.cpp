@@ -104,9 +104,35 @@ Result<Image> make(const fs::path& path, std::int64_t mtime) {
     return thumbnail;
 }
 
+fs::path failurePath(const fs::path& path) {
+    return cacheFolder().parent_path() / "fail" / kFailureFolder / (md5Hex(fileUri(path)) + ".png");
+}
+
+bool failedBefore(const fs::path& path, std::int64_t mtime) {
+    auto bytes = readRegularFile(failurePath(path), kMaxThumbnailBytes);
+    if (!bytes) return false;
+    auto chunks = ImageCodec::pngTextChunks(*bytes);
+    return textChunk(chunks, "Thumb::URI") == fileUri(path) &&
+           textChunk(chunks, "Thumb::MTime") == std::to_string(mtime);
+}
+
 Result<Image> load(const fs::path& path, std::int64_t mtime) {
     if (auto hit = cached(path, mtime)) return std::move(*hit);
-    return make(path, mtime);
+    if (failedBefore(path, mtime))
+        return Error::make(ImageError::NotAnImage,
+                           path.string() + " could not be read when it was last tried");
+    auto made = make(path, mtime);
+    // A picture that cannot be decoded is noted, as the desktop's thumbnailers do, so that
+    // it is not decoded again until it changes; one that could not be opened is tried again.
+    if (!made && !made.error().is(ImageError::Unreadable)) {
+        Image mark(1, 1);
+        auto png = ImageCodec::encodePng(
+            mark, {{"Thumb::URI", fileUri(path)}, {"Thumb::MTime", std::to_string(mtime)}});
+        std::error_code ec;
+        fs::create_directories(failurePath(path).parent_path(), ec);
+        if (png) (void)writeFileAtomically(failurePath(path), *png, false, 0600);
+    }
+    return made;
 }
 
 std::uint64_t decodeCount() {

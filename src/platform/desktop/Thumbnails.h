@@ -24,9 +24,12 @@ namespace quorbit::platform {
 // that URI and the picture's modification time (seconds) in its Thumb::URI and Thumb::MTime
 // text chunks. A thumbnail whose time is not the picture's is out of date and made again.
 // Thumbnails are written through a temporary file and a rename, readable by the user alone.
+// A picture that cannot be decoded gets a mark in thumbnails/fail/flurio, with the same name
+// and chunks, and is not decoded again until its time changes.
 namespace Thumbnails {
 
 inline constexpr int kNormalSize = 128;
+inline constexpr const char* kFailureFolder = "flurio";
 
 // The cache folder, from the environment as it is now.
 std::filesystem::path cacheFolder();
@@ -36,6 +39,8 @@ std::string fileUri(const std::filesystem::path& path);
 std::string md5Hex(std::string_view bytes);
 // Where the thumbnail of the picture at path lies in the cache.
 std::filesystem::path cachePath(const std::filesystem::path& path);
+// Where the mark of a picture that could not be decoded lies.
+std::filesystem::path failurePath(const std::filesystem::path& path);
 
 // The cached thumbnail of the picture, when there is one for this modification time.
 std::optional<Image> cached(const std::filesystem::path& path, std::int64_t mtime);
@@ -43,7 +48,8 @@ std::optional<Image> cached(const std::filesystem::path& path, std::int64_t mtim
 // thumbnail and stores it in the cache; an error for a picture that cannot be read (its
 // thumbnail still comes when only storing it failed).
 Result<Image> make(const std::filesystem::path& path, std::int64_t mtime);
-// The cached thumbnail, else a new one.
+// The cached thumbnail, else a new one; an error without decoding for a picture marked as
+// failed at this modification time.
 Result<Image> load(const std::filesystem::path& path, std::int64_t mtime);
 // How many pictures make() has decoded since the program started.
 std::uint64_t decodeCount();

@@ -170,6 +170,15 @@ TEST_F(PhotoFolderTest, LoaderAnswersOnTheMainLoopAndBrokenOrEmptyFilesGetNoThum
     ASSERT_TRUE(RunLoop::main().runUntil([&] { return answers.size() == 3; }, 10s));
     EXPECT_EQ(answers,
               (std::vector<std::string>{"broken.jpg none", "empty.jpg none", "good.jpg 64x48"}));
+    // Marked as failed: not decoded again until the file changes.
+    fs::path broken = photos / "broken.jpg";
+    EXPECT_TRUE(fs::exists(Thumbnails::failurePath(broken)));
+    auto before = Thumbnails::decodeCount();
+    EXPECT_FALSE(Thumbnails::load(broken, 3000));
+    EXPECT_EQ(Thumbnails::decodeCount(), before);
+    jpeg("broken.jpg", 16, 16, 50, 3100);
+    EXPECT_TRUE(Thumbnails::load(broken, 3100));
+    EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
 }
 
 }  // namespace
