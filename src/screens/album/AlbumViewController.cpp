@@ -123,6 +123,12 @@ void AlbumViewController::viewWillAppear(bool animated) {
     reload();
 }
 
+void AlbumViewController::viewDidAppear(bool animated) {
+    ChildScreen::viewDidAppear(animated);
+    // Back from the photo screen: its photo (up to a few dozen megabytes) goes with it.
+    if (!modalViewController()) _page.reset();
+}
+
 void AlbumViewController::viewDidDisappear(bool animated) {
     // Covered by the photo screen the grid stays; closed, its loading stops.
     if (!modalViewController() && _loader) _loader->cancelAll();

@@ -72,9 +72,11 @@ class AlbumViewController : public share::ChildScreen, public share::ScreenHost 
     void reload();
     // Opens the photo at index alone.
     void openPhoto(std::size_t index);
+    // The photo screen while it is up.
     const std::shared_ptr<PhotoPageViewController>& pageScreen() const { return _page; }
 
     void viewWillAppear(bool animated) override;
+    void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
     bool handleWheel(int right, int down) override;
     // The photo screen has gone.

@@ -295,6 +295,7 @@ TEST(Album, DeleteGoesToTheTrashAndUndoBringsThePhotoBackByteForByte) {
     EXPECT_TRUE(f.control(controls::kAlbumUndo)->superview()->isHidden());
     EXPECT_TRUE(fs::exists(TrashHome::path() / "Trash/files/IMG_a.jpg"));
     f.tap(controls::kAlbumPhotoBack);
+    EXPECT_EQ(f.album().pageScreen(), nullptr);
     EXPECT_TRUE(f.album().cells().empty());
     EXPECT_FALSE(f.control(controls::kAlbumEmpty)->isHidden());
 }
