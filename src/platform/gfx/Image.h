@@ -32,6 +32,12 @@ class Image {
 
     // A copy scaled (bilinear) to cover width x height and cropped about its centre.
     Image scaledToCover(int width, int height) const;
+    // A copy whose longer side is at most maxSide, the aspect ratio kept (each pixel the mean
+    // of the pixels it covers); a picture already small enough is copied as it is.
+    Image scaledToFit(int maxSide) const;
+    // The picture turned and mirrored the way an Exif orientation (1 to 8) says it is to be
+    // seen; 1, or a value out of range, copies it as it is.
+    Image orientedForExif(int orientation) const;
 
   private:
     int _width = 0, _height = 0;

@@ -266,7 +266,49 @@ void cmykToRgba(std::uint8_t* row, int width, bool inverted) {
     }
 }
 
-Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_t headSize) {
+// The smallest n of the scales n/8 libjpeg decodes at that keeps the longer side at least
+// minSide pixels (8, the full size, when even that is smaller).
+unsigned jpegScale(unsigned long width, unsigned long height, int minSide) {
+    unsigned long longer = std::max(width, height);
+    for (unsigned n = 1; n < 8; ++n)
+        if ((longer * n + 7) / 8 >= (unsigned long)minSide) return n;
+    return 8;
+}
+
+// The Exif orientation (1 to 8) in the saved APP1 segments; 1 where there is none.
+int exifOrientationOf(const jpeg_decompress_struct& info) {
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || m->data_length < 14 ||
+            std::memcmp(m->data, "Exif\0\0", 6) != 0)
+            continue;
+        const unsigned char* d = m->data + 6;
+        std::size_t n = m->data_length - 6;
+        bool little = d[0] == 'I' && d[1] == 'I';
+        if (!little && !(d[0] == 'M' && d[1] == 'M')) return 1;
+        auto u16 = [&](std::size_t at) {
+            return little ? unsigned(d[at]) | unsigned(d[at + 1]) << 8
+                          : unsigned(d[at]) << 8 | unsigned(d[at + 1]);
+        };
+        std::size_t ifd = little ? std::size_t(u16(4)) | std::size_t(u16(6)) << 16
+                                 : std::size_t(u16(4)) << 16 | std::size_t(u16(6));
+        if (ifd < 8 || ifd > n - 2) return 1;
+        unsigned count = u16(ifd);
+        for (unsigned i = 0; i < count; ++i) {
+            std::size_t entry = ifd + 2 + 12 * std::size_t(i);
+            if (entry + 12 > n) break;
+            if (u16(entry) != 0x0112 || u16(entry + 2) != 3) continue;  // a SHORT orientation
+            unsigned value = u16(entry + 8);
+            return value >= 1 && value <= 8 ? int(value) : 1;
+        }
+        return 1;
+    }
+    return 1;
+}
+
+// minSide > 0: decoded at a reduced scale (see readFileScaled); upright: turned as its Exif
+// orientation says.
+Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_t headSize,
+                       int minSide = 0, bool upright = false) {
     jpeg_decompress_struct info;
     JpegError error;
     info.err = jpeg_std_error(&error.base);
@@ -276,6 +318,7 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     auto input = std::make_unique<JpegSource>();
     Image* volatile image = new Image();  // survives the longjmp; freed on both paths
     volatile int refused = 0;             // 1: too many pixels, 2: out of memory
+    volatile int orientation = 1;
     if (setjmp(error.jump)) {
         unsigned long width = info.image_width, height = info.image_height;
         jpeg_destroy_decompress(&info);
@@ -301,13 +344,22 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     input->manager.next_input_byte = head;
     input->manager.bytes_in_buffer = headSize;
     info.src = &input->manager;
+    if (upright) jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
-    if (tooLarge(info.image_width, info.image_height)) {
+    orientation = upright ? exifOrientationOf(info) : 1;
+    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    if (minSide > 0) {
+        // The inverse transform itself works at the smaller size: the full picture is never
+        // made, and the limit on pixels applies to what is made.
+        info.scale_num = jpegScale(info.image_width, info.image_height, minSide);
+        info.scale_denom = 8;
+    }
+    jpeg_calc_output_dimensions(&info);
+    if (tooLarge(info.output_width, info.output_height)) {
         refused = 1;
         std::longjmp(error.jump, 1);
     }
-    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
-    info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     jpeg_start_decompress(&info);
     if (!allocate(*image, int(info.output_width), int(info.output_height), nullptr)) {
         refused = 2;
@@ -323,16 +375,18 @@ Result<Image> readJpeg(ByteSource& source, const unsigned char* head, std::size_
     jpeg_destroy_decompress(&info);
     Image result = std::move(*image);
     delete image;
+    if (orientation != 1) return result.orientedForExif(orientation);
     return result;
 }
 
 // Tells the format by its signature, then decodes.
-Result<Image> readImage(ByteSource& source) {
+Result<Image> readImage(ByteSource& source, int minSide = 0, bool upright = false) {
     unsigned char head[8];
     std::size_t n = source.read(head, sizeof head);
     if (!source.problem().empty()) return imageError(ImageError::Unreadable, source.problem());
     if (n == 8 && !png_sig_cmp(head, 0, 8)) return readPng(source, 8);
-    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8) return readJpeg(source, head, n);
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8)
+        return readJpeg(source, head, n, minSide, upright);
     return imageError(ImageError::NotAnImage, "not a PNG or JPEG image");
 }
 
@@ -353,7 +407,20 @@ Result<Image> decodeJpeg(const std::string& bytes) {
     return readJpeg(source, nullptr, 0);
 }
 
+namespace {
+Result<Image> readFileAs(const std::filesystem::path& path, int minSide, bool upright);
+}  // namespace
+
 Result<Image> readFile(const std::filesystem::path& path) {
+    return readFileAs(path, 0, false);
+}
+
+Result<Image> readFileScaled(const std::filesystem::path& path, int minSide) {
+    return readFileAs(path, minSide, true);
+}
+
+namespace {
+Result<Image> readFileAs(const std::filesystem::path& path, int minSide, bool upright) {
     auto file = openRegularFile(path, kMaxFileBytes);
     if (!file) {
         Error error = imageError(ImageError::Unreadable, file.error().localizedDescription());
@@ -361,12 +428,13 @@ Result<Image> readFile(const std::filesystem::path& path) {
         return error;
     }
     FileSource source(file->fd(), kMaxFileBytes, path.string());
-    auto image = readImage(source);
+    auto image = readImage(source, minSide, upright);
     if (!image && !image.error().is(ImageError::Unreadable))
         return imageError(static_cast<ImageError>(image.error().code),
                           path.string() + ": " + image.error().localizedDescription());
     return image;
 }
+}  // namespace
 
 namespace {
 void pngWrite(png_structp png, png_bytep data, png_size_t length) {
@@ -376,7 +444,34 @@ void pngFlush(png_structp) {}
 }  // namespace
 
 Result<std::string> encodePng(const Image& image) {
+    return encodePng(image, {});
+}
+
+namespace {
+// The encoder itself, with its jump point: kept apart from anything with a destructor.
+__attribute__((noinline)) Result<std::string> encodePngChunks(const Image& image, png_text* chunks,
+                                                              int count);
+}  // namespace
+
+Result<std::string> encodePng(const Image& image, const std::vector<PngText>& text) {
     if (image.empty()) return imageError(ImageError::EmptyImage, "empty image");
+    for (const PngText& entry : text)
+        if (entry.first.empty() || entry.first.size() > 79 ||
+            entry.first.find('\0') != std::string::npos ||
+            entry.second.find('\0') != std::string::npos)
+            return imageError(ImageError::PngEncoding, "cannot encode PNG: bad text chunk");
+    std::vector<png_text> chunks(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+        chunks[i].key = const_cast<char*>(text[i].first.c_str());
+        chunks[i].text = const_cast<char*>(text[i].second.c_str());
+        chunks[i].text_length = text[i].second.size();
+    }
+    return encodePngChunks(image, chunks.data(), int(chunks.size()));
+}
+
+namespace {
+Result<std::string> encodePngChunks(const Image& image, png_text* chunks, int count) {
     std::string out;
     PngReadState state{nullptr, {}};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, pngError, pngWarning);
@@ -391,6 +486,7 @@ Result<std::string> encodePng(const Image& image) {
                  PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, 3);
+    if (count > 0) png_set_text(png, info, chunks, count);
     png_write_info(png, info);
     for (int y = 0; y < image.height(); ++y)
         png_write_row(png, image.pixel(0, y));
@@ -398,6 +494,7 @@ Result<std::string> encodePng(const Image& image) {
     png_destroy_write_struct(&png, &info);
     return out;
 }
+}  // namespace
 
 Result<std::string> encodeJpeg(const Image& image, int quality, const std::string& app1) {
     if (image.empty()) return imageError(ImageError::EmptyImage, "empty image");
@@ -438,6 +535,32 @@ Result<std::string> encodeJpeg(const Image& image, int quality, const std::strin
     jpeg_destroy_compress(&info);
     free(buffer);
     return out;
+}
+
+std::vector<PngText> pngTextChunks(std::string_view bytes) {
+    std::vector<PngText> found;
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (bytes.size() < 8 || std::memcmp(bytes.data(), kSignature, 8) != 0) return found;
+    auto be32 = [&](std::size_t at) {
+        auto b = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+        return std::uint32_t(b[0]) << 24 | std::uint32_t(b[1]) << 16 | std::uint32_t(b[2]) << 8 |
+               std::uint32_t(b[3]);
+    };
+    // Length, type, data, CRC; the chunks before the pixels are all that is read.
+    for (std::size_t at = 8; bytes.size() - at >= 12;) {
+        std::uint32_t length = be32(at);
+        std::string_view type = bytes.substr(at + 4, 4);
+        if (type == "IDAT" || type == "IEND" || length > bytes.size() - at - 12) break;
+        if (type == "tEXt") {
+            std::string_view data = bytes.substr(at + 8, length);
+            std::size_t zero = data.find('\0');
+            if (zero != std::string_view::npos && zero > 0)
+                found.emplace_back(std::string(data.substr(0, zero)),
+                                   std::string(data.substr(zero + 1)));
+        }
+        at += 12 + std::size_t(length);
+    }
+    return found;
 }
 
 Result<void> writePng(const Image& image, const std::filesystem::path& path) {

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/core/Error.h"
 #include "platform/gfx/Image.h"
@@ -47,8 +50,22 @@ Result<Image> decodePng(const std::string& bytes);
 Result<Image> decodeJpeg(const std::string& bytes);
 // Reads the signature first, then the header, then the pixels, straight from the file.
 Result<Image> readFile(const std::filesystem::path& path);
+// readFile for a picture that is to be shown, small or not: a JPEG comes upright (turned and
+// mirrored as its Exif orientation says) and is decoded at the smallest of
+// libjpeg's scales n/8 (n = 1..8) whose longer side is still at least minSide pixels, so
+// that a 4000 x 3000 photo asked for at 128 comes out 500 x 375 without the full picture
+// ever being made; the pixel limit applies to the size decoded. A PNG comes whole.
+// minSide <= 0 decodes at the full size.
+Result<Image> readFileScaled(const std::filesystem::path& path, int minSide);
 
 Result<std::string> encodePng(const Image& image);
+// A PNG text chunk (tEXt): its keyword (1 to 79 bytes) and its text.
+using PngText = std::pair<std::string, std::string>;
+// With the text chunks given, before the pixels.
+Result<std::string> encodePng(const Image& image, const std::vector<PngText>& text);
+// The tEXt chunks that come before a PNG's pixels, in file order; none for bytes that are
+// not a PNG. Reads no pixels.
+std::vector<PngText> pngTextChunks(std::string_view bytes);
 // JPEG drops alpha; quality 1..100. A non-empty app1 (at most 65533 bytes, an Exif block for
 // instance) is written as the APP1 segment right after the start of the image, in place of
 // the JFIF header.

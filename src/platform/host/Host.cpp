@@ -463,7 +463,11 @@ void Host::handleWindowEvent(const SDL_WindowEvent& window) {
 
 void Host::handleMouseButton(const SDL_MouseButtonEvent& button) {
     // The left button is touch 0; the mouse SDL makes up for a finger is not a second touch.
-    if (button.which == SDL_TOUCH_MOUSEID || button.button != SDL_BUTTON_LEFT) return;
+    // The right button's press is a click of its own, with no touch.
+    if (button.which == SDL_TOUCH_MOUSEID) return;
+    if (button.button == SDL_BUTTON_RIGHT && button.type == SDL_MOUSEBUTTONDOWN)
+        Window::dispatchSecondaryClick(pointFromWindow(button.x, button.y));
+    if (button.button != SDL_BUTTON_LEFT) return;
     Point p = pointFromWindow(button.x, button.y);
     if (button.type == SDL_MOUSEBUTTONDOWN) {
         _mouseDown = true;

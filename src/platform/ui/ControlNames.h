@@ -48,6 +48,23 @@ inline constexpr const char* kMirrorPhotos = "mirror-photos";
 // The Cancel button of the overlay shown while a photo is uploaded.
 inline constexpr const char* kUploadCancel = "upload-cancel";
 
+// The album: its grid, the cells of the grid (from 0, newest first), the note of an empty
+// album, its back control.
+inline constexpr const char* kAlbum = "album";
+inline constexpr const char* kAlbumItemPrefix = "album-item-";
+inline std::string albumItem(int index) {
+    return kAlbumItemPrefix + std::to_string(index);
+}
+inline constexpr const char* kAlbumEmpty = "album-empty";
+inline constexpr const char* kAlbumBack = "album-back";
+// One photo of the album: the photo, its actions, the undo of a deletion, its back control.
+inline constexpr const char* kAlbumPhoto = "album-photo";
+inline constexpr const char* kAlbumShare = "album-share";
+inline constexpr const char* kAlbumDelete = "album-delete";
+inline constexpr const char* kAlbumOpenFolder = "album-open-folder";
+inline constexpr const char* kAlbumUndo = "album-undo";
+inline constexpr const char* kAlbumPhotoBack = "album-photo-back";
+
 // The Facebook sign-in dialog's close button and its page.
 inline constexpr const char* kFacebookDialogClose = "facebook-dialog-close";
 inline constexpr const char* kFacebookDialogPage = "facebook-dialog-page";

@@ -132,6 +132,13 @@ class View : public std::enable_shared_from_this<View> {
     // touch moves: answering true takes the touch over (the view gets touchesCancelled and
     // this view gets touchesBegan and the later events). Scroll views use it for drags.
     virtual bool shouldInterceptTouch(const Touch&) { return false; }
+    // A click of the mouse's other button (the right one) at a point in window points: the
+    // view under it is asked first, then its ancestors, until one answers true. The default
+    // takes nothing.
+    virtual bool secondaryClick(Point windowLocation) {
+        (void)windowLocation;
+        return false;
+    }
 
     // Keyboard input goes to the focused view of the key window. A view that takes it
     // answers canBecomeFocused(); a touch that begins in such a view (or in a view inside

@@ -242,6 +242,23 @@ void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {
     deliver(view.get(), phase, touch);
 }
 
+bool Window::dispatchSecondaryClick(Point point) {
+    auto list = windows();
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        Window* window = *it;
+        if (window->isHidden()) continue;
+        Point local = window->convertFromWindow(point);
+        if (!window->pointInside(local)) continue;
+        View* target = window->hitTest(local);
+        if (!target) return false;  // the topmost window under the pointer swallows it
+        auto keep = target->shared_from_this();
+        for (View* v = target; v; v = v->superview())
+            if (v->secondaryClick(point)) return true;
+        return false;
+    }
+    return false;
+}
+
 void Window::cancelAllTouches() {
     std::vector<int> ids;
     for (auto& [id, active] : activeTouches())

@@ -53,6 +53,9 @@ class Window : public View {
     // A scroll view above that view may take a moving touch over as a drag, in which case
     // the view underneath gets touchesCancelled.
     static void dispatchTouch(TouchPhase phase, int touchId, Point point);
+    // A right click from the host, in window points: to the view under it in the topmost
+    // visible window there, or to its nearest ancestor that takes it (View::secondaryClick).
+    static bool dispatchSecondaryClick(Point point);
     // Cancels every touch in progress (focus lost, a modal alert coming up).
     static void cancelAllTouches();
     // Whether any touch is down.

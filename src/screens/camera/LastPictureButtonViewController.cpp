@@ -10,6 +10,10 @@ namespace quorbit::camera_screen {
 LastPictureButtonViewController::LastPictureButtonViewController(platform::Rect frame)
     : Button(frame, Type::Custom) {
     setOpaque(false);
+    // Lifted on the thumbnail (with a button's slop), as any button's action.
+    addAction([this](platform::Button&) {
+        if (_delegate && !_longPressDone) _delegate->showSharingWindow();
+    });
 }
 
 void LastPictureButtonViewController::setImage(std::shared_ptr<const platform::Image> image) {
@@ -44,9 +48,49 @@ void LastPictureButtonViewController::layoutSubviews() {
     _saving->setFrame(frame);
 }
 
+namespace {
+// A finger that moves further than this (points) is no long press.
+constexpr double kLongPressSlop = 10;
+}  // namespace
+
+void LastPictureButtonViewController::touchesBegan(const std::vector<platform::Touch>& touches) {
+    _longPressDone = false;
+    _longPressTimer = platform::RunLoop::main().timer(kLongPress, [this] { longPressed(); });
+    Button::touchesBegan(touches);
+}
+
+void LastPictureButtonViewController::touchesMoved(const std::vector<platform::Touch>& touches) {
+    for (const auto& touch : touches)
+        if (std::hypot(touch.windowLocation.x - touch.initialWindowLocation.x,
+                       touch.windowLocation.y - touch.initialWindowLocation.y) > kLongPressSlop)
+            _longPressTimer.reset();
+    Button::touchesMoved(touches);
+}
+
 void LastPictureButtonViewController::touchesEnded(const std::vector<platform::Touch>& touches) {
-    if (_delegate) _delegate->showSharingWindow();
+    _longPressTimer.reset();
     Button::touchesEnded(touches);
+    _longPressDone = false;
+}
+
+void LastPictureButtonViewController::touchesCancelled(
+    const std::vector<platform::Touch>& touches) {
+    _longPressTimer.reset();
+    _longPressDone = false;
+    Button::touchesCancelled(touches);
+}
+
+void LastPictureButtonViewController::longPressed() {
+    _longPressTimer.reset();
+    _longPressDone = true;
+    setHighlighted(false);
+    if (_delegate) _delegate->showAlbum();
+}
+
+bool LastPictureButtonViewController::secondaryClick(platform::Point) {
+    if (!isUserInteractionEnabled()) return false;
+    if (_delegate) _delegate->showAlbum();
+    return true;
 }
 
 void LastPictureButtonViewController::draw(platform::Canvas& canvas) {

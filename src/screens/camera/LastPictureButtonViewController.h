@@ -2,8 +2,10 @@
 
 #include "platform/ui/ActivityIndicator.h"
 
+#include <chrono>
 #include <memory>
 
+#include "platform/core/RunLoop.h"
 #include "platform/gfx/Image.h"
 #include "platform/ui/Button.h"
 
@@ -14,13 +16,18 @@ class LastPictureButtonDelegate {
   public:
     virtual ~LastPictureButtonDelegate() = default;
     virtual void showSharingWindow() = 0;
+    // A long press or a right click: the album.
+    virtual void showAlbum() = 0;
 };
 
 // The last-photo thumbnail in the control bar: the last photo taken, cropped into a rounded
 // square (a picture-frame glyph before the first photo). A touch that ends on it, after
-// beginning on it, sends showSharingWindow to the delegate.
+// beginning on it, sends showSharingWindow to the delegate; one held still on it for
+// kLongPress, or a right click, sends showAlbum instead.
 class LastPictureButtonViewController : public platform::Button {
   public:
+    static constexpr std::chrono::milliseconds kLongPress{500};
+
     explicit LastPictureButtonViewController(platform::Rect frame = {});
 
     // Not owned.
@@ -35,10 +42,18 @@ class LastPictureButtonViewController : public platform::Button {
     bool isSaving() const { return _saving && _saving->isAnimating(); }
     void layoutSubviews() override;
 
+    void touchesBegan(const std::vector<platform::Touch>& touches) override;
+    void touchesMoved(const std::vector<platform::Touch>& touches) override;
     void touchesEnded(const std::vector<platform::Touch>& touches) override;
+    void touchesCancelled(const std::vector<platform::Touch>& touches) override;
+    bool secondaryClick(platform::Point windowLocation) override;
     void draw(platform::Canvas& canvas) override;
 
   private:
+    void longPressed();
+
+    platform::RunLoopHandle _longPressTimer;
+    bool _longPressDone = false;  // the touch down now has opened the album
     LastPictureButtonDelegate* _delegate = nullptr;
     std::shared_ptr<const platform::Image> _image;
     std::shared_ptr<platform::ActivityIndicator> _saving;  // made on first use

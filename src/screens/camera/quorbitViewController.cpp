@@ -134,6 +134,17 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
     readCameraSettings();
 
+    _album = std::make_shared<album::AlbumViewController>(albumFolder);
+    _album->setBaseViewController(this);
+    _album->setShareHandler(
+        [this](platform::ViewController& presenter, std::shared_ptr<const platform::Image> photo) {
+            // The share screen over the album's photo, with that photo; the last-photo
+            // thumbnail's share screen gets the last photo back when it next opens.
+            if (presenter.modalViewController() || presenter.isTransitioning()) return;
+            _photoView->changeImage(std::move(photo));
+            presenter.presentModalViewController(_photoView, false);
+        });
+
     _library = share::PhotoLibrary::create(std::move(albumFolder));
     _library->setBaseViewController(this);
 
@@ -164,6 +175,8 @@ quorbitViewController::~quorbitViewController() {
     if (_photoViewButton) _photoViewButton->setDelegate(nullptr);
     _settingsView->setBaseViewController(nullptr);
     _photoView->setBaseViewController(nullptr);
+    _album->setBaseViewController(nullptr);
+    _album->setShareHandler(nullptr);
     if (_context) _context->makeCurrent();
     _glview.reset();
     _programArray.clear();
@@ -396,11 +409,24 @@ void quorbitViewController::openSettings() {
     }
 }
 
+void quorbitViewController::showAlbum() {
+    if (isTakingPhoto || albumOpen || childScreenUp()) return;
+    cancelCountdown();
+    albumOpen = true;
+    setTouchesEnabled(false);
+    if (!presentChild(_album)) {
+        albumOpen = false;
+        setTouchesEnabled(true);
+    }
+}
+
 void quorbitViewController::showSharingWindow() {
     if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || sharingWindowOpen ||
         childScreenUp())
         return;
     cancelCountdown();
+    // The last photo: the album may have shared another one through this screen.
+    _photoView->changeImage(_photoViewButton->image());
     sharingWindowOpen = true;
     setTouchesEnabled(false);
     if (!presentChild(_photoView)) {
@@ -422,7 +448,7 @@ bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
     char32_t c = event.key == Key::Character ? event.character : 0;
     bool shutter = event.key == Key::Return || c == U' ';
     bool swap = c == U'c' && _captureCamera && _captureCamera->numCameras() >= 2;
-    if (!shutter && !swap && c != U'f' && c != U't') return false;
+    if (!shutter && !swap && c != U'f' && c != U't' && c != U'g') return false;
     // A held key acts once: the repeats that follow take no burst of photos.
     if (event.repeat) return true;
     if (shutter)
@@ -431,16 +457,21 @@ bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
         openFilterPicker();
     else if (c == U't')
         cycleSelfTimer();
+    else if (c == U'g')
+        showAlbum();
     else
         swapCamera();
     return true;
 }
 
 void quorbitViewController::restart() {
+    // The album is still up under the screen that went (its photo screen, the share screen).
+    if (modalViewController()) return;
     readCameraSettings();
     filterPickerOpen = false;
     sharingWindowOpen = false;
     settingsViewOpen = false;
+    albumOpen = false;
     setTouchesEnabled(true);
 }
 
@@ -737,7 +768,7 @@ void quorbitViewController::photoFailedSaving(const platform::Error& error) {
 }
 
 void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
-    if (sharingWindowOpen || settingsViewOpen) return;
+    if (sharingWindowOpen || settingsViewOpen || albumOpen) return;
     if (filterPickerOpen) {
         if (_filterPicker) _filterPicker->cameraUpdated(frame);
         return;

@@ -23,6 +23,7 @@
 #include "platform/ui/DisplayLink.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
+#include "screens/album/AlbumViewController.h"
 #include "screens/camera/CameraScreenLayout.h"
 #include "screens/camera/CodeBanner.h"
 #include "screens/camera/ControlBarView.h"
@@ -142,13 +143,18 @@ class quorbitViewController : public platform::ViewController,
     void snapPhoto();
     void openFilterPicker();
     void openSettings();
+    // The album of the photo folder (the last-photo thumbnail's long press or right click,
+    // the G key). Its photo screen shares a photo through this screen's share screen.
+    void showAlbum() override;
     void swapCamera();
     // The keyboard: Space or Return is the shutter (a key held down takes one photo), F
-    // opens the filters, T moves the self-timer on, C switches the camera (with two).
+    // opens the filters, G the album, T moves the self-timer on, C switches the camera
+    // (with two).
     bool handleKey(const platform::KeyEvent& event) override;
-    // Each child screen calls this once it has disappeared: clears the three open flags
-    // and turns touches back on. It leaves a photo being saved, the camera and the filter
-    // alone.
+    // Each child screen calls this once it has disappeared: clears the open flags and turns
+    // touches back on. It leaves a photo being saved, the camera and the filter alone. A
+    // screen that goes while another of the chain stays up (the share screen over the
+    // album) changes nothing.
     void restart() override;
 
     // The self-timer: its seconds (0: off), the control's action that moves it to the next
@@ -184,6 +190,7 @@ class quorbitViewController : public platform::ViewController,
     bool filterPickerOpen = false;
     bool sharingWindowOpen = false;
     bool settingsViewOpen = false;
+    bool albumOpen = false;
     // A photo is being taken and written.
     bool isTakingPhoto = false;
 
@@ -201,6 +208,7 @@ class quorbitViewController : public platform::ViewController,
     const std::shared_ptr<share::PhotoViewController>& getPhotoViewController() const {
         return _photoView;
     }
+    const std::shared_ptr<album::AlbumViewController>& albumView() const { return _album; }
     const std::shared_ptr<share::PhotoLibrary>& library() const { return _library; }
     const std::shared_ptr<platform::AudioPlayer>& soundPlayer() const { return _soundPlayer; }
     // The countdown's tick, played as each number comes up.
@@ -331,6 +339,7 @@ class quorbitViewController : public platform::ViewController,
     std::shared_ptr<share::PhotoLibrary> _library;
     std::shared_ptr<share::SettingsView> _settingsView;
     std::shared_ptr<share::PhotoViewController> _photoView;
+    std::shared_ptr<album::AlbumViewController> _album;
     int _lastFilterUsed = -1;
     platform::UserDefaults* _userDefaults = nullptr;
 

@@ -138,10 +138,20 @@ TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
               Application::Orientation::PortraitUpsideDown);
 }
 
-TEST(Host, MouseBecomesOneFingerInPoints) {
+// A recorder that also takes right clicks.
+struct ClickPad : TouchRecorder {
+    using TouchRecorder::TouchRecorder;
+    bool secondaryClick(Point at) override {
+        rightClicks.push_back(at);
+        return true;
+    }
+    std::vector<Point> rightClicks;
+};
+
+TEST(Host, MouseBecomesOneFingerInPointsAndTheRightButtonAClickOfItsOwn) {
     HeadlessApp app(2);
     EXPECT_EQ(app.host->pixelWidth(), 640);
-    auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    auto pad = std::make_shared<ClickPad>(Rect(0, 0, 320, 480));
     app.window->addSubview(pad);
     auto mouse = [&](Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
         sendMouse(*app.host, type, x, y, button);
@@ -153,6 +163,7 @@ TEST(Host, MouseBecomesOneFingerInPoints) {
     mouse(SDL_MOUSEBUTTONUP, 60, 80);
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     ASSERT_EQ(pad->phases(), "began moved ended");
+    EXPECT_EQ(pad->rightClicks, (std::vector<Point>{{10, 20}}));
     EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
     EXPECT_EQ(pad->events[1].at, (Point{30, 20}));
     EXPECT_EQ(pad->events[2].at, (Point{30, 40}));

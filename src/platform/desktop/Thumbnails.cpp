@@ -1,0 +1,198 @@
+#include "platform/desktop/Thumbnails.h"
+
+#include <glib.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+
+#include "platform/core/Bundle.h"
+#include "platform/core/Files.h"
+#include "platform/core/Log.h"
+#include "platform/core/RunLoop.h"
+#include "platform/gfx/ImageCodec.h"
+
+namespace quorbit::platform {
+namespace fs = std::filesystem;
+
+namespace Thumbnails {
+namespace {
+
+std::atomic<std::uint64_t> decodes{0};
+
+// A thumbnail file is small; anything larger is not one of ours to read.
+constexpr std::uint64_t kMaxThumbnailBytes = std::uint64_t(4) << 20;
+
+std::string textChunk(const std::vector<ImageCodec::PngText>& chunks, const std::string& key) {
+    for (const auto& [keyword, text] : chunks)
+        if (keyword == key) return text;
+    return {};
+}
+
+}  // namespace
+
+fs::path cacheFolder() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    fs::path root;
+    if (cache && *cache == '/') {
+        root = cache;
+    } else {
+        const char* home = std::getenv("HOME");
+        root = fs::path(home && *home ? home : g_get_home_dir()) / ".cache";
+    }
+    return root / "thumbnails" / "normal";
+}
+
+std::string fileUri(const fs::path& path) {
+    fs::path absolute = fs::absolute(path).lexically_normal();
+    gchar* uri = g_filename_to_uri(absolute.c_str(), nullptr, nullptr);
+    if (!uri) return "file://" + absolute.string();
+    std::string text = uri;
+    g_free(uri);
+    return text;
+}
+
+std::string md5Hex(std::string_view bytes) {
+    gchar* sum = g_compute_checksum_for_data(
+        G_CHECKSUM_MD5, reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    std::string text = sum ? sum : "";
+    g_free(sum);
+    return text;
+}
+
+fs::path cachePath(const fs::path& path) {
+    return cacheFolder() / (md5Hex(fileUri(path)) + ".png");
+}
+
+std::optional<Image> cached(const fs::path& path, std::int64_t mtime) {
+    auto bytes = readRegularFile(cachePath(path), kMaxThumbnailBytes);
+    if (!bytes) return std::nullopt;
+    auto chunks = ImageCodec::pngTextChunks(*bytes);
+    if (textChunk(chunks, "Thumb::URI") != fileUri(path) ||
+        textChunk(chunks, "Thumb::MTime") != std::to_string(mtime))
+        return std::nullopt;
+    auto image = ImageCodec::decodePng(*bytes);
+    if (!image) return std::nullopt;
+    return std::move(image).value();
+}
+
+Result<Image> make(const fs::path& path, std::int64_t mtime) {
+    decodes.fetch_add(1, std::memory_order_relaxed);
+    auto decoded = ImageCodec::readFileScaled(path, kNormalSize);
+    if (!decoded) return decoded.error();
+    Image thumbnail = decoded->scaledToFit(kNormalSize);
+    decoded = Image();  // the larger picture goes before the encoding
+
+    struct stat st {};
+    std::string size = stat(path.c_str(), &st) == 0 ? std::to_string(st.st_size) : "";
+    std::vector<ImageCodec::PngText> text = {{"Thumb::URI", fileUri(path)},
+                                             {"Thumb::MTime", std::to_string(mtime)},
+                                             {"Software", Bundle::main().name()}};
+    if (!size.empty()) text.push_back({"Thumb::Size", size});
+    auto png = ImageCodec::encodePng(thumbnail, text);
+    if (!png) {
+        Log::warn("thumbnail not stored: " + png.error().localizedDescription());
+        return thumbnail;
+    }
+    fs::path folder = cacheFolder();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    // The thumbnails tell what the user's pictures show: for the user's eyes alone.
+    chmod(folder.c_str(), 0700);
+    std::string problem = writeFileAtomically(cachePath(path), *png, false, 0600);
+    if (!problem.empty()) Log::warn("thumbnail not stored: " + problem);
+    return thumbnail;
+}
+
+fs::path failurePath(const fs::path& path) {
+    return cacheFolder().parent_path() / "fail" / kFailureFolder / (md5Hex(fileUri(path)) + ".png");
+}
+
+bool failedBefore(const fs::path& path, std::int64_t mtime) {
+    auto bytes = readRegularFile(failurePath(path), kMaxThumbnailBytes);
+    if (!bytes) return false;
+    auto chunks = ImageCodec::pngTextChunks(*bytes);
+    return textChunk(chunks, "Thumb::URI") == fileUri(path) &&
+           textChunk(chunks, "Thumb::MTime") == std::to_string(mtime);
+}
+
+Result<Image> load(const fs::path& path, std::int64_t mtime) {
+    if (auto hit = cached(path, mtime)) return std::move(*hit);
+    if (failedBefore(path, mtime))
+        return Error::make(ImageError::NotAnImage,
+                           path.string() + " could not be read when it was last tried");
+    auto made = make(path, mtime);
+    // A picture that cannot be decoded is noted, as the desktop's thumbnailers do, so that
+    // it is not decoded again until it changes; one that could not be opened is tried again.
+    if (!made && !made.error().is(ImageError::Unreadable)) {
+        Image mark(1, 1);
+        auto png = ImageCodec::encodePng(
+            mark, {{"Thumb::URI", fileUri(path)}, {"Thumb::MTime", std::to_string(mtime)}});
+        std::error_code ec;
+        fs::create_directories(failurePath(path).parent_path(), ec);
+        if (png) (void)writeFileAtomically(failurePath(path), *png, false, 0600);
+    }
+    return made;
+}
+
+std::uint64_t decodeCount() {
+    return decodes.load(std::memory_order_relaxed);
+}
+
+}  // namespace Thumbnails
+
+ThumbnailLoader::ThumbnailLoader() {
+    RunLoop::main();  // the creating thread's loop receives the answers
+}
+
+ThumbnailLoader::~ThumbnailLoader() {
+    {
+        std::lock_guard lock(_mutex);
+        _stopping = true;
+        _jobs.clear();
+    }
+    _wake.notify_all();
+    if (_worker.joinable()) _worker.join();
+}
+
+void ThumbnailLoader::request(const PhotoItem& item, Completion completion) {
+    {
+        std::lock_guard lock(_mutex);
+        _jobs.push_back(Job{item, std::move(completion), *_generation});
+        if (!_worker.joinable()) _worker = std::thread([this] { work(); });
+    }
+    _wake.notify_all();
+}
+
+void ThumbnailLoader::cancelAll() {
+    std::lock_guard lock(_mutex);
+    _jobs.clear();
+    ++*_generation;
+}
+
+void ThumbnailLoader::work() {
+    std::unique_lock lock(_mutex);
+    for (;;) {
+        _wake.wait(lock, [this] { return _stopping || !_jobs.empty(); });
+        if (_stopping) return;
+        Job job = std::move(_jobs.front());
+        _jobs.pop_front();
+        std::weak_ptr<std::uint64_t> generation = _generation;
+        lock.unlock();
+        auto loaded = Thumbnails::load(job.item.path, job.item.mtime);
+        std::shared_ptr<const Image> thumbnail;
+        if (loaded)
+            thumbnail = std::make_shared<const Image>(std::move(loaded).value());
+        else
+            Log::info("no thumbnail for " + job.item.path.string() + ": " +
+                      loaded.error().localizedDescription());
+        RunLoop::main().post([generation, asked = job.generation,
+                              completion = std::move(job.completion), thumbnail] {
+            auto current = generation.lock();
+            if (current && *current == asked && completion) completion(thumbnail);
+        });
+        lock.lock();
+    }
+}
+
+}  // namespace quorbit::platform

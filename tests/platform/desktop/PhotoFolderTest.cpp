@@ -1,0 +1,185 @@
+// The album's photos as the folder holds them, and their thumbnails in the desktop's cache.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/core/Files.h"
+#include "platform/core/RunLoop.h"
+#include "platform/desktop/PhotoFolder.h"
+#include "platform/desktop/Thumbnails.h"
+#include "platform/gfx/ImageCodec.h"
+#include "support/Scratch.h"
+
+namespace quorbit::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+Image filled(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    Image image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            auto* p = image.pixel(x, y);
+            p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
+        }
+    return image;
+}
+
+// A photo folder and a thumbnail cache of the test's own.
+class PhotoFolderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        photos = scratch / "my photos";
+        fs::create_directories(photos);
+        setenv("XDG_CACHE_HOME", (scratch / "cache").c_str(), 1);
+    }
+    void TearDown() override { unsetenv("XDG_CACHE_HOME"); }
+    fs::path put(const std::string& name, const std::string& bytes, std::int64_t mtime) {
+        fs::path path = scratch.write(photos.filename() / name, bytes);
+        timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, 0);
+        return path;
+    }
+    fs::path jpeg(const std::string& name, int w, int h, std::uint8_t red, std::int64_t mtime) {
+        return put(name, ImageCodec::encodeJpeg(filled(w, h, red, 40, 200 - red)).value(), mtime);
+    }
+
+    testing::ScratchDir scratch{"quorbit-photo-folder"};
+    fs::path photos;
+};
+
+TEST_F(PhotoFolderTest, ListsEveryJpegAndPngNewestFirstBrokenOnesToo) {
+    jpeg("a.jpg", 8, 8, 10, 1000);
+    put("b.PNG", ImageCodec::encodePng(filled(4, 4, 1, 2, 3)).value(), 3000);
+    jpeg("c.jpeg", 8, 8, 20, 2000);
+    put("empty.jpg", "", 1500);
+    put("broken.jpg", "\xFF\xD8 not really", 500);
+    put("IMG_2.jpg", "\xFF\xD8", 1000);  // the same time as a.jpg: the later name first
+    put("notes.txt", "text", 4000);
+    put(".flurio-123456.jpg", "half a photo", 4000);
+    fs::create_directories(photos / "folder.jpg");
+    std::vector<std::string> names;
+    for (const PhotoItem& item : PhotoFolder::list(photos))
+        names.push_back(item.path.filename().string());
+    EXPECT_EQ(names, (std::vector<std::string>{"b.PNG", "c.jpeg", "empty.jpg", "a.jpg", "IMG_2.jpg",
+                                               "broken.jpg"}));
+    EXPECT_TRUE(PhotoFolder::list(scratch / "missing").empty());
+}
+
+TEST_F(PhotoFolderTest, ThumbnailIsCachedUnderTheMd5OfTheUriWithItsTextChunksAndReused) {
+    // The names: MD5s of known texts, and a URI with a space and a non-ASCII letter.
+    EXPECT_EQ(Thumbnails::md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(Thumbnails::md5Hex("The quick brown fox jumps over the lazy dog"),
+              "9e107d9d372bb6826bd81d3542a419d6");
+    fs::path photo = jpeg("caf\xC3\xA9.jpg", 4000, 3000, 200, 1700000000);
+    std::string uri = Thumbnails::fileUri(photo);
+    EXPECT_EQ(uri, "file://" + scratch.path().string() + "/my%20photos/caf%C3%A9.jpg");
+    EXPECT_EQ(Thumbnails::cachePath(photo),
+              scratch / "cache/thumbnails/normal" / (Thumbnails::md5Hex(uri) + ".png"));
+
+    // The large photo is decoded at an eighth of its size, never whole.
+    auto small = ImageCodec::readFileScaled(photo, Thumbnails::kNormalSize);
+    ASSERT_TRUE(small) << small.error().localizedDescription();
+    EXPECT_EQ(small->width(), 500);
+    EXPECT_EQ(small->height(), 375);
+
+    auto before = Thumbnails::decodeCount();
+    auto made = Thumbnails::load(photo, 1700000000);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
+    auto stored = readRegularFile(Thumbnails::cachePath(photo), 1 << 20);
+    ASSERT_TRUE(stored);
+    auto png = ImageCodec::decodePng(*stored);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(png->width(), 128);
+    EXPECT_EQ(png->height(), 96);
+    EXPECT_NEAR(png->pixel(64, 48)[0], 200, 6);
+    std::vector<ImageCodec::PngText> chunks = ImageCodec::pngTextChunks(*stored);
+    auto chunk = [&](const std::string& key) {
+        for (const auto& [k, v] : chunks)
+            if (k == key) return v;
+        return std::string("(none)");
+    };
+    EXPECT_EQ(chunk("Thumb::URI"), uri);
+    EXPECT_EQ(chunk("Thumb::MTime"), "1700000000");
+    struct stat st {};
+    ASSERT_EQ(stat(Thumbnails::cachePath(photo).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Opened again: the cached one, nothing decoded.
+    auto again = Thumbnails::load(photo, 1700000000);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
+    EXPECT_EQ(again->pixels(), png->pixels());
+}
+
+TEST_F(PhotoFolderTest, ReplacedPhotoGetsANewThumbnail) {
+    fs::path photo = jpeg("IMG_1.jpg", 300, 300, 220, 1000);
+    ASSERT_TRUE(Thumbnails::load(photo, 1000));
+    jpeg("IMG_1.jpg", 300, 300, 20, 2000);
+    auto before = Thumbnails::decodeCount();
+    auto renewed = Thumbnails::load(photo, 2000);
+    ASSERT_TRUE(renewed);
+    EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
+    EXPECT_NEAR(renewed->pixel(10, 10)[0], 20, 6);
+    auto cached = Thumbnails::cached(photo, 2000);
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->pixels(), renewed->pixels());
+    EXPECT_FALSE(Thumbnails::cached(photo, 1000));
+}
+
+TEST_F(PhotoFolderTest, PhotosAndThumbnailsComeUprightAsTheirExifOrientationSays) {
+    // Red on the left, blue on the right, to be turned a quarter clockwise (Exif 6): red on
+    // top. A little-endian block, as cameras write them.
+    Image sideways = filled(40, 20, 230, 0, 0);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 20; x < 40; ++x)
+            sideways.pixel(x, y)[0] = 0, sideways.pixel(x, y)[2] = 230;
+    std::string exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    fs::path photo = put("turned.jpg", ImageCodec::encodeJpeg(sideways, 95, exif).value(), 1000);
+    for (auto [what, image] : {std::pair{"photo", ImageCodec::readFileScaled(photo, 0)},
+                               std::pair{"thumbnail", Thumbnails::load(photo, 1000)}}) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->width(), 20);
+        EXPECT_EQ(image->height(), 40);
+        EXPECT_GT(image->pixel(10, 5)[0], 180);
+        EXPECT_GT(image->pixel(10, 35)[2], 180);
+    }
+    EXPECT_EQ(ImageCodec::readFile(photo)->width(), 40);  // as stored
+}
+
+TEST_F(PhotoFolderTest, LoaderAnswersOnTheMainLoopAndBrokenOrEmptyFilesGetNoThumbnail) {
+    jpeg("good.jpg", 64, 48, 100, 1000);
+    put("empty.jpg", "", 2000);
+    put("broken.jpg", std::string("\xFF\xD8\xFF\xE0", 4) + std::string(100, 'x'), 3000);
+    std::vector<std::string> answers;
+    ThumbnailLoader loader;
+    for (const PhotoItem& item : PhotoFolder::list(photos))
+        loader.request(item, [&answers, name = item.path.filename().string()](
+                                 std::shared_ptr<const Image> thumbnail) {
+            EXPECT_TRUE(RunLoop::isMainThread());
+            answers.push_back(name + (thumbnail ? " " + std::to_string(thumbnail->width()) + "x" +
+                                                      std::to_string(thumbnail->height())
+                                                : " none"));
+        });
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return answers.size() == 3; }, 10s));
+    EXPECT_EQ(answers,
+              (std::vector<std::string>{"broken.jpg none", "empty.jpg none", "good.jpg 64x48"}));
+    // Marked as failed: not decoded again until the file changes.
+    fs::path broken = photos / "broken.jpg";
+    EXPECT_TRUE(fs::exists(Thumbnails::failurePath(broken)));
+    auto before = Thumbnails::decodeCount();
+    EXPECT_FALSE(Thumbnails::load(broken, 3000));
+    EXPECT_EQ(Thumbnails::decodeCount(), before);
+    jpeg("broken.jpg", 16, 16, 50, 3100);
+    EXPECT_TRUE(Thumbnails::load(broken, 3100));
+    EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
+}
+
+}  // namespace
+}  // namespace quorbit::platform
