@@ -197,6 +197,26 @@ TEST(Album, ThumbnailsAreMadeForWhatIsInViewAndNearItAsTheGridScrolls) {
     EXPECT_FALSE(loaded(21));
 }
 
+// A folder of 2,000 pictures opens with all of them in order, only the first screen's
+// thumbnails made, and the last ones come when the grid is scrolled to its end.
+TEST(Album, AFolderOfTwoThousandPicturesOpensAndScrollsToItsEnd) {
+    AlbumScreen f("album-many");
+    std::string jpeg = platform::ImageCodec::encodeJpeg(filled(40, 120, 200, 8, 8), 80).value();
+    for (int i = 0; i < 2000; ++i)
+        f.photo("IMG_" + std::to_string(10000 + i) + ".jpg", jpeg, 100000 + i);
+    press(KeyEvent::Key::Character, U'g');
+    auto& cells = f.album().cells();
+    ASSERT_EQ(cells.size(), 2000u);
+    EXPECT_EQ(f.album().items().front().path.filename(), "IMG_11999.jpg");  // newest first
+    auto loaded = [&](std::size_t i) {
+        return cells[i]->cellState() != album::AlbumCell::State::Loading;
+    };
+    ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return loaded(0); }, 10s));
+    EXPECT_FALSE(loaded(1999));
+    f.album().grid()->setContentOffset(f.album().grid()->maximumContentOffset());
+    EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return loaded(1999); }, 10s));
+}
+
 TEST(Album, SharesTheChosenPhotoNotTheLastOne) {
     AlbumScreen f("album-share");
     f.photo("old.jpg", filled(20, 40, 220), 1000);
