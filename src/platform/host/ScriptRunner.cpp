@@ -416,16 +416,11 @@ void ScriptRunner::tapAt(Point p) {
 // Whether a finger at windowPoint would reach view: the topmost visible window under the
 // point takes the touch, and its deepest interactive view under the point gets it.
 std::string ScriptRunner::checkTappable(View& view, Point windowPoint) const {
-    for (Window* window : frontToBack()) {
-        if (window->isHidden()) continue;
-        Point local = window->convertFromWindow(windowPoint);
-        if (!window->pointInside(local)) continue;
-        View* hit = window->hitTest(local);
-        if (!hit) return "a window above it takes the touch";
-        if (hit->isDescendantOf(&view)) return {};
-        return "it is covered by " + describe(hit);
-    }
-    return "it is not in any window";
+    auto [window, hit] = Window::targetAt(windowPoint);
+    if (!window) return "it is not in any window";
+    if (!hit) return "a window above it takes the touch";
+    if (hit->isDescendantOf(&view)) return {};
+    return "it is covered by " + describe(hit);
 }
 
 bool ScriptRunner::parseKey(const std::string& text, KeyChord& chord) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/core/Log.h"
+#include "platform/core/Translate.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/Label.h"
@@ -99,6 +100,10 @@ std::shared_ptr<AlertView> AlertView::create(std::string title, std::string mess
                                              std::vector<std::string> otherButtonTitles) {
     return std::make_shared<AlertView>(std::move(title), std::move(message), delegate,
                                        std::move(cancelButtonTitle), std::move(otherButtonTitles));
+}
+
+void AlertView::inform(std::string title, std::string message) {
+    create(std::move(title), std::move(message), nullptr, tr("OK"))->show();
 }
 
 AlertView* AlertView::visibleAlert() {

@@ -40,6 +40,8 @@ class AlertView : public View {
                                              AlertViewDelegate* delegate,
                                              std::optional<std::string> cancelButtonTitle,
                                              std::vector<std::string> otherButtonTitles = {});
+    // Shows an alert that only tells: title, message and an "OK" button, no delegate.
+    static void inform(std::string title, std::string message);
 
     // The alert on top of the screen, if any.
     static AlertView* visibleAlert();

@@ -176,6 +176,19 @@ void Window::resizeScreen(Rect bounds, double scale) {
         NotificationCenter::defaultCenter().post(kScreenDidResizeNotification, nullptr, {});
 }
 
+std::pair<Window*, View*> Window::targetAt(Point point) {
+    auto list = windows();
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+        Window* window = *it;
+        if (window->isHidden()) continue;
+        Point local = window->convertFromWindow(point);
+        if (!window->pointInside(local)) continue;
+        // The topmost window under the point takes it, even when no view of it does.
+        return {window, window->hitTest(local)};
+    }
+    return {nullptr, nullptr};
+}
+
 void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {
     auto& touches = activeTouches();
     auto now = std::chrono::steady_clock::now();
@@ -183,14 +196,8 @@ void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {
     if (phase == TouchPhase::Began) {
         // A new touch with the id of one that never ended: end the old one first.
         if (touches.count(touchId)) dispatchTouch(TouchPhase::Cancelled, touchId, point);
-        auto list = windows();
-        for (auto it = list.rbegin(); it != list.rend(); ++it) {
-            Window* window = *it;
-            if (window->isHidden()) continue;
-            Point local = window->convertFromWindow(point);
-            if (!window->pointInside(local)) continue;
-            View* target = window->hitTest(local);
-            if (!target) return;  // the topmost window under the finger swallows it
+        auto [window, target] = targetAt(point);
+        if (target) {
             Touch touch;
             touch.id = touchId;
             touch.windowLocation = touch.previousWindowLocation = touch.initialWindowLocation =
@@ -204,7 +211,6 @@ void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {
                 break;
             }
             deliver(target, phase, touch);
-            return;
         }
         return;
     }
@@ -243,19 +249,11 @@ void Window::dispatchTouch(TouchPhase phase, int touchId, Point point) {
 }
 
 bool Window::dispatchSecondaryClick(Point point) {
-    auto list = windows();
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
-        Window* window = *it;
-        if (window->isHidden()) continue;
-        Point local = window->convertFromWindow(point);
-        if (!window->pointInside(local)) continue;
-        View* target = window->hitTest(local);
-        if (!target) return false;  // the topmost window under the pointer swallows it
-        auto keep = target->shared_from_this();
-        for (View* v = target; v; v = v->superview())
-            if (v->secondaryClick(point)) return true;
-        return false;
-    }
+    View* target = targetAt(point).second;
+    if (!target) return false;
+    auto keep = target->shared_from_this();
+    for (View* v = target; v; v = v->superview())
+        if (v->secondaryClick(point)) return true;
     return false;
 }
 

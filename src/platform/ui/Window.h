@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/View.h"
@@ -56,6 +57,9 @@ class Window : public View {
     // A right click from the host, in window points: to the view under it in the topmost
     // visible window there, or to its nearest ancestor that takes it (View::secondaryClick).
     static bool dispatchSecondaryClick(Point point);
+    // The topmost shown window under a point of the screen and its view there (null where
+    // that window takes no touch there); both null where no window is under the point.
+    static std::pair<Window*, View*> targetAt(Point point);
     // Cancels every touch in progress (focus lost, a modal alert coming up).
     static void cancelAllTouches();
     // Whether any touch is down.

@@ -196,9 +196,7 @@ void PhotoPageViewController::sharePhoto() {
 void PhotoPageViewController::openFolder() {
     std::string url = platform::Thumbnails::fileUri(_folder);
     if (!platform::UrlOpener::shared().openURL(url))
-        platform::AlertView::create(platform::tr("Could not open the folder"), _folder.string(),
-                                    nullptr, platform::tr("OK"))
-            ->show();
+        platform::AlertView::inform(platform::tr("Could not open the folder"), _folder.string());
 }
 
 void PhotoPageViewController::removeCurrent() {
@@ -233,18 +231,15 @@ void PhotoPageViewController::deletePhoto() {
             ->show();
         return;
     }
-    platform::AlertView::create(platform::tr("Could not delete the photo"),
-                                error.localizedDescription(), nullptr, platform::tr("OK"))
-        ->show();
+    platform::AlertView::inform(platform::tr("Could not delete the photo"),
+                                error.localizedDescription());
 }
 
 void PhotoPageViewController::deleteForGood(const std::filesystem::path& path) {
     auto removed = _trash.remove(path);
     if (!removed) {
-        platform::AlertView::create(platform::tr("Could not delete the photo"),
-                                    removed.error().localizedDescription(), nullptr,
-                                    platform::tr("OK"))
-            ->show();
+        platform::AlertView::inform(platform::tr("Could not delete the photo"),
+                                    removed.error().localizedDescription());
         return;
     }
     auto at = std::find_if(_items.begin(), _items.end(),
@@ -272,10 +267,8 @@ void PhotoPageViewController::undoDelete() {
     hideUndo();
     auto restored = _trash.restore(undo.trashed);
     if (!restored) {
-        platform::AlertView::create(platform::tr("Could not restore the photo"),
-                                    restored.error().localizedDescription(), nullptr,
-                                    platform::tr("OK"))
-            ->show();
+        platform::AlertView::inform(platform::tr("Could not restore the photo"),
+                                    restored.error().localizedDescription());
         return;
     }
     std::size_t at = std::min(undo.index, _items.size());

@@ -375,9 +375,15 @@ bool quorbitViewController::childScreenUp() const {
     return modalViewController() != nullptr || isTransitioning();
 }
 
-bool quorbitViewController::presentChild(const std::shared_ptr<platform::ViewController>& child) {
+void quorbitViewController::presentChild(const std::shared_ptr<platform::ViewController>& child,
+                                         bool& open) {
+    open = true;
+    setTouchesEnabled(false);
     presentModalViewController(child, false);
-    return modalViewController() == child;
+    if (modalViewController() == child) return;
+    // Another screen is up or moving: nothing opened, so nothing stays switched off.
+    open = false;
+    setTouchesEnabled(true);
 }
 
 void quorbitViewController::openFilterPicker() {
@@ -390,34 +396,19 @@ void quorbitViewController::openFilterPicker() {
     setTouchesEnabled(false);
     if (filterPickerOpen) return;
     if (childScreenUp()) return;  // another child screen is up; its restart turns touches on
-    filterPickerOpen = true;
-    if (!presentChild(_filterPickerController)) {
-        // Another screen is up or moving: nothing opened, so nothing stays switched off.
-        filterPickerOpen = false;
-        setTouchesEnabled(true);
-    }
+    presentChild(_filterPickerController, filterPickerOpen);
 }
 
 void quorbitViewController::openSettings() {
     if (isTakingPhoto || settingsViewOpen || childScreenUp()) return;
     cancelCountdown();
-    settingsViewOpen = true;
-    setTouchesEnabled(false);
-    if (!presentChild(_settingsView)) {
-        settingsViewOpen = false;
-        setTouchesEnabled(true);
-    }
+    presentChild(_settingsView, settingsViewOpen);
 }
 
 void quorbitViewController::showAlbum() {
     if (isTakingPhoto || albumOpen || childScreenUp()) return;
     cancelCountdown();
-    albumOpen = true;
-    setTouchesEnabled(false);
-    if (!presentChild(_album)) {
-        albumOpen = false;
-        setTouchesEnabled(true);
-    }
+    presentChild(_album, albumOpen);
 }
 
 void quorbitViewController::showSharingWindow() {
@@ -427,12 +418,7 @@ void quorbitViewController::showSharingWindow() {
     cancelCountdown();
     // The last photo: the album may have shared another one through this screen.
     _photoView->changeImage(_photoViewButton->image());
-    sharingWindowOpen = true;
-    setTouchesEnabled(false);
-    if (!presentChild(_photoView)) {
-        sharingWindowOpen = false;
-        setTouchesEnabled(true);
-    }
+    presentChild(_photoView, sharingWindowOpen);
 }
 
 void quorbitViewController::swapCamera() {
@@ -762,9 +748,7 @@ void quorbitViewController::photoFailedSaving(const platform::Error& error) {
     if (_photoViewButton) _photoViewButton->setSaving(false);
     if (_captureCamera) _captureCamera->restartCamera();
     platform::Log::error("the photo could not be saved: " + error.localizedDescription());
-    platform::AlertView::create(platform::tr(kSaveFailedTitle), error.localizedDescription(),
-                                nullptr, platform::tr("OK"))
-        ->show();
+    platform::AlertView::inform(platform::tr(kSaveFailedTitle), error.localizedDescription());
 }
 
 void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {

@@ -291,9 +291,9 @@ class quorbitViewController : public platform::ViewController,
                           std::shared_ptr<capture::Camera> captureCamera,
                           platform::UserDefaults* defaults,
                           std::optional<std::filesystem::path> albumFolder);
-    // Presents child modally without animation; false (and nothing changed) when the
-    // presentation did not happen.
-    bool presentChild(const std::shared_ptr<platform::ViewController>& child);
+    // Presents child modally without animation, with its open flag set and touches off while
+    // it is up; when the presentation does not happen, both are put back.
+    void presentChild(const std::shared_ptr<platform::ViewController>& child, bool& open);
     // Whether a child screen is up or coming or going.
     bool childScreenUp() const;
     void setTouchesEnabled(bool enabled);

@@ -387,11 +387,9 @@ void PhotoViewController::endUpload(bool succeeded) {
             hud->hide(true);
         }
         if (!succeeded) {
-            platform::AlertView::create(platform::tr(kUploadFailedTitle),
+            platform::AlertView::inform(platform::tr(kUploadFailedTitle),
                                         platform::format(platform::tr(kUploadFailedMessage).c_str(),
-                                                         _services.supportEmail.c_str()),
-                                        nullptr, platform::tr("OK"))
-                ->show();
+                                                         _services.supportEmail.c_str()));
         }
     });
 }
