@@ -42,7 +42,7 @@ TEST_F(Translation, ScreensAndAlertsFollowLanguage) {
                                                    "\ntap-control picker-close\n"
                                                    "expect-text camera-unavailable " +
                                                    c.note +
-                                                   "\ntap-control settings\nwait 300\ntap-row 3\n"
+                                                   "\ntap-control settings\nwait 300\ntap-row 4\n"
                                                    "expect-alert " +
                                                    c.alert + "\nquit\n");
         RunOptions options;
@@ -67,7 +67,7 @@ TEST_F(Translation, LongerTextsFitEveryScreenAndNoTextIsLeftUnmarked) {
                               "expect-control share-photo\nexpect-texts-fit [\n"
                               "tap-control share-back\nwait 300\ntap-control settings\n"
                               "wait 300\nexpect-texts-fit [\n"
-                              "tap-row 3\nwait 300\nexpect-texts-fit [\nquit\n");
+                              "tap-row 4\nwait 300\nexpect-texts-fit [\nquit\n");
     for (const char* size : {"320x480", "1280x800"}) {
         SCOPED_TRACE(size);
         RunOptions options;
