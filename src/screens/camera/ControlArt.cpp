@@ -315,6 +315,17 @@ void drawGlyph(Canvas& canvas, Glyph glyph, Rect rect, ControlState state) {
     cairo_paint_with_alpha(cr, alpha);
 }
 
+void drawPlayMark(Canvas& canvas, Point centre, double radius) {
+    circle(canvas, centre, radius);
+    canvas.fill(Color{0, 0, 0, 0.5});
+    canvas.beginPath();
+    canvas.moveTo({centre.x - radius * 0.4, centre.y - radius * 0.55});
+    canvas.lineTo({centre.x + radius * 0.6, centre.y});
+    canvas.lineTo({centre.x - radius * 0.4, centre.y + radius * 0.55});
+    canvas.closePath();
+    canvas.fill(kGlyph);
+}
+
 void drawThumbnail(Canvas& canvas, Rect rect, const platform::Image* photo, ControlState state,
                    bool clip) {
     double side = std::min(rect.width(), rect.height());
@@ -335,18 +346,7 @@ void drawThumbnail(Canvas& canvas, Rect rect, const platform::Image* photo, Cont
         drawGlyph(canvas, Glyph::Photo, square.insetBy(side * 0.2, side * 0.2),
                   ControlState::Disabled);
     }
-    if (clip) {
-        // A play mark: a white triangle on a dark disc in the middle.
-        double r = side * 0.22;
-        circle(canvas, {square.midX(), square.midY()}, r);
-        canvas.fill(Color{0, 0, 0, 0.5});
-        canvas.beginPath();
-        canvas.moveTo({square.midX() - r * 0.4, square.midY() - r * 0.55});
-        canvas.lineTo({square.midX() + r * 0.6, square.midY()});
-        canvas.lineTo({square.midX() - r * 0.4, square.midY() + r * 0.55});
-        canvas.closePath();
-        canvas.fill(kGlyph);
-    }
+    if (clip) drawPlayMark(canvas, {square.midX(), square.midY()}, side * 0.22);
     if (state != ControlState::Normal) canvas.fillRect(square, Color{0, 0, 0, 0.4});
     canvas.restore();
     canvas.beginPath();

@@ -49,6 +49,9 @@ void drawGlyph(platform::Canvas& canvas, Glyph glyph, platform::Rect rect,
 
 // The last-photo thumbnail in rect: photo (null or empty: none yet) cropped to fill a rounded
 // square under a light edge, or the Photo glyph on a dark square.
+// The mark of a clip: a white triangle on a dark disc of radius about centre.
+void drawPlayMark(platform::Canvas& canvas, platform::Point centre, double radius);
+
 // A clip's thumbnail (clip true) carries a play mark in its middle.
 void drawThumbnail(platform::Canvas& canvas, platform::Rect rect, const platform::Image* photo,
                    ControlState state = ControlState::Normal, bool clip = false);

@@ -152,14 +152,20 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
     _album = std::make_shared<album::AlbumViewController>(albumFolder);
     _album->setBaseViewController(this);
-    _album->setShareHandler(
-        [this](platform::ViewController& presenter, std::shared_ptr<const platform::Image> photo) {
-            // The share screen over the album's photo, with that photo; the last-photo
-            // thumbnail's share screen gets the last photo back when it next opens.
-            if (presenter.modalViewController() || presenter.isTransitioning()) return;
+    // A screen given a folder of its own (tools, tests) keeps its clips there too.
+    if (albumFolder) setVideosFolder(*albumFolder);
+    _album->setShareHandler([this](platform::ViewController& presenter,
+                                   std::shared_ptr<const platform::Image> photo,
+                                   std::filesystem::path clip) {
+        // The share screen over the album's photo or clip; the last-photo thumbnail's
+        // share screen gets the last photo back when it next opens.
+        if (presenter.modalViewController() || presenter.isTransitioning()) return;
+        if (clip.empty())
             _photoView->changeImage(std::move(photo));
-            presenter.presentModalViewController(_photoView, false);
-        });
+        else
+            _photoView->changeClip(std::move(photo), std::move(clip));
+        presenter.presentModalViewController(_photoView, false);
+    });
 
     _library = share::PhotoLibrary::create(std::move(albumFolder));
     _library->setBaseViewController(this);
@@ -966,6 +972,11 @@ void quorbitViewController::setAnimationFrameInterval(int interval) {
 }  // namespace quorbit::camera_screen
 
 namespace quorbit::camera_screen {
+
+void quorbitViewController::setVideosFolder(std::filesystem::path folder) {
+    _album->setClipFolder(folder);
+    _videosFolder = std::move(folder);
+}
 
 std::filesystem::path quorbitViewController::videosFolder() const {
     return _videosFolder ? *_videosFolder : platform::defaultVideosFolder();

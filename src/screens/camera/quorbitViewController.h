@@ -310,9 +310,10 @@ class quorbitViewController : public platform::ViewController,
     const std::vector<std::filesystem::path>& lastClips() const { return _lastClips; }
     std::uint64_t lastFramesRecorded() const { return _lastFramesRecorded; }
     std::uint64_t lastFramesDropped() const { return _lastFramesDropped; }
-    // Where clips go: the folder given to the screen, else defaultVideosFolder().
+    // Where clips go, and where the album finds them: the folder set, else the album folder
+    // the screen was made with, else defaultVideosFolder().
     std::filesystem::path videosFolder() const;
-    void setVideosFolder(std::filesystem::path folder) { _videosFolder = std::move(folder); }
+    void setVideosFolder(std::filesystem::path folder);
 
   private:
     quorbitViewController(std::shared_ptr<platform::GLContext> context,
