@@ -1,5 +1,6 @@
 #include "support/MockFacebookService.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -12,9 +13,8 @@ namespace {
 std::string signInPage(const std::string& redirectUri) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Sign in to Mockbook</title>"
            "<style>body{font:16px sans-serif;margin:12px;background:#fff}input,button{font-size:"
-           "16px;margin:4px 0;display:block;width:90%}</style></head><body>"
-           "<form method=\"post\" action=\"/dialog/oauth\">"
-           "<input type=\"hidden\" name=\"redirect_uri\" value=\"" +
+           "16px;margin:4px 0;display:block;width:90%}</style></head><body><form method=\"post\" "
+           "action=\"/dialog/oauth\"><input type=\"hidden\" name=\"redirect_uri\" value=\"" +
            redirectUri +
            "\"><input name=\"user\" id=\"user\"><input name=\"password\" id=\"password\">"
            "<button id=\"login\" type=\"submit\" name=\"action\" value=\"login\">Log In</button>"
@@ -31,10 +31,8 @@ std::optional<std::string> MockFacebookService::Received::param(const std::strin
 
 const MockFacebookService::Part* MockFacebookService::Received::part(
     const std::string& name) const {
-    for (const Part& p : parts) {
-        if (p.name == name) return &p;
-    }
-    return nullptr;
+    auto it = std::find_if(parts.begin(), parts.end(), [&](auto& p) { return p.name == name; });
+    return it == parts.end() ? nullptr : &*it;
 }
 
 MockFacebookService::MockFacebookService() {
@@ -47,25 +45,19 @@ MockFacebookService::MockFacebookService() {
     // strict parser does; none, answered with 400, when the parser refuses the body.
     auto receive = [this](const httplib::Request& req, const httplib::ContentReader* reader,
                           httplib::Response& res) -> std::optional<Received> {
-        Received r{req.method,
-                   req.path,
-                   req.target,
-                   req.params,
-                   req.get_header_value("User-Agent"),
-                   req.get_header_value("Content-Type"),
-                   {}};
-        bool read =
-            !reader ||
-            (*reader)(
-                [&r](const httplib::MultipartFormData& file) {
-                    r.parts.push_back(Part{file.name, file.filename, file.content_type, ""});
-                    return !file.name.empty();
-                },
-                [&r](const char* data, size_t n) {
-                    r.parts.back().content.append(data, n);
-                    return true;
-                });
-        record(r);
+        Received r(req.method, req.path, req.target, req.params, req.get_header_value("User-Agent"),
+                   req.get_header_value("Content-Type"), {});
+        auto header = [&r](const httplib::MultipartFormData& f) {
+            r.parts.push_back(Part{f.name, f.filename, f.content_type, ""});
+            return !f.name.empty();
+        };
+        auto content = [&r](const char* data, size_t n) {
+            r.parts.back().content.append(data, n);
+            return true;
+        };
+        bool read = !reader || (*reader)(header, content);
+        std::lock_guard lock(_mutex);
+        _received.push_back(r);
         if (!read) res.status = 400;
         return read ? std::optional(r) : std::nullopt;
     };
@@ -133,10 +125,10 @@ MockFacebookService::MockFacebookService() {
     auto canned = [=, this](const httplib::Request& req, httplib::Response& res) {
         receive(req, nullptr, res);
         std::lock_guard lock(_mutex);
-        const Canned& canned = _canned[req.matches[1]];
-        res.status = canned.status;
-        res.set_content(canned.body,
-                        canned.contentType.empty() ? "text/plain" : canned.contentType);
+        auto it = _canned.find(req.matches[1]);
+        auto [body, status, type] = it == _canned.end() ? std::tuple("", 200, "") : it->second;
+        res.status = status;
+        res.set_content(body, type.empty() ? "text/plain" : type);
     };
     s.Get("/canned/(.+)", canned);
     s.Post("/canned/(.+)", canned);
@@ -149,48 +141,20 @@ MockFacebookService::MockFacebookService() {
 }
 
 facebook::FBConfiguration MockFacebookService::configuration(const std::string& appId) const {
-    facebook::FBConfiguration c;
-    c.appId = appId;
-    c.graphURL = _server.url("/graph/");
-    c.restURL = _server.url("/method/");
-    c.dialogURL = _server.url("/dialog/");
-    c.loginURL = _server.url("/login.php");
-    return c;
+    return {appId, url("/graph/"), url("/method/"), url("/dialog/"), url("/login.php")};
 }
 
 void MockFacebookService::setCanned(const std::string& name, std::string body, int status,
                                     std::string contentType) {
     std::lock_guard lock(_mutex);
-    _canned[name] = Canned{std::move(body), status, std::move(contentType)};
-}
-
-void MockFacebookService::record(Received r) {
-    std::lock_guard lock(_mutex);
-    _received.push_back(std::move(r));
-}
-
-std::vector<MockFacebookService::Received> MockFacebookService::received() const {
-    std::lock_guard lock(_mutex);
-    return _received;
+    _canned[name] = {std::move(body), status, std::move(contentType)};
 }
 
 std::optional<MockFacebookService::Received> MockFacebookService::last(
     const std::string& path) const {
-    std::lock_guard lock(_mutex);
-    for (auto it = _received.rbegin(); it != _received.rend(); ++it) {
-        if (it->path == path) return *it;
-    }
-    return std::nullopt;
-}
-
-std::vector<MockFacebookService::Upload> MockFacebookService::uploads() const {
-    std::lock_guard lock(_mutex);
-    return _uploads;
-}
-
-bool MockFacebookService::tokenExpired() const {
-    std::lock_guard lock(_mutex);
-    return _tokenExpired;
+    auto all = received();
+    auto it = std::find_if(all.rbegin(), all.rend(), [&](auto& r) { return r.path == path; });
+    return it == all.rend() ? std::nullopt : std::optional(*it);
 }
 
 }  // namespace quorbit::testing
