@@ -35,39 +35,41 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 // Everything the dialog delegates heard, in order, "; " between.
 struct Heard : FBLoginDialogDelegate {
     std::string events;
-    std::shared_ptr<FBDialogDelegate> dialog = std::make_shared<FBDialogDelegate>();
-
-    Heard() {
-        dialog->dialogCompleteWithUrl = [this](const std::string& url) {
-            add("completeWithUrl " + url);
-        };
-        dialog->dialogDidComplete = [this](FBDialog&) { add("didComplete"); };
-        dialog->dialogDidNotCompleteWithUrl = [this](const std::string& url) {
-            add("notCompleteWithUrl " + url);
-        };
-        dialog->dialogDidNotComplete = [this](FBDialog&) { add("didNotComplete"); };
-        dialog->didFailWithError = [this](FBDialog&, const Error& e) {
-            auto message = e.userInfo.find("error_msg");
-            add("fail " + e.domain + " " + std::to_string(e.code) +
-                (message == e.userInfo.end() ? "" : " " + message->second));
-        };
-    }
     void add(const std::string& event) { events += (events.empty() ? "" : "; ") + event; }
+    std::shared_ptr<FBDialogDelegate> dialog = std::make_shared<FBDialogDelegate>(FBDialogDelegate{
+        .dialogDidComplete = [this](auto&) { add("didComplete"); },
+        .dialogCompleteWithUrl = [this](auto& url) { add("completeWithUrl " + url); },
+        .dialogDidNotComplete = [this](auto&) { add("didNotComplete"); },
+        .dialogDidNotCompleteWithUrl = [this](auto& url) { add("notCompleteWithUrl " + url); },
+        .didFailWithError =
+            [this](auto&, const Error& e) {
+                add("fail " + e.domain + " " + std::to_string(e.code) +
+                    (e.userInfo.count("error_msg") ? " " + e.userInfo.at("error_msg") : ""));
+            },
+        .shouldOpenURLInExternalBrowser = {}});
     // The token, and its lifetime to the minute.
     void fbDialogLogin(const std::string& token, std::optional<Date> expiry) override {
-        std::string lifetime = " with no expiry";
-        if (expiry == distantFuture()) {
-            lifetime = " for ever";
-        } else if (expiry) {
-            auto left = std::chrono::duration<double>(*expiry - std::chrono::system_clock::now());
-            lifetime = " for " + std::to_string(std::lround(left.count() / 60)) + " min";
-        }
-        add("login " + token + lifetime);
+        auto left = expiry.value_or(Date{}) - std::chrono::system_clock::now();
+        std::string minutes =
+            std::to_string(std::chrono::round<std::chrono::minutes>(left).count());
+        add("login " + token +
+            (expiry == distantFuture() ? " for ever"
+             : expiry                  ? " for " + minutes + " min"
+                                       : " with no expiry"));
     }
     void fbDialogNotLogin(bool cancelled) override {
         add(cancelled ? "notLogin cancelled" : "notLogin failed");
     }
 };
+
+std::shared_ptr<FBDialog> feedDialog(const Heard& heard, std::shared_ptr<FBParams> params) {
+    return FBDialog::create("https://m.example.invalid/dialog/feed", params, heard.dialog);
+}
+std::shared_ptr<FBDialog> loginDialog(std::shared_ptr<Heard> heard,
+                                      std::shared_ptr<FBParams> params) {
+    return FBLoginDialog::create("https://m.example.invalid/dialog/oauth", params,
+                                 std::weak_ptr<FBLoginDialogDelegate>(heard));
+}
 
 class FBDialogTest : public ::testing::Test {
   protected:
@@ -80,13 +82,7 @@ class FBDialogTest : public ::testing::Test {
         Application::shared().setStatusBarOrientation(Orientation::Portrait);
     }
     // A headless application with a screen of 320 x 480 points, two pixels a point.
-    void startApp() {
-        platform::HostOptions options;
-        options.scale = 2;
-        options.width = 320;
-        options.height = 480;
-        app = std::make_unique<platform::HeadlessApp>(options);
-    }
+    void startApp() { app = std::make_unique<platform::HeadlessApp>(2); }
     bool settled(const std::shared_ptr<FBDialog>& dialog) {
         return waitUntil([&] { return !platform::Animation::isAnimating(dialog.get()); }, 5s);
     }
@@ -109,7 +105,6 @@ class FBDialogTest : public ::testing::Test {
 };
 
 TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
-    const std::string page = "https://m.example.invalid/dialog/feed?x=1";
     enum Kind { Plain, Login };
     using W = WebNavigationType;
     struct Case {
@@ -122,27 +117,23 @@ TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
         bool opened = false;
     };
     const std::string success = "fbconnect://success#access_token=T%2B1&expires_in=3600";
-    const std::string cancel = "fbconnect://cancel";
+    const std::string cancel = "fbconnect://cancel", elsewhere = "https://other.invalid/next";
     const std::string failed = "fbconnect://cancel?error_code=4201&error_msg=Bad%20thing";
-    const std::string elsewhere = "https://other.invalid/next";
-    const std::string noToken = "fbconnect://success#expires_in=0";
-    const std::string emptyToken = "fbconnect://success#access_token=&expires_in=0";
-    const std::string noLifetime = "fbconnect://success#access_token=T&expires_in=0";
     const std::string done = "completeWithUrl " + success + "; didComplete";
     const std::string notDone = "notCompleteWithUrl " + cancel + "; didNotComplete";
-    const std::string refused = "fail quorbit.facebook 4201 Bad thing";
+    const std::string refused = "fail quorbit.facebook 4201 Bad thing", no = "notLogin cancelled";
     // clang-format off
     const std::vector<Case> cases = {
         {"success", Plain, success, W::Other, false, done},
         {"success, login", Login, success, W::Other, false, "login T+1 for 60 min"},
-        {"a lifetime of 0, login", Login, noLifetime, W::Other, false, "login T for ever"},
+        {"a lifetime of 0, login", Login, "fbconnect://success#access_token=T&expires_in=0", W::Other, false, "login T for ever"},
         {"cancel", Plain, cancel, W::LinkClicked, false, notDone},
-        {"cancel, login", Login, cancel, W::Other, false, "notLogin cancelled"},
+        {"cancel, login", Login, cancel, W::Other, false, no},
         {"cancel with an error code", Plain, failed, W::Other, false, refused},
         {"cancel with an error code, login", Login, failed, W::Other, false, ""},
-        {"success without a token, login", Login, noToken, W::Other, false, "notLogin cancelled"},
-        {"success, empty token, login", Login, emptyToken, W::Other, false, "notLogin cancelled"},
-        {"the page being loaded", Plain, page, W::LinkClicked, true, ""},
+        {"success without a token, login", Login, "fbconnect://success#expires_in=0", W::Other, false, no},
+        {"success, empty token, login", Login, "fbconnect://success#access_token=&expires_in=0", W::Other, false, no},
+        {"the page being loaded", Plain, "https://m.example.invalid/dialog/feed?x=1", W::LinkClicked, true, ""},
         {"a form sent elsewhere", Plain, elsewhere, W::FormSubmitted, true, ""},
         {"a redirect elsewhere", Login, elsewhere, W::Other, true, ""},
         {"a tapped link elsewhere: the browser", Plain, elsewhere, W::LinkClicked, false, "", true},
@@ -152,13 +143,9 @@ TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
         SCOPED_TRACE(c.name);
         OpenerStandIn opener(0);
         auto heard = std::make_shared<Heard>();
-        std::shared_ptr<FBDialog> dialog =
-            c.kind == Plain
-                ? FBDialog::create("https://m.example.invalid/dialog/feed",
-                                   std::make_shared<FBParams>(FBParams{{"x", "1"}}), heard->dialog)
-                : std::static_pointer_cast<FBDialog>(FBLoginDialog::create(
-                      "https://m.example.invalid/dialog/oauth", std::make_shared<FBParams>(),
-                      std::weak_ptr<FBLoginDialogDelegate>(heard)));
+        auto dialog = c.kind == Plain
+                          ? feedDialog(*heard, std::make_shared<FBParams>(FBParams{{"x", "1"}}))
+                          : loginDialog(heard, std::make_shared<FBParams>());
         if (c.kind == Plain) dialog->load();
         EXPECT_EQ(dialog->shouldStartLoad(c.url, c.type), c.load);
         EXPECT_EQ(heard->events, c.events);
@@ -196,28 +183,22 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error.code);
-        auto heard = std::make_shared<Heard>();
-        auto plain =
-            FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
-        plain->webViewDidFailLoad(c.error);
+        auto heard = std::make_shared<Heard>(), loginHeard = std::make_shared<Heard>();
+        feedDialog(*heard, nullptr)->webViewDidFailLoad(c.error);
         EXPECT_EQ(heard->events, c.plain);
         EXPECT_TRUE(alertShown(c.alert));
-
-        auto loginHeard = std::make_shared<Heard>();
-        auto login = FBLoginDialog::create("https://m.example.invalid/dialog/oauth", nullptr,
-                                           std::weak_ptr<FBLoginDialogDelegate>(loginHeard));
+        auto login = loginDialog(loginHeard, nullptr);
         login->setDelegate(loginHeard->dialog);
         login->webViewDidFailLoad(c.error);
         EXPECT_EQ(loginHeard->events, c.login);
         EXPECT_TRUE(alertShown(c.alert));
     }
     // A dialog on its way out, its delegate told already, says nothing of a load that fails.
-    auto heard = std::make_shared<Heard>();
-    auto leaving =
-        FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
+    Heard heard;
+    auto leaving = feedDialog(heard, nullptr);
     leaving->dismissWithSuccess(false, true);
     leaving->webViewDidFailLoad(cases[2].error);
-    EXPECT_EQ(heard->events, "didNotComplete");
+    EXPECT_EQ(heard.events, "didNotComplete");
     EXPECT_TRUE(alertShown(nullptr));
 }
 
@@ -359,10 +340,7 @@ TEST_F(FBDialogTest, TheDialogSignsInOnTheServicesFormOrIsCancelled) {
 [[noreturn]] void signInWithoutTheEngine() {
     setenv("QUORBIT_WEB_ENGINE", "/nonexistent/quorbit-webengine.so", 1);
     MockFacebookService service;
-    platform::HostOptions options;
-    options.width = 320;
-    options.height = 480;
-    platform::HeadlessApp app(options);
+    platform::HeadlessApp app;
     SessionRecorder session;
     auto facebook = Facebook::create("123", service.configuration("123"));
     {

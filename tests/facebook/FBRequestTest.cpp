@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <atomic>
 #include <thread>
 
 #include "facebook/FBConfiguration.h"
@@ -15,25 +14,20 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::MockFacebookService;
+using testing::RawHttpServer;
 using testing::RequestRecorder;
 
+// A small picture, every pixel opaque and of its own colour.
 std::shared_ptr<const platform::Image> checkerImage() {
-    auto image = std::make_shared<platform::Image>(4, 3);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) {
-            std::uint8_t* p = image->pixel(x, y);
-            p[0] = std::uint8_t(60 * x);
-            p[1] = std::uint8_t(80 * y);
-            p[2] = (x + y) % 2 ? 255 : 0;
-            p[3] = 255;
-        }
-    return image;
+    std::vector<std::uint8_t> rgba(4 * 3 * 4, 255);
+    for (std::size_t i = 0; i < rgba.size(); ++i)
+        if (i % 4 != 3) rgba[i] = std::uint8_t(i * 21);
+    return std::make_shared<platform::Image>(4, 3, rgba);
 }
 
 std::shared_ptr<FBRequest> start(const std::string& url, std::shared_ptr<FBParams> params,
                                  const std::string& method, RequestRecorder& recorder) {
-    auto request =
-        FBRequest::getRequestWithParams(std::move(params), method, recorder.delegate, url);
+    auto request = FBRequest::getRequestWithParams(params, method, recorder.delegate, url);
     request->connect();
     return request;
 }
@@ -44,43 +38,35 @@ class FBRequestTest : public ::testing::Test {
 };
 
 TEST_F(FBRequestTest, QueryStringsAsTheServerReceivesThem) {
-    struct Case {
-        std::string path;  // under canned/
-        FBParams params;
-        const char* method;
-        std::string target;  // what the server saw
-    };
     const std::string escaped = "é!*'();:@&=+$,/?%#[]~-_.";
     const std::string target =
         "/canned/a?message=a%20%26b%3Dc&z_key="
         "%C3%A9%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%25%23%5B%5D~-_.";
-    // No parameters: a lone "?"; a query already there: "&"; values escaped, keys not.
+    auto withFiles = std::make_shared<FBParams>(FBParams{{"a", "1"}});
+    withFiles->set("picture", checkerImage());
+    withFiles->set("blob", FBData{"xyz"});
+    // No parameters: a lone "?"; a query already there: "&"; values escaped, keys not. A GET
+    // cannot carry files: they are left out and the request still goes.
     // clang-format off
-    const std::vector<Case> cases = {
-        {"/canned/a", {}, "GET", "/canned/a?"},
-        {"/canned/a?x=1", {{"k", "v"}}, "GET", "/canned/a?x=1&k=v"},
-        {"/canned/a", {{"message", "a &b=c"}, {"z_key", escaped}}, "POST", target},
+    const std::tuple<std::string, std::shared_ptr<FBParams>, const char*, std::string> cases[] = {
+        {"/canned/a", std::make_shared<FBParams>(), "GET", "/canned/a?"},
+        {"/canned/a?x=1", std::make_shared<FBParams>(FBParams{{"k", "v"}}), "GET", "/canned/a?x=1&k=v"},
+        {"/canned/a", std::make_shared<FBParams>(FBParams{{"message", "a &b=c"}, {"z_key", escaped}}),
+         "POST", target},
+        {"/canned/a", withFiles, "GET", "/canned/a?a=1"},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.target);
+    for (const auto& [path, params, method, sent] : cases) {
+        SCOPED_TRACE(sent);
         RequestRecorder recorder;
-        start(service.url(c.path), std::make_shared<FBParams>(c.params), c.method, recorder);
+        start(service.url(path), params, method, recorder);
         ASSERT_TRUE(recorder.wait());
         auto seen = service.last("/canned/a");
         ASSERT_TRUE(seen);
-        EXPECT_EQ(seen->target, c.target);
-        EXPECT_EQ(seen->method, c.method);
+        EXPECT_EQ(seen->target, sent);
+        EXPECT_EQ(seen->method, method);
         EXPECT_EQ(seen->userAgent, "FacebookConnect");
     }
-    // A GET cannot carry files: they are left out and the request still goes.
-    auto params = std::make_shared<FBParams>(FBParams{{"a", "1"}});
-    params->set("picture", checkerImage());
-    params->set("blob", FBData{"xyz"});
-    RequestRecorder recorder;
-    start(service.url("/canned/a"), params, "GET", recorder);
-    ASSERT_TRUE(recorder.wait());
-    EXPECT_EQ(service.last("/canned/a")->target, "/canned/a?a=1");
 }
 
 TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
@@ -103,17 +89,19 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
         seen->target,
         "/graph/me/photos?message=hello%20%26%20good%0D%0Abye&access_token=mock%20token%2F1%2B");
     // Text parts first (in order), then the files, each file under a name and a file name.
-    using Part = std::tuple<std::string, std::string, std::string>;  // name, file name, type
-    std::vector<Part> parts;
-    for (const auto& part : seen->parts)
-        parts.emplace_back(part.name, part.filename, part.contentType);
-    EXPECT_EQ(parts, (std::vector<Part>{{"message", "", ""},
-                                        {"access_token", "", ""},
-                                        {"picture", "picture", "image/png"},
-                                        {"blob", "blob", "content/unknown"}}));
+    using Part = MockFacebookService::Part;
+    auto tied = [](const Part& p) { return std::tie(p.name, p.filename, p.contentType); };
+    const Part parts[] = {{"message", "", "", "hello & good\r\nbye"},
+                          {"access_token", "", "", MockFacebookService::kToken},
+                          {"picture", "picture", "image/png", ""},
+                          {"blob", "blob", "content/unknown", std::string("\0\x01--\r\n", 6)}};
     ASSERT_EQ(seen->parts.size(), 4u);
-    EXPECT_EQ(seen->parts[0].content, "hello & good\r\nbye");
-    EXPECT_EQ(seen->parts[3].content, std::string("\0\x01--\r\n", 6));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(tied(seen->parts[i]), tied(parts[i])) << i;
+        if (i != 2) {
+            EXPECT_EQ(seen->parts[i].content, parts[i].content) << i;
+        }
+    }
     auto decoded = platform::ImageCodec::decodePng(seen->parts[2].content);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->pixels(), checkerImage()->pixels());
@@ -170,29 +158,22 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::optional<testing::RawHttpServer> raw;
-        std::string url = service.url("/canned/answer");
-        if (!c.rawAnswer.empty()) {
-            raw.emplace(c.rawAnswer);
-            url = raw->url("/answer");
-        }
+        std::optional<RawHttpServer> raw;
+        if (!c.rawAnswer.empty()) raw.emplace(c.rawAnswer);
         service.setCanned("answer", c.body, c.status, c.contentType);
         RequestRecorder recorder;
-        start(url, std::make_shared<FBParams>(), "GET", recorder);
+        start(raw ? raw->url("/answer") : service.url("/canned/answer"),
+              std::make_shared<FBParams>(), "GET", recorder);
         ASSERT_TRUE(recorder.wait());
+        EXPECT_EQ(recorder.result.has_value(), c.expect == Loaded);
+        ASSERT_EQ(recorder.error.has_value(), c.expect != Loaded);
         if (c.expect == Loaded) {
             EXPECT_EQ(recorder.raw, c.body);
-            ASSERT_TRUE(recorder.result);
-            ASSERT_TRUE(recorder.result->isJson());
-            EXPECT_FALSE(recorder.error);
+            ASSERT_TRUE(recorder.result && recorder.result->isJson());
             if (c.body == "true") {
                 EXPECT_EQ(*recorder.result->value, json::Value::object({{"result", "true"}}));
             }
-            continue;
-        }
-        EXPECT_FALSE(recorder.result);
-        ASSERT_TRUE(recorder.error);
-        if (c.expect == Service) {
+        } else if (c.expect == Service) {
             EXPECT_EQ(recorder.error->domain, "quorbit.facebook");
             EXPECT_EQ(recorder.error->code, c.code);
             EXPECT_EQ(recorder.error->userInfo["error_msg"], c.detail);
@@ -236,9 +217,8 @@ TEST_F(FBRequestTest, ConnectionFailuresArePassedOnUnchanged) {
 // An answer that never ends, a byte every 200 ms: the idle limit never fires, the deadline
 // or the low-speed limit does (shortened here).
 TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
-    testing::RawHttpServer trickle([](int socket, const std::string&,
-                                      const std::atomic<bool>& stopping) {
-        testing::RawHttpServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n[");
+    RawHttpServer trickle([](int socket, const std::string&, const std::atomic<bool>& stopping) {
+        RawHttpServer::send(socket, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n[");
         while (!stopping && ::send(socket, " ", 1, MSG_NOSIGNAL) == 1)
             std::this_thread::sleep_for(200ms);
     });
@@ -248,14 +228,14 @@ TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
     };
     for (const auto& [deadline, lowSpeed, says] : cases) {
         SCOPED_TRACE(says);
-        FBRequest::Limits limits;
-        limits.idle = std::chrono::duration<double>(5.0);
-        limits.deadlineFloor = std::chrono::duration<double>(deadline);
-        limits.lowSpeedBytesPerSecond = lowSpeed;
-        limits.lowSpeedWindow = 1s;
         RequestRecorder recorder;
         auto request =
             FBRequest::getRequestWithParams({}, "GET", recorder.delegate, trickle.url("/me"));
+        FBRequest::Limits limits;
+        limits.idle = 5s;
+        limits.deadlineFloor = std::chrono::duration<double>(deadline);
+        limits.lowSpeedBytesPerSecond = lowSpeed;
+        limits.lowSpeedWindow = 1s;
         request->setLimits(limits);
         auto started = std::chrono::steady_clock::now();
         request->connect();
@@ -308,11 +288,8 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
     for (const std::string& location : {catcher.url("/steal"), service.url("/canned/ok")}) {
         SCOPED_TRACE(location);
         bool followed = location == service.url("/canned/ok");
-        testing::RawHttpServer graph([&location](int socket, const std::string&,
-                                                 const std::atomic<bool>&) {
-            testing::RawHttpServer::send(socket, "HTTP/1.1 307 Temporary Redirect\r\nLocation: " +
-                                                     location + "\r\nContent-Length: 0\r\n\r\n");
-        });
+        RawHttpServer graph("HTTP/1.1 307 Temporary Redirect\r\nLocation: " + location +
+                            "\r\nContent-Length: 0\r\n\r\n");
         auto params = std::make_shared<FBParams>(FBParams{{"access_token", "the token"}});
         RequestRecorder recorder;
         size_t before = service.received().size();

@@ -1,11 +1,15 @@
+// The client against the mock service: the sign-in's answers, requests, logout, the saved
+// session and the user's details.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 
 #include "facebook/FBCallbackUrl.h"
 #include "facebook/FBUrl.h"
 #include "facebook/Facebook.h"
-#include "platform/desktop/UrlOpener.h"
+#include "facebook/Session.h"
+#include "facebook/UserInfo.h"
 #include "platform/net/CookieStore.h"
 #include "support/FBTestSupport.h"
 #include "support/MockFacebookService.h"
@@ -15,13 +19,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::MockFacebookService;
-using testing::OpenerStandIn;
 using testing::RequestRecorder;
 using testing::SessionRecorder;
+const Date kNow = Date(std::chrono::seconds(1'700'000'000));
 
 TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
     using O = FBCallbackUrl::Outcome;
-    const Date now = Date(std::chrono::seconds(1'700'000'000));
     struct Case {
         std::string url;
         O outcome;
@@ -32,17 +35,17 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
     const std::string fb = "fb123://authorize";
     // clang-format off
     const std::vector<Case> cases = {
-        {fb + "#access_token=T%2F1&expires_in=3600", O::LoggedIn, "T/1", now + 3600s},
+        {fb + "#access_token=T%2F1&expires_in=3600", O::LoggedIn, "T/1", kNow + 3600s},
         {fb + "#access_token=T&expires_in=0", O::LoggedIn, "T", distantFuture()},
         {fb + "#access_token=T", O::LoggedIn, "T", distantFuture()},
         {fb + "#access_token=T&expires_in=99999999999999999999", O::LoggedIn, "T", distantFuture()},
-        {fb + "#access_token=T&expires_in=-60", O::LoggedIn, "T", now - 60s},
+        {fb + "#access_token=T&expires_in=-60", O::LoggedIn, "T", kNow - 60s},
         // Lifetimes are kept between 1970 and the distant future.
         {fb + "#access_token=T&expires_in=5558118399", O::LoggedIn, "T", distantFuture() - 1s},
         {fb + "#access_token=T&expires_in=5558118401", O::LoggedIn, "T", distantFuture()},
         {fb + "#access_token=T&expires_in=-1700000001", O::LoggedIn, "T", Date{}},
         // The query when there is no fragment; only the fragment when there are both.
-        {fb + "?access_token=Q&expires_in=60", O::LoggedIn, "Q", now + 60s},
+        {fb + "?access_token=Q&expires_in=60", O::LoggedIn, "Q", kNow + 60s},
         {fb + "?access_token=Q#error=access_denied", O::NotLoggedIn, "", {}, true},
         {fb + "#error=access_denied", O::NotLoggedIn, "", {}, true},
         {fb + "#error=access_denied&error_code=200", O::NotLoggedIn, "", {}, false},
@@ -64,7 +67,7 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
-        FBCallbackUrl got = FBCallbackUrl::interpret(c.url, "123", now);
+        FBCallbackUrl got = FBCallbackUrl::interpret(c.url, "123", kNow);
         EXPECT_EQ(got.outcome, c.outcome);
         if (c.outcome == O::LoggedIn) {
             EXPECT_EQ(got.token, c.token);
@@ -79,7 +82,6 @@ TEST(FBCallbackUrl, EveryAnswerTheSignInCanComeBackWith) {
 // Escapes decode alike whatever the case of their hex digits, in every parser that takes
 // them; one cut short or not UTF-8 leaves the value out.
 TEST(FBUrl, EscapesDecodeWhateverTheCaseOfTheirDigits) {
-    const Date now = Date(std::chrono::seconds(1'700'000'000));
     // clang-format off
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"T%2F1", "T/1"}, {"T%2f1", "T/1"}, {"%3D%3d", "=="}, {"%C3%A9%c3%a9", "\xc3\xa9\xc3\xa9"},
@@ -93,7 +95,7 @@ TEST(FBUrl, EscapesDecodeWhateverTheCaseOfTheirDigits) {
         EXPECT_EQ(params.count("k") ? std::optional(params["k"]) : std::nullopt, value);
         EXPECT_EQ(FBUrl::valueForNeedle("x?k=" + escaped + "&z=2", "k="), value);
         FBCallbackUrl got =
-            FBCallbackUrl::interpret("fb123://authorize#access_token=" + escaped, "123", now);
+            FBCallbackUrl::interpret("fb123://authorize#access_token=" + escaped, "123", kNow);
         EXPECT_EQ(got.outcome,
                   value ? FBCallbackUrl::Outcome::LoggedIn : FBCallbackUrl::Outcome::NotLoggedIn);
         EXPECT_EQ(got.token, value.value_or(""));
@@ -128,26 +130,20 @@ class FacebookServiceTest : public ::testing::Test {
 
 TEST_F(FacebookServiceTest, RequestsCarryTheCommonParametersAndTheTokenOnlyWhileValid) {
     const auto now = std::chrono::system_clock::now();
-    struct Case {
-        std::optional<std::string> token;
-        Date expiry;
-        const char* method;
-        bool sent;
-    };
-    const Case cases[] = {
+    const std::tuple<std::optional<std::string>, Date, const char*, bool> cases[] = {
         {MockFacebookService::kToken, now + 1h, "GET", true},
         {MockFacebookService::kToken, now + 1h, "POST", true},
         {std::nullopt, now + 1h, "GET", false},
         {"old", now - 1s, "GET", false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.method) + " " + c.token.value_or("(none)"));
-        facebook->setAccessToken(c.token);
-        facebook->setExpirationDate(c.expiry);
-        service.setCanned("me", R"({"ok":1})");
+    service.setCanned("me", R"({"ok":1})");
+    for (const auto& [token, expiry, method, sent] : cases) {
+        SCOPED_TRACE(std::string(method) + " " + token.value_or("(none)"));
+        facebook->setAccessToken(token);
+        facebook->setExpirationDate(expiry);
         auto params = std::make_shared<FBParams>(FBParams{{"fields", "name"}});
         RequestRecorder recorder;
-        facebook->requestWithGraphPath("../canned/me", params, c.method, recorder.delegate);
+        facebook->requestWithGraphPath("../canned/me", params, method, recorder.delegate);
         // The caller's own dictionary gets the common parameters.
         EXPECT_EQ(params->text("format"), "json");
         ASSERT_TRUE(recorder.wait());
@@ -158,7 +154,7 @@ TEST_F(FacebookServiceTest, RequestsCarryTheCommonParametersAndTheTokenOnlyWhile
                                   {"sdk", "ios"},
                                   {"sdk_version", "2"}})
             EXPECT_EQ(seen->param(key), value) << key;
-        EXPECT_EQ(seen->param("access_token"), c.sent ? c.token : std::nullopt);
+        EXPECT_EQ(seen->param("access_token"), sent ? token : std::nullopt);
     }
 }
 
@@ -180,7 +176,6 @@ TEST_F(FacebookServiceTest, RestRequestsTakeTheMethodFromTheParameters) {
     EXPECT_EQ(facebook->requestWithParams(std::make_shared<FBParams>(FBParams{{"a", "1"}}),
                                           recorder.delegate),
               nullptr);
-
     service.setCanned("m", "true");
     auto params = std::make_shared<FBParams>(FBParams{{"method", "../canned/m"}, {"a", "1"}});
     ASSERT_TRUE(facebook->requestWithParams(params, recorder.delegate));
@@ -194,27 +189,28 @@ TEST_F(FacebookServiceTest, RestRequestsTakeTheMethodFromTheParameters) {
 
 TEST_F(FacebookServiceTest, LogoutExpiresTheTokenAtTheServiceAndForgetsTheSession) {
     // A cookie of the login host and one of another host.
+    auto& cookies = platform::CookieStore::shared();
     for (const char* host : {"127.0.0.1", "localhost"})
-        platform::CookieStore::shared().setCookie({.domain = host, .name = "a", .value = "1"});
+        cookies.setCookie({.domain = host, .name = "a", .value = "1"});
     signIn();
     SessionRecorder session;
     facebook->logout(session.delegate);
     EXPECT_EQ(session.events, std::vector<std::string>{"logout"});
     EXPECT_FALSE(facebook->accessToken());
     EXPECT_FALSE(facebook->expirationDate());
-    EXPECT_TRUE(platform::CookieStore::shared().cookiesForHost("127.0.0.1").empty());
-    EXPECT_EQ(platform::CookieStore::shared().cookiesForHost("localhost").size(), 1u);
+    EXPECT_TRUE(cookies.cookiesForHost("127.0.0.1").empty());
+    EXPECT_EQ(cookies.cookiesForHost("localhost").size(), 1u);
+    cookies.deleteAllCookies();
 
     ASSERT_TRUE(platform::RunLoop::main().runUntil([&] { return service.tokenExpired(); }, 5s));
     auto seen = service.last("/method/auth.expireSession");
     ASSERT_TRUE(seen);
     EXPECT_EQ(seen->param("access_token"), MockFacebookService::kToken);
     EXPECT_EQ(seen->param("format"), "json");
-    platform::CookieStore::shared().deleteAllCookies();
 }
 
 TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrowser) {
-    OpenerStandIn opener(0);
+    testing::OpenerStandIn opener(0);
     SessionRecorder session;
     facebook->authorize({"publish_stream", "offline_access"}, session.delegate);
     // Nothing handles fbauth:, so the browser got the sign-in page, set to come back here.
@@ -234,8 +230,7 @@ TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrows
 
     // The service asks for the browser instead of its application: the browser, at once.
     EXPECT_TRUE(facebook->handleOpenURL("fb123://authorize#error=service_disabled_use_browser"));
-    ASSERT_EQ(opener.opened().size(), 2u);
-    EXPECT_EQ(opener.opened()[1], opened[0]);
+    EXPECT_EQ(opener.opened(), (std::vector<std::string>{opened[0], opened[0]}));
 
     // The answer: another application's is not taken; a refusal, then a sign-in.
     EXPECT_FALSE(facebook->handleOpenURL("fb999://authorize#access_token=T"));
@@ -244,6 +239,159 @@ TEST_F(FacebookServiceTest, AuthorisationTriesTheFacebookApplicationThenTheBrows
     EXPECT_EQ(session.events, (std::vector<std::string>{"cancelled", "login"}));
     EXPECT_EQ(facebook->accessToken(), "abc");
     EXPECT_TRUE(facebook->isSessionValid());
+}
+
+struct LoadRecorder : UserInfoLoadDelegate {
+    std::vector<std::string> events;
+    void userInfoDidLoad() override { events.push_back("loaded"); }
+    void userInfoFailToLoad() override { events.push_back("failed"); }
+    bool wait(size_t count) {
+        return platform::RunLoop::main().runUntil([&] { return events.size() >= count; }, 5s);
+    }
+};
+
+TEST_F(FacebookServiceTest, UserInfoGivesTheNameAndIdThenTheFriendsFollow) {
+    signIn();
+    auto recorder = std::make_shared<LoadRecorder>();
+    UserInfo info(facebook, recorder);
+    info.requestAllInfo();
+    ASSERT_TRUE(recorder->wait(1));
+    EXPECT_EQ(recorder->events, std::vector<std::string>{"loaded"});
+    EXPECT_EQ(info.uid(), "42");
+    EXPECT_EQ(info.name(), "Ann");
+    EXPECT_EQ(service.last("/graph/me")->method, "GET");
+
+    info.requestFriendsDetail();
+    ASSERT_TRUE(recorder->wait(2));
+    auto seen = service.last("/method/fql.query");
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->method, "POST");
+    EXPECT_EQ(seen->param("query"),
+              "SELECT uid, name, pic_square, status FROM user WHERE uid IN (SELECT uid2 FROM "
+              "friend WHERE uid1 = 42)");
+    ASSERT_EQ(info.friendsInfo().size(), 2u);
+    EXPECT_EQ(info.friendsInfo()[0],
+              json::Value::object({{"uid", "7"},
+                                   {"name", "Bo"},
+                                   {"pic", "https://pics.invalid/7.jpg"},
+                                   {"status", json::Value::object({{"message", "hi"}})}}));
+    EXPECT_FALSE(info.friendsInfo()[1].contains("name"));
+}
+
+// A failed or shapeless answer reports a failure; one arriving after the user info is gone
+// reaches nobody.
+TEST_F(FacebookServiceTest, UserInfoFailsOnAFailedOrShapelessAnswerAndOutlivesNobody) {
+    FBConfiguration canned = service.configuration("123");
+    canned.graphURL = service.url("/canned/");
+    auto client = Facebook::create("123", canned);
+    for (const char* body : {R"({"error":{"message":"bad token"}})", "\"just a text\"", "[1]"}) {
+        SCOPED_TRACE(body);
+        auto recorder = std::make_shared<LoadRecorder>();
+        service.setCanned("me", body);
+        UserInfo info(client, recorder);
+        info.requestAllInfo();
+        ASSERT_TRUE(recorder->wait(1));
+        EXPECT_EQ(recorder->events, std::vector<std::string>{"failed"});
+        EXPECT_FALSE(info.uid());
+    }
+    signIn();
+    auto recorder = std::make_shared<LoadRecorder>();
+    auto info = std::make_unique<UserInfo>(facebook, recorder);
+    info->requestAllInfo();
+    info.reset();
+    platform::RunLoop::main().runFor(300ms);
+    EXPECT_TRUE(recorder->events.empty());
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<Facebook> client(std::optional<std::string> token, std::optional<Date> expiry) {
+        auto facebook = Facebook::create("777", configuration);
+        facebook->setAccessToken(std::move(token));
+        facebook->setExpirationDate(expiry);
+        return facebook;
+    }
+    // What a store reading the same file from scratch finds.
+    std::unique_ptr<platform::UserDefaults> reread() const {
+        return std::make_unique<platform::UserDefaults>(scratch / "defaults.json");
+    }
+
+    testing::ScratchDir scratch{"fb-session"};
+    std::unique_ptr<platform::UserDefaults> store = reread();
+    FBConfiguration configuration = [] {
+        FBConfiguration c = FBConfiguration::builtIn();
+        c.appId = "777";
+        return c;
+    }();
+};
+
+TEST_F(SessionTest, SaveWritesWhatIsThereAndRemovesWhatIsNot) {
+    store->setBool("oneClickPublish", true);
+    Session session(*store, configuration);
+    auto expiry = std::chrono::system_clock::now() + 1h;
+    session.setSessionWithFacebook(client("tok", expiry), "42");
+    session.save();
+    auto saved = reread();
+    EXPECT_EQ(saved->stringForKey("FBUserId"), "42");
+    EXPECT_EQ(saved->stringForKey("FBAccessToken"), "tok");
+    ASSERT_TRUE(saved->dateForKey("FBSessionExpires"));
+    EXPECT_LT(std::chrono::abs(*saved->dateForKey("FBSessionExpires") - expiry), 1ms);
+
+    // Then an id with a client that has no token nor expiry, no id at all, and unsaved: what
+    // is not there is removed, and nothing but the session's keys.
+    const std::function<void()> steps[] = {
+        [&] { session.setSessionWithFacebook(client(std::nullopt, std::nullopt), "42"); },
+        [&] { session.setSessionWithFacebook(client("", std::nullopt), ""); },
+        [&] { session.unsave(); },
+    };
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        steps[step]();
+        if (step < 2) session.save();
+        saved = reread();
+        EXPECT_EQ(saved->contains("FBUserId"), step == 0);
+        EXPECT_FALSE(saved->contains("FBAccessToken"));
+        EXPECT_FALSE(saved->contains("FBSessionExpires"));
+        EXPECT_TRUE(saved->boolForKey("oneClickPublish"));
+    }
+    EXPECT_EQ(Session(*saved, configuration).restore(), nullptr);
+}
+
+TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
+    auto now = std::chrono::system_clock::now();
+    struct Case {
+        const char* name;
+        std::optional<std::string> uid;
+        std::optional<Date> expiry;
+        bool restored, valid;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"an hour left", "42", now + 1h, true, true},
+        {"never expires", "42", distantFuture(), true, true},
+        {"expired a second ago", "42", now - 1s, false, false},
+        {"no expiry saved", "42", std::nullopt, true, false},
+        {"no id saved", std::nullopt, now + 1h, false, false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session writer(*store, configuration);
+        writer.setSessionWithFacebook(client("tok", c.expiry), c.uid);
+        writer.save();
+
+        auto saved = reread();
+        Session reader(*saved, configuration);
+        auto facebook = reader.restore();
+        EXPECT_EQ(facebook != nullptr, c.restored);
+        // Nothing is removed by a restore that gives nothing.
+        EXPECT_TRUE(saved->contains("FBAccessToken"));
+        if (!facebook) continue;
+        EXPECT_EQ(reader.facebook(), facebook);
+        EXPECT_EQ(reader.uid(), c.uid);
+        EXPECT_EQ(facebook->accessToken(), "tok");
+        EXPECT_EQ(facebook->isSessionValid(), c.valid);
+    }
 }
 
 }  // namespace
