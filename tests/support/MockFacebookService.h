@@ -35,7 +35,7 @@ class MockFacebookService {
         std::vector<Part> parts;  // in the order received
 
         std::optional<std::string> param(const std::string& key) const;
-        const Part* part(const std::string& name) const;
+        std::string text(const std::string& name) const;  // the part's content, or ""
     };
     struct Upload {
         std::string message, png;
