@@ -7,7 +7,6 @@
 #include "facebook/FBDialog.h"
 #include "facebook/FBLoginDialog.h"
 #include "facebook/Facebook.h"
-#include "json/JsonConveniences.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Animation.h"
@@ -89,15 +88,13 @@ class FBDialogTest : public ::testing::Test {
     void click(platform::Point p) { sendClick(*app->host, int(p.x * 2), int(p.y * 2)); }
     // Window points of the centre of an element of the page.
     platform::Point centreOf(FBDialog& dialog, const std::string& id) {
-        std::string text = dialog.webView()->stringByEvaluatingJavaScript(
-            "(function(){var r=document.getElementById('" + id +
-            "').getBoundingClientRect();return "
-            "JSON.stringify([r.left+r.width/2,r.top+r.height/2]);})()");
-        auto value = json::JSONValue(text);
-        EXPECT_TRUE(value && value->isArray()) << text;
-        if (!value) return {};
+        auto read = [&](const std::string& js) {
+            return std::stod(dialog.webView()->stringByEvaluatingJavaScript(
+                "(r => " + js + ")(document.getElementById('" + id +
+                "').getBoundingClientRect())"));
+        };
         return dialog.webView()->convertToWindow(
-            platform::Point{*(*value)[0].asDouble(), *(*value)[1].asDouble()});
+            platform::Point{read("r.left + r.width / 2"), read("r.top + r.height / 2")});
     }
 
     MockFacebookService service;
