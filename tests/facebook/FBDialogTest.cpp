@@ -1,4 +1,5 @@
 // The web dialogs against the real web view, a headless host and the mock service.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -22,6 +23,7 @@ using namespace std::chrono_literals;
 using platform::Application;
 using platform::Error;
 using platform::WebNavigationType;
+using ::testing::HasSubstr;
 using testing::MockFacebookService;
 using testing::OpenerStandIn;
 using testing::SessionRecorder;
@@ -281,8 +283,7 @@ TEST_F(FBDialogTest, TheDialogSignsInOnTheServicesFormOrIsCancelled) {
         EXPECT_EQ(dialog->superview(), app->window.get());
         // The dialog keeps its own redirect, which it can follow.
         EXPECT_EQ(dialog->params()->text("redirect_uri"), "fbconnect://success");
-        EXPECT_NE(dialog->loadingURL()->find("redirect_uri=fbconnect%3A%2F%2Fsuccess"),
-                  std::string::npos);
+        EXPECT_THAT(*dialog->loadingURL(), HasSubstr("redirect_uri=fbconnect%3A%2F%2Fsuccess"));
         size_t observersWhileUp = platform::NotificationCenter::defaultCenter().observerCount();
         ASSERT_TRUE(waitUntil([&] { return dialog->title() == "Sign in to Mockbook"; }))
             << dialog->title();

@@ -1,5 +1,6 @@
 // The client against the mock service: requests and what their answers mean, the sign-in's
 // answers, logout, the saved session, the user's details, and sharing from the program.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -24,6 +25,7 @@ namespace quorbit::facebook {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::HasSubstr;
 using testing::MockFacebookService;
 using testing::RawHttpServer;
 using testing::RequestRecorder;
@@ -203,8 +205,7 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         } else {
             EXPECT_TRUE(
                 platform::isUrlError(*recorder.error, platform::UrlError::BadServerResponse));
-            EXPECT_NE(recorder.error->localizedDescription().find(c.detail), std::string::npos)
-                << recorder.error->localizedDescription();
+            EXPECT_THAT(recorder.error->localizedDescription(), HasSubstr(c.detail));
         }
     }
 }
@@ -264,8 +265,7 @@ TEST_F(FBRequestTest, ATricklingAnswerHitsTheDeadlineOrTheLowSpeedLimit) {
         request->connect();
         ASSERT_TRUE(recorder.failsWith(platform::UrlError::TimedOut, 6s));
         EXPECT_LT(std::chrono::steady_clock::now() - started, 4s);
-        EXPECT_NE(recorder.error->localizedDescription().find(says), std::string::npos)
-            << recorder.error->localizedDescription();
+        EXPECT_THAT(recorder.error->localizedDescription(), HasSubstr(says));
     }
     // An upload's deadline grows with its body from the floor.
     FBRequest::Limits limits;
@@ -749,12 +749,10 @@ TEST_F(SharingEndToEnd, APhotoPostedAfterSigningInFromTheShareScreen) {
     testing::Outcome outcome =
         testing::runQuorbit({"--headless", "--script", script}, dir, options);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_NE(outcome.err.find("handed an incoming fb123: URL to the application"),
-              std::string::npos)
-        << outcome.err;
+    EXPECT_THAT(outcome.err, HasSubstr("handed an incoming fb123: URL to the application"));
     // Neither process writes the token to the log, escaped or not.
     for (const char* token : {MockFacebookService::kToken, "mock%20token"})
-        EXPECT_EQ(outcome.err.find(token), std::string::npos) << outcome.err;
+        EXPECT_THAT(outcome.err, ::testing::Not(HasSubstr(token)));
 
     // The photo the camera took (the upload's form is the request's own test).
     ASSERT_EQ(service.uploads().size(), 1u) << outcome.err;

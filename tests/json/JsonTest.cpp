@@ -1,4 +1,5 @@
 // Values and decimals, the parser, the writer, the facade and conveniences, and qjson.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -768,7 +769,7 @@ TEST_F(Qjson, ExitStatusesAndTheTraceWithLinesAndColumns) {
     EXPECT_EQ(run("", "{ \"b\" : [1, 2.50], \"a\" : null }"), 0);
     EXPECT_EQ(scratch.read("out"), "{\"b\":[1,2.5],\"a\":null}\n");
     EXPECT_EQ(run("--pretty --quiet --pretty", "[1]"), 2);
-    EXPECT_NE(err().find("--pretty is given more than once"), std::string::npos) << err();
+    EXPECT_THAT(err(), ::testing::HasSubstr("--pretty is given more than once"));
     EXPECT_EQ(run((scratch / "missing.json").string(), ""), 2);
     // An endless device on standard input is refused before anything is read.
     EXPECT_EQ(run("", "", "", "/dev/zero"), 2);

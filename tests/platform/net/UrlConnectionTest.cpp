@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -251,8 +252,7 @@ TEST_F(UrlConnectionTest, NetworkFailuresEndInTheirOwnCodes) {
     auto r = load(UrlRequest(truncated.url()));
     ASSERT_NO_FATAL_FAILURE(expectFailure(*r, UrlError::NetworkConnectionLost, 9));
     EXPECT_EQ(r->body, "only this");
-    EXPECT_NE(r->error->localizedDescription().find("cut off after 9 bytes"), std::string::npos)
-        << r->error->localizedDescription();
+    EXPECT_THAT(r->error->localizedDescription(), ::testing::HasSubstr("cut off after 9 bytes"));
     ASSERT_TRUE(r->error->underlying);
     EXPECT_EQ(r->error->underlying->domain, "quorbit.curl");
 
