@@ -115,19 +115,18 @@ TEST_F(FBRequestTest, MultipartBodyAsAStrictParserReadsIt) {
         "/graph/me/photos?message=hello%20%26%20good%0D%0Abye&access_token=mock%20token%2F1%2B");
     // Text parts first (in order), then the files, each file under a name and a file name.
     using Part = MockFacebookService::Part;
-    auto tied = [](const Part& p) { return std::tie(p.name, p.filename, p.contentType); };
+    ASSERT_EQ(seen->parts.size(), 4u);
+    auto decoded = platform::ImageCodec::decodePng(seen->parts[2].content);
+    seen->parts[2].content.clear();  // compared as a picture
+    auto tied = [](const Part& p) {
+        return std::tie(p.name, p.filename, p.contentType, p.content);
+    };
     const Part parts[] = {{"message", "", "", "hello & good\r\nbye"},
                           {"access_token", "", "", MockFacebookService::kToken},
                           {"picture", "picture", "image/png", ""},
                           {"blob", "blob", "content/unknown", std::string("\0\x01--\r\n", 6)}};
-    ASSERT_EQ(seen->parts.size(), 4u);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         EXPECT_EQ(tied(seen->parts[i]), tied(parts[i])) << i;
-        if (i != 2) {
-            EXPECT_EQ(seen->parts[i].content, parts[i].content) << i;
-        }
-    }
-    auto decoded = platform::ImageCodec::decodePng(seen->parts[2].content);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->pixels(), checkerImage()->pixels());
 }

@@ -406,12 +406,10 @@ TEST(Parser, RefusesMalformedUtf8InStringsAndKeys) {
 TEST(Parser, ManyMembersWithRepeatedKeys) {
     // Large objects resolve repeated keys through a hash table rather than pairwise.
     std::string text = "{";
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < 200; ++i) {
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 200; ++i)
             text += "\"key" + std::string(i % 3 == 0 ? 20 : 0, 'x') + std::to_string(i) +
                     "\":" + std::to_string(round * 1000 + i) + ",";
-        }
-    }
     text.back() = '}';
     JsonParser parser;
     std::optional<Value> value = parser.objectWithString(text);

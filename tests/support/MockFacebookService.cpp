@@ -110,14 +110,13 @@ MockFacebookService::MockFacebookService() {
         std::string redirect = req.get_param_value("redirect_uri");
         if (req.get_param_value("action") == "cancel") {
             bool dialog = redirect.starts_with("fbconnect:");
-            res.set_redirect(dialog ? "fbconnect://cancel" : redirect + "#error=access_denied");
-        } else if (req.get_param_value("user") != kUser ||
-                   req.get_param_value("password") != kPassword) {
-            res.set_content(signInPage(redirect), "text/html");
-        } else {
-            res.set_redirect(redirect + "#access_token=" + platform::percentEncode(kToken) +
-                             "&expires_in=3600");
+            return res.set_redirect(dialog ? "fbconnect://cancel"
+                                           : redirect + "#error=access_denied");
         }
+        if (req.get_param_value("user") != kUser || req.get_param_value("password") != kPassword)
+            return res.set_content(signInPage(redirect), "text/html");
+        res.set_redirect(redirect + "#access_token=" + platform::percentEncode(kToken) +
+                         "&expires_in=3600");
     });
     auto canned = [=, this](const Req& req, Res& res) {
         receive(req, res);
