@@ -94,10 +94,10 @@ class WebViewTest : public ::testing::Test {
         server.stop();
         if (view) view->removeFromSuperview();
         view.reset();
-        app.reset();
     }
-    // A web view at frame in the window, reporting to recorder.
-    void makeView(Rect frame) {
+    // The server started, and a web view at frame in the window, reporting to recorder.
+    void start(Rect frame) {
+        server.start();
         view = std::make_shared<WebView>(frame);
         view->setDelegate(&recorder.delegate);
         app->window->addSubview(view);
@@ -138,8 +138,7 @@ TEST_F(WebViewTest, PagePixelsAppearInTheViewAtItsSizeAndScaleAndScriptsRunInIt)
     serve("/halves", "halves &amp; more",
           "<div class=at style='left:0;top:0;width:50%;height:100%;background:#ff0000'></div>"
           "<div class=at style='left:50%;top:0;width:50%;height:100%;background:#0000ff'></div>");
-    server.start();
-    makeView(Rect(10, 20, 100, 60));
+    start(Rect(10, 20, 100, 60));
     std::string titleSeenOnFinish;
     recorder.onFinish = [&](WebView& v) {
         titleSeenOnFinish = v.stringByEvaluatingJavaScript("document.title");
@@ -188,8 +187,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
     serve("/done", "done", "<div style='height:3000px'></div>");
     server.server().Get("/bounce",
                         [](const Req&, Res& res) { res.set_redirect("/refused-redirect"); });
-    server.start();
-    makeView(Rect(20, 40, 200, 200));
+    start(Rect(20, 40, 200, 200));
     recorder.refuse = [](const std::string& url) {
         return url.find("/refused") != std::string::npos;
     };
@@ -261,8 +259,7 @@ TEST_F(WebViewTest, NavigationFilterSeesLinksFormsAndRedirectsAndMayRefuse) {
 
 TEST_F(WebViewTest, FailedLoadsReportCancellationAndNetworkErrors) {
     serve("/quick", "quick", "");
-    server.start();
-    makeView(Rect(0, 0, 200, 200));
+    start(Rect(0, 0, 200, 200));
 
     view->loadRequest(server.url("/slow"));
     ASSERT_TRUE(waitUntil([&] { return recorder.started == 1; }));
@@ -305,8 +302,7 @@ TEST_F(WebViewTest, TypedTextAndTappedButtonSubmitAForm) {
           "height:30px' value='Log in'></form>");
     server.server().Post(
         "/login", [](const Req&, Res& res) { res.set_content(page("welcome", ""), "text/html"); });
-    server.start();
-    makeView(Rect(0, 100, 320, 300));
+    start(Rect(0, 100, 320, 300));
     ASSERT_TRUE(load("/login"));
 
     // Everything goes through the host, as SDL delivers it: the window is 2 pixels a point.
@@ -347,8 +343,7 @@ TEST_F(WebViewTest, DeletingTheCookiesOfAHostLeavesOtherHostsAlone) {
         cookieSeen = req.get_header_value("Cookie");
         res.set_content(page("echo", ""), "text/html");
     });
-    server.start();
-    makeView(Rect(0, 0, 200, 200));
+    start(Rect(0, 0, 200, 200));
     auto cookieAtServer = [&] {
         EXPECT_TRUE(load("/echo"));
         std::lock_guard lock(mutex);
