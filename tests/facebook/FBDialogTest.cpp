@@ -162,7 +162,6 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
     const std::string notFound = "The server's name could not be found";
     const std::string advice = ". Check that this computer is online, then try again.";
     const std::string noConnection = "Could not connect" + advice, noName = notFound + advice;
-    // clang-format off
     const Case cases[] = {
         {Error::make("quorbit.page-load", 102, "frame load interrupted"), "", "", nullptr},
         {Error::make("quorbit.url", -999, "cancelled"), "fail quorbit.url -999", "", nullptr},
@@ -171,7 +170,6 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
         {Error::make("quorbit.url", -1003, notFound), "fail quorbit.url -1003",
          "fail quorbit.url -1003; notLogin failed", noName.c_str()},
     };
-    // clang-format on
     auto alertShown = [](const char* message) {
         auto* alert = platform::AlertView::visibleAlert();
         bool ok = message ? alert && alert->title() == FBDialog::kLoadFailedTitle &&

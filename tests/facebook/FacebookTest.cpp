@@ -147,7 +147,6 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
     };
     const std::string notObject = "not a JSON object or array", html = "text/html";
     const std::string json = "application/json";
-    // clang-format off
     const std::vector<Case> cases = {
         {"literal true", "true", Loaded},
         {"plain object", R"({"id":"42","name":"Ann"})", Loaded},
@@ -179,7 +178,6 @@ TEST_F(FBRequestTest, EveryWayAnAnswerIsInterpreted) {
         {"Content-Length short of the body", "", Bad, 200, "", 0, "9 bytes: \"{\"id\": \"1\")",
          "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n{\"id\": \"1001\"}"},
     };
-    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::optional<RawHttpServer> raw;
@@ -323,7 +321,6 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
     }
     EXPECT_EQ(caught, 0);
 
-    // clang-format off
     const std::tuple<const char*, const char*, bool> rules[] = {
         {"https://graph.example/me", "https://graph.example/v2/me", true},
         {"https://graph.example/me", "https://GRAPH.example:8443/me", true},
@@ -337,7 +334,6 @@ TEST_F(FBRequestTest, RedirectsStayOnTheEndpointsHost) {
         {"https://graph.example/me", "ftp://graph.example/me", false},
         {"https://graph.example/me", "not a url", false},
     };
-    // clang-format on
     for (auto [from, to, allowed] : rules)
         EXPECT_EQ(platform::UrlConnection::isRedirectWithinHost(from, to), allowed)
             << from << " -> " << to;
@@ -673,7 +669,6 @@ TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
         std::optional<Date> expiry;
         bool restored, valid;
     };
-    // clang-format off
     const Case cases[] = {
         {"an hour left", "42", now + 1h, true, true},
         {"never expires", "42", distantFuture(), true, true},
@@ -681,7 +676,6 @@ TEST_F(SessionTest, RestoreGivesBackAClientUnlessNothingWasSavedOrItExpired) {
         {"no expiry saved", "42", std::nullopt, true, false},
         {"no id saved", std::nullopt, now + 1h, false, false},
     };
-    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Session writer(*store, configuration);

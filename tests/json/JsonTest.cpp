@@ -300,7 +300,6 @@ TEST(Parser, EveryErrorNamesWhereTheTextFailed) {
         unsigned code;  // of the innermost error, so that each row fails where it means to
         TextPosition at;
     };
-    // clang-format off
     const Case cases[] = {
         {"x[]", true, 512, 3, {0, 1, 1}},
         {"", true, 512, 11, {0, 1, 1}},
@@ -324,7 +323,6 @@ TEST(Parser, EveryErrorNamesWhereTheTextFailed) {
         {deep, false, 512, 7, {512, 1, 513}},
         {deeper, false, 0, 3, {3000, 1, 3001}},
     };
-    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 40));
         JsonParser parser;
@@ -350,7 +348,6 @@ TEST(Parser, YieldsTheValue) {
     const std::string emoji = "\xf0\x9f\x98\x80", eAcute = "\xc3\xa9", euro = "\xe2\x82\xac";
     const std::string mixed = "\"" + euro + " " + emoji + " " + eAcute + "\"";
     const std::string u10000 = "\xf0\x90\x80\x80";
-    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         // Leniencies: missing commas, vertical tab and form feed, NUL ending the input.
         {"[1 2]", "[1,2]"},
@@ -376,7 +373,6 @@ TEST(Parser, YieldsTheValue) {
         {mixed, mixed},
         {"\"" + x100 + "\\n\"", "\"" + x100 + "\\n\""},
     };
-    // clang-format on
     JsonParser parser;
     JsonWriter writer;
     for (const auto& [text, written] : cases) {

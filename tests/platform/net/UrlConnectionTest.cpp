@@ -160,7 +160,6 @@ TEST_F(UrlConnectionTest, PostsTheBodyWithTheHeadersGivenAndNoExpectRoundTrip) {
 
 TEST(UrlHeaders, NamesCompareCaseBlindAndTypesAndLengthsAreReadStrictly) {
     using Headers = std::vector<std::pair<std::string, std::string>>;
-    // clang-format off
     const std::tuple<Headers, std::string, long long> cases[] = {
         {{{"Content-Type", "text/plain"}, {"Content-Length", "12"}}, "text/plain", 12},
         {{{"content-TYPE", "Text/HTML ; charset=UTF-8"}, {"CONTENT-LENGTH", "0"}}, "text/html", 0},
@@ -169,7 +168,6 @@ TEST(UrlHeaders, NamesCompareCaseBlindAndTypesAndLengthsAreReadStrictly) {
         {{{"Content-Length", ""}}, "", -1},
         {{}, "", -1},
     };
-    // clang-format on
     for (const auto& [headers, mimeType, length] : cases) {
         SCOPED_TRACE(::testing::PrintToString(headers));
         UrlResponse response;
