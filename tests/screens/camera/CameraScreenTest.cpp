@@ -1,14 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <functional>
-
 #include "screens/camera/CameraScreenSupport.h"
 
 namespace quorbit::camera_screen {
 namespace {
 
 using namespace testing;
-using Key = platform::KeyEvent::Key;
 
 TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
     // What is kept before the launch -> the slot in use (and kept) once the screen appeared;
@@ -19,14 +14,15 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
         {none, 0}, {0, 0}, {-1, 0}, {16, 0}, {-2, 0}, {99, 0}, {5, 5}, {15, 15}, {1, 1}};
     // clang-format on
     for (auto [kept, slot] : cases) {
+        SCOPED_TRACE(kept.value_or(-9));
         ScreenFixture f("restore", kept);
         // Until the screen appears, Sketch (slot 2) draws.
         EXPECT_EQ(f.screen->filter(), f.screen->programArray()[2].get());
         f.show();
         EXPECT_EQ(f.screen->filter(), f.screen->programArray()[size_t(slot)].get());
         EXPECT_EQ(f.defaults->integerForKey(quorbitViewController::kLastFilterUsedKey), slot);
-        EXPECT_EQ(f.screen->modalViewController() == f.picker, slot == 0) << kept.value_or(-9);
-        EXPECT_EQ(f.screen->filterPickerOpen, slot == 0) << kept.value_or(-9);
+        EXPECT_EQ(f.screen->modalViewController() == f.picker, slot == 0);
+        EXPECT_EQ(f.screen->filterPickerOpen, slot == 0);
     }
 }
 
@@ -43,19 +39,19 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     const std::tuple<const char*, const char*, bool*> cases[] = {
         {controls::kFilters, controls::kPickerClose, &f.screen->filterPickerOpen},
         {controls::kSettings, controls::kSettingsBack, &f.screen->settingsViewOpen},
-        {controls::kLastPhoto, controls::kShareBack, &f.screen->sharingWindowOpen},
-    };
+        {controls::kLastPhoto, controls::kShareBack, &f.screen->sharingWindowOpen}};
     // clang-format on
     for (auto [open, back, flag] : cases) {
+        SCOPED_TRACE(open);
         f.tap(open);
-        ASSERT_NE(f.screen->modalViewController(), nullptr) << open;
-        EXPECT_TRUE(*flag) << open;
+        ASSERT_NE(f.screen->modalViewController(), nullptr);
+        EXPECT_TRUE(*flag);
         EXPECT_FALSE(f.screen->view()->isUserInteractionEnabled());
         // Asking again while it is up presents nothing more.
         f.screen->openSettings();
         f.screen->showSharingWindow();
         f.tap(back);
-        EXPECT_EQ(f.screen->modalViewController(), nullptr) << open;
+        EXPECT_EQ(f.screen->modalViewController(), nullptr);
         EXPECT_FALSE(f.screen->filterPickerOpen || f.screen->settingsViewOpen ||
                      f.screen->sharingWindowOpen);
         EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
@@ -110,22 +106,6 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     ASSERT_TRUE(f.waitForSave());
 }
 
-platform::KeyEvent key(Key k, char32_t c = 0, bool control = false) {
-    return {.key = k, .character = c, .control = control};
-}
-platform::KeyEvent chr(char32_t c) {
-    return key(Key::Character, c);
-}
-
-// Presses a key, holds it for `repeats` auto-repeats, and lets it go.
-void press(platform::KeyEvent e, int repeats = 0) {
-    platform::Window::dispatchKey(e, true);
-    e.repeat = true;
-    for (int i = 0; i < repeats; ++i)
-        platform::Window::dispatchKey(e, true);
-    platform::Window::dispatchKey(e, false);
-}
-
 // The keyboard and the wheel on the camera screen, its filter picker and its child screens,
 // through the routing the host uses: the key window hands each key to its top-most screen.
 TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
@@ -135,11 +115,6 @@ TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
     f.deliver();
     auto& screen = *f.screen;
     auto top = [&] { return f.window->topViewController(); };
-    struct Step {
-        const char* what;
-        std::function<void()> act;
-        std::function<bool()> expect;
-    };
     auto pages = [&] { return picker->currentPage(); };
     auto atEnd = [&] {
         auto& scroll = *picker->filterScroll();
@@ -148,17 +123,18 @@ TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
     auto filterOnTop = [&](int slot) {
         return top() == &screen && screen.lastFilterUsed() == slot;
     };
+    using platform::Window;
     // clang-format off
-    const Step steps[] = {
+    const struct { const char* what; std::function<void()> act; std::function<bool()> expect; } steps[] = {
         {"Space takes a photo", [] { press(chr(' ')); }, [&] { return f.photos().size() == 1; }},
         {"a held Space takes one, even repeating after the save", [&] {
              auto space = chr(' ');
-             platform::Window::dispatchKey(space, true);
+             Window::dispatchKey(space, true);
              ASSERT_TRUE(f.waitForSave());
              space.repeat = true;
-             platform::Window::dispatchKey(space, true);
+             Window::dispatchKey(space, true);
              ASSERT_TRUE(f.waitForSave());
-             platform::Window::dispatchKey(space, false);
+             Window::dispatchKey(space, false);
          }, [&] { return f.photos().size() == 2; }},
         {"Return takes a photo", [] { press(key(Key::Return)); }, [&] { return f.photos().size() == 3; }},
         {"Ctrl+Space is no shutter", [] { press(key(Key::Character, ' ', true)); }, [&] { return f.photos().size() == 3; }},
@@ -171,9 +147,9 @@ TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
         {"Page Down held stops at the last", [] { press(key(Key::PageDown), 5); }, [&] { return pages() == picker->pageCount() - 1 && atEnd(); }},
         {"Left turns back", [] { press(key(Key::Left)); }, [&] { return pages() == picker->pageCount() - 2; }},
         {"Page Up held stops at the first", [] { press(key(Key::PageUp), 5); }, [&] { return pages() == 0; }},
-        {"a wheel notch toward the user", [] { platform::Window::dispatchWheel(0, 1); }, [&] { return pages() == 1; }},
-        {"a notch to the right", [] { platform::Window::dispatchWheel(1, 0); }, [&] { return pages() == 2; }},
-        {"notches away stop at the first", [] { platform::Window::dispatchWheel(0, -5); }, [&] { return pages() == 0; }},
+        {"a wheel notch toward the user", [] { Window::dispatchWheel(0, 1); }, [&] { return pages() == 1; }},
+        {"a notch to the right", [] { Window::dispatchWheel(1, 0); }, [&] { return pages() == 2; }},
+        {"notches away stop at the first", [] { Window::dispatchWheel(0, -5); }, [&] { return pages() == 0; }},
         {"0 is past a page of four", [] { press(chr('0')); }, [&] { return top() == picker.get() && screen.lastFilterUsed() == 3; }},
         {"2 on the second page", [] { press(key(Key::Right)), press(chr('2')); }, [&] { return filterOnTop(5); }},
         {"1 on the first page", [] { press(chr('f')), press(key(Key::PageUp)), press(chr('1')); }, [&] { return filterOnTop(0); }},
@@ -182,7 +158,7 @@ TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
         {"keys on a child screen stay there", [&] { screen.openSettings(), press(chr(' ')), press(chr('f')); }, [&] { return top() == screen.settingsView().get() && f.photos().size() == 3; }},
     };
     // clang-format on
-    for (const Step& step : steps) {
+    for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
         step.act();
         ASSERT_TRUE(f.waitForSave());
@@ -191,6 +167,15 @@ TEST(Keys, EachKeyDoesItsWorkOnTheScreenOnTop) {
     press(key(Key::Escape));
     EXPECT_EQ(top(), &screen);
     EXPECT_TRUE(screen.view()->isUserInteractionEnabled());
+}
+
+// A finger put down at the first point, moved through the others and lifted at the last.
+void stroke(std::initializer_list<platform::Point> points) {
+    using platform::TouchPhase;
+    platform::Window::dispatchTouch(TouchPhase::Began, 1, *points.begin());
+    for (auto p = points.begin() + 1; p != points.end(); ++p)
+        platform::Window::dispatchTouch(TouchPhase::Moved, 1, *p);
+    platform::Window::dispatchTouch(TouchPhase::Ended, 1, *std::prev(points.end()));
 }
 
 // Where the distortions' centre sits, moved by a drag on the live view and put back by a
@@ -209,60 +194,51 @@ TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotation
         ASSERT_TRUE(f.screen->filterHasCentre());
         // The live view has the picture's shape: landscape at rotation 0.
         platform::Rect live = f.screen->glview()->frame();
-        auto inWindow = [&](platform::Point p) {
+        auto at = [&](platform::Point p) {
             return platform::Point{live.minX() + p.x * live.width(),
                                    live.minY() + p.y * live.height()};
         };
-        auto inPixels = [&](const platform::Image& image, platform::Point p) {
-            return image.pixel(int(p.x * image.width()), int(p.y * image.height()));
-        };
-        platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, inWindow({0.5, 0.5}));
-        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow({0.6, 0.4}));
-        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, inWindow(finger));
-        platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, inWindow(finger));
+        stroke({at({0.5, 0.5}), at({0.6, 0.4}), at(finger)});
         EXPECT_NEAR(f.screen->distortionCentre().x, finger.x, 1e-9);
         EXPECT_NEAR(f.screen->distortionCentre().y, finger.y, 1e-9);
         f.drawFrame();
         platform::Image moved = f.shown();
-        EXPECT_LE(
-            quorbit::testing::colourDistance(inPixels(moved, finger), inPixels(plain, finger)), 6);
-        EXPECT_GT(
-            quorbit::testing::colourDistance(inPixels(moved, mirrored), inPixels(plain, mirrored)),
-            10);
+        auto change = [&](platform::Point p) {
+            int x = int(p.x * moved.width()), y = int(p.y * moved.height());
+            return quorbit::testing::colourDistance(moved.pixel(x, y), plain.pixel(x, y));
+        };
+        EXPECT_LE(change(finger), 6);
+        EXPECT_GT(change(mirrored), 10);
     }
 }
 
 TEST(DistortionCentre, DoubleTapRecentresAndOtherFiltersKeepItsPlace) {
     ManualClock clock;
     TimedScreen f("recentre", 0, false);
-    auto drag = [&](platform::Point to) {
-        platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, {160, 213});
-        platform::Window::dispatchTouch(platform::TouchPhase::Moved, 1, to);
-        platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, to);
+    auto centreIs = [&](double x, double y) {
+        return f.screen->distortionCentre().x == x && f.screen->distortionCentre().y == y;
     };
     // Sepia has no centre: a drag leaves it where it is.
     f.screen->setFilter(f.screen->programArray()[5].get());
     EXPECT_FALSE(f.screen->filterHasCentre());
-    drag({40, 40});
-    EXPECT_EQ(f.screen->distortionCentre().x, 0.5);
+    stroke({{160, 213}, {40, 40}});
+    EXPECT_TRUE(centreIs(0.5, 0.5));
     // Bulge (3), Stretch (10), Squish (11) and Light Tunnel (14) do; a drag past the edge stops
     // at it.
     for (int slot : {3, 10, 11, 14}) {
         f.screen->setFilter(f.screen->programArray()[size_t(slot)].get());
         EXPECT_TRUE(f.screen->filterHasCentre()) << slot;
     }
-    drag({400, -50});
-    EXPECT_EQ(f.screen->distortionCentre().x, 1.0);
-    EXPECT_EQ(f.screen->distortionCentre().y, 0.0);
+    stroke({{160, 213}, {400, -50}});
+    EXPECT_TRUE(centreIs(1.0, 0.0));
     // Two taps far apart in time are no double tap; two close together are.
     f.tap(controls::kLiveView);
-    clock.advance(std::chrono::milliseconds(400));
+    clock.advance(400ms);
     f.tap(controls::kLiveView);
-    EXPECT_EQ(f.screen->distortionCentre().x, 1.0);
-    clock.advance(std::chrono::milliseconds(200));
+    EXPECT_TRUE(centreIs(1.0, 0.0));
+    clock.advance(200ms);
     f.tap(controls::kLiveView);
-    EXPECT_EQ(f.screen->distortionCentre().x, 0.5);
-    EXPECT_EQ(f.screen->distortionCentre().y, 0.5);
+    EXPECT_TRUE(centreIs(0.5, 0.5));
 }
 
 }  // namespace

@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <tuple>
-#include <vector>
-
 #include "platform/gfx/Canvas.h"
 #include "screens/camera/ControlArt.h"
 #include "screens/camera/ControlButton.h"
@@ -33,12 +28,10 @@ struct Ink {
                 const std::uint8_t* p = image.pixel(px, py);
                 if (!region.insetBy(-1, -1).contains({(px + 0.5) / scale, (py + 0.5) / scale})) {
                     outside = outside || p[3] > 8;
-                    continue;
+                } else if (alphaSum += p[3] / 255.0; p[3] > 128) {
+                    ++inked;
+                    brightness += std::max({p[0], p[1], p[2]}) / 255.0;
                 }
-                alphaSum += p[3] / 255.0;
-                if (p[3] <= 128) continue;
-                ++inked;
-                brightness += std::max({p[0], p[1], p[2]}) / 255.0;
             }
         area = inked / (scale * scale);
         brightness = inked ? brightness / inked : 0;
@@ -115,8 +108,7 @@ TEST(ControlArt, TheThumbnailCropsThePhotoToFillItsSquare) {
     const Image nothing;
     for (const Image* none : {static_cast<const Image*>(nullptr), &nothing}) {
         Image empty = thumbnail(none, ControlState::Normal);
-        const std::uint8_t* p = empty.pixel(32, 40);
-        EXPECT_TRUE(p[3] == 255 && p[1] < 120) << "a dark square, no photo";
+        EXPECT_TRUE(empty.pixel(32, 40)[3] == 255 && empty.pixel(32, 40)[1] < 120) << "no photo";
     }
 }
 
@@ -127,8 +119,7 @@ TEST(ControlButton, DrawsItsGlyphInTheMiddleInTheStateItIsIn) {
     const std::tuple<Glyph, bool, bool, ControlState> cases[] = {
         {Glyph::Settings, true, true, ControlState::Pressed},
         {Glyph::Settings, true, false, ControlState::Disabled},
-        {Glyph::Filters, false, true, ControlState::Normal},
-    };
+        {Glyph::Filters, false, true, ControlState::Normal}};
     // clang-format on
     for (auto [glyph, highlighted, enabled, state] : cases) {
         button.setGlyph(glyph);

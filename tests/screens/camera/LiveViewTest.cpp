@@ -1,20 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <array>
-#include <tuple>
-
 #include "CameraScreenSupport.h"
 
 namespace quorbit::camera_screen {
 namespace {
 
-using quorbit::testing::sharedGlContext;
 using testing::QuadrantFrame;
-
-struct SwitchableCamera : capture::CameraTypeSource {
-    int type = capture::kCameraBack;
-    int curCameraType() const override { return type; }
-};
 
 struct RecordingPicker : capture::FrameConsumer {
     int frames = 0;
@@ -33,9 +22,10 @@ class LiveView : public ::testing::Test {
         EXPECT_FALSE(buffer.isLocked());
     }
 
-    std::shared_ptr<SwitchableCamera> camera = std::make_shared<SwitchableCamera>();
+    std::shared_ptr<testing::SwitchableCamera> camera =
+        std::make_shared<testing::SwitchableCamera>();
     std::unique_ptr<quorbitViewController> screen =
-        std::make_unique<quorbitViewController>(sharedGlContext(), camera);
+        std::make_unique<quorbitViewController>(quorbit::testing::sharedGlContext(), camera);
     QuadrantFrame frame;
 };
 
@@ -52,6 +42,8 @@ TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera
     };
     // clang-format on
     for (const auto& tc : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << tc.rotation << (tc.cameraType == kFront ? " front" : " back"));
         camera->type = tc.cameraType;
         deliver(tc.rotation);
         platform::Image photo = screen->glToCGImageRef();
@@ -60,8 +52,7 @@ TEST_F(LiveView, ShowsTheFrameUprightAtEveryRotationAndMirroredForTheFrontCamera
                 quorbit::testing::near(photo.pixel(photo.width() * int(1 + q % 2 * 2) / 4,
                                                    photo.height() * int(1 + q / 2 * 2) / 4),
                                        QuadrantFrame::kColours[size_t(tc.frameQuadrantAt[q])], 1))
-                << tc.rotation << (tc.cameraType == kFront ? " front" : " back") << ", quadrant "
-                << q;
+                << "quadrant " << q;
     }
 }
 
