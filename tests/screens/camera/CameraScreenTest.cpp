@@ -26,7 +26,7 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
     }
 }
 
-TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
+TEST(CameraScreen, ChildScreensOpenFromTheirControlsCloseThroughRestartAndWaitForASave) {
     ScreenFixture f("children", 3);
     f.show();
     // The share screen opens only once there is a photo.
@@ -34,7 +34,24 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     EXPECT_EQ(f.screen->modalViewController(), nullptr);
     f.deliver();
     f.tap(controls::kShutter);
+    ASSERT_TRUE(f.screen->isTakingPhoto);
+    // Touches are back while the photo is written, but nothing they ask for happens.
+    EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
+    auto thumbnail = f.screen->photoViewButton()->image();
+    for (const char* name :
+         {controls::kShutter, controls::kFilters, controls::kSettings, controls::kLastPhoto}) {
+        f.tap(name);
+        EXPECT_EQ(f.screen->modalViewController(), nullptr) << name;
+    }
+    EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
+    EXPECT_EQ(f.screen->photoViewButton()->image(), thumbnail);
+    // restart leaves the save alone.
+    f.screen->restart();
+    EXPECT_TRUE(f.screen->isTakingPhoto);
     ASSERT_TRUE(f.waitForSave());
+    platform::RunLoop::main().runFor(100ms);
+    EXPECT_EQ(f.photos().size(), 1u);
+    EXPECT_TRUE(f.camera->isRunning());
     // clang-format off
     const std::tuple<const char*, const char*, bool*> cases[] = {
         {controls::kFilters, controls::kPickerClose, &f.screen->filterPickerOpen},
@@ -63,31 +80,6 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsAndCloseThroughRestart) {
     EXPECT_NE(one.control(controls::kShutter), nullptr);
 }
 
-TEST(CameraScreen, WhileAPhotoIsSavedTheShutterAndTheChildScreensWait) {
-    ScreenFixture f("saving", 3);
-    f.show();
-    f.deliver();
-    f.tap(controls::kShutter);
-    ASSERT_TRUE(f.screen->isTakingPhoto);
-    // Touches are back while the photo is written, but nothing they ask for happens.
-    EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
-    auto thumbnail = f.screen->photoViewButton()->image();
-    for (const char* name :
-         {controls::kShutter, controls::kFilters, controls::kSettings, controls::kLastPhoto}) {
-        f.tap(name);
-        EXPECT_EQ(f.screen->modalViewController(), nullptr) << name;
-    }
-    EXPECT_TRUE(f.screen->view()->isUserInteractionEnabled());
-    EXPECT_EQ(f.screen->photoViewButton()->image(), thumbnail);
-    // restart leaves the save alone.
-    f.screen->restart();
-    EXPECT_TRUE(f.screen->isTakingPhoto);
-    ASSERT_TRUE(f.waitForSave());
-    platform::RunLoop::main().runFor(100ms);
-    EXPECT_EQ(f.photos().size(), 1u);
-    EXPECT_TRUE(f.camera->isRunning());
-}
-
 TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     quorbit::testing::ScratchDir blocker("quorbit-screen-blocker");
     ScreenFixture f("failed", 3, true, blocker.write("file", "not a folder") / "album");
@@ -104,6 +96,56 @@ TEST(CameraScreen, AFailedSaveSaysWhyAndLeavesTheCameraRunning) {
     f.tap(controls::kShutter);
     EXPECT_TRUE(f.screen->isTakingPhoto);
     ASSERT_TRUE(f.waitForSave());
+}
+
+struct RecordingPicker : capture::FrameConsumer {
+    int frames = 0;
+    void cameraUpdated(capture::PixelBuffer& frame) override {
+        ++frames;
+        EXPECT_FALSE(frame.isLocked());
+    }
+};
+
+// A screen without a camera of its own, as the command line's tools use it, handed frames.
+TEST(LiveView, ChildScreensDecideWhereFramesGoAndASlotWithoutProgramShowsTheClearColour) {
+    quorbitViewController screen(quorbit::testing::sharedGlContext(),
+                                 std::make_shared<testing::SwitchableCamera>());
+    screen.setFilter(screen.programArray()[0].get());
+    testing::QuadrantFrame frame;
+    auto deliver = [&] {
+        auto buffer = frame.buffer();
+        screen.processNewCameraFrame(buffer);
+        EXPECT_FALSE(buffer.isLocked());
+    };
+    RecordingPicker picker;
+    screen.setFilterPicker(nullptr, &picker);
+    // The picker, the share screen, the settings up -> frames to the picker, frames drawn.
+    // clang-format off
+    const std::tuple<bool, bool, bool, int, std::uint64_t> cases[] = {
+        {true, false, false, 1, 0}, {false, true, false, 0, 0}, {false, false, true, 0, 0},
+        {true, true, false, 0, 0}, {true, false, true, 0, 0}, {false, false, false, 0, 1}};
+    // clang-format on
+    for (auto [pickerUp, sharing, settings, pickerFrames, drawn] : cases) {
+        screen.filterPickerOpen = pickerUp;
+        screen.sharingWindowOpen = sharing;
+        screen.settingsViewOpen = settings;
+        picker.frames = 0;
+        std::uint64_t before = screen.glview()->glLayer()->presentCount();
+        deliver();
+        EXPECT_EQ(picker.frames, pickerFrames);
+        EXPECT_EQ(screen.glview()->glLayer()->presentCount() - before, drawn);
+        EXPECT_EQ(screen.camTexture(), 0u) << "no texture outlives its frame";
+    }
+    screen.setFilterPicker(nullptr, nullptr);
+    // With nothing up, a slot without a program shows the yellow clear colour.
+    gpu::ShaderProgram* broken = screen.programArray()[6].get();
+    broken->disable();
+    broken->setFragShaderSource(std::nullopt);
+    screen.setFilter(broken);
+    EXPECT_EQ(screen.lastFilterUsed(), 6);
+    deliver();
+    EXPECT_TRUE(quorbit::testing::near(gpu::readFramebufferImage(*screen.glview()).pixel(160, 213),
+                                       {255, 255, 0}, 0));
 }
 
 // The keyboard and the wheel on the camera screen, its filter picker and its child screens,
@@ -178,15 +220,16 @@ void stroke(std::initializer_list<platform::Point> points) {
     platform::Window::dispatchTouch(TouchPhase::Ended, 1, *std::prev(points.end()));
 }
 
-// Where the distortions' centre sits, moved by a drag on the live view and put back by a
-// double tap.
-TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotations) {
+// Where the distortions' centre sits: moved by a drag on the live view, for both cameras and
+// at every rotation, kept by other filters and put back by a double tap.
+TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerOtherFiltersKeepItAndADoubleTapRecentres) {
+    ManualClock clock;
     // Light Tunnel leaves a sharp disc of the plain picture around its centre and shades what
     // lies well outside it: where the plain picture shows through tells where the centre is.
     constexpr int kLightTunnel = 14;
     // The finger's place as fractions of the live view (across, down), and its mirror image.
     const platform::Point finger{250.0 / 320, 110.0 / 427}, mirrored{70.0 / 320, 110.0 / 427};
-    for (auto [front, rotation] : {std::pair{true, 90}, {false, 90}, {true, 0}, {false, 270}}) {
+    for (auto [front, rotation] : {std::pair{false, 90}, {true, 0}, {false, 270}, {true, 90}}) {
         SCOPED_TRACE(::testing::Message() << front << " " << rotation);
         TimedScreen f("centre", 0, false, front, rotation);
         platform::Image plain = f.shown();
@@ -198,6 +241,7 @@ TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotation
             return platform::Point{live.minX() + p.x * live.width(),
                                    live.minY() + p.y * live.height()};
         };
+        auto centreIs = [&](platform::Point p) { return f.screen->distortionCentre() == p; };
         stroke({at({0.5, 0.5}), at({0.6, 0.4}), at(finger)});
         EXPECT_NEAR(f.screen->distortionCentre().x, finger.x, 1e-9);
         EXPECT_NEAR(f.screen->distortionCentre().y, finger.y, 1e-9);
@@ -209,36 +253,30 @@ TEST(DistortionCentre, ADragPutsTheEffectUnderTheFingerForBothCamerasAndRotation
         };
         EXPECT_LE(change(finger), 6);
         EXPECT_GT(change(mirrored), 10);
+        if (!front || rotation != 90) continue;
+        // Sepia has no centre: a drag leaves it where it is.
+        platform::Point before = f.screen->distortionCentre();
+        f.screen->setFilter(f.screen->programArray()[5].get());
+        EXPECT_FALSE(f.screen->filterHasCentre());
+        stroke({{160, 213}, {40, 40}});
+        EXPECT_TRUE(centreIs(before));
+        // Bulge (3), Stretch (10), Squish (11) and Light Tunnel (14) do; a drag past the edge
+        // stops at it.
+        for (int slot : {3, 10, 11, 14}) {
+            f.screen->setFilter(f.screen->programArray()[size_t(slot)].get());
+            EXPECT_TRUE(f.screen->filterHasCentre()) << slot;
+        }
+        stroke({{160, 213}, {400, -50}});
+        EXPECT_TRUE(centreIs({1.0, 0.0}));
+        // Two taps far apart in time are no double tap; two close together are.
+        f.tap(controls::kLiveView);
+        clock.advance(400ms);
+        f.tap(controls::kLiveView);
+        EXPECT_TRUE(centreIs({1.0, 0.0}));
+        clock.advance(200ms);
+        f.tap(controls::kLiveView);
+        EXPECT_TRUE(centreIs({0.5, 0.5}));
     }
-}
-
-TEST(DistortionCentre, DoubleTapRecentresAndOtherFiltersKeepItsPlace) {
-    ManualClock clock;
-    TimedScreen f("recentre", 0, false);
-    auto centreIs = [&](double x, double y) {
-        return f.screen->distortionCentre().x == x && f.screen->distortionCentre().y == y;
-    };
-    // Sepia has no centre: a drag leaves it where it is.
-    f.screen->setFilter(f.screen->programArray()[5].get());
-    EXPECT_FALSE(f.screen->filterHasCentre());
-    stroke({{160, 213}, {40, 40}});
-    EXPECT_TRUE(centreIs(0.5, 0.5));
-    // Bulge (3), Stretch (10), Squish (11) and Light Tunnel (14) do; a drag past the edge stops
-    // at it.
-    for (int slot : {3, 10, 11, 14}) {
-        f.screen->setFilter(f.screen->programArray()[size_t(slot)].get());
-        EXPECT_TRUE(f.screen->filterHasCentre()) << slot;
-    }
-    stroke({{160, 213}, {400, -50}});
-    EXPECT_TRUE(centreIs(1.0, 0.0));
-    // Two taps far apart in time are no double tap; two close together are.
-    f.tap(controls::kLiveView);
-    clock.advance(400ms);
-    f.tap(controls::kLiveView);
-    EXPECT_TRUE(centreIs(1.0, 0.0));
-    clock.advance(200ms);
-    f.tap(controls::kLiveView);
-    EXPECT_TRUE(centreIs(0.5, 0.5));
 }
 
 }  // namespace

@@ -184,102 +184,85 @@ TEST(ScreenFlash, OnlyTheFrontCameraWithTheFlashOnLightsAndTheChoiceIsKept) {
     }
 }
 
-// "Full" photos: the click and the thumbnail at once from the view, the camera's largest
-// still drawn through the same look and saved at its size while the live view runs on; a
-// still that fails gives the view's photo and a note. The settings row names the size.
-TEST(FullSizePhotos, AreTheCamerasLargestStillAndFallBackToTheViewsPhoto) {
-    for (bool fails : {false, true}) {
-        SCOPED_TRACE(fails ? "failing" : "full");
-        ScreenFixture f("full", 3, true, std::nullopt, [](platform::UserDefaults& d) {
-            d.setString(SettingsView::kPhotoSizeKey, SettingsView::kPhotoSizeFull);
-        });
-        f.device(true).largeStills = true;
-        if (fails) f.device(true).stillProblem = "the camera is busy";
-        f.show();
-        f.screen->setFilter(f.screen->programArray()[0].get());
-        EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Full (960 x 1280)");
-        f.deliver();
-        platform::Image shown = f.shown();
-        f.tap(controls::kShutter);
-        // At once: the thumbnail from the view, and the sign that it is being saved.
-        ASSERT_NE(f.screen->photoViewButton()->image(), nullptr);
-        EXPECT_EQ(f.screen->photoViewButton()->image()->pixels(), shown.pixels());
-        EXPECT_TRUE(f.screen->photoViewButton()->isSaving());
-        EXPECT_TRUE(f.camera->isRunning());
-        ASSERT_TRUE(f.waitForSave());
-        EXPECT_FALSE(f.screen->photoViewButton()->isSaving());
-        EXPECT_EQ(f.screen->stillNote()->isHidden(), !fails);
-        auto decoded = f.onlyPhoto();
-        ASSERT_TRUE(decoded);
-        // The view's photo keeps quality 95 (a first quantiser of 2); the still has 92 (3).
-        EXPECT_EQ(quorbit::testing::inspectJpeg(f.photos().front())->firstLuminanceQuant,
-                  fails ? 2 : 3);
-        if (fails) {
-            EXPECT_NE(f.screen->stillNote()->text().find("the camera is busy"), std::string::npos);
-            EXPECT_EQ(decoded->width(), shown.width());
-            EXPECT_EQ(decoded->height(), shown.height());
-            continue;
-        }
-        // Upright (the sensor lies on its side), and each quadrant of the photo shows what the
-        // view shows there.
-        ASSERT_TRUE(decoded->width() == 960 && decoded->height() == 1280);
-        for (auto [fx, fy] : {std::pair{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}})
-            EXPECT_LE(
-                colourDistance(decoded->pixel(int(fx * 960), int(fy * 1280)),
-                               shown.pixel(int(fx * shown.width()), int(fy * shown.height()))),
-                6)
-                << fx << ", " << fy;
-        // The row switches back to the screen's size.
-        f.screen->settingsView()->didSelectRow(
-            {SettingsView::kCameraSection, SettingsView::kPhotoSizeIndex});
-        EXPECT_EQ(f.defaults->stringForKey(SettingsView::kPhotoSizeKey), "screen");
-        EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Screen");
-    }
-}
-
-// The front camera's photos, of either size, are the view (mirrored) by default and its
-// mirror image when the user chooses to be seen as others see them; the bulge moved to the
-// left of the view lands on the right of such a photo. The back camera's are the view either
-// way.
-TEST(FrontPhotos, AreTheViewOrItsMirrorImageAsChosenAtEitherSize) {
-    for (int i = 0; i < 8; ++i) {
-        bool mirrored = i & 4, full = i & 2, front = i & 1;
-        SCOPED_TRACE(::testing::Message()
-                     << "mirrored " << mirrored << ", full " << full << ", front " << front);
-        ScreenFixture f("front", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
+// Photos of either size from either camera. The front camera's are the view (mirrored) by
+// default and its mirror image when the user chooses to be seen as others see them: the bulge
+// moved to the left of the view lands on the right of such a photo; the back camera's are the
+// view either way. "Full" photos: the click and the thumbnail at once from the view, the
+// camera's largest still drawn through the same look and saved at its size (quality 92) while
+// the live view runs on; a still that fails gives the view's photo (quality 95) and a note.
+// The settings row names the size.
+TEST(Photos, FrontPhotosMirrorAsChosenAndFullOnesAreTheLargestStillOrTheViewsPhoto) {
+    for (int i = 0; i < 9; ++i) {
+        bool fails = i == 8, mirrored = i & 4 || fails, full = i & 2 || fails,
+             front = i & 1 || fails;
+        SCOPED_TRACE(::testing::Message() << "mirrored " << mirrored << ", full " << full
+                                          << ", front " << front << (fails ? ", failing" : ""));
+        ScreenFixture f("photos", 3, true, std::nullopt, [&](platform::UserDefaults& d) {
             d.setBool(SettingsView::kMirrorFrontPhotosKey, mirrored);
-            d.setString(SettingsView::kPhotoSizeKey, full ? "full" : "screen");
+            d.setString(SettingsView::kPhotoSizeKey,
+                        full ? SettingsView::kPhotoSizeFull : "screen");
         });
         f.device(true).largeStills = true;
         f.device(false).largeStills = true;
+        if (fails) f.device(true).stillProblem = "the camera is busy";
         f.show();
         if (!front) f.tap(controls::kSwapCamera);
+        EXPECT_EQ(f.screen->settingsView()->photoSizeText(),
+                  full ? "Photo size: Full (960 x 1280)" : "Photo size: Screen");
         // Bulge, its centre dragged to the left of the view.
         f.screen->setFilter(f.screen->programArray()[3].get());
         f.screen->setDistortionCentre({0.25, 0.5});
         f.deliver();
         platform::Image view = f.shown();
         f.tap(controls::kShutter);
+        bool turned = front && !mirrored;
+        if (full) {  // at once: the thumbnail from the view, and the sign that it is being saved
+            ASSERT_NE(f.screen->photoViewButton()->image(), nullptr);
+            EXPECT_TRUE(turned || f.screen->photoViewButton()->image()->pixels() == view.pixels());
+            EXPECT_TRUE(f.screen->photoViewButton()->isSaving());
+            EXPECT_TRUE(f.camera->isRunning());
+        }
         ASSERT_TRUE(f.waitForSave());
+        EXPECT_FALSE(f.screen->photoViewButton()->isSaving());
+        EXPECT_EQ(f.screen->stillNote()->isHidden(), !fails);
+        EXPECT_TRUE(!fails ||
+                    f.screen->stillNote()->text().find("the camera is busy") != std::string::npos);
         auto photo = f.onlyPhoto();
         ASSERT_TRUE(photo);
-        ASSERT_EQ(photo->width(), full ? 960 : view.width());
+        EXPECT_EQ(quorbit::testing::inspectJpeg(f.photos().front())->firstLuminanceQuant,
+                  full && !fails ? 3 : 2);
+        // Upright (the sensor lies on its side).
+        ASSERT_EQ(photo->width(), full && !fails ? 960 : view.width());
+        ASSERT_EQ(photo->height(), full && !fails ? 1280 : view.height());
         // Each view pixel against the photo's pixel at the same place, or at the mirrored
         // place: the share of them that differ.
         auto differing = [&](bool mirror) {
             int off = 0, w = view.width(), h = view.height();
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
-                    int px = int((x + 0.5) * photo->width() / w);
-                    int py = int((y + 0.5) * photo->height() / h);
+                    int px = int((x + 0.5) * photo->width() / w),
+                        py = int((y + 0.5) * photo->height() / h);
                     if (mirror) px = photo->width() - 1 - px;
                     off += colourDistance(photo->pixel(px, py), view.pixel(x, y)) > 30;
                 }
             return double(off) / (w * h);
         };
-        bool turned = front && !mirrored;
         EXPECT_LT(differing(turned), 0.03);
         EXPECT_GT(differing(!turned), 0.2);
+        // Each quadrant's middle shows what the view shows there.
+        for (auto [fx, fy] : {std::pair{0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}}) {
+            int px = int(fx * photo->width()), py = int(fy * photo->height());
+            EXPECT_LE(colourDistance(photo->pixel(turned ? photo->width() - 1 - px : px, py),
+                                     view.pixel(int(fx * view.width()), int(fy * view.height()))),
+                      6)
+                << fx << ", " << fy;
+        }
+        if (i != 2) continue;
+        // The row switches back to the screen's size.
+        f.screen->settingsView()->didSelectRow(
+            {SettingsView::kCameraSection, SettingsView::kPhotoSizeIndex});
+        EXPECT_EQ(f.defaults->stringForKey(SettingsView::kPhotoSizeKey), "screen");
+        EXPECT_EQ(f.screen->settingsView()->photoSizeText(), "Photo size: Screen");
     }
 }
 
