@@ -9,10 +9,8 @@ TEST(CameraScreen, TheKeptSlotIsRestoredAndNoneChosenOpensThePicker) {
     // What is kept before the launch -> the slot in use (and kept) once the screen appeared;
     // the picker is up where it is 0.
     const std::optional<std::int64_t> none;
-    // clang-format off
     const std::pair<std::optional<std::int64_t>, int> cases[] = {
         {none, 0}, {0, 0}, {-1, 0}, {16, 0}, {-2, 0}, {99, 0}, {5, 5}, {15, 15}, {1, 1}};
-    // clang-format on
     for (auto [kept, slot] : cases) {
         SCOPED_TRACE(kept.value_or(-9));
         ScreenFixture f("restore", kept);
@@ -52,12 +50,10 @@ TEST(CameraScreen, ChildScreensOpenFromTheirControlsCloseThroughRestartAndWaitFo
     platform::RunLoop::main().runFor(100ms);
     EXPECT_EQ(f.photos().size(), 1u);
     EXPECT_TRUE(f.camera->isRunning());
-    // clang-format off
     const std::tuple<const char*, const char*, bool*> cases[] = {
         {controls::kFilters, controls::kPickerClose, &f.screen->filterPickerOpen},
         {controls::kSettings, controls::kSettingsBack, &f.screen->settingsViewOpen},
         {controls::kLastPhoto, controls::kShareBack, &f.screen->sharingWindowOpen}};
-    // clang-format on
     for (auto [open, back, flag] : cases) {
         SCOPED_TRACE(open);
         f.tap(open);
@@ -120,11 +116,9 @@ TEST(LiveView, ChildScreensDecideWhereFramesGoAndASlotWithoutProgramShowsTheClea
     RecordingPicker picker;
     screen.setFilterPicker(nullptr, &picker);
     // The picker, the share screen, the settings up -> frames to the picker, frames drawn.
-    // clang-format off
     const std::tuple<bool, bool, bool, int, std::uint64_t> cases[] = {
         {true, false, false, 1, 0}, {false, true, false, 0, 0}, {false, false, true, 0, 0},
-        {true, true, false, 0, 0}, {true, false, true, 0, 0}, {false, false, false, 0, 1}};
-    // clang-format on
+        {true, true, false, 0, 0},  {true, false, true, 0, 0},  {false, false, false, 0, 1}};
     for (auto [pickerUp, sharing, settings, pickerFrames, drawn] : cases) {
         screen.filterPickerOpen = pickerUp;
         screen.sharingWindowOpen = sharing;

@@ -115,12 +115,10 @@ TEST(ControlArt, TheThumbnailCropsThePhotoToFillItsSquare) {
 TEST(ControlButton, DrawsItsGlyphInTheMiddleInTheStateItIsIn) {
     ControlButton button(Glyph::Settings, Rect(0, 0, 60, 44), 24);
     EXPECT_EQ(button.glyphRect(), Rect(18, 10, 24, 24));
-    // clang-format off
     const std::tuple<Glyph, bool, bool, ControlState> cases[] = {
         {Glyph::Settings, true, true, ControlState::Pressed},
         {Glyph::Settings, true, false, ControlState::Disabled},
         {Glyph::Filters, false, true, ControlState::Normal}};
-    // clang-format on
     for (auto [glyph, highlighted, enabled, state] : cases) {
         button.setGlyph(glyph);
         button.setHighlighted(highlighted);

@@ -92,9 +92,8 @@ TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) 
         EXPECT_EQ(window->findControl(controls::preview(slot)),
                   picker().glViews()[size_t(slot)].get());
     // The page whose left edge is nearest; at exactly half a page the higher one.
-    // clang-format off
-    const std::pair<double, int> offsets[] = {{0, 0}, {159, 0}, {160, 1}, {479, 1}, {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
-    // clang-format on
+    const std::pair<double, int> offsets[] = {{0, 0},   {159, 0}, {160, 1}, {479, 1},
+                                              {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
     for (auto [x, page] : offsets) {
         scroll().setContentOffset({x, 0});
         EXPECT_EQ(picker().pageControl()->currentPage(), page) << x;
