@@ -8,6 +8,7 @@
 
 #include "platform/core/Bundle.h"
 #include "platform/desktop/UrlOpener.h"
+#include "platform/gfx/ImageCodec.h"
 #include "screens/camera/CameraScreenSupport.h"
 
 namespace quorbit::camera_screen::testing {
@@ -37,13 +38,10 @@ struct TrashHome : ::testing::Environment {
     (TrashHome::path(), ::testing::AddGlobalTestEnvironment(new TrashHome));
 
 platform::Image filled(std::uint8_t r, std::uint8_t g, std::uint8_t b, int w = 96, int h = 64) {
-    platform::Image image(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            auto* p = image.pixel(x, y);
-            p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
-        }
-    return image;
+    std::vector<std::uint8_t> rgba;
+    for (int i = 0; i < w * h; ++i)
+        rgba.insert(rgba.end(), {r, g, b, 255});
+    return platform::Image(w, h, std::move(rgba));
 }
 
 bool near(const platform::Image* image, int r, int g, int b) {

@@ -5,7 +5,6 @@
 #include <array>
 #include <thread>
 
-#include "platform/gfx/ImageCodec.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
@@ -148,13 +147,6 @@ struct ScreenFixture {
         for (auto& entry : std::filesystem::directory_iterator(albumFolder, ec))
             if (entry.path().extension() == ".jpg") found.push_back(entry.path());
         return found;
-    }
-    // The album's one photo, decoded; nothing where there is not exactly one.
-    std::optional<platform::Image> onlyPhoto() const {
-        auto all = photos();
-        if (all.size() != 1) return std::nullopt;
-        auto decoded = platform::ImageCodec::readFile(all.front());
-        return decoded ? std::optional(*decoded) : std::nullopt;
     }
     bool waitForSave() {
         return platform::RunLoop::main().runUntil([&] { return !screen->isTakingPhoto; }, 5s);

@@ -76,8 +76,7 @@ TEST(ControlArt, EveryGlyphIsLightInkInItsSquareAtEveryScaleAndEachStateShows) {
         pictures.push_back(drawn(glyph, 2));
         double disabled = Ink(drawn(glyph, 2, ControlState::Disabled), 2, square).alphaSum;
         EXPECT_LT(disabled, 0.5 * Ink(pictures.back(), 2, square).alphaSum);
-        EXPECT_GT(differingPixels(drawn(glyph, 2, ControlState::Pressed), pictures.back()), 40)
-            << "a press shows";
+        EXPECT_GT(differingPixels(drawn(glyph, 2, ControlState::Pressed), pictures.back()), 40);
     }
     for (size_t i = 0; i < pictures.size(); ++i)
         for (size_t j = i + 1; j < pictures.size(); ++j)

@@ -49,8 +49,8 @@ TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape
     for (Size picture : {Size{480, 640}, Size{640, 480}}) {
         f.screen->setPictureSize(picture);
         for (const WindowCase& c : kWindows) {
-            SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " @" << c.scale
-                                              << ", picture " << picture.width);
+            SCOPED_TRACE(::testing::Message()
+                         << c.width << "x" << c.height << " " << picture.width);
             Rect screen = f.to(c);
             bool portrait = c.width < c.height;
             Rect live = inWindow(f.control(controls::kLiveView));

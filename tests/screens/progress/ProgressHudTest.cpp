@@ -173,11 +173,9 @@ TEST(ProgressHud, CancelRunsOnceByEscapeAndKeepsTheKeys) {
     Rect box((320 - hud->width()) / 2, (480 - hud->height()) / 2, hud->width(), hud->height());
     Rect b = button->frame();
     EXPECT_GE(b.minY(), hud->label().frame().maxY());
-    EXPECT_TRUE(box.contains(b.origin) && b.maxX() <= box.maxX() && b.maxY() <= box.maxY())
-        << "button outside the box";
+    EXPECT_TRUE(box.contains(b.origin) && b.maxX() <= box.maxX() && b.maxY() <= box.maxY());
     EXPECT_EQ(window->hitTest({b.midX(), b.midY()}), button.get());
-    EXPECT_TRUE(platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Return}, true))
-        << "kept by the overlay";
+    EXPECT_TRUE(platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Return}, true));
     EXPECT_EQ(cancels, 0);
     for (int i = 0; i < 2; ++i) {  // once only
         platform::Window::dispatchKey(KeyEvent{KeyEvent::Key::Escape}, true);
@@ -191,8 +189,9 @@ TEST(ProgressHud, CancelRunsOnceByEscapeAndKeepsTheKeys) {
 
 // The grace time shows the box only while a task is in progress; the minimum show time
 // holds it up for the remainder after an early hide; either animation brings the box up and
-// takes it down within its duration, reporting it hidden once at the end.
-TEST(ProgressHudTiming, GraceAndMinimumShowTimesAndAnimations) {
+// takes it down within its duration, reporting it hidden once at the end. Pending timers and
+// animations give way to a later call.
+TEST(ProgressHudTiming, GraceAndMinimumShowTimesAnimationsAndTheLatestCallWins) {
     for (bool task : {false, true}) {
         ManualClock clock;
         Overlay o;
@@ -234,10 +233,6 @@ TEST(ProgressHudTiming, GraceAndMinimumShowTimesAndAnimations) {
         clock.advance(40ms);
         EXPECT_TRUE(o.hidden == 1 && o.hud->alpha() == 0);
     }
-}
-
-// Pending timers and animations give way to a later call.
-TEST(ProgressHudTiming, TheLatestShowOrHideWins) {
     ManualClock clock;
     Overlay hiddenInGrace, shownAgain, hiddenTwice, shownWhileFading;
     hiddenInGrace.hud->setGraceTime(1.0);
@@ -258,11 +253,9 @@ TEST(ProgressHudTiming, TheLatestShowOrHideWins) {
     shownAgain.hud->show(false);
     clock.advance(2s);
     EXPECT_EQ(hiddenInGrace.hud->alpha(), 0) << "a hidden box never comes up";
-    EXPECT_TRUE(shownAgain.hud->alpha() == 1 && shownAgain.hidden == 0)
-        << "a pending hide is called off by showing again";
+    EXPECT_TRUE(shownAgain.hud->alpha() == 1 && shownAgain.hidden == 0);
     EXPECT_EQ(hiddenTwice.hidden, 1) << "two waiting hides hide once";
-    EXPECT_TRUE(shownWhileFading.hud->alpha() == 1 && shownWhileFading.hidden == 0)
-        << "a fade-out is called off by showing again";
+    EXPECT_TRUE(shownWhileFading.hud->alpha() == 1 && shownWhileFading.hidden == 0);
     EXPECT_EQ(shownWhileFading.hud->superview(), shownWhileFading.parent.get());
 }
 

@@ -206,8 +206,7 @@ TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message()
-                     << c.storeId << " " << c.infoKeys.size() << " " << c.centre);
+        SCOPED_TRACE(&c - cases);
         change([&](P::Services& s) { s.infoKeys = c.infoKeys, s.storeId = c.storeId; });
         fs::remove(dir / "opened");
         c.centre ? void(std::ofstream(dir / "centre")) : void(fs::remove(dir / "centre"));
