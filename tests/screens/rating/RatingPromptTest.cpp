@@ -173,8 +173,10 @@ TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnWithAWayOutToTheNetwork) 
     }
 }
 
-// After "Remind me later" the next ask is a day later; after "No, Thanks" never.
-TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
+// After "Remind me later" the next ask is a day later; after "No, Thanks" never. The rate
+// button opens the software centre's page, or the web page where a phone-only bundle asks for
+// it or no software centre takes appstream: links.
+TEST_F(RatingPromptTest, EachAnswerIsKeptLaterAsksADayLaterAndRateOpensTheCentreElseTheWeb) {
     prepare(5, kT0 - 8 * kDay);
     ASSERT_TRUE(use());
     answer(2);
@@ -188,11 +190,6 @@ TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
     clock = kT0 + 60 * kDay;
     EXPECT_FALSE(use());
     EXPECT_EQ(opened(), "");
-}
-
-// The rate button opens the software centre's page, or the web page where a phone-only
-// bundle asks for it or no software centre takes appstream: links.
-TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
     const std::string centre = "appstream://" + kId + "\n",
                       web = "https://flathub.org/apps/" + kId + "\n";
     const std::string phone = P::kOrientationsInfoKey, tablet = P::kTabletOrientationsInfoKey;

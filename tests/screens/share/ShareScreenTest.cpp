@@ -157,8 +157,9 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
 }
 
 // The Facebook row, by network and sign-in state: the no-network alert, the sign-in in the
-// browser with the post waiting for it, or the upload showing its progress to "Complete".
-TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
+// browser with the post waiting for it, or the upload showing its progress to "Complete";
+// an upload the service turns down alerts.
+TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetworkAndAFailedUploadAlerts) {
     // clang-format off
     const struct { bool online, signedIn, alert, browser, upload; } cases[] = {
         {false, false, true, false, false}, {false, true, true, false, false},
@@ -211,16 +212,14 @@ TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
         EXPECT_FALSE(store->boolForKey(kOneClickPublishKey)) << cancelled;
         EXPECT_FALSE(screen->getIsLoggedInToFB()) << cancelled;
     }
-}
-
-// An answer the client does not accept brings the failure alert, not "Complete" (which
-// answers fail is the request's own test).
-TEST_F(ShareScreen, AFailedUploadAlerts) {
+    // An answer the client does not accept brings the failure alert, not "Complete" (which
+    // answers fail is the request's own test).
+    again();
     configuration.graphURL = service.url("/canned/");
     service.setCanned("me", R"({"id":"7","name":"Ann"})");
     service.setCanned("me/photos", "<html>Internal Server Error</html>", 500);
     saveSignIn();
-    auto screen = makeScreen(true);
+    screen = makeScreen(true);
     screen->publishPhotoCurrentImage();
     auto hud = screen->HUD();
     ASSERT_TRUE(hud);
@@ -316,20 +315,9 @@ TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndTheSettingsRowSignsOutAndIn) {
     EXPECT_FALSE(store->boolForKey(kOneClickPublishKey));
 }
 
-TEST_F(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    // clang-format off
-    for (auto [t, name] : {std::pair{1325291400, "Flurio-20111231243000"}, {1325509509, "Flurio-20120102130509"}, {1325548799, "Flurio-20120102235959"}})
-        EXPECT_EQ(PhotoViewController::attachmentName(std::chrono::system_clock::from_time_t(t)), name);
-    // clang-format on
-    unsetenv("TZ");
-    tzset();
-}
-
 // The rows; the e-mail row runs the mail program found first on PATH with the subject, the
 // body (the store link once) and the attachment as a JPEG file.
-TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
+TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgramNamedByTheHourFromOneToTwentyFour) {
     // Writes its arguments, each ended by a NUL, and keeps a copy of the attachment.
     fs::path bin = scratch
                        ->write("bin/xdg-email", "#!/bin/sh\ncd \"" + dir.string() +
@@ -370,6 +358,15 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     EXPECT_EQ(decoded->width(), 40);
     EXPECT_FALSE(AlertView::visibleAlert());
     fs::remove_all(attached.parent_path());
+    // Attachment names count hours from 1 to 24.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // clang-format off
+    for (auto [t, name] : {std::pair{1325291400, "Flurio-20111231243000"}, {1325509509, "Flurio-20120102130509"}, {1325548799, "Flurio-20120102235959"}})
+        EXPECT_EQ(PhotoViewController::attachmentName(std::chrono::system_clock::from_time_t(t)), name);
+    // clang-format on
+    unsetenv("TZ");
+    tzset();
 }
 
 // Taking a photo, refusing one while busy and failing are the camera screen's tests, through
