@@ -113,6 +113,22 @@ TEST_F(Recording, FramesTheEncoderCannotTakeAreDroppedAndCountedNotQueued) {
     EXPECT_EQ(std::uint64_t(testing::probeClip(clips->front()).frames), added);
 }
 
+TEST_F(Recording, WithoutAnH264EncoderClipsAreVp8InWebm) {
+    RecordingOptions o = options();
+    o.skipEncoders = {"vah264enc", "vaapih264enc", "v4l2h264enc", "openh264enc", "x264enc"};
+    auto started = VideoRecorder::start(o);
+    ASSERT_TRUE(started) << started.error().localizedDescription();
+    EXPECT_EQ((*started)->encoder().encoder, "vp8enc");
+    feed(**started, 1s);
+    auto clips = (*started)->finish();
+    ASSERT_TRUE(clips && clips->size() == 1);
+    EXPECT_EQ(clips->front().extension(), ".webm");
+    testing::ClipInfo clip = testing::probeClip(clips->front());
+    EXPECT_EQ(clip.error, "");
+    EXPECT_TRUE(clip.hasAudio);
+    EXPECT_EQ(std::uint64_t(clip.frames), (*started)->framesAdded());
+}
+
 TEST_F(Recording, ALongRecordingGoesOnInNumberedFilesThatEachPlay) {
     RecordingOptions o = options();
     o.sound = false;
