@@ -18,7 +18,7 @@ namespace quorbit::platform {
 
 // A headless host on the main run loop with one visible window, as the application has.
 struct HeadlessApp {
-    explicit HeadlessApp(double scale = 1) : HeadlessApp(optionsWithScale(scale)) {}
+    explicit HeadlessApp(double scale = 1) : HeadlessApp(withScale(scale)) {}
     // With the given options (headless is set).
     explicit HeadlessApp(HostOptions options) {
         options.headless = true;
@@ -38,29 +38,25 @@ struct HeadlessApp {
         host.reset();
         Application::shared().reset();
     }
-    std::unique_ptr<Host> host;
-    std::shared_ptr<Window> window;
-
-  private:
-    static HostOptions optionsWithScale(double scale) {
+    static HostOptions withScale(double scale) {
         HostOptions options;
         options.scale = scale;
         return options;
     }
+    std::unique_ptr<Host> host;
+    std::shared_ptr<Window> window;
 };
 
 // Events handed to a host as SDL delivers them, in window pixels.
-inline void sendMouse(Host& host, Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+inline SDL_Event sdlEvent(Uint32 type) {
     SDL_Event e{};
     e.type = type;
-    if (type == SDL_MOUSEMOTION) {
-        e.motion.x = x;
-        e.motion.y = y;
-    } else {
-        e.button.button = button;
-        e.button.x = x;
-        e.button.y = y;
-    }
+    return e;
+}
+inline void sendMouse(Host& host, Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+    SDL_Event e = sdlEvent(type);
+    if (type == SDL_MOUSEMOTION) e.motion.x = x, e.motion.y = y;
+    if (type != SDL_MOUSEMOTION) e.button.button = button, e.button.x = x, e.button.y = y;
     host.handleEvent(e);
 }
 inline void sendClick(Host& host, int x, int y) {
@@ -69,24 +65,21 @@ inline void sendClick(Host& host, int x, int y) {
 }
 // A key pressed and let go.
 inline void sendKey(Host& host, SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
-    SDL_Event e{};
-    e.type = e.key.type = SDL_KEYDOWN;
+    SDL_Event e = sdlEvent(SDL_KEYDOWN);
     e.key.keysym.sym = sym;
     e.key.keysym.mod = mod;
     e.key.repeat = repeat;
     host.handleEvent(e);
-    e.type = e.key.type = SDL_KEYUP;
+    e.type = SDL_KEYUP;
     host.handleEvent(e);
 }
 inline void sendText(Host& host, const char* text) {
-    SDL_Event e{};
-    e.type = SDL_TEXTINPUT;
+    SDL_Event e = sdlEvent(SDL_TEXTINPUT);
     std::strncpy(e.text.text, text, sizeof e.text.text - 1);
     host.handleEvent(e);
 }
 inline void sendWindowEvent(Host& host, Uint8 what) {
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
+    SDL_Event e = sdlEvent(SDL_WINDOWEVENT);
     e.window.windowID = SDL_GetWindowID(host.window());
     e.window.event = what;
     host.handleEvent(e);
