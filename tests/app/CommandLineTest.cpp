@@ -203,16 +203,6 @@ TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
                 << outcome.out;
         EXPECT_THAT(outcome.err, HasSubstr(c.refused));
     }
-
-    // The application on such a source shows its note on the live view and keeps working.
-    std::string script = file("nocamera.script",
-                              "expect-control picker-close\ntap-control picker-close\n"
-                              "expect-control camera-unavailable\ntap 160 200\nwait 100\n"
-                              "screenshot shot.png\nquit\n");
-    Outcome app =
-        run({"--headless", "--camera", "image:" + corrupt, "--script", script}, {.cwd = dir});
-    EXPECT_EQ(app.status, 0) << app.err;
-    EXPECT_TRUE(readFile(dir / "shot.png"));
 }
 
 // A URL for another application is refused before anything is sent or started. With no

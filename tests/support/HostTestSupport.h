@@ -85,7 +85,7 @@ inline void sendWindowEvent(Host& host, Uint8 what) {
     host.handleEvent(e);
 }
 
-// A view that records the touches it gets.
+// A view that records the touches and the right clicks it gets.
 class TouchRecorder : public View {
   public:
     using View::View;
@@ -97,7 +97,12 @@ class TouchRecorder : public View {
     void touchesMoved(const std::vector<Touch>& t) override { add(TouchPhase::Moved, t); }
     void touchesEnded(const std::vector<Touch>& t) override { add(TouchPhase::Ended, t); }
     void touchesCancelled(const std::vector<Touch>& t) override { add(TouchPhase::Cancelled, t); }
+    bool secondaryClick(Point at) override {
+        rightClicks.push_back(at);
+        return true;
+    }
     std::vector<Event> events;
+    std::vector<Point> rightClicks;
     // The phases alone, as words with a space between: "began moved ended".
     std::string phases() const {
         static const char* const names[] = {"began", "moved", "ended", "cancelled"};
