@@ -32,28 +32,23 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
     app.setMainWindow(window);
     app.setDelegate(&delegate.callbacks());
 
-    struct Step {
-        const char* name;
-        void (platform::Application::*event)();
-        int launches;
-        bool animating;
-        int waits;
-    } steps[] = {
-        {"launch", &platform::Application::finishLaunching, 1, false, 0},
-        {"active", &platform::Application::becomeActive, 1, true, 0},
-        {"background", &platform::Application::enterBackground, 1, false, 0},
-        {"foreground", &platform::Application::enterForeground, 2, false, 0},
-        {"active", &platform::Application::becomeActive, 2, true, 0},
-        {"inactive", &platform::Application::resignActive, 2, false, 0},
-        {"active", &platform::Application::becomeActive, 2, true, 0},
-        {"terminate", &platform::Application::terminate, 2, false, 1},
+    using A = platform::Application;
+    // Each step, then the launches counted, whether the timer runs, the waits for the prompt.
+    const std::tuple<const char*, void (A::*)(), int, bool, int> steps[] = {
+        {"launch", &A::finishLaunching, 1, false, 0},
+        {"active", &A::becomeActive, 1, true, 0},
+        {"background", &A::enterBackground, 1, false, 0},
+        {"foreground", &A::enterForeground, 2, false, 0},
+        {"active", &A::becomeActive, 2, true, 0},
+        {"inactive", &A::resignActive, 2, false, 0},
+        {"active", &A::becomeActive, 2, true, 0},
+        {"terminate", &A::terminate, 2, false, 1},
     };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.name);
-        (app.*step.event)();
-        EXPECT_EQ(launches, step.launches);
-        EXPECT_EQ(screen->isAnimating(), step.animating);
-        EXPECT_EQ(waits, step.waits);
+    for (const auto& [name, event, launchesAfter, animating, waitsAfter] : steps) {
+        SCOPED_TRACE(name);
+        (app.*event)();
+        EXPECT_EQ(std::tuple(launches, screen->isAnimating(), waits),
+                  std::tuple(launchesAfter, animating, waitsAfter));
     }
     EXPECT_EQ(launchedHandler, 1);
     EXPECT_EQ(delegate.window(), window);

@@ -129,14 +129,13 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     const std::string tooLong = longest + "a";
     // Escapes reach the application as they were sent, whatever their case.
     const std::string escaped = "fb123://authorize#access_token=T%2f1%2F";
-    // clang-format off
     const std::vector<Case> cases = {
         {"one URL, then the end", kUrl, "ok\n", {kUrl}},
         {"two URLs: the first only", std::string(kUrl) + "\nfb123://#two\n", "ok\n", {kUrl}},
         {"escapes untouched", escaped + "\r\n", "ok\n", {escaped}},
         {"another scheme", "https://evil.example/\n", "no\n", {}},
         {"a scheme we merely start", "fb1234://authorize#access_token=x\n", "no\n", {}},
-        {"a control character", "fb123://authorize#a\x01" "b\n", "no\n", {}},
+        {"a control character", "fb123://authorize#a\001b\n", "no\n", {}},
         {"the longest URL", longest, "ok\n", {longest}},
         {"the longest URL, then a newline", longest + "\n", "ok\n", {longest}},
         {"a byte longer", tooLong, "no\n", {}},
@@ -145,7 +144,6 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
         // A stream the peer never ends is cut off once it is longer than any URL.
         {"no end", "fb123://" + std::string(100000, 'a'), "no\n", {}},
     };
-    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         got.clear();

@@ -27,13 +27,11 @@ class Translation : public testing::ScratchFolderTest {
 // takes a tap and a screenshot, and the program keeps working.
 TEST_F(Translation, ScreensAndAlertsFollowLanguageWithNoCameraToShow) {
     // The language, the picker's close button, the live view's note, the settings' alert.
-    // clang-format off
     const std::array<std::string, 4> cases[] = {
         {"de", "Schließen", "Kamera nicht verfügbar", "Facebook nicht nutzbar"},
         {"pl", "Zamknij", "Kamera niedostępna", "Nie można użyć Facebooka"},
         {"xx", "Close", "Camera not available", "Cannot use Facebook"},
     };
-    // clang-format on
     // No picture to show: the live view says so. No network: the settings row says so.
     std::string corrupt = file("corrupt.png", "\x89PNG\r\n\x1a\nnot really");
     for (const auto& [language, close, note, alert] : cases) {

@@ -32,13 +32,11 @@ TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
     // A side is 320 to 7680 points; a flag without its value, or with a bad one, is refused.
     for (const char* size : {"320x7680", "7680x320"})
         EXPECT_TRUE(HostOptions::parse({"--size", size})) << size;
-    // clang-format off
     const std::pair<const char*, std::vector<const char*>> refused[] = {
         {"--size", {"319x480", "320x7681", "320", "x480", "320x480x2", "-320x480"}},
         {"--script", {""}},
         {"--scale", {"0", "2x", "nan", "100"}},
     };
-    // clang-format on
     for (const auto& [flag, values] : refused) {
         EXPECT_FALSE(HostOptions::parse({flag})) << flag;
         for (const char* value : values)
@@ -79,14 +77,12 @@ TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
                 up = &Application::enterForeground, end = &Application::terminate;
     // Minimised while active: resign first; restored: foreground, then active. Repeated and
     // unpaired events change nothing.
-    // clang-format off
     const Case cases[] = {
         {{launch, active}, "launched active"},
         {{launch, active, down, active}, "launched active resign background foreground active"},
         {{active, launch, resign, active, active, up}, "launched active"},
         {{launch, active, end, end, active}, "launched active resign terminate"},
     };
-    // clang-format on
     for (const auto& c : cases) {
         Recorder recorder;
         Application& app = Application::shared();
@@ -243,7 +239,6 @@ TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
     struct Case {
         const char *named, *wayland, *x11, *driver;
     };
-    // clang-format off
     const Case cases[] = {
         {nullptr, "wayland-0", ":0", "wayland,x11"},
         {nullptr, "wayland-0", nullptr, "wayland"},
@@ -252,7 +247,6 @@ TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
         {"x11", "wayland-0", ":0", ""},  // the user's choice wins
         {nullptr, nullptr, nullptr, ""},
     };
-    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(preferredVideoDriver(c.named, c.wayland, c.x11), c.driver)
             << c.named << " " << c.wayland << " " << c.x11;
@@ -279,7 +273,6 @@ TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {
 
 TEST(ScriptParse, ChecksEveryLineAndNamesTheFirstBadOne) {
     // The script's text, and the start of its error (null: it parses).
-    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
         {"# a comment\n\nwait 10   # resting\nquit\n", nullptr},
         {"tap 1.5 2\ndrag 0 0 10 10 200\nexpect-alert Failed\nscreenshot out/a b.png", nullptr},
@@ -295,7 +288,6 @@ TEST(ScriptParse, ChecksEveryLineAndNamesTheFirstBadOne) {
         {"key ctrl+\n", "s:1: \"ctrl+\" is not a key SDL knows"},
         {"key space\nkey nokey\n", "s:2: \"nokey\" is not a key SDL knows"},
     };
-    // clang-format on
     for (const auto& [text, error] : cases) {
         SCOPED_TRACE(text);
         auto parsed = ScriptRunner::parse(text, "s");
@@ -322,7 +314,6 @@ TEST(ScriptParse, AScriptFileIsReadUpToItsLimit) {
 
 TEST(ScriptParse, ScriptTextInMessagesHasControlBytesEscapedAndLongLinesCut) {
     std::string e = "\xc3\xa9";  // one two-byte character
-    // clang-format off
     const std::pair<std::string, std::string> cases[] = {
         {"plain words", "plain words"},
         {"a\tb\r\x1b[31m\x7f", "a\\x09b\\x0d\\x1b[31m\\x7f"},
@@ -331,7 +322,6 @@ TEST(ScriptParse, ScriptTextInMessagesHasControlBytesEscapedAndLongLinesCut) {
         {std::string(79, 'x') + e, std::string(79, 'x') + "..."},  // never half a character
         {std::string(78, 'x') + e + "y", std::string(78, 'x') + e + "..."},
     };
-    // clang-format on
     for (const auto& [text, echoed] : cases)
         EXPECT_EQ(ScriptRunner::echo(text), echoed) << text;
 
@@ -415,7 +405,6 @@ TEST_F(ScriptRun, KeysAndTheWheelArriveAsFromAKeyboardAndAMouse) {
 }
 
 TEST_F(ScriptRun, AFailedCommandStopsTheRunAndNamesItsLine) {
-    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
         {"tap 1 1\ntap-control ghost\ntap 2 2\n", "t.script:2: tap-control ghost: no visible"},
         {"tap-control under\ntap 2 2\n", "t.script:1: tap-control under: cannot tap \"under\""},
@@ -426,7 +415,6 @@ TEST_F(ScriptRun, AFailedCommandStopsTheRunAndNamesItsLine) {
         {"tap-row 0\n", "t.script:1: tap-row 0: no table on screen"},
         {"screenshot /proc/nonexistent/x.png\n", "t.script:1: screenshot"},
     };
-    // clang-format on
     for (const auto& [script, message] : cases) {
         pad->events.clear();
         fails(script, message);
