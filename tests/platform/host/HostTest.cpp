@@ -68,29 +68,25 @@ struct Recorder {
 
 TEST(Application, LifecycleCallsAreWellFormedWhateverTheEventOrder) {
     using Event = void (Application::*)();
-    struct Case {
-        std::vector<Event> events;
-        const char* calls;
-    };
     const Event launch = &Application::finishLaunching, active = &Application::becomeActive,
                 resign = &Application::resignActive, down = &Application::enterBackground,
                 up = &Application::enterForeground, end = &Application::terminate;
     // Minimised while active: resign first; restored: foreground, then active. Repeated and
     // unpaired events change nothing.
-    const Case cases[] = {
+    const std::pair<std::vector<Event>, const char*> cases[] = {
         {{launch, active}, "launched active"},
         {{launch, active, down, active}, "launched active resign background foreground active"},
         {{active, launch, resign, active, active, up}, "launched active"},
         {{launch, active, end, end, active}, "launched active resign terminate"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [events, calls] : cases) {
         Recorder recorder;
         Application& app = Application::shared();
         app.reset();
         app.setDelegate(&recorder.delegate);
-        for (auto event : c.events)
+        for (auto event : events)
             (app.*event)();
-        EXPECT_EQ(recorder.calls, c.calls);
+        EXPECT_EQ(recorder.calls, calls);
         app.reset();
     }
 }
@@ -123,45 +119,37 @@ TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
               Application::Orientation::PortraitUpsideDown);
 }
 
-TEST(Host, MouseBecomesOneFingerInPointsAndTheRightButtonAClickOfItsOwn) {
+// At scale 2: the mouse is one finger, in points, and its right button a click of its own; a
+// resized window is laid out, drawn and touched at its new size.
+TEST(Host, MouseAndFingersTouchInPointsAndAResizedWindowIsLaidOutAndDrawn) {
     HeadlessApp app(2);
     EXPECT_EQ(app.host->pixelWidth(), 640);
     auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    pad->setAutoresizingMask(View::FlexibleWidth | View::FlexibleHeight);
+    pad->setBackgroundColor(Color{0, 0, 1, 1});
     app.window->addSubview(pad);
-    auto mouse = [&](Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
-        sendMouse(*app.host, type, x, y, button);
-    };
-    mouse(SDL_MOUSEMOTION, 2, 2);  // no button down: no touch
-    mouse(SDL_MOUSEBUTTONDOWN, 20, 40, SDL_BUTTON_RIGHT);
-    mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
-    mouse(SDL_MOUSEMOTION, 60, 40);
-    mouse(SDL_MOUSEBUTTONUP, 60, 80);
+    sendMouse(*app.host, SDL_MOUSEMOTION, 2, 2);  // no button down: no touch
+    sendMouse(*app.host, SDL_MOUSEBUTTONDOWN, 20, 40, SDL_BUTTON_RIGHT);
+    sendMouse(*app.host, SDL_MOUSEBUTTONDOWN, 20, 40);
+    sendMouse(*app.host, SDL_MOUSEMOTION, 60, 40);
+    sendMouse(*app.host, SDL_MOUSEBUTTONUP, 60, 80);
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     ASSERT_EQ(pad->phases(), "began moved ended");
     EXPECT_EQ(pad->rightClicks, (std::vector<Point>{{10, 20}}));
     EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
     EXPECT_EQ(pad->events[1].at, (Point{30, 20}));
     EXPECT_EQ(pad->events[2].at, (Point{30, 40}));
-
     // Focus lost in the middle of a touch cancels it.
-    mouse(SDL_MOUSEBUTTONDOWN, 20, 40);
+    sendMouse(*app.host, SDL_MOUSEBUTTONDOWN, 20, 40);
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
-    mouse(SDL_MOUSEBUTTONUP, 20, 40);
+    sendMouse(*app.host, SDL_MOUSEBUTTONUP, 20, 40);
     EXPECT_EQ(pad->phases(), "began moved ended began cancelled");
-}
 
-TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
-    HeadlessApp app(2);
-    auto pad = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
-    pad->setAutoresizingMask(View::FlexibleWidth | View::FlexibleHeight);
-    pad->setBackgroundColor(Color{0, 0, 1, 1});
-    app.window->addSubview(pad);
     // A corner piece that keeps to the bottom right.
     auto corner = std::make_shared<View>(Rect(300, 460, 20, 20));
     corner->setAutoresizingMask(View::FlexibleLeftMargin | View::FlexibleTopMargin);
     corner->setBackgroundColor(Color{1, 0, 0, 1});
     pad->addSubview(corner);
-
     app.host->resizeWindow(700, 400);
     EXPECT_EQ(app.host->pointSize(), (Size{700, 400}));
     EXPECT_EQ(std::pair(app.host->pixelWidth(), app.host->pixelHeight()), std::pair(1400, 800));
@@ -169,15 +157,14 @@ TEST(Host, AResizedWindowIsLaidOutTouchedAndDrawnAtItsNewSize) {
     EXPECT_EQ(app.window->frame(), Rect(0, 0, 700, 400));
     EXPECT_EQ(corner->frame(), Rect(680, 380, 20, 20));
     EXPECT_EQ(app.host->resizeCount(), 1);
-
     // The whole new window is drawn, its last pixels included.
     auto shot = app.host->screenshot();
     ASSERT_TRUE(shot);
     ASSERT_EQ(std::pair(shot->width(), shot->height()), std::pair(1400, 800));
     EXPECT_TRUE(testing::near(shot->pixel(1399, 799), {255, 0, 0}, 0));
     EXPECT_TRUE(testing::near(shot->pixel(10, 10), {0, 0, 255}, 0));
-
     // A finger in the middle of the window lands in the middle of its points.
+    pad->events.clear();
     SDL_Event finger = sdlEvent(SDL_FINGERDOWN);
     finger.tfinger.x = 0.5f;
     finger.tfinger.y = 0.25f;
@@ -196,9 +183,6 @@ TEST(Host, WindowKeysAndWheelNotches) {
     app.host->install(loop);
     auto screen = std::make_shared<KeyScreen>();
     app.window->setRootViewController(screen);
-    auto key = [&](SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
-        sendKey(*app.host, sym, mod, repeat);
-    };
     auto wheel = [&](float x, float y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
         SDL_Event e = sdlEvent(SDL_MOUSEWHEEL);
         e.wheel.preciseX = x;
@@ -207,9 +191,9 @@ TEST(Host, WindowKeysAndWheelNotches) {
         app.host->handleEvent(e);
     };
 
-    key(SDLK_SPACE, KMOD_LSHIFT);
-    key(SDLK_SPACE, KMOD_NONE, 1);
-    key(SDLK_PAGEDOWN);
+    sendKey(*app.host, SDLK_SPACE, KMOD_LSHIFT);
+    sendKey(*app.host, SDLK_SPACE, KMOD_NONE, 1);
+    sendKey(*app.host, SDLK_PAGEDOWN);
     wheel(0, 0.5f);  // half a notch: nothing yet
     wheel(0, 0.5f);  // a whole notch away from the user
     wheel(1, -2);
@@ -219,14 +203,14 @@ TEST(Host, WindowKeysAndWheelNotches) {
 
     // F11 and Ctrl+Q belong to the window: no screen hears them.
     bool wasFull = SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN;
-    key(SDLK_F11);
+    sendKey(*app.host, SDLK_F11);
     EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
-    key(SDLK_F11, KMOD_NONE, 1);  // held: no second switch
+    sendKey(*app.host, SDLK_F11, KMOD_NONE, 1);  // held: no second switch
     EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
-    key(SDLK_F11);
-    key(SDLK_q);
+    sendKey(*app.host, SDLK_F11);
+    sendKey(*app.host, SDLK_q);
     EXPECT_FALSE(loop.quitting());
-    key(SDLK_q, KMOD_RCTRL);
+    sendKey(*app.host, SDLK_q, KMOD_RCTRL);
     EXPECT_TRUE(loop.quitting());
     EXPECT_EQ(screen->log.size(), 7u);
     EXPECT_EQ(screen->log.back(), "q");
@@ -236,10 +220,8 @@ TEST(Host, WindowKeysAndWheelNotches) {
 }
 
 TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
-    struct Case {
-        const char *named, *wayland, *x11, *driver;
-    };
-    const Case cases[] = {
+    // The video driver named by the user, WAYLAND_DISPLAY, DISPLAY, and what SDL is asked for.
+    const std::array<const char*, 4> cases[] = {
         {nullptr, "wayland-0", ":0", "wayland,x11"},
         {nullptr, "wayland-0", nullptr, "wayland"},
         {"", "wayland-0", "", "wayland"},
@@ -247,9 +229,9 @@ TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
         {"x11", "wayland-0", ":0", ""},  // the user's choice wins
         {nullptr, nullptr, nullptr, ""},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(preferredVideoDriver(c.named, c.wayland, c.x11), c.driver)
-            << c.named << " " << c.wayland << " " << c.x11;
+    for (const auto& [named, wayland, x11, driver] : cases)
+        EXPECT_EQ(preferredVideoDriver(named, wayland, x11), driver)
+            << named << " " << wayland << " " << x11;
 }
 
 TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {
