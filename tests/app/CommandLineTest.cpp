@@ -16,29 +16,25 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using namespace quorbit::testing;
 using platform::Image;
 using platform::ImageCodec::readFile;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using testing::JpegKind;
-using testing::kSanitized;
 using ::testing::Not;
-using testing::Outcome;
-using testing::Rgb;
-using testing::RunOptions;
 using Args = std::vector<std::string>;
 
-class CommandLine : public testing::ScratchFolderTest {
+class CommandLine : public ScratchFolderTest {
   protected:
     CommandLine() : ScratchFolderTest("quorbit-cli-") {}
     // A small PNG in dir, as in.png.
     std::string picture(int width, int height) {
-        auto png = platform::ImageCodec::encodePng(testing::quadrantPicture(width, height));
+        auto png = platform::ImageCodec::encodePng(quadrantPicture(width, height));
         return file("in.png", png.value());
     }
     Outcome run(const Args& args, const RunOptions& options = {}) {
-        return testing::runQuorbit(args, dir, options);
+        return runQuorbit(args, dir, options);
     }
     // The render command's arguments, written to out unless another output is named.
     Args render(const std::string& input, std::string filter = "Normal", std::string to = "") {
@@ -49,8 +45,7 @@ class CommandLine : public testing::ScratchFolderTest {
 
 TEST_F(CommandLine, UsageErrorsHelpAndVersionHaveTheirExitStatus) {
     std::string in = picture(8, 8);
-    // The arguments, the status, and the message: on standard output with status 0, else on
-    // standard error after the usage.
+    // The message is on standard output with status 0, else on standard error with the usage.
     // clang-format off
     const std::tuple<Args, int, std::string> cases[] = {
         {{"--version"}, 0, "quorbit 0."},
@@ -105,8 +100,7 @@ TEST_F(CommandLine, AFilterThatCannotBeBuiltFailsTheToolsAndIsLogged) {
     const char* resources = std::getenv("QUORBIT_RESOURCES");
     ASSERT_TRUE(resources);
     std::string input = picture(32, 24);
-    // The filter, its slot, its shader's text (none: the file is missing), and what the message
-    // says after the filter's name.
+    // The filter, its slot, its shader (none: missing), what is said after the filter's name.
     // clang-format off
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {"Sepia", 5, "", "Sepia.fsh is missing or unreadable in "},
@@ -171,8 +165,7 @@ TEST_F(CommandLine, SignalsEndAHeadlessRunPromptlyWithTheirStatusAndLeaveNothing
 TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
     std::string input = picture(32, 24);
     std::string corrupt = file("corrupt.png", "\x89PNG\r\n\x1a\nnot really");
-    // The source, whether it is listed as a front and a back camera (else "no camera found"),
-    // and what standard error says.
+    // Whether the source is listed, as a front and a back camera, and what standard error says.
     const std::tuple<std::string, bool, std::string> cases[] = {
         {"image:" + input, true, ""},
         {"image:" + corrupt, false, "(front) cannot be used: "},
@@ -191,17 +184,14 @@ TEST_F(CommandLine, ListsOnlyCamerasThatOpen) {
     }
 }
 
-// A URL for another application is refused before anything is sent or started. With no
-// instance the URL starts the application, which takes it. A second launch with a window brings
-// the running one to the front and ends; a headless run and one with --new-instance start all
-// the same.
+// A URL for another application is refused at once. With no instance the URL starts the
+// application, which takes it; a second launch with a window brings the running one to the
+// front and ends; a headless run and one with --new-instance start all the same.
 TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     const fs::path socket = dir / "quorbit" / "incoming.sock";
     std::string quit = file("quit.script", "wait-frames 2\nquit\n");
-    // Each run in a folder of its own (its output files there), with the private scratch folder
-    // as runtime folder and app identifier 123. A sign-in that is taken loads the user from
-    // the Facebook endpoints: nothing listens there, so it fails at once and nothing leaves
-    // the machine.
+    // Each run in a folder of its own, with app identifier 123. A sign-in that is taken loads
+    // the user from the Facebook endpoints: nothing listens there, nothing leaves the machine.
     RunOptions options{.env = {{"XDG_RUNTIME_DIR", dir.string()},
                                {"QUORBIT_CONFIG_DIR", (dir / "config").string()},
                                {"QUORBIT_FB_APP_ID", "123"},
@@ -211,7 +201,7 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
         options.env.emplace_back("QUORBIT_FB_" + endpoint + "_URL", "http://127.0.0.1:9/");
     auto launch = [&](const std::string& tag, const Args& args) {
         fs::create_directory(dir / tag);
-        return testing::runQuorbit(args, dir / tag, options);
+        return runQuorbit(args, dir / tag, options);
     };
     Outcome other = launch("other", {"https://example.invalid/"});
     EXPECT_EQ(other.status, 1);
@@ -252,21 +242,18 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     }
 }
 
-// What each reader refuses is the readers' own test; here the commands refuse it in time, with
-// a message and exit status 1, within a bound on memory, and say so when the memory for a
-// picture they may read cannot be had.
+// What each reader refuses is the readers' own test; here the commands refuse it in time and
+// memory, with a message and status 1, as they do when a picture's memory cannot be had.
 TEST_F(CommandLine, CommandsRefuseWhatTheyCannotReadOrHaveNoMemoryFor) {
-    std::string jpeg = testing::encodeJpeg(testing::quadrantPicture(64, 48), JpegKind::Baseline);
-    std::string pngBomb = file("bomb.png", testing::pngClaiming(16384, 16384));
-    std::string jpegBomb =
-        file("bomb.jpg", testing::withoutScanData(testing::withClaimedSize(jpeg, 30000, 30000)));
+    std::string jpeg = encodeJpeg(quadrantPicture(64, 48), JpegKind::Baseline);
+    std::string pngBomb = file("bomb.png", pngClaiming(16384, 16384));
+    std::string jpegBomb = file("bomb.jpg", withoutScanData(withClaimedSize(jpeg, 30000, 30000)));
     // Within the largest size, 4096 x 4096 pixels (64 MiB): the PNG fails where the picture is
     // made, the progressive JPEG where the decoder keeps its coefficients.
-    std::string png = file("large.png", testing::pngClaiming(4096, 4096));
+    std::string png = file("large.png", pngClaiming(4096, 4096));
     std::string progressive = file(
-        "large.jpg", testing::withClaimedSize(testing::encodeJpeg(testing::quadrantPicture(64, 64),
-                                                                  JpegKind::Progressive444),
-                                              4096, 4096));
+        "large.jpg",
+        withClaimedSize(encodeJpeg(quadrantPicture(64, 64), JpegKind::Progressive444), 4096, 4096));
     std::string fifo = (dir / "pipe").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string longScript = file("long.script", "wait 1\n");
@@ -307,10 +294,9 @@ TEST_F(CommandLine, CommandsRefuseWhatTheyCannotReadOrHaveNoMemoryFor) {
 }
 
 TEST_F(CommandLine, TheLargestPictureAcceptedRendersWithinTheMemoryBound) {
-    // 4096 x 4096, progressive with full-resolution colour: the decoder keeps every
-    // coefficient (96 MiB) beside the picture itself (64 MiB).
-    std::string input = file("large.jpg", testing::encodeJpeg(testing::quadrantPicture(4096, 4096),
-                                                              JpegKind::Progressive444, 75));
+    // Progressive with full-resolution colour: every coefficient (96 MiB) beside the picture.
+    std::string input =
+        file("large.jpg", encodeJpeg(quadrantPicture(4096, 4096), JpegKind::Progressive444, 75));
     Outcome outcome = run(render(input));
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     auto rendered = readFile(out);
@@ -321,8 +307,7 @@ TEST_F(CommandLine, TheLargestPictureAcceptedRendersWithinTheMemoryBound) {
 }
 
 TEST_F(CommandLine, MapsNoWebEngineLibraryAndDeletesEveryGlObjectItMade) {
-    // Live frames, a tap on the live surface, a screenshot (a read-back through the
-    // compositor) and more frames after it.
+    // Live frames, a tap on the live surface, a screenshot (a read-back) and more frames.
     std::string script = file("run.script",
                               "wait-frames 15\ntap 160 200\nwait 100\n"
                               "screenshot shot.png\nwait-frames 5\nquit\n");
@@ -335,14 +320,12 @@ TEST_F(CommandLine, MapsNoWebEngineLibraryAndDeletesEveryGlObjectItMade) {
     for (const char* library : {"quorbit-webengine", "libWPEWebKit", "libWPEBackend", "libwpe-",
                                 "libsoup", "libjavascriptcore"})
         EXPECT_THAT(outcome.err, Not(HasSubstr(library)));
-    // At exit the count of GL objects must be back where it started, or the run fails and
-    // names what was left.
+    // At exit the count of GL objects is back where it started, else the run names the rest.
     EXPECT_THAT(outcome.err, Not(HasSubstr("GL objects left at exit")));
     std::smatch made;
     const std::regex deleted("all ([0-9]+) GL objects made in the run were deleted at exit");
     ASSERT_TRUE(std::regex_search(outcome.err, made, deleted));
-    // The compositor's and the sixteen filters' programs, the live surface, and a texture
-    // for each frame at least.
+    // The compositor's and the filters' programs, the live surface, a texture for each frame.
     EXPECT_GT(std::stoll(made[1]), 20 + 16 + 2);
 }
 
@@ -358,14 +341,14 @@ TEST_F(CommandLine, FullSizePhotosAreTheCamerasStillUprightThroughTheLook) {
         fs::path run = dir / std::to_string(rotation);
         file(std::to_string(rotation) + "/config/defaults.json",
              R"({"PhotoSize": "full", "LastFilterUsed": 9})");
-        Outcome outcome = testing::runQuorbit(
-            {"--headless", "--camera",
-             "synthetic:back:rotation=" + std::to_string(rotation) + ":size=4000x3000", "--script",
-             script},
-            run,
-            {.limit = 120s,
-             .env = {{"QUORBIT_CONFIG_DIR", (run / "config").string()},
-                     {"QUORBIT_PICTURES_DIR", (run / "album").string()}}});
+        Outcome outcome =
+            runQuorbit({"--headless", "--camera",
+                        "synthetic:back:rotation=" + std::to_string(rotation) + ":size=4000x3000",
+                        "--script", script},
+                       run,
+                       {.limit = 120s,
+                        .env = {{"QUORBIT_CONFIG_DIR", (run / "config").string()},
+                                {"QUORBIT_PICTURES_DIR", (run / "album").string()}}});
         ASSERT_EQ(outcome.status, 0) << outcome.err;
         std::vector<fs::path> photos(fs::directory_iterator(run / "album"), {});
         ASSERT_EQ(photos.size(), 1u);
@@ -375,12 +358,12 @@ TEST_F(CommandLine, FullSizePhotosAreTheCamerasStillUprightThroughTheLook) {
         int coloured = 0;
         for (int y = 0; y < height; y += 7)
             for (int x = 0; x < width; x += 7)
-                coloured += !testing::isGrey(photo->pixel(x, y), 6);
+                coloured += !isGrey(photo->pixel(x, y), 6);
         EXPECT_EQ(coloured, 0) << "Grayscale leaves no colour";
     }
 }
 
-// The colours of testing::quadrantPicture.
+// The colours of quadrantPicture.
 const Rgb kRed{200, 40, 40}, kGreen{40, 200, 40}, kBlue{40, 40, 200}, kWhite{230, 230, 230};
 
 // The render commands called in this process, on a 640 x 480 picture of quadrants.
@@ -388,7 +371,7 @@ class RenderCommands : public CommandLine {
   protected:
     void SetUp() override {
         CommandLine::SetUp();
-        ASSERT_TRUE(platform::ImageCodec::writePng(testing::quadrantPicture(640, 480), input));
+        ASSERT_TRUE(platform::ImageCodec::writePng(quadrantPicture(640, 480), input));
     }
     // The picture rendered from picture through filter, with the extra arguments given.
     Image rendered(const std::string& picture, const std::string& filter, const Args& extra = {}) {
@@ -404,13 +387,12 @@ class RenderCommands : public CommandLine {
 
 TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
     // The input turned a quarter clockwise, as a portrait picture: blue | red over white | green.
-    Image landscape = testing::quadrantPicture(640, 480), portrait(480, 640);
+    Image landscape = quadrantPicture(640, 480), portrait(480, 640);
     for (int y = 0; y < 640; ++y)
         for (int x = 0; x < 480; ++x)
             std::copy_n(landscape.pixel(y, 479 - x), 4, portrait.pixel(x, y));
     ASSERT_TRUE(platform::ImageCodec::writePng(portrait, path("portrait.png")));
-    // The input, the arguments after it, the size, and the colours of the quadrants: top
-    // left, top right, bottom left, bottom right.
+    // The input, the arguments after it, the size, the quadrants' colours in reading order.
     const std::tuple<std::string, Args, int, int, std::array<Rgb, 4>> cases[] = {
         {input, {}, 427, 320, {kRed, kGreen, kBlue, kWhite}},
         {input, {"--rotation", "0"}, 427, 320, {kRed, kGreen, kBlue, kWhite}},
@@ -423,16 +405,15 @@ TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
         Image image = rendered(picture, "Normal", extra);
         ASSERT_EQ(std::pair(image.width(), image.height()), std::pair(width, height));
         for (int q = 0; q < 4; ++q)
-            EXPECT_TRUE(
-                testing::near(image.pixel(q % 2 ? width - 40 : 40, q / 2 ? height - 40 : 40),
-                              quadrants[size_t(q)]))
+            EXPECT_TRUE(near(image.pixel(q % 2 ? width - 40 : 40, q / 2 ? height - 40 : 40),
+                             quadrants[size_t(q)]))
                 << "quadrant " << q;
     }
 }
 
 TEST_F(RenderCommands, OtherSizesAreScaledToCoverAndTheCentreMovesTheDistortion) {
     // The middle half of a picture twice as wide is what the 640 x 480 one shows.
-    Image wide(1280, 480), quadrants = testing::quadrantPicture(640, 480);
+    Image wide(1280, 480), quadrants = quadrantPicture(640, 480);
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 1280; ++x)
             std::copy_n(quadrants.pixel(std::clamp(x - 320, 0, 639), y), 4, wide.pixel(x, y));
@@ -446,7 +427,7 @@ TEST_F(RenderCommands, OtherSizesAreScaledToCoverAndTheCentreMovesTheDistortion)
     long differing = 0;
     for (int y = 0; y < moved.height(); ++y)
         for (int x = 0; x < moved.width(); ++x)
-            differing += testing::colourDistance(moved.pixel(x, y), centred.pixel(x, y)) > 30;
+            differing += colourDistance(moved.pixel(x, y), centred.pixel(x, y)) > 30;
     EXPECT_GT(differing, 1000);
 }
 
@@ -499,19 +480,19 @@ TEST_F(RenderCommands, ContactSheetShowsSixteenPreviewsAtThePickersPlaces) {
         long cleared = 0, dark = 0;
         for (int dy = 42; dy < 42 + 108; dy += 4)
             for (int dx = 0; dx < 144; dx += 4) {
-                cleared += testing::near(sheet->pixel(x + dx, y + dy), {255, 0, 255}, 0);
-                dark += testing::near(sheet->pixel(x + dx, y + dy), {0, 0, 0}, 0);
+                cleared += near(sheet->pixel(x + dx, y + dy), {255, 0, 255}, 0);
+                dark += near(sheet->pixel(x + dx, y + dy), {0, 0, 0}, 0);
             }
         EXPECT_EQ(cleared, 0) << "slot " << slot;
         EXPECT_LT(dark, 36 * 27 / 2) << "slot " << slot;
     }
-    EXPECT_TRUE(testing::near(sheet->pixel(11 + 20, 11 + 42 + 20), kRed));
-    EXPECT_TRUE(testing::near(sheet->pixel(11 + 124, 11 + 42 + 20), kGreen));
-    EXPECT_TRUE(testing::near(sheet->pixel(11 + 20, 11 + 42 + 88), kBlue));
+    EXPECT_TRUE(near(sheet->pixel(11 + 20, 11 + 42 + 20), kRed));
+    EXPECT_TRUE(near(sheet->pixel(11 + 124, 11 + 42 + 20), kGreen));
+    EXPECT_TRUE(near(sheet->pixel(11 + 20, 11 + 42 + 88), kBlue));
     for (int page = 1; page < 4; ++page)
         for (int d : {20, 70, 130})
-            EXPECT_EQ(testing::colourDistance(sheet->pixel(11 + d, 11 + d),
-                                              sheet->pixel(320 * page + 11 + d, 11 + d)),
+            EXPECT_EQ(colourDistance(sheet->pixel(11 + d, 11 + d),
+                                     sheet->pixel(320 * page + 11 + d, 11 + d)),
                       0);
 }
 

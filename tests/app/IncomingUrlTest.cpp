@@ -118,18 +118,13 @@ TEST_F(IncomingUrlTest, TheFolderIsPrivateToTheUser) {
 TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     auto listener = listening();
     ASSERT_TRUE(listener);
-    struct Case {
-        const char* name;
-        std::string bytes;
-        std::string answer;
-        std::vector<std::string> handled;
-    };
     // The longest URL there may be, and one a byte longer.
     const std::string longest = "fb123://" + std::string(IncomingUrl::kMaxUrlLength - 8, 'a');
     const std::string tooLong = longest + "a";
     // Escapes reach the application as they were sent, whatever their case.
     const std::string escaped = "fb123://authorize#access_token=T%2f1%2F";
-    const std::vector<Case> cases = {
+    // What is sent, the answer and the URLs handled.
+    const std::tuple<const char*, std::string, std::string, std::vector<std::string>> cases[] = {
         {"one URL, then the end", kUrl, "ok\n", {kUrl}},
         {"two URLs: the first only", std::string(kUrl) + "\nfb123://#two\n", "ok\n", {kUrl}},
         {"escapes untouched", escaped + "\r\n", "ok\n", {escaped}},
@@ -144,12 +139,12 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
         // A stream the peer never ends is cut off once it is longer than any URL.
         {"no end", "fb123://" + std::string(100000, 'a'), "no\n", {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, bytes, answer, handled] : cases) {
+        SCOPED_TRACE(name);
         got.clear();
         // The peer ends its stream after what it sends, but for the one far longer than a URL.
-        EXPECT_EQ(exchange(c.bytes, c.bytes.size() < 20000), c.answer);
-        EXPECT_EQ(got, c.handled);
+        EXPECT_EQ(exchange(bytes, bytes.size() < 20000), answer);
+        EXPECT_EQ(got, handled);
     }
 }
 
