@@ -31,7 +31,6 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
     auto window = std::make_shared<platform::Window>();
     app.setMainWindow(window);
     app.setDelegate(&delegate.callbacks());
-
     using A = platform::Application;
     // Each step, then the launches counted, whether the timer runs, the waits for the prompt.
     const std::tuple<const char*, void (A::*)(), int, bool, int> steps[] = {
@@ -54,7 +53,6 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
     EXPECT_EQ(delegate.window(), window);
     // A URL that is not the Facebook client's: the application says nobody took it.
     EXPECT_FALSE(app.openURL("fb123://authorize#access_token=x"));
-
     // A screen already gone is left alone.
     quorbitAppDelegate another({[&](bool) { ++launches; }, [] {}});
     another.setViewController(std::make_shared<camera_screen::quorbitViewController>(

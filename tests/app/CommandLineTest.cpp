@@ -207,7 +207,6 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     EXPECT_EQ(other.status, 1);
     EXPECT_THAT(other.err, HasSubstr("not a URL for fb123:"));
     EXPECT_FALSE(fs::exists(socket));
-
     // A window on SDL's offscreen driver, up long enough for the launches beside it.
     std::string wait = file("wait.script", "wait 6000\nquit\n");
     auto instance = std::async(std::launch::async, [&] {
@@ -217,7 +216,6 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     for (int i = 0; i < 1000 && !fs::exists(socket); ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(fs::exists(socket));
-
     auto start = std::chrono::steady_clock::now();
     // With a script of its own, so that it ends should it not hand over.
     Outcome second = launch("second", {"--script", quit});
@@ -225,7 +223,6 @@ TEST_F(CommandLine, TheUrlStartsTheApplicationAndASecondLaunchHandsOverToIt) {
     Outcome headless = launch("headless", {"--headless", "--script", quit});
     Outcome another = launch("another", {"--new-instance", "--script", quit});
     Outcome first = instance.get();
-
     EXPECT_EQ(first.status, 0) << first.err;
     EXPECT_THAT(first.err, HasSubstr("handed the URL this run started with to the application"));
     EXPECT_THAT(first.err, Not(HasSubstr("secret-token"))) << "the token reached the log";

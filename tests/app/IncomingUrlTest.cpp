@@ -57,7 +57,6 @@ class IncomingUrlTest : public ::testing::Test {
         });
         return std::move(listener.value());
     }
-
     // Runs work on another thread while the main loop serves the socket.
     template <typename F>
     auto offMain(F work) {
@@ -71,7 +70,6 @@ class IncomingUrlTest : public ::testing::Test {
         platform::RunLoop::main().runUntil([&] { return done.load(); }, 10s);
         return future.get();
     }
-
     // Sends raw bytes on a fresh connection and reads the answer until the server closes.
     std::string exchange(const std::string& bytes, bool endStream) {
         return offMain([&] {
@@ -83,7 +81,6 @@ class IncomingUrlTest : public ::testing::Test {
             return answer;
         });
     }
-
     testing::ScratchDir scratch{"runtime"};
     const fs::path& runtime = scratch.path();
     testing::ScopedEnv env{{{"XDG_RUNTIME_DIR", runtime.string()}}};
@@ -165,7 +162,6 @@ TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
     ASSERT_TRUE(handed);
     EXPECT_EQ(handed->taken, true);
     EXPECT_EQ(got, std::vector<std::string>{kUrl});
-
     // The last silent peer, still waiting, is let go after a second.
     auto closed = offMain([last = silent.back()] {
         auto start = std::chrono::steady_clock::now();
@@ -218,7 +214,6 @@ TEST_F(IncomingUrlTest, OneInstanceAtATimeAStaleSocketIsReplacedAndTheAnswerSays
     ASSERT_TRUE(IncomingUrl::folder());
     close(socketAt(runtime / "quorbit" / "incoming.sock", true));
     ASSERT_TRUE(fs::exists(runtime / "quorbit" / "incoming.sock"));
-
     // No instance: the caller is handed the listener and becomes the instance.
     auto handed = IncomingUrl::handOff(kUrl, kScheme);
     ASSERT_TRUE(handed) << handed.error().localizedDescription();
@@ -232,7 +227,6 @@ TEST_F(IncomingUrlTest, OneInstanceAtATimeAStaleSocketIsReplacedAndTheAnswerSays
     auto second = IncomingUrl::listen(kScheme);
     ASSERT_FALSE(second);
     EXPECT_EQ(second.error().code, long(IncomingUrlError::AlreadyRunning));
-
     for (bool taking : {true, false}) {
         take = taking;
         auto answer = offMain([] { return IncomingUrl::handOff("FB123://authorize#x", kScheme); });

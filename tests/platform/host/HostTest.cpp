@@ -23,11 +23,9 @@ TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
     auto ok = HostOptions::parse({"--camera", "synthetic", "--headless", "--script", "a.txt",
                                   "--scale", "2", "--size", "1280x800"});
     ASSERT_TRUE(ok);
-    EXPECT_TRUE(ok->headless);
-    EXPECT_EQ(ok->width, 1280);
-    EXPECT_EQ(ok->height, 800);
+    EXPECT_EQ(std::tuple(ok->headless, ok->width, ok->height, ok->scale),
+              std::tuple(true, 1280, 800, 2));
     EXPECT_EQ(ok->scriptPath, "a.txt");
-    EXPECT_EQ(ok->scale, 2);
     EXPECT_EQ(ok->rest, (std::vector<std::string>{"--camera", "synthetic"}));
     // A side is 320 to 7680 points; a flag without its value, or with a bad one, is refused.
     for (const char* size : {"320x7680", "7680x320"})
@@ -54,9 +52,8 @@ struct Recorder {
                 calls += (calls.empty() ? "" : " ") + std::string(name);
             };
         };
-        delegate.didFinishLaunching = [launched = note("launched")](Application& app) {
-            launched(app);
-            return true;
+        delegate.didFinishLaunching = [n = note("launched")](Application& app) {
+            return n(app), true;
         };
         delegate.willResignActive = note("resign");
         delegate.didBecomeActive = note("active");
@@ -101,7 +98,6 @@ TEST(Host, WindowEventsBecomeLifecycleCallsAndNotifications) {
                        SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_FOCUS_GAINED})
         sendWindowEvent(*app.host, what);
     EXPECT_EQ(recorder.calls, "launched active resign background foreground active");
-
     std::vector<std::string> orientations;
     auto id = NotificationCenter::defaultCenter().addObserver(
         kDeviceOrientationDidChangeNotification, nullptr,
@@ -144,7 +140,6 @@ TEST(Host, MouseAndFingersTouchInPointsAndAResizedWindowIsLaidOutAndDrawn) {
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     sendMouse(*app.host, SDL_MOUSEBUTTONUP, 20, 40);
     EXPECT_EQ(pad->phases(), "began moved ended began cancelled");
-
     // A corner piece that keeps to the bottom right.
     auto corner = std::make_shared<View>(Rect(300, 460, 20, 20));
     corner->setAutoresizingMask(View::FlexibleLeftMargin | View::FlexibleTopMargin);
@@ -177,48 +172,6 @@ TEST(Host, MouseAndFingersTouchInPointsAndAResizedWindowIsLaidOutAndDrawn) {
     EXPECT_EQ(Window::screenBounds(), Rect(0, 0, 320, 480));
 }
 
-TEST(Host, WindowKeysAndWheelNotches) {
-    HeadlessApp app(2);
-    RunLoop loop;  // Ctrl+Q ends this loop, not the tests' main one
-    app.host->install(loop);
-    auto screen = std::make_shared<KeyScreen>();
-    app.window->setRootViewController(screen);
-    auto wheel = [&](float x, float y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
-        SDL_Event e = sdlEvent(SDL_MOUSEWHEEL);
-        e.wheel.preciseX = x;
-        e.wheel.preciseY = y;
-        e.wheel.direction = direction;
-        app.host->handleEvent(e);
-    };
-
-    sendKey(*app.host, SDLK_SPACE, KMOD_LSHIFT);
-    sendKey(*app.host, SDLK_SPACE, KMOD_NONE, 1);
-    sendKey(*app.host, SDLK_PAGEDOWN);
-    wheel(0, 0.5f);  // half a notch: nothing yet
-    wheel(0, 0.5f);  // a whole notch away from the user
-    wheel(1, -2);
-    wheel(1, 0, SDL_MOUSEWHEEL_FLIPPED);
-    EXPECT_EQ(screen->log, (std::vector<std::string>{"  shift", "  repeat", "key 14", "wheel 0,-1",
-                                                     "wheel 1,2", "wheel -1,0"}));
-
-    // F11 and Ctrl+Q belong to the window: no screen hears them.
-    bool wasFull = SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN;
-    sendKey(*app.host, SDLK_F11);
-    EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
-    sendKey(*app.host, SDLK_F11, KMOD_NONE, 1);  // held: no second switch
-    EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
-    sendKey(*app.host, SDLK_F11);
-    sendKey(*app.host, SDLK_q);
-    EXPECT_FALSE(loop.quitting());
-    sendKey(*app.host, SDLK_q, KMOD_RCTRL);
-    EXPECT_TRUE(loop.quitting());
-    EXPECT_EQ(screen->log.size(), 7u);
-    EXPECT_EQ(screen->log.back(), "q");
-
-    app.window->setRootViewController(nullptr);
-    app.host->install(RunLoop::main());
-}
-
 TEST(Host, AWindowedRunIsANativeWaylandClientWhereACompositorIsAnnounced) {
     // The video driver named by the user, WAYLAND_DISPLAY, DISPLAY, and what SDL is asked for.
     const std::array<const char*, 4> cases[] = {
@@ -245,7 +198,6 @@ TEST(Host, DrawsOnlyWhenSomethingChangedAndSleepsWhenIdle) {
     view->setAlpha(0.5);
     RunLoop::main().runFor(50ms);
     EXPECT_EQ(app.host->framesDrawn(), frames + 1);
-
     // An idle application costs (almost) no CPU time (the process's, all threads).
     std::clock_t before = std::clock();
     RunLoop::main().runFor(2s);
@@ -306,7 +258,6 @@ TEST(ScriptParse, ScriptTextInMessagesHasControlBytesEscapedAndLongLinesCut) {
     };
     for (const auto& [text, echoed] : cases)
         EXPECT_EQ(ScriptRunner::echo(text), echoed) << text;
-
     // The parser's messages echo that way, however long or strange the line.
     auto parsed =
         ScriptRunner::parse("tap \x1b]0;owned\x07 1\n" + std::string(5000, 'z') + "\n", "s");
@@ -355,7 +306,6 @@ TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
     auto png = dir / "shot.png";
     passes("tap 10 20\ndrag 10 100 200 120 100\ntap-control pad\nexpect-control pad\nscreenshot " +
            png.string() + "\nquit\ntap 1 1\n");
-
     // A tap; a drag from its start to its end, moving right once per refresh; tap-control at
     // the pad's centre; nothing after quit.
     auto& e = pad->events;
@@ -369,7 +319,6 @@ TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
         EXPECT_GT(e[i].at.x, e[i - 1].at.x);
     EXPECT_EQ(e[e.size() - 3].at, (Point{200, 120}));
     EXPECT_EQ(e[e.size() - 2].at, (Point{160, 120}));
-
     auto image = ImageCodec::readFile(png);
     ASSERT_TRUE(image) << image.error().localizedDescription();
     ASSERT_EQ(std::pair(image->width(), image->height()), std::pair(320, 480));
@@ -377,9 +326,43 @@ TEST_F(ScriptRun, TapsDragsAndScreenshotsReachTheApplication) {
     EXPECT_EQ(image->pixel(5, 470)[0], 0);
 }
 
-TEST_F(ScriptRun, KeysAndTheWheelArriveAsFromAKeyboardAndAMouse) {
+// Keys and wheel notches reach the screen from the window and from a script alike.
+TEST_F(ScriptRun, KeysAndTheWheelReachTheScreenFromTheWindowAndFromAScript) {
+    RunLoop loop;  // Ctrl+Q ends this loop, not the tests' main one
+    app.host->install(loop);
     auto screen = std::make_shared<KeyScreen>();
     app.window->setRootViewController(screen);
+    auto wheel = [&](float x, float y, Uint32 direction = SDL_MOUSEWHEEL_NORMAL) {
+        SDL_Event e = sdlEvent(SDL_MOUSEWHEEL);
+        e.wheel.preciseX = x;
+        e.wheel.preciseY = y;
+        e.wheel.direction = direction;
+        app.host->handleEvent(e);
+    };
+    sendKey(*app.host, SDLK_SPACE, KMOD_LSHIFT);
+    sendKey(*app.host, SDLK_SPACE, KMOD_NONE, 1);
+    sendKey(*app.host, SDLK_PAGEDOWN);
+    wheel(0, 0.5f);  // half a notch: nothing yet
+    wheel(0, 0.5f);  // a whole notch away from the user
+    wheel(1, -2);
+    wheel(1, 0, SDL_MOUSEWHEEL_FLIPPED);
+    EXPECT_EQ(screen->log, (std::vector<std::string>{"  shift", "  repeat", "key 14", "wheel 0,-1",
+                                                     "wheel 1,2", "wheel -1,0"}));
+    // F11 and Ctrl+Q belong to the window: no screen hears them.
+    bool wasFull = SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN;
+    sendKey(*app.host, SDLK_F11);
+    EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
+    sendKey(*app.host, SDLK_F11, KMOD_NONE, 1);  // held: no second switch
+    EXPECT_NE(bool(SDL_GetWindowFlags(app.host->window()) & SDL_WINDOW_FULLSCREEN), wasFull);
+    sendKey(*app.host, SDLK_F11);
+    sendKey(*app.host, SDLK_q);
+    EXPECT_FALSE(loop.quitting());
+    sendKey(*app.host, SDLK_q, KMOD_RCTRL);
+    EXPECT_TRUE(loop.quitting());
+    EXPECT_EQ(screen->log.size(), 7u);
+    EXPECT_EQ(screen->log.back(), "q");
+    app.host->install(RunLoop::main());
+    screen->log.clear();
     passes("key shift+F\nkey page down\nkey Return\nkey ctrl+1\nwheel 0 -2\nwheel 0.5 0\nquit\n");
     EXPECT_EQ(screen->log,
               (std::vector<std::string>{"f shift", "key 14", "key 2", "1 ctrl", "wheel 0,2"}));
@@ -433,7 +416,6 @@ TEST_F(ScriptRun, AlertButtonsAndTableRowsAreTappedThroughTheScreen) {
     EXPECT_EQ(clicked, 1);
     EXPECT_EQ(AlertView::visibleAlert(), nullptr);
     alert.reset();
-
     // Rows count on over sections: row 3 is the second row of the second section.
     auto table = std::make_shared<TableView>(Rect(0, 240, 320, 240));
     TableViewDataSource source;
