@@ -51,10 +51,8 @@ class IncomingUrlTest : public ::testing::Test {
         auto listener = IncomingUrl::listen(kScheme);
         EXPECT_TRUE(listener) << listener.error().localizedDescription();
         if (!listener) return nullptr;
-        listener.value()->start([this](const std::string& url) {
-            got.push_back(url);
-            return true;
-        });
+        listener.value()->start(
+            [this](const std::string& url) { return got.push_back(url), true; });
         return std::move(listener.value());
     }
     // Runs work on another thread while the main loop serves the socket.
@@ -116,8 +114,8 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
     auto listener = listening();
     ASSERT_TRUE(listener);
     // The longest URL there may be, and one a byte longer.
-    const std::string longest = "fb123://" + std::string(IncomingUrl::kMaxUrlLength - 8, 'a');
-    const std::string tooLong = longest + "a";
+    const std::string longest = "fb123://" + std::string(IncomingUrl::kMaxUrlLength - 8, 'a'),
+                      tooLong = longest + "a";
     // Escapes reach the application as they were sent, whatever their case.
     const std::string escaped = "fb123://authorize#access_token=T%2f1%2F";
     // What is sent, the answer and the URLs handled.
@@ -220,10 +218,7 @@ TEST_F(IncomingUrlTest, OneInstanceAtATimeAStaleSocketIsReplacedAndTheAnswerSays
     EXPECT_FALSE(handed->taken);
     ASSERT_TRUE(handed->listener);
     bool take = true;
-    handed->listener->start([&](const std::string& url) {
-        got.push_back(url);
-        return take;
-    });
+    handed->listener->start([&](const std::string& url) { return got.push_back(url), take; });
     auto second = IncomingUrl::listen(kScheme);
     ASSERT_FALSE(second);
     EXPECT_EQ(second.error().code, long(IncomingUrlError::AlreadyRunning));

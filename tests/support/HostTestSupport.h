@@ -97,10 +97,7 @@ class TouchRecorder : public View {
     void touchesMoved(const std::vector<Touch>& t) override { add(TouchPhase::Moved, t); }
     void touchesEnded(const std::vector<Touch>& t) override { add(TouchPhase::Ended, t); }
     void touchesCancelled(const std::vector<Touch>& t) override { add(TouchPhase::Cancelled, t); }
-    bool secondaryClick(Point at) override {
-        rightClicks.push_back(at);
-        return true;
-    }
+    bool secondaryClick(Point at) override { return rightClicks.push_back(at), true; }
     std::vector<Event> events;
     std::vector<Point> rightClicks;
     // The phases alone, as words with a space between: "began moved ended".
@@ -133,8 +130,7 @@ class KeyScreen : public ViewController {
         return true;
     }
     bool handleWheel(int right, int down) override {
-        log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down));
-        return true;
+        return log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down)), true;
     }
     std::vector<std::string> log;
 };

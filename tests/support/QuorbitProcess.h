@@ -44,8 +44,7 @@ class ScopedEnv {
     }
     void set(const std::string& name, const std::optional<std::string>& value) {
         const char* old = std::getenv(name.c_str());
-        if (!_saved.count(name))
-            _saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        _saved.try_emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
         value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
 
@@ -77,9 +76,8 @@ struct RunOptions {
 struct Outcome {
     int status = -1;  // exit status, or -1 when killed
     std::string out, err;
-    long peakKiB = 0;  // the largest resident size the process reached
-    // From the signal to the end of the process.
-    std::chrono::milliseconds afterSignal{-1};
+    long peakKiB = 0;                           // the largest resident size the process reached
+    std::chrono::milliseconds afterSignal{-1};  // from the signal to the end; -1: none sent
 };
 
 // Runs the application with `args`; its standard output and error pass through files in dir.
