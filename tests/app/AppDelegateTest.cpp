@@ -15,10 +15,9 @@ struct BackCamera : capture::CameraTypeSource {
 // The lifecycle as the host drives it, step by step: what the rating prompt has heard and
 // whether the camera screen's frame timer runs after each step.
 TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
-    int launches = 0, waits = 0;
+    int launches = 0, waits = 0, launchedHandler = 0;
     quorbitAppDelegate delegate(
         {[&](bool canPrompt) { launches += canPrompt ? 1 : 100; }, [&] { ++waits; }});
-    int launchedHandler = 0;
     delegate.setLaunchedHandler([&] {
         EXPECT_EQ(launches, 1);  // after the launch was counted
         ++launchedHandler;
@@ -26,12 +25,12 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
     auto screen = std::make_shared<camera_screen::quorbitViewController>(
         quorbit::testing::sharedGlContext(), std::make_shared<BackCamera>());
     delegate.setViewController(screen);
-    platform::Application& app = platform::Application::shared();
+    using A = platform::Application;
+    A& app = A::shared();
     app.reset();
     auto window = std::make_shared<platform::Window>();
     app.setMainWindow(window);
     app.setDelegate(&delegate.callbacks());
-    using A = platform::Application;
     // Each step, then the launches counted, whether the timer runs, the waits for the prompt.
     const std::tuple<const char*, void (A::*)(), int, bool, int> steps[] = {
         {"launch", &A::finishLaunching, 1, false, 0},
@@ -59,9 +58,8 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
         quorbit::testing::sharedGlContext(), std::make_shared<BackCamera>()));
     app.reset();
     app.setDelegate(&another.callbacks());
-    app.finishLaunching();
-    app.becomeActive();
-    app.terminate();
+    for (auto event : {&A::finishLaunching, &A::becomeActive, &A::terminate})
+        (app.*event)();
     EXPECT_EQ(launches, 3);
     EXPECT_EQ(another.viewController(), nullptr);
     app.reset();

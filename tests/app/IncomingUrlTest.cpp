@@ -148,11 +148,9 @@ TEST_F(IncomingUrlTest, OnlyOneBoundedUrlOfOurSchemePerConnection) {
 TEST_F(IncomingUrlTest, SilentConnectionsHoldUpNobody) {
     auto listener = listening();
     ASSERT_TRUE(listener);
-    std::vector<int> silent;
-    for (int i = 0; i < 20; ++i) {
-        silent.push_back(socketAt(listener->socketPath()));
-        ASSERT_GE(silent.back(), 0);
-    }
+    std::vector<int> silent(20);
+    for (int& fd : silent)
+        ASSERT_GE(fd = socketAt(listener->socketPath()), 0);
     platform::RunLoop::main().runFor(50ms);  // all of them accepted
     auto started = std::chrono::steady_clock::now();
     auto handed = offMain([] { return IncomingUrl::handOff(kUrl, kScheme); });

@@ -46,20 +46,14 @@ TEST(HostOptions, ParsesTheHostsFlagsAndKeepsTheRest) {
 struct Recorder {
     std::string calls;
     ApplicationDelegate delegate;
+    void note(const char* name) { calls += (calls.empty() ? "" : " ") + std::string(name); }
     Recorder() {
-        auto note = [this](const char* name) {
-            return [this, name](Application&) {
-                calls += (calls.empty() ? "" : " ") + std::string(name);
-            };
-        };
-        delegate.didFinishLaunching = [n = note("launched")](Application& app) {
-            return n(app), true;
-        };
-        delegate.willResignActive = note("resign");
-        delegate.didBecomeActive = note("active");
-        delegate.didEnterBackground = note("background");
-        delegate.willEnterForeground = note("foreground");
-        delegate.willTerminate = note("terminate");
+        delegate.didFinishLaunching = [this](Application&) { return note("launched"), true; };
+        delegate.willResignActive = [this](Application&) { note("resign"); };
+        delegate.didBecomeActive = [this](Application&) { note("active"); };
+        delegate.didEnterBackground = [this](Application&) { note("background"); };
+        delegate.willEnterForeground = [this](Application&) { note("foreground"); };
+        delegate.willTerminate = [this](Application&) { note("terminate"); };
     }
 };
 
