@@ -18,10 +18,11 @@ namespace quorbit::platform {
 
 // A headless host on the main run loop with one visible window, as the application has.
 struct HeadlessApp {
-    explicit HeadlessApp(double scale = 1) : HeadlessApp(withScale(scale)) {}
-    // With the given options (headless is set).
-    explicit HeadlessApp(HostOptions options) {
+    explicit HeadlessApp(double scale = 1) : HeadlessApp(HostOptions{}, scale) {}
+    // With the given options (headless is set, and the scale where one is given).
+    explicit HeadlessApp(HostOptions options, double scale = 0) {
         options.headless = true;
+        if (scale) options.scale = scale;
         auto made = Host::create(options);
         if (!made) throw std::runtime_error(made.error().localizedDescription());
         host = std::move(made.value());
@@ -37,11 +38,6 @@ struct HeadlessApp {
         window.reset();
         host.reset();
         Application::shared().reset();
-    }
-    static HostOptions withScale(double scale) {
-        HostOptions options;
-        options.scale = scale;
-        return options;
     }
     std::unique_ptr<Host> host;
     std::shared_ptr<Window> window;
