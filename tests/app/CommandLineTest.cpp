@@ -370,7 +370,7 @@ class RenderCommands : public CommandLine {
     const std::string input = path("quadrants.png");
 };
 
-TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
+TEST_F(RenderCommands, RendersUprightScaledToCoverAndDistortedAroundTheCentreGiven) {
     // The input turned a quarter clockwise, as a portrait picture: blue | red over white | green.
     Image landscape = quadrantPicture(640, 480), portrait(480, 640);
     for (int y = 0; y < 640; ++y)
@@ -394,9 +394,6 @@ TEST_F(RenderCommands, TheInputIsUprightUnlessARotationIsGiven) {
                              quadrants[size_t(q)]))
                 << "quadrant " << q;
     }
-}
-
-TEST_F(RenderCommands, OtherSizesAreScaledToCoverAndTheCentreMovesTheDistortion) {
     // The middle half of a picture twice as wide is what the 640 x 480 one shows.
     Image wide(1280, 480), quadrants = quadrantPicture(640, 480);
     for (int y = 0; y < 480; ++y)

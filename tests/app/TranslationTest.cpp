@@ -50,17 +50,15 @@ TEST_F(Translation, ScreensAndAlertsFollowLanguageWithNoCameraToShow) {
 // the camera screen, the share screen, the settings and an alert, in a phone's window and a
 // desktop's, every text shows whole within its control, and every text was marked.
 TEST_F(Translation, LongerTextsFitEveryScreenAndNoTextIsLeftUnmarked) {
-    std::string script = file("pseudo.script",
-                              "expect-texts-fit [\n"
-                              "tap-control picker-close\nwait 300\nexpect-texts-fit [\n"
-                              "tap-control shutter\nwait 800\ntap-control last-photo\n"
-                              "expect-control share-photo\nexpect-texts-fit [\n"
-                              "tap-control share-back\nwait 300\ntap-control settings\n"
-                              "wait 300\nexpect-texts-fit [\n"
-                              "tap-row 3\nwait 300\nexpect-texts-fit [\nquit\n");
+    std::string script =
+        "expect-texts-fit [\ntap-control picker-close\nwait 300\nexpect-texts-fit [\n"
+        "tap-control shutter\nwait 800\ntap-control last-photo\nexpect-control share-photo\n"
+        "expect-texts-fit [\ntap-control share-back\nwait 300\ntap-control settings\nwait 300\n"
+        "expect-texts-fit [\ntap-row 3\nwait 300\nexpect-texts-fit [\nquit\n";
     for (std::string size : {"320x480", "1280x800"}) {
         SCOPED_TRACE(size);
-        succeeds({"--headless", "--size", size, "--camera", "synthetic", "--script", script},
+        succeeds({"--headless", "--size", size, "--camera", "synthetic", "--script",
+                  file("pseudo.script", script)},
                  {{"LANGUAGE", "qps"},
                   {"QUORBIT_REACHABILITY", "offline"},
                   {"QUORBIT_CONFIG_DIR", (dir / "config" / size).string()},
