@@ -68,15 +68,14 @@ TEST(AppDelegate, RunsTheFrameTimerWhileActiveAndCountsEachLaunchAndReturn) {
 // The calls the application makes by default reach its rating prompt, which counts the
 // launch in the settings.
 TEST(AppDelegate, TheApplicationsRatingCallsCountALaunchInTheSettings) {
-    auto calls = quorbitAppDelegate::RatingCalls::shared();
-    platform::UserDefaults& settings = platform::UserDefaults::standard();
-    calls.appLaunched(false);
-    calls.waitUntilIdle();
-    auto uses = settings.integerForKey(rating::RatingPrompt::kUseCount);
+    auto launch = [calls = quorbitAppDelegate::RatingCalls::shared()]() mutable {
+        calls.appLaunched(false);
+        calls.waitUntilIdle();
+        return platform::UserDefaults::standard().integerForKey(rating::RatingPrompt::kUseCount);
+    };
+    auto uses = launch();
     EXPECT_GE(uses, 1);
-    calls.appLaunched(false);
-    calls.waitUntilIdle();
-    EXPECT_EQ(settings.integerForKey(rating::RatingPrompt::kUseCount), uses + 1);
+    EXPECT_EQ(launch(), uses + 1);
 }
 
 }  // namespace

@@ -14,11 +14,9 @@
 namespace quorbit::app {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using namespace quorbit::testing;
+using namespace quorbit::testing;  // with std::filesystem as fs, and the chrono literals
 using platform::Image;
-using platform::ImageCodec::readFile;
+using namespace platform::ImageCodec;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -29,12 +27,9 @@ class CommandLine : public ScratchFolderTest {
     CommandLine() : ScratchFolderTest("quorbit-cli-") {}
     // A small PNG in dir, as in.png.
     std::string picture(int width, int height) {
-        auto png = platform::ImageCodec::encodePng(quadrantPicture(width, height));
-        return file("in.png", png.value());
+        return file("in.png", encodePng(quadrantPicture(width, height)).value());
     }
-    Outcome run(const Args& args, const RunOptions& options = {}) {
-        return runQuorbit(args, dir, options);
-    }
+    Outcome run(const Args& args, const RunOptions& o = {}) { return runQuorbit(args, dir, o); }
     // The render command's arguments, written to out unless another output is named.
     Args render(const std::string& input, std::string filter = "Normal", std::string to = "") {
         return {"render", "--filter", filter, "--input", input, "--output", to.empty() ? out : to};
@@ -356,7 +351,7 @@ class RenderCommands : public CommandLine {
   protected:
     void SetUp() override {
         CommandLine::SetUp();
-        ASSERT_TRUE(platform::ImageCodec::writePng(quadrantPicture(640, 480), input));
+        ASSERT_TRUE(writePng(quadrantPicture(640, 480), input));
     }
     // The picture rendered from picture through filter, with the extra arguments given.
     Image rendered(const std::string& picture, const std::string& filter, const Args& extra = {}) {
@@ -376,7 +371,7 @@ TEST_F(RenderCommands, RendersUprightScaledToCoverAndDistortedAroundTheCentreGiv
     for (int y = 0; y < 640; ++y)
         for (int x = 0; x < 480; ++x)
             std::copy_n(landscape.pixel(y, 479 - x), 4, portrait.pixel(x, y));
-    ASSERT_TRUE(platform::ImageCodec::writePng(portrait, path("portrait.png")));
+    ASSERT_TRUE(writePng(portrait, path("portrait.png")));
     // The input, the arguments after it, the size, the quadrants' colours in reading order.
     const std::tuple<std::string, Args, int, int, std::array<Rgb, 4>> cases[] = {
         {input, {}, 427, 320, {kRed, kGreen, kBlue, kWhite}},
@@ -399,7 +394,7 @@ TEST_F(RenderCommands, RendersUprightScaledToCoverAndDistortedAroundTheCentreGiv
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 1280; ++x)
             std::copy_n(quadrants.pixel(std::clamp(x - 320, 0, 639), y), 4, wide.pixel(x, y));
-    ASSERT_TRUE(platform::ImageCodec::writePng(wide, path("wide.png")));
+    ASSERT_TRUE(writePng(wide, path("wide.png")));
     EXPECT_EQ(rendered(path("wide.png"), "Normal").pixels(), rendered(input, "Normal").pixels());
     // Bulge magnifies around its centre: in the middle, where the quadrants meet, unless
     // --center moves it away; the middle given as --center is where it is without one.

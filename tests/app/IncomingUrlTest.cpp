@@ -14,8 +14,7 @@
 namespace quorbit::app {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using namespace quorbit::testing;  // with std::filesystem as fs, and the chrono literals
 
 constexpr const char* kScheme = "fb123";
 constexpr const char* kUrl = "fb123://authorize#access_token=abc&expires_in=3600";
@@ -23,13 +22,11 @@ constexpr const char* kUrl = "fb123://authorize#access_token=abc&expires_in=3600
 // A UNIX socket connected to path, or bound there when bind is set; -1 when that fails.
 int socketAt(const fs::path& path, bool bind = false) {
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+    sockaddr_un address{AF_UNIX, {}};
     std::strcpy(address.sun_path, path.c_str());
     auto* at = reinterpret_cast<sockaddr*>(&address);
     if ((bind ? ::bind(fd, at, sizeof address) : connect(fd, at, sizeof address)) == 0) return fd;
-    close(fd);
-    return -1;
+    return close(fd), -1;
 }
 
 // What the peer sends until it closes, or `seconds` pass with nothing.
@@ -79,9 +76,9 @@ class IncomingUrlTest : public ::testing::Test {
             return answer;
         });
     }
-    testing::ScratchDir scratch{"runtime"};
+    ScratchDir scratch{"runtime"};
     const fs::path& runtime = scratch.path();
-    testing::ScopedEnv env{{{"XDG_RUNTIME_DIR", runtime.string()}}};
+    ScopedEnv env{{{"XDG_RUNTIME_DIR", runtime.string()}}};
     std::vector<std::string> got;
 };
 

@@ -112,8 +112,7 @@ class TouchRecorder : public View {
     }
 };
 
-// A screen that records the keys (with their modifiers and repeats) and wheel notches it
-// is handed.
+// A screen that records the keys (with modifiers and repeats) and wheel notches it is handed.
 class KeyScreen : public ViewController {
   public:
     bool handleKey(const KeyEvent& e) override {
@@ -122,8 +121,7 @@ class KeyScreen : public ViewController {
         if (e.shift) name += " shift";
         if (e.control) name += " ctrl";
         if (e.repeat) name += " repeat";
-        log.push_back(name);
-        return true;
+        return log.push_back(name), true;
     }
     bool handleWheel(int right, int down) override {
         return log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down)), true;

@@ -121,8 +121,7 @@ inline Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& 
     return outcome;
 }
 
-// A test with a scratch folder of its own (removed afterwards), skipped where the quorbit
-// program has not been built.
+// A test with a scratch folder of its own, skipped where the quorbit program is not built.
 class ScratchFolderTest : public ::testing::Test {
   protected:
     explicit ScratchFolderTest(std::string prefix) : scratch(prefix), dir(scratch.path()) {}

@@ -126,9 +126,8 @@ TEST(Host, MouseAndFingersTouchInPointsAndAResizedWindowIsLaidOutAndDrawn) {
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
     ASSERT_EQ(pad->phases(), "began moved ended");
     EXPECT_EQ(pad->rightClicks, (std::vector<Point>{{10, 20}}));
-    EXPECT_EQ(pad->events[0].at, (Point{10, 20}));
-    EXPECT_EQ(pad->events[1].at, (Point{30, 20}));
-    EXPECT_EQ(pad->events[2].at, (Point{30, 40}));
+    EXPECT_EQ(std::tuple(pad->events[0].at, pad->events[1].at, pad->events[2].at),
+              std::tuple(Point{10, 20}, Point{30, 20}, Point{30, 40}));
     // Focus lost in the middle of a touch cancels it.
     sendMouse(*app.host, SDL_MOUSEBUTTONDOWN, 20, 40);
     sendWindowEvent(*app.host, SDL_WINDOWEVENT_FOCUS_LOST);
@@ -238,8 +237,7 @@ TEST(ScriptParse, ChecksEveryLineAndNamesTheFirstBadOne) {
 TEST(ScriptParse, AScriptFileIsReadUpToItsLimit) {
     testing::ScratchDir dir("quorbit-script");
     for (std::uint64_t size : {ScriptRunner::kMaxScriptBytes, ScriptRunner::kMaxScriptBytes + 1}) {
-        std::string text = "quit\n";
-        text.resize(size, '\n');
+        std::string text = "quit\n" + std::string(size - 5, '\n');
         EXPECT_EQ(bool(ScriptRunner::parseFile(dir.write("s", text).string())),
                   size <= ScriptRunner::kMaxScriptBytes);
     }
