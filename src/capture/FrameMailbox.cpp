@@ -62,6 +62,7 @@ void FrameMailbox::publish(int rotation) {
         std::lock_guard lock(_mutex);
         if (_slot != Slot::Filling) return;
         _rotation = rotation;
+        _captured = _clock();
         if (_fillEpoch != _epoch) {
             _slot = Slot::Free;
             ++_dropped;
@@ -76,15 +77,17 @@ void FrameMailbox::publish(int rotation) {
 
 void FrameMailbox::deliver() {
     int rotation;
+    TimePoint captured;
     {
         std::lock_guard lock(_mutex);
         if (_slot != Slot::Pending) return;  // dropped by a new epoch meanwhile
         _slot = Slot::Delivering;
         rotation = _rotation;
+        captured = _captured;
     }
     // The capture thread leaves the buffer alone until the slot is free again.
     if (_delegate) {
-        PixelBuffer frame(_buffer.data(), _width, _height, rotation);
+        PixelBuffer frame(_buffer.data(), _width, _height, rotation, captured);
         _delegate->processNewCameraFrame(frame);
     }
     std::lock_guard lock(_mutex);

@@ -70,6 +70,7 @@ class FrameMailbox : public std::enable_shared_from_this<FrameMailbox> {
     Slot _slot = Slot::Free;
     std::uint64_t _epoch = 0, _fillEpoch = 0;
     int _rotation = 0;      // of the frame in the slot
+    TimePoint _captured{};  // when the frame in the slot was published
     bool _started = false;  // whether _nextDue holds a slot yet
     TimePoint _nextDue{};   // the cadence: when the next frame is due
     TimePoint _earliest{};  // no frame before this

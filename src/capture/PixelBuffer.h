@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,8 +14,10 @@ namespace quorbit::capture {
 // valid only during the delegate call that hands it over.
 class PixelBuffer {
   public:
-    PixelBuffer(std::uint8_t* data, int width, int height, int rotation = 0)
-        : _data(data), _width(width), _height(height), _rotation(rotation) {}
+    using TimePoint = std::chrono::steady_clock::time_point;
+    PixelBuffer(std::uint8_t* data, int width, int height, int rotation = 0,
+                TimePoint captured = {})
+        : _data(data), _width(width), _height(height), _rotation(rotation), _captured(captured) {}
 
     void lockBaseAddress(unsigned flags = 0) {
         (void)flags;
@@ -29,6 +32,9 @@ class PixelBuffer {
     int width() const { return _width; }
     int height() const { return _height; }
     int rotation() const { return _rotation; }
+    // When the camera delivered the frame (the capture thread's clock); a recording keeps
+    // the frames' times from it.
+    TimePoint captured() const { return _captured; }
     std::size_t bytesPerRow() const { return std::size_t(_width) * 4; }
     // The pixels; null unless the base address is locked.
     std::uint8_t* baseAddress() const { return _locks > 0 ? _data : nullptr; }
@@ -36,6 +42,7 @@ class PixelBuffer {
   private:
     std::uint8_t* _data;
     int _width, _height, _rotation;
+    TimePoint _captured;
     int _locks = 0;
 };
 

@@ -39,7 +39,7 @@ TEST_F(Translation, ScreensAndAlertsFollowLanguageWithNoCameraToShow) {
         std::string script = "expect-text picker-close " + close + "\ntap-control picker-close\n";
         script += "expect-text camera-unavailable " + note + "\ntap 160 200\nwait 100\n";
         script += "screenshot " + (dir / language).string() + ".png\ntap-control settings\n";
-        script += "wait 300\ntap-row 3\nexpect-alert " + alert + "\nquit\n";
+        script += "wait 300\ntap-row 4\nexpect-alert " + alert + "\nquit\n";
         succeeds({"--headless", "--camera", "image:" + corrupt, "--script", file("s", script)},
                  {{"LANGUAGE", language}, {"QUORBIT_REACHABILITY", "offline"}});
         EXPECT_TRUE(platform::ImageCodec::readFile(dir / (language + ".png")));
@@ -54,7 +54,7 @@ TEST_F(Translation, LongerTextsFitEveryScreenAndNoTextIsLeftUnmarked) {
         "expect-texts-fit [\ntap-control picker-close\nwait 300\nexpect-texts-fit [\n"
         "tap-control shutter\nwait 800\ntap-control last-photo\nexpect-control share-photo\n"
         "expect-texts-fit [\ntap-control share-back\nwait 300\ntap-control settings\nwait 300\n"
-        "expect-texts-fit [\ntap-row 3\nwait 300\nexpect-texts-fit [\nquit\n";
+        "expect-texts-fit [\ntap-row 4\nwait 300\nexpect-texts-fit [\nquit\n";
     for (std::string size : {"320x480", "1280x800"}) {
         SCOPED_TRACE(size);
         succeeds({"--headless", "--size", size, "--camera", "synthetic", "--script",

@@ -66,6 +66,7 @@ std::vector<std::string> MailComposer::arguments(const std::string& command,
 }
 
 Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, Done done) {
+    if (!message.attachmentFile.empty()) return start(message, message.attachmentFile, done);
     std::string pattern = (std::filesystem::temp_directory_path() / "quorbit-mail-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         return unwritable("cannot make a folder for the attachment", errno);
@@ -75,7 +76,11 @@ Result<std::filesystem::path> MailComposer::compose(const MailMessage& message, 
         std::filesystem::remove(pattern);
         return written.error();
     }
+    return start(message, file, done);
+}
 
+Result<std::filesystem::path> MailComposer::start(const MailMessage& message,
+                                                  const std::filesystem::path& file, Done done) {
     Subprocess::Options composer;
     composer.argv = arguments(commandFromEnvironment(), message, file);
     std::string command = composer.argv.front();

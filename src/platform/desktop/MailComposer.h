@@ -28,6 +28,9 @@ struct MailMessage {
     std::string attachmentName;
     std::string attachmentType;
     std::string attachmentData;
+    // A file attached as it is, in place of the bytes (a clip too large to copy); the
+    // program reads it where it lies.
+    std::filesystem::path attachmentFile;
 };
 
 // Hands a message to the desktop's mail composer: the attachment is written to a file of
@@ -52,6 +55,11 @@ class MailComposer {
     static std::vector<std::string> arguments(const std::string& command,
                                               const MailMessage& message,
                                               const std::filesystem::path& attachment);
+
+  private:
+    // Runs the composer on file and answers done when it has exited.
+    static Result<std::filesystem::path> start(const MailMessage& message,
+                                               const std::filesystem::path& file, Done done);
 };
 
 }  // namespace quorbit::platform

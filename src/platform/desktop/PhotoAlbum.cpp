@@ -51,10 +51,10 @@ fs::path homeFolder() {
     return "/";
 }
 
-// The first line `xdg-user-dir PICTURES` prints, or nothing when it cannot run or fails.
-std::optional<fs::path> picturesFromCommand() {
+// The first line `xdg-user-dir KIND` prints, or nothing when it cannot run or fails.
+std::optional<fs::path> folderFromCommand(const std::string& kind) {
     Subprocess::Options command;
-    command.argv = {"xdg-user-dir", "PICTURES"};
+    command.argv = {"xdg-user-dir", kind};
     command.errors = Subprocess::Stream::Null;
     auto answer = runCapturingOutput(std::move(command), kUserDirWait, kMaxUserDirOutput);
     if (!answer || !answer->status.succeeded()) return std::nullopt;
@@ -63,22 +63,22 @@ std::optional<fs::path> picturesFromCommand() {
     return fs::path(output);
 }
 
-// XDG_PICTURES_DIR from the user-dirs.dirs file (a "$HOME/..." or absolute value), else from
-// the environment; what `xdg-user-dir` itself would read.
-std::optional<fs::path> picturesFromUserDirs(const fs::path& home) {
+// XDG_KIND_DIR from the user-dirs.dirs file (a "$HOME/..." or absolute value), else from the
+// environment; what `xdg-user-dir` itself would read.
+std::optional<fs::path> folderFromUserDirs(const std::string& kind, const fs::path& home) {
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
     fs::path config = configHome && *configHome ? fs::path(configHome) : home / ".config";
     std::ifstream in(config / "user-dirs.dirs");
     std::optional<std::string> value;
     for (std::string line; std::getline(in, line);) {
-        const std::string key = "XDG_PICTURES_DIR=";
+        const std::string key = "XDG_" + kind + "_DIR=";
         if (line.rfind(key, 0) != 0) continue;
         std::string v = line.substr(key.size());
         if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
         value = v;
     }
     if (!value) {
-        const char* env = std::getenv("XDG_PICTURES_DIR");
+        const char* env = std::getenv(("XDG_" + kind + "_DIR").c_str());
         if (env && *env) value = env;
     }
     if (!value) return std::nullopt;
@@ -256,13 +256,14 @@ std::string baseName(std::chrono::system_clock::time_point taken) {
     return name;
 }
 
-// Gives the finished temporary file the first free name of the series; never replaces a file.
-// Returns the name, or the errno of the failure.
-Result<fs::path> publish(const std::string& temp, const fs::path& folder, const std::string& base) {
+}  // namespace
+
+Result<fs::path> publishUnderFreeName(const std::string& temp, const fs::path& folder,
+                                      const std::string& base, const std::string& extension) {
     bool canRename = true;
     for (int n = 1; n <= 10000; ++n) {
-        fs::path target =
-            folder / (n == 1 ? base + ".jpg" : base + "_" + std::to_string(n) + ".jpg");
+        fs::path target = folder / (n == 1 ? base + "." + extension
+                                           : base + "_" + std::to_string(n) + "." + extension);
         if (canRename) {
             if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
                 return target;
@@ -283,6 +284,8 @@ Result<fs::path> publish(const std::string& temp, const fs::path& folder, const 
         EEXIST);
 }
 
+namespace {
+
 void syncFolder(const fs::path& folder) {
     FileHandle handle(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle) fsync(handle.fd());
@@ -290,15 +293,23 @@ void syncFolder(const fs::path& folder) {
 
 }  // namespace
 
+fs::path userMediaFolder(const std::string& kind, const std::string& fallback) {
+    fs::path home = homeFolder();
+    std::optional<fs::path> folder = folderFromCommand(kind);
+    if (!folder) folder = folderFromUserDirs(kind, home);
+    // Without a folder of their own the lookup answers the home folder itself.
+    if (!folder || folder->lexically_normal() == home.lexically_normal()) folder = home / fallback;
+    return *folder / "Flurio";
+}
+
 fs::path PhotoAlbum::defaultFolder() {
     if (const char* env = std::getenv("QUORBIT_PICTURES_DIR"); env && *env) return env;
-    fs::path home = homeFolder();
-    std::optional<fs::path> pictures = picturesFromCommand();
-    if (!pictures) pictures = picturesFromUserDirs(home);
-    // Without a pictures folder of their own the lookup answers the home folder itself.
-    if (!pictures || pictures->lexically_normal() == home.lexically_normal())
-        pictures = home / "Pictures";
-    return *pictures / "Flurio";
+    return userMediaFolder("PICTURES", "Pictures");
+}
+
+fs::path defaultVideosFolder() {
+    if (const char* env = std::getenv("QUORBIT_VIDEOS_DIR"); env && *env) return env;
+    return userMediaFolder("VIDEOS", "Videos");
 }
 
 PhotoAlbum::PhotoAlbum(std::optional<fs::path> folder) : _folder(std::move(folder)) {
@@ -382,7 +393,7 @@ Result<fs::path> PhotoAlbum::store(const Job& job) {
     if (fsync(fd) != 0) return fail(errno);
     if (auto closed = file.close(); !closed) return fail(closed.error().systemError());
 
-    auto published = publish(temp, folder, baseName(job.taken));
+    auto published = publishUnderFreeName(temp, folder, baseName(job.taken), "jpg");
     if (!published) {
         unlink(temp.c_str());
         return published;

@@ -111,4 +111,19 @@ constexpr const char* errorDomain(PhotoAlbumError) {
     return PhotoAlbum::kErrorDomain;
 }
 
+// "Flurio" in the user's folder of a kind ("PICTURES", "VIDEOS") as `xdg-user-dir KIND` gives
+// it (read from the user-dirs.dirs file when that command is missing), or in ~/fallback when
+// the user has no such folder of their own.
+std::filesystem::path userMediaFolder(const std::string& kind, const std::string& fallback);
+// $QUORBIT_VIDEOS_DIR when set; else "Flurio" in the user's videos folder (userMediaFolder).
+std::filesystem::path defaultVideosFolder();
+
+// Gives the finished temporary file temp the first free name of the series base.extension,
+// base_2.extension, ... in folder, in one step that never replaces a file. The new path, or
+// an error of PhotoAlbum::kErrorDomain that says why.
+Result<std::filesystem::path> publishUnderFreeName(const std::string& temp,
+                                                   const std::filesystem::path& folder,
+                                                   const std::string& base,
+                                                   const std::string& extension);
+
 }  // namespace quorbit::platform

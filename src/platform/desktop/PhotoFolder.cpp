@@ -85,18 +85,38 @@ bool isPhotoName(const fs::path& name) {
     std::string file = name.filename().string();
     if (file.empty() || file.front() == '.') return false;
     std::string extension = lower(name.extension().string());
-    return extension == ".jpg" || extension == ".jpeg" || extension == ".png";
+    return extension == ".jpg" || extension == ".jpeg" || extension == ".png" || isClipName(name);
+}
+
+bool isClipName(const fs::path& name) {
+    std::string file = name.filename().string();
+    if (file.empty() || file.front() == '.') return false;
+    std::string extension = lower(name.extension().string());
+    return extension == ".mp4" || extension == ".webm" || extension == ".mkv" ||
+           extension == ".mov" || extension == ".m4v";
 }
 
 std::vector<PhotoItem> list(const fs::path& folder) {
+    return list(std::vector<fs::path>{folder});
+}
+
+std::vector<PhotoItem> list(const std::vector<fs::path>& folders) {
     std::vector<PhotoItem> items;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(folder, ec)) {
-        if (!isPhotoName(entry.path())) continue;
-        struct stat st {};
-        // A link to a picture counts; a link to a folder or a device does not.
-        if (stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        items.push_back({entry.path(), std::int64_t(st.st_mtim.tv_sec), std::uint64_t(st.st_size)});
+    std::vector<fs::path> seen;
+    for (const fs::path& folder : folders) {
+        // The same folder given twice (videos kept with the photos) is read once.
+        fs::path same = fs::weakly_canonical(folder, ec);
+        if (std::find(seen.begin(), seen.end(), same) != seen.end()) continue;
+        seen.push_back(same);
+        for (const auto& entry : fs::directory_iterator(folder, ec)) {
+            if (!isPhotoName(entry.path())) continue;
+            struct stat st {};
+            // A link to a picture counts; a link to a folder or a device does not.
+            if (stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            items.push_back(
+                {entry.path(), std::int64_t(st.st_mtim.tv_sec), std::uint64_t(st.st_size)});
+        }
     }
     std::sort(items.begin(), items.end(), [](const PhotoItem& a, const PhotoItem& b) {
         if (a.mtime != b.mtime) return a.mtime > b.mtime;

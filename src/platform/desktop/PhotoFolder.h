@@ -15,6 +15,8 @@ struct PhotoItem {
     std::filesystem::path path;
     std::int64_t mtime = 0;  // last modification, seconds since the epoch
     std::uint64_t size = 0;  // bytes; 0 for an empty file (shown as a placeholder)
+    // Whether it is a clip rather than a photo.
+    bool clip() const;
 };
 
 // Why a photo could not be put in the trash, brought back or deleted; the codes of
@@ -26,7 +28,8 @@ enum class PhotoFolderError : long {
 };
 
 // The photos of a folder, as the album shows them: every JPEG and PNG in it (by name:
-// .jpg, .jpeg, .png in any case, whoever wrote them), newest first by modification time,
+// .jpg, .jpeg, .png in any case, whoever wrote them) and every clip (.mp4, .webm, .mkv, .mov,
+// .m4v), newest first by modification time,
 // equal times by name, the newer name first. Hidden files (the album's own temporary files)
 // and anything but regular files are left out. Damaged or empty files are listed like the
 // others: telling them apart is the reader's work.
@@ -39,8 +42,11 @@ inline constexpr const char* kErrorDomain = "quorbit.photo-folder";
 
 // The folder's photos; none when it is missing or unreadable.
 std::vector<PhotoItem> list(const std::filesystem::path& folder);
-// Whether name is that of a picture the album shows.
+// The pictures of several folders (the photos' and the clips'), in one order.
+std::vector<PhotoItem> list(const std::vector<std::filesystem::path>& folders);
+// Whether name is that of a picture or clip the album shows, and whether of a clip.
 bool isPhotoName(const std::filesystem::path& name);
+bool isClipName(const std::filesystem::path& name);
 
 // A photo in the trash: where it lies there, and its trash info file.
 struct TrashedPhoto {
@@ -57,6 +63,10 @@ Result<void> restore(const TrashedPhoto& trashed);
 Result<void> remove(const std::filesystem::path& photo);
 
 }  // namespace PhotoFolder
+
+inline bool PhotoItem::clip() const {
+    return PhotoFolder::isClipName(path);
+}
 
 constexpr const char* errorDomain(PhotoFolderError) {
     return PhotoFolder::kErrorDomain;

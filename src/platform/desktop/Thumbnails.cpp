@@ -76,9 +76,33 @@ std::optional<Image> cached(const fs::path& path, std::int64_t mtime) {
     return std::move(image).value();
 }
 
+namespace {
+
+std::mutex readerMutex;
+ClipFrameReader clipReader;
+
+}  // namespace
+
+void setClipFrameReader(ClipFrameReader reader) {
+    std::lock_guard lock(readerMutex);
+    clipReader = std::move(reader);
+}
+
+Result<Image> readPicture(const fs::path& path, int minSide) {
+    if (!PhotoFolder::isClipName(path)) return ImageCodec::readFileScaled(path, minSide);
+    ClipFrameReader reader;
+    {
+        std::lock_guard lock(readerMutex);
+        reader = clipReader;
+    }
+    if (!reader)
+        return Error::make(PhotoFolderError::Failed, path.string() + ": clips cannot be read here");
+    return reader(path, minSide);
+}
+
 Result<Image> make(const fs::path& path, std::int64_t mtime) {
     decodes.fetch_add(1, std::memory_order_relaxed);
-    auto decoded = ImageCodec::readFileScaled(path, kNormalSize);
+    auto decoded = readPicture(path, kNormalSize);
     if (!decoded) return decoded.error();
     Image thumbnail = decoded->scaledToFit(kNormalSize);
     decoded = Image();  // the larger picture goes before the encoding

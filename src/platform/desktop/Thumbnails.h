@@ -42,6 +42,16 @@ std::filesystem::path cachePath(const std::filesystem::path& path);
 // Where the mark of a picture that could not be decoded lies.
 std::filesystem::path failurePath(const std::filesystem::path& path);
 
+// How a clip's first picture is read (GStreamer, which the layer that records clips brings):
+// clip, and the size its shorter side is scaled down to (0: whole). Without one, clips have
+// no thumbnail.
+using ClipFrameReader =
+    std::function<Result<Image>(const std::filesystem::path& clip, int minSide)>;
+void setClipFrameReader(ClipFrameReader reader);
+// A picture for showing: a photo read at a reduced scale (ImageCodec::readFileScaled), or a
+// clip's first picture.
+Result<Image> readPicture(const std::filesystem::path& path, int minSide);
+
 // The cached thumbnail of the picture, when there is one for this modification time.
 std::optional<Image> cached(const std::filesystem::path& path, std::int64_t mtime);
 // Decodes the picture (a JPEG at a reduced scale, never whole where that is larger) into a

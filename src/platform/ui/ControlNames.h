@@ -26,6 +26,9 @@ inline constexpr const char* kScreenFlash = "screen-flash";
 // thumbnail while a photo is being saved.
 inline constexpr const char* kStillNote = "still-note";
 inline constexpr const char* kSaving = "saving";
+// Photo or video mode, and the running time shown while recording.
+inline constexpr const char* kMode = "mode";
+inline constexpr const char* kRecordingTime = "recording-time";
 // The banner over the live view that says what a code in the picture holds.
 inline constexpr const char* kCodeBanner = "code-banner";
 
@@ -45,6 +48,7 @@ inline constexpr const char* kSettingsBack = "settings-back";
 inline constexpr const char* kPhotoSize = "photo-size";
 inline constexpr const char* kDetectCodes = "detect-codes";
 inline constexpr const char* kMirrorPhotos = "mirror-photos";
+inline constexpr const char* kRecordSound = "record-sound";
 // The Cancel button of the overlay shown while a photo is uploaded.
 inline constexpr const char* kUploadCancel = "upload-cancel";
 

@@ -6,7 +6,9 @@
 #include "platform/core/Translate.h"
 #include "platform/desktop/PhotoAlbum.h"
 #include "platform/ui/ControlNames.h"
+#include "recording/ClipFrames.h"
 #include "screens/album/PhotoPageViewController.h"
+#include "screens/camera/ControlArt.h"
 
 namespace quorbit::album {
 
@@ -68,13 +70,19 @@ void AlbumCell::draw(platform::Canvas& canvas) {
         canvas.lineTo({mark.maxX(), mark.minY()});
         canvas.stroke(kMark);
     }
+    if (_clip && _state == State::Shown)
+        camera_screen::ControlArt::drawPlayMark(canvas, {square.midX(), square.midY()},
+                                                square.width() * 0.18);
     if (isHighlighted()) canvas.fillRect(square, platform::Color{0, 0, 0, 0.35});
     canvas.restore();
 }
 
 AlbumViewController::AlbumViewController(std::optional<std::filesystem::path> folder)
     : ChildScreen(platform::trc("album screen title", "Album"), controls::kAlbumBack),
-      _folder(std::move(folder)) {}
+      _folder(std::move(folder)) {
+    // Clips get their thumbnails and pictures from their first frame.
+    platform::Thumbnails::setClipFrameReader(recording::readFirstFrame);
+}
 
 AlbumViewController::~AlbumViewController() {
     // No thumbnail answer reaches the cells once the screen goes.
@@ -85,6 +93,11 @@ AlbumViewController::~AlbumViewController() {
 const std::filesystem::path& AlbumViewController::folder() {
     if (!_folder) _folder = platform::PhotoAlbum::defaultFolder();
     return *_folder;
+}
+
+const std::filesystem::path& AlbumViewController::clipFolder() {
+    if (!_clipFolder) _clipFolder = platform::defaultVideosFolder();
+    return *_clipFolder;
 }
 
 int AlbumViewController::columnsForWidth(double width) {
@@ -137,7 +150,7 @@ void AlbumViewController::viewDidDisappear(bool animated) {
 
 void AlbumViewController::reload() {
     view();
-    _items = platform::PhotoFolder::list(folder());
+    _items = platform::PhotoFolder::list({folder(), clipFolder()});
     if (_loader) _loader->cancelAll();
     for (const auto& cell : _cells)
         cell->removeFromSuperview();
@@ -154,6 +167,7 @@ void AlbumViewController::reload() {
     for (std::size_t i = 0; i < _items.size(); ++i) {
         auto cell = std::make_shared<AlbumCell>();
         cell->setControlName(controls::albumItem(int(i)));
+        cell->setClip(_items[i].clip());
         cell->addAction([this, i](platform::Button&) { openPhoto(i); });
         _grid->addSubview(cell);
         _cells.push_back(cell);

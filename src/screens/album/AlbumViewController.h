@@ -30,10 +30,13 @@ class AlbumCell : public platform::Button {
     const std::shared_ptr<const platform::Image>& thumbnail() const { return _thumbnail; }
     // A thumbnail, or null for a photo that cannot be read.
     void setThumbnail(std::shared_ptr<const platform::Image> thumbnail);
+    // A clip's cell carries a play mark.
+    void setClip(bool clip) { _clip = clip; }
     void draw(platform::Canvas& canvas) override;
 
   private:
     State _state = State::Loading;
+    bool _clip = false;
     std::shared_ptr<const platform::Image> _thumbnail;
 };
 
@@ -57,6 +60,9 @@ class AlbumViewController : public share::ChildScreen, public share::ScreenHost 
     ~AlbumViewController() override;
 
     const std::filesystem::path& folder();
+    // Where the clips are, shown with the photos; platform::defaultVideosFolder() unless set.
+    const std::filesystem::path& clipFolder();
+    void setClipFolder(std::filesystem::path folder) { _clipFolder = std::move(folder); }
     // The columns of a grid this wide (points).
     static int columnsForWidth(double width);
     int columns() const { return _columns; }
@@ -91,7 +97,7 @@ class AlbumViewController : public share::ChildScreen, public share::ScreenHost 
     void loadVisibleThumbnails();
     void loadThumbnail(std::size_t index);
 
-    std::optional<std::filesystem::path> _folder;
+    std::optional<std::filesystem::path> _folder, _clipFolder;
     ShareHandler _shareHandler;
     std::vector<platform::PhotoItem> _items;
     std::vector<std::shared_ptr<AlbumCell>> _cells;

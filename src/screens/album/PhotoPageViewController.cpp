@@ -10,6 +10,7 @@
 #include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/ui/ControlNames.h"
+#include "screens/camera/ControlArt.h"
 
 namespace quorbit::album {
 
@@ -19,23 +20,42 @@ constexpr platform::Color kBar{0.13, 0.13, 0.15, 1};
 constexpr platform::Color kAccent{1.0, 0.80, 0.16, 1};
 constexpr platform::Color kText{0.96, 0.96, 0.97, 1};
 
-// The photo, which also hears the swipes across it.
+// The photo, which also hears the swipes across it and the taps that play a clip.
 class PhotoPane : public platform::ImageView {
   public:
     PhotoPane(platform::Rect frame, PhotoPageViewController& screen)
-        : ImageView(frame), _screen(screen) {}
+        : ImageView(frame), _screen(screen) {
+        // Unlike a plain image view, this one answers touches.
+        setUserInteractionEnabled(true);
+    }
+    void setClip(bool clip) {
+        _clip = clip;
+        setNeedsDisplay();
+    }
+    void draw(platform::Canvas& canvas) override {
+        ImageView::draw(canvas);
+        if (_clip && image())
+            camera_screen::ControlArt::drawPlayMark(
+                canvas, {bounds().midX(), bounds().midY()},
+                std::min(bounds().width(), bounds().height()) * 0.12);
+    }
     void touchesBegan(const std::vector<platform::Touch>&) override {}
     void touchesMoved(const std::vector<platform::Touch>&) override {}
     void touchesCancelled(const std::vector<platform::Touch>&) override {}
     void touchesEnded(const std::vector<platform::Touch>& touches) override {
         if (touches.empty()) return;
         const platform::Touch& touch = touches.front();
-        _screen.swiped(touch.windowLocation.x - touch.initialWindowLocation.x,
-                       touch.windowLocation.y - touch.initialWindowLocation.y);
+        double dx = touch.windowLocation.x - touch.initialWindowLocation.x;
+        double dy = touch.windowLocation.y - touch.initialWindowLocation.y;
+        if (_clip && std::hypot(dx, dy) < PhotoPageViewController::kSwipeDistance / 4)
+            _screen.playClip();
+        else
+            _screen.swiped(dx, dy);
     }
 
   private:
     PhotoPageViewController& _screen;
+    bool _clip = false;
 };
 
 }  // namespace
@@ -144,7 +164,7 @@ void PhotoPageViewController::showPhoto(std::size_t index) {
     _photo.reset();
     if (!_items.empty()) {
         _index = std::min(index, _items.size() - 1);
-        auto decoded = platform::ImageCodec::readFileScaled(_items[_index].path, kDisplaySide);
+        auto decoded = platform::Thumbnails::readPicture(_items[_index].path, kDisplaySide);
         if (decoded)
             _photo = std::make_shared<const platform::Image>(std::move(decoded).value());
         else
@@ -155,6 +175,7 @@ void PhotoPageViewController::showPhoto(std::size_t index) {
     }
     if (!_photoView) return;  // made with the view, which shows the photo then
     _photoView->setImage(_photo);
+    static_cast<PhotoPane&>(*_photoView).setClip(!_items.empty() && _items[_index].clip());
     _brokenNote->setHidden(_photo || _items.empty());
     _actions[0]->setEnabled(_photo != nullptr);
     _actions[1]->setEnabled(!_items.empty());
@@ -187,16 +208,30 @@ void PhotoPageViewController::sharePhoto() {
     if (_items.empty() || !_photo || !_shareHandler) return;
     // The photo at its full size, upright, not the smaller picture shown, where it can be
     // read whole.
+    const platform::PhotoItem& item = _items[_index];
+    if (item.clip()) {
+        _shareHandler(*this, _photo, item.path);
+        return;
+    }
     std::shared_ptr<const platform::Image> photo = _photo;
-    if (auto whole = platform::ImageCodec::readFileScaled(_items[_index].path, 0))
+    if (auto whole = platform::ImageCodec::readFileScaled(item.path, 0))
         photo = std::make_shared<const platform::Image>(std::move(whole).value());
-    _shareHandler(*this, std::move(photo));
+    _shareHandler(*this, std::move(photo), {});
 }
 
 void PhotoPageViewController::openFolder() {
-    std::string url = platform::Thumbnails::fileUri(_folder);
+    // The folder of the picture shown: photos and clips may lie in folders of their own.
+    std::filesystem::path folder = _items.empty() ? _folder : _items[_index].path.parent_path();
+    std::string url = platform::Thumbnails::fileUri(folder);
     if (!platform::UrlOpener::shared().openURL(url))
-        platform::AlertView::inform(platform::tr("Could not open the folder"), _folder.string());
+        platform::AlertView::inform(platform::tr("Could not open the folder"), folder.string());
+}
+
+void PhotoPageViewController::playClip() {
+    if (_items.empty() || !_items[_index].clip()) return;
+    const std::filesystem::path& clip = _items[_index].path;
+    if (!platform::UrlOpener::shared().openURL(platform::Thumbnails::fileUri(clip)))
+        platform::AlertView::inform(platform::tr("Could not play the clip"), clip.string());
 }
 
 void PhotoPageViewController::removeCurrent() {

@@ -19,16 +19,19 @@
 
 namespace quorbit::album {
 
-// Shares a photo: presents the share screen over presenter with the photo.
-using ShareHandler = std::function<void(platform::ViewController& presenter,
-                                        std::shared_ptr<const platform::Image> photo)>;
+// Shares a photo: presents the share screen over presenter with the photo; for a clip, photo
+// is its first frame and clip the file.
+using ShareHandler =
+    std::function<void(platform::ViewController& presenter,
+                       std::shared_ptr<const platform::Image> photo, std::filesystem::path clip)>;
 
 // One photo of the album at a time, filling the space above its actions with its aspect
 // kept. Left and Right (and a swipe across the photo) go to the neighbours in the album's
 // order. The actions: share (the share screen with this photo), delete (into the desktop's
 // trash, with an Undo that brings it back for kUndoTime; where the folder has no trash, only
 // after the user has confirmed that it is gone for good) and open the folder (in the file
-// manager, through the URL opener).
+// manager, through the URL opener). A clip shows its first frame with a play mark; a tap on it
+// opens the clip in the desktop's video player (through the URL opener).
 class PhotoPageViewController : public share::ChildScreen {
   public:
     static constexpr std::chrono::seconds kUndoTime{6};
@@ -72,6 +75,8 @@ class PhotoPageViewController : public share::ChildScreen {
     bool canUndo() const { return _undo.has_value(); }
     void undoDelete();
     void openFolder();
+    // Opens the clip shown in the desktop's player; nothing for a photo.
+    void playClip();
 
     bool handleKey(const platform::KeyEvent& event) override;
     // A horizontal swipe over the photo, in points.

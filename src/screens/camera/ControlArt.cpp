@@ -94,6 +94,22 @@ void drawShutter(Canvas& canvas, ControlState state) {
     canvas.fill(pressed ? Color{0.72, 0.72, 0.74, 1} : kGlyph);
 }
 
+// The shutter of video mode: the same ring around a red disc, or a red square while recording.
+void drawRecord(Canvas& canvas, ControlState state, bool recording) {
+    circle(canvas, {12, 12}, 11.2);
+    canvas.setLineWidth(1.6);
+    canvas.stroke(kGlyph);
+    const Color red =
+        state == ControlState::Pressed ? Color{0.70, 0.10, 0.08, 1} : Color{0.92, 0.16, 0.12, 1};
+    if (recording) {
+        canvas.beginPath();
+        canvas.addRoundedRect(Rect(7.5, 7.5, 9, 9), 1.6);
+    } else {
+        circle(canvas, {12, 12}, state == ControlState::Pressed ? 8.2 : 9.0);
+    }
+    canvas.fill(red);
+}
+
 void drawFilters(Canvas& canvas) {
     const Point centres[] = {{12, 8.4}, {8.3, 14.8}, {15.7, 14.8}};
     for (Point c : centres) {
@@ -259,6 +275,10 @@ void drawGlyph(Canvas& canvas, Glyph glyph, Rect rect, ControlState state) {
         case Glyph::Shutter:
             drawShutter(canvas, state);
             break;
+        case Glyph::Record:
+        case Glyph::Stop:
+            drawRecord(canvas, state, glyph == Glyph::Stop);
+            break;
         case Glyph::Filters:
             drawFilters(canvas);
             break;
@@ -295,7 +315,19 @@ void drawGlyph(Canvas& canvas, Glyph glyph, Rect rect, ControlState state) {
     cairo_paint_with_alpha(cr, alpha);
 }
 
-void drawThumbnail(Canvas& canvas, Rect rect, const platform::Image* photo, ControlState state) {
+void drawPlayMark(Canvas& canvas, Point centre, double radius) {
+    circle(canvas, centre, radius);
+    canvas.fill(Color{0, 0, 0, 0.5});
+    canvas.beginPath();
+    canvas.moveTo({centre.x - radius * 0.4, centre.y - radius * 0.55});
+    canvas.lineTo({centre.x + radius * 0.6, centre.y});
+    canvas.lineTo({centre.x - radius * 0.4, centre.y + radius * 0.55});
+    canvas.closePath();
+    canvas.fill(kGlyph);
+}
+
+void drawThumbnail(Canvas& canvas, Rect rect, const platform::Image* photo, ControlState state,
+                   bool clip) {
     double side = std::min(rect.width(), rect.height());
     if (side <= 0) return;
     Rect square(rect.midX() - side / 2, rect.midY() - side / 2, side, side);
@@ -314,6 +346,7 @@ void drawThumbnail(Canvas& canvas, Rect rect, const platform::Image* photo, Cont
         drawGlyph(canvas, Glyph::Photo, square.insetBy(side * 0.2, side * 0.2),
                   ControlState::Disabled);
     }
+    if (clip) drawPlayMark(canvas, {square.midX(), square.midY()}, side * 0.22);
     if (state != ControlState::Normal) canvas.fillRect(square, Color{0, 0, 0, 0.4});
     canvas.restore();
     canvas.beginPath();

@@ -22,10 +22,13 @@ enum class Glyph {
     FlashOff,      // a lightning bolt struck through
     FlashOn,       // a lightning bolt, lit
     Photo,         // a picture frame: the empty last-photo thumbnail
+    Record,        // the shutter in video mode: a ring around a red disc
+    Stop,          // the shutter while recording: a ring around a red square
 };
 inline constexpr Glyph kAllGlyphs[] = {
-    Glyph::Shutter, Glyph::Filters, Glyph::SwitchCamera, Glyph::Settings, Glyph::TimerOff,
-    Glyph::Timer3,  Glyph::Timer10, Glyph::FlashOff,     Glyph::FlashOn,  Glyph::Photo,
+    Glyph::Shutter,  Glyph::Filters, Glyph::SwitchCamera, Glyph::Settings,
+    Glyph::TimerOff, Glyph::Timer3,  Glyph::Timer10,      Glyph::FlashOff,
+    Glyph::FlashOn,  Glyph::Photo,   Glyph::Record,       Glyph::Stop,
 };
 
 enum class ControlState { Normal, Pressed, Disabled };
@@ -46,8 +49,12 @@ void drawGlyph(platform::Canvas& canvas, Glyph glyph, platform::Rect rect,
 
 // The last-photo thumbnail in rect: photo (null or empty: none yet) cropped to fill a rounded
 // square under a light edge, or the Photo glyph on a dark square.
+// The mark of a clip: a white triangle on a dark disc of radius about centre.
+void drawPlayMark(platform::Canvas& canvas, platform::Point centre, double radius);
+
+// A clip's thumbnail (clip true) carries a play mark in its middle.
 void drawThumbnail(platform::Canvas& canvas, platform::Rect rect, const platform::Image* photo,
-                   ControlState state = ControlState::Normal);
+                   ControlState state = ControlState::Normal, bool clip = false);
 
 // glyph drawn into a transparent picture of size points at scale pixels per point, for views
 // that show pictures.

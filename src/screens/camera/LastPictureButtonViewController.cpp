@@ -18,6 +18,12 @@ LastPictureButtonViewController::LastPictureButtonViewController(platform::Rect 
 
 void LastPictureButtonViewController::setImage(std::shared_ptr<const platform::Image> image) {
     _image = std::move(image);
+    _clip.clear();
+    setNeedsDisplay();
+}
+
+void LastPictureButtonViewController::setClip(std::filesystem::path clip) {
+    _clip = std::move(clip);
     setNeedsDisplay();
 }
 
@@ -96,7 +102,7 @@ bool LastPictureButtonViewController::secondaryClick(platform::Point) {
 void LastPictureButtonViewController::draw(platform::Canvas& canvas) {
     auto state =
         isHighlighted() ? ControlArt::ControlState::Pressed : ControlArt::ControlState::Normal;
-    ControlArt::drawThumbnail(canvas, bounds(), _image.get(), state);
+    ControlArt::drawThumbnail(canvas, bounds(), _image.get(), state, !_clip.empty());
 }
 
 }  // namespace quorbit::camera_screen

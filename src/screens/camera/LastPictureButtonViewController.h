@@ -3,6 +3,7 @@
 #include "platform/ui/ActivityIndicator.h"
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 #include "platform/core/RunLoop.h"
@@ -37,6 +38,10 @@ class LastPictureButtonViewController : public platform::Button {
     // The photo shown; null before the first one.
     const std::shared_ptr<const platform::Image>& image() const { return _image; }
     void setImage(std::shared_ptr<const platform::Image> image);
+    // The last thing taken is a clip at this path (image its first frame, shown with a play
+    // mark); empty for a photo. Set after setImage, which forgets it.
+    const std::filesystem::path& clip() const { return _clip; }
+    void setClip(std::filesystem::path clip);
     // A spinning indicator over the thumbnail ("saving") while its photo is being written.
     void setSaving(bool saving);
     bool isSaving() const { return _saving && _saving->isAnimating(); }
@@ -56,6 +61,7 @@ class LastPictureButtonViewController : public platform::Button {
     bool _longPressDone = false;  // the touch down now has opened the album
     LastPictureButtonDelegate* _delegate = nullptr;
     std::shared_ptr<const platform::Image> _image;
+    std::filesystem::path _clip;
     std::shared_ptr<platform::ActivityIndicator> _saving;  // made on first use
 };
 

@@ -9,6 +9,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Translate.h"
+#include "platform/desktop/PhotoAlbum.h"
 #include "platform/desktop/UrlOpener.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
@@ -50,6 +51,20 @@ class LiveTouchArea : public platform::View {
     }
     quorbitViewController& _screen;
 };
+
+// The running time of a recording as the label shows it: a red dot and mm:ss.
+std::string recordingTimeText(std::chrono::steady_clock::duration elapsed) {
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "\u25CF %02lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+    return text;
+}
+
+// Video frames have even sides (the encoders' chroma is halved both ways).
+int evenSide(double side) {
+    return std::max(2, int(side) & ~1);
+}
 
 ControlArt::Glyph timerGlyph(int seconds) {
     if (seconds == 3) return ControlArt::Glyph::Timer3;
@@ -130,20 +145,27 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
             if (kept == choice) _selfTimerSeconds = choice;
         _screenFlashOn =
             !_userDefaults->contains(kScreenFlashKey) || _userDefaults->boolForKey(kScreenFlashKey);
+        _videoMode = _userDefaults->stringForKey(kCaptureModeKey) == "video";
     }
 
     readCameraSettings();
 
     _album = std::make_shared<album::AlbumViewController>(albumFolder);
     _album->setBaseViewController(this);
-    _album->setShareHandler(
-        [this](platform::ViewController& presenter, std::shared_ptr<const platform::Image> photo) {
-            // The share screen over the album's photo, with that photo; the last-photo
-            // thumbnail's share screen gets the last photo back when it next opens.
-            if (presenter.modalViewController() || presenter.isTransitioning()) return;
+    // A screen given a folder of its own (tools, tests) keeps its clips there too.
+    if (albumFolder) setVideosFolder(*albumFolder);
+    _album->setShareHandler([this](platform::ViewController& presenter,
+                                   std::shared_ptr<const platform::Image> photo,
+                                   std::filesystem::path clip) {
+        // The share screen over the album's photo or clip; the last-photo thumbnail's
+        // share screen gets the last photo back when it next opens.
+        if (presenter.modalViewController() || presenter.isTransitioning()) return;
+        if (clip.empty())
             _photoView->changeImage(std::move(photo));
-            presenter.presentModalViewController(_photoView, false);
-        });
+        else
+            _photoView->changeClip(std::move(photo), std::move(clip));
+        presenter.presentModalViewController(_photoView, false);
+    });
 
     _library = share::PhotoLibrary::create(std::move(albumFolder));
     _library->setBaseViewController(this);
@@ -162,6 +184,10 @@ quorbitViewController::quorbitViewController(std::shared_ptr<platform::GLContext
 
 quorbitViewController::~quorbitViewController() {
     stopAnimation();
+    // A recording still running when the screen goes (the application quits): its file is
+    // finished and named first.
+    _recordingTimer.reset();
+    _recorder.reset();
     // No outcome reaches this screen once it is going.
     _codeScanner.reset();
     if (_captureCamera) _captureCamera->cancelStill();
@@ -222,6 +248,13 @@ void quorbitViewController::loadView() {
     _settingsButton = button(ControlArt::Glyph::Settings, kButton, kGlyphSide, controls::kSettings,
                              &quorbitViewController::openSettings);
 
+    // Photo or video, over the bottom of the live view.
+    _modeSwitch = std::make_shared<ModeSwitch>();
+    _modeSwitch->setControlName(controls::kMode);
+    _modeSwitch->setVideo(_videoMode);
+    _modeSwitch->addAction([this](platform::Button&) { toggleMode(); });
+    root->addSubview(_modeSwitch);
+
     // Notes over the live view: white text on a dark veil.
     auto note = [&](const char* name) {
         auto label = std::make_shared<platform::Label>();
@@ -236,6 +269,16 @@ void quorbitViewController::loadView() {
     _cameraNote = note(controls::kCameraUnavailable);
     _stillNote = note(controls::kStillNote);
     _stillNote->setHidden(true);
+    // The running time of a recording, in the top corner of the live view.
+    _recordingLabel = std::make_shared<platform::Label>();
+    _recordingLabel->setControlName(controls::kRecordingTime);
+    _recordingLabel->setBackgroundColor(platform::Color{0, 0, 0, 0.5});
+    _recordingLabel->setTextColor(platform::Color{1, 0.3, 0.25, 1});
+    _recordingLabel->setFont(platform::Font::boldSystem(17));
+    _recordingLabel->setTextAlignment(platform::TextAlignment::Center);
+    _recordingLabel->setUserInteractionEnabled(false);
+    _recordingLabel->setHidden(true);
+    root->addSubview(_recordingLabel);
 
     // The countdown: large digits in the middle of the live view; touches go through it to
     // the live view, where a tap cancels.
@@ -267,6 +310,7 @@ void quorbitViewController::loadView() {
     showCameraAvailability(_cameraAvailable, _cameraProblem);
     updateTimerControl();
     updateFlashControl();
+    updateRecordingControls();
 }
 
 CameraScreenLayout quorbitViewController::currentLayout() const {
@@ -297,6 +341,15 @@ void quorbitViewController::layoutControls(platform::Size screen) {
     };
     _cameraNote->setFrame(middle(live.width() - 40, 100));
     _stillNote->setFrame(platform::Rect(live.x() + 8, live.maxY() - 88, live.width() - 16, 80));
+    if (_modeSwitch) {
+        platform::Size mode = _modeSwitch->preferredSize();
+        mode.width = std::min(mode.width, live.width() - 16);
+        _modeSwitch->setFrame(platform::Rect(std::floor(live.midX() - mode.width / 2),
+                                             live.maxY() - mode.height - 10, mode.width,
+                                             mode.height));
+    }
+    if (_recordingLabel)
+        _recordingLabel->setFrame(platform::Rect(live.x() + 8, live.y() + 8, 110, 30));
     if (_codeBanner) {
         platform::Rect banner(live.x() + 8, live.y() + 8, live.width() - 16, 0);
         _codeBanner->setFrame(banner);
@@ -343,6 +396,10 @@ void quorbitViewController::viewDidAppear(bool animated) {
 void quorbitViewController::showCameraAvailability(bool available, const std::string& reason) {
     _cameraAvailable = available;
     _cameraProblem = reason;
+    // A camera lost while recording ends the recording; what it has is kept.
+    if (!available && _recorder)
+        stopRecording(platform::tr("The camera is not available.") +
+                      (reason.empty() ? "" : " " + reason));
     if (!_cameraNote) return;
     std::string note = platform::tr("Camera not available");
     _cameraNote->setText(reason.empty() ? note : note + "\n" + reason);
@@ -387,7 +444,7 @@ void quorbitViewController::presentChild(const std::shared_ptr<platform::ViewCon
 }
 
 void quorbitViewController::openFilterPicker() {
-    if (isTakingPhoto) return;
+    if (isTakingPhoto || isRecording()) return;
     cancelCountdown();
     if (!_filterPickerController) {
         platform::Log::info("no filter picker to open");
@@ -400,28 +457,32 @@ void quorbitViewController::openFilterPicker() {
 }
 
 void quorbitViewController::openSettings() {
-    if (isTakingPhoto || settingsViewOpen || childScreenUp()) return;
+    if (isTakingPhoto || isRecording() || settingsViewOpen || childScreenUp()) return;
     cancelCountdown();
     presentChild(_settingsView, settingsViewOpen);
 }
 
 void quorbitViewController::showAlbum() {
-    if (isTakingPhoto || albumOpen || childScreenUp()) return;
+    if (isTakingPhoto || isRecording() || albumOpen || childScreenUp()) return;
     cancelCountdown();
     presentChild(_album, albumOpen);
 }
 
 void quorbitViewController::showSharingWindow() {
-    if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || sharingWindowOpen ||
-        childScreenUp())
+    if (!_photoViewButton || !_photoViewButton->image() || isTakingPhoto || isRecording() ||
+        sharingWindowOpen || childScreenUp())
         return;
     cancelCountdown();
-    // The last photo: the album may have shared another one through this screen.
-    _photoView->changeImage(_photoViewButton->image());
+    // The last photo or clip: the album may have shared another one through this screen.
+    if (_photoViewButton->clip().empty())
+        _photoView->changeImage(_photoViewButton->image());
+    else
+        _photoView->changeClip(_photoViewButton->image(), _photoViewButton->clip());
     presentChild(_photoView, sharingWindowOpen);
 }
 
 void quorbitViewController::swapCamera() {
+    if (isRecording()) return;
     setTouchesEnabled(false);
     if (_captureCamera) _captureCamera->swapCamera();
     setTouchesEnabled(true);
@@ -434,11 +495,15 @@ bool quorbitViewController::handleKey(const platform::KeyEvent& event) {
     char32_t c = event.key == Key::Character ? event.character : 0;
     bool shutter = event.key == Key::Return || c == U' ';
     bool swap = c == U'c' && _captureCamera && _captureCamera->numCameras() >= 2;
-    if (!shutter && !swap && c != U'f' && c != U't' && c != U'g') return false;
+    if (!shutter && !swap && c != U'f' && c != U't' && c != U'g' && c != U'v') return false;
+    // While recording only the shutter's keys act: they stop as they started.
+    if (isRecording() && !shutter) return false;
     // A held key acts once: the repeats that follow take no burst of photos.
     if (event.repeat) return true;
     if (shutter)
         snapPhoto();
+    else if (c == U'v')
+        toggleMode();
     else if (c == U'f')
         openFilterPicker();
     else if (c == U't')
@@ -463,6 +528,10 @@ void quorbitViewController::restart() {
 
 void quorbitViewController::snapPhoto() {
     if (isTakingPhoto) return;
+    if (isRecording()) {
+        stopRecording();
+        return;
+    }
     if (isCountingDown()) {
         cancelCountdown();
         return;
@@ -474,7 +543,10 @@ void quorbitViewController::snapPhoto() {
             std::chrono::seconds(1), [this] { countdownStep(); }, std::chrono::seconds(1));
         return;
     }
-    takeStill();
+    if (_videoMode)
+        startRecording();
+    else
+        takeStill();
 }
 
 void quorbitViewController::countdownStep() {
@@ -483,7 +555,10 @@ void quorbitViewController::countdownStep() {
         return;
     }
     cancelCountdown();
-    takeStill();
+    if (_videoMode)
+        startRecording();
+    else
+        takeStill();
 }
 
 void quorbitViewController::showCountdown() {
@@ -642,19 +717,26 @@ void quorbitViewController::fullStillTaken(platform::Result<capture::StillFrame>
 
 void quorbitViewController::saveViewPhotoInstead(
     const std::shared_ptr<const platform::Image>& viewPhoto, const std::string& why) {
-    _stillNote->setText(platform::format(
+    showStillNote(platform::format(
         platform::tr("The full-size photo could not be taken: %s. The photo was saved at "
                      "screen size.")
             .c_str(),
         why.c_str()));
-    _stillNote->setHidden(false);
-    _stillNoteTimer = platform::RunLoop::main().timer(kStillNoteTime, [this] {
-        if (_stillNote) _stillNote->setHidden(true);
-    });
     if (!_library->savePhoto(*viewPhoto, platform::ImageOrientation::Up)) {
         isTakingPhoto = false;
         _photoViewButton->setSaving(false);
     }
+}
+
+void quorbitViewController::showStillNote(const std::string& text, bool stays) {
+    if (!_stillNote) return;
+    _stillNote->setText(text);
+    _stillNote->setHidden(false);
+    _stillNoteTimer.reset();
+    if (!stays)
+        _stillNoteTimer = platform::RunLoop::main().timer(kStillNoteTime, [this] {
+            if (_stillNote) _stillNote->setHidden(true);
+        });
 }
 
 void quorbitViewController::setDistortionCentre(platform::Point centre) {
@@ -780,6 +862,7 @@ void quorbitViewController::processNewCameraFrame(capture::PixelBuffer& frame) {
     }
     _camTexture.upload(frame, _context);
     renderCamera();
+    if (_recorder) recordFrame(frame);
     _camTexture.reset();
     frame.unlockBaseAddress(0);
 }
@@ -883,6 +966,138 @@ void quorbitViewController::setAnimationFrameInterval(int interval) {
     if (_animating) {
         stopAnimation();
         startAnimation();
+    }
+}
+
+}  // namespace quorbit::camera_screen
+
+namespace quorbit::camera_screen {
+
+void quorbitViewController::setVideosFolder(std::filesystem::path folder) {
+    _album->setClipFolder(folder);
+    _videosFolder = std::move(folder);
+}
+
+std::filesystem::path quorbitViewController::videosFolder() const {
+    return _videosFolder ? *_videosFolder : platform::defaultVideosFolder();
+}
+
+void quorbitViewController::toggleMode() {
+    setVideoMode(!_videoMode);
+}
+
+void quorbitViewController::setVideoMode(bool video) {
+    if (isRecording() || isTakingPhoto) return;
+    cancelCountdown();
+    _videoMode = video;
+    if (_userDefaults) _userDefaults->setString(kCaptureModeKey, video ? "video" : "photo");
+    if (_modeSwitch) _modeSwitch->setVideo(video);
+    updateRecordingControls();
+    // Where nothing can record, video mode says so at once, and what to install.
+    if (video) {
+        auto encoders = recording::availableEncoders();
+        if (!encoders) {
+            platform::Log::warn(encoders.error().localizedDescription());
+            showStillNote(encoders.error().localizedDescription(), true);
+        }
+    } else if (_stillNote && !_stillNoteTimer) {
+        _stillNote->setHidden(true);  // the note that video is not available
+    }
+}
+
+void quorbitViewController::startRecording() {
+    if (isRecording() || !_captureCamera || isTakingPhoto) return;
+    recording::RecordingOptions options;
+    options.width = evenSide(_pictureSize.width);
+    options.height = evenSide(_pictureSize.height);
+    options.folder = videosFolder();
+    options.sound = _settingsView->recordSound();
+    auto started = recording::VideoRecorder::start(options, [this](const platform::Error& error) {
+        stopRecording(error.localizedDescription());
+    });
+    if (!started) {
+        const platform::Error& error = started.error();
+        platform::Log::warn("cannot record: " + error.localizedDescription());
+        if (error.is(recording::RecordingError::NoEncoder))
+            showStillNote(error.localizedDescription(), true);
+        else
+            platform::AlertView::inform(platform::tr("Cannot record video"),
+                                        error.localizedDescription());
+        return;
+    }
+    _recorder = std::move(*started);
+    _clipFirstFrame.reset();
+    if (_recorder->microphoneMissing() && !_toldNoMicrophone) {
+        _toldNoMicrophone = true;
+        showStillNote(
+            platform::tr("No microphone was found: the video is recorded without sound."));
+    }
+    if (_soundPlayer) _soundPlayer->play();
+    _recordingTimer = platform::RunLoop::main().timer(
+        std::chrono::milliseconds(250),
+        [this] {
+            if (_recorder && _recordingLabel)
+                _recordingLabel->setText(recordingTimeText(_recorder->elapsed()));
+        },
+        std::chrono::milliseconds(250));
+    updateRecordingControls();
+}
+
+void quorbitViewController::recordFrame(const capture::PixelBuffer& frame) {
+    platform::Size upright = gpu::uprightSize(frame.width(), frame.height(), frame.rotation());
+    const int width = evenSide(upright.width), height = evenSide(upright.height);
+    int cameraType = _camera ? _camera->curCameraType() : capture::kCameraBack;
+    const std::uint8_t* pixels = _recordingPass.draw(_context, *_filter, _camTexture.name(), width,
+                                                     height, cameraType, _distortionCentre);
+    if (!pixels) return;
+    if (!_clipFirstFrame) {
+        std::vector<std::uint8_t> copy(pixels, pixels + std::size_t(width) * height * 4);
+        _clipFirstFrame = std::make_shared<const platform::Image>(width, height, std::move(copy));
+    }
+    _recorder->addFrame(pixels, frame.captured());
+}
+
+void quorbitViewController::stopRecording(const std::string& why) {
+    if (!_recorder) return;
+    std::unique_ptr<recording::VideoRecorder> recorder = std::move(_recorder);
+    _recordingTimer.reset();
+    auto kept = recorder->finish();
+    _lastFramesRecorded = recorder->framesAdded();
+    _lastFramesDropped = recorder->framesDropped();
+    platform::Log::info("recording ended: " + std::to_string(_lastFramesRecorded) +
+                        " frames recorded, " + std::to_string(_lastFramesDropped) + " dropped");
+    recorder.reset();
+    _lastClips = kept ? *kept : std::vector<std::filesystem::path>{};
+    if (!_lastClips.empty() && _clipFirstFrame && _photoViewButton) {
+        _photoViewButton->setImage(_clipFirstFrame);
+        _photoViewButton->setClip(_lastClips.back());
+    }
+    updateRecordingControls();
+    std::string message = why;
+    if (!kept) {
+        message = message.empty() ? kept.error().localizedDescription()
+                                  : message + "\n" + kept.error().localizedDescription();
+    } else if (!message.empty() && !_lastClips.empty()) {
+        message += "\n" + platform::tr("What was recorded until then is kept.");
+    }
+    if (!message.empty()) platform::AlertView::inform(platform::tr("Recording stopped"), message);
+}
+
+void quorbitViewController::updateRecordingControls() {
+    bool recording = isRecording();
+    if (_shutterButton)
+        _shutterButton->setGlyph(!_videoMode ? ControlArt::Glyph::Shutter
+                                 : recording ? ControlArt::Glyph::Stop
+                                             : ControlArt::Glyph::Record);
+    for (const auto& control : {std::static_pointer_cast<platform::Button>(_filtersButton),
+                                std::static_pointer_cast<platform::Button>(_swapCameraButton),
+                                std::static_pointer_cast<platform::Button>(_settingsButton),
+                                std::static_pointer_cast<platform::Button>(_modeSwitch)})
+        if (control) control->setEnabled(!recording);
+    if (_photoViewButton) _photoViewButton->setUserInteractionEnabled(!recording);
+    if (_recordingLabel) {
+        _recordingLabel->setText(recordingTimeText({}));
+        _recordingLabel->setHidden(!recording);
     }
 }
 

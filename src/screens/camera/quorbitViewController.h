@@ -15,6 +15,7 @@
 #include "gpu/FilterCatalogue.h"
 #include "gpu/FrameDrawing.h"
 #include "gpu/GLPostView.h"
+#include "gpu/RecordingPass.h"
 #include "platform/core/RunLoop.h"
 #include "platform/core/Translate.h"
 #include "platform/core/UserDefaults.h"
@@ -23,12 +24,14 @@
 #include "platform/ui/DisplayLink.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
+#include "recording/VideoRecorder.h"
 #include "screens/album/AlbumViewController.h"
 #include "screens/camera/CameraScreenLayout.h"
 #include "screens/camera/CodeBanner.h"
 #include "screens/camera/ControlBarView.h"
 #include "screens/camera/ControlButton.h"
 #include "screens/camera/LastPictureButtonViewController.h"
+#include "screens/camera/ModeSwitch.h"
 #include "screens/picker/PickerHost.h"
 #include "screens/settings/SettingsView.h"
 #include "screens/share/PhotoLibrary.h"
@@ -285,6 +288,33 @@ class quorbitViewController : public platform::ViewController,
     // The texture of the frame being drawn; 0 outside the frame path.
     GLuint camTexture() const { return _camTexture.name(); }
 
+    // Photo and video modes. In video mode the shutter starts a recording of what the live
+    // view shows (after the self-timer's countdown, when one is set) and stops it; while
+    // recording, the running time shows over the live view ("recording-time") and the
+    // filters, camera switch, settings, last-photo and mode controls are off. The mode is
+    // kept under kCaptureModeKey ("photo" or "video"). Where no encoder is installed the
+    // video mode says so and photos still work.
+    static constexpr const char* kCaptureModeKey = "CaptureMode";
+    bool videoMode() const { return _videoMode; }
+    void setVideoMode(bool video);
+    void toggleMode();
+    const std::shared_ptr<ModeSwitch>& modeSwitch() const { return _modeSwitch; }
+    const std::shared_ptr<platform::Label>& recordingLabel() const { return _recordingLabel; }
+    bool isRecording() const { return _recorder != nullptr; }
+    const recording::VideoRecorder* recorder() const { return _recorder.get(); }
+    void startRecording();
+    // Ends the recording and keeps what was recorded; the clip becomes the last picture.
+    // why (when not empty) is said in an alert: the recording stopped on its own.
+    void stopRecording(const std::string& why = {});
+    // The clips the last recording wrote, and its frame counts.
+    const std::vector<std::filesystem::path>& lastClips() const { return _lastClips; }
+    std::uint64_t lastFramesRecorded() const { return _lastFramesRecorded; }
+    std::uint64_t lastFramesDropped() const { return _lastFramesDropped; }
+    // Where clips go, and where the album finds them: the folder set, else the album folder
+    // the screen was made with, else defaultVideosFolder().
+    std::filesystem::path videosFolder() const;
+    void setVideosFolder(std::filesystem::path folder);
+
   private:
     quorbitViewController(std::shared_ptr<platform::GLContext> context,
                           std::shared_ptr<capture::CameraTypeSource> camera,
@@ -390,6 +420,21 @@ class quorbitViewController : public platform::ViewController,
     platform::RunLoopHandle _stillNoteTimer;
     mutable int _maxTextureSize = 0;  // the GL's, asked once
     bool _mirrorFrontPhotos = true;
+    bool _videoMode = false;
+    std::shared_ptr<ModeSwitch> _modeSwitch;
+    std::shared_ptr<platform::Label> _recordingLabel;
+    std::unique_ptr<recording::VideoRecorder> _recorder;
+    gpu::RecordingPass _recordingPass;
+    platform::RunLoopHandle _recordingTimer;
+    std::shared_ptr<const platform::Image> _clipFirstFrame;
+    std::vector<std::filesystem::path> _lastClips;
+    std::uint64_t _lastFramesRecorded = 0, _lastFramesDropped = 0;
+    std::optional<std::filesystem::path> _videosFolder;
+    bool _toldNoMicrophone = false;
+    void recordFrame(const capture::PixelBuffer& frame);
+    // Shows text in the note over the live view, for kStillNoteTime unless it stays.
+    void showStillNote(const std::string& text, bool stays = false);
+    void updateRecordingControls();
     // The last frame drawn, while photos are unmirrored: the screen-size photo is drawn from
     // it again (no GL texture outlives its frame).
     std::vector<std::uint8_t> _lastFrame;

@@ -11,7 +11,7 @@ namespace quorbit::share {
 SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::kSettingsBack) {
     _dataSource.numberOfSections = [](platform::TableView&) { return 2; };
     _dataSource.numberOfRowsInSection = [](platform::TableView&, int section) {
-        return section == kCameraSection ? 3 : 1;
+        return section == kCameraSection ? kCameraRows : 1;
     };
     _dataSource.titleForHeaderInSection = [](platform::TableView&, int section) {
         return std::optional<std::string>(
@@ -32,15 +32,18 @@ SettingsView::SettingsView() : ChildScreen(platform::tr("Settings"), controls::k
         bool codesRow = camera && path.row == kDetectCodesIndex;
         bool sizeRow = camera && path.row == kPhotoSizeIndex;
         bool mirrorRow = camera && path.row == kMirrorPhotosIndex;
+        bool soundRow = camera && path.row == kRecordSoundIndex;
         cell->textLabel()->setText(codesRow    ? platform::tr(kDetectCodesRow)
                                    : sizeRow   ? photoSizeText()
                                    : mirrorRow ? mirrorPhotosText()
+                                   : soundRow  ? platform::tr(kRecordSoundRow)
                                                : rowText());
         cell->setControlName(codesRow    ? controls::kDetectCodes
                              : sizeRow   ? controls::kPhotoSize
                              : mirrorRow ? controls::kMirrorPhotos
+                             : soundRow  ? controls::kRecordSound
                                          : "");
-        cell->setAccessoryType(codesRow && detectCodes()
+        cell->setAccessoryType((codesRow && detectCodes()) || (soundRow && recordSound())
                                    ? platform::TableViewCell::Accessory::Checkmark
                                    : platform::TableViewCell::Accessory::None);
         return cell;
@@ -123,6 +126,10 @@ std::string SettingsView::mirrorPhotosText() const {
                                 : platform::trc("front photos", "As others see you").c_str());
 }
 
+bool SettingsView::recordSound() const {
+    return !_userDefaults || _userDefaults->boolValueForKey(kRecordSoundKey).value_or(true);
+}
+
 bool SettingsView::detectCodes() const {
     return !_userDefaults || !_userDefaults->contains(kDetectCodesKey) ||
            _userDefaults->boolForKey(kDetectCodesKey);
@@ -134,6 +141,8 @@ void SettingsView::didSelectRow(platform::IndexPath path) {
             _userDefaults->setBool(kDetectCodesKey, !detectCodes());
         else if (_userDefaults && path.row == kMirrorPhotosIndex)
             _userDefaults->setBool(kMirrorFrontPhotosKey, !mirrorFrontPhotos());
+        else if (_userDefaults && path.row == kRecordSoundIndex)
+            _userDefaults->setBool(kRecordSoundKey, !recordSound());
         else if (_userDefaults)
             _userDefaults->setString(kPhotoSizeKey,
                                      fullSizePhotos() ? kPhotoSizeScreen : kPhotoSizeFull);

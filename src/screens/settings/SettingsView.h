@@ -19,7 +19,9 @@ class PhotoViewController;
 // "Detect codes" ("detect-codes"), checked while on (the default), switches the reading of
 // codes in the live view on and off; the row "Front photos" ("mirror-photos") chooses whether
 // the front camera's photos are mirrored as the view shows them (the default) or turned back
-// the way others see the person. In "Facebook" one row signs the user in ("Login") or out
+// the way others see the person; the row "Record sound" ("record-sound"), checked while on (the
+// default), records clips with the microphone's sound or without. In "Facebook" one row signs the
+// user in ("Login") or out
 // ("Logout: NAME"); the sign-in state is the share screen's, and the row follows it through
 // the notification the share screen posts whenever it changes.
 class SettingsView : public ChildScreen {
@@ -37,7 +39,11 @@ class SettingsView : public ChildScreen {
     static constexpr const char* kPhotoSizeFull = "full";
     // The sections and the camera section's rows.
     static constexpr int kCameraSection = 0, kFacebookSection = 1;
-    static constexpr int kPhotoSizeIndex = 0, kDetectCodesIndex = 1, kMirrorPhotosIndex = 2;
+    static constexpr int kPhotoSizeIndex = 0, kDetectCodesIndex = 1, kMirrorPhotosIndex = 2,
+                         kRecordSoundIndex = 3, kCameraRows = 4;
+    // Whether clips are recorded with the microphone's sound (absent: on).
+    static constexpr const char* kRecordSoundKey = "RecordSound";
+    static constexpr const char* kRecordSoundRow = platform::N_("Record sound");
     // Where the front photos' choice is kept: true (or absent, or unreadable) mirrored.
     static constexpr const char* kMirrorFrontPhotosKey = "MirrorFrontPhotos";
     static constexpr const char* kFooter = platform::N_(
@@ -58,6 +64,7 @@ class SettingsView : public ChildScreen {
     bool detectCodes() const;
     bool fullSizePhotos() const;
     bool mirrorFrontPhotos() const;
+    bool recordSound() const;
     // "Front photos: Mirrored, as in the view" or "Front photos: As others see you".
     std::string mirrorPhotosText() const;
     // Tells the upright size a full-size photo has with the current camera (none: unknown),

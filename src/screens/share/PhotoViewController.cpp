@@ -79,14 +79,17 @@ PhotoViewController::PhotoViewController(Services services)
     _dataSource.titleForHeaderInSection = [](platform::TableView&, int) {
         return std::optional<std::string>();
     };
-    _dataSource.cellForRow = [](platform::TableView& table, platform::IndexPath path) {
+    _dataSource.cellForRow = [this](platform::TableView& table, platform::IndexPath path) {
         auto cell = table.dequeueReusableCell(kCellIdentifier);
         if (!cell) {
             cell = std::make_shared<platform::TableViewCell>(
                 platform::TableViewCell::Style::Default, kCellIdentifier);
             cell->setAccessoryType(platform::TableViewCell::Accessory::DisclosureIndicator);
         }
-        if (path.row == 0) cell->textLabel()->setText(platform::tr("Share on Facebook"));
+        if (path.row == 0)
+            cell->textLabel()->setText(_currentClip.empty()
+                                           ? platform::tr("Share on Facebook")
+                                           : platform::tr("Facebook: photos only"));
         if (path.row == 1) cell->textLabel()->setText(platform::tr("Share with E-mail"));
         return cell;
     };
@@ -134,7 +137,16 @@ PhotoViewController::~PhotoViewController() {
 
 void PhotoViewController::changeImage(std::shared_ptr<const platform::Image> image) {
     _currentImage = std::move(image);
+    _currentClip.clear();
     if (_photoView) _photoView->setImage(_currentImage);
+    if (_shareTable) _shareTable->reloadData();
+}
+
+void PhotoViewController::changeClip(std::shared_ptr<const platform::Image> firstFrame,
+                                     std::filesystem::path path) {
+    changeImage(std::move(firstFrame));
+    _currentClip = std::move(path);
+    if (_shareTable) _shareTable->reloadData();
 }
 
 void PhotoViewController::loadContent(platform::View& root, platform::Rect area) {
@@ -170,7 +182,11 @@ void PhotoViewController::viewWillAppear(bool animated) {
 
 void PhotoViewController::didSelectRow(platform::IndexPath path) {
     platform::UserDefaults& store = defaults();
-    if (path.row == 0) {
+    if (path.row == 0 && !_currentClip.empty()) {
+        platform::AlertView::inform(platform::tr("Facebook: photos only"),
+                                    platform::tr("Clips are shared by e-mail. Uploads to "
+                                                 "Facebook take photos only."));
+    } else if (path.row == 0) {
         if (!connectedToNetwork()) {
             showNoNetworkAlert(&_alertDelegate);
         } else if (_isLoggedInToFB) {
@@ -210,7 +226,12 @@ platform::MailMessage PhotoViewController::composeMessage(
     // Mail programs take the type from the file name, so the name says what the data is.
     message.attachmentName = attachmentName(now) + ".jpg";
     message.attachmentType = "image/jpeg";
-    if (_currentImage) {
+    if (!_currentClip.empty()) {
+        // The clip goes as it is, however large.
+        message.attachmentFile = _currentClip;
+        message.attachmentName = _currentClip.filename().string();
+        message.attachmentType = _currentClip.extension() == ".webm" ? "video/webm" : "video/mp4";
+    } else if (_currentImage) {
         auto jpeg = platform::ImageCodec::encodeJpeg(*_currentImage, 100);
         if (jpeg) message.attachmentData = std::move(jpeg.value());
     }
@@ -228,7 +249,7 @@ void PhotoViewController::displayComposerSheet() {
                                     &_alertDelegate, platform::tr("OK"))
             ->show();
     };
-    if (!_currentImage || message.attachmentData.empty()) {
+    if (!_currentImage || (message.attachmentData.empty() && message.attachmentFile.empty())) {
         problem("there is no photo to attach");
         return;
     }

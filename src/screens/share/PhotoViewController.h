@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,6 +57,10 @@ class PhotoViewController : public ChildScreen {
     // The photo the screen shows, mails and posts.
     const std::shared_ptr<const platform::Image>& currentImage() const { return _currentImage; }
     void changeImage(std::shared_ptr<const platform::Image> image);
+    // A clip to share instead: firstFrame is shown, the e-mail attaches the file at path, and
+    // the Facebook row says that uploads take photos only. changeImage() goes back to photos.
+    void changeClip(std::shared_ptr<const platform::Image> firstFrame, std::filesystem::path path);
+    const std::filesystem::path& currentClip() const { return _currentClip; }
 
     const std::shared_ptr<platform::ImageView>& photoView() const { return _photoView; }
     const std::shared_ptr<platform::TableView>& shareTable() const { return _shareTable; }
@@ -115,6 +120,7 @@ class PhotoViewController : public ChildScreen {
 
     Services _services;
     std::shared_ptr<const platform::Image> _currentImage;
+    std::filesystem::path _currentClip;
     std::shared_ptr<facebook::Facebook> _facebook;
     std::unique_ptr<facebook::Session> _session;
     std::vector<std::string> _permissions;
