@@ -15,8 +15,8 @@ namespace quorbit::app {
 namespace {
 
 using namespace quorbit::testing;  // with std::filesystem as fs, and the chrono literals
-using platform::Image;
 using namespace platform::ImageCodec;
+using platform::Image;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
