@@ -1,4 +1,5 @@
 // The web dialogs against the real web view, a headless host and the mock service.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -7,7 +8,6 @@
 #include "facebook/FBDialog.h"
 #include "facebook/FBLoginDialog.h"
 #include "facebook/Facebook.h"
-#include "json/JsonConveniences.h"
 #include "platform/core/NotificationCenter.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/Animation.h"
@@ -23,6 +23,7 @@ using namespace std::chrono_literals;
 using platform::Application;
 using platform::Error;
 using platform::WebNavigationType;
+using ::testing::HasSubstr;
 using testing::MockFacebookService;
 using testing::OpenerStandIn;
 using testing::SessionRecorder;
@@ -35,39 +36,41 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 // Everything the dialog delegates heard, in order, "; " between.
 struct Heard : FBLoginDialogDelegate {
     std::string events;
-    std::shared_ptr<FBDialogDelegate> dialog = std::make_shared<FBDialogDelegate>();
-
-    Heard() {
-        dialog->dialogCompleteWithUrl = [this](const std::string& url) {
-            add("completeWithUrl " + url);
-        };
-        dialog->dialogDidComplete = [this](FBDialog&) { add("didComplete"); };
-        dialog->dialogDidNotCompleteWithUrl = [this](const std::string& url) {
-            add("notCompleteWithUrl " + url);
-        };
-        dialog->dialogDidNotComplete = [this](FBDialog&) { add("didNotComplete"); };
-        dialog->didFailWithError = [this](FBDialog&, const Error& e) {
-            auto message = e.userInfo.find("error_msg");
-            add("fail " + e.domain + " " + std::to_string(e.code) +
-                (message == e.userInfo.end() ? "" : " " + message->second));
-        };
-    }
     void add(const std::string& event) { events += (events.empty() ? "" : "; ") + event; }
+    std::shared_ptr<FBDialogDelegate> dialog = std::make_shared<FBDialogDelegate>(FBDialogDelegate{
+        .dialogDidComplete = [this](auto&) { add("didComplete"); },
+        .dialogCompleteWithUrl = [this](auto& url) { add("completeWithUrl " + url); },
+        .dialogDidNotComplete = [this](auto&) { add("didNotComplete"); },
+        .dialogDidNotCompleteWithUrl = [this](auto& url) { add("notCompleteWithUrl " + url); },
+        .didFailWithError =
+            [this](auto&, const Error& e) {
+                add("fail " + e.domain + " " + std::to_string(e.code) +
+                    (e.userInfo.count("error_msg") ? " " + e.userInfo.at("error_msg") : ""));
+            },
+        .shouldOpenURLInExternalBrowser = {}});
     // The token, and its lifetime to the minute.
     void fbDialogLogin(const std::string& token, std::optional<Date> expiry) override {
-        std::string lifetime = " with no expiry";
-        if (expiry == distantFuture()) {
-            lifetime = " for ever";
-        } else if (expiry) {
-            auto left = std::chrono::duration<double>(*expiry - std::chrono::system_clock::now());
-            lifetime = " for " + std::to_string(std::lround(left.count() / 60)) + " min";
-        }
-        add("login " + token + lifetime);
+        auto left = expiry.value_or(Date{}) - std::chrono::system_clock::now();
+        std::string minutes =
+            std::to_string(std::chrono::round<std::chrono::minutes>(left).count());
+        add("login " + token +
+            (expiry == distantFuture() ? " for ever"
+             : expiry                  ? " for " + minutes + " min"
+                                       : " with no expiry"));
     }
     void fbDialogNotLogin(bool cancelled) override {
         add(cancelled ? "notLogin cancelled" : "notLogin failed");
     }
 };
+
+std::shared_ptr<FBDialog> feedDialog(const Heard& heard, std::shared_ptr<FBParams> params) {
+    return FBDialog::create("https://m.example.invalid/dialog/feed", params, heard.dialog);
+}
+std::shared_ptr<FBDialog> loginDialog(std::shared_ptr<Heard> heard,
+                                      std::shared_ptr<FBParams> params) {
+    return FBLoginDialog::create("https://m.example.invalid/dialog/oauth", params,
+                                 std::weak_ptr<FBLoginDialogDelegate>(heard));
+}
 
 class FBDialogTest : public ::testing::Test {
   protected:
@@ -80,28 +83,20 @@ class FBDialogTest : public ::testing::Test {
         Application::shared().setStatusBarOrientation(Orientation::Portrait);
     }
     // A headless application with a screen of 320 x 480 points, two pixels a point.
-    void startApp() {
-        platform::HostOptions options;
-        options.scale = 2;
-        options.width = 320;
-        options.height = 480;
-        app = std::make_unique<platform::HeadlessApp>(options);
-    }
+    void startApp() { app = std::make_unique<platform::HeadlessApp>(2); }
     bool settled(const std::shared_ptr<FBDialog>& dialog) {
         return waitUntil([&] { return !platform::Animation::isAnimating(dialog.get()); }, 5s);
     }
     void click(platform::Point p) { sendClick(*app->host, int(p.x * 2), int(p.y * 2)); }
     // Window points of the centre of an element of the page.
     platform::Point centreOf(FBDialog& dialog, const std::string& id) {
-        std::string text = dialog.webView()->stringByEvaluatingJavaScript(
-            "(function(){var r=document.getElementById('" + id +
-            "').getBoundingClientRect();return "
-            "JSON.stringify([r.left+r.width/2,r.top+r.height/2]);})()");
-        auto value = json::JSONValue(text);
-        EXPECT_TRUE(value && value->isArray()) << text;
-        if (!value) return {};
+        auto read = [&](const std::string& js) {
+            return std::stod(dialog.webView()->stringByEvaluatingJavaScript(
+                "(r => " + js + ")(document.getElementById('" + id +
+                "').getBoundingClientRect())"));
+        };
         return dialog.webView()->convertToWindow(
-            platform::Point{*(*value)[0].asDouble(), *(*value)[1].asDouble()});
+            platform::Point{read("r.left + r.width / 2"), read("r.top + r.height / 2")});
     }
 
     MockFacebookService service;
@@ -109,7 +104,6 @@ class FBDialogTest : public ::testing::Test {
 };
 
 TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
-    const std::string page = "https://m.example.invalid/dialog/feed?x=1";
     enum Kind { Plain, Login };
     using W = WebNavigationType;
     struct Case {
@@ -122,27 +116,23 @@ TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
         bool opened = false;
     };
     const std::string success = "fbconnect://success#access_token=T%2B1&expires_in=3600";
-    const std::string cancel = "fbconnect://cancel";
+    const std::string cancel = "fbconnect://cancel", elsewhere = "https://other.invalid/next";
     const std::string failed = "fbconnect://cancel?error_code=4201&error_msg=Bad%20thing";
-    const std::string elsewhere = "https://other.invalid/next";
-    const std::string noToken = "fbconnect://success#expires_in=0";
-    const std::string emptyToken = "fbconnect://success#access_token=&expires_in=0";
-    const std::string noLifetime = "fbconnect://success#access_token=T&expires_in=0";
     const std::string done = "completeWithUrl " + success + "; didComplete";
     const std::string notDone = "notCompleteWithUrl " + cancel + "; didNotComplete";
-    const std::string refused = "fail quorbit.facebook 4201 Bad thing";
+    const std::string refused = "fail quorbit.facebook 4201 Bad thing", no = "notLogin cancelled";
     // clang-format off
     const std::vector<Case> cases = {
         {"success", Plain, success, W::Other, false, done},
         {"success, login", Login, success, W::Other, false, "login T+1 for 60 min"},
-        {"a lifetime of 0, login", Login, noLifetime, W::Other, false, "login T for ever"},
+        {"a lifetime of 0, login", Login, "fbconnect://success#access_token=T&expires_in=0", W::Other, false, "login T for ever"},
         {"cancel", Plain, cancel, W::LinkClicked, false, notDone},
-        {"cancel, login", Login, cancel, W::Other, false, "notLogin cancelled"},
+        {"cancel, login", Login, cancel, W::Other, false, no},
         {"cancel with an error code", Plain, failed, W::Other, false, refused},
         {"cancel with an error code, login", Login, failed, W::Other, false, ""},
-        {"success without a token, login", Login, noToken, W::Other, false, "notLogin cancelled"},
-        {"success, empty token, login", Login, emptyToken, W::Other, false, "notLogin cancelled"},
-        {"the page being loaded", Plain, page, W::LinkClicked, true, ""},
+        {"success without a token, login", Login, "fbconnect://success#expires_in=0", W::Other, false, no},
+        {"success, empty token, login", Login, "fbconnect://success#access_token=&expires_in=0", W::Other, false, no},
+        {"the page being loaded", Plain, "https://m.example.invalid/dialog/feed?x=1", W::LinkClicked, true, ""},
         {"a form sent elsewhere", Plain, elsewhere, W::FormSubmitted, true, ""},
         {"a redirect elsewhere", Login, elsewhere, W::Other, true, ""},
         {"a tapped link elsewhere: the browser", Plain, elsewhere, W::LinkClicked, false, "", true},
@@ -152,13 +142,9 @@ TEST_F(FBDialogTest, TheFilterEndsTheDialogAtTheFbconnectRedirect) {
         SCOPED_TRACE(c.name);
         OpenerStandIn opener(0);
         auto heard = std::make_shared<Heard>();
-        std::shared_ptr<FBDialog> dialog =
-            c.kind == Plain
-                ? FBDialog::create("https://m.example.invalid/dialog/feed",
-                                   std::make_shared<FBParams>(FBParams{{"x", "1"}}), heard->dialog)
-                : std::static_pointer_cast<FBDialog>(FBLoginDialog::create(
-                      "https://m.example.invalid/dialog/oauth", std::make_shared<FBParams>(),
-                      std::weak_ptr<FBLoginDialogDelegate>(heard)));
+        auto dialog = c.kind == Plain
+                          ? feedDialog(*heard, std::make_shared<FBParams>(FBParams{{"x", "1"}}))
+                          : loginDialog(heard, std::make_shared<FBParams>());
         if (c.kind == Plain) dialog->load();
         EXPECT_EQ(dialog->shouldStartLoad(c.url, c.type), c.load);
         EXPECT_EQ(heard->events, c.events);
@@ -176,7 +162,6 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
     const std::string notFound = "The server's name could not be found";
     const std::string advice = ". Check that this computer is online, then try again.";
     const std::string noConnection = "Could not connect" + advice, noName = notFound + advice;
-    // clang-format off
     const Case cases[] = {
         {Error::make("quorbit.page-load", 102, "frame load interrupted"), "", "", nullptr},
         {Error::make("quorbit.url", -999, "cancelled"), "fail quorbit.url -999", "", nullptr},
@@ -185,7 +170,6 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
         {Error::make("quorbit.url", -1003, notFound), "fail quorbit.url -1003",
          "fail quorbit.url -1003; notLogin failed", noName.c_str()},
     };
-    // clang-format on
     auto alertShown = [](const char* message) {
         auto* alert = platform::AlertView::visibleAlert();
         bool ok = message ? alert && alert->title() == FBDialog::kLoadFailedTitle &&
@@ -196,28 +180,22 @@ TEST_F(FBDialogTest, LoadFailuresOtherThanCancelledOrRefusedLoadsEndTheDialogAnd
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error.code);
-        auto heard = std::make_shared<Heard>();
-        auto plain =
-            FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
-        plain->webViewDidFailLoad(c.error);
+        auto heard = std::make_shared<Heard>(), loginHeard = std::make_shared<Heard>();
+        feedDialog(*heard, nullptr)->webViewDidFailLoad(c.error);
         EXPECT_EQ(heard->events, c.plain);
         EXPECT_TRUE(alertShown(c.alert));
-
-        auto loginHeard = std::make_shared<Heard>();
-        auto login = FBLoginDialog::create("https://m.example.invalid/dialog/oauth", nullptr,
-                                           std::weak_ptr<FBLoginDialogDelegate>(loginHeard));
+        auto login = loginDialog(loginHeard, nullptr);
         login->setDelegate(loginHeard->dialog);
         login->webViewDidFailLoad(c.error);
         EXPECT_EQ(loginHeard->events, c.login);
         EXPECT_TRUE(alertShown(c.alert));
     }
     // A dialog on its way out, its delegate told already, says nothing of a load that fails.
-    auto heard = std::make_shared<Heard>();
-    auto leaving =
-        FBDialog::create("https://m.example.invalid/dialog/feed", nullptr, heard->dialog);
+    Heard heard;
+    auto leaving = feedDialog(heard, nullptr);
     leaving->dismissWithSuccess(false, true);
     leaving->webViewDidFailLoad(cases[2].error);
-    EXPECT_EQ(heard->events, "didNotComplete");
+    EXPECT_EQ(heard.events, "didNotComplete");
     EXPECT_TRUE(alertShown(nullptr));
 }
 
@@ -303,8 +281,7 @@ TEST_F(FBDialogTest, TheDialogSignsInOnTheServicesFormOrIsCancelled) {
         EXPECT_EQ(dialog->superview(), app->window.get());
         // The dialog keeps its own redirect, which it can follow.
         EXPECT_EQ(dialog->params()->text("redirect_uri"), "fbconnect://success");
-        EXPECT_NE(dialog->loadingURL()->find("redirect_uri=fbconnect%3A%2F%2Fsuccess"),
-                  std::string::npos);
+        EXPECT_THAT(*dialog->loadingURL(), HasSubstr("redirect_uri=fbconnect%3A%2F%2Fsuccess"));
         size_t observersWhileUp = platform::NotificationCenter::defaultCenter().observerCount();
         ASSERT_TRUE(waitUntil([&] { return dialog->title() == "Sign in to Mockbook"; }))
             << dialog->title();
@@ -359,10 +336,7 @@ TEST_F(FBDialogTest, TheDialogSignsInOnTheServicesFormOrIsCancelled) {
 [[noreturn]] void signInWithoutTheEngine() {
     setenv("QUORBIT_WEB_ENGINE", "/nonexistent/quorbit-webengine.so", 1);
     MockFacebookService service;
-    platform::HostOptions options;
-    options.width = 320;
-    options.height = 480;
-    platform::HeadlessApp app(options);
+    platform::HeadlessApp app;
     SessionRecorder session;
     auto facebook = Facebook::create("123", service.configuration("123"));
     {

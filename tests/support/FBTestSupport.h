@@ -24,30 +24,15 @@ struct RequestRecorder {
     std::optional<facebook::FBResult> result;
     std::optional<platform::Error> error;
     std::shared_ptr<facebook::FBRequestDelegate> delegate =
-        std::make_shared<facebook::FBRequestDelegate>();
+        std::make_shared<facebook::FBRequestDelegate>(facebook::FBRequestDelegate{
+            .didLoadRawResponse = [this](auto&, auto& b) { calls.push_back("raw"), raw = b; },
+            .didLoad = [this](auto&, auto& r) { calls.push_back("load"), result = r; },
+            .didFailWithError = [this](auto&, auto& e) { calls.push_back("fail"), error = e; },
+            .didReceiveResponse = [this](auto&, auto&) { calls.push_back("response"); },
+            .requestLoading = [this](auto&) { calls.push_back("loading"); }});
 
-    RequestRecorder() {
-        delegate->requestLoading = [this](facebook::FBRequest&) { calls.push_back("loading"); };
-        delegate->didReceiveResponse = [this](facebook::FBRequest&, const platform::UrlResponse&) {
-            calls.push_back("response");
-        };
-        delegate->didLoadRawResponse = [this](facebook::FBRequest&, const std::string& bytes) {
-            calls.push_back("raw");
-            raw = bytes;
-        };
-        delegate->didLoad = [this](facebook::FBRequest&, const facebook::FBResult& r) {
-            calls.push_back("load");
-            result = r;
-        };
-        delegate->didFailWithError = [this](facebook::FBRequest&, const platform::Error& e) {
-            calls.push_back("fail");
-            error = e;
-        };
-    }
-
-    bool ended() const { return result || error; }
     bool wait(std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-        return platform::RunLoop::main().runUntil([this] { return ended(); }, limit);
+        return platform::RunLoop::main().runUntil([this] { return result || error; }, limit);
     }
     // Whether the request ends in time, failing with code.
     bool failsWith(platform::UrlError code,
@@ -60,12 +45,10 @@ struct RequestRecorder {
 struct SessionRecorder {
     std::vector<std::string> events;
     std::shared_ptr<facebook::FBSessionDelegate> delegate =
-        std::make_shared<facebook::FBSessionDelegate>();
-    SessionRecorder() {
-        delegate->fbDidLogin = [this] { events.push_back("login"); };
-        delegate->fbDidNotLogin = [this](bool c) { events.push_back(c ? "cancelled" : "failed"); };
-        delegate->fbDidLogout = [this] { events.push_back("logout"); };
-    }
+        std::make_shared<facebook::FBSessionDelegate>(facebook::FBSessionDelegate{
+            .fbDidLogin = [this] { events.push_back("login"); },
+            .fbDidNotLogin = [this](bool c) { events.push_back(c ? "cancelled" : "failed"); },
+            .fbDidLogout = [this] { events.push_back("logout"); }});
 };
 
 // A browser for the tests, saved as a file and run as `python3 FILE PROGRAM URL`: turns down the
@@ -75,10 +58,8 @@ struct SessionRecorder {
 inline constexpr const char* kBrowserStandIn =
     R"(import http.client, os, subprocess, sys, urllib.parse
 program, url = sys.argv[1], sys.argv[2]
-if url.startswith("fbauth:"):
-    sys.exit(1)
-if os.fork() != 0:
-    sys.exit(0)
+if url.startswith("fbauth:"): sys.exit(1)
+if os.fork() != 0: sys.exit(0)
 parts = urllib.parse.urlsplit(url)
 query = dict(urllib.parse.parse_qsl(parts.query))
 form = urllib.parse.urlencode({"redirect_uri": query["redirect_uri"], "user": "ann",
@@ -93,13 +74,11 @@ subprocess.run([program, post.getresponse().getheader("Location")], check=True)
 class OpenerStandIn {
   public:
     explicit OpenerStandIn(int status) {
-        std::filesystem::path log = dir / "log";
-        dir.write("open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + log.string() + "\"\nexit " +
-                              std::to_string(status) + "\n");
+        dir.write("open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + (dir / "log").string() +
+                              "\"\nexit " + std::to_string(status) + "\n");
         dir.write("query", "#!/bin/sh\nexit 0\n");
         for (const char* name : {"open", "query"})
             std::filesystem::permissions(dir / name, std::filesystem::perms::owner_all);
-        saved = platform::UrlOpener::shared().commands();
         platform::UrlOpener::shared().setCommands(
             {.open = {(dir / "open").string()}, .handlerQuery = {(dir / "query").string()}});
     }
@@ -113,7 +92,7 @@ class OpenerStandIn {
     }
 
     ScratchDir dir{"fb-opener"};
-    platform::UrlOpener::Commands saved;
+    platform::UrlOpener::Commands saved = platform::UrlOpener::shared().commands();
 };
 
 }  // namespace quorbit::testing

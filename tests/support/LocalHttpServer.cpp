@@ -6,26 +6,21 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/core/Text.h"
+
 namespace quorbit::testing {
 
-LocalHttpServer::LocalHttpServer() : _server(std::make_unique<httplib::Server>()) {
+LocalHttpServer::LocalHttpServer(const std::string& certificate, const std::string& key)
+    : _server(certificate.empty()
+                  ? std::make_unique<httplib::Server>()
+                  : std::make_unique<httplib::SSLServer>(certificate.c_str(), key.c_str())),
+      _secure(!certificate.empty()) {
     // One request per connection: stopping never waits for an idle kept-alive connection.
     _server->set_keep_alive_max_count(1);
-}
-
-LocalHttpServer::LocalHttpServer(const std::string& certificate, const std::string& key)
-    : _server(std::make_unique<httplib::SSLServer>(certificate.c_str(), key.c_str())),
-      _secure(true) {
-    _server->set_keep_alive_max_count(1);
-}
-
-LocalHttpServer::~LocalHttpServer() {
-    stop();
 }
 
 void LocalHttpServer::start(const std::string& host) {
@@ -44,13 +39,8 @@ void LocalHttpServer::stop() {
     _thread.join();
 }
 
-std::string LocalHttpServer::url(const std::string& path) const {
-    return std::string(_secure ? "https" : "http") + "://" + _host + ":" + std::to_string(_port) +
-           path;
-}
-
-std::string LocalHttpServer::localhostUrl(const std::string& path) const {
-    return std::string(_secure ? "https" : "http") + "://localhost:" + std::to_string(_port) + path;
+std::string LocalHttpServer::url(const std::string& host, const std::string& path) const {
+    return (_secure ? "https://" : "http://") + host + ":" + std::to_string(_port) + path;
 }
 
 RawHttpServer::RawHttpServer(std::string bytes, const std::string& host)
@@ -79,31 +69,24 @@ RawHttpServer::RawHttpServer(Answer answer, const std::string& host)
             int client = accept4(_fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) continue;
             // The request: its header, then as many body bytes as it announces.
+            pollfd in{client, POLLIN, 0};
             std::string request;
             char buffer[65536];
-            size_t headerEnd = std::string::npos, want = 0;
-            while (!_stopping) {
-                pollfd in{client, POLLIN, 0};
-                if (poll(&in, 1, 2000) <= 0) break;
-                ssize_t got = read(client, buffer, sizeof buffer);
-                if (got <= 0) break;
+            ssize_t got;
+            while (!_stopping && poll(&in, 1, 2000) > 0 &&
+                   (got = read(client, buffer, sizeof buffer)) > 0) {
                 request.append(buffer, size_t(got));
-                if (headerEnd == std::string::npos) {
-                    headerEnd = request.find("\r\n\r\n");
-                    if (headerEnd == std::string::npos) continue;
-                    headerEnd += 4;
-                    std::string head = request.substr(0, headerEnd);
-                    for (auto& c : head)
-                        c = char(std::tolower(static_cast<unsigned char>(c)));
-                    if (size_t at = head.find("\r\ncontent-length:"); at != std::string::npos)
-                        want = std::strtoul(head.c_str() + at + 17, nullptr, 10);
-                }
-                if (request.size() >= headerEnd + want) break;
+                size_t end = request.find("\r\n\r\n");
+                if (end == std::string::npos) continue;
+                std::string head = platform::lower(request.substr(0, end + 2));
+                size_t at = head.find("\r\ncontent-length:");
+                size_t want =
+                    at == std::string::npos ? 0 : std::strtoul(&head[at + 17], nullptr, 10);
+                if (request.size() >= end + 4 + want) break;
             }
-            {
-                std::lock_guard lock(_mutex);
-                _requests.push_back(request);
-            }
+            std::unique_lock lock(_mutex);
+            _requests.push_back(request);
+            lock.unlock();
             _answer(client, request, _stopping);
             shutdown(client, SHUT_RDWR);
             close(client);

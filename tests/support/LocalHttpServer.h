@@ -16,24 +16,21 @@ namespace quorbit::testing {
 // Register handlers on server() before start(); they run off the main thread.
 class LocalHttpServer {
   public:
-    LocalHttpServer();
-    // HTTPS with the given certificate and key files.
-    LocalHttpServer(const std::string& certificate, const std::string& key);
-    ~LocalHttpServer();
-    LocalHttpServer(const LocalHttpServer&) = delete;
-    LocalHttpServer& operator=(const LocalHttpServer&) = delete;
+    // HTTPS when given certificate and key files.
+    explicit LocalHttpServer(const std::string& certificate = "", const std::string& key = "");
+    ~LocalHttpServer() { stop(); }
 
     httplib::Server& server() { return *_server; }
     // Listens on host (a loopback address: 127.0.0.2 stands for a second machine).
     void start(const std::string& host = "127.0.0.1");
     void stop();
-    int port() const { return _port; }
-    // "http://127.0.0.1:PORT" followed by path (https for the secure server).
-    std::string url(const std::string& path = "/") const;
-    // The same with "localhost" as the host: a second host name for the same server.
-    std::string localhostUrl(const std::string& path = "/") const;
+    // "http://127.0.0.1:PORT" followed by path (https for the secure server); the same with
+    // "localhost" as the host: a second host name for the same server.
+    std::string url(const std::string& path = "/") const { return url(_host, path); }
+    std::string localhostUrl(const std::string& path = "/") const { return url("localhost", path); }
 
   private:
+    std::string url(const std::string& host, const std::string& path) const;
     std::unique_ptr<httplib::Server> _server;
     std::thread _thread;
     std::string _host = "127.0.0.1";
@@ -54,8 +51,6 @@ class RawHttpServer {
     // Answers every request with these bytes.
     explicit RawHttpServer(std::string bytes, const std::string& host = "127.0.0.1");
     ~RawHttpServer();
-    RawHttpServer(const RawHttpServer&) = delete;
-    RawHttpServer& operator=(const RawHttpServer&) = delete;
 
     std::string url(const std::string& path = "/") const;
     // Every request received so far, as sent.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 
 #include "platform/core/RunLoop.h"
 
@@ -12,7 +11,6 @@ namespace quorbit::testing {
 class ManualClock {
   public:
     using Clock = platform::RunLoop::Clock;
-
     ManualClock() {
         platform::RunLoop::main().setClock([this] { return _now; });
     }

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "facebook/FBConfiguration.h"
@@ -34,11 +35,10 @@ class MockFacebookService {
         std::vector<Part> parts;  // in the order received
 
         std::optional<std::string> param(const std::string& key) const;
-        const Part* part(const std::string& name) const;
+        std::string text(const std::string& name) const;  // the part's content, or ""
     };
     struct Upload {
-        std::string message;
-        std::string png;
+        std::string message, png;
     };
 
     MockFacebookService();
@@ -47,28 +47,25 @@ class MockFacebookService {
 
     facebook::FBConfiguration configuration(const std::string& appId = "123456") const;
     std::string url(const std::string& path) const { return _server.url(path); }
-    // The same server under the host name "localhost".
-    std::string localhostUrl(const std::string& path) const { return _server.localhostUrl(path); }
 
     void setCanned(const std::string& name, std::string body, int status = 200,
                    std::string contentType = "text/plain");
-    std::vector<Received> received() const;
+    std::vector<Received> received() const { return locked(_received); }
     std::optional<Received> last(const std::string& path) const;
-    std::vector<Upload> uploads() const;
-    bool tokenExpired() const;
+    std::vector<Upload> uploads() const { return locked(_uploads); }
+    bool tokenExpired() const { return locked(_tokenExpired); }
 
   private:
-    void record(Received r);
+    template <typename T>
+    T locked(const T& value) const {
+        std::lock_guard lock(_mutex);
+        return value;
+    }
 
     LocalHttpServer _server;
     mutable std::mutex _mutex;
     std::vector<Received> _received;
-    struct Canned {
-        std::string body;
-        int status = 200;
-        std::string contentType;
-    };
-    std::map<std::string, Canned> _canned;
+    std::map<std::string, std::tuple<std::string, int, std::string>> _canned;  // body, status, type
     std::vector<Upload> _uploads;
     bool _tokenExpired = false;
 };

@@ -3,6 +3,7 @@
 #include <glib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -176,14 +177,31 @@ ThumbnailLoader::~ThumbnailLoader() {
         _jobs.clear();
     }
     _wake.notify_all();
-    if (_worker.joinable()) _worker.join();
+    for (std::thread& worker : _workers)
+        worker.join();
 }
 
 void ThumbnailLoader::request(const PhotoItem& item, Completion completion) {
     {
         std::lock_guard lock(_mutex);
         _jobs.push_back(Job{item, std::move(completion), *_generation});
-        if (!_worker.joinable()) _worker = std::thread([this] { work(); });
+        startWorkers();
+    }
+    _wake.notify_all();
+}
+
+void ThumbnailLoader::startWorkers() {
+    // One a core, up to two: decoding is most of the work, and the main thread needs a core.
+    unsigned wanted = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+    while (_workers.size() < wanted)
+        _workers.emplace_back([this] { work(); });
+}
+
+void ThumbnailLoader::prepare(const PhotoItem& item) {
+    {
+        std::lock_guard lock(_mutex);
+        _background.push_back(item);
+        startWorkers();
     }
     _wake.notify_all();
 }
@@ -191,14 +209,23 @@ void ThumbnailLoader::request(const PhotoItem& item, Completion completion) {
 void ThumbnailLoader::cancelAll() {
     std::lock_guard lock(_mutex);
     _jobs.clear();
+    _background.clear();
     ++*_generation;
 }
 
 void ThumbnailLoader::work() {
     std::unique_lock lock(_mutex);
     for (;;) {
-        _wake.wait(lock, [this] { return _stopping || !_jobs.empty(); });
+        _wake.wait(lock, [this] { return _stopping || !_jobs.empty() || !_background.empty(); });
         if (_stopping) return;
+        if (_jobs.empty()) {
+            PhotoItem item = std::move(_background.front());
+            _background.pop_front();
+            lock.unlock();
+            (void)Thumbnails::load(item.path, item.mtime);  // a cached one is only read
+            lock.lock();
+            continue;
+        }
         Job job = std::move(_jobs.front());
         _jobs.pop_front();
         std::weak_ptr<std::uint64_t> generation = _generation;

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/core/Error.h"
 #include "platform/desktop/PhotoFolder.h"
@@ -66,7 +67,8 @@ std::uint64_t decodeCount();
 
 }  // namespace Thumbnails
 
-// Loads thumbnails (Thumbnails::load) on a worker thread of its own, in the order asked,
+// Loads thumbnails (Thumbnails::load) on worker threads of its own (two where there are two
+// cores), in the order asked,
 // and hands each to its completion on the main thread's run loop: the thumbnail, or null
 // for a picture that could not be read (a damaged or empty file). No completion runs once
 // the loader is gone, nor for a request cancelled before its answer ran.
@@ -81,7 +83,10 @@ class ThumbnailLoader {
     ThumbnailLoader& operator=(const ThumbnailLoader&) = delete;
 
     void request(const PhotoItem& item, Completion completion);
-    // Drops every request asked so far, answered or not.
+    // Makes the picture's thumbnail in the cache where it is missing, once no request waits:
+    // the rest of an album, ready before it is scrolled to. Nothing comes back.
+    void prepare(const PhotoItem& item);
+    // Drops every request and preparation asked so far, answered or not.
     void cancelAll();
 
   private:
@@ -91,12 +96,14 @@ class ThumbnailLoader {
         std::uint64_t generation;
     };
     void work();
+    void startWorkers();  // with _mutex held
 
     std::mutex _mutex;
     std::condition_variable _wake;
     std::deque<Job> _jobs;
+    std::deque<PhotoItem> _background;
     bool _stopping = false;
-    std::thread _worker;
+    std::vector<std::thread> _workers;
     // Answers check it on the main thread: a newer generation, or a loader gone, drops them.
     std::shared_ptr<std::uint64_t> _generation = std::make_shared<std::uint64_t>(0);
 };

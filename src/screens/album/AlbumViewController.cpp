@@ -175,6 +175,11 @@ void AlbumViewController::reload() {
     _empty->setHidden(!_items.empty());
     _laidOutWidth = -1;
     layoutGrid();
+    // The rest of the album's thumbnails are made behind those in view, newest first, so
+    // that scrolling finds them in the cache.
+    if (!_loader) _loader = std::make_unique<platform::ThumbnailLoader>();
+    for (std::size_t i = 0; i < _items.size(); ++i)
+        if (!_requested[i] && !_known.count(_items[i].path)) _loader->prepare(_items[i]);
 }
 
 void AlbumViewController::loadVisibleThumbnails() {

@@ -3,21 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "capture/Camera.h"
-#include "capture/CaptureDevice.h"
-#include "capture/DeviceLayer.h"
-#include "gpu/FrameDrawing.h"
-#include "platform/core/RunLoop.h"
-#include "platform/core/UserDefaults.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
@@ -32,6 +19,7 @@ namespace quorbit::camera_screen::testing {
 
 using namespace std::chrono_literals;
 using quorbit::testing::ManualClock;
+using Key = platform::KeyEvent::Key;
 
 // A 640 x 480 BGRA frame of four quadrants, each pixel's channels different.
 struct QuadrantFrame {
@@ -45,15 +33,19 @@ struct QuadrantFrame {
             for (int x = 0; x < width; ++x) {
                 auto rgb = kColours[size_t((y >= height / 2) * 2 + (x >= width / 2))];
                 std::uint8_t* p = &bgra[(size_t(y) * width + size_t(x)) * 4];
-                p[0] = std::uint8_t(rgb.b);
-                p[1] = std::uint8_t(rgb.g);
-                p[2] = std::uint8_t(rgb.r);
+                p[0] = std::uint8_t(rgb.b), p[1] = std::uint8_t(rgb.g), p[2] = std::uint8_t(rgb.r);
             }
     }
     // As a phone's sideways sensor delivers it unless rotation says otherwise.
     capture::PixelBuffer buffer(int rotation = 90) {
         return capture::PixelBuffer(bgra.data(), width, height, rotation);
     }
+};
+
+// Which camera a screen without a real one believes is running.
+struct SwitchableCamera : capture::CameraTypeSource {
+    int type = capture::kCameraBack;
+    int curCameraType() const override { return type; }
 };
 
 // A camera that opens but delivers nothing: the tests hand the screen its frames themselves,
@@ -94,6 +86,21 @@ struct QuietLayer : capture::DeviceLayer {
     std::vector<std::shared_ptr<capture::CaptureDevice>> list;
     std::vector<std::shared_ptr<capture::CaptureDevice>> devices() override { return list; }
 };
+
+inline platform::KeyEvent key(Key k, char32_t c = 0, bool control = false) {
+    return {.key = k, .character = c, .control = control};
+}
+inline platform::KeyEvent chr(char32_t c) {
+    return key(Key::Character, c);
+}
+// Presses a key, holds it for `repeats` auto-repeats, and lets it go.
+inline void press(platform::KeyEvent e, int repeats = 0) {
+    platform::Window::dispatchKey(e, true);
+    e.repeat = true;
+    for (int i = 0; i < repeats; ++i)
+        platform::Window::dispatchKey(e, true);
+    platform::Window::dispatchKey(e, false);
+}
 
 // The camera screen as the application builds it: in a visible window, on a real camera of
 // quiet devices (the front one first), keeping its slot in a settings file and its photos in
@@ -149,10 +156,14 @@ struct ScreenFixture {
         return static_cast<QuietDevice&>(
             *(front ? camera->frontCameraDevice() : camera->backCameraDevice()));
     }
-    void tap(const std::string& name) {
+    platform::Point centreOf(const std::string& name) {
         platform::View* v = control(name);
-        ASSERT_NE(v, nullptr) << name;
-        platform::Point p = v->convertToWindow({v->bounds().midX(), v->bounds().midY()});
+        EXPECT_NE(v, nullptr) << name;
+        return v ? v->convertToWindow({v->bounds().midX(), v->bounds().midY()})
+                 : platform::Point{-1, -1};
+    }
+    void tap(const std::string& name) {
+        platform::Point p = centreOf(name);
         platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, p);
         platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, p);
     }

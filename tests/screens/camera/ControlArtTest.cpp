@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <tuple>
-#include <vector>
-
 #include "platform/gfx/Canvas.h"
 #include "screens/camera/ControlArt.h"
 #include "screens/camera/ControlButton.h"
@@ -33,12 +28,10 @@ struct Ink {
                 const std::uint8_t* p = image.pixel(px, py);
                 if (!region.insetBy(-1, -1).contains({(px + 0.5) / scale, (py + 0.5) / scale})) {
                     outside = outside || p[3] > 8;
-                    continue;
+                } else if (alphaSum += p[3] / 255.0; p[3] > 128) {
+                    ++inked;
+                    brightness += std::max({p[0], p[1], p[2]}) / 255.0;
                 }
-                alphaSum += p[3] / 255.0;
-                if (p[3] <= 128) continue;
-                ++inked;
-                brightness += std::max({p[0], p[1], p[2]}) / 255.0;
             }
         area = inked / (scale * scale);
         brightness = inked ? brightness / inked : 0;
@@ -83,8 +76,7 @@ TEST(ControlArt, EveryGlyphIsLightInkInItsSquareAtEveryScaleAndEachStateShows) {
         pictures.push_back(drawn(glyph, 2));
         double disabled = Ink(drawn(glyph, 2, ControlState::Disabled), 2, square).alphaSum;
         EXPECT_LT(disabled, 0.5 * Ink(pictures.back(), 2, square).alphaSum);
-        EXPECT_GT(differingPixels(drawn(glyph, 2, ControlState::Pressed), pictures.back()), 40)
-            << "a press shows";
+        EXPECT_GT(differingPixels(drawn(glyph, 2, ControlState::Pressed), pictures.back()), 40);
     }
     for (size_t i = 0; i < pictures.size(); ++i)
         for (size_t j = i + 1; j < pictures.size(); ++j)
@@ -115,21 +107,17 @@ TEST(ControlArt, TheThumbnailCropsThePhotoToFillItsSquare) {
     const Image nothing;
     for (const Image* none : {static_cast<const Image*>(nullptr), &nothing}) {
         Image empty = thumbnail(none, ControlState::Normal);
-        const std::uint8_t* p = empty.pixel(32, 40);
-        EXPECT_TRUE(p[3] == 255 && p[1] < 120) << "a dark square, no photo";
+        EXPECT_TRUE(empty.pixel(32, 40)[3] == 255 && empty.pixel(32, 40)[1] < 120) << "no photo";
     }
 }
 
 TEST(ControlButton, DrawsItsGlyphInTheMiddleInTheStateItIsIn) {
     ControlButton button(Glyph::Settings, Rect(0, 0, 60, 44), 24);
     EXPECT_EQ(button.glyphRect(), Rect(18, 10, 24, 24));
-    // clang-format off
     const std::tuple<Glyph, bool, bool, ControlState> cases[] = {
         {Glyph::Settings, true, true, ControlState::Pressed},
         {Glyph::Settings, true, false, ControlState::Disabled},
-        {Glyph::Filters, false, true, ControlState::Normal},
-    };
-    // clang-format on
+        {Glyph::Filters, false, true, ControlState::Normal}};
     for (auto [glyph, highlighted, enabled, state] : cases) {
         button.setGlyph(glyph);
         button.setHighlighted(highlighted);

@@ -1,10 +1,5 @@
 // The camera screen, its filter picker, the share screen and an alert laid out for windows
 // from a phone's to a 4K desktop's, portrait and landscape, and for both shapes of picture.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-
 #include "CameraScreenSupport.h"
 
 namespace quorbit::camera_screen::testing {
@@ -24,20 +19,16 @@ constexpr WindowCase kWindows[] = {
 // clang-format on
 
 Rect inWindow(platform::View* view) {
-    Rect b = view->bounds();
-    return {view->convertToWindow({b.minX(), b.minY()}), b.size};
+    return {view->convertToWindow(view->bounds().origin), view->bounds().size};
 }
-
 bool inside(Rect r, Rect area) {
     return r.minX() >= area.minX() - 1e-6 && r.minY() >= area.minY() - 1e-6 &&
            r.maxX() <= area.maxX() + 1e-6 && r.maxY() <= area.maxY() + 1e-6 && !r.isEmpty();
 }
-
 bool overlap(Rect a, Rect b) {
-    return a.minX() < b.maxX() - 1e-6 && b.minX() < a.maxX() - 1e-6 && a.minY() < b.maxY() - 1e-6 &&
-           b.minY() < a.maxY() - 1e-6;
+    Rect common = a.intersection(b);
+    return common.width() > 1e-6 && common.height() > 1e-6;
 }
-
 // The same aspect ratio, within the rounding of each side to whole points.
 bool sameAspect(Size a, Size b) {
     return std::abs(a.width / a.height - b.width / b.height) <= 1.0 / std::min(a.width, a.height);
@@ -58,8 +49,8 @@ TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape
     for (Size picture : {Size{480, 640}, Size{640, 480}}) {
         f.screen->setPictureSize(picture);
         for (const WindowCase& c : kWindows) {
-            SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << " @" << c.scale
-                                              << ", picture " << picture.width);
+            SCOPED_TRACE(::testing::Message()
+                         << c.width << "x" << c.height << " " << picture.width);
             Rect screen = f.to(c);
             bool portrait = c.width < c.height;
             Rect live = inWindow(f.control(controls::kLiveView));
@@ -81,10 +72,9 @@ TEST(WindowLayout, ControlsInsideApartAndTheLiveViewTheLargestOfThePicturesShape
             EXPECT_TRUE(inside(live, screen));
             EXPECT_TRUE(sameAspect(live.size, picture));
             // The largest such rectangle: it spans the room left by the bar in one direction.
-            double roomWidth = portrait ? c.width : c.width - CameraScreenLayout::kBarThickness;
-            double roomHeight = portrait ? c.height - CameraScreenLayout::kBarThickness : c.height;
-            EXPECT_TRUE(std::abs(live.width() - roomWidth) <= 1 ||
-                        std::abs(live.height() - roomHeight) <= 1);
+            double bar = CameraScreenLayout::kBarThickness;
+            EXPECT_TRUE(std::abs(live.width() - (c.width - (portrait ? 0 : bar))) <= 1 ||
+                        std::abs(live.height() - (c.height - (portrait ? bar : 0))) <= 1);
             // The surface has the view's pixels, but never more than the picture has.
             auto& glview = *f.screen->glview();
             glview.setFramebuffer();
@@ -105,16 +95,16 @@ TEST(WindowLayout, TheShareScreenAndAnAlertFollowTheWindow) {
     alert->show();
     platform::RunLoop::main().runFor(500ms);  // past its pop-in
     for (const WindowCase& c : kWindows) {
+        SCOPED_TRACE(c.width);
         Rect screen = f.to(c);
-        Rect photo = inWindow(f.control(controls::kSharePhoto));
-        EXPECT_TRUE(inside(inWindow(f.control(controls::kShareBack)), screen)) << c.width;
+        Rect photo = inWindow(f.control(controls::kSharePhoto)), box = inWindow(alert.get());
+        EXPECT_TRUE(inside(inWindow(f.control(controls::kShareBack)), screen));
         // The photo takes the window's width, and most of its height.
         EXPECT_EQ(photo.width(), c.width);
-        EXPECT_GT(photo.height(), c.height / 2) << c.width;
-        Rect box = inWindow(alert.get());
-        EXPECT_TRUE(inside(box, screen)) << c.width;
+        EXPECT_GT(photo.height(), c.height / 2);
+        EXPECT_TRUE(inside(box, screen));
         EXPECT_NEAR(box.midX(), screen.midX(), 4);
-        EXPECT_NEAR(box.midY(), screen.midY(), 4) << c.width;
+        EXPECT_NEAR(box.midY(), screen.midY(), 4);
     }
     alert->dismissWithClickedButtonIndex(0, false);
 }
@@ -138,14 +128,17 @@ TEST(WindowLayout, PickerPagesHoldTheirPreviewsInSlotOrderInsideTheWindow) {
         EXPECT_FALSE(overlap(close, dots));
         const auto& previews = picker->glViews();
         ASSERT_EQ(previews.size(), 16u);
-        for (size_t slot = 0; slot < previews.size(); ++slot) {
+        auto onPage = [&](size_t slot) {
             int page = int(slot) / c.previewsPerPage;
-            Rect r = previews[slot]->frame().offsetBy(-page * pages.width(), 0);
+            return previews[slot]->frame().offsetBy(-page * pages.width(), 0);
+        };
+        for (size_t slot = 0; slot < previews.size(); ++slot) {
+            Rect r = onPage(slot);
             EXPECT_TRUE(inside(r, Rect({0, 0}, pages.size))) << slot;
             EXPECT_TRUE(sameAspect(r.size, {480, 640})) << slot;
             if (slot % size_t(c.previewsPerPage) == 0) continue;
             // Left to right, then top to bottom, on one page.
-            Rect before = previews[slot - 1]->frame().offsetBy(-page * pages.width(), 0);
+            Rect before = onPage(slot - 1);
             EXPECT_FALSE(overlap(r, before)) << slot;
             EXPECT_TRUE(r.minY() > before.minY() ||
                         (r.minY() == before.minY() && r.minX() > before.minX()))

@@ -1,16 +1,5 @@
-#include <gtest/gtest.h>
-
-#include <array>
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "gpu/FrameDrawing.h"
-#include "platform/ui/ControlNames.h"
 #include "platform/ui/UiTestSupport.h"
-#include "screens/picker/FilterPickerController.h"
-#include "support/GlTestContext.h"
-#include "support/Pixels.h"
+#include "screens/camera/CameraScreenSupport.h"
 
 namespace quorbit::picker {
 namespace {
@@ -19,21 +8,15 @@ using namespace quorbit::testing;
 using platform::Point;
 using Log = std::vector<std::string>;
 
-struct SwitchableCamera : capture::CameraTypeSource {
-    int type = capture::kCameraBack;
-    int curCameraType() const override { return type; }
-};
-
 // A 640 x 480 BGRA frame; paint gives the RGB of each pixel.
 struct Frame {
     std::vector<std::uint8_t> bgra = std::vector<std::uint8_t>(640 * 480 * 4, 255);
     explicit Frame(const std::function<std::array<int, 3>(int x, int y)>& paint) {
         for (int y = 0; y < 480; ++y)
-            for (int x = 0; x < 640; ++x) {
-                std::array<int, 3> rgb = paint(x, y);
+            for (int x = 0; x < 640; ++x)
                 for (int c = 0; c < 3; ++c)
-                    bgra[(size_t(y) * 640 + size_t(x)) * 4 + 2 - size_t(c)] = std::uint8_t(rgb[c]);
-            }
+                    bgra[(size_t(y) * 640 + size_t(x)) * 4 + 2 - size_t(c)] =
+                        std::uint8_t(paint(x, y)[size_t(c)]);
     }
     capture::PixelBuffer buffer() { return capture::PixelBuffer(bgra.data(), 640, 480); }
 };
@@ -70,7 +53,8 @@ class TestHost : public platform::ViewController, public PickerHost {
 
     std::shared_ptr<platform::GLContext> glContext = sharedGlContext();
     gpu::ProgramList programs = gpu::createFilterPrograms();
-    std::shared_ptr<SwitchableCamera> cameraSide = std::make_shared<SwitchableCamera>();
+    std::shared_ptr<camera_screen::testing::SwitchableCamera> cameraSide =
+        std::make_shared<camera_screen::testing::SwitchableCamera>();
     std::shared_ptr<capture::CameraTypeSource> source = cameraSide;
     std::shared_ptr<FilterPickerController> picker =
         std::make_shared<FilterPickerController>(*this);
@@ -108,9 +92,8 @@ TEST_F(FilterPicker, FourPagesOfFourPreviewsWithTheIndicatorFollowingTheOffset) 
         EXPECT_EQ(window->findControl(controls::preview(slot)),
                   picker().glViews()[size_t(slot)].get());
     // The page whose left edge is nearest; at exactly half a page the higher one.
-    // clang-format off
-    const std::pair<double, int> offsets[] = {{0, 0}, {159, 0}, {160, 1}, {479, 1}, {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
-    // clang-format on
+    const std::pair<double, int> offsets[] = {{0, 0},   {159, 0}, {160, 1}, {479, 1},
+                                              {480, 2}, {800, 3}, {960, 3}, {-40, 0}};
     for (auto [x, page] : offsets) {
         scroll().setContentOffset({x, 0});
         EXPECT_EQ(picker().pageControl()->currentPage(), page) << x;
@@ -129,9 +112,8 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
         // Building the previews left no context current; the picker must make it so itself.
         platform::GLContext::clearCurrent();
         host->deliver(frame);
-
-        // What each slot's program draws of the frame, made without the picker.
-        // The previews take the picture's shape: this frame is an upright landscape one.
+        // What each slot's program draws of the frame, made without the picker. The previews
+        // take the picture's shape: this frame is an upright landscape one.
         platform::Size previewSize = picker().glViews()[0]->bounds().size;
         EXPECT_EQ(previewSize, (platform::Size{144, 108}));
         gpu::GLPostView reference(platform::Rect({0, 0}, previewSize));
@@ -142,8 +124,8 @@ TEST_F(FilterPicker, EveryPreviewShowsTheFrameThroughItsOwnProgramFromOneUpload)
         gpu::CameraTexture texture;
         texture.upload(buffer, host->glContext);
         for (int slot = 0; slot < 16; ++slot) {
-            gpu::ShaderProgram program(gpu::kFilterSlotNames[size_t(slot)],
-                                       gpu::kFilterSlotNames[size_t(slot)]);
+            const char* name = gpu::kFilterSlotNames[size_t(slot)];
+            gpu::ShaderProgram program(name, name);
             gpu::drawFrameQuad(reference, program, texture.name(), side, {0, 0, 0, 1});
             platform::Image want = gpu::readFramebufferImage(reference), got = preview(slot);
             int worst = 0;
@@ -173,7 +155,6 @@ TEST_F(FilterPicker, PreviewsKeepTheirPictureFromTheStartOfADragUntilThePagesSet
     EXPECT_EQ(host->log, Log{});  // the dragged preview was not chosen
     host->deliver(green);
     EXPECT_EQ(preview(12).pixel(72, 96)[1], 200);
-
     // A drag whose scroll view goes with the picker's unloaded view leaves the previews live
     // when the picker is built again.
     touchDown({200, 200});

@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <latch>
-#include <thread>
 
 #include "platform/core/Bundle.h"
 #include "platform/core/RunLoop.h"
@@ -50,14 +46,9 @@ class RatingPromptTest : public ::testing::Test {
             if (long f = flags.load(); f >= 0) return unsigned(f);
             return std::nullopt;
         });
-        P::sharedInstance().setServices({store.get(),
-                                         &opener,
-                                         [this] { return clock.load(); },
-                                         "Flurio",
-                                         "2.0",
-                                         kId,
-                                         server.url("/probe"),
-                                         {}});
+        auto now = [this] { return clock.load(); };
+        P::sharedInstance().setServices(
+            {store.get(), &opener, now, "Flurio", "2.0", kId, server.url("/probe"), {}});
     }
     void TearDown() override {
         P::sharedInstance().waitUntilIdle();
@@ -91,15 +82,19 @@ class RatingPromptTest : public ::testing::Test {
         store->setBool(P::kDeclinedToRate, false);
         store->setBool(P::kRatedCurrentVersion, rated);
     }
+    // The count's state: first use, uses and significant events.
+    std::tuple<double, std::int64_t, std::int64_t> counts() const {
+        return {store->doubleForKey(P::kFirstUseDate), store->integerForKey(P::kUseCount),
+                store->integerForKey(P::kSignificantEventCount)};
+    }
     std::string opened() const { return platform::readFile(dir / "opened").value_or(""); }
-    void setVersion(const std::string& version) {
+    void change(const std::function<void(P::Services&)>& edit) {
         auto s = P::sharedInstance().services();
-        s.version = version;
+        edit(s);
         P::sharedInstance().setServices(s);
     }
-    void significantEvent(bool canPrompt) {
-        P::userDidSignificantEvent(canPrompt);
-        P::sharedInstance().waitUntilIdle();
+    void setVersion(const std::string& version) {
+        change([&](P::Services& s) { s.version = version; });
     }
 
     quorbit::testing::ScratchDir scratch{"rating"};
@@ -112,10 +107,11 @@ class RatingPromptTest : public ::testing::Test {
     quorbit::testing::LocalHttpServer server;  // goes first: its handler counts probes
 };
 
+using Counts = std::tuple<double, std::int64_t, std::int64_t>;
+
 TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
     EXPECT_FALSE(use());
-    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0);
-    EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
+    EXPECT_EQ(counts(), (Counts{kT0, 1, 0}));
     prepare(40, kT0 - 30 * kDay, true);
     store->setInteger(P::kSignificantEventCount, 3);
     store->setDouble(P::kReminderRequestDate, kT0 - kDay);
@@ -123,23 +119,20 @@ TEST_F(RatingPromptTest, FirstUseStartsTheCountAndAVersionChangeStartsItAgain) {
     setVersion("2.1");
     EXPECT_FALSE(use());
     EXPECT_EQ(store->stringForKey(P::kCurrentVersion), "2.1");
-    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0);
-    EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
-    EXPECT_EQ(store->integerForKey(P::kSignificantEventCount), 0);
+    EXPECT_EQ(counts(), (Counts{kT0, 1, 0}));
     EXPECT_FALSE(store->boolForKey(P::kDeclinedToRate) ||
                  store->boolForKey(P::kRatedCurrentVersion));
     EXPECT_EQ(store->doubleForKey(P::kReminderRequestDate), 0);
     // A significant event that opens a version leaves the first use to the next use.
     setVersion("2.2");
-    significantEvent(true);
-    EXPECT_EQ(store->integerForKey(P::kUseCount), 0);
-    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), 0);
+    P::userDidSignificantEvent(true);
+    P::sharedInstance().waitUntilIdle();
+    EXPECT_EQ(counts(), (Counts{0, 0, 1}));
     clock = kT0 + kDay;
     EXPECT_FALSE(use());
-    EXPECT_EQ(store->doubleForKey(P::kFirstUseDate), kT0 + kDay);
-    significantEvent(false);
-    EXPECT_EQ(store->integerForKey(P::kUseCount), 1);
-    EXPECT_EQ(store->integerForKey(P::kSignificantEventCount), 2);
+    P::userDidSignificantEvent(false);
+    P::sharedInstance().waitUntilIdle();
+    EXPECT_EQ(counts(), (Counts{kT0 + kDay, 1, 2}));
 }
 
 // Each case: the state before one more use and the network flags, and whether that use asks.
@@ -180,8 +173,10 @@ TEST_F(RatingPromptTest, AsksFromTheSixthUseSevenDaysOnWithAWayOutToTheNetwork) 
     }
 }
 
-// After "Remind me later" the next ask is a day later; after "No, Thanks" never.
-TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
+// After "Remind me later" the next ask is a day later; after "No, Thanks" never. The rate
+// button opens the software centre's page, or the web page where a phone-only bundle asks for
+// it or no software centre takes appstream: links.
+TEST_F(RatingPromptTest, EachAnswerIsKeptLaterAsksADayLaterAndRateOpensTheCentreElseTheWeb) {
     prepare(5, kT0 - 8 * kDay);
     ASSERT_TRUE(use());
     answer(2);
@@ -195,11 +190,6 @@ TEST_F(RatingPromptTest, TheAnswersAreKeptAndRemindMeLaterAsksAgainADayLater) {
     clock = kT0 + 60 * kDay;
     EXPECT_FALSE(use());
     EXPECT_EQ(opened(), "");
-}
-
-// The rate button opens the software centre's page, or the web page where a phone-only
-// bundle asks for it or no software centre takes appstream: links.
-TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
     const std::string centre = "appstream://" + kId + "\n",
                       web = "https://flathub.org/apps/" + kId + "\n";
     const std::string phone = P::kOrientationsInfoKey, tablet = P::kTabletOrientationsInfoKey;
@@ -213,20 +203,15 @@ TEST_F(RatingPromptTest, RateOpensTheSoftwareCentreElseTheWebPage) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        auto s = P::sharedInstance().services();
-        s.infoKeys = c.infoKeys;
-        s.storeId = c.storeId;
-        P::sharedInstance().setServices(s);
+        SCOPED_TRACE(&c - cases);
+        change([&](P::Services& s) { s.infoKeys = c.infoKeys, s.storeId = c.storeId; });
         fs::remove(dir / "opened");
-        if (c.centre)
-            std::ofstream(dir / "centre");
-        else
-            fs::remove(dir / "centre");
+        c.centre ? void(std::ofstream(dir / "centre")) : void(fs::remove(dir / "centre"));
         prepare(5, kT0 - 8 * kDay);
         ASSERT_TRUE(use());
         answer(1);
         EXPECT_TRUE(store->boolForKey(P::kRatedCurrentVersion));
-        EXPECT_EQ(opened(), c.opened) << c.storeId << " " << c.infoKeys.size() << " " << c.centre;
+        EXPECT_EQ(opened(), c.opened);
     }
 }
 
@@ -255,15 +240,11 @@ TEST_F(RatingPromptTest, CallsAtOnceEachCountAndAskOnlyOnce) {
     std::latch start(kCalls);
     std::vector<std::thread> callers;
     for (int i = 0; i < kCalls; ++i)
-        callers.emplace_back([&] {
-            start.arrive_and_wait();
-            P::appLaunched(false);
-        });
+        callers.emplace_back([&] { start.arrive_and_wait(), P::appLaunched(false); });
     for (auto& t : callers)
         t.join();
     P::sharedInstance().waitUntilIdle();
     EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(P::kUseCount), kCalls);
-
     // Two instances, each with its own store of the one file, launched three times in pairs.
     prepare(0, kT0);
     UserDefaults other(dir / "defaults.json");
@@ -276,7 +257,6 @@ TEST_F(RatingPromptTest, CallsAtOnceEachCountAndAskOnlyOnce) {
     }
     P::sharedInstance().setServices(mine);
     EXPECT_EQ(UserDefaults(dir / "defaults.json").integerForKey(P::kUseCount), 6);
-
     // Two eligible uses before the user answers bring one question, not two stacked.
     prepare(5, kT0 - 8 * kDay);
     P::appLaunched(true);

@@ -1,21 +1,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 
-#include <atomic>
-#include <filesystem>
 #include <sstream>
-#include <thread>
 
 #include "platform/core/Bundle.h"
 #include "platform/core/NotificationCenter.h"
-#include "platform/core/RunLoop.h"
 #include "platform/desktop/Reachability.h"
-#include "platform/desktop/UrlOpener.h"
 #include "platform/gfx/ImageCodec.h"
 #include "platform/ui/AlertView.h"
-#include "platform/ui/Button.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
 #include "screens/settings/SettingsView.h"
@@ -24,13 +17,13 @@
 #include "support/FBTestSupport.h"
 #include "support/LocalHttpServer.h"
 #include "support/MockFacebookService.h"
-#include "support/Scratch.h"
 
 namespace quorbit::share {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using platform::AlertView;
 using testing::MockFacebookService;
 
 // The share screen (and the settings screen beside it) on the mock service, with a store, a
@@ -52,7 +45,7 @@ class ShareScreen : public ::testing::Test {
             kFBUserLoginStatusChange, nullptr, [this](const platform::Notification&) { ++posts; });
     }
     void TearDown() override {
-        while (auto* alert = platform::AlertView::visibleAlert())
+        while (auto* alert = AlertView::visibleAlert())
             alert->dismissWithClickedButtonIndex(0, false);
         platform::NotificationCenter::defaultCenter().removeObserver(observer);
         platform::Reachability::setOverride({});
@@ -61,10 +54,7 @@ class ShareScreen : public ::testing::Test {
         if (window) window->setRootViewController(nullptr);
         scratch.reset();
     }
-    void again() {
-        TearDown();
-        SetUp();
-    }
+    void again() { TearDown(), SetUp(); }
     void setOnline(bool online) {
         platform::Reachability::setOverride([online] {
             return std::optional<unsigned>(online ? platform::Reachability::Reachable : 0u);
@@ -93,8 +83,12 @@ class ShareScreen : public ::testing::Test {
     bool settle(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
         return platform::RunLoop::main().runUntil(done, limit);
     }
-    bool hudGone(const std::shared_ptr<hud::ProgressHud>& hud) {
-        return settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 3s);
+    // Waits for the overlay to go, then a moment for an alert that must not come.
+    void hudGoneWithoutAlert(const std::shared_ptr<hud::ProgressHud>& hud,
+                             std::chrono::milliseconds grace) {
+        ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 3s));
+        settle([] { return AlertView::visibleAlert() != nullptr; }, grace);
+        EXPECT_FALSE(AlertView::visibleAlert());
     }
     std::string opened() const { return platform::readFile(dir / "opened").value_or(""); }
 
@@ -140,16 +134,15 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
         saveSignIn();
         store->setString(kFBUserNameKey, "Ann");
         auto screen = makeScreen();
+        ASSERT_TRUE(settle([&] {
+            return c.signsOut ? !screen->getIsLoggedInToFB() : log.contains("the sign-in is kept");
+        }));
+        EXPECT_EQ(screen->getIsLoggedInToFB(), !c.signsOut);
+        EXPECT_EQ(store->contains(facebook::Session::kAccessTokenKey), !c.signsOut);
+        EXPECT_EQ(screen->userName(),
+                  c.signsOut ? std::nullopt : std::optional<std::string>("Ann"));
         if (c.signsOut) {
-            ASSERT_TRUE(settle([&] { return !screen->getIsLoggedInToFB(); }));
-            EXPECT_FALSE(store->contains(facebook::Session::kAccessTokenKey));
-            EXPECT_FALSE(screen->userName());
             EXPECT_GE(posts, 2);
-        } else {
-            ASSERT_TRUE(settle([&] { return log.contains("the sign-in is kept"); }));
-            EXPECT_TRUE(screen->getIsLoggedInToFB());
-            EXPECT_TRUE(store->contains(facebook::Session::kAccessTokenKey));
-            EXPECT_EQ(screen->userName(), "Ann");
         }
         if (c.graphURL.empty() && !c.signsOut) {
             // The service is back when the screen opens again.
@@ -164,13 +157,13 @@ TEST_F(ShareScreen, AFailedUserInfoLoadSignsOutOnlyWhenTheSignInIsRejected) {
 }
 
 // The Facebook row, by network and sign-in state: the no-network alert, the sign-in in the
-// browser with the post waiting for it, or the upload showing its progress to "Complete".
-TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
+// browser with the post waiting for it, or the upload showing its progress to "Complete";
+// an upload the service turns down alerts.
+TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetworkAndAFailedUploadAlerts) {
     // clang-format off
     const struct { bool online, signedIn, alert, browser, upload; } cases[] = {
         {false, false, true, false, false}, {false, true, true, false, false},
-        {true, false, false, true, false}, {true, true, false, false, true},
-    };
+        {true, false, false, true, false}, {true, true, false, false, true}};
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "online " << c.online << ", signed in " << c.signedIn);
@@ -179,7 +172,7 @@ TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
         setOnline(c.online);
         screen->shareTable()->selectRowAtIndexPath(platform::IndexPath{0, 0}, false);
         screen->didSelectRow({0, 0});
-        auto* alert = platform::AlertView::visibleAlert();
+        auto* alert = AlertView::visibleAlert();
         EXPECT_EQ(alert != nullptr, c.alert);
         if (alert) {
             EXPECT_EQ(alert->title(), "Cannot use Facebook");
@@ -193,9 +186,7 @@ TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
             ASSERT_TRUE(hud);
             EXPECT_EQ(hud->superview(), window.get());
             ASSERT_TRUE(settle([&] { return hud->labelText() == "Complete"; }));
-            ASSERT_TRUE(hudGone(hud));
-            settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 1s);
-            EXPECT_FALSE(platform::AlertView::visibleAlert());
+            hudGoneWithoutAlert(hud, 1s);
             ASSERT_EQ(service.uploads().size(), 1u);
             EXPECT_EQ(service.uploads()[0].message, "Shot with Flurio for Linux");
             EXPECT_TRUE(screen->getIsLoggedInToFB());
@@ -221,23 +212,21 @@ TEST_F(ShareScreen, FacebookRowSignsInPostsOrSaysThereIsNoNetwork) {
         EXPECT_FALSE(store->boolForKey(kOneClickPublishKey)) << cancelled;
         EXPECT_FALSE(screen->getIsLoggedInToFB()) << cancelled;
     }
-}
-
-// An answer the client does not accept brings the failure alert, not "Complete" (which
-// answers fail is the request's own test).
-TEST_F(ShareScreen, AFailedUploadAlerts) {
+    // An answer the client does not accept brings the failure alert, not "Complete" (which
+    // answers fail is the request's own test).
+    again();
     configuration.graphURL = service.url("/canned/");
     service.setCanned("me", R"({"id":"7","name":"Ann"})");
     service.setCanned("me/photos", "<html>Internal Server Error</html>", 500);
     saveSignIn();
-    auto screen = makeScreen(true);
+    screen = makeScreen(true);
     screen->publishPhotoCurrentImage();
     auto hud = screen->HUD();
     ASSERT_TRUE(hud);
-    ASSERT_TRUE(settle([] { return platform::AlertView::visibleAlert() != nullptr; }));
+    ASSERT_TRUE(settle([] { return AlertView::visibleAlert() != nullptr; }));
     EXPECT_EQ(hud->labelText(), "Uploading Photo");
-    ASSERT_TRUE(hudGone(hud));
-    auto* alert = platform::AlertView::visibleAlert();
+    ASSERT_TRUE(settle([&] { return hud->alpha() < 0.01 || hud->isHidden(); }, 3s));
+    auto* alert = AlertView::visibleAlert();
     EXPECT_EQ(alert->title(), "There was an problem uploading your photo to Facebook.");
     EXPECT_TRUE(alert->message().ends_with("contact us at help@example.org"));
     EXPECT_EQ(alert->buttonTitleAtIndex(0), "OK");
@@ -280,9 +269,7 @@ TEST_F(ShareScreen, AStalledUploadIsCancelledByTheOverlaysButton) {
     EXPECT_EQ(hud->labelText(), "Upload cancelled");
     EXPECT_FALSE(window->findControl(controls::kUploadCancel));
     ASSERT_TRUE(settle([&] { return dropped == 1; }, 2s)) << "still connected";
-    ASSERT_TRUE(hudGone(hud));
-    settle([] { return platform::AlertView::visibleAlert() != nullptr; }, 300ms);
-    EXPECT_FALSE(platform::AlertView::visibleAlert());
+    hudGoneWithoutAlert(hud, 300ms);
     EXPECT_TRUE(screen->getIsLoggedInToFB());
 }
 
@@ -301,6 +288,7 @@ TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndTheSettingsRowSignsOutAndIn) {
             settings->settingsTable()->cellForRowAtIndexPath({SettingsView::kFacebookSection, 0});
         return cell ? cell->textLabel()->text() : std::string("(no cell)");
     };
+    auto selectRow = [&] { settings->didSelectRow({SettingsView::kFacebookSection, 0}); };
     settings->reload();
     rowText();
     ASSERT_TRUE(settle([&] { return screen->userName().has_value(); }));
@@ -311,36 +299,25 @@ TEST_F(ShareScreen, ASavedSignInLoadsTheUserAndTheSettingsRowSignsOutAndIn) {
     EXPECT_EQ(rowText(), "Logout: Ann");
     // Offline: the alert, and nothing changes.
     setOnline(false);
-    settings->didSelectRow({SettingsView::kFacebookSection, 0});
-    ASSERT_TRUE(platform::AlertView::visibleAlert());
-    platform::AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
+    selectRow();
+    ASSERT_TRUE(AlertView::visibleAlert());
+    AlertView::visibleAlert()->dismissWithClickedButtonIndex(0, false);
     EXPECT_TRUE(screen->getIsLoggedInToFB());
     setOnline(true);
-    settings->didSelectRow({SettingsView::kFacebookSection, 0});
+    selectRow();
     EXPECT_EQ(posts, 3);
     EXPECT_EQ(rowText(), "Login");
     EXPECT_FALSE(screen->getIsLoggedInToFB());
     EXPECT_FALSE(store->contains(kFBUserNameKey));
     EXPECT_FALSE(store->contains(facebook::Session::kUserIdKey));
-    settings->didSelectRow({SettingsView::kFacebookSection, 0});
+    selectRow();
     EXPECT_NE(opened().find(configuration.dialogURL), std::string::npos);
     EXPECT_FALSE(store->boolForKey(kOneClickPublishKey));
 }
 
-TEST_F(ShareScreen, AttachmentNamesCountHoursOneToTwentyFour) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    const auto at = [](std::time_t t) { return std::chrono::system_clock::from_time_t(t); };
-    EXPECT_EQ(PhotoViewController::attachmentName(at(1325291400)), "Flurio-20111231243000");
-    EXPECT_EQ(PhotoViewController::attachmentName(at(1325509509)), "Flurio-20120102130509");
-    EXPECT_EQ(PhotoViewController::attachmentName(at(1325548799)), "Flurio-20120102235959");
-    unsetenv("TZ");
-    tzset();
-}
-
 // The rows; the e-mail row runs the mail program found first on PATH with the subject, the
 // body (the store link once) and the attachment as a JPEG file.
-TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
+TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgramNamedByTheHourFromOneToTwentyFour) {
     // Writes its arguments, each ended by a NUL, and keeps a copy of the attachment.
     fs::path bin = scratch
                        ->write("bin/xdg-email", "#!/bin/sh\ncd \"" + dir.string() +
@@ -367,9 +344,9 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     for (std::string arg; std::getline(in, arg, '\0');)
         args.push_back(arg);
     ASSERT_EQ(args.size(), 6u);
-    const std::vector<std::string> options = {args[0], args[1], args[2], args[4]};
-    EXPECT_EQ(options, (std::vector<std::string>{"--subject", "Check out my Flurio photo!",
-                                                 "--body", "--attach"}));
+    EXPECT_EQ((std::vector<std::string>{args[0], args[1], args[2], args[4]}),
+              (std::vector<std::string>{"--subject", "Check out my Flurio photo!", "--body",
+                                        "--attach"}));
     EXPECT_EQ(args[3],
               "Photo taken with Flurio for Linux.\n\nCheck it out in the Flathub store:\n"
               "https://flathub.org/apps/io.example.Flurio");
@@ -379,8 +356,17 @@ TEST_F(ShareScreen, EmailRowHandsThePhotoToTheMailProgram) {
     auto decoded = platform::ImageCodec::decodeJpeg(scratch->read("copy"));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->width(), 40);
-    EXPECT_FALSE(platform::AlertView::visibleAlert());
+    EXPECT_FALSE(AlertView::visibleAlert());
     fs::remove_all(attached.parent_path());
+    // Attachment names count hours from 1 to 24.
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // clang-format off
+    for (auto [t, name] : {std::pair{1325291400, "Flurio-20111231243000"}, {1325509509, "Flurio-20120102130509"}, {1325548799, "Flurio-20120102235959"}})
+        EXPECT_EQ(PhotoViewController::attachmentName(std::chrono::system_clock::from_time_t(t)), name);
+    // clang-format on
+    unsetenv("TZ");
+    tzset();
 }
 
 // Taking a photo, refusing one while busy and failing are the camera screen's tests, through
