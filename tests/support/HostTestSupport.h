@@ -18,10 +18,11 @@ namespace quorbit::platform {
 
 // A headless host on the main run loop with one visible window, as the application has.
 struct HeadlessApp {
-    explicit HeadlessApp(double scale = 1) : HeadlessApp(optionsWithScale(scale)) {}
-    // With the given options (headless is set).
-    explicit HeadlessApp(HostOptions options) {
+    explicit HeadlessApp(double scale = 1) : HeadlessApp(HostOptions{}, scale) {}
+    // With the given options (headless is set, and the scale where one is given).
+    explicit HeadlessApp(HostOptions options, double scale = 0) {
         options.headless = true;
+        if (scale) options.scale = scale;
         auto made = Host::create(options);
         if (!made) throw std::runtime_error(made.error().localizedDescription());
         host = std::move(made.value());
@@ -40,27 +41,18 @@ struct HeadlessApp {
     }
     std::unique_ptr<Host> host;
     std::shared_ptr<Window> window;
-
-  private:
-    static HostOptions optionsWithScale(double scale) {
-        HostOptions options;
-        options.scale = scale;
-        return options;
-    }
 };
 
 // Events handed to a host as SDL delivers them, in window pixels.
-inline void sendMouse(Host& host, Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+inline SDL_Event sdlEvent(Uint32 type) {
     SDL_Event e{};
     e.type = type;
-    if (type == SDL_MOUSEMOTION) {
-        e.motion.x = x;
-        e.motion.y = y;
-    } else {
-        e.button.button = button;
-        e.button.x = x;
-        e.button.y = y;
-    }
+    return e;
+}
+inline void sendMouse(Host& host, Uint32 type, int x, int y, Uint8 button = SDL_BUTTON_LEFT) {
+    SDL_Event e = sdlEvent(type);
+    if (type == SDL_MOUSEMOTION) e.motion.x = x, e.motion.y = y;
+    if (type != SDL_MOUSEMOTION) e.button.button = button, e.button.x = x, e.button.y = y;
     host.handleEvent(e);
 }
 inline void sendClick(Host& host, int x, int y) {
@@ -69,30 +61,27 @@ inline void sendClick(Host& host, int x, int y) {
 }
 // A key pressed and let go.
 inline void sendKey(Host& host, SDL_Keycode sym, Uint16 mod = KMOD_NONE, Uint8 repeat = 0) {
-    SDL_Event e{};
-    e.type = e.key.type = SDL_KEYDOWN;
+    SDL_Event e = sdlEvent(SDL_KEYDOWN);
     e.key.keysym.sym = sym;
     e.key.keysym.mod = mod;
     e.key.repeat = repeat;
     host.handleEvent(e);
-    e.type = e.key.type = SDL_KEYUP;
+    e.type = SDL_KEYUP;
     host.handleEvent(e);
 }
 inline void sendText(Host& host, const char* text) {
-    SDL_Event e{};
-    e.type = SDL_TEXTINPUT;
+    SDL_Event e = sdlEvent(SDL_TEXTINPUT);
     std::strncpy(e.text.text, text, sizeof e.text.text - 1);
     host.handleEvent(e);
 }
 inline void sendWindowEvent(Host& host, Uint8 what) {
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
+    SDL_Event e = sdlEvent(SDL_WINDOWEVENT);
     e.window.windowID = SDL_GetWindowID(host.window());
     e.window.event = what;
     host.handleEvent(e);
 }
 
-// A view that records the touches it gets.
+// A view that records the touches and the right clicks it gets.
 class TouchRecorder : public View {
   public:
     using View::View;
@@ -104,7 +93,9 @@ class TouchRecorder : public View {
     void touchesMoved(const std::vector<Touch>& t) override { add(TouchPhase::Moved, t); }
     void touchesEnded(const std::vector<Touch>& t) override { add(TouchPhase::Ended, t); }
     void touchesCancelled(const std::vector<Touch>& t) override { add(TouchPhase::Cancelled, t); }
+    bool secondaryClick(Point at) override { return rightClicks.push_back(at), true; }
     std::vector<Event> events;
+    std::vector<Point> rightClicks;
     // The phases alone, as words with a space between: "began moved ended".
     std::string phases() const {
         static const char* const names[] = {"began", "moved", "ended", "cancelled"};
@@ -121,8 +112,7 @@ class TouchRecorder : public View {
     }
 };
 
-// A screen that records the keys (with their modifiers and repeats) and wheel notches it
-// is handed.
+// A screen that records the keys (with modifiers and repeats) and wheel notches it is handed.
 class KeyScreen : public ViewController {
   public:
     bool handleKey(const KeyEvent& e) override {
@@ -131,12 +121,10 @@ class KeyScreen : public ViewController {
         if (e.shift) name += " shift";
         if (e.control) name += " ctrl";
         if (e.repeat) name += " repeat";
-        log.push_back(name);
-        return true;
+        return log.push_back(name), true;
     }
     bool handleWheel(int right, int down) override {
-        log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down));
-        return true;
+        return log.push_back("wheel " + std::to_string(right) + "," + std::to_string(down)), true;
     }
     std::vector<std::string> log;
 };

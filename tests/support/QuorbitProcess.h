@@ -1,5 +1,6 @@
 #pragma once
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,10 +14,8 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/Scratch.h"
@@ -28,17 +27,8 @@ namespace quorbit::testing {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
-#else
-inline constexpr bool kSanitized = false;
-#endif
+// Built with AddressSanitizer (GCC's and Clang's runtimes both export this symbol).
+inline const bool kSanitized = dlsym(RTLD_DEFAULT, "__asan_init") != nullptr;
 
 // Environment variables set (or removed, for nothing) until the object goes, then put back.
 class ScopedEnv {
@@ -54,8 +44,7 @@ class ScopedEnv {
     }
     void set(const std::string& name, const std::optional<std::string>& value) {
         const char* old = std::getenv(name.c_str());
-        if (!_saved.count(name))
-            _saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        _saved.try_emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
         value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     }
 
@@ -70,28 +59,25 @@ inline fs::path quorbitPath() {
 
 inline std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Every member has a default, so that a test names only what it changes ({.limit = 90s}).
 struct RunOptions {
     std::chrono::seconds limit = 60s;  // killed after this
     rlim_t addressSpace = 0;           // non-zero: the memory it may map
-    // Environment changes: a variable set to a value, or removed when the value is empty.
-    std::vector<std::pair<std::string, std::optional<std::string>>> env;
-    fs::path cwd;  // empty: the test's own
+    ScopedEnv::Values env = {};        // variables set, or removed where the value is nullopt
+    fs::path cwd = {};                 // empty: the test's own
     // Sent once, when `signalWhen` (a line of its standard error) has appeared.
     int signal = 0;
-    std::string signalWhen;
+    std::string signalWhen = {};
 };
 
 struct Outcome {
     int status = -1;  // exit status, or -1 when killed
     std::string out, err;
-    long peakKiB = 0;  // the largest resident size the process reached
-    // From the signal to the end of the process.
-    std::chrono::milliseconds afterSignal{-1};
+    long peakKiB = 0;                           // the largest resident size the process reached
+    std::chrono::milliseconds afterSignal{-1};  // from the signal to the end; -1: none sent
 };
 
 // Runs the application with `args`; its standard output and error pass through files in dir.
@@ -100,21 +86,12 @@ inline Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& 
     fs::path errPath = dir / "stderr", outPath = dir / "stdout";
     pid_t child = fork();
     if (child == 0) {
-        if (options.addressSpace) {
-            rlimit cap{options.addressSpace, options.addressSpace};
-            setrlimit(RLIMIT_AS, &cap);
-        }
-        for (const auto& [name, value] : options.env) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        rlimit cap{options.addressSpace, options.addressSpace};
+        if (options.addressSpace) setrlimit(RLIMIT_AS, &cap);
+        ScopedEnv env(options.env);  // never put back: the child execs or exits
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(err, 2);
-        dup2(out, 1);
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         std::vector<char*> argv{const_cast<char*>("quorbit")};
         for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -122,40 +99,29 @@ inline Outcome runQuorbit(const std::vector<std::string>& args, const fs::path& 
         execv(quorbitPath().c_str(), argv.data());
         _exit(127);
     }
-    Outcome outcome;
-    auto deadline = std::chrono::steady_clock::now() + options.limit;
+    auto now = std::chrono::steady_clock::now(), deadline = now + options.limit;
     std::optional<std::chrono::steady_clock::time_point> signalled;
     int status = 0;
     rusage usage{};
-    while (wait4(child, &status, WNOHANG, &usage) == 0) {
-        auto now = std::chrono::steady_clock::now();
-        if (now > deadline) {
-            kill(child, SIGKILL);
-            wait4(child, &status, 0, &usage);
-            break;
-        }
+    for (; wait4(child, &status, WNOHANG, &usage) == 0; std::this_thread::sleep_for(10ms)) {
+        now = std::chrono::steady_clock::now();
+        if (now > deadline) kill(child, SIGKILL);  // reaped on a later turn
         if (options.signal && !signalled &&
             slurp(errPath).find(options.signalWhen) != std::string::npos) {
             signalled = now;
             kill(child, options.signal);
         }
-        std::this_thread::sleep_for(10ms);
     }
-    if (signalled) {
-        outcome.afterSignal = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - *signalled);
-    }
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    outcome.err = slurp(errPath);
-    outcome.out = slurp(outPath);
-    outcome.peakKiB = usage.ru_maxrss;
+    auto afterSignal = std::chrono::duration_cast<std::chrono::milliseconds>(
+        signalled ? std::chrono::steady_clock::now() - *signalled : -1ms);
+    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(outPath), slurp(errPath),
+                    usage.ru_maxrss, afterSignal};
     fs::remove(errPath);
     fs::remove(outPath);
     return outcome;
 }
 
-// A test with a scratch folder of its own (removed afterwards), skipped where the quorbit
-// program has not been built.
+// A test with a scratch folder of its own, skipped where the quorbit program is not built.
 class ScratchFolderTest : public ::testing::Test {
   protected:
     explicit ScratchFolderTest(std::string prefix) : scratch(prefix), dir(scratch.path()) {}
@@ -169,10 +135,8 @@ class ScratchFolderTest : public ::testing::Test {
     // The names in dir, links included, apart from the given ones.
     std::set<std::string> namesBut(const std::set<std::string>& known) {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            std::string name = entry.path().filename().string();
-            if (!known.count(name)) names.insert(name);
-        }
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (!known.count(entry.path().filename())) names.insert(entry.path().filename());
         return names;
     }
     ScratchDir scratch;
