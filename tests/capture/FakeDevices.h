@@ -1,16 +1,10 @@
 #pragma once
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "capture/CaptureDevice.h"
 #include "capture/DeviceLayer.h"
@@ -145,7 +139,8 @@ struct RecordingDelegate : CameraDelegate {
 
 // Runs the main loop in short turns until predicate holds (for state other threads change
 // without waking the loop); false on time-out.
-inline bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+inline bool pumpUntil(const std::function<bool()>& predicate,
+                      std::chrono::milliseconds timeout = 3000ms) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (!predicate()) {
         if (std::chrono::steady_clock::now() >= end) return false;

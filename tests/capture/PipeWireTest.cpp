@@ -3,18 +3,10 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
-#include <tuple>
 
 #include "FakeDevices.h"
 #include "capture/Camera.h"
@@ -37,15 +29,17 @@ using Node = PipeWireSession::CameraNode;
 // Generous: the machine may be busy with other builds.
 constexpr auto kEventTimeout = 20000ms;
 
-Node frontCamera(const std::string& name) {
-    return Node{name, "Front" + name, "front"};
+Node frontCamera(const std::string& name, const std::string& rotation = "") {
+    return Node{name, "Front" + name, "front", rotation};
 }
 // One colour, sent as NV12 at 1280 x 720.
-Node backCamera(const std::string& name) {
-    Node node{name, "Back" + name, "back"};
-    node.caps = "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1";
-    node.pattern = "solid-color foreground-color=0xff2050e0";
-    return node;
+Node backCamera(const std::string& name, const std::string& rotation = "") {
+    return Node{name,
+                "Back" + name,
+                "back",
+                rotation,
+                "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1",
+                "solid-color foreground-color=0xff2050e0"};
 }
 
 // Whether a 640 x 480 BGRA frame shows the colours (blue first) at (x, y) each, within 8.
@@ -145,13 +139,8 @@ class FakePortal {
             return;
         }
         // OpenPipeWireRemote: a fresh connection to the daemon, or none without access.
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, self->_socket.c_str(), sizeof address.sun_path - 1);
-        if (self->response != 0 ||
-            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            close(fd);
+        int fd = self->response == 0 ? quorbit::testing::connectTo(self->_socket) : -1;
+        if (fd < 0) {
             g_dbus_method_invocation_return_dbus_error(
                 invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera connection");
             return;
@@ -207,18 +196,20 @@ class PipeWire : public ::testing::Test {
             session->startCamera(node);
             started.push_back(node.name);
         }
-        PipeWireDeviceLayer layer(PipeWireConnection::Remote{{}, session->socketPath()});
         bool all = pumpUntil(
             [&] {
                 missing.clear();
                 for (const Node& node : nodes)
                     missing.push_back("pipewire:" + node.name);
-                for (const auto& device : layer.devices())
+                for (const auto& device : offered())
                     std::erase(missing, device->info().id);
                 return missing.empty();
             },
             kEventTimeout);
         ASSERT_TRUE(all) << "not offered: " << missing.front() << session->daemonLogs();
+    }
+    static std::vector<std::shared_ptr<CaptureDevice>> offered() {
+        return PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
     }
     // Outside the sandbox, on the session's daemon, with no V4L2 devices.
     SourceDeviceLayer::Settings settings() const {
@@ -229,9 +220,9 @@ class PipeWire : public ::testing::Test {
     std::unique_ptr<Camera> camera(const std::string& source, std::chrono::milliseconds retry) {
         CameraOptions options;
         options.retryDelay = retry;
-        auto layer =
-            std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings());
-        return std::make_unique<Camera>(layer, options);
+        return std::make_unique<Camera>(
+            std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings()),
+            options);
     }
 
     static inline PipeWireSession* session = nullptr;
@@ -251,15 +242,10 @@ class PipeWireFrames : public PipeWire {
 };
 
 TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
-    Node front = frontCamera("listfront"), back = backCamera("listback");
-    front.rotation = "270";
-    back.rotation = "90";
-    Node external{"listext", "Webcam", "external"};
-    external.caps = "video/x-raw,format=I420,width=320,height=240,framerate=15/1";
-    external.rotation = "45";  // no quarter turn: as without
-    Node gray{"listgray", "Gray", "front"};
-    gray.caps = "video/x-raw,format=GRAY8,width=640,height=480,framerate=24/1";
-    start({front, back, external, gray});
+    const std::string caps = "video/x-raw,width=320,height=240,framerate=15/1,format=";
+    start({frontCamera("listfront", "270"), backCamera("listback", "90"),
+           Node{"listext", "Webcam", "external", "45", caps + "I420"},  // 45: as without
+           Node{"listgray", "Gray", "front", "", caps + "GRAY8"}});
 
     // The default choice takes PipeWire's cameras, neither V4L2 nor the test scene; a camera
     // that cannot be opened is named with the reason.
@@ -272,7 +258,7 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
           "pipewire:listback\tback\trotation 90\tBacklistback\n\tNV12 1280x720\n",
           "pipewire:listext\tfront\trotation 0\tWebcam\n\tI420 320x240\n",
           "pipewire:listgray (front) cannot be used: offers no frame format that can be converted "
-          "(it offers GRAY8 640x480)\n"})
+          "(it offers GRAY8 320x240)\n"})
         EXPECT_NE(printed.find(line), std::string::npos) << line << "\nin:\n" << printed;
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
 
@@ -302,16 +288,14 @@ TEST_F(PipeWire, ListingSurvivesNodesGoingAwayMeanwhile) {
             std::this_thread::sleep_for(std::chrono::milliseconds(round % 7));
             session->stopCamera(node.name);
         });
-        PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
+        offered();
         churn.join();
         session->startCamera(node);
     }
 }
 
 TEST_F(PipeWireFrames, DeliversFramesAndSwapsBetweenFrontAndBack) {
-    Node back = backCamera("swapback");
-    back.rotation = "90";  // each frame carries its node's rotation
-    start({frontCamera("swapfront"), back});
+    start({frontCamera("swapfront"), backCamera("swapback", "90")});  // frames carry the rotation
     auto cam = camera("pipewire", 2000ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
@@ -413,11 +397,8 @@ TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
 // GStreamer's fake nodes offer one size each: a still at the back node's 1280 x 720, larger
 // than the live frames, and one at a size it does not offer.
 TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndTheLiveFramesComeBack) {
-    Node back = backCamera("stillback");
-    back.rotation = "90";
-    start({back});
-    auto devices =
-        PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
+    start({backCamera("stillback", "90")});
+    auto devices = offered();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0]->stillSizes(), (std::vector<FrameSize>{{1280, 720}}));
 

@@ -9,12 +9,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
+
+#include "platform/core/Bundle.h"
 
 extern char** environ;
 
@@ -76,31 +75,21 @@ class ChildGroup {
 
   private:
     pid_t _pid = -1;
-    int _lifeline = -1;
-    int _status = -1;
+    int _lifeline = -1, _status = -1;
 };
-
-namespace {
 
 // How long the daemon may take to come up on a busy machine.
 constexpr auto kStartTimeout = 30s;
 
-bool canConnect(const std::string& socketPath) {
+int connectTo(const std::string& socketPath) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
     close(fd);
-    return ok;
+    return -1;
 }
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-}  // namespace
 
 PipeWireSession::PipeWireSession() {
     for (const char* tool : {"dbus-run-session", "pipewire", "wireplumber", "gst-launch-1.0"}) {
@@ -129,8 +118,9 @@ PipeWireSession::PipeWireSession() {
     _daemons = std::make_unique<ChildGroup>(
         "exec dbus-run-session -- sh -c '" + inner + "' \"" + _dir + "\"", env,
         _dir + "/session.log");
+    // Until the bus address is written and the daemon takes connections (close(-1) fails).
     for (auto end = Clock::now() + kStartTimeout;
-         !(std::filesystem::exists(_dir + "/bus") && canConnect(socketPath()));
+         !(std::filesystem::exists(_dir + "/bus") && close(connectTo(socketPath())) == 0);
          std::this_thread::sleep_for(20ms)) {
         if (Clock::now() >= end || !_daemons->running()) {
             _problem =
@@ -139,7 +129,7 @@ PipeWireSession::PipeWireSession() {
             return;
         }
     }
-    _busAddress = readText(_dir + "/bus");
+    _busAddress = platform::readFile(_dir + "/bus").value_or("");
 }
 
 PipeWireSession::~PipeWireSession() {
@@ -199,7 +189,7 @@ const std::string& PipeWireSession::framesProblem() {
 }
 
 std::string PipeWireSession::logTail(const std::string& name) const {
-    std::string text = readText(_dir + "/" + name + ".log");
+    std::string text = platform::readFile(_dir + "/" + name + ".log").value_or("");
     if (text.size() > 1500) text = "..." + text.substr(text.size() - 1500);
     return text.empty() ? std::string() : "\n[" + name + ".log]\n" + text;
 }

@@ -9,6 +9,9 @@ namespace quorbit::testing {
 
 class ChildGroup;
 
+// A connection to the Unix socket at socketPath, or -1.
+int connectTo(const std::string& socketPath);
+
 // A private desktop session for the tests: a D-Bus session bus (dbus-run-session), the
 // PipeWire daemon and WirePlumber, in a temporary XDG_RUNTIME_DIR, and fake camera nodes
 // made with GStreamer (videotestsrc into pipewiresink). Everything it starts is killed
