@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
-#include <atomic>
-#include <filesystem>
 #include <future>
-#include <thread>
-#include <tuple>
 
 #include "FakeDevices.h"
 #include "capture/Camera.h"
@@ -20,8 +16,15 @@ namespace quorbit::capture::testing {
 namespace {
 
 using Kind = CameraSource::Kind;
-
 using quorbit::testing::ScratchDir;
+
+// A picture of four quadrants (red, green; blue, grey) as a camera source, written in dir.
+std::string pictureSource(const ScratchDir& dir) {
+    auto written =
+        platform::ImageCodec::writePng(quorbit::testing::quadrantPicture(80, 48), dir / "p.png");
+    EXPECT_TRUE(written.ok());
+    return "image:" + (dir / "p.png").string();
+}
 
 TEST(CameraSource, ParsesTheSourceNames) {
     struct Case {
@@ -69,10 +72,7 @@ TEST(CameraSource, ParsesTheSourceNames) {
 struct ScopedEnv {
     const char* name;
     ScopedEnv(const char* name, const char* value) : name(name) {
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+        value ? setenv(name, value, 1) : unsetenv(name);
     }
     ~ScopedEnv() { unsetenv(name); }
 };
@@ -155,12 +155,8 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
 }
 
 TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
-    // Four quadrants (red, green; blue, grey), scaled to cover 640 x 480.
     ScratchDir dir("quorbit-capture");
-    ASSERT_TRUE(
-        platform::ImageCodec::writePng(quorbit::testing::quadrantPicture(80, 48), dir / "p.png")
-            .ok());
-    std::string picture = "image:" + (dir / "p.png").string();
+    const std::string picture = pictureSource(dir);  // scaled to cover 640 x 480
     struct Case {
         std::string source;
         const char* override;  // QUORBIT_CAMERA_ROTATION; null: unset
@@ -180,20 +176,18 @@ TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
         Camera camera(CameraSource::parse(c.source).value());
         RecordingDelegate delegate;
         camera.setDelegate(&delegate);
-        ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }, 3000ms));
+        ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }));
         EXPECT_EQ(delegate.lastRotation, c.rotation);
         bool bad = c.override && *c.override && !parseRotation(c.override);
         EXPECT_EQ(log.count("QUORBIT_CAMERA_ROTATION takes 0, 90, 180 or 270"), bad ? 1 : 0);
         if (c.source != picture) continue;
         EXPECT_EQ(camera.numCameras(), 2);
-        auto bgra = [&](std::size_t x, std::size_t y) {
-            const std::uint8_t* p = &delegate.last[(y * 640 + x) * 4];
-            return std::vector<int>{p[0], p[1], p[2], p[3]};
-        };
-        EXPECT_EQ(bgra(20, 100), (std::vector<int>{40, 40, 200, 255}));
-        EXPECT_EQ(bgra(620, 100), (std::vector<int>{40, 200, 40, 255}));
-        EXPECT_EQ(bgra(20, 380), (std::vector<int>{200, 40, 40, 255}));
-        EXPECT_EQ(bgra(620, 380), (std::vector<int>{230, 230, 230, 255}));
+        std::vector<int> seen;  // blue first: red, green; blue, grey
+        for (auto [x, y] : {std::pair(20, 100), {620, 100}, {20, 380}, {620, 380}})
+            seen.insert(seen.end(), &delegate.last[std::size_t(y * 640 + x) * 4],
+                        &delegate.last[std::size_t(y * 640 + x) * 4 + 4]);
+        EXPECT_EQ(seen, (std::vector<int>{40, 40, 200, 255, 40, 200, 40, 255, 200, 40, 40, 255, 230,
+                                          230, 230, 255}));
     }
 
     // A picture that cannot be read: said once, no frames, the camera stays up.
@@ -209,22 +203,18 @@ TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
 // which come back by themselves; the prepare step runs off the main thread.
 TEST(Camera, TakesStillsAtTheSizesItsSourceOffersBetweenLiveFrames) {
     ScratchDir dir("quorbit-stills");
-    ASSERT_TRUE(
-        platform::ImageCodec::writePng(quorbit::testing::quadrantPicture(80, 48), dir / "p.png")
-            .ok());
     struct Case {
         std::string source;
         FrameSize largest;
         int rotation;
-    };
-    const Case cases[] = {{"synthetic:front:size=1280x960", {1280, 960}, 90},
-                          {"image:" + (dir / "p.png").string(), {80, 48}, 0}};
+    } cases[] = {{"synthetic:front:size=1280x960", {1280, 960}, 90},
+                 {pictureSource(dir), {80, 48}, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source);
         Camera camera(CameraSource::parse(c.source).value());
         RecordingDelegate delegate;
         camera.setDelegate(&delegate);
-        ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }, 3000ms));
+        ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }));
         EXPECT_EQ(largestSize(camera.stillSizes()), c.largest);
 
         std::optional<platform::Result<StillFrame>> got;
@@ -249,12 +239,12 @@ TEST(Camera, TakesStillsAtTheSizesItsSourceOffersBetweenLiveFrames) {
             EXPECT_EQ(still.bgra[still.bgra.size() - 2], 230);
         }
         std::size_t seen = delegate.tags.size();
-        EXPECT_TRUE(pumpUntil([&] { return delegate.tags.size() > seen + 2; }, 3000ms));
+        EXPECT_TRUE(pumpUntil([&] { return delegate.tags.size() > seen + 2; }));
 
         // A size the source does not offer, and a still cancelled before it came.
         got.reset();
         ASSERT_TRUE(camera.captureStill({4000, 3000}, {}, [&](auto still) { got = still; }));
-        ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }, 3000ms));
+        ASSERT_TRUE(pumpUntil([&] { return got.has_value(); }));
         EXPECT_FALSE(got->ok());
         // The cancelled one is never handed over, not even to a still asked for right after.
         // It is held on the capture thread until the next one has been asked for.
