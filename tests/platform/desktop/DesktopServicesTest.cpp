@@ -13,6 +13,7 @@
 #include <set>
 
 #include "platform/core/Bundle.h"
+#include "platform/core/Files.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/PhotoAlbum.h"
 #include "platform/desktop/Reachability.h"
@@ -53,8 +54,7 @@ Result<fs::path> writeAndWait(PhotoAlbum& album, const Image& image,
     album.writeImageToSavedPhotosAlbum(
         image, orientation, [&](const Result<fs::path>& r) { result = r; }, details);
     RunLoop::main().runUntil([&] { return result.has_value(); }, 20s);
-    if (!result) return Error::make("test", 0, "no completion");
-    return *result;
+    return result.value_or(Error::make("test", 0, "no completion"));
 }
 
 std::vector<fs::path> entries(const fs::path& dir) {
@@ -62,7 +62,6 @@ std::vector<fs::path> entries(const fs::path& dir) {
     std::error_code ec;
     for (auto& e : fs::directory_iterator(dir, ec))
         names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -186,16 +185,13 @@ std::optional<std::string> inChild(const fs::path& dir, const std::string& size,
         _exit(write(fds[1], message.data(), message.size()) < 0 ? 2 : 0);
     }
     close(fds[1]);
-    std::string message;
-    char chunk[256];
-    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;)
-        message.append(chunk, size_t(n));
+    auto message = readToEnd(fds[0], 1 << 16, "the child's verdict");
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
     if (status != 0) return "the child process failed with status " + std::to_string(status);
-    return message;
+    return message ? *message : message.error().localizedDescription();
 }
 
 // Writes a noisy (large) photo, or an empty picture, into folder; the failure must carry the
@@ -329,17 +325,11 @@ class UrlOpenerTest : public ::testing::Test {
     fs::path dir = scratch.path();
 };
 
-TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
-    struct Case {
-        const char* url;
-        const char* query;  // empty: no handler query
-        const char* opener;
-        bool opened;
-        const char* handedOver;
-    };
+TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatusAndPassesTheUrlUnchanged) {
     // Where nobody handles the scheme the opener is not even run; web URLs go to the opener
     // whatever the query says. An opener still running after the wait counts as opened.
     // clang-format off
+    struct Case { const char *url, *query, *opener; bool opened; const char* handedOver; };  // query "": none
     const char *app = "fbauth://authorize?client_id=1", *web = "https://example.invalid/login";
     const Case cases[] = {
         {app, "handler-known", "opener-ok", true, app},
@@ -353,19 +343,15 @@ TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatus) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.url) + " / " + c.query + " / " + c.opener);
         fs::remove(dir / "opened");
-        UrlOpener::Commands commands;
-        commands.handlerQuery = {path(c.query)};
+        UrlOpener::Commands commands{{path(c.opener)}, {path(c.query)}, 1s};
         if (!*c.query) commands.handlerQuery.clear();
-        commands.open = {path(c.opener)};
-        commands.launchWait = 1s;
         auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(UrlOpener(commands).openURL(c.url), c.opened);
         EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
         EXPECT_EQ(opened(), c.handedOver);
     }
-}
 
-TEST_F(UrlOpenerTest, TheCommandFromTheEnvironmentGetsTheUrlAsOneUnchangedArgument) {
+    // The command from the environment gets the URL as one unchanged argument.
     ASSERT_EQ(setenv("QUORBIT_URL_OPENER", path("opener-ok").c_str(), 1), 0);
     UrlOpener opener(UrlOpener::commandsFromEnvironment());
     unsetenv("QUORBIT_URL_OPENER");
@@ -376,7 +362,7 @@ TEST_F(UrlOpenerTest, TheCommandFromTheEnvironmentGetsTheUrlAsOneUnchangedArgume
     EXPECT_FALSE(fs::exists(dir / "pwned"));
 }
 
-TEST(Reachability, FlagsFollowTheInterfaceThatCarriesTheDefaultRoute) {
+TEST(Reachability, FlagsFollowTheDefaultRoutesInterfaceOrAStandInAnswer) {
     // clang-format off
     const std::string h = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
     const std::string local = "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
@@ -390,13 +376,8 @@ TEST(Reachability, FlagsFollowTheInterfaceThatCarriesTheDefaultRoute) {
     const unsigned live = IFF_UP | IFF_RUNNING, R = Reachability::Reachable, T = Reachability::TransientConnection;
     const I lo{"lo", live | IFF_LOOPBACK, true}, eth0{"eth0", live, true}, eth0Down{"eth0", IFF_UP, true};
     const I eth0NoAddress{"eth0", live, false}, ppp0{"ppp0", live | IFF_POINTOPOINT, true}, wlan0{"wlan0", live, true};
+    struct Case { const char* name; std::vector<I> interfaces; std::optional<std::string_view> v4, v6; unsigned flags; };
     // clang-format on
-    struct Case {
-        const char* name;
-        std::vector<I> interfaces;
-        std::optional<std::string_view> v4, v6;
-        unsigned flags;
-    };
     const std::vector<Case> cases = {
         {"default route on a live interface", {lo, eth0}, v4Default, "", R},
         {"interface not running", {lo, eth0Down}, v4Default, "", 0},
@@ -413,22 +394,15 @@ TEST(Reachability, FlagsFollowTheInterfaceThatCarriesTheDefaultRoute) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Reachability::flagsFrom(c.interfaces, c.v4, c.v6), c.flags);
     }
-}
 
-// A stand-in answer (a test's, or $QUORBIT_REACHABILITY's) replaces the system's until cleared;
-// text that cannot be read leaves the real one.
-TEST(Reachability, AStandInAnswerReplacesTheSystemsUntilCleared) {
+    // A stand-in answer (a test's, or $QUORBIT_REACHABILITY's) replaces the system's until
+    // cleared; text that cannot be read leaves the real one.
     Reachability::setOverride([] { return std::optional<unsigned>(); });
     EXPECT_EQ(Reachability::internetFlags(), std::nullopt);
     Reachability::setOverride({});
     EXPECT_TRUE(Reachability::internetFlags().has_value());  // this machine can be asked
-    struct Case {
-        const char* text;
-        bool valid;
-        std::optional<unsigned> flags;
-    };
     // clang-format off
-    const Case cases[] = {
+    struct Stood { const char* text; bool valid; std::optional<unsigned> flags; } stood[] = {
         {"unreadable", true, std::nullopt},
         {"offline", true, 0u},
         {"reachable,transient,connection-required", true, 7u},
@@ -436,13 +410,11 @@ TEST(Reachability, AStandInAnswerReplacesTheSystemsUntilCleared) {
         {"online", false, std::nullopt},
     };
     // clang-format on
-    for (const Case& c : cases) {
+    for (const Stood& c : stood) {
         SCOPED_TRACE(c.text);
         setenv("QUORBIT_REACHABILITY", c.text, 1);
-        if (c.valid)
-            EXPECT_EQ(Reachability::internetFlags(), c.flags);
-        else
-            EXPECT_TRUE(Reachability::internetFlags().has_value());
+        EXPECT_TRUE(c.valid ? Reachability::internetFlags() == c.flags
+                            : Reachability::internetFlags().has_value());
     }
     unsetenv("QUORBIT_REACHABILITY");
 }
