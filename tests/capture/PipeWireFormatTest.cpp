@@ -25,18 +25,12 @@ TEST(PipeWireFormat, ChoosesTheFormatAndSizeToAskFor) {
     constexpr std::uint32_t YUY2 = SPA_VIDEO_FORMAT_YUY2, NV12 = SPA_VIDEO_FORMAT_NV12,
                             I420 = SPA_VIDEO_FORMAT_I420, RGB = SPA_VIDEO_FORMAT_RGB,
                             GRAY8 = SPA_VIDEO_FORMAT_GRAY8, BGRx = SPA_VIDEO_FORMAT_BGRx;
-    struct Case {
-        const char* name;
-        std::vector<Offer> offers;
-        std::optional<Choice> expected;
-        Size wanted = {640, 480};
-        bool exactly = false;  // a still
-    };
     auto want = [](std::uint32_t format, int width, int height) {
         return std::optional(Choice{format, {width, height}});
     };
     const Offer mjpg{"mjpg", {}, {{640, 480}}, false};
     // clang-format off
+    struct Case { const char* name; std::vector<Offer> offers; std::optional<Choice> expected; Size wanted = {640, 480}; bool exactly = false; /* a still */ };
     const Case cases[] = {
         {"YUY2 first", {raw({NV12, BGRx}, {{640, 480}}), raw({YUY2}, {{1280, 720}})},
          want(YUY2, 1280, 720)},
@@ -154,11 +148,10 @@ struct Block {
         bytes.assign(offset, 0xAB);
         bytes.insert(bytes.end(), frame.begin(), frame.end());
         chunk = spa_chunk{offset, std::uint32_t(frame.size()), stride, 0};
-        data.type = SPA_DATA_MemPtr;
-        data.maxsize = std::uint32_t(bytes.size());
-        data.data = bytes.data();
-        data.chunk = &chunk;
+        data =
+            spa_data{SPA_DATA_MemPtr, 0, -1, 0, std::uint32_t(bytes.size()), bytes.data(), &chunk};
     }
+    spa_buffer buffer{0, 1, nullptr, &data};  // of this block alone
 };
 
 TEST(PipeWireFrameReader, ReadsTheChunkOfEachBlockAndRefusesBadOnes) {
@@ -169,13 +162,9 @@ TEST(PipeWireFrameReader, ReadsTheChunkOfEachBlockAndRefusesBadOnes) {
                     .convert(frame.data(), frame.size(), expected.data()));
     PipeWireFrameReader reader(Format::YUYV, 640, 480);
     int asked = 0;
-    auto destination = [&] {
-        ++asked;
-        return out.data();
-    };
+    auto destination = [&] { return ++asked, out.data(); };
     Block block(frame, 96, std::int32_t(kStride));
-    spa_buffer buffer{0, 1, nullptr, &block.data};
-    ASSERT_TRUE(reader.read(buffer, destination));
+    ASSERT_TRUE(reader.read(block.buffer, destination));
     EXPECT_EQ(out, expected);
 
     // Damaged, empty or short: no frame, and no buffer asked for.
@@ -192,13 +181,12 @@ TEST(PipeWireFrameReader, ReadsTheChunkOfEachBlockAndRefusesBadOnes) {
     for (const auto& c : cases) {
         Block spoilt(frame, 96, std::int32_t(kStride));
         c.spoil(spoilt);
-        spa_buffer bad{0, 1, nullptr, &spoilt.data};
         asked = 0;
-        EXPECT_FALSE(reader.read(bad, destination)) << c.name;
+        EXPECT_FALSE(reader.read(spoilt.buffer, destination)) << c.name;
         EXPECT_EQ(asked, 0) << c.name;
     }
     // Not wanted: a frame all the same.
-    EXPECT_TRUE(reader.read(buffer, [] { return nullptr; }));
+    EXPECT_TRUE(reader.read(block.buffer, [] { return nullptr; }));
 }
 
 TEST(PipeWireFrameReader, TakesPlanesApartOrInOneBlock) {
@@ -210,8 +198,7 @@ TEST(PipeWireFrameReader, TakesPlanesApartOrInOneBlock) {
     PipeWireFrameReader reader(Format::NV12, kWidth, kHeight);
 
     Block single(whole, 0, std::int32_t(kWidth));
-    spa_buffer oneBlock{0, 1, nullptr, &single.data};
-    ASSERT_TRUE(reader.read(oneBlock, [&] { return one.data(); }));
+    ASSERT_TRUE(reader.read(single.buffer, [&] { return one.data(); }));
 
     Block lumaBlock(luma, 16, std::int32_t(kWidth)), chromaBlock(chroma, 0, std::int32_t(kWidth));
     spa_data planes[2] = {lumaBlock.data, chromaBlock.data};
