@@ -27,11 +27,9 @@ std::string pictureSource(const ScratchDir& dir) {
 }
 
 TEST(CameraSource, ParsesTheSourceNames) {
-    struct Case {
-        const char* text;
-        std::optional<CameraSource> expected;  // none: refused
-    };
     // clang-format off
+    // expected: none: refused
+    struct Case { const char* text; std::optional<CameraSource> expected; };
     const Case cases[] = {
         {"", CameraSource{}},
         {"v4l2", CameraSource{Kind::V4L2, "", true, true}},
@@ -79,13 +77,10 @@ struct ScopedEnv {
 
 TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
     const std::vector<std::string> listFront = {"--list-cameras", "--camera", "synthetic:front"};
-    struct Case {
-        std::vector<std::string> args, left;
-        std::optional<int> status;
-        const char* printed;
-        const char* rotation = nullptr;  // QUORBIT_CAMERA_ROTATION; null: unset
-    };
     // clang-format off
+    // rotation: QUORBIT_CAMERA_ROTATION; null: unset
+    struct Case { std::vector<std::string> args, left; std::optional<int> status;
+                  const char* printed; const char* rotation = nullptr; };
     const Case cases[] = {
         {{"--camera", "synthetic:front", "--scale", "2"}, {"--scale", "2"}, {}, ""},
         {{"--camera", "bogus"}, {}, 2, "bad camera source"},
@@ -113,12 +108,8 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
     constexpr std::uint32_t kCamera = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
                             kAll = kCamera | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS,
                             kM2M = V4L2_CAP_VIDEO_M2M | V4L2_CAP_STREAMING;
-    struct Case {
-        const char* name;
-        std::uint32_t capabilities, deviceCaps;
-        bool camera;
-    };
     // clang-format off
+    struct Case { const char* name; std::uint32_t capabilities, deviceCaps; bool camera; };
     const Case cases[] = {
         {"webcam", kAll, kCamera, true},
         {"its metadata node", kAll, V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING, false},
@@ -157,13 +148,10 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
 TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
     ScratchDir dir("quorbit-capture");
     const std::string picture = pictureSource(dir);  // scaled to cover 640 x 480
-    struct Case {
-        std::string source;
-        const char* override;  // QUORBIT_CAMERA_ROTATION; null: unset
-        int rotation;
-    };
     // An empty override is none; a bad one is said, and the camera's own rotation used.
     // clang-format off
+    // override: QUORBIT_CAMERA_ROTATION; null: unset
+    struct Case { std::string source; const char* override; int rotation; };
     const Case cases[] = {
         {"synthetic", nullptr, 90}, {"synthetic:back:rotation=180", "", 180}, {picture, nullptr, 0},
         {"synthetic", "270", 270}, {picture, "90", 90}, {"synthetic:rotation=0", "sideways", 0},

@@ -190,17 +190,12 @@ TEST(V4L2Device, OpensYuyvElseBgr24AndSaysWhatFailed) {
     const std::string busy = "busy (in use by another program)";
     const std::string noFormat = "offers no frame format that can be converted";
     using std::strerror;
-    struct Case {
-        std::map<std::uint32_t, FakeDriver::Answer> formats;
-        std::vector<std::uint32_t> requests;
-        int openErrno;
-        unsigned long failingRequest;  // with requestErrno
-        int requestErrno;
-        std::optional<CaptureError> code;  // none: it opens
-        std::string message = "";
-        unsigned buffers = V4L2Device::kBufferCount;  // what the driver grants
-    };
     // clang-format off
+    // failingRequest: with requestErrno; code: none: it opens; buffers: what the driver grants
+    struct Case { std::map<std::uint32_t, FakeDriver::Answer> formats;
+                  std::vector<std::uint32_t> requests; int openErrno; unsigned long failingRequest;
+                  int requestErrno; std::optional<CaptureError> code; std::string message = "";
+                  unsigned buffers = V4L2Device::kBufferCount; };
     const Case cases[] = {
         {{{Y, {Y}}}, {Y}, 0, 0, 0, {}},
         {{{B, {B}}}, {Y, B}, 0, 0, 0, {}},
@@ -351,13 +346,9 @@ TEST_F(V4L2DeviceTest, TakesAStillAtItsOwnSizeAndStreamsLiveFramesAgainAfterward
 }
 
 TEST(V4L2Device, AStillTheDriverDoesNotGiveAtItsSizeFailsAndLeavesTheDeviceClosed) {
-    struct Case {
-        std::map<std::uint32_t, FakeDriver::Answer> formats;
-        unsigned long failing;
-        CaptureError code;
-        std::string message;
-    };
     // clang-format off
+    struct Case { std::map<std::uint32_t, FakeDriver::Answer> formats; unsigned long failing;
+                  CaptureError code; std::string message; };
     const Case cases[] = {
         {{{Y, {Y}}, {B, {B, 1280, 720}}}, 0, CaptureError::NoStill, "gives 1280 x 720 frames when asked for 1920 x 1080"},
         {{{Y, {Y, kW, kH, {kLarge}}}}, VIDIOC_S_FMT, CaptureError::DeviceFailed, std::string("format could not be set: ") + std::strerror(EINVAL)},

@@ -79,12 +79,8 @@ TEST(Files, WritesGoToTheEndOfALinkAndOnlyToRegularFiles) {
     fs::create_symlink("sub", dir / "to-folder");
     fs::create_symlink("loop", dir / "loop");
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
-    struct Case {
-        fs::path path;
-        fs::path target;  // empty: refused
-        FileError error;
-    };
     // clang-format off
+    struct Case { fs::path path; fs::path target; FileError error; };  // target: empty: refused
     const Case cases[] = {
         {dir / "absent", dir / "absent", {}},
         {dir / "sub" / "real", dir / "sub" / "real", {}},

@@ -163,11 +163,9 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
 }
 
 TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKept) {
-    struct Bad {
-        std::string text;
-        const char* logged;  // how the warning says what is wrong
-    };
     // clang-format off
+    // logged: how the warning says what is wrong
+    struct Bad { std::string text; const char* logged; };
     const Bad bad[] = {
         {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}", " at line 3, column 8 (Unrecognised"},
         {"{\"LastFilterUsed\": 3", " at line 1, column 21 (End of input while parsing object)"},

@@ -273,14 +273,11 @@ TEST(PhotoAlbumFolder, FollowsTheEnvironmentAndTheUsersPicturesFolder) {
                             {"XDG_CONFIG_HOME", (home / ".config").string()},
                             {"XDG_PICTURES_DIR", std::nullopt}});
     const char* bilder = "XDG_PICTURES_DIR=\"$HOME/Bilder\"";
-    struct Case {
-        const char* album;     // QUORBIT_PICTURES_DIR
-        const char* userDirs;  // the pictures line of user-dirs.dirs, if any
-        bool command;          // xdg-user-dir on the PATH
-        fs::path expected;
-    };
     // xdg-user-dir answers the home folder where nothing says otherwise.
     // clang-format off
+    // album: QUORBIT_PICTURES_DIR; userDirs: the pictures line of user-dirs.dirs, if any;
+    // command: xdg-user-dir on the PATH
+    struct Case { const char* album; const char* userDirs; bool command; fs::path expected; };
     const Case cases[] = {
         {"/srv/album", bilder, true, "/srv/album"},
         {nullptr, bilder, true, home / "Bilder" / "Flurio"},
@@ -329,7 +326,8 @@ TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatusAndPassesTheUr
     // Where nobody handles the scheme the opener is not even run; web URLs go to the opener
     // whatever the query says. An opener still running after the wait counts as opened.
     // clang-format off
-    struct Case { const char *url, *query, *opener; bool opened; const char* handedOver; };  // query "": none
+    // query "": none
+    struct Case { const char *url, *query, *opener; bool opened; const char* handedOver; };
     const char *app = "fbauth://authorize?client_id=1", *web = "https://example.invalid/login";
     const Case cases[] = {
         {app, "handler-known", "opener-ok", true, app},
@@ -376,7 +374,8 @@ TEST(Reachability, FlagsFollowTheDefaultRoutesInterfaceOrAStandInAnswer) {
     const unsigned live = IFF_UP | IFF_RUNNING, R = Reachability::Reachable, T = Reachability::TransientConnection;
     const I lo{"lo", live | IFF_LOOPBACK, true}, eth0{"eth0", live, true}, eth0Down{"eth0", IFF_UP, true};
     const I eth0NoAddress{"eth0", live, false}, ppp0{"ppp0", live | IFF_POINTOPOINT, true}, wlan0{"wlan0", live, true};
-    struct Case { const char* name; std::vector<I> interfaces; std::optional<std::string_view> v4, v6; unsigned flags; };
+    struct Case { const char* name; std::vector<I> interfaces;
+                  std::optional<std::string_view> v4, v6; unsigned flags; };
     // clang-format on
     const std::vector<Case> cases = {
         {"default route on a live interface", {lo, eth0}, v4Default, "", R},
