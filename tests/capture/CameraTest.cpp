@@ -41,12 +41,9 @@ struct CameraFixture {
 };
 
 TEST(Camera, FindsCamerasByPositionAndStartsOnTheFront) {
-    struct Case {
-        const char* name;
-        std::vector<Pos> positions;
-        int numCameras, front, back, type;  // front, back: indexes into positions, -1: none
-        const char* reason = "";            // the layer's, for having no camera
-    } cases[] = {
+    // front, back: indexes into positions, -1: none; reason: the layer's, for having no camera
+    // clang-format off
+    struct Case { const char* name; std::vector<Pos> positions; int numCameras, front, back, type; const char* reason = ""; } cases[] = {
         {"front and back", {Pos::Back, Pos::Front}, 2, 1, 0, kCameraFront},
         {"back only", {Pos::Back}, 1, -1, 0, kCameraBack},
         {"two fronts: the later wins", {Pos::Front, Pos::Back, Pos::Front}, 3, 2, 1, kCameraFront},
@@ -54,6 +51,7 @@ TEST(Camera, FindsCamerasByPositionAndStartsOnTheFront) {
         {"none", {}, 0, -1, -1, kCameraBack},
         {"none, for the layer's reason", {}, 0, -1, -1, kCameraBack, "Not allowed."},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         CameraFixture f;
@@ -126,20 +124,16 @@ TEST(Camera, FailingDevicesAreReportedOnceAndTheCameraStaysUp) {
     auto unplugAfterOne = [](int errnum) {
         return [errnum](FakeDevice& d) { d.failAfter = 1, d.unplugErrno = errnum; };
     };
-    struct Case {
-        const char* name;
-        std::function<void(FakeDevice&)> setUp;
-        std::string message, reason;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    struct Case { const char* name; std::function<void(FakeDevice&)> setUp; std::string message, reason; } cases[] = {
         {"busy", [](FakeDevice& d) { d.openError = "busy"; }, "busy", "No camera found."},
         {"unplugged while capturing", [](FakeDevice& d) { d.failAfter = 2; }, "unplugged", "The camera does not work: unplugged."},
         {"no frames", [](FakeDevice& d) { d.silent = true; }, "delivers no frames", "No camera found."},
         {"EBUSY", unplugAfterOne(EBUSY), "unplugged", "The camera is in use by another program."},
         {"ENODEV", unplugAfterOne(ENODEV), "unplugged", "The camera was disconnected."},
         {"EACCES", unplugAfterOne(EACCES), "unplugged", "Access to the camera was refused."},
-        // clang-format on
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LogCapture log;

@@ -315,18 +315,12 @@ TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
     std::ofstream(marker) << "[Application]\nname=org.example.Flurio\n";
     // Each case has a node of its own: GStreamer's fake camera nodes stop delivering to a
     // consumer that comes back after another node has streamed.
-    struct Case {
-        const char* node;
-        bool portal, present;
-        unsigned response;
-        bool direct;  // whether the daemon's own socket is reachable
-        std::vector<std::string> ids;
-        std::string unavailable;
-    };
     // Granted: connections come from the portal; denied: no camera, not even the test scene;
-    // no camera: the test scene; no portal: the daemon's own socket.
+    // no camera: the test scene; no portal: the daemon's own socket. Direct: whether the
+    // daemon's own socket is reachable.
     const std::vector<std::string> scene = {"synthetic:front", "synthetic:back"};
     // clang-format off
+    struct Case { const char* node; bool portal, present; unsigned response; bool direct; std::vector<std::string> ids; std::string unavailable; };
     const Case cases[] = {
         {"portalgranted", true, true, 0, false, {"pipewire:portalgranted"}, ""},
         {"portaldenied", true, true, 1, true, {}, SourceDeviceLayer::kAccessDenied},

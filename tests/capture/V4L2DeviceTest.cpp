@@ -21,23 +21,14 @@ constexpr FrameSize kLarge{1920, 1080};
 // hands out buffers of its own memory and delivers the frames a test queues.
 class FakeDriver : public V4L2Calls {
   public:
-    struct Answer {
-        std::uint32_t fourcc;
-        unsigned width = kW, height = kH;
-        std::vector<FrameSize> asked = {};  // sizes given as asked for, instead of the above
-    };
-    // A pixel format as the driver lists it: its discrete sizes, or a range from sizes[0] to
-    // sizes[1].
-    struct Listed {
-        std::uint32_t fourcc;
-        std::vector<FrameSize> sizes;
-        bool range = false;
-    };
-    struct Frame {
-        Bytes bytes;
-        bool damaged = false;
-        std::optional<unsigned> index = std::nullopt;  // a buffer index of the driver's choosing
-    };
+    // What a format request gets: asked, the sizes given as asked for instead of this one. A
+    // listed pixel format: its discrete sizes, or a range from sizes[0] to sizes[1]. A frame:
+    // its index, a buffer index of the driver's choosing.
+    // clang-format off
+    struct Answer { std::uint32_t fourcc; unsigned width = kW, height = kH; std::vector<FrameSize> asked = {}; };
+    struct Listed { std::uint32_t fourcc; std::vector<FrameSize> sizes; bool range = false; };
+    struct Frame { Bytes bytes; bool damaged = false; std::optional<unsigned> index = std::nullopt; };
+    // clang-format on
 
     int openErrno = 0;
     std::map<std::uint32_t, Answer> formats = {{Y, {Y}}};  // what a request for a fourcc gets

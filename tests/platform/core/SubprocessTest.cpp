@@ -29,13 +29,8 @@ bool gone(pid_t pid) {
 TEST(Subprocess, ReportsHowTheChildEnded) {
     struct Case {
         const char* script;
-        int exitCode;
-        int signal;
-    } cases[] = {
-        {"exit 0", 0, 0},
-        {"exit 3", 3, 0},
-        {"kill -TERM $$", -1, SIGTERM},
-    };
+        int exitCode, signal;
+    } cases[] = {{"exit 0", 0, 0}, {"exit 3", 3, 0}, {"kill -TERM $$", -1, SIGTERM}};
     for (const Case& c : cases) {
         auto child = Subprocess::spawn(shell(c.script));
         ASSERT_TRUE(child) << c.script;

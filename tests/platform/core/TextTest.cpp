@@ -45,12 +45,9 @@ TEST(CommandLineParser, TakesTheDeclaredOptionsAndNamesWhatIsWrong) {
     using enum CommandLineError;
     constexpr auto kKeep = CommandLineParser::Unknown::Keep;
     constexpr auto kRefuse = CommandLineParser::Unknown::Refuse;
-    struct Case {
-        std::vector<std::string> args;
-        CommandLineParser::Unknown unknown;
-        std::optional<CommandLineError> error;
-        std::string said;  // the error's message, or the operands and values taken
-    } cases[] = {
+    // said: the error's message, or the operands and values taken.
+    // clang-format off
+    struct Case { std::vector<std::string> args; CommandLineParser::Unknown unknown; std::optional<CommandLineError> error; std::string said; } cases[] = {
         {{"--flag", "url", "--size", "2x3"}, kRefuse, {}, "url | flag 2x3 -"},
         // A value is the next argument, whatever it looks like.
         {{"--size", "--flag", "--even", "-2"}, kRefuse, {}, " | - --flag -2"},
@@ -61,6 +58,7 @@ TEST(CommandLineParser, TakesTheDeclaredOptionsAndNamesWhatIsWrong) {
         {{"--size", "1", "--size", "1"}, kKeep, Repeated, "--size is given more than once"},
         {{"--even", "3"}, kRefuse, BadValue, "odd: 3"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
         Declared d;

@@ -105,32 +105,17 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     // changes in memory and leave the thing as it was. The name is so long that a damaged
     // file cannot be moved aside (its aside name would be too long), while the temporary
     // file of a write still fits: it is the only copy of the user's settings.
-    struct Case {
-        const char* name;
-        std::function<void(const fs::path&)> make;
-        const char* logged;
-    } cases[] = {
-        {"directory", [](const fs::path& p) { fs::create_directory(p); },
-         "is a directory, not a regular file"},
-        {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
-         "is a FIFO (named pipe), not a regular file"},
-        {"loop of links", [](const fs::path& p) { fs::create_symlink(p.filename(), p); },
-         "Too many levels of symbolic links"},
-        {"larger than the limit",
-         [](const fs::path& p) {
-             std::ofstream(p) << "{\"k\": 1}";
-             fs::resize_file(p, UserDefaults::kMaxFileBytes + 1);  // sparse: no disk used
-         },
-         "is larger than the limit of 64 MiB"},
-        {"no permission to read",
-         [](const fs::path& p) {
-             std::ofstream(p) << "{\"k\": 1}";
-             chmod(p.c_str(), 0200);
-         },
-         "Permission denied"},
-        {"damaged", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1,"; },
-         "could not be moved aside (File name too long)"},
+    // The larger file is sparse: no disk used.
+    // clang-format off
+    struct Case { const char* name; std::function<void(const fs::path&)> make; const char* logged; } cases[] = {
+        {"directory", [](const fs::path& p) { fs::create_directory(p); }, "is a directory, not a regular file"},
+        {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "is a FIFO (named pipe), not a regular file"},
+        {"loop of links", [](const fs::path& p) { fs::create_symlink(p.filename(), p); }, "Too many levels of symbolic links"},
+        {"larger than the limit", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1}"; fs::resize_file(p, UserDefaults::kMaxFileBytes + 1); }, "is larger than the limit of 64 MiB"},
+        {"no permission to read", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1}"; chmod(p.c_str(), 0200); }, "Permission denied"},
+        {"damaged", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1,"; }, "could not be moved aside (File name too long)"},
     };
+    // clang-format on
     const fs::path file = path.parent_path() / std::string(230, 's');
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -364,23 +349,13 @@ TEST_F(UserDefaultsTest, AWriteWaitsForTheLockButNotForEver) {
 // A writer that dies at any step of a save (part of the new file written, written but not
 // flushed, flushed but not yet renamed) leaves the last whole file, which reads back.
 TEST_F(UserDefaultsTest, AWriterThatDiesAtAnyStepOfASaveLeavesTheLastWholeFile) {
-    struct Step {
-        const char* name;
-        std::function<void(AtomicWriteCalls&)> dieThere;
-    };
-    const Step steps[] = {
-        {"write",
-         [](AtomicWriteCalls& c) {
-             c.write = [](int fd, const void* data, size_t size) -> ssize_t {
-                 ssize_t n = ::write(fd, data, size / 2);
-                 (void)n;
-                 _exit(9);
-             };
-         }},
+    // clang-format off
+    struct Step { const char* name; std::function<void(AtomicWriteCalls&)> dieThere; } steps[] = {
+        {"write", [](AtomicWriteCalls& c) { c.write = [](int fd, const void* data, size_t size) -> ssize_t { (void)!::write(fd, data, size / 2); _exit(9); }; }},
         {"flush", [](AtomicWriteCalls& c) { c.fsync = [](int) -> int { _exit(9); }; }},
-        {"rename",
-         [](AtomicWriteCalls& c) { c.rename = [](const char*, const char*) -> int { _exit(9); }; }},
+        {"rename", [](AtomicWriteCalls& c) { c.rename = [](const char*, const char*) -> int { _exit(9); }; }},
     };
+    // clang-format on
     {
         UserDefaults d(path);
         ASSERT_TRUE(d.setString("kept", "whole"));
