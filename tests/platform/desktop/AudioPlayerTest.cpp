@@ -1,11 +1,6 @@
 #include <SDL2/SDL.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdint>
-#include <cstdlib>
-#include <vector>
-
 #include "platform/core/Bundle.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/AudioPlayer.h"
@@ -33,29 +28,23 @@ std::string wavOf(std::uint32_t samples) {
 
 TEST(AudioPlayer, MissingOrBrokenFilesGiveNoPlayerAndSayWhy) {
     testing::LogCapture capture;
-    auto& lines = capture.lines();
     testing::ScratchDir dir("quorbit-audio");
     auto junk = dir.write("quorbit-not-a.wav", "RIFF but not really");
     EXPECT_EQ(AudioPlayer::createWithContentsOfFile("/nonexistent/click.wav"), nullptr);
     EXPECT_EQ(AudioPlayer::createWithContentsOfFile(junk), nullptr);
     EXPECT_EQ(AudioPlayer::createWithResource("no such sound"), nullptr);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[0].find("/nonexistent/click.wav"), std::string::npos);
-    EXPECT_NE(lines[1].find("quorbit-not-a.wav"), std::string::npos);
-    EXPECT_NE(lines[2].find("no such sound"), std::string::npos);
+    EXPECT_EQ(capture.lines().size(), 3u);
+    for (const char* named : {"/nonexistent/click.wav", "quorbit-not-a.wav", "no such sound"})
+        EXPECT_EQ(capture.count(named), 1) << named;
 }
 
 TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
-    struct Case {
-        std::uint32_t samples;
-        double seconds;
-    } cases[] = {{800, 0.1}, {0, 0.0}};  // a tenth of a second; nothing at all
     testing::ScratchDir dir("quorbit-audio");
-    for (const auto& c : cases) {
-        auto path = dir.write("quorbit-test.wav", wavOf(c.samples));
-        auto player = AudioPlayer::createWithContentsOfFile(path);
+    // A tenth of a second; nothing at all.
+    for (auto [samples, seconds] : {std::pair(800u, 0.1), std::pair(0u, 0.0)}) {
+        auto player = AudioPlayer::createWithContentsOfFile(dir.write("a.wav", wavOf(samples)));
         ASSERT_NE(player, nullptr);
-        EXPECT_DOUBLE_EQ(player->duration(), c.seconds);
+        EXPECT_DOUBLE_EQ(player->duration(), seconds);
         int finished = 0;
         player->setDelegate({[&](AudioPlayer&, bool ok) { finished += ok ? 1 : 100; }});
         player->setVolume(0.5);
@@ -63,7 +52,7 @@ TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
         EXPECT_TRUE(player->isPlaying());
         EXPECT_TRUE(player->play()) << "playing again while playing carries on";
         RunLoop::main().runUntil([&] { return finished > 0; }, std::chrono::seconds(3));
-        EXPECT_EQ(finished, 1) << c.samples << " samples";
+        EXPECT_EQ(finished, 1) << samples << " samples";
         EXPECT_FALSE(player->isPlaying());
 
         // Stopped early: silent, and the delegate hears nothing.
@@ -77,18 +66,15 @@ TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
 // The sounds the application ships: each loads through the player, is short, starts at once (a
 // shutter must not lag behind the tap), and is neither near silence nor clipped.
 TEST(ShippedSounds, LoadAndSoundRight) {
-    struct Case {
-        const char* name;
-        double maxSeconds;
-    } cases[] = {{"camera click", 0.3}, {"timer tick", 0.15}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto player = AudioPlayer::createWithResource(c.name, "wav");
+    for (auto [name, maxSeconds] :
+         {std::pair("camera click", 0.3), std::pair("timer tick", 0.15)}) {
+        SCOPED_TRACE(name);
+        auto player = AudioPlayer::createWithResource(name, "wav");
         ASSERT_NE(player, nullptr);
         EXPECT_GT(player->duration(), 0.03);
-        EXPECT_LE(player->duration(), c.maxSeconds);
+        EXPECT_LE(player->duration(), maxSeconds);
 
-        auto path = Bundle::main().pathForResource(c.name, "wav", "sounds");
+        auto path = Bundle::main().pathForResource(name, "wav", "sounds");
         ASSERT_TRUE(path);
         SDL_AudioSpec audio{};
         Uint8* buffer = nullptr;
