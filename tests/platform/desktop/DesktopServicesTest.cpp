@@ -215,54 +215,32 @@ std::string failureOf(const fs::path& folder, PhotoAlbumError code, const std::s
     return "";
 }
 
+// Each case makes its trouble in a fresh folder (in a child process where it says so, on a
+// tmpfs of that size where one is given) and writes into the folder or its sub-folder.
 TEST_F(PhotoAlbumTest, FailuresSayWhyAndLeaveNothingBehind) {
     using Code = PhotoAlbumError;
-    struct Case {
-        const char* name;
-        // Makes the trouble in dir and returns failureOf's verdict; nothing if it cannot.
-        std::function<std::optional<std::string>(const fs::path&)> run;
-    } cases[] = {
-        {"the folder's place is taken by a file",
-         [](const fs::path& d) {
-             std::ofstream(d / "Flurio") << "x";
-             return failureOf(d / "Flurio", Code::FolderUnavailable, "Not a directory");
-         }},
-        {"the picture is empty",
-         [](const fs::path& d) { return failureOf(d, Code::EncodingFailed, "empty image", true); }},
-        {"the file grows past the size limit",
-         [](const fs::path& d) {
-             return inChild(d, "", [&] {
-                 rlimit small{16384, 16384};
-                 std::signal(SIGXFSZ, SIG_IGN);
-                 setrlimit(RLIMIT_FSIZE, &small);
-                 return failureOf(d, Code::NoSpace, "File too large");
-             });
-         }},
-        {"the folder is not writable",
-         [](const fs::path& d) -> std::optional<std::string> {
-             if (geteuid() == 0) return std::nullopt;  // root writes anyway; see read-only
-             fs::permissions(d, fs::perms::owner_read | fs::perms::owner_exec);
-             return failureOf(d, Code::NotWritable, "Permission denied");
-         }},
-        {"the disk is full",
-         [](const fs::path& d) {
-             return inChild(d, "96k", [&] {
-                 return failureOf(d / "Flurio", Code::NoSpace, "No space left on device");
-             });
-         }},
-        {"the disk is read-only",
-         [](const fs::path& d) {
-             return inChild(d, "96k", [&] {
-                 fs::create_directories(d / "Flurio");
-                 mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
-                 return failureOf(d / "Flurio", Code::NotWritable, "Read-only file system");
-             });
-         }},
+    using SetUp = std::function<void(const fs::path&)>;
+    // clang-format off
+    struct Case { const char* name; const char* child; SetUp setUp; const char* sub; Code code; const char* words; } cases[] = {
+        {"the folder's place is taken by a file", nullptr, [](const fs::path& d) { std::ofstream(d / "Flurio") << "x"; }, "Flurio", Code::FolderUnavailable, "Not a directory"},
+        {"the picture is empty", nullptr, {}, "", Code::EncodingFailed, "empty image"},
+        {"the file grows past the size limit", "", [](const fs::path&) { rlimit small{16384, 16384}; std::signal(SIGXFSZ, SIG_IGN); setrlimit(RLIMIT_FSIZE, &small); }, "", Code::NoSpace, "File too large"},
+        {"the folder is not writable", nullptr, [](const fs::path& d) { fs::permissions(d, fs::perms::owner_read | fs::perms::owner_exec); }, "", Code::NotWritable, "Permission denied"},
+        {"the disk is full", "96k", {}, "Flurio", Code::NoSpace, "No space left on device"},
+        {"the disk is read-only", "96k", [](const fs::path& d) { fs::create_directories(d / "Flurio"); mount(nullptr, d.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr); }, "Flurio", Code::NotWritable, "Read-only file system"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         testing::ScratchDir fresh("quorbit-album");
-        if (auto verdict = c.run(fresh))
+        auto run = [&] {
+            if (c.setUp) c.setUp(fresh);
+            return failureOf(fresh / c.sub, c.code, c.words, c.code == Code::EncodingFailed);
+        };
+        // Root writes into a folder it may not (see read-only instead).
+        bool rootWrites = c.code == Code::NotWritable && !c.child && geteuid() == 0;
+        auto verdict = rootWrites ? std::nullopt : c.child ? inChild(fresh, c.child, run) : run();
+        if (verdict)
             EXPECT_EQ(*verdict, "");
         else
             std::printf("skipped \"%s\": not possible for this user here\n", c.name);
