@@ -51,25 +51,17 @@ TEST(RunLoop, TimersGoByTheSetClockInDueOrderThenInTheOrderAdded) {
     loop.addTimer(10ms, [&] { fired += 'd'; });
     RunLoop::Id cancelled = loop.addTimer(5ms, [&] { fired += 'x'; });
     loop.addTimer(0ms, [&] { loop.cancelTimer(cancelled); });
+    // The set clock moved on, then one turn of the loop: what has fired by then.
+    auto after = [&](RunLoop::Duration step) { return t += step, loop.runOnce(0ms), fired; };
     loop.runOnce(20ms);  // real time passing does not move the set clock
-    t += 9ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "");
-    t += 1ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bd");
-    t += 40ms;  // both due in the same pass
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bdca");
+    EXPECT_EQ(after(9ms), "");
+    EXPECT_EQ(after(1ms), "bd");
+    EXPECT_EQ(after(40ms), "bdca");  // both due in the same pass
     // The repeating timer (next due at 120 ms) goes by that time, not by when it was added.
     loop.addTimer(60ms, [&] { fired += 'e'; });  // due at 110 ms
-    t += 100ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bdcaec");
+    EXPECT_EQ(after(100ms), "bdcaec");
     EXPECT_FALSE(loop.hasTimer(repeating));
-    t += 1s;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bdcaec") << "one-shot and cancelled timers fire no more";
+    EXPECT_EQ(after(1s), "bdcaec") << "one-shot and cancelled timers fire no more";
     // Without a set clock, timers go by real time again; a pending one keeps the time it
     // had left (the set clock ran a second ahead of the real one).
     loop.addTimer(50ms, [&] { fired += 'f'; });
