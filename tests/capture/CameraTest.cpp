@@ -27,7 +27,6 @@ struct CameraFixture {
     std::shared_ptr<FakeLayer> layer = std::make_shared<FakeLayer>();
     RecordingDelegate delegate;
     std::unique_ptr<Camera> camera;
-
     FakeDevice& add(Pos position, std::uint8_t tag) {
         auto device = std::make_shared<FakeDevice>(position, tag);
         device->clock = &clock;
@@ -238,7 +237,6 @@ struct MailboxFixture {
     std::shared_ptr<FrameMailbox> mailbox = FrameMailbox::create(loop, clock.function());
     RecordingDelegate delegate;
     std::uint64_t epoch = mailbox->advanceEpoch();
-
     MailboxFixture() { mailbox->setDelegate(&delegate); }
     // A frame arrives on the capture side; answers whether it was taken.
     bool offer(std::uint8_t tag) {
@@ -443,7 +441,6 @@ TEST(V4L2DeviceLayer, TellsCamerasFromOtherNodes) {
           {V4L2_CAMERA_ORIENTATION_EXTERNAL, DevicePosition::Front}})
         EXPECT_EQ(V4L2DeviceLayer::positionFor(orientation), position);
     EXPECT_EQ(V4L2DeviceLayer::positionFor(std::nullopt), DevicePosition::Front);
-
     ScratchDir dir("quorbit-capture");
     for (const char* name : {"video10", "video2", "vbi0", "video", "videoX", "video0"})
         dir.write(name, "x");
@@ -492,7 +489,6 @@ TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
         EXPECT_EQ(seen, (std::vector<int>{40, 40, 200, 255, 40, 200, 40, 255, 200, 40, 40, 255, 230,
                                           230, 230, 255}));
     }
-
     // A picture that cannot be read: said once, no frames, the camera stays up.
     LogCapture log;
     Camera missing(CameraSource::image(dir / "missing.png"));
@@ -519,7 +515,6 @@ TEST(Camera, TakesStillsAtTheSizesItsSourceOffersBetweenLiveFrames) {
         camera.setDelegate(&delegate);
         ASSERT_TRUE(pumpUntil([&] { return !delegate.tags.empty(); }));
         EXPECT_EQ(largestSize(camera.stillSizes()), c.largest);
-
         std::optional<platform::Result<StillFrame>> got;
         bool preparedOffMain = false;
         auto mainThread = std::this_thread::get_id();
@@ -543,7 +538,6 @@ TEST(Camera, TakesStillsAtTheSizesItsSourceOffersBetweenLiveFrames) {
         }
         std::size_t seen = delegate.tags.size();
         EXPECT_TRUE(pumpUntil([&] { return delegate.tags.size() > seen + 2; }));
-
         // A size the source does not offer, and a still cancelled before it came.
         got.reset();
         ASSERT_TRUE(camera.captureStill({4000, 3000}, {}, [&](auto still) { got = still; }));

@@ -79,7 +79,6 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
         auto at = [&](std::size_t x, std::size_t y) {
             return y * (nv12 ? kStride / 2 : chromaStride) + x;
         };
-
         FrameConverter converter(format, kWidth, kHeight, kStride, kWidth, kHeight);
         ASSERT_TRUE(converter.valid());
         FrameConverter::Plane planes[3] = {
@@ -92,7 +91,6 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
             return std::array<int, 3>{luma[y * kStride + x], u[at(x / 2, y / 2)],
                                       v[at(x / 2, y / 2)]};
         });
-
         // The same frame as one block: the planes one after the other.
         std::vector<std::uint8_t> block(luma);
         if (nv12) {
@@ -108,7 +106,6 @@ TEST(FrameConverter, DecodesPlanarYuvWhetherPlanesLieApartOrInOneBlock) {
         EXPECT_EQ(std::count(single.begin(), single.end(), 0x55), long(single.size()));
         ASSERT_TRUE(converter.convert(block.data(), converter.requiredBytes(), single.data()));
         EXPECT_EQ(single, apart);
-
         // A plane too short for its rows is refused.
         planes[1].size = planes[1].bytesPerRow * (kChromaHeight - 1);
         EXPECT_FALSE(converter.convert(planes, single.data()));
@@ -127,7 +124,6 @@ TEST(FrameConverter, DecodesYuyvAsBt601SkipsRowPaddingAndRefusesShortFrames) {
         std::vector<std::uint8_t> padded(stride * 480, 0xEE);
         for (std::size_t row = 0; row < 480; ++row)
             std::copy_n(&tight[row * packed], packed, &padded[row * stride]);
-
         std::vector<std::uint8_t> expected(kPixels * 4), out(kPixels * 4, 0x55);
         ASSERT_TRUE(FrameConverter(format, int(kWidth), 480, 0, int(kWidth), 480)
                         .convert(tight.data(), tight.size(), expected.data()));
@@ -274,7 +270,6 @@ TEST(PipeWireFormat, ReadsANodesOffersAndAsksBack) {
               (std::vector<std::string>{"NV12 160x120-1920x1080", "YUY2 160x120-1920x1080"}));
     auto choice = PipeWireFormat::choose({*parsed});
     EXPECT_EQ(choice, (Choice{SPA_VIDEO_FORMAT_YUY2, {640, 480}}));
-
     // A compressed format: listed, never chosen.
     spa_rectangle size = SPA_RECTANGLE(1280, 720);
     auto* mjpg = static_cast<const spa_pod*>(spa_pod_builder_add_object(
@@ -285,7 +280,6 @@ TEST(PipeWireFormat, ReadsANodesOffersAndAsksBack) {
     ASSERT_TRUE(compressed);
     EXPECT_EQ(PipeWireFormat::describe(*compressed), std::vector<std::string>{"MJPG 1280x720"});
     EXPECT_FALSE(PipeWireFormat::choose({*compressed}));
-
     // What the camera asks for reads back as the choice, at one size and format.
     spa_pod_builder ask = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
     const spa_pod* asked = PipeWireFormat::build(ask, *choice);
@@ -333,7 +327,6 @@ TEST(PipeWireFrameReader, ReadsTheChunkOfEachBlockAndRefusesBadOnes) {
     Block block(frame, 96, std::int32_t(kStride));
     ASSERT_TRUE(reader.read(block.buffer, destination));
     EXPECT_EQ(out, expected);
-
     // Damaged, empty or short: no frame, and no buffer asked for.
     struct Case {
         const char* name;
@@ -363,10 +356,8 @@ TEST(PipeWireFrameReader, TakesPlanesApartOrInOneBlock) {
     whole.insert(whole.end(), chroma.begin(), chroma.end());
     std::vector<std::uint8_t> one(640 * 480 * 4), apart(640 * 480 * 4, 1);
     PipeWireFrameReader reader(Format::NV12, kWidth, kHeight);
-
     Block single(whole, 0, std::int32_t(kWidth));
     ASSERT_TRUE(reader.read(single.buffer, [&] { return one.data(); }));
-
     Block lumaBlock(luma, 16, std::int32_t(kWidth)), chromaBlock(chroma, 0, std::int32_t(kWidth));
     spa_data planes[2] = {lumaBlock.data, chromaBlock.data};
     spa_buffer twoBlocks{0, 2, nullptr, planes};
@@ -391,7 +382,6 @@ class FakeDriver : public V4L2Calls {
     struct Listed { std::uint32_t fourcc; std::vector<FrameSize> sizes; bool range = false; };
     struct Frame { Bytes bytes; bool damaged = false; std::optional<unsigned> index = std::nullopt; };
     // clang-format on
-
     int openErrno = 0;
     std::map<std::uint32_t, Answer> formats = {{Y, {Y}}};  // what a request for a fourcc gets
     std::map<unsigned long, int> failing;                  // ioctl request -> errno
@@ -400,13 +390,11 @@ class FakeDriver : public V4L2Calls {
     bool hungUp = false;
     std::deque<Frame> frames;
     std::vector<Listed> listed;
-
     // What the device did.
     std::vector<std::uint32_t> requested;
     std::vector<unsigned> queued;
     bool open_ = false, streaming = false;
     int mapped = 0;
-
     int open(const char*, int) override {
         open_ = !openErrno;
         return openErrno ? fail(openErrno) : 7;
@@ -604,13 +592,11 @@ TEST_F(V4L2DeviceTest, StreamsConvertedFramesAndRequeuesEveryBuffer) {
     auto notOpen = device.readFrame(0ms, destination);
     ASSERT_FALSE(notOpen);
     EXPECT_TRUE(notOpen.error().is(CaptureError::NotOpen));
-
     driver.formats = {{B, {B}}};
     ASSERT_TRUE(device.open());
     auto none = device.readFrame(0ms, destination);
     ASSERT_TRUE(none);
     EXPECT_FALSE(*none) << "no frame in time";
-
     // A BGR24 frame whose first pixel is (B 10, G 20, R 30) and whose last is (200, 100, 50).
     Bytes bgr(std::size_t(kW) * kH * 3, 0);
     bgr[0] = 10, bgr[1] = 20, bgr[2] = 30;
@@ -626,17 +612,14 @@ TEST_F(V4L2DeviceTest, StreamsConvertedFramesAndRequeuesEveryBuffer) {
         EXPECT_FALSE(*bad) << what;
     }
     EXPECT_EQ(driver.queued.size(), V4L2Device::kBufferCount) << "every buffer back in the queue";
-
     // A frame nobody wants is still taken off the driver and its buffer queued again.
     driver.frames.push_back({bgr});
     ASSERT_TRUE(device.readFrame(0ms, [] { return nullptr; }));
     EXPECT_EQ(driver.queued.size(), V4L2Device::kBufferCount);
-
     driver.frames.push_back({bgr, false, 9});
     auto unknown = device.readFrame(0ms, destination);
     ASSERT_FALSE(unknown);
     EXPECT_TRUE(unknown.error().is(CaptureError::UnknownBuffer));
-
     // Unplugged: the driver hangs up with no frame left to take.
     driver.hungUp = true;
     auto gone = device.readFrame(0ms, destination);
@@ -644,7 +627,6 @@ TEST_F(V4L2DeviceTest, StreamsConvertedFramesAndRequeuesEveryBuffer) {
     EXPECT_TRUE(gone.error().is(CaptureError::DeviceFailed));
     EXPECT_EQ(gone.error().localizedDescription(), "capture stopped: disconnected");
     EXPECT_EQ(gone.error().systemError(), ENODEV);
-
     device.close();
     EXPECT_TRUE(driver.released());
 }
@@ -675,7 +657,6 @@ TEST_F(V4L2DeviceTest, TakesAStillAtItsOwnSizeAndStreamsLiveFramesAgainAfterward
         expected.insert(expected.end(), {bgr[i], bgr[i + 1], bgr[i + 2], 255});
     const Bytes settling(bgr.size(), 0x40);
     driver.frames = {{settling}, {settling, true}, {settling}, {bgr}, {settling}};
-
     auto still = device.takeStill(kLarge, 2, 0ms);
     ASSERT_TRUE(still) << still.error().localizedDescription();
     EXPECT_EQ(driver.requested, (std::vector<std::uint32_t>{Y, B}));
@@ -683,7 +664,6 @@ TEST_F(V4L2DeviceTest, TakesAStillAtItsOwnSizeAndStreamsLiveFramesAgainAfterward
               std::tuple(kLarge.width, kLarge.height, 90));
     EXPECT_TRUE(still->bgra == expected) << "the third good frame, converted at full size";
     EXPECT_TRUE(driver.released());
-
     // Live again: YUYV at 640 x 480.
     driver.requested.clear();
     Bytes white;  // Y 235, U and V 128

@@ -55,7 +55,6 @@ struct FakeClock {
 struct FakeDevice : CaptureDevice {
     FakeDevice(DevicePosition position, std::uint8_t tag)
         : description{"/dev/fake" + std::to_string(tag), "fake", position, {}}, tag(tag) {}
-
     const DeviceInfo& info() const override { return description; }
     platform::Result<void> open() override {
         ++opens;
@@ -84,7 +83,6 @@ struct FakeDevice : CaptureDevice {
         return true;
     }
     void close() override { ++closes; }
-
     DeviceInfo description;
     std::uint8_t tag;
     std::string openError;  // open() fails with it
@@ -129,7 +127,6 @@ struct RecordingDelegate : CameraDelegate {
         --depth;
     }
     void cameraHasConnected() override {}
-
     std::vector<int> tags;
     std::vector<std::uint8_t> last;
     std::function<void()> during;

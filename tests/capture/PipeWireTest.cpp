@@ -68,7 +68,6 @@ class FakePortal {
     std::atomic<bool> cameraPresent{true};
     std::atomic<unsigned> response{0};  // 0 granted, 1 denied by the user
     std::atomic<int> accessRequests{0};
-
     FakePortal(const std::string& busAddress, std::string pipeWireSocket)
         : _socket(std::move(pipeWireSocket)) {
         // Calls are dispatched to the context that is the thread default at registration.
@@ -113,7 +112,6 @@ class FakePortal {
                                 const gchar*, GError**, gpointer data) {
         return g_variant_new_boolean(static_cast<FakePortal*>(data)->cameraPresent);
     }
-
     static void onMethod(GDBusConnection* bus, const gchar* sender, const gchar*, const gchar*,
                          const gchar* method, GVariant* parameters,
                          GDBusMethodInvocation* invocation, gpointer data) {
@@ -146,7 +144,6 @@ class FakePortal {
                                                                 fds);
         g_object_unref(fds);
     }
-
     std::string _socket;
     GMainContext* _context = g_main_context_new();
     GDBusNodeInfo* _info = g_dbus_node_info_new_for_xml(
@@ -184,7 +181,6 @@ class PipeWire : public ::testing::Test {
         for (const std::string& name : started)
             session->stopCamera(name);
     }
-
     // Starts the nodes and waits until PipeWire offers each.
     void start(const std::vector<Node>& nodes) {
         std::vector<std::string> missing;
@@ -220,7 +216,6 @@ class PipeWire : public ::testing::Test {
             std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings()),
             options);
     }
-
     static inline PipeWireSession* session = nullptr;
     std::vector<std::string> started;
 };
@@ -242,7 +237,6 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
     start({frontCamera("listfront", "270"), backCamera("listback", "90"),
            Node{"listext", "Webcam", "external", "45", caps + "I420"},  // 45: as without
            Node{"listgray", "Gray", "front", "", caps + "GRAY8"}});
-
     // The default choice takes PipeWire's cameras, neither V4L2 nor the test scene; a camera
     // that cannot be opened is named with the reason.
     SourceDeviceLayer layer(CameraSource{}, settings());
@@ -257,7 +251,6 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
           "(it offers GRAY8 320x240)\n"})
         EXPECT_NE(printed.find(line), std::string::npos) << line << "\nin:\n" << printed;
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
-
     // The application itself, finding the daemon through XDG_RUNTIME_DIR.
     quorbit::testing::RunOptions options;
     for (const auto& [name, value] : session->environment())
@@ -349,7 +342,6 @@ TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
         EXPECT_EQ(ids, c.ids);
         EXPECT_EQ(layer->unavailableReason(), c.unavailable);
         EXPECT_EQ(portal ? portal->accessRequests.load() : 0, c.portal && c.present ? 1 : 0);
-
         Camera cam(layer);
         RecordingDelegate delegate;
         cam.setDelegate(&delegate);
@@ -370,7 +362,6 @@ TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndComesBackWithTheNode) {
     auto devices = offered();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0]->stillSizes(), (std::vector<FrameSize>{{1280, 720}}));
-
     auto cam = camera("pipewire:stillback", 300ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
@@ -391,19 +382,16 @@ TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndComesBackWithTheNode) {
         EXPECT_TRUE(
             quorbit::testing::near(&still.bgra[std::size_t(y * 1280 + x) * 4], {224, 80, 32}, 8))
             << x << "," << y;
-
     ASSERT_TRUE(take({1920, 1080}));
     ASSERT_FALSE(*taken);
     EXPECT_TRUE(taken->error().is(CaptureError::NoStill));
     EXPECT_EQ(taken->error().localizedDescription(),
               "offers no frame format that can be converted at 1920 x 1080 (it offers NV12 "
               "1280x720)");
-
     std::size_t frames = delegate.tags.size();
     ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() > frames + 2; }, kEventTimeout))
         << session->daemonLogs();
     EXPECT_TRUE(showsBack(delegate.last));
-
     session->stopCamera("stillback");
     ASSERT_TRUE(pumpUntil([&] { return !cam->availability().available; }, kEventTimeout));
     EXPECT_NE(cam->availability().reason.find("disconnected"), std::string::npos)

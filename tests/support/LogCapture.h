@@ -22,7 +22,6 @@ class LogCapture {
     ~LogCapture() { platform::Log::setSink(_previous); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-
     // How many lines hold text.
     int count(const std::string& text) const {
         std::lock_guard lock(_mutex);

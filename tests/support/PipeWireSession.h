@@ -26,11 +26,9 @@ class PipeWireSession {
         std::string caps = "video/x-raw,format=YUY2,width=640,height=480,framerate=24/1";
         std::string pattern = "smpte";  // videotestsrc's pattern, with its other properties
     };
-
     // Starts the session; check problem() before use.
     PipeWireSession();
     ~PipeWireSession();
-
     // Why the daemon could not start (the tests are then skipped); empty when it runs.
     const std::string& problem() const { return _problem; }
     const std::string& runtimeDir() const { return _dir; }
@@ -38,7 +36,6 @@ class PipeWireSession {
     const std::string& busAddress() const { return _busAddress; }
     // The environment a process needs to use this session (an empty value: unset).
     std::map<std::string, std::string> environment() const;
-
     // Starts a fake camera; it runs until stopped (or the session ends).
     void startCamera(const CameraNode& node);
     void stopCamera(const std::string& name);

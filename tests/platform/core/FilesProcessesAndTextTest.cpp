@@ -193,7 +193,6 @@ TEST(Subprocess, PipesEnvironmentAndWorkingFolder) {
     EXPECT_EQ(::read(child->errors().fd(), errors, sizeof errors - 1), 5);
     EXPECT_STREQ(errors, "oops\n");
     EXPECT_TRUE(child->wait(5s).value_or(Subprocess::Status{}).succeeded());
-
     auto capped = runCapturingOutput(shell("echo 0123456789"), 5s, 4);
     ASSERT_TRUE(capped);
     EXPECT_EQ(capped->output, "0123");
@@ -208,12 +207,10 @@ TEST(Subprocess, TimesOutKillsAndReaps) {
     auto status = child->wait(5s);
     ASSERT_TRUE(status);
     EXPECT_EQ(status->signal, SIGKILL);
-
     auto late = runCapturingOutput(shell("exec sleep 30"), 100ms, 1024);
     ASSERT_FALSE(late);
     EXPECT_TRUE(late.error().is(ProcessError::TimedOut));
     EXPECT_LT(Clock::now() - start, 10s);
-
     // A child whose owner goes is killed and reaped; a detached one is reaped when it ends.
     pid_t running;
     {
@@ -222,7 +219,6 @@ TEST(Subprocess, TimesOutKillsAndReaps) {
         running = child->pid();
     }
     EXPECT_TRUE(gone(running));  // no zombie left
-
     pid_t detached;
     {
         auto child = Subprocess::spawn(shell("sleep 0.1"));
@@ -259,7 +255,6 @@ struct Declared {
     CommandLineParser parser;
     bool flag = false;
     std::optional<std::string> size, even;
-
     Declared() {
         parser.addFlag("--flag", "a flag", flag);
         parser.addValue("--size", "WxH", "a size", size);

@@ -95,7 +95,6 @@ TEST(RunLoopHandle, TimersWatchesAndHooksGoWithTheirHandle) {
     const auto before = std::tuple(0, watched, hooked);
     loop.runFor(20ms);
     EXPECT_EQ(std::tuple(fired, watched, hooked), before);  // none ran after its handle went
-
     // A one-shot timer is no longer active once it has fired; resetting it then is harmless.
     int onceFired = 0;
     RunLoopHandle once = loop.timer(0ms, [&] { ++onceFired; });
@@ -143,7 +142,6 @@ TEST(NotificationCenter, MatchesByNameAndSenderStopsAtRemovalAndDeliversOnTheMai
     center.removeObserver(owner);
     center.post("B");
     EXPECT_EQ(heard, (std::vector<std::string>{"all:B"}));
-
     // An observer removed during a delivery is not called.
     NotificationCenter::Id second = 0;
     center.addObserver("X", nullptr, [&](const Notification&) { center.removeObserver(second); });
@@ -152,7 +150,6 @@ TEST(NotificationCenter, MatchesByNameAndSenderStopsAtRemovalAndDeliversOnTheMai
     center.post("X");
     EXPECT_EQ(heard, (std::vector<std::string>{"all:B", "all:X", "all:X"}));
     EXPECT_EQ(center.observerCount(), 4u);
-
     // Posts from other threads arrive on the main thread.
     RunLoop& loop = RunLoop::main();
     std::vector<bool> onMain;

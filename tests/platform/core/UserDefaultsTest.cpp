@@ -78,10 +78,8 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     EXPECT_EQ(std::tuple(d.boolForKey("LastFilterUsed"), d.stringForKey("LastFilterUsed"),
                          d.boolValueForKey("kFBUserName"), d.boolValueForKey("oneClickPublish")),
               std::tuple(true, "-1", std::nullopt, true));
-
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(filesInDir(), written) << "no temporary left";
-
     // A folder that cannot be made: the change stays in memory and the call says so.
     UserDefaults blocked(path / "defaults.json");
     EXPECT_FALSE(blocked.setInteger("z", 5));
@@ -199,7 +197,6 @@ TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
     UserDefaults back(path);
     EXPECT_EQ(std::tuple(back.integerForKey("a"), back.integerForKey("b")), std::tuple(1, 2));
     EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), {}), 1) << "no temporary left";
-
     // A corrupt target is moved aside beside itself; the link stays.
     std::ofstream(dotfiles / "quorbit.json") << "{";
     EXPECT_TRUE(UserDefaults(path).setString("d", "y"));
@@ -259,7 +256,6 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
     ASSERT_EQ(stat(path.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
     EXPECT_EQ(readFile(path), std::string(original));
-
     EXPECT_TRUE(d.setInteger("LastFilterUsed", 4));
     json::JsonParser parser;
     auto was = parser.objectWithString(original);
@@ -302,7 +298,6 @@ TEST_F(UserDefaultsTest, StoresSharingAFileKeepEachOthersKeysAndTheLaterWriteWin
     EXPECT_EQ(std::tuple(back.integerForKey("LastFilterUsed"), back.contains("token"),
                          back.boolForKey("flag"), back.contains("fromAnotherProgram")),
               std::tuple(5, false, true, true));
-
     // Counting: two stores in turn, then pairs of processes counting at once.
     for (int i = 0; i < 3; ++i) {
         first.incrementInteger("uses");

@@ -98,7 +98,6 @@ TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationTimeTakenAndDetails) 
         EXPECT_EQ(path->parent_path(), dir / "Pictures" / "Flurio");
         EXPECT_EQ(path->extension(), ".jpg");
         written.insert(*path);
-
         auto facts = testing::inspectJpeg(*path);
         ASSERT_TRUE(facts);
         EXPECT_EQ(facts->orientation, exif);
@@ -121,7 +120,6 @@ TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationTimeTakenAndDetails) 
         char name[32];
         std::strftime(name, sizeof name, "IMG_%Y%m%d_%H%M%S", &taken);
         EXPECT_EQ(path->filename().string().substr(0, 19), name);
-
         // The pixels are stored as given (the orientation is only a tag), within JPEG loss.
         auto decoded = ImageCodec::readFile(*path);
         ASSERT_TRUE(decoded.ok());
@@ -298,7 +296,6 @@ class UrlOpenerTest : public ::testing::Test {
     }
     std::string opened() const { return readFile(dir / "opened").value_or("<not run>"); }
     std::string path(const std::string& name) const { return (dir / name).string(); }
-
     testing::ScratchDir scratch{"url-opener"};
     fs::path dir = scratch.path();
 };
@@ -329,7 +326,6 @@ TEST_F(UrlOpenerTest, AnswersFromTheHandlerAndTheOpenersExitStatusAndPassesTheUr
         EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
         EXPECT_EQ(opened(), c.handedOver);
     }
-
     // The command from the environment gets the URL as one unchanged argument.
     ASSERT_EQ(setenv("QUORBIT_URL_OPENER", path("opener-ok").c_str(), 1), 0);
     UrlOpener opener(UrlOpener::commandsFromEnvironment());
@@ -374,7 +370,6 @@ TEST(Reachability, FlagsFollowTheDefaultRoutesInterfaceOrAStandInAnswer) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Reachability::flagsFrom(c.interfaces, c.v4, c.v6), c.flags);
     }
-
     // A stand-in answer (a test's, or $QUORBIT_REACHABILITY's) replaces the system's until
     // cleared; text that cannot be read leaves the real one.
     Reachability::setOverride([] { return std::optional<unsigned>(); });
@@ -443,7 +438,6 @@ TEST(AudioPlayer, PlaysToTheEndAndTellsTheDelegate) {
         RunLoop::main().runUntil([&] { return finished > 0; }, std::chrono::seconds(3));
         EXPECT_EQ(finished, 1) << samples << " samples";
         EXPECT_FALSE(player->isPlaying());
-
         // Stopped early: silent, and the delegate hears nothing.
         ASSERT_TRUE(player->play());
         player->stop();
@@ -462,7 +456,6 @@ TEST(ShippedSounds, LoadAndSoundRight) {
         ASSERT_NE(player, nullptr);
         EXPECT_GT(player->duration(), 0.03);
         EXPECT_LE(player->duration(), maxSeconds);
-
         auto path = Bundle::main().pathForResource(name, "wav", "sounds");
         ASSERT_TRUE(path);
         SDL_AudioSpec audio{};

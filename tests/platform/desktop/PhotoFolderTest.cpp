@@ -35,7 +35,6 @@ class PhotoFolderTest : public ::testing::Test {
     fs::path jpeg(const std::string& name, int w, int h, std::uint8_t red, std::int64_t mtime) {
         return put(name, ImageCodec::encodeJpeg(filled(w, h, red, 40, 200 - red)).value(), mtime);
     }
-
     testing::ScratchDir scratch{"quorbit-photo-folder"};
     fs::path photos = scratch / "my photos";  // made by the first photo put there
     testing::ScopedEnv cache{{{"XDG_CACHE_HOME", (scratch / "cache").string()}}};
@@ -69,12 +68,10 @@ TEST_F(PhotoFolderTest, ThumbnailIsCachedUnderTheMd5OfTheUriWithItsTextChunksReu
     EXPECT_EQ(uri, "file://" + scratch.path().string() + "/my%20photos/caf%C3%A9.jpg");
     EXPECT_EQ(Thumbnails::cachePath(photo),
               scratch / "cache/thumbnails/normal" / (Thumbnails::md5Hex(uri) + ".png"));
-
     // The large photo is decoded at an eighth of its size, never whole.
     auto small = ImageCodec::readFileScaled(photo, Thumbnails::kNormalSize);
     ASSERT_TRUE(small) << small.error().localizedDescription();
     EXPECT_EQ(std::pair(small->width(), small->height()), std::pair(500, 375));
-
     auto before = Thumbnails::decodeCount();
     auto made = Thumbnails::load(photo, 1700000000);
     ASSERT_TRUE(made);
@@ -91,13 +88,11 @@ TEST_F(PhotoFolderTest, ThumbnailIsCachedUnderTheMd5OfTheUriWithItsTextChunksReu
     struct stat st {};
     ASSERT_EQ(stat(Thumbnails::cachePath(photo).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
     // Opened again: the cached one, nothing decoded.
     auto again = Thumbnails::load(photo, 1700000000);
     ASSERT_TRUE(again);
     EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
     EXPECT_EQ(again->pixels(), png->pixels());
-
     // Replaced: a new thumbnail, and the old one no longer answers.
     jpeg("caf\xC3\xA9.jpg", 300, 300, 20, 1700000100);
     auto renewed = Thumbnails::load(photo, 1700000100);
