@@ -13,6 +13,7 @@
 #include "capture/V4L2DeviceLayer.h"
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
+#include "support/QuorbitProcess.h"
 #include "support/Scratch.h"
 
 namespace quorbit::capture::testing {
@@ -379,14 +380,12 @@ TEST(CameraSource, ParsesTheSourceNames) {
     }
 }
 
-// Sets an environment variable while it lives (unsets it when value is null).
-struct ScopedEnv {
-    const char* name;
-    ScopedEnv(const char* name, const char* value) : name(name) {
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedEnv() { unsetenv(name); }
-};
+// QUORBIT_CAMERA_ROTATION set to value while the result lives (unset for null).
+quorbit::testing::ScopedEnv rotationOverride(const char* value) {
+    using Value = std::optional<std::string>;
+    return quorbit::testing::ScopedEnv(
+        {{"QUORBIT_CAMERA_ROTATION", value ? Value(value) : Value()}});
+}
 
 TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
     const std::vector<std::string> listFront = {"--list-cameras", "--camera", "synthetic:front"};
@@ -406,7 +405,7 @@ TEST(CameraCommandLine, TakesItsOptionsAndListsTheSources) {
     };
     // clang-format on
     for (Case c : cases) {
-        ScopedEnv env("QUORBIT_CAMERA_ROTATION", c.rotation);
+        auto env = rotationOverride(c.rotation);
         std::optional<int> status;
         std::string printed = printedTo(
             [&](std::FILE* out) { status = CameraCommandLine::takeOptions(c.args, out, out); });
@@ -471,7 +470,7 @@ TEST(Camera, FramesShowTheStillPictureAndCarryTheSourcesRotationOrTheOverride) {
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.source + " " + (c.override ? c.override : "(unset)"));
-        ScopedEnv env("QUORBIT_CAMERA_ROTATION", c.override);
+        auto env = rotationOverride(c.override);
         LogCapture log;
         Camera camera(CameraSource::parse(c.source).value());
         RecordingDelegate delegate;

@@ -428,9 +428,8 @@ class FakeDriver : public V4L2Calls {
                 if (std::count(answer.asked.begin(), answer.asked.end(),
                                FrameSize{int(pix.width), int(pix.height)}))
                     answer.width = pix.width, answer.height = pix.height;
-                pix.pixelformat = answer.fourcc;
-                pix.width = answer.width;
-                pix.height = answer.height;
+                std::tie(pix.pixelformat, pix.width, pix.height) =
+                    std::tuple(answer.fourcc, answer.width, answer.height);
                 pix.sizeimage = 2 * answer.width * answer.height;
                 format = answer;
                 return 0;

@@ -210,11 +210,9 @@ class PipeWire : public ::testing::Test {
         return {emptyDir.string(), (emptyDir / "no-such-marker").string(), session->socketPath()};
     }
     std::unique_ptr<Camera> camera(const std::string& source, std::chrono::milliseconds retry) {
-        CameraOptions options;
-        options.retryDelay = retry;
-        return std::make_unique<Camera>(
-            std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings()),
-            options);
+        auto layer =
+            std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings());
+        return std::make_unique<Camera>(layer, CameraOptions{{}, nullptr, 50ms, retry, 3000ms});
     }
     static inline PipeWireSession* session = nullptr;
     std::vector<std::string> started;
