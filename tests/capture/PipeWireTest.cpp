@@ -82,11 +82,10 @@ class FakePortal {
             _registration = g_dbus_connection_register_object(
                 _bus, "/org/freedesktop/portal/desktop", _info->interfaces[0], &vtable, this,
                 nullptr, nullptr);
-            GVariant* owned = g_dbus_connection_call_sync(
+            g_autoptr(GVariant) owned = g_dbus_connection_call_sync(
                 _bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            if (owned) g_variant_unref(owned);
         }
         g_main_context_pop_thread_default(_context);
         _thread = std::thread([this] {
@@ -119,11 +118,10 @@ class FakePortal {
         if (std::strcmp(method, "AccessCamera") == 0) {
             ++self->accessRequests;
             const char* token = "t";
-            GVariant* options = g_variant_get_child_value(parameters, 0);
+            g_autoptr(GVariant) options = g_variant_get_child_value(parameters, 0);
             g_variant_lookup(options, "handle_token", "&s", &token);
             std::string path = std::string("/org/freedesktop/portal/desktop/request/") +
                                (sender + 1) + "/" + token;
-            g_variant_unref(options);
             std::replace(path.begin(), path.end(), '.', '_');
             g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
             g_dbus_connection_emit_signal(
@@ -139,21 +137,18 @@ class FakePortal {
                 invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera connection");
             return;
         }
-        GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1);  // takes fd
+        g_autoptr(GUnixFDList) fds = g_unix_fd_list_new_from_array(&fd, 1);  // takes fd
         g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
                                                                 fds);
-        g_object_unref(fds);
     }
     std::string _socket;
     GMainContext* _context = g_main_context_new();
     GDBusNodeInfo* _info = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.freedesktop.portal.Camera'>"
-        "<method name='AccessCamera'><arg type='a{sv}' direction='in'/>"
-        "<arg type='o' direction='out'/></method>"
-        "<method name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/>"
-        "<arg type='h' direction='out'/></method>"
-        "<property name='IsCameraPresent' type='b' access='read'/>"
-        "</interface></node>",
+        "<node><interface name='org.freedesktop.portal.Camera'><method name='AccessCamera'>"
+        "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method><method "
+        "name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/><arg type='h' direction="
+        "'out'/></method><property name='IsCameraPresent' type='b' "
+        "access='read'/></interface></node>",
         nullptr);
     GDBusConnection* _bus = nullptr;
     guint _registration = 0;

@@ -112,7 +112,7 @@ TEST_F(PhotoAlbumTest, WritesQualityJpegsWithTheOrientationTimeTakenAndDetails) 
                   "Long 320 Long 427");
         EXPECT_EQ(tags["Exif.Photo.OffsetTimeOriginal"].size(), 12u);  // Ascii +hh:mm
         // Taken now, in local time, and named after that moment.
-        ASSERT_TRUE(facts->dateTimeOriginal);
+        ASSERT_EQ(facts->dateTimeOriginal.value_or("").size(), 19u);
         std::tm taken{};
         strptime(facts->dateTimeOriginal->c_str(), "%Y:%m:%d %H:%M:%S", &taken);
         taken.tm_isdst = -1;
