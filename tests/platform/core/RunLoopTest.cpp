@@ -79,10 +79,8 @@ TEST(RunLoopHandle, TimersWatchesAndHooksGoWithTheirHandle) {
         RunLoopHandle timer = loop.timer(5ms, [&] { ++fired; });
         RunLoopHandle watch =
             loop.watch(pipe->read.fd(), RunLoop::Readable, [&](short) { ++watched; });
-        RunLoopHandle hook = loop.hook([&] {
-            ++hooked;
-            return std::optional<RunLoop::Duration>();
-        });
+        RunLoopHandle hook =
+            loop.hook([&] { return ++hooked, std::optional<RunLoop::Duration>(); });
         RunLoopHandle moved = std::move(timer);
         timer.reset();  // moved from: removes nothing
         EXPECT_TRUE(moved.active());
