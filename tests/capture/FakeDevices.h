@@ -1,16 +1,10 @@
 #pragma once
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "capture/CaptureDevice.h"
 #include "capture/DeviceLayer.h"
@@ -61,7 +55,6 @@ struct FakeClock {
 struct FakeDevice : CaptureDevice {
     FakeDevice(DevicePosition position, std::uint8_t tag)
         : description{"/dev/fake" + std::to_string(tag), "fake", position, {}}, tag(tag) {}
-
     const DeviceInfo& info() const override { return description; }
     platform::Result<void> open() override {
         ++opens;
@@ -90,7 +83,6 @@ struct FakeDevice : CaptureDevice {
         return true;
     }
     void close() override { ++closes; }
-
     DeviceInfo description;
     std::uint8_t tag;
     std::string openError;  // open() fails with it
@@ -135,7 +127,6 @@ struct RecordingDelegate : CameraDelegate {
         --depth;
     }
     void cameraHasConnected() override {}
-
     std::vector<int> tags;
     std::vector<std::uint8_t> last;
     std::function<void()> during;
@@ -145,7 +136,8 @@ struct RecordingDelegate : CameraDelegate {
 
 // Runs the main loop in short turns until predicate holds (for state other threads change
 // without waking the loop); false on time-out.
-inline bool pumpUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
+inline bool pumpUntil(const std::function<bool()>& predicate,
+                      std::chrono::milliseconds timeout = 3000ms) {
     auto end = std::chrono::steady_clock::now() + timeout;
     while (!predicate()) {
         if (std::chrono::steady_clock::now() >= end) return false;

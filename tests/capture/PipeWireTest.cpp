@@ -3,18 +3,10 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
-#include <tuple>
 
 #include "FakeDevices.h"
 #include "capture/Camera.h"
@@ -37,15 +29,13 @@ using Node = PipeWireSession::CameraNode;
 // Generous: the machine may be busy with other builds.
 constexpr auto kEventTimeout = 20000ms;
 
-Node frontCamera(const std::string& name) {
-    return Node{name, "Front" + name, "front"};
+Node frontCamera(const std::string& name, const std::string& rotation = "") {
+    return Node{name, "Front" + name, "front", rotation};
 }
 // One colour, sent as NV12 at 1280 x 720.
-Node backCamera(const std::string& name) {
-    Node node{name, "Back" + name, "back"};
-    node.caps = "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1";
-    node.pattern = "solid-color foreground-color=0xff2050e0";
-    return node;
+Node backCamera(const std::string& name, const std::string& rotation = "") {
+    const char* caps = "video/x-raw,format=NV12,width=1280,height=720,framerate=30/1";
+    return {name, "Back" + name, "back", rotation, caps, "solid-color foreground-color=0xff2050e0"};
 }
 
 // Whether a 640 x 480 BGRA frame shows the colours (blue first) at (x, y) each, within 8.
@@ -78,7 +68,6 @@ class FakePortal {
     std::atomic<bool> cameraPresent{true};
     std::atomic<unsigned> response{0};  // 0 granted, 1 denied by the user
     std::atomic<int> accessRequests{0};
-
     FakePortal(const std::string& busAddress, std::string pipeWireSocket)
         : _socket(std::move(pipeWireSocket)) {
         // Calls are dispatched to the context that is the thread default at registration.
@@ -93,11 +82,10 @@ class FakePortal {
             _registration = g_dbus_connection_register_object(
                 _bus, "/org/freedesktop/portal/desktop", _info->interfaces[0], &vtable, this,
                 nullptr, nullptr);
-            GVariant* owned = g_dbus_connection_call_sync(
+            g_autoptr(GVariant) owned = g_dbus_connection_call_sync(
                 _bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            if (owned) g_variant_unref(owned);
         }
         g_main_context_pop_thread_default(_context);
         _thread = std::thread([this] {
@@ -123,7 +111,6 @@ class FakePortal {
                                 const gchar*, GError**, gpointer data) {
         return g_variant_new_boolean(static_cast<FakePortal*>(data)->cameraPresent);
     }
-
     static void onMethod(GDBusConnection* bus, const gchar* sender, const gchar*, const gchar*,
                          const gchar* method, GVariant* parameters,
                          GDBusMethodInvocation* invocation, gpointer data) {
@@ -131,11 +118,10 @@ class FakePortal {
         if (std::strcmp(method, "AccessCamera") == 0) {
             ++self->accessRequests;
             const char* token = "t";
-            GVariant* options = g_variant_get_child_value(parameters, 0);
+            g_autoptr(GVariant) options = g_variant_get_child_value(parameters, 0);
             g_variant_lookup(options, "handle_token", "&s", &token);
             std::string path = std::string("/org/freedesktop/portal/desktop/request/") +
                                (sender + 1) + "/" + token;
-            g_variant_unref(options);
             std::replace(path.begin(), path.end(), '.', '_');
             g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", path.c_str()));
             g_dbus_connection_emit_signal(
@@ -145,33 +131,24 @@ class FakePortal {
             return;
         }
         // OpenPipeWireRemote: a fresh connection to the daemon, or none without access.
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, self->_socket.c_str(), sizeof address.sun_path - 1);
-        if (self->response != 0 ||
-            connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            close(fd);
+        int fd = self->response == 0 ? quorbit::testing::connectTo(self->_socket) : -1;
+        if (fd < 0) {
             g_dbus_method_invocation_return_dbus_error(
                 invocation, "org.freedesktop.portal.Error.NotAllowed", "no camera connection");
             return;
         }
-        GUnixFDList* fds = g_unix_fd_list_new_from_array(&fd, 1);  // takes fd
+        g_autoptr(GUnixFDList) fds = g_unix_fd_list_new_from_array(&fd, 1);  // takes fd
         g_dbus_method_invocation_return_value_with_unix_fd_list(invocation, g_variant_new("(h)", 0),
                                                                 fds);
-        g_object_unref(fds);
     }
-
     std::string _socket;
     GMainContext* _context = g_main_context_new();
     GDBusNodeInfo* _info = g_dbus_node_info_new_for_xml(
-        "<node><interface name='org.freedesktop.portal.Camera'>"
-        "<method name='AccessCamera'><arg type='a{sv}' direction='in'/>"
-        "<arg type='o' direction='out'/></method>"
-        "<method name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/>"
-        "<arg type='h' direction='out'/></method>"
-        "<property name='IsCameraPresent' type='b' access='read'/>"
-        "</interface></node>",
+        "<node><interface name='org.freedesktop.portal.Camera'><method name='AccessCamera'>"
+        "<arg type='a{sv}' direction='in'/><arg type='o' direction='out'/></method><method "
+        "name='OpenPipeWireRemote'><arg type='a{sv}' direction='in'/><arg type='h' direction="
+        "'out'/></method><property name='IsCameraPresent' type='b' "
+        "access='read'/></interface></node>",
         nullptr);
     GDBusConnection* _bus = nullptr;
     guint _registration = 0;
@@ -199,7 +176,6 @@ class PipeWire : public ::testing::Test {
         for (const std::string& name : started)
             session->stopCamera(name);
     }
-
     // Starts the nodes and waits until PipeWire offers each.
     void start(const std::vector<Node>& nodes) {
         std::vector<std::string> missing;
@@ -207,18 +183,20 @@ class PipeWire : public ::testing::Test {
             session->startCamera(node);
             started.push_back(node.name);
         }
-        PipeWireDeviceLayer layer(PipeWireConnection::Remote{{}, session->socketPath()});
         bool all = pumpUntil(
             [&] {
                 missing.clear();
                 for (const Node& node : nodes)
                     missing.push_back("pipewire:" + node.name);
-                for (const auto& device : layer.devices())
+                for (const auto& device : offered())
                     std::erase(missing, device->info().id);
                 return missing.empty();
             },
             kEventTimeout);
         ASSERT_TRUE(all) << "not offered: " << missing.front() << session->daemonLogs();
+    }
+    static std::vector<std::shared_ptr<CaptureDevice>> offered() {
+        return PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
     }
     // Outside the sandbox, on the session's daemon, with no V4L2 devices.
     SourceDeviceLayer::Settings settings() const {
@@ -227,13 +205,10 @@ class PipeWire : public ::testing::Test {
         return {emptyDir.string(), (emptyDir / "no-such-marker").string(), session->socketPath()};
     }
     std::unique_ptr<Camera> camera(const std::string& source, std::chrono::milliseconds retry) {
-        CameraOptions options;
-        options.retryDelay = retry;
         auto layer =
             std::make_shared<SourceDeviceLayer>(CameraSource::parse(source).value(), settings());
-        return std::make_unique<Camera>(layer, options);
+        return std::make_unique<Camera>(layer, CameraOptions{{}, nullptr, 50ms, retry, 3000ms});
     }
-
     static inline PipeWireSession* session = nullptr;
     std::vector<std::string> started;
 };
@@ -251,16 +226,10 @@ class PipeWireFrames : public PipeWire {
 };
 
 TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
-    Node front = frontCamera("listfront"), back = backCamera("listback");
-    front.rotation = "270";
-    back.rotation = "90";
-    Node external{"listext", "Webcam", "external"};
-    external.caps = "video/x-raw,format=I420,width=320,height=240,framerate=15/1";
-    external.rotation = "45";  // no quarter turn: as without
-    Node gray{"listgray", "Gray", "front"};
-    gray.caps = "video/x-raw,format=GRAY8,width=640,height=480,framerate=24/1";
-    start({front, back, external, gray});
-
+    const std::string caps = "video/x-raw,width=320,height=240,framerate=15/1,format=";
+    start({frontCamera("listfront", "270"), backCamera("listback", "90"),
+           Node{"listext", "Webcam", "external", "45", caps + "I420"},  // 45: as without
+           Node{"listgray", "Gray", "front", "", caps + "GRAY8"}});
     // The default choice takes PipeWire's cameras, neither V4L2 nor the test scene; a camera
     // that cannot be opened is named with the reason.
     SourceDeviceLayer layer(CameraSource{}, settings());
@@ -272,10 +241,9 @@ TEST_F(PipeWire, ListsTheCameraNodesWithPositionRotationAndFormats) {
           "pipewire:listback\tback\trotation 90\tBacklistback\n\tNV12 1280x720\n",
           "pipewire:listext\tfront\trotation 0\tWebcam\n\tI420 320x240\n",
           "pipewire:listgray (front) cannot be used: offers no frame format that can be converted "
-          "(it offers GRAY8 640x480)\n"})
+          "(it offers GRAY8 320x240)\n"})
         EXPECT_NE(printed.find(line), std::string::npos) << line << "\nin:\n" << printed;
     EXPECT_EQ(printed.find("synthetic:"), std::string::npos) << printed;
-
     // The application itself, finding the daemon through XDG_RUNTIME_DIR.
     quorbit::testing::RunOptions options;
     for (const auto& [name, value] : session->environment())
@@ -302,16 +270,14 @@ TEST_F(PipeWire, ListingSurvivesNodesGoingAwayMeanwhile) {
             std::this_thread::sleep_for(std::chrono::milliseconds(round % 7));
             session->stopCamera(node.name);
         });
-        PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
+        offered();
         churn.join();
         session->startCamera(node);
     }
 }
 
 TEST_F(PipeWireFrames, DeliversFramesAndSwapsBetweenFrontAndBack) {
-    Node back = backCamera("swapback");
-    back.rotation = "90";  // each frame carries its node's rotation
-    start({frontCamera("swapfront"), back});
+    start({frontCamera("swapfront"), backCamera("swapback", "90")});  // frames carry the rotation
     auto cam = camera("pipewire", 2000ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
@@ -330,45 +296,17 @@ TEST_F(PipeWireFrames, DeliversFramesAndSwapsBetweenFrontAndBack) {
     EXPECT_EQ(delegate.maxDepth, 1);
 }
 
-// How the camera reports and retries a lost device is shown with fake devices; here, that
-// a node going away is seen as a lost camera, and its coming back as the camera again.
-TEST_F(PipeWireFrames, ANodeThatGoesAwayLeavesTheCameraUpAndComesBack) {
-    start({frontCamera("losscam")});
-    auto cam = camera("pipewire:losscam", 300ms);
-    RecordingDelegate delegate;
-    cam->setDelegate(&delegate);
-    ASSERT_TRUE(pumpUntil([&] { return showsBars(delegate.last); }, kEventTimeout))
-        << session->daemonLogs();
-
-    session->stopCamera("losscam");
-    ASSERT_TRUE(pumpUntil([&] { return !cam->availability().available; }, kEventTimeout));
-    EXPECT_NE(cam->availability().reason.find("disconnected"), std::string::npos)
-        << cam->availability().reason;
-    std::size_t frames = delegate.tags.size();
-    session->startCamera(frontCamera("losscam"));
-    ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() > frames + 2; }, kEventTimeout))
-        << session->logTail("losscam");
-    EXPECT_TRUE(showsBars(delegate.last));
-    EXPECT_TRUE(pumpUntil([&] { return cam->availability().available; }, kEventTimeout));
-}
-
 TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
     fs::path marker = fs::path(session->runtimeDir()) / "flatpak-info";
     std::ofstream(marker) << "[Application]\nname=org.example.Flurio\n";
     // Each case has a node of its own: GStreamer's fake camera nodes stop delivering to a
     // consumer that comes back after another node has streamed.
-    struct Case {
-        const char* node;
-        bool portal, present;
-        unsigned response;
-        bool direct;  // whether the daemon's own socket is reachable
-        std::vector<std::string> ids;
-        std::string unavailable;
-    };
     // Granted: connections come from the portal; denied: no camera, not even the test scene;
-    // no camera: the test scene; no portal: the daemon's own socket.
+    // no camera: the test scene; no portal: the daemon's own socket. Direct: whether the
+    // daemon's own socket is reachable.
     const std::vector<std::string> scene = {"synthetic:front", "synthetic:back"};
     // clang-format off
+    struct Case { const char* node; bool portal, present; unsigned response; bool direct; std::vector<std::string> ids; std::string unavailable; };
     const Case cases[] = {
         {"portalgranted", true, true, 0, false, {"pipewire:portalgranted"}, ""},
         {"portaldenied", true, true, 1, true, {}, SourceDeviceLayer::kAccessDenied},
@@ -397,7 +335,6 @@ TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
         EXPECT_EQ(ids, c.ids);
         EXPECT_EQ(layer->unavailableReason(), c.unavailable);
         EXPECT_EQ(portal ? portal->accessRequests.load() : 0, c.portal && c.present ? 1 : 0);
-
         Camera cam(layer);
         RecordingDelegate delegate;
         cam.setDelegate(&delegate);
@@ -411,16 +348,13 @@ TEST_F(PipeWireFrames, InsideTheSandboxTheCamerasComeThroughThePortal) {
 }
 
 // GStreamer's fake nodes offer one size each: a still at the back node's 1280 x 720, larger
-// than the live frames, and one at a size it does not offer.
-TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndTheLiveFramesComeBack) {
-    Node back = backCamera("stillback");
-    back.rotation = "90";
-    start({back});
-    auto devices =
-        PipeWireDeviceLayer(PipeWireConnection::Remote{{}, session->socketPath()}).devices();
+// than the live frames, and one at a size it does not offer. Then the node goes away and comes
+// back (how the camera reports and retries a lost device is shown with fake devices).
+TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndComesBackWithTheNode) {
+    start({backCamera("stillback", "90")});
+    auto devices = offered();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0]->stillSizes(), (std::vector<FrameSize>{{1280, 720}}));
-
     auto cam = camera("pipewire:stillback", 300ms);
     RecordingDelegate delegate;
     cam->setDelegate(&delegate);
@@ -441,18 +375,26 @@ TEST_F(PipeWireFrames, TakesAStillAtTheNodesSizeAndTheLiveFramesComeBack) {
         EXPECT_TRUE(
             quorbit::testing::near(&still.bgra[std::size_t(y * 1280 + x) * 4], {224, 80, 32}, 8))
             << x << "," << y;
-
     ASSERT_TRUE(take({1920, 1080}));
     ASSERT_FALSE(*taken);
     EXPECT_TRUE(taken->error().is(CaptureError::NoStill));
     EXPECT_EQ(taken->error().localizedDescription(),
               "offers no frame format that can be converted at 1920 x 1080 (it offers NV12 "
               "1280x720)");
-
     std::size_t frames = delegate.tags.size();
     ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() > frames + 2; }, kEventTimeout))
         << session->daemonLogs();
     EXPECT_TRUE(showsBack(delegate.last));
+    session->stopCamera("stillback");
+    ASSERT_TRUE(pumpUntil([&] { return !cam->availability().available; }, kEventTimeout));
+    EXPECT_NE(cam->availability().reason.find("disconnected"), std::string::npos)
+        << cam->availability().reason;
+    frames = delegate.tags.size();
+    session->startCamera(backCamera("stillback", "90"));
+    ASSERT_TRUE(pumpUntil([&] { return delegate.tags.size() > frames + 2; }, kEventTimeout))
+        << session->logTail("stillback");
+    EXPECT_TRUE(showsBack(delegate.last));
+    EXPECT_TRUE(pumpUntil([&] { return cam->availability().available; }, kEventTimeout));
 }
 
 }  // namespace

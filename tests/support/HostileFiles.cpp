@@ -4,10 +4,8 @@
 #include <jpeglib.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
-#include <vector>
 
 namespace quorbit::testing {
 namespace {
@@ -52,16 +50,12 @@ FifoRelease::~FifoRelease() {
 }
 
 platform::Image quadrantPicture(int width, int height) {
-    const std::uint8_t colours[4][3] = {
-        {200, 40, 40}, {40, 200, 40}, {40, 40, 200}, {230, 230, 230}};
+    const std::uint8_t colours[4][4] = {
+        {200, 40, 40, 255}, {40, 200, 40, 255}, {40, 40, 200, 255}, {230, 230, 230, 255}};
     platform::Image picture(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const auto* c = colours[(y >= height / 2) * 2 + (x >= width / 2)];
-            std::uint8_t* p = picture.pixel(x, y);
-            p[0] = c[0], p[1] = c[1], p[2] = c[2], p[3] = 255;
-        }
-    }
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            std::memcpy(picture.pixel(x, y), colours[(y >= height / 2) * 2 + (x >= width / 2)], 4);
     return picture;
 }
 
@@ -93,10 +87,8 @@ std::string encodeJpeg(const platform::Image& picture, JpegKind kind, int qualit
         for (int x = 0; x < picture.width(); ++x) {
             const std::uint8_t* p = picture.pixel(x, int(info.next_scanline));
             unsigned char* out = &row[std::size_t(x) * std::size_t(info.input_components)];
-            if (!cmyk) {
-                out[0] = p[0], out[1] = p[1], out[2] = p[2];
-                continue;
-            }
+            std::memcpy(out, p, 3);
+            if (!cmyk) continue;
             // Inverted inks: the stored value is 255 - ink. Some of the darkness goes into
             // K (stored 240), and each colour is stored so that C' x K' / 255 = R.
             const unsigned k = 240;
@@ -129,9 +121,9 @@ std::string withClaimedSize(std::string jpeg, int width, int height) {
         if (sof == std::string::npos) sof = jpeg.find(header, 2);
     if (sof == std::string::npos) throw std::runtime_error("no frame header");
     // FF Cn, length (2), precision (1), height (2), width (2).
-    jpeg[sof + 5] = char(height >> 8), jpeg[sof + 6] = char(height);
-    jpeg[sof + 7] = char(width >> 8), jpeg[sof + 8] = char(width);
-    return jpeg;
+    return jpeg.replace(
+        sof + 5, 4,
+        bigEndian(std::uint32_t(height & 0xFFFF) << 16 | std::uint32_t(width & 0xFFFF)));
 }
 
 std::string withoutScanData(const std::string& jpeg) {
@@ -140,10 +132,7 @@ std::string withoutScanData(const std::string& jpeg) {
 
 std::string withStrayMarker(std::string jpeg) {
     std::size_t start = scanDataOffset(jpeg);
-    std::size_t middle = start + (jpeg.size() - start) / 2;
-    jpeg[middle] = char(0xFF);
-    jpeg[middle + 1] = char(0xD3);  // RST3
-    return jpeg;
+    return jpeg.replace(start + (jpeg.size() - start) / 2, 2, "\xFF\xD3");  // RST3
 }
 
 }  // namespace quorbit::testing

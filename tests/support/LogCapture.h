@@ -22,13 +22,11 @@ class LogCapture {
     ~LogCapture() { platform::Log::setSink(_previous); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-
     // How many lines hold text.
     int count(const std::string& text) const {
         std::lock_guard lock(_mutex);
-        return int(std::count_if(_lines.begin(), _lines.end(), [&](const std::string& line) {
-            return line.find(text) != std::string::npos;
-        }));
+        auto holds = [&](const std::string& line) { return line.find(text) != std::string::npos; };
+        return int(std::ranges::count_if(_lines, holds));
     }
     bool contains(const std::string& text) const { return count(text) > 0; }
     // The lines so far, for a test whose logging threads are done.

@@ -1,106 +1,68 @@
 #include "support/PipeWireSession.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
-extern char** environ;
+#include "platform/core/Bundle.h"
+#include "platform/core/Subprocess.h"
 
 namespace quorbit::testing {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using platform::Subprocess;
 
 // A process group that the tests started: command, run by sh in a session of its own with
-// env's changes (an empty value unsets) and its output appended to log, and a watcher
-// beside it that kills the whole group once a pipe that only this process holds open
-// closes: when the group is let go, or when the test process dies, however that ends.
+// env's changes (an empty value unsets) and its output appended to log, and a watcher beside
+// it that kills the whole group once its standard input, a pipe that only this process holds
+// open, closes: when the group is let go, or when the test process dies, however that ends.
 class ChildGroup {
   public:
     ChildGroup(const std::string& command, const std::map<std::string, std::string>& env,
                const std::string& log) {
-        int lifeline[2];
-        if (pipe2(lifeline, O_CLOEXEC) != 0) return;
         std::string script;
         for (const auto& [name, value] : env)
             script += value.empty() ? "unset " + name + "; "
                                     : name + "='" + value + "'; export " + name + "; ";
         script +=
-            "exec </dev/null >>\"$2\" 2>&1; sh -c \"$1\" 3<&- & command=$!; "
+            "exec 3<&0 </dev/null >>\"$2\" 2>&1; sh -c \"$1\" 3<&- & command=$!; "
             "{ read -r _; kill -KILL 0; } <&3 & exec 3<&-; wait $command";
-        const char* argv[] = {"sh",        "-c",   script.c_str(), "sh", command.c_str(),
-                              log.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, lifeline[0], 3);  // the watcher reads it
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        pid_t pid = -1;
-        if (posix_spawnp(&pid, "sh", &actions, &attributes, const_cast<char**>(argv), environ) == 0)
-            _pid = pid, _lifeline = lifeline[1];
-        else
-            close(lifeline[1]);
-        close(lifeline[0]);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
+        Subprocess::Options options{
+            {"setsid", "sh", "-c", script, "sh", command, log}, {}, {}, Subprocess::Stream::Pipe};
+        if (auto child = Subprocess::spawn(std::move(options))) _child.emplace(std::move(*child));
     }
     ~ChildGroup() {
-        if (_pid > 0) {
-            ::kill(-_pid, SIGKILL);
-            waitpid(_pid, nullptr, 0);
-        }
-        if (_lifeline >= 0) close(_lifeline);
+        if (running()) ::kill(-_child->pid(), SIGKILL);
     }
     // Waits at most timeout for the command to end by itself; its exit status, or -1.
     int wait(std::chrono::milliseconds timeout) {
-        for (auto end = Clock::now() + timeout; _pid > 0 && waitpid(_pid, &_status, WNOHANG) == 0;
-             std::this_thread::sleep_for(10ms))
-            if (Clock::now() >= end) return -1;
-        _pid = -1;
-        return WIFEXITED(_status) ? WEXITSTATUS(_status) : -1;
+        auto status = _child ? _child->wait(timeout) : std::nullopt;
+        return status ? status->exitCode : -1;
     }
-    bool running() { return wait(0ms) == -1 && _pid > 0; }
+    bool running() { return _child && !_child->wait(0ms); }
 
   private:
-    pid_t _pid = -1;
-    int _lifeline = -1;
-    int _status = -1;
+    std::optional<Subprocess> _child;
 };
-
-namespace {
 
 // How long the daemon may take to come up on a busy machine.
 constexpr auto kStartTimeout = 30s;
 
-bool canConnect(const std::string& socketPath) {
+int connectTo(const std::string& socketPath) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
     close(fd);
-    return ok;
+    return -1;
 }
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-}  // namespace
 
 PipeWireSession::PipeWireSession() {
     for (const char* tool : {"dbus-run-session", "pipewire", "wireplumber", "gst-launch-1.0"}) {
@@ -129,8 +91,9 @@ PipeWireSession::PipeWireSession() {
     _daemons = std::make_unique<ChildGroup>(
         "exec dbus-run-session -- sh -c '" + inner + "' \"" + _dir + "\"", env,
         _dir + "/session.log");
+    // Until the bus address is written and the daemon takes connections (close(-1) fails).
     for (auto end = Clock::now() + kStartTimeout;
-         !(std::filesystem::exists(_dir + "/bus") && canConnect(socketPath()));
+         !(std::filesystem::exists(_dir + "/bus") && close(connectTo(socketPath())) == 0);
          std::this_thread::sleep_for(20ms)) {
         if (Clock::now() >= end || !_daemons->running()) {
             _problem =
@@ -139,7 +102,7 @@ PipeWireSession::PipeWireSession() {
             return;
         }
     }
-    _busAddress = readText(_dir + "/bus");
+    _busAddress = platform::readFile(_dir + "/bus").value_or("");
 }
 
 PipeWireSession::~PipeWireSession() {
@@ -199,7 +162,7 @@ const std::string& PipeWireSession::framesProblem() {
 }
 
 std::string PipeWireSession::logTail(const std::string& name) const {
-    std::string text = readText(_dir + "/" + name + ".log");
+    std::string text = platform::readFile(_dir + "/" + name + ".log").value_or("");
     if (text.size() > 1500) text = "..." + text.substr(text.size() - 1500);
     return text.empty() ? std::string() : "\n[" + name + ".log]\n" + text;
 }

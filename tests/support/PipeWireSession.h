@@ -9,6 +9,9 @@ namespace quorbit::testing {
 
 class ChildGroup;
 
+// A connection to the Unix socket at socketPath, or -1.
+int connectTo(const std::string& socketPath);
+
 // A private desktop session for the tests: a D-Bus session bus (dbus-run-session), the
 // PipeWire daemon and WirePlumber, in a temporary XDG_RUNTIME_DIR, and fake camera nodes
 // made with GStreamer (videotestsrc into pipewiresink). Everything it starts is killed
@@ -23,11 +26,9 @@ class PipeWireSession {
         std::string caps = "video/x-raw,format=YUY2,width=640,height=480,framerate=24/1";
         std::string pattern = "smpte";  // videotestsrc's pattern, with its other properties
     };
-
     // Starts the session; check problem() before use.
     PipeWireSession();
     ~PipeWireSession();
-
     // Why the daemon could not start (the tests are then skipped); empty when it runs.
     const std::string& problem() const { return _problem; }
     const std::string& runtimeDir() const { return _dir; }
@@ -35,7 +36,6 @@ class PipeWireSession {
     const std::string& busAddress() const { return _busAddress; }
     // The environment a process needs to use this session (an empty value: unset).
     std::map<std::string, std::string> environment() const;
-
     // Starts a fake camera; it runs until stopped (or the session ends).
     void startCamera(const CameraNode& node);
     void stopCamera(const std::string& name);

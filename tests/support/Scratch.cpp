@@ -3,9 +3,9 @@
 #include <stdlib.h>
 
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
-#include <system_error>
+
+#include "platform/core/Bundle.h"
 
 namespace quorbit::testing {
 
@@ -37,8 +37,7 @@ fs::path ScratchDir::write(const fs::path& name, const std::string& bytes) const
 }
 
 std::string ScratchDir::read(const fs::path& name) const {
-    std::ifstream in(_path / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    return platform::readFile(_path / name).value_or("");
 }
 
 }  // namespace quorbit::testing

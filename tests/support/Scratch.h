@@ -13,7 +13,6 @@ class ScratchDir {
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
-
     const std::filesystem::path& path() const { return _path; }
     operator const std::filesystem::path&() const { return _path; }
     std::filesystem::path operator/(const std::filesystem::path& name) const {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <numeric>
 #include <thread>
 
 #include "platform/core/FileHandle.h"
@@ -18,18 +18,17 @@ using namespace std::chrono_literals;
 TEST(RunLoop, TasksFromOtherThreadsRunOnTheLoopInPostingOrder) {
     RunLoop& loop = RunLoop::main();
     EXPECT_TRUE(RunLoop::isMainThread());
-    std::vector<int> order;
-    std::atomic<bool> offMain{false};
-    std::thread worker([&] {
+    std::vector<int> order, expected(100);
+    bool offMain = false;
+    std::thread([&] {
         offMain = !RunLoop::isMainThread();
         for (int i = 0; i < 100; ++i)
             loop.post([&order, i] { order.push_back(i); });
-    });
-    worker.join();
+    }).join();
     EXPECT_TRUE(offMain);
     ASSERT_TRUE(loop.runUntil([&] { return order.size() == 100; }, 2s));
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(order[size_t(i)], i);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(order, expected);
 }
 
 TEST(RunLoop, TimersGoByTheSetClockInDueOrderThenInTheOrderAdded) {
@@ -52,25 +51,17 @@ TEST(RunLoop, TimersGoByTheSetClockInDueOrderThenInTheOrderAdded) {
     loop.addTimer(10ms, [&] { fired += 'd'; });
     RunLoop::Id cancelled = loop.addTimer(5ms, [&] { fired += 'x'; });
     loop.addTimer(0ms, [&] { loop.cancelTimer(cancelled); });
+    // The set clock moved on, then one turn of the loop: what has fired by then.
+    auto after = [&](RunLoop::Duration step) { return t += step, loop.runOnce(0ms), fired; };
     loop.runOnce(20ms);  // real time passing does not move the set clock
-    t += 9ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "");
-    t += 1ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bd");
-    t += 40ms;  // both due in the same pass
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bdca");
+    EXPECT_EQ(after(9ms), "");
+    EXPECT_EQ(after(1ms), "bd");
+    EXPECT_EQ(after(40ms), "bdca");  // both due in the same pass
     // The repeating timer (next due at 120 ms) goes by that time, not by when it was added.
     loop.addTimer(60ms, [&] { fired += 'e'; });  // due at 110 ms
-    t += 100ms;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bdcaec");
+    EXPECT_EQ(after(100ms), "bdcaec");
     EXPECT_FALSE(loop.hasTimer(repeating));
-    t += 1s;
-    loop.runOnce(0ms);
-    EXPECT_EQ(fired, "bdcaec") << "one-shot and cancelled timers fire no more";
+    EXPECT_EQ(after(1s), "bdcaec") << "one-shot and cancelled timers fire no more";
     // Without a set clock, timers go by real time again; a pending one keeps the time it
     // had left (the set clock ran a second ahead of the real one).
     loop.addTimer(50ms, [&] { fired += 'f'; });
@@ -88,10 +79,8 @@ TEST(RunLoopHandle, TimersWatchesAndHooksGoWithTheirHandle) {
         RunLoopHandle timer = loop.timer(5ms, [&] { ++fired; });
         RunLoopHandle watch =
             loop.watch(pipe->read.fd(), RunLoop::Readable, [&](short) { ++watched; });
-        RunLoopHandle hook = loop.hook([&] {
-            ++hooked;
-            return std::optional<RunLoop::Duration>();
-        });
+        RunLoopHandle hook =
+            loop.hook([&] { return ++hooked, std::optional<RunLoop::Duration>(); });
         RunLoopHandle moved = std::move(timer);
         timer.reset();  // moved from: removes nothing
         EXPECT_TRUE(moved.active());
@@ -99,16 +88,11 @@ TEST(RunLoopHandle, TimersWatchesAndHooksGoWithTheirHandle) {
         replaced = loop.timer(0ms, [&] { kept += 10; });  // the first one goes
         loop.runOnce(0ms);
         EXPECT_EQ(kept, 10);
-        EXPECT_GE(watched, 1);
-        EXPECT_GE(hooked, 1);
-        EXPECT_TRUE(watch.active() && hook.active());
+        EXPECT_TRUE(watched >= 1 && hooked >= 1 && watch.active() && hook.active());
     }
-    int watchedBefore = watched, hookedBefore = hooked;
+    const auto before = std::tuple(0, watched, hooked);
     loop.runFor(20ms);
-    EXPECT_EQ(fired, 0);  // none of them ran after its handle went
-    EXPECT_EQ(watched, watchedBefore);
-    EXPECT_EQ(hooked, hookedBefore);
-
+    EXPECT_EQ(std::tuple(fired, watched, hooked), before);  // none ran after its handle went
     // A one-shot timer is no longer active once it has fired; resetting it then is harmless.
     int onceFired = 0;
     RunLoopHandle once = loop.timer(0ms, [&] { ++onceFired; });
@@ -129,13 +113,13 @@ TEST(DisplayLink, FiresAtItsFrameIntervalUntilInvalidated) {
     EXPECT_GE(ticks, 3);
     EXPECT_LE(ticks, 6);
     link.invalidate();
-    int stopped = ticks;
+    const int stopped = ticks;
     RunLoop::main().runFor(40ms);
     EXPECT_EQ(ticks, stopped);
     DisplayLink::setRefreshRate(0);
 }
 
-TEST(NotificationCenter, MatchesByNameAndSenderAndStopsAtRemoval) {
+TEST(NotificationCenter, MatchesByNameAndSenderStopsAtRemovalAndDeliversOnTheMainThread) {
     NotificationCenter center;
     int sender = 0, other = 0;
     std::vector<std::string> heard;
@@ -156,7 +140,6 @@ TEST(NotificationCenter, MatchesByNameAndSenderAndStopsAtRemoval) {
     center.removeObserver(owner);
     center.post("B");
     EXPECT_EQ(heard, (std::vector<std::string>{"all:B"}));
-
     // An observer removed during a delivery is not called.
     NotificationCenter::Id second = 0;
     center.addObserver("X", nullptr, [&](const Notification&) { center.removeObserver(second); });
@@ -165,11 +148,8 @@ TEST(NotificationCenter, MatchesByNameAndSenderAndStopsAtRemoval) {
     center.post("X");
     EXPECT_EQ(heard, (std::vector<std::string>{"all:B", "all:X", "all:X"}));
     EXPECT_EQ(center.observerCount(), 4u);
-}
-
-TEST(NotificationCenter, PostsFromOtherThreadsArriveOnTheMainThread) {
-    NotificationCenter center;
-    RunLoop::main();
+    // Posts from other threads arrive on the main thread.
+    RunLoop& loop = RunLoop::main();
     std::vector<bool> onMain;
     center.addObserver("T", nullptr, [&](const Notification& n) {
         onMain.push_back(RunLoop::isMainThread());
@@ -177,7 +157,7 @@ TEST(NotificationCenter, PostsFromOtherThreadsArriveOnTheMainThread) {
     });
     std::thread([&] { center.post("T", nullptr, {{"k", "v"}}); }).join();
     EXPECT_TRUE(onMain.empty()) << "not delivered on the posting thread";
-    RunLoop::main().runUntil([&] { return !onMain.empty(); }, std::chrono::seconds(2));
+    loop.runUntil([&] { return !onMain.empty(); }, 2s);
     EXPECT_EQ(onMain, (std::vector<bool>{true}));
 }
 

@@ -8,9 +8,7 @@
 
 #include <cfloat>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "json/JsonParser.h"
@@ -53,44 +51,35 @@ TEST_F(UserDefaultsTest, TypedValuesSurviveAReloadAndAbsentOnesReadEmpty) {
     auto old = UserDefaults::Date(microseconds(-86'400'500'000));  // before 1970
     {
         UserDefaults d(path);
-        EXPECT_TRUE(d.setBool("oneClickPublish", true));
-        // Values that cannot be written are refused, and writing goes on.
-        EXPECT_FALSE(d.setDouble("x", std::nan("")));
-        EXPECT_FALSE(d.setDouble("x", INFINITY));
-        EXPECT_FALSE(d.setString("x", "\xc3("));
-        EXPECT_FALSE(d.setDate("x", UserDefaults::Date::max()));  // would not read back
-        EXPECT_TRUE(d.setInteger("LastFilterUsed", -1));
-        EXPECT_TRUE(d.setInteger("big", INT64_MAX));
-        EXPECT_TRUE(d.setDouble("ratio", 0.1));
-        EXPECT_TRUE(d.setString("kFBUserName", "Zoë \"Z\" 東京"));
-        EXPECT_TRUE(d.setDate("FBSessionExpires", date));
-        EXPECT_TRUE(d.setDate("old", old));
-        EXPECT_TRUE(d.setString("gone", "x"));
-        EXPECT_TRUE(d.removeObjectForKey("gone"));
+        // Values that cannot be written (a date too late would not read back) are refused, and
+        // writing goes on.
+        for (bool stored : {d.setDouble("x", std::nan("")), d.setDouble("x", INFINITY),
+                            d.setString("x", "\xc3("), d.setDate("x", UserDefaults::Date::max())})
+            EXPECT_FALSE(stored);
+        for (bool stored :
+             {d.setBool("oneClickPublish", true), d.setInteger("LastFilterUsed", -1),
+              d.setInteger("big", INT64_MAX), d.setDouble("ratio", 0.1),
+              d.setString("kFBUserName", "Zoë \"Z\" 東京"), d.setDate("FBSessionExpires", date),
+              d.setDate("old", old), d.setString("gone", "x"), d.removeObjectForKey("gone")})
+            EXPECT_TRUE(stored);
     }
     UserDefaults d(path);
-    EXPECT_TRUE(d.boolForKey("oneClickPublish"));
-    EXPECT_EQ(d.integerForKey("LastFilterUsed"), -1);
-    EXPECT_EQ(d.integerForKey("big"), INT64_MAX);
-    EXPECT_EQ(d.doubleForKey("ratio"), 0.1);
+    EXPECT_EQ(std::tuple(d.boolForKey("oneClickPublish"), d.integerForKey("LastFilterUsed"),
+                         d.integerForKey("big"), d.doubleForKey("ratio")),
+              std::tuple(true, -1, INT64_MAX, 0.1));
     EXPECT_EQ(d.stringForKey("kFBUserName"), "Zoë \"Z\" 東京");
-    EXPECT_EQ(d.dateForKey("FBSessionExpires"), date);
-    EXPECT_EQ(d.dateForKey("old"), old);
-    EXPECT_FALSE(d.contains("gone"));
-    EXPECT_FALSE(d.contains("x"));
-    // Absent, and of another kind.
-    EXPECT_FALSE(d.boolForKey("nothing"));
-    EXPECT_EQ(d.integerForKey("nothing"), 0);
-    EXPECT_EQ(d.stringForKey("nothing"), std::nullopt);
-    EXPECT_EQ(d.dateForKey("kFBUserName"), std::nullopt);
-    EXPECT_TRUE(d.boolForKey("LastFilterUsed"));
-    EXPECT_EQ(d.stringForKey("LastFilterUsed"), "-1");
-    EXPECT_EQ(d.boolValueForKey("kFBUserName"), std::nullopt) << "a text that is no bool";
-    EXPECT_EQ(d.boolValueForKey("oneClickPublish"), true);
-
+    EXPECT_EQ(std::tuple(d.dateForKey("FBSessionExpires"), d.dateForKey("old")),
+              std::tuple(date, old));
+    EXPECT_FALSE(d.contains("gone") || d.contains("x"));
+    // Absent, and of another kind (a text that is no bool).
+    EXPECT_EQ(std::tuple(d.boolForKey("nothing"), d.integerForKey("nothing"),
+                         d.stringForKey("nothing"), d.dateForKey("kFBUserName")),
+              std::tuple(false, 0, std::nullopt, std::nullopt));
+    EXPECT_EQ(std::tuple(d.boolForKey("LastFilterUsed"), d.stringForKey("LastFilterUsed"),
+                         d.boolValueForKey("kFBUserName"), d.boolValueForKey("oneClickPublish")),
+              std::tuple(true, "-1", std::nullopt, true));
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(filesInDir(), written) << "no temporary left";
-
     // A folder that cannot be made: the change stays in memory and the call says so.
     UserDefaults blocked(path / "defaults.json");
     EXPECT_FALSE(blocked.setInteger("z", 5));
@@ -114,32 +103,17 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     // changes in memory and leave the thing as it was. The name is so long that a damaged
     // file cannot be moved aside (its aside name would be too long), while the temporary
     // file of a write still fits: it is the only copy of the user's settings.
-    struct Case {
-        const char* name;
-        std::function<void(const fs::path&)> make;
-        const char* logged;
-    } cases[] = {
-        {"directory", [](const fs::path& p) { fs::create_directory(p); },
-         "is a directory, not a regular file"},
-        {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); },
-         "is a FIFO (named pipe), not a regular file"},
-        {"loop of links", [](const fs::path& p) { fs::create_symlink(p.filename(), p); },
-         "Too many levels of symbolic links"},
-        {"larger than the limit",
-         [](const fs::path& p) {
-             std::ofstream(p) << "{\"k\": 1}";
-             fs::resize_file(p, UserDefaults::kMaxFileBytes + 1);  // sparse: no disk used
-         },
-         "is larger than the limit of 64 MiB"},
-        {"no permission to read",
-         [](const fs::path& p) {
-             std::ofstream(p) << "{\"k\": 1}";
-             chmod(p.c_str(), 0200);
-         },
-         "Permission denied"},
-        {"damaged", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1,"; },
-         "could not be moved aside (File name too long)"},
+    // The larger file is sparse: no disk used.
+    // clang-format off
+    struct Case { const char* name; std::function<void(const fs::path&)> make; const char* logged; } cases[] = {
+        {"directory", [](const fs::path& p) { fs::create_directory(p); }, "is a directory, not a regular file"},
+        {"fifo", [](const fs::path& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "is a FIFO (named pipe), not a regular file"},
+        {"loop of links", [](const fs::path& p) { fs::create_symlink(p.filename(), p); }, "Too many levels of symbolic links"},
+        {"larger than the limit", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1}"; fs::resize_file(p, UserDefaults::kMaxFileBytes + 1); }, "is larger than the limit of 64 MiB"},
+        {"no permission to read", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1}"; chmod(p.c_str(), 0200); }, "Permission denied"},
+        {"damaged", [](const fs::path& p) { std::ofstream(p) << "{\"k\": 1,"; }, "could not be moved aside (File name too long)"},
     };
+    // clang-format on
     const fs::path file = path.parent_path() / std::string(230, 's');
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -155,30 +129,26 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
             auto start = steady_clock::now();
             UserDefaults d(file);
             EXPECT_LT(steady_clock::now() - start, 2s) << "blocked on the file";
-            EXPECT_FALSE(d.contains("k"));
-            EXPECT_FALSE(d.setInteger("k", 7));
-            EXPECT_EQ(d.integerForKey("k"), 7) << "kept in memory for this session";
-            EXPECT_FALSE(d.synchronize());
+            // Refused, yet kept in memory for this session.
+            EXPECT_EQ((std::tuple{d.contains("k"), d.setInteger("k", 7), d.integerForKey("k"),
+                                  d.synchronize()}),
+                      std::tuple(false, false, 7, false));
         }
         EXPECT_THAT(onlyLine(capture), HasSubstr(c.logged));
         EXPECT_EQ(snapshot(file), before);
         EXPECT_EQ(filesInDir(), std::vector{file.filename().string()});
     }
-}
-
-TEST_F(UserDefaultsTest, AFileOfExactlyTheLimitIsRead) {
+    // A file of exactly the limit is read.
     std::string text = "{\"k\": 1}";
-    text.resize(UserDefaults::kMaxFileBytes, ' ');  // one byte more is refused above
+    text.resize(UserDefaults::kMaxFileBytes, ' ');
     scratch.write("conf/defaults.json", text);
     EXPECT_EQ(UserDefaults(path).integerForKey("k"), 1);
 }
 
 TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKept) {
-    struct Bad {
-        std::string text;
-        const char* logged;  // how the warning says what is wrong
-    };
     // clang-format off
+    // logged: how the warning says what is wrong
+    struct Bad { std::string text; const char* logged; };
     const Bad bad[] = {
         {"{\r\n  \"a\": 1,\r\n  \"b\": ]\r\n}", " at line 3, column 8 (Unrecognised"},
         {"{\"LastFilterUsed\": 3", " at line 1, column 21 (End of input while parsing object)"},
@@ -197,10 +167,9 @@ TEST_F(UserDefaultsTest, AnUnparsableFileIsMovedAsideAndTheNewestFiveCopiesAreKe
         UserDefaults d(path);
         EXPECT_THAT(onlyLine(capture), HasSubstr(b.logged));
         EXPECT_THAT(onlyLine(capture), HasSubstr("moved to " + path.string() + ".corrupt-"));
-        EXPECT_FALSE(d.contains("LastFilterUsed"));
-        EXPECT_FALSE(fs::exists(path));
-        EXPECT_TRUE(d.setInteger("LastFilterUsed", 4));
-        EXPECT_EQ(UserDefaults(path).integerForKey("LastFilterUsed"), 4);
+        EXPECT_FALSE(d.contains("LastFilterUsed") || fs::exists(path));
+        EXPECT_TRUE(d.setInteger("LastFilterUsed", 4) &&
+                    UserDefaults(path).integerForKey("LastFilterUsed") == 4);
     }
     // Seven were set aside: the last five remain, oldest first by name.
     std::vector<std::string> kept;
@@ -220,15 +189,12 @@ TEST_F(UserDefaultsTest, ALinkIsWrittenThroughToItsTarget) {
     fs::create_symlink("../dotfiles/quorbit.json", path);
     {
         UserDefaults d(path);
-        EXPECT_EQ(d.integerForKey("a"), 1);
-        EXPECT_TRUE(d.setInteger("b", 2));
+        EXPECT_TRUE(d.integerForKey("a") == 1 && d.setInteger("b", 2));
     }
     EXPECT_EQ(snapshot(path), "link to ../dotfiles/quorbit.json");
     UserDefaults back(path);
-    EXPECT_EQ(back.integerForKey("a"), 1);
-    EXPECT_EQ(back.integerForKey("b"), 2);
+    EXPECT_EQ(std::tuple(back.integerForKey("a"), back.integerForKey("b")), std::tuple(1, 2));
     EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), {}), 1) << "no temporary left";
-
     // A corrupt target is moved aside beside itself; the link stays.
     std::ofstream(dotfiles / "quorbit.json") << "{";
     EXPECT_TRUE(UserDefaults(path).setString("d", "y"));
@@ -244,27 +210,25 @@ TEST_F(UserDefaultsTest, EveryNumberAFileCanHoldIsReadAndWrittenBack) {
                   R"({"big": 1e200, "tiny": 5e-324, "huge": -1e400, "long": )" + fifty +
                       R"(, "exact": )" + exact + R"(, "n": 3, "s": "x"})");
     testing::LogCapture capture;
+    const double longAsDouble = std::strtod(fifty.c_str(), nullptr);
     {
         UserDefaults d(path);
-        EXPECT_EQ(d.doubleForKey("big"), 1e200);
-        EXPECT_EQ(d.doubleForKey("tiny"), 5e-324);
-        EXPECT_EQ(d.doubleForKey("huge"), -DBL_MAX);
-        EXPECT_EQ(d.doubleForKey("long"), std::strtod(fifty.c_str(), nullptr));
-        EXPECT_EQ(d.integerForKey("long"), INT64_MAX);
-        EXPECT_EQ(d.stringForKey("exact"), "0.12345678901234568");
-        EXPECT_EQ(d.integerForKey("n"), 3);
+        EXPECT_EQ(std::tuple(d.doubleForKey("big"), d.doubleForKey("tiny"), d.doubleForKey("huge"),
+                             d.doubleForKey("long")),
+                  std::tuple(1e200, 5e-324, -DBL_MAX, longAsDouble));
+        EXPECT_EQ(
+            std::tuple(d.integerForKey("long"), d.stringForKey("exact"), d.integerForKey("n")),
+            std::tuple(INT64_MAX, "0.12345678901234568", 3));
         // The store writes such numbers too, and reads them back.
-        EXPECT_TRUE(d.setDouble("written", 1e200));
-        EXPECT_TRUE(d.setDouble("small", -2.5e-310));
+        EXPECT_TRUE(d.setDouble("written", 1e200) && d.setDouble("small", -2.5e-310));
     }
     EXPECT_EQ(onlyLine(capture), "0 lines");
     EXPECT_EQ(filesInDir(), written);
     UserDefaults back(path);
-    EXPECT_EQ(back.doubleForKey("written"), 1e200);
-    EXPECT_EQ(back.doubleForKey("small"), -2.5e-310);
-    EXPECT_EQ(back.doubleForKey("big"), 1e200);
-    EXPECT_EQ(back.doubleForKey("long"), std::strtod(fifty.c_str(), nullptr));
-    EXPECT_EQ(back.stringForKey("s"), "x");
+    EXPECT_EQ(
+        std::tuple(back.doubleForKey("written"), back.doubleForKey("small"),
+                   back.doubleForKey("big"), back.doubleForKey("long"), back.stringForKey("s")),
+        std::tuple(1e200, -2.5e-310, 1e200, longAsDouble, "x"));
     // In the file, a number a decimal holds keeps every digit, beyond what a double holds.
     EXPECT_THAT(readFile(path).value_or(""), HasSubstr("\"exact\" : " + exact + ",\n"));
 }
@@ -277,23 +241,19 @@ TEST_F(UserDefaultsTest, OtherKindsAreKeptAndAnUnchangedValueWritesNothing) {
     struct stat before = {}, after = {};
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     UserDefaults d(path);
-    EXPECT_TRUE(d.contains("list"));
-    EXPECT_TRUE(d.contains("nothing"));
-    EXPECT_EQ(d.integerForKey("list"), 0);
-    EXPECT_EQ(d.stringForKey("object"), std::nullopt);
-    EXPECT_EQ(d.dateForKey("when"), std::nullopt);
+    EXPECT_TRUE(d.contains("list") && d.contains("nothing"));
+    EXPECT_EQ(std::tuple(d.integerForKey("list"), d.stringForKey("object"), d.dateForKey("when")),
+              std::tuple(0, std::nullopt, std::nullopt));
     // Read as a bool only where the value is one: other kinds and absent keys are none.
     for (const char* key : {"list", "object", "nothing", "when", "absent"})
         EXPECT_EQ(d.boolValueForKey(key), std::nullopt) << key;
     EXPECT_EQ(d.boolValueForKey("ratio"), true);
     // Setting what is there already, in any form that is written alike, writes nothing.
-    EXPECT_TRUE(d.setInteger("LastFilterUsed", 3));
-    EXPECT_TRUE(d.setDouble("ratio", 2.0));
-    EXPECT_TRUE(d.removeObjectForKey("absent"));
+    EXPECT_TRUE(d.setInteger("LastFilterUsed", 3) && d.setDouble("ratio", 2.0) &&
+                d.removeObjectForKey("absent"));
     ASSERT_EQ(stat(path.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
     EXPECT_EQ(readFile(path), std::string(original));
-
     EXPECT_TRUE(d.setInteger("LastFilterUsed", 4));
     json::JsonParser parser;
     auto was = parser.objectWithString(original);
@@ -324,20 +284,16 @@ TEST_F(UserDefaultsTest, WritersOnSeveralThreadsLoseNothing) {
 TEST_F(UserDefaultsTest, StoresSharingAFileKeepEachOthersKeysAndTheLaterWriteWins) {
     scratch.write("conf/defaults.json", R"({"fromAnotherProgram": [1, 2], "LastFilterUsed": 1})");
     UserDefaults first(path), second(path);
-    EXPECT_TRUE(first.setString("token", "abc"));
-    EXPECT_TRUE(second.setInteger("LastFilterUsed", 5));
+    EXPECT_TRUE(first.setString("token", "abc") && second.setInteger("LastFilterUsed", 5));
     EXPECT_EQ(second.stringForKey("token"), "abc") << "picked up as it wrote";
-    EXPECT_TRUE(first.setInteger("LastFilterUsed", 7));
-    // second holds 5 already, but the file holds first's later 7: the value is written.
-    EXPECT_TRUE(second.setInteger("LastFilterUsed", 5));
-    EXPECT_TRUE(second.removeObjectForKey("token"));
-    EXPECT_TRUE(first.setBool("flag", true));  // first still holds the token in memory
-    UserDefaults back(path);
-    EXPECT_EQ(back.integerForKey("LastFilterUsed"), 5);
-    EXPECT_FALSE(back.contains("token")) << "a removal by another is not undone";
-    EXPECT_TRUE(back.boolForKey("flag"));
-    EXPECT_TRUE(back.contains("fromAnotherProgram"));
-
+    // second holds 5 already, but the file holds first's later 7: the value is written. first
+    // still holds the token in memory when it writes its flag.
+    EXPECT_TRUE(first.setInteger("LastFilterUsed", 7) && second.setInteger("LastFilterUsed", 5) &&
+                second.removeObjectForKey("token") && first.setBool("flag", true));
+    UserDefaults back(path);  // a removal by another is not undone
+    EXPECT_EQ(std::tuple(back.integerForKey("LastFilterUsed"), back.contains("token"),
+                         back.boolForKey("flag"), back.contains("fromAnotherProgram")),
+              std::tuple(5, false, true, true));
     // Counting: two stores in turn, then pairs of processes counting at once.
     for (int i = 0; i < 3; ++i) {
         first.incrementInteger("uses");
@@ -384,23 +340,13 @@ TEST_F(UserDefaultsTest, AWriteWaitsForTheLockButNotForEver) {
 // A writer that dies at any step of a save (part of the new file written, written but not
 // flushed, flushed but not yet renamed) leaves the last whole file, which reads back.
 TEST_F(UserDefaultsTest, AWriterThatDiesAtAnyStepOfASaveLeavesTheLastWholeFile) {
-    struct Step {
-        const char* name;
-        std::function<void(AtomicWriteCalls&)> dieThere;
-    };
-    const Step steps[] = {
-        {"write",
-         [](AtomicWriteCalls& c) {
-             c.write = [](int fd, const void* data, size_t size) -> ssize_t {
-                 ssize_t n = ::write(fd, data, size / 2);
-                 (void)n;
-                 _exit(9);
-             };
-         }},
+    // clang-format off
+    struct Step { const char* name; std::function<void(AtomicWriteCalls&)> dieThere; } steps[] = {
+        {"write", [](AtomicWriteCalls& c) { c.write = [](int fd, const void* data, size_t size) -> ssize_t { (void)!::write(fd, data, size / 2); _exit(9); }; }},
         {"flush", [](AtomicWriteCalls& c) { c.fsync = [](int) -> int { _exit(9); }; }},
-        {"rename",
-         [](AtomicWriteCalls& c) { c.rename = [](const char*, const char*) -> int { _exit(9); }; }},
+        {"rename", [](AtomicWriteCalls& c) { c.rename = [](const char*, const char*) -> int { _exit(9); }; }},
     };
+    // clang-format on
     {
         UserDefaults d(path);
         ASSERT_TRUE(d.setString("kept", "whole"));
