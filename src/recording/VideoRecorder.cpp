@@ -31,27 +31,23 @@ namespace {
 constexpr const char* kTempPrefix = ".flurio-rec-";
 // How long finishing waits for the encoder to drain before it ends the pipeline anyway.
 constexpr auto kDrainWait = std::chrono::seconds(5);
-// How often (in frames) the file is looked at: its size for splitting, whether it still has
-// a name.
+// How often (in frames) the file's size is looked at, for splitting.
 constexpr std::uint64_t kFileCheckEvery = 24;
 
 std::string nameFor(std::chrono::system_clock::time_point when) {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "VID_%Y%m%d_%H%M%S", &local);
-    return name;
+    return platform::mediaBaseName("VID", when);
 }
 
 Error recordingError(RecordingError code, const std::string& message, int err = 0) {
     return Error::make(code, message, err);
 }
 
-// Copies what fd holds into a new file at path (the clip whose name went with its folder).
-bool copyInto(int fd, const fs::path& path) {
-    platform::FileHandle out(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+// Copies what fd holds into a new temporary file of the pattern (mkostemps' XXXXXX before a
+// suffix of suffixLength), which is left there: the clip whose name went with its folder.
+bool copyInto(int fd, std::string& pattern, int suffixLength) {
+    platform::FileHandle out(mkostemps(pattern.data(), suffixLength, O_CLOEXEC));
     if (!out) return false;
+    fchmod(out.fd(), 0644);
     char buffer[1 << 16];
     for (off_t at = 0;;) {
         ssize_t n = pread(fd, buffer, sizeof buffer, at);
@@ -67,11 +63,6 @@ bool copyInto(int fd, const fs::path& path) {
         at += n;
     }
     return fsync(out.fd()) == 0 && out.close().ok();
-}
-
-void syncFolder(const fs::path& folder) {
-    platform::FileHandle handle(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (handle) fsync(handle.fd());
 }
 
 }  // namespace
@@ -448,13 +439,14 @@ platform::Result<fs::path> VideoRecorder::finishPart(std::unique_ptr<Part> part)
         // is written again into the folder, made anew.
         std::error_code ec;
         fs::create_directories(folder, ec);
-        temp = (folder / (std::string(kTempPrefix) + "copy." + _encoder.extension)).string();
-        if (ec || !copyInto(fd, temp)) {
+        temp = (folder / (std::string(kTempPrefix) + "XXXXXX." + _encoder.extension)).string();
+        if (ec || !copyInto(fd, temp, int(_encoder.extension.size() + 1))) {
+            int err = ec ? ec.value() : errno;
             unlink(temp.c_str());
             return recordingError(RecordingError::NotKept,
                                   format(tr("The clip could not be written to %s (%s).").c_str(),
-                                         folder.c_str(), strerror(ec ? ec.value() : errno)),
-                                  ec ? ec.value() : errno);
+                                         folder.c_str(), strerror(err)),
+                                  err);
         }
     }
     std::string base =
@@ -467,7 +459,7 @@ platform::Result<fs::path> VideoRecorder::finishPart(std::unique_ptr<Part> part)
             format(tr("The clip could not be given its name in %s (%s).").c_str(), folder.c_str(),
                    published.error().localizedDescription().c_str()));
     }
-    syncFolder(folder);
+    platform::syncFolder(folder);
     platform::Log::info("clip saved: " + published->string());
     return *published;
 }

@@ -152,6 +152,20 @@ TEST_F(Recording, ALongRecordingGoesOnInNumberedFilesThatEachPlay) {
     EXPECT_EQ(std::uint64_t(frames), (*started)->framesAdded());
 }
 
+TEST_F(Recording, AClipWhoseFolderIsRemovedWhileRecordingIsWrittenIntoItAgain) {
+    RecordingOptions o = options();
+    o.sound = false;
+    auto started = VideoRecorder::start(o);
+    ASSERT_TRUE(started) << started.error().localizedDescription();
+    feed(**started, 500ms);
+    fs::remove_all(o.folder);
+    feed(**started, 500ms);
+    auto clips = (*started)->finish();
+    ASSERT_TRUE(clips && clips->size() == 1) << clips.error().localizedDescription();
+    EXPECT_EQ(filesIn(o.folder), std::vector<fs::path>{clips->front().filename()});
+    EXPECT_EQ(std::uint64_t(testing::probeClip(clips->front()).frames), (*started)->framesAdded());
+}
+
 // A disk that fills while recording: the pipeline's failure is told once, further frames are
 // refused, and what was written is finished into a clip that plays.
 TEST_F(Recording, AFullDiskEndsTheRecordingAndKeepsWhatWasWritten) {

@@ -247,15 +247,6 @@ std::string exifBlock(ImageOrientation orientation, std::chrono::system_clock::t
 
 // ---- files ----
 
-std::string baseName(std::chrono::system_clock::time_point taken) {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(taken);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "IMG_%Y%m%d_%H%M%S", &local);
-    return name;
-}
-
 }  // namespace
 
 Result<fs::path> publishUnderFreeName(const std::string& temp, const fs::path& folder,
@@ -284,14 +275,19 @@ Result<fs::path> publishUnderFreeName(const std::string& temp, const fs::path& f
         EEXIST);
 }
 
-namespace {
+std::string mediaBaseName(const std::string& prefix, std::chrono::system_clock::time_point when) {
+    std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "_%Y%m%d_%H%M%S", &local);
+    return prefix + name;
+}
 
 void syncFolder(const fs::path& folder) {
     FileHandle handle(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle) fsync(handle.fd());
 }
-
-}  // namespace
 
 fs::path userMediaFolder(const std::string& kind, const std::string& fallback) {
     fs::path home = homeFolder();
@@ -393,7 +389,7 @@ Result<fs::path> PhotoAlbum::store(const Job& job) {
     if (fsync(fd) != 0) return fail(errno);
     if (auto closed = file.close(); !closed) return fail(closed.error().systemError());
 
-    auto published = publishUnderFreeName(temp, folder, baseName(job.taken), "jpg");
+    auto published = publishUnderFreeName(temp, folder, mediaBaseName("IMG", job.taken), "jpg");
     if (!published) {
         unlink(temp.c_str());
         return published;

@@ -118,6 +118,12 @@ std::filesystem::path userMediaFolder(const std::string& kind, const std::string
 // $QUORBIT_VIDEOS_DIR when set; else "Flurio" in the user's videos folder (userMediaFolder).
 std::filesystem::path defaultVideosFolder();
 
+// PREFIX_YYYYMMDD_HHMMSS in local time: the name a photo ("IMG") or clip ("VID") taken then
+// is given.
+std::string mediaBaseName(const std::string& prefix, std::chrono::system_clock::time_point when);
+// Flushes a folder's entries (a name just given in it) to the disk.
+void syncFolder(const std::filesystem::path& folder);
+
 // Gives the finished temporary file temp the first free name of the series base.extension,
 // base_2.extension, ... in folder, in one step that never replaces a file. The new path, or
 // an error of PhotoAlbum::kErrorDomain that says why.
