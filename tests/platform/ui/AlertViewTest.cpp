@@ -9,19 +9,13 @@ namespace quorbit::platform {
 namespace {
 
 using namespace quorbit::testing;
-using Calls = std::vector<std::string>;
 
 // A delegate that writes what the alert tells it into log.
 AlertViewDelegate loggingDelegate(CallLog& log) {
-    AlertViewDelegate delegate;
-    delegate.clickedButtonAtIndex = [&](AlertView&, int i) { log("clicked " + std::to_string(i)); };
-    delegate.willDismissWithButtonIndex = [&](AlertView&, int i) {
-        log("willDismiss " + std::to_string(i));
+    auto note = [&log](const char* what) {
+        return [&log, what](AlertView&, int i) { log(what + std::to_string(i)); };
     };
-    delegate.didDismissWithButtonIndex = [&](AlertView&, int i) {
-        log("didDismiss " + std::to_string(i));
-    };
-    return delegate;
+    return {note("clicked "), nullptr, nullptr, note("willDismiss "), note("didDismiss ")};
 }
 
 Calls dismissedWith(int i) {
@@ -32,17 +26,9 @@ Calls dismissedWith(int i) {
 // The buttons in reading order (top to bottom, left to right) with the index each one has. A
 // tap tells the delegate that index, the alert goes at once and lets itself go after.
 TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
-    struct Slot {
-        const char* title;
-        int index;
-    };
-    struct Case {
-        std::optional<std::string> cancel;
-        std::vector<std::string> others;
-        bool sideBySide;
-        std::vector<Slot> slots;  // in reading order
-    };
     // clang-format off
+    struct Slot { const char* title; int index; };
+    struct Case { std::optional<std::string> cancel; std::vector<std::string> others; bool sideBySide; std::vector<Slot> slots; };
     const Case cases[] = {
         {"No", {"Yes"}, true, {{"No", 0}, {"Yes", 1}}},
         {std::nullopt, {"Left", "Right"}, true, {{"Left", 0}, {"Right", 1}}},
@@ -56,12 +42,9 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
             auto window = makeWindow();
             CallLog log;
             AlertViewDelegate delegate = loggingDelegate(log);
-            std::weak_ptr<AlertView> weak;
-            {
-                auto made = AlertView::create("T", "M", &delegate, c.cancel, c.others);
-                weak = made;
-                made->show();
-            }
+            auto made = AlertView::create("T", "M", &delegate, c.cancel, c.others);
+            made->show();
+            std::weak_ptr<AlertView> weak = std::exchange(made, nullptr);
             AlertView* alert = AlertView::visibleAlert();
             ASSERT_TRUE(alert && alert == weak.lock().get()) << "a shown alert keeps itself";
             RunLoop::main().runFor(300ms);  // let it pop in
@@ -73,14 +56,12 @@ TEST(AlertView, ButtonsSitInTheirPlacesAndATapReportsTheirOwnIndex) {
                 EXPECT_EQ(button->currentTitle(), c.slots[i].title);
                 EXPECT_EQ(alert->buttonTitleAtIndex(c.slots[i].index), c.slots[i].title);
                 if (i == 0) continue;
-                Rect before = alert->buttonAtIndex(c.slots[i - 1].index)->frame();
-                Rect here = button->frame();
-                if (c.sideBySide) {
-                    EXPECT_EQ(here.minY(), before.minY());
-                    EXPECT_GE(here.minX(), before.maxX());
-                } else {
-                    EXPECT_GE(here.minY(), before.maxY());
-                }
+                Rect before = alert->buttonAtIndex(c.slots[i - 1].index)->frame(),
+                     here = button->frame();
+                EXPECT_TRUE(c.sideBySide
+                                ? here.minY() == before.minY() && here.minX() >= before.maxX()
+                                : here.minY() >= before.maxY())
+                    << c.slots[i].title;
             }
             Button* button = alert->buttonAtIndex(tapped.index);
             Rect b = button->bounds();

@@ -8,17 +8,20 @@ namespace {
 
 using namespace quorbit::testing;
 
-// A view that takes keyboard input and records it, and whether it holds the focus.
+// A focusable view that keeps the keys and text it gets (or, passing, lets them go on up)
+// and counts its changes of focus.
 class KeyTaker : public View {
   public:
-    using View::View;
+    explicit KeyTaker(Rect frame, bool passing = false) : View(frame), passing(passing) {}
     bool canBecomeFocused() const override { return true; }
-    void keyDown(const KeyEvent& e) override {
-        log.push_back("down " + std::to_string(int(e.key)));
-    }
-    void keyUp(const KeyEvent& e) override { log.push_back("up " + std::to_string(int(e.key))); }
+    void keyDown(const KeyEvent& e) override { passing ? View::keyDown(e) : note("down ", e); }
+    void keyUp(const KeyEvent& e) override { passing ? View::keyUp(e) : note("up ", e); }
     void textInput(const std::string& text) override { log.push_back("text " + text); }
-    std::vector<std::string> log;
+    void note(const char* what, const KeyEvent& e) {
+        log.push_back(what + std::to_string(int(e.key)));
+    }
+    bool passing;
+    Calls log;
     int focusChanges = 0;
 
   protected:
@@ -45,8 +48,8 @@ TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
     EXPECT_TRUE(second->isFocused());
     EXPECT_FALSE(first->isFocused());
     Window::dispatchText("b");
-    EXPECT_EQ(first->log, (std::vector<std::string>{"text hé", "down 2", "up 2"}));
-    EXPECT_EQ(second->log, (std::vector<std::string>{"text b"}));
+    EXPECT_EQ(first->log, (Calls{"text hé", "down 2", "up 2"}));
+    EXPECT_EQ(second->log, (Calls{"text b"}));
     EXPECT_EQ(first->focusChanges, 2);
 
     tap({300, 400});  // the window itself takes no keys: the focus stays
@@ -60,17 +63,9 @@ TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
     EXPECT_FALSE(Window::dispatchKey(enter, true));
 }
 
-// A focusable view that keeps no key: everything passes on up.
-class PassingView : public View {
-  public:
-    using View::View;
-    bool canBecomeFocused() const override { return true; }
-};
-
 TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreen) {
     auto window = makeWindow();
-    auto root = std::make_shared<KeyScreen>();
-    auto top = std::make_shared<KeyScreen>();
+    auto root = std::make_shared<KeyScreen>(), top = std::make_shared<KeyScreen>();
     window->setRootViewController(root);
     auto press = [](char32_t c) {
         KeyEvent e{KeyEvent::Key::Character, c};
@@ -84,7 +79,7 @@ TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreen) {
     ASSERT_EQ(window->topViewController(), top.get());
     EXPECT_TRUE(press('b'));
     EXPECT_TRUE(Window::dispatchWheel(0, -2));
-    auto passing = std::make_shared<PassingView>(Rect(0, 0, 50, 50));
+    auto passing = std::make_shared<KeyTaker>(Rect(0, 0, 50, 50), true);
     auto keeping = std::make_shared<KeyTaker>(Rect(5, 5, 20, 20));
     passing->addSubview(keeping);
     top->view()->addSubview(passing);
@@ -92,10 +87,9 @@ TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreen) {
     press('c');  // up the passing view's chain to the window, then the screen
     ASSERT_TRUE(keeping->becomeFocused());
     press('d');  // kept by the focused view
-    EXPECT_EQ(keeping->log, (std::vector<std::string>{"down 1", "up 1"}));
-    EXPECT_EQ(top->log, (std::vector<std::string>{"b", "wheel 0,-2", "c"}));
-    EXPECT_EQ(root->log, (std::vector<std::string>{"a"}));
-
+    EXPECT_EQ(keeping->log, (Calls{"down 1", "up 1"}));
+    EXPECT_EQ(top->log, (Calls{"b", "wheel 0,-2", "c"}));
+    EXPECT_EQ(root->log, (Calls{"a"}));
     root->dismissModalViewControllerAnimated(false);
     window->setRootViewController(nullptr);
 }

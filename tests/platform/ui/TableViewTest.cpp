@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "UiTestSupport.h"
 #include "platform/ui/TableView.h"
 
@@ -10,11 +8,12 @@ namespace {
 
 using namespace quorbit::testing;
 
-// A table in a window with configurable sections, counting the cells it makes.
+// A table in a window with configurable sections (titles in the first only), counting the
+// cells it makes.
 struct Rows {
     std::shared_ptr<Window> window = makeWindow();
     std::vector<int> rowsPerSection;
-    std::map<int, std::string> headers, footers;
+    std::optional<std::string> header, footer;
     int cellsMade = 0, reused = 0;
     std::vector<IndexPath> selected;
     TableViewDataSource dataSource;
@@ -24,19 +23,15 @@ struct Rows {
         dataSource.numberOfSections = [this](TableView&) { return int(rowsPerSection.size()); };
         dataSource.numberOfRowsInSection = [this](TableView&, int s) { return rowsPerSection[s]; };
         dataSource.titleForHeaderInSection = [this](TableView&, int s) {
-            return title(headers, s);
+            return s ? std::nullopt : header;
         };
         dataSource.titleForFooterInSection = [this](TableView&, int s) {
-            return title(footers, s);
+            return s ? std::nullopt : footer;
         };
         dataSource.cellForRow = [this](TableView& table, IndexPath path) {
             auto cell = table.dequeueReusableCell("row");
-            if (cell) {
-                ++reused;
-            } else {
-                cell = std::make_shared<TableViewCell>(TableViewCell::Style::Default, "row");
-                ++cellsMade;
-            }
+            ++(cell ? reused : cellsMade);
+            if (!cell) cell = std::make_shared<TableViewCell>(TableViewCell::Style::Default, "row");
             cell->textLabel()->setText(std::to_string(path.section) + ":" +
                                        std::to_string(path.row));
             return cell;
@@ -46,11 +41,6 @@ struct Rows {
             table.deselectRowAtIndexPath(path, true);
         };
     }
-    static std::optional<std::string> title(const std::map<int, std::string>& titles, int s) {
-        if (titles.count(s)) return titles.at(s);
-        return std::nullopt;
-    }
-
     std::shared_ptr<TableView> attach(Rect frame,
                                       TableView::Style style = TableView::Style::Plain) {
         auto table = std::make_shared<TableView>(frame, style);
@@ -65,15 +55,8 @@ struct Rows {
 
 TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
     using S = TableView::Style;
-    struct Case {
-        const char* name;
-        TableView::Style style;
-        std::vector<int> rows;
-        bool header;
-        IndexPath path;
-        Rect expected;
-    };
     // clang-format off
+    struct Case { const char* name; TableView::Style style; std::vector<int> rows; bool header; IndexPath path; Rect expected; };
     const Case cases[] = {
         {"first row, plain", S::Plain, {2}, false, {0, 0}, {0, 0, 320, 40}},
         {"second row, plain", S::Plain, {2}, false, {0, 1}, {0, 40, 320, 40}},
@@ -88,22 +71,22 @@ TEST(TableView, RowGeometryFollowsSectionsTitlesAndHeights) {
     };
     // clang-format on
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Rows rows(c.rows);
-        if (c.header) rows.headers[0] = "Facebook";
+        if (c.header) rows.header = "Facebook";
         auto table = rows.attach(Rect(0, 0, 320, 400), c.style);
-        EXPECT_EQ(table->rectForRowAtIndexPath(c.path), c.expected) << c.name;
+        EXPECT_EQ(table->rectForRowAtIndexPath(c.path), c.expected);
         if (c.expected.isEmpty()) continue;
-        EXPECT_EQ(table->indexPathForRowAtPoint({c.expected.midX(), c.expected.midY()}), c.path)
-            << c.name;
-        ASSERT_NE(table->cellForRowAtIndexPath(c.path), nullptr) << c.name;
-        EXPECT_EQ(table->cellForRowAtIndexPath(c.path)->frame(), c.expected) << c.name;
+        EXPECT_EQ(table->indexPathForRowAtPoint({c.expected.midX(), c.expected.midY()}), c.path);
+        ASSERT_NE(table->cellForRowAtIndexPath(c.path), nullptr);
+        EXPECT_EQ(table->cellForRowAtIndexPath(c.path)->frame(), c.expected);
     }
 }
 
 TEST(TableView, HeaderAndFooterTitlesAreShownAndMakeRoom) {
     Rows rows({1});
-    rows.headers[0] = "Facebook";
-    rows.footers[0] =
+    rows.header = "Facebook";
+    rows.footer =
         "If you are experiencing problems with Facebook, logout and login again using the "
         "button above.";
     auto table = rows.attach(Rect(0, 0, 320, 400), TableView::Style::Grouped);
@@ -122,7 +105,6 @@ TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
     Rows rows({100});
     auto table = rows.attach(Rect(0, 0, 320, 200));
     EXPECT_EQ(rows.cellsMade, 5);  // 200 / 40
-
     for (int step = 1; step <= 50; ++step)
         table->setContentOffset({0, step * 30.0});
     EXPECT_LE(rows.cellsMade, 7);
@@ -154,7 +136,6 @@ TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
     auto table = rows.attach(Rect(0, 100, 320, 200));
     auto* cell = table->cellForRowAtIndexPath({0, 1});
     ASSERT_NE(cell, nullptr);
-
     // The finger highlights the row; lifting selects it and the delegate deselects it.
     touchDown({100, 100 + 60});
     EXPECT_TRUE(cell->isHighlighted());

@@ -15,13 +15,8 @@ using namespace quorbit::testing;
 TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
     using V = View;
     using T = AffineTransform;
-    struct Case {
-        const char* name;
-        std::function<void(View& child, View& grandchild)> setup;
-        Point point;
-        const char* expected;
-    };
     // clang-format off
+    struct Case { const char* name; std::function<void(View& child, View& grandchild)> setup; Point point; const char* expected; };
     const Case cases[] = {
         {"plain", [](V&, V&) {}, {30, 30}, "grand"},
         {"outside grand", [](V&, V&) {}, {15, 15}, "child"},
@@ -62,7 +57,6 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     window->addSubview(left);
     window->addSubview(right);
     left->addSubview(std::make_shared<View>(Rect(10, 10, 50, 50)));  // passes touches up
-
     touchDown({50, 50});
     touchMove({150, 50});  // over the other view now
     touchUp({150, 50});
@@ -94,20 +88,17 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
 }
 
 TEST(TouchRouting, TopmostVisibleWindowTakesTheTouch) {
-    auto back = makeWindow();
+    auto back = makeWindow(), front = std::make_shared<Window>(Window::screenBounds());
     auto backView = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
-    back->addSubview(backView);
-    auto front = std::make_shared<Window>(Window::screenBounds());
     auto frontView = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    back->addSubview(backView);
     front->addSubview(frontView);
-
     tap({10, 10});  // the front window is still hidden
-    EXPECT_EQ(backView->events.size(), 2u);
+    EXPECT_EQ(backView->phases(), "began ended");
     front->setHidden(false);
     tap({10, 10});
-    EXPECT_EQ(frontView->events.size(), 2u);
+    EXPECT_EQ(frontView->phases(), "began ended");
     EXPECT_EQ(backView->events.size(), 2u);
-
     // A higher level wins over a later window.
     front->setWindowLevel(Window::kLevelNormal);
     back->setWindowLevel(Window::kLevelAlert);
@@ -130,28 +121,25 @@ TEST(TouchRouting, ButtonRunsItsActionOnTouchUpInsideAndADragScrollsInstead) {
     button->addAction([&](Button&) { log("down"); }, Button::Event::TouchDown);
     button->addAction([&](Button&) { log("up-outside"); }, Button::Event::TouchUpOutside);
     button->addAction([&](Button&) { log("cancel"); }, Button::Event::TouchCancel);
-
-    touchDown({150, 100});
-    EXPECT_TRUE(button->isHighlighted());
-    touchUp({150, 100});
-    EXPECT_FALSE(button->isHighlighted());
-    touchDown({150, 100});
-    touchMove({150, 190});  // down and out: a vertical move does not scroll
-    EXPECT_FALSE(button->isHighlighted());
-    touchMove({150, 110});
-    EXPECT_TRUE(button->isHighlighted());
-    touchUp({150, 110});
-    touchDown({150, 100});
-    touchMove({150, 190});
-    touchUp({150, 190});
-    // A small wobble is still a tap.
-    touchDown({150, 100});
-    touchMove({154, 103});
-    touchUp({154, 103});
+    // A touch's moves and where it lifts, each move followed by whether the button is lit.
+    auto gesture = [&](std::vector<Point> moves, std::vector<bool> lit) {
+        touchDown({150, 100});
+        std::vector<bool> seen{button->isHighlighted()};
+        for (Point p : moves) {
+            touchMove(p);
+            seen.push_back(button->isHighlighted());
+        }
+        touchUp(moves.empty() ? Point{150, 100} : moves.back());
+        EXPECT_EQ(seen, lit);
+        EXPECT_FALSE(button->isHighlighted());
+    };
+    gesture({}, {true});
+    gesture({{150, 190}, {150, 110}}, {true, false, true});  // a vertical move does not scroll
+    gesture({{150, 190}}, {true, false});
+    gesture({{154, 103}}, {true, true});  // a small wobble is still a tap
     EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"down", "up-inside", "down", "up-inside", "down",
-                                                   "up-outside", "down", "up-inside"}));
-
+    EXPECT_EQ(log.calls, (Calls{"down", "up-inside", "down", "up-inside", "down", "up-outside",
+                                "down", "up-inside"}));
     // A real sideways move becomes a drag: the button is cancelled and the content follows.
     log.clear();
     touchDown({150, 100});
@@ -161,8 +149,7 @@ TEST(TouchRouting, ButtonRunsItsActionOnTouchUpInsideAndADragScrollsInstead) {
     touchMove({90, 100});
     EXPECT_DOUBLE_EQ(scroll->contentOffset().x, 60);
     touchUp({90, 100});
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"down", "cancel"}));
-
+    EXPECT_EQ(log.calls, (Calls{"down", "cancel"}));
     // A disabled button is not hit at all: the touch falls through.
     runUntil([&] { return !scroll->isDecelerating(); });
     scroll->setContentOffset({0, 0});

@@ -13,33 +13,26 @@ namespace {
 
 using namespace quorbit::testing;
 
-std::shared_ptr<const Image> solid(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    std::vector<std::uint8_t> rgba;
-    for (int i = 0; i < 16; ++i)
-        rgba.insert(rgba.end(), {r, g, b, 255});
-    return std::make_shared<Image>(4, 4, std::move(rgba));
-}
-
 TEST(Button, ContentPerStateFallsBackToNormalAndHighlightDarkensAndGlows) {
+    auto solid = [](std::uint8_t b, std::uint8_t g) {
+        std::vector<std::uint8_t> rgba;
+        for (int i = 0; i < 16; ++i)
+            rgba.insert(rgba.end(), {0, g, b, 255});
+        return std::make_shared<const Image>(4, 4, std::move(rgba));
+    };
+    auto normal = solid(200, 0), pressed = solid(0, 255);
+    const Color blue{0.65, 0.72, 0.85, 1}, white = Color::white();
     auto button = Button::create(Button::Type::Custom, Rect(0, 0, 40, 40));
-    auto normal = solid(0, 0, 200), pressed = solid(0, 255, 0);
-    const Color blue{0.65, 0.72, 0.85, 1};
     button->setImage(normal);
     button->setImage(pressed, Button::Highlighted);
     button->setTitle("Close");
     button->setTitleColor(blue);
-    button->setTitleColor(Color::white(), Button::Highlighted);
-    struct Case {
-        bool highlighted, selected, enabled;
-        std::shared_ptr<const Image> image;
-        Color titleColor;
-    };
+    button->setTitleColor(white, Button::Highlighted);
     // clang-format off
+    struct Case { bool highlighted, selected, enabled; std::shared_ptr<const Image> image; Color titleColor; };
     const Case cases[] = {
-        {false, false, true, normal, blue},
-        {true, false, true, pressed, Color::white()},
-        {false, true, true, normal, blue},
-        {true, true, true, pressed, Color::white()},
+        {false, false, true, normal, blue}, {true, false, true, pressed, white},
+        {false, true, true, normal, blue},  {true, true, true, pressed, white},
         {false, false, false, normal, blue},
     };
     // clang-format on
@@ -53,17 +46,20 @@ TEST(Button, ContentPerStateFallsBackToNormalAndHighlightDarkensAndGlows) {
 
     auto plain = Button::create(Button::Type::Custom, Rect(0, 0, 40, 40));
     plain->setImage(normal);
-    Canvas up(40, 40), down(40, 40), glowing(40, 40);
-    plain->draw(up);
+    auto drawn = [&] {
+        Canvas canvas(40, 40);
+        plain->draw(canvas);
+        return canvas.toImage();
+    };
+    Image up = drawn();
     plain->setHighlighted(true);
-    plain->draw(down);
+    Image down = drawn();
     plain->setShowsTouchWhenHighlighted(true);
-    plain->draw(glowing);
-    Image a = up.toImage(), b = down.toImage(), c = glowing.toImage();
-    EXPECT_EQ(a.pixel(20, 20)[2], 200);
-    EXPECT_LT(b.pixel(20, 20)[2], 200) << "darkened while pressed";
-    EXPECT_GT(c.pixel(20, 20)[0], b.pixel(20, 20)[0]) << "white glow in the middle";
-    EXPECT_EQ(c.pixel(0, 0)[0], b.pixel(0, 0)[0]) << "but not in the corners";
+    Image glowing = drawn();
+    EXPECT_EQ(up.pixel(20, 20)[2], 200);
+    EXPECT_LT(down.pixel(20, 20)[2], 200) << "darkened while pressed";
+    EXPECT_GT(glowing.pixel(20, 20)[0], down.pixel(20, 20)[0]) << "white glow in the middle";
+    EXPECT_EQ(glowing.pixel(0, 0)[0], down.pixel(0, 0)[0]) << "but not in the corners";
 }
 
 // A one-line label with a minimum scale shrinks text that is too wide, no further than that
@@ -72,32 +68,26 @@ TEST(Button, ContentPerStateFallsBackToNormalAndHighlightDarkensAndGlows) {
 TEST(Label, ShrinksTooWideTextDownToItsMinimumScale) {
     Label label(Rect(0, 0, 120, 40));
     label.setFont(Font::boldSystem(20));
-    auto widthAt = [&](const Font& font) {
-        return Canvas(1, 1).measureText(label.text(), font).width;
-    };
-    struct Case {
-        const char* text;
-        double minimum;
-        double low, high;  // the fitted size
-        int lines;
-    };
+    // clang-format off
+    struct Case { const char* text; double minimum, low, high /* the fitted size */; int lines; };
     const Case cases[] = {
         {"Short", 0.6, 20, 20, 1},
         {"Photo size: Full (3000 x 4000)", 1, 20, 20, 1},
         {"Photo size: Full (3000 x 4000)", 0.6, 12, 14, 2},  // too wide at 12: two lines
         {"Photo size: Full", 0.6, 12, 19.5, 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         label.setText(c.text);
         label.setMinimumScaleFactor(c.minimum);
         auto [fitted, lines] = label.fitted();
-        EXPECT_GE(fitted.size, c.low);
-        EXPECT_LE(fitted.size, c.high);
+        EXPECT_TRUE(fitted.size >= c.low && fitted.size <= c.high) << fitted.size;
         EXPECT_EQ(lines, c.lines);
         // Whatever the size chosen, the text fits: across on one line, down on two.
-        double across = widthAt(fitted),
-               down = Canvas(1, 1).measureText(c.text, fitted, 120).height;
+        Canvas measure(1, 1);
+        double across = measure.measureText(c.text, fitted).width,
+               down = measure.measureText(c.text, fitted, 120).height;
         EXPECT_TRUE(lines == 2 ? down <= 40 : c.low == c.high || across <= 120);
     }
 }
@@ -111,7 +101,6 @@ TEST(PageControl, TapsStepOnePageAndPagesStayInRange) {
     EXPECT_EQ(page->currentPage(), 3);
     page->setCurrentPage(-2);
     EXPECT_EQ(page->currentPage(), 0);
-
     auto window = makeWindow();
     window->addSubview(page);
     tap({300, 18});
