@@ -2,10 +2,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <utility>
 
 #include "platform/core/Bundle.h"
 #include "platform/gfx/ImageCodec.h"
@@ -39,39 +35,24 @@ struct RestoreAtomicWriteCalls {
 };
 
 TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
-    auto fail = [](int error) {
-        errno = error;
-        return -1;
-    };
     using Calls = AtomicWriteCalls;
-    struct Case {
-        const char* step;
-        std::function<void(Calls&)> breakIt;
-        const char* reason;  // the start of the reason given
-    };
     // clang-format off
+    auto fail = [](int error) { errno = error; return -1; };
+    struct Case { const char* step; std::function<void(Calls&)> breakIt; const char* reason /* how it starts */; };
     const Case cases[] = {
         {"write", [&](Calls& c) { c.write = [&](int, const void*, size_t) { return ssize_t(fail(EIO)); }; }, "cannot write"},
-        {"write after part of the data", [&](Calls& c) {
-             c.write = [&, first = true](int fd, const void* data, size_t size) mutable {
-                 if (!std::exchange(first, false)) return ssize_t(fail(ENOSPC));
-                 return ::write(fd, data, size / 2);
-             };
-         }, "cannot write"},
+        {"write after part of the data", [&](Calls& c) { c.write = [&, first = true](int fd, const void* data, size_t size) mutable {
+             return std::exchange(first, false) ? ::write(fd, data, size / 2) : ssize_t(fail(ENOSPC)); }; }, "cannot write"},
         {"write that makes no progress", [](Calls& c) { c.write = [](int, const void*, size_t) { return ssize_t(0); }; }, "cannot write"},
         {"flush", [&](Calls& c) { c.fsync = [&](int) { return fail(EIO); }; }, "cannot flush"},
-        {"close", [&](Calls& c) {
-             c.close = [&](int fd) {
-                 ::close(fd);
-                 return fail(EIO);
-             };
-         }, "cannot write"},
+        {"close", [&](Calls& c) { c.close = [&](int fd) { return ::close(fd), fail(EIO); }; }, "cannot write"},
         {"rename", [&](Calls& c) { c.rename = [&](const char*, const char*) { return fail(EXDEV); }; }, "cannot replace"},
     };
     // clang-format on
     ScratchDir dir("quorbit-atomic");
     fs::path target = dir / "defaults.json";
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
         ASSERT_EQ(writeFileAtomically(target, "old contents", true, 0600), "");
         std::string reason;
         {
@@ -79,9 +60,9 @@ TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
             c.breakIt(atomicWriteCalls());
             reason = writeFileAtomically(target, std::string(10000, 'n'), true, 0600);
         }
-        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << c.step << ": " << reason;
-        EXPECT_EQ(readFile(target), "old contents") << c.step;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1) << c.step;
+        EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+        EXPECT_EQ(readFile(target), "old contents");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
     }
     EXPECT_NE(writeFileAtomically(dir / "no" / "such" / "file", "x"), "");
     // With the system's calls back, the write goes through, with the mode asked for.
@@ -92,13 +73,7 @@ TEST(Bundle, AFailedAtomicWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
 }
 
 TEST(Image, ScalingToCoverKeepsTheCentre) {
-    Image wide(4, 1);
-    const std::uint8_t values[4] = {0, 100, 200, 50};
-    for (int x = 0; x < 4; ++x) {
-        std::uint8_t* p = wide.pixel(x, 0);
-        p[0] = p[1] = p[2] = values[x];
-        p[3] = 255;
-    }
+    Image wide(4, 1, {0, 0, 0, 255, 100, 100, 100, 255, 200, 200, 200, 255, 50, 50, 50, 255});
     Image middle = wide.scaledToCover(2, 1);  // the middle two pixels, unscaled
     EXPECT_EQ(middle.pixel(0, 0)[0], 100);
     EXPECT_EQ(middle.pixel(1, 0)[0], 200);

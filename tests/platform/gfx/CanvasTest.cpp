@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "platform/gfx/Canvas.h"
 #include "platform/ui/ImageView.h"
 #include "support/LogCapture.h"
@@ -18,19 +16,18 @@ Rgba pixelAt(Canvas& canvas, int x, int y) {
     return {p[0], p[1], p[2], p[3]};
 }
 
-// Drawing at a scale shows in the compositor's pictures.
-TEST(Canvas, PixelsAreKeptPremultipliedAndReadBackStraight) {
-    Canvas canvas(4, 4);
+// Pixels are kept premultiplied and read back straight. (Drawing at a scale shows in the
+// compositor's pictures.)
+TEST(Canvas, PremultipliedPixelsPathsArcsRoundedRectsClipsAndImages) {
+    Canvas canvas(100, 100);
     canvas.clear(Color{0, 0, 1, 0.5});
     const std::uint8_t* raw = canvas.data();  // B, G, R, A
     EXPECT_NEAR(raw[0], 128, 1);
     EXPECT_EQ(raw[2], 0);
     EXPECT_NEAR(raw[3], 128, 1);
     EXPECT_EQ(pixelAt(canvas, 0, 0)[2], 255) << "toImage undoes the premultiplication";
-}
 
-TEST(Canvas, PathsArcsRoundedRectsClipsAndImages) {
-    Canvas canvas(100, 100);
+    canvas.clear();
     canvas.beginPath();
     canvas.addRoundedRect(Rect(0, 0, 100, 100), 20);
     canvas.fill(Color::white());
@@ -76,7 +73,7 @@ TEST(Canvas, PathsArcsRoundedRectsClipsAndImages) {
     EXPECT_EQ(pixelAt(canvas, 2, 10)[3], 0);
 }
 
-TEST(Canvas, TextIsMeasuredAndDrawn) {
+TEST(Canvas, TextIsMeasuredAndDrawnInItsReadingOrder) {
     Canvas canvas(200, 40);
     Size one = canvas.measureText("Login", Font::system(16));
     EXPECT_GT(one.width, 10);
@@ -104,24 +101,18 @@ TEST(Canvas, TextIsMeasuredAndDrawn) {
     Canvas measuring(1, 1, 1);
     for (double scale : {2.0, 3.0}) {
         Canvas scaled(1, 1, scale);
-        for (const char* text : {"Uploading Photo", "Complete", "1 of 3 photos sent"}) {
-            for (const Font& font : {Font::system(17), Font::boldSystem(16)}) {
+        for (const char* text : {"Uploading Photo", "Complete", "1 of 3 photos sent"})
+            for (const Font& font : {Font::system(17), Font::boldSystem(16)})
                 EXPECT_EQ(scaled.measureText(text, font), measuring.measureText(text, font))
                     << text << " at scale " << scale;
-            }
-        }
     }
-}
 
-// A missing font falls back and a missing image draws nothing, each with one log line.
-// Right-to-left text is laid out in its reading order: Hebrew alef then bet shows the bet on
-// the left and the alef on the right, as the two letters drawn one by one in that order do.
-TEST(Canvas, RightToLeftTextShowsInItsReadingOrder) {
+    // Right-to-left text is laid out in its reading order: Hebrew alef then bet shows the bet
+    // on the left and the alef on the right, as the two letters drawn one by one in that order.
     const std::string alef = "\u05D0", bet = "\u05D1";
     const Font font = Font::system(40);
-    Canvas measure(1, 1);
-    double alefWidth = measure.measureText(alef, font).width;
-    double betWidth = measure.measureText(bet, font).width;
+    double alefWidth = measuring.measureText(alef, font).width,
+           betWidth = measuring.measureText(bet, font).width;
     ASSERT_GT(alefWidth, 5) << "no Hebrew glyphs in the font";
     auto picture = [&](const std::vector<std::pair<std::string, double>>& pieces) {
         Canvas canvas(200, 80);
@@ -142,6 +133,7 @@ TEST(Canvas, RightToLeftTextShowsInItsReadingOrder) {
     EXPECT_LT(difference(word, readingOrder) * 5, difference(word, writingOrder));
 }
 
+// A missing font falls back and a missing image draws nothing, each with one log line.
 TEST(Canvas, MissingFontsAndImagesAreLoggedOnce) {
     testing::LogCapture capture;
     auto& lines = capture.lines();

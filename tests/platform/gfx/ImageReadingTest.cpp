@@ -1,8 +1,6 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "platform/gfx/ImageCodec.h"
 #include "support/HostileFiles.h"
@@ -21,19 +19,14 @@ TEST(ImageReading, DamagedOrOversizedPicturesAreRefusedWithAReason) {
     std::string png = ImageCodec::encodePng(picture).value();
     const char* kTooMany = "pictures of more than 16.8 megapixels (4096 x 4096) are refused";
     const char* kCut = "Premature end of JPEG file";
-    using testing::pngClaiming;
-    using testing::withClaimedSize;
+    using testing::pngClaiming, testing::withClaimedSize;
     // A JPEG header claiming the size, with no picture data after it.
     auto jpegClaiming = [&](int width, int height) {
-        return testing::withoutScanData(testing::withClaimedSize(jpeg, width, height));
-    };
-    struct Case {
-        const char* name;
-        std::string bytes;
-        const char* error;  // part of the message
+        return testing::withoutScanData(withClaimedSize(jpeg, width, height));
     };
     // At the limit the size passes and the missing data is what fails.
     // clang-format off
+    struct Case { const char* name; std::string bytes; const char* error /* part of the message */; };
     const Case cases[] = {
         {"truncated JPEG", jpeg.substr(0, jpeg.size() * 2 / 3), kCut},
         {"truncated progressive JPEG", progressive.substr(0, progressive.size() * 2 / 3), kCut},
@@ -54,8 +47,8 @@ TEST(ImageReading, DamagedOrOversizedPicturesAreRefusedWithAReason) {
     for (const auto& c : cases) {
         auto decoded = ImageCodec::decode(c.bytes);
         ASSERT_FALSE(decoded) << c.name;
-        EXPECT_NE(decoded.error().localizedDescription().find(c.error), std::string::npos)
-            << c.name << ": " << decoded.error().localizedDescription();
+        EXPECT_THAT(decoded.error().localizedDescription(), ::testing::HasSubstr(c.error))
+            << c.name;
     }
 }
 
@@ -65,8 +58,7 @@ TEST(ImageReading, CmykAndYcckJpegsDecodeToTheirColours) {
          {JpegKind::Baseline, JpegKind::Progressive444, JpegKind::Cmyk, JpegKind::Ycck}) {
         auto decoded = ImageCodec::decode(testing::encodeJpeg(picture, kind, 95));
         ASSERT_TRUE(decoded) << decoded.error().localizedDescription();
-        ASSERT_EQ(decoded->width(), 32);
-        ASSERT_EQ(decoded->height(), 32);
+        ASSERT_EQ(std::pair(decoded->width(), decoded->height()), std::pair(32, 32));
         for (auto [x, y] : {std::pair{8, 8}, {24, 8}, {8, 24}, {24, 24}}) {
             for (int c = 0; c < 3; ++c)
                 EXPECT_NEAR(decoded->pixel(x, y)[c], picture.pixel(x, y)[c], 6) << int(kind);
@@ -85,11 +77,8 @@ TEST(ImageReading, OnlyRegularFilesWithinTheLimitAreRead) {
         fs::resize_file(dir.write(name, "GIF89a"), size);
     dir.write("good.jpg", testing::encodeJpeg(testing::quadrantPicture(8, 8), JpegKind::Baseline));
     fs::create_symlink("good.jpg", dir / "link.jpg");
-    struct Case {
-        std::string path;
-        const char* error;  // empty: reads
-    };
     // clang-format off
+    struct Case { std::string path; const char* error /* empty: reads */; };
     const Case cases[] = {
         {(dir / "folder.png").string(), "folder.png is a directory, not a regular file"},
         {(dir / "pipe.png").string(), "pipe.png is a FIFO (named pipe), not a regular file"},
@@ -105,8 +94,7 @@ TEST(ImageReading, OnlyRegularFilesWithinTheLimitAreRead) {
         auto image = ImageCodec::readFile(c.path);
         ASSERT_EQ(bool(image), !*c.error) << c.path;
         if (image) continue;
-        EXPECT_NE(image.error().localizedDescription().find(c.error), std::string::npos)
-            << image.error().localizedDescription();
+        EXPECT_THAT(image.error().localizedDescription(), ::testing::HasSubstr(c.error));
     }
 }
 
