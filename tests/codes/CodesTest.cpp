@@ -16,6 +16,7 @@ namespace {
 
 using quorbit::testing::CodeFrame, quorbit::testing::codeFrame, quorbit::testing::sensorFrame;
 using ZXing::BarcodeFormat;
+using namespace std::chrono_literals;
 
 std::optional<FoundCode> read(const CodeFrame& frame, int rotation) {
     return readCode(greyUpright(frame.bgra.data(), frame.width, frame.height, rotation));
@@ -57,7 +58,6 @@ TEST(CodeReader, FindsEachFormatTurnedUprightSmallAndLargeAndKeepsEveryByte) {
     }
     EXPECT_EQ(classify(longText).title, longText.substr(0, kTextLimit) + "…");
     EXPECT_FALSE(read(CodeFrame{640, 480, std::vector<std::uint8_t>(640 * 480 * 4, 255)}, 0));
-
     // The frame is turned and scaled to at most 1280: a sensor frame whose top left pixels are
     // dark, turned clockwise, has them at the top right.
     CodeFrame frame{1920, 1080, std::vector<std::uint8_t>(1920 * 1080 * 4, 255)};
@@ -89,7 +89,7 @@ TEST(CodeReader, FindsAMicroQrCodeMadeByQrencode) {
     }
 }
 
-TEST(CodeContent, ClassifiesAndOpensOnlySafeAddresses) {
+TEST(CodeContent, ClassifiesOpensOnlySafeAddressesAndEscapesWhatCannotBeShown) {
     using K = ContentKind;
     // clang-format off
     struct Case { std::string raw; ContentKind kind; std::string title, openUrl, copyText; };
@@ -121,11 +121,9 @@ TEST(CodeContent, ClassifiesAndOpensOnlySafeAddresses) {
                   std::tie(c.kind, c.title, c.openUrl, c.copyText));
     }
     EXPECT_EQ(classify("https://example.com/a?b=1").detail, "https://example.com/a?b=1");
-}
-
-TEST(CodeContent, EscapesWhatCannotBeShown) {
+    // What cannot be shown is escaped.
     // clang-format off
-    const std::pair<std::string, std::string> cases[] = {
+    const std::pair<std::string, std::string> escapes[] = {
         {"caf\xc3\xa9 \xe2\x82\xac",      "caf\xc3\xa9 \xe2\x82\xac"},
         {"a\nb\tc\rd\\",                  "a\\nb\\tc\\rd\\\\"},
         {"\x1b[31m\x7f",                  "\\u{001B}[31m\\u{007F}"},
@@ -136,7 +134,7 @@ TEST(CodeContent, EscapesWhatCannotBeShown) {
         {std::string("a\0b", 3),          "a\\u{0000}b"},
     };
     // clang-format on
-    for (const auto& [raw, shown] : cases)
+    for (const auto& [raw, shown] : escapes)
         EXPECT_EQ(escapeForDisplay(raw), shown) << shown;
     EXPECT_EQ(escapeForDisplay("\x01\x02\x03", 2), "\\u{0001}\\u{0002}…");
     EXPECT_EQ(classify("\xff\x01").copyText, "\\xFF\\u{0001}");
@@ -144,9 +142,7 @@ TEST(CodeContent, EscapesWhatCannotBeShown) {
 
 TEST(CodeScanner, SkipsFramesWhileReadingAndKeepsToFiveASecond) {
     // Outcomes come through the main loop once the worker has posted them.
-    auto runUntil = [](auto done) {
-        platform::RunLoop::main().runUntil(done, std::chrono::seconds(5));
-    };
+    auto runUntil = [](auto done) { platform::RunLoop::main().runUntil(done, 5s); };
     auto now = std::chrono::steady_clock::now();
     std::vector<std::optional<FoundCode>> outcomes;
     CodeScanner scanner(
@@ -156,7 +152,7 @@ TEST(CodeScanner, SkipsFramesWhileReadingAndKeepsToFiveASecond) {
     capture::PixelBuffer frame(code.bgra.data(), 640, 480);
     frame.lockBaseAddress();
     ASSERT_TRUE(scanner.offer(frame));
-    now += std::chrono::seconds(1);
+    now += 1s;
     EXPECT_FALSE(scanner.offer(frame));  // the first attempt is still running
     runUntil([&] { return !outcomes.empty(); });
     ASSERT_EQ(outcomes.size(), 1u);
@@ -165,20 +161,19 @@ TEST(CodeScanner, SkipsFramesWhileReadingAndKeepsToFiveASecond) {
     EXPECT_FALSE(scanner.busy());
     ASSERT_TRUE(scanner.offer(frame));
     runUntil([&] { return outcomes.size() == 2; });
-    now += std::chrono::milliseconds(199);
+    now += 199ms;
     EXPECT_FALSE(scanner.offer(frame));  // too soon after the last attempt began
-    now += std::chrono::milliseconds(1);
+    now += 1ms;
     EXPECT_TRUE(scanner.offer(frame));
     EXPECT_EQ(scanner.attempts(), 3u);
     runUntil([&] { return outcomes.size() == 3; });
-
     // A bar code standing on its end is read on one of two attempts in a row.
     CodeFrame bars = sensorFrame(
         codeFrame(BarcodeFormat::Code128, "on its end", 640, 480, 120, 200, 400, 80), 90);
     capture::PixelBuffer standing(bars.bgra.data(), bars.width, bars.height);
     standing.lockBaseAddress();
     for (std::size_t seen : {4u, 5u}) {
-        now += std::chrono::seconds(1);
+        now += 1s;
         ASSERT_TRUE(scanner.offer(standing));
         runUntil([&] { return outcomes.size() == seen; });
     }

@@ -110,7 +110,7 @@ Image render(const std::string& filter, const Frame& frame, int camera = kBack, 
     return picture;
 }
 
-TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesTheImage) {
+TEST_P(FilterLooks, EveryFilterBuildsCoversTheSurfaceOpaquelyAndChangesThePicture) {
     Image normal = render("Normal", sceneFrame());
     for (std::string name : kFilterSlotNames) {
         EXPECT_EQ(program(name).fragShaderSource()->find(kHighpTest) == std::string::npos,
@@ -241,7 +241,7 @@ TEST_P(FilterLooks, WarpsKeepTheCentreAndMoveTheRestTheirWayRoundOnScreen) {
     }
 }
 
-TEST_P(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfTheImage) {
+TEST_P(FilterLooks, MirrorLightTunnelAndSketchFollowTheShapesOfThePicture) {
     Image normal = render("Normal", sceneFrame()), mirror = render("Mirror", sceneFrame()),
           tunnel = render("Light Tunnel", sceneFrame()), sketch = render("Sketch", sceneFrame());
     auto step = [&](int x, int y, int d) {  // luminance change across the pixel, both ways
@@ -344,7 +344,7 @@ double differing(const Image& a, const Image& b, int slack) {
 // A still of the live frame's size is the live view's picture at the same size, at every
 // rotation and for both cameras, the moved centre included; drawn in small tiles it is the
 // same picture again, without seams.
-TEST(StillLooks, AStillIsTheViewsImageAtEveryRotationAndInTiles) {
+TEST(StillLooks, AStillIsTheViewsPictureAtEveryRotationAndInTiles) {
     RenderLimits tiny{4096, 100, 100, 100};
     const platform::Point moved{0.3, 0.7};
     for (int rotation : {0, 90, 180, 270})

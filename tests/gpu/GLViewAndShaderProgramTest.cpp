@@ -29,7 +29,6 @@ TEST(GLView, TheFramebufferIsBuiltLazilyPresentedToTheCompositorAndRebuiltAfterL
         compositor->draw({root.get()}, 40, 40, target.framebuffer());
         return Compositor::readPixels(40, 40);
     };
-
     EXPECT_FALSE(view->presentFramebuffer()) << "no context: nothing to present";
     view->setContext(context);
     EXPECT_EQ(GLContext::current(), nullptr);
@@ -42,7 +41,6 @@ TEST(GLView, TheFramebufferIsBuiltLazilyPresentedToTheCompositorAndRebuiltAfterL
     EXPECT_EQ(view->defaultFramebuffer(), framebuffer);
     EXPECT_FALSE(view->glLayer()->hasContent());
     EXPECT_TRUE(testing::near(frame().pixel(20, 20), {0, 0, 255}, 0)) << "nothing presented";
-
     // GL's upper half (high y) green, lower half red, then presented.
     view->setFramebuffer();
     testing::clearRect(0, 10, 20, 10, 0, 1, 0, 1);
@@ -57,14 +55,12 @@ TEST(GLView, TheFramebufferIsBuiltLazilyPresentedToTheCompositorAndRebuiltAfterL
     EXPECT_TRUE(testing::near(shown.pixel(5, 5), {0, 0, 0}, 3)) << "outside the view";
     view->setAlpha(0.5);  // half green over half blue over black
     EXPECT_TRUE(testing::near(frame().pixel(20, 13), {0, 128, 64}, 3));
-
     view->setFrame(Rect(0, 0, 144, 192));
     view->layoutIfNeeded();
     EXPECT_EQ(view->defaultFramebuffer(), 0u);
     EXPECT_FALSE(view->glLayer()->hasContent());
     view->setFramebuffer();
-    EXPECT_EQ(view->framebufferWidth(), 144);
-    EXPECT_EQ(view->framebufferHeight(), 192);
+    EXPECT_EQ(std::pair(view->framebufferWidth(), view->framebufferHeight()), std::pair(144, 192));
 }
 
 const char* kVertex =
@@ -100,7 +96,6 @@ TEST(ShaderProgram, CompileOnceRebuildFromKeptSourcesAndFailWithoutASource) {
     EXPECT_EQ(program->program(), first);
     // The program and its two shaders, which go when the program goes.
     EXPECT_EQ(countGlShaderObjects(), before + 3);
-
     program->disable();
     EXPECT_FALSE(glIsProgram(first));
     program->disable();  // nothing to delete: no effect
@@ -109,7 +104,6 @@ TEST(ShaderProgram, CompileOnceRebuildFromKeptSourcesAndFailWithoutASource) {
     EXPECT_EQ(currentProgram(), GLint(program->program()));
     EXPECT_GE(program->getAttributeLocation("position"), 0);
     EXPECT_GE(program->getUniformLocation("s_texture"), 0);
-
     const char* broken = "precision mediump float; void main() { x; }";
     const char* failures[][2] = {{kVertex, nullptr}, {nullptr, kFragment}, {kVertex, broken}};
     for (auto [vertex, fragment] : failures) {

@@ -26,7 +26,6 @@ TEST(Canvas, PremultipliedPixelsPathsArcsRoundedRectsClipsAndImages) {
     EXPECT_EQ(raw[2], 0);
     EXPECT_NEAR(raw[3], 128, 1);
     EXPECT_EQ(pixelAt(canvas, 0, 0)[2], 255) << "toImage undoes the premultiplication";
-
     // What is drawn on a clear canvas, and channels of pixels it must (not) have painted. The pie
     // is a quarter from twelve to three o'clock, as a progress dial draws it; an image is scaled
     // into its rectangle, at the alpha asked; a malformed one draws nothing.
@@ -69,7 +68,6 @@ TEST(Canvas, TextIsMeasuredAndDrawnInItsReadingOrder) {
     // Wrapped into a narrow column, the text takes more lines.
     Size wrapped = canvas.measureText("one two three four five six", Font::system(16), 60);
     EXPECT_GT(wrapped.height, 2 * one.height);
-
     canvas.drawText("Login", Point{0, 0}, Font::system(16), Color::black());
     int inked = 0, past = 0;
     Image image = canvas.toImage();
@@ -80,7 +78,6 @@ TEST(Canvas, TextIsMeasuredAndDrawnInItsReadingOrder) {
     }
     EXPECT_GT(inked, 30);
     EXPECT_EQ(past, 0) << "nothing past the word";
-
     // Labels are sized with a measuring canvas of scale 1 and drawn at the screen's scale: a
     // text must take the same width at both, or it is cut short with an ellipsis.
     Canvas measuring(1, 1, 1);
@@ -91,7 +88,6 @@ TEST(Canvas, TextIsMeasuredAndDrawnInItsReadingOrder) {
                 EXPECT_EQ(scaled.measureText(text, font), measuring.measureText(text, font))
                     << text << " at scale " << scale;
     }
-
     // Right-to-left text is laid out in its reading order: Hebrew alef then bet shows the bet
     // on the left and the alef on the right, as the two letters drawn one by one in that order.
     const std::string alef = "\u05D0", bet = "\u05D1";
@@ -130,7 +126,6 @@ TEST(Canvas, MissingFontsAndImagesAreLoggedOnce) {
     canvas.drawText("abc", Point{0, 0}, missing, Color::black());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("No Such Family 1234"), std::string::npos);
-
     const char* name = "FBDialog.bundle/images/no-such-image.png";
     EXPECT_EQ(imageNamed(name), nullptr);
     auto view = std::make_shared<ImageView>(Rect(0, 0, 20, 20));

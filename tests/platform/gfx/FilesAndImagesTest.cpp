@@ -81,8 +81,7 @@ TEST(Image, ScalingToCoverKeepsTheCentre) {
     EXPECT_EQ(middle.pixel(0, 0)[0], 100);
     EXPECT_EQ(middle.pixel(1, 0)[0], 200);
     Image grown = wide.scaledToCover(8, 4);  // twice as large: 8 x 2 covers, height 4 wants 4x
-    EXPECT_EQ(grown.width(), 8);
-    EXPECT_EQ(grown.height(), 4);
+    EXPECT_EQ(std::pair(grown.width(), grown.height()), std::pair(8, 4));
 }
 
 TEST(ImageReading, DamagedOrOversizedPicturesAreRefusedWithAReason) {

@@ -62,7 +62,6 @@ void expectDeletedInItsOwnContext() {
     ASSERT_EQ(name, ownerB.name());
     ASSERT_TRUE(existsIn<Kind>(*a, name));
     EXPECT_EQ(liveGLObjects(Kind), live + 2);
-
     // The owner keeps its context alive after everyone else has let go of it.
     std::weak_ptr<GLContext> weakA = a;
     a.reset();
@@ -77,7 +76,6 @@ void expectDeletedInItsOwnContext() {
         EXPECT_EQ(layerA.texture(), 0u) << "the deleted drawable's layer shows nothing";
         EXPECT_EQ(layerB.texture(), name);
     }
-
     // With no context current: moving an empty owner over b's deletes b's object in b and
     // leaves no context current. (a is gone, and its objects with it; b shares nothing.)
     GLContext::clearCurrent();
@@ -126,7 +124,6 @@ TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
         EXPECT_EQ(liveGLObjects(), live);
         EXPECT_EQ(testing::countGlShaderObjects(), shaders);
     }
-
     int programs = liveGLObjects(GLObjectKind::Program);
     auto built = buildProgram(context, vertex, fragment, {{3, "a_position"}, {5, "a_extra"}});
     ASSERT_TRUE(built) << built.error().localizedDescription();

@@ -65,7 +65,6 @@ TEST_F(CompositorTest, BackgroundsAlphaHiddenClippingAndTransforms) {
     box(Rect(5, 0, 20, 10), Color::white(), box(Rect(0, 30, 10, 10), blue, root));
     // A 2x scale about the centre of a 4x4 view at (28, 28) covers 26..34.
     box(Rect(28, 28, 4, 4), Color{0, 1, 1, 1}, root)->setTransform(AffineTransform::scale(2, 2));
-
     auto caller = testing::sharedGlContext();
     Image image = frame({root.get()});
     // Drawing leaves the compositor's context current until it is asked to restore the caller's.
@@ -124,16 +123,14 @@ TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) 
     auto painter = std::make_shared<Painter>(Rect(0, 0, 20, 20));
     root->addSubview(painter);
     Image first = frame({root.get()});
-    EXPECT_EQ(painter->draws_, 1);
-    EXPECT_EQ(compositor->lastFrame().canvasRedraws, 1);
+    auto drawn = [&] { return std::pair(painter->draws_, compositor->lastFrame().canvasRedraws); };
+    EXPECT_EQ(drawn(), std::pair(1, 1));
     EXPECT_TRUE(at(first, 5, 5, {255, 0, 0}));
     EXPECT_TRUE(at(first, 15, 5, {0, 0, 255}));  // the unpainted half shows the parent
-
     // Unchanged: the kept picture is shown again, not drawn again.
     painter->color = Color{0, 1, 0, 1};
     EXPECT_TRUE(at(frame({root.get()}), 5, 5, {255, 0, 0}));
-    EXPECT_EQ(painter->draws_, 1);
-    EXPECT_EQ(compositor->lastFrame().canvasRedraws, 0);
+    EXPECT_EQ(drawn(), std::pair(1, 0));
     painter->setNeedsDisplay();
     EXPECT_TRUE(at(frame({root.get()}), 5, 5, {0, 255, 0}));
     EXPECT_EQ(painter->draws_, 2);
@@ -146,7 +143,6 @@ TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) 
     painter.reset();
     frame({root.get()});
     EXPECT_EQ(compositor->cachedTextureCount(), 0u);
-
     // At scale 2 a point is two pixels across, drawn pictures included.
     compositor->setScale(2);
     root = box(Rect(0, 0, 20, 20), Color{0, 0, 0, 1});

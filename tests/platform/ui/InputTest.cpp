@@ -68,7 +68,6 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     EXPECT_EQ(left->phases(), "began moved ended began ended");
     EXPECT_EQ(right->phases(), "began ended");
     EXPECT_FALSE(Window::hasActiveTouches());
-
     // A view removed under the finger is forgotten, not sent the rest.
     touchDown({150, 50});
     std::weak_ptr<View> weak = right;
@@ -78,7 +77,6 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     touchMove({160, 50});
     touchUp({160, 50});
     EXPECT_FALSE(Window::hasActiveTouches());
-
     // Hiding the window cancels the touches on it.
     left->events.clear();
     touchDown({50, 50});
@@ -188,7 +186,6 @@ TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
     window->addSubview(first);
     window->addSubview(second);
     KeyEvent enter{KeyEvent::Key::Return};
-
     EXPECT_FALSE(Window::dispatchText("lost")) << "nothing is focused yet";
     tap({10, 10});  // on the plain view: its focusable parent takes the focus
     EXPECT_TRUE(first->isFocused());
@@ -202,7 +199,6 @@ TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
     EXPECT_EQ(first->log, (Calls{"text hé", "down 2", "up 2"}));
     EXPECT_EQ(second->log, (Calls{"text b"}));
     EXPECT_EQ(first->focusChanges, 2);
-
     tap({300, 400});  // the window itself takes no keys: the focus stays
     EXPECT_TRUE(second->isFocused());
     second->removeFromSuperview();  // a view that left the window gets nothing
@@ -224,7 +220,6 @@ TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreen) {
         Window::dispatchKey(e, false);  // let go: no screen hears it
         return taken;
     };
-
     EXPECT_TRUE(press('a')) << "nothing focused: straight to the screen";
     root->presentModalViewController(top, false);
     ASSERT_EQ(window->topViewController(), top.get());

@@ -18,7 +18,6 @@ struct Pager {
     ScrollViewDelegate delegate;
     CallLog log;
     int scrolls = 0;
-
     explicit Pager(bool paging = true) {
         scroll->setContentSize({4 * 320, 400});
         scroll->setPagingEnabled(paging);
@@ -78,7 +77,6 @@ TEST(ScrollView, FlickMovesOnePageAndCaughtContentSettlesOnTheNearestPage) {
     drag({300, 200}, {20, 200}, 6, 8ms);  // a long fast throw still moves only one page
     EXPECT_TRUE(pager.settledAfterDeceleratingDrag());
     EXPECT_DOUBLE_EQ(pager.x(), 640);
-
     // Let go exactly on a page, the drag still ends decelerating, so that a watcher that pauses
     // work from willBeginDragging to didEndDecelerating always resumes.
     drag({300, 200}, {260, 200}, 4, 10ms, false);
@@ -87,7 +85,6 @@ TEST(ScrollView, FlickMovesOnePageAndCaughtContentSettlesOnTheNearestPage) {
     touchUp({300, 200});
     EXPECT_DOUBLE_EQ(pager.x(), 640);
     EXPECT_TRUE(pager.settledAfterDeceleratingDrag());
-
     // A touch on gliding content stops it; lifted without dragging, the content goes to the
     // nearest page as a plain animation.
     drag({200, 200}, {100, 200}, 4, 10ms);
@@ -111,12 +108,10 @@ TEST(ScrollView, WithoutPagingAFlickGlidesAndStopsInsideTheContent) {
     double released = pager.x();
     EXPECT_TRUE(pager.settledAfterDeceleratingDrag());
     EXPECT_TRUE(pager.x() > released && pager.x() <= 960) << released << " " << pager.x();
-
     // A slow drag that rests before lifting just stops, with no deceleration.
     pager.scroll->setContentOffset({400, 0});
     drag({200, 200}, {150, 200}, 5, 10ms, true, 150ms);
     EXPECT_EQ(pager.log.calls, (Calls{"willBeginDragging", "didEndDragging"}));
-
     // Past the start edge the content follows at half speed and springs back.
     pager.log.clear();
     pager.scroll->setContentOffset({0, 0});
@@ -126,7 +121,6 @@ TEST(ScrollView, WithoutPagingAFlickGlidesAndStopsInsideTheContent) {
     touchUp({200, 200});
     EXPECT_TRUE(pager.settledAfterDeceleratingDrag());
     EXPECT_DOUBLE_EQ(pager.x(), 0);
-
     // Disabled, or with content that fits, it does not drag.
     pager.scroll->setScrollEnabled(false);
     drag({200, 200}, {50, 200});
@@ -147,7 +141,6 @@ struct Rows {
     std::vector<IndexPath> selected;
     TableViewDataSource dataSource;
     TableViewDelegate delegate;
-
     explicit Rows(std::vector<int> rows = {2}) : rowsPerSection(std::move(rows)) {
         dataSource.numberOfSections = [this](TableView&) { return int(rowsPerSection.size()); };
         dataSource.numberOfRowsInSection = [this](TableView&, int s) { return rowsPerSection[s]; };
@@ -244,13 +237,11 @@ TEST(TableView, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
     auto* cell = table->cellForRowAtIndexPath({0, 40});
     ASSERT_NE(cell, nullptr);
     EXPECT_EQ(cell->textLabel()->text(), "0:40");
-
     // Reloading with fewer rows pulls the offset back inside the content.
     rows.rowsPerSection = {3};
     table->reloadData();
     EXPECT_DOUBLE_EQ(table->contentOffset().y, 0);
     EXPECT_EQ(table->indexPathsForVisibleRows().size(), 3u);
-
     // A data source that gives no cell gets an empty row.
     rows.dataSource.cellForRow = [](TableView&, IndexPath) {
         return std::shared_ptr<TableViewCell>();
@@ -278,7 +269,6 @@ TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
     ASSERT_TRUE(runUntil([&] { return cell->selectionAmount() == 0; }));
     RunLoop::main().runFor(30ms);
     EXPECT_FALSE(cell->textLabel()->isHighlighted());
-
     // A finger that drags the list selects nothing.
     rows.rowsPerSection = {20};
     table->reloadData();
@@ -286,7 +276,6 @@ TEST(TableView, TapSelectsAndAnimatedDeselectFades) {
     EXPECT_EQ(rows.selected.size(), 1u);
     for (auto path : table->indexPathsForVisibleRows())
         EXPECT_FALSE(table->cellForRowAtIndexPath(path)->isHighlighted());
-
     // Below the last row nothing is selected.
     rows.rowsPerSection = {1};
     table->reloadData();

@@ -66,7 +66,6 @@ TEST(ViewController, LifecycleOfTheRootScreenAndOfAModalInOrder) {
         EXPECT_EQ(root->view()->superview(), window.get());
         EXPECT_EQ(root->view()->frame(), Window::screenBounds());
         stage.takeLog();
-
         root->presentModalViewController(child, animated);
         EXPECT_EQ(root->isTransitioning(), animated);
         EXPECT_TRUE(!animated || root->view()->superview() == window.get()) << "covered at the end";
@@ -78,7 +77,6 @@ TEST(ViewController, LifecycleOfTheRootScreenAndOfAModalInOrder) {
         EXPECT_EQ(child->view()->superview(), window.get());
         EXPECT_EQ(child->view()->frame(), window->bounds());
         EXPECT_EQ(root->view()->superview(), nullptr);
-
         child->dismissModalViewControllerAnimated(animated);  // asks the presenter
         EXPECT_TRUE(stage.settle());
         EXPECT_EQ(root->modalViewController(), nullptr);
@@ -127,14 +125,12 @@ TEST(ViewController, OneModalAtATimeAndDismissingTakesDownItsModalToo) {
     root->presentModalViewController(mail, false);  // share is up
     EXPECT_EQ(root->modalViewController(), share);
     EXPECT_FALSE(mail->isViewLoaded());
-
     share->presentModalViewController(mail, false);
     EXPECT_EQ(mail->view()->superview(), window.get());
     // The mail screen dismissing itself returns to the share screen.
     mail->dismissModalViewControllerAnimated(false);
     EXPECT_EQ(share->view()->superview(), window.get());
     EXPECT_EQ(root->modalViewController(), share);
-
     share->presentModalViewController(mail, false);
     root->dismissModalViewControllerAnimated(false);
     EXPECT_EQ(mail->view()->superview(), nullptr);
@@ -244,7 +240,6 @@ TEST(AlertView, ModalForTouchesAndKeysStackedAndDismissedOnce) {
     KeyEvent escape{KeyEvent::Key::Escape}, held{KeyEvent::Key::Escape},
         a{KeyEvent::Key::Character, 'a'};
     held.repeat = true;
-
     CallLog first, second;
     AlertViewDelegate firstDelegate = loggingDelegate(first),
                       secondDelegate = loggingDelegate(second);
@@ -261,7 +256,6 @@ TEST(AlertView, ModalForTouchesAndKeysStackedAndDismissedOnce) {
     ASSERT_TRUE(runUntil([&] { return second.calls.size() == 3; }));
     EXPECT_EQ(second.calls, dismissedWith(0));
     EXPECT_EQ(AlertView::visibleAlert(), alert.get());
-
     Window::dispatchKey(escape, true);  // no cancel button: nothing to press
     Window::dispatchKey(a, true);
     alert->dismissWithClickedButtonIndex(2, false);

@@ -45,7 +45,6 @@ TEST(Button, ContentPerStateFallsBackToNormalAndHighlightDarkensAndGlows) {
         EXPECT_EQ(button->currentImage(), c.image);
         EXPECT_EQ(button->titleColorForState(button->state()), c.titleColor);
     }
-
     auto plain = Button::create(Button::Type::Custom, Rect(0, 0, 40, 40));
     plain->setImage(normal);
     auto drawn = [&] {
