@@ -35,13 +35,14 @@ struct Pager {
     double x() const { return scroll->contentOffset().x; }
     // Lets the content come to rest, then says whether the log holds just one drag that
     // ended decelerating.
-    bool settledAfterDeceleratingDrag() {
+    ::testing::AssertionResult settledAfterDeceleratingDrag() {
         bool settled =
             runUntil([this] { return !scroll->isDecelerating() && !scroll->isDragging(); });
-        bool logged = log.calls == Calls{"willBeginDragging", "didEndDragging(decelerate)",
-                                         "willBeginDecelerating", "didEndDecelerating"};
-        log.clear();
-        return settled && logged;
+        Calls calls = std::exchange(log.calls, {});
+        if (settled && calls == Calls{"willBeginDragging", "didEndDragging(decelerate)",
+                                      "willBeginDecelerating", "didEndDecelerating"})
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << settled << ::testing::PrintToString(calls);
     }
 };
 
