@@ -181,8 +181,9 @@ TEST(Animation, PropertiesEndExactlyOnTheirNewValues) {
 }
 
 // A new animation of a view cuts the running one short (it reports unfinished) and goes on
-// from where the view was; one started from a completion runs after it.
-TEST(Animation, ANewAnimationTakesOverAndACompletionMayChainTheNext) {
+// from where the view was; one started from a completion runs after it. Then the edge cases:
+// no duration, nothing to animate, a view that dies, finishAll.
+TEST(Animation, ANewAnimationTakesOverACompletionMayChainTheNextAndEdgeCasesEnd) {
     auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
     Calls done;
     Animation::animate(
@@ -209,10 +210,6 @@ TEST(Animation, ANewAnimationTakesOverAndACompletionMayChainTheNext) {
     EXPECT_EQ(done, (Calls{"fade cut", "grown 1.100000", "settled"}));
     EXPECT_DOUBLE_EQ(view->alpha(), 1);
     EXPECT_TRUE(view->transform().isIdentity());
-}
-
-TEST(Animation, ImmediateAndEdgeCases) {
-    auto view = std::make_shared<View>(Rect(0, 0, 100, 100));
     // No duration: applied and completed before animate returns.
     bool completed = false;
     Animation::animate(
