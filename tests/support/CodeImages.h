@@ -4,6 +4,7 @@
 #include <ZXing/CharacterSet.h>
 #include <ZXing/MultiFormatWriter.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,9 +52,8 @@ inline CodeFrame sensorFrame(const CodeFrame& upright, int rotation) {
             // Turned clockwise, the sensor's (sx, sy) lands at (height - 1 - sy, sx).
             int ux = rotation == 90 ? sensor.height - 1 - sy : sy;
             int uy = rotation == 90 ? sx : sensor.width - 1 - sx;
-            for (int c = 0; c < 4; ++c)
-                sensor.bgra[(std::size_t(sy) * sensor.width + sx) * 4 + c] =
-                    upright.bgra[(std::size_t(uy) * upright.width + ux) * 4 + c];
+            std::copy_n(&upright.bgra[(std::size_t(uy) * upright.width + ux) * 4], 4,
+                        &sensor.bgra[(std::size_t(sy) * sensor.width + sx) * 4]);
         }
     return sensor;
 }

@@ -12,11 +12,11 @@ struct Rgb {
 };
 
 // The largest difference of the red, green and blue channels of two pixels.
-inline int colourDistance(const std::uint8_t* a, const std::uint8_t* b) {
-    return std::max({std::abs(a[0] - b[0]), std::abs(a[1] - b[1]), std::abs(a[2] - b[2])});
-}
 inline int colourDistance(const std::uint8_t* a, Rgb b) {
     return std::max({std::abs(a[0] - b.r), std::abs(a[1] - b.g), std::abs(a[2] - b.b)});
+}
+inline int colourDistance(const std::uint8_t* a, const std::uint8_t* b) {
+    return colourDistance(a, Rgb{b[0], b[1], b[2]});
 }
 // Whether a pixel is `want` give or take `slack` in every channel.
 inline bool near(const std::uint8_t* p, Rgb want, int slack = 2) {
@@ -24,8 +24,7 @@ inline bool near(const std::uint8_t* p, Rgb want, int slack = 2) {
 }
 // Whether a pixel is a grey (its channels within `slack` of one another).
 inline bool isGrey(const std::uint8_t* p, int slack = 1) {
-    return std::abs(p[0] - p[1]) <= slack && std::abs(p[1] - p[2]) <= slack &&
-           std::abs(p[0] - p[2]) <= slack;
+    return std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) <= slack;
 }
 
 }  // namespace quorbit::testing

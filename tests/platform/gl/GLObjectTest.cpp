@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
-
-#include "platform/gl/GLContext.h"
 #include "platform/gl/GLLayer.h"
 #include "platform/gl/GLObject.h"
 #include "platform/gl/GLSupport.h"
@@ -61,12 +57,11 @@ void expectDeletedInItsOwnContext() {
     auto ownerA = std::make_unique<GLObject<Kind>>(makeUsed<Kind>(a, layerA));
     GLObject<Kind> ownerB = makeUsed<Kind>(b, layerB);
     // The same name in both, so deleting in the wrong context would hit b's object.
-    ASSERT_NE(ownerA->name(), 0u);
-    ASSERT_EQ(ownerA->name(), ownerB.name());
-    ASSERT_TRUE(existsIn<Kind>(*a, ownerA->name()));
-    EXPECT_EQ(liveGLObjects(Kind), live + 2);
     GLuint name = ownerA->name();
-
+    ASSERT_NE(name, 0u);
+    ASSERT_EQ(name, ownerB.name());
+    ASSERT_TRUE(existsIn<Kind>(*a, name));
+    EXPECT_EQ(liveGLObjects(Kind), live + 2);
     // The owner keeps its context alive after everyone else has let go of it.
     std::weak_ptr<GLContext> weakA = a;
     a.reset();
@@ -81,15 +76,13 @@ void expectDeletedInItsOwnContext() {
         EXPECT_EQ(layerA.texture(), 0u) << "the deleted drawable's layer shows nothing";
         EXPECT_EQ(layerB.texture(), name);
     }
-
     // With no context current: moving an empty owner over b's deletes b's object in b and
     // leaves no context current. (a is gone, and its objects with it; b shares nothing.)
-    auto kept = b;
     GLContext::clearCurrent();
     ownerB = GLObject<Kind>();
     EXPECT_EQ(GLContext::current(), nullptr);
     EXPECT_FALSE(ownerB);
-    EXPECT_FALSE(existsIn<Kind>(*kept, name));
+    EXPECT_FALSE(existsIn<Kind>(*b, name));
     EXPECT_EQ(liveGLObjects(Kind), live);
 }
 
@@ -111,10 +104,8 @@ TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
     // Reads a varying the vertex shader does not write.
     const std::string unlinked =
         "precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }";
-    struct Case {
-        std::string vertex, fragment, message;
-    };
     // clang-format off
+    struct Case { std::string vertex, fragment, message; };
     const Case cases[] = {
         {"void main() { gl_Position = nothing; }", fragment, "vertex shader does not compile: "},
         {vertex, "void main() { broken }", "fragment shader does not compile: "},
@@ -133,7 +124,6 @@ TEST(GLSupport, ProgramBuildFailuresSayWhatFailedAndLeaveNothing) {
         EXPECT_EQ(liveGLObjects(), live);
         EXPECT_EQ(testing::countGlShaderObjects(), shaders);
     }
-
     int programs = liveGLObjects(GLObjectKind::Program);
     auto built = buildProgram(context, vertex, fragment, {{3, "a_position"}, {5, "a_extra"}});
     ASSERT_TRUE(built) << built.error().localizedDescription();

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "platform/gfx/Canvas.h"
-#include "platform/gl/GLContext.h"
 #include "platform/gl/GLTextureTarget.h"
 #include "platform/ui/Compositor.h"
 #include "platform/ui/View.h"
@@ -25,12 +22,10 @@ class CompositorTest : public ::testing::Test {
         compositor = std::move(made.value());
         target = std::make_unique<GLTextureTarget>(compositor->context(), 40, 40);
     }
-
     Image frame(const std::vector<View*>& roots) {
         compositor->draw(roots, 40, 40, target->framebuffer());
         return Compositor::readPixels(40, 40);
     }
-
     std::unique_ptr<Compositor> compositor;
     std::unique_ptr<GLTextureTarget> target;
 };
@@ -40,55 +35,44 @@ bool at(const Image& image, int x, int y, Rgb want) {
     return testing::near(image.pixel(x, y), want, 3);
 }
 
-std::shared_ptr<View> box(Rect frame, std::optional<Color> color) {
+// A view of one colour (or none), added to parent where there is one.
+std::shared_ptr<View> box(Rect frame, std::optional<Color> color,
+                          const std::shared_ptr<View>& parent = nullptr) {
     auto view = std::make_shared<View>(frame);
     view->setBackgroundColor(color);
+    if (parent) parent->addSubview(view);
     return view;
 }
 
 TEST_F(CompositorTest, BackgroundsAlphaHiddenClippingAndTransforms) {
+    const Color blue{0, 0, 1, 1};
     auto root = box(Rect(0, 0, 40, 40), Color{0, 0, 0, 1});
-    // Opaque red square.
-    root->addSubview(box(Rect(0, 0, 10, 10), Color{1, 0, 0, 1}));
+    box(Rect(0, 0, 10, 10), Color{1, 0, 0, 1}, root);
     // White at half alpha inside a parent at half alpha: a quarter of white over black.
-    auto half = box(Rect(10, 0, 10, 10), std::nullopt);
+    auto half = box(Rect(10, 0, 10, 10), std::nullopt, root);
     half->setAlpha(0.5);
-    auto white = box(Rect(0, 0, 10, 10), Color::white());
-    white->setAlpha(0.5);
-    half->addSubview(white);
-    root->addSubview(half);
+    box(Rect(0, 0, 10, 10), Color::white(), half)->setAlpha(0.5);
     // A colour with its own alpha: half green over the black root.
-    root->addSubview(box(Rect(20, 0, 10, 10), Color{0, 1, 0, 0.5}));
+    box(Rect(20, 0, 10, 10), Color{0, 1, 0, 0.5}, root);
     // Hidden views draw nothing, children included.
-    auto hidden = box(Rect(30, 0, 10, 10), Color{1, 1, 0, 1});
-    hidden->addSubview(box(Rect(0, 0, 5, 5), Color{1, 0, 1, 1}));
+    auto hidden = box(Rect(30, 0, 10, 10), Color{1, 1, 0, 1}, root);
+    box(Rect(0, 0, 5, 5), Color{1, 0, 1, 1}, hidden);
     hidden->setHidden(true);
-    root->addSubview(hidden);
     // A clipping parent cuts its child at its bounds; a non-clipping one does not.
-    auto clipper = box(Rect(0, 20, 10, 10), Color{0, 0, 1, 1});
+    auto clipper = box(Rect(0, 20, 10, 10), blue, root);
     clipper->setClipsToBounds(true);
-    clipper->addSubview(box(Rect(5, 0, 20, 10), Color{1, 1, 1, 1}));
-    root->addSubview(clipper);
-    auto open = box(Rect(0, 30, 10, 10), Color{0, 0, 1, 1});
-    open->addSubview(box(Rect(5, 0, 20, 10), Color{1, 1, 1, 1}));
-    root->addSubview(open);
+    box(Rect(5, 0, 20, 10), Color::white(), clipper);
+    box(Rect(5, 0, 20, 10), Color::white(), box(Rect(0, 30, 10, 10), blue, root));
     // A 2x scale about the centre of a 4x4 view at (28, 28) covers 26..34.
-    auto scaled = box(Rect(28, 28, 4, 4), Color{0, 1, 1, 1});
-    scaled->setTransform(AffineTransform::scale(2, 2));
-    root->addSubview(scaled);
-
+    box(Rect(28, 28, 4, 4), Color{0, 1, 1, 1}, root)->setTransform(AffineTransform::scale(2, 2));
     auto caller = testing::sharedGlContext();
     Image image = frame({root.get()});
     // Drawing leaves the compositor's context current until it is asked to restore the caller's.
     EXPECT_EQ(GLContext::current(), compositor->context().get());
     compositor->restoreContext();
     EXPECT_EQ(GLContext::current(), caller.get());
-    struct Case {
-        const char* what;
-        int x, y;
-        Rgb want;
-    };
     // clang-format off
+    struct Case { const char* what; int x, y; Rgb want; };
     const Case cases[] = {
         {"red square", 5, 5, {255, 0, 0}},
         {"nested halves of white", 15, 5, {64, 64, 64}},
@@ -122,17 +106,15 @@ class Painter : public View {
 TEST_F(CompositorTest, ABackgroundThatCoversTheTargetIsTheClearNotAQuad) {
     // A window with nothing of its own, a screen's opaque root filling it, a small box on it.
     auto window = box(Rect(0, 0, 40, 40), std::nullopt);
-    auto screen = box(Rect(0, 0, 40, 40), Color{1, 0, 0, 1});
-    screen->addSubview(box(Rect(10, 10, 10, 10), Color{0, 0, 1, 1}));
-    window->addSubview(screen);
+    auto screen = box(Rect(0, 0, 40, 40), Color{1, 0, 0, 1}, window);
+    box(Rect(10, 10, 10, 10), Color{0, 0, 1, 1}, screen);
     Image image = frame({window.get()});
     EXPECT_TRUE(at(image, 2, 2, {255, 0, 0}));
     EXPECT_TRUE(at(image, 15, 15, {0, 0, 255}));
     EXPECT_EQ(compositor->lastFrame().viewsDrawn, 1);  // the box alone
     // A root that does not cover the target is drawn as itself over the clear.
     screen->setFrame(Rect(0, 0, 40, 30));
-    image = frame({window.get()});
-    EXPECT_TRUE(at(image, 2, 35, {0, 0, 0}));
+    EXPECT_TRUE(at(frame({window.get()}), 2, 35, {0, 0, 0}));
     EXPECT_EQ(compositor->lastFrame().viewsDrawn, 2);
 }
 
@@ -140,19 +122,15 @@ TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) 
     auto root = box(Rect(0, 0, 40, 40), Color{0, 0, 1, 1});
     auto painter = std::make_shared<Painter>(Rect(0, 0, 20, 20));
     root->addSubview(painter);
-
     Image first = frame({root.get()});
-    EXPECT_EQ(painter->draws_, 1);
-    EXPECT_EQ(compositor->lastFrame().canvasRedraws, 1);
+    auto drawn = [&] { return std::pair(painter->draws_, compositor->lastFrame().canvasRedraws); };
+    EXPECT_EQ(drawn(), std::pair(1, 1));
     EXPECT_TRUE(at(first, 5, 5, {255, 0, 0}));
-    // The unpainted right half is transparent: the parent shows through.
-    EXPECT_TRUE(at(first, 15, 5, {0, 0, 255}));
-
+    EXPECT_TRUE(at(first, 15, 5, {0, 0, 255}));  // the unpainted half shows the parent
     // Unchanged: the kept picture is shown again, not drawn again.
     painter->color = Color{0, 1, 0, 1};
     EXPECT_TRUE(at(frame({root.get()}), 5, 5, {255, 0, 0}));
-    EXPECT_EQ(painter->draws_, 1);
-    EXPECT_EQ(compositor->lastFrame().canvasRedraws, 0);
+    EXPECT_EQ(drawn(), std::pair(1, 0));
     painter->setNeedsDisplay();
     EXPECT_TRUE(at(frame({root.get()}), 5, 5, {0, 255, 0}));
     EXPECT_EQ(painter->draws_, 2);
@@ -160,25 +138,25 @@ TEST_F(CompositorTest, ViewPicturesAreCachedUntilMarkedAndFreedWhenTheViewDies) 
     painter->setFrame(Rect(0, 0, 40, 20));
     EXPECT_TRUE(at(frame({root.get()}), 15, 5, {0, 255, 0}));
     EXPECT_EQ(painter->draws_, 3);
-
     EXPECT_EQ(compositor->cachedTextureCount(), 1u);
     painter->removeFromSuperview();
     painter.reset();
     frame({root.get()});
     EXPECT_EQ(compositor->cachedTextureCount(), 0u);
-
     // At scale 2 a point is two pixels across, drawn pictures included.
     compositor->setScale(2);
     root = box(Rect(0, 0, 20, 20), Color{0, 0, 0, 1});
-    root->addSubview(box(Rect(5, 5, 5, 5), Color{1, 1, 1, 1}));
+    box(Rect(5, 5, 5, 5), Color::white(), root);
     root->addSubview(std::make_shared<Painter>(Rect(10, 10, 10, 10)));
     Image image = frame({root.get()});
-    EXPECT_TRUE(at(image, 10, 10, {255, 255, 255}));
-    EXPECT_TRUE(at(image, 19, 19, {255, 255, 255}));
-    EXPECT_TRUE(at(image, 20, 19, {0, 0, 0}));
-    EXPECT_TRUE(at(image, 9, 9, {0, 0, 0}));
-    EXPECT_TRUE(at(image, 29, 25, {255, 0, 0}));  // the painted half: pixels 20..29 across
-    EXPECT_TRUE(at(image, 31, 25, {0, 0, 0}));
+    // clang-format off
+    const std::tuple<int, int, Rgb> pixels[] = {
+        {10, 10, {255, 255, 255}}, {19, 19, {255, 255, 255}}, {20, 19, {0, 0, 0}}, {9, 9, {0, 0, 0}},
+        {29, 25, {255, 0, 0}}, {31, 25, {0, 0, 0}},  // the painted half: pixels 20..29 across
+    };
+    // clang-format on
+    for (auto [x, y, want] : pixels)
+        EXPECT_TRUE(at(image, x, y, want)) << x << "," << y;
 }
 
 }  // namespace

@@ -11,27 +11,28 @@
 namespace quorbit::testing {
 
 using namespace std::chrono_literals;
+using platform::Point;
+using Calls = std::vector<std::string>;
 
 // Finger gestures in window points, sent through the same entry point the host uses.
-inline void touchDown(platform::Point p, int id = 1) {
+inline void touchDown(Point p, int id = 1) {
     platform::Window::dispatchTouch(platform::TouchPhase::Began, id, p);
 }
-inline void touchMove(platform::Point p, int id = 1) {
+inline void touchMove(Point p, int id = 1) {
     platform::Window::dispatchTouch(platform::TouchPhase::Moved, id, p);
 }
-inline void touchUp(platform::Point p, int id = 1) {
+inline void touchUp(Point p, int id = 1) {
     platform::Window::dispatchTouch(platform::TouchPhase::Ended, id, p);
 }
-inline void tap(platform::Point p, int id = 1) {
+inline void tap(Point p, int id = 1) {
     touchDown(p, id);
     touchUp(p, id);
 }
 
 // A drag from a to b in steps, letting the run loop turn for stepTime between moves so that
 // the scroll view sees a real speed; optionally holds still before lifting.
-inline void drag(platform::Point a, platform::Point b, int steps = 8,
-                 std::chrono::milliseconds stepTime = 10ms, bool lift = true,
-                 std::chrono::milliseconds holdBeforeLift = 0ms) {
+inline void drag(Point a, Point b, int steps = 8, std::chrono::milliseconds stepTime = 10ms,
+                 bool lift = true, std::chrono::milliseconds holdBeforeLift = 0ms) {
     touchDown(a);
     for (int i = 1; i <= steps; ++i) {
         double t = double(i) / steps;
@@ -57,7 +58,7 @@ inline std::shared_ptr<platform::Window> makeWindow() {
 
 // Collects the names of callbacks in the order they happen.
 struct CallLog {
-    std::vector<std::string> calls;
+    Calls calls;
     void operator()(std::string name) { calls.push_back(std::move(name)); }
     void clear() { calls.clear(); }
 };

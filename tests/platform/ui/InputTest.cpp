@@ -15,13 +15,8 @@ using namespace quorbit::testing;
 TEST(HitTesting, FindsDeepestVisibleInteractiveView) {
     using V = View;
     using T = AffineTransform;
-    struct Case {
-        const char* name;
-        std::function<void(View& child, View& grandchild)> setup;
-        Point point;
-        const char* expected;
-    };
     // clang-format off
+    struct Case { const char* name; std::function<void(View& child, View& grandchild)> setup; Point point; const char* expected; };
     const Case cases[] = {
         {"plain", [](V&, V&) {}, {30, 30}, "grand"},
         {"outside grand", [](V&, V&) {}, {15, 15}, "child"},
@@ -62,7 +57,6 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     window->addSubview(left);
     window->addSubview(right);
     left->addSubview(std::make_shared<View>(Rect(10, 10, 50, 50)));  // passes touches up
-
     touchDown({50, 50});
     touchMove({150, 50});  // over the other view now
     touchUp({150, 50});
@@ -74,7 +68,6 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     EXPECT_EQ(left->phases(), "began moved ended began ended");
     EXPECT_EQ(right->phases(), "began ended");
     EXPECT_FALSE(Window::hasActiveTouches());
-
     // A view removed under the finger is forgotten, not sent the rest.
     touchDown({150, 50});
     std::weak_ptr<View> weak = right;
@@ -84,7 +77,6 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
     touchMove({160, 50});
     touchUp({160, 50});
     EXPECT_FALSE(Window::hasActiveTouches());
-
     // Hiding the window cancels the touches on it.
     left->events.clear();
     touchDown({50, 50});
@@ -94,20 +86,17 @@ TEST(TouchRouting, TouchStaysWithTheViewItBeganOnUntilThatViewGoes) {
 }
 
 TEST(TouchRouting, TopmostVisibleWindowTakesTheTouch) {
-    auto back = makeWindow();
+    auto back = makeWindow(), front = std::make_shared<Window>(Window::screenBounds());
     auto backView = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
-    back->addSubview(backView);
-    auto front = std::make_shared<Window>(Window::screenBounds());
     auto frontView = std::make_shared<TouchRecorder>(Rect(0, 0, 320, 480));
+    back->addSubview(backView);
     front->addSubview(frontView);
-
     tap({10, 10});  // the front window is still hidden
-    EXPECT_EQ(backView->events.size(), 2u);
+    EXPECT_EQ(backView->phases(), "began ended");
     front->setHidden(false);
     tap({10, 10});
-    EXPECT_EQ(frontView->events.size(), 2u);
+    EXPECT_EQ(frontView->phases(), "began ended");
     EXPECT_EQ(backView->events.size(), 2u);
-
     // A higher level wins over a later window.
     front->setWindowLevel(Window::kLevelNormal);
     back->setWindowLevel(Window::kLevelAlert);
@@ -130,28 +119,25 @@ TEST(TouchRouting, ButtonRunsItsActionOnTouchUpInsideAndADragScrollsInstead) {
     button->addAction([&](Button&) { log("down"); }, Button::Event::TouchDown);
     button->addAction([&](Button&) { log("up-outside"); }, Button::Event::TouchUpOutside);
     button->addAction([&](Button&) { log("cancel"); }, Button::Event::TouchCancel);
-
-    touchDown({150, 100});
-    EXPECT_TRUE(button->isHighlighted());
-    touchUp({150, 100});
-    EXPECT_FALSE(button->isHighlighted());
-    touchDown({150, 100});
-    touchMove({150, 190});  // down and out: a vertical move does not scroll
-    EXPECT_FALSE(button->isHighlighted());
-    touchMove({150, 110});
-    EXPECT_TRUE(button->isHighlighted());
-    touchUp({150, 110});
-    touchDown({150, 100});
-    touchMove({150, 190});
-    touchUp({150, 190});
-    // A small wobble is still a tap.
-    touchDown({150, 100});
-    touchMove({154, 103});
-    touchUp({154, 103});
+    // A touch's moves and where it lifts, each move followed by whether the button is lit.
+    auto gesture = [&](std::vector<Point> moves, std::vector<bool> lit) {
+        touchDown({150, 100});
+        std::vector<bool> seen{button->isHighlighted()};
+        for (Point p : moves) {
+            touchMove(p);
+            seen.push_back(button->isHighlighted());
+        }
+        touchUp(moves.empty() ? Point{150, 100} : moves.back());
+        EXPECT_EQ(seen, lit);
+        EXPECT_FALSE(button->isHighlighted());
+    };
+    gesture({}, {true});
+    gesture({{150, 190}, {150, 110}}, {true, false, true});  // a vertical move does not scroll
+    gesture({{150, 190}}, {true, false});
+    gesture({{154, 103}}, {true, true});  // a small wobble is still a tap
     EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"down", "up-inside", "down", "up-inside", "down",
-                                                   "up-outside", "down", "up-inside"}));
-
+    EXPECT_EQ(log.calls, (Calls{"down", "up-inside", "down", "up-inside", "down", "up-outside",
+                                "down", "up-inside"}));
     // A real sideways move becomes a drag: the button is cancelled and the content follows.
     log.clear();
     touchDown({150, 100});
@@ -161,8 +147,7 @@ TEST(TouchRouting, ButtonRunsItsActionOnTouchUpInsideAndADragScrollsInstead) {
     touchMove({90, 100});
     EXPECT_DOUBLE_EQ(scroll->contentOffset().x, 60);
     touchUp({90, 100});
-    EXPECT_EQ(log.calls, (std::vector<std::string>{"down", "cancel"}));
-
+    EXPECT_EQ(log.calls, (Calls{"down", "cancel"}));
     // A disabled button is not hit at all: the touch falls through.
     runUntil([&] { return !scroll->isDecelerating(); });
     scroll->setContentOffset({0, 0});
@@ -170,6 +155,89 @@ TEST(TouchRouting, ButtonRunsItsActionOnTouchUpInsideAndADragScrollsInstead) {
     button->setEnabled(false);
     tap({150, 100});
     EXPECT_TRUE(log.calls.empty());
+}
+
+// A focusable view that keeps the keys and text it gets (or, passing, lets them go on up)
+// and counts its changes of focus.
+class KeyTaker : public View {
+  public:
+    explicit KeyTaker(Rect frame, bool passing = false) : View(frame), passing(passing) {}
+    bool canBecomeFocused() const override { return true; }
+    void keyDown(const KeyEvent& e) override { passing ? View::keyDown(e) : note("down ", e); }
+    void keyUp(const KeyEvent& e) override { passing ? View::keyUp(e) : note("up ", e); }
+    void textInput(const std::string& text) override { log.push_back("text " + text); }
+    void note(const char* what, const KeyEvent& e) {
+        log.push_back(what + std::to_string(int(e.key)));
+    }
+    bool passing;
+    Calls log;
+    int focusChanges = 0;
+
+  protected:
+    void didChangeFocus(bool) override { ++focusChanges; }
+};
+
+TEST(KeyInput, GoesToTheViewATouchFocusedInTheKeyWindow) {
+    auto window = makeWindow();
+    auto first = std::make_shared<KeyTaker>(Rect(0, 0, 100, 100));
+    auto second = std::make_shared<KeyTaker>(Rect(0, 200, 100, 100));
+    auto plain = std::make_shared<View>(Rect(5, 5, 20, 20));  // inside first, takes no keys
+    first->addSubview(plain);
+    window->addSubview(first);
+    window->addSubview(second);
+    KeyEvent enter{KeyEvent::Key::Return};
+    EXPECT_FALSE(Window::dispatchText("lost")) << "nothing is focused yet";
+    tap({10, 10});  // on the plain view: its focusable parent takes the focus
+    EXPECT_TRUE(first->isFocused());
+    EXPECT_TRUE(Window::dispatchText("hé"));
+    EXPECT_TRUE(Window::dispatchKey(enter, true));
+    EXPECT_TRUE(Window::dispatchKey(enter, false));
+    tap({50, 250});
+    EXPECT_TRUE(second->isFocused());
+    EXPECT_FALSE(first->isFocused());
+    Window::dispatchText("b");
+    EXPECT_EQ(first->log, (Calls{"text hé", "down 2", "up 2"}));
+    EXPECT_EQ(second->log, (Calls{"text b"}));
+    EXPECT_EQ(first->focusChanges, 2);
+    tap({300, 400});  // the window itself takes no keys: the focus stays
+    EXPECT_TRUE(second->isFocused());
+    second->removeFromSuperview();  // a view that left the window gets nothing
+    EXPECT_FALSE(Window::dispatchText("c"));
+    EXPECT_EQ(second->log.size(), 1u);
+    EXPECT_FALSE(plain->becomeFocused());
+    EXPECT_TRUE(first->becomeFocused());
+    first->resignFocused();
+    EXPECT_FALSE(Window::dispatchKey(enter, true));
+}
+
+TEST(KeyInput, KeysNoFocusedViewKeepsGoToTheTopScreen) {
+    auto window = makeWindow();
+    auto root = std::make_shared<KeyScreen>(), top = std::make_shared<KeyScreen>();
+    window->setRootViewController(root);
+    auto press = [](char32_t c) {
+        KeyEvent e{KeyEvent::Key::Character, c};
+        bool taken = Window::dispatchKey(e, true);
+        Window::dispatchKey(e, false);  // let go: no screen hears it
+        return taken;
+    };
+    EXPECT_TRUE(press('a')) << "nothing focused: straight to the screen";
+    root->presentModalViewController(top, false);
+    ASSERT_EQ(window->topViewController(), top.get());
+    EXPECT_TRUE(press('b'));
+    EXPECT_TRUE(Window::dispatchWheel(0, -2));
+    auto passing = std::make_shared<KeyTaker>(Rect(0, 0, 50, 50), true);
+    auto keeping = std::make_shared<KeyTaker>(Rect(5, 5, 20, 20));
+    passing->addSubview(keeping);
+    top->view()->addSubview(passing);
+    ASSERT_TRUE(passing->becomeFocused());
+    press('c');  // up the passing view's chain to the window, then the screen
+    ASSERT_TRUE(keeping->becomeFocused());
+    press('d');  // kept by the focused view
+    EXPECT_EQ(keeping->log, (Calls{"down 1", "up 1"}));
+    EXPECT_EQ(top->log, (Calls{"b", "wheel 0,-2", "c"}));
+    EXPECT_EQ(root->log, (Calls{"a"}));
+    root->dismissModalViewControllerAnimated(false);
+    window->setRootViewController(nullptr);
 }
 
 }  // namespace
