@@ -82,7 +82,7 @@ class FakePortal {
             _registration = g_dbus_connection_register_object(
                 _bus, "/org/freedesktop/portal/desktop", _info->interfaces[0], &vtable, this,
                 nullptr, nullptr);
-            g_autoptr(GVariant) owned = g_dbus_connection_call_sync(
+            [[maybe_unused]] g_autoptr(GVariant) owned = g_dbus_connection_call_sync(
                 _bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u),
                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);

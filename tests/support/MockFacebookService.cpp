@@ -47,8 +47,13 @@ MockFacebookService::MockFacebookService() {
     // strict parser does; none, answered with 400, when the parser refuses the body.
     auto receive = [this](const Req& req, Res& res,
                           const httplib::ContentReader* reader = nullptr) {
-        Received r(req.method, req.path, req.target, req.params, req.get_header_value("User-Agent"),
-                   req.get_header_value("Content-Type"), {});
+        Received r{req.method,
+                   req.path,
+                   req.target,
+                   req.params,
+                   req.get_header_value("User-Agent"),
+                   req.get_header_value("Content-Type"),
+                   {}};
         auto header = [&r](const httplib::MultipartFormData& f) {
             r.parts.push_back(Part{f.name, f.filename, f.content_type, ""});
             return !f.name.empty();
