@@ -68,7 +68,7 @@ std::uint64_t decodeCount();
 }  // namespace Thumbnails
 
 // Loads thumbnails (Thumbnails::load) on worker threads of its own (two where there are two
-// cores), in the order asked,
+// cores), started in the order asked,
 // and hands each to its completion on the main thread's run loop: the thumbnail, or null
 // for a picture that could not be read (a damaged or empty file). No completion runs once
 // the loader is gone, nor for a request cancelled before its answer ran.

@@ -190,12 +190,7 @@ TEST(Album, SharesTheChosenPhotoNotTheLastOneAndOpensItsFolder) {
     ASSERT_EQ(f.top(), page.get());
     EXPECT_TRUE(near(page->currentPhoto().get(), 20, 40, 220));
     // Open Folder hands the folder's URL to the desktop's opener.
-    auto saved = platform::UrlOpener::shared().commands();
-    f.scratch.write("open.sh", "echo \"$1\" > " + (f.folder / "opened").string() + "\n");
-    platform::UrlOpener::shared().setCommands({{"sh", (f.folder / "open.sh").string()}, {}});
-    f.tap(controls::kAlbumOpenFolder);
-    platform::UrlOpener::shared().setCommands(saved);
-    EXPECT_EQ(f.scratch.read("opened"), "file://" + f.albumFolder.string() + "\n");
+    EXPECT_EQ(f.openedBy(controls::kAlbumOpenFolder), "file://" + f.albumFolder.string());
     f.tap(controls::kAlbumShare);
     auto share = f.screen->getPhotoViewController();
     ASSERT_EQ(f.top(), share.get());

@@ -5,6 +5,7 @@
 #include <array>
 #include <thread>
 
+#include "platform/desktop/UrlOpener.h"
 #include "platform/ui/AlertView.h"
 #include "platform/ui/ControlNames.h"
 #include "platform/ui/Window.h"
@@ -166,6 +167,15 @@ struct ScreenFixture {
         platform::Point p = centreOf(name);
         platform::Window::dispatchTouch(platform::TouchPhase::Began, 1, p);
         platform::Window::dispatchTouch(platform::TouchPhase::Ended, 1, p);
+    }
+    // What the desktop's URL opener is asked to open when the control is tapped.
+    std::string openedBy(const std::string& name) {
+        auto saved = platform::UrlOpener::shared().commands();
+        scratch.write("open.sh", "echo -n \"$1\" > " + (folder / "opened").string() + "\n");
+        platform::UrlOpener::shared().setCommands({{"sh", (folder / "open.sh").string()}, {}});
+        tap(name);
+        platform::UrlOpener::shared().setCommands(saved);
+        return scratch.read("opened");
     }
 
     quorbit::testing::ScratchDir scratch;
