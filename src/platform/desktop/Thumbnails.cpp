@@ -32,7 +32,7 @@ std::string textChunk(const std::vector<ImageCodec::PngText>& chunks, const std:
 
 }  // namespace
 
-fs::path cacheFolder() {
+fs::path cacheFolder(int size) {
     const char* cache = std::getenv("XDG_CACHE_HOME");
     fs::path root;
     if (cache && *cache == '/') {
@@ -41,7 +41,7 @@ fs::path cacheFolder() {
         const char* home = std::getenv("HOME");
         root = fs::path(home && *home ? home : g_get_home_dir()) / ".cache";
     }
-    return root / "thumbnails" / "normal";
+    return root / "thumbnails" / (size > kNormalSize ? "large" : "normal");
 }
 
 std::string fileUri(const fs::path& path) {
@@ -61,12 +61,12 @@ std::string md5Hex(std::string_view bytes) {
     return text;
 }
 
-fs::path cachePath(const fs::path& path) {
-    return cacheFolder() / (md5Hex(fileUri(path)) + ".png");
+fs::path cachePath(const fs::path& path, int size) {
+    return cacheFolder(size) / (md5Hex(fileUri(path)) + ".png");
 }
 
-std::optional<Image> cached(const fs::path& path, std::int64_t mtime) {
-    auto bytes = readRegularFile(cachePath(path), kMaxThumbnailBytes);
+std::optional<Image> cached(const fs::path& path, std::int64_t mtime, int size) {
+    auto bytes = readRegularFile(cachePath(path, size), kMaxThumbnailBytes);
     if (!bytes) return std::nullopt;
     auto chunks = ImageCodec::pngTextChunks(*bytes);
     if (textChunk(chunks, "Thumb::URI") != fileUri(path) ||
@@ -101,30 +101,30 @@ Result<Image> readPicture(const fs::path& path, int minSide) {
     return reader(path, minSide);
 }
 
-Result<Image> make(const fs::path& path, std::int64_t mtime) {
+Result<Image> make(const fs::path& path, std::int64_t mtime, int size) {
     decodes.fetch_add(1, std::memory_order_relaxed);
-    auto decoded = readPicture(path, kNormalSize);
+    auto decoded = readPicture(path, size);
     if (!decoded) return decoded.error();
-    Image thumbnail = decoded->scaledToFit(kNormalSize);
+    Image thumbnail = decoded->scaledToFit(size);
     decoded = Image();  // the larger picture goes before the encoding
 
     struct stat st {};
-    std::string size = stat(path.c_str(), &st) == 0 ? std::to_string(st.st_size) : "";
+    std::string bytes = stat(path.c_str(), &st) == 0 ? std::to_string(st.st_size) : "";
     std::vector<ImageCodec::PngText> text = {{"Thumb::URI", fileUri(path)},
                                              {"Thumb::MTime", std::to_string(mtime)},
                                              {"Software", Bundle::main().name()}};
-    if (!size.empty()) text.push_back({"Thumb::Size", size});
+    if (!bytes.empty()) text.push_back({"Thumb::Size", bytes});
     auto png = ImageCodec::encodePng(thumbnail, text);
     if (!png) {
         Log::warn("thumbnail not stored: " + png.error().localizedDescription());
         return thumbnail;
     }
-    fs::path folder = cacheFolder();
+    fs::path folder = cacheFolder(size);
     std::error_code ec;
     fs::create_directories(folder, ec);
     // The thumbnails tell what the user's pictures show: for the user's eyes alone.
     chmod(folder.c_str(), 0700);
-    std::string problem = writeFileAtomically(cachePath(path), *png, false, 0600);
+    std::string problem = writeFileAtomically(cachePath(path, size), *png, false, 0600);
     if (!problem.empty()) Log::warn("thumbnail not stored: " + problem);
     return thumbnail;
 }
@@ -141,12 +141,12 @@ bool failedBefore(const fs::path& path, std::int64_t mtime) {
            textChunk(chunks, "Thumb::MTime") == std::to_string(mtime);
 }
 
-Result<Image> load(const fs::path& path, std::int64_t mtime) {
-    if (auto hit = cached(path, mtime)) return std::move(*hit);
+Result<Image> load(const fs::path& path, std::int64_t mtime, int size) {
+    if (auto hit = cached(path, mtime, size)) return std::move(*hit);
     if (failedBefore(path, mtime))
         return Error::make(ImageError::NotAnImage,
                            path.string() + " could not be read when it was last tried");
-    auto made = make(path, mtime);
+    auto made = make(path, mtime, size);
     // A picture that cannot be decoded is noted, as the desktop's thumbnailers do, so that
     // it is not decoded again until it changes; one that could not be opened is tried again.
     if (!made && !made.error().is(ImageError::Unreadable)) {
@@ -181,10 +181,10 @@ ThumbnailLoader::~ThumbnailLoader() {
         worker.join();
 }
 
-void ThumbnailLoader::request(const PhotoItem& item, Completion completion) {
+void ThumbnailLoader::request(const PhotoItem& item, Completion completion, int size) {
     {
         std::lock_guard lock(_mutex);
-        _jobs.push_back(Job{item, std::move(completion), *_generation});
+        _jobs.push_back(Job{item, std::move(completion), *_generation, size});
         startWorkers();
     }
     _wake.notify_all();
@@ -197,10 +197,10 @@ void ThumbnailLoader::startWorkers() {
         _workers.emplace_back([this] { work(); });
 }
 
-void ThumbnailLoader::prepare(const PhotoItem& item) {
+void ThumbnailLoader::prepare(const PhotoItem& item, int size) {
     {
         std::lock_guard lock(_mutex);
-        _background.push_back(item);
+        _background.emplace_back(item, size);
         startWorkers();
     }
     _wake.notify_all();
@@ -219,10 +219,10 @@ void ThumbnailLoader::work() {
         _wake.wait(lock, [this] { return _stopping || !_jobs.empty() || !_background.empty(); });
         if (_stopping) return;
         if (_jobs.empty()) {
-            PhotoItem item = std::move(_background.front());
+            auto [item, size] = std::move(_background.front());
             _background.pop_front();
             lock.unlock();
-            (void)Thumbnails::load(item.path, item.mtime);  // a cached one is only read
+            (void)Thumbnails::load(item.path, item.mtime, size);  // a cached one is only read
             lock.lock();
             continue;
         }
@@ -230,7 +230,7 @@ void ThumbnailLoader::work() {
         _jobs.pop_front();
         std::weak_ptr<std::uint64_t> generation = _generation;
         lock.unlock();
-        auto loaded = Thumbnails::load(job.item.path, job.item.mtime);
+        auto loaded = Thumbnails::load(job.item.path, job.item.mtime, job.size);
         std::shared_ptr<const Image> thumbnail;
         if (loaded)
             thumbnail = std::make_shared<const Image>(std::move(loaded).value());

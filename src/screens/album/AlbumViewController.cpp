@@ -6,6 +6,7 @@
 #include "platform/core/Translate.h"
 #include "platform/desktop/PhotoAlbum.h"
 #include "platform/ui/ControlNames.h"
+#include "platform/ui/Window.h"
 #include "recording/ClipFrames.h"
 #include "screens/album/PhotoPageViewController.h"
 #include "screens/camera/ControlArt.h"
@@ -179,7 +180,8 @@ void AlbumViewController::reload() {
     // that scrolling finds them in the cache.
     if (!_loader) _loader = std::make_unique<platform::ThumbnailLoader>();
     for (std::size_t i = 0; i < _items.size(); ++i)
-        if (!_requested[i] && !_known.count(_items[i].path)) _loader->prepare(_items[i]);
+        if (!_requested[i] && !_known.count(_items[i].path))
+            _loader->prepare(_items[i], _thumbnailSize);
 }
 
 void AlbumViewController::loadVisibleThumbnails() {
@@ -204,11 +206,14 @@ void AlbumViewController::loadThumbnail(std::size_t index) {
     }
     if (!_loader) _loader = std::make_unique<platform::ThumbnailLoader>();
     std::weak_ptr<AlbumCell> cell = _cells[index];
-    _loader->request(item, [this, cell, path = item.path,
-                            mtime = item.mtime](std::shared_ptr<const platform::Image> thumbnail) {
-        _known[path] = Known{mtime, thumbnail};
-        if (auto shown = cell.lock()) shown->setThumbnail(std::move(thumbnail));
-    });
+    _loader->request(
+        item,
+        [this, cell, path = item.path,
+         mtime = item.mtime](std::shared_ptr<const platform::Image> thumbnail) {
+            _known[path] = Known{mtime, thumbnail};
+            if (auto shown = cell.lock()) shown->setThumbnail(std::move(thumbnail));
+        },
+        _thumbnailSize);
 }
 
 void AlbumViewController::layoutGrid() {
@@ -218,6 +223,8 @@ void AlbumViewController::layoutGrid() {
     _laidOutWidth = width;
     _columns = columnsForWidth(width);
     double side = std::floor((width - kSpacing * (_columns - 1)) / _columns);
+    // Cells more than 128 pixels wide (wide windows, dense screens) get the large thumbnails.
+    _thumbnailSize = platform::Thumbnails::sizeFor(side * platform::Window::screenScale());
     for (std::size_t i = 0; i < _cells.size(); ++i) {
         int row = int(i) / _columns, column = int(i) % _columns;
         _cells[i]->setFrame(

@@ -98,6 +98,7 @@ class AlbumViewController : public share::ChildScreen, public share::ScreenHost 
     void loadThumbnail(std::size_t index);
 
     std::optional<std::filesystem::path> _folder, _clipFolder;
+    int _thumbnailSize = platform::Thumbnails::kNormalSize;  // for the cells' size in pixels
     ShareHandler _shareHandler;
     std::vector<platform::PhotoItem> _items;
     std::vector<std::shared_ptr<AlbumCell>> _cells;

@@ -93,6 +93,14 @@ TEST_F(PhotoFolderTest, ThumbnailIsCachedUnderTheMd5OfTheUriWithItsTextChunksReu
     ASSERT_TRUE(again);
     EXPECT_EQ(Thumbnails::decodeCount(), before + 1);
     EXPECT_EQ(again->pixels(), png->pixels());
+    // The large size: a thumbnail of its own, at most 256 on a side, in the large folder.
+    auto large = Thumbnails::load(photo, 1700000000, Thumbnails::kLargeSize);
+    ASSERT_TRUE(large);
+    EXPECT_EQ(std::pair(large->width(), large->height()), std::pair(256, 192));
+    EXPECT_EQ(Thumbnails::cachePath(photo, Thumbnails::kLargeSize),
+              scratch / "cache/thumbnails/large" / (Thumbnails::md5Hex(uri) + ".png"));
+    EXPECT_TRUE(Thumbnails::cached(photo, 1700000000, Thumbnails::kLargeSize));
+    before = Thumbnails::decodeCount() - 1;
     // Replaced: a new thumbnail, and the old one no longer answers.
     jpeg("caf\xC3\xA9.jpg", 300, 300, 20, 1700000100);
     auto renewed = Thumbnails::load(photo, 1700000100);

@@ -42,6 +42,8 @@ TEST(AlbumClips, AClipIsAnItemShownByItsFirstFramePlayedAndSharedAsItsFile) {
     fs::last_write_time(f.albumFolder / "IMG_20200101_000000.jpg",
                         fs::last_write_time(clip) - std::chrono::hours(1));
 
+    // At scale 2 the cells are over 128 pixels: their thumbnails are the large ones.
+    platform::Window::resizeScreen(platform::Rect(0, 0, 320, 480), 2);
     f.show();
     f.screen->showAlbum();
     auto& album = *f.screen->albumView();
@@ -50,7 +52,8 @@ TEST(AlbumClips, AClipIsAnItemShownByItsFirstFramePlayedAndSharedAsItsFile) {
     ASSERT_TRUE(platform::RunLoop::main().runUntil(
         [&] { return album.cells()[0]->cellState() == album::AlbumCell::State::Shown; }, 10s));
     EXPECT_TRUE(near(album.cells()[0]->thumbnail().get(), 230, 120, 20));
-    EXPECT_TRUE(fs::exists(platform::Thumbnails::cachePath(clip)));
+    EXPECT_TRUE(
+        fs::exists(platform::Thumbnails::cachePath(clip, platform::Thumbnails::kLargeSize)));
 
     f.tap(controls::albumItem(0));
     auto page = album.pageScreen();
@@ -70,6 +73,7 @@ TEST(AlbumClips, AClipIsAnItemShownByItsFirstFramePlayedAndSharedAsItsFile) {
     f.tap(controls::kAlbumShare);
     EXPECT_EQ(f.screen->getPhotoViewController()->currentClip(), clip);
     unsetenv("XDG_CACHE_HOME");
+    platform::Window::resizeScreen(platform::Rect(0, 0, 320, 480), 1);
 }
 
 }  // namespace
