@@ -32,8 +32,6 @@ ClipInfo probeClip(const std::filesystem::path& clip) {
         auto* video = GST_DISCOVERER_VIDEO_INFO(videos->data);
         info.width = int(gst_discoverer_video_info_get_width(video));
         info.height = int(gst_discoverer_video_info_get_height(video));
-        info.fpsNum = int(gst_discoverer_video_info_get_framerate_num(video));
-        info.fpsDen = int(gst_discoverer_video_info_get_framerate_denom(video));
     }
     GList* audios = gst_discoverer_info_get_audio_streams(found);
     info.hasAudio = audios != nullptr;

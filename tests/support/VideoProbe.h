@@ -11,7 +11,7 @@ namespace quorbit::testing {
 struct ClipInfo {
     std::string error;  // empty when the clip could be read
     double seconds = 0;
-    int width = 0, height = 0, fpsNum = 0, fpsDen = 1;
+    int width = 0, height = 0;
     bool hasAudio = false;
     int frames = 0;               // decoded pictures
     platform::Image middleFrame;  // RGBA
