@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/gl/GLContext.h"
+#include "platform/host/Host.h"
 
 namespace quorbit::bench {
 
@@ -25,6 +26,21 @@ inline std::shared_ptr<platform::GLContext> context() {
     }();
     made->makeCurrent();
     return made;
+}
+
+// The application's host headless (SDL's offscreen driver and no sound unless the environment
+// says otherwise); the program ends with status 1, saying why, where it cannot be made.
+inline std::unique_ptr<platform::Host> headlessHost() {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    platform::HostOptions options;
+    options.headless = true;
+    auto host = platform::Host::create(options);
+    if (!host) {
+        std::fprintf(stderr, "%s\n", host.error().localizedDescription().c_str());
+        std::exit(1);
+    }
+    return std::move(host).value();
 }
 
 }  // namespace quorbit::bench

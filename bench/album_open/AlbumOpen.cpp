@@ -21,10 +21,10 @@
 #include <memory>
 #include <string>
 
+#include "../BenchSupport.h"
 #include "platform/core/RunLoop.h"
 #include "platform/desktop/Thumbnails.h"
 #include "platform/gfx/ImageCodec.h"
-#include "platform/host/Host.h"
 #include "platform/ui/Label.h"
 #include "platform/ui/ViewController.h"
 #include "platform/ui/Window.h"
@@ -68,9 +68,6 @@ int main(int argc, char** argv) {
     int photos = 1000;
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--photos") == 0 && i + 1 < argc) photos = std::atoi(argv[++i]);
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    setenv("SDL_AUDIODRIVER", "dummy", 0);
-
     char pattern[] = "/tmp/quorbit-album-bench-XXXXXX";
     fs::path scratch = mkdtemp(pattern);
     fs::path folder = scratch / "photos", cache = scratch / "cache";
@@ -90,17 +87,11 @@ int main(int argc, char** argv) {
                     folder.c_str());
     }
 
-    platform::HostOptions options;
-    options.headless = true;
-    auto host = platform::Host::create(options);
-    if (!host) {
-        std::fprintf(stderr, "%s\n", host.error().localizedDescription().c_str());
-        return 1;
-    }
+    auto host = bench::headlessHost();
     platform::RunLoop& loop = platform::RunLoop::main();
     auto window = std::make_shared<platform::Window>();
     window->makeKeyAndVisible();
-    host.value()->install(loop);
+    host->install(loop);
 
     // The main thread's turns: a timer every 10 ms notes the longest gap between two.
     double longest = 0;
@@ -130,8 +121,8 @@ int main(int argc, char** argv) {
             return true;
         };
         loop.runUntil([&] { return visibleShown(); }, std::chrono::seconds(60));
-        std::uint64_t drawn = host.value()->framesDrawn();
-        loop.runUntil([&] { return host.value()->framesDrawn() > drawn; }, std::chrono::seconds(5));
+        std::uint64_t drawn = host->framesDrawn();
+        loop.runUntil([&] { return host->framesDrawn() > drawn; }, std::chrono::seconds(5));
         return msSince(start);
     };
 
@@ -143,9 +134,8 @@ int main(int argc, char** argv) {
         label->setText("Album");
         blank->view()->addSubview(label);
         window->setRootViewController(blank);
-        std::uint64_t drawn = host.value()->framesDrawn();
-        loop.runUntil([&] { return host.value()->framesDrawn() > drawn; },
-                      std::chrono::seconds(10));
+        std::uint64_t drawn = host->framesDrawn();
+        loop.runUntil([&] { return host->framesDrawn() > drawn; }, std::chrono::seconds(10));
         window->setRootViewController(nullptr);
     }
     std::shared_ptr<album::AlbumViewController> cold, warm;

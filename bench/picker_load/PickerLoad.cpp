@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "../BenchSupport.h"
 #include "capture/Camera.h"
 #include "capture/SyntheticScene.h"
 #include "platform/core/RunLoop.h"
@@ -125,17 +126,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    setenv("SDL_AUDIODRIVER", "dummy", 0);
     setenv("QUORBIT_CAMERA", "synthetic", 1);
-
-    platform::HostOptions options;
-    options.headless = true;
-    auto host = platform::Host::create(options);
-    if (!host) {
-        std::fprintf(stderr, "%s\n", host.error().localizedDescription().c_str());
-        return 1;
-    }
+    auto host = bench::headlessHost();
     auto context = platform::GLContext::create();
     if (!context) {
         std::fprintf(stderr, "%s\n", context.error().localizedDescription().c_str());
@@ -160,13 +152,13 @@ int main(int argc, char** argv) {
     camera->setDelegate(&counter);
     window->setRootViewController(screen);
     window->makeKeyAndVisible();
-    host.value()->install(loop);
+    host->install(loop);
 
     // Start-up: until the first camera frame has been drawn and composited.
-    std::uint64_t composites = host.value()->framesDrawn();
-    bool started = loop.runUntil(
-        [&] { return counter.frames > 0 && host.value()->framesDrawn() > composites; },
-        std::chrono::seconds(10));
+    std::uint64_t composites = host->framesDrawn();
+    bool started =
+        loop.runUntil([&] { return counter.frames > 0 && host->framesDrawn() > composites; },
+                      std::chrono::seconds(10));
     double startup = processAge();
 
     // The picker as the application wires it: the screen is its host and opens it.
@@ -177,14 +169,14 @@ int main(int argc, char** argv) {
 
     auto measure = [&](const std::string& what) {
         loop.runFor(std::chrono::milliseconds(1000));  // settle: first draws, caches
-        std::uint64_t frames = counter.frames, drawn = host.value()->framesDrawn();
+        std::uint64_t frames = counter.frames, drawn = host->framesDrawn();
         double cpu = cpuSeconds();
         auto begin = Clock::now();
         loop.runFor(std::chrono::duration_cast<platform::RunLoop::Duration>(
             std::chrono::duration<double>(seconds)));
         double wall = std::chrono::duration<double>(Clock::now() - begin).count();
         return Row{what, wall, (cpuSeconds() - cpu) / wall, double(counter.frames - frames) / wall,
-                   double(host.value()->framesDrawn() - drawn) / wall};
+                   double(host->framesDrawn() - drawn) / wall};
     };
 
     // Frames as fast as they can be drawn: each one drawn, composited and finished.
@@ -197,7 +189,7 @@ int main(int argc, char** argv) {
             capture::PixelBuffer frame(bytes.data(), 640, 480);
             screen->processNewCameraFrame(frame);
             loop.runOnce(platform::RunLoop::Duration::zero());
-            host.value()->renderFrame(true);
+            host->renderFrame(true);
             glFinish();
         };
         for (int i = 0; i < 10; ++i)
@@ -222,8 +214,8 @@ int main(int argc, char** argv) {
     }
     if (windows) {
         auto resizeTo = [&](double w, double h) {
-            host.value()->resizeWindow(w, h);
-            host.value()->renderFrame(true);
+            host->resizeWindow(w, h);
+            host->renderFrame(true);
         };
         std::vector<Row> rows, uncapped;
         for (int slot : {0, 14}) {
@@ -268,7 +260,7 @@ int main(int argc, char** argv) {
         std::printf("50 resizes, each laid out and drawn: %.0f ms in all\n", resizing * 1000);
         std::printf("GL objects alive before and after them: %d and %d\n", objectsBefore,
                     objectsAfter);
-        host.value()->uninstall();
+        host->uninstall();
         window->setRootViewController(nullptr);
         window->setHidden(true);
         return objectsAfter == objectsBefore ? 0 : 1;
@@ -289,7 +281,7 @@ int main(int argc, char** argv) {
     openPicker();
     Row pickerRow = measure("picker up, 16 previews live, camera at 24 fps");
     if (!screenshot.empty()) {
-        auto shot = host.value()->screenshot();
+        auto shot = host->screenshot();
         auto written = shot ? platform::ImageCodec::writePng(shot.value(), screenshot)
                             : platform::Result<void>(shot.error());
         if (!written) std::fprintf(stderr, "%s\n", written.error().localizedDescription().c_str());
@@ -306,7 +298,7 @@ int main(int argc, char** argv) {
     for (const Row& row : filterRows)
         printRow(row);
 
-    host.value()->uninstall();
+    host->uninstall();
     window->setRootViewController(nullptr);
     window->setHidden(true);
     return 0;

@@ -189,8 +189,7 @@ bool noMicrophone(GstElement* pipeline) {
         while (gst_iterator_next(children, &item) == GST_ITERATOR_OK) {
             auto* child = GST_ELEMENT(g_value_get_object(&item));
             GstElementFactory* factory = gst_element_get_factory(child);
-            if (factory && std::strcmp(GST_OBJECT_NAME(factory), "audiotestsrc") == 0 &&
-                std::getenv("QUORBIT_AUDIO_SOURCE") == nullptr)
+            if (factory && std::strcmp(GST_OBJECT_NAME(factory), "audiotestsrc") == 0)
                 missing = true;
             g_value_reset(&item);
         }

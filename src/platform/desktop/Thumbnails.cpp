@@ -65,13 +65,24 @@ fs::path cachePath(const fs::path& path, int size) {
     return cacheFolder(size) / (md5Hex(fileUri(path)) + ".png");
 }
 
-std::optional<Image> cached(const fs::path& path, std::int64_t mtime, int size) {
+namespace {
+
+// The bytes of the cached thumbnail when its chunks say it is of this picture at this time.
+std::optional<std::string> freshBytes(const fs::path& path, std::int64_t mtime, int size) {
     auto bytes = readRegularFile(cachePath(path, size), kMaxThumbnailBytes);
     if (!bytes) return std::nullopt;
     auto chunks = ImageCodec::pngTextChunks(*bytes);
     if (textChunk(chunks, "Thumb::URI") != fileUri(path) ||
         textChunk(chunks, "Thumb::MTime") != std::to_string(mtime))
         return std::nullopt;
+    return std::move(bytes).value();
+}
+
+}  // namespace
+
+std::optional<Image> cached(const fs::path& path, std::int64_t mtime, int size) {
+    auto bytes = freshBytes(path, mtime, size);
+    if (!bytes) return std::nullopt;
     auto image = ImageCodec::decodePng(*bytes);
     if (!image) return std::nullopt;
     return std::move(image).value();
@@ -222,7 +233,9 @@ void ThumbnailLoader::work() {
             auto [item, size] = std::move(_background.front());
             _background.pop_front();
             lock.unlock();
-            (void)Thumbnails::load(item.path, item.mtime, size);  // a cached one is only read
+            // A thumbnail already in the cache is left as it is, undecoded.
+            if (!Thumbnails::freshBytes(item.path, item.mtime, size))
+                (void)Thumbnails::load(item.path, item.mtime, size);
             lock.lock();
             continue;
         }
